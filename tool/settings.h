@@ -1,0 +1,83 @@
+// Settings of one zorvane run: every option, settings-file value and
+// log-derived value. Filled by the driver, the settings-file reader and the
+// log reader; read by everything else.
+#pragma once
+
+#include <array>
+#include <string>
+
+namespace zorvane {
+
+// A path or settings text still equal to this counts as "not given".
+inline const std::string unsetMarker(190, '0');
+
+// Text stored by the log reader when entries overrun the declared size, and by
+// the driver for logs whose header or size make no sense.
+inline constexpr const char* kLogFormatError = "Error:There is format error in log file.";
+
+inline constexpr int kGapWarningSlots = 20;
+
+struct RunSettings {
+    // Command line.
+    std::string inputPath = unsetMarker;   // -i
+    std::string outputPath = unsetMarker;  // -o
+    std::string iniPath;                   // -INI, else derived from the program path
+    std::string authorHandle = "Morvik";
+
+    // Settings file (function texts get a leading "." when non-empty).
+    std::string func24fps = unsetMarker;
+    std::string func30fps = unsetMarker;
+    std::string func60fps = unsetMarker;
+    std::string func6to2 = unsetMarker;
+    std::string funcAppend = unsetMarker;
+    int mode6to2 = 24;
+    std::string varTrim = unsetMarker;
+    std::string varEasyVfr = unsetMarker;
+    std::string varLoop = unsetMarker;
+    std::string varTime = unsetMarker;
+    std::string varRef = unsetMarker;
+    std::string varDef24 = unsetMarker;
+    std::string varDef30 = unsetMarker;
+    std::string varDef60 = unsetMarker;
+    std::string varDef6to2 = unsetMarker;
+
+    // Flags (true only when the option value is exactly "1").
+    bool use30fps = true;        // -30F
+    bool use60fps = true;        // -60F
+    bool selectOdd = false;      // -ODD
+    bool use24A = false;         // -24A
+    bool use30A = false;         // -30A
+    bool use30B = false;         // -30B
+    bool writeFpsAdjust = true;  // -FIX
+    bool dedup = false;          // -DUP
+    bool under6fps = false;      // -6F
+    bool under3fps = false;      // -3F
+    bool packetComments = true;  // -l
+
+    std::string skipText = "0";  // -SKIP
+    int skipKind = 0;            // 12, 11, 10 for -SKIP 1, 2, 3; 0 when off
+    int skipSpan = 2;            // 2, 3, 4 for -SKIP 1, 2, 3; 2 when off
+
+    std::string refText = "0";   // -REF, later the rounded value
+    bool refEnabled = false;
+    int refCycles = 0;
+
+    bool scriptOutput = true;    // false only for a ".def" output path
+
+    // Log header and body.
+    bool fastMode = false;
+    bool fastV2 = false;
+    int totalFrames = 0;
+    int baseKind = 12;           // 11, 12 or 13; set by the driver once the log is read
+    std::string logError;        // empty, or kLogFormatError
+    std::array<std::string, kGapWarningSlots> gapWarnings{};
+};
+
+// 11 without -30F, 13 with -30F and -ODD, else 12.
+inline int computeBaseKind(const RunSettings& s)
+{
+    if (!s.use30fps) return 11;
+    return s.selectOdd ? 13 : 12;
+}
+
+}  // namespace zorvane
