@@ -1,0 +1,52 @@
+// The run of zorvane: banner, options, settings file, log, report, analysis
+// and output, with the console lines and exit statuses of each stage.
+#pragma once
+
+#include "settings.h"
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zorvane {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = -2;
+
+// Console texts.
+std::string bannerText();
+std::string usageText();
+
+enum class ScanResult { Run, Help };
+
+// Reads the options (the arguments after the program name) into `settings`,
+// then derives the flags, the -SKIP values and the -REF values. Stops at -Help.
+ScanResult scanArguments(const std::vector<std::string>& args, RunSettings& settings);
+
+// Text from the last "." (searched from the last character back to the
+// second) to the end; empty for paths of 3 characters or fewer.
+std::string pathExtension(std::string_view path);
+
+// The settings-file path derived from the program's absolute path: a
+// trailing ".exe" (exactly) is replaced by ".ini", otherwise ".ini" is appended.
+std::string derivedIniPath(std::string_view absoluteProgramPath);
+
+// Fills the settings-file fields from the file's text and applies defaults.
+void readSettingsText(std::string_view text, RunSettings& settings);
+
+// In fast mode the -REF value counts log entries: at least 30, a multiple of 15.
+void applyFastModeRef(RunSettings& settings);
+
+// The report of the effective settings, ending with the "input  :" line.
+std::string settingsReport(const RunSettings& settings);
+
+// Reads a whole file; nullopt when it cannot be opened or read.
+std::optional<std::string> readWholeFile(const std::string& path);
+
+// One whole run. `argv` holds the program path first, as main receives it.
+// Console lines go to `out`; the result is the exit status.
+int runZorvane(const std::vector<std::string>& argv, std::ostream& out);
+
+}  // namespace zorvane

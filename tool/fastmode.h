@@ -1,0 +1,28 @@
+// Segments of a fast-mode log: one mark per block of 3 ("fast") or 7
+// ("fastv2") frames; long enough runs of combed blocks become segments of the
+// combed kind, everything else segments of baseKind.
+#pragma once
+
+#include "analysis.h"
+#include "log.h"
+#include "settings.h"
+
+#include <vector>
+
+namespace zorvane {
+
+// Kept runs of combed entries (first and last entry number), in order.
+struct EntryRun {
+    int first = 0;
+    int last = 0;
+};
+
+// Runs of "1" entries at least refCycles long. `entries` holds count + 1 entries.
+std::vector<EntryRun> findCombedRuns(const std::vector<FastEntry>& entries, int count,
+                                     int refCycles);
+
+// Whole fast-mode segmentation; the last segment has isLast set.
+std::vector<Segment> buildFastSegments(const FilterTable& table, const std::vector<FastEntry>& entries,
+                                       int count, const RunSettings& settings);
+
+}  // namespace zorvane

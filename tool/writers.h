@@ -1,0 +1,46 @@
+// The two outputs of zorvane: the definition file (.def) for the Qex filter
+// and the AviSynth script fragment (.avs). Texts are built in memory; the file
+// is written whole through a temporary file and a rename.
+#pragma once
+
+#include "analysis.h"
+#include "settings.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zorvane {
+
+// Digits used for frame numbers: those of 5 x firstCycle of the last segment
+// (1 to 7), 15 above 9,999,999.
+int frameNumberWidth(const std::vector<Segment>& segments);
+
+// Digits used for segment numbers in script names (3, 4, 5, 6, 7 or 10).
+int segmentNumberWidth(std::size_t segmentCount);
+
+// `func` with every occurrence of `varRef` replaced by the phase digit.
+std::string sixToTwoText(std::string_view func, std::string_view varRef, int phase);
+
+// The shared tail blocks.
+std::string lostFramesBlock(const RunSettings& settings);
+std::string combingPacketsBlock(const RunSettings& settings, const std::vector<Segment>& segments);
+std::string guessedPacketsBlock(const RunSettings& settings, const std::vector<Segment>& segments);
+std::string trailerLine(const RunSettings& settings);
+
+std::string definitionText(const RunSettings& settings, const FilterTable& table,
+                           const std::vector<Segment>& segments);
+std::string scriptText(const RunSettings& settings, const FilterTable& table,
+                       const std::vector<Segment>& segments);
+
+// Writes `text` to `path` whole: into a temporary file beside it, then renamed
+// over it. On failure nothing is left behind and an existing file is untouched.
+bool writeOutputFile(const std::string& path, std::string_view text);
+
+// Build and write; false when the file could not be written.
+bool writeDefinition(const RunSettings& settings, const FilterTable& table,
+                     const std::vector<Segment>& segments);
+bool writeScript(const RunSettings& settings, const FilterTable& table,
+                 const std::vector<Segment>& segments);
+
+}  // namespace zorvane
