@@ -106,8 +106,8 @@ int countSparseRun(const CycleRecord* records, int cycleCount, int pos);
 void absorbFallbackIslands(std::vector<Segment>& segments, const FilterTable& table,
                            const RunSettings& settings);
 void overrideFunctions(std::vector<Segment>& segments, const RunSettings& settings);
-void absorbFunctionIslands(std::vector<Segment>& segments, int key);
-std::vector<Segment> mergeEqualText(const std::vector<Segment>& segments, const FilterTable& table);
+void absorbFunctionIslands(std::vector<Segment>& segments, int key, const RunSettings& settings);
+std::vector<Segment> mergeEqualText(std::vector<Segment> segments, const FilterTable& table);
 
 // ---------------------------------------------------------------------------
 // 6to2 phase recovery (-REF)

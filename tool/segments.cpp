@@ -1,0 +1,456 @@
+// Segment building: cuts the cycles into runs that one kind explains, then
+// applies the post-passes and merges neighbours with equal filter texts.
+#include "analysis.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <stdexcept>
+
+namespace zorvane {
+
+namespace {
+
+constexpr int kToleratedCapacity = 256;
+
+// Cycle numbers of the cycles that a run let through.
+struct ToleratedList {
+    std::array<int, kToleratedCapacity> cycles{};
+    int size = 0;
+};
+
+std::uint16_t maskOf(const std::array<int, 10>& picks, int count)
+{
+    std::uint16_t m = 0;
+    for (int i = 0; i < count; ++i) m = static_cast<std::uint16_t>(m | (1u << picks[static_cast<std::size_t>(i)]));
+    return m;
+}
+
+// What the run measurement needs of each cycle, computed once per run.
+class CycleFacts {
+public:
+    CycleFacts(const std::vector<CycleRecord>& records, int cycleCount, const RunSettings& settings)
+        : records_(records.data()), count_(cycleCount), settings_(settings)
+    {
+        clean_.resize(static_cast<std::size_t>(cycleCount));
+        combed_.resize(static_cast<std::size_t>(cycleCount));
+        for (int c = 0; c < cycleCount; ++c) {
+            const Pattern& p = records[static_cast<std::size_t>(c)].pattern;
+            std::uint16_t clean = 0;
+            int ones = 0;
+            for (int k = 0; k < 10; ++k) {
+                if (p[k] == '0') clean = static_cast<std::uint16_t>(clean | (1u << k));
+                else if (p[k] == '1') ++ones;
+            }
+            clean_[static_cast<std::size_t>(c)] = clean;
+            combed_[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(ones);
+        }
+        if (settings.dedup) {
+            sparse_.resize(static_cast<std::size_t>(cycleCount));
+            for (int c = 0; c < cycleCount; ++c)
+                sparse_[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(classifyCycle(records_, count_, c, true));
+        }
+    }
+
+    const CycleRecord* records() const { return records_; }
+    int count() const { return count_; }
+    bool last(int c) const { return records_[c].last || c + 1 >= count_; }
+    int combed(int c) const { return combed_[static_cast<std::size_t>(c)]; }
+    int cleanPicks(int c, std::uint16_t mask) const
+    {
+        return std::popcount(static_cast<unsigned>(clean_[static_cast<std::size_t>(c)] & mask));
+    }
+    bool sparse(int c) const { return settings_.dedup && sparse_[static_cast<std::size_t>(c)] != -1; }
+    bool field8(int c) const { return records_[c].pattern[8] == '1'; }
+
+    // Cycles from s on that fit the picks exactly.
+    int countCleanRun(int s, std::uint16_t mask, int n, bool countMode, int minCombed) const
+    {
+        int k = 0;
+        for (int c = s;; ++c) {
+            if (sparse(c)) return k;
+            if (countMode && combed(c) < minCombed) return k;
+            if (cleanPicks(c, mask) < n) return k;
+            ++k;
+            if (last(c)) return k;
+        }
+    }
+
+    // Cycles from s on that fit the picks, letting through single cycles with
+    // a few combed picks inside long clean runs when -SKIP asks for it.
+    int measureRun(int s, std::uint16_t mask, int n, bool countMode, int minCombed, ToleratedList& list,
+                   int& tolerance) const
+    {
+        if (n == 0) return 0;
+        const int skipKind = settings_.skipKind;
+        int r = 0;
+        for (;;) {
+            const int c = s + r;
+            if (sparse(c)) return r;
+            if (countMode && combed(c) < minCombed) return r;
+            const int z = cleanPicks(c, mask);
+            if (z < n) {
+                if (skipKind < 1 || z < 1 || z < n - settings_.skipSpan || last(c)) return r;
+                const int d = countCleanRun(c + 1, mask, n, countMode, minCombed);
+                if (r < skipKind || d < skipKind - 2) return r;
+                if (list.size < kToleratedCapacity) {
+                    list.cycles[static_cast<std::size_t>(list.size++)] = c;
+                    ++tolerance;
+                }
+                r += d;
+            }
+            const int e = s + r;
+            ++r;
+            if (last(e)) return r;
+        }
+    }
+
+private:
+    const CycleRecord* records_;
+    int count_;
+    const RunSettings& settings_;
+    std::vector<std::uint16_t> clean_;
+    std::vector<std::uint8_t> combed_;
+    std::vector<std::int8_t> sparse_;
+};
+
+// A kind tried at the current cycle; the list lives in a buffer that is
+// swapped, never copied, when the candidate is taken.
+struct Candidate {
+    int length = 0;
+    int tolerance = 0;
+    int kind = -1;
+    int firstPick = 0;
+    ToleratedList* list = nullptr;
+};
+
+bool equalIgnoringCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// Number of segments the passes look at: up to and including the first with isLast.
+int activeCount(const std::vector<Segment>& segments)
+{
+    for (std::size_t i = 0; i < segments.size(); ++i)
+        if (segments[i].isLast) return static_cast<int>(i) + 1;
+    return static_cast<int>(segments.size());
+}
+
+void appendSkipCycles(std::vector<int>& dest, const std::vector<int>& more)
+{
+    for (int c : more) {
+        if (static_cast<int>(dest.size()) >= kMaxStoredSkipCycles) break;
+        dest.push_back(c);
+    }
+}
+
+// The main loop: greedy choice of a kind for the cycles from pos on.
+std::vector<Segment> cutSegments(const FilterTable& table, const CycleFacts& facts, const RunSettings& settings)
+{
+    const int cycleCount = facts.count();
+    const int base = settings.baseKind;
+    const int fallback = base - 1;
+
+    std::array<std::uint16_t, kFilterTableSize> pickMask{};
+    std::array<std::uint16_t, kFilterTableSize> altMask{};
+    for (int k = 0; k < table.count; ++k) {
+        pickMask[static_cast<std::size_t>(k)] = maskOf(table[k].picks, table[k].pickCount);
+        altMask[static_cast<std::size_t>(k)] = maskOf(table[k].altPicks, table[k].altPickCount);
+    }
+
+    std::vector<Segment> segments;
+    std::array<ToleratedList, 2> buffers{};
+    Candidate best;
+    Candidate trial;
+    best.list = &buffers[0];
+    trial.list = &buffers[1];
+    int pos = 0;
+    while (pos < cycleCount) {
+        const bool first = segments.empty() || !segments.back().carriesOver;
+
+        best.length = 0;
+        best.tolerance = cycleCount;
+        best.kind = -1;
+        best.firstPick = 0;
+        best.list->size = 0;
+        bool taken = false;
+
+        for (int k = 0; k <= 9; ++k) {
+            const FilterEntry& e = table[k];
+            trial.list->size = 0;
+            trial.tolerance = 0;
+            trial.length = facts.measureRun(pos, pickMask[static_cast<std::size_t>(k)], e.pickCount, false, 0,
+                                            *trial.list, trial.tolerance);
+            const int len = trial.length;
+            const int t = trial.tolerance;
+            const int p = e.picks[0];
+            bool take;
+            if (first)
+                take = len > best.length || (len == best.length && t < best.tolerance) ||
+                       (len == best.length && t == best.tolerance && best.firstPick == 2 && p < 2);
+            else
+                take = p > 0 && len > 0 &&
+                       (!taken || len > best.length || (len == best.length && t < best.tolerance));
+            if (take) {
+                trial.kind = k;
+                trial.firstPick = p;
+                std::swap(best, trial);
+                taken = true;
+            }
+        }
+
+        if (best.length == 0) {
+            for (int k = 10; k < fallback; ++k) {
+                const FilterEntry& e = table[k];
+                trial.list->size = 0;
+                trial.tolerance = 0;
+                trial.length = facts.measureRun(pos, pickMask[static_cast<std::size_t>(k)], e.pickCount, true,
+                                                e.minCombed, *trial.list, trial.tolerance);
+                if (trial.length > best.length) {
+                    trial.kind = k;
+                    trial.firstPick = e.picks[0];
+                    std::swap(best, trial);
+                }
+            }
+        }
+
+        if (best.length == 0) {
+            if (!settings.dedup) {
+                best.kind = fallback;
+            } else {
+                const int c = countSparseRun(facts.records(), cycleCount, pos);
+                best.tolerance = 0;
+                best.list->size = 0;
+                if (c >= 3) {
+                    if (!settings.under6fps) {
+                        best.kind = base + 5;
+                        best.length = c;
+                    } else if (settings.under3fps) {
+                        best.kind = base + 4;
+                        best.length = c - c % 3;
+                    } else {
+                        best.kind = base + 2;
+                        best.length = c;
+                    }
+                } else if (c == 2) {
+                    if (!settings.under6fps) best.kind = base + 5;
+                    else if (settings.under3fps) best.kind = base + 3;
+                    else best.kind = base + 2;
+                    best.length = 2;
+                } else if (c == 1) {
+                    const bool wide = classifyCycle(facts.records(), cycleCount, pos, true) >= 6;
+                    best.kind = (wide || !settings.under6fps) ? base + 5 : base + 2;
+                    best.length = 1;
+                } else {
+                    best.kind = fallback;
+                    best.length = 0;
+                }
+            }
+        }
+
+        // Unexplained cycles in a row form one fallback segment.
+        if (best.kind == fallback && !segments.empty() && segments.back().kind == fallback) {
+            Segment& prev = segments.back();
+            prev.lastCycle = pos;
+            prev.endsOnField8 = facts.field8(pos);
+            prev.isLast = facts.last(pos);
+            ++pos;
+            continue;
+        }
+
+        const FilterEntry& entry = table[best.kind];
+        Segment seg;
+        seg.kind = best.kind;
+        if (entry.altPickCount == 0) {
+            seg.useAltText = false;
+            seg.carriesOver = entry.pickCount >= 1 && entry.picks[static_cast<std::size_t>(entry.pickCount - 1)] == 9;
+        } else {
+            trial.list->size = 0;
+            trial.tolerance = 0;
+            const int len2 = facts.measureRun(pos, altMask[static_cast<std::size_t>(best.kind)], entry.altPickCount,
+                                              false, 0, *trial.list, trial.tolerance);
+            const int t2 = trial.tolerance;
+            const bool wide = best.kind >= 5;
+            const bool altStartsLate = entry.altPicks[0] > 0;
+            bool accept;
+            if (first)
+                accept = wide ? len2 >= best.length : (len2 > best.length && t2 <= best.tolerance);
+            else
+                accept = wide ? (len2 >= best.length && altStartsLate)
+                              : (len2 > best.length && t2 <= best.tolerance && altStartsLate);
+            if (accept) {
+                seg.useAltText = true;
+                best.tolerance = t2;
+                std::swap(best.list, trial.list);
+                seg.carriesOver = entry.altPicks[static_cast<std::size_t>(entry.altPickCount - 1)] == 9;
+            } else {
+                seg.useAltText = false;
+                seg.carriesOver = entry.picks[static_cast<std::size_t>(entry.pickCount - 1)] == 9;
+            }
+        }
+
+        seg.firstCycle = pos;
+        seg.lastCycle = best.length > 0 ? std::min(pos + best.length - 1, cycleCount - 1) : pos;
+        seg.endsOnField8 = facts.field8(seg.lastCycle);
+
+        if (seg.carriesOver) {
+            // A carry-over that only the tolerated cycles would need is dropped.
+            int field8 = 0;
+            for (int c = pos; c <= pos + best.length - 1 && c < cycleCount; ++c)
+                if (facts.field8(c)) ++field8;
+            if (seg.kind < 5 && field8 <= best.tolerance) seg.carriesOver = false;
+        }
+
+        if (seg.kind < fallback) {
+            seg.skipCount = best.tolerance;
+            const int stored = std::min(best.tolerance, std::min(best.list->size, kMaxStoredSkipCycles));
+            if (stored > 0) seg.skipCycles.assign(best.list->cycles.begin(), best.list->cycles.begin() + stored);
+        }
+
+        seg.isLast = facts.last(seg.lastCycle);
+        pos = seg.lastCycle + 1;
+        segments.push_back(std::move(seg));
+    }
+    return segments;
+}
+
+}  // namespace
+
+const std::string& segmentText(const FilterTable& table, const Segment& segment)
+{
+    const FilterEntry& e = table[segment.kind];
+    return segment.useAltText ? e.altScriptText : e.scriptText;
+}
+
+void absorbFallbackIslands(std::vector<Segment>& segments, const FilterTable& table, const RunSettings& settings)
+{
+    const int fallback = settings.baseKind - 1;
+    const int n = activeCount(segments);
+    for (int i = 0; i < n - 2;) {
+        Segment& a = segments[static_cast<std::size_t>(i)];
+        Segment& b = segments[static_cast<std::size_t>(i + 1)];
+        Segment& c = segments[static_cast<std::size_t>(i + 2)];
+        if (a.kind < fallback && c.kind < fallback && b.kind == fallback && !b.useAltText &&
+            a.length() + c.length() >= settings.skipKind && b.length() < 2 * settings.skipSpan - 2 &&
+            equalIgnoringCase(segmentText(table, a), segmentText(table, c))) {
+            b.kind = a.kind;
+            b.useAltText = a.useAltText;
+            b.skipCount = b.length();
+            b.skipCycles.clear();
+            for (int cyc = b.firstCycle; cyc <= b.lastCycle && static_cast<int>(b.skipCycles.size()) < kMaxStoredSkipCycles; ++cyc)
+                b.skipCycles.push_back(cyc);
+            c.firstCycle = a.firstCycle;
+            i += 2;
+        } else {
+            ++i;
+        }
+    }
+}
+
+void overrideFunctions(std::vector<Segment>& segments, const RunSettings& settings)
+{
+    const int n = activeCount(segments);
+    for (int i = 0; i < n; ++i) {
+        Segment& s = segments[static_cast<std::size_t>(i)];
+        int to = -1;
+        if (settings.use24A && s.kind >= 0 && s.kind <= 9)
+            to = settings.baseKind;
+        else if (settings.use30fps && settings.use30A && (s.kind == 10 || (s.kind == 11 && settings.selectOdd)))
+            to = settings.baseKind + 1;
+        if (to < 0) continue;
+        s.kind = to;
+        s.useAltText = false;
+        s.carriesOver = false;
+        s.endsOnField8 = false;
+        s.skipCount = 0;
+        s.skipCycles.clear();
+    }
+}
+
+void absorbFunctionIslands(std::vector<Segment>& segments, int key, const RunSettings& settings)
+{
+    const int n = activeCount(segments);
+    for (int i = 0; i < n - 2;) {
+        const Segment& a = segments[static_cast<std::size_t>(i)];
+        Segment& b = segments[static_cast<std::size_t>(i + 1)];
+        const Segment& c = segments[static_cast<std::size_t>(i + 2)];
+        if (a.kind == key && c.kind == key && b.kind != key && b.kind < settings.baseKind + 2 &&
+            a.length() + c.length() >= 12 && b.length() < 6) {
+            b.kind = key;
+            b.useAltText = false;
+            i += 2;
+        } else {
+            ++i;
+        }
+    }
+}
+
+std::vector<Segment> mergeEqualText(std::vector<Segment> segments, const FilterTable& table)
+{
+    std::vector<Segment> out;
+    const int n = activeCount(segments);
+    if (n == 0) return out;
+    if (segments[0].isLast || n == 1) {
+        out.push_back(std::move(segments[0]));
+        return out;
+    }
+    for (int i = 0; i + 1 < n; ++i) {
+        Segment& s = segments[static_cast<std::size_t>(i)];
+        Segment& t = segments[static_cast<std::size_t>(i + 1)];
+        if (equalIgnoringCase(segmentText(table, s), segmentText(table, t))) {
+            t.firstCycle = s.firstCycle;
+            std::vector<int> joined = std::move(s.skipCycles);
+            appendSkipCycles(joined, t.skipCycles);
+            t.skipCycles = std::move(joined);
+            t.skipCount += s.skipCount;
+        } else {
+            out.push_back(std::move(s));
+        }
+        if (t.isLast || i + 2 == n) {
+            out.push_back(std::move(t));
+            break;
+        }
+    }
+    return out;
+}
+
+std::vector<Segment> buildSegments(const FilterTable& table, const std::vector<CycleRecord>& records, int cycleCount,
+                                   const RunSettings& settings)
+{
+    if (cycleCount < 1 || static_cast<std::size_t>(cycleCount) > records.size())
+        throw std::invalid_argument("buildSegments needs at least one cycle and a record per cycle");
+    if (settings.baseKind < 11 || settings.baseKind > 13)
+        throw std::invalid_argument("baseKind must be 11, 12 or 13");
+
+    const CycleFacts facts(records, cycleCount, settings);
+    std::vector<Segment> segments = cutSegments(table, facts, settings);
+
+    if (settings.refEnabled) {
+        recoverPhasesOwn(segments, records.data(), cycleCount, settings);
+        if (settings.refCycles > 0) recoverPhasesGuessed(segments, records.data(), cycleCount, settings);
+    }
+    if (settings.skipKind > 0) absorbFallbackIslands(segments, table, settings);
+    if (settings.use24A || settings.use30A) overrideFunctions(segments, settings);
+    if (settings.skipKind > 0 && (settings.use24A || settings.use30A)) {
+        const int key24 = settings.baseKind;
+        const int key30 = settings.baseKind + 1;
+        if (settings.use24A && settings.use30A) {
+            absorbFunctionIslands(segments, settings.use30B ? key30 : key24, settings);
+            absorbFunctionIslands(segments, settings.use30B ? key24 : key30, settings);
+        } else {
+            absorbFunctionIslands(segments, settings.use24A ? key24 : key30, settings);
+        }
+    }
+    return mergeEqualText(std::move(segments), table);
+}
+
+}  // namespace zorvane

@@ -1,0 +1,77 @@
+// Sparse cycles: cycles whose combing is so thin that they are most likely
+// duplicated frames rather than telecine.
+#include "analysis.h"
+
+namespace zorvane {
+
+namespace {
+
+constexpr std::array<std::string_view, 20> kSparseRows{
+    "0000000000", "1000000000", "0000000001", "0000000010", "1000000001",
+    "1000000010", "0000100001", "0001000010", "1000010000", "0100001000",
+    "1000100001", "1000010001", "1000011001", "1000100000", "1000110000",
+    "0000010001", "0000110001", "0000100000", "0000010000", "0000110000",
+};
+
+bool isLastCycle(const CycleRecord* records, int cycleCount, int i)
+{
+    return records[i].last || i + 1 >= cycleCount;
+}
+
+}  // namespace
+
+int classifyCycle(const CycleRecord* records, int cycleCount, int i, bool first)
+{
+    const CycleRecord& rec = records[i];
+    const Pattern& pat = rec.pattern;
+    const int m = first ? 2 : 0;
+
+    // A third-column mark counts as combing only at an even position whose
+    // two preceding positions of this cycle are clean.
+    Pattern effective = pat;
+    for (int p = m; p < 10; p += 2) {
+        if (rec.dupPattern[p] != '1') continue;
+        if (p >= 2 && (pat[p - 2] == '1' || pat[p - 1] == '1')) continue;
+        effective[p] = '1';
+    }
+
+    const std::string_view e = patternView(effective);
+    int row = -1;
+    for (int r = 0; r < static_cast<int>(kSparseRows.size()); ++r) {
+        if (kSparseRows[r] == e) {
+            row = r;
+            break;
+        }
+    }
+    if (row < 0) return -1;
+
+    if (row == 3 || row == 5 || row == 7) {
+        // Position 8 alone must not be the start of combing running into the next cycle.
+        if (isLastCycle(records, cycleCount, i)) return -1;
+        if (records[i + 1].pattern[0] == '1') return -1;
+    } else if (row == 9) {
+        if (i == 0) return -1;
+        if (records[i - 1].pattern[9] == '1') return -1;
+    }
+    return row;
+}
+
+int countSparseRun(const CycleRecord* records, int cycleCount, int pos)
+{
+    for (int i = 0;; ++i) {
+        const int c = pos + i;
+        bool first = true;
+        if (i > 0) {
+            const Pattern& prev = records[c - 1].pattern;
+            first = prev[8] == '1' || prev[9] == '1';
+        }
+        const int r = classifyCycle(records, cycleCount, c, first);
+        if (r < 0) return i;
+        if (r > 3) return i == 0 ? 1 : i;
+        if (r == 2 || r == 3) return i + 1;
+        if (r == 1 && i > 0) return i + 1;
+        if (isLastCycle(records, cycleCount, c)) return i + 1;
+    }
+}
+
+}  // namespace zorvane
