@@ -1,0 +1,264 @@
+// Log reader: lines, header check, entries of both modes.
+#include "log.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+using namespace zorvane;
+
+namespace {
+
+std::string cycleText(const Pattern& p) { return std::string(patternView(p)); }
+
+// Reads a normal-mode log text the way the driver does.
+struct Parsed {
+    std::string text;
+    LogContent log;
+    RunSettings settings;
+    std::vector<CycleRecord> records;
+    int cycles = 0;
+};
+
+Parsed parseNormal(std::string text, bool ref = false, bool dup = false)
+{
+    Parsed p;
+    p.text = std::move(text);
+    p.log = readLog(p.text);
+    p.settings.refEnabled = ref;
+    p.settings.dedup = dup;
+    p.cycles = cycleCountFor(p.log.header.totalFrames);
+    p.records.resize(static_cast<std::size_t>(p.cycles) + 1);
+    parseCycleEntries(p.log.lines, p.records, p.cycles, p.settings);
+    return p;
+}
+
+std::string entries(int from, int to, const char* marks = "0")
+{
+    std::string t;
+    for (int i = from; i <= to; ++i) t += std::to_string(i) + "-" + marks + "\n";
+    return t;
+}
+
+}  // namespace
+
+TEST(LogLines, CountsAndSplitsWithBothLineEnds)
+{
+    EXPECT_EQ(countLines(""), 0u);
+    EXPECT_EQ(countLines("a"), 1u);
+    EXPECT_EQ(countLines("a\n"), 1u);
+    EXPECT_EQ(countLines("a\nb"), 2u);
+    EXPECT_EQ(countLines("\n\n"), 2u);
+
+    const auto lines = splitLines("one\r\ntwo\nthree\r\n\r\nx\ry\n");
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0], "one");
+    EXPECT_EQ(lines[1], "two");
+    EXPECT_EQ(lines[2], "three");
+    EXPECT_EQ(lines[3], "");
+    EXPECT_EQ(lines[4], "x\ry");  // only a CR right before LF is dropped
+}
+
+TEST(LogNumbers, AtoiAndDigitSearch)
+{
+    EXPECT_EQ(atoiSaturated("  -12x"), -12);
+    EXPECT_EQ(atoiSaturated("+7"), 7);
+    EXPECT_EQ(atoiSaturated("abc"), 0);
+    EXPECT_EQ(atoiSaturated(""), 0);
+    EXPECT_EQ(atoiSaturated("99999999999999999999"), INT_MAX);
+    EXPECT_EQ(atoiSaturated("-99999999999999999999"), INT_MIN);
+
+    EXPECT_EQ(numberFrom("total 1500", 5), 1500);
+    EXPECT_EQ(numberFrom("total=1500", 5), 1500);
+    EXPECT_EQ(numberFrom("Total frames: 1500 x", 5), 1500);
+    EXPECT_EQ(numberFrom("total", 5), -1);
+    EXPECT_EQ(numberFrom("total abc", 5), -1);
+    EXPECT_EQ(numberFrom("fast 4000", 6), 0);  // the search starts on the second digit
+    EXPECT_EQ(numberFrom("fast: 4000", 6), 4000);
+    EXPECT_EQ(numberFrom("total 123456789012345", 5), INT_MAX);
+}
+
+TEST(LogHeader, Table)
+{
+    struct Case {
+        const char* text;
+        bool ok;
+        bool fast;
+        bool v2;
+        int total;
+        int fastCount;
+        std::size_t lines;
+    };
+    const Case cases[] = {
+        {"total 12\n0-0\n1-0\n", true, false, false, 12, -1, 2},
+        {"TOTAL=15\r\n0-0\r\n", true, false, false, 15, -1, 1},
+        {"Total frames: 1500\n# comment\n0-1\n", true, false, false, 1500, -1, 1},
+        {"total 10\nFASTV2 3000\n0-1\n", true, true, true, 10, 3000, 1},
+        {"total 10\nfast 4000\n0-1\n", true, true, false, 10, 0, 1},
+        {"total 10\nfast: 4000\n0-1\n", true, true, false, 10, 4000, 1},
+        {"total 10\n5\n", true, false, false, 10, -1, 1},  // a data line in second place is kept
+        {"total 10\n0-0\n1\n\n22\n", true, false, false, 10, -1, 2},  // short later lines dropped
+        {"total 10\n", false, false, false, 0, 0, 0},
+        {"total 10\n# mode\n", false, false, false, 0, 0, 0},
+        {"tota\n0-0\n", false, false, false, 0, 0, 0},
+        {" total 10\n0-0\n", false, false, false, 0, 0, 0},
+        {"", false, false, false, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const LogContent log = readLog(c.text);
+        EXPECT_EQ(log.header.ok, c.ok);
+        if (!c.ok) continue;
+        EXPECT_EQ(log.header.fastMode, c.fast);
+        EXPECT_EQ(log.header.fastV2, c.v2);
+        EXPECT_EQ(log.header.totalFrames, c.total);
+        EXPECT_EQ(log.header.fastCount, c.fastCount);
+        EXPECT_EQ(log.lines.size(), c.lines);
+        EXPECT_LE(log.lines.size(), log.header.capacity);
+    }
+}
+
+TEST(LogHeader, LinesOfAnyLength)
+{
+    std::string text = "total 5\n0-1" + std::string(5000, ' ') + "x\n1-0\n";
+    const LogContent log = readLog(text);
+    ASSERT_TRUE(log.header.ok);
+    ASSERT_EQ(log.lines.size(), 2u);
+    EXPECT_EQ(log.lines[0].size(), 5004u);
+}
+
+TEST(CycleEntries, ShortLogLeavesLastCyclesClean)
+{
+    Parsed p = parseNormal("total 12\n" + entries(0, 23, "1"));
+    ASSERT_EQ(p.cycles, 3);
+    EXPECT_TRUE(p.settings.logError.empty());
+    EXPECT_EQ(cycleText(p.records[0].pattern), "1111111111");
+    EXPECT_EQ(cycleText(p.records[1].pattern), "1111111111");
+    EXPECT_EQ(cycleText(p.records[2].pattern), "1111000000");
+    EXPECT_EQ(p.records[2].index, 2);
+    EXPECT_TRUE(p.records[2].last);
+    EXPECT_FALSE(p.records[1].last);
+    EXPECT_FALSE(p.records[3].last);
+}
+
+TEST(CycleEntries, GapIsRecordedAndCountsAsCombed)
+{
+    Parsed p = parseNormal("total 20\n" + entries(0, 9) + entries(15, 39));
+    EXPECT_TRUE(p.settings.logError.empty());
+    EXPECT_EQ(p.settings.gapWarnings[0], "10-14");
+    EXPECT_EQ(p.settings.gapWarnings[1], "");
+    EXPECT_EQ(cycleText(p.records[1].pattern), "1111100000");
+    EXPECT_EQ(cycleText(p.records[1].refPattern), "0000000000");  // ref off: untouched
+}
+
+TEST(CycleEntries, GapFillsEveryPatternInUse)
+{
+    Parsed p = parseNormal("total 10\n0-0-0-0\n3-0-0-0\n", true, true);
+    EXPECT_EQ(cycleText(p.records[0].pattern), "0110000000");
+    EXPECT_EQ(cycleText(p.records[0].refPattern), "0110000000");
+    EXPECT_EQ(cycleText(p.records[0].dupPattern), "0110000000");
+}
+
+TEST(CycleEntries, TwentyOneHoles)
+{
+    std::string text = "total 100\n";
+    for (int i = 0; i < 22; ++i) text += std::to_string(i * 2) + "-0\n";  // holes at 1, 3, ..., 41
+    Parsed p = parseNormal(text);
+    EXPECT_TRUE(p.settings.logError.empty());
+    for (int i = 0; i < 19; ++i)
+        EXPECT_EQ(p.settings.gapWarnings[static_cast<std::size_t>(i)],
+                  std::to_string(2 * i + 1) + "-" + std::to_string(2 * i + 1));
+    EXPECT_EQ(p.settings.gapWarnings[19], "and any more...");
+}
+
+TEST(CycleEntries, OverrunIsAnError)
+{
+    Parsed direct = parseNormal("total 10\n" + entries(0, 20));
+    EXPECT_EQ(direct.settings.logError, kLogFormatError);
+
+    Parsed throughGap = parseNormal("total 10\n0-0\n25-0\n");
+    EXPECT_EQ(throughGap.settings.logError, kLogFormatError);
+    EXPECT_EQ(throughGap.settings.gapWarnings[0], "1-24");
+
+    Parsed exact = parseNormal("total 10\n" + entries(0, 19));
+    EXPECT_TRUE(exact.settings.logError.empty());
+}
+
+TEST(CycleEntries, ColumnsFollowTheOptions)
+{
+    Parsed p = parseNormal("total 5\n7-1-1-1\n", false, true);
+    // entries 0..6 are missing and count as combed in pattern and dupPattern
+    EXPECT_EQ(cycleText(p.records[0].pattern), "1111111100");
+    EXPECT_EQ(cycleText(p.records[0].refPattern), "0000000000");
+    EXPECT_EQ(cycleText(p.records[0].dupPattern), "1111111100");
+
+    Parsed marks = parseNormal("total 5\n0-1-0-1\n1-0 1 0\n2-1\n", true, true);
+    EXPECT_EQ(cycleText(marks.records[0].pattern), "1010000000");
+    EXPECT_EQ(cycleText(marks.records[0].refPattern), "0100000000");
+    EXPECT_EQ(cycleText(marks.records[0].dupPattern), "1000000000");  // "2-1" has no third mark
+}
+
+TEST(CycleEntries, BackwardRepeatedAndOddLinesAreIgnored)
+{
+    Parsed p = parseNormal("total 5\n0-1\n0-0\n1-1\nno dash here\n-5\n2-1\n1-0\n3-1\n");
+    EXPECT_TRUE(p.settings.logError.empty());
+    EXPECT_EQ(p.settings.gapWarnings[0], "");
+    EXPECT_EQ(cycleText(p.records[0].pattern), "1111000000");
+}
+
+TEST(CycleEntries, DashAtEndGivesAnEmptyMark)
+{
+    Parsed p = parseNormal("total 5\n0-\n1-1\n");
+    EXPECT_EQ(p.records[0].pattern[0], '\0');
+    EXPECT_EQ(p.records[0].pattern[1], '1');
+}
+
+TEST(CycleEntries, WindowsLineEnds)
+{
+    Parsed p = parseNormal("total 5\r\n0-1-1-1\r\n1-0-1-1\r\n", true, true);
+    EXPECT_EQ(cycleText(p.records[0].pattern), "1000000000");
+    EXPECT_EQ(cycleText(p.records[0].refPattern), "1100000000");
+    EXPECT_EQ(cycleText(p.records[0].dupPattern), "1100000000");
+}
+
+TEST(CycleEntries, RejectsTablesWithoutCycles)
+{
+    RunSettings s;
+    std::vector<CycleRecord> records(1);
+    parseCycleEntries({}, records, 0, s);
+    EXPECT_EQ(s.logError, kLogFormatError);
+}
+
+TEST(FastEntries, FillGapsAndOverrun)
+{
+    const std::string text = "total 30\nfast: 10\n0-0\n1-1\n4-0\n5-1\n";
+    const LogContent log = readLog(text);
+    ASSERT_TRUE(log.header.fastMode);
+    ASSERT_EQ(log.header.fastCount, 10);
+    RunSettings s;
+    std::vector<FastEntry> e(11);
+    parseFastEntries(log.lines, e, 10, s);
+    EXPECT_TRUE(s.logError.empty());
+    EXPECT_EQ(s.gapWarnings[0], "2-3");
+    const char expected[] = "0111010000";
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(e[static_cast<std::size_t>(i)].state, expected[i]) << i;
+    EXPECT_EQ(e[3].index, 3);
+    EXPECT_EQ(e[5].index, 5);
+    EXPECT_TRUE(e[9].last);
+    EXPECT_FALSE(e[10].last);
+
+    RunSettings over;
+    std::vector<FastEntry> small(3);
+    const std::string overText = "total 30\nfast: 2\n0-0\n1-1\n2-1\n";
+    const LogContent overLog = readLog(overText);
+    parseFastEntries(overLog.lines, small, 2, over);
+    EXPECT_EQ(over.logError, kLogFormatError);
+
+    RunSettings gapOver;
+    std::vector<FastEntry> g(3);
+    const std::string gapText = "total 30\nfast: 2\n0-0\n7-1\n";
+    const LogContent gapLog = readLog(gapText);
+    parseFastEntries(gapLog.lines, g, 2, gapOver);
+    EXPECT_EQ(gapOver.logError, kLogFormatError);
+}

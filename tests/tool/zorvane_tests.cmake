@@ -1,0 +1,9 @@
+# Tests of the zorvane front end and writers (the analysis has its own fragment).
+add_executable(zorvane_unit_tests
+  ${CMAKE_CURRENT_LIST_DIR}/zorvane_log_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zorvane_driver_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zorvane_writers_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zorvane_fastmode_test.cpp)
+target_link_libraries(zorvane_unit_tests PRIVATE zorvane_core GTest::gtest_main)
+target_compile_definitions(zorvane_unit_tests PRIVATE ${QEX_TEST_DEFS})
+gtest_discover_tests(zorvane_unit_tests TEST_PREFIX "zorvane." DISCOVERY_TIMEOUT 60)
