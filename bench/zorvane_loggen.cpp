@@ -7,7 +7,8 @@
 // single combed picks. A plan fixes the cycles instead: comma-separated
 // items KIND:CYCLES where KIND is 0-9 (a 24 fps cadence), "30" (combed every
 // other field), "60" (all combed), "c" (clean) or "pP" (all combed, second
-// column showing 6to2 phase P). Cycles past the plan are clean.
+// column showing 6to2 phase P); "KIND/P" gives any kind that second column.
+// Cycles past the plan are clean.
 // Normal logs have three marks per line; fast logs one mark per block.
 #include <cstdint>
 #include <cstdio>
@@ -41,8 +42,21 @@ struct Stretch {
     long long cycles;
 };
 
-Stretch stretchOf(const std::string& kind, long long cycles)
+Stretch stretchOf(const std::string& item, long long cycles)
 {
+    // "KIND/P": the second column shows 6to2 phase P.
+    const std::size_t slash = item.find('/');
+    if (slash != std::string::npos) {
+        Stretch st = stretchOf(item.substr(0, slash), cycles);
+        const int p = std::atoi(item.c_str() + slash + 1);
+        if (p < 0 || p > 4) {
+            std::fprintf(stderr, "zorvane_loggen: phase must be 0-4 in '%s'\n", item.c_str());
+            std::exit(2);
+        }
+        st.ref = kPhase[p];
+        return st;
+    }
+    const std::string& kind = item;
     if (kind == "30") return {"0101010101", "0000000000", cycles};
     if (kind == "60") return {"1111111111", "1111111111", cycles};
     if (kind == "c") return {"0000000000", "0000000000", cycles};

@@ -11,6 +11,8 @@
 #include <memory>
 #include <new>
 
+#include <sys/stat.h>
+
 namespace zorvane {
 
 namespace {
@@ -289,19 +291,17 @@ std::optional<std::string> readWholeFile(const std::string& path)
 {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!f) return std::nullopt;
+    struct stat st {};
+    if (::fstat(::fileno(f.get()), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
     std::string data;
-    if (std::fseek(f.get(), 0, SEEK_END) == 0) {
-        const long size = std::ftell(f.get());
-        if (size > 0) data.reserve(static_cast<std::size_t>(size));
-        std::rewind(f.get());
-    }
+    if (S_ISREG(st.st_mode) && st.st_size > 0) data.reserve(static_cast<std::size_t>(st.st_size));
     char chunk[1 << 16];
     for (;;) {
         const std::size_t got = std::fread(chunk, 1, sizeof chunk, f.get());
         data.append(chunk, got);
         if (got < sizeof chunk) break;
     }
-    if (std::ferror(f.get())) return std::nullopt;  // e.g. a directory
+    if (std::ferror(f.get())) return std::nullopt;
     return data;
 }
 

@@ -7,3 +7,10 @@ add_executable(zorvane_unit_tests
 target_link_libraries(zorvane_unit_tests PRIVATE zorvane_core GTest::gtest_main)
 target_compile_definitions(zorvane_unit_tests PRIVATE ${QEX_TEST_DEFS})
 gtest_discover_tests(zorvane_unit_tests TEST_PREFIX "zorvane." DISCOVERY_TIMEOUT 60)
+
+# Whole runs of the real binary.
+add_executable(zorvane_run_tests ${CMAKE_CURRENT_LIST_DIR}/zorvane_runs_test.cpp)
+target_link_libraries(zorvane_run_tests PRIVATE GTest::gtest_main)
+target_compile_definitions(zorvane_run_tests PRIVATE ${QEX_TEST_DEFS})
+add_dependencies(zorvane_run_tests zorvane)
+gtest_discover_tests(zorvane_run_tests TEST_PREFIX "zorvane." DISCOVERY_TIMEOUT 60)

@@ -1,0 +1,304 @@
+// End-to-end runs of the real zorvane binary: golden whole runs (console
+// text, exit status, output bytes) and a table of bad inputs.
+//
+// Golden cases are listed in golden/cases.txt; set ZORVANE_UPDATE_GOLDEN=1 to
+// rewrite the expected files after a deliberate change (and review the diff).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kSource = QEX_SOURCE_DIR;
+const fs::path kBuild = QEX_BUILD_DIR;
+const fs::path kGolden = kSource / "tests/tool/golden";
+
+struct RunResult {
+    std::string out;
+    int status = -1;  // exit status as the shell sees it (-2 reads as 254)
+};
+
+// Runs `exe` with `args` in directory `cwd`, collecting standard output.
+RunResult run(const fs::path& exe, const std::vector<std::string>& args, const fs::path& cwd,
+              const std::string& argv0 = "")
+{
+    int pipefd[2];
+    if (pipe(pipefd) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipefd[1], STDOUT_FILENO);
+        close(pipefd[0]);
+        close(pipefd[1]);
+        if (chdir(cwd.c_str()) != 0) _exit(127);
+        std::vector<std::string> all{argv0.empty() ? exe.string() : argv0};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    close(pipefd[1]);
+    RunResult r;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = read(pipefd[0], buf, sizeof buf);
+        if (n <= 0) break;
+        r.out.append(buf, static_cast<std::size_t>(n));
+    }
+    close(pipefd[0]);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 1000 + WTERMSIG(st);
+    return r;
+}
+
+RunResult zorvane(const std::vector<std::string>& args, const fs::path& cwd = kSource)
+{
+    return run(kBuild / "zorvane", args, cwd);
+}
+
+std::string slurp(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void spit(const fs::path& p, const std::string& text)
+{
+    std::ofstream(p, std::ios::binary) << text;
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to)
+{
+    for (std::size_t pos = 0; (pos = text.find(from, pos)) != std::string::npos; pos += to.size())
+        text.replace(pos, from.size(), to);
+    return text;
+}
+
+// The banner every run starts with, taken from the real binary's -help run.
+std::string banner()
+{
+    static const std::string text = [] {
+        const std::string out = zorvane({"-help"}).out;
+        std::size_t pos = 0;
+        for (int i = 0; i < 6; ++i) pos = out.find('\n', pos) + 1;
+        return out.substr(0, pos);
+    }();
+    return text;
+}
+
+// ---------------------------------------------------------------------------
+// Golden whole runs
+
+struct GoldenCase {
+    std::string name;
+    int status = 0;
+    std::string ext;
+    std::vector<std::string> args;
+};
+
+std::vector<GoldenCase> loadCases()
+{
+    std::vector<GoldenCase> cases;
+    std::ifstream in(kGolden / "cases.txt");
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream words(line);
+        GoldenCase c;
+        words >> c.name >> c.status >> c.ext;
+        for (std::string w; words >> w;) c.args.push_back(w);
+        cases.push_back(c);
+    }
+    return cases;
+}
+
+class Golden : public ::testing::TestWithParam<GoldenCase> {};
+
+TEST_P(Golden, WholeRun)
+{
+    const GoldenCase& c = GetParam();
+    const fs::path outDir = kBuild / "zorvane-golden";
+    fs::create_directories(outDir);
+    const fs::path output = outDir / (c.name + c.ext);
+    fs::remove(output);
+
+    std::vector<std::string> args = c.args;
+    args.push_back("-o");
+    args.push_back(output.string());
+    const RunResult r = zorvane(args);
+    const std::string console = replaceAll(r.out, output.string(), "@OUT@");
+    const bool wrote = fs::exists(output);
+
+    const fs::path expectConsole = kGolden / (c.name + ".stdout");
+    const fs::path expectOutput = kGolden / (c.name + c.ext);
+    if (std::getenv("ZORVANE_UPDATE_GOLDEN")) {
+        spit(expectConsole, console);
+        if (wrote) spit(expectOutput, slurp(output));
+        GTEST_SKIP() << "golden files rewritten";
+    }
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(console, slurp(expectConsole));
+    ASSERT_EQ(wrote, fs::exists(expectOutput));
+    if (wrote) {
+        EXPECT_EQ(slurp(output), slurp(expectOutput));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Zorvane, Golden, ::testing::ValuesIn(loadCases()),
+                         [](const ::testing::TestParamInfo<GoldenCase>& info) { return info.param.name; });
+
+TEST(Golden, WindowsLineEndsGiveTheSameOutput)
+{
+    const fs::path dir = kBuild / "zorvane-crlf";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    spit(dir / "zorvane.ini", replaceAll(slurp(kSource / "examples/zorvane.ini"), "\n", "\r\n"));
+    spit(dir / "sample.log", replaceAll(slurp(kSource / "examples/sample.log"), "\n", "\r\n"));
+    const RunResult r = zorvane({"-INI", "zorvane.ini", "-i", "sample.log", "-o", "sample.def"}, dir);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(slurp(dir / "sample.def"), slurp(kGolden / "sample_def.def"));
+}
+
+TEST(Golden, SettingsFileBesideTheProgram)
+{
+    // Invoked through a link named "zorvane", the program looks for zorvane.ini
+    // beside that path (there is no ".exe" to strip).
+    const fs::path dir = kBuild / "zorvane-derived";
+    fs::remove_all(dir);
+    fs::create_directories(dir / "bin");
+    fs::create_symlink(kBuild / "zorvane", dir / "bin" / "zorvane");
+    const std::vector<std::string> args{"-i", (kSource / "examples/sample.log").string(), "-o", "out.avs"};
+
+    RunResult r = run(dir / "bin" / "zorvane", args, dir, "bin/zorvane");
+    EXPECT_EQ(r.status, 254);
+    EXPECT_EQ(r.out, banner() + "Error:could not open ini-file.\n");
+
+    spit(dir / "bin" / "zorvane.ini", "Func_60fps=Bob()\n");
+    r = run(dir / "bin" / "zorvane", args, dir, "bin/zorvane");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Ini-file   : " + (dir / "bin" / "zorvane.ini").string() + "\nFunc_24fps : \n"
+                         "Func_30fps : \nFunc_60fps : .Bob()\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_TRUE(fs::exists(dir / "out.avs"));
+}
+
+// ---------------------------------------------------------------------------
+// Bad inputs
+
+struct BadCase {
+    const char* name;
+    const char* log;           // log text written to in.log (nullptr: no file)
+    std::vector<std::string> args;
+    int status;
+    const char* lastLines;     // expected end of the console text
+    bool report;               // the settings report is printed
+    bool output;               // the output file exists afterwards
+};
+
+class BadInput : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = kBuild / "zorvane-bad";
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        spit(dir_ / "z.ini", "Func_60fps=Bob()\n");
+    }
+    fs::path dir_;
+};
+
+TEST_F(BadInput, Table)
+{
+    const char* good = "total 10\n0-0\n1-1\n2-0\n";
+    const std::vector<BadCase> cases = {
+        {"no arguments", good, {}, 254, "", false, false},
+        {"help", good, {"-i", "in.log", "-o", "out.def", "-HELP"}, 0, "-3F    (default 0)  under-3fps =true if \"1\" && -DUP,-6F==true\n", false, false},
+        {"output value missing", good, {"-INI", "z.ini", "-i", "in.log", "-o"}, 254, "Error:no output file specified.\n", false, false},
+        {"output empty", good, {"-INI", "z.ini", "-i", "in.log", "-o", ""}, 254, "Error:no output file specified.\n", false, false},
+        {"settings file missing", good, {"-INI", "nothere.ini", "-i", "in.log", "-o", "out.def"}, 254, "Error:could not open ini-file.\n", false, false},
+        {"log missing", nullptr, {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "Error:could not open log file.\n", false, false},
+        {"no -i", good, {"-INI", "z.ini", "-o", "out.def"}, 254, "Error:could not open log file.\n", false, false},
+        {"log is a directory", good, {"-INI", "z.ini", "-i", ".", "-o", "out.def"}, 254, "Error:could not open log file.\n", false, false},
+        {"header not total", "totl 10\n0-0\n1-0\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "Error:There is format error in log file.\n", false, false},
+        {"total line only", "total 10\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "Error:There is format error in log file.\n", false, false},
+        {"empty log", "", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "Error:There is format error in log file.\n", false, false},
+        {"mode line only", "total 10\nfast: 3\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "Error:There is format error in log file.\n", false, false},
+        {"total zero", "total 0\n0-0\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "input  :in.log\nError:There is format error in log file.\n", true, false},
+        {"total without digits", "total frames\n0-0\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "input  :in.log\nError:There is format error in log file.\n", true, false},
+        {"fast count zero", "total 30\nfast 4000\n0-0\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "FAST-MODE  : 1\n\ninput  :in.log\nError:There is format error in log file.\n", true, false},
+        {"overrun", "total 2\n0-0\n1-0\n2-0\n3-0\n4-0\n5-0\n6-0\n7-0\n8-0\n9-0\n10-1\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "input  :in.log\nError:There is format error in log file.\n", true, false},
+        {"overrun through a gap", "total 2\n0-0\n40-1\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.avs"}, 254, "input  :in.log\nError:There is format error in log file.\n", true, false},
+        {"fast overrun", "total 9\nfast: 3\n0-0\n1-0\n2-0\n3-1\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "input  :in.log\nError:There is format error in log file.\n", true, false},
+        {"gaps warn and go on", "total 10\n0-0\n5-0\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 0, "input  :in.log\n\nWarning:There are some errors in log file.\noutput :out.def\n", true, true},
+        {"unwritable output", good, {"-INI", "z.ini", "-i", "in.log", "-o", "missing/out.def"}, 254, "input  :in.log\nError:could not find output directory.\n", true, false},
+        {"empty settings file", good, {"-INI", "empty.ini", "-i", "in.log", "-o", "out.def"}, 0, "Func_Append: \n\n-30F       : 1\n", true, true},
+    };
+    spit(dir_ / "empty.ini", "");
+    for (const BadCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(dir_ / "in.log");
+        fs::remove(dir_ / "out.def");
+        fs::remove(dir_ / "out.avs");
+        if (c.log) spit(dir_ / "in.log", c.log);
+        const RunResult r = zorvane(c.args, dir_);
+        EXPECT_EQ(r.status, c.status);
+        ASSERT_EQ(r.out.substr(0, banner().size()), banner());
+        const std::string tail = c.lastLines;
+        if (std::string(c.name) == "empty settings file") {
+            EXPECT_NE(r.out.find(tail), std::string::npos) << r.out;
+        } else {
+            ASSERT_GE(r.out.size(), tail.size());
+            EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail) << r.out;
+        }
+        if (std::string(c.name) == "no arguments") {
+            EXPECT_EQ(r.out, banner());
+        }
+        EXPECT_EQ(r.out.find("Ini-file   : ") != std::string::npos, c.report) << r.out;
+        EXPECT_EQ(fs::exists(dir_ / "out.def") || fs::exists(dir_ / "out.avs"), c.output);
+        EXPECT_EQ(r.out.find("output :") != std::string::npos, c.output) << r.out;
+        // No temporary files are left next to the output.
+        for (const auto& e : fs::directory_iterator(dir_))
+            EXPECT_EQ(e.path().filename().string().find(".zorvane-"), std::string::npos) << e.path();
+    }
+}
+
+TEST_F(BadInput, FailedRunKeepsAnExistingOutput)
+{
+    spit(dir_ / "in.log", "total 2\n0-0\n40-1\n");  // overrun
+    spit(dir_ / "out.def", "previous\n");
+    const RunResult r = zorvane({"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, dir_);
+    EXPECT_EQ(r.status, 254);
+    EXPECT_EQ(slurp(dir_ / "out.def"), "previous\n");
+}
+
+TEST_F(BadInput, LongLinesAndPaths)
+{
+    // A path far beyond 260 characters and log lines far beyond 1000.
+    fs::path deep = dir_;
+    for (int i = 0; i < 12; ++i) deep /= std::string(40, static_cast<char>('a' + i));
+    fs::create_directories(deep);
+    std::string log = "total 10" + std::string(3000, ' ') + "\n";
+    for (int i = 0; i < 20; ++i) log += std::to_string(i) + "-0-0-0" + std::string(2000, 'x') + "\n";
+    spit(deep / "in.log", log);
+    const fs::path out = deep / "out.def";
+    const RunResult r = zorvane({"-INI", (dir_ / "z.ini").string(), "-i", (deep / "in.log").string(), "-o", out.string()});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(slurp(out).find("\n0-9 [24] (5,0,2)\nend\n"), std::string::npos) << slurp(out);
+}
+
+}  // namespace
