@@ -1,0 +1,38 @@
+#!/bin/sh
+# Times zorvane end to end on a 24-hour log at 30000/1001 (2,589,410 frames,
+# 5,178,820 data lines) and prints seconds and peak memory next to the log size.
+#
+#   bench/zorvane_bench.sh [BUILD_DIR]     (default: build)
+#
+# Needs the targets zorvane and zorvane_loggen built in BUILD_DIR. Runs:
+# normal log (.def and .avs), normal log with -REF 30 -DUP 1, "fastv2" log.
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+build=${1:-build}
+frames=2589410
+work="$build/zorvane-bench"
+mkdir -p "$work"
+
+[ -s "$work/day.log" ] || "$build/zorvane_loggen" $frames > "$work/day.log"
+[ -s "$work/day-fastv2.log" ] || "$build/zorvane_loggen" $frames --fastv2 > "$work/day-fastv2.log"
+printf 'Func_24fps=DoubleWeave().PullDown(0,2)\nFunc_60fps=Bob()\nFunc_6to2=Bob().SelectEvery(5,ref,ref+2)\n' > "$work/bench.ini"
+
+measure() {
+    label=$1; log=$2; shift 2
+    size=$(wc -c < "$log")
+    python3 - "$label" "$size" "$build/zorvane" -INI "$work/bench.ini" -i "$log" "$@" <<'PY'
+import resource, subprocess, sys, time
+label, size, cmd = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+t0 = time.perf_counter()
+r = subprocess.run(cmd, stdout=subprocess.DEVNULL)
+secs = time.perf_counter() - t0
+rss = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss * 1024
+print(f"{label:28s} {secs:6.3f} s   peak RSS {rss/2**20:7.1f} MiB   log {size/2**20:6.1f} MiB   "
+      f"RSS/log {rss/size:4.2f}   status {r.returncode}")
+PY
+}
+
+measure "normal -> .def" "$work/day.log" -o "$work/day.def"
+measure "normal -> .avs" "$work/day.log" -o "$work/day.avs"
+measure "normal -REF 30 -DUP 1 .avs" "$work/day.log" -o "$work/day-ref.avs" -REF 30 -DUP 1
+measure "fastv2 -> .avs" "$work/day-fastv2.log" -o "$work/day-fastv2.avs"
