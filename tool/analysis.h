@@ -89,6 +89,11 @@ const std::string& segmentText(const FilterTable& table, const Segment& segment)
 std::vector<Segment> buildSegments(const FilterTable& table, const std::vector<CycleRecord>& records,
                                    int cycleCount, const RunSettings& settings);
 
+// The main loop alone: the segments as the greedy choice cuts them, before
+// phase recovery, the post-passes and the merge.
+std::vector<Segment> cutSegments(const FilterTable& table, const std::vector<CycleRecord>& records,
+                                 int cycleCount, const RunSettings& settings);
+
 // ---------------------------------------------------------------------------
 // Sparse-cycle classification (only meaningful with dedup)
 

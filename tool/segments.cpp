@@ -154,7 +154,7 @@ void appendSkipCycles(std::vector<int>& dest, const std::vector<int>& more)
 }
 
 // The main loop: greedy choice of a kind for the cycles from pos on.
-std::vector<Segment> cutSegments(const FilterTable& table, const CycleFacts& facts, const RunSettings& settings)
+std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& facts, const RunSettings& settings)
 {
     const int cycleCount = facts.count();
     const int base = settings.baseKind;
@@ -325,6 +325,26 @@ std::vector<Segment> cutSegments(const FilterTable& table, const CycleFacts& fac
 
 }  // namespace
 
+namespace {
+
+void checkInput(const std::vector<CycleRecord>& records, int cycleCount, const RunSettings& settings)
+{
+    if (cycleCount < 1 || static_cast<std::size_t>(cycleCount) > records.size())
+        throw std::invalid_argument("segment building needs at least one cycle and a record per cycle");
+    if (settings.baseKind < 11 || settings.baseKind > 13)
+        throw std::invalid_argument("baseKind must be 11, 12 or 13");
+}
+
+}  // namespace
+
+std::vector<Segment> cutSegments(const FilterTable& table, const std::vector<CycleRecord>& records, int cycleCount,
+                                 const RunSettings& settings)
+{
+    checkInput(records, cycleCount, settings);
+    const CycleFacts facts(records, cycleCount, settings);
+    return cutWithFacts(table, facts, settings);
+}
+
 const std::string& segmentText(const FilterTable& table, const Segment& segment)
 {
     const FilterEntry& e = table[segment.kind];
@@ -426,13 +446,9 @@ std::vector<Segment> mergeEqualText(std::vector<Segment> segments, const FilterT
 std::vector<Segment> buildSegments(const FilterTable& table, const std::vector<CycleRecord>& records, int cycleCount,
                                    const RunSettings& settings)
 {
-    if (cycleCount < 1 || static_cast<std::size_t>(cycleCount) > records.size())
-        throw std::invalid_argument("buildSegments needs at least one cycle and a record per cycle");
-    if (settings.baseKind < 11 || settings.baseKind > 13)
-        throw std::invalid_argument("baseKind must be 11, 12 or 13");
-
+    checkInput(records, cycleCount, settings);
     const CycleFacts facts(records, cycleCount, settings);
-    std::vector<Segment> segments = cutSegments(table, facts, settings);
+    std::vector<Segment> segments = cutWithFacts(table, facts, settings);
 
     if (settings.refEnabled) {
         recoverPhasesOwn(segments, records.data(), cycleCount, settings);

@@ -1,0 +1,82 @@
+// Small cycle-record arrays and settings for the analysis tests.
+#pragma once
+
+#include "analysis.h"
+
+#include <string>
+#include <ostream>
+#include <string_view>
+#include <vector>
+
+namespace zorvane::testutil {
+
+inline Pattern pat(std::string_view text)
+{
+    Pattern p = kCleanPattern;
+    for (std::size_t i = 0; i < p.size() && i < text.size(); ++i) p[i] = text[i];
+    return p;
+}
+
+// Records for the given first-column patterns, numbered as the log reader
+// numbers them, plus the extra record after the last cycle.
+inline std::vector<CycleRecord> records(const std::vector<std::string>& patterns)
+{
+    std::vector<CycleRecord> r(patterns.size() + 1);
+    for (std::size_t i = 0; i < patterns.size(); ++i) {
+        r[i].index = static_cast<int>(i);
+        r[i].pattern = pat(patterns[i]);
+    }
+    if (!patterns.empty()) r[patterns.size() - 1].last = true;
+    return r;
+}
+
+inline void setDup(std::vector<CycleRecord>& r, std::size_t i, std::string_view dup) { r[i].dupPattern = pat(dup); }
+inline void setRef(std::vector<CycleRecord>& r, std::size_t i, std::string_view ref) { r[i].refPattern = pat(ref); }
+
+// n copies of one pattern appended to a list.
+inline void repeat(std::vector<std::string>& list, int n, const std::string& p)
+{
+    for (int i = 0; i < n; ++i) list.push_back(p);
+}
+
+inline RunSettings settings()
+{
+    RunSettings s;
+    s.func24fps = ".F24()";
+    s.func30fps = ".F30()";
+    s.func60fps = ".F60()";
+    s.func6to2 = ".F62(ref)";
+    s.baseKind = computeBaseKind(s);
+    return s;
+}
+
+inline void setSkip(RunSettings& s, int level)
+{
+    s.skipKind = level == 0 ? 0 : 13 - level;
+    s.skipSpan = level == 0 ? 2 : level + 1;
+}
+
+inline int cycles(const std::vector<CycleRecord>& r) { return static_cast<int>(r.size()) - 1; }
+
+// Only the cutting fields, for compact expectations.
+struct Cut {
+    int first;
+    int last;
+    int kind;
+    bool alt;
+    bool operator==(const Cut&) const = default;
+};
+
+inline std::vector<Cut> cuts(const std::vector<Segment>& segs)
+{
+    std::vector<Cut> out;
+    for (const Segment& s : segs) out.push_back({s.firstCycle, s.lastCycle, s.kind, s.useAltText});
+    return out;
+}
+
+inline std::ostream& operator<<(std::ostream& os, const Cut& c)
+{
+    return os << "{" << c.first << "-" << c.last << " kind " << c.kind << (c.alt ? " alt" : "") << "}";
+}
+
+}  // namespace zorvane::testutil

@@ -1,0 +1,306 @@
+// 6to2 phase recovery from the second log column.
+#include "analysis_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace zorvane;
+using namespace zorvane::testutil;
+
+namespace {
+
+// Second-column patterns that are perfect for exactly the phases named.
+const std::string kRefP0 = "0010100101";
+const std::string kRefP1 = "0100101001";
+const std::string kRefP2 = "0101001010";
+const std::string kRefP4 = "1010010100";
+const std::string kRefAll = "0000000000";   // every phase
+const std::string kRefNone = "1111111111";
+
+// n cycles whose second column is given, all with a dense first column.
+std::vector<CycleRecord> refRecords(const std::vector<std::string>& refs)
+{
+    std::vector<std::string> first(refs.size(), "1111111111");
+    auto r = records(first);
+    for (std::size_t i = 0; i < refs.size(); ++i) setRef(r, i, refs[i]);
+    return r;
+}
+
+std::vector<std::string> refs(std::initializer_list<std::pair<int, std::string>> parts)
+{
+    std::vector<std::string> out;
+    for (const auto& [n, p] : parts) repeat(out, n, p);
+    return out;
+}
+
+TEST(PhasePatterns, EachHasSixCleanPositionsAndPairsMatchTheTable)
+{
+    for (const auto& p : kPhasePatterns) EXPECT_EQ(std::count(p.begin(), p.end(), '0'), 6) << p;
+    const char* pairs[10] = {"12", "01", "04", "34", "23", "22", "11", "00", "44", "33"};
+    for (int k = 0; k < 10; ++k) {
+        const auto pr = phasePair(k);
+        EXPECT_EQ(pr[0], pairs[k][0] - '0') << k;
+        EXPECT_EQ(pr[1], pairs[k][1] - '0') << k;
+    }
+    EXPECT_EQ(phasePair(10), (std::array<int, 2>{9, 9}));
+    EXPECT_EQ(phasePair(11), (std::array<int, 2>{9, 9}));
+}
+
+TEST(CountPerfect, StopsAtStopAtTheLastCycleAndAtAnImperfectCycle)
+{
+    const auto r = refRecords(refs({{3, kRefP0}, {1, kRefNone}, {2, kRefP0}}));
+    EXPECT_EQ(countPerfect(r.data(), 6, 0, 0, 5), 3);
+    EXPECT_EQ(countPerfect(r.data(), 6, 0, 0, 1), 2);
+    EXPECT_EQ(countPerfect(r.data(), 6, 4, 0, 99), 2);
+    EXPECT_EQ(countPerfect(r.data(), 6, 3, 0, 5), 0);
+    EXPECT_EQ(countPerfect(r.data(), 6, 0, 1, 5), 0);
+}
+
+TEST(PhaseFit, PerfectRunFitsItsPhaseOnly)
+{
+    const auto r = refRecords(refs({{20, kRefP0}}));
+    for (int t = 0; t < 5; ++t) {
+        int tol = 0;
+        EXPECT_EQ(phaseFit(r.data(), 20, 0, 19, t, true, 2, tol), t == 0) << t;
+    }
+}
+
+TEST(PhaseFit, ToleratesAnImperfectCycleBeforeFivePerfectOnes)
+{
+    // Cycle 10 misses one clean position of phase 0.
+    auto seq = refs({{10, kRefP0}, {1, "1010100101"}, {19, kRefP0}});
+    auto r = refRecords(seq);
+    int tol = 0;
+    EXPECT_FALSE(phaseFit(r.data(), 30, 0, 29, 0, false, 2, tol));
+    tol = 0;
+    EXPECT_TRUE(phaseFit(r.data(), 30, 0, 29, 0, true, 2, tol));
+    EXPECT_EQ(tol, 1);
+
+    // Only four perfect cycles follow before another imperfect one.
+    seq = refs({{10, kRefP0}, {1, "1010100101"}, {4, kRefP0}, {1, "1010100101"}, {10, kRefP0}});
+    r = refRecords(seq);
+    tol = 0;
+    EXPECT_FALSE(phaseFit(r.data(), 26, 0, 25, 0, true, 2, tol));
+    // Fewer than five are enough when they reach the end of the run.
+    seq = refs({{10, kRefP0}, {1, "1010100101"}, {3, kRefP0}});
+    r = refRecords(seq);
+    tol = 0;
+    EXPECT_TRUE(phaseFit(r.data(), 14, 0, 13, 0, true, 2, tol));
+    EXPECT_EQ(tol, 1);
+    // An imperfect last cycle of the run is never tolerated.
+    seq = refs({{10, kRefP0}, {1, "1010100101"}});
+    r = refRecords(seq);
+    tol = 0;
+    EXPECT_FALSE(phaseFit(r.data(), 11, 0, 10, 0, true, 2, tol));
+}
+
+TEST(PhaseFit, SkipSpanBoundsTheMissingPositions)
+{
+    // Cycle 5 misses three of phase 0's clean positions (z = 3).
+    const auto r = refRecords(refs({{5, kRefP0}, {1, "1110110101"}, {10, kRefP0}}));
+    int tol = 0;
+    EXPECT_FALSE(phaseFit(r.data(), 16, 0, 15, 0, true, 2, tol));  // needs z >= 4
+    tol = 0;
+    EXPECT_TRUE(phaseFit(r.data(), 16, 0, 15, 0, true, 3, tol));   // needs z >= 3
+    EXPECT_EQ(tol, 1);
+}
+
+class OwnPhase : public ::testing::Test {
+protected:
+    RunSettings s = [] {
+        RunSettings r = settings();
+        r.refEnabled = true;
+        return r;
+    }();
+    static Segment seg(int first, int last, int kind)
+    {
+        Segment x;
+        x.firstCycle = first;
+        x.lastCycle = last;
+        x.kind = kind;
+        return x;
+    }
+};
+
+TEST_F(OwnPhase, FifteenPerfectCyclesAreNeeded)
+{
+    auto r = refRecords(refs({{14, kRefP1}}));
+    std::vector<Segment> segs{seg(0, 13, 11)};
+    segs[0].isLast = true;
+    recoverPhasesOwn(segs, r.data(), 14, s);
+    EXPECT_FALSE(segs[0].useAltText);
+
+    r = refRecords(refs({{15, kRefP1}}));
+    segs = {seg(0, 14, 11)};
+    segs[0].isLast = true;
+    recoverPhasesOwn(segs, r.data(), 15, s);
+    EXPECT_TRUE(segs[0].useAltText);
+    EXPECT_EQ(segs[0].refPhase, 1);
+    EXPECT_FALSE(segs[0].guessed);
+}
+
+TEST_F(OwnPhase, ShortSegmentsMustBePerfectThroughout)
+{
+    // 20 cycles with one imperfect one: no tolerance below 30 cycles.
+    const auto r = refRecords(refs({{10, kRefP0}, {1, "1010100101"}, {9, kRefP0}, {5, kRefP0}}));
+    std::vector<Segment> segs{seg(0, 19, 11), seg(20, 24, 0)};
+    segs[1].isLast = true;
+    recoverPhasesOwn(segs, r.data(), 25, s);
+    EXPECT_FALSE(segs[0].useAltText);
+}
+
+TEST_F(OwnPhase, LongSegmentWithANeighbourTolerates)
+{
+    const auto r = refRecords(refs({{5, kRefP0}, {10, kRefP0}, {1, "1010100101"}, {19, kRefP0}}));
+    std::vector<Segment> segs{seg(0, 4, 0), seg(5, 34, 11)};
+    segs[1].isLast = true;
+    recoverPhasesOwn(segs, r.data(), 35, s);
+    EXPECT_TRUE(segs[1].useAltText);
+    EXPECT_EQ(segs[1].refPhase, 0);
+
+    // Without a 24 fps neighbour there is no tolerance.
+    std::vector<Segment> alone{seg(0, 4, 10), seg(5, 34, 11)};
+    alone[1].isLast = true;
+    recoverPhasesOwn(alone, r.data(), 35, s);
+    EXPECT_FALSE(alone[1].useAltText);
+}
+
+TEST_F(OwnPhase, NeighbourPairPrefersItsPhases)
+{
+    // Every phase fits; after a kind 0 segment (pair 1, 2) phase 1 wins.
+    const auto r = refRecords(refs({{5, kRefP1}, {15, kRefAll}, {5, kRefP1}}));
+    std::vector<Segment> segs{seg(0, 4, 0), seg(5, 19, 11), seg(20, 24, 10)};
+    segs[2].isLast = true;
+    recoverPhasesOwn(segs, r.data(), 25, s);
+    EXPECT_EQ(segs[1].refPhase, 1);
+
+    // With no 24 fps neighbour the first candidate wins.
+    segs = {seg(0, 4, 10), seg(5, 19, 11), seg(20, 24, 10)};
+    segs[2].isLast = true;
+    recoverPhasesOwn(segs, r.data(), 25, s);
+    EXPECT_TRUE(segs[1].useAltText);
+    EXPECT_EQ(segs[1].refPhase, 0);
+
+    // A previous pair of two equal phases gives way to the next segment's pair.
+    segs = {seg(0, 4, 5), seg(5, 19, 11), seg(20, 24, 0)};
+    segs[2].isLast = true;
+    recoverPhasesOwn(segs, r.data(), 25, s);
+    EXPECT_EQ(segs[1].refPhase, 1);
+    segs = {seg(0, 4, 5), seg(5, 19, 11), seg(20, 24, 10)};
+    segs[2].isLast = true;
+    recoverPhasesOwn(segs, r.data(), 25, s);
+    EXPECT_EQ(segs[1].refPhase, 2);
+}
+
+TEST_F(OwnPhase, OnlyPhaseFourFits)
+{
+    const auto r = refRecords(refs({{5, kRefP1}, {15, kRefP4}}));
+    std::vector<Segment> segs{seg(0, 4, 0), seg(5, 19, 11)};
+    segs[1].isLast = true;
+    recoverPhasesOwn(segs, r.data(), 20, s);
+    EXPECT_TRUE(segs[1].useAltText);
+    EXPECT_EQ(segs[1].refPhase, 4);
+}
+
+TEST_F(OwnPhase, FewestToleratedCyclesWin)
+{
+    // Phase 1 fits with no tolerance, phases 0 and 2 need one tolerated cycle;
+    // phase 0 is the neighbour's, but the fewer tolerated cycles decide first.
+    // In an all-clean run, a cycle showing phase 1 leaves phases 0 and 2 four
+    // clean positions (tolerable) and phases 3 and 4 two (not).
+    const auto r = refRecords(refs({{5, kRefP1}, {12, kRefAll}, {1, kRefP1}, {17, kRefAll}}));
+    std::vector<Segment> segs{seg(0, 4, 7), seg(5, 34, 11)};  // kind 7: pair 0, 0
+    segs[1].isLast = true;
+    recoverPhasesOwn(segs, r.data(), 35, s);
+    EXPECT_EQ(segs[1].refPhase, 1);
+}
+
+class GuessedPhase : public OwnPhase {
+protected:
+    void SetUp() override { s.refCycles = 1; }
+    // prev (kind kp, lp cycles, refs rp), fallback of 3 cycles, next (kn, ln, rn).
+    std::vector<Segment> run(int kp, int lp, const std::string& rp, int kn, int ln, const std::string& rn)
+    {
+        records_ = refRecords(refs({{lp, rp}, {3, kRefNone}, {ln, rn}}));
+        std::vector<Segment> segs{seg(0, lp - 1, kp), seg(lp, lp + 2, 11), seg(lp + 3, lp + 2 + ln, kn)};
+        segs[2].isLast = true;
+        recoverPhasesGuessed(segs, records_.data(), lp + 3 + ln, s);
+        return segs;
+    }
+    std::vector<CycleRecord> records_;
+};
+
+TEST_F(GuessedPhase, NeighboursMustTogetherExceedTwentyCycles)
+{
+    auto segs = run(0, 10, kRefP1, 0, 10, kRefP1);
+    EXPECT_FALSE(segs[1].useAltText);
+    segs = run(0, 11, kRefP1, 0, 10, kRefP1);
+    EXPECT_TRUE(segs[1].useAltText);
+    EXPECT_TRUE(segs[1].guessed);
+    EXPECT_EQ(segs[1].refPhase, 1);
+    // 11 + 10 but only one side confirms the phase: 11 alone is not enough.
+    segs = run(0, 11, kRefP1, 0, 10, kRefNone);
+    EXPECT_FALSE(segs[1].useAltText);
+    // The longer neighbour alone suffices when it has more than 20 cycles.
+    segs = run(0, 25, kRefP1, 0, 5, kRefNone);
+    EXPECT_TRUE(segs[1].guessed);
+    EXPECT_EQ(segs[1].refPhase, 1);
+}
+
+TEST_F(GuessedPhase, EqualLengthsTakeTheNextSegmentsPhase)
+{
+    // Previous kind 0 (pair 1, 2) confirms phase 1; next kind 4 confirms phase 2.
+    auto segs = run(0, 15, kRefP1, 4, 15, kRefP2);
+    EXPECT_TRUE(segs[1].guessed);
+    EXPECT_EQ(segs[1].refPhase, 2);
+    segs = run(0, 16, kRefP1, 4, 15, kRefP2);
+    EXPECT_EQ(segs[1].refPhase, 1);
+}
+
+TEST_F(GuessedPhase, ConfirmedPhaseMustBeInThePair)
+{
+    // Kind 7 suggests phase 0 only; a neighbour that shows phase 1 confirms nothing.
+    auto segs = run(7, 25, kRefP1, 10, 5, kRefNone);
+    EXPECT_FALSE(segs[1].useAltText);
+}
+
+TEST_F(GuessedPhase, LeavesOwnPhasesAndShortSegmentsAlone)
+{
+    records_ = refRecords(refs({{25, kRefP1}, {3, kRefNone}, {5, kRefP1}}));
+    std::vector<Segment> segs{seg(0, 24, 0), seg(25, 27, 11), seg(28, 32, 0)};
+    segs[2].isLast = true;
+    segs[1].useAltText = true;
+    segs[1].refPhase = 3;
+    recoverPhasesGuessed(segs, records_.data(), 33, s);
+    EXPECT_EQ(segs[1].refPhase, 3);
+    EXPECT_FALSE(segs[1].guessed);
+
+    segs[1].useAltText = false;
+    s.refCycles = 4;
+    recoverPhasesGuessed(segs, records_.data(), 33, s);
+    EXPECT_FALSE(segs[1].useAltText);
+}
+
+TEST(BuildSegmentsWithRef, FallbackSegmentGetsItsOwnPhase)
+{
+    RunSettings s = settings();
+    s.refEnabled = true;
+    std::vector<std::string> p;
+    repeat(p, 20, "0101101011");  // kind 0
+    repeat(p, 20, "1111111111");  // fallback
+    auto r = records(p);
+    for (int i = 0; i < 40; ++i) setRef(r, static_cast<std::size_t>(i), i < 20 ? kRefP1 : kRefP4);
+    const FilterTable table = buildFilterTable(s);
+    const auto segs = buildSegments(table, r, 40, s);
+    ASSERT_EQ(segs.size(), 2u);
+    EXPECT_EQ(cuts(segs)[1], (Cut{20, 39, 11, true}));
+    EXPECT_EQ(segs[1].refPhase, 4);
+    EXPECT_EQ(segmentText(table, segs[1]), ".F62(ref)");
+
+    // Without -REF the fallback segment stays 60 fps.
+    s.refEnabled = false;
+    EXPECT_EQ(cuts(buildSegments(table, r, 40, s))[1], (Cut{20, 39, 11, false}));
+}
+
+}  // namespace
