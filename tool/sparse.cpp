@@ -13,6 +13,21 @@ constexpr std::array<std::string_view, 20> kSparseRows{
     "0000010001", "0000110001", "0000100000", "0000010000", "0000110000",
 };
 
+// Bit p set where position p of the text is "1".
+constexpr unsigned onesMask(std::string_view text)
+{
+    unsigned m = 0;
+    for (std::size_t p = 0; p < text.size(); ++p)
+        if (text[p] == '1') m |= 1u << p;
+    return m;
+}
+
+constexpr std::array<unsigned, 20> kRowMasks = [] {
+    std::array<unsigned, 20> m{};
+    for (std::size_t r = 0; r < m.size(); ++r) m[r] = onesMask(kSparseRows[r]);
+    return m;
+}();
+
 bool isLastCycle(const CycleRecord* records, int cycleCount, int i)
 {
     return records[i].last || i + 1 >= cycleCount;
@@ -24,21 +39,29 @@ int classifyCycle(const CycleRecord* records, int cycleCount, int i, bool first)
 {
     const CycleRecord& rec = records[i];
     const Pattern& pat = rec.pattern;
-    const int m = first ? 2 : 0;
 
-    // A third-column mark counts as combing only at an even position whose
-    // two preceding positions of this cycle are clean.
-    Pattern effective = pat;
-    for (int p = m; p < 10; p += 2) {
-        if (rec.dupPattern[p] != '1') continue;
-        if (p >= 2 && (pat[p - 2] == '1' || pat[p - 1] == '1')) continue;
-        effective[p] = '1';
+    unsigned ones = 0;
+    unsigned other = 0;  // marks that are neither "0" nor "1" match no row
+    for (int p = 0; p < 10; ++p) {
+        if (pat[p] == '1') ones |= 1u << p;
+        else if (pat[p] != '0') other |= 1u << p;
     }
 
-    const std::string_view e = patternView(effective);
+    // A third-column mark counts as combing only at an even position whose
+    // two preceding positions of this cycle are clean; with first set,
+    // position 0 is never raised.
+    unsigned raised = 0;
+    for (int p = first ? 2 : 0; p < 10; p += 2) {
+        if (rec.dupPattern[p] != '1') continue;
+        if (p >= 2 && ((ones >> (p - 2)) & 3u) != 0) continue;
+        raised |= 1u << p;
+    }
+    if ((other & ~raised) != 0) return -1;
+    const unsigned effective = ones | raised;
+
     int row = -1;
-    for (int r = 0; r < static_cast<int>(kSparseRows.size()); ++r) {
-        if (kSparseRows[r] == e) {
+    for (int r = 0; r < static_cast<int>(kRowMasks.size()); ++r) {
+        if (kRowMasks[static_cast<std::size_t>(r)] == effective) {
             row = r;
             break;
         }
