@@ -126,6 +126,8 @@ std::vector<GoldenCase> loadCases()
     return cases;
 }
 
+void PrintTo(const GoldenCase& c, std::ostream* os) { *os << c.name; }
+
 class Golden : public ::testing::TestWithParam<GoldenCase> {};
 
 TEST_P(Golden, WholeRun)
@@ -214,7 +216,9 @@ class BadInput : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir_ = kBuild / "zorvane-bad";
+        // One directory per test, so that tests may run in parallel.
+        dir_ = kBuild / (std::string("zorvane-bad-") +
+                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         spit(dir_ / "z.ini", "Func_60fps=Bob()\n");

@@ -321,7 +321,9 @@ class OutputFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir_ = std::filesystem::path(QEX_BUILD_DIR) / "zorvane-writer-test";
+        dir_ = std::filesystem::path(QEX_BUILD_DIR) /
+               (std::string("zorvane-writer-") +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
     }
