@@ -281,6 +281,23 @@ TEST_F(BadInput, Table)
     }
 }
 
+TEST_F(BadInput, OutputKindFollowsTheExtension)
+{
+    spit(dir_ / "in.log", "total 10\n0-0\n1-1\n");
+    struct Case { const char* path; const char* begins; };
+    const Case cases[] = {
+        {"result.DEF", "set [24] f24=''\n"}, {"result.def", "set [24] f24=''\n"},
+        {"result.txt", "v001=Trim(0,9)"},     {"result", "v001=Trim(0,9)"},
+        {"r.avs", "v001=Trim(0,9)"},          {".def", "v001=Trim(0,9)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const RunResult r = zorvane({"-INI", "z.ini", "-i", "in.log", "-o", c.path}, dir_);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(slurp(dir_ / c.path).rfind(c.begins, 0), 0u) << slurp(dir_ / c.path);
+    }
+}
+
 TEST_F(BadInput, FailedRunKeepsAnExistingOutput)
 {
     spit(dir_ / "in.log", "total 2\n0-0\n40-1\n");  // overrun
