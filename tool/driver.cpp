@@ -7,11 +7,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <new>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace zorvane {
 
@@ -305,6 +307,30 @@ std::optional<std::string> readWholeFile(const std::string& path)
     return data;
 }
 
+std::string invocationPath(const std::string& argv0, const char* searchPath)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (argv0.find('/') == std::string::npos && searchPath) {
+        // Started through the search path: the program lies in the first
+        // directory of PATH that holds an executable of that name.
+        std::string_view dirs(searchPath);
+        while (true) {
+            const std::size_t colon = dirs.find(':');
+            const std::string dir(dirs.substr(0, colon));
+            const fs::path candidate = fs::path(dir.empty() ? "." : dir) / argv0;
+            if (::access(candidate.c_str(), X_OK) == 0 && !fs::is_directory(candidate, ec)) {
+                const fs::path abs = fs::absolute(candidate, ec);
+                return ec ? candidate.string() : abs.lexically_normal().string();
+            }
+            if (colon == std::string_view::npos) break;
+            dirs.remove_prefix(colon + 1);
+        }
+    }
+    const fs::path abs = fs::absolute(argv0, ec);
+    return ec ? argv0 : abs.lexically_normal().string();
+}
+
 namespace {
 
 // The analysis and output stage: builds the segments, writes the file,
@@ -366,11 +392,7 @@ int runZorvane(const std::vector<std::string>& argv, std::ostream& out)
     }
     s.scriptOutput = !equalNoCase(pathExtension(s.outputPath), ".def");
 
-    if (s.iniPath.empty()) {
-        std::error_code ec;
-        std::filesystem::path self = std::filesystem::absolute(argv[0], ec);
-        s.iniPath = derivedIniPath(ec ? argv[0] : self.lexically_normal().string());
-    }
+    if (s.iniPath.empty()) s.iniPath = derivedIniPath(invocationPath(argv[0], std::getenv("PATH")));
     const std::optional<std::string> ini = readWholeFile(s.iniPath);
     if (!ini) {
         out << "Error:could not open ini-file.\n";

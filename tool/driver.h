@@ -33,6 +33,11 @@ std::string pathExtension(std::string_view path);
 // trailing ".exe" (exactly) is replaced by ".ini", otherwise ".ini" is appended.
 std::string derivedIniPath(std::string_view absoluteProgramPath);
 
+// Absolute path of the running program as it was invoked: argv[0] made
+// absolute against the current directory, or, for a bare name that the shell
+// found through the search path, the first match in `searchPath` (PATH).
+std::string invocationPath(const std::string& argv0, const char* searchPath);
+
 // Fills the settings-file fields from the file's text and applies defaults.
 void readSettingsText(std::string_view text, RunSettings& settings);
 

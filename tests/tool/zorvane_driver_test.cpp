@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -159,6 +160,17 @@ TEST(Paths, DerivedSettingsFile)
     EXPECT_EQ(derivedIniPath("/opt/bin/zorvane"), "/opt/bin/zorvane.ini");
     EXPECT_EQ(derivedIniPath("C:\\tools\\Zorvane.exe"), "C:\\tools\\Zorvane.ini");
     EXPECT_EQ(derivedIniPath("C:\\tools\\ZORVANE.EXE"), "C:\\tools\\ZORVANE.EXE.ini");
+}
+
+TEST(Paths, InvocationPath)
+{
+    const std::string cwd = std::filesystem::current_path().string();
+    EXPECT_EQ(invocationPath("/opt/bin/zorvane", "/usr/bin"), "/opt/bin/zorvane");
+    EXPECT_EQ(invocationPath("bin/../tools/zorvane", nullptr), cwd + "/tools/zorvane");
+    // A bare name not found on the search path stays relative to the current directory.
+    EXPECT_EQ(invocationPath("no-such-program-zv", "/nonexistent"), cwd + "/no-such-program-zv");
+    // "sh" is found on the search path.
+    EXPECT_EQ(invocationPath("sh", "/nonexistent:/bin"), "/bin/sh");
 }
 
 TEST(SettingsFile, EmptyGivesDefaults)

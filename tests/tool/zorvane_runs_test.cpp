@@ -31,7 +31,7 @@ struct RunResult {
 
 // Runs `exe` with `args` in directory `cwd`, collecting standard output.
 RunResult run(const fs::path& exe, const std::vector<std::string>& args, const fs::path& cwd,
-              const std::string& argv0 = "")
+              const std::string& argv0 = "", const char* searchPath = nullptr)
 {
     int pipefd[2];
     if (pipe(pipefd) != 0) return {};
@@ -41,6 +41,7 @@ RunResult run(const fs::path& exe, const std::vector<std::string>& args, const f
         close(pipefd[0]);
         close(pipefd[1]);
         if (chdir(cwd.c_str()) != 0) _exit(127);
+        if (searchPath) setenv("PATH", searchPath, 1);
         std::vector<std::string> all{argv0.empty() ? exe.string() : argv0};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -197,6 +198,15 @@ TEST(Golden, SettingsFileBesideTheProgram)
               std::string::npos)
         << r.out;
     EXPECT_TRUE(fs::exists(dir / "out.avs"));
+
+    // Started by bare name through PATH, the settings file is still the one
+    // beside the program, not one in the current directory.
+    spit(dir / "zorvane.ini", "Func_60fps=Wrong()\n");
+    const std::string searchPath = "/nonexistent:" + (dir / "bin").string();
+    r = run(dir / "bin" / "zorvane", args, dir, "zorvane", searchPath.c_str());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Ini-file   : " + (dir / "bin" / "zorvane.ini").string() + "\n"), std::string::npos)
+        << r.out;
 }
 
 // ---------------------------------------------------------------------------
