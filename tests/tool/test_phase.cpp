@@ -265,6 +265,23 @@ TEST_F(GuessedPhase, ConfirmedPhaseMustBeInThePair)
     EXPECT_FALSE(segs[1].useAltText);
 }
 
+TEST_F(GuessedPhase, NeighboursTolerateOnlyWhenThirtyCyclesLong)
+{
+    // The previous segment shows phase 1 with one cycle missing a clean position.
+    const std::string spoiled = "1100101001";
+    for (const int len : {21, 30}) {
+        std::vector<std::string> seq = refs({{10, kRefP1}, {1, spoiled}, {len - 11, kRefP1}, {3, kRefNone}});
+        records_ = refRecords(seq);
+        std::vector<Segment> segs{seg(0, len - 1, 0), seg(len, len + 2, 11)};
+        segs[1].isLast = true;
+        recoverPhasesGuessed(segs, records_.data(), len + 3, s);
+        EXPECT_EQ(segs[1].guessed, len == 30) << len;
+        if (len == 30) {
+            EXPECT_EQ(segs[1].refPhase, 1);
+        }
+    }
+}
+
 TEST_F(GuessedPhase, LeavesOwnPhasesAndShortSegmentsAlone)
 {
     records_ = refRecords(refs({{25, kRefP1}, {3, kRefNone}, {5, kRefP1}}));

@@ -100,6 +100,17 @@ TEST(CutSegments, CarryOverLimitsTheNextChoice)
     EXPECT_FALSE(segs[0].endsOnField8);
 }
 
+TEST(CutSegments, OnlyPulldownKindsDropAnUnneededCarryOver)
+{
+    const RunSettings s = settings();
+    // Kind 4 (picks 2,4,7,9) with position 8 clean throughout: no carry-over.
+    auto segs = cut(concat({{3, "1101011000"}, {3, kNot9}}), s);
+    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 2, 4, false}, {3, 5, 0, false}}));
+    // Kind 9 keeps it even so.
+    segs = cut(concat({{3, "1101010100"}, {3, kNot9}}), s);
+    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 2, 9, false}, {3, 5, 2, false}}));
+}
+
 TEST(CutSegments, AfterACarryOverWithNoLateKindTheCycleFallsBack)
 {
     const RunSettings s = settings();
@@ -201,6 +212,15 @@ TEST(CutSegments, ToleranceBreaksTiesBetweenEquallyLongKinds)
     EXPECT_EQ(segs[0].skipCount, 0);
 }
 
+TEST(CutSegments, EqualRunsPreferAFirstPickBelowTwo)
+{
+    // Clean 0,2,4,7,9: kinds 4 (first pick 2) and 5 (first pick 0) fit equally.
+    const RunSettings s = settings();
+    const auto segs = cut(concat({{3, "0101011010"}}), s);
+    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 2, 5, false}}));
+    EXPECT_FALSE(segs[0].carriesOver);
+}
+
 TEST(CutSegments, DedupKindsForSparseRuns)
 {
     RunSettings s = settings();
@@ -248,6 +268,16 @@ TEST(CutSegments, SparseCycleEndsAPulldownRun)
               (std::vector<Cut>{{0, 2, 0, false}, {3, 3, 17, false}, {4, 5, 0, false}}));
     s.dedup = false;
     EXPECT_EQ(cuts(cut(dense0, s)), (std::vector<Cut>{{0, 5, 0, false}}));
+}
+
+TEST(CutSegments, SparseCycleEndsTheCleanRunAfterAToleratedCycle)
+{
+    RunSettings s = settings();
+    s.dedup = true;
+    setSkip(s, 1);
+    const auto segs = cut(concat({{12, kOnly0}, {1, kOnly0Hit}, {10, kOnly0}, {1, kClean}, {5, kOnly0}}), s);
+    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 22, 0, false}, {23, 23, 17, false}, {24, 28, 0, false}}));
+    EXPECT_EQ(segs[0].skipCycles, (std::vector<int>{12}));
 }
 
 TEST(CutSegments, RejectsAnEmptyLog)
