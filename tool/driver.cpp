@@ -311,6 +311,9 @@ std::string invocationPath(const std::string& argv0, const char* searchPath)
 {
     namespace fs = std::filesystem;
     std::error_code ec;
+#ifdef _WIN32
+    (void)searchPath;  // the system hands over the path as typed; it is taken as it stands
+#else
     if (argv0.find('/') == std::string::npos && searchPath) {
         // Started through the search path: the program lies in the first
         // directory of PATH that holds an executable of that name.
@@ -319,7 +322,7 @@ std::string invocationPath(const std::string& argv0, const char* searchPath)
             const std::size_t colon = dirs.find(':');
             const std::string dir(dirs.substr(0, colon));
             const fs::path candidate = fs::path(dir.empty() ? "." : dir) / argv0;
-            if (::access(candidate.c_str(), X_OK) == 0 && !fs::is_directory(candidate, ec)) {
+            if (::access(candidate.string().c_str(), X_OK) == 0 && !fs::is_directory(candidate, ec)) {
                 const fs::path abs = fs::absolute(candidate, ec);
                 return ec ? candidate.string() : abs.lexically_normal().string();
             }
@@ -327,6 +330,7 @@ std::string invocationPath(const std::string& argv0, const char* searchPath)
             dirs.remove_prefix(colon + 1);
         }
     }
+#endif
     const fs::path abs = fs::absolute(argv0, ec);
     return ec ? argv0 : abs.lexically_normal().string();
 }

@@ -5,9 +5,13 @@
 #include <cstdio>
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace zorvane {
 
@@ -274,6 +278,27 @@ std::string scriptText(const RunSettings& rs, const FilterTable& table,
     return t;
 }
 
+#ifdef _WIN32
+
+bool writeOutputFile(const std::string& path, std::string_view text)
+{
+    // Text mode, so that line feeds become CR LF as the format's home system expects.
+    static unsigned counter = 0;
+    const std::string temp = path + ".zorvane-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                             std::to_string(++counter);
+    std::FILE* f = std::fopen(temp.c_str(), "w");
+    if (!f) return false;
+    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    ok = std::fflush(f) == 0 && ok;
+    ok = std::fclose(f) == 0 && ok;
+    if (ok && !::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        ok = false;
+    if (!ok) std::remove(temp.c_str());
+    return ok;
+}
+
+#else
+
 bool writeOutputFile(const std::string& path, std::string_view text)
 {
     // The temporary file sits beside the target so that the rename stays
@@ -314,6 +339,8 @@ bool writeOutputFile(const std::string& path, std::string_view text)
     if (!ok) ::unlink(temp.c_str());
     return ok;
 }
+
+#endif
 
 bool writeDefinition(const RunSettings& settings, const FilterTable& table,
                      const std::vector<Segment>& segments)
