@@ -26,6 +26,13 @@ std::uint16_t maskOf(const std::array<int, 10>& picks, int count)
     return m;
 }
 
+// Number of set bits of every 10-bit value.
+constexpr std::array<std::uint8_t, 1024> kBitCount = [] {
+    std::array<std::uint8_t, 1024> t{};
+    for (unsigned v = 0; v < 1024; ++v) t[v] = static_cast<std::uint8_t>(std::popcount(v));
+    return t;
+}();
+
 // What the run measurement needs of each cycle, computed once per run.
 class CycleFacts {
 public:
@@ -56,21 +63,22 @@ public:
     int count() const { return count_; }
     bool last(int c) const { return records_[c].last || c + 1 >= count_; }
     int combed(int c) const { return combed_[static_cast<std::size_t>(c)]; }
+    bool fits(int c, std::uint16_t mask) const { return (clean_[static_cast<std::size_t>(c)] & mask) == mask; }
     int cleanPicks(int c, std::uint16_t mask) const
     {
-        return std::popcount(static_cast<unsigned>(clean_[static_cast<std::size_t>(c)] & mask));
+        return kBitCount[static_cast<std::size_t>(clean_[static_cast<std::size_t>(c)] & mask)];
     }
     bool sparse(int c) const { return settings_.dedup && sparse_[static_cast<std::size_t>(c)] != -1; }
     bool field8(int c) const { return records_[c].pattern[8] == '1'; }
 
     // Cycles from s on that fit the picks exactly.
-    int countCleanRun(int s, std::uint16_t mask, int n, bool countMode, int minCombed) const
+    int countCleanRun(int s, std::uint16_t mask, bool countMode, int minCombed) const
     {
         int k = 0;
         for (int c = s;; ++c) {
             if (sparse(c)) return k;
             if (countMode && combed(c) < minCombed) return k;
-            if (cleanPicks(c, mask) < n) return k;
+            if (!fits(c, mask)) return k;
             ++k;
             if (last(c)) return k;
         }
@@ -88,10 +96,10 @@ public:
             const int c = s + r;
             if (sparse(c)) return r;
             if (countMode && combed(c) < minCombed) return r;
-            const int z = cleanPicks(c, mask);
-            if (z < n) {
+            if (!fits(c, mask)) {
+                const int z = cleanPicks(c, mask);
                 if (skipKind < 1 || z < 1 || z < n - settings_.skipSpan || last(c)) return r;
-                const int d = countCleanRun(c + 1, mask, n, countMode, minCombed);
+                const int d = countCleanRun(c + 1, mask, countMode, minCombed);
                 if (r < skipKind || d < skipKind - 2) return r;
                 if (list.size < kToleratedCapacity) {
                     list.cycles[static_cast<std::size_t>(list.size++)] = c;
@@ -188,8 +196,12 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
             const FilterEntry& e = table[k];
             trial.list->size = 0;
             trial.tolerance = 0;
-            trial.length = facts.measureRun(pos, pickMask[static_cast<std::size_t>(k)], e.pickCount, false, 0,
-                                            *trial.list, trial.tolerance);
+            // A run that cannot even start is 0 long: a tolerated cycle needs
+            // fitting cycles before it.
+            const std::uint16_t mask = pickMask[static_cast<std::size_t>(k)];
+            trial.length = facts.fits(pos, mask)
+                               ? facts.measureRun(pos, mask, e.pickCount, false, 0, *trial.list, trial.tolerance)
+                               : 0;
             const int len = trial.length;
             const int t = trial.tolerance;
             const int p = e.picks[0];
