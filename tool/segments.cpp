@@ -301,7 +301,14 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
                               : (len2 > best.length && t2 <= best.tolerance && altStartsLate);
             if (accept) {
                 seg.useAltText = true;
-                best.tolerance = t2;
+                // The alternative may fit further than the segment reaches;
+                // cycles it let through past the segment's end belong to
+                // whatever follows, so they are neither listed nor counted.
+                const int end = pos + best.length - 1;
+                int kept = 0;
+                while (kept < trial.list->size && trial.list->cycles[static_cast<std::size_t>(kept)] <= end) ++kept;
+                trial.list->size = kept;
+                best.tolerance = std::min(t2, kept);
                 std::swap(best.list, trial.list);
                 seg.carriesOver = entry.altPicks[static_cast<std::size_t>(entry.altPickCount - 1)] == 9;
             } else {

@@ -133,6 +133,21 @@ TEST(CutSegments, AlternativeTexts)
     EXPECT_EQ(cuts(cut(concat({{2, both}, {1, kDense}}), s)), (std::vector<Cut>{{0, 1, 0, false}, {2, 2, 11, false}}));
 }
 
+TEST(CutSegments, AlternativeKeepsOnlyPacketsInsideTheSegment)
+{
+    // Kind 5 fits 12 cycles; its alternative goes on through a tolerated
+    // cycle 12 and ten more. The segment keeps the 12 cycles of kind 5, so
+    // cycle 12 is not one of its combing packets.
+    RunSettings s = settings();
+    setSkip(s, 1);
+    const std::string hit = "0101011111";      // clean 0,2,4: one pick combed for both
+    const std::string altOnly = "0101011101";  // clean 0,2,4,8
+    const auto segs = cut(concat({{12, kOnly5}, {1, hit}, {10, altOnly}}), s);
+    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 11, 5, true}, {12, 22, 11, false}}));
+    EXPECT_EQ(segs[0].skipCount, 0);
+    EXPECT_TRUE(segs[0].skipCycles.empty());
+}
+
 TEST(CutSegments, SkipOneToleratesACombedPickInsideALongRun)
 {
     RunSettings s = settings();
