@@ -4,6 +4,12 @@
 //
 // Everything here is a pure function over memory: the driver reads the log,
 // builds the table, calls buildSegments and hands the result to a writer.
+//
+// A cycle is named by its position in the record array. The log reader gives
+// every record it reaches the same number in `index`; records past the end of
+// a log that stops early keep index 0, so the position is what tells where
+// such a cycle stands. A cycle is the last one when its record says so or it
+// is cycle cycleCount - 1.
 #pragma once
 
 #include "log.h"

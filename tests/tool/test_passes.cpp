@@ -323,4 +323,26 @@ TEST(BuildSegments, FunctionOverrideThenIslandAbsorption)
     EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 5, 12, false}, {6, 7, 11, false}, {8, 13, 12, false}}));
 }
 
+TEST(BuildSegments, BothFunctionKeysRunInTheOrderThirtyBChooses)
+{
+    RunSettings s = settings();
+    s.use24A = true;
+    s.use30A = true;
+    setSkip(s, 1);
+    std::vector<std::string> p;
+    repeat(p, 7, "0101101011");  // kind 0, becomes the 24 fps function 12
+    repeat(p, 5, "0101010101");  // kind 10, becomes the 30 fps function 13
+    repeat(p, 5, "0101101011");
+    repeat(p, 7, "0101010101");
+    const auto r = records(p);
+    const FilterTable table = buildFilterTable(s);
+    // Key 12 first: the 30 fps island between 7 and 5 cycles of 12 goes to 12.
+    EXPECT_EQ(cuts(buildSegments(table, r, cycles(r), s)),
+              (std::vector<Cut>{{0, 16, 12, false}, {17, 23, 13, false}}));
+    // Key 13 first: the 24 fps island between 5 and 7 cycles of 13 goes to 13.
+    s.use30B = true;
+    EXPECT_EQ(cuts(buildSegments(buildFilterTable(s), r, cycles(r), s)),
+              (std::vector<Cut>{{0, 6, 12, false}, {7, 23, 13, false}}));
+}
+
 }  // namespace
