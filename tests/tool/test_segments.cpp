@@ -196,6 +196,17 @@ TEST(CutSegments, SkipSpanLimitsHowManyPicksMayBeCombed)
     EXPECT_EQ(cut(concat({{12, kOnly0}, {1, kDense}, {11, kOnly0}}), s).size(), 3u);
 }
 
+TEST(CutSegments, CountModeToleranceStopsAtTooLittleCombing)
+{
+    RunSettings s = settings();
+    setSkip(s, 3);  // 10 cycles before, 8 after
+    // The clean run after the tolerated cycle 10 ends at cycle 19, whose
+    // even positions are clean but which shows only two combed fields.
+    const auto segs = cut(concat({{10, kEven30}, {1, "1101010101"}, {8, kEven30}, {1, "0101010000"}, {2, kEven30}}), s);
+    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 18, 10, false}, {19, 19, 5, true}, {20, 21, 10, false}}));
+    EXPECT_EQ(segs[0].skipCycles, (std::vector<int>{10}));
+}
+
 TEST(CutSegments, TheLastCycleIsNeverTolerated)
 {
     RunSettings s = settings();
