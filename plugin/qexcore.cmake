@@ -4,6 +4,8 @@
 # in name order, so such fragments must sort after this one (or create their own library).
 add_library(qexcore STATIC
   ${CMAKE_CURRENT_LIST_DIR}/model.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/definition.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/framemap.cpp
 )
 set_target_properties(qexcore PROPERTIES POSITION_INDEPENDENT_CODE ON)
 target_include_directories(qexcore PUBLIC ${CMAKE_CURRENT_LIST_DIR})
