@@ -3,4 +3,5 @@
 target_sources(qexcore PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/font.cpp
   ${CMAKE_CURRENT_LIST_DIR}/overlay.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/outputs.cpp
 )
