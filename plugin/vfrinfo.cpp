@@ -125,6 +125,24 @@ void VfrInfoMap::publish(std::int32_t frame, std::uint8_t ticks, std::uint8_t fl
   set_flags(frame, flags);
 }
 
+std::uint8_t VfrInfoMap::publish(const ServedFrame& served, const VfrOut* verdicts) {
+  platform::NamedLock hold(frame_mutex_);
+  std::uint8_t ticks = 0;
+  std::uint8_t flags = 0;
+  if (!served.past_end) {
+    ticks = served.follows_verdict ? verdict_duration(verdicts, served.fetched) : served.duration;
+    flags = served.flags;
+  }
+  set_duration(served.frame, ticks);
+  set_flags(served.frame, flags);
+  return ticks;
+}
+
+std::uint8_t VfrInfoMap::published_duration(std::int32_t frame) {
+  platform::NamedLock hold(frame_mutex_);
+  return duration(frame);
+}
+
 // ---------------------------------------------------------------------------
 // VfrInfoOut
 

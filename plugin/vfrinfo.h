@@ -29,6 +29,8 @@ inline constexpr std::uint8_t kVfrPublishedFlags = 6;  // dup and keyframe bits
 inline constexpr std::uint8_t kVerdict24 = '2';
 inline constexpr std::uint8_t kVerdictDrop = 'D';
 
+class VfrOut;
+
 // Rate (24, 0 or 30) that an outside verdict byte stands for.
 int verdict_rate(std::uint8_t verdict);
 
@@ -38,6 +40,19 @@ void vfrinfo_name(int pid, char* out);
 void vfrinfo_header_mutex_name(int pid, char* out);
 void vfrinfo_frame_mutex_name(int pid, char* out);
 void vfrout_name(int pid, char* out);
+
+// One served output frame, as a variable-rate strategy hands it to the publisher.
+struct ServedFrame {
+  std::int32_t frame = 0;       // output frame number n
+  std::uint8_t duration = 0;    // the output frame's duration in ticks
+  std::uint8_t flags = 0;       // the output frame's flags (only dup and keyframe are published)
+  // The frame's field entry has rate 30 and an alias 1..64 whose outside-table flag is set:
+  // its duration then follows the outside verdict on `fetched`.
+  bool follows_verdict = false;
+  std::int32_t fetched = 0;     // source frame number asked of the alias clip
+  // Opt strategy: n is at or beyond the end of the stream; published as duration 0, flags 0.
+  bool past_end = false;
+};
 
 // Publisher: creates the block and both mutexes for `frames` output frames.
 class VfrInfoMap {
@@ -67,6 +82,11 @@ class VfrInfoMap {
 
   // Takes the frame mutex and stores one served frame's duration and flags.
   void publish(std::int32_t frame, std::uint8_t ticks, std::uint8_t flags);
+  // Takes the frame mutex and publishes a served frame, the outside verdict applied
+  // (`verdicts` may be null). Returns the duration published.
+  std::uint8_t publish(const ServedFrame& served, const VfrOut* verdicts);
+  // Takes the frame mutex and reads a published duration (0 outside the table).
+  std::uint8_t published_duration(std::int32_t frame);
 
   const std::uint8_t* view() const { return memory_.data(); }
 

@@ -344,3 +344,43 @@ TEST(VerdictRate, Bytes) {
 }
 
 }  // namespace
+
+namespace {
+
+// Publishing a served frame of a variable-rate strategy.
+TEST(VfrInfoPublish, ServedFramesWithAndWithoutOutsideVerdicts) {
+  VfrInfoMap map(8);
+  ASSERT_TRUE(map.ok());
+  char name[100];
+  qex::vfrout_name(qex::platform::process_id(), name);
+  qex::platform::SharedMemory table;
+  ASSERT_TRUE(table.create(name, 6));
+  std::memcpy(table.data(), "x2D3x2", 6);
+  VfrOut verdicts;
+  ASSERT_TRUE(verdicts.ok());
+
+  struct Case {
+    qex::ServedFrame served;
+    const VfrOut* table;
+    std::uint8_t ticks, flags;
+  };
+  const Case cases[] = {
+      {{0, 10, 1 | 4, false, 1, false}, &verdicts, 10, 4},  // no verdict: own duration
+      {{1, 8, 2, true, 1, false}, &verdicts, 10, 2},        // "2": a 24 fps frame
+      {{2, 8, 0, true, 2, false}, &verdicts, 0, 0},         // "D": dropped
+      {{3, 8, 6, true, 3, false}, &verdicts, 8, 6},         // anything else: 30
+      {{4, 8, 0, true, 1, false}, nullptr, 8, 0},           // no table: 30
+      {{5, 8, 0, true, 99, false}, &verdicts, 8, 0},        // beyond the table: 30
+      {{6, 10, 6, false, 0, true}, &verdicts, 0, 0},        // past the end of the stream
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(map.publish(c.served, c.table), c.ticks) << c.served.frame;
+    EXPECT_EQ(map.duration(c.served.frame), c.ticks) << c.served.frame;
+    EXPECT_EQ(map.flags(c.served.frame), c.flags) << c.served.frame;
+    EXPECT_EQ(map.published_duration(c.served.frame), c.ticks) << c.served.frame;
+  }
+  EXPECT_EQ(map.publish(qex::ServedFrame{8, 10, 0, false, 0, false}, nullptr), 10);
+  EXPECT_EQ(map.published_duration(8), 0);  // outside the table: nothing stored
+}
+
+}  // namespace
