@@ -379,6 +379,7 @@ int parse_project(ProjectRecord& record, std::span<const std::uint8_t> file, Pro
 }
 
 int read_project(ProjectRecord& record, const char* path, ProjectTrace trace, void* context) {
+  if (path == nullptr) return kProjectOpenError;
   std::vector<std::uint8_t> bytes;
   try {
     std::ifstream in(path, std::ios::binary);
@@ -395,6 +396,22 @@ int read_project(ProjectRecord& record, const char* path, ProjectTrace trace, vo
 
 int read_project(ProjectRecord& record, const char* path) {
   return read_project(record, path, platform_trace, nullptr);
+}
+
+int read_project_pairs(const std::string& path, std::int32_t capacity, std::int32_t& rate_code,
+                       std::vector<std::uint8_t>& pairs) {
+  if (capacity < 0) capacity = 0;
+  try {
+    pairs.assign(2 * std::size_t(capacity), 0);
+  } catch (const std::bad_alloc&) {
+    return kProjectNoMemory;
+  }
+  ProjectRecord record;
+  record.capacity = capacity;
+  record.entries = pairs.data();
+  const int rc = read_project(record, path.c_str());
+  rate_code = record.rate_code;
+  return rc;
 }
 
 }  // namespace qex

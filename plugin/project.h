@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <vector>
 
 namespace qex {
 
@@ -56,6 +58,11 @@ int read_project(ProjectRecord& record, const char* path);
 
 // Same, with the trace lines sent to `trace` (may be null: no trace).
 int read_project(ProjectRecord& record, const char* path, ProjectTrace trace, void* context);
+
+// Reads the project at `path` for a clip of `capacity` field positions: `pairs` gets the
+// 2 x capacity entry bytes and `rate_code` the rate code. Returns the reader's result.
+int read_project_pairs(const std::string& path, std::int32_t capacity, std::int32_t& rate_code,
+                       std::vector<std::uint8_t>& pairs);
 
 // Parses a whole project file held in memory (both forms). Pure: touches nothing but
 // `record` and the trace callback.

@@ -615,3 +615,22 @@ TEST_F(ProjectFile, TraceLinesGoToTheDebugOutput) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ProjectFile, PairsForTheFrameMap) {
+  write(text_project(
+      "Video.DeinterlaceEx.FrameRate1 = 2\nVideo.DeinterlaceEx.FrameRate2 = 1\n"
+      "Video.DeinterlaceEx.List = {0000000002000000030000000500040000000601}\n"));
+  std::int32_t rate = -5;
+  std::vector<std::uint8_t> pairs{9, 9, 9};
+  EXPECT_EQ(qex::read_project_pairs(path_, 6, rate, pairs), 1);
+  EXPECT_EQ(rate, 60);
+  EXPECT_EQ(pairs, (std::vector<std::uint8_t>{0, 0, 0, 0, 0, 0, 1, 5, 2, 6, 0, 0}));
+
+  std::vector<std::uint8_t> none;
+  EXPECT_EQ(qex::read_project_pairs("/nonexistent/x.tpr", 6, rate, none), -2);
+  EXPECT_EQ(none.size(), 12u);
+}
+
+}  // namespace
