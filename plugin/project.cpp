@@ -58,6 +58,11 @@ void recompute_rate_code(ProjectRecord& r) {
   r.rate_code = std::int32_t(q);
 }
 
+// Field positions the entry array holds: none without an array.
+std::uint32_t usable_capacity(const ProjectRecord& r) {
+  return r.entries != nullptr && r.capacity > 0 ? std::uint32_t(r.capacity) : 0;
+}
+
 std::int32_t le32(const std::uint8_t* p) {
   return std::int32_t(std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
                       std::uint32_t(p[3]) << 24);
@@ -189,7 +194,7 @@ class BinaryReader {
       pos_ += 6;
       const std::int32_t index = le32(rec);
       if (index < 0) return kProjectListIndex;
-      if (index >= r_.capacity) continue;
+      if (std::uint32_t(index) >= usable_capacity(r_)) continue;
       r_.entries[2 * std::size_t(index)] = rec[5] == 0 ? 1 : 255;
       r_.entries[2 * std::size_t(index) + 1] = rec[4];
     }
@@ -339,7 +344,7 @@ class TextReader {
     if (!hex_bytes(pending_, b)) return end_list(kProjectBadHexDigit);
     // An index outside the field map (negative ones included) ends the list unstored.
     const auto index = std::uint32_t(le32(b));
-    if (index >= std::uint32_t(r_.capacity)) return end_list(0);
+    if (index >= usable_capacity(r_)) return end_list(0);
     r_.entries[2 * std::size_t(index)] = b[5] == 0 ? 1 : 2;
     r_.entries[2 * std::size_t(index) + 1] = b[4];
     return 1;

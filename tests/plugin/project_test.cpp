@@ -173,6 +173,18 @@ TEST(ProjectBinary, IndicesAtOrAboveCapacityAreSkipped) {
   for (int i = 0; i < 14; ++i) EXPECT_EQ(r.entries[std::size_t(i)], 0) << i;
 }
 
+TEST(ProjectForms, RecordWithoutEntryArrayStoresNothing) {
+  const Bytes bin = Binary().list({{1, 1, 0}}).bytes();
+  const Bytes txt = text_project("Video.DeinterlaceEx.List = {0000000001000000010000000100}\n");
+  for (std::int32_t capacity : {-1, 0, 8}) {
+    qex::ProjectRecord rec;
+    rec.capacity = capacity;  // and no entry array
+    EXPECT_EQ(qex::parse_project(rec, bin), 1) << capacity;
+    EXPECT_EQ(qex::parse_project(rec, txt), 1) << capacity;
+    EXPECT_EQ(rec.list_count, 1);
+  }
+}
+
 TEST(ProjectBinary, EveryMatchedKeyWithTypeTenReadsAList) {
   Record r;
   EXPECT_EQ(parse(r, Binary().list({{6, 2, 0}}, -1, "video.sourcerange.enabledX").bytes()), 1);
