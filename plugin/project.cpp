@@ -272,7 +272,7 @@ class TextReader {
       if (!has_lf) end = text_.size();
       std::string_view line = text_.substr(pos, end - pos);
       pos = has_lf ? end + 1 : end;
-      if (has_lf && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       const int rc = in_list_ ? list_line(line) : key_line(line);
       if (rc < 0) return rc;
     }
@@ -280,8 +280,6 @@ class TextReader {
   }
 
  private:
-  enum ListState { kNotSeen, kReading, kDone };
-
   int key_line(std::string_view line) {
     const std::string_view text = trim_leading(line);
     const int key = find_key(text);
@@ -292,8 +290,8 @@ class TextReader {
     const std::string_view value = trim_leading(text.substr(eq + 1));
     switch (key) {
       case kKeyList:
-        if (list_state_ != kNotSeen || value.empty() || value[0] != '{') return 0;
-        list_state_ = kReading;
+        if (list_seen_ || value.empty() || value[0] != '{') return 0;
+        list_seen_ = true;
         in_list_ = true;
         return list_line(value.substr(1));
       case kKeyTopFieldFirst:
@@ -352,14 +350,13 @@ class TextReader {
 
   int end_list(int rc) {
     in_list_ = false;
-    list_state_ = kDone;
     pending_.clear();
     return rc;
   }
 
   ProjectRecord& r_;
   std::string_view text_;
-  ListState list_state_ = kNotSeen;
+  bool list_seen_ = false;  // only the first list of a file is read
   bool in_list_ = false;
   bool head_done_ = false;
   std::string pending_;
