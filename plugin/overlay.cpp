@@ -189,9 +189,9 @@ void draw_glyph(const FrameView& fv, const std::uint8_t* g, int cols, int x, int
                     const std::uint8_t a = gr[2 * c];
                     const std::uint8_t b = gr[2 * c + 1];
                     if (a == 0 && b == 0) continue;
-                    // The macropixel holding picture column x + 2c (macropixels start at even
-                    // columns, so an odd x never mixes luma into chroma bytes).
-                    const int px = (x + 2 * c) & ~1;
+                    // Luma of columns x + 2c and x + 2c + 1 with the two chroma bytes that
+                    // follow them (at an odd x these belong to two neighbouring macropixels).
+                    const int px = x + 2 * c;
                     if (px < 0 || px + 1 >= W) continue;
                     std::uint8_t* m = row + 2 * px;
                     m[0] = a;
@@ -221,26 +221,28 @@ void draw_glyph(const FrameView& fv, const std::uint8_t* g, int cols, int x, int
 
 }  // namespace
 
-void draw_text(const FrameView& frame, int x, int y, std::string_view text) {
+void draw_text(const FrameView& frame, int x, int y, std::string_view text, const Font& font) {
     const int W = picture_width(frame);
     if (W <= 0 || frame.planes[0].data == nullptr) return;
     for (unsigned char ch : text) {
         if (ch == 0) break;
         if (x >= W - 1) break;
-        const int width = glyph_width(ch);
+        const int width = font.width(ch);
         const int cols = std::min(width, W - 1 - x);
-        draw_glyph(frame, glyph_of(ch), cols, x, y, W);
+        draw_glyph(frame, font.glyph(ch), cols, x, y, W);
         x += width;
     }
 }
 
-void draw_overlay(const FrameView& frame, int posx, int posy, const OverlayLines& lines) {
+void draw_overlay(const FrameView& frame, int posx, int posy, const OverlayLines& lines,
+                  const Font& font) {
     const int n = std::clamp(lines.count, 0, kOverlayMaxLines);
     for (int i = 0; i < n; ++i) {
         const OverlayLine& line = lines.lines[i];
         draw_text(frame, posx, posy + line.row_offset,
                   std::string_view(line.text, static_cast<std::size_t>(
-                                                  slot_length(line.text, sizeof line.text))));
+                                                  slot_length(line.text, sizeof line.text))),
+                  font);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "font.h"
 #include "model.h"
 
 namespace qex {
@@ -75,9 +76,11 @@ struct FrameView {
 // advance by their widths; a character starting at or right of W - 1 (W the picture width)
 // ends the line, and the one that crosses W - 1 is cut there. Glyph rows at or below the
 // bottom are not drawn. Bytes outside 32 to 127 are drawn as '?'.
-void draw_text(const FrameView& frame, int x, int y, std::string_view text);
+void draw_text(const FrameView& frame, int x, int y, std::string_view text,
+               const Font& font = builtin_font());
 
 // Draws the formatted lines at (posx, posy + row offset).
-void draw_overlay(const FrameView& frame, int posx, int posy, const OverlayLines& lines);
+void draw_overlay(const FrameView& frame, int posx, int posy, const OverlayLines& lines,
+                  const Font& font = builtin_font());
 
 }  // namespace qex
