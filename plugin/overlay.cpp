@@ -53,6 +53,23 @@ int rate_from_ticks(int ticks) {
     }
 }
 
+OverlayInput overlay_input(const QexModel& model, int32_t n, int32_t k, int fps) {
+    OverlayInput in;
+    in.n = n;
+    in.k = k;
+    in.fps = fps;
+    in.aliases = model.aliases.get();
+    in.sets = model.sets.get();
+    in.chapters = model.chapters.get();
+    if (n >= 0 && static_cast<std::size_t>(n) < model.output.size()) {
+        in.frame = model.output[static_cast<std::size_t>(n)];
+        const int32_t f = in.frame.source;
+        if (f >= 0 && static_cast<std::size_t>(f) < model.field_map.size())
+            in.entry = model.field_map[static_cast<std::size_t>(f)];
+    }
+    return in;
+}
+
 OverlayLines format_overlay(const OverlayInput& in) {
     OverlayLines out;
     const OutputFrame& o = in.frame;

@@ -45,6 +45,12 @@ struct OverlayLines {
     OverlayLine lines[kOverlayMaxLines];
 };
 
+// The input for output frame n of a built model, with the frame number k that the strategy
+// asked of a clip and the filter's fps code; the caller adds the published duration and the
+// state byte for variable-rate output. A frame number or field position outside the model's
+// lists leaves the zeroed record in its place.
+OverlayInput overlay_input(const QexModel& model, int32_t n, int32_t k, int fps);
+
 // The lines drawn for one frame, in drawing order. Lines that do not apply are left out
 // (line 2 without an alias or project, line 4 without a chapter mark or a chapter).
 OverlayLines format_overlay(const OverlayInput& in);

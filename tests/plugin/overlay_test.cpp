@@ -274,6 +274,35 @@ TEST(OverlayLines, LongTextsAreCutAtTheBuffer) {
     EXPECT_STREQ(format_overlay(in).lines[1].text, "<> [TMPGEnc]");
 }
 
+TEST(OverlayLines, InputFromAModel) {
+    QexModel m(10, 30, 30000, 1001);
+    m.field_map[7].rate = 24;
+    m.field_map[7].alias = 1;
+    m.field_map[7].phase = 2;
+    m.field_map[7].flags = kFlagOn;
+    std::strcpy(m.aliases->text[0], "Telecide()");
+    m.aliases->count = 1;
+    m.output.resize(3);
+    m.output[2].source = 7;
+    m.output[2].flags = kFlagOn | kFlagKeyframe;
+    m.output[2].drift = 5;
+    m.output[2].time_ms = 1001;
+    OverlayInput in = overlay_input(m, 2, 4, 0);
+    in.published_duration = 10;
+    in.state_byte = 2;
+    EXPECT_EQ(lines_of(in), (Lines{{0, "frame=2(3 7 4<+2>) 24fps delta=0.50 [K]"},
+                                   {16, "[Telecide()]"},
+                                   {32, "<vfrout> [00:00:01.001] 10/2 <24fps> adjust=0"}}));
+    // Numbers outside the lists give zeroed records, never a read past them.
+    m.output[1].source = 5000;
+    for (int n : {-1, 1, 3, 1 << 30}) {
+        const OverlayInput bad = overlay_input(m, n, 0, 30);
+        EXPECT_EQ(bad.entry.alias, 0) << n;
+        EXPECT_EQ(bad.entry.rate, 0) << n;
+        EXPECT_EQ(format_overlay(bad).count, 2) << n;
+    }
+}
+
 TEST(OverlayLines, RateFromTicks) {
     const std::pair<int, int> table[] = {{4, 60},  {5, 48},  {8, 30},  {10, 24}, {12, 20},
                                          {16, 15}, {20, 12}, {24, 10}, {30, 8},  {40, 6},
