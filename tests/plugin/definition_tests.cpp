@@ -493,6 +493,15 @@ TEST(SetValues, InlineValuesMarkTheSetAndExpressionsBecomeAliases) {
   EXPECT_EQ(m.field_map[20].flags, kFlagOn);
 }
 
+TEST(SetValues, AValueThatFailsAsAnInlineStatementIsUsedAsAFilterExpression) {
+  QexModel m(40, 30, 30000, 1001);
+  ASSERT_EQ(read(m, "set [30] odd=(0,1)\n0-4 odd\n").result, 1);
+  ASSERT_EQ(m.aliases->count, 1);
+  EXPECT_STREQ(m.aliases->text[0], "(0,1)");
+  EXPECT_EQ(m.field_map[0].alias, 1);
+  EXPECT_EQ(m.field_map[0].set_index, 1);
+}
+
 TEST(SetValues, NameWithoutValueForTheRateFallsBackToInlineReading) {
   QexModel m(40, 30, 30000, 1001);
   EXPECT_EQ(read(m, "set [24] film=(5,0,2)\n0-4 [60] film\n").result, -11);
