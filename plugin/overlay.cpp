@@ -241,11 +241,13 @@ void draw_glyph(const FrameView& fv, const std::uint8_t* g, int cols, int x, int
 void draw_text(const FrameView& frame, int x, int y, std::string_view text, const Font& font) {
     const int W = picture_width(frame);
     if (W <= 0 || frame.planes[0].data == nullptr) return;
+    // Nothing of a line outside these rows is visible (and y + row cannot overflow below).
+    if (y >= frame.planes[0].height || y <= -kGlyphRows) return;
     for (unsigned char ch : text) {
         if (ch == 0) break;
         if (x >= W - 1) break;
         const int width = font.width(ch);
-        const int cols = std::min(width, W - 1 - x);
+        const int cols = static_cast<int>(std::min<long long>(width, W - 1LL - x));
         draw_glyph(frame, font.glyph(ch), cols, x, y, W);
         x += width;
     }
@@ -256,7 +258,9 @@ void draw_overlay(const FrameView& frame, int posx, int posy, const OverlayLines
     const int n = std::clamp(lines.count, 0, kOverlayMaxLines);
     for (int i = 0; i < n; ++i) {
         const OverlayLine& line = lines.lines[i];
-        draw_text(frame, posx, posy + line.row_offset,
+        const long long row = static_cast<long long>(posy) + line.row_offset;
+        if (row >= frame.planes[0].height || row <= -kGlyphRows) continue;
+        draw_text(frame, posx, static_cast<int>(row),
                   std::string_view(line.text, static_cast<std::size_t>(
                                                   slot_length(line.text, sizeof line.text))),
                   font);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <set>
 #include <string>
 #include <utility>
@@ -631,6 +632,46 @@ TEST(Drawing, Yuy2RightEdge) {
     for (int y = 0; y < 16; ++y)
         for (int b = 28; b < 32; ++b) EXPECT_EQ(fr.at(0, b, y), b % 2 ? 60 : 50);
     EXPECT_TRUE(fr.padding_intact());
+}
+
+TEST(Drawing, ExtremePositionsDrawNothingOutside) {
+    for (PixelType t : {PixelType::kYV12, PixelType::kYUY2, PixelType::kRGB32, PixelType::kRGB24}) {
+        TestFrame fr(t, 32, 20, 50, 60);
+        const std::vector<uint8_t> before = fr.buf[0];
+        const int big = std::numeric_limits<int>::max(), small = std::numeric_limits<int>::min();
+        for (auto [x, y] : std::vector<std::pair<int, int>>{
+                 {big, 0}, {small, 0}, {0, big}, {0, small}, {big, big}, {small, small},
+                 {-200, 0}, {0, -16}, {0, 20}}) {
+            draw_text(fr.view, x, y, "Wide text line");
+            if (x != big && x != small && y != big && y != small) continue;
+            OverlayLines lines;
+            lines.count = 4;
+            for (int i = 0; i < 4; ++i) {
+                lines.lines[i].row_offset = 16 * i;
+                std::strcpy(lines.lines[i].text, "MMMM");
+            }
+            draw_overlay(fr.view, x, y, lines);
+        }
+        EXPECT_EQ(fr.buf[0], before);
+        EXPECT_TRUE(fr.padding_intact());
+        // Partly outside on the left or the top: only the visible part is drawn.
+        draw_text(fr.view, -5, -3, "M");
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 32; ++x) {
+                const int r = y + 3, j = x + 5;
+                if (r >= 16 || j >= glyph_width('M')) {
+                    if (t != PixelType::kYUY2) {
+                        EXPECT_EQ(fr.at(0, x * (t == PixelType::kRGB32   ? 4
+                                                : t == PixelType::kRGB24 ? 3
+                                                                         : 1),
+                                        t == PixelType::kRGB32 || t == PixelType::kRGB24 ? 19 - y : y),
+                                  50);
+                    }
+                }
+            }
+        EXPECT_NE(fr.buf[0], before);
+        EXPECT_TRUE(fr.padding_intact());
+    }
 }
 
 TEST(Drawing, OtherPixelTypesAreLeftAlone) {
