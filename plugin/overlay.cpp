@@ -1,6 +1,7 @@
 #include "overlay.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -21,12 +22,17 @@ int slot_length(const char (&slot)[N]) {
     return slot_length(slot, N);
 }
 
-// snprintf into a line; text that does not fit is cut at 255 bytes.
-template <typename... Args>
-void put_line(OverlayLines& out, int row_offset, const char* fmt, Args... args) {
+// Formats the next line; text that does not fit is cut at 255 bytes.
+void put_line(OverlayLines& out, int row_offset, const char* fmt, ...)
+    __attribute__((format(printf, 3, 4)));
+
+void put_line(OverlayLines& out, int row_offset, const char* fmt, ...) {
     OverlayLine& line = out.lines[out.count++];
     line.row_offset = row_offset;
-    std::snprintf(line.text, sizeof line.text, fmt, args...);
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(line.text, sizeof line.text, fmt, ap);
+    va_end(ap);
 }
 
 bool is_alias(int alias) { return alias >= 1 && alias <= kMaxAliases; }
