@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include <unistd.h>
+
 #include "model.h"
 #include "outputs.h"
 
@@ -298,7 +300,7 @@ class FileWriting : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
-               ("qex_outputs_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+               ("qex_outputs_" + std::to_string(::getpid()) +
                 "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
