@@ -323,6 +323,23 @@ TEST_F(FileWriting, WritesAndReplacesWhole) {
     EXPECT_EQ(listing(), std::vector<std::string>{"a.txt"});
 }
 
+TEST_F(FileWriting, LongestFileName) {
+    const std::string path = (dir_ / std::string(255, 'n')).string();
+    ASSERT_EQ(write_whole_file(path, "x\n"), WriteResult::kOk);
+    EXPECT_EQ(read_file(path), "x\n");
+    EXPECT_EQ(listing(), std::vector<std::string>{std::string(255, 'n')});
+}
+
+TEST_F(FileWriting, RelativePathInTheWorkingDirectory) {
+    const fs::path old_cwd = fs::current_path();
+    fs::current_path(dir_);
+    const WriteResult r = write_whole_file("plain.txt", "y\n");
+    fs::current_path(old_cwd);
+    ASSERT_EQ(r, WriteResult::kOk);
+    EXPECT_EQ(read_file(dir_ / "plain.txt"), "y\n");
+    EXPECT_EQ(listing(), std::vector<std::string>{"plain.txt"});
+}
+
 TEST_F(FileWriting, MissingDirectoryIsAnOpenError) {
     const Timeline t = scenario_a();
     const std::string missing = (dir_ / "no_such_dir" / "x.txt").string();
