@@ -183,14 +183,14 @@ TEST(Chapters, XmlNamesAreEscapedTextNamesAreNot) {
     ChapterTable c;
     c.count = 1;
     c.end_time_ms = t.end_ms;
-    set_name(c.entries[0], "Tom & Jerry <part 1> >>");
+    set_name(c.entries[0], "Tom & Jerry <ep 1> >>");
     const std::string text = chapters_text(t.frames, all(t), c);
-    EXPECT_NE(text.find("CHAPTER00NAME=Tom & Jerry <part 1> >>\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("CHAPTER00NAME=Tom & Jerry <ep 1> >>\n"), std::string::npos) << text;
 
     std::strcpy(c.language, "eng");
     std::strcpy(c.charset, "UTF-8");
     const std::string xml = chapters_text(t.frames, all(t), c);
-    EXPECT_NE(xml.find("<ChapterString>Tom &amp; Jerry &lt;part 1&gt; &gt;&gt;</ChapterString>"),
+    EXPECT_NE(xml.find("<ChapterString>Tom &amp; Jerry &lt;ep 1&gt; &gt;&gt;</ChapterString>"),
               std::string::npos)
         << xml;
     EXPECT_EQ(xml.find("Tom & Jerry"), std::string::npos);
