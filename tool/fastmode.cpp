@@ -100,6 +100,13 @@ std::vector<Segment> buildFastSegments(const FilterTable&, const std::vector<Fas
             merged.push_back(std::move(copy));
         }
     }
+    // The last block of a fastv2 log may reach past the frame total, and the span
+    // ending there can then emit a segment that starts after the last frame of the
+    // clip. Such a segment covers nothing (the definition reader would refuse its
+    // first frame); it is left out and the one before it runs to the end. A total
+    // of 0 stands for "not known" and bounds nothing.
+    const int cycles = cycleCountFor(s.totalFrames);
+    while (s.totalFrames > 0 && merged.size() > 1 && merged.back().firstCycle >= cycles) merged.pop_back();
     merged.back().isLast = true;
     return merged;
 }

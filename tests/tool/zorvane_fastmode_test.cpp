@@ -125,3 +125,17 @@ TEST(FastMode, NothingEmittedGivesOneSegment)
     // One entry: u = 0, e = -1, no segment; the fallback is cycle 0 of baseKind.
     expectSegments(run(fastSettings(), "0"), {{0, 0, 12}});
 }
+
+TEST(FastMode, SegmentPastTheLastFrameIsLeftOut)
+{
+    // fastv2, 309 frames (cycles 0..61) in 45 entries: combed 0..43 (u = 301,
+    // e = 61), clean 44 (u = 308, v = 3, A = 7: e = 62), whose segment would
+    // start at frame 310. The combed segment runs to the end instead.
+    RunSettings s = fastSettings(true);
+    s.totalFrames = 309;
+    const std::string marks = std::string(44, '1') + "0";
+    expectSegments(run(s, marks), {{0, 61, 11}});
+    // With 311 frames cycle 62 starts inside the clip and keeps its segment.
+    s.totalFrames = 311;
+    expectSegments(run(s, marks), {{0, 61, 11}, {62, 62, 12}});
+}
