@@ -286,7 +286,9 @@ std::vector<Case> cases() {
       {"randomfastv2", {}, {"40003", "--fastv2", "--seed", "5"}, {}},
       {"fastv2combedend", {}, {}, combedUpToLastEntry(337)},
       {"alternatives", {}, {}, alternatives},
+      // One adjusted segment whose first kept field is not the first of the clip.
       {"film2only", {}, {"1003", "--plan", "2:201"}, {}},
+      // The clean last block would make a segment that starts past the last frame.
       {"fastv2combedtail", {}, {}, combedUpToLastEntry(309)},
   };
   const std::vector<std::pair<std::string, Strings>> options = {
