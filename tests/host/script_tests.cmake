@@ -1,5 +1,5 @@
 # Tests of the script language and of qexpipe.
 add_executable(script_parse_test ${CMAKE_CURRENT_LIST_DIR}/script_parse_test.cpp)
-target_link_libraries(script_parse_test PRIVATE qexscript GTest::gtest GTest::gtest_main)
+target_link_libraries(script_parse_test PRIVATE qexscript_syntax GTest::gtest GTest::gtest_main)
 target_compile_definitions(script_parse_test PRIVATE ${QEX_TEST_DEFS})
 gtest_discover_tests(script_parse_test)
