@@ -115,7 +115,7 @@ private:
     std::map<std::string, AVSValue> globals_;
     std::vector<std::map<std::string, AVSValue>> scopes_;
     std::vector<void*> plugins_;
-    std::vector<std::string> plugin_paths_;
+    std::vector<const char*> plugin_texts_;
     std::string autoload_dir_;
     bool autoloaded_ = false;
 };
