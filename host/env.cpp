@@ -152,20 +152,14 @@ char* Environment::SaveString(const char* s, int length) {
     return strings_.back().data();
 }
 
-void Environment::ThrowErrorV(const char* fmt, va_list ap) {
+const char* Environment::VSprintf(const char* fmt, va_list ap) {
     va_list copy;
     va_copy(copy, ap);
-    int n = std::vsnprintf(nullptr, 0, fmt, copy);
+    int n = std::vsnprintf(nullptr, 0, fmt ? fmt : "", copy);
     va_end(copy);
     std::string text(n > 0 ? size_t(n) : 0, '\0');
     if (n > 0) std::vsnprintf(text.data(), size_t(n) + 1, fmt, ap);
-    throw AvisynthError(SaveString(text.c_str(), int(text.size())));
-}
-
-void Environment::ThrowError(const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    ThrowErrorV(fmt, ap);
+    return SaveString(text.c_str(), int(text.size()));
 }
 
 void Environment::AddFunction(const char* name, const char* params, ApplyFunc apply,

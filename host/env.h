@@ -61,8 +61,7 @@ public:
 
     // --- IScriptEnvironment ---
     char* SaveString(const char* s, int length = -1) override;
-    [[noreturn]] void ThrowError(const char* fmt, ...) override
-        __attribute__((format(printf, 2, 3)));
+    const char* VSprintf(const char* fmt, va_list args) override;
     void AddFunction(const char* name, const char* params, ApplyFunc apply,
                      void* user_data) override;
     bool FunctionExists(const char* name) override;
@@ -77,8 +76,6 @@ public:
                 int height) override;
 
     // --- for the evaluator and qexpipe ---
-    [[noreturn]] void ThrowErrorV(const char* fmt, va_list ap);
-
     // The registrations of a name, newest first (names compare ignoring case); empty when none.
     std::vector<const FunctionDef*> Lookup(std::string_view name);
 

@@ -13,7 +13,6 @@
 #include <array>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -226,7 +225,6 @@ public:
 private:
     [[noreturn]] void fail(IScriptEnvironment* env, const std::string& why) {
         env->ThrowError("Y4MSource: \"%s\": %s", path_.c_str(), why.c_str());
-        std::abort();  // not reached: ThrowError throws
     }
 
     // Reads up to len bytes at off; returns the count read (short only at the end of the file).

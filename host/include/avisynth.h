@@ -11,6 +11,7 @@
 #ifndef AVISYNTH_H
 #define AVISYNTH_H
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -416,12 +417,31 @@ class IScriptEnvironment {
 
   // Keeps a copy of s (length -1: up to the terminating zero) for the life of the environment.
   virtual char* SaveString(const char* s, int length = -1) = 0;
-  // Formats printf-style and throws AvisynthError with the text.
-  [[noreturn]] virtual void ThrowError(const char* fmt, ...)
+  // Formats printf-style; the text is kept for the life of the environment.
+  virtual const char* VSprintf(const char* fmt, va_list args) = 0;
+  const char* Sprintf(const char* fmt, ...)
 #if defined(__GNUC__)
       __attribute__((format(printf, 2, 3)))
 #endif
-      = 0;
+  {
+    va_list ap;
+    va_start(ap, fmt);
+    const char* text = VSprintf(fmt, ap);
+    va_end(ap);
+    return text;
+  }
+  // Formats printf-style and throws AvisynthError with the text.
+  [[noreturn]] void ThrowError(const char* fmt, ...)
+#if defined(__GNUC__)
+      __attribute__((format(printf, 2, 3)))
+#endif
+  {
+    va_list ap;
+    va_start(ap, fmt);
+    const char* text = VSprintf(fmt, ap);
+    va_end(ap);
+    throw AvisynthError(text);
+  }
 
   // Registers a script function. params lists the parameters: one type letter each
   // (c clip, i int, f float, s string, b bool, . any), optionally followed by * (zero or more)
