@@ -16,55 +16,25 @@ std::string errtext(int err) { return std::strerror(err); }
 
 }  // namespace
 
-BufferedWriter::BufferedWriter(int fd, std::string name, size_t capacity)
-    : fd_(fd), name_(std::move(name)), buf_(capacity ? capacity : 1) {}
+bool writes_y4m(const VideoInfo& vi) { return vi.IsYV12(); }
 
-void BufferedWriter::write_all(const uint8_t* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd_, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            int err = errno;
-            throw OutputError("cannot write " + name_ + ": " + errtext(err), err);
+void check_frame_size(const VideoInfo& vi, const VideoFrame& frame) {
+    auto check = [&](int plane) {
+        int rs = vi.RowSize(plane), h = vi.PlaneHeight(plane);
+        if (frame.GetRowSize(plane) != rs || frame.GetHeight(plane) != h) {
+            throw std::runtime_error("a filter gave a frame of another size than its clip (" +
+                                     std::to_string(frame.GetRowSize(plane)) + " bytes x " +
+                                     std::to_string(frame.GetHeight(plane)) + " lines instead of " +
+                                     std::to_string(rs) + " x " + std::to_string(h) + ")");
         }
-        p += w;
-        n -= static_cast<size_t>(w);
-        total_ += static_cast<uint64_t>(w);
+    };
+    if (vi.IsPlanar()) {
+        check(PLANAR_Y);
+        check(PLANAR_U);
+        check(PLANAR_V);
+    } else {
+        check(0);
     }
-}
-
-void BufferedWriter::flush() {
-    if (used_ == 0) return;
-    size_t n = used_;
-    used_ = 0;
-    write_all(buf_.data(), n);
-}
-
-void BufferedWriter::write(const void* data, size_t size) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    if (size <= buf_.size() - used_) {
-        std::memcpy(buf_.data() + used_, p, size);
-        used_ += size;
-        return;
-    }
-    flush();
-    if (size >= buf_.size() / 2) {
-        write_all(p, size);  // large span: no staging copy
-        return;
-    }
-    std::memcpy(buf_.data(), p, size);
-    used_ = size;
-}
-
-void BufferedWriter::write_plane(const uint8_t* first_row, std::ptrdiff_t pitch, size_t row_size,
-                                 int height) {
-    if (height <= 0 || row_size == 0) return;
-    if (pitch == static_cast<std::ptrdiff_t>(row_size)) {
-        write(first_row, row_size * static_cast<size_t>(height));
-        return;
-    }
-    const uint8_t* row = first_row;
-    for (int y = 0; y < height; ++y, row += pitch) write(row, row_size);
 }
 
 OutputTarget::OutputTarget(const std::string& path) : path_(path) {

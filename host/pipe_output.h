@@ -1,8 +1,9 @@
-// Output side of qexpipe: a buffered writer over a file descriptor that hands large contiguous
-// spans (whole planes) straight to write(2), and an output target that never leaves a partial
-// regular file behind: frames go to a temporary file beside the target, which is renamed into
-// place only when the stream is complete.
+// Output side of qexpipe: an output target that never leaves a partial regular file behind
+// (frames go to a temporary file beside the target, which is renamed into place only when the
+// stream is complete), and the checks on what is written.
 #pragma once
+
+#include "avisynth.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,32 +16,7 @@ namespace qexhost {
 class OutputError : public std::runtime_error {
 public:
     OutputError(const std::string& msg, int err) : std::runtime_error(msg), error_number(err) {}
-    int error_number;  // errno of the failing call (EPIPE when the reader went away)
-};
-
-class BufferedWriter {
-public:
-    // fd stays owned by the caller. capacity is the size of the staging buffer.
-    explicit BufferedWriter(int fd, std::string name, size_t capacity = size_t(1) << 20);
-    BufferedWriter(const BufferedWriter&) = delete;
-    BufferedWriter& operator=(const BufferedWriter&) = delete;
-
-    void write(const void* data, size_t size);
-    void write(const std::string& s) { write(s.data(), s.size()); }
-    // height rows of row_size bytes, pitch bytes apart (pitch may be negative for bottom-up
-    // storage read top-down). Rows that lie back to back go out as one span.
-    void write_plane(const uint8_t* first_row, std::ptrdiff_t pitch, size_t row_size, int height);
-    void flush();
-    uint64_t bytes_written() const { return total_; }
-
-private:
-    void write_all(const uint8_t* p, size_t n);
-
-    int fd_;
-    std::string name_;
-    std::vector<uint8_t> buf_;
-    size_t used_ = 0;
-    uint64_t total_ = 0;
+    int error_number;  // errno of the failing call
 };
 
 // Where qexpipe's frames go: "-" is standard output; a path that names something other than a
@@ -66,5 +42,12 @@ private:
     bool owns_fd_ = false;
     bool committed_ = false;
 };
+
+// qexpipe writes YUV4MPEG2 for planar 4:2:0 clips (YV12, I420) and raw frames otherwise.
+bool writes_y4m(const VideoInfo& vi);
+
+// Throws std::runtime_error when a frame's planes do not have the sizes the clip announces
+// (a stream of such frames would not match its header).
+void check_frame_size(const VideoInfo& vi, const VideoFrame& frame);
 
 }  // namespace qexhost

@@ -31,15 +31,33 @@ namespace {
 // An error inside one script text, with the place in that text. It never leaves the evaluator:
 // evaluate() turns it into an AvisynthError that names the text.
 struct LocalError {
+    LocalError(SourcePos p, std::string m, std::vector<std::string> in = {})
+        : pos(p), msg(std::move(m)), inner(std::move(in)) {}
     SourcePos pos;
     std::string msg;
+    std::vector<std::string> inner;  // places of a nested text the error came from
 };
+
+// Chains longer than this show their first and last places only.
+constexpr size_t kMaxPlacesShown = 6;
+
+std::string format_chain(const std::vector<std::string>& places, const std::string& base) {
+    std::string out;
+    const size_t n = places.size();
+    for (size_t i = 0; i < n; ++i) {
+        if (n > kMaxPlacesShown && i == kMaxPlacesShown / 2) {
+            out += "(" + std::to_string(n - kMaxPlacesShown) + " more places): ";
+            i = n - kMaxPlacesShown / 2;
+        }
+        out += places[i] + ": ";
+    }
+    return out + base;
+}
 
 std::string quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
 
-std::string located(const std::string& name, SourcePos pos, const std::string& msg) {
-    return name + ", line " + std::to_string(pos.line) + ", column " + std::to_string(pos.column) +
-           ": " + msg;
+std::string place(const std::string& name, SourcePos pos) {
+    return name + ", line " + std::to_string(pos.line) + ", column " + std::to_string(pos.column);
 }
 
 const char* param_type_name(char t) {
@@ -88,7 +106,8 @@ bool is_number(const AVSValue& v) { return v.IsInt() || v.GetType() == 'f'; }
 
 class Evaluator {
 public:
-    Evaluator(Environment& env, int& depth) : env_(env), depth_(depth) {}
+    Evaluator(Environment& env, int& depth, const ScriptEngine::ErrorChain& last_error)
+        : env_(env), depth_(depth), last_error_(last_error) {}
 
     AVSValue run(const Program& prog) {
         const size_t n = prog.statements.size();
@@ -213,7 +232,7 @@ private:
         } catch (const LocalError&) {
             throw;
         } catch (const AvisynthError& err) {
-            throw LocalError{e.pos, err.msg ? err.msg : "error without a message"};
+            throw foreign(e.pos, err);
         } catch (const IScriptEnvironment::NotFound&) {
             throw LocalError{e.pos, quoted(fn) + " failed: it called a function that does not exist"};
         } catch (const std::bad_alloc&) {
@@ -321,7 +340,7 @@ private:
         } catch (const LocalError&) {
             throw;
         } catch (const AvisynthError& err) {
-            throw LocalError{e.pos, err.msg ? err.msg : "error without a message"};
+            throw foreign(e.pos, err);
         } catch (const std::exception& ex) {
             throw LocalError{e.pos, std::string("cannot join the clips: ") + ex.what()};
         }
@@ -426,8 +445,17 @@ private:
         }
     }
 
+    // An AvisynthError caught at a call: when it is the one a nested text of this engine has
+    // just raised, its places are kept apart so that the chain can be shortened.
+    LocalError foreign(SourcePos pos, const AvisynthError& err) const {
+        if (!err.msg) return LocalError{pos, "error without a message"};
+        if (err.msg == last_error_.msg) return LocalError{pos, last_error_.base, last_error_.places};
+        return LocalError{pos, err.msg};
+    }
+
     Environment& env_;
     int& depth_;
+    const ScriptEngine::ErrorChain& last_error_;
 };
 
 std::string folder_of(const std::string& path) {
@@ -528,29 +556,36 @@ AVSValue ScriptEngine::evaluate(std::string_view text, const std::string& name,
         }
     } nest(*this, base_dir.empty() && !dirs_.empty() ? dirs_.back() : base_dir);
 
-    std::string msg;
+    ErrorChain chain;
     try {
         Program prog = parse_script(text);
-        Evaluator ev(env_, depth_);
+        Evaluator ev(env_, depth_, last_error_);
         return ev.run(prog);
     } catch (const SyntaxError& e) {
-        msg = located(name, e.pos, e.what());
+        chain.places.push_back(place(name, e.pos));
+        chain.base = e.what();
     } catch (const LocalError& e) {
-        msg = located(name, e.pos, e.msg);
+        chain.places.push_back(place(name, e.pos));
+        chain.places.insert(chain.places.end(), e.inner.begin(), e.inner.end());
+        chain.base = e.msg;
     }
-    throw AvisynthError(env_.SaveString(msg.c_str(), static_cast<int>(msg.size())));
+    std::string msg = format_chain(chain.places, chain.base);
+    chain.msg = env_.SaveString(msg.c_str(), static_cast<int>(msg.size()));
+    last_error_ = std::move(chain);
+    throw AvisynthError(last_error_.msg);
 }
 
-AVSValue ScriptEngine::run_file(const std::string& path) {
+AVSValue ScriptEngine::run_file(const std::string& path, const std::string& name) {
+    const std::string& shown = name.empty() ? path : name;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        std::string msg = "cannot open the script " + path + ": " + std::strerror(errno);
+        std::string msg = "cannot open the script " + shown + ": " + std::strerror(errno);
         throw AvisynthError(env_.SaveString(msg.c_str()));
     }
     std::ostringstream ss;
     ss << in.rdbuf();
     if (in.bad()) {
-        std::string msg = "cannot read the script " + path;
+        std::string msg = "cannot read the script " + shown;
         throw AvisynthError(env_.SaveString(msg.c_str()));
     }
     std::string text = ss.str();
@@ -558,7 +593,7 @@ AVSValue ScriptEngine::run_file(const std::string& path) {
     if (body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);  // UTF-8 byte order mark
     std::string dir = folder_of(path);
     if (dir.empty()) dir = ".";
-    return evaluate(body, path, dir);
+    return evaluate(body, shown, dir);
 }
 
 std::string ScriptEngine::resolve_import(const std::string& path) const {

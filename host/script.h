@@ -42,8 +42,9 @@ public:
     AVSValue evaluate(std::string_view text, const std::string& name,
                       const std::string& base_dir = {});
 
-    // Reads and evaluates a script file in the current scope; errors carry `path` as the name.
-    AVSValue run_file(const std::string& path);
+    // Reads and evaluates a script file in the current scope; errors carry `name` (default: the
+    // path) as the script's name.
+    AVSValue run_file(const std::string& path, const std::string& name = {});
 
     // Deepest nesting of Eval and Import (a script that evaluates itself is stopped there).
     static constexpr int kMaxNesting = 64;
@@ -55,7 +56,18 @@ private:
 
     std::string resolve_import(const std::string& path) const;
 
+public:
+    // The place chain of the last error this engine raised, so that an enclosing text can add
+    // its own place and shorten a very long chain (a text that evaluates itself).
+    struct ErrorChain {
+        const char* msg = nullptr;        // the text thrown in the AvisynthError
+        std::vector<std::string> places;  // "name, line L, column C", outermost first
+        std::string base;                 // the message without places
+    };
+
+private:
     Environment& env_;
+    ErrorChain last_error_;
     int nesting_ = 0;
     int depth_ = 0;                  // evaluator recursion over all nested texts
     std::vector<std::string> dirs_;  // folder of each script being evaluated, innermost last
