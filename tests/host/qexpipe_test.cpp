@@ -478,6 +478,42 @@ TEST_F(Qexpipe, ReaderGoneWithoutSigintIsAnError) {
     EXPECT_EQ(err, "qexpipe: cannot write standard output: Broken pipe\n");
 }
 
+// Plug-ins in the autoload folder (--autoload or QEX_PLUGIN_DIR) answer unknown names.
+TEST_F(Qexpipe, AutoloadFolderFromOptionOrEnvironment) {
+    fs::create_directories(dir + "/plugins");
+    fs::copy_file(HOST_TEST_PLUGIN, dir + "/plugins/test_plugin.so");
+    // TestMarker writes 0xEE into the first byte of each frame.
+    std::string script = write("m.avs", "StampSource(length=2, width=8, height=4, pixel_type=\"YUY2\")\n"
+                                         "TestMarker()\n");
+    Result r = qexpipe({script, "-"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "qexpipe: " + script + ", line 2, column 1: there is no function named \"TestMarker\"\n");
+
+    r = qexpipe({"--autoload", dir + "/plugins", script, "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.out.size(), 2u * 64);
+    EXPECT_EQ(static_cast<unsigned char>(r.out[0]), 0xEE);
+    EXPECT_EQ(static_cast<unsigned char>(r.out[64]), 0xEE);
+
+    ::setenv("QEX_PLUGIN_DIR", (dir + "/plugins").c_str(), 1);
+    r = qexpipe({script, "-"});
+    ::unsetenv("QEX_PLUGIN_DIR");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(static_cast<unsigned char>(r.out[0]), 0xEE);
+}
+
+// A file in the plug-in folder that is no plug-in: one line with the loader's reason, status 1.
+TEST_F(Qexpipe, PluginThatFailsToLoadNamesTheReason) {
+    fs::create_directories(dir + "/plugins");
+    write("plugins/broken.so", "this is not a shared library");
+    std::string script = write("m.avs", "StampSource(2)\nFoo()\n");
+    Result r = qexpipe({"--autoload", dir + "/plugins", script, "-"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("qexpipe: " + script + ", line 2, column 1: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("broken.so"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
 // --- the command-line parser on its own ---
 
 TEST(PipeArgs, OptionsAndPositionals) {

@@ -301,3 +301,38 @@ TEST_F(ScriptFiles, ByteOrderMarkAndCarriageReturnsAreAccepted) {
 }
 
 }  // namespace
+
+namespace {
+
+// Plug-in functions called from scripts: named arguments and implicit last reach them, their
+// Invoke of Eval evaluates in the script's scope, their errors get the script's place.
+class ScriptWithPlugin : public Script {
+protected:
+    void SetUp() override { run(std::string("LoadPlugin(\"") + HOST_TEST_PLUGIN + "\")"); }
+};
+
+TEST_F(ScriptWithPlugin, NamedArgumentsAndImplicitLast) {
+    EXPECT_EQ(show(run("TestNamed(StampSource(2), fps=24, DEF=\"x.def\")")),
+              "string \"def=x.def fps=24 debug=0\"");
+    EXPECT_EQ(show(run("StampSource(2)\nTestNamed(debug=true)")),
+              "string \"def=- fps=-1 debug=1\"");
+    // a value of the wrong type for an optional parameter counts as absent
+    EXPECT_EQ(show(run("StampSource(2).TestNamed(fps=\"24\")")),
+              "string \"def=- fps=-1 debug=0\"");
+}
+
+TEST_F(ScriptWithPlugin, EvalThroughInvokeSeesTheScriptsLast) {
+    EXPECT_EQ(show(run("StampSource(10)\nTestTryInvoke(\"Eval\", \"Trim(3, 0)\")")),
+              "string \"clip\"");
+    EXPECT_EQ(show(run("StampSource(10)\nTestTryInvoke(\"Eval\", \"Trim(3, 0).Foo()\")")),
+              "string \"AvisynthError: Eval, line 1, column 12: there is no function named "
+              "\"Foo\"\"");
+    EXPECT_EQ(show(run("TestTryInvoke(\"NoSuchFunction\", 1)")), "string \"NotFound\"");
+}
+
+TEST_F(ScriptWithPlugin, PluginErrorsGetTheCallsPlace) {
+    EXPECT_EQ(error_of("StampSource(2)\nx = 1 +   TestFail(\"boom\")"),
+              "test, line 2, column 11: TestFail: boom (42)");
+}
+
+}  // namespace
