@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 using namespace qexhost;
 using hosttest::clip;
@@ -114,7 +115,7 @@ TEST_F(Y4mFiles, RoundTripKeepsEveryPixelAndRandomAccessWorks) {
         EXPECT_EQ(vi.num_frames, 5) << type;
         EXPECT_EQ(vi.width, 20);
         EXPECT_EQ(vi.fps_numerator, 30000u);
-        EXPECT_TRUE(vi.IsTFF()) << "the writer marks a TFF clip It";
+        EXPECT_FALSE(vi.IsTFF()) << "the writer marks every clip progressive";
         EXPECT_EQ(vi.pixel_type, s->GetVideoInfo().pixel_type);
         for (int n : {4, 0, 2, 2, 1, 3}) {
             PVideoFrame a = s->GetFrame(n, &env), b = back->GetFrame(n, &env);
@@ -129,7 +130,7 @@ TEST_F(Y4mFiles, RoundTripKeepsEveryPixelAndRandomAccessWorks) {
                         << type << " frame " << n << " plane " << p << " row " << r;
         }
         // Woven through the file like through the source itself.
-        PClip dw = clip(env, "DoubleWeave", {back});
+        PClip dw = clip(env, "DoubleWeave", {clip(env, "AssumeTFF", {back})});
         EXPECT_EQ(provenance(env, dw)[3], std::make_pair(4u, 3u)) << type;
     }
 }
@@ -141,6 +142,34 @@ TEST_F(Y4mFiles, WriterOutputIsByteExact) {
     std::string bytes = read_file(write(env, s, "blank.y4m"));
     std::string frame = "FRAME\n" + std::string(8, '\x10') + std::string(2, '\x20') + std::string(2, '\x30');
     EXPECT_EQ(bytes, "YUV4MPEG2 W4 H2 F25:1 Ip A0:0 C420jpeg\n" + frame + frame);
+}
+
+TEST_F(Y4mFiles, InterlaceFlagGivesTheParity) {
+    Environment env;
+    std::string bytes = read_file(write(env, stamp(env, 2, "YV12", 8, 4), "flag.y4m"));
+    for (auto [flag, tff, bff] : {std::tuple{"It", true, false}, {"Ib", false, true}, {"Ip", false, false}}) {
+        std::string path = (dir_ / (std::string(flag) + ".y4m")).string();
+        std::string b = bytes;
+        b.replace(b.find(" Ip "), 4, std::string(" ") + flag + " ");
+        put_file(path, b);
+        PClip c = clip(env, "Y4MSource", {path.c_str()});
+        EXPECT_EQ(c->GetVideoInfo().IsTFF(), tff) << flag;
+        EXPECT_EQ(c->GetVideoInfo().IsBFF(), bff) << flag;
+        EXPECT_EQ(c->GetParity(1), tff) << flag;
+    }
+}
+
+TEST_F(Y4mFiles, MappedFramesAreReadOnlyAndCopiedOnWrite) {
+    Environment env;
+    std::string path = write(env, stamp(env, 2, "YV12", 8, 4), "map.y4m");
+    PClip c = clip(env, "Y4MSource", {path.c_str()});
+    PVideoFrame f = c->GetFrame(1, &env);
+    EXPECT_EQ(f->GetWritePtr(), nullptr);
+    EXPECT_TRUE(env.MakeWritable(&f));
+    ASSERT_NE(f->GetWritePtr(), nullptr);
+    f->GetWritePtr()[0] = 77;
+    EXPECT_EQ(hosttest::stamp_at(c->GetFrame(1, &env), c->GetVideoInfo(), 0), 2u);
+    EXPECT_EQ(f->GetReadPtr()[1], 0);  // the rest of the stamp came along
 }
 
 TEST_F(Y4mFiles, TruncatedFileKeepsTheCompleteFrames) {
