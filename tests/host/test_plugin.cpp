@@ -75,6 +75,27 @@ AVSValue apply_register_again(AVSValue args, void*, IScriptEnvironment* env) {
     return env->Invoke("TestNewest", AVSValue(one, 1));
 }
 
+// Evaluates a text through Eval, as the Qex filter does with its alias expressions; errors come
+// back as text in the manner of the Qex messages.
+AVSValue apply_eval(AVSValue args, void*, IScriptEnvironment* env) {
+    const char* expr = args[0].AsString("");
+    try {
+        return env->Invoke("Eval", AVSValue(expr));
+    } catch (const IScriptEnvironment::NotFound&) {
+        env->ThrowError("TestEval: NotFound. <%s>", expr);
+    } catch (const AvisynthError& e) {
+        env->ThrowError("TestEval: Invoke failed. <%s>\n(%s)", expr, e.msg);
+    }
+}
+
+// Puts a clip into a variable and evaluates "variable.text", as the Qex post filters do.
+AVSValue apply_eval_on(AVSValue args, void*, IScriptEnvironment* env) {
+    if (!env->SetVar("_tmp_test_clip", args[0])) env->ThrowError("TestEvalOn: SetVar failed.");
+    std::string expr = std::string("_tmp_test_clip.") + args[1].AsString("");
+    AVSValue one[1] = {AVSValue(env->SaveString(expr.c_str()))};
+    return env->Invoke("Eval", AVSValue(one, 1));
+}
+
 }  // namespace
 
 extern "C" const char* AvisynthPluginInit2(IScriptEnvironment* env) {
@@ -86,5 +107,7 @@ extern "C" const char* AvisynthPluginInit2(IScriptEnvironment* env) {
     env->AddFunction("TestNamed", "c[def]s[fps]i[debug]b", apply_named, nullptr);
     env->AddFunction("TestNewest", "c", apply_newest_first, nullptr);
     env->AddFunction("TestRegisterAgain", "c", apply_register_again, nullptr);
+    env->AddFunction("TestEval", "s", apply_eval, nullptr);
+    env->AddFunction("TestEvalOn", "cs", apply_eval_on, nullptr);
     return "host test plug-in";
 }
