@@ -336,3 +336,41 @@ TEST_F(ScriptWithPlugin, PluginErrorsGetTheCallsPlace) {
 }
 
 }  // namespace
+
+namespace {
+
+// Scripts made of random pieces of the language either evaluate or fail with an AvisynthError
+// that names a place; nothing else escapes and nothing crashes (the sanitizer build watches).
+TEST_F(Script, RandomScriptsFailCleanly) {
+    const char* pieces[] = {"StampSource(4)", "Trim(", "1", "2.5", "\"s\"", "\"\"\"", "x", "=",
+                            "+", "++", "-", "*", "/", "%", "(", ")", ",", ".", "?", ":", "==",
+                            "<", "&&", "||", "!", "\\\n", "\n", "#c\n", "last", "Eval(", "true",
+                            "fps=", "DoubleWeave", "FrameCount", "$ff", "-2147483647", "Import(",
+                            "SelectEvery(", "0", "global", "return", " ", "\"Eval(\"", "\x01"};
+    const size_t n = sizeof pieces / sizeof pieces[0];
+    uint32_t seed = 12345;
+    auto next = [&]() {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    int failed = 0, evaluated = 0;
+    for (int i = 0; i < 3000; ++i) {
+        std::string text;
+        int len = 1 + int(next() % 24);
+        for (int k = 0; k < len; ++k) text += pieces[next() % n];
+        try {
+            run(text);
+            ++evaluated;
+        } catch (const AvisynthError& e) {
+            ++failed;
+            ASSERT_NE(e.msg, nullptr);
+            std::string msg = e.msg;
+            EXPECT_EQ(msg.rfind("test, line ", 0), 0u) << text << "\n" << msg;
+            EXPECT_EQ(msg.find('\n'), std::string::npos) << text << "\n" << msg;
+        }
+    }
+    EXPECT_GT(failed, 0);
+    EXPECT_GT(evaluated, 0);
+}
+
+}  // namespace
