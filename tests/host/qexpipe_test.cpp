@@ -514,6 +514,17 @@ TEST_F(Qexpipe, PluginThatFailsToLoadNamesTheReason) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 
+// Messages of filters may span lines; qexpipe prints them on one.
+TEST_F(Qexpipe, MultiLineFilterMessagesBecomeOneLine) {
+    std::string script = write("e.avs", std::string("LoadPlugin(\"") + HOST_TEST_PLUGIN +
+                                             "\")\nStampSource(4)\nTestEval(\"Foo()\")\n");
+    Result r = qexpipe({script, "-"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "qexpipe: " + script +
+                         ", line 3, column 1: TestEval: Invoke failed. <Foo()> (Eval, line 1, "
+                         "column 1: there is no function named \"Foo\")\n");
+}
+
 // --- the command-line parser on its own ---
 
 TEST(PipeArgs, OptionsAndPositionals) {
