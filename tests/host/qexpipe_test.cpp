@@ -1,6 +1,7 @@
 // qexpipe end to end: the real binary on scripts over StampSource and over y4m files, checked
 // byte for byte, through ffprobe, and for its errors, its frame range and its SIGINT handling.
 // The command-line parser is checked directly as well.
+#include "pipe_output.h"
 #include "qexpipe_args.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -583,6 +585,74 @@ TEST(PipeArgs, FrameRange) {
     o.end = 10;
     EXPECT_THROW(frame_range(o, 10), UsageError);
     EXPECT_THROW(frame_range(PipeOptions{}, 0), UsageError);
+}
+
+}  // namespace
+
+namespace {
+
+// --- the output target on its own ---
+
+class Target : public Qexpipe {
+protected:
+    static void put(int fd, const std::string& s) {
+        ASSERT_EQ(::write(fd, s.data(), s.size()), ssize_t(s.size()));
+    }
+};
+
+TEST_F(Target, NewFileAppearsOnlyWhenCommitted) {
+    std::string path = dir + "/new.y4m";
+    {
+        OutputTarget t(path);
+        put(t.fd(), "abc");
+        EXPECT_FALSE(fs::exists(path));
+        t.commit();
+    }
+    EXPECT_EQ(read_file(path), "abc");
+    EXPECT_EQ(files(), (std::vector<std::string>{"new.y4m"}));
+    {
+        OutputTarget t(dir + "/dropped.y4m");
+        put(t.fd(), "abc");
+    }
+    EXPECT_EQ(files(), (std::vector<std::string>{"new.y4m"}));
+}
+
+TEST_F(Target, ReplacesAnExistingFileKeepingItsModeAndLinks) {
+    std::string real = write("real.y4m", "old");
+    ::chmod(real.c_str(), 0640);
+    fs::create_symlink(real, dir + "/link.y4m");
+    {
+        OutputTarget t(dir + "/link.y4m");
+        put(t.fd(), "new");
+        EXPECT_EQ(read_file(real), "old");
+        t.commit();
+    }
+    EXPECT_TRUE(fs::is_symlink(dir + "/link.y4m"));
+    EXPECT_EQ(read_file(real), "new");
+    struct stat st {};
+    ASSERT_EQ(::stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(files(), (std::vector<std::string>{"link.y4m", "real.y4m"}));
+}
+
+TEST_F(Target, ReadOnlyFileIsNotReplaced) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root may write every file";
+    std::string path = write("ro.y4m", "old");
+    ::chmod(path.c_str(), 0444);
+    EXPECT_THROW(OutputTarget t(path), OutputError);
+    EXPECT_EQ(read_file(path), "old");
+}
+
+TEST_F(Target, DevicesAreWrittenInPlaceAndFoldersRefused) {
+    OutputTarget t("/dev/null");
+    put(t.fd(), "abc");
+    t.commit();
+    try {
+        OutputTarget f(dir);
+        ADD_FAILURE() << "a folder was accepted";
+    } catch (const OutputError& e) {
+        EXPECT_EQ(std::string(e.what()), "cannot write " + dir + ": it is a folder");
+    }
 }
 
 }  // namespace
