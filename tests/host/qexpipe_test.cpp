@@ -37,11 +37,12 @@ struct Result {
 
 // Starts argv[0] with stdout and stderr on pipes; returns the pid.
 pid_t spawn(const std::vector<std::string>& argv, int* out_fd, int* err_fd,
-            const std::string& cwd = {}) {
+            const std::string& cwd = {}, bool own_group = false) {
     int out_pipe[2], err_pipe[2];
     if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) return -1;
     pid_t pid = ::fork();
     if (pid == 0) {
+        if (own_group) ::setpgid(0, 0);  // a signal to "the process group" stays in there
         ::dup2(out_pipe[1], 1);
         ::dup2(err_pipe[1], 2);
         ::close(out_pipe[0]);
@@ -525,6 +526,25 @@ TEST_F(Qexpipe, MultiLineFilterMessagesBecomeOneLine) {
     EXPECT_EQ(r.err, "qexpipe: " + script +
                          ", line 3, column 1: TestEval: Invoke failed. <Foo()> (Eval, line 1, "
                          "column 1: there is no function named \"Foo\")\n");
+}
+
+// A filter that sends SIGINT to its process group after serving frame 5, as an end-of-stream
+// filter at the end of a script does: frames 0..5 are written, the file is complete, status 0.
+TEST_F(Qexpipe, FilterSignalledEndOfStream) {
+    std::string script = write("stop.avs", std::string("LoadPlugin(\"") + SIGINT_TEST_PLUGIN +
+                                                "\")\n" + kStampYV12 + "TestStopAt(5)\n");
+    std::string out = dir + "/o.y4m";
+    int out_fd, err_fd;
+    pid_t pid = spawn({kQexpipe, "--progress", script, out}, &out_fd, &err_fd, {}, true);
+    ASSERT_GT(pid, 0);
+    std::string stdout_text, err;
+    drain(out_fd, err_fd, &stdout_text, &err);
+    EXPECT_EQ(wait_status(pid), 0) << err;
+    EXPECT_NE(err.find("6 frames in "), std::string::npos) << err;
+    EXPECT_NE(err.find("(stopped by SIGINT)"), std::string::npos) << err;
+    Y4m y = split_y4m(read_file(out), 64 * 48 * 3 / 2);
+    ASSERT_EQ(y.frames.size(), 6u);
+    for (size_t k = 0; k < 6; ++k) EXPECT_EQ(le32(y.frames[k], 0), uint32_t(2 * k));
 }
 
 // --- the command-line parser on its own ---
