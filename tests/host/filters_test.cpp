@@ -279,6 +279,8 @@ TEST(Filters, BadArgumentsGiveClearErrors) {
         {"SelectEvery negative offset", [](Environment& e) { f1(e, "SelectEvery", stamp(e, 4), {2, -1}); },
          "offset must not be negative"},
         {"SelectEvery past the end", [](Environment& e) { f1(e, "SelectEvery", stamp(e, 4), {2, 9}); }, "no frames"},
+        {"PullDown negative", [](Environment& e) { f1(e, "PullDown", stamp(e, 10), {-1, 2}); },
+         "PullDown: the offsets must not be negative"},
         {"SeparateFields twice", [](Environment& e) { f1(e, "SeparateFields", f1(e, "SeparateFields", stamp(e, 4))); },
          "already field-based"},
         {"SeparateFields odd YV12 fields", [](Environment& e) { f1(e, "SeparateFields", stamp(e, 4, "YV12", 16, 6)); },
