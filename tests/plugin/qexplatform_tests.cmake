@@ -1,0 +1,12 @@
+# Tests of the project reader, the platform layer and the VFR-info shared memory.
+add_executable(project_tests ${CMAKE_CURRENT_LIST_DIR}/project_test.cpp)
+target_link_libraries(project_tests PRIVATE qexplatform GTest::gtest_main)
+target_compile_definitions(project_tests PRIVATE ${QEX_TEST_DEFS})
+gtest_discover_tests(project_tests)
+
+add_executable(vfrinfo_tests
+  ${CMAKE_CURRENT_LIST_DIR}/vfrinfo_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/platform_test.cpp)
+target_link_libraries(vfrinfo_tests PRIVATE qexplatform GTest::gtest_main)
+target_compile_definitions(vfrinfo_tests PRIVATE ${QEX_TEST_DEFS})
+gtest_discover_tests(vfrinfo_tests)
