@@ -3,3 +3,10 @@ add_executable(script_parse_test ${CMAKE_CURRENT_LIST_DIR}/script_parse_test.cpp
 target_link_libraries(script_parse_test PRIVATE qexscript_syntax GTest::gtest GTest::gtest_main)
 target_compile_definitions(script_parse_test PRIVATE ${QEX_TEST_DEFS})
 gtest_discover_tests(script_parse_test)
+
+if(TARGET qexhost)
+  add_executable(script_eval_test ${CMAKE_CURRENT_LIST_DIR}/script_eval_test.cpp)
+  target_link_libraries(script_eval_test PRIVATE qexscript GTest::gtest GTest::gtest_main)
+  target_compile_definitions(script_eval_test PRIVATE ${QEX_TEST_DEFS})
+  gtest_discover_tests(script_eval_test)
+endif()
