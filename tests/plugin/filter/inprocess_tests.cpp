@@ -1,0 +1,113 @@
+// The plug-in loaded into the host library in this process: a failed construction followed by a
+// working one, messages that span two lines, and frame requests outside the clip.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "env.h"
+#include "harness.h"
+#include "script.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+
+struct Host {
+  Host() {
+    env.LoadPlugin(std::string(QEX_BUILD_DIR) + "/libqex.so");
+    env.LoadPlugin(std::string(QEX_BUILD_DIR) + "/libqexfiltertest.so");
+  }
+  // Runs a script text; every `@` stands for this test's folder.
+  PClip run(const std::string& text) {
+    std::string t;
+    for (char c : text) t += c == '@' ? dir.path() : std::string(1, c);
+    AVSValue v = engine.evaluate(t, "test.avs", dir.path());
+    return v.AsClip();
+  }
+  std::string error_of(const std::string& text) {
+    try {
+      run(text);
+    } catch (const AvisynthError& e) {
+      return e.msg ? e.msg : "";
+    }
+    return "<no error>";
+  }
+  qextest::Stamp stamp(const PClip& clip, int n) {
+    PVideoFrame f = clip->GetFrame(n, &env);
+    const BYTE* p = f->GetReadPtr(PLANAR_Y);
+    auto le32 = [](const BYTE* b) {
+      return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+    };
+    return {le32(p), le32(p + f->GetPitch(PLANAR_Y))};
+  }
+
+  qextest::TempDir dir;
+  qexhost::Environment env;
+  qexhost::ScriptEngine engine{env};
+};
+
+const char* kSource = "StampSource(5, 64, 32, \"YV12\", 30000, 1001)";
+
+TEST(InProcess, AFailedConstructionLeavesNoInstanceBehind) {
+  Host h;
+  h.dir.write("good.def", "0-4 [30] 'Loop(2,0,0)'\n");
+  EXPECT_THAT(h.error_of(std::string(kSource) + ".Qex(def=\"@/missing.def\")"),
+              HasSubstr("/missing.def)"));
+  const PClip clip = h.run(std::string(kSource) + ".Qex(def=\"@/good.def\", fps=30)");
+  ASSERT_TRUE(clip);
+  EXPECT_EQ(clip->GetVideoInfo().num_frames, 5);
+  EXPECT_EQ(h.stamp(clip, 0), qextest::Stamp(0, 1));
+  EXPECT_EQ(h.stamp(clip, 4), qextest::Stamp(6, 7));
+}
+
+TEST(InProcess, AliasFailuresQuoteTheExpressionAndTheHostMessageOnTwoLines) {
+  Host h;
+  h.dir.write("e.def", "1-4 [24] 'NoSuchFilter(3)'\n");
+  const std::string msg = h.error_of(std::string(kSource) + ".Qex(def=\"@/e.def\")");
+  EXPECT_THAT(msg, HasSubstr("Qex: Invoke failed. <trim(1,0).NoSuchFilter(3)>\n("));
+  EXPECT_THAT(msg, HasSubstr("NoSuchFilter"));
+}
+
+struct StrategyCase {
+  const char* name;
+  const char* call;
+};
+
+TEST(InProcess, RequestsOutsideTheClipAreClampedInEveryStrategy) {
+  const StrategyCase cases[] = {
+      {"constant", ".Qex(def=\"@/a.def\", fps=30)"},
+      {"variable", ".Qex(def=\"@/a.def\")"},
+      {"opt", ".MakeVfrOut(\"33333\").Qex(def=\"@/a.def\", opt=1)"},
+  };
+  for (const StrategyCase& c : cases) {
+    Host h;
+    h.dir.write("a.def", "0-4 [30] 'Loop(2,0,0)'\n");
+    const PClip clip = h.run(std::string(kSource) + c.call);
+    ASSERT_TRUE(clip) << c.name;
+    ASSERT_EQ(clip->GetVideoInfo().num_frames, 5) << c.name;
+    EXPECT_EQ(h.stamp(clip, -3), qextest::Stamp(0, 1)) << c.name;
+    EXPECT_EQ(h.stamp(clip, -2147483647 - 1), qextest::Stamp(0, 1)) << c.name;
+    EXPECT_EQ(h.stamp(clip, 12), qextest::Stamp(6, 7)) << c.name;
+    EXPECT_EQ(h.stamp(clip, 2147483647), qextest::Stamp(6, 7)) << c.name;
+    // In-order serving is not disturbed by the stray requests.
+    EXPECT_EQ(h.stamp(clip, 0), qextest::Stamp(0, 1)) << c.name;
+    EXPECT_EQ(h.stamp(clip, 1), qextest::Stamp(0, 1)) << c.name;
+    EXPECT_EQ(h.stamp(clip, 2), qextest::Stamp(2, 3)) << c.name;
+  }
+}
+
+TEST(InProcess, QexCutClampsRequestsBeforeItsFirstFrame) {
+  Host h;
+  h.dir.write("a.def", "0-4 [30] 'Loop(2,0,0)'\n");
+  const PClip clip = h.run(std::string(kSource) + ".Qex(def=\"@/a.def\").QexCut()");
+  ASSERT_TRUE(clip);
+  // Out of order before anything was passed: the first frame, nothing moves.
+  EXPECT_EQ(h.stamp(clip, -7), qextest::Stamp(0, 1));
+  EXPECT_EQ(h.stamp(clip, 1000), qextest::Stamp(0, 1));
+  EXPECT_EQ(h.stamp(clip, 0), qextest::Stamp(0, 1));
+  EXPECT_EQ(h.stamp(clip, 1), qextest::Stamp(0, 1));
+  EXPECT_EQ(h.stamp(clip, 2), qextest::Stamp(2, 3));
+}
+
+}  // namespace
