@@ -1,5 +1,7 @@
 #include "frame.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -70,7 +72,15 @@ FrameBuffer::FrameBuffer(size_t size) : data_(nullptr), size_(size) {
     size_ = alloc;
 }
 
-FrameBuffer::~FrameBuffer() { pool().give(size_, data_); }
+FrameBuffer::FrameBuffer(const BYTE* data, size_t size, void* map_base, size_t map_len)
+    : data_(const_cast<BYTE*>(data)), size_(size), map_base_(map_base), map_len_(map_len) {}
+
+FrameBuffer::~FrameBuffer() {
+    if (map_base_)
+        ::munmap(map_base_, map_len_);
+    else
+        pool().give(size_, data_);
+}
 
 HostFrame::HostFrame(std::shared_ptr<FrameBuffer> buffer, int planes, const PlaneLayout* layout)
     : buffer_(std::move(buffer)), planes_(planes) {
@@ -103,7 +113,9 @@ BYTE* HostFrame::GetWritePtr(int plane) const {
     const PlaneLayout* l = find(plane);
     return (l && IsWritable()) ? buffer_->data() + l->offset : nullptr;
 }
-bool HostFrame::IsWritable() const { return RefCount() == 1 && buffer_.use_count() == 1; }
+bool HostFrame::IsWritable() const {
+    return RefCount() == 1 && buffer_.use_count() == 1 && buffer_->writable();
+}
 
 int plane_selectors(const VideoInfo& vi, int out[3]) {
     if (vi.IsPlanar()) {

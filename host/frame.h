@@ -14,15 +14,22 @@ namespace qexhost {
 class FrameBuffer {
 public:
     explicit FrameBuffer(size_t size);
+    // A read-only view of a file mapping (mmap'ed at map_base for map_len bytes) that is unmapped
+    // with the buffer; data points into the mapping.
+    FrameBuffer(const BYTE* data, size_t size, void* map_base, size_t map_len);
     ~FrameBuffer();
     FrameBuffer(const FrameBuffer&) = delete;
     FrameBuffer& operator=(const FrameBuffer&) = delete;
     BYTE* data() const { return data_; }
     size_t size() const { return size_; }
+    // False for mapped files: such pictures are copied before anyone writes to them.
+    bool writable() const { return map_base_ == nullptr; }
 
 private:
     BYTE* data_;
     size_t size_;
+    void* map_base_ = nullptr;
+    size_t map_len_ = 0;
 };
 
 struct PlaneLayout {

@@ -5,6 +5,7 @@
 #include "y4m.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -245,6 +246,7 @@ private:
     void open_stream(IScriptEnvironment* env) {
         struct stat st {};
         if (::fstat(fd_, &st) != 0) fail(env, std::strerror(errno));
+        if (!S_ISREG(st.st_mode)) fail(env, "not a regular file (random access needs one)");
         const uint64_t size = uint64_t(st.st_size);
         std::string head(4096, '\0');
         head.resize(read_at(head.data(), head.size(), 0, env));
@@ -300,6 +302,9 @@ private:
         const uint64_t stride = 6 + hdr_.frame_bytes;
         const uint64_t data_off =
             uniform_ ? hdr_.header_bytes + uint64_t(n) * stride + 6 : offsets_[size_t(n)];
+        if (vi_.IsPlanar()) {
+            if (PVideoFrame mapped = map_frame(n, data_off, env)) return mapped;
+        }
         PVideoFrame f = new_frame(vi_);
         char tag[6];
         std::vector<iovec> iov;
@@ -357,6 +362,36 @@ private:
             fail(env, "bad frame header at frame " + std::to_string(n));
         if (vi_.IsYUY2()) pack_yuy2(*f);
         return f;
+    }
+
+    // A planar frame whose planes point straight into a read-only mapping of the file (no copy;
+    // writers get a copy through MakeWritable). Null when the file cannot be mapped, in which
+    // case the frame is read instead.
+    PVideoFrame map_frame(int n, uint64_t data_off, IScriptEnvironment* env) {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) fail(env, std::strerror(errno));
+        if (uint64_t(st.st_size) < data_off + hdr_.frame_bytes)
+            fail(env, "frame " + std::to_string(n) + " is cut off (the file is shorter than it was)");
+        static const uint64_t page = uint64_t(::sysconf(_SC_PAGESIZE));
+        const uint64_t start = uniform_ ? data_off - 6 : data_off;
+        const uint64_t map_off = start / page * page;
+        const size_t len = size_t(data_off + hdr_.frame_bytes - map_off);
+        void* m = ::mmap(nullptr, len, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, off_t(map_off));
+        if (m == MAP_FAILED) return PVideoFrame();
+        const BYTE* base = static_cast<const BYTE*>(m);
+        auto buf = std::make_shared<FrameBuffer>(base, len, m, len);
+        if (uniform_ && std::memcmp(base + (start - map_off), "FRAME\n", 6) != 0)
+            fail(env, "bad frame header at frame " + std::to_string(n));
+        PlaneLayout layout[3];
+        ptrdiff_t off = ptrdiff_t(data_off - map_off);
+        for (int i = 0; i < 3; ++i) {
+            const int plane = i == 0 ? PLANAR_Y : i == 1 ? PLANAR_U : PLANAR_V;
+            layout[i].offset = off;
+            layout[i].pitch = layout[i].row_size = vi_.RowSize(plane);
+            layout[i].height = vi_.PlaneHeight(plane);
+            off += ptrdiff_t(layout[i].pitch) * layout[i].height;
+        }
+        return PVideoFrame(new HostFrame(std::move(buf), 3, layout));
     }
 
     // Planar 4:2:2 (Y, U, V) from the file to packed Y0 U Y1 V.

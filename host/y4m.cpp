@@ -122,13 +122,9 @@ std::string y4m_stream_header(const VideoInfo& vi) {
         cs = "422";
     else
         throw std::invalid_argument("y4m carries only YUV pictures");
-    char interlace = 'p';
-    if (!vi.IsFieldBased()) {
-        if (vi.IsTFF())
-            interlace = 't';
-        else if (vi.IsBFF())
-            interlace = 'b';
-    }
+    // The frames are whole pictures; a parity flag of the clip says which field would come first
+    // if they were interlaced, not that they are, so encoders are not told so.
+    const char interlace = 'p';
     return "YUV4MPEG2 W" + std::to_string(vi.width) + " H" + std::to_string(vi.height) + " F" +
            std::to_string(vi.fps_numerator) + ":" + std::to_string(vi.fps_denominator) + " I" +
            interlace + " A0:0 C" + cs + "\n";

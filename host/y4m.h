@@ -31,7 +31,8 @@ std::string parse_y4m_header(std::string_view data, Y4mHeader* out);
 // start of `data`; 0 when `data` does not start with a complete frame header.
 size_t y4m_frame_header_length(std::string_view data);
 
-// The stream header qexpipe writes for a clip (planar 4:2:0 as C420jpeg, YUY2 as C422).
+// The stream header qexpipe writes for a clip (planar 4:2:0 as C420jpeg, YUY2 as C422; always
+// progressive, "Ip").
 // Throws std::invalid_argument for pixel types y4m cannot carry.
 std::string y4m_stream_header(const VideoInfo& vi);
 

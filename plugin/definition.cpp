@@ -147,6 +147,9 @@ ScanResult scan(char*& p) {
           } else {
             r.close = '>';
           }
+          // What follows is a file name, not keyword text: a name such as
+          // "onsen.tpr" or "(1).tpr" must not be scanned as "on" or "(".
+          return r;
         }
       } else if (k <= 4) {
         r.result = k;

@@ -198,11 +198,14 @@ static_assert(widths_valid(), "advance widths must be even, from 4 to 16, the sp
 
 const Font& builtin_font() { return kFont; }
 
-const std::uint8_t* glyph_of(unsigned char c) {
-    return kFont.glyphs.data() +
-           static_cast<std::size_t>(drawable_code(c) - kFontFirstCode) * kGlyphBytes;
+const std::uint8_t* Font::glyph(unsigned char c) const {
+    return glyphs.data() + static_cast<std::size_t>(drawable_code(c) - kFontFirstCode) * kGlyphBytes;
 }
 
-int glyph_width(unsigned char c) { return kFont.widths[drawable_code(c) - kFontFirstCode]; }
+int Font::width(unsigned char c) const { return widths[drawable_code(c) - kFontFirstCode]; }
+
+const std::uint8_t* glyph_of(unsigned char c) { return kFont.glyph(c); }
+
+int glyph_width(unsigned char c) { return kFont.width(c); }
 
 }  // namespace qex

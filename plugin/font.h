@@ -22,22 +22,26 @@ inline constexpr int kFontGlyphCount = kFontLastCode - kFontFirstCode + 1;
 inline constexpr std::uint8_t kFontInk = 235;
 inline constexpr std::uint8_t kFontRim = 16;
 
-struct Font {
-    // Glyph of code c starts at (c - 32) * 256.
-    std::array<std::uint8_t, kFontGlyphCount * kGlyphBytes> glyphs{};
-    // Advance width in pixels of code c at index c - 32.
-    std::array<std::uint8_t, kFontGlyphCount> widths{};
-};
-
-// The font, built once at compile time.
-const Font& builtin_font();
-
 // Code that is drawn for byte c: c itself for 32 to 127, '?' for everything else.
 constexpr unsigned char drawable_code(unsigned char c) {
     return (c >= kFontFirstCode && c <= kFontLastCode) ? c : static_cast<unsigned char>('?');
 }
 
-// The 256 bytes of the glyph drawn for byte c, and its advance width.
+struct Font {
+    // Glyph of code c starts at (c - 32) * 256.
+    std::array<std::uint8_t, kFontGlyphCount * kGlyphBytes> glyphs{};
+    // Advance width in pixels of code c at index c - 32.
+    std::array<std::uint8_t, kFontGlyphCount> widths{};
+
+    // The glyph drawn for byte c (codes outside 32 to 127 use '?'), and its advance width.
+    const std::uint8_t* glyph(unsigned char c) const;
+    int width(unsigned char c) const;
+};
+
+// The font, built once at compile time.
+const Font& builtin_font();
+
+// The 256 bytes of the built-in glyph drawn for byte c, and its advance width.
 const std::uint8_t* glyph_of(unsigned char c);
 int glyph_width(unsigned char c);
 

@@ -1,6 +1,7 @@
 #include "overlay.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -21,12 +22,17 @@ int slot_length(const char (&slot)[N]) {
     return slot_length(slot, N);
 }
 
-// snprintf into a line; text that does not fit is cut at 255 bytes.
-template <typename... Args>
-void put_line(OverlayLines& out, int row_offset, const char* fmt, Args... args) {
+// Formats the next line; text that does not fit is cut at 255 bytes.
+void put_line(OverlayLines& out, int row_offset, const char* fmt, ...)
+    __attribute__((format(printf, 3, 4)));
+
+void put_line(OverlayLines& out, int row_offset, const char* fmt, ...) {
     OverlayLine& line = out.lines[out.count++];
     line.row_offset = row_offset;
-    std::snprintf(line.text, sizeof line.text, fmt, args...);
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(line.text, sizeof line.text, fmt, ap);
+    va_end(ap);
 }
 
 bool is_alias(int alias) { return alias >= 1 && alias <= kMaxAliases; }
@@ -51,6 +57,23 @@ int rate_from_ticks(int ticks) {
         case 120: return 2;
         default: return -1;
     }
+}
+
+OverlayInput overlay_input(const QexModel& model, int32_t n, int32_t k, int fps) {
+    OverlayInput in;
+    in.n = n;
+    in.k = k;
+    in.fps = fps;
+    in.aliases = model.aliases.get();
+    in.sets = model.sets.get();
+    in.chapters = model.chapters.get();
+    if (n >= 0 && static_cast<std::size_t>(n) < model.output.size()) {
+        in.frame = model.output[static_cast<std::size_t>(n)];
+        const int32_t f = in.frame.source;
+        if (f >= 0 && static_cast<std::size_t>(f) < model.field_map.size())
+            in.entry = model.field_map[static_cast<std::size_t>(f)];
+    }
+    return in;
 }
 
 OverlayLines format_overlay(const OverlayInput& in) {
@@ -189,9 +212,9 @@ void draw_glyph(const FrameView& fv, const std::uint8_t* g, int cols, int x, int
                     const std::uint8_t a = gr[2 * c];
                     const std::uint8_t b = gr[2 * c + 1];
                     if (a == 0 && b == 0) continue;
-                    // The macropixel holding picture column x + 2c (macropixels start at even
-                    // columns, so an odd x never mixes luma into chroma bytes).
-                    const int px = (x + 2 * c) & ~1;
+                    // Luma of columns x + 2c and x + 2c + 1 with the two chroma bytes that
+                    // follow them (at an odd x these belong to two neighbouring macropixels).
+                    const int px = x + 2 * c;
                     if (px < 0 || px + 1 >= W) continue;
                     std::uint8_t* m = row + 2 * px;
                     m[0] = a;
@@ -221,26 +244,32 @@ void draw_glyph(const FrameView& fv, const std::uint8_t* g, int cols, int x, int
 
 }  // namespace
 
-void draw_text(const FrameView& frame, int x, int y, std::string_view text) {
+void draw_text(const FrameView& frame, int x, int y, std::string_view text, const Font& font) {
     const int W = picture_width(frame);
     if (W <= 0 || frame.planes[0].data == nullptr) return;
+    // Nothing of a line outside these rows is visible (and y + row cannot overflow below).
+    if (y >= frame.planes[0].height || y <= -kGlyphRows) return;
     for (unsigned char ch : text) {
         if (ch == 0) break;
         if (x >= W - 1) break;
-        const int width = glyph_width(ch);
-        const int cols = std::min(width, W - 1 - x);
-        draw_glyph(frame, glyph_of(ch), cols, x, y, W);
+        const int width = font.width(ch);
+        const int cols = static_cast<int>(std::min<long long>(width, W - 1LL - x));
+        draw_glyph(frame, font.glyph(ch), cols, x, y, W);
         x += width;
     }
 }
 
-void draw_overlay(const FrameView& frame, int posx, int posy, const OverlayLines& lines) {
+void draw_overlay(const FrameView& frame, int posx, int posy, const OverlayLines& lines,
+                  const Font& font) {
     const int n = std::clamp(lines.count, 0, kOverlayMaxLines);
     for (int i = 0; i < n; ++i) {
         const OverlayLine& line = lines.lines[i];
-        draw_text(frame, posx, posy + line.row_offset,
+        const long long row = static_cast<long long>(posy) + line.row_offset;
+        if (row >= frame.planes[0].height || row <= -kGlyphRows) continue;
+        draw_text(frame, posx, static_cast<int>(row),
                   std::string_view(line.text, static_cast<std::size_t>(
-                                                  slot_length(line.text, sizeof line.text))));
+                                                  slot_length(line.text, sizeof line.text))),
+                  font);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "font.h"
 #include "model.h"
 
 namespace qex {
@@ -44,6 +45,12 @@ struct OverlayLines {
     OverlayLine lines[kOverlayMaxLines];
 };
 
+// The input for output frame n of a built model, with the frame number k that the strategy
+// asked of a clip and the filter's fps code; the caller adds the published duration and the
+// state byte for variable-rate output. A frame number or field position outside the model's
+// lists leaves the zeroed record in its place.
+OverlayInput overlay_input(const QexModel& model, int32_t n, int32_t k, int fps);
+
 // The lines drawn for one frame, in drawing order. Lines that do not apply are left out
 // (line 2 without an alias or project, line 4 without a chapter mark or a chapter).
 OverlayLines format_overlay(const OverlayInput& in);
@@ -75,9 +82,11 @@ struct FrameView {
 // advance by their widths; a character starting at or right of W - 1 (W the picture width)
 // ends the line, and the one that crosses W - 1 is cut there. Glyph rows at or below the
 // bottom are not drawn. Bytes outside 32 to 127 are drawn as '?'.
-void draw_text(const FrameView& frame, int x, int y, std::string_view text);
+void draw_text(const FrameView& frame, int x, int y, std::string_view text,
+               const Font& font = builtin_font());
 
 // Draws the formatted lines at (posx, posy + row offset).
-void draw_overlay(const FrameView& frame, int posx, int posy, const OverlayLines& lines);
+void draw_overlay(const FrameView& frame, int posx, int posy, const OverlayLines& lines,
+                  const Font& font = builtin_font());
 
 }  // namespace qex

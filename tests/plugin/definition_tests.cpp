@@ -493,6 +493,15 @@ TEST(SetValues, InlineValuesMarkTheSetAndExpressionsBecomeAliases) {
   EXPECT_EQ(m.field_map[20].flags, kFlagOn);
 }
 
+TEST(SetValues, AValueThatFailsAsAnInlineStatementIsUsedAsAFilterExpression) {
+  QexModel m(40, 30, 30000, 1001);
+  ASSERT_EQ(read(m, "set [30] odd=(0,1)\n0-4 odd\n").result, 1);
+  ASSERT_EQ(m.aliases->count, 1);
+  EXPECT_STREQ(m.aliases->text[0], "(0,1)");
+  EXPECT_EQ(m.field_map[0].alias, 1);
+  EXPECT_EQ(m.field_map[0].set_index, 1);
+}
+
 TEST(SetValues, NameWithoutValueForTheRateFallsBackToInlineReading) {
   QexModel m(40, 30, 30000, 1001);
   EXPECT_EQ(read(m, "set [24] film=(5,0,2)\n0-4 [60] film\n").result, -11);
@@ -549,6 +558,34 @@ TEST(ProjectStatements, LoaderResultIsAppliedOrReported) {
   EXPECT_EQ(read(b, "0 tpr<short.tpr>\n", loader).result, -2003);
   EXPECT_EQ(read(c, "0 tpr<{bad.tpr}\n", loader).result, -2106);
   EXPECT_EQ(read(d, "0 tpr<x.tpr>\n").result, -2002);  // no reader given
+}
+
+TEST(ProjectStatements, FileNamesThatBeginWithKeywordsAreStillFileNames) {
+  std::vector<std::string> seen;
+  ProjectLoader loader = [&](const std::string& path, int32_t, ProjectData&) {
+    seen.push_back(path);
+    return 1;
+  };
+  QexModel m(20, 30, 30000, 1001);
+  ASSERT_EQ(read(m, "0 tpr <onsen.tpr>\n1 tpr<post.tpr>\n2 tpr < (1).tpr>\n"
+                    "3 tpr <\"chapter 2.tpr\">\n", loader).result, 0);
+  EXPECT_EQ(seen, (std::vector<std::string>{"onsen.tpr", "post.tpr", "(1).tpr",
+                                            "chapter 2.tpr"}));
+}
+
+TEST(DefinitionFile, ErrorMessageNamesTheFileAndLine) {
+  const std::string path = std::string(QEX_BUILD_DIR) + "/qexcore_bad_input.def";
+  { std::ofstream(path, std::ios::binary) << "set [24] f24='Film()'\r\n\r\n900 [24] f24\r\n"; }
+  QexModel m(100, 30, 30000, 1001);
+  const int r = read_definition_file(m, path);
+  ASSERT_EQ(r, kErrFrameNo);
+  const NameExt ne = split_name_ext(path);
+  ErrorContext ctx;
+  ctx.file_name = ne.name;
+  ctx.extension = ne.ext;
+  ctx.line_no = m.st.line_no;
+  EXPECT_EQ(*error_message(r, ctx), "Qex: invalid frame-no.(\"qexcore_bad_input.def\":line 3)");
+  std::remove(path.c_str());
 }
 
 }  // namespace

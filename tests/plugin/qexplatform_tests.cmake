@@ -10,3 +10,11 @@ add_executable(vfrinfo_tests
 target_link_libraries(vfrinfo_tests PRIVATE qexplatform GTest::gtest_main)
 target_compile_definitions(vfrinfo_tests PRIVATE ${QEX_TEST_DEFS})
 gtest_discover_tests(vfrinfo_tests)
+
+# The reader behind "tpr" statements of the definition reader (qexcore).
+if(TARGET qexcore)
+  add_executable(project_def_tests ${CMAKE_CURRENT_LIST_DIR}/project_def_test.cpp)
+  target_link_libraries(project_def_tests PRIVATE qexcore GTest::gtest_main)
+  target_compile_definitions(project_def_tests PRIVATE ${QEX_TEST_DEFS})
+  gtest_discover_tests(project_def_tests)
+endif()

@@ -1,0 +1,329 @@
+#include "filters.h"
+#include "host_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace qexhost;
+using hosttest::call;
+using hosttest::clip;
+using hosttest::error_of;
+using hosttest::parities;
+using hosttest::provenance;
+using hosttest::stamp;
+
+namespace {
+
+using Rows = std::vector<std::pair<uint32_t, uint32_t>>;
+using Build = std::function<PClip(Environment&, PClip)>;
+
+PClip f1(Environment& env, const char* name, PClip c, std::vector<AVSValue> more = {}) {
+    more.insert(more.begin(), AVSValue(c));
+    return clip(env, name, more);
+}
+
+// Rows (2k, 2k+1) of source frame k: the frame as the source made it.
+std::pair<uint32_t, uint32_t> src(int k) { return {uint32_t(2 * k), uint32_t(2 * k + 1)}; }
+
+Rows frames(std::initializer_list<int> ks) {
+    Rows r;
+    for (int k : ks) r.push_back(src(k));
+    return r;
+}
+
+struct FilterCase {
+    const char* label;
+    int source_frames;
+    Build build;
+    int frames;
+    unsigned fps_num, fps_den;
+    int height;
+    bool field_based;
+    Rows rows;                 // expected rows 0 and 1 of every output frame
+    std::vector<bool> parity;  // expected GetParity of every output frame (empty: not checked)
+};
+
+std::vector<bool> alternating(int n, bool first) {
+    std::vector<bool> v;
+    for (int i = 0; i < n; ++i) v.push_back(first ^ bool(i & 1));
+    return v;
+}
+
+std::vector<FilterCase> cases() {
+    std::vector<FilterCase> c;
+    {
+        // Frame 2k: frame k; 2k+1: bottom field of k with the top field of k+1.
+        Rows r;
+        for (int k = 0; k < 4; ++k) {
+            r.push_back(src(k));
+            r.push_back({uint32_t(2 * std::min(k + 1, 3)), uint32_t(2 * k + 1)});
+        }
+        c.push_back({"DoubleWeave TFF", 4, [](Environment& e, PClip s) { return f1(e, "DoubleWeave", s); },
+                     8, 60000, 1001, 8, false, r, alternating(8, true)});
+    }
+    {
+        // BFF: the second field of k is its top one, the first of k+1 its bottom one.
+        Rows r;
+        for (int k = 0; k < 4; ++k) {
+            r.push_back(src(k));
+            r.push_back({uint32_t(2 * k), uint32_t(2 * std::min(k + 1, 3) + 1)});
+        }
+        c.push_back({"DoubleWeave BFF", 4,
+                     [](Environment& e, PClip s) { return f1(e, "DoubleWeave", f1(e, "AssumeBFF", s)); },
+                     8, 60000, 1001, 8, false, r, alternating(8, false)});
+    }
+    {
+        // Fields: row 0 and row 1 of field n both carry n.
+        Rows r;
+        for (uint32_t n = 0; n < 8; ++n) r.push_back({n, n});
+        c.push_back({"SeparateFields", 4, [](Environment& e, PClip s) { return f1(e, "SeparateFields", s); },
+                     8, 60000, 1001, 4, true, r, alternating(8, true)});
+    }
+    c.push_back({"SeparateFields.Weave", 5,
+                 [](Environment& e, PClip s) { return f1(e, "Weave", f1(e, "SeparateFields", s)); }, 5,
+                 30000, 1001, 8, false, frames({0, 1, 2, 3, 4}), std::vector<bool>(5, true)});
+    {
+        // Field-based DoubleWeave: field n woven with field n+1.
+        Rows r;
+        for (uint32_t n = 0; n < 6; ++n) {
+            const uint32_t next = std::min(n + 1, 5u);
+            if (n % 2 == 0)
+                r.push_back({n, next});
+            else
+                r.push_back({next == n ? n : next, n});
+        }
+        c.push_back({"SeparateFields.DoubleWeave", 3,
+                     [](Environment& e, PClip s) { return f1(e, "DoubleWeave", f1(e, "SeparateFields", s)); },
+                     6, 60000, 1001, 8, false, r, alternating(6, true)});
+    }
+    {
+        // 2k: woven 5k, 2k+1: woven 5k+2.
+        Rows woven;
+        for (int k = 0; k < 10; ++k) {
+            woven.push_back(src(k));
+            woven.push_back({uint32_t(2 * std::min(k + 1, 9)), uint32_t(2 * k + 1)});
+        }
+        Rows r;
+        for (int k = 0; k < 4; ++k) {
+            r.push_back(woven[size_t(5 * k)]);
+            r.push_back(woven[size_t(5 * k + 2)]);
+        }
+        c.push_back({"DoubleWeave.PullDown(0,2)", 10,
+                     [](Environment& e, PClip s) { return f1(e, "PullDown", f1(e, "DoubleWeave", s), {0, 2}); },
+                     8, 24000, 1001, 8, false, r, std::vector<bool>(8, false)});
+        Rows r13;
+        for (int k = 0; k < 4; ++k) {
+            r13.push_back(woven[size_t(5 * k + 1)]);
+            r13.push_back(woven[size_t(std::min(5 * k + 3, 19))]);
+        }
+        c.push_back({"DoubleWeave.PullDown(1,3)", 10,
+                     [](Environment& e, PClip s) { return f1(e, "PullDown", f1(e, "DoubleWeave", s), {1, 3}); },
+                     8, 24000, 1001, 8, false, r13, {}});
+    }
+    c.push_back({"SelectEvery(3,1)", 10, [](Environment& e, PClip s) { return f1(e, "SelectEvery", s, {3, 1}); },
+                 3, 10000, 1001, 8, false, frames({1, 4, 7}), {true, true, true}});
+    c.push_back({"SelectEvery(4,0,3)", 10,
+                 [](Environment& e, PClip s) { return f1(e, "SelectEvery", s, {4, 0, 3}); }, 5, 15000, 1001, 8,
+                 false, frames({0, 3, 4, 7, 8}), {}});
+    c.push_back({"SelectOdd", 10, [](Environment& e, PClip s) { return f1(e, "SelectOdd", s); }, 5, 15000,
+                 1001, 8, false, frames({1, 3, 5, 7, 9}), {}});
+    c.push_back({"SelectEven", 9, [](Environment& e, PClip s) { return f1(e, "SelectEven", s); }, 5, 15000,
+                 1001, 8, false, frames({0, 2, 4, 6, 8}), {}});
+    c.push_back({"Trim(3,5)", 10, [](Environment& e, PClip s) { return f1(e, "Trim", s, {3, 5}); }, 3, 30000,
+                 1001, 8, false, frames({3, 4, 5}), {}});
+    c.push_back({"Trim(7,0)", 10, [](Environment& e, PClip s) { return f1(e, "Trim", s, {7, 0}); }, 3, 30000,
+                 1001, 8, false, frames({7, 8, 9}), {}});
+    c.push_back({"Trim(3,-2) takes a length", 10, [](Environment& e, PClip s) { return f1(e, "Trim", s, {3, -2}); },
+                 2, 30000, 1001, 8, false, frames({3, 4}), {}});
+    c.push_back({"Trim past the end leaves one frame", 10,
+                 [](Environment& e, PClip s) { return f1(e, "Trim", s, {20, 0}); }, 1, 30000, 1001, 8, false,
+                 frames({9}), {}});
+    c.push_back({"Trim with last before first", 10, [](Environment& e, PClip s) { return f1(e, "Trim", s, {5, 2}); },
+                 1, 30000, 1001, 8, false, frames({5}), {}});
+    c.push_back({"Loop(2,2,4)", 7, [](Environment& e, PClip s) { return f1(e, "Loop", s, {2, 2, 4}); }, 10,
+                 30000, 1001, 8, false, frames({0, 1, 2, 3, 4, 2, 3, 4, 5, 6}), {}});
+    c.push_back({"Loop(0,2,4) deletes", 7, [](Environment& e, PClip s) { return f1(e, "Loop", s, {0, 2, 4}); },
+                 4, 30000, 1001, 8, false, frames({0, 1, 5, 6}), {}});
+    c.push_back({"Loop(3,5) runs to the end", 7, [](Environment& e, PClip s) { return f1(e, "Loop", s, {3, 5}); },
+                 11, 30000, 1001, 8, false, frames({0, 1, 2, 3, 4, 5, 6, 5, 6, 5, 6}), {}});
+    {
+        Rows r;
+        for (uint32_t n = 0; n < 6; ++n) r.push_back({n, n});
+        c.push_back({"Bob", 3, [](Environment& e, PClip s) { return f1(e, "Bob", s); }, 6, 60000, 1001, 8, false,
+                     r, alternating(6, true)});
+    }
+    c.push_back({"AssumeFieldBased", 3, [](Environment& e, PClip s) { return f1(e, "AssumeFieldBased", s); }, 3,
+                 30000, 1001, 8, true, frames({0, 1, 2}), {false, true, false}});
+    c.push_back({"AssumeFieldBased.AssumeTFF", 3,
+                 [](Environment& e, PClip s) { return f1(e, "AssumeTFF", f1(e, "AssumeFieldBased", s)); }, 3,
+                 30000, 1001, 8, true, frames({0, 1, 2}), {true, false, true}});
+    c.push_back({"AssumeFrameBased", 3,
+                 [](Environment& e, PClip s) { return f1(e, "AssumeFrameBased", f1(e, "SeparateFields", s)); }, 6,
+                 60000, 1001, 4, false, {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}},
+                 std::vector<bool>(6, false)});
+    c.push_back({"AssumeBFF", 2, [](Environment& e, PClip s) { return f1(e, "AssumeBFF", s); }, 2, 30000, 1001, 8,
+                 false, frames({0, 1}), {false, false}});
+    c.push_back({"AssumeFPS(24)", 2, [](Environment& e, PClip s) { return f1(e, "AssumeFPS", s, {24}); }, 2, 24, 1,
+                 8, false, frames({0, 1}), {true, true}});
+    c.push_back({"AssumeFPS(48000,2002) reduces", 2,
+                 [](Environment& e, PClip s) { return f1(e, "AssumeFPS", s, {48000, 2002}); }, 2, 24000, 1001, 8,
+                 false, frames({0, 1}), {}});
+    c.push_back({"AssumeFPS(23.976)", 2, [](Environment& e, PClip s) { return f1(e, "AssumeFPS", s, {23.976}); },
+                 2, 2997, 125, 8, false, frames({0, 1}), {}});
+    c.push_back({"AlignedSplice", 3,
+                 [](Environment& e, PClip s) { return f1(e, "AlignedSplice", s, {f1(e, "Trim", s, {1, 0})}); }, 5,
+                 30000, 1001, 8, false, frames({0, 1, 2, 1, 2}), {}});
+    c.push_back({"UnalignedSplice of three", 2,
+                 [](Environment& e, PClip s) { return f1(e, "UnalignedSplice", s, {s, f1(e, "SelectOdd", f1(e, "AssumeFPS", s, {60000, 1001}))}); },
+                 5, 30000, 1001, 8, false, frames({0, 1, 0, 1, 1}), {}});
+    c.push_back({"Interleave", 2, [](Environment& e, PClip s) { return f1(e, "Interleave", s, {f1(e, "Trim", s, {1, 0})}); },
+                 3, 60000, 1001, 8, false, frames({0, 1, 1}), {}});
+    return c;
+}
+
+
+TEST(Filters, FrameCountsRatesParityAndProvenance) {
+    for (const auto& k : cases()) {
+        Environment env;
+        PClip source = stamp(env, k.source_frames);
+        PClip out;
+        std::string err = error_of([&] { out = k.build(env, source); });
+        ASSERT_EQ(err, "") << k.label;
+        const VideoInfo& vi = out->GetVideoInfo();
+        EXPECT_EQ(vi.num_frames, k.frames) << k.label;
+        EXPECT_EQ(vi.fps_numerator, k.fps_num) << k.label;
+        EXPECT_EQ(vi.fps_denominator, k.fps_den) << k.label;
+        EXPECT_EQ(vi.height, k.height) << k.label;
+        EXPECT_EQ(vi.IsFieldBased(), k.field_based) << k.label;
+        EXPECT_EQ(provenance(env, out), k.rows) << k.label;
+        if (!k.parity.empty()) {
+            EXPECT_EQ(parities(out), k.parity) << k.label;
+        }
+    }
+}
+
+// The woven frame's rows come from the right fields in every pixel type, RGB stored bottom-up.
+TEST(Filters, DoubleWeaveAndSeparateFieldsInEveryPixelType) {
+    for (const char* type : {"YV12", "I420", "YUY2", "RGB24", "RGB32"}) {
+        Environment env;
+        PClip s = stamp(env, 3, type, 8, 8);
+        PClip dw = clip(env, "DoubleWeave", {s});
+        EXPECT_EQ(provenance(env, dw), (Rows{{0, 1}, {2, 1}, {2, 3}, {4, 3}, {4, 5}, {4, 5}})) << type;
+        PClip fields = clip(env, "SeparateFields", {s});
+        EXPECT_EQ(provenance(env, fields), (Rows{{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}})) << type;
+        PClip bob = clip(env, "Bob", {s});
+        EXPECT_EQ(provenance(env, bob), (Rows{{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}})) << type;
+        // The last picture row belongs to the bottom field in every frame.
+        PVideoFrame f = dw->GetFrame(1, &env);
+        EXPECT_EQ(hosttest::stamp_at(f, dw->GetVideoInfo(), 7), 1u) << type;
+        EXPECT_EQ(hosttest::stamp_at(f, dw->GetVideoInfo(), 6), 2u) << type;
+    }
+}
+
+TEST(Filters, RgbStampsAreStoredBottomUp) {
+    Environment env;
+    PClip s = stamp(env, 2, "RGB32", 4, 4);
+    PVideoFrame f = s->GetFrame(1, &env);
+    // Picture row 0 (top field of frame 1, index 2) is the last row in memory.
+    EXPECT_EQ(f->GetReadPtr()[3 * f->GetPitch()], 2);
+    EXPECT_EQ(f->GetReadPtr()[2 * f->GetPitch()], 3);
+}
+
+TEST(Filters, DesignRatesAndCounts) {
+    Environment env;
+    PClip s = stamp(env, 100);
+    PClip dw = clip(env, "DoubleWeave", {s});
+    EXPECT_EQ(dw->GetVideoInfo().num_frames, 200);
+    EXPECT_EQ(dw->GetVideoInfo().fps_numerator, 60000u);
+    PClip pd = clip(env, "PullDown", {dw, 0, 2});
+    EXPECT_EQ(pd->GetVideoInfo().num_frames, 80);
+    EXPECT_EQ(pd->GetVideoInfo().fps_numerator, 24000u);
+    EXPECT_EQ(pd->GetVideoInfo().fps_denominator, 1001u);
+    PClip loop = clip(env, "Loop", {stamp(env, 10)});
+    EXPECT_GE(loop->GetVideoInfo().num_frames, 9999990);
+    EXPECT_EQ(hosttest::stamp_at(loop->GetFrame(1234567, &env), loop->GetVideoInfo(), 0), 14u);
+}
+
+TEST(Filters, SourcesAndDefaults) {
+    Environment env;
+    PClip blank = clip(env, "BlankClip", {});
+    const VideoInfo& b = blank->GetVideoInfo();
+    EXPECT_EQ(b.num_frames, 240);
+    EXPECT_EQ(b.width, 640);
+    EXPECT_TRUE(b.IsRGB32());
+    EXPECT_EQ(b.fps_numerator, 24u);
+    PClip like = clip(env, "BlankClip", {stamp(env, 7)});
+    EXPECT_EQ(like->GetVideoInfo().num_frames, 7);
+    EXPECT_TRUE(like->GetVideoInfo().IsYV12());
+    EXPECT_EQ(like->GetVideoInfo().fps_denominator, 1001u);
+    PClip ntsc = clip(env, "BlankClip", {}, {{"fps", 30000}, {"fps_denominator", 1001}});
+    EXPECT_EQ(ntsc->GetVideoInfo().fps_numerator, 30000u);
+    PClip st = clip(env, "StampSource", {});
+    EXPECT_TRUE(st->GetVideoInfo().IsTFF());
+    EXPECT_TRUE(st->GetParity(0));
+    EXPECT_EQ(st->GetVideoInfo().fps_numerator, 30000u);
+}
+
+struct ErrorCase {
+    const char* label;
+    std::function<void(Environment&)> run;
+    const char* expect;  // part of the message
+};
+
+TEST(Filters, BadArgumentsGiveClearErrors) {
+    std::vector<ErrorCase> cases = {
+        {"SelectEvery zero", [](Environment& e) { f1(e, "SelectEvery", stamp(e, 4), {0, 0}); }, "SelectEvery: every"},
+        {"SelectEvery negative offset", [](Environment& e) { f1(e, "SelectEvery", stamp(e, 4), {2, -1}); },
+         "offset must not be negative"},
+        {"SelectEvery past the end", [](Environment& e) { f1(e, "SelectEvery", stamp(e, 4), {2, 9}); }, "no frames"},
+        {"SeparateFields twice", [](Environment& e) { f1(e, "SeparateFields", f1(e, "SeparateFields", stamp(e, 4))); },
+         "already field-based"},
+        {"SeparateFields odd YV12 fields", [](Environment& e) { f1(e, "SeparateFields", stamp(e, 4, "YV12", 16, 6)); },
+         "multiple of 4"},
+        {"Weave frames", [](Environment& e) { f1(e, "Weave", stamp(e, 4)); }, "Weave: the clip is frame-based"},
+        {"Splice sizes", [](Environment& e) { f1(e, "AlignedSplice", stamp(e, 2), {stamp(e, 2, "YV12", 32, 8)}); },
+         "AlignedSplice: the clips differ in size"},
+        {"Splice types", [](Environment& e) { f1(e, "UnalignedSplice", stamp(e, 2), {stamp(e, 2, "YUY2")}); },
+         "pixel type (YV12 and YUY2)"},
+        {"Splice rates", [](Environment& e) { f1(e, "AlignedSplice", stamp(e, 2), {f1(e, "AssumeFPS", stamp(e, 2), {25})}); },
+         "frame rate"},
+        {"AssumeFPS zero", [](Environment& e) { f1(e, "AssumeFPS", stamp(e, 2), {0}); }, "AssumeFPS: the rate"},
+        {"AssumeFPS negative float", [](Environment& e) { f1(e, "AssumeFPS", stamp(e, 2), {-2.5}); }, "AssumeFPS"},
+        {"StampSource pixel type", [](Environment& e) { clip(e, "StampSource", {3, 16, 8, "RGB48"}); },
+         "unknown pixel_type \"RGB48\""},
+        {"StampSource odd YV12", [](Environment& e) { clip(e, "StampSource", {3, 15, 8}); }, "even width"},
+        {"StampSource narrow", [](Environment& e) { clip(e, "StampSource", {3, 2, 8}); }, "at least 4 bytes"},
+        {"StampSource length", [](Environment& e) { clip(e, "StampSource", {0}); }, "length"},
+        {"BlankClip size", [](Environment& e) { clip(e, "BlankClip", {}, {{"width", 0}}); }, "BlankClip: width"},
+    };
+    for (const auto& k : cases) {
+        Environment env;
+        std::string msg = error_of([&] { k.run(env); });
+        EXPECT_NE(msg.find(k.expect), std::string::npos) << k.label << ": " << msg;
+    }
+}
+
+TEST(Filters, RateFromDouble) {
+    EXPECT_EQ(rate_from_double(25.0), std::make_pair(25u, 1u));
+    EXPECT_EQ(rate_from_double(29.97), std::make_pair(2997u, 100u));
+    EXPECT_EQ(rate_from_double(24000.0 / 1001.0), std::make_pair(24000u, 1001u));
+    EXPECT_EQ(rate_from_double(0.5), std::make_pair(1u, 2u));
+    EXPECT_FALSE(rate_from_double(0.0));
+    EXPECT_FALSE(rate_from_double(-1.0));
+}
+
+TEST(Filters, MulDivFpsReduces) {
+    VideoInfo vi;
+    vi.SetFPS(30000, 1001);
+    vi.MulDivFPS(2, 1);
+    EXPECT_EQ(vi.fps_numerator, 60000u);
+    vi.MulDivFPS(2, 5);
+    EXPECT_EQ(vi.fps_numerator, 24000u);
+    EXPECT_EQ(vi.fps_denominator, 1001u);
+    vi.SetFPS(50, 2);
+    EXPECT_EQ(vi.fps_numerator, 25u);
+    EXPECT_EQ(vi.fps_denominator, 1u);
+}
+
+}  // namespace

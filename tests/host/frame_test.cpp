@@ -1,0 +1,110 @@
+#include "frame.h"
+#include "host_test_util.h"
+
+#include <gtest/gtest.h>
+
+using namespace qexhost;
+using hosttest::clip;
+
+namespace {
+
+VideoInfo yv12(int w, int h) {
+    VideoInfo vi;
+    vi.width = w;
+    vi.height = h;
+    vi.pixel_type = VideoInfo::CS_YV12;
+    vi.num_frames = 1;
+    vi.SetFPS(25, 1);
+    return vi;
+}
+
+TEST(Frames, NewFrameHasThePlanesOfItsFormat) {
+    Environment env;
+    PVideoFrame f = env.NewVideoFrame(yv12(34, 10));
+    EXPECT_EQ(f->GetRowSize(PLANAR_Y), 34);
+    EXPECT_EQ(f->GetRowSize(PLANAR_U), 17);
+    EXPECT_EQ(f->GetHeight(PLANAR_V), 5);
+    EXPECT_GE(f->GetPitch(PLANAR_Y), 34);
+    EXPECT_EQ(f->GetRowSize(), 34);
+    EXPECT_TRUE(f->IsWritable());
+    VideoInfo rgb = yv12(5, 3);
+    rgb.pixel_type = VideoInfo::CS_BGR24;
+    PVideoFrame g = env.NewVideoFrame(rgb);
+    EXPECT_EQ(g->GetRowSize(), 15);
+    EXPECT_EQ(g->GetRowSize(PLANAR_U), 0);
+    EXPECT_EQ(g->GetReadPtr(PLANAR_V), nullptr);
+}
+
+TEST(Frames, MakeWritableCopiesOnlyASharedPicture) {
+    Environment env;
+    PVideoFrame f = env.NewVideoFrame(yv12(16, 4));
+    f->GetWritePtr(PLANAR_Y)[0] = 11;
+    f->GetWritePtr(PLANAR_V)[0] = 22;
+    const BYTE* before = f->GetReadPtr();
+    EXPECT_FALSE(env.MakeWritable(&f));  // sole holder: nothing to copy
+    EXPECT_EQ(f->GetReadPtr(), before);
+
+    PVideoFrame other = f;  // now shared
+    EXPECT_FALSE(f->IsWritable());
+    EXPECT_EQ(f->GetWritePtr(), nullptr);
+    EXPECT_TRUE(env.MakeWritable(&f));
+    ASSERT_NE(f->GetWritePtr(), nullptr);
+    EXPECT_NE(f->GetReadPtr(), other->GetReadPtr());
+    EXPECT_EQ(f->GetReadPtr(PLANAR_Y)[0], 11);
+    EXPECT_EQ(f->GetReadPtr(PLANAR_V)[0], 22);
+    f->GetWritePtr()[0] = 99;
+    EXPECT_EQ(other->GetReadPtr()[0], 11);
+    EXPECT_TRUE(other->IsWritable());  // the copy released its hold
+}
+
+TEST(Frames, ViewsShareTheBufferAndAreNotWritable) {
+    Environment env;
+    VideoInfo vi = yv12(16, 8);
+    PVideoFrame f = env.NewVideoFrame(vi);
+    PVideoFrame bottom = field_view(f, vi, false);
+    EXPECT_EQ(bottom->GetReadPtr(), f->GetReadPtr() + f->GetPitch());
+    EXPECT_EQ(bottom->GetPitch(), 2 * f->GetPitch());
+    EXPECT_EQ(bottom->GetHeight(), 4);
+    EXPECT_EQ(bottom->GetHeight(PLANAR_U), 2);
+    EXPECT_FALSE(f->IsWritable());
+    EXPECT_FALSE(bottom->IsWritable());
+    EXPECT_TRUE(env.MakeWritable(&bottom));
+    EXPECT_EQ(bottom->GetHeight(), 4);
+    EXPECT_EQ(bottom->GetRowSize(PLANAR_U), 8);
+    bottom = PVideoFrame();
+    EXPECT_TRUE(f->IsWritable());
+}
+
+TEST(Frames, SelectionTrimAndFieldFiltersPassPixelsOn) {
+    Environment env;
+    PClip blank = clip(env, "BlankClip", {}, {{"length", 10}, {"width", 16}, {"height", 8},
+                                             {"pixel_type", "YV12"}});
+    PVideoFrame base = blank->GetFrame(0, &env);
+    const BYTE* p = base->GetReadPtr();
+    PClip trim = clip(env, "Trim", {blank, 2, 5});
+    PClip sel = clip(env, "SelectEvery", {trim, 2, 1});
+    PClip dw = clip(env, "DoubleWeave", {sel});
+    EXPECT_EQ(trim->GetFrame(1, &env)->GetReadPtr(), p);
+    EXPECT_EQ(sel->GetFrame(0, &env)->GetReadPtr(), p);
+    EXPECT_EQ(dw->GetFrame(2, &env)->GetReadPtr(), p);
+    EXPECT_NE(dw->GetFrame(1, &env)->GetReadPtr(), p);  // a woven frame is new
+    PClip fields = clip(env, "SeparateFields", {blank});
+    // Bottom field first: field 0 starts on row 1, field 1 on row 0.
+    EXPECT_EQ(fields->GetFrame(0, &env)->GetReadPtr(), p + base->GetPitch());
+    EXPECT_EQ(fields->GetFrame(1, &env)->GetReadPtr(), p);
+}
+
+TEST(Frames, BlankClipFramesAreSharedAndCopiedOnWrite) {
+    Environment env;
+    PClip blank = clip(env, "BlankClip", {}, {{"length", 2}, {"width", 8}, {"height", 4},
+                                             {"pixel_type", "YV12"}, {"color", 0xFFFFFF}});
+    PVideoFrame a = blank->GetFrame(0, &env);
+    EXPECT_EQ(a->GetReadPtr()[0], 235);  // white in limited range
+    EXPECT_EQ(a->GetReadPtr(PLANAR_U)[0], 128);
+    EXPECT_FALSE(a->IsWritable());
+    EXPECT_TRUE(env.MakeWritable(&a));
+    a->GetWritePtr()[0] = 1;
+    EXPECT_EQ(blank->GetFrame(1, &env)->GetReadPtr()[0], 235);
+}
+
+}  // namespace

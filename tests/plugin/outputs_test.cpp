@@ -1,0 +1,361 @@
+// Timecodes and chapter files: the millisecond clock, golden files, XML escaping, path
+// derivation and the all-or-nothing file writer.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "model.h"
+#include "outputs.h"
+
+namespace fs = std::filesystem;
+using namespace qex;
+
+namespace {
+
+std::string read_file(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    EXPECT_TRUE(in.good()) << p;
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string golden(const char* name) {
+    return read_file(fs::path(QEX_TEST_DATA) / "plugin" / "golden" / "outputs" / name);
+}
+
+// Output frames from (flags, duration) pairs, timed as the output pass times them.
+struct Timeline {
+    std::vector<OutputFrame> frames;
+    uint64_t end_ms = 0;
+};
+
+Timeline timeline(const std::vector<std::pair<int, int>>& seq, uint32_t num, uint32_t den) {
+    Timeline t;
+    uint64_t ticks = 0;
+    for (auto [flags, dur] : seq) {
+        OutputFrame o;
+        o.time_ms = tick_time_ms(ticks, num, den);
+        o.flags = static_cast<uint8_t>(flags);
+        o.duration = static_cast<uint8_t>(dur);
+        t.frames.push_back(o);
+        ticks += static_cast<uint64_t>(dur);
+    }
+    t.end_ms = tick_time_ms(ticks, num, den);
+    return t;
+}
+
+// Mixed 24/30/60/48 output at 30000/1001 with an unselected frame (5), a dup frame (6) and
+// chapter marks on frames 1, 7 and 10.
+Timeline scenario_a() {
+    return timeline({{1, 10}, {1 | 4 | 8, 10}, {1, 10}, {1, 10}, {1, 8}, {0, 8}, {2, 8},
+                     {1 | 8, 8}, {1, 4}, {1, 4}, {1 | 8, 5}, {1, 5}, {1, 10}},
+                    30000, 1001);
+}
+
+void set_name(ChapterEntry& e, const char* name) { std::strncpy(e.name, name, sizeof e.name - 1); }
+
+ChapterTable chapters_a(const Timeline& t, const char* language, const char* charset, int bom) {
+    ChapterTable c;
+    c.count = 3;
+    std::strncpy(c.language, language, sizeof c.language - 1);
+    std::strncpy(c.charset, charset, sizeof c.charset - 1);
+    c.bom = static_cast<uint8_t>(bom);
+    c.end_time_ms = t.end_ms;
+    c.entries[0].position = 1;
+    c.entries[1].position = 7;
+    c.entries[2].position = 10;
+    set_name(c.entries[0], "Opening");
+    set_name(c.entries[1], "\x83\x65\x83\x58\x83\x67 <A&B>");  // Shift_JIS bytes pass through
+    set_name(c.entries[2], "Ending");
+    return c;
+}
+
+int32_t all(const Timeline& t) { return static_cast<int32_t>(t.frames.size()); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Millisecond clock
+
+TEST(MillisecondClock, SmallCounts) {
+    EXPECT_EQ(tick_time_ms(0, 30000, 1001), 0u);
+    EXPECT_EQ(tick_time_ms(8, 30000, 1001), 33u);
+    EXPECT_EQ(tick_time_ms(16, 30000, 1001), 67u);
+    EXPECT_EQ(tick_time_ms(26, 30000, 1001), 108u);
+    // Exactly half a millisecond rounds up: 120 ticks are 500.5 ms at 30000/1001.
+    EXPECT_EQ(tick_time_ms(120, 30000, 1001), 501u);
+    // A tick at 24000/1001 lasts 125 * 1001 / 24000 ms.
+    EXPECT_EQ(tick_time_ms(10, 24000, 1001), 52u);
+    EXPECT_EQ(tick_time_ms(192, 24000, 1001), 1001u);
+}
+
+TEST(MillisecondClock, LargeCountsMatchExactArithmetic) {
+    struct Rate {
+        uint32_t num, den;
+    };
+    for (Rate r : {Rate{30000, 1001}, Rate{24000, 1001}, Rate{60000, 1001}}) {
+        for (uint64_t ticks : {uint64_t{240000}, uint64_t{123456789}, uint64_t{8} * 107892 * 24,
+                               uint64_t{1} << 40, uint64_t{120} + uint64_t{240} * 1000000000,
+                               uint64_t{99999999999999}}) {
+            const unsigned __int128 exact =
+                (static_cast<unsigned __int128>(ticks) * r.den * 125 + r.num / 2) / r.num;
+            EXPECT_EQ(tick_time_ms(ticks, r.num, r.den), static_cast<uint64_t>(exact))
+                << ticks << " ticks at " << r.num << "/" << r.den;
+        }
+    }
+    // Whole numbers of seconds: 30000 frames of 30000/1001 (or 24000 of 24000/1001) last
+    // exactly 1001 s, whatever the multiple.
+    EXPECT_EQ(tick_time_ms(uint64_t{240000} * 10000000, 30000, 1001), uint64_t{10010000000000});
+    EXPECT_EQ(tick_time_ms(uint64_t{192000} * 10000000, 24000, 1001), uint64_t{10010000000000});
+    // Ten hours of 30000/1001 frames, the last start time of such a clip.
+    EXPECT_EQ(tick_time_ms(uint64_t{8} * 1078921, 30000, 1001), uint64_t{35999997});
+}
+
+// ---------------------------------------------------------------------------
+// Timecodes
+
+TEST(Timecodes, GoldenMixedRates) {
+    const Timeline t = scenario_a();
+    EXPECT_EQ(timecodes_text(t.frames, all(t)), golden("timecodes_30000_1001.txt"));
+}
+
+TEST(Timecodes, GoldenFourFifthsRate) {
+    const Timeline t = timeline({{1, 10}, {1, 10}, {1, 10}, {1, 10}, {1, 10}, {9, 8}, {9, 8},
+                                 {9, 8}},
+                                24000, 1001);
+    EXPECT_EQ(timecodes_text(t.frames, all(t)), golden("timecodes_24000_1001.txt"));
+}
+
+TEST(Timecodes, LimitAndUnselectedFrames) {
+    const Timeline t = timeline({{1, 8}, {0, 8}, {2, 8}, {1, 10}, {1, 8}}, 30000, 1001);
+    EXPECT_EQ(timecodes_text(t.frames, 3), "# timecode format v2\n0\n67\n");
+    EXPECT_EQ(timecodes_text(t.frames, 0), "# timecode format v2\n");
+    EXPECT_EQ(timecodes_text(t.frames, -1), "# timecode format v2\n");
+    // A limit past the list stops at the list's end.
+    EXPECT_EQ(timecodes_text(t.frames, 1000), "# timecode format v2\n0\n67\n100\n142\n");
+}
+
+TEST(Timecodes, EndTimeVariant) {
+    std::vector<uint64_t> times;
+    uint64_t ticks = 0;
+    for (int d : {8, 8, 10}) {
+        ticks += static_cast<uint64_t>(d);
+        times.push_back(tick_time_ms(ticks, 30000, 1001));
+    }
+    EXPECT_EQ(end_timecodes_text(times), golden("end_timecodes_30000_1001.txt"));
+    EXPECT_EQ(end_timecodes_text({}), "# timecode format v2\n");
+}
+
+// ---------------------------------------------------------------------------
+// Chapters
+
+TEST(Chapters, TextFormatGolden) {
+    const Timeline t = scenario_a();
+    EXPECT_EQ(chapters_text(t.frames, all(t), chapters_a(t, "", "SHIFT_JIS", 0)),
+              golden("chapters_text.txt"));
+    EXPECT_EQ(chapters_text(t.frames, all(t), chapters_a(t, "", "UTF-8", 1)),
+              golden("chapters_text_bom.txt"));
+}
+
+TEST(Chapters, XmlFormatGolden) {
+    const Timeline t = scenario_a();
+    EXPECT_EQ(chapters_text(t.frames, all(t), chapters_a(t, "jpn", "SHIFT_JIS", 0)),
+              golden("chapters_jpn.xml"));
+}
+
+TEST(Chapters, XmlClosedWhenMarksRunOutBeforeCount) {
+    // The third chapter's frame lies past the limit: two atoms, then the document's tail.
+    const Timeline t = scenario_a();
+    EXPECT_EQ(chapters_text(t.frames, 10, chapters_a(t, "jpn", "UTF-8", 1)),
+              golden("chapters_jpn_limit10.xml"));
+}
+
+TEST(Chapters, XmlNamesAreEscapedTextNamesAreNot) {
+    const Timeline t = timeline({{9, 8}, {1, 8}}, 30000, 1001);
+    ChapterTable c;
+    c.count = 1;
+    c.end_time_ms = t.end_ms;
+    set_name(c.entries[0], "Tom & Jerry <part 1> >>");
+    const std::string text = chapters_text(t.frames, all(t), c);
+    EXPECT_NE(text.find("CHAPTER00NAME=Tom & Jerry <part 1> >>\n"), std::string::npos) << text;
+
+    std::strcpy(c.language, "eng");
+    std::strcpy(c.charset, "UTF-8");
+    const std::string xml = chapters_text(t.frames, all(t), c);
+    EXPECT_NE(xml.find("<ChapterString>Tom &amp; Jerry &lt;part 1&gt; &gt;&gt;</ChapterString>"),
+              std::string::npos)
+        << xml;
+    EXPECT_EQ(xml.find("Tom & Jerry"), std::string::npos);
+    EXPECT_EQ(xml_escape("a&&b<>"), "a&amp;&amp;b&lt;&gt;");
+    EXPECT_EQ(xml_escape("plain \x83\x65"), "plain \x83\x65");
+}
+
+TEST(Chapters, LongTimesAndFirstNumber) {
+    // 3723004 ms is 01:02:03.004; the first chapter is number 00.
+    std::vector<OutputFrame> frames(2);
+    frames[0].flags = 1;
+    frames[1].flags = 1 | 8;
+    frames[1].time_ms = 3723004;
+    ChapterTable c;
+    c.count = 1;
+    set_name(c.entries[0], "x");
+    EXPECT_EQ(chapters_text(frames, 2, c), "CHAPTER00=01:02:03.004\nCHAPTER00NAME=x\n");
+}
+
+TEST(Chapters, OnlySelectedMarkedFramesBelowTheLimitCount) {
+    std::vector<OutputFrame> frames(5);
+    frames[0].flags = 8;          // chapter bit but not selected
+    frames[1].flags = 2 | 8;      // dup frame: selected
+    frames[1].time_ms = 1000;
+    frames[2].flags = 1;          // selected, no chapter
+    frames[3].flags = 1 | 8;
+    frames[3].time_ms = 2000;
+    frames[4].flags = 1 | 8;
+    frames[4].time_ms = 3000;
+    ChapterTable c;
+    c.count = 3;
+    set_name(c.entries[0], "a");
+    set_name(c.entries[1], "b");
+    set_name(c.entries[2], "c");
+    EXPECT_EQ(chapters_text(frames, 4, c),
+              "CHAPTER00=00:00:01.000\nCHAPTER00NAME=a\nCHAPTER01=00:00:02.000\nCHAPTER01NAME=b\n");
+    EXPECT_EQ(chapters_text(frames, 0, c), "");
+}
+
+TEST(Chapters, MoreMarksThanTableEntriesStayBounded) {
+    // Every frame a chapter mark (as a project with all flag bits can make): chapters stop at
+    // the table's capacity and the XML document is closed once, at its end.
+    std::vector<OutputFrame> frames(300);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        frames[i].flags = 1 | 8;
+        frames[i].time_ms = i * 40;
+    }
+    ChapterTable c;
+    c.count = 2;
+    set_name(c.entries[0], "a");
+    set_name(c.entries[1], "b");
+    const std::string text = chapters_text(frames, 300, c);
+    EXPECT_NE(text.find("CHAPTER99NAME=\n"), std::string::npos);
+    EXPECT_EQ(text.find("CHAPTER100"), std::string::npos);
+
+    std::strcpy(c.language, "jpn");
+    const std::string xml = chapters_text(frames, 300, c);
+    size_t atoms = 0;
+    for (size_t p = xml.find("<ChapterAtom>"); p != std::string::npos;
+         p = xml.find("<ChapterAtom>", p + 1))
+        ++atoms;
+    EXPECT_EQ(atoms, 100u);
+    EXPECT_EQ(xml.find("</Chapters>"), xml.size() - std::strlen("</Chapters>\n"));
+}
+
+TEST(Chapters, XmlEndTimeFallsBackWhenNextPositionHasNoFrame) {
+    std::vector<OutputFrame> frames(2);
+    frames[0].flags = 1 | 8;
+    frames[1].flags = 1;
+    frames[1].time_ms = 40;
+    ChapterTable c;
+    c.count = 2;
+    std::strcpy(c.language, "jpn");
+    std::strcpy(c.charset, "UTF-8");
+    c.end_time_ms = 80;
+    c.entries[1].position = 5000;  // never reached by the output pass
+    const std::string xml = chapters_text(frames, 2, c);
+    EXPECT_NE(xml.find("<ChapterTimeEnd>00:00:00.080</ChapterTimeEnd>"), std::string::npos) << xml;
+}
+
+// ---------------------------------------------------------------------------
+// Paths and files
+
+TEST(TimecodesPath, Derivation) {
+    struct Case {
+        const char* chapter;
+        const char* output;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"D:\\work\\ep01.txt", ".tc.txt", "D:\\work\\ep01.tc.txt"},
+        {"", ".tc.txt", ".tc.txt"},
+        {"/tmp/ep01.xml", ".tc.txt", "/tmp/ep01.tc.txt"},
+        {"ep01", ".tc.txt", "ep01.tc.txt"},
+        {"dir.v2/name", ".tc", "dir.v2/name.tc"},
+        {"a/b.c.txt", ".tc", "a/b.c.tc"},
+        {"C:x.txt", ".tc", "C:x.tc"},
+        {"dir/.hidden", ".tc", "dir/.tc"},
+        {"D:\\work\\ep01.txt", "times.txt", "times.txt"},
+        {"D:\\work\\ep01.txt", "", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(timecodes_path(c.chapter, c.output), c.expected) << c.chapter << " + " << c.output;
+}
+
+class FileWriting : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("qex_outputs_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::vector<std::string> listing() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    fs::path dir_;
+};
+
+TEST_F(FileWriting, WritesAndReplacesWhole) {
+    const std::string path = (dir_ / "a.txt").string();
+    ASSERT_EQ(write_whole_file(path, "first version, longer than the second\n"), WriteResult::kOk);
+    ASSERT_EQ(write_whole_file(path, "second\n"), WriteResult::kOk);
+    EXPECT_EQ(read_file(path), "second\n");
+    EXPECT_EQ(listing(), std::vector<std::string>{"a.txt"});
+}
+
+TEST_F(FileWriting, MissingDirectoryIsAnOpenError) {
+    const Timeline t = scenario_a();
+    const std::string missing = (dir_ / "no_such_dir" / "x.txt").string();
+    EXPECT_EQ(write_whole_file(missing, "x"), WriteResult::kOpenFailed);
+    EXPECT_EQ(write_timecodes(t.frames, all(t), "", missing), kErrTimecodesOpen);
+    EXPECT_EQ(write_chapters(t.frames, all(t), chapters_a(t, "", "UTF-8", 0), missing),
+              kErrChapterFileOpen);
+    EXPECT_TRUE(listing().empty());
+}
+
+TEST_F(FileWriting, FailedReplaceLeavesNoTemporaryAndKeepsTarget) {
+    // The target is a non-empty directory, so the final rename fails after all bytes were
+    // written to the temporary file.
+    const fs::path target = dir_ / "out.tc.txt";
+    fs::create_directories(target / "inside");
+    const Timeline t = scenario_a();
+    EXPECT_EQ(write_timecodes(t.frames, all(t), "", target.string()), kErrTimecodesWrite);
+    EXPECT_EQ(write_chapters(t.frames, all(t), chapters_a(t, "jpn", "UTF-8", 0), target.string()),
+              kErrChapterWrite);
+    EXPECT_EQ(listing(), std::vector<std::string>{"out.tc.txt"});
+    EXPECT_TRUE(fs::is_directory(target / "inside"));
+}
+
+TEST_F(FileWriting, WritersPutTheGoldenBytesOnDisk) {
+    const Timeline t = scenario_a();
+    const std::string chapter = (dir_ / "ep01.xml").string();
+    ASSERT_EQ(write_chapters(t.frames, all(t), chapters_a(t, "jpn", "SHIFT_JIS", 0), chapter), 0);
+    ASSERT_EQ(write_timecodes(t.frames, all(t), chapter, ".tc.txt"), 0);
+    EXPECT_EQ(read_file(chapter), golden("chapters_jpn.xml"));
+    EXPECT_EQ(read_file(dir_ / "ep01.tc.txt"), golden("timecodes_30000_1001.txt"));
+
+    const std::string cut = (dir_ / "cut.txt").string();
+    const std::vector<uint64_t> times = {33, 67, 108};
+    EXPECT_TRUE(write_end_timecodes(cut, times));
+    EXPECT_EQ(read_file(cut), golden("end_timecodes_30000_1001.txt"));
+    EXPECT_FALSE(write_end_timecodes((dir_ / "nope" / "cut.txt").string(), times));
+    EXPECT_EQ(listing(), (std::vector<std::string>{"cut.txt", "ep01.tc.txt", "ep01.xml"}));
+}
