@@ -486,7 +486,13 @@ AVSValue CreateQex(AVSValue args, void* user_data, IScriptEnvironment* env) {
 
 }  // namespace qex
 
-extern "C" __attribute__((visibility("default"))) const char* AvisynthPluginInit2(
+#if defined(_WIN32)
+#define QEX_EXPORT __declspec(dllexport)
+#else
+#define QEX_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" QEX_EXPORT const char* AvisynthPluginInit2(
     IScriptEnvironment* env) {
   env->AddFunction("Qex", qex::kParams, qex::CreateQex, nullptr);
   env->AddFunction("QexCut", "c[timecodes]s", qex::CreateQexCut, nullptr);

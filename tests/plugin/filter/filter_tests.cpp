@@ -217,6 +217,27 @@ TEST(OptRate, WithoutAnOutsideTableOptIsOffAndFilesAreWrittenAtOnce) {
             "# timecode format v2\n0\n33\n67\n100\n133\n167\n200\n234\n267\n300\n");
 }
 
+// Names in the shared-memory folder that end in "_<pid>".
+std::vector<std::string> shared_names_of(int pid) {
+  std::vector<std::string> out;
+  const std::string suffix = "_" + std::to_string(pid);
+  for (const auto& e : std::filesystem::directory_iterator("/dev/shm")) {
+    const std::string name = e.path().filename().string();
+    if (name.size() > suffix.size() && name.ends_with(suffix)) out.push_back(name);
+  }
+  return out;
+}
+
+TEST(SharedMemory, NothingIsLeftWhenTheProcessEnds) {
+  TempDir d;
+  d.write("o.def", kOptDef);
+  for (const char* tail : {"Qex(def=\"o.def\", opt=1)\nQexCut()\n", "Qex(def=\"o.def\")\n"}) {
+    Served s = serve(d, std::string(kOptSource) + tail);
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    EXPECT_THAT(shared_names_of(s.run.pid), ::testing::IsEmpty()) << tail;
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The alias expressions run on Qex's own source.
 

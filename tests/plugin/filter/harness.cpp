@@ -79,6 +79,7 @@ RunResult run_program(const std::vector<std::string>& argv, const std::string& c
   while (::waitpid(pid, &status, 0) < 0) {
   }
   RunResult r;
+  r.pid = int(pid);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   r.out = read_file(out_path);
   r.err = read_file(err_path);

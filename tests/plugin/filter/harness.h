@@ -34,6 +34,7 @@ struct Limits {
 
 struct RunResult {
   int status = -1;         // exit status, or 128 + signal number
+  int pid = 0;             // process id the program ran with
   std::string out;         // standard output
   std::string err;         // standard error
 };

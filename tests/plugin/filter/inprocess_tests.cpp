@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "env.h"
@@ -94,6 +97,21 @@ TEST(InProcess, RequestsOutsideTheClipAreClampedInEveryStrategy) {
     EXPECT_EQ(h.stamp(clip, 0), qextest::Stamp(0, 1)) << c.name;
     EXPECT_EQ(h.stamp(clip, 1), qextest::Stamp(0, 1)) << c.name;
     EXPECT_EQ(h.stamp(clip, 2), qextest::Stamp(2, 3)) << c.name;
+  }
+}
+
+TEST(InProcess, SharedObjectsAreOwnerOnly) {
+  Host h;
+  h.dir.write("a.def", "0-4 [30] 'Loop(2,0,0)'\n");
+  const PClip clip = h.run(std::string(kSource) + ".MakeVfrOut(\"33333\").Qex(def=\"@/a.def\")");
+  ASSERT_TRUE(clip);
+  const std::string pid = std::to_string(::getpid());
+  for (const std::string& name :
+       {"melvo_vfrinfo_" + pid, "sem.melvo_vfr_vfrinfo_header___" + pid,
+        "sem.melvo_vfr_vfrinfo_frame___" + pid}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(("/dev/shm/" + name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
   }
 }
 
