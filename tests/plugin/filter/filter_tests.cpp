@@ -84,6 +84,20 @@ TEST(ConstantRate, SixtyAsksTheAliasForHalfTheFieldPosition) {
   EXPECT_THAT(s.stamps, ElementsAreArray(want));
 }
 
+TEST(ConstantRate, AProjectAloneChoosesTheFields) {
+  TempDir d;
+  // Fields 0, 2 and 5 listed without flag (on), field 6 with flag (dup of field 5).
+  d.write("p.tpr",
+          "[TMPGEnc project]\nVideo.Width = 64\n"
+          "Video.DeinterlaceEx.FrameRate1 = 1\nVideo.DeinterlaceEx.FrameRate2 = 1\n"
+          "Video.DeinterlaceEx.List = {0000000004000000"
+          "000000000000020000000000050000000000060000000001}\n");
+  Served s = serve(d, "StampSource(10, 64, 32, \"YV12\", 30000, 1001)\nQex(tpr=\"p.tpr\", fps=30)\n");
+  ASSERT_EQ(s.run.status, 0) << s.run.err;
+  const std::vector<Stamp> want = {{0, 1}, {2, 3}, {6, 5}, {6, 5}};
+  EXPECT_THAT(s.stamps, ElementsAreArray(want));
+}
+
 TEST(ConstantRate, OnlyTheLowByteOfFpsCounts) {
   TempDir d;
   d.write("a.def", "0-9 [24] 'SelectEvery(5,0,1,3,4)'\n");
