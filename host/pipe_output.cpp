@@ -44,7 +44,8 @@ OutputTarget::OutputTarget(const std::string& path) : path_(path) {
         return;
     }
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
         if (S_ISDIR(st.st_mode)) {
             throw OutputError("cannot write " + path + ": it is a folder", EISDIR);
         }
@@ -56,7 +57,26 @@ OutputTarget::OutputTarget(const std::string& path) : path_(path) {
         owns_fd_ = true;
         return;
     }
-    std::string tmpl = path + ".part-XXXXXX";
+    dest_ = path;
+    mode_t mode;
+    if (exists) {
+        // Replace what a plain open would have written to: the file behind a symbolic link,
+        // only when it may be written, keeping its permissions.
+        if (::access(path.c_str(), W_OK) != 0) {
+            int err = errno;
+            throw OutputError("cannot open " + path + ": " + errtext(err), err);
+        }
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            dest_ = real;
+            std::free(real);
+        }
+        mode = st.st_mode & 07777;
+    } else {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    std::string tmpl = dest_ + ".part-XXXXXX";
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
     fd_ = ::mkstemp(name.data());
@@ -66,10 +86,7 @@ OutputTarget::OutputTarget(const std::string& path) : path_(path) {
     }
     owns_fd_ = true;
     temp_ = name.data();
-    // mkstemp makes the file private; give it the mode a plain create would have.
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd_, 0666 & ~mask);
+    ::fchmod(fd_, mode);  // mkstemp makes the file private
 }
 
 void OutputTarget::commit() {
@@ -84,7 +101,7 @@ void OutputTarget::commit() {
         }
     }
     if (!temp_.empty()) {
-        if (::rename(temp_.c_str(), path_.c_str()) != 0) {
+        if (::rename(temp_.c_str(), dest_.c_str()) != 0) {
             int err = errno;
             throw OutputError("cannot rename " + temp_ + " to " + path_ + ": " + errtext(err), err);
         }

@@ -37,6 +37,7 @@ public:
 
 private:
     std::string path_;
+    std::string dest_;  // the file renamed over: the path, or the file its link points to
     std::string temp_;  // empty when writing in place
     int fd_ = -1;
     bool owns_fd_ = false;

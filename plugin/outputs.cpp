@@ -182,9 +182,17 @@ std::string timecodes_path(std::string_view chapter_path, std::string_view outpu
 }
 
 WriteResult write_whole_file(const std::string& path, std::string_view bytes) {
+    // A short name in the target's directory, so that the rename stays on one file system
+    // and a long target name cannot make the temporary name too long.
     static std::atomic<unsigned> counter{0};
-    const std::string temp = path + "." + std::to_string(QEX_GETPID()) + "." +
-                             std::to_string(++counter) + ".tmp";
+#ifdef _WIN32
+    const std::size_t sep = path.find_last_of("/\\:");
+#else
+    const std::size_t sep = path.rfind('/');
+#endif
+    const std::string temp = path.substr(0, sep == std::string::npos ? 0 : sep + 1) + ".qex" +
+                             std::to_string(QEX_GETPID()) + "_" + std::to_string(++counter) +
+                             ".tmp";
     std::FILE* f = std::fopen(temp.c_str(), "w");
     if (!f) return WriteResult::kOpenFailed;
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();

@@ -1,8 +1,10 @@
 #include "filters.h"
+#include "frame.h"
 #include "host_test_util.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 
 using namespace qexhost;
@@ -324,6 +326,77 @@ TEST(Filters, MulDivFpsReduces) {
     vi.SetFPS(50, 2);
     EXPECT_EQ(vi.fps_numerator, 25u);
     EXPECT_EQ(vi.fps_denominator, 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// Every byte of every plane says (frame, plane, picture row): a whole-picture check of weaving.
+class PatternClip : public IClip {
+public:
+    PatternClip(int pixel_type, int frames, bool tff) {
+        vi_.width = 8;
+        vi_.height = 8;
+        vi_.pixel_type = pixel_type;
+        vi_.num_frames = frames;
+        vi_.SetFPS(25, 1);
+        vi_.image_type = tff ? VideoInfo::IT_TFF : VideoInfo::IT_BFF;
+    }
+    static BYTE value(int n, int plane_index, int picture_row) {
+        return BYTE(n * 37 + plane_index * 11 + picture_row);
+    }
+    PVideoFrame GetFrame(int n, IScriptEnvironment* env) override {
+        PVideoFrame f = env->NewVideoFrame(vi_);
+        int sel[3];
+        const int planes = plane_selectors(vi_, sel);
+        for (int p = 0; p < planes; ++p) {
+            const int h = f->GetHeight(sel[p]);
+            for (int r = 0; r < h; ++r) {
+                BYTE* row = f->GetWritePtr(sel[p]) + ptrdiff_t(storage_row(vi_, h, r)) * f->GetPitch(sel[p]);
+                std::memset(row, value(n, p, r), size_t(f->GetRowSize(sel[p])));
+            }
+        }
+        return f;
+    }
+    bool GetParity(int) override { return vi_.IsTFF(); }
+    void GetAudio(void*, int64_t, int64_t, IScriptEnvironment*) override {}
+    void SetCacheHints(int, int) override {}
+    const VideoInfo& GetVideoInfo() override { return vi_; }
+
+private:
+    VideoInfo vi_;
+};
+
+TEST(Filters, DoubleWeaveWeavesEveryPlaneWholly) {
+    for (int type : {int(VideoInfo::CS_YV12), int(VideoInfo::CS_YUY2), int(VideoInfo::CS_BGR24)}) {
+        for (bool tff : {true, false}) {
+            Environment env;
+            PClip src = new PatternClip(type, 3, tff);
+            PClip dw = clip(env, "DoubleWeave", {src});
+            const VideoInfo& vi = dw->GetVideoInfo();
+            for (int n = 0; n < vi.num_frames; ++n) {
+                PVideoFrame f = dw->GetFrame(n, &env);
+                const int k = n / 2, next = std::min(k + 1, 2);
+                int sel[3];
+                const int planes = plane_selectors(vi, sel);
+                for (int p = 0; p < planes; ++p) {
+                    const int h = f->GetHeight(sel[p]);
+                    for (int r = 0; r < h; ++r) {
+                        // Odd frames: TFF takes the top rows from k+1, BFF the bottom rows.
+                        const bool top_row = (r % 2) == 0;
+                        const int from = (n % 2 == 0) ? k : ((top_row == tff) ? next : k);
+                        const BYTE* row =
+                            f->GetReadPtr(sel[p]) + ptrdiff_t(storage_row(vi, h, r)) * f->GetPitch(sel[p]);
+                        for (int x = 0; x < f->GetRowSize(sel[p]); ++x)
+                            ASSERT_EQ(row[x], PatternClip::value(from, p, r))
+                                << "type " << type << " tff " << tff << " frame " << n << " plane " << p
+                                << " row " << r << " byte " << x;
+                    }
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // qexpipe end to end: the real binary on scripts over StampSource and over y4m files, checked
 // byte for byte, through ffprobe, and for its errors, its frame range and its SIGINT handling.
 // The command-line parser is checked directly as well.
+#include "pipe_output.h"
 #include "qexpipe_args.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,11 +37,12 @@ struct Result {
 
 // Starts argv[0] with stdout and stderr on pipes; returns the pid.
 pid_t spawn(const std::vector<std::string>& argv, int* out_fd, int* err_fd,
-            const std::string& cwd = {}) {
+            const std::string& cwd = {}, bool own_group = false) {
     int out_pipe[2], err_pipe[2];
     if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) return -1;
     pid_t pid = ::fork();
     if (pid == 0) {
+        if (own_group) ::setpgid(0, 0);  // a signal to "the process group" stays in there
         ::dup2(out_pipe[1], 1);
         ::dup2(err_pipe[1], 2);
         ::close(out_pipe[0]);
@@ -514,6 +517,36 @@ TEST_F(Qexpipe, PluginThatFailsToLoadNamesTheReason) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 
+// Messages of filters may span lines; qexpipe prints them on one.
+TEST_F(Qexpipe, MultiLineFilterMessagesBecomeOneLine) {
+    std::string script = write("e.avs", std::string("LoadPlugin(\"") + HOST_TEST_PLUGIN +
+                                             "\")\nStampSource(4)\nTestEval(\"Foo()\")\n");
+    Result r = qexpipe({script, "-"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "qexpipe: " + script +
+                         ", line 3, column 1: TestEval: Invoke failed. <Foo()> (Eval, line 1, "
+                         "column 1: there is no function named \"Foo\")\n");
+}
+
+// A filter that sends SIGINT to its process group after serving frame 5, as an end-of-stream
+// filter at the end of a script does: frames 0..5 are written, the file is complete, status 0.
+TEST_F(Qexpipe, FilterSignalledEndOfStream) {
+    std::string script = write("stop.avs", std::string("LoadPlugin(\"") + SIGINT_TEST_PLUGIN +
+                                                "\")\n" + kStampYV12 + "TestStopAt(5)\n");
+    std::string out = dir + "/o.y4m";
+    int out_fd, err_fd;
+    pid_t pid = spawn({kQexpipe, "--progress", script, out}, &out_fd, &err_fd, {}, true);
+    ASSERT_GT(pid, 0);
+    std::string stdout_text, err;
+    drain(out_fd, err_fd, &stdout_text, &err);
+    EXPECT_EQ(wait_status(pid), 0) << err;
+    EXPECT_NE(err.find("6 frames in "), std::string::npos) << err;
+    EXPECT_NE(err.find("(stopped by SIGINT)"), std::string::npos) << err;
+    Y4m y = split_y4m(read_file(out), 64 * 48 * 3 / 2);
+    ASSERT_EQ(y.frames.size(), 6u);
+    for (size_t k = 0; k < 6; ++k) EXPECT_EQ(le32(y.frames[k], 0), uint32_t(2 * k));
+}
+
 // --- the command-line parser on its own ---
 
 TEST(PipeArgs, OptionsAndPositionals) {
@@ -572,6 +605,74 @@ TEST(PipeArgs, FrameRange) {
     o.end = 10;
     EXPECT_THROW(frame_range(o, 10), UsageError);
     EXPECT_THROW(frame_range(PipeOptions{}, 0), UsageError);
+}
+
+}  // namespace
+
+namespace {
+
+// --- the output target on its own ---
+
+class Target : public Qexpipe {
+protected:
+    static void put(int fd, const std::string& s) {
+        ASSERT_EQ(::write(fd, s.data(), s.size()), ssize_t(s.size()));
+    }
+};
+
+TEST_F(Target, NewFileAppearsOnlyWhenCommitted) {
+    std::string path = dir + "/new.y4m";
+    {
+        OutputTarget t(path);
+        put(t.fd(), "abc");
+        EXPECT_FALSE(fs::exists(path));
+        t.commit();
+    }
+    EXPECT_EQ(read_file(path), "abc");
+    EXPECT_EQ(files(), (std::vector<std::string>{"new.y4m"}));
+    {
+        OutputTarget t(dir + "/dropped.y4m");
+        put(t.fd(), "abc");
+    }
+    EXPECT_EQ(files(), (std::vector<std::string>{"new.y4m"}));
+}
+
+TEST_F(Target, ReplacesAnExistingFileKeepingItsModeAndLinks) {
+    std::string real = write("real.y4m", "old");
+    ::chmod(real.c_str(), 0640);
+    fs::create_symlink(real, dir + "/link.y4m");
+    {
+        OutputTarget t(dir + "/link.y4m");
+        put(t.fd(), "new");
+        EXPECT_EQ(read_file(real), "old");
+        t.commit();
+    }
+    EXPECT_TRUE(fs::is_symlink(dir + "/link.y4m"));
+    EXPECT_EQ(read_file(real), "new");
+    struct stat st {};
+    ASSERT_EQ(::stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(files(), (std::vector<std::string>{"link.y4m", "real.y4m"}));
+}
+
+TEST_F(Target, ReadOnlyFileIsNotReplaced) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root may write every file";
+    std::string path = write("ro.y4m", "old");
+    ::chmod(path.c_str(), 0444);
+    EXPECT_THROW(OutputTarget t(path), OutputError);
+    EXPECT_EQ(read_file(path), "old");
+}
+
+TEST_F(Target, DevicesAreWrittenInPlaceAndFoldersRefused) {
+    OutputTarget t("/dev/null");
+    put(t.fd(), "abc");
+    t.commit();
+    try {
+        OutputTarget f(dir);
+        ADD_FAILURE() << "a folder was accepted";
+    } catch (const OutputError& e) {
+        EXPECT_EQ(std::string(e.what()), "cannot write " + dir + ": it is a folder");
+    }
 }
 
 }  // namespace

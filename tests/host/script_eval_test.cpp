@@ -330,6 +330,23 @@ TEST_F(ScriptWithPlugin, EvalThroughInvokeSeesTheScriptsLast) {
     EXPECT_EQ(show(run("TestTryInvoke(\"NoSuchFunction\", 1)")), "string \"NotFound\"");
 }
 
+// The way the Qex filter evaluates alias texts (Eval through Invoke, against the script's last)
+// and post texts (a clip put into a variable, then "variable.text").
+TEST_F(ScriptWithPlugin, FilterStyleEvaluation) {
+    EXPECT_EQ(show(run("StampSource(10)\nTestEval(\"Trim(3, 0)\").FrameCount")), "int 7");
+    EXPECT_EQ(show(run("StampSource(10)\nTestEval(\"trim(1,0).SelectEvery(5, 0, 2)\")")),
+              "clip 4 frames");
+    EXPECT_EQ(show(run("StampSource(10)\na = TestEval(\"Trim(3, 0)\")\n"
+                       "b = TestEval(\"Trim(3, 0)\")\na.FrameCount * 100 + b.FrameCount")),
+              "int 707");
+    EXPECT_EQ(show(run("StampSource(10)\nTestEvalOn(StampSource(6), \"SelectEven()\").FrameCount")),
+              "int 3");
+    EXPECT_EQ(show(run("_tmp_test_clip.FrameCount")), "int 6");
+    EXPECT_EQ(error_of("StampSource(10)\nTestEval(\"Trim(3, 0).Foo()\")"),
+              "test, line 2, column 1: TestEval: Invoke failed. <Trim(3, 0).Foo()>\n"
+              "(Eval, line 1, column 12: there is no function named \"Foo\")");
+}
+
 TEST_F(ScriptWithPlugin, PluginErrorsGetTheCallsPlace) {
     EXPECT_EQ(error_of("StampSource(2)\nx = 1 +   TestFail(\"boom\")"),
               "test, line 2, column 11: TestFail: boom (42)");

@@ -6,11 +6,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 #include <tuple>
 
 using namespace qexhost;
@@ -247,6 +249,30 @@ TEST(Y4mWriterTest, RefusesRgbUnlessRaw) {
     vi.SetFPS(25, 1);
     EXPECT_THROW(Y4mWriter(1, vi), std::invalid_argument);
     EXPECT_NO_THROW(Y4mWriter(1, vi, true));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Y4mWriterTest, WriteErrorsAreReported) {
+    VideoInfo vi;
+    vi.width = 4;
+    vi.height = 2;
+    vi.pixel_type = VideoInfo::CS_YV12;
+    vi.SetFPS(25, 1);
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ::close(fds[0]);  // nobody reads: the write fails with EPIPE
+    std::signal(SIGPIPE, SIG_IGN);
+    Y4mWriter w(fds[1], vi);
+    try {
+        w.WriteHeader();
+        ADD_FAILURE() << "no error";
+    } catch (const std::system_error& e) {
+        EXPECT_NE(std::string(e.what()).find("write error"), std::string::npos) << e.what();
+    }
+    ::close(fds[1]);
 }
 
 }  // namespace

@@ -330,6 +330,23 @@ TEST(LineEnds, LongLinesAreReadInChunksOf510) {
   EXPECT_EQ(selected_positions(m), (std::vector<int>{11, 13}));
 }
 
+TEST(LineEnds, ChunkBoundaryAtExactly510Characters) {
+  // 509 characters and the newline fit one chunk; 510 characters leave the newline to a
+  // chunk (and a line number) of its own.
+  QexModel a(20, 30, 30000, 1001), b(20, 30, 30000, 1001);
+  EXPECT_EQ(read(a, "#" + repeat('x', 508) + "\n5 on\n").line, 2);
+  EXPECT_EQ(read(b, "#" + repeat('x', 509) + "\n5 on\n").line, 3);
+  EXPECT_TRUE(is_selected(b.field_map[10]));
+}
+
+TEST(LineEnds, NulByteEndsTheLine) {
+  QexModel m(20, 30, 30000, 1001);
+  static const char kBytes[] = "0-1 on\0 garbage ((\n2-3 on_b\n";
+  const std::string text(kBytes, sizeof kBytes - 1);
+  EXPECT_EQ(read(m, text).result, 6);
+  EXPECT_EQ(selected_positions(m), (std::vector<int>{0, 2, 5, 7}));
+}
+
 TEST(FrameStatement, SingleFrameIsAKeyframeUnlessGrouping) {
   QexModel m(20, 30, 30000, 1001);
   ASSERT_EQ(read(m, "default 30=on\n5\n").result, 0);

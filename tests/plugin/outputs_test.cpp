@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include <unistd.h>
+
 #include "model.h"
 #include "outputs.h"
 
@@ -181,14 +183,14 @@ TEST(Chapters, XmlNamesAreEscapedTextNamesAreNot) {
     ChapterTable c;
     c.count = 1;
     c.end_time_ms = t.end_ms;
-    set_name(c.entries[0], "Tom & Jerry <part 1> >>");
+    set_name(c.entries[0], "Tom & Jerry <ep 1> >>");
     const std::string text = chapters_text(t.frames, all(t), c);
-    EXPECT_NE(text.find("CHAPTER00NAME=Tom & Jerry <part 1> >>\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("CHAPTER00NAME=Tom & Jerry <ep 1> >>\n"), std::string::npos) << text;
 
     std::strcpy(c.language, "eng");
     std::strcpy(c.charset, "UTF-8");
     const std::string xml = chapters_text(t.frames, all(t), c);
-    EXPECT_NE(xml.find("<ChapterString>Tom &amp; Jerry &lt;part 1&gt; &gt;&gt;</ChapterString>"),
+    EXPECT_NE(xml.find("<ChapterString>Tom &amp; Jerry &lt;ep 1&gt; &gt;&gt;</ChapterString>"),
               std::string::npos)
         << xml;
     EXPECT_EQ(xml.find("Tom & Jerry"), std::string::npos);
@@ -298,7 +300,7 @@ class FileWriting : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
-               ("qex_outputs_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+               ("qex_outputs_" + std::to_string(::getpid()) +
                 "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
@@ -319,6 +321,23 @@ TEST_F(FileWriting, WritesAndReplacesWhole) {
     ASSERT_EQ(write_whole_file(path, "second\n"), WriteResult::kOk);
     EXPECT_EQ(read_file(path), "second\n");
     EXPECT_EQ(listing(), std::vector<std::string>{"a.txt"});
+}
+
+TEST_F(FileWriting, LongestFileName) {
+    const std::string path = (dir_ / std::string(255, 'n')).string();
+    ASSERT_EQ(write_whole_file(path, "x\n"), WriteResult::kOk);
+    EXPECT_EQ(read_file(path), "x\n");
+    EXPECT_EQ(listing(), std::vector<std::string>{std::string(255, 'n')});
+}
+
+TEST_F(FileWriting, RelativePathInTheWorkingDirectory) {
+    const fs::path old_cwd = fs::current_path();
+    fs::current_path(dir_);
+    const WriteResult r = write_whole_file("plain.txt", "y\n");
+    fs::current_path(old_cwd);
+    ASSERT_EQ(r, WriteResult::kOk);
+    EXPECT_EQ(read_file(dir_ / "plain.txt"), "y\n");
+    EXPECT_EQ(listing(), std::vector<std::string>{"plain.txt"});
 }
 
 TEST_F(FileWriting, MissingDirectoryIsAnOpenError) {
