@@ -29,7 +29,7 @@ target_link_libraries(qex_serving_tests PRIVATE qexserving GTest::gmock GTest::g
 gtest_discover_tests(qex_serving_tests)
 
 add_executable(qex_inprocess_tests ${QEX_FILTER_TEST_DIR}/inprocess_tests.cpp)
-target_link_libraries(qex_inprocess_tests PRIVATE qexscript qexfilterharness GTest::gmock
+target_link_libraries(qex_inprocess_tests PRIVATE qexscript qexplatform qexfilterharness GTest::gmock
                       GTest::gtest_main)
 target_compile_definitions(qex_inprocess_tests PRIVATE ${QEX_FILTER_TEST_DEFS})
 add_dependencies(qex_inprocess_tests qex qexfiltertest)

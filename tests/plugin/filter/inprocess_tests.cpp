@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -11,6 +13,7 @@
 #include "env.h"
 #include "harness.h"
 #include "script.h"
+#include "vfrinfo.h"
 
 namespace {
 
@@ -126,6 +129,51 @@ TEST(InProcess, QexCutClampsRequestsBeforeItsFirstFrame) {
   EXPECT_EQ(h.stamp(clip, 0), qextest::Stamp(0, 1));
   EXPECT_EQ(h.stamp(clip, 1), qextest::Stamp(0, 1));
   EXPECT_EQ(h.stamp(clip, 2), qextest::Stamp(2, 3));
+}
+
+// QexCut past the end of the stream. The end sends SIGINT to the process group, so this runs
+// in a child process that leads its own group and ignores the signal; the child reports what it
+// saw as text.
+TEST(InProcess, QexCutAfterTheEndRepeatsTheLastFrameAndClearsEntries) {
+  qextest::TempDir dir;
+  dir.write("a.def", "0-4 [30] 'Loop(2,0,0)'\n");
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::close(fds[0]);
+    ::setpgid(0, 0);
+    ::signal(SIGINT, SIG_IGN);
+    std::string report;
+    try {
+      Host h;
+      const PClip clip = h.run(std::string(kSource) + ".Qex(def=\"" + dir.file("a.def") +
+                               "\").QexCut(timecodes=\"" + dir.file("cut.tc.txt") + "\")");
+      for (int n : {0, 1, 2, 3, 4, 9, -5, 2, 2147483647}) {
+        const qextest::Stamp st = h.stamp(clip, n);
+        report += std::to_string(st.first) + "," + std::to_string(st.second) + " ";
+      }
+      qex::VfrInfoOut table;
+      for (int n : {0, 1, 2, 3, 4}) report += std::to_string(table.duration(n)) + " ";
+    } catch (const AvisynthError& e) {
+      report = std::string("error: ") + (e.msg ? e.msg : "");
+    }
+    (void)!::write(fds[1], report.data(), report.size());
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  std::string report;
+  char buf[256];
+  for (ssize_t got; (got = ::read(fds[0], buf, sizeof buf)) > 0;) report.append(buf, size_t(got));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  // Frames 0-4 in order (Loop shows k-1), then the last frame for every later request; the
+  // entries of the frames requested after the end (2 among them) read 0, the others keep 8.
+  EXPECT_EQ(report, "0,1 0,1 2,3 4,5 6,7 6,7 6,7 6,7 6,7 8 8 0 8 8 ");
+  EXPECT_EQ(qextest::read_file(dir.file("cut.tc.txt")), "# timecode format v2\n33\n67\n100\n133\n167\n");
 }
 
 }  // namespace
