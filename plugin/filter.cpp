@@ -126,6 +126,9 @@ Qex::Qex(AVSValue args, IScriptEnvironment* env) : GenericVideoFilter(args[0].As
   if (count < 0) report(count, env);
   vi.num_frames = count;
 
+  // Only the variable-rate serving reads the outside table and can end the stream early; a
+  // constant rate has no outside table, so its files are written now, whatever opt says.
+  if (fps_code_ > 0) opt_ = 0;
   if (fps_code_ <= 0) set_up_shared_memory(env);
   if (opt_ == 0) write_outputs(vi.num_frames, env);
 

@@ -252,6 +252,17 @@ TEST(SharedMemory, NothingIsLeftWhenTheProcessEnds) {
   }
 }
 
+TEST(OptRate, AConstantRateWritesItsFilesAtOnceEvenWithOpt) {
+  TempDir d;
+  d.write("o.def", kOptDef);
+  d.write("t.avs", script(std::string(kOptSource) +
+                          "Qex(def=\"o.def\", fps=30, opt=1, output=\"o.tc.txt\")\n"));
+  RunResult r = qextest::qexpipe(d, {"--info", "t.avs", "-"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(d.file("o.tc.txt")),
+            "# timecode format v2\n0\n33\n67\n100\n133\n167\n200\n234\n267\n300\n");
+}
+
 // ---------------------------------------------------------------------------------------------
 // The alias expressions run on Qex's own source.
 
