@@ -252,6 +252,19 @@ TEST(SharedMemory, NothingIsLeftWhenTheProcessEnds) {
   }
 }
 
+TEST(VariableRate, OutsideVerdictsCorrectThePublishedDurations) {
+  TempDir d;
+  d.write("o.def", kOptDef);
+  // Source frame 2 is a 24 fps frame for the outside component: QexCut sees 10 ticks there.
+  Served s = serve(d,
+                   "StampSource(10, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"3323333333\")\n"
+                   "Qex(def=\"o.def\")\nQexCut(timecodes=\"cut.tc.txt\")\n");
+  ASSERT_EQ(s.run.status, 0) << s.run.err;
+  EXPECT_EQ(s.stamps.size(), 10u);
+  EXPECT_EQ(read_file(d.file("cut.tc.txt")),
+            "# timecode format v2\n33\n67\n108\n142\n175\n209\n242\n275\n309\n342\n");
+}
+
 TEST(OptRate, AConstantRateWritesItsFilesAtOnceEvenWithOpt) {
   TempDir d;
   d.write("o.def", kOptDef);
