@@ -311,14 +311,16 @@ Qex::Qex(AVSValue args, Qex* parent, IScriptEnvironment* env)
     if (!result.IsClip())
       env->ThrowError("%s:(post) Invoke failed. <%s>\n(%s)", kName, expression_.c_str(),
                       "the expression gives no clip");
-    parent_->post_clips_[size_t(a)] = result.AsClip();
+    // Kept by this post instance: a post clip holds the main instance, so keeping it in the
+    // main instance would make a cycle that never lets the main instance go.
+    post_clips_[size_t(a)] = result.AsClip();
   }
 }
 
 Qex::~Qex() {
   if (g_main == this) g_main = nullptr;
+  for (PClip& c : post_clips_) c = PClip();
   if (parent_ == nullptr) {
-    for (PClip& c : post_clips_) c = PClip();
     for (auto& phases : clips_)
       for (PClip& c : phases) c = PClip();
     model_.reset();
@@ -423,7 +425,7 @@ PVideoFrame Qex::serve_post(int n, IScriptEnvironment* env) {
   const int32_t f = m.output[size_t(nc)].source;
   const FieldEntry& e = m.field_map[size_t(clamp_frame(f, int32_t(m.field_map.size())))];
   if (e.post_alias >= 1 && e.post_alias <= kMaxAliases) {
-    PClip& post = parent_->post_clips_[size_t(e.post_alias - 1)];
+    PClip& post = post_clips_[size_t(e.post_alias - 1)];
     if (post) return post->GetFrame(nc, env);
   }
   return child->GetFrame(nc, env);

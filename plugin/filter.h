@@ -70,7 +70,7 @@ class Qex : public GenericVideoFilter {
 
   std::unique_ptr<QexModel> model_;
   std::array<std::array<PClip, kAliasPhases>, kMaxAliases> clips_;
-  std::array<PClip, kMaxAliases> post_clips_;
+  std::array<PClip, kMaxAliases> post_clips_;  // post instance: the clip of each post alias
   VfrInfoMap* publisher_ = nullptr;  // process-wide, not owned
   std::unique_ptr<VfrOut> verdicts_;
   OptState opt_state_;

@@ -67,6 +67,25 @@ TEST(InProcess, AFailedConstructionLeavesNoInstanceBehind) {
   EXPECT_EQ(h.stamp(clip, 4), qextest::Stamp(6, 7));
 }
 
+TEST(InProcess, AnInstanceWithPostFiltersIsReleasedWithItsEnvironment) {
+  qextest::TempDir dir;
+  dir.write("post.def", "0-4 on\n2-4 post='Loop(2,0,0)'\n");
+  dir.write("plain.def", "0-4 on_b\n");
+  {
+    Host h;
+    const PClip clip = h.run(std::string(kSource) + ".Qex(def=\"" + dir.file("post.def") + "\", fps=30)");
+    ASSERT_TRUE(clip);
+    EXPECT_EQ(h.stamp(clip, 1), qextest::Stamp(2, 3));
+    EXPECT_EQ(h.stamp(clip, 2), qextest::Stamp(2, 3));  // frame 1 of the main instance
+    EXPECT_EQ(h.stamp(clip, 4), qextest::Stamp(6, 7));
+  }
+  // The first environment is gone with everything it built; a new one gets a new instance.
+  Host h;
+  const PClip clip = h.run(std::string(kSource) + ".Qex(def=\"" + dir.file("plain.def") + "\", fps=30)");
+  ASSERT_TRUE(clip);
+  EXPECT_EQ(h.stamp(clip, 0), qextest::Stamp(2, 1));
+}
+
 TEST(InProcess, AliasFailuresQuoteTheExpressionAndTheHostMessageOnTwoLines) {
   Host h;
   h.dir.write("e.def", "1-4 [24] 'NoSuchFilter(3)'\n");
