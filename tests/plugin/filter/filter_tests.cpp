@@ -416,6 +416,22 @@ TEST(Errors, TablesThatDoNotFitInMemory) {
     EXPECT_THAT(r.err, HasSubstr("Qex: not enough memory."));
   }
   {
+    // The project reader holds the whole file in memory: a file of 1 GiB (sparse on disk)
+    // cannot be read within the limit.
+    TempDir d;
+    d.write("e.def", "0-9 on\n");
+    d.write("big.tpr", "");
+    std::filesystem::resize_file(d.file("big.tpr"), 1LL << 30);
+    d.write("t.avs", script("StampSource(10, 64, 32, \"YV12\", 30000, 1001)\n"
+                            "Qex(def=\"e.def\", tpr=\"big.tpr\")\n"));
+    qextest::Limits half = limited;
+    half.address_space = 1LL << 29;
+    const RunResult r = qextest::qexpipe(d, {"t.avs", "out.y4m"}, half);
+    EXPECT_NE(r.status, 0);
+    EXPECT_THAT(r.err, HasSubstr("Qex: not enough memory"));
+    EXPECT_THAT(r.err, ::testing::Not(HasSubstr("Qex: not enough memory.")));
+  }
+  {
     // QexCut keeps one time per frame of its source.
     TempDir d;
     d.write("e.def", "0-9 on\n");
