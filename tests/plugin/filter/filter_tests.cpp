@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -274,6 +275,33 @@ TEST(OptRate, AConstantRateWritesItsFilesAtOnceEvenWithOpt) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(read_file(d.file("o.tc.txt")),
             "# timecode format v2\n0\n33\n67\n100\n133\n167\n200\n234\n267\n300\n");
+}
+
+// ---------------------------------------------------------------------------------------------
+// The debug hook is called by every strategy; it writes below rows 0 and 1 here, so the
+// stamps stay readable while the pictures differ.
+
+TEST(DebugHook, EveryStrategyDrawsIntoTheFramesItServes) {
+  const char* calls[] = {"Qex(def=\"o.def\", fps=30%s)", "Qex(def=\"o.def\"%s)",
+                         "Qex(def=\"o.def\", opt=1%s)"};
+  for (const char* call : calls) {
+    std::vector<std::vector<std::string>> frames;
+    std::vector<std::vector<Stamp>> stamps;
+    for (const char* debug : {"", ", debug=true, posx=4, posy=8"}) {
+      TempDir d;
+      d.write("o.def", kOptDef);
+      char line[160];
+      std::snprintf(line, sizeof line, call, debug);
+      Served s = serve(d, "StampSource(10, 320, 64, \"YV12\", 30000, 1001).MakeVfrOut(\"3333333333\")\n" +
+                              std::string(line) + "\n");
+      ASSERT_EQ(s.run.status, 0) << s.run.err;
+      frames.push_back(s.y4m.frames);
+      stamps.push_back(s.stamps);
+    }
+    EXPECT_EQ(stamps[0], stamps[1]) << call;
+    ASSERT_EQ(frames[0].size(), frames[1].size()) << call;
+    for (size_t n = 0; n < frames[0].size(); ++n) EXPECT_NE(frames[0][n], frames[1][n]) << call << n;
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
