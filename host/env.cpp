@@ -264,8 +264,9 @@ void Environment::PopScope() {
 }
 
 PVideoFrame Environment::NewVideoFrame(const VideoInfo& vi, int) {
-    if (vi.width <= 0 || vi.height <= 0 || vi.BitsPerPixel() == 0)
-        ThrowError("NewVideoFrame: unsupported frame format (%dx%d)", vi.width, vi.height);
+    if (vi.BitsPerPixel() == 0) ThrowError("NewVideoFrame: unsupported pixel type %d", vi.pixel_type);
+    if (const char* why = check_frame_size(vi.pixel_type, vi.width, vi.height))
+        ThrowError("NewVideoFrame: %s (got %dx%d)", why, vi.width, vi.height);
     return new_frame(vi);
 }
 

@@ -387,7 +387,9 @@ AVSValue apply_select_even(AVSValue args, void*, IScriptEnvironment* env) {
 
 AVSValue apply_pulldown(AVSValue args, void*, IScriptEnvironment* env) {
     PClip c = args[0].AsClip();
-    PClip sel = make_select_every(c, 5, {args[1].AsInt() % 5, args[2].AsInt() % 5}, env);
+    const int a = args[1].AsInt(), b = args[2].AsInt();
+    if (a < 0 || b < 0) env->ThrowError("PullDown: the offsets must not be negative (got %d, %d)", a, b);
+    PClip sel = make_select_every(c, 5, {a % 5, b % 5}, env);
     return AVSValue(new AssumeFrameBased(sel));
 }
 

@@ -5,11 +5,8 @@
 
 #include "avisynth.h"
 
-#include <cstddef>
-#include <cstdint>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace qexhost {
 

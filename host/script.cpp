@@ -3,6 +3,7 @@
 #include "script_parser.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <climits>
@@ -577,6 +578,11 @@ AVSValue ScriptEngine::evaluate(std::string_view text, const std::string& name,
 
 AVSValue ScriptEngine::run_file(const std::string& path, const std::string& name) {
     const std::string& shown = name.empty() ? path : name;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::string msg = "cannot read the script " + shown + ": it is a folder";
+        throw AvisynthError(env_.SaveString(msg.c_str()));
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         std::string msg = "cannot open the script " + shown + ": " + std::strerror(errno);

@@ -12,7 +12,9 @@
 // A call f(args) goes to the newest registration of f that accepts the arguments; when none
 // does and `last` holds a clip, the call is tried again with `last` put first (implicit last).
 // A bare name is a variable when one is set, otherwise a call without arguments. x.f(args) is
-// f(x, args). Clips joined with + and ++ go to UnalignedSplice and AlignedSplice.
+// f(x, args). Clips joined with + and ++ go to UnalignedSplice and AlignedSplice. Integer
+// arithmetic stays in 32 bits and refuses to overflow or divide by zero; strings compare ignoring
+// case, as names do.
 //
 // Errors are thrown as AvisynthError with one line: "<name>, line L, column C: <message>", where
 // <name> is the script's path, "Eval" (or the name given to Eval) or the imported file. An error

@@ -253,6 +253,9 @@ private:
         std::string why = parse_y4m_header(head, &hdr_);
         if (!why.empty()) fail(env, why);
 
+        if (const char* bad = check_frame_size(hdr_.pixel_type, hdr_.width, hdr_.height))
+            fail(env, std::string(bad) + " (got " + std::to_string(hdr_.width) + "x" +
+                          std::to_string(hdr_.height) + ")");
         vi_.width = hdr_.width;
         vi_.height = hdr_.height;
         vi_.pixel_type = hdr_.pixel_type;

@@ -179,6 +179,15 @@ std::vector<FilterCase> cases() {
     c.push_back({"UnalignedSplice of three", 2,
                  [](Environment& e, PClip s) { return f1(e, "UnalignedSplice", s, {s, f1(e, "SelectOdd", f1(e, "AssumeFPS", s, {60000, 1001}))}); },
                  5, 30000, 1001, 8, false, frames({0, 1, 0, 1, 1}), {}});
+    c.push_back({"SeparateFields.Trim(1,0) keeps each field's parity", 2,
+                 [](Environment& e, PClip s) { return f1(e, "Trim", f1(e, "SeparateFields", s), {1, 0}); }, 3, 60000,
+                 1001, 4, true, {{1, 1}, {2, 2}, {3, 3}}, {false, true, false}});
+    c.push_back({"SeparateFields.SelectOdd gives the bottom fields", 3,
+                 [](Environment& e, PClip s) { return f1(e, "SelectOdd", f1(e, "SeparateFields", s)); }, 3, 30000,
+                 1001, 4, true, {{1, 1}, {3, 3}, {5, 5}}, {false, false, false}});
+    c.push_back({"Splice keeps each part's parity", 2,
+                 [](Environment& e, PClip s) { return f1(e, "AlignedSplice", s, {f1(e, "AssumeBFF", s)}); }, 4, 30000,
+                 1001, 8, false, frames({0, 1, 0, 1}), {true, true, false, false}});
     c.push_back({"Interleave", 2, [](Environment& e, PClip s) { return f1(e, "Interleave", s, {f1(e, "Trim", s, {1, 0})}); },
                  3, 60000, 1001, 8, false, frames({0, 1, 1}), {}});
     return c;
@@ -279,6 +288,8 @@ TEST(Filters, BadArgumentsGiveClearErrors) {
         {"SelectEvery negative offset", [](Environment& e) { f1(e, "SelectEvery", stamp(e, 4), {2, -1}); },
          "offset must not be negative"},
         {"SelectEvery past the end", [](Environment& e) { f1(e, "SelectEvery", stamp(e, 4), {2, 9}); }, "no frames"},
+        {"PullDown negative", [](Environment& e) { f1(e, "PullDown", stamp(e, 10), {-1, 2}); },
+         "PullDown: the offsets must not be negative"},
         {"SeparateFields twice", [](Environment& e) { f1(e, "SeparateFields", f1(e, "SeparateFields", stamp(e, 4))); },
          "already field-based"},
         {"SeparateFields odd YV12 fields", [](Environment& e) { f1(e, "SeparateFields", stamp(e, 4, "YV12", 16, 6)); },

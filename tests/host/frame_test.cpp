@@ -35,6 +35,18 @@ TEST(Frames, NewFrameHasThePlanesOfItsFormat) {
     EXPECT_EQ(g->GetReadPtr(PLANAR_V), nullptr);
 }
 
+TEST(Frames, NewVideoFrameRefusesImpossibleFormats) {
+    Environment env;
+    EXPECT_NE(hosttest::error_of([&] { env.NewVideoFrame(yv12(15, 10)); }).find("even width"),
+              std::string::npos);
+    EXPECT_NE(hosttest::error_of([&] { env.NewVideoFrame(yv12(0, 10)); }).find("positive"),
+              std::string::npos);
+    VideoInfo odd = yv12(16, 16);
+    odd.pixel_type = 0;
+    EXPECT_NE(hosttest::error_of([&] { env.NewVideoFrame(odd); }).find("unsupported pixel type"),
+              std::string::npos);
+}
+
 TEST(Frames, MakeWritableCopiesOnlyASharedPicture) {
     Environment env;
     PVideoFrame f = env.NewVideoFrame(yv12(16, 4));

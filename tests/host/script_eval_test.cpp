@@ -295,6 +295,15 @@ TEST_F(ScriptFiles, MissingFilesAreReported) {
     }
 }
 
+TEST_F(ScriptFiles, AFolderIsNoScript) {
+    try {
+        engine.run_file(dir + "/lib");
+        FAIL() << "no error";
+    } catch (const AvisynthError& e) {
+        EXPECT_EQ(std::string(e.msg), "cannot read the script " + dir + "/lib: it is a folder");
+    }
+}
+
 TEST_F(ScriptFiles, ByteOrderMarkAndCarriageReturnsAreAccepted) {
     write("win.avs", "\xEF\xBB\xBFStampSource(5)\r\nTrim(1, 0)\r\nFrameCount\r\n");
     EXPECT_EQ(show(engine.run_file(dir + "/win.avs")), "int 4");

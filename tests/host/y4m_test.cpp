@@ -216,6 +216,7 @@ TEST_F(Y4mFiles, BadFilesAreRefusedWithTheirName) {
         {"half.y4m", good.substr(0, good.find("FRAME") + 20), "no complete frame"},
         {"garbage.y4m", good.substr(0, good.find("FRAME")) + "FRAMX\n" + std::string(48, 'x') + good.substr(good.find("FRAME")),
          "bad frame header"},
+        {"huge.y4m", "YUV4MPEG2 W40000 H40000 F25:1\nFRAME\n", "at most 16384"},
         {"c444.y4m", "YUV4MPEG2 W8 H4 F25:1 C444\nFRAME\n", "unsupported colour space"},
     };
     for (const auto& b : bad) {
