@@ -11,6 +11,8 @@
 # usage: bench/qex_bench.sh [BUILD_DIR]      (default: build)
 # environment: QEX_BENCH_DIR  where the scripts are written (default BUILD_DIR/bench)
 #              QEX_BENCH_RUNS timed runs of each script, the best counts (default 5)
+#              QEX_BENCH_INPUT a 1920x1080 YV12 y4m file of at least 3,000 frames to read
+#                             instead of StampSource (bench/y4mgen makes one)
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")/.." && pwd)"
@@ -27,7 +29,12 @@ section=500
 mkdir -p "$work"
 work="$(cd "$work" && pwd)"
 
-source_call="StampSource($frames, 1920, 1080, \"YV12\", 30000, 1001)"
+if [ -n "${QEX_BENCH_INPUT:-}" ]; then
+    input="$(cd "$(dirname "$QEX_BENCH_INPUT")" && pwd)/$(basename "$QEX_BENCH_INPUT")"
+    source_call="Y4MSource(\"$input\").Trim(0, $((frames - 1))).AssumeTFF()"
+else
+    source_call="StampSource($frames, 1920, 1080, \"YV12\", 30000, 1001)"
+fi
 
 # The definition, as the console tool writes it: sets, defaults, one line per segment, end,
 # the (empty) lost-frames block and the trailer line.
@@ -116,7 +123,7 @@ t_equiv=$(best_time "$qexpipe" "$equiv_script" /dev/null)
 fps_qex=$(calc "$n_qex / $t_qex")
 fps_pulldown=$(calc "$n_pulldown / $t_pulldown")
 fps_equiv=$(calc "$n_equiv / $t_equiv")
-printf 'clip: 1920x1080 YV12, %d frames; definition: %s\n' "$frames" "$def"
+printf 'clip: %s; definition: %s\n' "$source_call" "$def"
 printf '%-36s %6d frames %9.3f s cpu %9.2f fps\n' "Qex(def)" "$n_qex" "$t_qex" "$fps_qex"
 printf '%-36s %6d frames %9.3f s cpu %9.2f fps\n' "DoubleWeave().PullDown(0,2)" "$n_pulldown" "$t_pulldown" "$fps_pulldown"
 printf '%-36s %6d frames %9.3f s cpu %9.2f fps\n' "same frames from core filters" "$n_equiv" "$t_equiv" "$fps_equiv"
