@@ -209,6 +209,13 @@ std::optional<AVSValue> Environment::TryCall(
     BoundArgs bound;
     const FunctionDef* def = Resolve(name, positional, named, &bound);
     if (!def) return std::nullopt;
+    if (call_depth_ >= kMaxCallDepth)
+        ThrowError("%s: function calls nested more than %d deep", def->name.c_str(), kMaxCallDepth);
+    struct DepthGuard {
+        int& depth;
+        explicit DepthGuard(int& d) : depth(d) { ++depth; }
+        ~DepthGuard() { --depth; }
+    } guard(call_depth_);
     return def->apply(AVSValue(bound.slots.data(), int(bound.slots.size())), def->user_data, this);
 }
 

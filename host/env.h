@@ -115,6 +115,11 @@ private:
     std::vector<const char*> plugin_texts_;
     std::string autoload_dir_;
     bool autoloaded_ = false;
+    int call_depth_ = 0;
+
+public:
+    // Deepest nesting of function calls (a function that calls itself without end is stopped).
+    static constexpr int kMaxCallDepth = 200;
 };
 
 // Lower-case ASCII copy, used for function and variable names.

@@ -119,6 +119,19 @@ TEST(Registry, InvokeTakesASingleValueAsOneArgument) {
     EXPECT_EQ(r.AsClip()->GetVideoInfo().num_frames, 8);
 }
 
+AVSValue call_self(AVSValue args, void*, IScriptEnvironment* env) {
+    return env->Invoke("Recurse", args[0]);
+}
+
+TEST(Registry, EndlessRecursionIsStopped) {
+    Environment env;
+    env.AddFunction("Recurse", "i", call_self, nullptr);
+    std::string msg = error_of([&] { call(env, "Recurse", {1}); });
+    EXPECT_NE(msg.find("Recurse: function calls nested more than 200 deep"), std::string::npos) << msg;
+    // The depth is given back: a plain call works afterwards.
+    EXPECT_EQ(call(env, "DoubleWeave", {hosttest::stamp(env, 2)}).AsClip()->GetVideoInfo().num_frames, 4);
+}
+
 TEST(Registry, RefusesBadParameterStrings) {
     Environment env;
     std::string msg = error_of([&] { env.AddFunction("Bad", "c[x", echo_first, nullptr); });
