@@ -394,21 +394,7 @@ PVideoFrame Qex::serve_variable(int n, IScriptEnvironment* env) {
 PVideoFrame Qex::serve_opt(int n, IScriptEnvironment* env) {
   if (model_->output.empty()) return woven_->GetFrame(0, env);
   const int32_t nc = clamp_frame(n, int32_t(model_->output.size()));
-  if (nc == n) {
-    FilterOptHooks hooks(
-        *publisher_, verdicts_.get(),
-        [this, env](int alias, int phase, int32_t frame) {
-          FetchChoice probe;
-          probe.alias = alias;
-          probe.phase = phase;
-          probe.frame = frame;
-          probe.k = frame;
-          probe.field = 2 * frame;
-          fetch(probe, env);
-        },
-        [this, env](int32_t limit) { write_outputs(limit, env); });
-    opt_advance(*model_, opt_state_, nc, hooks);
-  }
+  if (nc == n) advance_opt(nc, env);
   const FetchChoice c = choose_fetch(*model_, nc, ServeMode::kVariable);
   PVideoFrame frame = fetch(c, env);
   const bool past_end = nc >= opt_state_.end_frame;
@@ -418,10 +404,31 @@ PVideoFrame Qex::serve_opt(int n, IScriptEnvironment* env) {
   return frame;
 }
 
+void Qex::advance_opt(int32_t n, IScriptEnvironment* env) {
+  FilterOptHooks hooks(
+      *publisher_, verdicts_.get(),
+      [this, env](int alias, int phase, int32_t frame) {
+        FetchChoice probe;
+        probe.alias = alias;
+        probe.phase = phase;
+        probe.frame = frame;
+        probe.k = frame;
+        probe.field = 2 * frame;
+        fetch(probe, env);
+      },
+      [this, env](int32_t limit) { write_outputs(limit, env); });
+  opt_advance(*model_, opt_state_, n, hooks);
+}
+
 PVideoFrame Qex::serve_post(int n, IScriptEnvironment* env) {
   const QexModel& m = *parent_->model_;
   if (m.output.empty()) return child->GetFrame(n, env);
   const int32_t nc = clamp_frame(n, int32_t(m.output.size()));
+  // With opt, the main instance copies the record it serves over output frame n when n is
+  // asked for in order. Let it do so first, so that the post filter is chosen by the frame
+  // actually served rather than by the record the compacting is about to replace; the fetch
+  // below then finds frame n already taken in order.
+  if (parent_->strategy_ == Strategy::kOpt && nc == n) parent_->advance_opt(nc, env);
   const int32_t f = m.output[size_t(nc)].source;
   const FieldEntry& e = m.field_map[size_t(clamp_frame(f, int32_t(m.field_map.size())))];
   if (e.post_alias >= 1 && e.post_alias <= kMaxAliases) {
@@ -463,8 +470,12 @@ void Qex::debug_hook(int32_t n, PVideoFrame& frame, int32_t k, IScriptEnvironmen
   in.chapters = m.chapters.get();
   in.fps = fps_code_;
   if (publisher_ != nullptr) {
+    {
+      // Whoever holds the header is done with it before the entry is read.
+      platform::NamedLock hold(publisher_->header_mutex());
+      in.state_byte = publisher_->view() != nullptr ? publisher_->view()[kVfrInfoStateByte] : 0;
+    }
     in.published_duration = publisher_->published_duration(n);
-    in.state_byte = publisher_->view() != nullptr ? publisher_->view()[16] : 0;
   }
   draw_overlay(view, posx_, posy_, format_overlay(in));
 }

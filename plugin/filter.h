@@ -48,6 +48,7 @@ class Qex : public GenericVideoFilter {
   PVideoFrame serve_constant(int n, IScriptEnvironment* env);
   PVideoFrame serve_variable(int n, IScriptEnvironment* env);
   PVideoFrame serve_opt(int n, IScriptEnvironment* env);
+  void advance_opt(int32_t n, IScriptEnvironment* env);  // opt: request n came in order
   PVideoFrame serve_post(int n, IScriptEnvironment* env);
   void publish(int32_t n, const FetchChoice& c, bool past_end);
   void debug_hook(int32_t n, PVideoFrame& frame, int32_t k, IScriptEnvironment* env);

@@ -40,3 +40,10 @@ target_link_libraries(qex_e2e_tests PRIVATE qexfilterharness GTest::gmock GTest:
 target_compile_definitions(qex_e2e_tests PRIVATE ${QEX_FILTER_TEST_DEFS})
 add_dependencies(qex_e2e_tests qex qexpipe qexfiltertest)
 gtest_discover_tests(qex_e2e_tests DISCOVERY_TIMEOUT 30 PROPERTIES TIMEOUT 300)
+
+# Post filters through qexpipe (and a host whose SetVar fails, in this process).
+add_executable(qex_post_tests ${QEX_FILTER_TEST_DIR}/post_tests.cpp)
+target_link_libraries(qex_post_tests PRIVATE qexscript qexfilterharness GTest::gmock GTest::gtest_main)
+target_compile_definitions(qex_post_tests PRIVATE ${QEX_FILTER_TEST_DEFS})
+add_dependencies(qex_post_tests qex qexpipe qexfiltertest)
+gtest_discover_tests(qex_post_tests)

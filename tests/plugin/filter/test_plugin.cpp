@@ -7,6 +7,9 @@
 //                                      registers `name` with `params` anew so that calling it
 //                                      throws NotFound (not_found true) or fails with the
 //                                      message "broken on purpose"; returns the clip
+//   InvertLuma(clip)                   the clip with every luma byte v replaced by 255 - v
+//                                      (planar formats; every byte of packed formats)
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -43,11 +46,34 @@ AVSValue break_function(AVSValue args, void*, IScriptEnvironment* env) {
   return args[0];
 }
 
+// Changes every picture byte that carries luma, so a test sees at once which frames went
+// through it.
+class InvertLuma : public GenericVideoFilter {
+ public:
+  explicit InvertLuma(PClip clip) : GenericVideoFilter(clip) {}
+  PVideoFrame GetFrame(int n, IScriptEnvironment* env) override {
+    PVideoFrame f = child->GetFrame(n, env);
+    env->MakeWritable(&f);
+    const int plane = vi.IsPlanar() ? PLANAR_Y : 0;
+    BYTE* p = f->GetWritePtr(plane);
+    for (int r = 0; r < f->GetHeight(plane); ++r) {
+      BYTE* row = p + std::ptrdiff_t(r) * f->GetPitch(plane);
+      for (int x = 0; x < f->GetRowSize(plane); ++x) row[x] = BYTE(255 - row[x]);
+    }
+    return f;
+  }
+};
+
+AVSValue invert_luma(AVSValue args, void*, IScriptEnvironment*) {
+  return AVSValue(new InvertLuma(args[0].AsClip()));
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) const char* AvisynthPluginInit2(
     IScriptEnvironment* env) {
   env->AddFunction("MakeVfrOut", "cs", make_vfrout, nullptr);
   env->AddFunction("BreakFunction", "cssb", break_function, nullptr);
+  env->AddFunction("InvertLuma", "c", invert_luma, nullptr);
   return "filter test helpers";
 }
