@@ -47,3 +47,10 @@ target_link_libraries(qex_post_tests PRIVATE qexscript qexfilterharness GTest::g
 target_compile_definitions(qex_post_tests PRIVATE ${QEX_FILTER_TEST_DEFS})
 add_dependencies(qex_post_tests qex qexpipe qexfiltertest)
 gtest_discover_tests(qex_post_tests)
+
+# The debug overlay through qexpipe, every strategy and pixel type.
+add_executable(qex_debug_tests ${QEX_FILTER_TEST_DIR}/debug_tests.cpp)
+target_link_libraries(qex_debug_tests PRIVATE qexcore qexfilterharness GTest::gmock GTest::gtest_main)
+target_compile_definitions(qex_debug_tests PRIVATE ${QEX_FILTER_TEST_DEFS})
+add_dependencies(qex_debug_tests qex qexpipe qexfiltertest)
+gtest_discover_tests(qex_debug_tests)
