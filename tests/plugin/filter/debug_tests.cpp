@@ -19,8 +19,21 @@ namespace {
 using qextest::RunResult;
 using qextest::TempDir;
 
-constexpr int kWidth = 320;
-constexpr int kHeight = 96;
+// Picture size of the runs (one test widens it).
+int g_width = 320;
+int g_height = 96;
+
+struct PictureSize {
+  PictureSize(int w, int h) : old_w(g_width), old_h(g_height) {
+    g_width = w;
+    g_height = h;
+  }
+  ~PictureSize() {
+    g_width = old_w;
+    g_height = old_h;
+  }
+  int old_w, old_h;
+};
 
 using Lines = std::array<std::string, 4>;  // rows posy, +16, +32, +48; empty: not drawn
 
@@ -37,8 +50,8 @@ const Format kFormats[] = {
 };
 
 size_t frame_size(const Format& f) {
-  return f.bytes_per_pixel == 0 ? size_t(kWidth) * kHeight * 3 / 2
-                                : size_t(kWidth) * f.bytes_per_pixel * kHeight;
+  return f.bytes_per_pixel == 0 ? size_t(g_width) * g_height * 3 / 2
+                                : size_t(g_width) * f.bytes_per_pixel * g_height;
 }
 
 // The frames qexpipe wrote: y4m for planar formats, the stored picture bytes otherwise.
@@ -56,13 +69,13 @@ qex::FrameView view_of(std::string& frame, const Format& f) {
   v.type = f.type;
   auto* p = reinterpret_cast<std::uint8_t*>(frame.data());
   if (f.bytes_per_pixel == 0) {
-    const int cw = kWidth / 2, ch = kHeight / 2;
-    v.planes[0] = {p, kWidth, kWidth, kHeight};
-    v.planes[1] = {p + kWidth * kHeight, cw, cw, ch};
-    v.planes[2] = {p + kWidth * kHeight + cw * ch, cw, cw, ch};
+    const int cw = g_width / 2, ch = g_height / 2;
+    v.planes[0] = {p, g_width, g_width, g_height};
+    v.planes[1] = {p + g_width * g_height, cw, cw, ch};
+    v.planes[2] = {p + g_width * g_height + cw * ch, cw, cw, ch};
   } else {
-    const int rs = kWidth * f.bytes_per_pixel;
-    v.planes[0] = {p, rs, rs, kHeight};
+    const int rs = g_width * f.bytes_per_pixel;
+    v.planes[0] = {p, rs, rs, g_height};
   }
   return v;
 }
@@ -82,9 +95,9 @@ std::string with_overlay(std::string frame, const Format& f, int posx, int posy,
 // Picture position (column, row) of a changed byte, and whether the colours written there are
 // the ones the pixel type asks for. Returns an empty text when all is well.
 std::string check_changes(const std::string& plain, const std::string& drawn, const Format& f,
-                          int posx, int posy, int lines_below) {
-  const int bottom = std::min(kHeight, posy + 16 * lines_below);
-  auto inside = [&](int x, int y) { return x >= posx && x < kWidth - 1 && y >= posy && y < bottom; };
+                          int posx, int posy, int lines_below, bool reaches_edge) {
+  const int bottom = std::min(g_height, posy + 16 * lines_below);
+  auto inside = [&](int x, int y) { return x >= posx && x < g_width - 1 && y >= posy && y < bottom; };
   auto at = [](const std::string& s, size_t i) { return std::uint8_t(s[i]); };
   int changed = 0;
   int rightmost = -1;
@@ -93,25 +106,25 @@ std::string check_changes(const std::string& plain, const std::string& drawn, co
     ++changed;
     int x = 0, y = 0;
     if (f.bytes_per_pixel == 0) {
-      const size_t luma = size_t(kWidth) * kHeight;
+      const size_t luma = size_t(g_width) * g_height;
       if (i < luma) {
-        x = int(i % kWidth);
-        y = int(i / kWidth);
+        x = int(i % g_width);
+        y = int(i / g_width);
       } else {
         const size_t c = (i - luma) % (luma / 4);
-        x = int(c % (kWidth / 2)) * 2;
-        y = int(c / (kWidth / 2)) * 2;
+        x = int(c % (g_width / 2)) * 2;
+        y = int(c / (g_width / 2)) * 2;
         if (at(drawn, i) != 128) return "chroma not grey at " + std::to_string(i);
-        if (x + 1 < posx || x >= kWidth - 1 || y + 1 < posy || y >= bottom)
+        if (x + 1 < posx || x >= g_width - 1 || y + 1 < posy || y >= bottom)
           return "chroma outside the text at " + std::to_string(x) + "," + std::to_string(y);
         continue;
       }
     } else {
-      const size_t row = i / (size_t(kWidth) * f.bytes_per_pixel);
-      const size_t byte = i % (size_t(kWidth) * f.bytes_per_pixel);
+      const size_t row = i / (size_t(g_width) * f.bytes_per_pixel);
+      const size_t byte = i % (size_t(g_width) * f.bytes_per_pixel);
       x = int(byte) / f.bytes_per_pixel;
       // RGB rows are stored bottom-up; text rows read upright.
-      y = f.type == qex::PixelType::kYUY2 ? int(row) : kHeight - 1 - int(row);
+      y = f.type == qex::PixelType::kYUY2 ? int(row) : g_height - 1 - int(row);
       const size_t pixel = i - byte % size_t(f.bytes_per_pixel);
       if (f.type == qex::PixelType::kYUY2) {
         if (byte % 2 == 1 && at(drawn, i) != 128) return "YUY2 chroma not grey";
@@ -128,8 +141,8 @@ std::string check_changes(const std::string& plain, const std::string& drawn, co
     if (y < posy + 16) rightmost = std::max(rightmost, x);
   }
   if (changed == 0) return "nothing drawn";
-  // The first line is wider than the picture: it is cut within the last character cell.
-  if (rightmost < kWidth - 1 - 16) return "first line stops at column " + std::to_string(rightmost);
+  // A first line wider than the picture is cut within the last character cell.
+  if (reaches_edge && rightmost < g_width - 1 - 16) return "first line stops at column " + std::to_string(rightmost);
   return "";
 }
 
@@ -223,7 +236,7 @@ std::vector<std::string> run(const TempDir& d, const Strategy& s, const Format& 
   std::string args = std::string(s.args);
   if (!debug.empty()) args += (args.empty() ? "" : ", ") + debug;
   d.write("t.avs", qextest::load_plugins() + "StampSource(" + std::to_string(s.frames) + ", " +
-                       std::to_string(kWidth) + ", " + std::to_string(kHeight) + ", \"" + f.name +
+                       std::to_string(g_width) + ", " + std::to_string(g_height) + ", \"" + f.name +
                        "\", 30000, 1001)" + s.head + ".Qex(def=\"d.def\"" +
                        (args.empty() ? "" : ", " + args) + ")\n");
   r = qextest::qexpipe(d, {"t.avs", "out.bin"});
@@ -245,7 +258,11 @@ void check(const Strategy& s, const Format& f, int posx_arg, int posy_arg, int p
   for (size_t n = 0; n < plain.size(); ++n) {
     const Lines& l = s.lines[n];
     const int lines_below = !l[3].empty() ? 4 : 3;
-    EXPECT_EQ(check_changes(plain[n], drawn[n], f, posx, posy, lines_below), "") << "frame " << n;
+    int first_width = posx;
+    for (unsigned char c : l[0]) first_width += qex::glyph_width(c);
+    EXPECT_EQ(check_changes(plain[n], drawn[n], f, posx, posy, lines_below, first_width >= g_width),
+              "")
+        << "frame " << n;
     EXPECT_TRUE(drawn[n] == with_overlay(plain[n], f, posx, posy, l)) << "frame " << n;
   }
 }
@@ -259,9 +276,28 @@ TEST(DebugOverlay, PositionsAreKeptInsideTheFrame) {
   // posx beyond width - 200 and posy beyond height - 48 are pulled back; the chapter line of
   // frame 0 then starts at the bottom and is not drawn.
   const Strategy s = strategies()[0];
-  for (const Format& f : kFormats) check(s, f, 5000, 5000, kWidth - 200, kHeight - 48);
+  for (const Format& f : kFormats) check(s, f, 5000, 5000, g_width - 200, g_height - 48);
   // Negative positions become 0.
   for (const Format& f : kFormats) check(s, f, -9, -30, 0, 0);
+}
+
+TEST(DebugOverlay, ALineLongerThanTheBufferIsCutAt255Bytes) {
+  // A 63-character set name and a 255-character alias text make a second line of 323
+  // characters; the picture is wide enough to show all of what is kept.
+  PictureSize wide(4800, 96);
+  const std::string name(63, 'n');
+  const std::string text = "Loop(2,0,0) #" + std::string(242, 'x');
+  ASSERT_EQ(text.size(), 255u);
+  Strategy s{"long line", 3, "", "", "fps=30", {}};
+  const std::string def = "set [30] " + name + "='" + text + "'\n0-2 [30] " + name + "\n";
+  s.def = def.c_str();
+  const std::string second = ("<" + name + "> [" + text + "]").substr(0, 255);
+  const char* times[] = {"000", "033", "067"};
+  for (int n = 0; n < 3; ++n)
+    s.lines.push_back({"frame=" + std::to_string(n) + "(" + std::to_string(n) + " " +
+                           std::to_string(2 * n) + " " + std::to_string(n) + "<+0>) 30fps delta=0.00 ",
+                       second, std::string("<out> [00:00:00.") + times[n] + "] 30fps", ""});
+  for (const Format& f : kFormats) check(s, f, 0, 30, 0, 30);
 }
 
 }  // namespace
