@@ -109,6 +109,33 @@ TEST(PostFilter, VariableRateFollowsTheFieldPositionOfEachOutputFrame) {
             "=I==II===II");
 }
 
+TEST(PostFilter, QexCutAndTheDebugOverlayWorkThroughThePostInstance) {
+  const std::string plain =
+      "set [24] film='SelectEvery(5,0,1,3,4)'\n"
+      "0-4 [24] film\n"
+      "5-9 [30] 'Loop(2,0,0)'\n";
+  const std::string def = plain + "1 post='InvertLuma()'\n6 post='InvertLuma()'\n";
+  // QexCut follows the durations that the main instance publishes behind the post instance.
+  EXPECT_EQ(routing(def, plain, kSource, ".Qex(def=\"p.def\").QexCut()"), "=I===I===");
+  // The overlay is drawn by the main instance, so the post filter sees it.
+  EXPECT_EQ(routing(def, plain, kSource, ".Qex(def=\"p.def\", debug=true, posy=4)"), "=I===I===");
+  EXPECT_EQ(routing(def, plain, kSource, ".Qex(def=\"p.def\", fps=30, debug=true, posy=4)"),
+            "=I===I===");
+}
+
+TEST(PostFilter, ThePostInstanceHasTheMainInstancesFormat) {
+  TempDir d;
+  d.write("p.def", "0-4 [24] 'SelectEvery(5,0,1,3,4)'\n5-9 on\n7 post='InvertLuma()'\n");
+  for (const char* args : {"", ", fps=24"}) {
+    d.write("t.avs", qextest::load_plugins() + kSource + ".Qex(def=\"p.def\"" + args + ")\n");
+    const RunResult r = qextest::qexpipe(d, {"--info", "t.avs", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr(*args ? "fps: 24000/1001" : "fps: 30000/1001")) << args;
+    EXPECT_THAT(r.out, HasSubstr("frames: 9")) << args;
+    EXPECT_THAT(r.out, HasSubstr("width: 64")) << args;
+  }
+}
+
 TEST(PostFilter, OptChoosesByTheRecordServedAfterDroppedFrames) {
   // Source frames 2, 4 and 5 are dropped: output frames 3 to 6 show source frames 6 to 9,
   // and every frame after the end repeats frame 9; output frame 2 shows source frame 3.
