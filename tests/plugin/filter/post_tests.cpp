@@ -290,4 +290,37 @@ TEST(PostFilterInProcess, FailedExpressionsQuoteTheHostMessageOnASecondLine) {
   EXPECT_THAT(msg, HasSubstr("NoSuchFilter"));
 }
 
+// The whole luma plane of a frame.
+std::string luma(const PVideoFrame& f) {
+  std::string out;
+  for (int r = 0; r < f->GetHeight(PLANAR_Y); ++r)
+    out.append(reinterpret_cast<const char*>(f->GetReadPtr(PLANAR_Y)) + r * f->GetPitch(PLANAR_Y),
+               size_t(f->GetRowSize(PLANAR_Y)));
+  return out;
+}
+
+TEST(PostFilterInProcess, RequestsOutsideTheClipAreClamped) {
+  for (const char* args : {", fps=30", "", ", opt=1"}) {
+    TempDir d;
+    RefusingEnvironment env;
+    env.LoadPlugin(std::string(QEX_BUILD_DIR) + "/libqex.so");
+    env.LoadPlugin(std::string(QEX_BUILD_DIR) + "/libqexfiltertest.so");
+    d.write("p.def", "0-9 on\n0 post='InvertLuma()'\n9 post='InvertLuma()'\n");
+    qexhost::ScriptEngine engine{env};
+    const PClip clip = engine.evaluate(kSource + ".MakeVfrOut(\"3333333333\").Qex(def=\"" +
+                                           d.file("p.def") + "\"" + args + ")\n",
+                                       "test.avs", d.path())
+                           .AsClip();
+    ASSERT_TRUE(clip) << args;
+    ASSERT_EQ(clip->GetVideoInfo().num_frames, 10) << args;
+    const std::string first = luma(clip->GetFrame(0, &env));
+    const std::string last = luma(clip->GetFrame(9, &env));
+    EXPECT_NE(first, luma(clip->GetFrame(1, &env))) << args;
+    EXPECT_EQ(luma(clip->GetFrame(-1, &env)), first) << args;
+    EXPECT_EQ(luma(clip->GetFrame(-2147483647 - 1, &env)), first) << args;
+    EXPECT_EQ(luma(clip->GetFrame(10, &env)), last) << args;
+    EXPECT_EQ(luma(clip->GetFrame(2147483647, &env)), last) << args;
+  }
+}
+
 }  // namespace
