@@ -74,7 +74,7 @@ void VfrInfoMap::build(std::int32_t frames, int pid) {
   put_le32(v + 0, 1);
   put_le32(v + 8, std::uint32_t(size));
   put_le32(v + 12, std::uint32_t(frames));
-  v[16] = 1;
+  v[kVfrInfoStateByte] = 1;
   table_ = v + kVfrInfoHeaderSize;
   count_ = frames;
   vfrinfo_header_mutex_name(pid, name);
@@ -93,7 +93,7 @@ void VfrInfoMap::mark_built() {
   platform::NamedLock hold(header_mutex_);
   std::uint8_t* v = memory_.data();
   put_le32(v + 4, 1);
-  v[16] = 2;
+  v[kVfrInfoStateByte] = 2;
 }
 
 std::uint8_t* VfrInfoMap::entry(std::int32_t frame) const {

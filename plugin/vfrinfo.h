@@ -24,6 +24,7 @@
 namespace qex {
 
 inline constexpr std::size_t kVfrInfoHeaderSize = 512;
+inline constexpr std::size_t kVfrInfoStateByte = 16;  // offset of the state byte
 inline constexpr std::uint8_t kVfrPublishedFlags = 6;  // dup and keyframe bits
 
 inline constexpr std::uint8_t kVerdict24 = '2';

@@ -176,6 +176,39 @@ TEST(OverlayLines, Table) {
          {{0, "frame=5(3 7 7) 30fps delta=0.00 "},
           {16, "<anime> [TMPGEnc]"},
           {32, "<vfrout> [00:00:00.000] 3/2 <-1fps> adjust=0"}}},
+        {"project entry without a set name",
+         [](OverlayInput& in) {
+             in.entry.alias = kAliasProject;
+             in.fps = 24;
+         },
+         {{0, "frame=5(3 7 5) 30fps delta=0.00 "},
+          {16, "[TMPGEnc]"},
+          {32, "<out> [00:00:00.000] 24fps"}}},
+        {"alias entry at fps 24 shows k, not four fifths of f",
+         [](OverlayInput& in) {
+             in.entry.alias = 1;
+             in.entry.rate = 24;
+             in.fps = 24;
+             in.k = 11;
+             in.frame.drift = -10;
+         },
+         {{0, "frame=5(3 7 11<+0>) 24fps delta=-1.00 "},
+          {16, "[TDeint()]"},
+          {32, "<out> [00:00:00.000] 24fps"}}},
+        {"last alias of the table",
+         [](OverlayInput& in) { in.entry.alias = 64; },
+         {{0, "frame=5(3 7 3<+0>) 30fps delta=0.00 "},
+          {16, "[last one]"},
+          {32, "<vfrout> [00:00:00.000] 8/2 <30fps> adjust=0"}}},
+        {"60 fps entry, published 60 fps duration, hours past 99",
+         [](OverlayInput& in) {
+             in.entry.rate = 60;
+             in.frame.drift = 6;
+             in.published_duration = 4;
+             in.frame.time_ms = 360000000ull + 59 * 60000 + 59 * 1000 + 999;
+         },
+         {{0, "frame=5(3 7 7) 60fps delta=1.50 "},
+          {32, "<vfrout> [100:59:59.999] 4/2 <60fps> adjust=0"}}},
         {"unknown published duration",
          [](OverlayInput& in) {
              in.published_duration = 121;
@@ -210,7 +243,8 @@ TEST(OverlayLines, Table) {
     static FilterAliasTable aliases;
     std::strcpy(aliases.text[0], "TDeint()");
     std::strcpy(aliases.text[1], "Bob().SelectEven()");
-    aliases.count = 2;
+    std::strcpy(aliases.text[63], "last one");
+    aliases.count = 64;
     static SetTable sets;
     std::strcpy(sets.names[0], "anime");
     std::strcpy(sets.names[1], "film");
