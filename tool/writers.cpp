@@ -322,10 +322,37 @@ bool followLinks(std::string& path)
     return false;
 }
 
+bool writeAll(int fd, std::string_view text)
+{
+    const char* p = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 }  // namespace
 
 bool writeOutputFile(const std::string& requested, std::string_view text)
 {
+    struct stat target {};
+    if (::stat(requested.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) {
+        if (S_ISDIR(target.st_mode)) return false;
+        // A device or a pipe has no contents to replace: it is written in place.
+        const int fd = ::open(requested.c_str(), O_WRONLY | O_TRUNC);
+        if (fd < 0) return false;
+        bool ok = writeAll(fd, text);
+        if (::close(fd) != 0) ok = false;
+        return ok;
+    }
+
     std::string path = requested;
     if (!followLinks(path)) return false;
     // A file that may not be written to is not replaced either.
@@ -353,18 +380,7 @@ bool writeOutputFile(const std::string& requested, std::string_view text)
     }
     if (::fchmod(fd, mode) != 0) ok = false;
 
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (ok && left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
+    if (ok) ok = writeAll(fd, text);
     if (ok && ::fsync(fd) != 0) ok = false;
     if (::close(fd) != 0) ok = false;
     if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;

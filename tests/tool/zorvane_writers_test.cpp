@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace zorvane;
@@ -402,5 +404,21 @@ TEST_F(OutputFile, ReadOnlyFileIsKept)
     fs::permissions(target, fs::perms::owner_read);
     EXPECT_FALSE(writeOutputFile(target.string(), "x"));
     EXPECT_EQ(slurp(target), "kept\n");
+    EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(OutputFile, PipeIsWrittenInPlace)
+{
+    // A named pipe (like a device) is written to, not replaced by a file.
+    const auto fifo = dir_ / "pipe.avs";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_TRUE(writeOutputFile(fifo.string(), "through the pipe\n"));
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+    char buf[64] = {};
+    const ssize_t got = ::read(reader, buf, sizeof buf);
+    ::close(reader);
+    EXPECT_EQ(std::string(buf, got > 0 ? static_cast<std::size_t>(got) : 0), "through the pipe\n");
     EXPECT_EQ(entries(), 1u);
 }
