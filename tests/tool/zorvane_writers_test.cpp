@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace zorvane;
 
 namespace {
@@ -356,5 +360,65 @@ TEST_F(OutputFile, FailureLeavesNothingBehind)
     std::ofstream(blocker / "keep") << "kept";
     EXPECT_FALSE(writeOutputFile(blocker.string(), "x"));
     EXPECT_EQ(slurp(blocker / "keep"), "kept");
+    EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(OutputFile, LongestFileName)
+{
+    const auto target = dir_ / std::string(255, 'n');
+    ASSERT_TRUE(writeOutputFile(target.string(), "x\n"));
+    EXPECT_EQ(slurp(target), "x\n");
+    EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(OutputFile, SymbolicLinkIsWrittenThrough)
+{
+    namespace fs = std::filesystem;
+    fs::create_directories(dir_ / "real");
+    std::ofstream(dir_ / "real" / "t.def") << "old\n";
+    fs::create_symlink("real/t.def", dir_ / "link.def");
+    ASSERT_TRUE(writeOutputFile((dir_ / "link.def").string(), "new\n"));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.def"));
+    EXPECT_EQ(slurp(dir_ / "real" / "t.def"), "new\n");
+    EXPECT_EQ(entries(), 2u);
+
+    // A link whose target does not exist yet: the target is created.
+    fs::create_symlink(dir_ / "real" / "u.avs", dir_ / "dangling.avs");
+    ASSERT_TRUE(writeOutputFile((dir_ / "dangling.avs").string(), "u\n"));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "dangling.avs"));
+    EXPECT_EQ(slurp(dir_ / "real" / "u.avs"), "u\n");
+
+    // A loop of links cannot be written.
+    fs::create_symlink("loop2", dir_ / "loop1");
+    fs::create_symlink("loop1", dir_ / "loop2");
+    EXPECT_FALSE(writeOutputFile((dir_ / "loop1").string(), "x"));
+    EXPECT_EQ(entries(), 5u);
+}
+
+TEST_F(OutputFile, ReadOnlyFileIsKept)
+{
+    if (::geteuid() == 0) GTEST_SKIP() << "the superuser may write any file";
+    namespace fs = std::filesystem;
+    const auto target = dir_ / "locked.def";
+    std::ofstream(target) << "kept\n";
+    fs::permissions(target, fs::perms::owner_read);
+    EXPECT_FALSE(writeOutputFile(target.string(), "x"));
+    EXPECT_EQ(slurp(target), "kept\n");
+    EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(OutputFile, PipeIsWrittenInPlace)
+{
+    // A named pipe (like a device) is written to, not replaced by a file.
+    const auto fifo = dir_ / "pipe.avs";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_TRUE(writeOutputFile(fifo.string(), "through the pipe\n"));
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+    char buf[64] = {};
+    const ssize_t got = ::read(reader, buf, sizeof buf);
+    ::close(reader);
+    EXPECT_EQ(std::string(buf, got > 0 ? static_cast<std::size_t>(got) : 0), "through the pipe\n");
     EXPECT_EQ(entries(), 1u);
 }
