@@ -139,7 +139,7 @@ Qex::Qex(AVSValue args, IScriptEnvironment* env) : GenericVideoFilter(args[0].As
   model_->st.tick_total = 0;
   model_->st.chapter_hits = 0;
   opt_state_ = OptState{};
-  opt_state_.end_frame = vi.num_frames - 1;
+  opt_state_.end_frame = vi.num_frames;
 }
 
 void Qex::read_arguments(const AVSValue& args, IScriptEnvironment* env) {

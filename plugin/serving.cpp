@@ -84,6 +84,14 @@ bool opt_advance(QexModel& m, OptState& s, int32_t n, OptHooks& hooks) {
 
   if (n > 0) s.tick_total += hooks.published_duration(n - 1);
   m.output[size_t(n)].time_ms = tick_time_ms(s.tick_total, m.fps_num, m.fps_den);
+
+  // The last record of the list is served now: the compacted output ends after this frame,
+  // whose start time is known, so the outputs can be written before it is published. A later
+  // request that finds the list run out lies at or past the end and writes nothing again.
+  if (s.list_position == count - 1 && n < s.end_frame) {
+    s.end_frame = n + 1;
+    hooks.write_outputs(s.end_frame);
+  }
   return true;
 }
 

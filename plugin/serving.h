@@ -59,13 +59,16 @@ class OptHooks {
   virtual uint8_t verdict(int32_t frame) = 0;
   // Published duration of output frame `frame`, read under the frame mutex.
   virtual uint8_t published_duration(int32_t frame) = 0;
-  // The list ran out: write the chapter and timecodes files for frames 0 .. limit - 1.
+  // The compacted output ends at `limit`: write the chapter and timecodes files for frames
+  // 0 .. limit - 1.
   virtual void write_outputs(int32_t limit) = 0;
 };
 
 // Steps taken when output frame n (inside the list) is asked for next in order: moves past
 // dropped frames, copies the record to serve over output frame n, and sets its start time from
-// the published durations. Does nothing and returns false for a request out of order.
+// the published durations. The request that serves the last record of the list, or that finds
+// the list run out after skipping dropped frames, ends the compacted output (end_frame) and
+// writes the outputs, once. Does nothing and returns false for a request out of order.
 bool opt_advance(QexModel& m, OptState& s, int32_t n, OptHooks& hooks);
 
 }  // namespace qex

@@ -221,6 +221,77 @@ TEST(OptRate, QexCutStopsAtTheCompactedEnd) {
   EXPECT_EQ(read_file(d.file("cut.tc.txt")), golden("opt.cut.tc.txt"));
 }
 
+// Opt with chapters at the first frame, in the middle and at the last source frame.
+const char* kOptChapterDef =
+    "0-9 [30] 'Loop(2,0,0)'\n"
+    "keyframes {\n0 Opening\n6 Six\n9 Last\n}\n";
+
+// Start times of ten 30 fps frames, and their end times as QexCut counts them.
+const char* kTenStartTimes =
+    "# timecode format v2\n0\n33\n67\n100\n133\n167\n200\n234\n267\n300\n";
+const char* kTenEndTimes =
+    "# timecode format v2\n33\n67\n100\n133\n167\n200\n234\n267\n300\n334\n";
+const char* kThreeChapters =
+    "CHAPTER00=00:00:00.000\nCHAPTER00NAME=Opening\n"
+    "CHAPTER01=00:00:00.200\nCHAPTER01NAME=Six\n"
+    "CHAPTER02=00:00:00.300\nCHAPTER02NAME=Last\n";
+
+const std::vector<Stamp> kLoopStamps = {{0, 1},   {0, 1},   {2, 3},   {4, 5},   {6, 7},
+                                        {8, 9},   {10, 11}, {12, 13}, {14, 15}, {16, 17}};
+
+TEST(OptRate, WithoutDropsQexCutPassesEveryFrame) {
+  TempDir d;
+  d.write("o.def", kOptChapterDef);
+  Served s = serve(d,
+                   "StampSource(10, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"3333333333\")\n"
+                   "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\", chapter=\"o.chapters.txt\")\n"
+                   "QexCut(timecodes=\"cut.tc.txt\")\n");
+  ASSERT_EQ(s.run.status, 0) << s.run.err;
+  EXPECT_THAT(s.stamps, ElementsAreArray(kLoopStamps));
+  EXPECT_EQ(read_file(d.file("cut.tc.txt")), kTenEndTimes);
+  EXPECT_EQ(read_file(d.file("o.tc.txt")), kTenStartTimes);
+  EXPECT_EQ(read_file(d.file("o.chapters.txt")), kThreeChapters);
+}
+
+TEST(OptRate, WithoutDropsTheFilesAreWrittenWhenTheLastFrameIsServed) {
+  TempDir d;
+  d.write("o.def", kOptChapterDef);
+  const std::string body =
+      "StampSource(10, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"3333333333\")\n"
+      "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\", chapter=\"o.chapters.txt\")\n";
+  // Up to the last but one frame the end of the list is not reached yet.
+  Served early = serve(d, body, {"--end", "8"});
+  ASSERT_EQ(early.run.status, 0) << early.run.err;
+  EXPECT_EQ(early.stamps.size(), 9u);
+  EXPECT_FALSE(qextest::file_exists(d.file("o.tc.txt")));
+  EXPECT_FALSE(qextest::file_exists(d.file("o.chapters.txt")));
+
+  Served s = serve(d, body);
+  ASSERT_EQ(s.run.status, 0) << s.run.err;
+  EXPECT_THAT(s.stamps, ElementsAreArray(kLoopStamps));
+  EXPECT_EQ(read_file(d.file("o.tc.txt")), kTenStartTimes);
+  EXPECT_EQ(read_file(d.file("o.chapters.txt")), kThreeChapters);
+}
+
+TEST(OptRate, DropsAtTheEndEndTheOutputAtTheLastKeptFrame) {
+  TempDir d;
+  d.write("o.def", kOptChapterDef);
+  Served s = serve(d,
+                   "StampSource(10, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"3333333DDD\")\n"
+                   "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\", chapter=\"o.chapters.txt\")\n"
+                   "QexCut(timecodes=\"cut.tc.txt\")\n");
+  ASSERT_EQ(s.run.status, 0) << s.run.err;
+  EXPECT_THAT(s.stamps, ElementsAreArray(kLoopStamps.begin(), kLoopStamps.begin() + 7));
+  EXPECT_EQ(read_file(d.file("cut.tc.txt")),
+            "# timecode format v2\n33\n67\n100\n133\n167\n200\n234\n");
+  EXPECT_EQ(read_file(d.file("o.tc.txt")),
+            "# timecode format v2\n0\n33\n67\n100\n133\n167\n200\n");
+  // The last chapter lay on a dropped frame.
+  EXPECT_EQ(read_file(d.file("o.chapters.txt")),
+            "CHAPTER00=00:00:00.000\nCHAPTER00NAME=Opening\n"
+            "CHAPTER01=00:00:00.200\nCHAPTER01NAME=Six\n");
+}
+
 TEST(OptRate, WithoutAnOutsideTableOptIsOffAndFilesAreWrittenAtOnce) {
   TempDir d;
   d.write("o.def", kOptDef);

@@ -150,6 +150,14 @@ TEST(PostFilter, OptChoosesByTheRecordServedAfterDroppedFrames) {
             "==I=======");
 }
 
+TEST(PostFilter, OptWithoutDropsQexCutPassesTheLastFrameThroughItsPostFilter) {
+  const std::string head = kSource + ".MakeVfrOut(\"3333333333\")";
+  const std::string plain = "0-9 [30] 'Loop(2,0,0)'\n";
+  EXPECT_EQ(routing(plain + "9 post='InvertLuma()'\n", plain, head,
+                    ".Qex(def=\"p.def\", opt=1).QexCut()"),
+            "=========I");
+}
+
 TEST(PostFilter, TheVariableHoldsTheMainInstance) {
   // After Qex, the script variable is the main instance: inverting it inverts every frame
   // that the main instance serves.

@@ -78,6 +78,8 @@ class FakeHooks : public qex::OptHooks {
   std::vector<uint8_t> published;      // by output frame
   std::vector<int32_t> probes;         // frames asked of an alias clip
   std::vector<int32_t> writes;         // limits the writers were called with
+  const qex::QexModel* model = nullptr;
+  std::vector<uint64_t> last_times;     // per write: start time of the last frame written
 
   void probe(int, int, int32_t frame) override { probes.push_back(frame); }
   uint8_t verdict(int32_t frame) override {
@@ -86,7 +88,10 @@ class FakeHooks : public qex::OptHooks {
   uint8_t published_duration(int32_t frame) override {
     return frame >= 0 && size_t(frame) < published.size() ? published[size_t(frame)] : 0;
   }
-  void write_outputs(int32_t limit) override { writes.push_back(limit); }
+  void write_outputs(int32_t limit) override {
+    writes.push_back(limit);
+    if (model != nullptr && limit > 0) last_times.push_back(model->output[size_t(limit - 1)].time_ms);
+  }
 };
 
 // A clip of `frames` source frames served by alias 1 at 30 fps (one output frame per source
@@ -103,7 +108,7 @@ struct OptClip {
       o.duration = 8;
       o.flags = qex::kFlagOn;
     }
-    s.end_frame = frames - 1;
+    s.end_frame = frames;
   }
   qex::QexModel m;
   qex::OptState s;
@@ -150,12 +155,53 @@ TEST(OptAdvance, TheListRunningOutEndsTheStreamOnce) {
   h.verdicts = "3D3D33";
   h.published.assign(6, 8);
   for (int n = 0; n < 6; ++n) ASSERT_TRUE(qex::opt_advance(c.m, c.s, n, h));
-  // Records 0, 2, 4, 5 remain: the list runs out at request 4.
+  // Records 0, 2, 4, 5 remain: request 3 serves the last one, the list runs out at request 4.
   EXPECT_EQ(c.s.end_frame, 4);
   EXPECT_THAT(h.writes, ::testing::ElementsAre(4));
   EXPECT_EQ(c.m.output[3].source, 10);
   EXPECT_EQ(c.m.output[4].source, 10);  // the last record of the list
   EXPECT_EQ(c.m.output[5].source, 10);
+}
+
+struct EndCase {
+  const char* verdicts;  // by source frame, one output record each
+  int32_t ending_request;  // the request that ends the output and writes the files
+  int32_t end_frame;
+  std::vector<int32_t> last_sources;  // sources served by the requests from ending_request on
+};
+
+TEST(OptAdvance, TheOutputEndsAfterTheLastKeptRecordAndIsWrittenOnce) {
+  const std::vector<EndCase> cases = {
+      // Nothing dropped: every frame belongs to the output, written when the last is served.
+      {"333333", 5, 6, {10}},
+      {"3", 0, 1, {0}},
+      // Drops in the middle: the last record is served by request 4, request 5 runs out.
+      {"33D333", 4, 5, {10, 10}},
+      // Drops at the end: request 3 skips them all and finds the list run out.
+      {"333DDD", 3, 3, {0, 0, 0}},
+      {"DDD333", 2, 3, {10, 10, 10, 10}},
+  };
+  for (const EndCase& ec : cases) {
+    SCOPED_TRACE(ec.verdicts);
+    const int frames = int(std::string(ec.verdicts).size());
+    OptClip c(frames);
+    FakeHooks h;
+    h.model = &c.m;
+    h.verdicts = ec.verdicts;
+    h.published.assign(size_t(frames), 10);  // unlike the records' own 8 ticks
+    for (int n = 0; n < frames; ++n) {
+      ASSERT_TRUE(qex::opt_advance(c.m, c.s, n, h)) << n;
+      EXPECT_EQ(h.writes.size(), n < ec.ending_request ? 0u : 1u) << n;
+      EXPECT_EQ(c.s.end_frame, n < ec.ending_request ? frames : ec.end_frame) << n;
+    }
+    ASSERT_THAT(h.writes, ::testing::ElementsAre(ec.end_frame));
+    // The last frame written already carries its start time from the published durations.
+    ASSERT_EQ(h.last_times.size(), 1u);
+    EXPECT_EQ(h.last_times[0], qex::tick_time_ms(10 * uint64_t(ec.end_frame - 1), 30000, 1001));
+    std::vector<int32_t> sources;
+    for (int n = ec.ending_request; n < frames; ++n) sources.push_back(c.m.output[size_t(n)].source);
+    EXPECT_THAT(sources, ::testing::ElementsAreArray(ec.last_sources));
+  }
 }
 
 TEST(OptAdvance, EntriesWithoutTheOutsideFlagAreNeverProbed) {
@@ -167,7 +213,9 @@ TEST(OptAdvance, EntriesWithoutTheOutsideFlagAreNeverProbed) {
   for (int n = 0; n < 4; ++n) ASSERT_TRUE(qex::opt_advance(c.m, c.s, n, h));
   EXPECT_TRUE(h.probes.empty());
   EXPECT_EQ(c.m.output[3].source, 6);
-  EXPECT_TRUE(h.writes.empty());
+  // Nothing was dropped: the outputs cover all four frames.
+  EXPECT_THAT(h.writes, ::testing::ElementsAre(4));
+  EXPECT_EQ(c.s.end_frame, 4);
 }
 
 }  // namespace
