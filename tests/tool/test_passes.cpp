@@ -104,6 +104,18 @@ TEST_F(FallbackIslands, OnlyPlainFallbackBetweenEqualTexts)
     absorbFallbackIslands(function, table, s);
     EXPECT_EQ(function[1].kind, 12);
 
+    // Equal texts are not enough when a neighbour is a function kind: with an
+    // empty 24 fps function, kind 10 and kind 12 both have the empty text.
+    RunSettings emptyFunc = s;
+    emptyFunc.func24fps = "";
+    const FilterTable emptyTable = buildFilterTable(emptyFunc);
+    for (const auto& [ka, kc] : {std::pair{10, 12}, std::pair{12, 10}}) {
+        auto withFunction = chain({{6, ka}, {1, 11}, {6, kc}});
+        ASSERT_EQ(segmentText(emptyTable, withFunction[0]), segmentText(emptyTable, withFunction[2]));
+        absorbFallbackIslands(withFunction, emptyTable, emptyFunc);
+        EXPECT_EQ(withFunction[1].kind, 11) << ka << " " << kc;
+    }
+
     // Different kinds with the same alternative text count as equal; the
     // island takes the first neighbour's kind and text choice.
     auto alt = chain({{6, 0}, {1, 11}, {6, 5}});

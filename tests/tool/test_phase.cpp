@@ -82,6 +82,12 @@ TEST(PhaseFit, ToleratesAnImperfectCycleBeforeFivePerfectOnes)
     r = refRecords(seq);
     tol = 0;
     EXPECT_FALSE(phaseFit(r.data(), 26, 0, 25, 0, true, 2, tol));
+    // Exactly five perfect cycles are enough.
+    seq = refs({{10, kRefP0}, {1, "1010100101"}, {5, kRefP0}, {1, "1010100101"}, {10, kRefP0}});
+    r = refRecords(seq);
+    tol = 0;
+    EXPECT_TRUE(phaseFit(r.data(), 27, 0, 26, 0, true, 2, tol));
+    EXPECT_EQ(tol, 2);
     // Fewer than five are enough when they reach the end of the run.
     seq = refs({{10, kRefP0}, {1, "1010100101"}, {3, kRefP0}});
     r = refRecords(seq);
@@ -93,6 +99,13 @@ TEST(PhaseFit, ToleratesAnImperfectCycleBeforeFivePerfectOnes)
     r = refRecords(seq);
     tol = 0;
     EXPECT_FALSE(phaseFit(r.data(), 11, 0, 10, 0, true, 2, tol));
+    // Nor is an imperfect cycle that ends the run inside the log, however
+    // many perfect cycles follow it.
+    seq = refs({{10, kRefP0}, {1, "1010100101"}, {10, kRefP0}});
+    r = refRecords(seq);
+    tol = 0;
+    EXPECT_FALSE(phaseFit(r.data(), 21, 0, 10, 0, true, 2, tol));
+    EXPECT_EQ(tol, 0);
 }
 
 TEST(PhaseFit, SkipSpanBoundsTheMissingPositions)
@@ -171,6 +184,13 @@ TEST_F(OwnPhase, NeighbourPairPrefersItsPhases)
     // Every phase fits; after a kind 0 segment (pair 1, 2) phase 1 wins.
     const auto r = refRecords(refs({{5, kRefP1}, {15, kRefAll}, {5, kRefP1}}));
     std::vector<Segment> segs{seg(0, 4, 0), seg(5, 19, 11), seg(20, 24, 10)};
+    segs[2].isLast = true;
+    recoverPhasesOwn(segs, r.data(), 25, s);
+    EXPECT_EQ(segs[1].refPhase, 1);
+
+    // A previous pair of two different phases is kept: the next segment's
+    // pair (kind 4: 2, 3) is not consulted.
+    segs = {seg(0, 4, 0), seg(5, 19, 11), seg(20, 24, 4)};
     segs[2].isLast = true;
     recoverPhasesOwn(segs, r.data(), 25, s);
     EXPECT_EQ(segs[1].refPhase, 1);
@@ -255,6 +275,49 @@ TEST_F(GuessedPhase, EqualLengthsTakeTheNextSegmentsPhase)
     EXPECT_TRUE(segs[1].guessed);
     EXPECT_EQ(segs[1].refPhase, 2);
     segs = run(0, 16, kRefP1, 4, 15, kRefP2);
+    EXPECT_EQ(segs[1].refPhase, 1);
+}
+
+TEST_F(GuessedPhase, EqualLengthsWithAOnePhasePairAskTheNextSegment)
+{
+    // Previous kind 7 suggests phase 0 only and shows it; the next kind 4
+    // (pair 2, 3) is as long, so its pair is the one both sides are tested
+    // against: the previous side confirms nothing, the next one phase 2.
+    auto segs = run(7, 25, kRefP0, 4, 25, kRefP2);
+    EXPECT_TRUE(segs[1].guessed);
+    EXPECT_EQ(segs[1].refPhase, 2);
+    // One cycle longer, the previous segment keeps its own pair.
+    segs = run(7, 26, kRefP0, 4, 25, kRefP2);
+    EXPECT_TRUE(segs[1].guessed);
+    EXPECT_EQ(segs[1].refPhase, 0);
+}
+
+TEST_F(GuessedPhase, SegmentAsLongAsRefCyclesIsTried)
+{
+    s.refCycles = 3;
+    auto segs = run(0, 25, kRefP1, 0, 5, kRefP1);
+    EXPECT_TRUE(segs[1].guessed);
+    s.refCycles = 4;
+    segs = run(0, 25, kRefP1, 0, 5, kRefP1);
+    EXPECT_FALSE(segs[1].useAltText);
+}
+
+TEST_F(GuessedPhase, PlainThirtyNeighbourLendsNoLength)
+{
+    // The next segment shows phase 1 with one spoiled cycle, so it confirms
+    // only with tolerance, i.e. with 30 neighbouring cycles. The 10 cycles of
+    // the kind 10 segment before the fallback do not count towards them.
+    const std::string spoiled = "1100101001";
+    records_ = refRecords(refs({{10, kRefNone}, {3, kRefNone}, {10, kRefP1}, {1, spoiled}, {14, kRefP1}}));
+    std::vector<Segment> segs{seg(0, 9, 10), seg(10, 12, 11), seg(13, 37, 0)};
+    segs[2].isLast = true;
+    recoverPhasesGuessed(segs, records_.data(), 38, s);
+    EXPECT_FALSE(segs[1].useAltText);
+    // A 24 fps segment of the same length does count.
+    segs = {seg(0, 9, 0), seg(10, 12, 11), seg(13, 37, 0)};
+    segs[2].isLast = true;
+    recoverPhasesGuessed(segs, records_.data(), 38, s);
+    EXPECT_TRUE(segs[1].guessed);
     EXPECT_EQ(segs[1].refPhase, 1);
 }
 

@@ -238,6 +238,32 @@ TEST(CutSegments, ToleranceBreaksTiesBetweenEquallyLongKinds)
     EXPECT_EQ(segs[0].skipCount, 0);
 }
 
+TEST(CutSegments, AfterACarryOverFewerToleratedCyclesStillBreakTheTie)
+{
+    // Kinds 3 (picks 1,4,6,9) and 8 (picks 1,4,6,8) both reach the end; kind 3
+    // only by letting cycle 15, combed at position 9, through.
+    RunSettings s = settings();
+    setSkip(s, 1);
+    const auto segs = cut(concat({{3, kOnly9}, {12, kOnly3}, {1, "1011010101"}, {11, kOnly3}}), s);
+    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 2, 9, false}, {3, 26, 8, false}}));
+    EXPECT_TRUE(segs[0].carriesOver);
+    EXPECT_EQ(segs[1].skipCount, 0);
+}
+
+TEST(CutSegments, PulldownAlternativeMustNotTolerateMore)
+{
+    // Kind 0 fits 13 cycles cleanly; its alternative (0,2,4,8) goes on to the
+    // end but only by letting cycle 12 through, so it is refused.
+    RunSettings s = settings();
+    setSkip(s, 1);
+    const std::string both = "0101001001";     // clean 0,2,4,5,7,8
+    const std::string hit4 = "0101101001";     // the same with 4 combed
+    const std::string altOnly = "0101011101";  // clean 0,2,4,8
+    const auto segs = cut(concat({{12, both}, {1, hit4}, {11, altOnly}}), s);
+    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 12, 0, false}, {13, 23, 11, false}}));
+    EXPECT_EQ(segs[0].skipCount, 0);
+}
+
 TEST(CutSegments, EqualRunsPreferAFirstPickBelowTwo)
 {
     // Clean 0,2,4,7,9: kinds 4 (first pick 2) and 5 (first pick 0) fit equally.
@@ -277,8 +303,10 @@ TEST(CutSegments, DedupSingleCycleChoosesByRow)
     RunSettings s = settings();
     s.dedup = true;
     s.under6fps = true;
-    // Row 8 is 12 fps material even under -6F; row 4 is not.
+    // Rows 6 and up are 12 fps material even under -6F; rows 4 and 5 are not.
     EXPECT_EQ(cuts(cut(concat({{1, "1000010000"}, {2, kOnly0}}), s))[0], (Cut{0, 0, 17, false}));
+    EXPECT_EQ(cuts(cut(concat({{1, "0000100001"}, {2, kOnly0}}), s))[0], (Cut{0, 0, 17, false}));
+    EXPECT_EQ(cuts(cut(concat({{1, "1000000010"}, {2, kOnly0}}), s))[0], (Cut{0, 0, 14, false}));
     EXPECT_EQ(cuts(cut(concat({{1, "1000000001"}, {2, kOnly0}}), s))[0], (Cut{0, 0, 14, false}));
     s.under6fps = false;
     EXPECT_EQ(cuts(cut(concat({{1, "1000000001"}, {2, kOnly0}}), s))[0], (Cut{0, 0, 17, false}));
