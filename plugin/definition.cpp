@@ -727,10 +727,16 @@ int read_definition_text(QexModel& m, std::string_view raw, const ProjectLoader&
 }
 
 int read_definition_file(QexModel& m, const std::string& path, const ProjectLoader& loader) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return kErrOpen;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return kErrRead;
+  std::string text;
+  try {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return kErrOpen;
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) return kErrRead;
+  } catch (const std::ios_base::failure&) {
+    // The stream buffer reports a failing read (a directory, an I/O error) by throwing.
+    return kErrRead;
+  }
   return read_definition_text(m, text, loader);
 }
 

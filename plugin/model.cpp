@@ -122,6 +122,8 @@ std::optional<std::string> error_message(int code, const ErrorContext& c) {
 }
 
 NameExt split_name_ext(std::string_view path) {
+  // A drive ("X:") belongs to the path, not to the name, even without a directory after it.
+  if (path.size() >= 2 && path[1] == ':') path.remove_prefix(2);
   size_t cut = path.find_last_of("/\\");
   std::string_view base = cut == std::string_view::npos ? path : path.substr(cut + 1);
   size_t dot = base.find_last_of('.');

@@ -198,17 +198,21 @@ WriteResult write_whole_file(const std::string& path, std::string_view bytes) {
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     ok = std::fflush(f) == 0 && ok;
     ok = std::fclose(f) == 0 && ok;
-    if (ok) {
-#ifdef _WIN32
-        // rename() does not replace an existing file on Windows.
-        ok = MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-        ok = std::rename(temp.c_str(), path.c_str()) == 0;
-#endif
-    }
     if (!ok) {
         std::remove(temp.c_str());
         return WriteResult::kWriteFailed;
+    }
+    // The target itself is only touched here: a target that cannot be replaced (a directory,
+    // a file locked or protected on Windows) is one that could not be opened for writing.
+#ifdef _WIN32
+    // rename() does not replace an existing file on Windows.
+    ok = MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+    ok = std::rename(temp.c_str(), path.c_str()) == 0;
+#endif
+    if (!ok) {
+        std::remove(temp.c_str());
+        return WriteResult::kOpenFailed;
     }
     return WriteResult::kOk;
 }

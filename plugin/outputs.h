@@ -45,7 +45,8 @@ enum class WriteResult { kOk, kOpenFailed, kWriteFailed };
 
 // Writes `bytes` to `path` in text mode through a temporary file in the same directory that
 // is then renamed over `path`. On failure the temporary file is removed and an existing
-// `path` is left as it was.
+// `path` is left as it was. kOpenFailed: the temporary file could not be created or `path`
+// could not be replaced; kWriteFailed: writing the bytes failed.
 WriteResult write_whole_file(const std::string& path, std::string_view bytes);
 
 // The writers of the Qex filter: 0, or kErrTimecodesOpen / kErrTimecodesWrite,

@@ -166,6 +166,12 @@ TEST(DefinitionFile, MissingFileIsAnOpenErrorAndEmptyFileIsFine) {
   std::remove(path.c_str());
 }
 
+TEST(DefinitionFile, PathThatOpensButCannotBeReadIsAReadError) {
+  // A directory opens for reading here but every read of it fails.
+  QexModel m(10, 30, 30000, 1001);
+  EXPECT_EQ(read_definition_file(m, QEX_BUILD_DIR), kErrRead);
+}
+
 // ---------------------------------------------------------------------------
 // Statements
 

@@ -135,6 +135,9 @@ TEST(SplitNameExt, DropsDirectoriesAndKeepsTheLastExtension) {
   auto c = split_name_ext("rel.def");
   EXPECT_EQ(c.name, "rel");
   EXPECT_EQ(c.ext, ".def");
+  auto d = split_name_ext("D:ep01.def");  // a drive without a directory
+  EXPECT_EQ(d.name, "ep01");
+  EXPECT_EQ(d.ext, ".def");
 }
 
 }  // namespace

@@ -11,7 +11,10 @@
 #include <utility>
 #include <vector>
 
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "model.h"
 #include "outputs.h"
@@ -350,17 +353,39 @@ TEST_F(FileWriting, MissingDirectoryIsAnOpenError) {
     EXPECT_TRUE(listing().empty());
 }
 
-TEST_F(FileWriting, FailedReplaceLeavesNoTemporaryAndKeepsTarget) {
-    // The target is a non-empty directory, so the final rename fails after all bytes were
-    // written to the temporary file.
+TEST_F(FileWriting, TargetThatCannotBeReplacedIsAnOpenErrorAndLeavesNoTemporary) {
+    // The target is a non-empty directory: it cannot be opened for writing, so the final
+    // rename fails after all bytes were written to the temporary file.
     const fs::path target = dir_ / "out.tc.txt";
     fs::create_directories(target / "inside");
     const Timeline t = scenario_a();
-    EXPECT_EQ(write_timecodes(t.frames, all(t), "", target.string()), kErrTimecodesWrite);
+    EXPECT_EQ(write_timecodes(t.frames, all(t), "", target.string()), kErrTimecodesOpen);
     EXPECT_EQ(write_chapters(t.frames, all(t), chapters_a(t, "jpn", "UTF-8", 0), target.string()),
-              kErrChapterWrite);
+              kErrChapterFileOpen);
     EXPECT_EQ(listing(), std::vector<std::string>{"out.tc.txt"});
     EXPECT_TRUE(fs::is_directory(target / "inside"));
+}
+
+TEST_F(FileWriting, FailedWriteIsAWriteErrorAndKeepsTheTarget) {
+    // A file size limit of a few bytes makes the writes themselves fail (EFBIG).
+    const fs::path target = dir_ / "out.tc.txt";
+    { std::ofstream(target) << "old\n"; }
+    const Timeline t = scenario_a();
+    rlimit old_limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old_limit;
+    small.rlim_cur = 4;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int timecodes = write_timecodes(t.frames, all(t), "", target.string());
+    const int chapters =
+        write_chapters(t.frames, all(t), chapters_a(t, "jpn", "UTF-8", 0), target.string());
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    std::signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(timecodes, kErrTimecodesWrite);
+    EXPECT_EQ(chapters, kErrChapterWrite);
+    EXPECT_EQ(read_file(target), "old\n");
+    EXPECT_EQ(listing(), std::vector<std::string>{"out.tc.txt"});
 }
 
 TEST_F(FileWriting, WritersPutTheGoldenBytesOnDisk) {
