@@ -1,19 +1,9 @@
 #include "writers.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <filesystem>
-#include <string>
-#include <system_error>
+#include "wholefile.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include <algorithm>
+#include <string>
 
 namespace zorvane {
 
@@ -280,115 +270,10 @@ std::string scriptText(const RunSettings& rs, const FilterTable& table,
     return t;
 }
 
-#ifdef _WIN32
-
 bool writeOutputFile(const std::string& path, std::string_view text)
 {
-    // Text mode, so that line feeds become CR LF as the format's home system expects.
-    // The temporary file has a short name in the target's directory, so that a
-    // long target name cannot make it too long.
-    static unsigned counter = 0;
-    const std::size_t sep = path.find_last_of("/\\:");
-    const std::string temp = path.substr(0, sep == std::string::npos ? 0 : sep + 1) + ".zorvane-" +
-                             std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter);
-    std::FILE* f = std::fopen(temp.c_str(), "w");
-    if (!f) return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = std::fflush(f) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
-    if (ok && !::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        ok = false;
-    if (!ok) std::remove(temp.c_str());
-    return ok;
+    return wholefile::write_file(path, text, {.temp_tag = "zorvane", .sync = true}).ok();
 }
-
-#else
-
-namespace {
-
-// The file that opening `path` for writing would reach: a symbolic link is
-// followed to its target, so that the link itself stays. False for a loop.
-bool followLinks(std::string& path)
-{
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
-        std::error_code ec;
-        const std::filesystem::path target = std::filesystem::read_symlink(path, ec);
-        if (ec) return false;
-        path = target.is_absolute() ? target.string()
-                                    : (std::filesystem::path(path).parent_path() / target).string();
-    }
-    return false;
-}
-
-bool writeAll(int fd, std::string_view text)
-{
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-}  // namespace
-
-bool writeOutputFile(const std::string& requested, std::string_view text)
-{
-    struct stat target {};
-    if (::stat(requested.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) {
-        if (S_ISDIR(target.st_mode)) return false;
-        // A device or a pipe has no contents to replace: it is written in place.
-        const int fd = ::open(requested.c_str(), O_WRONLY | O_TRUNC);
-        if (fd < 0) return false;
-        bool ok = writeAll(fd, text);
-        if (::close(fd) != 0) ok = false;
-        return ok;
-    }
-
-    std::string path = requested;
-    if (!followLinks(path)) return false;
-    // A file that may not be written to is not replaced either.
-    if (::access(path.c_str(), W_OK) != 0 && errno != ENOENT) return false;
-
-    // The temporary file sits in the target's directory so that the rename
-    // stays within one file system; its name is short, so that a long target
-    // name cannot make it too long.
-    const std::size_t slash = path.rfind('/');
-    std::string temp = path.substr(0, slash == std::string::npos ? 0 : slash + 1) + ".zorvane-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return false;
-
-    bool ok = true;
-    // Keep the mode of a file being replaced; a new file gets the usual
-    // 0666 less the umask instead of mkstemp's 0600.
-    struct stat existing {};
-    mode_t mode;
-    if (::stat(path.c_str(), &existing) == 0) {
-        mode = existing.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    if (::fchmod(fd, mode) != 0) ok = false;
-
-    if (ok) ok = writeAll(fd, text);
-    if (ok && ::fsync(fd) != 0) ok = false;
-    if (::close(fd) != 0) ok = false;
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
-}
-
-#endif
 
 bool writeDefinition(const RunSettings& settings, const FilterTable& table,
                      const std::vector<Segment>& segments)

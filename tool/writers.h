@@ -33,8 +33,9 @@ std::string definitionText(const RunSettings& settings, const FilterTable& table
 std::string scriptText(const RunSettings& settings, const FilterTable& table,
                        const std::vector<Segment>& segments);
 
-// Writes `text` to `path` whole: into a temporary file beside it, then renamed
-// over it. On failure nothing is left behind and an existing file is untouched.
+// Writes `text` to `path` whole (common/wholefile.h): into a temporary file beside
+// the file a link leads to, then renamed over it; a device or pipe is written in
+// place. On failure nothing is left behind and an existing file is untouched.
 bool writeOutputFile(const std::string& path, std::string_view text);
 
 // Build and write; false when the file could not be written.
