@@ -1,19 +1,11 @@
 #include "outputs.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#ifdef _WIN32
-#include <process.h>
-#include <windows.h>
-#define QEX_GETPID _getpid
-#else
-#include <unistd.h>
-#define QEX_GETPID getpid
-#endif
+#include "wholefile.h"
 
 namespace qex {
 namespace {
@@ -182,39 +174,9 @@ std::string timecodes_path(std::string_view chapter_path, std::string_view outpu
 }
 
 WriteResult write_whole_file(const std::string& path, std::string_view bytes) {
-    // A short name in the target's directory, so that the rename stays on one file system
-    // and a long target name cannot make the temporary name too long.
-    static std::atomic<unsigned> counter{0};
-#ifdef _WIN32
-    const std::size_t sep = path.find_last_of("/\\:");
-#else
-    const std::size_t sep = path.rfind('/');
-#endif
-    const std::string temp = path.substr(0, sep == std::string::npos ? 0 : sep + 1) + ".qex" +
-                             std::to_string(QEX_GETPID()) + "_" + std::to_string(++counter) +
-                             ".tmp";
-    std::FILE* f = std::fopen(temp.c_str(), "w");
-    if (!f) return WriteResult::kOpenFailed;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = std::fflush(f) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) {
-        std::remove(temp.c_str());
-        return WriteResult::kWriteFailed;
-    }
-    // The target itself is only touched here: a target that cannot be replaced (a directory,
-    // a file locked or protected on Windows) is one that could not be opened for writing.
-#ifdef _WIN32
-    // rename() does not replace an existing file on Windows.
-    ok = MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-    ok = std::rename(temp.c_str(), path.c_str()) == 0;
-#endif
-    if (!ok) {
-        std::remove(temp.c_str());
-        return WriteResult::kOpenFailed;
-    }
-    return WriteResult::kOk;
+    const wholefile::Status s = wholefile::write_file(path, bytes, {.temp_tag = "qex", .sync = true});
+    if (s.ok()) return WriteResult::kOk;
+    return s.open_failed() ? WriteResult::kOpenFailed : WriteResult::kWriteFailed;
 }
 
 int write_timecodes(std::span<const OutputFrame> frames, int32_t limit,

@@ -1,9 +1,8 @@
 // Timecodes ("timecode format v2") and chapter files (text lines or Matroska chapter XML).
 //
 // The contents are built in memory by pure functions; the writers then put them on disk in one
-// piece through a temporary file in the same directory that is renamed over the target, so a
-// failed write never leaves a truncated file behind. Files are written in text mode: "\n"
-// becomes CR LF on Windows.
+// piece with the shared whole-file writer (common/wholefile.h), so a failed write never leaves
+// a truncated file behind. Files are written in text mode: "\n" becomes CR LF on Windows.
 #pragma once
 
 #include <cstdint>
@@ -43,10 +42,12 @@ std::string xml_escape(std::string_view text);
 // Result of writing a file in one piece.
 enum class WriteResult { kOk, kOpenFailed, kWriteFailed };
 
-// Writes `bytes` to `path` in text mode through a temporary file in the same directory that
-// is then renamed over `path`. On failure the temporary file is removed and an existing
-// `path` is left as it was. kOpenFailed: the temporary file could not be created or `path`
-// could not be replaced; kWriteFailed: writing the bytes failed.
+// Writes `bytes` to `path` in text mode through a temporary file beside the file that `path`
+// reaches (symbolic links are followed and stay), which is then renamed over it; a device or
+// a named pipe is written in place. On failure the temporary file is removed and an existing
+// target is left as it was. kOpenFailed: the target is a folder, a link loop, a file that may
+// not be written, or could not be opened, created or replaced; kWriteFailed: writing the
+// bytes failed.
 WriteResult write_whole_file(const std::string& path, std::string_view bytes);
 
 // The writers of the Qex filter: 0, or kErrTimecodesOpen / kErrTimecodesWrite,

@@ -5,3 +5,5 @@ target_sources(qexcore PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/overlay.cpp
   ${CMAKE_CURRENT_LIST_DIR}/outputs.cpp
 )
+# The writers put their files on disk with the shared whole-file writer (PIC, like qexcore).
+target_link_libraries(qexcore PRIVATE qexwholefile)

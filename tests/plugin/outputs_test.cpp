@@ -1,8 +1,10 @@
 // Timecodes and chapter files: the millisecond clock, golden files, XML escaping, path
-// derivation and the all-or-nothing file writer.
+// derivation and the all-or-nothing file writer (links, pipes and read-only targets included).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -11,10 +13,13 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <thread>
 
 #include "model.h"
 #include "outputs.h"
@@ -402,4 +407,177 @@ TEST_F(FileWriting, WritersPutTheGoldenBytesOnDisk) {
     EXPECT_EQ(read_file(cut), golden("end_timecodes_30000_1001.txt"));
     EXPECT_FALSE(write_end_timecodes((dir_ / "nope" / "cut.txt").string(), times));
     EXPECT_EQ(listing(), (std::vector<std::string>{"cut.txt", "ep01.tc.txt", "ep01.xml"}));
+}
+
+namespace {
+
+// Reads a named pipe on its own thread until the writer closes it (or, with read == false,
+// leaves at once after opening it).
+class FifoReader {
+public:
+    explicit FifoReader(fs::path fifo, bool read = true)
+        : fifo_(std::move(fifo)), handle_(::open(fifo_.c_str(), O_PATH | O_CLOEXEC)) {
+        thread_ = std::thread([this, read] {
+            const int fd = ::open(fifo_.c_str(), O_RDONLY);
+            opened_ = true;
+            if (fd < 0) return;
+            char buf[4096];
+            ssize_t n;
+            while (read && (n = ::read(fd, buf, sizeof buf)) != 0) {
+                if (n > 0) data_.append(buf, static_cast<std::size_t>(n));
+                else if (errno != EINTR) break;
+            }
+            ::close(fd);
+        });
+    }
+    // Joins the reader; a writer that never opened the pipe is stood in for, so that the
+    // reader's open returns.
+    std::string finish() {
+        // Through the handle, so that this reaches the pipe even if it was renamed away.
+        const std::string pipe = "/proc/self/fd/" + std::to_string(handle_);
+        while (!opened_) {
+            const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        thread_.join();
+        if (handle_ >= 0) ::close(handle_);
+        handle_ = -1;
+        return data_;
+    }
+    ~FifoReader() {
+        if (thread_.joinable()) finish();
+    }
+
+private:
+    fs::path fifo_;
+    int handle_;  // names the pipe without opening it for reading or writing
+    std::atomic<bool> opened_{false};
+    std::string data_;
+    std::thread thread_;
+};
+
+}  // namespace
+
+TEST_F(FileWriting, SymbolicLinksAreWrittenThroughAndStay) {
+    const Timeline t = scenario_a();
+    fs::create_directories(dir_ / "real");
+    { std::ofstream(dir_ / "real" / "ep01.xml") << "old chapters\n"; }
+    fs::permissions(dir_ / "real" / "ep01.xml", fs::perms::owner_read | fs::perms::owner_write |
+                                                    fs::perms::group_read);
+    fs::create_symlink("real/ep01.xml", dir_ / "ep01.xml");
+    // The timecodes file is a link whose target does not exist yet.
+    fs::create_symlink(dir_ / "real" / "times.txt", dir_ / "ep01.tc.txt");
+    const std::string chapter = (dir_ / "ep01.xml").string();
+    ASSERT_EQ(write_chapters(t.frames, all(t), chapters_a(t, "jpn", "SHIFT_JIS", 0), chapter), 0);
+    ASSERT_EQ(write_timecodes(t.frames, all(t), chapter, ".tc.txt"), 0);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "ep01.xml"));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "ep01.tc.txt"));
+    EXPECT_EQ(read_file(dir_ / "real" / "ep01.xml"), golden("chapters_jpn.xml"));
+    EXPECT_EQ(read_file(dir_ / "real" / "times.txt"), golden("timecodes_30000_1001.txt"));
+    EXPECT_EQ(fs::status(dir_ / "real" / "ep01.xml").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(listing(), (std::vector<std::string>{"ep01.tc.txt", "ep01.xml", "real"}));
+    std::vector<std::string> real;
+    for (const auto& e : fs::directory_iterator(dir_ / "real")) real.push_back(e.path().filename());
+    std::sort(real.begin(), real.end());
+    EXPECT_EQ(real, (std::vector<std::string>{"ep01.xml", "times.txt"}));
+
+    // A loop of links is a file that cannot be opened.
+    fs::create_symlink("loop2", dir_ / "loop1");
+    fs::create_symlink("loop1", dir_ / "loop2");
+    EXPECT_EQ(write_chapters(t.frames, all(t), chapters_a(t, "", "UTF-8", 0),
+                             (dir_ / "loop1").string()),
+              kErrChapterFileOpen);
+    EXPECT_EQ(write_timecodes(t.frames, all(t), "", (dir_ / "loop2").string()), kErrTimecodesOpen);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "loop1"));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "loop2"));
+}
+
+TEST_F(FileWriting, NamedPipeIsWrittenInPlace) {
+    const Timeline t = scenario_a();
+    const fs::path fifo = dir_ / "ep01.xml";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_symlink("ep01.xml", dir_ / "to_pipe.xml");
+    {
+        FifoReader reader(fifo);
+        EXPECT_EQ(write_chapters(t.frames, all(t), chapters_a(t, "jpn", "SHIFT_JIS", 0),
+                                 fifo.string()),
+                  0);
+        EXPECT_EQ(reader.finish(), golden("chapters_jpn.xml"));
+    }
+    {
+        FifoReader reader(fifo);
+        EXPECT_EQ(write_timecodes(t.frames, all(t), (dir_ / "to_pipe.xml").string(), ".xml"), 0);
+        EXPECT_EQ(reader.finish(), golden("timecodes_30000_1001.txt"));
+    }
+    {
+        FifoReader reader(fifo);
+        const std::vector<uint64_t> times = {33, 67, 108};
+        EXPECT_TRUE(write_end_timecodes(fifo.string(), times));
+        EXPECT_EQ(reader.finish(), golden("end_timecodes_30000_1001.txt"));
+    }
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "to_pipe.xml"));
+    EXPECT_EQ(listing(), (std::vector<std::string>{"ep01.xml", "to_pipe.xml"}));
+}
+
+TEST_F(FileWriting, StandardOutputOnAPipeIsWrittenInPlace) {
+    // Like /dev/stdout when the output goes to a pipe: a link through /proc/self/fd.
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const std::string out = "/proc/self/fd/" + std::to_string(ends[1]);
+    if (!fs::exists(out)) GTEST_SKIP() << "no /proc";
+    const std::vector<uint64_t> times = {33, 67, 108};
+    EXPECT_TRUE(write_end_timecodes(out, times));
+    ::close(ends[1]);
+    std::string got;
+    char buf[256];
+    ssize_t n;
+    while ((n = ::read(ends[0], buf, sizeof buf)) > 0) got.append(buf, static_cast<std::size_t>(n));
+    ::close(ends[0]);
+    EXPECT_EQ(got, golden("end_timecodes_30000_1001.txt"));
+}
+
+TEST_F(FileWriting, PipeWhoseReaderLeftIsAWriteError) {
+    // Many chapter lines, more than a pipe holds; the reader leaves without reading. SIGPIPE
+    // keeps its default action: if it reached the process, the test program would end.
+    Timeline t;
+    for (int i = 0; i < 20000; ++i) {
+        OutputFrame o;
+        o.time_ms = static_cast<uint64_t>(i) * 40;
+        o.flags = kFlagOn | kFlagChapter;
+        o.duration = 1;
+        t.frames.push_back(o);
+    }
+    const fs::path fifo = dir_ / "gone.txt";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto old_handler = std::signal(SIGPIPE, SIG_DFL);
+    int timecodes = 0;
+    {
+        FifoReader reader(fifo, /*read=*/false);
+        timecodes = write_timecodes(t.frames, all(t), "", fifo.string());
+        reader.finish();
+    }
+    std::signal(SIGPIPE, old_handler);
+    EXPECT_EQ(timecodes, kErrTimecodesWrite);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
+TEST_F(FileWriting, ReadOnlyTargetIsKeptAndAnOpenError) {
+    if (::geteuid() == 0) GTEST_SKIP() << "the superuser may write any file";
+    const Timeline t = scenario_a();
+    const fs::path chapter = dir_ / "ep01.txt";
+    const fs::path times = dir_ / "ep01.tc.txt";
+    { std::ofstream(chapter) << "kept chapters\n"; }
+    { std::ofstream(times) << "kept times\n"; }
+    fs::permissions(chapter, fs::perms::owner_read);
+    fs::permissions(times, fs::perms::owner_read);
+    EXPECT_EQ(write_chapters(t.frames, all(t), chapters_a(t, "", "UTF-8", 0), chapter.string()),
+              kErrChapterFileOpen);
+    EXPECT_EQ(write_timecodes(t.frames, all(t), chapter.string(), ".tc.txt"), kErrTimecodesOpen);
+    EXPECT_FALSE(write_end_timecodes(times.string(), std::vector<uint64_t>{33}));
+    EXPECT_EQ(read_file(chapter), "kept chapters\n");
+    EXPECT_EQ(read_file(times), "kept times\n");
+    EXPECT_EQ(listing(), (std::vector<std::string>{"ep01.tc.txt", "ep01.txt"}));
 }
