@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -44,9 +46,11 @@ mode_t mode_of(const fs::path& p) {
 // Reads a named pipe on its own thread until every writer has closed it.
 class FifoReader {
 public:
-    explicit FifoReader(fs::path fifo, bool read = true) : fifo_(std::move(fifo)) {
+    explicit FifoReader(fs::path fifo, bool read = true)
+        : fifo_(std::move(fifo)), handle_(::open(fifo_.c_str(), O_PATH | O_CLOEXEC)) {
         thread_ = std::thread([this, read] {
             const int fd = ::open(fifo_.c_str(), O_RDONLY);
+            opened_ = true;
             if (fd < 0) return;
             char buf[4096];
             ssize_t n;
@@ -60,9 +64,16 @@ public:
     // Waits for the reader. If the writer never opened the pipe, a short-lived writer
     // releases the reader's open.
     std::string finish() {
-        const int fd = ::open(fifo_.c_str(), O_WRONLY | O_NONBLOCK);
-        if (fd >= 0) ::close(fd);
+        // Through the handle, so that this reaches the pipe even if it was renamed away.
+        const std::string pipe = "/proc/self/fd/" + std::to_string(handle_);
+        while (!opened_) {
+            const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         thread_.join();
+        if (handle_ >= 0) ::close(handle_);
+        handle_ = -1;
         return data_;
     }
     ~FifoReader() {
@@ -71,6 +82,8 @@ public:
 
 private:
     fs::path fifo_;
+    int handle_;  // names the pipe without opening it for reading or writing
+    std::atomic<bool> opened_{false};
     std::string data_;
     std::thread thread_;
 };
