@@ -4,6 +4,9 @@
 #pragma once
 
 #include "avisynth.h"
+#include "wholefile.h"
+
+#include <unistd.h>
 
 #include <stdexcept>
 #include <string>
@@ -16,29 +19,27 @@ public:
     int error_number;  // errno of the failing call
 };
 
-// Where qexpipe's frames go: "-" is standard output; a path that names something other than a
-// regular file (a device such as /dev/null, a FIFO) is opened and written in place; anything
-// else is written to a temporary file in the same folder and renamed over the path by commit().
-// Destroying an uncommitted target removes the temporary file.
+// Where qexpipe's frames go: "-" is standard output; anything else goes through the shared
+// whole-file writer (common/wholefile.h): a path that reaches something other than a regular
+// file (a device such as /dev/null, a FIFO) is opened and written in place; a regular file is
+// written to a temporary file in the folder of the file it names (symbolic links followed) and
+// renamed over it by commit(). Destroying an uncommitted target removes the temporary file.
 class OutputTarget {
 public:
     explicit OutputTarget(const std::string& path);
-    ~OutputTarget();
     OutputTarget(const OutputTarget&) = delete;
     OutputTarget& operator=(const OutputTarget&) = delete;
 
-    int fd() const { return fd_; }
+    int fd() const { return to_stdout_ ? STDOUT_FILENO : out_.fd(); }
     const std::string& name() const { return path_; }
     // Makes the written data visible under the target path (fsync is not needed for a pipe tool).
     void commit();
 
 private:
     std::string path_;
-    std::string dest_;  // the file renamed over: the path, or the file its link points to
-    std::string temp_;  // empty when writing in place
-    int fd_ = -1;
-    bool owns_fd_ = false;
+    bool to_stdout_ = false;
     bool committed_ = false;
+    wholefile::Output out_;
 };
 
 // qexpipe writes YUV4MPEG2 for planar 4:2:0 clips (YV12, I420) and raw frames otherwise.

@@ -424,7 +424,7 @@ TEST_F(Qexpipe, SigintCompletesTheOutputFile) {
     bool started = false;
     while (!started && std::chrono::steady_clock::now() < deadline) {
         for (const auto& e : fs::directory_iterator(dir)) {
-            if (e.path().filename().string().rfind("o.y4m.part-", 0) == 0 &&
+            if (e.path().filename().string().rfind(".qexpipe-", 0) == 0 &&
                 fs::file_size(e.path()) > 100000) {
                 started = true;
             }
@@ -653,6 +653,42 @@ TEST_F(Target, ReplacesAnExistingFileKeepingItsModeAndLinks) {
     ASSERT_EQ(::stat(real.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(files(), (std::vector<std::string>{"link.y4m", "real.y4m"}));
+}
+
+TEST_F(Target, DanglingLinkGetsItsTargetAndLoopsAreRefused) {
+    fs::create_directories(dir + "/real");
+    fs::create_symlink("real/new.y4m", dir + "/link.y4m");
+    {
+        OutputTarget t(dir + "/link.y4m");
+        put(t.fd(), "frames");
+        t.commit();
+    }
+    EXPECT_TRUE(fs::is_symlink(dir + "/link.y4m"));
+    EXPECT_EQ(read_file(dir + "/real/new.y4m"), "frames");
+
+    fs::create_symlink("loop2", dir + "/loop1");
+    fs::create_symlink("loop1", dir + "/loop2");
+    try {
+        OutputTarget t(dir + "/loop1");
+        ADD_FAILURE() << "a loop of links was accepted";
+    } catch (const OutputError& e) {
+        EXPECT_EQ(e.error_number, ELOOP);
+        EXPECT_EQ(std::string(e.what()),
+                  "cannot open " + dir + "/loop1: " + std::strerror(ELOOP));
+    }
+    EXPECT_TRUE(fs::is_symlink(dir + "/loop1"));
+    EXPECT_EQ(files(), (std::vector<std::string>{"link.y4m", "loop1", "loop2", "real"}));
+}
+
+TEST_F(Target, LongestFileName) {
+    const std::string path = dir + "/" + std::string(255, 'n');
+    {
+        OutputTarget t(path);
+        put(t.fd(), "abc");
+        t.commit();
+    }
+    EXPECT_EQ(read_file(path), "abc");
+    EXPECT_EQ(files(), (std::vector<std::string>{std::string(255, 'n')}));
 }
 
 TEST_F(Target, ReadOnlyFileIsNotReplaced) {
