@@ -221,9 +221,12 @@ Status Output::open(const std::string& path, const Options& options) {
             fd_ = fd;
             return {};
         }
-        // It became a regular file in the meantime: that one is replaced whole.
+        // It became a regular file in the meantime: that one is replaced whole, if it may be
+        // written.
         ::close(fd);
         target_.in_place = false;
+        if (::faccessat(AT_FDCWD, target_.path.c_str(), W_OK, AT_EACCESS) != 0)
+            return {Step::kOpen, errno};
     }
 
     // Created with 0666 less the umask, as a plain open would create the target.
@@ -241,9 +244,9 @@ Status Output::open(const std::string& path, const Options& options) {
     struct stat old {};
     if (::stat(target_.path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
         struct stat mine {};
-        if (::fstat(fd_, &mine) == 0 && (mine.st_uid != old.st_uid || mine.st_gid != old.st_gid) &&
-            ::fchown(fd_, old.st_uid, old.st_gid) != 0) {
-            // Not allowed to: the new file is ours, as any file we create.
+        if (::fstat(fd_, &mine) == 0 && (mine.st_uid != old.st_uid || mine.st_gid != old.st_gid)) {
+            // Where we may not give the file away, it stays ours like any file we create.
+            [[maybe_unused]] const int given = ::fchown(fd_, old.st_uid, old.st_gid);
         }
         if (::fchmod(fd_, old.st_mode & 07777) != 0) {
             const int e = errno;
