@@ -4,6 +4,7 @@
 #include "frame.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -313,7 +314,12 @@ void Environment::BitBlt(BYTE* dstp, int dst_pitch, const BYTE* srcp, int src_pi
 }
 
 const char* Environment::LoadPlugin(const std::string& path) {
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // A bare file name means a file in the current folder (the script's), as scripts expect;
+    // dlopen alone would search only the system's library folders for it.
+    std::string where = path;
+    if (path.find('/') == std::string::npos && ::access(path.c_str(), F_OK) == 0)
+        where = "./" + path;
+    void* handle = dlopen(where.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* why = dlerror();
         ThrowError("LoadPlugin: unable to load \"%s\": %s", path.c_str(),

@@ -77,6 +77,16 @@ TEST_F(PluginTest, LoadingTwiceDoesNotRegisterAgain) {
     EXPECT_EQ(call(env, "TestNewest", {c}).AsInt(), 1005);
 }
 
+TEST(PluginLoad, ABareNameIsAFileOfTheCurrentFolder) {
+    const std::filesystem::path plugin(HOST_TEST_PLUGIN);
+    const auto before = std::filesystem::current_path();
+    std::filesystem::current_path(plugin.parent_path());
+    Environment env;
+    const char* text = env.LoadPlugin(plugin.filename().string());
+    std::filesystem::current_path(before);
+    EXPECT_STREQ(text, "host test plug-in");
+}
+
 TEST(PluginLoad, FailuresGiveTheLoadersReason) {
     Environment env;
     std::string msg = error_of([&] { env.LoadPlugin("/nonexistent/dir/plug.so"); });
