@@ -515,6 +515,19 @@ TEST(Errors, TablesThatDoNotFitInMemory) {
     EXPECT_THAT(r.err, HasSubstr("Qex: not enough memory."));
   }
   {
+    // The field map of 8M frames fits in 512 MiB, the output list of its 16M selected fields
+    // does not (with one field per frame it does).
+    TempDir d;
+    d.write("e.def", "0-7999999 [60] 'Loop(2,0,0)'\n");
+    d.write("t.avs", script("StampSource(8000000, 64, 32, \"YV12\", 30000, 1001)\n"
+                            "Qex(def=\"e.def\", fps=60)\n"));
+    qextest::Limits half = limited;
+    half.address_space = 1LL << 29;
+    const RunResult r = qextest::qexpipe(d, {"--info", "t.avs"}, half);
+    EXPECT_NE(r.status, 0);
+    EXPECT_THAT(r.err, HasSubstr("Qex: not enough memory."));
+  }
+  {
     // The project reader holds the whole file in memory: a file of 1 GiB (sparse on disk)
     // cannot be read within the limit.
     TempDir d;
