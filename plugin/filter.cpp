@@ -92,6 +92,8 @@ class FilterOptHooks : public OptHooks {
 
 }  // namespace
 
+bool rate_block_built() { return g_publisher != nullptr && g_publisher->ok(); }
+
 // ---------------------------------------------------------------------------------------------
 // Construction
 

@@ -477,6 +477,8 @@ TEST(Errors, QexMessages) {
       {alias, "Qex(def=\"e.def\", chapter=\"nodir/ch.txt\")\n",
        "Qex: chapter file open error.(\"ch.txt\")"},
       {alias, "Qex(def=\"e.def\", fps=30)\nQexCut()\n", "QexCut: requires using qex filter."},
+      {alias, "MakeRateBlock()\nQex(def=\"e.def\", fps=30)\nQexCut()\n",
+       "QexCut: requires using qex filter."},
   };
   for (const Failing& f : cases) {
     TempDir d;
