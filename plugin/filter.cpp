@@ -7,6 +7,7 @@
 #include <new>
 #include <numeric>
 #include <span>
+#include <stdexcept>
 #include <string_view>
 
 #include "definition.h"
@@ -91,6 +92,8 @@ class FilterOptHooks : public OptHooks {
 
 }  // namespace
 
+bool rate_block_built() { return g_publisher != nullptr && g_publisher->ok(); }
+
 // ---------------------------------------------------------------------------------------------
 // Construction
 
@@ -122,7 +125,15 @@ Qex::Qex(AVSValue args, IScriptEnvironment* env) : GenericVideoFilter(args[0].As
   for (int a = 0; a < model_->aliases->count; ++a)
     if (model_->aliases->phase_bits[a] & kPhaseBitPost) has_post_ = true;
 
-  const int32_t count = output_pass(*model_);
+  // The output frame list is allocated by the pass, sized by the selected entries.
+  int32_t count = 0;
+  try {
+    count = output_pass(*model_);
+  } catch (const std::bad_alloc&) {
+    env->ThrowError("%s: not enough memory.", kName);
+  } catch (const std::length_error&) {
+    env->ThrowError("%s: not enough memory.", kName);
+  }
   if (count < 0) report(count, env);
   vi.num_frames = count;
 

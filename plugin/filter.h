@@ -17,6 +17,11 @@ namespace qex {
 class VfrInfoMap;
 class VfrOut;
 
+// A variable-rate Qex has built the shared rate block in this process (the block then stays
+// until the process ends). A block of that name left by a dead process with the same id does
+// not count.
+bool rate_block_built();
+
 class Qex : public GenericVideoFilter {
  public:
   // Main instance: builds everything from the script arguments.

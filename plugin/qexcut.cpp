@@ -4,6 +4,7 @@
 #include <new>
 #include <span>
 
+#include "filter.h"
 #include "model.h"
 #include "outputs.h"
 #include "platform.h"
@@ -21,7 +22,8 @@ QexCut::QexCut(AVSValue args, IScriptEnvironment* env) : GenericVideoFilter(args
   state_.end = vi.num_frames - 1;
   child->SetCacheHints(0, 0);
   reader_ = std::make_unique<VfrInfoOut>();
-  if (!reader_->ok()) env->ThrowError("%s: requires using qex filter.", kName);
+  if (!rate_block_built() || !reader_->ok())
+    env->ThrowError("%s: requires using qex filter.", kName);
   timecodes_path_ = args[1].AsString("");
   try {
     times_.assign(size_t(vi.num_frames > 0 ? vi.num_frames : 0), 0);

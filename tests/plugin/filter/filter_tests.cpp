@@ -477,6 +477,8 @@ TEST(Errors, QexMessages) {
       {alias, "Qex(def=\"e.def\", chapter=\"nodir/ch.txt\")\n",
        "Qex: chapter file open error.(\"ch.txt\")"},
       {alias, "Qex(def=\"e.def\", fps=30)\nQexCut()\n", "QexCut: requires using qex filter."},
+      {alias, "MakeRateBlock()\nQex(def=\"e.def\", fps=30)\nQexCut()\n",
+       "QexCut: requires using qex filter."},
   };
   for (const Failing& f : cases) {
     TempDir d;
@@ -511,6 +513,19 @@ TEST(Errors, TablesThatDoNotFitInMemory) {
     d.write("t.avs", script("StampSource(100000000, 64, 32, \"YV12\", 30000, 1001)\n"
                             "Qex(def=\"e.def\")\n"));
     const RunResult r = qextest::qexpipe(d, {"t.avs", "out.y4m"}, limited);
+    EXPECT_NE(r.status, 0);
+    EXPECT_THAT(r.err, HasSubstr("Qex: not enough memory."));
+  }
+  {
+    // The field map of 8M frames fits in 512 MiB, the output list of its 16M selected fields
+    // does not (with one field per frame it does).
+    TempDir d;
+    d.write("e.def", "0-7999999 [60] 'Loop(2,0,0)'\n");
+    d.write("t.avs", script("StampSource(8000000, 64, 32, \"YV12\", 30000, 1001)\n"
+                            "Qex(def=\"e.def\", fps=60)\n"));
+    qextest::Limits half = limited;
+    half.address_space = 1LL << 29;
+    const RunResult r = qextest::qexpipe(d, {"--info", "t.avs"}, half);
     EXPECT_NE(r.status, 0);
     EXPECT_THAT(r.err, HasSubstr("Qex: not enough memory."));
   }

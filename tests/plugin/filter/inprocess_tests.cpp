@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <semaphore.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -179,6 +181,15 @@ TEST(InProcess, QexCutAfterTheEndRepeatsTheLastFrameAndClearsEntries) {
       report = std::string("error: ") + (e.msg ? e.msg : "");
     }
     (void)!::write(fds[1], report.data(), report.size());
+    // _exit skips the exit handler that removes the objects this child created; a later
+    // process given the same id would otherwise find them.
+    char name[100];
+    qex::vfrinfo_name(::getpid(), name);
+    ::shm_unlink((std::string("/") + name).c_str());
+    qex::vfrinfo_header_mutex_name(::getpid(), name);
+    ::sem_unlink((std::string("/") + name).c_str());
+    qex::vfrinfo_frame_mutex_name(::getpid(), name);
+    ::sem_unlink((std::string("/") + name).c_str());
     ::_exit(0);
   }
   ::close(fds[1]);

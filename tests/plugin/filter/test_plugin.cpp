@@ -3,6 +3,9 @@
 //
 //   MakeVfrOut(clip, "33D2...")        creates the outside verdict table "vfrout_<pid>" holding
 //                                      the given bytes (one per source frame); returns the clip
+//   MakeRateBlock(clip)                creates the rate block "melvo_vfrinfo_<pid>" of 5 frames,
+//                                      as a dead process with this id could have left it;
+//                                      returns the clip
 //   BreakFunction(clip, name, params, not_found)
 //                                      registers `name` with `params` anew so that calling it
 //                                      throws NotFound (not_found true) or fails with the
@@ -30,6 +33,14 @@ AVSValue make_vfrout(AVSValue args, void*, IScriptEnvironment* env) {
   if (size == 0 || !table->create(name, size) || table->data() == nullptr)
     env->ThrowError("MakeVfrOut: cannot create %s", name);
   std::memcpy(table->data(), verdicts, size);
+  return args[0];
+}
+
+AVSValue make_rate_block(AVSValue args, void*, IScriptEnvironment* env) {
+  static qex::VfrInfoMap* block = nullptr;
+  if (block == nullptr) block = new qex::VfrInfoMap(5);
+  if (!block->ok()) env->ThrowError("MakeRateBlock: cannot create the block");
+  for (int k = 0; k < 5; ++k) block->publish(k, 8, 0);
   return args[0];
 }
 
@@ -73,6 +84,7 @@ AVSValue invert_luma(AVSValue args, void*, IScriptEnvironment*) {
 extern "C" __attribute__((visibility("default"))) const char* AvisynthPluginInit2(
     IScriptEnvironment* env) {
   env->AddFunction("MakeVfrOut", "cs", make_vfrout, nullptr);
+  env->AddFunction("MakeRateBlock", "c", make_rate_block, nullptr);
   env->AddFunction("BreakFunction", "cssb", break_function, nullptr);
   env->AddFunction("InvertLuma", "c", invert_luma, nullptr);
   return "filter test helpers";
