@@ -346,17 +346,17 @@ int analyseAndWrite(RunSettings& s, const LogContent& log, std::ostream& out)
     std::vector<Segment> segments;
     if (!s.fastMode) {
         const int cycles = cycleCountFor(s.totalFrames);
-        std::vector<CycleRecord> records(static_cast<std::size_t>(cycles) + 1);
+        std::vector<CycleRecord> records;
         parseCycleEntries(log.lines, records, cycles, s);
         if (s.logError.size() >= 3) {
             out << s.logError << "\n";
             return kExitFailure;
         }
         if (s.gapWarnings[0].size() > 1) out << "\nWarning:There are some errors in log file.\n";
-        segments = buildSegments(table, records, cycles, s);
+        segments = buildSegments(table, CycleView(records, cycles), s);
     } else {
         const int count = log.header.fastCount;
-        std::vector<FastEntry> entries(static_cast<std::size_t>(count) + 1);
+        std::vector<FastEntry> entries;
         parseFastEntries(log.lines, entries, count, s);
         if (s.logError.size() >= 3) {
             out << s.logError << "\n";
