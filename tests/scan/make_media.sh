@@ -6,11 +6,13 @@
 #                 film_hold telecined (pictures held for 5, 10 and 15 film frames)
 #   caption.y4m   film_cap telecined with a 60i band (band60) over its bottom 40 rows
 #   mixed_mpeg2.y4m, caption_mpeg2.y4m: the same through an interlaced MPEG-2 encode
+#   complete      written last
 # All interlaced clips are top field first.
 set -euo pipefail
 dir=$1
 mkdir -p "$dir"
 cd "$dir"
+rm -f complete
 ff() { ffmpeg -hide_banner -loglevel error -nostdin -y "$@"; }
 src() {  # name rate frames graph
     ff -f lavfi -i "$3" -frames:v "$2" -pix_fmt yuv420p -f yuv4mpegpipe "$1.y4m"
@@ -41,3 +43,4 @@ for c in mixed caption; do
        -top 1 -g 15 -bf 2 $c.m2v
     ff -i $c.m2v -vf setfield=tff -pix_fmt yuv420p -f yuv4mpegpipe ${c}_mpeg2.y4m
 done
+touch complete
