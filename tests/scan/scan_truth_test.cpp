@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <sys/wait.h>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -292,6 +293,46 @@ TEST_F(ScanTruth, CaptionBandKeepsThePulldownPhase) {
         EXPECT_NE(readText(fs::path(log).replace_extension(".def")).find("] f6to2_"),
                   std::string::npos);
     }
+}
+
+// The program's edges: scripts run in their own folder, bad input is one line and status 1 with
+// an existing log left as it was, a wrong command line is status 2.
+TEST_F(ScanTruth, ProgramEdges) {
+    const fs::path work = dir / "edges";
+    fs::create_directories(work);
+    std::ofstream(work / "trim.avs") << "Y4MSource(\"../mixed.y4m\").Trim(10, 29)\n";
+    std::ofstream(work / "number.avs") << "1 + 2\n";
+    std::ofstream(work / "empty.y4m") << "YUV4MPEG2 W320 H240 F30000:1001 It C420jpeg\n";
+    std::ofstream(work / "old.log") << "old\n";
+    struct Case {
+        std::string args;
+        int status;
+        const char* error;  // a part of the one line on standard error
+    } cases[] = {
+        {"trim.avs -o trim.log", 0, ""},
+        {"number.avs -o old.log", 1, "number.avs: the script gives int, not a clip"},
+        {"missing.y4m -o old.log", 1, "cannot open"},
+        {"empty.y4m -o old.log", 1, "no complete frame"},
+        {"clip.ts -o old.log", 1, "clip.ts: this build has no VideoSource"},
+        {"trim.avs -o nodir/x.log", 1, "cannot write nodir/x.log"},
+        {"trim.avs", 2, "no log to write"},
+        {"trim.avs -o x.log --block 300", 2, "block threshold"},
+    };
+    for (const Case& c : cases) {
+        const std::string cmd = "cd " + work.string() + " && " + (kBuild / "qexscan").string() +
+                                " " + c.args + " 2>err.txt";
+        const int status = std::system(cmd.c_str());
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.status) << c.args;
+        const std::string err = readText(work / "err.txt");
+        EXPECT_NE(err.find(c.error), std::string::npos) << c.args << ": " << err;
+        if (c.status == 1) {
+            EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        }
+    }
+    EXPECT_EQ(readText(work / "old.log"), "old\n");
+    const std::vector<std::string> trim = readLog(work / "trim.log");
+    ASSERT_EQ(trim.size(), 40u);
+    EXPECT_EQ(readText(work / "trim.log").substr(0, 9), "total 20\n");
 }
 
 }  // namespace
