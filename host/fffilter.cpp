@@ -410,7 +410,7 @@ class FFFilter : public GenericVideoFilter {
         for (auto& [index, frame] : cache_)
             if (index == n) return frame;
         const int source = int(n / per_frame_);
-        bool restart = !g_ || n < next_out_;
+        bool restart = !g_ || n < next_out_ || n < exact_from_;
         if (!restart && reach_ != kUnbounded && source - reach_ > next_in_) restart = true;
         if (restart) start_at(reach_ == kUnbounded ? 0 : std::max(0, source - reach_), env);
         return run_to(n, env);
@@ -433,6 +433,9 @@ class FFFilter : public GenericVideoFilter {
         g_ = std::move(g);
         next_in_ = source;
         next_out_ = int64_t(source) * per_frame_;
+        // The first frames of a graph started inside the clip lack their past: only those from
+        // the reach on are the pictures of a run from the start.
+        exact_from_ = source == 0 ? 0 : (int64_t(source) + reach_) * per_frame_;
         eof_sent_ = false;
     }
 
@@ -468,7 +471,7 @@ class FFFilter : public GenericVideoFilter {
             if (r >= 0) {
                 const int64_t index = next_out_++;
                 PVideoFrame out;
-                if (index + int64_t(kCacheFrames) > n) {
+                if (index >= exact_from_ && index + int64_t(kCacheFrames) > n) {
                     out = new_frame(vi);
                     int sel[3];
                     const int planes = plane_selectors(vi, sel);
@@ -518,6 +521,7 @@ class FFFilter : public GenericVideoFilter {
     int reach_ = 0;
     int next_in_ = 0;
     int64_t next_out_ = 0;
+    int64_t exact_from_ = 0;  // first output frame of the current graph that may be kept
     bool eof_sent_ = false;
     std::deque<std::pair<int, PVideoFrame>> cache_;
 };
