@@ -146,37 +146,53 @@ int filter_reach(std::string_view name) {
 // ---- FFmpeg's own reasons ---------------------------------------------------------------------
 
 // While a graph is built, FFmpeg's error lines are collected for the message of the error
-// they explain, instead of going to standard error.
+// they explain, instead of going to standard error. A line may come in several pieces.
 std::mutex g_log_mutex;
-std::string* g_log_text = nullptr;
+std::string* g_log_lines = nullptr;  // finished lines, joined by "; "
+std::string* g_log_piece = nullptr;  // the line being written
+
+void trim_end(std::string& s) {
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
+}
+
+void end_line() {
+    trim_end(*g_log_piece);
+    if (g_log_piece->empty()) return;
+    if (!g_log_lines->empty()) *g_log_lines += "; ";
+    *g_log_lines += *g_log_piece;
+    g_log_piece->clear();
+}
 
 void collect_log(void*, int level, const char* fmt, va_list args) {
-    if (level > AV_LOG_ERROR) return;
+    if (level > AV_LOG_ERROR || !g_log_lines) return;
     char buf[1024];
     std::vsnprintf(buf, sizeof buf, fmt, args);
-    std::string line(buf);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' '))
-        line.pop_back();
-    if (line.empty() || !g_log_text) return;
-    if (!g_log_text->empty()) *g_log_text += "; ";
-    *g_log_text += line;
+    *g_log_piece += buf;
+    if (!g_log_piece->empty() && g_log_piece->back() == '\n') end_line();
 }
 
 class LogCapture {
   public:
-    explicit LogCapture(std::string& text) : lock_(g_log_mutex) {
-        g_log_text = &text;
+    LogCapture() : lock_(g_log_mutex) {
+        g_log_lines = &lines_;
+        g_log_piece = &piece_;
         av_log_set_callback(collect_log);
     }
     ~LogCapture() {
         av_log_set_callback(av_log_default_callback);
-        g_log_text = nullptr;
+        g_log_lines = g_log_piece = nullptr;
     }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
+    // What FFmpeg said so far, on one line.
+    std::string text() {
+        end_line();
+        return lines_;
+    }
 
   private:
     std::lock_guard<std::mutex> lock_;
+    std::string lines_, piece_;
 };
 
 std::string av_reason(int code) {
@@ -257,10 +273,10 @@ struct InOutList {
 // Builds and configures `desc` between a source of the child's frames and a sink; returns the
 // reason when it cannot be done.
 std::string build_graph(Graph& g, const std::string& desc, const VideoInfo& in) {
-    std::string log;
-    LogCapture capture(log);
+    LogCapture capture;
     auto fail = [&](const std::string& what, int code) {
         std::string r = what;
+        const std::string log = capture.text();
         if (!log.empty()) r += (r.empty() ? "" : ": ") + log;
         if (code < 0) r += (r.empty() ? "" : " (") + av_reason(code) + (r.empty() ? "" : ")");
         return r;
