@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 extern "C" {
 #include <libavutil/md5.h>
 #include <libavutil/mem.h>
@@ -82,7 +84,9 @@ class FFFilterTest : public ::testing::Test {
             source().string() + "'";
         ASSERT_EQ(std::system(cmd.c_str()), 0);
     }
-    static fs::path source() { return kDir / "tff.y4m"; }
+    static void TearDownTestSuite() { fs::remove(source()); }
+    // One file per process: ctest runs the cases of this suite in parallel processes.
+    static fs::path source() { return kDir / ("tff-" + std::to_string(getpid()) + ".y4m"); }
 
     PClip run(const std::string& text) {
         return engine.evaluate("Y4MSource(\"" + source().string() + "\")\n" + text, "test")
