@@ -146,7 +146,8 @@ INSTANTIATE_TEST_SUITE_P(
                  30, 30000, 1001}));
 
 TEST_F(FFFilterTest, OutputSizeComesFromTheGraph) {
-    const VideoInfo& vi = run("FFFilter(\"crop=160:120:8:4\")")->GetVideoInfo();
+    PClip cropped = run("FFFilter(\"crop=160:120:8:4\")");
+    const VideoInfo& vi = cropped->GetVideoInfo();
     EXPECT_EQ(vi.width, 160);
     EXPECT_EQ(vi.height, 120);
     EXPECT_TRUE(vi.IsYV12());
