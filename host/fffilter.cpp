@@ -43,97 +43,33 @@ constexpr size_t kCacheFrames = 8;   // output frames kept for requests a little
 
 // ---- What is known of FFmpeg's filters --------------------------------------------------------
 
+// Lists of filter names, each between spaces.
+
 // Filters whose frame count cannot be known before the frames have run through them (they drop,
 // add or merge frames depending on the pictures, the timestamps or their options).
-constexpr std::string_view kCountUnknown[] = {
-    "select",       "trim",        "loop",          "tpad",         "decimate", "mpdecimate",
-    "fps",          "framestep",   "framerate",     "minterpolate", "telecine", "detelecine",
-    "pullup",       "fieldmatch",  "tinterlace",    "interlace",    "weave",    "doubleweave",
-    "repeatfields", "fieldhint",   "shuffleframes", "thumbnail",    "tblend",   "tile",
-    "untile",       "freezeframes"};
+constexpr std::string_view kCountUnknown =
+    " select trim loop tpad decimate mpdecimate fps framestep framerate minterpolate telecine"
+    " detelecine pullup fieldmatch tinterlace interlace weave doubleweave repeatfields fieldhint"
+    " shuffleframes thumbnail tblend tile untile freezeframes ";
 
 // Deinterlacers that send one frame per field when they double the rate (each input frame gives
 // exactly two output frames, the last one too).
-constexpr std::string_view kFieldRate[] = {"bwdif", "yadif", "w3fdif", "estdif", "nnedi"};
+constexpr std::string_view kFieldRate = " bwdif yadif w3fdif estdif nnedi ";
 
-// Filters that look only at the frame they are given.
-constexpr std::string_view kSpatial[] = {"buffer",
-                                         "buffersink",
-                                         "null",
-                                         "copy",
-                                         "crop",
-                                         "scale",
-                                         "pad",
-                                         "format",
-                                         "setsar",
-                                         "setdar",
-                                         "setfield",
-                                         "setparams",
-                                         "setrange",
-                                         "setpts",
-                                         "fieldorder",
-                                         "hflip",
-                                         "vflip",
-                                         "transpose",
-                                         "rotate",
-                                         "unsharp",
-                                         "eq",
-                                         "hue",
-                                         "colorspace",
-                                         "colormatrix",
-                                         "colorlevels",
-                                         "colorchannelmixer",
-                                         "curves",
-                                         "lut",
-                                         "lutyuv",
-                                         "lutrgb",
-                                         "negate",
-                                         "delogo",
-                                         "removelogo",
-                                         "drawbox",
-                                         "drawgrid",
-                                         "boxblur",
-                                         "gblur",
-                                         "avgblur",
-                                         "smartblur",
-                                         "deband",
-                                         "deblock",
-                                         "nlmeans",
-                                         "pp7",
-                                         "spp",
-                                         "fspp",
-                                         "owdenoise",
-                                         "vaguedenoiser",
-                                         "dctdnoiz",
-                                         "removegrain",
-                                         "convolution",
-                                         "sobel",
-                                         "edgedetect",
-                                         "kerndeint",
-                                         "il",
-                                         "field",
-                                         "separatefields",
-                                         "showinfo",
-                                         "fillborders",
-                                         "geq",
-                                         "chromashift",
-                                         "swapuv",
-                                         "shuffleplanes",
-                                         "split",
-                                         "hstack",
-                                         "vstack",
-                                         "overlay",
-                                         "cas",
-                                         "bilateral",
-                                         "median",
-                                         "sab",
-                                         "fieldorder",
-                                         "limiter",
-                                         "nnedi",
-                                         "estdif"};
+// Filters that look only at the frame they are given. (Those whose expressions commonly use the
+// frame number n, which counts from the graph's start, are left out: geq, rotate, overlay.)
+constexpr std::string_view kSpatial =
+    " buffer buffersink null copy crop scale pad format setsar setdar setfield setparams setrange"
+    " setpts fieldorder hflip vflip transpose unsharp eq hue colorspace colormatrix"
+    " colorlevels colorchannelmixer curves lut lutyuv lutrgb negate delogo removelogo drawbox"
+    " drawgrid boxblur gblur avgblur smartblur deband deblock nlmeans pp7 spp fspp owdenoise"
+    " vaguedenoiser dctdnoiz removegrain convolution sobel edgedetect kerndeint il field showinfo"
+    " fillborders chromashift swapuv shuffleplanes split hstack vstack cas bilateral"
+    " median sab limiter nnedi estdif ";
 
-bool listed(std::string_view name, const auto& list) {
-    return std::find(std::begin(list), std::end(list), name) != std::end(list);
+bool listed(std::string_view name, std::string_view list) {
+    const std::string word = " " + std::string(name) + " ";
+    return list.find(word) != std::string_view::npos;
 }
 
 // Source frames before and after a frame that the filter reads to make it.
