@@ -365,7 +365,12 @@ class FFFilter : public GenericVideoFilter {
         bool restart = !g_ || n < next_out_ || n < exact_from_;
         if (!restart && reach_ != kUnbounded && source - reach_ > next_in_) restart = true;
         if (restart) start_at(reach_ == kUnbounded ? 0 : std::max(0, source - reach_), env);
-        return run_to(n, env);
+        try {
+            return run_to(n, env);
+        } catch (...) {
+            g_.reset();  // a frame may be missing from the graph: the next request starts anew
+            throw;
+        }
     }
 
     bool GetParity(int n) override {
@@ -453,14 +458,11 @@ class FFFilter : public GenericVideoFilter {
                 }
             }
             if (r == AVERROR_EOF) {
-                g_.reset();  // a later request starts a new graph
                 fail(env, "the graph ended after " + std::to_string(next_out_) + " frames; frame " +
                               std::to_string(n) + " was asked for");
             }
-            if (r < 0 && r != AVERROR(EAGAIN)) {
-                g_.reset();
+            if (r < 0 && r != AVERROR(EAGAIN))
                 fail(env, "frame " + std::to_string(n) + ": " + av_reason(r));
-            }
         }
     }
 
