@@ -2,7 +2,8 @@
 // the clip a script gives. Every script starts with a small clip in `last`.
 //
 // The work a script may cause is bounded here, not by the language: functions that reach
-// outside the process (Import, LoadPlugin, Y4MSource) refuse, and frames are fetched only from
+// outside the process (Import, LoadPlugin, Y4MSource) refuse, no frame may take more than
+// 4 MiB (a BlankClip of the largest size would fill 1 GiB), and frames are fetched only from
 // clips of at most kMaxPixels. Frame counts cost nothing until frames are fetched.
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 
 #include "avisynth.h"
 #include "env.h"
+#include "frame.h"
 #include "script.h"
 
 namespace {
