@@ -35,6 +35,7 @@ void fetch_some(const PClip& clip, IScriptEnvironment* env) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
+    qexhost::set_frame_size_limit(std::size_t{4} << 20);
     qexhost::Environment env;
     qexhost::ScriptEngine engine(env);
     for (const char* name : {"Import", "LoadPlugin"}) env.AddFunction(name, "s+", refuse, nullptr);
