@@ -82,23 +82,38 @@ TEST(Platform, SharedMemoryIsSeenByAnOpener) {
   EXPECT_FALSE(c.open(name.c_str()));
 }
 
-TEST(Platform, EndOfStreamSignalReachesTheProcessGroup) {
+// The end of the stream is this process's own affair: another member of its process group (an
+// encoder reading the pipe) must not be signalled.
+TEST(Platform, EndOfStreamSignalReachesThisProcessOnly) {
   const pid_t pid = fork();
   if (pid == 0) {
-    // A group of its own, so that the test runner is not signalled.
+    // A group of its own, so that the test runner is never signalled.
     setpgid(0, 0);
     static volatile sig_atomic_t got = 0;
     struct sigaction sa {};
     sa.sa_handler = [](int) { got = 1; };
     sigaction(SIGINT, &sa, nullptr);
+    int ready[2];
+    if (pipe(ready) != 0) _exit(3);
+    const pid_t peer = fork();
+    if (peer == 0) {  // same group, same handler
+      (void)!write(ready[1], "r", 1);
+      for (int i = 0; i < 60 && !got; ++i) usleep(5000);
+      _exit(got ? 1 : 0);
+    }
+    char c;
+    (void)!read(ready[0], &c, 1);
     qex::platform::signal_end_of_stream();
     for (int i = 0; i < 200 && !got; ++i) usleep(5000);
-    _exit(got ? 0 : 1);
+    int peer_status = 0;
+    waitpid(peer, &peer_status, 0);
+    const bool peer_untouched = WIFEXITED(peer_status) && WEXITSTATUS(peer_status) == 0;
+    _exit(!got ? 1 : !peer_untouched ? 2 : 0);
   }
   int status = 0;
   waitpid(pid, &status, 0);
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not signalled itself, 2: the group was signalled";
 }
 
 TEST(Platform, ErrorBoxIsOneLineOnStandardError) {

@@ -152,9 +152,8 @@ TEST(InProcess, QexCutClampsRequestsBeforeItsFirstFrame) {
   EXPECT_EQ(h.stamp(clip, 2), qextest::Stamp(2, 3));
 }
 
-// QexCut past the end of the stream. The end sends SIGINT to the process group, so this runs
-// in a child process that leads its own group and ignores the signal; the child reports what it
-// saw as text.
+// QexCut past the end of the stream. The end raises SIGINT, so this runs in a child process
+// that ignores the signal; the child reports what it saw as text.
 TEST(InProcess, QexCutAfterTheEndRepeatsTheLastFrameAndClearsEntries) {
   qextest::TempDir dir;
   dir.write("a.def", "0-4 [30] 'Loop(2,0,0)'\n");
