@@ -37,7 +37,6 @@ struct CombMeasure {
 
 // Work space reused from picture to picture by one thread.
 struct CombScratch {
-    std::vector<uint8_t> mask;     // one row of combed flags
     std::vector<uint8_t> columns;  // combed pixels per column within the current 8 rows
     std::vector<int> cells;        // combed pixels per 8x8 cell, two rows of cells
 };
