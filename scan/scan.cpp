@@ -263,9 +263,12 @@ ScanResult Scanner::run() {
             if (n >= 1) submit(n - 1);
             report(false);
         }
-        if (!failure_) submit(frames_ - 1);
         {
             std::unique_lock lock(mu_);
+            if (!failure_) {
+                queue_.push_back(frames_ - 1);
+                work_cv_.notify_one();
+            }
             done_cv_.wait(lock, [&] { return failure_ || finished_ == frames_; });
         }
         finish();

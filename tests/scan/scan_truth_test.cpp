@@ -215,9 +215,11 @@ TEST_F(ScanTruth, MarksAgreeWithTheTruth) {
 }
 
 TEST_F(ScanTruth, ThreadsAndFastLogs) {
+    // The same log whatever the threads, and from a packed 4:2:2 clip (YUY2) of the same luma.
     const std::string one = readText(scan("mixed", "--threads 1"));
     EXPECT_EQ(readText(scan("mixed", "--threads 3")), one);
     EXPECT_EQ(readText(scan("mixed")), one);
+    EXPECT_EQ(readText(scan("mixed422")), one);
     // Fast logs: a block is video exactly when every frame in it is combed as a picture.
     const std::vector<std::string> marks = readLog(scan("mixed", "--threads 1"));
     for (auto [opt, block] : {std::pair{"--fast", 3}, {"--fastv2", 7}}) {
