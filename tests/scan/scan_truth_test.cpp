@@ -304,6 +304,8 @@ TEST_F(ScanTruth, ProgramEdges) {
     fs::create_directories(work);
     std::ofstream(work / "trim.avs") << "Y4MSource(\"../mixed.y4m\").Trim(10, 29)\n";
     std::ofstream(work / "number.avs") << "1 + 2\n";
+    std::ofstream(work / "rgb.avs")
+        << "BlankClip(length=10, width=64, height=48, pixel_type=\"RGB32\")\n";
     std::ofstream(work / "empty.y4m") << "YUV4MPEG2 W320 H240 F30000:1001 It C420jpeg\n";
     std::ofstream(work / "old.log") << "old\n";
     struct Case {
@@ -314,6 +316,7 @@ TEST_F(ScanTruth, ProgramEdges) {
         {"trim.avs -o trim.log", 0, ""},
         {"number.avs -o old.log", 1, "number.avs: the script gives int, not a clip"},
         {"missing.y4m -o old.log", 1, "cannot open"},
+        {"rgb.avs -o old.log", 1, "rgb.avs: the clip is not YUV"},
         {"empty.y4m -o old.log", 1, "no complete frame"},
         {"clip.ts -o old.log", 1, "clip.ts"},  // no VideoSource in the build, or no such file
         {"trim.avs -o nodir/x.log", 1, "cannot write nodir/x.log"},
