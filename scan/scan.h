@@ -34,6 +34,9 @@ struct Thresholds {
 struct ScanOptions {
     LogMode mode = LogMode::kNormal;
     int threads = 0;  // 0 = the machine's cores
+    // Judge combing on the chroma planes too (4:2:0 clips): a picture is as combed as its most
+    // combed plane, each counted in 16x16 blocks of its own samples.
+    bool chroma = false;
     Thresholds thresholds;
 };
 

@@ -238,6 +238,18 @@ TEST_F(ScanTruth, ThreadsAndFastLogs) {
     }
 }
 
+// Film whose picture lives in the chroma alone: whole to the luma, its pulldown with --chroma.
+TEST_F(ScanTruth, ChromaOption) {
+    const std::vector<std::string> luma = readLog(scan("chroma"));
+    const std::vector<std::string> chroma = readLog(scan("chroma", "--chroma"));
+    ASSERT_EQ(luma.size(), 100u);
+    ASSERT_EQ(chroma.size(), 100u);
+    for (size_t i = 0; i + 1 < chroma.size(); ++i) {  // the first 50 frames of the mixed clip
+        EXPECT_EQ(luma[i][0], '0') << i;
+        EXPECT_EQ(chroma[i][0] == '1', combedTruth(moment, i)) << i;
+    }
+}
+
 // The acceptance: our log and a perfect one (made from the truth) through the same chain give
 // the same share of film and 30p frames back bit for bit, within one percentage point.
 TEST_F(ScanTruth, ChainRecoversWhatAPerfectLogRecovers) {
