@@ -46,27 +46,42 @@ fi
 now() { date +%s.%N; }
 calc() { awk "BEGIN { printf \"%.6f\", ($1) }"; }
 fmt() { printf '%.3f' "$1"; }
-best_time() {  # best wall time of "$@" over $runs runs, in seconds
-    local best="" t0 t1 t
+# Best wall time of "$@" over $runs runs, in seconds; the processor time (user + system) of that
+# run goes to the file cpu_of_best, as the machine may be shared with other work.
+best_time() {
+    local best="" t0 t1 t cpu
     for _ in $(seq "$runs"); do
         t0=$(now)
-        "$@" >/dev/null 2>&1 || { echo "qexscan_bench: failed: $*" >&2; exit 1; }
+        if [ -x /usr/bin/time ]; then
+            /usr/bin/time -f '%U %S' -o "$work/cpu_run" "$@" >/dev/null 2>&1 ||
+                { echo "qexscan_bench: failed: $*" >&2; exit 1; }
+            cpu=$(awk '{ printf "%.3f", $1 + $2 }' "$work/cpu_run")
+        else
+            "$@" >/dev/null 2>&1 || { echo "qexscan_bench: failed: $*" >&2; exit 1; }
+            cpu="?"
+        fi
         t1=$(now)
         t=$(calc "$t1 - $t0")
-        if [ -z "$best" ] || [ "$(calc "$t < $best")" != 0.000000 ]; then best=$t; fi
+        if [ -z "$best" ] || [ "$(calc "$t < $best")" != 0.000000 ]; then
+            best=$t
+            echo "$cpu" > "$work/cpu_of_best"
+        fi
     done
     echo "$best"
 }
+cpu() { cat "$work/cpu_of_best"; }
 
 cat "$ts" > /dev/null
 echo "== speed: $ts ($frames frames), best of $runs runs, $(nproc) cores"
 t_dec=$(best_time ffmpeg -v error -nostdin -i "$ts" -f null -)
+c_dec=$(cpu)
 t_idet=$(best_time ffmpeg -v error -nostdin -i "$ts" -vf idet -f null -)
-echo "decoding alone (ffmpeg -f null): $(fmt "$t_dec") s  ($(fmt "$(calc "$frames / $t_dec")") fps)"
-echo "ffmpeg -vf idet:                 $(fmt "$t_idet") s  ($(fmt "$(calc "$frames / $t_idet")") fps)"
+c_idet=$(cpu)
+echo "decoding alone (ffmpeg -f null): $(fmt "$t_dec") s  ($(fmt "$(calc "$frames / $t_dec")") fps), processor $c_dec s"
+echo "ffmpeg -vf idet:                 $(fmt "$t_idet") s  ($(fmt "$(calc "$frames / $t_idet")") fps), processor $c_idet s"
 if "$build/qexscan" "$ts" -o "$work/qexscan_bench.log" 2>"$work/qexscan_bench.err"; then
     t_scan=$(best_time "$build/qexscan" "$ts" -o "$work/qexscan_bench.log")
-    echo "qexscan:                         $(fmt "$t_scan") s  ($(fmt "$(calc "$frames / $t_scan")") fps)"
+    echo "qexscan:                         $(fmt "$t_scan") s  ($(fmt "$(calc "$frames / $t_scan")") fps), processor $(cpu) s"
     echo "speed vs decoding alone:         $(fmt "$(calc "$t_dec / $t_scan")") x  (target >= 0.8)"
     echo "speed vs idet:                   $(fmt "$(calc "$t_idet / $t_scan")") x  (target > 1)"
 else
@@ -77,7 +92,7 @@ else
     cat "$y4m" > /dev/null
     t_scan=$(best_time "$build/qexscan" "$y4m" -o "$work/qexscan_bench.log")
     fps=$(calc "$y4m_frames / $t_scan")
-    echo "qexscan on a y4m (analysis only): $(fmt "$t_scan") s for $y4m_frames frames ($(fmt "$fps") fps)"
+    echo "qexscan on a y4m (analysis only): $(fmt "$t_scan") s for $y4m_frames frames ($(fmt "$fps") fps), processor $(cpu) s"
     echo "analysis vs decoding alone:       $(fmt "$(calc "$fps / ($frames / $t_dec)")") x"
     echo "analysis vs idet:                 $(fmt "$(calc "$fps / ($frames / $t_idet)")") x"
 fi
