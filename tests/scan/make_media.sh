@@ -8,6 +8,7 @@
 #   mixed_mpeg2.y4m, caption_mpeg2.y4m: the same through an interlaced MPEG-2 encode
 #   mixed422.y4m  mixed.y4m in 4:2:2 (the same luma)
 #   chroma.y4m    film_pan with flat luma, telecined
+#   film_bff.y4m  film_zoom telecined bottom field first
 #   complete      written last
 # All interlaced clips are top field first.
 set -euo pipefail
@@ -41,6 +42,8 @@ ff -i film_cap.y4m -i band60.y4m -filter_complex \
    [f][b]overlay=0:200:eof_action=pass,setfield=tff,format=yuv420p" \
   -f yuv4mpegpipe caption.y4m
 ff -i mixed.y4m -pix_fmt yuv422p -f yuv4mpegpipe mixed422.y4m
+ff -i film_zoom.y4m -vf "telecine=first_field=bottom:pattern=23,setfield=bff,format=yuv420p" \
+   -f yuv4mpegpipe film_bff.y4m
 # Film whose picture lives in the chroma alone (flat luma), telecined.
 ff -i film_pan.y4m -vf "lutyuv=y=128,telecine=pattern=23,setfield=tff,format=yuv420p" \
    -f yuv4mpegpipe chroma.y4m
