@@ -42,8 +42,9 @@ struct Held {
     std::vector<uint8_t> own;  // luma copied out of a packed picture
 };
 
-// Luma of a frame: the Y plane, or the even bytes of a YUY2 picture.
-void lumaOf(const VideoInfo& vi, Held& h) {
+// The planes a frame is judged on: Y, U and V of a planar picture, or the luma (the even bytes)
+// of a YUY2 picture.
+void planesOf(const VideoInfo& vi, Held& h) {
     const VideoFrame& f = *h.frame;
     if (vi.IsPlanar()) {
         h.luma = {f.GetReadPtr(PLANAR_Y), f.GetPitch(PLANAR_Y), vi.width, vi.height};
@@ -270,7 +271,7 @@ ScanResult Scanner::run() {
             } catch (const std::runtime_error& e) {
                 throw std::runtime_error("frame " + std::to_string(n) + ": " + e.what());
             }
-            lumaOf(vi_, h);
+            planesOf(vi_, h);
             if (n >= 1) submit(n - 1);
             report(false);
         }
