@@ -3,16 +3,22 @@
 #include <algorithm>
 #include <cstdlib>
 
+// Row kernels are also built for AVX2 and chosen when the program starts (an ifunc), except in
+// sanitizer builds, whose runtimes are not ready yet at that moment.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && \
+    !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#define QEXSCAN_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define QEXSCAN_CLONES
+#endif
+
 namespace qexscan {
 
 namespace {
 
 // Adds the combed flags of row y (2 <= y < height - 2) to the column counts. Written in 16-bit
-// lanes so that it vectorises; built for AVX2 as well where the processor has it.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && \
-    !defined(__SANITIZE_ADDRESS__)
-__attribute__((target_clones("avx2", "default")))
-#endif
+// lanes so that it vectorises.
+QEXSCAN_CLONES
 void combRow(const uint8_t* __restrict a, const uint8_t* __restrict b, const uint8_t* __restrict c,
              const uint8_t* __restrict d, const uint8_t* __restrict e, int width, int comb,
              uint8_t* __restrict columns) {
@@ -28,10 +34,7 @@ void combRow(const uint8_t* __restrict a, const uint8_t* __restrict b, const uin
 }
 
 // Adds |a - b| of one row to the column sums.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && \
-    !defined(__SANITIZE_ADDRESS__)
-__attribute__((target_clones("avx2", "default")))
-#endif
+QEXSCAN_CLONES
 void sadRow(const uint8_t* __restrict a, const uint8_t* __restrict b, int width,
             uint16_t* __restrict sums) {
     for (int x = 0; x < width; ++x) {
