@@ -203,12 +203,13 @@ TEST(Log, ReadBackByZorvane) {
 }
 
 TEST(Args, CommandLine) {
-    const Args a =
-        parseArgs({"in.ts", "-o", "x.log", "--fastv2", "--threads", "3", "--comb", "12", "--block",
-                   "50", "--wide", "0.2", "--noise", "2.5", "--relative", "3", "--progress"});
+    const Args a = parseArgs({"in.ts", "-o", "x.log", "--fastv2", "--threads", "3", "--comb", "12",
+                              "--block", "50", "--wide", "0.2", "--noise", "2.5", "--relative", "3",
+                              "--progress", "--chroma"});
     EXPECT_EQ(a.input, "in.ts");
     EXPECT_EQ(a.output, "x.log");
     EXPECT_TRUE(a.progress);
+    EXPECT_TRUE(a.scan.chroma);
     EXPECT_EQ(a.scan.mode, LogMode::kFastV2);
     EXPECT_EQ(a.scan.threads, 3);
     EXPECT_EQ(a.scan.thresholds.comb, 12);
