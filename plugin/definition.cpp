@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "framemap.h"
 #include "text.h"
@@ -768,17 +766,14 @@ int read_definition_text(QexModel& m, std::string_view raw, const ProjectLoader&
 }
 
 int read_definition_file(QexModel& m, const std::string& path, const ProjectLoader& loader) {
-  std::string text;
-  try {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return kErrOpen;
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) return kErrRead;
-  } catch (const std::ios_base::failure&) {
-    // The stream buffer reports a failing read (a directory, an I/O error) by throwing.
-    return kErrRead;
+  const qextext::FileBytes file = qextext::read_whole_file(path);
+  switch (file.status) {
+    case qextext::ReadStatus::kOk: return read_definition_text(m, file.bytes, loader);
+    case qextext::ReadStatus::kOpenError: return kErrOpen;
+    case qextext::ReadStatus::kReadError: return kErrRead;  // a directory, an I/O error
+    case qextext::ReadStatus::kNoMemory: break;
   }
-  return read_definition_text(m, text, loader);
+  return kErrNoMemory;
 }
 
 }  // namespace qex

@@ -460,16 +460,7 @@ void Qex::debug_hook(int32_t n, PVideoFrame& frame, int32_t k, IScriptEnvironmen
   }
   if (view.planes[0].data == nullptr) return;
 
-  const QexModel& m = *model_;
-  OverlayInput in;
-  in.n = n;
-  in.frame = m.output[size_t(n)];
-  in.entry = m.field_map[size_t(clamp_frame(in.frame.source, int32_t(m.field_map.size())))];
-  in.k = k;
-  in.aliases = m.aliases.get();
-  in.sets = m.sets.get();
-  in.chapters = m.chapters.get();
-  in.fps = fps_code_;
+  OverlayInput in = overlay_input(*model_, n, k, fps_code_);
   if (publisher_ != nullptr) {
     {
       // Whoever holds the header is done with it before the entry is read.
