@@ -84,6 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"\"\"\"say \"hi\" \"\"\"", "string \"say \"hi\" \""},
         ValueCase{"\"abc\" == \"ABC\"", "bool true"},
         ValueCase{"\"abc\" < \"abd\"", "bool true"},
+        // ordering ignores case too: "_" (95) sorts before "a" (97), a prefix before the rest
+        ValueCase{"\"_\" < \"A\" && \"ABC\" < \"abd\" && \"ab\" < \"AbC\" && \"b\" >= \"AB\"", "bool true"},
         ValueCase{"1 == 1.0", "bool true"},
         ValueCase{"2 <> 3", "bool true"},
         ValueCase{"1 < 2 && 2 < 3", "bool true"},
