@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,6 +11,7 @@
 #include <thread>
 
 #include "platform.h"
+#include "testkit.h"
 
 namespace {
 
@@ -83,22 +83,17 @@ TEST(Platform, SharedMemoryIsSeenByAnOpener) {
 }
 
 TEST(Platform, EndOfStreamSignalReachesTheProcessGroup) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    // A group of its own, so that the test runner is not signalled.
-    setpgid(0, 0);
+  // The child leads a group of its own, so the test runner is not signalled.
+  const qextest::RunResult r = qextest::run_in_child([] {
     static volatile sig_atomic_t got = 0;
     struct sigaction sa {};
     sa.sa_handler = [](int) { got = 1; };
     sigaction(SIGINT, &sa, nullptr);
     qex::platform::signal_end_of_stream();
     for (int i = 0; i < 200 && !got; ++i) usleep(5000);
-    _exit(got ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    return got ? 0 : 1;
+  });
+  EXPECT_EQ(r.status, 0);
 }
 
 TEST(Platform, ErrorBoxIsOneLineOnStandardError) {
