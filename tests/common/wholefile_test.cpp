@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "fifo_reader.h"
+#include "testkit.h"
 #include "wholefile.h"
 
 namespace fs = std::filesystem;
@@ -48,17 +49,6 @@ using qex_test::FifoReader;
 
 class WholeFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("wholefile_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
-        fs::remove_all(dir_);
-    }
     std::vector<std::string> listing(const fs::path& d) const {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(d)) names.push_back(e.path().filename());
@@ -66,7 +56,8 @@ protected:
         return names;
     }
     std::vector<std::string> listing() const { return listing(dir_); }
-    fs::path dir_;
+    qextest::TempDir scratch_;
+    const fs::path dir_ = scratch_.path();
 };
 
 TEST(Names, TemporaryFileSitsBesideTheTarget) {

@@ -3,6 +3,7 @@
 // forms, Import, and the error lines with their places.
 #include "env.h"
 #include "script.h"
+#include "testkit.h"
 
 #include <gtest/gtest.h>
 
@@ -238,17 +239,10 @@ TEST_F(Script, InvokedEvalErrorsAreAvisynthErrorsWithPlace) {
 
 class ScriptFiles : public Script {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/qex_script_test_XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        std::filesystem::create_directories(dir + "/lib");
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-    void write(const std::string& name, const std::string& text) {
-        std::ofstream(dir + "/" + name, std::ios::binary) << text;
-    }
-    std::string dir;
+    void SetUp() override { std::filesystem::create_directories(dir + "/lib"); }
+    void write(const std::string& name, const std::string& text) { scratch.write(name, text); }
+    qextest::TempDir scratch;
+    const std::string dir = scratch.path();
 };
 
 TEST_F(ScriptFiles, ImportRunsInTheCallersScopeAndGivesTheFilesValue) {

@@ -24,6 +24,7 @@
 #include "../common/fifo_reader.h"
 #include "model.h"
 #include "outputs.h"
+#include "testkit.h"
 
 namespace fs = std::filesystem;
 using namespace qex;
@@ -307,21 +308,14 @@ TEST(TimecodesPath, Derivation) {
 
 class FileWriting : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("qex_outputs_" + std::to_string(::getpid()) +
-                "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
     std::vector<std::string> listing() const {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
         std::sort(names.begin(), names.end());
         return names;
     }
-    fs::path dir_;
+    qextest::TempDir scratch_;
+    const fs::path dir_ = scratch_.path();
 };
 
 TEST_F(FileWriting, WritesAndReplacesWhole) {
