@@ -29,6 +29,9 @@ class TempDir {
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
 
+// The full name of a program on PATH, or "" when there is none.
+std::string find_program(const std::string& name);
+
 // The status of a finished child as one number: its exit code, or 128 + the number of the
 // signal that ended it.
 int exit_status(int wait_status);

@@ -42,10 +42,6 @@ Result qexpipe(std::vector<std::string> args, const std::string& cwd = {}) {
     return run(args, cwd);
 }
 
-bool have_program(const char* name) {
-    std::string cmd = std::string("command -v ") + name + " >/dev/null 2>&1";
-    return std::system(cmd.c_str()) == 0;
-}
 
 // A y4m stream split into its header line and its frames' pictures.
 struct Y4m {
@@ -114,7 +110,7 @@ const char kStampYV12[] =
     "fps_denominator=1001)\n";
 
 TEST_F(Qexpipe, WritesY4mThatFfprobeAccepts) {
-    if (!have_program("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+    if (qextest::find_program("ffprobe").empty()) GTEST_SKIP() << "ffprobe is not installed";
     std::string script = write("pd.avs", std::string(kStampYV12) + "DoubleWeave()\nPullDown(0, 2)\n");
     std::string out = dir + "/pd.y4m";
     Result r = qexpipe({script, out});

@@ -31,11 +31,7 @@ using namespace qex;
 
 namespace {
 
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    EXPECT_TRUE(in.good()) << p;
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using qextest::read_file;
 
 std::string golden(const char* name) {
     return read_file(fs::path(QEX_TEST_DATA) / "plugin" / "golden" / "outputs" / name);
