@@ -44,6 +44,9 @@ constexpr InlineWord kInlineWords[kInlineKeywordCount] = {
     {"null_b", PairField::kSecond, kFlagNull},
     {"null", PairField::kFirst, kFlagNull},
 };
+static_assert(std::all_of(std::begin(kInlineWords), std::end(kInlineWords),
+                          [](const InlineWord& w) { return !w.word.empty(); }),
+              "one word for every InlineKeyword");
 
 enum class ModeKey { kPatternOrigin, kPatternShift, kFpsPriority, kFpsAdjust, kKeyframesGrouping,
                      kChapterLanguage, kChapterCharset };
@@ -81,8 +84,8 @@ void skip_blanks(char*& p) {
   while (is_blank(*p)) ++p;
 }
 
-// Prefix test ignoring case over the NUL-terminated cursor text: a keyword holds no NUL, so
-// the first mismatch stops the test at the latest on the cursor's NUL.
+// Prefix test ignoring case over the NUL-terminated cursor text: the word holds no NUL, so the
+// first mismatch stops the test at the latest on the cursor's NUL.
 bool starts_with_ci(const char* p, std::string_view kw) {
   for (const char c : kw)
     if (qextext::ascii_lower(*p++) != qextext::ascii_lower(c)) return false;
