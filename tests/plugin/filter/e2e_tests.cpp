@@ -23,16 +23,7 @@ namespace {
 using qextest::RunResult;
 using qextest::TempDir;
 
-std::string find_program(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::stringstream dirs(path ? path : "/usr/bin:/bin");
-  std::string dir;
-  while (std::getline(dirs, dir, ':')) {
-    const std::string candidate = dir + "/" + name;
-    if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return {};
-}
+using qextest::find_program;
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;
