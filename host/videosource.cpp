@@ -258,12 +258,18 @@ class IndexReporter {
     Clock::time_point start_, shown_;
 };
 
+// The stream's rate: the container's average rate, the codec's or the container's base rate,
+// in that order, preferring one that is a plain broadcast fraction (denominator up to 1001)
+// over an average measured from irregular timestamps.
 std::pair<uint32_t, uint32_t> stream_rate(const AVStream* st, const AVCodecContext* ctx) {
+    std::pair<uint32_t, uint32_t> first{0, 0};
     for (AVRational r : {st->avg_frame_rate, ctx->framerate, st->r_frame_rate}) {
         auto q = reduce_rate(r.num, r.den);
-        if (q.first > 0 && double(q.first) / q.second < 1000) return q;
+        if (q.first == 0 || double(q.first) / q.second > 1000) continue;
+        if (q.second <= 1001) return q;
+        if (first.first == 0) first = q;
     }
-    return {25, 1};
+    return first.first ? first : std::pair<uint32_t, uint32_t>{25, 1};
 }
 
 // Decodes the whole track once.
@@ -360,7 +366,7 @@ class VideoSource : public IClip {
                          path_.c_str(), index_.decode_errors);
         const size_t frame_bytes = size_t(vi_.BMPSize());
         cache_size_ =
-            std::clamp<size_t>((size_t(192) << 20) / std::max<size_t>(frame_bytes, 1), 8, 48);
+            std::clamp<size_t>((size_t(128) << 20) / std::max<size_t>(frame_bytes, 1), 8, 48);
     }
 
     ~VideoSource() override {
