@@ -382,6 +382,43 @@ TEST_F(VideoSourceTest, InfoAndFramesThroughQexpipe) {
     EXPECT_NE(r.out.find("bottom field first"), std::string::npos);
 }
 
+// Formats the host has no type for are converted to the nearest one, with one notice line.
+TEST_F(VideoSourceTest, OtherFormatsAreConvertedWithANotice) {
+    struct Case {
+        const char* pix_fmt;
+        const char* host;
+    };
+    const Case cases[] = {{"yuv420p10le", "YV12"},
+                          {"gray", "YV12"},
+                          {"yuv422p10le", "YUY2"},
+                          {"yuv444p", "RGB32"},
+                          {"bgr0", "RGB32"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pix_fmt);
+        const std::string file = path(std::string(c.pix_fmt) + ".mkv");
+        Outcome r = shell(
+            "ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=64x48:rate=25 "
+            "-frames:v 5 -pix_fmt " +
+                std::string(c.pix_fmt) + " -c:v ffv1 '" + file + "'",
+            *dir_);
+        ASSERT_EQ(r.status, 0) << r.err;
+        write_file(path("conv.avs"), "VideoSource(\"" + file + "\")\n");
+        r = shell(std::string(QEX_BUILD_DIR) + "/qexpipe '" + path("conv.avs") + "' '" +
+                      path("conv.out") + "'",
+                  *dir_);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "VideoSource: \"" + file + "\": " + c.pix_fmt +
+                             " pictures are converted to " + c.host + "\n");
+        const std::string host = c.host;
+        const size_t frame = host == "YV12"   ? 64 * 48 * 3 / 2
+                             : host == "YUY2" ? 64 * 48 * 2
+                                              : 64 * 48 * 4;
+        const std::string out = read_file(path("conv.out"));
+        const size_t header = host == "YV12" ? out.find('\n') + 1 : 0;  // y4m
+        EXPECT_EQ(out.size(), header + 5 * (frame + (host == "YV12" ? 6 : 0)));
+    }
+}
+
 // The file form keeps every field; damage of any kind is refused, never half read.
 TEST(VideoSourceIndex, FileFormRoundTripsAndRefusesDamage) {
     VideoIndex x;
