@@ -132,9 +132,10 @@ class Decoder {
             if (r == 0) return true;
             if (r == AVERROR_EOF) return false;
             if (r != AVERROR(EAGAIN)) {
+                // A picture that did not decode: the decoder goes on with the next one (when
+                // draining, a decoder that only fails any more is given up on).
                 ++errors_;
-                if (drained_) return false;
-                continue;
+                if (drained_ && ++drain_errors_ <= 64) continue;
             }
             if (drained_) return false;
             r = held_ ? 0 : av_read_frame(fmt_, pkt_);
@@ -158,6 +159,7 @@ class Decoder {
     bool seek(const IndexedFrame& key) {
         avcodec_flush_buffers(ctx_);
         drained_ = false;
+        drain_errors_ = 0;
         held_ = false;
         av_packet_unref(pkt_);
         if (byte_seek_) return av_seek_frame(fmt_, -1, key.pos, AVSEEK_FLAG_BYTE) >= 0;
@@ -215,6 +217,7 @@ class Decoder {
     int stream_ = -1;
     bool drained_ = false;
     bool held_ = false;  // pkt_ holds the next packet already
+    int drain_errors_ = 0;
     bool byte_seek_ = false;
     uint32_t errors_ = 0;
 };
