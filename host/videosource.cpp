@@ -195,6 +195,7 @@ class Decoder {
     }
 
     AVFrame* frame() const { return frame_; }
+    bool has_timestamps() const { return !(fmt_->iformat->flags & AVFMT_NOTIMESTAMPS); }
     AVStream* stream() const { return fmt_->streams[stream_]; }
     AVCodecContext* context() const { return ctx_; }
     int stream_index() const { return stream_; }
@@ -526,9 +527,11 @@ class VideoSource : public IClip {
             if (next_ >= 0 && next_ < vi_.num_frames && index_.frames[size_t(next_)].hash == h) {
                 m = next_;
             } else {
-                const int64_t pts = f->best_effort_timestamp == AV_NOPTS_VALUE
-                                        ? kNoTimestamp
-                                        : f->best_effort_timestamp;
+                // A raw stream's timestamps are counted from wherever reading began.
+                const int64_t pts =
+                    f->best_effort_timestamp == AV_NOPTS_VALUE || !dec_->has_timestamps()
+                        ? kNoTimestamp
+                        : f->best_effort_timestamp;
                 std::optional<int> id = locator_->identify(pts, h, next_ - 1);
                 if (!id) {
                     next_ = -1;
