@@ -522,7 +522,14 @@ class VideoSource : public IClip {
         while (dec_->next()) {
             const AVFrame* f = dec_->frame();
             ++stats_.decoded;
-            const uint64_t h = hash_frame(f);
+            // On the expected path (the next frame, wanted in the cache) the picture is copied
+            // and hashed in one pass; a copy that proves to be another frame is dropped.
+            PVideoFrame copy;
+            uint64_t h;
+            if (next_ >= 0 && next_ <= n && n - next_ < int(cache_size_))
+                copy = to_host(f, env, &h);
+            else
+                h = hash_frame(f);
             int m;
             if (next_ >= 0 && next_ < vi_.num_frames && index_.frames[size_t(next_)].hash == h) {
                 m = next_;
@@ -543,7 +550,7 @@ class VideoSource : public IClip {
             next_ = m + 1;
             if (m > n) return PVideoFrame();
             if (n - m < int(cache_size_)) {
-                PVideoFrame out = to_host(f, env);
+                PVideoFrame out = copy ? copy : to_host(f, env, nullptr);
                 remember(m, out);
                 if (m == n) return out;
             }
@@ -552,22 +559,29 @@ class VideoSource : public IClip {
         return PVideoFrame();
     }
 
-    PVideoFrame to_host(const AVFrame* f, IScriptEnvironment* env) {
+    // The frame in the clip's pixel type. When `hash` is given it receives hash_frame(f).
+    PVideoFrame to_host(const AVFrame* f, IScriptEnvironment* env, uint64_t* hash) {
         PVideoFrame out = new_frame(vi_);
         const bool same = f->format == src_fmt_ && f->width == vi_.width && f->height == vi_.height;
-        if (same && layout_ == Layout::kYV12) {
+        if (same && (layout_ == Layout::kYV12 || layout_ == Layout::kYUY2)) {
+            // Row by row, so that the hash reads each row while it is still in the cache.
+            PictureHash ph;
             const int planes[3] = {PLANAR_Y, PLANAR_U, PLANAR_V};
-            for (int i = 0; i < 3; ++i)
-                av_image_copy_plane(out->GetWritePtr(planes[i]), out->GetPitch(planes[i]),
-                                    f->data[i], f->linesize[i], out->GetRowSize(planes[i]),
-                                    out->GetHeight(planes[i]));
+            const int count = layout_ == Layout::kYV12 ? 3 : 1;
+            for (int i = 0; i < count; ++i) {
+                const int plane = count == 3 ? planes[i] : 0;
+                BYTE* dst = out->GetWritePtr(plane);
+                const size_t row = size_t(out->GetRowSize(plane));
+                for (int r = 0; r < out->GetHeight(plane); ++r) {
+                    const uint8_t* src = f->data[i] + ptrdiff_t(r) * f->linesize[i];
+                    std::memcpy(dst + ptrdiff_t(r) * out->GetPitch(plane), src, row);
+                    if (hash) ph.add(src, row);
+                }
+            }
+            if (hash) *hash = ph.value();
             return out;
         }
-        if (same && layout_ == Layout::kYUY2) {
-            av_image_copy_plane(out->GetWritePtr(), out->GetPitch(), f->data[0], f->linesize[0],
-                                out->GetRowSize(), out->GetHeight());
-            return out;
-        }
+        if (hash) *hash = hash_frame(f);
         if (same && layout_ == Layout::kPack422) {
             for (int r = 0; r < vi_.height; ++r) {
                 const uint8_t* y = f->data[0] + ptrdiff_t(r) * f->linesize[0];
