@@ -10,6 +10,7 @@
 #include "pipe_output.h"
 #include "qexpipe_args.h"
 #include "script.h"
+#include "videosource.h"
 #include "y4m.h"
 
 #include <signal.h>
@@ -142,6 +143,8 @@ int run(const PipeOptions& opt) {
 
     Environment env;
     ScriptEngine engine(env);
+    // Sources that index their input on first open report it with the frames' progress.
+    if (opt.progress) set_index_progress(IndexProgress::kOn);
     if (!plugins.empty()) env.SetAutoloadDirectory(plugins);
 
     std::string dir, file = opt.script;
