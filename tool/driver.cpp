@@ -143,16 +143,16 @@ ScanResult scanArguments(const std::vector<std::string>& args, RunSettings& s)
 
     s.skipText = values[OptSkip];
     if (s.skipText == "1") {
-        s.skipKind = 12;
+        s.skipMinRun = 12;
         s.skipSpan = 2;
     } else if (s.skipText == "2") {
-        s.skipKind = 11;
+        s.skipMinRun = 11;
         s.skipSpan = 3;
     } else if (s.skipText == "3") {
-        s.skipKind = 10;
+        s.skipMinRun = 10;
         s.skipSpan = 4;
     } else {
-        s.skipKind = 0;
+        s.skipMinRun = 0;
         s.skipSpan = 2;
     }
 

@@ -54,8 +54,11 @@ struct RunSettings {
     bool under3fps = false;      // -3F
     bool packetComments = true;  // -l
 
+    // -SKIP lets a single cycle with a few combed picks through inside a long
+    // run of a 24 fps kind: the run needs skipMinRun cycles before it (and
+    // skipMinRun - 2 after it), and may miss up to skipSpan picks there.
     std::string skipText = "0";  // -SKIP
-    int skipKind = 0;            // 12, 11, 10 for -SKIP 1, 2, 3; 0 when off
+    int skipMinRun = 0;          // 12, 11, 10 for -SKIP 1, 2, 3; 0 when off
     int skipSpan = 2;            // 2, 3, 4 for -SKIP 1, 2, 3; 2 when off
 
     std::string refText = "0";   // -REF, later the rounded value

@@ -31,7 +31,7 @@ long long lastFrame(const RunSettings& rs, const Segment& s, bool final)
     return final ? static_cast<long long>(rs.totalFrames) - 1 : 5LL * s.lastCycle + 4;
 }
 
-int fallbackKind(const RunSettings& rs) { return rs.baseKind - 1; }
+int fallbackKind(const RunSettings& rs) { return kindsOf(rs).fallback; }
 
 bool wantsFpsAdjust(const RunSettings& rs) { return rs.totalFrames % 5 != 0 && rs.writeFpsAdjust; }
 
@@ -45,21 +45,22 @@ std::string_view fallbackPatternName(const RunSettings& rs)
 // Pattern text of a frame statement of the definition file.
 std::string patternText(const RunSettings& rs, const Segment& s)
 {
+    auto fixed = [](int i) { return std::string(kFixedPatternTexts[static_cast<std::size_t>(i)]); };
     const int k = s.kind;
-    const int base = rs.baseKind;
+    const KindLayout kinds = kindsOf(rs);
     if (s.useAltText) {
-        if (k >= 0 && k <= 9) return std::string(kFixedPatternTexts[static_cast<std::size_t>(10 + k % 5)]);
-        if (k == fallbackKind(rs)) return rs.varDef6to2 + "_" + std::to_string(s.refPhase);
+        // The alternatives of kinds k and k + 5 are the same text.
+        if (isPulldownKind(k)) return fixed(kFirstAltPatternText + k % kFirstFourFrameKind);
+        if (k == kinds.fallback) return rs.varDef6to2 + "_" + std::to_string(s.refPhase);
         return {};
     }
-    if (k >= 0 && k <= 9) return std::string(kFixedPatternTexts[static_cast<std::size_t>(k)]);
-    if (k == fallbackKind(rs)) return std::string(fallbackPatternName(rs));
-    if (k == base) return rs.varDef24;
-    if (k == base + 1) return rs.varDef30;
-    if (rs.dedup && k >= base + 2 && k <= base + 5)
-        return std::string(kFixedPatternTexts[static_cast<std::size_t>(17 + k - (base + 2))]);
-    if (k == 10 && rs.use30fps) return std::string(kFixedPatternTexts[15]);
-    if (k == 11 && rs.use30fps && rs.selectOdd) return std::string(kFixedPatternTexts[16]);
+    if (isPulldownKind(k)) return fixed(k);
+    if (k == kinds.fallback) return std::string(fallbackPatternName(rs));
+    if (k == kinds.func24) return rs.varDef24;
+    if (k == kinds.func30) return rs.varDef30;
+    if (rs.dedup && kinds.isDedupKind(k)) return fixed(kFirstDedupPatternText + k - kinds.dedup6);
+    if (k == kPlain30Kind && rs.use30fps) return fixed(kPlain30PatternText);
+    if (k == kOdd30Kind && rs.use30fps && rs.selectOdd) return fixed(kOdd30PatternText);
     return {};
 }
 
@@ -195,7 +196,7 @@ std::string definitionText(const RunSettings& rs, const FilterTable& table,
     }
     t += "end\n";
     t += lostFramesBlock(rs);
-    if (rs.skipKind > 0) t += combingPacketsBlock(rs, segments);
+    if (rs.skipMinRun > 0) t += combingPacketsBlock(rs, segments);
     if (rs.refCycles > 0) t += guessedPacketsBlock(rs, segments);
     t += trailerLine(rs);
     return t;
@@ -244,7 +245,7 @@ std::string scriptText(const RunSettings& rs, const FilterTable& table,
 
         body += name + "=Trim(" + first + "," + lastText + ")" + filter + rs.funcAppend;
         if (s.kind == fallback && s.useAltText && s.guessed) body += " #(Guessed)";
-        if (rs.packetComments && s.kind < fallback && s.skipCount > 0)
+        if (rs.packetComments && kindsOf(rs).isPatternKind(s.kind) && s.skipCount > 0)
             body += " #(Combing-Packets:" + std::to_string(s.skipCount) + ")";
         body += "\n";
 
@@ -264,7 +265,7 @@ std::string scriptText(const RunSettings& rs, const FilterTable& table,
     t += joins;
     t += rs.varEasyVfr;
     t += lostFramesBlock(rs);
-    if (rs.skipKind > 0) t += combingPacketsBlock(rs, segments);
+    if (rs.skipMinRun > 0) t += combingPacketsBlock(rs, segments);
     if (rs.refCycles > 0) t += guessedPacketsBlock(rs, segments);
     t += trailerLine(rs);
     return t;

@@ -52,7 +52,7 @@ inline RunSettings settings()
 
 inline void setSkip(RunSettings& s, int level)
 {
-    s.skipKind = level == 0 ? 0 : 13 - level;
+    s.skipMinRun = level == 0 ? 0 : 13 - level;
     s.skipSpan = level == 0 ? 2 : level + 1;
 }
 

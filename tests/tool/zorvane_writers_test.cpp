@@ -262,7 +262,7 @@ TEST(Script, CommentsStandAtTheEnd)
 {
     RunSettings s = defaults("Func_Append=Sharpen(0.3)\nFunc_6to2=Six(ref)\nFunc_60fps=Bob()\n", 103);
     s.refCycles = 2;
-    s.skipKind = 12;
+    s.skipMinRun = 12;
     const FilterTable table = buildFilterTable(s);
     Segment packets = seg(0, 9, 1);
     packets.skipCount = 3;
