@@ -31,21 +31,19 @@ int analyseAndWrite(RunSettings& s, const LogContent& log, const OutputSink& wri
     const int count = s.fastMode ? log.header.fastCount : cycleCountFor(s.totalFrames);
     std::vector<CycleRecord> records;
     std::vector<FastEntry> entries;
-    if (s.fastMode)
-        parseFastEntries(log.lines, entries, count, s);
-    else
-        parseCycleEntries(log.lines, records, count, s);
-    if (s.logError.size() >= 3) {
-        out << s.logError << "\n";
+    const EntryReport found = s.fastMode ? parseFastEntries(log.lines, entries, count, s)
+                                         : parseCycleEntries(log.lines, records, count, s);
+    if (found.overrun) {
+        out << kLogFormatError << "\n";
         return kExitFailure;
     }
-    if (s.gapWarnings[0].size() > 1) out << "\nWarning:There are some errors in log file.\n";
+    if (!found.gaps.empty()) out << "\nWarning:There are some errors in log file.\n";
     const std::vector<Segment> segments = s.fastMode
                                               ? buildFastSegments(table, entries, count, s)
                                               : buildSegments(table, CycleView(records, count), s);
 
-    if (!write(s.scriptOutput ? scriptText(s, table, segments)
-                              : definitionText(s, table, segments))) {
+    if (!write(s.scriptOutput ? scriptText(s, table, segments, found.gaps)
+                              : definitionText(s, table, segments, found.gaps))) {
         out << "Error:could not find output directory.\n";
         return kExitFailure;
     }

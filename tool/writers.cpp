@@ -107,10 +107,10 @@ std::string sixToTwoText(std::string_view func, std::string_view varRef, int pha
     return out;
 }
 
-std::string lostFramesBlock(const RunSettings& rs)
+std::string lostFramesBlock(const std::vector<EntryGap>& gaps)
 {
     std::string t;
-    if (rs.gapWarnings[0].size() > 1) {
+    if (!gaps.empty()) {
         // Shift_JIS: the log lacks the frames below; they are filled with combed frames.
         t += "\n\n######    ERROR:\x83\x8D\x83O\x83t\x83@\x83" "C\x83\x8B\x82\xCC\x89\xBA\x8BL\x83t"
              "\x83\x8C\x81[\x83\x80\x8A\xD4\x82\xAA\x8C\x87\x97\x8E\x82\xB5\x82\xC4\x82\xA2\x82\xDC"
@@ -118,9 +118,9 @@ std::string lostFramesBlock(const RunSettings& rs)
         t += "# (\x81\xA6\x91S\x91\xCC\x82\xCC\x83Y\x83\x8C\x82\xF0\x96h\x82\xAE\x82\xBD\x82\xDF\x82"
              "\xC9\x8C\x87\x97\x8E\x83t\x83\x8C\x81[\x83\x80\x82\xCD\x8E\xC8\x83t\x83\x8C\x81[\x83\x80"
              "\x82\xC5\x95\xE2\x8A\xD4\x82\xB5\x82\xDC\x82\xB7\x81" "B)\n";
-        for (int i = 0; i < kGapWarningSlots && rs.gapWarnings[static_cast<std::size_t>(i)].size() > 1; ++i) {
-            if (i < kGapWarningSlots - 1)
-                t += "# " + rs.gapWarnings[static_cast<std::size_t>(i)] + "\n";
+        for (std::size_t i = 0; i < gaps.size() && i < kListedGaps; ++i) {
+            if (i + 1 < kListedGaps)
+                t += "# " + std::to_string(gaps[i].first) + "-" + std::to_string(gaps[i].last) + "\n";
             else
                 t += "# And any more lost frames...\n";
         }
@@ -164,7 +164,7 @@ std::string trailerLine(const RunSettings& rs)
 }
 
 std::string definitionText(const RunSettings& rs, const FilterTable& table,
-                           const std::vector<Segment>& segments)
+                           const std::vector<Segment>& segments, const std::vector<EntryGap>& gaps)
 {
     const std::string f24 = withoutLeadingDot(rs.func24fps);
     const std::string f30 = withoutLeadingDot(rs.func30fps);
@@ -195,7 +195,7 @@ std::string definitionText(const RunSettings& rs, const FilterTable& table,
         t += " [" + std::to_string(rate) + "] " + patternText(rs, s) + "\n";
     }
     t += "end\n";
-    t += lostFramesBlock(rs);
+    t += lostFramesBlock(gaps);
     if (rs.skipMinRun > 0) t += combingPacketsBlock(rs, segments);
     if (rs.refCycles > 0) t += guessedPacketsBlock(rs, segments);
     t += trailerLine(rs);
@@ -203,7 +203,7 @@ std::string definitionText(const RunSettings& rs, const FilterTable& table,
 }
 
 std::string scriptText(const RunSettings& rs, const FilterTable& table,
-                       const std::vector<Segment>& segments)
+                       const std::vector<Segment>& segments, const std::vector<EntryGap>& gaps)
 {
     const int w = frameNumberWidth(segments);
     const int nameWidth = segmentNumberWidth(segments.size());
@@ -264,7 +264,7 @@ std::string scriptText(const RunSettings& rs, const FilterTable& table,
     t += "\n";
     t += joins;
     t += rs.varEasyVfr;
-    t += lostFramesBlock(rs);
+    t += lostFramesBlock(gaps);
     if (rs.skipMinRun > 0) t += combingPacketsBlock(rs, segments);
     if (rs.refCycles > 0) t += guessedPacketsBlock(rs, segments);
     t += trailerLine(rs);
@@ -274,18 +274,6 @@ std::string scriptText(const RunSettings& rs, const FilterTable& table,
 bool writeOutputFile(const std::string& path, std::string_view text)
 {
     return wholefile::write_file(path, text, {.temp_tag = "zorvane", .sync = true}).ok();
-}
-
-bool writeDefinition(const RunSettings& settings, const FilterTable& table,
-                     const std::vector<Segment>& segments)
-{
-    return writeOutputFile(settings.outputPath, definitionText(settings, table, segments));
-}
-
-bool writeScript(const RunSettings& settings, const FilterTable& table,
-                 const std::vector<Segment>& segments)
-{
-    return writeOutputFile(settings.outputPath, scriptText(settings, table, segments));
 }
 
 }  // namespace zorvane
