@@ -1,5 +1,7 @@
 #include "log.h"
 
+#include "text.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -7,19 +9,6 @@
 namespace zorvane {
 
 namespace {
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        unsigned char a = static_cast<unsigned char>(text[i]);
-        unsigned char b = static_cast<unsigned char>(prefix[i]);
-        if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b - 'A' + 'a');
-        if (a != b) return false;
-    }
-    return true;
-}
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -145,7 +134,7 @@ LogContent readLog(std::string_view text)
     const bool haveFirst = cur.next(first);
     const bool haveSecond = haveFirst && cur.next(second);
 
-    if (!haveFirst || !startsWithNoCase(first, "total")) return log;
+    if (!haveFirst || !qextext::istarts_with(first, "total")) return log;
     const bool secondIsData = haveSecond && !second.empty() && isDigit(second[0]);
     const long long dataLines =
         static_cast<long long>(lineCount) - (secondIsData ? 1 : 2);
@@ -158,8 +147,8 @@ LogContent readLog(std::string_view text)
         log.lines.reserve(h.capacity);
         log.lines.push_back(second);
     } else {
-        h.fastMode = startsWithNoCase(second, "fast");
-        h.fastV2 = startsWithNoCase(second, "fastv2");
+        h.fastMode = qextext::istarts_with(second, "fast");
+        h.fastV2 = qextext::istarts_with(second, "fastv2");
         if (h.fastMode) h.fastCount = numberFrom(second, 6);
         log.lines.reserve(h.capacity);
     }

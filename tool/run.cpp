@@ -19,6 +19,16 @@ namespace zorvane {
 
 namespace {
 
+// A whole input file; nullopt when it cannot be opened or read. Running out
+// of memory is not a reading error: it ends the run as elsewhere.
+std::optional<std::string> readInput(const std::string& path)
+{
+    qextext::FileBytes file = qextext::read_whole_file(path);
+    if (file.status == qextext::ReadStatus::kNoMemory) throw std::bad_alloc();
+    if (!file.ok()) return std::nullopt;
+    return std::move(file.bytes);
+}
+
 // Takes the output text; false when it could not be written.
 using OutputSink = std::function<bool(std::string_view text)>;
 
@@ -104,12 +114,12 @@ int runZorvane(const std::vector<std::string>& argv, std::ostream& out) {
     s.scriptOutput = !qextext::iequals(pathExtension(s.outputPath), ".def");
 
     if (s.iniPath.empty()) s.iniPath = derivedIniPath(invocationPath(argv[0], std::getenv("PATH")));
-    const std::optional<std::string> ini = readWholeFile(s.iniPath);
+    const std::optional<std::string> ini = readInput(s.iniPath);
     if (!ini) {
         out << "Error:could not open ini-file.\n";
         return kExitFailure;
     }
-    const std::optional<std::string> logText = readWholeFile(s.inputPath);
+    const std::optional<std::string> logText = readInput(s.inputPath);
     if (!logText) {
         out << "Error:could not open log file.\n";
         return kExitFailure;

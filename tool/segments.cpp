@@ -2,6 +2,8 @@
 // applies the post-passes and merges neighbours with equal filter texts.
 #include "analysis.h"
 
+#include "text.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -151,19 +153,6 @@ struct Candidate {
     int firstPick = 0;
     ToleratedList* list = nullptr;
 };
-
-bool equalIgnoringCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
 
 // Number of segments the passes look at: up to and including the first with isLast.
 int activeCount(const std::vector<Segment>& segments)
@@ -410,7 +399,7 @@ void absorbFallbackIslands(std::vector<Segment>& segments, const FilterTable& ta
         Segment& c = segments[static_cast<std::size_t>(i + 2)];
         if (kinds.isPatternKind(a.kind) && kinds.isPatternKind(c.kind) && b.kind == kinds.fallback && !b.useAltText &&
             a.length() + c.length() >= settings.skipMinRun && b.length() < 2 * settings.skipSpan - 2 &&
-            equalIgnoringCase(segmentText(table, a), segmentText(table, c))) {
+            qextext::iequals(segmentText(table, a), segmentText(table, c))) {
             b.kind = a.kind;
             b.useAltText = a.useAltText;
             b.skipCount = b.length();
@@ -476,7 +465,7 @@ std::vector<Segment> mergeEqualText(std::vector<Segment> segments, const FilterT
     for (int i = 0; i + 1 < n; ++i) {
         Segment& s = segments[static_cast<std::size_t>(i)];
         Segment& t = segments[static_cast<std::size_t>(i + 1)];
-        if (equalIgnoringCase(segmentText(table, s), segmentText(table, t))) {
+        if (qextext::iequals(segmentText(table, s), segmentText(table, t))) {
             t.firstCycle = s.firstCycle;
             std::vector<int> joined = std::move(s.skipCycles);
             appendSkipCycles(joined, t.skipCycles);
