@@ -129,20 +129,7 @@ ScanResult scanArguments(const std::vector<std::string>& args, RunSettings& s)
     s.under3fps = flag(values[Opt3F]);
     s.packetComments = flag(values[OptL]);
 
-    s.skipText = values[OptSkip];
-    if (s.skipText == "1") {
-        s.skipMinRun = 12;
-        s.skipSpan = 2;
-    } else if (s.skipText == "2") {
-        s.skipMinRun = 11;
-        s.skipSpan = 3;
-    } else if (s.skipText == "3") {
-        s.skipMinRun = 10;
-        s.skipSpan = 4;
-    } else {
-        s.skipMinRun = 0;
-        s.skipSpan = 2;
-    }
+    setSkipLevel(s, values[OptSkip]);
 
     s.refText = values[OptRef];
     const int v = atoiSaturated(s.refText);

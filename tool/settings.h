@@ -69,6 +69,21 @@ struct RunSettings {
     int baseKind = 12;           // 11, 12 or 13; set by the driver once the log is read
 };
 
+// The -SKIP value: skipText, and the run length and the missed picks it
+// allows ("1", "2", "3"; anything else turns it off).
+inline void setSkipLevel(RunSettings& s, const std::string& text)
+{
+    s.skipText = text;
+    if (text == "1" || text == "2" || text == "3") {
+        const int level = text[0] - '0';
+        s.skipMinRun = 13 - level;  // 12, 11, 10
+        s.skipSpan = level + 1;     // 2, 3, 4
+    } else {
+        s.skipMinRun = 0;
+        s.skipSpan = 2;
+    }
+}
+
 // 11 without -30F, 13 with -30F and -ODD, else 12.
 inline int computeBaseKind(const RunSettings& s)
 {
