@@ -135,7 +135,7 @@ public:
 private:
     std::uint16_t cleanMask(int c) const { return c < stored_ ? clean_[static_cast<std::size_t>(c)] : 0x3FF; }
 
-    const CycleView& cycles_;
+    CycleView cycles_;  // a small view, kept by value
     int stored_;
     const RunSettings& settings_;
     bool implicitSparse_ = false;
