@@ -29,5 +29,12 @@ case "$name" in
       done
     fi ;;
   zorvane)
-    copy "$root"/examples/sample.log "$root"/tests/tool/data/*.log ;;
+    # The target reads settings text, NUL, options, NUL, log text.
+    i=0
+    for log in "$root"/examples/sample.log "$root"/tests/tool/data/*.log; do
+      for opts in "" "-REF 30 -DUP 1" "-60F 0 -FIX 0 -SKIP 3"; do
+        i=$((i + 1))
+        { cat "$root/examples/zorvane.ini"; printf '\0%s\0' "$opts"; cat "$log"; } > "$dir/run_$i"
+      done
+    done ;;
 esac
