@@ -20,27 +20,25 @@ const char* const kCadence[10] = {
     "0101101011", "0110101101", "1010110101", "1011010110", "1101011010",
     "0101011011", "0101101101", "0110110101", "1011010101", "1101010110",
 };
-const char* const kPhase[5] = {"0010100101", "0100101001", "0101001010", "1001010010", "1010010100"};
+const char* const kPhase[5] = {"0010100101", "0100101001", "0101001010", "1001010010",
+                               "1010010100"};
 
 struct Rng {
     std::uint64_t s = 0x9e3779b97f4a7c15ULL;
-    std::uint32_t next()
-    {
+    std::uint32_t next() {
         s = s * 6364136223846793005ULL + 1442695040888963407ULL;
         return static_cast<std::uint32_t>(s >> 33);
     }
     int below(int n) { return static_cast<int>(next() % static_cast<std::uint32_t>(n)); }
 };
 
-void setText(Pattern& p, const char* text)
-{
+void setText(Pattern& p, const char* text) {
     for (int i = 0; i < 10; ++i) p[static_cast<std::size_t>(i)] = text[i];
 }
 
 // Stretches of one material each, maxLen cycles at most; an occasional
 // combed pick inside the 24 fps stretches.
-std::vector<CycleRecord> stretches(int cycles, int maxLen, Rng& rng)
-{
+std::vector<CycleRecord> stretches(int cycles, int maxLen, Rng& rng) {
     std::vector<CycleRecord> r(static_cast<std::size_t>(cycles) + 1);
     int c = 0;
     while (c < cycles) {
@@ -52,7 +50,8 @@ std::vector<CycleRecord> stretches(int cycles, int maxLen, Rng& rng)
             if (what < 10) {
                 setText(rec.pattern, kCadence[what]);
                 setText(rec.refPattern, kPhase[rng.below(5)]);
-                if (rng.below(50) == 0) rec.pattern[static_cast<std::size_t>(rng.below(10))] = '0' + rng.below(2);
+                if (rng.below(50) == 0)
+                    rec.pattern[static_cast<std::size_t>(rng.below(10))] = '0' + rng.below(2);
             } else if (what == 10) {
                 setText(rec.pattern, "0101010101");
             } else if (what == 11) {
@@ -69,8 +68,7 @@ std::vector<CycleRecord> stretches(int cycles, int maxLen, Rng& rng)
 }
 
 // Every field a coin toss with the given chance of combing.
-std::vector<CycleRecord> noise(int cycles, int percent, Rng& rng)
-{
+std::vector<CycleRecord> noise(int cycles, int percent, Rng& rng) {
     std::vector<CycleRecord> r(static_cast<std::size_t>(cycles) + 1);
     for (int c = 0; c < cycles; ++c) {
         CycleRecord& rec = r[static_cast<std::size_t>(c)];
@@ -85,8 +83,7 @@ std::vector<CycleRecord> noise(int cycles, int percent, Rng& rng)
     return r;
 }
 
-std::vector<CycleRecord> uniform(int cycles, const char* text)
-{
+std::vector<CycleRecord> uniform(int cycles, const char* text) {
     std::vector<CycleRecord> r(static_cast<std::size_t>(cycles) + 1);
     for (int c = 0; c < cycles; ++c) {
         r[static_cast<std::size_t>(c)].index = c;
@@ -104,8 +101,7 @@ struct OptionSet {
     bool use24A;
 };
 
-RunSettings settingsFor(const OptionSet& o)
-{
+RunSettings settingsFor(const OptionSet& o) {
     RunSettings s;
     s.func24fps = ".F24()";
     s.func30fps = ".F30()";
@@ -123,8 +119,7 @@ RunSettings settingsFor(const OptionSet& o)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const int cycles = argc > 1 ? std::atoi(argv[1]) : 517882;
     if (cycles < 1) {
         std::fprintf(stderr, "zorvane_analysis_bench: CYCLES must be at least 1\n");

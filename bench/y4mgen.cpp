@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
                 for (int x = 0; x < w / 2; ++x)
                     p[size_t(y) * (w / 2) + x] = (unsigned char)(96 + ((x + y + n + 64 * c) & 63));
         }
-        if (std::fputs("FRAME\n", out) < 0 || std::fwrite(frame.data(), 1, frame.size(), out) != frame.size()) {
+        if (std::fputs("FRAME\n", out) < 0 ||
+            std::fwrite(frame.data(), 1, frame.size(), out) != frame.size()) {
             std::perror(argv[1]);
             std::fclose(out);
             return 1;

@@ -24,12 +24,12 @@ const char* const kCadence[10] = {
     "0101101011", "0110101101", "1010110101", "1011010110", "1101011010",
     "0101011011", "0101101101", "0110110101", "1011010101", "1101010110",
 };
-const char* const kPhase[5] = {"0010100101", "0100101001", "0101001010", "1001010010", "1010010100"};
+const char* const kPhase[5] = {"0010100101", "0100101001", "0101001010", "1001010010",
+                               "1010010100"};
 
 struct Rng {
     std::uint64_t s;
-    std::uint32_t next()
-    {
+    std::uint32_t next() {
         s = s * 6364136223846793005ULL + 1442695040888963407ULL;
         return static_cast<std::uint32_t>(s >> 33);
     }
@@ -42,8 +42,7 @@ struct Stretch {
     long long cycles;
 };
 
-Stretch stretchOf(const std::string& item, long long cycles)
-{
+Stretch stretchOf(const std::string& item, long long cycles) {
     // "KIND/P": the second column shows 6to2 phase P.
     const std::size_t slash = item.find('/');
     if (slash != std::string::npos) {
@@ -68,8 +67,7 @@ Stretch stretchOf(const std::string& item, long long cycles)
     std::exit(2);
 }
 
-std::vector<Stretch> parsePlan(const char* plan)
-{
+std::vector<Stretch> parsePlan(const char* plan) {
     std::vector<Stretch> out;
     std::string text(plan);
     std::size_t pos = 0;
@@ -79,7 +77,8 @@ std::vector<Stretch> parsePlan(const char* plan)
         const std::string item = text.substr(pos, comma - pos);
         const std::size_t colon = item.find(':');
         if (colon == std::string::npos) {
-            std::fprintf(stderr, "zorvane_loggen: plan item '%s' needs KIND:CYCLES\n", item.c_str());
+            std::fprintf(stderr, "zorvane_loggen: plan item '%s' needs KIND:CYCLES\n",
+                         item.c_str());
             std::exit(2);
         }
         out.push_back(stretchOf(item.substr(0, colon), std::atoll(item.c_str() + colon + 1)));
@@ -88,18 +87,21 @@ std::vector<Stretch> parsePlan(const char* plan)
     return out;
 }
 
-std::vector<Stretch> randomPlan(Rng& rng, long long cycles)
-{
+std::vector<Stretch> randomPlan(Rng& rng, long long cycles) {
     std::vector<Stretch> out;
     long long done = 0;
     while (done < cycles) {
         const long long len = 5 + rng.below(400);
         const int pick = rng.below(10);
         std::string kind;
-        if (pick < 7) kind = std::to_string(rng.below(10));
-        else if (pick == 7) kind = "30";
-        else if (pick == 8) kind = rng.below(2) ? "60" : "p" + std::to_string(rng.below(5));
-        else kind = "c";
+        if (pick < 7)
+            kind = std::to_string(rng.below(10));
+        else if (pick == 7)
+            kind = "30";
+        else if (pick == 8)
+            kind = rng.below(2) ? "60" : "p" + std::to_string(rng.below(5));
+        else
+            kind = "c";
         out.push_back(stretchOf(kind, len));
         done += len;
     }
@@ -107,32 +109,30 @@ std::vector<Stretch> randomPlan(Rng& rng, long long cycles)
 }
 
 class Out {
-public:
+  public:
     Out() : buf_(1 << 20) {}
     ~Out() { flush(); }
-    void put(const char* s, std::size_t n)
-    {
+    void put(const char* s, std::size_t n) {
         if (used_ + n > buf_.size()) flush();
         std::memcpy(buf_.data() + used_, s, n);
         used_ += n;
     }
-    void flush()
-    {
+    void flush() {
         std::fwrite(buf_.data(), 1, used_, stdout);
         used_ = 0;
     }
 
-private:
+  private:
     std::vector<char> buf_;
     std::size_t used_ = 0;
 };
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: zorvane_loggen TOTAL [--seed N] [--fast|--fastv2] [--plan PLAN]\n");
+        std::fprintf(stderr,
+                     "usage: zorvane_loggen TOTAL [--seed N] [--fast|--fastv2] [--plan PLAN]\n");
         return 2;
     }
     const long long total = std::atoll(argv[1]);
@@ -140,10 +140,14 @@ int main(int argc, char** argv)
     int block = 0;  // 0: normal log; 3 or 7: fast log
     const char* plan = nullptr;
     for (int i = 2; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--seed") && i + 1 < argc) rng.s = std::strtoull(argv[++i], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--fast")) block = 3;
-        else if (!std::strcmp(argv[i], "--fastv2")) block = 7;
-        else if (!std::strcmp(argv[i], "--plan") && i + 1 < argc) plan = argv[++i];
+        if (!std::strcmp(argv[i], "--seed") && i + 1 < argc)
+            rng.s = std::strtoull(argv[++i], nullptr, 10);
+        else if (!std::strcmp(argv[i], "--fast"))
+            block = 3;
+        else if (!std::strcmp(argv[i], "--fastv2"))
+            block = 7;
+        else if (!std::strcmp(argv[i], "--plan") && i + 1 < argc)
+            plan = argv[++i];
         else {
             std::fprintf(stderr, "zorvane_loggen: unknown argument '%s'\n", argv[i]);
             return 2;
@@ -170,7 +174,8 @@ int main(int argc, char** argv)
             const long long c = e * block / 5;
             while (cycle < c) {
                 ++cycle;
-                if (si < stretches.size() && --left <= 0 && ++si < stretches.size()) left = stretches[si].cycles;
+                if (si < stretches.size() && --left <= 0 && ++si < stretches.size())
+                    left = stretches[si].cycles;
             }
             const bool combed = si < stretches.size() && stretches[si].marks == "1111111111";
             n = std::snprintf(line, sizeof line, "%lld-%c\n", e, combed ? '1' : '0');

@@ -91,7 +91,7 @@ constexpr int kMaxLinks = 40;
 // ending the process (which may be a host that loaded us), and swallows the signal that the
 // write raised.
 class SigpipeGuard {
-public:
+  public:
     SigpipeGuard() {
         sigemptyset(&pipe_);
         sigaddset(&pipe_, SIGPIPE);
@@ -106,8 +106,7 @@ public:
             sigpending(&pending);
             if (sigismember(&pending, SIGPIPE) == 1) {
                 const timespec now{};
-                while (sigtimedwait(&pipe_, nullptr, &now) < 0 && errno == EINTR) {
-                }
+                while (sigtimedwait(&pipe_, nullptr, &now) < 0 && errno == EINTR) {}
             }
         }
         pthread_sigmask(SIG_SETMASK, &old_, nullptr);
@@ -115,7 +114,7 @@ public:
     SigpipeGuard(const SigpipeGuard&) = delete;
     SigpipeGuard& operator=(const SigpipeGuard&) = delete;
 
-private:
+  private:
     sigset_t pipe_{};
     sigset_t old_{};
     bool was_pending_ = false;
@@ -198,7 +197,9 @@ Status resolve(const std::string& path, Target& target) {
     }
 }
 
-Output::~Output() { discard(); }
+Output::~Output() {
+    discard();
+}
 
 void Output::discard() {
     if (fd_ >= 0) ::close(fd_);
@@ -235,8 +236,10 @@ Status Output::open(const std::string& path, const Options& options) {
     for (int attempt = 0; attempt < 100 && fd_ < 0 && err == EEXIST; ++attempt) {
         std::string name = prefix + unique_suffix();
         fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (fd_ >= 0) temp_ = std::move(name);
-        else err = errno;
+        if (fd_ >= 0)
+            temp_ = std::move(name);
+        else
+            err = errno;
     }
     if (fd_ < 0) return {Step::kCreate, err};
 
@@ -271,8 +274,10 @@ Status Output::commit() {
     if (::close(fd_) != 0 && s.ok()) s = {Step::kWrite, errno};
     fd_ = -1;
     if (s.ok() && !temp_.empty()) {
-        if (std::rename(temp_.c_str(), target_.path.c_str()) == 0) temp_.clear();
-        else s = {Step::kReplace, errno};
+        if (std::rename(temp_.c_str(), target_.path.c_str()) == 0)
+            temp_.clear();
+        else
+            s = {Step::kReplace, errno};
     }
     if (!s.ok()) discard();
     return s;

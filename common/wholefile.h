@@ -75,7 +75,7 @@ Status resolve(const std::string& path, Target& target);
 // is written in place. The bytes become visible under the target path at commit(); destroying
 // an uncommitted output removes its temporary file.
 class Output {
-public:
+  public:
     Output() = default;
     ~Output();
     Output(const Output&) = delete;
@@ -92,9 +92,9 @@ public:
     int fd() const { return fd_; }
     bool in_place() const { return target_.in_place; }
     const std::string& target_path() const { return target_.path; }  // links followed
-    const std::string& temp_path() const { return temp_; }  // empty when written in place
+    const std::string& temp_path() const { return temp_; }           // empty when written in place
 
-private:
+  private:
     void discard();
 
     Target target_;

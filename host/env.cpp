@@ -38,13 +38,20 @@ std::optional<std::vector<ParamSpec>> parse_params(std::string_view params) {
 
 bool type_fits(char want, const AVSValue& v) {
     switch (want) {
-        case 'c': return v.IsClip();
-        case 'i': return v.IsInt();
-        case 'f': return v.IsFloat();
-        case 's': return v.IsString();
-        case 'b': return v.IsBool();
-        case '.': return v.Defined() && !v.IsArray();
-        default: return false;
+        case 'c':
+            return v.IsClip();
+        case 'i':
+            return v.IsInt();
+        case 'f':
+            return v.IsFloat();
+        case 's':
+            return v.IsString();
+        case 'b':
+            return v.IsBool();
+        case '.':
+            return v.Defined() && !v.IsArray();
+        default:
+            return false;
     }
 }
 
@@ -119,8 +126,7 @@ namespace {
 AVSValue apply_load_plugin(AVSValue args, void*, IScriptEnvironment* env) {
     auto* e = static_cast<Environment*>(env);
     const char* result = "";
-    for (int i = 0; i < args[0].ArraySize(); ++i)
-        result = e->LoadPlugin(args[0][i].AsString(""));
+    for (int i = 0; i < args[0].ArraySize(); ++i) result = e->LoadPlugin(args[0][i].AsString(""));
     return AVSValue(result);
 }
 
@@ -183,11 +189,14 @@ std::vector<const FunctionDef*> Environment::Lookup(std::string_view name) {
     return out;
 }
 
-bool Environment::FunctionExists(const char* name) { return name && !Lookup(name).empty(); }
+bool Environment::FunctionExists(const char* name) {
+    return name && !Lookup(name).empty();
+}
 
-const FunctionDef* Environment::Resolve(
-    std::string_view name, const std::vector<AVSValue>& positional,
-    const std::vector<std::pair<std::string, AVSValue>>& named, BoundArgs* bound) {
+const FunctionDef* Environment::Resolve(std::string_view name,
+                                        const std::vector<AVSValue>& positional,
+                                        const std::vector<std::pair<std::string, AVSValue>>& named,
+                                        BoundArgs* bound) {
     for (const FunctionDef* def : Lookup(name)) {
         auto b = bind_args(def->specs, positional, named);
         if (b) {
@@ -259,14 +268,17 @@ bool Environment::SetGlobalVar(const char* name, const AVSValue& val) {
     return true;
 }
 
-void Environment::PushScope() { scopes_.emplace_back(); }
+void Environment::PushScope() {
+    scopes_.emplace_back();
+}
 
 void Environment::PopScope() {
     if (scopes_.size() > 1) scopes_.pop_back();
 }
 
 PVideoFrame Environment::NewVideoFrame(const VideoInfo& vi, int) {
-    if (vi.BitsPerPixel() == 0) ThrowError("NewVideoFrame: unsupported pixel type %d", vi.pixel_type);
+    if (vi.BitsPerPixel() == 0)
+        ThrowError("NewVideoFrame: unsupported pixel type %d", vi.pixel_type);
     if (const char* why = check_frame_size(vi.pixel_type, vi.width, vi.height))
         ThrowError("NewVideoFrame: %s (got %dx%d)", why, vi.width, vi.height);
     return new_frame(vi);
@@ -295,8 +307,8 @@ bool Environment::MakeWritable(PVideoFrame* pvf) {
     return true;
 }
 
-void Environment::BitBlt(BYTE* dstp, int dst_pitch, const BYTE* srcp, int src_pitch,
-                         int row_size, int height) {
+void Environment::BitBlt(BYTE* dstp, int dst_pitch, const BYTE* srcp, int src_pitch, int row_size,
+                         int height) {
     if (!dstp || !srcp || row_size <= 0 || height <= 0) return;
     if (dst_pitch == src_pitch && src_pitch == row_size) {
         std::memcpy(dstp, srcp, size_t(row_size) * size_t(height));

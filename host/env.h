@@ -17,10 +17,10 @@ namespace qexhost {
 
 // One parameter of a function signature such as "c[def]s[fps]i[debug]b".
 struct ParamSpec {
-    char type = '.';      // c i f s b or . (any)
-    char repeat = 0;      // 0, '*' (zero or more) or '+' (one or more)
+    char type = '.';  // c i f s b or . (any)
+    char repeat = 0;  // 0, '*' (zero or more) or '+' (one or more)
     bool optional = false;
-    std::string name;     // the [name] of an optional parameter, may be empty
+    std::string name;  // the [name] of an optional parameter, may be empty
 };
 
 // Parses a parameter string. Returns nullopt when it is malformed.
@@ -53,7 +53,7 @@ struct FunctionDef {
 };
 
 class Environment : public IScriptEnvironment {
-public:
+  public:
     Environment();
     ~Environment() override;
     Environment(const Environment&) = delete;
@@ -101,7 +101,7 @@ public:
     void SetAutoloadDirectory(std::string dir);
     void AutoloadPlugins();
 
-private:
+  private:
     const FunctionDef* Resolve(std::string_view name, const std::vector<AVSValue>& positional,
                                const std::vector<std::pair<std::string, AVSValue>>& named,
                                BoundArgs* bound);
@@ -117,7 +117,7 @@ private:
     bool autoloaded_ = false;
     int call_depth_ = 0;
 
-public:
+  public:
     // Deepest nesting of function calls (a function that calls itself without end is stopped).
     static constexpr int kMaxCallDepth = 200;
 };

@@ -14,7 +14,9 @@ namespace qexhost {
 
 namespace {
 
-int clamp_frame(int n, int num_frames) { return std::clamp(n, 0, std::max(num_frames - 1, 0)); }
+int clamp_frame(int n, int num_frames) {
+    return std::clamp(n, 0, std::max(num_frames - 1, 0));
+}
 
 // Frame count of a new clip, refused when it leaves the range of a clip.
 int checked_count(int64_t n, const char* filter, IScriptEnvironment* env) {
@@ -31,7 +33,7 @@ void require_frames(const PClip& c, const char* filter, IScriptEnvironment* env)
 // ---- Trim ---------------------------------------------------------------------------------
 
 class Trim : public GenericVideoFilter {
-public:
+  public:
     Trim(PClip c, int first, int last, IScriptEnvironment* env) : GenericVideoFilter(c) {
         require_frames(c, "Trim", env);
         const int n = vi.num_frames;
@@ -49,23 +51,26 @@ public:
     PVideoFrame GetFrame(int n, IScriptEnvironment* env) override {
         return child->GetFrame(first_ + clamp_frame(n, vi.num_frames), env);
     }
-    bool GetParity(int n) override { return child->GetParity(first_ + clamp_frame(n, vi.num_frames)); }
+    bool GetParity(int n) override {
+        return child->GetParity(first_ + clamp_frame(n, vi.num_frames));
+    }
 
-private:
+  private:
     int first_ = 0;
 };
 
 // ---- SelectEvery / Interleave ---------------------------------------------------------------
 
 class SelectEvery : public GenericVideoFilter {
-public:
+  public:
     SelectEvery(PClip c, int every, int offset, IScriptEnvironment* env)
         : GenericVideoFilter(c), every_(every), offset_(offset) {
         require_frames(c, "SelectEvery", env);
         if (every < 1) env->ThrowError("SelectEvery: every must be at least 1 (got %d)", every);
-        if (offset < 0) env->ThrowError("SelectEvery: offset must not be negative (got %d)", offset);
-        vi.num_frames = checked_count((int64_t(vi.num_frames) - 1 - offset) / every + 1,
-                                      "SelectEvery", env);
+        if (offset < 0)
+            env->ThrowError("SelectEvery: offset must not be negative (got %d)", offset);
+        vi.num_frames =
+            checked_count((int64_t(vi.num_frames) - 1 - offset) / every + 1, "SelectEvery", env);
         vi.MulDivFPS(1, unsigned(every));
     }
     PVideoFrame GetFrame(int n, IScriptEnvironment* env) override {
@@ -73,7 +78,7 @@ public:
     }
     bool GetParity(int n) override { return child->GetParity(source(n)); }
 
-private:
+  private:
     int source(int n) const {
         int64_t s = int64_t(clamp_frame(n, vi.num_frames)) * every_ + offset_;
         return clamp_frame(int(std::min<int64_t>(s, INT_MAX)), child->GetVideoInfo().num_frames);
@@ -92,7 +97,7 @@ void check_same_format(const VideoInfo& a, const VideoInfo& b, const char* filte
 }
 
 class Interleave : public IClip {
-public:
+  public:
     Interleave(std::vector<PClip> clips, IScriptEnvironment* env) : clips_(std::move(clips)) {
         if (clips_.empty()) env->ThrowError("Interleave: no clips");
         for (auto& c : clips_) require_frames(c, "Interleave", env);
@@ -121,7 +126,7 @@ public:
     void SetCacheHints(int, int) override {}
     const VideoInfo& GetVideoInfo() override { return vi_; }
 
-private:
+  private:
     std::vector<PClip> clips_;
     VideoInfo vi_;
 };
@@ -129,12 +134,13 @@ private:
 // ---- Field filters --------------------------------------------------------------------------
 
 class SeparateFields : public GenericVideoFilter {
-public:
+  public:
     SeparateFields(PClip c, IScriptEnvironment* env) : GenericVideoFilter(c) {
         require_frames(c, "SeparateFields", env);
         if (vi.IsFieldBased())
-            env->ThrowError("SeparateFields: the clip is already field-based "
-                            "(use AssumeFrameBased first)");
+            env->ThrowError(
+                "SeparateFields: the clip is already field-based "
+                "(use AssumeFrameBased first)");
         const int mod = vi.IsYV12() ? 4 : 2;
         if (vi.height % mod)
             env->ThrowError("SeparateFields: the height must be a multiple of %d (got %d)", mod,
@@ -158,7 +164,7 @@ public:
 // Frame-based input: frame 2k is frame k, frame 2k+1 weaves the second field of k with the
 // first field of k+1.
 class DoubleWeaveFrames : public GenericVideoFilter {
-public:
+  public:
     DoubleWeaveFrames(PClip c, IScriptEnvironment* env) : GenericVideoFilter(c) {
         require_frames(c, "DoubleWeave", env);
         vi.num_frames = checked_count(int64_t(vi.num_frames) * 2, "DoubleWeave", env);
@@ -183,10 +189,11 @@ public:
 
 // Field-based input: field n woven with field n+1; the output is frame-based.
 class DoubleWeaveFields : public GenericVideoFilter {
-public:
+  public:
     DoubleWeaveFields(PClip c, IScriptEnvironment* env) : GenericVideoFilter(c) {
         require_frames(c, "DoubleWeave", env);
-        if (int64_t(vi.height) * 2 > 65536) env->ThrowError("DoubleWeave: the frames would be too tall");
+        if (int64_t(vi.height) * 2 > 65536)
+            env->ThrowError("DoubleWeave: the frames would be too tall");
         vi.height *= 2;
         vi.SetFieldBased(false);
     }
@@ -204,7 +211,7 @@ public:
 // Each field stretched back to full height: the field's own lines are kept, the lines between
 // them are the mean of their neighbours.
 class Bob : public GenericVideoFilter {
-public:
+  public:
     Bob(PClip fields, IScriptEnvironment* env) : GenericVideoFilter(fields) {
         require_frames(fields, "Bob", env);
         vi.height *= 2;
@@ -247,19 +254,19 @@ public:
 // ---- Parity and rate ------------------------------------------------------------------------
 
 class AssumeParity : public GenericVideoFilter {
-public:
+  public:
     AssumeParity(PClip c, bool tff) : GenericVideoFilter(c), tff_(tff) {
         vi.Clear(VideoInfo::IT_BFF | VideoInfo::IT_TFF);
         vi.Set(tff ? VideoInfo::IT_TFF : VideoInfo::IT_BFF);
     }
     bool GetParity(int n) override { return tff_ ^ (vi.IsFieldBased() && (n & 1)); }
 
-private:
+  private:
     bool tff_;
 };
 
 class AssumeFrameBased : public GenericVideoFilter {
-public:
+  public:
     explicit AssumeFrameBased(PClip c) : GenericVideoFilter(c) {
         vi.SetFieldBased(false);
         vi.Clear(VideoInfo::IT_BFF | VideoInfo::IT_TFF);
@@ -268,7 +275,7 @@ public:
 };
 
 class AssumeFieldBased : public GenericVideoFilter {
-public:
+  public:
     explicit AssumeFieldBased(PClip c) : GenericVideoFilter(c) {
         vi.SetFieldBased(true);
         vi.Clear(VideoInfo::IT_BFF | VideoInfo::IT_TFF);
@@ -277,14 +284,14 @@ public:
 };
 
 class AssumeFPS : public GenericVideoFilter {
-public:
+  public:
     AssumeFPS(PClip c, unsigned num, unsigned den) : GenericVideoFilter(c) { vi.SetFPS(num, den); }
 };
 
 // ---- Loop -----------------------------------------------------------------------------------
 
 class Loop : public GenericVideoFilter {
-public:
+  public:
     Loop(PClip c, int times, int start, int end, IScriptEnvironment* env) : GenericVideoFilter(c) {
         require_frames(c, "Loop", env);
         const int n = vi.num_frames;
@@ -306,7 +313,7 @@ public:
     }
     bool GetParity(int n) override { return child->GetParity(source(n)); }
 
-private:
+  private:
     int source(int n) const {
         n = clamp_frame(n, vi.num_frames);
         if (n < start_) return n;
@@ -322,7 +329,7 @@ private:
 // ---- Splice ---------------------------------------------------------------------------------
 
 class Splice : public IClip {
-public:
+  public:
     Splice(std::vector<PClip> clips, const char* name, IScriptEnvironment* env)
         : clips_(std::move(clips)) {
         if (clips_.empty()) env->ThrowError("%s: no clips", name);
@@ -354,7 +361,7 @@ public:
     void SetCacheHints(int, int) override {}
     const VideoInfo& GetVideoInfo() override { return vi_; }
 
-private:
+  private:
     std::pair<size_t, int> locate(int n) const {
         n = clamp_frame(n, vi_.num_frames);
         size_t i = size_t(std::upper_bound(starts_.begin(), starts_.end(), n) - starts_.begin());
@@ -390,7 +397,8 @@ AVSValue apply_select_even(AVSValue args, void*, IScriptEnvironment* env) {
 AVSValue apply_pulldown(AVSValue args, void*, IScriptEnvironment* env) {
     PClip c = args[0].AsClip();
     const int a = args[1].AsInt(), b = args[2].AsInt();
-    if (a < 0 || b < 0) env->ThrowError("PullDown: the offsets must not be negative (got %d, %d)", a, b);
+    if (a < 0 || b < 0)
+        env->ThrowError("PullDown: the offsets must not be negative (got %d, %d)", a, b);
     PClip sel = make_select_every(c, 5, {a % 5, b % 5}, env);
     return AVSValue(new AssumeFrameBased(sel));
 }
@@ -408,8 +416,9 @@ AVSValue apply_double_weave(AVSValue args, void*, IScriptEnvironment* env) {
 AVSValue apply_weave(AVSValue args, void*, IScriptEnvironment* env) {
     PClip c = args[0].AsClip();
     if (!c->GetVideoInfo().IsFieldBased())
-        env->ThrowError("Weave: the clip is frame-based (use AssumeFieldBased or SeparateFields "
-                        "first)");
+        env->ThrowError(
+            "Weave: the clip is frame-based (use AssumeFieldBased or SeparateFields "
+            "first)");
     PClip woven = new DoubleWeaveFields(c, env);
     return AVSValue(make_select_every(woven, 2, {0}, env));
 }
@@ -534,7 +543,10 @@ std::optional<std::pair<unsigned, unsigned>> rate_from_double(double fps) {
         const uint64_t ai = uint64_t(a);
         const uint64_t p2 = ai * p1 + p0, q2 = ai * q1 + q0;
         if (p2 > 0xFFFFFFFFull || q2 > 0xFFFFFFFFull) break;
-        p0 = p1; q0 = q1; p1 = p2; q1 = q2;
+        p0 = p1;
+        q0 = q1;
+        p1 = p2;
+        q1 = q2;
         if (std::fabs(double(p1) / double(q1) - fps) <= fps * 1e-9) break;
         const double frac = x - a;
         if (frac < 1e-12) break;

@@ -54,14 +54,20 @@ BufferPool& pool() {
 int plane_index(int plane) {
     switch (plane) {
         case 0:
-        case PLANAR_Y: return 0;
-        case PLANAR_U: return 1;
-        case PLANAR_V: return 2;
-        default: return -1;
+        case PLANAR_Y:
+            return 0;
+        case PLANAR_U:
+            return 1;
+        case PLANAR_V:
+            return 2;
+        default:
+            return -1;
     }
 }
 
-int align_up(int v, int a) { return (v + a - 1) / a * a; }
+int align_up(int v, int a) {
+    return (v + a - 1) / a * a;
+}
 
 }  // namespace
 
@@ -133,7 +139,9 @@ namespace {
 std::atomic<size_t> g_frame_size_limit{0};
 }  // namespace
 
-void set_frame_size_limit(size_t bytes) { g_frame_size_limit = bytes; }
+void set_frame_size_limit(size_t bytes) {
+    g_frame_size_limit = bytes;
+}
 
 PVideoFrame new_frame(const VideoInfo& vi) {
     int sel[3];
@@ -148,7 +156,8 @@ PVideoFrame new_frame(const VideoInfo& vi) {
         total += size_t(layout[i].pitch) * size_t(layout[i].height);
     }
     const size_t limit = g_frame_size_limit;
-    if (limit != 0 && total > limit) throw AvisynthError("the frame is larger than the frame size limit");
+    if (limit != 0 && total > limit)
+        throw AvisynthError("the frame is larger than the frame size limit");
     auto buf = std::make_shared<FrameBuffer>(total);
     return PVideoFrame(new HostFrame(std::move(buf), n, layout));
 }

@@ -12,7 +12,7 @@ namespace qexhost {
 // A block of pixel memory, aligned to 64 bytes. Released blocks are kept in a small pool so that
 // a stream of equal frames does not map and clear fresh pages for every frame.
 class FrameBuffer {
-public:
+  public:
     explicit FrameBuffer(size_t size);
     // A read-only view of a file mapping (mmap'ed at map_base for map_len bytes) that is unmapped
     // with the buffer; data points into the mapping.
@@ -25,7 +25,7 @@ public:
     // False for mapped files: such pictures are copied before anyone writes to them.
     bool writable() const { return map_base_ == nullptr; }
 
-private:
+  private:
     BYTE* data_;
     size_t size_;
     void* map_base_ = nullptr;
@@ -40,7 +40,7 @@ struct PlaneLayout {
 };
 
 class HostFrame final : public VideoFrame {
-public:
+  public:
     HostFrame(std::shared_ptr<FrameBuffer> buffer, int planes, const PlaneLayout* layout);
 
     int GetPitch(int plane = 0) const override;
@@ -54,7 +54,7 @@ public:
     const PlaneLayout& layout(int index) const { return layout_[index]; }
     const std::shared_ptr<FrameBuffer>& buffer() const { return buffer_; }
 
-private:
+  private:
     const PlaneLayout* find(int plane) const;
 
     std::shared_ptr<FrameBuffer> buffer_;

@@ -6,11 +6,15 @@ namespace qexhost {
 
 namespace {
 
-std::string errtext(int err) { return std::strerror(err); }
+std::string errtext(int err) {
+    return std::strerror(err);
+}
 
 }  // namespace
 
-bool writes_y4m(const VideoInfo& vi) { return vi.IsYV12(); }
+bool writes_y4m(const VideoInfo& vi) {
+    return vi.IsYV12();
+}
 
 void check_frame_size(const VideoInfo& vi, const VideoFrame& frame) {
     auto check = [&](int plane) {
@@ -39,7 +43,8 @@ OutputTarget::OutputTarget(const std::string& path) : path_(path) {
     }
     const wholefile::Status s = out_.open(path, {.temp_tag = "qexpipe", .sync = false});
     switch (s.step) {
-        case wholefile::Step::kNone: return;
+        case wholefile::Step::kNone:
+            return;
         case wholefile::Step::kFolder:
             throw OutputError("cannot write " + path + ": it is a folder", s.error);
         case wholefile::Step::kCreate:

@@ -14,7 +14,7 @@
 namespace qexhost {
 
 class OutputError : public std::runtime_error {
-public:
+  public:
     OutputError(const std::string& msg, int err) : std::runtime_error(msg), error_number(err) {}
     int error_number;  // errno of the failing call
 };
@@ -25,7 +25,7 @@ public:
 // written to a temporary file in the folder of the file it names (symbolic links followed) and
 // renamed over it by commit(). Destroying an uncommitted target removes the temporary file.
 class OutputTarget {
-public:
+  public:
     explicit OutputTarget(const std::string& path);
     OutputTarget(const OutputTarget&) = delete;
     OutputTarget& operator=(const OutputTarget&) = delete;
@@ -35,7 +35,7 @@ public:
     // Makes the written data visible under the target path (fsync is not needed for a pipe tool).
     void commit();
 
-private:
+  private:
     std::string path_;
     bool to_stdout_ = false;
     bool committed_ = false;

@@ -33,8 +33,12 @@ namespace {
 volatile sig_atomic_t g_interrupted = 0;  // SIGINT: end of stream
 volatile sig_atomic_t g_terminated = 0;   // SIGTERM/SIGHUP: give up
 
-extern "C" void on_interrupt(int) { g_interrupted = 1; }
-extern "C" void on_terminate(int) { g_terminated = 1; }
+extern "C" void on_interrupt(int) {
+    g_interrupted = 1;
+}
+extern "C" void on_terminate(int) {
+    g_terminated = 1;
+}
 
 // Thrown for failures that end the run; the text is printed after "qexpipe: ".
 struct Failure {
@@ -54,7 +58,8 @@ std::string one_line(std::string s) {
 std::string absolute(const std::string& path) {
     if (path.empty() || path[0] == '/') return path;
     char buf[PATH_MAX];
-    if (!::getcwd(buf, sizeof buf)) throw Failure{"cannot find the working folder: " + std::string(std::strerror(errno))};
+    if (!::getcwd(buf, sizeof buf))
+        throw Failure{"cannot find the working folder: " + std::string(std::strerror(errno))};
     return std::string(buf) + "/" + path;
 }
 
@@ -87,17 +92,22 @@ void print_info(const VideoInfo& vi, PClip& clip) {
     double fps = vi.fps_denominator ? double(vi.fps_numerator) / vi.fps_denominator : 0.0;
     const char* order = vi.IsFieldBased() ? "field-based" : "frame-based";
     const char* parity = clip->GetParity(0) ? "top field first" : "bottom field first";
-    std::printf("width: %d\nheight: %d\nframes: %d\nfps: %u/%u (%.6f)\npixel type: %s\n"
-                "fields: %s, %s\n",
-                vi.width, vi.height, vi.num_frames, vi.fps_numerator, vi.fps_denominator, fps,
-                pixel_type_name(vi), order, parity);
+    std::printf(
+        "width: %d\nheight: %d\nframes: %d\nfps: %u/%u (%.6f)\npixel type: %s\n"
+        "fields: %s, %s\n",
+        vi.width, vi.height, vi.num_frames, vi.fps_numerator, vi.fps_denominator, fps,
+        pixel_type_name(vi), order, parity);
 }
 
 class Progress {
-public:
+  public:
     Progress(bool on, int first, int last)
-        : on_(on), first_(first), total_(last - first + 1), tty_(::isatty(STDERR_FILENO)),
-          start_(Clock::now()), shown_(start_) {}
+        : on_(on),
+          first_(first),
+          total_(last - first + 1),
+          tty_(::isatty(STDERR_FILENO)),
+          start_(Clock::now()),
+          shown_(start_) {}
 
     void frame_done(int n) {
         if (!on_) return;
@@ -117,7 +127,7 @@ public:
                      rate(done, now), interrupted ? " (stopped by SIGINT)" : "");
     }
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
     double rate(int done, Clock::time_point now) const {
         double secs = std::chrono::duration<double>(now - start_).count();
@@ -211,7 +221,8 @@ int run(const PipeOptions& opt) {
             out.WriteFrame(*frame);
             ++done;
             progress.frame_done(n);
-            if (g_terminated) throw Failure{"stopped by a signal; " + target.name() + " not written"};
+            if (g_terminated)
+                throw Failure{"stopped by a signal; " + target.name() + " not written"};
             if (g_interrupted) break;
         }
     } catch (const std::system_error& e) {
@@ -246,7 +257,8 @@ int main(int argc, char** argv) {
     try {
         int status = run(opt);
         if (std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "qexpipe: cannot write standard output: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "qexpipe: cannot write standard output: %s\n",
+                         std::strerror(errno));
             return 1;
         }
         return status;

@@ -91,7 +91,8 @@ PipeOptions parse_pipe_args(const std::vector<std::string>& args) {
     o.script = positional[0];
     if (positional.size() > 2) throw UsageError("too many arguments: \"" + positional[2] + "\"");
     if (positional.size() == 2) o.output = positional[1];
-    if (o.output.empty() && !o.info) throw UsageError("no output given (a file, or - for standard output)");
+    if (o.output.empty() && !o.info)
+        throw UsageError("no output given (a file, or - for standard output)");
     if (o.start && o.end && *o.end < *o.start) {
         throw UsageError("--end " + std::to_string(*o.end) + " is before --start " +
                          std::to_string(*o.start));

@@ -10,7 +10,7 @@ namespace qexhost {
 
 struct PipeOptions {
     std::string script;
-    std::string output;     // "-" is standard output; empty only with --info
+    std::string output;  // "-" is standard output; empty only with --info
     bool info = false;
     bool progress = false;
     bool help = false;
@@ -20,7 +20,7 @@ struct PipeOptions {
 };
 
 class UsageError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

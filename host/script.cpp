@@ -15,13 +15,20 @@ namespace qexhost {
 
 const char* type_name(const AVSValue& v) {
     switch (v.GetType()) {
-    case 'c': return "clip";
-    case 'b': return "bool";
-    case 'i': return "int";
-    case 'f': return "float";
-    case 's': return "string";
-    case 'a': return "array";
-    default: return "nothing";
+        case 'c':
+            return "clip";
+        case 'b':
+            return "bool";
+        case 'i':
+            return "int";
+        case 'f':
+            return "float";
+        case 's':
+            return "string";
+        case 'a':
+            return "array";
+        default:
+            return "nothing";
     }
 }
 
@@ -53,7 +60,9 @@ std::string format_chain(const std::vector<std::string>& places, const std::stri
     return out + base;
 }
 
-std::string quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
+std::string quoted(std::string_view s) {
+    return "\"" + std::string(s) + "\"";
+}
 
 std::string place(const std::string& name, SourcePos pos) {
     return name + ", line " + std::to_string(pos.line) + ", column " + std::to_string(pos.column);
@@ -61,12 +70,18 @@ std::string place(const std::string& name, SourcePos pos) {
 
 const char* param_type_name(char t) {
     switch (t) {
-    case 'c': return "clip";
-    case 'i': return "int";
-    case 'f': return "float";
-    case 's': return "string";
-    case 'b': return "bool";
-    default: return "any";
+        case 'c':
+            return "clip";
+        case 'i':
+            return "int";
+        case 'f':
+            return "float";
+        case 's':
+            return "string";
+        case 'b':
+            return "bool";
+        default:
+            return "any";
     }
 }
 
@@ -101,10 +116,12 @@ std::string arguments_text(const std::vector<AVSValue>& positional,
     return out + ")";
 }
 
-bool is_number(const AVSValue& v) { return v.IsInt() || v.GetType() == 'f'; }
+bool is_number(const AVSValue& v) {
+    return v.IsInt() || v.GetType() == 'f';
+}
 
 class Evaluator {
-public:
+  public:
     Evaluator(Environment& env, int& depth, const ScriptEngine::ErrorChain& last_error)
         : env_(env), depth_(depth), last_error_(last_error) {}
 
@@ -113,28 +130,28 @@ public:
         for (size_t i = 0; i < n; ++i) {
             const Stmt& s = prog.statements[i];
             switch (s.kind) {
-            case StmtKind::Assign:
-            case StmtKind::GlobalAssign: {
-                AVSValue v = eval(*s.value);
-                bool ok = s.kind == StmtKind::Assign ? env_.SetVar(s.name.c_str(), v)
-                                                     : env_.SetGlobalVar(s.name.c_str(), v);
-                if (!ok) throw LocalError{s.pos, "cannot set the variable " + quoted(s.name)};
-                break;
-            }
-            case StmtKind::Return:
-                return eval(*s.value);
-            case StmtKind::Expr: {
-                AVSValue v = eval(*s.value);
-                if (i + 1 == n) return v;
-                if (v.IsClip()) env_.SetVar("last", v);
-                break;
-            }
+                case StmtKind::Assign:
+                case StmtKind::GlobalAssign: {
+                    AVSValue v = eval(*s.value);
+                    bool ok = s.kind == StmtKind::Assign ? env_.SetVar(s.name.c_str(), v)
+                                                         : env_.SetGlobalVar(s.name.c_str(), v);
+                    if (!ok) throw LocalError{s.pos, "cannot set the variable " + quoted(s.name)};
+                    break;
+                }
+                case StmtKind::Return:
+                    return eval(*s.value);
+                case StmtKind::Expr: {
+                    AVSValue v = eval(*s.value);
+                    if (i + 1 == n) return v;
+                    if (v.IsClip()) env_.SetVar("last", v);
+                    break;
+                }
             }
         }
         return env_.FindVar("last").value_or(AVSValue());
     }
 
-private:
+  private:
     // Bounds the evaluator's recursion over all nested texts together.
     struct Depth {
         explicit Depth(Evaluator& ev, SourcePos pos) : d_(ev.depth_) {
@@ -151,30 +168,31 @@ private:
     AVSValue eval(const Expr& e) {
         Depth guard(*this, e.pos);
         switch (e.kind) {
-        case ExprKind::Int:
-            return AVSValue(static_cast<int>(e.ival));
-        case ExprKind::Float:
-            return AVSValue(e.fval);
-        case ExprKind::Bool:
-            return AVSValue(e.ival != 0);
-        case ExprKind::String:
-            return AVSValue(env_.SaveString(e.text.c_str(), static_cast<int>(e.text.size())));
-        case ExprKind::Name:
-            return name(e);
-        case ExprKind::Call:
-            return call(e);
-        case ExprKind::Unary:
-            return unary(e);
-        case ExprKind::Binary:
-            return binary(e);
-        case ExprKind::Cond: {
-            AVSValue c = eval(*e.a);
-            if (!c.IsBool()) {
-                throw LocalError{e.pos, std::string("the condition of '?:' must be a bool, found ") +
-                                            type_name(c)};
+            case ExprKind::Int:
+                return AVSValue(static_cast<int>(e.ival));
+            case ExprKind::Float:
+                return AVSValue(e.fval);
+            case ExprKind::Bool:
+                return AVSValue(e.ival != 0);
+            case ExprKind::String:
+                return AVSValue(env_.SaveString(e.text.c_str(), static_cast<int>(e.text.size())));
+            case ExprKind::Name:
+                return name(e);
+            case ExprKind::Call:
+                return call(e);
+            case ExprKind::Unary:
+                return unary(e);
+            case ExprKind::Binary:
+                return binary(e);
+            case ExprKind::Cond: {
+                AVSValue c = eval(*e.a);
+                if (!c.IsBool()) {
+                    throw LocalError{
+                        e.pos,
+                        std::string("the condition of '?:' must be a bool, found ") + type_name(c)};
+                }
+                return c.AsBool() ? eval(*e.b) : eval(*e.c);
             }
-            return c.AsBool() ? eval(*e.b) : eval(*e.c);
-        }
         }
         return AVSValue();
     }
@@ -201,8 +219,8 @@ private:
             } else {
                 for (const auto& [n, _] : named) {
                     if (qextext::iequals(n, a.name)) {
-                        throw LocalError{a.pos, "the argument " + quoted(a.name) +
-                                                    " is given twice"};
+                        throw LocalError{a.pos,
+                                         "the argument " + quoted(a.name) + " is given twice"};
                     }
                 }
                 named.emplace_back(a.name, v);
@@ -233,7 +251,8 @@ private:
         } catch (const AvisynthError& err) {
             throw foreign(e.pos, err);
         } catch (const IScriptEnvironment::NotFound&) {
-            throw LocalError{e.pos, quoted(fn) + " failed: it called a function that does not exist"};
+            throw LocalError{e.pos,
+                             quoted(fn) + " failed: it called a function that does not exist"};
         } catch (const std::bad_alloc&) {
             throw LocalError{e.pos, quoted(fn) + " failed: out of memory"};
         } catch (const std::exception& ex) {
@@ -254,8 +273,8 @@ private:
             }
             return "there is no function named " + quoted(fn);
         }
-        std::string msg = quoted(fn) + " does not accept " + arguments_text(positional, named) +
-                          "; it takes ";
+        std::string msg =
+            quoted(fn) + " does not accept " + arguments_text(positional, named) + "; it takes ";
         for (size_t i = 0; i < defs.size(); ++i) {
             if (i) msg += " or ";
             msg += signature(*defs[i]);
@@ -306,27 +325,28 @@ private:
         AVSValue a = eval(*e.a);
         AVSValue b = eval(*e.b);
         switch (e.op) {
-        case Tok::Plus:
-        case Tok::PlusPlus:
-            if (a.IsClip() && b.IsClip()) {
-                return splice(e, e.op == Tok::PlusPlus ? "AlignedSplice" : "UnalignedSplice", a, b);
-            }
-            if (e.op == Tok::PlusPlus) {
-                throw LocalError{e.pos, std::string("'++' joins two clips, found ") + type_name(a) +
-                                            " and " + type_name(b)};
-            }
-            if (a.IsString() && b.IsString()) {
-                std::string s = std::string(a.AsString()) + b.AsString();
-                return AVSValue(env_.SaveString(s.c_str(), static_cast<int>(s.size())));
-            }
-            return arithmetic(e, a, b);
-        case Tok::Minus:
-        case Tok::Star:
-        case Tok::Slash:
-        case Tok::Percent:
-            return arithmetic(e, a, b);
-        default:
-            return compare(e, a, b);
+            case Tok::Plus:
+            case Tok::PlusPlus:
+                if (a.IsClip() && b.IsClip()) {
+                    return splice(e, e.op == Tok::PlusPlus ? "AlignedSplice" : "UnalignedSplice", a,
+                                  b);
+                }
+                if (e.op == Tok::PlusPlus) {
+                    throw LocalError{e.pos, std::string("'++' joins two clips, found ") +
+                                                type_name(a) + " and " + type_name(b)};
+                }
+                if (a.IsString() && b.IsString()) {
+                    std::string s = std::string(a.AsString()) + b.AsString();
+                    return AVSValue(env_.SaveString(s.c_str(), static_cast<int>(s.size())));
+                }
+                return arithmetic(e, a, b);
+            case Tok::Minus:
+            case Tok::Star:
+            case Tok::Slash:
+            case Tok::Percent:
+                return arithmetic(e, a, b);
+            default:
+                return compare(e, a, b);
         }
     }
 
@@ -334,7 +354,9 @@ private:
         std::vector<AVSValue> args{a, b};
         try {
             std::optional<AVSValue> r = env_.TryCall(fn, args, {});
-            if (!r) throw LocalError{e.pos, std::string("cannot join the clips: ") + fn + " is missing"};
+            if (!r)
+                throw LocalError{e.pos,
+                                 std::string("cannot join the clips: ") + fn + " is missing"};
             return *r;
         } catch (const LocalError&) {
             throw;
@@ -347,18 +369,30 @@ private:
 
     static const char* op_name(Tok op) {
         switch (op) {
-        case Tok::Plus: return "'+'";
-        case Tok::Minus: return "'-'";
-        case Tok::Star: return "'*'";
-        case Tok::Slash: return "'/'";
-        case Tok::Percent: return "'%'";
-        case Tok::Eq: return "'=='";
-        case Tok::Ne: return "'!='";
-        case Tok::Lt: return "'<'";
-        case Tok::Le: return "'<='";
-        case Tok::Gt: return "'>'";
-        case Tok::Ge: return "'>='";
-        default: return "operator";
+            case Tok::Plus:
+                return "'+'";
+            case Tok::Minus:
+                return "'-'";
+            case Tok::Star:
+                return "'*'";
+            case Tok::Slash:
+                return "'/'";
+            case Tok::Percent:
+                return "'%'";
+            case Tok::Eq:
+                return "'=='";
+            case Tok::Ne:
+                return "'!='";
+            case Tok::Lt:
+                return "'<'";
+            case Tok::Le:
+                return "'<='";
+            case Tok::Gt:
+                return "'>'";
+            case Tok::Ge:
+                return "'>='";
+            default:
+                return "operator";
         }
     }
 
@@ -371,32 +405,45 @@ private:
             int x = a.AsInt(), y = b.AsInt(), r = 0;
             bool overflow = false;
             switch (e.op) {
-            case Tok::Plus: overflow = __builtin_add_overflow(x, y, &r); break;
-            case Tok::Minus: overflow = __builtin_sub_overflow(x, y, &r); break;
-            case Tok::Star: overflow = __builtin_mul_overflow(x, y, &r); break;
-            case Tok::Slash:
-            case Tok::Percent:
-                if (y == 0) throw LocalError{e.pos, "division by zero"};
-                if (x == INT_MIN && y == -1) {
-                    overflow = e.op == Tok::Slash;
-                    r = 0;
-                } else {
-                    r = e.op == Tok::Slash ? x / y : x % y;
-                }
-                break;
-            default: break;
+                case Tok::Plus:
+                    overflow = __builtin_add_overflow(x, y, &r);
+                    break;
+                case Tok::Minus:
+                    overflow = __builtin_sub_overflow(x, y, &r);
+                    break;
+                case Tok::Star:
+                    overflow = __builtin_mul_overflow(x, y, &r);
+                    break;
+                case Tok::Slash:
+                case Tok::Percent:
+                    if (y == 0) throw LocalError{e.pos, "division by zero"};
+                    if (x == INT_MIN && y == -1) {
+                        overflow = e.op == Tok::Slash;
+                        r = 0;
+                    } else {
+                        r = e.op == Tok::Slash ? x / y : x % y;
+                    }
+                    break;
+                default:
+                    break;
             }
             if (overflow) throw LocalError{e.pos, "integer overflow"};
             return AVSValue(r);
         }
         double x = a.AsFloat(), y = b.AsFloat();
         switch (e.op) {
-        case Tok::Plus: return AVSValue(x + y);
-        case Tok::Minus: return AVSValue(x - y);
-        case Tok::Star: return AVSValue(x * y);
-        case Tok::Slash: return AVSValue(x / y);
-        case Tok::Percent: return AVSValue(std::fmod(x, y));
-        default: return AVSValue();
+            case Tok::Plus:
+                return AVSValue(x + y);
+            case Tok::Minus:
+                return AVSValue(x - y);
+            case Tok::Star:
+                return AVSValue(x * y);
+            case Tok::Slash:
+                return AVSValue(x / y);
+            case Tok::Percent:
+                return AVSValue(std::fmod(x, y));
+            default:
+                return AVSValue();
         }
     }
 
@@ -423,24 +470,32 @@ private:
             c = a.AsClip().get() != b.AsClip().get();
             ordered = false;
         } else {
-            throw LocalError{e.pos, std::string("cannot compare ") + type_name(a) + " and " +
-                                        type_name(b)};
+            throw LocalError{
+                e.pos, std::string("cannot compare ") + type_name(a) + " and " + type_name(b)};
         }
         switch (e.op) {
-        case Tok::Eq: return AVSValue(c == 0);
-        case Tok::Ne: return AVSValue(c != 0);
-        default: break;
+            case Tok::Eq:
+                return AVSValue(c == 0);
+            case Tok::Ne:
+                return AVSValue(c != 0);
+            default:
+                break;
         }
         if (!ordered) {
             throw LocalError{e.pos, std::string("cannot use ") + op_name(e.op) + " on " +
                                         type_name(a) + " values"};
         }
         switch (e.op) {
-        case Tok::Lt: return AVSValue(c < 0);
-        case Tok::Le: return AVSValue(c <= 0);
-        case Tok::Gt: return AVSValue(c > 0);
-        case Tok::Ge: return AVSValue(c >= 0);
-        default: return AVSValue();
+            case Tok::Lt:
+                return AVSValue(c < 0);
+            case Tok::Le:
+                return AVSValue(c <= 0);
+            case Tok::Gt:
+                return AVSValue(c > 0);
+            case Tok::Ge:
+                return AVSValue(c >= 0);
+            default:
+                return AVSValue();
         }
     }
 
@@ -448,7 +503,8 @@ private:
     // just raised, its places are kept apart so that the chain can be shortened.
     LocalError foreign(SourcePos pos, const AvisynthError& err) const {
         if (!err.msg) return LocalError{pos, "error without a message"};
-        if (err.msg == last_error_.msg) return LocalError{pos, last_error_.base, last_error_.places};
+        if (err.msg == last_error_.msg)
+            return LocalError{pos, last_error_.base, last_error_.places};
         return LocalError{pos, err.msg};
     }
 
@@ -466,7 +522,7 @@ std::string folder_of(const std::string& path) {
 
 // Restores `last` when Eval(clip, text) ends, also by an error.
 class LastGuard {
-public:
+  public:
     LastGuard(Environment& env, const AVSValue& clip) : env_(env) {
         old_ = env_.FindVar("last").value_or(AVSValue());
         env_.SetVar("last", clip);
@@ -474,13 +530,12 @@ public:
     ~LastGuard() {
         try {
             env_.SetVar("last", old_);
-        } catch (...) {
-        }
+        } catch (...) {}
     }
     LastGuard(const LastGuard&) = delete;
     LastGuard& operator=(const LastGuard&) = delete;
 
-private:
+  private:
     Environment& env_;
     AVSValue old_;
 };
@@ -510,7 +565,8 @@ ScriptEngine::ScriptEngine(Environment& env) : env_(env) {
         "FrameRateNumerator", "c",
         [](AVSValue args, void*, IScriptEnvironment* env) {
             unsigned n = args[0].AsClip()->GetVideoInfo().fps_numerator;
-            if (n > unsigned(INT_MAX)) env->ThrowError("FrameRateNumerator: %u does not fit an int", n);
+            if (n > unsigned(INT_MAX))
+                env->ThrowError("FrameRateNumerator: %u does not fit an int", n);
             return AVSValue(int(n));
         },
         nullptr);
@@ -518,7 +574,8 @@ ScriptEngine::ScriptEngine(Environment& env) : env_(env) {
         "FrameRateDenominator", "c",
         [](AVSValue args, void*, IScriptEnvironment* env) {
             unsigned n = args[0].AsClip()->GetVideoInfo().fps_denominator;
-            if (n > unsigned(INT_MAX)) env->ThrowError("FrameRateDenominator: %u does not fit an int", n);
+            if (n > unsigned(INT_MAX))
+                env->ThrowError("FrameRateDenominator: %u does not fit an int", n);
             return AVSValue(int(n));
         },
         nullptr);

@@ -32,7 +32,7 @@
 namespace qexhost {
 
 class ScriptEngine {
-public:
+  public:
     // Registers the script functions in env with this engine as their user data; the engine
     // must outlive every use of env that may reach them.
     explicit ScriptEngine(Environment& env);
@@ -51,14 +51,14 @@ public:
     // Deepest nesting of Eval and Import (a script that evaluates itself is stopped there).
     static constexpr int kMaxNesting = 64;
 
-private:
+  private:
     static AVSValue apply_eval(AVSValue args, void* self, IScriptEnvironment* env);
     static AVSValue apply_eval_clip(AVSValue args, void* self, IScriptEnvironment* env);
     static AVSValue apply_import(AVSValue args, void* self, IScriptEnvironment* env);
 
     std::string resolve_import(const std::string& path) const;
 
-public:
+  public:
     // The place chain of the last error this engine raised, so that an enclosing text can add
     // its own place and shorten a very long chain (a text that evaluates itself).
     struct ErrorChain {
@@ -67,7 +67,7 @@ public:
         std::string base;                 // the message without places
     };
 
-private:
+  private:
     Environment& env_;
     ErrorChain last_error_;
     int nesting_ = 0;

@@ -8,43 +8,74 @@ namespace qexhost {
 
 std::string describe(Tok kind) {
     switch (kind) {
-    case Tok::Ident: return "a name";
-    case Tok::Int: return "a number";
-    case Tok::Float: return "a number";
-    case Tok::String: return "a string";
-    case Tok::LParen: return "'('";
-    case Tok::RParen: return "')'";
-    case Tok::Comma: return "','";
-    case Tok::Dot: return "'.'";
-    case Tok::Assign: return "'='";
-    case Tok::Eq: return "'=='";
-    case Tok::Ne: return "'!='";
-    case Tok::Lt: return "'<'";
-    case Tok::Le: return "'<='";
-    case Tok::Gt: return "'>'";
-    case Tok::Ge: return "'>='";
-    case Tok::Plus: return "'+'";
-    case Tok::PlusPlus: return "'++'";
-    case Tok::Minus: return "'-'";
-    case Tok::Star: return "'*'";
-    case Tok::Slash: return "'/'";
-    case Tok::Percent: return "'%'";
-    case Tok::Not: return "'!'";
-    case Tok::AndAnd: return "'&&'";
-    case Tok::OrOr: return "'||'";
-    case Tok::Question: return "'?'";
-    case Tok::Colon: return "':'";
-    case Tok::Newline: return "end of line";
-    case Tok::End: return "end of script";
+        case Tok::Ident:
+            return "a name";
+        case Tok::Int:
+            return "a number";
+        case Tok::Float:
+            return "a number";
+        case Tok::String:
+            return "a string";
+        case Tok::LParen:
+            return "'('";
+        case Tok::RParen:
+            return "')'";
+        case Tok::Comma:
+            return "','";
+        case Tok::Dot:
+            return "'.'";
+        case Tok::Assign:
+            return "'='";
+        case Tok::Eq:
+            return "'=='";
+        case Tok::Ne:
+            return "'!='";
+        case Tok::Lt:
+            return "'<'";
+        case Tok::Le:
+            return "'<='";
+        case Tok::Gt:
+            return "'>'";
+        case Tok::Ge:
+            return "'>='";
+        case Tok::Plus:
+            return "'+'";
+        case Tok::PlusPlus:
+            return "'++'";
+        case Tok::Minus:
+            return "'-'";
+        case Tok::Star:
+            return "'*'";
+        case Tok::Slash:
+            return "'/'";
+        case Tok::Percent:
+            return "'%'";
+        case Tok::Not:
+            return "'!'";
+        case Tok::AndAnd:
+            return "'&&'";
+        case Tok::OrOr:
+            return "'||'";
+        case Tok::Question:
+            return "'?'";
+        case Tok::Colon:
+            return "':'";
+        case Tok::Newline:
+            return "end of line";
+        case Tok::End:
+            return "end of script";
     }
     return "?";
 }
 
 std::string describe(const Token& tok) {
     switch (tok.kind) {
-    case Tok::Ident: return "\"" + tok.text + "\"";
-    case Tok::String: return "a string";
-    default: return describe(tok.kind);
+        case Tok::Ident:
+            return "\"" + tok.text + "\"";
+        case Tok::String:
+            return "a string";
+        default:
+            return describe(tok.kind);
     }
 }
 
@@ -53,15 +84,21 @@ namespace {
 bool is_ident_start(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
 }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_ident_char(char c) { return is_ident_start(c) || is_digit(c); }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool is_ident_char(char c) {
+    return is_ident_start(c) || is_digit(c);
+}
 bool is_hex(char c) {
     return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+}
 
 class Lexer {
-public:
+  public:
     explicit Lexer(std::string_view text) : s_(text) {}
 
     std::vector<Token> run() {
@@ -107,7 +144,7 @@ public:
         return std::move(out_);
     }
 
-private:
+  private:
     SourcePos pos() const { return SourcePos{line_, col_}; }
 
     void advance() {
@@ -281,31 +318,46 @@ private:
             push(k, p);
         };
         switch (c) {
-        case '(': return one(Tok::LParen);
-        case ')': return one(Tok::RParen);
-        case ',': return one(Tok::Comma);
-        case '.': return one(Tok::Dot);
-        case '?': return one(Tok::Question);
-        case ':': return one(Tok::Colon);
-        case '*': return one(Tok::Star);
-        case '/': return one(Tok::Slash);
-        case '%': return one(Tok::Percent);
-        case '-': return one(Tok::Minus);
-        case '+': return n == '+' ? two(Tok::PlusPlus) : one(Tok::Plus);
-        case '=': return n == '=' ? two(Tok::Eq) : one(Tok::Assign);
-        case '!': return n == '=' ? two(Tok::Ne) : one(Tok::Not);
-        case '<':
-            if (n == '=') return two(Tok::Le);
-            if (n == '>') return two(Tok::Ne);
-            return one(Tok::Lt);
-        case '>': return n == '=' ? two(Tok::Ge) : one(Tok::Gt);
-        case '&':
-            if (n == '&') return two(Tok::AndAnd);
-            break;
-        case '|':
-            if (n == '|') return two(Tok::OrOr);
-            break;
-        default: break;
+            case '(':
+                return one(Tok::LParen);
+            case ')':
+                return one(Tok::RParen);
+            case ',':
+                return one(Tok::Comma);
+            case '.':
+                return one(Tok::Dot);
+            case '?':
+                return one(Tok::Question);
+            case ':':
+                return one(Tok::Colon);
+            case '*':
+                return one(Tok::Star);
+            case '/':
+                return one(Tok::Slash);
+            case '%':
+                return one(Tok::Percent);
+            case '-':
+                return one(Tok::Minus);
+            case '+':
+                return n == '+' ? two(Tok::PlusPlus) : one(Tok::Plus);
+            case '=':
+                return n == '=' ? two(Tok::Eq) : one(Tok::Assign);
+            case '!':
+                return n == '=' ? two(Tok::Ne) : one(Tok::Not);
+            case '<':
+                if (n == '=') return two(Tok::Le);
+                if (n == '>') return two(Tok::Ne);
+                return one(Tok::Lt);
+            case '>':
+                return n == '=' ? two(Tok::Ge) : one(Tok::Gt);
+            case '&':
+                if (n == '&') return two(Tok::AndAnd);
+                break;
+            case '|':
+                if (n == '|') return two(Tok::OrOr);
+                break;
+            default:
+                break;
         }
         std::string shown;
         unsigned char uc = static_cast<unsigned char>(c);
@@ -328,6 +380,8 @@ private:
 
 }  // namespace
 
-std::vector<Token> tokenize(std::string_view text) { return Lexer(text).run(); }
+std::vector<Token> tokenize(std::string_view text) {
+    return Lexer(text).run();
+}
 
 }  // namespace qexhost

@@ -19,7 +19,7 @@ struct SourcePos {
 // A syntax error with the place it was found. The message does not carry the place; whoever
 // knows the script's name formats both (see ScriptError in script.h).
 class SyntaxError : public std::runtime_error {
-public:
+  public:
     SyntaxError(SourcePos p, const std::string& msg) : std::runtime_error(msg), pos(p) {}
     SourcePos pos;
 };
@@ -33,34 +33,34 @@ enum class Tok {
     RParen,
     Comma,
     Dot,
-    Assign,      // =
-    Eq,          // ==
-    Ne,          // != or <>
+    Assign,  // =
+    Eq,      // ==
+    Ne,      // != or <>
     Lt,
     Le,
     Gt,
     Ge,
-    Plus,        // +
-    PlusPlus,    // ++
+    Plus,      // +
+    PlusPlus,  // ++
     Minus,
     Star,
     Slash,
     Percent,
-    Not,         // !
+    Not,  // !
     AndAnd,
     OrOr,
     Question,
     Colon,
-    Newline,     // end of a statement
+    Newline,  // end of a statement
     End,
 };
 
 struct Token {
     Tok kind = Tok::End;
     SourcePos pos;
-    std::string text;      // identifier name or string contents
-    int64_t ival = 0;      // Int
-    double fval = 0.0;     // Float
+    std::string text;   // identifier name or string contents
+    int64_t ival = 0;   // Int
+    double fval = 0.0;  // Float
 };
 
 // Readable name of a token kind for error messages ("')'", "end of line", ...).

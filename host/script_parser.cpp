@@ -23,7 +23,7 @@ ExprPtr finish(ExprPtr e) {
 }
 
 class Parser {
-public:
+  public:
     explicit Parser(std::vector<Token> toks) : t_(std::move(toks)) {}
 
     Program program() {
@@ -41,7 +41,7 @@ public:
         return prog;
     }
 
-private:
+  private:
     const Token& peek(size_t k = 0) const {
         size_t j = i_ + k;
         return j < t_.size() ? t_[j] : t_.back();
@@ -85,8 +85,7 @@ private:
             return s;
         }
         if (first.kind == Tok::Ident && iequals(first.text, "return") &&
-            peek(1).kind != Tok::Newline && peek(1).kind != Tok::End &&
-            peek(1).kind != Tok::Dot) {
+            peek(1).kind != Tok::Newline && peek(1).kind != Tok::End && peek(1).kind != Tok::Dot) {
             next();
             s.kind = StmtKind::Return;
             s.value = expression();
@@ -221,47 +220,47 @@ private:
         auto e = std::make_unique<Expr>();
         e->pos = tok.pos;
         switch (tok.kind) {
-        case Tok::Int:
-            e->kind = ExprKind::Int;
-            e->ival = tok.ival;
-            next();
-            return e;
-        case Tok::Float:
-            e->kind = ExprKind::Float;
-            e->fval = tok.fval;
-            next();
-            return e;
-        case Tok::String:
-            e->kind = ExprKind::String;
-            e->text = tok.text;
-            next();
-            return e;
-        case Tok::LParen: {
-            next();
-            ExprPtr inner = expression();
-            expect(Tok::RParen, "expected ')'");
-            return inner;
-        }
-        case Tok::Ident: {
-            if (iequals(tok.text, "true") || iequals(tok.text, "false")) {
-                e->kind = ExprKind::Bool;
-                e->ival = iequals(tok.text, "true") ? 1 : 0;
+            case Tok::Int:
+                e->kind = ExprKind::Int;
+                e->ival = tok.ival;
                 next();
                 return e;
+            case Tok::Float:
+                e->kind = ExprKind::Float;
+                e->fval = tok.fval;
+                next();
+                return e;
+            case Tok::String:
+                e->kind = ExprKind::String;
+                e->text = tok.text;
+                next();
+                return e;
+            case Tok::LParen: {
+                next();
+                ExprPtr inner = expression();
+                expect(Tok::RParen, "expected ')'");
+                return inner;
             }
-            e->text = tok.text;
-            next();
-            if (peek().kind == Tok::LParen) {
-                e->kind = ExprKind::Call;
-                arguments(*e);
-                return finish(std::move(e));
-            } else {
-                e->kind = ExprKind::Name;
+            case Tok::Ident: {
+                if (iequals(tok.text, "true") || iequals(tok.text, "false")) {
+                    e->kind = ExprKind::Bool;
+                    e->ival = iequals(tok.text, "true") ? 1 : 0;
+                    next();
+                    return e;
+                }
+                e->text = tok.text;
+                next();
+                if (peek().kind == Tok::LParen) {
+                    e->kind = ExprKind::Call;
+                    arguments(*e);
+                    return finish(std::move(e));
+                } else {
+                    e->kind = ExprKind::Name;
+                }
+                return e;
             }
-            return e;
-        }
-        default:
-            throw unexpected(tok, "expected an expression");
+            default:
+                throw unexpected(tok, "expected an expression");
         }
     }
 
@@ -272,6 +271,8 @@ private:
 
 }  // namespace
 
-Program parse_script(std::string_view text) { return Parser(tokenize(text)).program(); }
+Program parse_script(std::string_view text) {
+    return Parser(tokenize(text)).program();
+}
 
 }  // namespace qexhost

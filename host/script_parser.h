@@ -38,15 +38,15 @@ enum class ExprKind {
 
 struct Expr {
     ExprKind kind = ExprKind::Int;
-    SourcePos pos;        // the token that gives the expression its meaning (name, operator)
-    int64_t ival = 0;     // Int, Bool (0/1)
-    double fval = 0.0;    // Float
-    std::string text;     // String contents, Name / Call function name
-    Tok op = Tok::End;    // Unary, Binary
-    bool method = false;  // Call written as x.f
-    std::vector<Arg> args;            // Call
-    ExprPtr a, b, c;                  // operands of Unary (a), Binary (a, b), Cond (a, b, c)
-    int depth = 1;                    // height of this subtree
+    SourcePos pos;          // the token that gives the expression its meaning (name, operator)
+    int64_t ival = 0;       // Int, Bool (0/1)
+    double fval = 0.0;      // Float
+    std::string text;       // String contents, Name / Call function name
+    Tok op = Tok::End;      // Unary, Binary
+    bool method = false;    // Call written as x.f
+    std::vector<Arg> args;  // Call
+    ExprPtr a, b, c;        // operands of Unary (a), Binary (a, b), Cond (a, b, c)
+    int depth = 1;          // height of this subtree
 };
 
 // Deepest expression tree the parser accepts; evaluation and destruction recurse over the tree.

@@ -22,18 +22,20 @@ namespace qexhost {
 
 namespace {
 
-int clamp_frame(int n, int num_frames) { return std::clamp(n, 0, std::max(num_frames - 1, 0)); }
+int clamp_frame(int n, int num_frames) {
+    return std::clamp(n, 0, std::max(num_frames - 1, 0));
+}
 
 // Base of the sources: no audio, parity from the clip's field flags (bottom field first unless
 // the clip says top field first).
 class SourceClip : public IClip {
-public:
+  public:
     bool GetParity(int) override { return vi_.IsTFF(); }
     void GetAudio(void*, int64_t, int64_t, IScriptEnvironment*) override {}
     void SetCacheHints(int, int) override {}
     const VideoInfo& GetVideoInfo() override { return vi_; }
 
-protected:
+  protected:
     VideoInfo vi_;
 };
 
@@ -53,7 +55,7 @@ int pixel_type_arg(const char* filter, const AVSValue& v, int def, IScriptEnviro
 // ---- BlankClip ------------------------------------------------------------------------------
 
 class BlankClip : public SourceClip {
-public:
+  public:
     BlankClip(const VideoInfo& vi, uint32_t color, bool color_is_yuv) {
         vi_ = vi;
         frame_ = new_frame(vi_);
@@ -61,7 +63,7 @@ public:
     }
     PVideoFrame GetFrame(int, IScriptEnvironment*) override { return frame_; }
 
-private:
+  private:
     void fill(uint32_t color, bool is_yuv) {
         const int r = (color >> 16) & 255, g = (color >> 8) & 255, b = color & 255;
         int y, u, v;
@@ -137,7 +139,8 @@ AVSValue apply_blank_clip(AVSValue args, void*, IScriptEnvironment* env) {
         if (!r) env->ThrowError("BlankClip: the rate must be positive (got %g)", args[5].AsFloat());
         vi.SetFPS(r->first, r->second);
     }
-    if (vi.num_frames < 1) env->ThrowError("BlankClip: length must be at least 1 (got %d)", vi.num_frames);
+    if (vi.num_frames < 1)
+        env->ThrowError("BlankClip: length must be at least 1 (got %d)", vi.num_frames);
     check_size("BlankClip", vi.pixel_type, vi.width, vi.height, env);
     bool yuv = args[11].IsInt();
     uint32_t color = uint32_t(yuv ? args[11].AsInt() : args[10].AsInt(0));
@@ -149,7 +152,7 @@ AVSValue apply_blank_clip(AVSValue args, void*, IScriptEnvironment* env) {
 // A top-field-first clip whose picture rows begin with the index of their field: 2n on the
 // rows of the top field of frame n, 2n + 1 on those of the bottom field (little-endian 32 bit).
 class StampSource : public SourceClip {
-public:
+  public:
     explicit StampSource(const VideoInfo& vi) { vi_ = vi; }
     PVideoFrame GetFrame(int n, IScriptEnvironment*) override {
         n = clamp_frame(n, vi_.num_frames);
@@ -204,10 +207,12 @@ AVSValue apply_stamp_source(AVSValue args, void*, IScriptEnvironment* env) {
 // ---- Y4MSource ------------------------------------------------------------------------------
 
 class Y4MSource : public SourceClip {
-public:
+  public:
     Y4MSource(const std::string& path, IScriptEnvironment* env) : path_(path) {
         fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0) env->ThrowError("Y4MSource: cannot open \"%s\": %s", path.c_str(), std::strerror(errno));
+        if (fd_ < 0)
+            env->ThrowError("Y4MSource: cannot open \"%s\": %s", path.c_str(),
+                            std::strerror(errno));
         try {
             open_stream(env);
         } catch (...) {
@@ -227,7 +232,7 @@ public:
         return f;
     }
 
-private:
+  private:
     [[noreturn]] void fail(IScriptEnvironment* env, const std::string& why) {
         env->ThrowError("Y4MSource: \"%s\": %s", path_.c_str(), why.c_str());
     }
@@ -364,7 +369,8 @@ private:
             i += batch;
         }
         if (got_total < expect)
-            fail(env, "frame " + std::to_string(n) + " is cut off (the file is shorter than it was)");
+            fail(env,
+                 "frame " + std::to_string(n) + " is cut off (the file is shorter than it was)");
         if (uniform_ && std::memcmp(tag, "FRAME\n", 6) != 0)
             fail(env, "bad frame header at frame " + std::to_string(n));
         if (vi_.IsYUY2()) pack_yuy2(*f);
@@ -378,7 +384,8 @@ private:
         struct stat st {};
         if (::fstat(fd_, &st) != 0) fail(env, std::strerror(errno));
         if (uint64_t(st.st_size) < data_off + hdr_.frame_bytes)
-            fail(env, "frame " + std::to_string(n) + " is cut off (the file is shorter than it was)");
+            fail(env,
+                 "frame " + std::to_string(n) + " is cut off (the file is shorter than it was)");
         static const uint64_t page = uint64_t(::sysconf(_SC_PAGESIZE));
         const uint64_t start = uniform_ ? data_off - 6 : data_off;
         const uint64_t map_off = start / page * page;
@@ -445,7 +452,8 @@ void register_sources(Environment& env) {
                     "[clip]c[length]i[width]i[height]i[pixel_type]s[fps]f[fps_denominator]i"
                     "[audio_rate]i[stereo]b[sixteen_bit]b[color]i[color_yuv]i",
                     apply_blank_clip, nullptr);
-    env.AddFunction("StampSource", "[length]i[width]i[height]i[pixel_type]s[fps]i[fps_denominator]i",
+    env.AddFunction("StampSource",
+                    "[length]i[width]i[height]i[pixel_type]s[fps]i[fps_denominator]i",
                     apply_stamp_source, nullptr);
     env.AddFunction("Y4MSource", "s", apply_y4m_source, nullptr);
     register_video_source(env);

@@ -37,8 +37,7 @@ std::string parse_y4m_header(std::string_view data, Y4mHeader* out) {
     if (eol == std::string_view::npos) return "the stream header has no line end";
     std::string_view line = data.substr(0, eol);
     h.header_bytes = eol + 1;
-    if (line.size() > kMagic.size() && line[kMagic.size()] != ' ')
-        return "not a YUV4MPEG2 file";
+    if (line.size() > kMagic.size() && line[kMagic.size()] != ' ') return "not a YUV4MPEG2 file";
     bool have_w = false, have_h = false, have_f = false;
     size_t pos = kMagic.size();
     h.colorspace = "420jpeg";
@@ -67,7 +66,8 @@ std::string parse_y4m_header(std::string_view data, Y4mHeader* out) {
             case 'F': {
                 size_t colon = val.find(':');
                 uint64_t n = 0, d = 0;
-                if (colon == std::string_view::npos || !parse_uint(val.substr(0, colon), UINT_MAX, &n) ||
+                if (colon == std::string_view::npos ||
+                    !parse_uint(val.substr(0, colon), UINT_MAX, &n) ||
                     !parse_uint(val.substr(colon + 1), UINT_MAX, &d) || n == 0 || d == 0)
                     return "bad frame rate";
                 VideoInfo tmp;
@@ -81,11 +81,14 @@ std::string parse_y4m_header(std::string_view data, Y4mHeader* out) {
                 if (val.size() != 1 || !std::strchr("ptbm?", val[0])) return "bad interlace mode";
                 h.interlace = val[0];
                 break;
-            case 'C': h.colorspace = std::string(val); break;
+            case 'C':
+                h.colorspace = std::string(val);
+                break;
             case 'A':  // pixel aspect: not used
             case 'X':  // comment / extension
                 break;
-            default: return "unknown header field '" + std::string(tok.substr(0, 1)) + "'";
+            default:
+                return "unknown header field '" + std::string(tok.substr(0, 1)) + "'";
         }
     }
     if (!have_w || !have_h) return "the header gives no width or height";

@@ -16,11 +16,11 @@ struct Y4mHeader {
     int height = 0;
     unsigned fps_num = 0;
     unsigned fps_den = 0;
-    char interlace = '?';     // 'p', 't', 'b', 'm' or '?' when not given
-    std::string colorspace;   // as written after 'C' ("420jpeg" when not given)
-    int pixel_type = 0;       // VideoInfo::CS_YV12 for 4:2:0, CS_YUY2 for 4:2:2
-    size_t header_bytes = 0;  // stream header including its line end
-    uint64_t frame_bytes = 0; // picture bytes of one frame in the file
+    char interlace = '?';      // 'p', 't', 'b', 'm' or '?' when not given
+    std::string colorspace;    // as written after 'C' ("420jpeg" when not given)
+    int pixel_type = 0;        // VideoInfo::CS_YV12 for 4:2:0, CS_YUY2 for 4:2:2
+    size_t header_bytes = 0;   // stream header including its line end
+    uint64_t frame_bytes = 0;  // picture bytes of one frame in the file
 };
 
 // Parses the stream header at the start of `data` (which must contain the whole header line).
@@ -38,14 +38,14 @@ std::string y4m_stream_header(const VideoInfo& vi);
 
 // Writes frames to a file descriptor straight from the frames' rows (gathered writes).
 class Y4mWriter {
-public:
+  public:
     // raw: write only the picture bytes of each frame (no y4m headers), rows in storage order.
     Y4mWriter(int fd, const VideoInfo& vi, bool raw = false);
     void WriteHeader();
     void WriteFrame(const VideoFrame& frame);
     uint64_t bytes_written() const { return written_; }
 
-private:
+  private:
     void write_all(::iovec* iov, int count);
     int fd_;
     VideoInfo vi_;

@@ -16,8 +16,8 @@ namespace qex {
 // What a TMPGEnc project gives the field map: its rate code and two bytes (flag value,
 // mode byte) per field position, 2 * capacity bytes.
 struct ProjectData {
-  int32_t rate_code = 0;
-  std::vector<uint8_t> pairs;
+    int32_t rate_code = 0;
+    std::vector<uint8_t> pairs;
 };
 
 // Reads the project at `path` for a clip of `capacity` field positions. Returns the
@@ -39,24 +39,24 @@ int read_definition_file(QexModel& m, const std::string& path, const ProjectLoad
 // in which the words are tried, as prefixes ignoring case ("on_a" before "on"); a default
 // stores the number of its text's first word.
 enum InlineKeyword : int {
-  kKeywordProject = 0,  // "tpr" then "<": a TMPGEnc project
-  kKeywordFieldList,    // "(": a field-list pattern
-  kKeywordDigits,       // "<": a digit pattern
-  kKeywordPost,         // "post": a post filter
-  kKeywordChapter,      // "chapter": a chapter entry
-  kKeywordOnA,          // on/off/dup/null pairs, for the first (_a), the second (_b) or
-  kKeywordOnB,          // (without a suffix) the first field of each frame
-  kKeywordOn,
-  kKeywordOffA,
-  kKeywordOffB,
-  kKeywordOff,
-  kKeywordDupA,
-  kKeywordDupB,
-  kKeywordDup,
-  kKeywordNullA,
-  kKeywordNullB,
-  kKeywordNull,
-  kInlineKeywordCount
+    kKeywordProject = 0,  // "tpr" then "<": a TMPGEnc project
+    kKeywordFieldList,    // "(": a field-list pattern
+    kKeywordDigits,       // "<": a digit pattern
+    kKeywordPost,         // "post": a post filter
+    kKeywordChapter,      // "chapter": a chapter entry
+    kKeywordOnA,          // on/off/dup/null pairs, for the first (_a), the second (_b) or
+    kKeywordOnB,          // (without a suffix) the first field of each frame
+    kKeywordOn,
+    kKeywordOffA,
+    kKeywordOffB,
+    kKeywordOff,
+    kKeywordDupA,
+    kKeywordDupB,
+    kKeywordDup,
+    kKeywordNullA,
+    kKeywordNullB,
+    kKeywordNull,
+    kInlineKeywordCount
 };
 
 // Inline keyword scanner over NUL-terminated text: the InlineKeyword of the statement (the

@@ -116,7 +116,9 @@ constexpr int kSketchColumns = 5;
 constexpr int kSketchRows = 7;
 constexpr int kScale = 2;
 
-constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Lays one sketch into its cell; returns the advance width.
 constexpr int lay_glyph(const Sketch& s, std::uint8_t* cell) {
@@ -196,16 +198,25 @@ static_assert(widths_valid(), "advance widths must be even, from 4 to 16, the sp
 
 }  // namespace
 
-const Font& builtin_font() { return kFont; }
-
-const std::uint8_t* Font::glyph(unsigned char c) const {
-    return glyphs.data() + static_cast<std::size_t>(drawable_code(c) - kFontFirstCode) * kGlyphBytes;
+const Font& builtin_font() {
+    return kFont;
 }
 
-int Font::width(unsigned char c) const { return widths[drawable_code(c) - kFontFirstCode]; }
+const std::uint8_t* Font::glyph(unsigned char c) const {
+    return glyphs.data() +
+           static_cast<std::size_t>(drawable_code(c) - kFontFirstCode) * kGlyphBytes;
+}
 
-const std::uint8_t* glyph_of(unsigned char c) { return kFont.glyph(c); }
+int Font::width(unsigned char c) const {
+    return widths[drawable_code(c) - kFontFirstCode];
+}
 
-int glyph_width(unsigned char c) { return kFont.width(c); }
+const std::uint8_t* glyph_of(unsigned char c) {
+    return kFont.glyph(c);
+}
+
+int glyph_width(unsigned char c) {
+    return kFont.width(c);
+}
 
 }  // namespace qex

@@ -18,8 +18,7 @@ void apply_pattern(QexModel& m, int32_t a, int32_t b, int32_t rate, const uint8_
                    int32_t length);
 
 // Filter alias (1..64) with its set number (0 none).
-void apply_alias(QexModel& m, int32_t a, int32_t b, int32_t rate, int32_t alias,
-                 int32_t set_index);
+void apply_alias(QexModel& m, int32_t a, int32_t b, int32_t rate, int32_t alias, int32_t set_index);
 
 // TMPGEnc project: `pairs` holds two bytes (flag value, mode byte) per field position of
 // the whole clip; entries 2a..2b+1 are used.

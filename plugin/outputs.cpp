@@ -45,9 +45,8 @@ void append_time_line(std::string& out, uint64_t t) {
 template <std::size_t N>
 std::string_view slot_text(const char (&slot)[N]) {
     const void* nul = std::memchr(slot, 0, N);
-    return std::string_view(slot, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) -
-                                                                  slot)
-                                      : N);
+    return std::string_view(
+        slot, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - slot) : N);
 }
 
 struct Clock {
@@ -86,10 +85,17 @@ std::string xml_escape(std::string_view text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -150,9 +156,10 @@ std::string chapters_text(std::span<const OutputFrame> frames, int32_t limit,
         ++k;
     }
     if (xml && k > 0) {
-        out += "    <EditionFlagDefault>0</EditionFlagDefault>\n"
-               "    <EditionFlagHidden>0</EditionFlagHidden>\n"
-               "  </EditionEntry>\n</Chapters>\n";
+        out +=
+            "    <EditionFlagDefault>0</EditionFlagDefault>\n"
+            "    <EditionFlagHidden>0</EditionFlagHidden>\n"
+            "  </EditionEntry>\n</Chapters>\n";
     }
     return out;
 }
@@ -174,7 +181,8 @@ std::string timecodes_path(std::string_view chapter_path, std::string_view outpu
 }
 
 WriteResult write_whole_file(const std::string& path, std::string_view bytes) {
-    const wholefile::Status s = wholefile::write_file(path, bytes, {.temp_tag = "qex", .sync = true});
+    const wholefile::Status s =
+        wholefile::write_file(path, bytes, {.temp_tag = "qex", .sync = true});
     if (s.ok()) return WriteResult::kOk;
     return s.open_failed() ? WriteResult::kOpenFailed : WriteResult::kWriteFailed;
 }
@@ -183,18 +191,24 @@ int write_timecodes(std::span<const OutputFrame> frames, int32_t limit,
                     std::string_view chapter_path, std::string_view output_path) {
     switch (write_whole_file(timecodes_path(chapter_path, output_path),
                              timecodes_text(frames, limit))) {
-        case WriteResult::kOk: return 0;
-        case WriteResult::kOpenFailed: return kErrTimecodesOpen;
-        default: return kErrTimecodesWrite;
+        case WriteResult::kOk:
+            return 0;
+        case WriteResult::kOpenFailed:
+            return kErrTimecodesOpen;
+        default:
+            return kErrTimecodesWrite;
     }
 }
 
 int write_chapters(std::span<const OutputFrame> frames, int32_t limit, const ChapterTable& table,
                    std::string_view chapter_path) {
     switch (write_whole_file(std::string(chapter_path), chapters_text(frames, limit, table))) {
-        case WriteResult::kOk: return 0;
-        case WriteResult::kOpenFailed: return kErrChapterFileOpen;
-        default: return kErrChapterWrite;
+        case WriteResult::kOk:
+            return 0;
+        case WriteResult::kOpenFailed:
+            return kErrChapterFileOpen;
+        default:
+            return kErrChapterWrite;
     }
 }
 

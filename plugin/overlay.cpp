@@ -35,7 +35,9 @@ void put_line(OverlayLines& out, int row_offset, const char* fmt, ...) {
     va_end(ap);
 }
 
-bool is_alias(int alias) { return alias >= 1 && alias <= kMaxAliases; }
+bool is_alias(int alias) {
+    return alias >= 1 && alias <= kMaxAliases;
+}
 
 }  // namespace
 
@@ -150,11 +152,16 @@ int picture_width(const FrameView& fv) {
     const int rs = fv.planes[0].row_size;
     switch (fv.type) {
         case PixelType::kYV12:
-        case PixelType::kI420: return rs;
-        case PixelType::kYUY2: return rs / 2;
-        case PixelType::kRGB32: return rs / 4;
-        case PixelType::kRGB24: return rs / 3;
-        default: return 0;
+        case PixelType::kI420:
+            return rs;
+        case PixelType::kYUY2:
+            return rs / 2;
+        case PixelType::kRGB32:
+            return rs / 4;
+        case PixelType::kRGB24:
+            return rs / 3;
+        default:
+            return 0;
     }
 }
 
@@ -223,7 +230,8 @@ void draw_glyph(const FrameView& fv, const std::uint8_t* g, int cols, int x, int
                 }
                 break;
             }
-            default: return;
+            default:
+                return;
         }
     }
 }

@@ -19,16 +19,16 @@ namespace qex {
 
 // What the lines of output frame n are made of.
 struct OverlayInput {
-    int32_t n = 0;             // output frame number
-    OutputFrame frame;         // output frame n
-    FieldEntry entry;          // field map entry at frame.source
-    int32_t k = 0;             // frame number the strategy asked of a clip
+    int32_t n = 0;                              // output frame number
+    OutputFrame frame;                          // output frame n
+    FieldEntry entry;                           // field map entry at frame.source
+    int32_t k = 0;                              // frame number the strategy asked of a clip
     const FilterAliasTable* aliases = nullptr;  // null: no aliases
     const SetTable* sets = nullptr;             // null: no set names
     const ChapterTable* chapters = nullptr;     // null: no chapters
-    int fps = 0;               // the filter's fps code (signed)
-    int published_duration = 0;  // variable rate only: published duration of frame n
-    int state_byte = 0;          // variable rate only: state byte of the shared header
+    int fps = 0;                                // the filter's fps code (signed)
+    int published_duration = 0;                 // variable rate only: published duration of frame n
+    int state_byte = 0;  // variable rate only: state byte of the shared header
 };
 
 inline constexpr int kOverlayLineSize = 256;  // the filter's expression buffer
@@ -36,7 +36,7 @@ inline constexpr int kOverlayMaxLines = 4;
 inline constexpr int kOverlayLineHeight = 16;
 
 struct OverlayLine {
-    int row_offset = 0;             // rows below posy: 0, 16, 32 or 48
+    int row_offset = 0;                // rows below posy: 0, 16, 32 or 48
     char text[kOverlayLineSize] = {};  // NUL-terminated; longer lines are cut at 255 bytes
 };
 

@@ -32,64 +32,64 @@ void signal_end_of_stream();
 // The creator makes the object owner-only, zero-filled, and removes its name when it is
 // destroyed or when the process ends, whichever comes first. An opener only maps it.
 class SharedMemory {
- public:
-  SharedMemory() = default;
-  ~SharedMemory();
-  SharedMemory(const SharedMemory&) = delete;
-  SharedMemory& operator=(const SharedMemory&) = delete;
+  public:
+    SharedMemory() = default;
+    ~SharedMemory();
+    SharedMemory(const SharedMemory&) = delete;
+    SharedMemory& operator=(const SharedMemory&) = delete;
 
-  // Creates `name` with `size` bytes (replacing a stale object of that name) and maps it.
-  bool create(const char* name, std::size_t size);
-  // Opens the existing object `name` with full access and maps the whole of it.
-  bool open(const char* name);
-  void close();
+    // Creates `name` with `size` bytes (replacing a stale object of that name) and maps it.
+    bool create(const char* name, std::size_t size);
+    // Opens the existing object `name` with full access and maps the whole of it.
+    bool open(const char* name);
+    void close();
 
-  bool is_open() const { return handle_ != kNoHandle; }
-  std::uint8_t* data() const { return view_; }
-  // Bytes that may be accessed through data(); 0 when nothing is mapped.
-  std::size_t size() const { return size_; }
+    bool is_open() const { return handle_ != kNoHandle; }
+    std::uint8_t* data() const { return view_; }
+    // Bytes that may be accessed through data(); 0 when nothing is mapped.
+    std::size_t size() const { return size_; }
 
- private:
-  static constexpr std::intptr_t kNoHandle = -1;
-  std::intptr_t handle_ = kNoHandle;  // file descriptor or HANDLE
-  std::uint8_t* view_ = nullptr;
-  std::size_t size_ = 0;
-  char name_[104] = {};  // set for the creator only
+  private:
+    static constexpr std::intptr_t kNoHandle = -1;
+    std::intptr_t handle_ = kNoHandle;  // file descriptor or HANDLE
+    std::uint8_t* view_ = nullptr;
+    std::size_t size_ = 0;
+    char name_[104] = {};  // set for the creator only
 };
 
 // A named mutex of the process, used as a binary lock (a named semaphore on POSIX).
 // Created unowned and owner-only; its name is removed when the creator is destroyed or the
 // process ends.
 class NamedMutex {
- public:
-  NamedMutex() = default;
-  ~NamedMutex();
-  NamedMutex(const NamedMutex&) = delete;
-  NamedMutex& operator=(const NamedMutex&) = delete;
+  public:
+    NamedMutex() = default;
+    ~NamedMutex();
+    NamedMutex(const NamedMutex&) = delete;
+    NamedMutex& operator=(const NamedMutex&) = delete;
 
-  bool create(const char* name);
-  void close();
-  bool is_open() const { return handle_ != nullptr; }
+    bool create(const char* name);
+    void close();
+    bool is_open() const { return handle_ != nullptr; }
 
-  // Waits without time limit; does nothing when the mutex is not open.
-  void lock();
-  void unlock();
+    // Waits without time limit; does nothing when the mutex is not open.
+    void lock();
+    void unlock();
 
- private:
-  void* handle_ = nullptr;  // sem_t* or HANDLE
-  char name_[104] = {};
+  private:
+    void* handle_ = nullptr;  // sem_t* or HANDLE
+    char name_[104] = {};
 };
 
 // Holds a NamedMutex for one scope.
 class NamedLock {
- public:
-  explicit NamedLock(NamedMutex& m) : m_(m) { m_.lock(); }
-  ~NamedLock() { m_.unlock(); }
-  NamedLock(const NamedLock&) = delete;
-  NamedLock& operator=(const NamedLock&) = delete;
+  public:
+    explicit NamedLock(NamedMutex& m) : m_(m) { m_.lock(); }
+    ~NamedLock() { m_.unlock(); }
+    NamedLock(const NamedLock&) = delete;
+    NamedLock& operator=(const NamedLock&) = delete;
 
- private:
-  NamedMutex& m_;
+  private:
+    NamedMutex& m_;
 };
 
 }  // namespace qex::platform

@@ -35,19 +35,19 @@ struct ProjectRecord {
 // Result codes of the reader: 0 or 1 success, negative failure.
 enum ProjectResult : int {
     kProjectOk = 1,
-    kProjectNoMemory = -1,        // work buffer not allocated
-    kProjectOpenError = -2,       // file cannot be opened
-    kProjectReadError = -3,       // read error, or the file ends inside an entry or line
-    kProjectBadHexDigit = -10,    // text form: a list record holds a non-hexadecimal digit
-    kProjectByteMissing = -100,   // binary type 0x02: value byte missing
-    kProjectWordSkip = -101,      // binary type 0x03: skip fails
-    kProjectDwordSkip = -102,     // binary type 0x04: skip fails
-    kProjectTenByteSkip = -103,   // binary type 0x05: skip fails
-    kProjectBlobSkip = -104,      // binary types 0x06, 0x07: skip fails
-    kProjectStringSkip = -105,    // binary type 0x0A of an unmatched name: skip fails
-    kProjectListSize = -106,      // binary list: size and record count disagree
-    kProjectListIndex = -107,     // binary list: negative field index; type 0x0E: skip fails
-    kProjectUnknownType = -999,   // binary: unknown type byte
+    kProjectNoMemory = -1,       // work buffer not allocated
+    kProjectOpenError = -2,      // file cannot be opened
+    kProjectReadError = -3,      // read error, or the file ends inside an entry or line
+    kProjectBadHexDigit = -10,   // text form: a list record holds a non-hexadecimal digit
+    kProjectByteMissing = -100,  // binary type 0x02: value byte missing
+    kProjectWordSkip = -101,     // binary type 0x03: skip fails
+    kProjectDwordSkip = -102,    // binary type 0x04: skip fails
+    kProjectTenByteSkip = -103,  // binary type 0x05: skip fails
+    kProjectBlobSkip = -104,     // binary types 0x06, 0x07: skip fails
+    kProjectStringSkip = -105,   // binary type 0x0A of an unmatched name: skip fails
+    kProjectListSize = -106,     // binary list: size and record count disagree
+    kProjectListIndex = -107,    // binary list: negative field index; type 0x0E: skip fails
+    kProjectUnknownType = -999,  // binary: unknown type byte
 };
 
 // Receives each trace line of the reader (without line end).

@@ -37,11 +37,17 @@ inline constexpr int kFirstFourFrameKind = 5;  // kinds 5-9
 inline constexpr int kPlain30Kind = 10;
 inline constexpr int kOdd30Kind = 11;
 
-constexpr bool isPulldownKind(int kind) { return kind >= 0 && kind < kPulldownKindCount; }
+constexpr bool isPulldownKind(int kind) {
+    return kind >= 0 && kind < kPulldownKindCount;
+}
 // Kinds 0-4, whose text is a PullDown pair.
-constexpr bool isPullDownPairKind(int kind) { return kind >= 0 && kind < kFirstFourFrameKind; }
+constexpr bool isPullDownPairKind(int kind) {
+    return kind >= 0 && kind < kFirstFourFrameKind;
+}
 // Kinds 5-9, which keep four DoubleWeave frames.
-constexpr bool isFourFrameKind(int kind) { return kind >= kFirstFourFrameKind && kind < kPulldownKindCount; }
+constexpr bool isFourFrameKind(int kind) {
+    return kind >= kFirstFourFrameKind && kind < kPulldownKindCount;
+}
 
 // The kinds that follow the pulldown and 30 fps kinds, from baseKind.
 struct KindLayout {
@@ -55,10 +61,13 @@ struct KindLayout {
     int dedup12;   //   .DoubleWeave().SelectEvery(10,2,7) at 12 fps
 
     constexpr explicit KindLayout(int baseKind)
-        : fallback(baseKind - 1), func24(baseKind), func30(baseKind + 1), dedup6(baseKind + 2),
-          dedup3(baseKind + 3), dedup2(baseKind + 4), dedup12(baseKind + 5)
-    {
-    }
+        : fallback(baseKind - 1),
+          func24(baseKind),
+          func30(baseKind + 1),
+          dedup6(baseKind + 2),
+          dedup3(baseKind + 3),
+          dedup2(baseKind + 4),
+          dedup12(baseKind + 5) {}
 
     // A pulldown or 30 fps kind: chosen because its picks are clean, so its
     // segments may count tolerated cycles.
@@ -70,7 +79,9 @@ struct KindLayout {
     constexpr int count(bool dedup) const { return dedup ? dedup12 + 1 : func30 + 1; }
 };
 
-inline KindLayout kindsOf(const RunSettings& settings) { return KindLayout(settings.baseKind); }
+inline KindLayout kindsOf(const RunSettings& settings) {
+    return KindLayout(settings.baseKind);
+}
 
 // ---------------------------------------------------------------------------
 // Filter table
@@ -89,16 +100,18 @@ struct FilterEntry {
     int altPickCount = 0;       // valid entries of altPicks (0 to 10)
     std::array<int, 10> picks{9, 9, 9, 9, 9, 9, 9, 9, 9, 9};     // positions that must be clean
     std::array<int, 10> altPicks{9, 9, 9, 9, 9, 9, 9, 9, 9, 9};  // the same for the alternative
-    int minCombed = 0;              // count mode: least combed positions per cycle
-    bool crossesCycleEnd = false;   // the last pick is position 9
-    bool dropsExtraFrame = false;   // an extended Trim gets a Loop suffix
-    int fps = 0;                    // rate of the kind's output
+    int minCombed = 0;             // count mode: least combed positions per cycle
+    bool crossesCycleEnd = false;  // the last pick is position 9
+    bool dropsExtraFrame = false;  // an extended Trim gets a Loop suffix
+    int fps = 0;                   // rate of the kind's output
 
     // The last pick of either list is kCycleEndPick.
-    bool picksCrossCycleEnd() const { return pickCount >= 1 && picks[static_cast<std::size_t>(pickCount - 1)] == kCycleEndPick; }
-    bool altPicksCrossCycleEnd() const
-    {
-        return altPickCount >= 1 && altPicks[static_cast<std::size_t>(altPickCount - 1)] == kCycleEndPick;
+    bool picksCrossCycleEnd() const {
+        return pickCount >= 1 && picks[static_cast<std::size_t>(pickCount - 1)] == kCycleEndPick;
+    }
+    bool altPicksCrossCycleEnd() const {
+        return altPickCount >= 1 &&
+               altPicks[static_cast<std::size_t>(altPickCount - 1)] == kCycleEndPick;
     }
 };
 
@@ -107,7 +120,9 @@ struct FilterTable {
     std::array<FilterEntry, kFilterTableSize> entries{};
     int count = 0;  // entries filled by buildFilterTable
 
-    const FilterEntry& operator[](int kind) const { return entries[static_cast<std::size_t>(kind)]; }
+    const FilterEntry& operator[](int kind) const {
+        return entries[static_cast<std::size_t>(kind)];
+    }
     FilterEntry& operator[](int kind) { return entries[static_cast<std::size_t>(kind)]; }
 };
 
@@ -118,7 +133,7 @@ FilterTable buildFilterTable(const RunSettings& settings);
 // The 21 fixed pattern texts of the definition file: kinds 0 to 9, the five
 // alternative texts, "<10>", "<01>", then the four dedup texts.
 extern const std::array<std::string_view, 21> kFixedPatternTexts;
-inline constexpr int kFirstAltPatternText = 10;    // pulldown kind k with its alternative: 10 + k % 5
+inline constexpr int kFirstAltPatternText = 10;  // pulldown kind k with its alternative: 10 + k % 5
 inline constexpr int kPlain30PatternText = 15;
 inline constexpr int kOdd30PatternText = 16;
 inline constexpr int kFirstDedupPatternText = 17;  // dedup6, dedup3, dedup2, dedup12 in order
@@ -129,15 +144,15 @@ inline constexpr int kFirstDedupPatternText = 17;  // dedup6, dedup3, dedup2, de
 // One output segment: a range of cycles explained by one kind.
 struct Segment {
     int firstCycle = 0;
-    int lastCycle = 0;        // inclusive
-    int kind = 0;             // index into the FilterTable
-    int skipCount = 0;        // tolerated cycles (combing packets) counted for the segment
-    bool useAltText = false;  // writers use the kind's alternative text
-    bool carriesOver = false; // the last pick uses field 0 of the next cycle
+    int lastCycle = 0;          // inclusive
+    int kind = 0;               // index into the FilterTable
+    int skipCount = 0;          // tolerated cycles (combing packets) counted for the segment
+    bool useAltText = false;    // writers use the kind's alternative text
+    bool carriesOver = false;   // the last pick uses field 0 of the next cycle
     bool endsOnField8 = false;  // position 8 of the last cycle's pattern is "1"
-    int refPhase = 0;         // 6to2 phase 0 to 4
-    bool guessed = false;     // the phase was lent by the neighbours
-    bool isLast = false;      // the segment ends on the last cycle
+    int refPhase = 0;           // 6to2 phase 0 to 4
+    bool guessed = false;       // the phase was lent by the neighbours
+    bool isLast = false;        // the segment ends on the last cycle
     // Cycle numbers of the tolerated cycles: always the first min(skipCount, 255).
     std::vector<int> skipCycles;
 
@@ -154,12 +169,14 @@ const std::string& segmentText(const FilterTable& table, const Segment& segment)
 // post-passes the options ask for and the merge of equal-text neighbours.
 // cycles.count() must be at least 1. Returns the merged list; its last
 // element has isLast set.
-std::vector<Segment> buildSegments(const FilterTable& table, const CycleView& cycles, const RunSettings& settings);
+std::vector<Segment> buildSegments(const FilterTable& table, const CycleView& cycles,
+                                   const RunSettings& settings);
 
 // The same over a record for every cycle: `records` holds at least cycleCount
 // records (the reader's extra record after the last cycle is allowed).
-std::vector<Segment> buildSegments(const FilterTable& table, const std::vector<CycleRecord>& records,
-                                   int cycleCount, const RunSettings& settings);
+std::vector<Segment> buildSegments(const FilterTable& table,
+                                   const std::vector<CycleRecord>& records, int cycleCount,
+                                   const RunSettings& settings);
 
 // The main loop alone: the segments as the greedy choice cuts them, before
 // phase recovery, the post-passes and the merge.
@@ -202,11 +219,14 @@ int countPerfect(const CycleView& cycles, int c, int t, int stop);
 
 // Does the run of cycles c0..stop fit phase t? `tolerance` counts the
 // imperfect cycles that were let through (the caller sets it to 0).
-bool phaseFit(const CycleView& cycles, int c0, int stop, int t, bool tolerate, int skipSpan, int& tolerance);
+bool phaseFit(const CycleView& cycles, int c0, int stop, int t, bool tolerate, int skipSpan,
+              int& tolerance);
 
 // Pass 1: fallback segments of 15 cycles or more get the phase their own
 // second column shows. Pass 2: long confirmed 24 fps neighbours lend theirs.
-void recoverPhasesOwn(std::vector<Segment>& segments, const CycleView& cycles, const RunSettings& settings);
-void recoverPhasesGuessed(std::vector<Segment>& segments, const CycleView& cycles, const RunSettings& settings);
+void recoverPhasesOwn(std::vector<Segment>& segments, const CycleView& cycles,
+                      const RunSettings& settings);
+void recoverPhasesGuessed(std::vector<Segment>& segments, const CycleView& cycles,
+                          const RunSettings& settings);
 
 }  // namespace zorvane

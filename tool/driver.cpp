@@ -20,8 +20,25 @@ namespace {
 // are accepted (with their value) for command lines written for older
 // versions and have no effect: their values are read and never used.
 enum Opt {
-    OptInput, OptOutput, OptIni, Opt30F, Opt60F, OptOdd, Opt24A, Opt30A, Opt30B, OptFix,
-    OptSkip, OptRef, OptDup, Opt6F, Opt3F, OptL, OptD, Opt48F, OptCount
+    OptInput,
+    OptOutput,
+    OptIni,
+    Opt30F,
+    Opt60F,
+    OptOdd,
+    Opt24A,
+    Opt30A,
+    Opt30B,
+    OptFix,
+    OptSkip,
+    OptRef,
+    OptDup,
+    Opt6F,
+    Opt3F,
+    OptL,
+    OptD,
+    Opt48F,
+    OptCount
 };
 
 struct OptionName {
@@ -30,16 +47,17 @@ struct OptionName {
 };
 
 constexpr OptionName kOptions[OptCount] = {
-    {"-i", nullptr},  {"-o", nullptr},    {"-INI", nullptr}, {"-30F", "1"}, {"-60F", "1"},
-    {"-ODD", "0"},    {"-24A", "0"},      {"-30A", "0"},     {"-30B", "0"}, {"-FIX", "1"},
-    {"-SKIP", "0"},   {"-REF", "0"},      {"-DUP", "0"},     {"-6F", "0"},  {"-3F", "0"},
-    {"-l", "1"},      {"-d", "0"},        {"-48F", "0"},
+    {"-i", nullptr}, {"-o", nullptr}, {"-INI", nullptr}, {"-30F", "1"}, {"-60F", "1"},
+    {"-ODD", "0"},   {"-24A", "0"},   {"-30A", "0"},     {"-30B", "0"}, {"-FIX", "1"},
+    {"-SKIP", "0"},  {"-REF", "0"},   {"-DUP", "0"},     {"-6F", "0"},  {"-3F", "0"},
+    {"-l", "1"},     {"-d", "0"},     {"-48F", "0"},
 };
 
-bool flag(const std::string& value) { return value == "1"; }
+bool flag(const std::string& value) {
+    return value == "1";
+}
 
-std::string framed(std::string_view text)
-{
+std::string framed(std::string_view text) {
     std::string line = "* ";
     line += text;
     if (line.size() < 62) line.append(62 - line.size(), ' ');
@@ -47,12 +65,13 @@ std::string framed(std::string_view text)
     return line;
 }
 
-const char* bit(bool b) { return b ? "1" : "0"; }
+const char* bit(bool b) {
+    return b ? "1" : "0";
+}
 
 }  // namespace
 
-std::string bannerText()
-{
+std::string bannerText() {
     const std::string stars(63, '*');
     std::string t;
     t += stars + "\n";
@@ -64,8 +83,7 @@ std::string bannerText()
     return t;
 }
 
-std::string usageText()
-{
+std::string usageText() {
     std::string t;
     t += "\n";
     t += "\n";
@@ -94,8 +112,7 @@ std::string usageText()
     return t;
 }
 
-ScanResult scanArguments(const std::vector<std::string>& args, RunSettings& s)
-{
+ScanResult scanArguments(const std::vector<std::string>& args, RunSettings& s) {
     std::string values[OptCount];
     for (int o = 0; o < OptCount; ++o)
         values[o] = kOptions[o].defaultValue ? kOptions[o].defaultValue : "";
@@ -150,8 +167,7 @@ ScanResult scanArguments(const std::vector<std::string>& args, RunSettings& s)
     return ScanResult::Run;
 }
 
-void applyFastModeRef(RunSettings& s)
-{
+void applyFastModeRef(RunSettings& s) {
     // refText holds the rounded value when -REF was 2 or more, the value itself otherwise.
     int w = atoiSaturated(s.refText);
     w = w / 15 * 15;
@@ -160,23 +176,20 @@ void applyFastModeRef(RunSettings& s)
     s.refText = std::to_string(w);
 }
 
-std::string pathExtension(std::string_view path)
-{
+std::string pathExtension(std::string_view path) {
     if (path.size() <= 3) return {};
     for (std::size_t i = path.size() - 1; i >= 1; --i)
         if (path[i] == '.') return std::string(path.substr(i));
     return {};
 }
 
-std::string derivedIniPath(std::string_view programPath)
-{
+std::string derivedIniPath(std::string_view programPath) {
     std::string p(programPath);
     if (pathExtension(p) == ".exe") p.resize(p.size() - 4);
     return p + ".ini";
 }
 
-void readSettingsText(std::string_view text, RunSettings& s)
-{
+void readSettingsText(std::string_view text, RunSettings& s) {
     struct Key {
         const char* name;
         std::string RunSettings::*field;  // nullptr for Mode_6to2
@@ -225,16 +238,17 @@ void readSettingsText(std::string_view text, RunSettings& s)
         if (!keys[k].field) continue;
         std::string& field = s.*(keys[k].field);
         if (!keys[k].fallback) {
-            if (!given[k]) field.clear();
-            else field.insert(0, ".");
+            if (!given[k])
+                field.clear();
+            else
+                field.insert(0, ".");
         } else if (!given[k] || field.empty()) {
             field = keys[k].fallback;
         }
     }
 }
 
-std::string settingsReport(const RunSettings& s)
-{
+std::string settingsReport(const RunSettings& s) {
     std::string t;
     t += "Ini-file   : " + s.iniPath + "\n";
     t += "Func_24fps : " + s.func24fps + "\n";
@@ -260,8 +274,7 @@ std::string settingsReport(const RunSettings& s)
     return t;
 }
 
-std::string invocationPath(const std::string& argv0, const char* searchPath)
-{
+std::string invocationPath(const std::string& argv0, const char* searchPath) {
     namespace fs = std::filesystem;
     std::error_code ec;
 #ifdef _WIN32
@@ -275,7 +288,8 @@ std::string invocationPath(const std::string& argv0, const char* searchPath)
             const std::size_t colon = dirs.find(':');
             const std::string dir(dirs.substr(0, colon));
             const fs::path candidate = fs::path(dir.empty() ? "." : dir) / argv0;
-            if (::access(candidate.string().c_str(), X_OK) == 0 && !fs::is_directory(candidate, ec)) {
+            if (::access(candidate.string().c_str(), X_OK) == 0 &&
+                !fs::is_directory(candidate, ec)) {
                 const fs::path abs = fs::absolute(candidate, ec);
                 return ec ? candidate.string() : abs.lexically_normal().string();
             }

@@ -14,8 +14,7 @@ struct Span {
 
 // Offset that, added to the first frame of a span's last block, gives the
 // first frame after the cycle that ends the span (before the division by 5).
-int spanOffset(bool v2, bool combed, int v)
-{
+int spanOffset(bool v2, bool combed, int v) {
     static const int fastClean[5] = {0, -1, 3, 2, 1};
     static const int fastCombed[5] = {5, 4, 3, 2, 1};
     static const int v2Clean[5] = {5, 4, 3, 7, 1};
@@ -26,10 +25,11 @@ int spanOffset(bool v2, bool combed, int v)
 
 }  // namespace
 
-std::vector<EntryRun> findCombedRuns(const std::vector<FastEntry>& entries, int count, int refCycles)
-{
+std::vector<EntryRun> findCombedRuns(const std::vector<FastEntry>& entries, int count,
+                                     int refCycles) {
     // Entries past the end of the vector are clean and start no run.
-    const int stored = static_cast<int>(std::min(entries.size(), static_cast<std::size_t>(std::max(count, 0))));
+    const int stored =
+        static_cast<int>(std::min(entries.size(), static_cast<std::size_t>(std::max(count, 0))));
     auto at = [&](int k) -> const FastEntry& { return entries[static_cast<std::size_t>(k)]; };
     std::vector<EntryRun> runs;
     int i = 0;
@@ -48,8 +48,7 @@ std::vector<EntryRun> findCombedRuns(const std::vector<FastEntry>& entries, int 
 }
 
 std::vector<Segment> buildFastSegments(const FilterTable&, const std::vector<FastEntry>& entries,
-                                       int count, const RunSettings& s)
-{
+                                       int count, const RunSettings& s) {
     const std::vector<EntryRun> runs = findCombedRuns(entries, count, s.refCycles);
 
     std::vector<Span> spans;
@@ -109,7 +108,8 @@ std::vector<Segment> buildFastSegments(const FilterTable&, const std::vector<Fas
     // first frame); it is left out and the one before it runs to the end. A total
     // of 0 stands for "not known" and bounds nothing.
     const int cycles = cycleCountFor(s.totalFrames);
-    while (s.totalFrames > 0 && merged.size() > 1 && merged.back().firstCycle >= cycles) merged.pop_back();
+    while (s.totalFrames > 0 && merged.size() > 1 && merged.back().firstCycle >= cycles)
+        merged.pop_back();
     merged.back().isLast = true;
     return merged;
 }

@@ -23,7 +23,8 @@ std::vector<EntryRun> findCombedRuns(const std::vector<FastEntry>& entries, int 
                                      int refCycles);
 
 // Whole fast-mode segmentation; the last segment has isLast set.
-std::vector<Segment> buildFastSegments(const FilterTable& table, const std::vector<FastEntry>& entries,
-                                       int count, const RunSettings& settings);
+std::vector<Segment> buildFastSegments(const FilterTable& table,
+                                       const std::vector<FastEntry>& entries, int count,
+                                       const RunSettings& settings);
 
 }  // namespace zorvane

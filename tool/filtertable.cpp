@@ -7,24 +7,21 @@
 namespace zorvane {
 
 const std::array<std::string_view, 21> kFixedPatternTexts{
-    "(5,0,2)",      "(5,0,3)",      "(5,1,3)",      "(5,1,4)",      "(5,2,4)",
-    "(10,0,2,4,7)", "(10,0,2,5,8)", "(10,0,3,6,8)", "(10,1,4,6,8)", "(10,2,4,6,9)",
-    "(10,0,2,4,8)", "(10,0,2,6,8)", "(10,0,4,6,8)", "(10,2,4,6,8)", "(10,0,2,4,6)",
-    "<10>",         "<01>",
-    "(10,2)",       "(20,2)",       "(30,2)",       "(10,2,7)",
+    "(5,0,2)",      "(5,0,3)",      "(5,1,3)",      "(5,1,4)",      "(5,2,4)",      "(10,0,2,4,7)",
+    "(10,0,2,5,8)", "(10,0,3,6,8)", "(10,1,4,6,8)", "(10,2,4,6,9)", "(10,0,2,4,8)", "(10,0,2,6,8)",
+    "(10,0,4,6,8)", "(10,2,4,6,8)", "(10,0,2,4,6)", "<10>",         "<01>",         "(10,2)",
+    "(20,2)",       "(30,2)",       "(10,2,7)",
 };
 
 namespace {
 
-void setPicks(std::array<int, 10>& dest, int& count, std::initializer_list<int> picks)
-{
+void setPicks(std::array<int, 10>& dest, int& count, std::initializer_list<int> picks) {
     count = 0;
     for (int p : picks) dest[static_cast<std::size_t>(count++)] = p;
 }
 
 FilterEntry pulldownKind(const char* text, const char* alt, std::initializer_list<int> picks,
-                         std::initializer_list<int> altPicks, int minCombed, bool dropsExtra)
-{
+                         std::initializer_list<int> altPicks, int minCombed, bool dropsExtra) {
     FilterEntry e;
     e.scriptText = text;
     e.altScriptText = alt;
@@ -37,8 +34,7 @@ FilterEntry pulldownKind(const char* text, const char* alt, std::initializer_lis
     return e;
 }
 
-FilterEntry plainKind(std::string text, std::string alt, int minCombed, int fps)
-{
+FilterEntry plainKind(std::string text, std::string alt, int minCombed, int fps) {
     FilterEntry e;
     e.scriptText = std::move(text);
     e.altScriptText = std::move(alt);
@@ -49,22 +45,31 @@ FilterEntry plainKind(std::string text, std::string alt, int minCombed, int fps)
 
 }  // namespace
 
-FilterTable buildFilterTable(const RunSettings& s)
-{
+FilterTable buildFilterTable(const RunSettings& s) {
     if (s.baseKind < 11 || s.baseKind > 13)
         throw std::invalid_argument("baseKind must be 11, 12 or 13");
 
     FilterTable t;
-    t[0] = pulldownKind(".DoubleWeave().PullDown(0,2)", ".SelectEvery(5,0,1,2,4)", {0, 2, 5, 7}, {0, 2, 4, 8}, 2, false);
-    t[1] = pulldownKind(".DoubleWeave().PullDown(0,3)", ".SelectEvery(5,0,1,3,4)", {0, 3, 5, 8}, {0, 2, 6, 8}, 2, false);
-    t[2] = pulldownKind(".DoubleWeave().PullDown(1,3)", ".SelectEvery(5,0,2,3,4)", {1, 3, 6, 8}, {0, 4, 6, 8}, 2, false);
-    t[3] = pulldownKind(".DoubleWeave().PullDown(1,4)", ".SelectEvery(5,1,2,3,4)", {1, 4, 6, 9}, {2, 4, 6, 8}, 2, true);
-    t[4] = pulldownKind(".DoubleWeave().PullDown(2,4)", ".SelectEvery(5,0,1,2,3)", {2, 4, 7, 9}, {0, 2, 4, 6}, 2, false);
-    t[5] = pulldownKind(".DoubleWeave().SelectEvery(10,0,2,4,7)", ".SelectEvery(5,0,1,2,4)", {0, 2, 4, 7}, {0, 2, 4, 8}, 4, false);
-    t[6] = pulldownKind(".DoubleWeave().SelectEvery(10,0,2,5,8)", ".SelectEvery(5,0,1,3,4)", {0, 2, 5, 8}, {0, 2, 6, 8}, 4, false);
-    t[7] = pulldownKind(".DoubleWeave().SelectEvery(10,0,3,6,8)", ".SelectEvery(5,0,2,3,4)", {0, 3, 6, 8}, {0, 4, 6, 8}, 4, false);
-    t[8] = pulldownKind(".DoubleWeave().SelectEvery(10,1,4,6,8)", ".SelectEvery(5,1,2,3,4)", {1, 4, 6, 8}, {2, 4, 6, 8}, 4, false);
-    t[9] = pulldownKind(".DoubleWeave().SelectEvery(10,2,4,6,9)", ".SelectEvery(5,0,1,2,3)", {2, 4, 6, 9}, {0, 2, 4, 6}, 4, false);
+    t[0] = pulldownKind(".DoubleWeave().PullDown(0,2)", ".SelectEvery(5,0,1,2,4)", {0, 2, 5, 7},
+                        {0, 2, 4, 8}, 2, false);
+    t[1] = pulldownKind(".DoubleWeave().PullDown(0,3)", ".SelectEvery(5,0,1,3,4)", {0, 3, 5, 8},
+                        {0, 2, 6, 8}, 2, false);
+    t[2] = pulldownKind(".DoubleWeave().PullDown(1,3)", ".SelectEvery(5,0,2,3,4)", {1, 3, 6, 8},
+                        {0, 4, 6, 8}, 2, false);
+    t[3] = pulldownKind(".DoubleWeave().PullDown(1,4)", ".SelectEvery(5,1,2,3,4)", {1, 4, 6, 9},
+                        {2, 4, 6, 8}, 2, true);
+    t[4] = pulldownKind(".DoubleWeave().PullDown(2,4)", ".SelectEvery(5,0,1,2,3)", {2, 4, 7, 9},
+                        {0, 2, 4, 6}, 2, false);
+    t[5] = pulldownKind(".DoubleWeave().SelectEvery(10,0,2,4,7)", ".SelectEvery(5,0,1,2,4)",
+                        {0, 2, 4, 7}, {0, 2, 4, 8}, 4, false);
+    t[6] = pulldownKind(".DoubleWeave().SelectEvery(10,0,2,5,8)", ".SelectEvery(5,0,1,3,4)",
+                        {0, 2, 5, 8}, {0, 2, 6, 8}, 4, false);
+    t[7] = pulldownKind(".DoubleWeave().SelectEvery(10,0,3,6,8)", ".SelectEvery(5,0,2,3,4)",
+                        {0, 3, 6, 8}, {0, 4, 6, 8}, 4, false);
+    t[8] = pulldownKind(".DoubleWeave().SelectEvery(10,1,4,6,8)", ".SelectEvery(5,1,2,3,4)",
+                        {1, 4, 6, 8}, {2, 4, 6, 8}, 4, false);
+    t[9] = pulldownKind(".DoubleWeave().SelectEvery(10,2,4,6,9)", ".SelectEvery(5,0,1,2,3)",
+                        {2, 4, 6, 9}, {0, 2, 4, 6}, 4, false);
 
     if (s.use30fps) {
         FilterEntry& plain = t[kPlain30Kind];

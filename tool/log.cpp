@@ -10,14 +10,15 @@ namespace zorvane {
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Walks a text line by line without storing the lines.
 class LineCursor {
-public:
+  public:
     explicit LineCursor(std::string_view text) : text_(text) {}
-    bool next(std::string_view& line)
-    {
+    bool next(std::string_view& line) {
         if (pos_ >= text_.size()) return false;
         const char* start = text_.data() + pos_;
         const void* nl = std::memchr(start, '\n', text_.size() - pos_);
@@ -34,7 +35,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::string_view text_;
     std::size_t pos_ = 0;
 };
@@ -44,8 +45,7 @@ struct Entry {
     std::size_t dash = 0;
 };
 
-bool entryOf(std::string_view line, Entry& out)
-{
+bool entryOf(std::string_view line, Entry& out) {
     std::size_t dash = line.find('-');
     if (dash == std::string_view::npos) return false;
     out.number = atoiSaturated(line.substr(0, dash));
@@ -56,15 +56,13 @@ bool entryOf(std::string_view line, Entry& out)
 // The mark at `pos` of the line (1, 3 or 5 characters after the dash); a
 // first mark past the end of the line reads as NUL, like the terminator of a
 // C string.
-char markAt(std::string_view line, std::size_t pos)
-{
+char markAt(std::string_view line, std::size_t pos) {
     return pos < line.size() ? line[pos] : '\0';
 }
 
 }  // namespace
 
-std::size_t countLines(std::string_view text)
-{
+std::size_t countLines(std::string_view text) {
     std::size_t n = 0;
     const char* p = text.data();
     const char* end = p + text.size();
@@ -80,8 +78,7 @@ std::size_t countLines(std::string_view text)
     return n;
 }
 
-std::vector<std::string_view> splitLines(std::string_view text)
-{
+std::vector<std::string_view> splitLines(std::string_view text) {
     std::vector<std::string_view> out;
     out.reserve(countLines(text));
     LineCursor cur(text);
@@ -90,8 +87,7 @@ std::vector<std::string_view> splitLines(std::string_view text)
     return out;
 }
 
-int numberFrom(std::string_view line, std::size_t from)
-{
+int numberFrom(std::string_view line, std::size_t from) {
     std::size_t i = from;
     while (i < line.size() && !isDigit(line[i])) ++i;
     if (i >= line.size()) return -1;
@@ -103,8 +99,7 @@ int numberFrom(std::string_view line, std::size_t from)
     return static_cast<int>(v);
 }
 
-int atoiSaturated(std::string_view text)
-{
+int atoiSaturated(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
     bool negative = false;
@@ -123,8 +118,7 @@ int atoiSaturated(std::string_view text)
     return static_cast<int>(v);
 }
 
-LogContent readLog(std::string_view text)
-{
+LogContent readLog(std::string_view text) {
     LogContent log;
     LogHeader& h = log.header;
     const std::size_t lineCount = countLines(text);
@@ -136,8 +130,7 @@ LogContent readLog(std::string_view text)
 
     if (!haveFirst || !qextext::istarts_with(first, "total")) return log;
     const bool secondIsData = haveSecond && !second.empty() && isDigit(second[0]);
-    const long long dataLines =
-        static_cast<long long>(lineCount) - (secondIsData ? 1 : 2);
+    const long long dataLines = static_cast<long long>(lineCount) - (secondIsData ? 1 : 2);
     if (dataLines <= 0) return log;
 
     h.ok = true;
@@ -160,8 +153,7 @@ LogContent readLog(std::string_view text)
     return log;
 }
 
-int cycleCountFor(int totalFrames)
-{
+int cycleCountFor(int totalFrames) {
     if (totalFrames <= 0) return 0;
     return static_cast<int>((static_cast<long long>(totalFrames) + 4) / 5);
 }
@@ -172,8 +164,7 @@ namespace {
 // entries the declared size holds; `missing(k)` stores missing entry k as
 // combed, `present(k, line, dash)` stores entry k read from its line.
 template <class Missing, class Present>
-EntryReport walkEntries(const LogLines& lines, long long limit, Missing missing, Present present)
-{
+EntryReport walkEntries(const LogLines& lines, long long limit, Missing missing, Present present) {
     EntryReport report;
     long long e = 0;  // next expected entry (wide: ++e never overflows)
     for (std::string_view line : lines) {
@@ -182,7 +173,8 @@ EntryReport walkEntries(const LogLines& lines, long long limit, Missing missing,
         const int n = entry.number;
         if (n < e) continue;
         if (n > e) {
-            if (report.gaps.size() < kListedGaps) report.gaps.push_back({static_cast<int>(e), n - 1});
+            if (report.gaps.size() < kListedGaps)
+                report.gaps.push_back({static_cast<int>(e), n - 1});
             for (; e < n; ++e) {
                 if (e >= limit) {
                     report.overrun = true;
@@ -202,16 +194,14 @@ EntryReport walkEntries(const LogLines& lines, long long limit, Missing missing,
 }
 
 // The second and third marks are stored only where the line holds them.
-void storeMarkIfPresent(char& dest, std::string_view line, std::size_t pos)
-{
+void storeMarkIfPresent(char& dest, std::string_view line, std::size_t pos) {
     if (pos < line.size()) dest = line[pos];
 }
 
 }  // namespace
 
 EntryReport parseCycleEntries(const LogLines& lines, std::vector<CycleRecord>& records, int cycles,
-                              const RunSettings& settings)
-{
+                              const RunSettings& settings) {
     if (cycles <= 0) return {.overrun = true, .gaps = {}};
     const bool ref = settings.refEnabled;
     const bool dup = settings.dedup;
@@ -253,8 +243,8 @@ EntryReport parseCycleEntries(const LogLines& lines, std::vector<CycleRecord>& r
     return report;
 }
 
-EntryReport parseFastEntries(const LogLines& lines, std::vector<FastEntry>& entries, int count, const RunSettings&)
-{
+EntryReport parseFastEntries(const LogLines& lines, std::vector<FastEntry>& entries, int count,
+                             const RunSettings&) {
     if (count <= 0) return {.overrun = true, .gaps = {}};
     entries.reserve(std::min(static_cast<std::size_t>(count) + 1, lines.size() + 1));
     auto store = [&entries](long long k, char state) {
@@ -265,7 +255,9 @@ EntryReport parseFastEntries(const LogLines& lines, std::vector<FastEntry>& entr
     };
     EntryReport report = walkEntries(
         lines, count, [&](long long k) { store(k, '1'); },
-        [&](long long k, std::string_view line, std::size_t dash) { store(k, markAt(line, dash + 1)); });
+        [&](long long k, std::string_view line, std::size_t dash) {
+            store(k, markAt(line, dash + 1));
+        });
     if (entries.size() >= static_cast<std::size_t>(count))
         entries[static_cast<std::size_t>(count) - 1].last = true;
     return report;

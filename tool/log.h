@@ -26,11 +26,13 @@ using Pattern = std::array<char, 10>;
 
 inline constexpr Pattern kCleanPattern{'0', '0', '0', '0', '0', '0', '0', '0', '0', '0'};
 
-inline std::string_view patternView(const Pattern& p) { return {p.data(), p.size()}; }
+inline std::string_view patternView(const Pattern& p) {
+    return {p.data(), p.size()};
+}
 
 struct CycleRecord {
-    int index = 0;          // cycle number; set when the fill reaches the record
-    bool last = false;      // true only for the record of the last cycle
+    int index = 0;                       // cycle number; set when the fill reaches the record
+    bool last = false;                   // true only for the record of the last cycle
     Pattern pattern = kCleanPattern;     // first mark of each field
     Pattern refPattern = kCleanPattern;  // second mark (only with refEnabled)
     Pattern dupPattern = kCleanPattern;  // third mark (only with dedup)
@@ -48,17 +50,18 @@ struct FastEntry {
 // memory follows the log, not the declared total. An implicit cycle reads as
 // a default CycleRecord: clean, index 0, not marked last.
 class CycleView {
-public:
+  public:
     // `stored` holds the records of the first cycles (it may be shorter than
     // cycleCount, or longer: records past cycleCount are not looked at).
     CycleView(const std::vector<CycleRecord>& stored, int cycleCount)
-        : CycleView(stored.data(), static_cast<int>(std::min<std::size_t>(stored.size(), cycleCountClamp(cycleCount))),
-                    cycleCount)
-    {
-    }
+        : CycleView(
+              stored.data(),
+              static_cast<int>(std::min<std::size_t>(stored.size(), cycleCountClamp(cycleCount))),
+              cycleCount) {}
     CycleView(std::vector<CycleRecord>&&, int) = delete;
     // Every one of the cycleCount cycles stored at `records`.
-    CycleView(const CycleRecord* records, int cycleCount) : CycleView(records, cycleCount, cycleCount) {}
+    CycleView(const CycleRecord* records, int cycleCount)
+        : CycleView(records, cycleCount, cycleCount) {}
 
     int count() const { return count_; }
     // Cycles from here on are implicit (equal to count() when all are stored).
@@ -66,13 +69,11 @@ public:
     const CycleRecord& operator[](int c) const { return c < stored_ ? records_[c] : kImplicit; }
     bool isLast(int c) const { return (*this)[c].last || c + 1 >= count_; }
 
-private:
+  private:
     static constexpr CycleRecord kImplicit{};
     static std::size_t cycleCountClamp(int n) { return n > 0 ? static_cast<std::size_t>(n) : 0; }
     CycleView(const CycleRecord* records, int stored, int count)
-        : records_(records), stored_(stored < count ? stored : count), count_(count)
-    {
-    }
+        : records_(records), stored_(stored < count ? stored : count), count_(count) {}
 
     const CycleRecord* records_;
     int stored_;
@@ -99,12 +100,12 @@ int atoiSaturated(std::string_view text);
 
 // The log after the header check.
 struct LogHeader {
-    bool ok = false;            // false: the header is not in the log format
+    bool ok = false;  // false: the header is not in the log format
     bool fastMode = false;
     bool fastV2 = false;
-    int totalFrames = -1;       // number in the first line (-1: no digit)
-    int fastCount = -1;         // N of the mode line in fast mode (-1: no digit)
-    std::size_t capacity = 0;   // lines that the data-line store may hold
+    int totalFrames = -1;      // number in the first line (-1: no digit)
+    int fastCount = -1;        // N of the mode line in fast mode (-1: no digit)
+    std::size_t capacity = 0;  // lines that the data-line store may hold
 };
 
 // The whole log: header facts and the data lines (lines of 2 or more
@@ -134,9 +135,9 @@ inline constexpr std::size_t kListedGaps = 20;
 
 // What reading the entries found besides the entries themselves.
 struct EntryReport {
-    bool overrun = false;          // an entry (or a missing one) lies past the declared size,
-                                   // or the declared size is 0 or less
-    std::vector<EntryGap> gaps;    // at most kListedGaps, in the order found
+    bool overrun = false;        // an entry (or a missing one) lies past the declared size,
+                                 // or the declared size is 0 or less
+    std::vector<EntryGap> gaps;  // at most kListedGaps, in the order found
 };
 
 // Cycle count for a frame total: total / 5 rounded up (0 for a total of 0 or less).

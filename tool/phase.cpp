@@ -15,8 +15,7 @@ namespace {
 constexpr int kNoPhase = 9;
 
 // Positions that phase t needs clean and that are clean in refPattern (0 to 6).
-int cleanCount(const CycleRecord& rec, int t)
-{
+int cleanCount(const CycleRecord& rec, int t) {
     const std::string_view phase = kPhasePatterns[static_cast<std::size_t>(t)];
     int z = 0;
     for (int p = 0; p < 10; ++p)
@@ -27,14 +26,15 @@ int cleanCount(const CycleRecord& rec, int t)
 constexpr int kPerfect = 6;
 
 // The phases that fit cycles first..stop with the least tolerance, as flags.
-std::array<bool, 5> candidatePhases(const CycleView& cycles, int first, int stop, bool tolerate, int skipSpan)
-{
+std::array<bool, 5> candidatePhases(const CycleView& cycles, int first, int stop, bool tolerate,
+                                    int skipSpan) {
     std::array<bool, 5> fit{};
     std::array<int, 5> cnt{};
     int least = 999;
     for (int t = 0; t < 5; ++t) {
         int tolerance = 0;
-        fit[static_cast<std::size_t>(t)] = phaseFit(cycles, first, stop, t, tolerate, skipSpan, tolerance);
+        fit[static_cast<std::size_t>(t)] =
+            phaseFit(cycles, first, stop, t, tolerate, skipSpan, tolerance);
         cnt[static_cast<std::size_t>(t)] = tolerance;
         if (fit[static_cast<std::size_t>(t)]) least = std::min(least, tolerance);
     }
@@ -44,15 +44,13 @@ std::array<bool, 5> candidatePhases(const CycleView& cycles, int first, int stop
 }
 
 // First candidate equal to pa or pb, else kNoPhase.
-int preferredCandidate(const std::array<bool, 5>& candidate, int pa, int pb)
-{
+int preferredCandidate(const std::array<bool, 5>& candidate, int pa, int pb) {
     for (int t = 0; t < 5; ++t)
         if (candidate[static_cast<std::size_t>(t)] && (t == pa || t == pb)) return t;
     return kNoPhase;
 }
 
-int activeCount(const std::vector<Segment>& segments)
-{
+int activeCount(const std::vector<Segment>& segments) {
     for (std::size_t i = 0; i < segments.size(); ++i)
         if (segments[i].isLast) return static_cast<int>(i) + 1;
     return static_cast<int>(segments.size());
@@ -60,17 +58,24 @@ int activeCount(const std::vector<Segment>& segments)
 
 }  // namespace
 
-std::array<int, 2> phasePair(int kind)
-{
+std::array<int, 2> phasePair(int kind) {
     static constexpr std::array<std::array<int, 2>, 10> kPairs{{
-        {1, 2}, {0, 1}, {0, 4}, {3, 4}, {2, 3}, {2, 2}, {1, 1}, {0, 0}, {4, 4}, {3, 3},
+        {1, 2},
+        {0, 1},
+        {0, 4},
+        {3, 4},
+        {2, 3},
+        {2, 2},
+        {1, 1},
+        {0, 0},
+        {4, 4},
+        {3, 3},
     }};
     if (!isPulldownKind(kind)) return {kNoPhase, kNoPhase};
     return kPairs[static_cast<std::size_t>(kind)];
 }
 
-int countPerfect(const CycleView& cycles, int c, int t, int stop)
-{
+int countPerfect(const CycleView& cycles, int c, int t, int stop) {
     int k = 0;
     for (int cur = c; cur < cycles.count() && cleanCount(cycles[cur], t) == kPerfect; ++cur) {
         if (cur >= cycles.storedCount()) {
@@ -84,8 +89,8 @@ int countPerfect(const CycleView& cycles, int c, int t, int stop)
     return k;
 }
 
-bool phaseFit(const CycleView& cycles, int c0, int stop, int t, bool tolerate, int skipSpan, int& tolerance)
-{
+bool phaseFit(const CycleView& cycles, int c0, int stop, int t, bool tolerate, int skipSpan,
+              int& tolerance) {
     if (c0 < 0 || c0 >= cycles.count()) return false;
     for (int h = 0;;) {
         const int c = c0 + h;
@@ -107,8 +112,8 @@ bool phaseFit(const CycleView& cycles, int c0, int stop, int t, bool tolerate, i
     }
 }
 
-void recoverPhasesOwn(std::vector<Segment>& segments, const CycleView& cycles, const RunSettings& settings)
-{
+void recoverPhasesOwn(std::vector<Segment>& segments, const CycleView& cycles,
+                      const RunSettings& settings) {
     const int fallback = kindsOf(settings).fallback;
     const int n = activeCount(segments);
     for (int i = 0; i < n; ++i) {
@@ -118,8 +123,8 @@ void recoverPhasesOwn(std::vector<Segment>& segments, const CycleView& cycles, c
         std::array<int, 2> pair{kNoPhase, kNoPhase};
         if (i > 0 && isPulldownKind(segments[static_cast<std::size_t>(i - 1)].kind))
             pair = phasePair(segments[static_cast<std::size_t>(i - 1)].kind);
-        if (!s.isLast && i + 1 < n && isPulldownKind(segments[static_cast<std::size_t>(i + 1)].kind) &&
-            pair[0] == pair[1])
+        if (!s.isLast && i + 1 < n &&
+            isPulldownKind(segments[static_cast<std::size_t>(i + 1)].kind) && pair[0] == pair[1])
             pair = phasePair(segments[static_cast<std::size_t>(i + 1)].kind);
 
         const bool tolerate = pair[0] != kNoPhase && s.length() >= 30;
@@ -136,8 +141,8 @@ void recoverPhasesOwn(std::vector<Segment>& segments, const CycleView& cycles, c
     }
 }
 
-void recoverPhasesGuessed(std::vector<Segment>& segments, const CycleView& cycles, const RunSettings& settings)
-{
+void recoverPhasesGuessed(std::vector<Segment>& segments, const CycleView& cycles,
+                          const RunSettings& settings) {
     const int fallback = kindsOf(settings).fallback;
     const int n = activeCount(segments);
     for (int i = 0; i < n; ++i) {
@@ -148,7 +153,8 @@ void recoverPhasesGuessed(std::vector<Segment>& segments, const CycleView& cycle
         int lenP = 0;
         int lenN = 0;
         const Segment* prev = i > 0 ? &segments[static_cast<std::size_t>(i - 1)] : nullptr;
-        const Segment* next = (!s.isLast && i + 1 < n) ? &segments[static_cast<std::size_t>(i + 1)] : nullptr;
+        const Segment* next =
+            (!s.isLast && i + 1 < n) ? &segments[static_cast<std::size_t>(i + 1)] : nullptr;
         if (prev && isPulldownKind(prev->kind)) {
             pair = phasePair(prev->kind);
             lenP = prev->length();
@@ -167,13 +173,13 @@ void recoverPhasesGuessed(std::vector<Segment>& segments, const CycleView& cycle
         int phaseA = kNoPhase;
         int phaseB = kNoPhase;
         if (lenP > 0) {
-            const auto candidate =
-                candidatePhases(cycles, prev->firstCycle, prev->lastCycle, tolerate, settings.skipSpan);
+            const auto candidate = candidatePhases(cycles, prev->firstCycle, prev->lastCycle,
+                                                   tolerate, settings.skipSpan);
             phaseA = preferredCandidate(candidate, pair[0], pair[1]);
         }
         if (lenN > 0) {
-            const auto candidate =
-                candidatePhases(cycles, next->firstCycle, next->lastCycle, tolerate, settings.skipSpan);
+            const auto candidate = candidatePhases(cycles, next->firstCycle, next->lastCycle,
+                                                   tolerate, settings.skipSpan);
             phaseB = preferredCandidate(candidate, pair[0], pair[1]);
         }
         const int vA = phaseA < 5 ? lenP : 0;

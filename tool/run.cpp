@@ -21,8 +21,7 @@ namespace {
 
 // A whole input file; nullopt when it cannot be opened or read. Running out
 // of memory is not a reading error: it ends the run as elsewhere.
-std::optional<std::string> readInput(const std::string& path)
-{
+std::optional<std::string> readInput(const std::string& path) {
     qextext::FileBytes file = qextext::read_whole_file(path);
     if (file.status == qextext::ReadStatus::kNoMemory) throw std::bad_alloc();
     if (!file.ok()) return std::nullopt;

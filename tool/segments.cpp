@@ -21,10 +21,10 @@ struct ToleratedList {
     int size = 0;
 };
 
-std::uint16_t maskOf(const std::array<int, 10>& picks, int count)
-{
+std::uint16_t maskOf(const std::array<int, 10>& picks, int count) {
     std::uint16_t m = 0;
-    for (int i = 0; i < count; ++i) m = static_cast<std::uint16_t>(m | (1u << picks[static_cast<std::size_t>(i)]));
+    for (int i = 0; i < count; ++i)
+        m = static_cast<std::uint16_t>(m | (1u << picks[static_cast<std::size_t>(i)]));
     return m;
 }
 
@@ -38,10 +38,9 @@ constexpr std::array<std::uint8_t, 1024> kBitCount = [] {
 // What the run measurement needs of each cycle, computed once per run for
 // the stored cycles; the implicit ones after them are all alike (clean).
 class CycleFacts {
-public:
+  public:
     CycleFacts(const CycleView& cycles, const RunSettings& settings)
-        : cycles_(cycles), stored_(cycles.storedCount()), settings_(settings)
-    {
+        : cycles_(cycles), stored_(cycles.storedCount()), settings_(settings) {
         const std::size_t n = static_cast<std::size_t>(stored_);
         clean_.resize(n);
         combed_.resize(n);
@@ -50,8 +49,10 @@ public:
             std::uint16_t clean = 0;
             int ones = 0;
             for (int k = 0; k < 10; ++k) {
-                if (p[k] == '0') clean = static_cast<std::uint16_t>(clean | (1u << k));
-                else if (p[k] == '1') ++ones;
+                if (p[k] == '0')
+                    clean = static_cast<std::uint16_t>(clean | (1u << k));
+                else if (p[k] == '1')
+                    ++ones;
             }
             clean_[static_cast<std::size_t>(c)] = clean;
             combed_[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(ones);
@@ -59,8 +60,10 @@ public:
         if (settings.dedup) {
             sparse_.resize(n);
             for (int c = 0; c < stored_; ++c)
-                sparse_[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(classifyCycle(cycles, c, true));
-            if (stored_ < cycles.count()) implicitSparse_ = classifyCycle(cycles, stored_, true) != -1;
+                sparse_[static_cast<std::size_t>(c)] =
+                    static_cast<std::int8_t>(classifyCycle(cycles, c, true));
+            if (stored_ < cycles.count())
+                implicitSparse_ = classifyCycle(cycles, stored_, true) != -1;
         }
     }
 
@@ -70,12 +73,10 @@ public:
     bool last(int c) const { return cycles_.isLast(c); }
     int combed(int c) const { return c < stored_ ? combed_[static_cast<std::size_t>(c)] : 0; }
     bool fits(int c, std::uint16_t mask) const { return (cleanMask(c) & mask) == mask; }
-    int cleanPicks(int c, std::uint16_t mask) const
-    {
+    int cleanPicks(int c, std::uint16_t mask) const {
         return kBitCount[static_cast<std::size_t>(cleanMask(c) & mask)];
     }
-    bool sparse(int c) const
-    {
+    bool sparse(int c) const {
         if (!settings_.dedup) return false;
         return c < stored_ ? sparse_[static_cast<std::size_t>(c)] != -1 : implicitSparse_;
     }
@@ -83,14 +84,12 @@ public:
 
     // An implicit cycle fits every mask; with nothing else to stop it, a run
     // that reaches one goes on to the last cycle.
-    bool runsToEnd(int c, bool countMode, int minCombed) const
-    {
+    bool runsToEnd(int c, bool countMode, int minCombed) const {
         return c >= stored_ && !sparse(c) && !(countMode && minCombed > 0);
     }
 
     // Cycles from s on that fit the picks exactly.
-    int countCleanRun(int s, std::uint16_t mask, bool countMode, int minCombed) const
-    {
+    int countCleanRun(int s, std::uint16_t mask, bool countMode, int minCombed) const {
         int k = 0;
         for (int c = s;; ++c) {
             if (runsToEnd(c, countMode, minCombed)) return k + (count() - c);
@@ -104,9 +103,8 @@ public:
 
     // Cycles from s on that fit the picks, letting through single cycles with
     // a few combed picks inside long clean runs when -SKIP asks for it.
-    int measureRun(int s, std::uint16_t mask, int n, bool countMode, int minCombed, ToleratedList& list,
-                   int& tolerance) const
-    {
+    int measureRun(int s, std::uint16_t mask, int n, bool countMode, int minCombed,
+                   ToleratedList& list, int& tolerance) const {
         if (n == 0) return 0;
         const int skipMinRun = settings_.skipMinRun;
         int r = 0;
@@ -132,8 +130,10 @@ public:
         }
     }
 
-private:
-    std::uint16_t cleanMask(int c) const { return c < stored_ ? clean_[static_cast<std::size_t>(c)] : 0x3FF; }
+  private:
+    std::uint16_t cleanMask(int c) const {
+        return c < stored_ ? clean_[static_cast<std::size_t>(c)] : 0x3FF;
+    }
 
     CycleView cycles_;  // a small view, kept by value
     int stored_;
@@ -155,15 +155,13 @@ struct Candidate {
 };
 
 // Number of segments the passes look at: up to and including the first with isLast.
-int activeCount(const std::vector<Segment>& segments)
-{
+int activeCount(const std::vector<Segment>& segments) {
     for (std::size_t i = 0; i < segments.size(); ++i)
         if (segments[i].isLast) return static_cast<int>(i) + 1;
     return static_cast<int>(segments.size());
 }
 
-void appendSkipCycles(std::vector<int>& dest, const std::vector<int>& more)
-{
+void appendSkipCycles(std::vector<int>& dest, const std::vector<int>& more) {
     for (int c : more) {
         if (static_cast<int>(dest.size()) >= kMaxStoredSkipCycles) break;
         dest.push_back(c);
@@ -171,8 +169,8 @@ void appendSkipCycles(std::vector<int>& dest, const std::vector<int>& more)
 }
 
 // The main loop: greedy choice of a kind for the cycles from pos on.
-std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& facts, const RunSettings& settings)
-{
+std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& facts,
+                                  const RunSettings& settings) {
     const int cycleCount = facts.count();
     const KindLayout kinds = kindsOf(settings);
     const int fallback = kinds.fallback;
@@ -208,9 +206,9 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
             // A run that cannot even start is 0 long: a tolerated cycle needs
             // fitting cycles before it.
             const std::uint16_t mask = pickMask[static_cast<std::size_t>(k)];
-            trial.length = facts.fits(pos, mask)
-                               ? facts.measureRun(pos, mask, e.pickCount, false, 0, *trial.list, trial.tolerance)
-                               : 0;
+            trial.length = facts.fits(pos, mask) ? facts.measureRun(pos, mask, e.pickCount, false,
+                                                                    0, *trial.list, trial.tolerance)
+                                                 : 0;
             const int len = trial.length;
             const int t = trial.tolerance;
             const int p = e.picks[0];
@@ -234,8 +232,9 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
                 const FilterEntry& e = table[k];
                 trial.list->size = 0;
                 trial.tolerance = 0;
-                trial.length = facts.measureRun(pos, pickMask[static_cast<std::size_t>(k)], e.pickCount, true,
-                                                e.minCombed, *trial.list, trial.tolerance);
+                trial.length =
+                    facts.measureRun(pos, pickMask[static_cast<std::size_t>(k)], e.pickCount, true,
+                                     e.minCombed, *trial.list, trial.tolerance);
                 if (trial.length > best.length) {
                     trial.kind = k;
                     trial.firstPick = e.picks[0];
@@ -263,9 +262,12 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
                         best.length = c;
                     }
                 } else if (c == 2) {
-                    if (!settings.under6fps) best.kind = kinds.dedup12;
-                    else if (settings.under3fps) best.kind = kinds.dedup3;
-                    else best.kind = kinds.dedup6;
+                    if (!settings.under6fps)
+                        best.kind = kinds.dedup12;
+                    else if (settings.under3fps)
+                        best.kind = kinds.dedup3;
+                    else
+                        best.kind = kinds.dedup6;
                     best.length = 2;
                 } else if (c == 1) {
                     const bool wide = classifyCycle(facts.cycles(), pos, true) >= 6;
@@ -297,8 +299,9 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
         } else {
             trial.list->size = 0;
             trial.tolerance = 0;
-            const int len2 = facts.measureRun(pos, altMask[static_cast<std::size_t>(best.kind)], entry.altPickCount,
-                                              false, 0, *trial.list, trial.tolerance);
+            const int len2 =
+                facts.measureRun(pos, altMask[static_cast<std::size_t>(best.kind)],
+                                 entry.altPickCount, false, 0, *trial.list, trial.tolerance);
             const int t2 = trial.tolerance;
             const bool wide = isFourFrameKind(best.kind);
             const bool altStartsLate = entry.altPicks[0] > 0;
@@ -315,7 +318,9 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
                 // whatever follows, so they are neither listed nor counted.
                 const int end = pos + best.length - 1;
                 int kept = 0;
-                while (kept < trial.list->size && trial.list->cycles[static_cast<std::size_t>(kept)] <= end) ++kept;
+                while (kept < trial.list->size &&
+                       trial.list->cycles[static_cast<std::size_t>(kept)] <= end)
+                    ++kept;
                 trial.list->size = kept;
                 best.tolerance = std::min(t2, kept);
                 std::swap(best.list, trial.list);
@@ -342,8 +347,11 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
 
         if (kinds.isPatternKind(seg.kind)) {
             seg.skipCount = best.tolerance;
-            const int stored = std::min(best.tolerance, std::min(best.list->size, kMaxStoredSkipCycles));
-            if (stored > 0) seg.skipCycles.assign(best.list->cycles.begin(), best.list->cycles.begin() + stored);
+            const int stored =
+                std::min(best.tolerance, std::min(best.list->size, kMaxStoredSkipCycles));
+            if (stored > 0)
+                seg.skipCycles.assign(best.list->cycles.begin(),
+                                      best.list->cycles.begin() + stored);
         }
 
         seg.isLast = facts.last(seg.lastCycle);
@@ -357,54 +365,56 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
 
 namespace {
 
-void checkInput(const CycleView& cycles, const RunSettings& settings)
-{
-    if (cycles.count() < 1) throw std::invalid_argument("segment building needs at least one cycle");
+void checkInput(const CycleView& cycles, const RunSettings& settings) {
+    if (cycles.count() < 1)
+        throw std::invalid_argument("segment building needs at least one cycle");
     if (settings.baseKind < 11 || settings.baseKind > 13)
         throw std::invalid_argument("baseKind must be 11, 12 or 13");
 }
 
 // A record for every cycle.
-CycleView everyCycle(const std::vector<CycleRecord>& records, int cycleCount)
-{
+CycleView everyCycle(const std::vector<CycleRecord>& records, int cycleCount) {
     if (cycleCount < 1 || static_cast<std::size_t>(cycleCount) > records.size())
-        throw std::invalid_argument("segment building needs at least one cycle and a record per cycle");
+        throw std::invalid_argument(
+            "segment building needs at least one cycle and a record per cycle");
     return CycleView(records.data(), cycleCount);
 }
 
 }  // namespace
 
-std::vector<Segment> cutSegments(const FilterTable& table, const std::vector<CycleRecord>& records, int cycleCount,
-                                 const RunSettings& settings)
-{
+std::vector<Segment> cutSegments(const FilterTable& table, const std::vector<CycleRecord>& records,
+                                 int cycleCount, const RunSettings& settings) {
     const CycleView cycles = everyCycle(records, cycleCount);
     checkInput(cycles, settings);
     const CycleFacts facts(cycles, settings);
     return cutWithFacts(table, facts, settings);
 }
 
-const std::string& segmentText(const FilterTable& table, const Segment& segment)
-{
+const std::string& segmentText(const FilterTable& table, const Segment& segment) {
     const FilterEntry& e = table[segment.kind];
     return segment.useAltText ? e.altScriptText : e.scriptText;
 }
 
-void absorbFallbackIslands(std::vector<Segment>& segments, const FilterTable& table, const RunSettings& settings)
-{
+void absorbFallbackIslands(std::vector<Segment>& segments, const FilterTable& table,
+                           const RunSettings& settings) {
     const KindLayout kinds = kindsOf(settings);
     const int n = activeCount(segments);
     for (int i = 0; i < n - 2;) {
         Segment& a = segments[static_cast<std::size_t>(i)];
         Segment& b = segments[static_cast<std::size_t>(i + 1)];
         Segment& c = segments[static_cast<std::size_t>(i + 2)];
-        if (kinds.isPatternKind(a.kind) && kinds.isPatternKind(c.kind) && b.kind == kinds.fallback && !b.useAltText &&
-            a.length() + c.length() >= settings.skipMinRun && b.length() < 2 * settings.skipSpan - 2 &&
+        if (kinds.isPatternKind(a.kind) && kinds.isPatternKind(c.kind) &&
+            b.kind == kinds.fallback && !b.useAltText &&
+            a.length() + c.length() >= settings.skipMinRun &&
+            b.length() < 2 * settings.skipSpan - 2 &&
             qextext::iequals(segmentText(table, a), segmentText(table, c))) {
             b.kind = a.kind;
             b.useAltText = a.useAltText;
             b.skipCount = b.length();
             b.skipCycles.clear();
-            for (int cyc = b.firstCycle; cyc <= b.lastCycle && static_cast<int>(b.skipCycles.size()) < kMaxStoredSkipCycles; ++cyc)
+            for (int cyc = b.firstCycle;
+                 cyc <= b.lastCycle && static_cast<int>(b.skipCycles.size()) < kMaxStoredSkipCycles;
+                 ++cyc)
                 b.skipCycles.push_back(cyc);
             c.firstCycle = a.firstCycle;
             i += 2;
@@ -414,8 +424,7 @@ void absorbFallbackIslands(std::vector<Segment>& segments, const FilterTable& ta
     }
 }
 
-void overrideFunctions(std::vector<Segment>& segments, const RunSettings& settings)
-{
+void overrideFunctions(std::vector<Segment>& segments, const RunSettings& settings) {
     const KindLayout kinds = kindsOf(settings);
     const int n = activeCount(segments);
     for (int i = 0; i < n; ++i) {
@@ -435,15 +444,15 @@ void overrideFunctions(std::vector<Segment>& segments, const RunSettings& settin
     }
 }
 
-void absorbFunctionIslands(std::vector<Segment>& segments, int key, const RunSettings& settings)
-{
+void absorbFunctionIslands(std::vector<Segment>& segments, int key, const RunSettings& settings) {
     const int n = activeCount(segments);
     for (int i = 0; i < n - 2;) {
         const Segment& a = segments[static_cast<std::size_t>(i)];
         Segment& b = segments[static_cast<std::size_t>(i + 1)];
         const Segment& c = segments[static_cast<std::size_t>(i + 2)];
-        if (a.kind == key && c.kind == key && b.kind != key && !kindsOf(settings).isDedupKind(b.kind) &&
-            a.length() + c.length() >= 12 && b.length() < 6) {
+        if (a.kind == key && c.kind == key && b.kind != key &&
+            !kindsOf(settings).isDedupKind(b.kind) && a.length() + c.length() >= 12 &&
+            b.length() < 6) {
             b.kind = key;
             b.useAltText = false;
             i += 2;
@@ -453,8 +462,7 @@ void absorbFunctionIslands(std::vector<Segment>& segments, int key, const RunSet
     }
 }
 
-std::vector<Segment> mergeEqualText(std::vector<Segment> segments, const FilterTable& table)
-{
+std::vector<Segment> mergeEqualText(std::vector<Segment> segments, const FilterTable& table) {
     std::vector<Segment> out;
     const int n = activeCount(segments);
     if (n == 0) return out;
@@ -482,14 +490,14 @@ std::vector<Segment> mergeEqualText(std::vector<Segment> segments, const FilterT
     return out;
 }
 
-std::vector<Segment> buildSegments(const FilterTable& table, const std::vector<CycleRecord>& records, int cycleCount,
-                                   const RunSettings& settings)
-{
+std::vector<Segment> buildSegments(const FilterTable& table,
+                                   const std::vector<CycleRecord>& records, int cycleCount,
+                                   const RunSettings& settings) {
     return buildSegments(table, everyCycle(records, cycleCount), settings);
 }
 
-std::vector<Segment> buildSegments(const FilterTable& table, const CycleView& cycles, const RunSettings& settings)
-{
+std::vector<Segment> buildSegments(const FilterTable& table, const CycleView& cycles,
+                                   const RunSettings& settings) {
     checkInput(cycles, settings);
     const CycleFacts facts(cycles, settings);
     std::vector<Segment> segments = cutWithFacts(table, facts, settings);

@@ -56,23 +56,22 @@ struct RunSettings {
     int skipMinRun = 0;          // 12, 11, 10 for -SKIP 1, 2, 3; 0 when off
     int skipSpan = 2;            // 2, 3, 4 for -SKIP 1, 2, 3; 2 when off
 
-    std::string refText = "0";   // -REF, later the rounded value
+    std::string refText = "0";  // -REF, later the rounded value
     bool refEnabled = false;
     int refCycles = 0;
 
-    bool scriptOutput = true;    // false only for a ".def" output path
+    bool scriptOutput = true;  // false only for a ".def" output path
 
     // Log header.
     bool fastMode = false;
     bool fastV2 = false;
     int totalFrames = 0;
-    int baseKind = 12;           // 11, 12 or 13; set by the driver once the log is read
+    int baseKind = 12;  // 11, 12 or 13; set by the driver once the log is read
 };
 
 // The -SKIP value: skipText, and the run length and the missed picks it
 // allows ("1", "2", "3"; anything else turns it off).
-inline void setSkipLevel(RunSettings& s, const std::string& text)
-{
+inline void setSkipLevel(RunSettings& s, const std::string& text) {
     s.skipText = text;
     if (text == "1" || text == "2" || text == "3") {
         const int level = text[0] - '0';
@@ -85,8 +84,7 @@ inline void setSkipLevel(RunSettings& s, const std::string& text)
 }
 
 // 11 without -30F, 13 with -30F and -ODD, else 12.
-inline int computeBaseKind(const RunSettings& s)
-{
+inline int computeBaseKind(const RunSettings& s) {
     if (!s.use30fps) return 11;
     return s.selectOdd ? 13 : 12;
 }

@@ -14,8 +14,7 @@ constexpr std::array<std::string_view, 20> kSparseRows{
 };
 
 // Bit p set where position p of the text is "1".
-constexpr unsigned onesMask(std::string_view text)
-{
+constexpr unsigned onesMask(std::string_view text) {
     unsigned m = 0;
     for (std::size_t p = 0; p < text.size(); ++p)
         if (text[p] == '1') m |= 1u << p;
@@ -30,16 +29,17 @@ constexpr std::array<unsigned, 20> kRowMasks = [] {
 
 }  // namespace
 
-int classifyCycle(const CycleView& cycles, int i, bool first)
-{
+int classifyCycle(const CycleView& cycles, int i, bool first) {
     const CycleRecord& rec = cycles[i];
     const Pattern& pat = rec.pattern;
 
     unsigned ones = 0;
     unsigned other = 0;  // marks that are neither "0" nor "1" match no row
     for (int p = 0; p < 10; ++p) {
-        if (pat[p] == '1') ones |= 1u << p;
-        else if (pat[p] != '0') other |= 1u << p;
+        if (pat[p] == '1')
+            ones |= 1u << p;
+        else if (pat[p] != '0')
+            other |= 1u << p;
     }
 
     // A third-column mark counts as combing only at an even position whose
@@ -74,8 +74,7 @@ int classifyCycle(const CycleView& cycles, int i, bool first)
     return row;
 }
 
-int countSparseRun(const CycleView& cycles, int pos)
-{
+int countSparseRun(const CycleView& cycles, int pos) {
     for (int i = 0;; ++i) {
         const int c = pos + i;
         bool first = true;

@@ -9,42 +9,43 @@ namespace zorvane {
 
 namespace {
 
-std::string padded(long long value, int width)
-{
+std::string padded(long long value, int width) {
     std::string digits = std::to_string(value);
     if (value >= 0 && static_cast<int>(digits.size()) < width)
         digits.insert(0, static_cast<std::size_t>(width) - digits.size(), '0');
     return digits;
 }
 
-std::string withoutLeadingDot(const std::string& func)
-{
+std::string withoutLeadingDot(const std::string& func) {
     if (!func.empty() && func[0] == '.') return func.substr(1);
     return func;
 }
 
 // Frames covered by a segment; the final one ends at the last frame of the clip.
-long long firstFrame(const Segment& s) { return 5LL * s.firstCycle; }
+long long firstFrame(const Segment& s) {
+    return 5LL * s.firstCycle;
+}
 
-long long lastFrame(const RunSettings& rs, const Segment& s, bool final)
-{
+long long lastFrame(const RunSettings& rs, const Segment& s, bool final) {
     return final ? static_cast<long long>(rs.totalFrames) - 1 : 5LL * s.lastCycle + 4;
 }
 
-int fallbackKind(const RunSettings& rs) { return kindsOf(rs).fallback; }
+int fallbackKind(const RunSettings& rs) {
+    return kindsOf(rs).fallback;
+}
 
-bool wantsFpsAdjust(const RunSettings& rs) { return rs.totalFrames % 5 != 0 && rs.writeFpsAdjust; }
+bool wantsFpsAdjust(const RunSettings& rs) {
+    return rs.totalFrames % 5 != 0 && rs.writeFpsAdjust;
+}
 
-std::string_view fallbackPatternName(const RunSettings& rs)
-{
+std::string_view fallbackPatternName(const RunSettings& rs) {
     if (rs.use60fps) return rs.varDef60;
     if (rs.use30fps && rs.use30B) return rs.varDef30;
     return rs.varDef24;
 }
 
 // Pattern text of a frame statement of the definition file.
-std::string patternText(const RunSettings& rs, const Segment& s)
-{
+std::string patternText(const RunSettings& rs, const Segment& s) {
     auto fixed = [](int i) { return std::string(kFixedPatternTexts[static_cast<std::size_t>(i)]); };
     const int k = s.kind;
     const KindLayout kinds = kindsOf(rs);
@@ -64,15 +65,13 @@ std::string patternText(const RunSettings& rs, const Segment& s)
     return {};
 }
 
-std::string trimComment(long long first, long long last)
-{
+std::string trimComment(long long first, long long last) {
     return "#Trim(" + std::to_string(first) + "," + std::to_string(last) + ")\n";
 }
 
 }  // namespace
 
-int frameNumberWidth(const std::vector<Segment>& segments)
-{
+int frameNumberWidth(const std::vector<Segment>& segments) {
     if (segments.empty()) return 1;
     const long long v = 5LL * segments.back().firstCycle;
     if (v > 9999999) return 15;
@@ -81,8 +80,7 @@ int frameNumberWidth(const std::vector<Segment>& segments)
     return digits;
 }
 
-int segmentNumberWidth(std::size_t n)
-{
+int segmentNumberWidth(std::size_t n) {
     if (n < 1000) return 3;
     if (n <= 9999) return 4;
     if (n <= 99999) return 5;
@@ -91,8 +89,7 @@ int segmentNumberWidth(std::size_t n)
     return 10;
 }
 
-std::string sixToTwoText(std::string_view func, std::string_view varRef, int phase)
-{
+std::string sixToTwoText(std::string_view func, std::string_view varRef, int phase) {
     if (varRef.empty()) return std::string(func);
     std::string out;
     std::size_t pos = 0;
@@ -107,20 +104,24 @@ std::string sixToTwoText(std::string_view func, std::string_view varRef, int pha
     return out;
 }
 
-std::string lostFramesBlock(const std::vector<EntryGap>& gaps)
-{
+std::string lostFramesBlock(const std::vector<EntryGap>& gaps) {
     std::string t;
     if (!gaps.empty()) {
         // Shift_JIS: the log lacks the frames below; they are filled with combed frames.
-        t += "\n\n######    ERROR:\x83\x8D\x83O\x83t\x83@\x83" "C\x83\x8B\x82\xCC\x89\xBA\x8BL\x83t"
+        t += "\n\n######    ERROR:\x83\x8D\x83O\x83t\x83@\x83"
+             "C\x83\x8B\x82\xCC\x89\xBA\x8BL\x83t"
              "\x83\x8C\x81[\x83\x80\x8A\xD4\x82\xAA\x8C\x87\x97\x8E\x82\xB5\x82\xC4\x82\xA2\x82\xDC"
-             "\x82\xB7\x81" "B\n";
-        t += "# (\x81\xA6\x91S\x91\xCC\x82\xCC\x83Y\x83\x8C\x82\xF0\x96h\x82\xAE\x82\xBD\x82\xDF\x82"
-             "\xC9\x8C\x87\x97\x8E\x83t\x83\x8C\x81[\x83\x80\x82\xCD\x8E\xC8\x83t\x83\x8C\x81[\x83\x80"
-             "\x82\xC5\x95\xE2\x8A\xD4\x82\xB5\x82\xDC\x82\xB7\x81" "B)\n";
+             "\x82\xB7\x81"
+             "B\n";
+        t +=
+            "# (\x81\xA6\x91S\x91\xCC\x82\xCC\x83Y\x83\x8C\x82\xF0\x96h\x82\xAE\x82\xBD\x82\xDF\x82"
+            "\xC9\x8C\x87\x97\x8E\x83t\x83\x8C\x81[\x83\x80\x82\xCD\x8E\xC8\x83t\x83\x8C\x81[\x83\x80"
+            "\x82\xC5\x95\xE2\x8A\xD4\x82\xB5\x82\xDC\x82\xB7\x81"
+            "B)\n";
         for (std::size_t i = 0; i < gaps.size() && i < kListedGaps; ++i) {
             if (i + 1 < kListedGaps)
-                t += "# " + std::to_string(gaps[i].first) + "-" + std::to_string(gaps[i].last) + "\n";
+                t += "# " + std::to_string(gaps[i].first) + "-" + std::to_string(gaps[i].last) +
+                     "\n";
             else
                 t += "# And any more lost frames...\n";
         }
@@ -129,8 +130,7 @@ std::string lostFramesBlock(const std::vector<EntryGap>& gaps)
     return t;
 }
 
-std::string combingPacketsBlock(const RunSettings& rs, const std::vector<Segment>& segments)
-{
+std::string combingPacketsBlock(const RunSettings& rs, const std::vector<Segment>& segments) {
     std::string lines;
     const long long lastOfClip = static_cast<long long>(rs.totalFrames) - 1;
     for (const Segment& s : segments) {
@@ -146,8 +146,7 @@ std::string combingPacketsBlock(const RunSettings& rs, const std::vector<Segment
     return "\n\n######    Combing-Packets\n" + lines;
 }
 
-std::string guessedPacketsBlock(const RunSettings& rs, const std::vector<Segment>& segments)
-{
+std::string guessedPacketsBlock(const RunSettings& rs, const std::vector<Segment>& segments) {
     std::string lines;
     const long long lastOfClip = static_cast<long long>(rs.totalFrames) - 1;
     for (const Segment& s : segments) {
@@ -158,14 +157,13 @@ std::string guessedPacketsBlock(const RunSettings& rs, const std::vector<Segment
     return "\n\n######    Guessed-Packets of Func6to2\n" + lines;
 }
 
-std::string trailerLine(const RunSettings& rs)
-{
+std::string trailerLine(const RunSettings& rs) {
     return "\n\n######    Zorvane ver0.1.1.1  by " + rs.authorHandle + "\n";
 }
 
 std::string definitionText(const RunSettings& rs, const FilterTable& table,
-                           const std::vector<Segment>& segments, const std::vector<EntryGap>& gaps)
-{
+                           const std::vector<Segment>& segments,
+                           const std::vector<EntryGap>& gaps) {
     const std::string f24 = withoutLeadingDot(rs.func24fps);
     const std::string f30 = withoutLeadingDot(rs.func30fps);
     const std::string f60 = withoutLeadingDot(rs.func60fps);
@@ -174,8 +172,8 @@ std::string definitionText(const RunSettings& rs, const FilterTable& table,
     std::string t;
     t += "set [24] " + rs.varDef24 + "='" + f24 + "'\n";
     for (int k = 0; k < 5; ++k)
-        t += "set [" + std::to_string(rs.mode6to2) + "] " + rs.varDef6to2 + "_" + std::to_string(k) +
-             "='" + sixToTwoText(f6to2, rs.varRef, k) + "'\n";
+        t += "set [" + std::to_string(rs.mode6to2) + "] " + rs.varDef6to2 + "_" +
+             std::to_string(k) + "='" + sixToTwoText(f6to2, rs.varRef, k) + "'\n";
     t += "set [30] " + rs.varDef30 + "='" + f30 + "'\n";
     t += "set [60] " + rs.varDef60 + "='" + f60 + "'\n";
     t += "\n";
@@ -189,7 +187,8 @@ std::string definitionText(const RunSettings& rs, const FilterTable& table,
         const Segment& s = segments[i];
         const bool final = i + 1 == segments.size();
         if (final && wantsFpsAdjust(rs)) t += "mode fps_adjust = on\n";
-        const int rate = (s.kind == fallbackKind(rs) && s.useAltText) ? rs.mode6to2 : table[s.kind].fps;
+        const int rate =
+            (s.kind == fallbackKind(rs) && s.useAltText) ? rs.mode6to2 : table[s.kind].fps;
         t += padded(firstFrame(s), w) + "-" + padded(lastFrame(rs, s, final), w);
         if (rate < 10) t += " ";
         t += " [" + std::to_string(rate) + "] " + patternText(rs, s) + "\n";
@@ -203,8 +202,7 @@ std::string definitionText(const RunSettings& rs, const FilterTable& table,
 }
 
 std::string scriptText(const RunSettings& rs, const FilterTable& table,
-                       const std::vector<Segment>& segments, const std::vector<EntryGap>& gaps)
-{
+                       const std::vector<Segment>& segments, const std::vector<EntryGap>& gaps) {
     const int w = frameNumberWidth(segments);
     const int nameWidth = segmentNumberWidth(segments.size());
     const int fallback = fallbackKind(rs);
@@ -252,7 +250,8 @@ std::string scriptText(const RunSettings& rs, const FilterTable& table,
         if (i == 0) {
             joins += rs.varEasyVfr + "=EasyVFR_Create(" + name + "," + rs.varTime + ")\n";
         } else {
-            joins += rs.varEasyVfr + "=" + rs.varEasyVfr + ".EasyVFR_Append(" + name + "," + rs.varTime;
+            joins +=
+                rs.varEasyVfr + "=" + rs.varEasyVfr + ".EasyVFR_Append(" + name + "," + rs.varTime;
             if (final && wantsFpsAdjust(rs)) joins += "," + first + "," + lastText;
             joins += ")\n";
         }
@@ -271,8 +270,7 @@ std::string scriptText(const RunSettings& rs, const FilterTable& table,
     return t;
 }
 
-bool writeOutputFile(const std::string& path, std::string_view text)
-{
+bool writeOutputFile(const std::string& path, std::string_view text) {
     return wholefile::write_file(path, text, {.temp_tag = "zorvane", .sync = true}).ok();
 }
 

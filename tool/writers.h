@@ -29,9 +29,11 @@ std::string guessedPacketsBlock(const RunSettings& settings, const std::vector<S
 std::string trailerLine(const RunSettings& settings);
 
 std::string definitionText(const RunSettings& settings, const FilterTable& table,
-                           const std::vector<Segment>& segments, const std::vector<EntryGap>& gaps = {});
+                           const std::vector<Segment>& segments,
+                           const std::vector<EntryGap>& gaps = {});
 std::string scriptText(const RunSettings& settings, const FilterTable& table,
-                       const std::vector<Segment>& segments, const std::vector<EntryGap>& gaps = {});
+                       const std::vector<Segment>& segments,
+                       const std::vector<EntryGap>& gaps = {});
 
 // Writes `text` to `path` whole (common/wholefile.h): into a temporary file beside
 // the file a link leads to, then renamed over it; a device or pipe is written in

@@ -16,7 +16,7 @@ namespace qex_test {
 
 // Reads a named pipe on its own thread until every writer has closed it.
 class FifoReader {
-public:
+  public:
     explicit FifoReader(std::filesystem::path fifo, bool read = true)
         : fifo_(std::move(fifo)), handle_(::open(fifo_.c_str(), O_PATH | O_CLOEXEC)) {
         thread_ = std::thread([this, read] {
@@ -26,8 +26,10 @@ public:
             char buf[4096];
             ssize_t n;
             while (read && (n = ::read(fd, buf, sizeof buf)) != 0) {
-                if (n > 0) data_.append(buf, static_cast<std::size_t>(n));
-                else if (errno != EINTR) break;
+                if (n > 0)
+                    data_.append(buf, static_cast<std::size_t>(n));
+                else if (errno != EINTR)
+                    break;
             }
             ::close(fd);
         });
@@ -51,7 +53,7 @@ public:
         if (thread_.joinable()) finish();
     }
 
-private:
+  private:
     std::filesystem::path fifo_;
     int handle_;  // names the pipe without opening it for reading or writing
     std::atomic<bool> opened_{false};

@@ -33,7 +33,9 @@ namespace {
 
 using qextest::read_file;
 
-void spit(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+void spit(const fs::path& p, const std::string& text) {
+    std::ofstream(p, std::ios::binary) << text;
+}
 
 mode_t mode_of(const fs::path& p) {
     struct stat st {};
@@ -44,7 +46,7 @@ mode_t mode_of(const fs::path& p) {
 using qex_test::FifoReader;
 
 class WholeFile : public ::testing::Test {
-protected:
+  protected:
     std::vector<std::string> listing(const fs::path& d) const {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(d)) names.push_back(e.path().filename());
@@ -69,7 +71,8 @@ TEST(Names, TemporaryFileSitsBesideTheTarget) {
         {"/x", "t", "/.t-"},
         {"dir/", "t", "dir/.t-"},
     };
-    for (const Case& c : cases) EXPECT_EQ(wholefile::temp_prefix(c.target, c.tag), c.prefix) << c.target;
+    for (const Case& c : cases)
+        EXPECT_EQ(wholefile::temp_prefix(c.target, c.tag), c.prefix) << c.target;
     // A long target name does not make the temporary name longer.
     EXPECT_EQ(wholefile::temp_prefix("d/" + std::string(255, 'n'), "qex"), "d/.qex-");
 }
@@ -81,10 +84,8 @@ TEST(Names, LinkDestinations) {
         const char* expected;
     };
     const Case cases[] = {
-        {"dir/link", "real", "dir/real"},
-        {"dir/link", "../up/real", "dir/../up/real"},
-        {"link", "real", "real"},
-        {"/a/link", "/b/real", "/b/real"},
+        {"dir/link", "real", "dir/real"}, {"dir/link", "../up/real", "dir/../up/real"},
+        {"link", "real", "real"},         {"/a/link", "/b/real", "/b/real"},
         {"/link", "real", "/real"},
     };
     for (const Case& c : cases)
@@ -118,7 +119,8 @@ TEST_F(WholeFile, LongestFileNameAndRelativePaths) {
     EXPECT_EQ(read_file(dir_ / std::string(255, 'n')), "x\n");
     EXPECT_EQ(read_file(dir_ / "plain.txt"), "z\n");
     EXPECT_TRUE(fs::is_symlink(dir_ / "link.txt"));
-    EXPECT_EQ(listing(), (std::vector<std::string>{"link.txt", std::string(255, 'n'), "plain.txt"}));
+    EXPECT_EQ(listing(),
+              (std::vector<std::string>{"link.txt", std::string(255, 'n'), "plain.txt"}));
 }
 
 TEST_F(WholeFile, StreamAppearsOnlyAtCommit) {

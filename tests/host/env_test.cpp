@@ -127,9 +127,11 @@ TEST(Registry, EndlessRecursionIsStopped) {
     Environment env;
     env.AddFunction("Recurse", "i", call_self, nullptr);
     std::string msg = error_of([&] { call(env, "Recurse", {1}); });
-    EXPECT_NE(msg.find("Recurse: function calls nested more than 200 deep"), std::string::npos) << msg;
+    EXPECT_NE(msg.find("Recurse: function calls nested more than 200 deep"), std::string::npos)
+        << msg;
     // The depth is given back: a plain call works afterwards.
-    EXPECT_EQ(call(env, "DoubleWeave", {hosttest::stamp(env, 2)}).AsClip()->GetVideoInfo().num_frames, 4);
+    EXPECT_EQ(
+        call(env, "DoubleWeave", {hosttest::stamp(env, 2)}).AsClip()->GetVideoInfo().num_frames, 4);
 }
 
 TEST(Registry, RefusesBadParameterStrings) {

@@ -26,7 +26,9 @@ PClip f1(Environment& env, const char* name, PClip c, std::vector<AVSValue> more
 }
 
 // Rows (2k, 2k+1) of source frame k: the frame as the source made it.
-std::pair<uint32_t, uint32_t> src(int k) { return {uint32_t(2 * k), uint32_t(2 * k + 1)}; }
+std::pair<uint32_t, uint32_t> src(int k) {
+    return {uint32_t(2 * k), uint32_t(2 * k + 1)};
+}
 
 Rows frames(std::initializer_list<int> ks) {
     Rows r;
@@ -61,8 +63,9 @@ std::vector<FilterCase> cases() {
             r.push_back(src(k));
             r.push_back({uint32_t(2 * std::min(k + 1, 3)), uint32_t(2 * k + 1)});
         }
-        c.push_back({"DoubleWeave TFF", 4, [](Environment& e, PClip s) { return f1(e, "DoubleWeave", s); },
-                     8, 60000, 1001, 8, false, r, alternating(8, true)});
+        c.push_back({"DoubleWeave TFF", 4,
+                     [](Environment& e, PClip s) { return f1(e, "DoubleWeave", s); }, 8, 60000,
+                     1001, 8, false, r, alternating(8, true)});
     }
     {
         // BFF: the second field of k is its top one, the first of k+1 its bottom one.
@@ -71,20 +74,22 @@ std::vector<FilterCase> cases() {
             r.push_back(src(k));
             r.push_back({uint32_t(2 * k), uint32_t(2 * std::min(k + 1, 3) + 1)});
         }
-        c.push_back({"DoubleWeave BFF", 4,
-                     [](Environment& e, PClip s) { return f1(e, "DoubleWeave", f1(e, "AssumeBFF", s)); },
-                     8, 60000, 1001, 8, false, r, alternating(8, false)});
+        c.push_back(
+            {"DoubleWeave BFF", 4,
+             [](Environment& e, PClip s) { return f1(e, "DoubleWeave", f1(e, "AssumeBFF", s)); }, 8,
+             60000, 1001, 8, false, r, alternating(8, false)});
     }
     {
         // Fields: row 0 and row 1 of field n both carry n.
         Rows r;
         for (uint32_t n = 0; n < 8; ++n) r.push_back({n, n});
-        c.push_back({"SeparateFields", 4, [](Environment& e, PClip s) { return f1(e, "SeparateFields", s); },
-                     8, 60000, 1001, 4, true, r, alternating(8, true)});
+        c.push_back({"SeparateFields", 4,
+                     [](Environment& e, PClip s) { return f1(e, "SeparateFields", s); }, 8, 60000,
+                     1001, 4, true, r, alternating(8, true)});
     }
     c.push_back({"SeparateFields.Weave", 5,
-                 [](Environment& e, PClip s) { return f1(e, "Weave", f1(e, "SeparateFields", s)); }, 5,
-                 30000, 1001, 8, false, frames({0, 1, 2, 3, 4}), std::vector<bool>(5, true)});
+                 [](Environment& e, PClip s) { return f1(e, "Weave", f1(e, "SeparateFields", s)); },
+                 5, 30000, 1001, 8, false, frames({0, 1, 2, 3, 4}), std::vector<bool>(5, true)});
     {
         // Field-based DoubleWeave: field n woven with field n+1.
         Rows r;
@@ -96,7 +101,9 @@ std::vector<FilterCase> cases() {
                 r.push_back({next == n ? n : next, n});
         }
         c.push_back({"SeparateFields.DoubleWeave", 3,
-                     [](Environment& e, PClip s) { return f1(e, "DoubleWeave", f1(e, "SeparateFields", s)); },
+                     [](Environment& e, PClip s) {
+                         return f1(e, "DoubleWeave", f1(e, "SeparateFields", s));
+                     },
                      6, 60000, 1001, 8, false, r, alternating(6, true)});
     }
     {
@@ -112,87 +119,322 @@ std::vector<FilterCase> cases() {
             r.push_back(woven[size_t(5 * k + 2)]);
         }
         c.push_back({"DoubleWeave.PullDown(0,2)", 10,
-                     [](Environment& e, PClip s) { return f1(e, "PullDown", f1(e, "DoubleWeave", s), {0, 2}); },
+                     [](Environment& e, PClip s) {
+                         return f1(e, "PullDown", f1(e, "DoubleWeave", s), {0, 2});
+                     },
                      8, 24000, 1001, 8, false, r, std::vector<bool>(8, false)});
         Rows r13;
         for (int k = 0; k < 4; ++k) {
             r13.push_back(woven[size_t(5 * k + 1)]);
             r13.push_back(woven[size_t(std::min(5 * k + 3, 19))]);
         }
-        c.push_back({"DoubleWeave.PullDown(1,3)", 10,
-                     [](Environment& e, PClip s) { return f1(e, "PullDown", f1(e, "DoubleWeave", s), {1, 3}); },
-                     8, 24000, 1001, 8, false, r13, {}});
+        c.push_back({"DoubleWeave.PullDown(1,3)",
+                     10,
+                     [](Environment& e, PClip s) {
+                         return f1(e, "PullDown", f1(e, "DoubleWeave", s), {1, 3});
+                     },
+                     8,
+                     24000,
+                     1001,
+                     8,
+                     false,
+                     r13,
+                     {}});
     }
-    c.push_back({"SelectEvery(3,1)", 10, [](Environment& e, PClip s) { return f1(e, "SelectEvery", s, {3, 1}); },
-                 3, 10000, 1001, 8, false, frames({1, 4, 7}), {true, true, true}});
-    c.push_back({"SelectEvery(4,0,3)", 10,
-                 [](Environment& e, PClip s) { return f1(e, "SelectEvery", s, {4, 0, 3}); }, 5, 15000, 1001, 8,
-                 false, frames({0, 3, 4, 7, 8}), {}});
-    c.push_back({"SelectOdd", 10, [](Environment& e, PClip s) { return f1(e, "SelectOdd", s); }, 5, 15000,
-                 1001, 8, false, frames({1, 3, 5, 7, 9}), {}});
-    c.push_back({"SelectEven", 9, [](Environment& e, PClip s) { return f1(e, "SelectEven", s); }, 5, 15000,
-                 1001, 8, false, frames({0, 2, 4, 6, 8}), {}});
-    c.push_back({"Trim(3,5)", 10, [](Environment& e, PClip s) { return f1(e, "Trim", s, {3, 5}); }, 3, 30000,
-                 1001, 8, false, frames({3, 4, 5}), {}});
-    c.push_back({"Trim(7,0)", 10, [](Environment& e, PClip s) { return f1(e, "Trim", s, {7, 0}); }, 3, 30000,
-                 1001, 8, false, frames({7, 8, 9}), {}});
-    c.push_back({"Trim(3,-2) takes a length", 10, [](Environment& e, PClip s) { return f1(e, "Trim", s, {3, -2}); },
-                 2, 30000, 1001, 8, false, frames({3, 4}), {}});
-    c.push_back({"Trim past the end leaves one frame", 10,
-                 [](Environment& e, PClip s) { return f1(e, "Trim", s, {20, 0}); }, 1, 30000, 1001, 8, false,
-                 frames({9}), {}});
-    c.push_back({"Trim with last before first", 10, [](Environment& e, PClip s) { return f1(e, "Trim", s, {5, 2}); },
-                 1, 30000, 1001, 8, false, frames({5}), {}});
-    c.push_back({"Loop(2,2,4)", 7, [](Environment& e, PClip s) { return f1(e, "Loop", s, {2, 2, 4}); }, 10,
-                 30000, 1001, 8, false, frames({0, 1, 2, 3, 4, 2, 3, 4, 5, 6}), {}});
-    c.push_back({"Loop(0,2,4) deletes", 7, [](Environment& e, PClip s) { return f1(e, "Loop", s, {0, 2, 4}); },
-                 4, 30000, 1001, 8, false, frames({0, 1, 5, 6}), {}});
-    c.push_back({"Loop(3,5) runs to the end", 7, [](Environment& e, PClip s) { return f1(e, "Loop", s, {3, 5}); },
-                 11, 30000, 1001, 8, false, frames({0, 1, 2, 3, 4, 5, 6, 5, 6, 5, 6}), {}});
+    c.push_back({"SelectEvery(3,1)",
+                 10,
+                 [](Environment& e, PClip s) {
+                     return f1(e, "SelectEvery", s, {3, 1});
+                 },
+                 3,
+                 10000,
+                 1001,
+                 8,
+                 false,
+                 frames({1, 4, 7}),
+                 {true, true, true}});
+    c.push_back({"SelectEvery(4,0,3)",
+                 10,
+                 [](Environment& e, PClip s) {
+                     return f1(e, "SelectEvery", s, {4, 0, 3});
+                 },
+                 5,
+                 15000,
+                 1001,
+                 8,
+                 false,
+                 frames({0, 3, 4, 7, 8}),
+                 {}});
+    c.push_back({"SelectOdd",
+                 10,
+                 [](Environment& e, PClip s) { return f1(e, "SelectOdd", s); },
+                 5,
+                 15000,
+                 1001,
+                 8,
+                 false,
+                 frames({1, 3, 5, 7, 9}),
+                 {}});
+    c.push_back({"SelectEven",
+                 9,
+                 [](Environment& e, PClip s) { return f1(e, "SelectEven", s); },
+                 5,
+                 15000,
+                 1001,
+                 8,
+                 false,
+                 frames({0, 2, 4, 6, 8}),
+                 {}});
+    c.push_back({"Trim(3,5)",
+                 10,
+                 [](Environment& e, PClip s) {
+                     return f1(e, "Trim", s, {3, 5});
+                 },
+                 3,
+                 30000,
+                 1001,
+                 8,
+                 false,
+                 frames({3, 4, 5}),
+                 {}});
+    c.push_back({"Trim(7,0)",
+                 10,
+                 [](Environment& e, PClip s) {
+                     return f1(e, "Trim", s, {7, 0});
+                 },
+                 3,
+                 30000,
+                 1001,
+                 8,
+                 false,
+                 frames({7, 8, 9}),
+                 {}});
+    c.push_back({"Trim(3,-2) takes a length",
+                 10,
+                 [](Environment& e, PClip s) {
+                     return f1(e, "Trim", s, {3, -2});
+                 },
+                 2,
+                 30000,
+                 1001,
+                 8,
+                 false,
+                 frames({3, 4}),
+                 {}});
+    c.push_back({"Trim past the end leaves one frame",
+                 10,
+                 [](Environment& e, PClip s) {
+                     return f1(e, "Trim", s, {20, 0});
+                 },
+                 1,
+                 30000,
+                 1001,
+                 8,
+                 false,
+                 frames({9}),
+                 {}});
+    c.push_back({"Trim with last before first",
+                 10,
+                 [](Environment& e, PClip s) {
+                     return f1(e, "Trim", s, {5, 2});
+                 },
+                 1,
+                 30000,
+                 1001,
+                 8,
+                 false,
+                 frames({5}),
+                 {}});
+    c.push_back({"Loop(2,2,4)",
+                 7,
+                 [](Environment& e, PClip s) {
+                     return f1(e, "Loop", s, {2, 2, 4});
+                 },
+                 10,
+                 30000,
+                 1001,
+                 8,
+                 false,
+                 frames({0, 1, 2, 3, 4, 2, 3, 4, 5, 6}),
+                 {}});
+    c.push_back({"Loop(0,2,4) deletes",
+                 7,
+                 [](Environment& e, PClip s) {
+                     return f1(e, "Loop", s, {0, 2, 4});
+                 },
+                 4,
+                 30000,
+                 1001,
+                 8,
+                 false,
+                 frames({0, 1, 5, 6}),
+                 {}});
+    c.push_back({"Loop(3,5) runs to the end",
+                 7,
+                 [](Environment& e, PClip s) {
+                     return f1(e, "Loop", s, {3, 5});
+                 },
+                 11,
+                 30000,
+                 1001,
+                 8,
+                 false,
+                 frames({0, 1, 2, 3, 4, 5, 6, 5, 6, 5, 6}),
+                 {}});
     {
         Rows r;
         for (uint32_t n = 0; n < 6; ++n) r.push_back({n, n});
-        c.push_back({"Bob", 3, [](Environment& e, PClip s) { return f1(e, "Bob", s); }, 6, 60000, 1001, 8, false,
-                     r, alternating(6, true)});
+        c.push_back({"Bob", 3, [](Environment& e, PClip s) { return f1(e, "Bob", s); }, 6, 60000,
+                     1001, 8, false, r, alternating(6, true)});
     }
-    c.push_back({"AssumeFieldBased", 3, [](Environment& e, PClip s) { return f1(e, "AssumeFieldBased", s); }, 3,
-                 30000, 1001, 8, true, frames({0, 1, 2}), {false, true, false}});
-    c.push_back({"AssumeFieldBased.AssumeTFF", 3,
-                 [](Environment& e, PClip s) { return f1(e, "AssumeTFF", f1(e, "AssumeFieldBased", s)); }, 3,
-                 30000, 1001, 8, true, frames({0, 1, 2}), {true, false, true}});
-    c.push_back({"AssumeFrameBased", 3,
-                 [](Environment& e, PClip s) { return f1(e, "AssumeFrameBased", f1(e, "SeparateFields", s)); }, 6,
-                 60000, 1001, 4, false, {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}},
+    c.push_back({"AssumeFieldBased",
+                 3,
+                 [](Environment& e, PClip s) { return f1(e, "AssumeFieldBased", s); },
+                 3,
+                 30000,
+                 1001,
+                 8,
+                 true,
+                 frames({0, 1, 2}),
+                 {false, true, false}});
+    c.push_back(
+        {"AssumeFieldBased.AssumeTFF",
+         3,
+         [](Environment& e, PClip s) { return f1(e, "AssumeTFF", f1(e, "AssumeFieldBased", s)); },
+         3,
+         30000,
+         1001,
+         8,
+         true,
+         frames({0, 1, 2}),
+         {true, false, true}});
+    c.push_back({"AssumeFrameBased",
+                 3,
+                 [](Environment& e, PClip s) {
+                     return f1(e, "AssumeFrameBased", f1(e, "SeparateFields", s));
+                 },
+                 6,
+                 60000,
+                 1001,
+                 4,
+                 false,
+                 {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}},
                  std::vector<bool>(6, false)});
-    c.push_back({"AssumeBFF", 2, [](Environment& e, PClip s) { return f1(e, "AssumeBFF", s); }, 2, 30000, 1001, 8,
-                 false, frames({0, 1}), {false, false}});
-    c.push_back({"AssumeFPS(24)", 2, [](Environment& e, PClip s) { return f1(e, "AssumeFPS", s, {24}); }, 2, 24, 1,
-                 8, false, frames({0, 1}), {true, true}});
-    c.push_back({"AssumeFPS(48000,2002) reduces", 2,
-                 [](Environment& e, PClip s) { return f1(e, "AssumeFPS", s, {48000, 2002}); }, 2, 24000, 1001, 8,
-                 false, frames({0, 1}), {}});
-    c.push_back({"AssumeFPS(23.976)", 2, [](Environment& e, PClip s) { return f1(e, "AssumeFPS", s, {23.976}); },
-                 2, 2997, 125, 8, false, frames({0, 1}), {}});
-    c.push_back({"AlignedSplice", 3,
-                 [](Environment& e, PClip s) { return f1(e, "AlignedSplice", s, {f1(e, "Trim", s, {1, 0})}); }, 5,
-                 30000, 1001, 8, false, frames({0, 1, 2, 1, 2}), {}});
-    c.push_back({"UnalignedSplice of three", 2,
-                 [](Environment& e, PClip s) { return f1(e, "UnalignedSplice", s, {s, f1(e, "SelectOdd", f1(e, "AssumeFPS", s, {60000, 1001}))}); },
-                 5, 30000, 1001, 8, false, frames({0, 1, 0, 1, 1}), {}});
-    c.push_back({"SeparateFields.Trim(1,0) keeps each field's parity", 2,
-                 [](Environment& e, PClip s) { return f1(e, "Trim", f1(e, "SeparateFields", s), {1, 0}); }, 3, 60000,
-                 1001, 4, true, {{1, 1}, {2, 2}, {3, 3}}, {false, true, false}});
-    c.push_back({"SeparateFields.SelectOdd gives the bottom fields", 3,
-                 [](Environment& e, PClip s) { return f1(e, "SelectOdd", f1(e, "SeparateFields", s)); }, 3, 30000,
-                 1001, 4, true, {{1, 1}, {3, 3}, {5, 5}}, {false, false, false}});
-    c.push_back({"Splice keeps each part's parity", 2,
-                 [](Environment& e, PClip s) { return f1(e, "AlignedSplice", s, {f1(e, "AssumeBFF", s)}); }, 4, 30000,
-                 1001, 8, false, frames({0, 1, 0, 1}), {true, true, false, false}});
-    c.push_back({"Interleave", 2, [](Environment& e, PClip s) { return f1(e, "Interleave", s, {f1(e, "Trim", s, {1, 0})}); },
-                 3, 60000, 1001, 8, false, frames({0, 1, 1}), {}});
+    c.push_back({"AssumeBFF",
+                 2,
+                 [](Environment& e, PClip s) { return f1(e, "AssumeBFF", s); },
+                 2,
+                 30000,
+                 1001,
+                 8,
+                 false,
+                 frames({0, 1}),
+                 {false, false}});
+    c.push_back({"AssumeFPS(24)",
+                 2,
+                 [](Environment& e, PClip s) { return f1(e, "AssumeFPS", s, {24}); },
+                 2,
+                 24,
+                 1,
+                 8,
+                 false,
+                 frames({0, 1}),
+                 {true, true}});
+    c.push_back({"AssumeFPS(48000,2002) reduces",
+                 2,
+                 [](Environment& e, PClip s) {
+                     return f1(e, "AssumeFPS", s, {48000, 2002});
+                 },
+                 2,
+                 24000,
+                 1001,
+                 8,
+                 false,
+                 frames({0, 1}),
+                 {}});
+    c.push_back({"AssumeFPS(23.976)",
+                 2,
+                 [](Environment& e, PClip s) { return f1(e, "AssumeFPS", s, {23.976}); },
+                 2,
+                 2997,
+                 125,
+                 8,
+                 false,
+                 frames({0, 1}),
+                 {}});
+    c.push_back({"AlignedSplice",
+                 3,
+                 [](Environment& e, PClip s) {
+                     return f1(e, "AlignedSplice", s, {f1(e, "Trim", s, {1, 0})});
+                 },
+                 5,
+                 30000,
+                 1001,
+                 8,
+                 false,
+                 frames({0, 1, 2, 1, 2}),
+                 {}});
+    c.push_back({"UnalignedSplice of three",
+                 2,
+                 [](Environment& e, PClip s) {
+                     return f1(e, "UnalignedSplice", s,
+                               {s, f1(e, "SelectOdd", f1(e, "AssumeFPS", s, {60000, 1001}))});
+                 },
+                 5,
+                 30000,
+                 1001,
+                 8,
+                 false,
+                 frames({0, 1, 0, 1, 1}),
+                 {}});
+    c.push_back({"SeparateFields.Trim(1,0) keeps each field's parity",
+                 2,
+                 [](Environment& e, PClip s) {
+                     return f1(e, "Trim", f1(e, "SeparateFields", s), {1, 0});
+                 },
+                 3,
+                 60000,
+                 1001,
+                 4,
+                 true,
+                 {{1, 1}, {2, 2}, {3, 3}},
+                 {false, true, false}});
+    c.push_back(
+        {"SeparateFields.SelectOdd gives the bottom fields",
+         3,
+         [](Environment& e, PClip s) { return f1(e, "SelectOdd", f1(e, "SeparateFields", s)); },
+         3,
+         30000,
+         1001,
+         4,
+         true,
+         {{1, 1}, {3, 3}, {5, 5}},
+         {false, false, false}});
+    c.push_back(
+        {"Splice keeps each part's parity",
+         2,
+         [](Environment& e, PClip s) { return f1(e, "AlignedSplice", s, {f1(e, "AssumeBFF", s)}); },
+         4,
+         30000,
+         1001,
+         8,
+         false,
+         frames({0, 1, 0, 1}),
+         {true, true, false, false}});
+    c.push_back({"Interleave",
+                 2,
+                 [](Environment& e, PClip s) {
+                     return f1(e, "Interleave", s, {f1(e, "Trim", s, {1, 0})});
+                 },
+                 3,
+                 60000,
+                 1001,
+                 8,
+                 false,
+                 frames({0, 1, 1}),
+                 {}});
     return c;
 }
-
 
 TEST(Filters, FrameCountsRatesParityAndProvenance) {
     for (const auto& k : cases()) {
@@ -220,11 +462,14 @@ TEST(Filters, DoubleWeaveAndSeparateFieldsInEveryPixelType) {
         Environment env;
         PClip s = stamp(env, 3, type, 8, 8);
         PClip dw = clip(env, "DoubleWeave", {s});
-        EXPECT_EQ(provenance(env, dw), (Rows{{0, 1}, {2, 1}, {2, 3}, {4, 3}, {4, 5}, {4, 5}})) << type;
+        EXPECT_EQ(provenance(env, dw), (Rows{{0, 1}, {2, 1}, {2, 3}, {4, 3}, {4, 5}, {4, 5}}))
+            << type;
         PClip fields = clip(env, "SeparateFields", {s});
-        EXPECT_EQ(provenance(env, fields), (Rows{{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}})) << type;
+        EXPECT_EQ(provenance(env, fields), (Rows{{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}}))
+            << type;
         PClip bob = clip(env, "Bob", {s});
-        EXPECT_EQ(provenance(env, bob), (Rows{{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}})) << type;
+        EXPECT_EQ(provenance(env, bob), (Rows{{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}}))
+            << type;
         // The last picture row belongs to the bottom field in every frame.
         PVideoFrame f = dw->GetFrame(1, &env);
         EXPECT_EQ(hosttest::stamp_at(f, dw->GetVideoInfo(), 7), 1u) << type;
@@ -284,31 +529,70 @@ struct ErrorCase {
 
 TEST(Filters, BadArgumentsGiveClearErrors) {
     std::vector<ErrorCase> cases = {
-        {"SelectEvery zero", [](Environment& e) { f1(e, "SelectEvery", stamp(e, 4), {0, 0}); }, "SelectEvery: every"},
-        {"SelectEvery negative offset", [](Environment& e) { f1(e, "SelectEvery", stamp(e, 4), {2, -1}); },
+        {"SelectEvery zero",
+         [](Environment& e) {
+             f1(e, "SelectEvery", stamp(e, 4), {0, 0});
+         },
+         "SelectEvery: every"},
+        {"SelectEvery negative offset",
+         [](Environment& e) {
+             f1(e, "SelectEvery", stamp(e, 4), {2, -1});
+         },
          "offset must not be negative"},
-        {"SelectEvery past the end", [](Environment& e) { f1(e, "SelectEvery", stamp(e, 4), {2, 9}); }, "no frames"},
-        {"PullDown negative", [](Environment& e) { f1(e, "PullDown", stamp(e, 10), {-1, 2}); },
+        {"SelectEvery past the end",
+         [](Environment& e) {
+             f1(e, "SelectEvery", stamp(e, 4), {2, 9});
+         },
+         "no frames"},
+        {"PullDown negative",
+         [](Environment& e) {
+             f1(e, "PullDown", stamp(e, 10), {-1, 2});
+         },
          "PullDown: the offsets must not be negative"},
-        {"SeparateFields twice", [](Environment& e) { f1(e, "SeparateFields", f1(e, "SeparateFields", stamp(e, 4))); },
+        {"SeparateFields twice",
+         [](Environment& e) { f1(e, "SeparateFields", f1(e, "SeparateFields", stamp(e, 4))); },
          "already field-based"},
-        {"SeparateFields odd YV12 fields", [](Environment& e) { f1(e, "SeparateFields", stamp(e, 4, "YV12", 16, 6)); },
+        {"SeparateFields odd YV12 fields",
+         [](Environment& e) { f1(e, "SeparateFields", stamp(e, 4, "YV12", 16, 6)); },
          "multiple of 4"},
-        {"Weave frames", [](Environment& e) { f1(e, "Weave", stamp(e, 4)); }, "Weave: the clip is frame-based"},
-        {"Splice sizes", [](Environment& e) { f1(e, "AlignedSplice", stamp(e, 2), {stamp(e, 2, "YV12", 32, 8)}); },
+        {"Weave frames", [](Environment& e) { f1(e, "Weave", stamp(e, 4)); },
+         "Weave: the clip is frame-based"},
+        {"Splice sizes",
+         [](Environment& e) { f1(e, "AlignedSplice", stamp(e, 2), {stamp(e, 2, "YV12", 32, 8)}); },
          "AlignedSplice: the clips differ in size"},
-        {"Splice types", [](Environment& e) { f1(e, "UnalignedSplice", stamp(e, 2), {stamp(e, 2, "YUY2")}); },
+        {"Splice types",
+         [](Environment& e) { f1(e, "UnalignedSplice", stamp(e, 2), {stamp(e, 2, "YUY2")}); },
          "pixel type (YV12 and YUY2)"},
-        {"Splice rates", [](Environment& e) { f1(e, "AlignedSplice", stamp(e, 2), {f1(e, "AssumeFPS", stamp(e, 2), {25})}); },
+        {"Splice rates",
+         [](Environment& e) {
+             f1(e, "AlignedSplice", stamp(e, 2), {f1(e, "AssumeFPS", stamp(e, 2), {25})});
+         },
          "frame rate"},
-        {"AssumeFPS zero", [](Environment& e) { f1(e, "AssumeFPS", stamp(e, 2), {0}); }, "AssumeFPS: the rate"},
-        {"AssumeFPS negative float", [](Environment& e) { f1(e, "AssumeFPS", stamp(e, 2), {-2.5}); }, "AssumeFPS"},
-        {"StampSource pixel type", [](Environment& e) { clip(e, "StampSource", {3, 16, 8, "RGB48"}); },
+        {"AssumeFPS zero", [](Environment& e) { f1(e, "AssumeFPS", stamp(e, 2), {0}); },
+         "AssumeFPS: the rate"},
+        {"AssumeFPS negative float",
+         [](Environment& e) { f1(e, "AssumeFPS", stamp(e, 2), {-2.5}); }, "AssumeFPS"},
+        {"StampSource pixel type",
+         [](Environment& e) {
+             clip(e, "StampSource", {3, 16, 8, "RGB48"});
+         },
          "unknown pixel_type \"RGB48\""},
-        {"StampSource odd YV12", [](Environment& e) { clip(e, "StampSource", {3, 15, 8}); }, "even width"},
-        {"StampSource narrow", [](Environment& e) { clip(e, "StampSource", {3, 2, 8}); }, "at least 4 bytes"},
+        {"StampSource odd YV12",
+         [](Environment& e) {
+             clip(e, "StampSource", {3, 15, 8});
+         },
+         "even width"},
+        {"StampSource narrow",
+         [](Environment& e) {
+             clip(e, "StampSource", {3, 2, 8});
+         },
+         "at least 4 bytes"},
         {"StampSource length", [](Environment& e) { clip(e, "StampSource", {0}); }, "length"},
-        {"BlankClip size", [](Environment& e) { clip(e, "BlankClip", {}, {{"width", 0}}); }, "BlankClip: width"},
+        {"BlankClip size",
+         [](Environment& e) {
+             clip(e, "BlankClip", {}, {{"width", 0}});
+         },
+         "BlankClip: width"},
     };
     for (const auto& k : cases) {
         Environment env;
@@ -345,7 +629,7 @@ namespace {
 
 // Every byte of every plane says (frame, plane, picture row): a whole-picture check of weaving.
 class PatternClip : public IClip {
-public:
+  public:
     PatternClip(int pixel_type, int frames, bool tff) {
         vi_.width = 8;
         vi_.height = 8;
@@ -364,7 +648,8 @@ public:
         for (int p = 0; p < planes; ++p) {
             const int h = f->GetHeight(sel[p]);
             for (int r = 0; r < h; ++r) {
-                BYTE* row = f->GetWritePtr(sel[p]) + ptrdiff_t(storage_row(vi_, h, r)) * f->GetPitch(sel[p]);
+                BYTE* row = f->GetWritePtr(sel[p]) +
+                            ptrdiff_t(storage_row(vi_, h, r)) * f->GetPitch(sel[p]);
                 std::memset(row, value(n, p, r), size_t(f->GetRowSize(sel[p])));
             }
         }
@@ -375,7 +660,7 @@ public:
     void SetCacheHints(int, int) override {}
     const VideoInfo& GetVideoInfo() override { return vi_; }
 
-private:
+  private:
     VideoInfo vi_;
 };
 
@@ -397,12 +682,12 @@ TEST(Filters, DoubleWeaveWeavesEveryPlaneWholly) {
                         // Odd frames: TFF takes the top rows from k+1, BFF the bottom rows.
                         const bool top_row = (r % 2) == 0;
                         const int from = (n % 2 == 0) ? k : ((top_row == tff) ? next : k);
-                        const BYTE* row =
-                            f->GetReadPtr(sel[p]) + ptrdiff_t(storage_row(vi, h, r)) * f->GetPitch(sel[p]);
+                        const BYTE* row = f->GetReadPtr(sel[p]) +
+                                          ptrdiff_t(storage_row(vi, h, r)) * f->GetPitch(sel[p]);
                         for (int x = 0; x < f->GetRowSize(sel[p]); ++x)
                             ASSERT_EQ(row[x], PatternClip::value(from, p, r))
-                                << "type " << type << " tff " << tff << " frame " << n << " plane " << p
-                                << " row " << r << " byte " << x;
+                                << "type " << type << " tff " << tff << " frame " << n << " plane "
+                                << p << " row " << r << " byte " << x;
                     }
                 }
             }

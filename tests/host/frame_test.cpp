@@ -91,8 +91,8 @@ TEST(Frames, ViewsShareTheBufferAndAreNotWritable) {
 
 TEST(Frames, SelectionTrimAndFieldFiltersPassPixelsOn) {
     Environment env;
-    PClip blank = clip(env, "BlankClip", {}, {{"length", 10}, {"width", 16}, {"height", 8},
-                                             {"pixel_type", "YV12"}});
+    PClip blank = clip(env, "BlankClip", {},
+                       {{"length", 10}, {"width", 16}, {"height", 8}, {"pixel_type", "YV12"}});
     PVideoFrame base = blank->GetFrame(0, &env);
     const BYTE* p = base->GetReadPtr();
     PClip trim = clip(env, "Trim", {blank, 2, 5});
@@ -110,8 +110,9 @@ TEST(Frames, SelectionTrimAndFieldFiltersPassPixelsOn) {
 
 TEST(Frames, BlankClipFramesAreSharedAndCopiedOnWrite) {
     Environment env;
-    PClip blank = clip(env, "BlankClip", {}, {{"length", 2}, {"width", 8}, {"height", 4},
-                                             {"pixel_type", "YV12"}, {"color", 0xFFFFFF}});
+    PClip blank = clip(
+        env, "BlankClip", {},
+        {{"length", 2}, {"width", 8}, {"height", 4}, {"pixel_type", "YV12"}, {"color", 0xFFFFFF}});
     PVideoFrame a = blank->GetFrame(0, &env);
     EXPECT_EQ(a->GetReadPtr()[0], 235);  // white in limited range
     EXPECT_EQ(a->GetReadPtr(PLANAR_U)[0], 128);
@@ -136,8 +137,12 @@ TEST(Frames, BlankClipFillsEveryRowOfEveryFormat) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.type);
         Environment env;
-        PClip blank = clip(env, "BlankClip", {}, {{"length", 1}, {"width", 6}, {"height", 4},
-                                                 {"pixel_type", c.type}, {"color", 0x40102030}});
+        PClip blank = clip(env, "BlankClip", {},
+                           {{"length", 1},
+                            {"width", 6},
+                            {"height", 4},
+                            {"pixel_type", c.type},
+                            {"color", 0x40102030}});
         PVideoFrame f = blank->GetFrame(0, &env);
         for (int row = 0; row < f->GetHeight(); ++row)
             for (int x = 0; x < f->GetRowSize(); ++x)

@@ -9,7 +9,7 @@ namespace {
 
 // Writes 0xEE into the first byte of every frame it passes on, after MakeWritable.
 class Marker : public GenericVideoFilter {
-public:
+  public:
     explicit Marker(PClip c) : GenericVideoFilter(c) {}
     PVideoFrame GetFrame(int n, IScriptEnvironment* env) override {
         PVideoFrame f = child->GetFrame(n, env);

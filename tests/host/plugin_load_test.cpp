@@ -20,7 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class PluginTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_STREQ(env.LoadPlugin(HOST_TEST_PLUGIN), "host test plug-in"); }
     Environment env;
 };
@@ -49,7 +49,8 @@ TEST_F(PluginTest, PluginSeesNotFoundAndFilterErrors) {
 
 TEST_F(PluginTest, WrongTypedArgumentsCountAsAbsent) {
     PClip c = stamp(env, 2);
-    EXPECT_STREQ(call(env, "TestNamed", {c, "a.def", 24, true}).AsString(), "def=a.def fps=24 debug=1");
+    EXPECT_STREQ(call(env, "TestNamed", {c, "a.def", 24, true}).AsString(),
+                 "def=a.def fps=24 debug=1");
     EXPECT_STREQ(call(env, "TestNamed", {c}, {{"fps", "sixty"}, {"debug", true}}).AsString(),
                  "def=- fps=-1 debug=1");
     EXPECT_STREQ(call(env, "TestNamed", {c, 7}).AsString(), "def=- fps=-1 debug=0");
@@ -63,8 +64,12 @@ TEST_F(PluginTest, NewestRegistrationAnswersWithItsUserData) {
 }
 
 TEST_F(PluginTest, MakeWritableInAPluginLeavesSharedFramesAlone) {
-    PClip blank = clip(env, "BlankClip", {}, {{"length", 3}, {"width", 8}, {"height", 4},
-                                             {"pixel_type", "YUY2"}, {"color_yuv", 0x508090}});
+    PClip blank = clip(env, "BlankClip", {},
+                       {{"length", 3},
+                        {"width", 8},
+                        {"height", 4},
+                        {"pixel_type", "YUY2"},
+                        {"color_yuv", 0x508090}});
     PClip marked = clip(env, "TestMarker", {blank});
     EXPECT_EQ(marked->GetFrame(0, &env)->GetReadPtr()[0], 0xEE);
     EXPECT_EQ(blank->GetFrame(0, &env)->GetReadPtr()[0], 0x50);
@@ -91,7 +96,9 @@ TEST(PluginLoad, ABareNameIsAFileOfTheCurrentFolder) {
 TEST(PluginLoad, FailuresGiveTheLoadersReason) {
     Environment env;
     std::string msg = error_of([&] { env.LoadPlugin("/nonexistent/dir/plug.so"); });
-    EXPECT_NE(msg.find("LoadPlugin: unable to load \"/nonexistent/dir/plug.so\": "), std::string::npos) << msg;
+    EXPECT_NE(msg.find("LoadPlugin: unable to load \"/nonexistent/dir/plug.so\": "),
+              std::string::npos)
+        << msg;
     EXPECT_NE(msg.find("No such file"), std::string::npos) << msg;
 
     msg = error_of([&] { env.LoadPlugin(HOST_TEST_NOINIT); });

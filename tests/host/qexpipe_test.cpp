@@ -42,7 +42,6 @@ Result qexpipe(std::vector<std::string> args, const std::string& cwd = {}) {
     return run(args, cwd);
 }
 
-
 // A y4m stream split into its header line and its frames' pictures.
 struct Y4m {
     std::string header;
@@ -77,7 +76,7 @@ uint32_t le32(const std::string& s, size_t at) {
 }
 
 class Qexpipe : public ::testing::Test {
-protected:
+  protected:
     std::string write(const std::string& name, const std::string& text) {
         return scratch.write(name, text);
     }
@@ -111,14 +110,16 @@ const char kStampYV12[] =
 
 TEST_F(Qexpipe, WritesY4mThatFfprobeAccepts) {
     if (qextest::find_program("ffprobe").empty()) GTEST_SKIP() << "ffprobe is not installed";
-    std::string script = write("pd.avs", std::string(kStampYV12) + "DoubleWeave()\nPullDown(0, 2)\n");
+    std::string script =
+        write("pd.avs", std::string(kStampYV12) + "DoubleWeave()\nPullDown(0, 2)\n");
     std::string out = dir + "/pd.y4m";
     Result r = qexpipe({script, out});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    Result p = run({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
-                    "-show_entries", "stream=codec_name,width,height,pix_fmt,r_frame_rate,nb_read_frames",
-                    "-of", "default=noprint_wrappers=1", out});
+    Result p =
+        run({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+             "stream=codec_name,width,height,pix_fmt,r_frame_rate,nb_read_frames", "-of",
+             "default=noprint_wrappers=1", out});
     ASSERT_EQ(p.status, 0) << p.err;
     EXPECT_EQ(p.err, "");
     EXPECT_EQ(p.out,
@@ -127,7 +128,8 @@ TEST_F(Qexpipe, WritesY4mThatFfprobeAccepts) {
 }
 
 TEST_F(Qexpipe, FramesCarryTheRightFields) {
-    std::string script = write("pd.avs", std::string(kStampYV12) + "DoubleWeave().PullDown(0, 2)\n");
+    std::string script =
+        write("pd.avs", std::string(kStampYV12) + "DoubleWeave().PullDown(0, 2)\n");
     Result r = qexpipe({script, "-"});
     ASSERT_EQ(r.status, 0) << r.err;
     Y4m y = split_y4m(r.out, 64 * 48 * 3 / 2);
@@ -183,14 +185,14 @@ TEST_F(Qexpipe, StartAndEndSelectFrames) {
 }
 
 TEST_F(Qexpipe, PackedAndRgbClipsAreWrittenRaw) {
-    std::string script = write("yuy2.avs",
-                               "StampSource(length=3, width=8, height=4, pixel_type=\"YUY2\")\n");
+    std::string script =
+        write("yuy2.avs", "StampSource(length=3, width=8, height=4, pixel_type=\"YUY2\")\n");
     Result r = qexpipe({script, "-"});
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_EQ(r.out.size(), 3u * 8 * 2 * 4);
     for (int n = 0; n < 3; ++n) {
         size_t frame = size_t(n) * 64;
-        EXPECT_EQ(le32(r.out, frame), uint32_t(2 * n));          // row 0: top field
+        EXPECT_EQ(le32(r.out, frame), uint32_t(2 * n));           // row 0: top field
         EXPECT_EQ(le32(r.out, frame + 16), uint32_t(2 * n + 1));  // row 1: bottom field
     }
     script = write("rgb.avs", "StampSource(length=2, width=8, height=4, pixel_type=\"RGB32\")\n");
@@ -218,8 +220,8 @@ TEST_F(Qexpipe, ProgressGoesToStandardError) {
 }
 
 struct ErrorCase {
-    const char* script;  // written to bad.avs; empty: no script file
-    const char* message; // after "qexpipe: <dir>/bad.avs"
+    const char* script;   // written to bad.avs; empty: no script file
+    const char* message;  // after "qexpipe: <dir>/bad.avs"
 };
 
 class QexpipeError : public Qexpipe, public ::testing::WithParamInterface<ErrorCase> {};
@@ -245,19 +247,23 @@ TEST_P(QexpipeError, OneLineNonZeroAndNoOutput) {
 INSTANTIATE_TEST_SUITE_P(
     Scripts, QexpipeError,
     ::testing::Values(
-        ErrorCase{"StampSource(4)\nFoo(1)\n", "@, line 2, column 1: there is no function named \"Foo\""},
-        ErrorCase{"StampSource(4)\n  Trim(\"a\", 2)\n",
-                  "@, line 2, column 3: \"Trim\" does not accept (string, int); it takes (clip, int, int)"},
+        ErrorCase{"StampSource(4)\nFoo(1)\n",
+                  "@, line 2, column 1: there is no function named \"Foo\""},
+        ErrorCase{
+            "StampSource(4)\n  Trim(\"a\", 2)\n",
+            "@, line 2, column 3: \"Trim\" does not accept (string, int); it takes (clip, int, int)"},
         ErrorCase{"", "cannot open the script @: No such file or directory"},
-        ErrorCase{"x = Y4MSource(\"missing.y4m\")\n",
-                  "@, line 1, column 5: Y4MSource: cannot open \"missing.y4m\": No such file or directory"},
+        ErrorCase{
+            "x = Y4MSource(\"missing.y4m\")\n",
+            "@, line 1, column 5: Y4MSource: cannot open \"missing.y4m\": No such file or directory"},
         ErrorCase{"StampSource(4)\nLoadPlugin(\"no_such_plugin.so\")\n",
                   "@, line 2, column 1: LoadPlugin: unable to load \"no_such_plugin.so\": "
                   "no_such_plugin.so: cannot open shared object file: No such file or directory"},
         ErrorCase{"1 + 2\n", "@: the script gives int, not a clip"},
         ErrorCase{"StampSource(4)\nEval(\"\"\"Trim(0, 1)\n  1 / 0\"\"\")\n",
                   "@, line 2, column 1: Eval, line 2, column 5: division by zero"},
-        ErrorCase{"a = StampSource(4)\na = a +\n", "@, line 2, column 8: expected an expression, found end of line"}));
+        ErrorCase{"a = StampSource(4)\na = a +\n",
+                  "@, line 2, column 8: expected an expression, found end of line"}));
 
 TEST_F(Qexpipe, FailingFilterLeavesAnExistingOutputAlone) {
     // A y4m whose third frame header is damaged: Y4MSource opens it, frame 2 fails.
@@ -280,13 +286,16 @@ TEST_F(Qexpipe, OutputFolderThatDoesNotExist) {
     std::string script = write("s.avs", kStampYV12);
     Result r = qexpipe({script, dir + "/no/such/folder/o.y4m"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "qexpipe: cannot create " + dir + "/no/such/folder/o.y4m: No such file or directory\n");
+    EXPECT_EQ(r.err, "qexpipe: cannot create " + dir +
+                         "/no/such/folder/o.y4m: No such file or directory\n");
 }
 
 TEST_F(Qexpipe, UsageErrorsExitWithTwo) {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{}, {"only_script.avs"}, {"--start", "x", "a.avs", "-"},
-          {"--bogus", "a.avs", "-"}, {"--start", "5", "--end", "2", "a.avs", "-"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                                 {"only_script.avs"},
+                                                 {"--start", "x", "a.avs", "-"},
+                                                 {"--bogus", "a.avs", "-"},
+                                                 {"--start", "5", "--end", "2", "a.avs", "-"}}) {
         Result r = qexpipe(args);
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(r.err.rfind("qexpipe: ", 0), 0u);
@@ -300,8 +309,8 @@ TEST_F(Qexpipe, UsageErrorsExitWithTwo) {
 // Streams a long clip into a pipe, sends SIGINT once some frames have arrived, and reads on
 // to the end: the stream must end on a whole frame and the status must be 0.
 TEST_F(Qexpipe, SigintEndsTheStreamCleanly) {
-    std::string script = write("long.avs",
-                               "StampSource(length=1000000, width=64, height=48, pixel_type=\"YV12\")\n");
+    std::string script = write(
+        "long.avs", "StampSource(length=1000000, width=64, height=48, pixel_type=\"YV12\")\n");
     const auto [pid, out_fd, err_fd] = qextest::start_program({kQexpipe, script, "-"});
     ASSERT_GT(pid, 0);
     std::string data;
@@ -324,8 +333,8 @@ TEST_F(Qexpipe, SigintEndsTheStreamCleanly) {
 
 // The same into a file: the file appears complete, with whole frames only.
 TEST_F(Qexpipe, SigintCompletesTheOutputFile) {
-    std::string script = write("long.avs",
-                               "StampSource(length=1000000, width=64, height=48, pixel_type=\"YV12\")\n");
+    std::string script = write(
+        "long.avs", "StampSource(length=1000000, width=64, height=48, pixel_type=\"YV12\")\n");
     std::string out = dir + "/o.y4m";
     const auto [pid, out_fd, err_fd] = qextest::start_program({kQexpipe, script, out});
     ASSERT_GT(pid, 0);
@@ -354,8 +363,8 @@ TEST_F(Qexpipe, SigintCompletesTheOutputFile) {
 
 // When the reader of the pipe ends together with qexpipe on SIGINT, that is still a clean end.
 TEST_F(Qexpipe, SigintWithTheReaderGoneIsStillAnEnd) {
-    std::string script = write("long.avs",
-                               "StampSource(length=1000000, width=64, height=48, pixel_type=\"YV12\")\n");
+    std::string script = write(
+        "long.avs", "StampSource(length=1000000, width=64, height=48, pixel_type=\"YV12\")\n");
     const auto [pid, out_fd, err_fd] = qextest::start_program({kQexpipe, script, "-"});
     ASSERT_GT(pid, 0);
     char buf[65536];
@@ -373,8 +382,8 @@ TEST_F(Qexpipe, SigintWithTheReaderGoneIsStillAnEnd) {
 
 // Without SIGINT a vanished reader is an error.
 TEST_F(Qexpipe, ReaderGoneWithoutSigintIsAnError) {
-    std::string script = write("long.avs",
-                               "StampSource(length=1000000, width=64, height=48, pixel_type=\"YV12\")\n");
+    std::string script = write(
+        "long.avs", "StampSource(length=1000000, width=64, height=48, pixel_type=\"YV12\")\n");
     const auto [pid, out_fd, err_fd] = qextest::start_program({kQexpipe, script, "-"});
     ASSERT_GT(pid, 0);
     char buf[65536];
@@ -394,11 +403,13 @@ TEST_F(Qexpipe, AutoloadFolderFromOptionOrEnvironment) {
     fs::create_directories(dir + "/plugins");
     fs::copy_file(HOST_TEST_PLUGIN, dir + "/plugins/test_plugin.so");
     // TestMarker writes 0xEE into the first byte of each frame.
-    std::string script = write("m.avs", "StampSource(length=2, width=8, height=4, pixel_type=\"YUY2\")\n"
-                                         "TestMarker()\n");
+    std::string script = write("m.avs",
+                               "StampSource(length=2, width=8, height=4, pixel_type=\"YUY2\")\n"
+                               "TestMarker()\n");
     Result r = qexpipe({script, "-"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "qexpipe: " + script + ", line 2, column 1: there is no function named \"TestMarker\"\n");
+    EXPECT_EQ(r.err, "qexpipe: " + script +
+                         ", line 2, column 1: there is no function named \"TestMarker\"\n");
 
     r = qexpipe({"--autoload", dir + "/plugins", script, "-"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -428,7 +439,7 @@ TEST_F(Qexpipe, PluginThatFailsToLoadNamesTheReason) {
 // Messages of filters may span lines; qexpipe prints them on one.
 TEST_F(Qexpipe, MultiLineFilterMessagesBecomeOneLine) {
     std::string script = write("e.avs", std::string("LoadPlugin(\"") + HOST_TEST_PLUGIN +
-                                             "\")\nStampSource(4)\nTestEval(\"Foo()\")\n");
+                                            "\")\nStampSource(4)\nTestEval(\"Foo()\")\n");
     Result r = qexpipe({script, "-"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "qexpipe: " + script +
@@ -440,9 +451,10 @@ TEST_F(Qexpipe, MultiLineFilterMessagesBecomeOneLine) {
 // filter at the end of a script does: frames 0..5 are written, the file is complete, status 0.
 TEST_F(Qexpipe, FilterSignalledEndOfStream) {
     std::string script = write("stop.avs", std::string("LoadPlugin(\"") + SIGINT_TEST_PLUGIN +
-                                                "\")\n" + kStampYV12 + "TestStopAt(5)\n");
+                                               "\")\n" + kStampYV12 + "TestStopAt(5)\n");
     std::string out = dir + "/o.y4m";
-    const auto [pid, out_fd, err_fd] = qextest::start_program({kQexpipe, "--progress", script, out});
+    const auto [pid, out_fd, err_fd] =
+        qextest::start_program({kQexpipe, "--progress", script, out});
     ASSERT_GT(pid, 0);
     std::string stdout_text, err;
     drain(out_fd, err_fd, &stdout_text, &err);
@@ -457,8 +469,8 @@ TEST_F(Qexpipe, FilterSignalledEndOfStream) {
 // --- the command-line parser on its own ---
 
 TEST(PipeArgs, OptionsAndPositionals) {
-    PipeOptions o = parse_pipe_args({"--progress", "--start=3", "--end", "7", "--autoload", "plug",
-                                     "a.avs", "-"});
+    PipeOptions o = parse_pipe_args(
+        {"--progress", "--start=3", "--end", "7", "--autoload", "plug", "a.avs", "-"});
     EXPECT_TRUE(o.progress);
     EXPECT_FALSE(o.info);
     EXPECT_EQ(o.start, 3);
@@ -521,7 +533,7 @@ namespace {
 // --- the output target on its own ---
 
 class Target : public Qexpipe {
-protected:
+  protected:
     static void put(int fd, const std::string& s) {
         ASSERT_EQ(::write(fd, s.data(), s.size()), ssize_t(s.size()));
     }
@@ -580,8 +592,7 @@ TEST_F(Target, DanglingLinkGetsItsTargetAndLoopsAreRefused) {
         ADD_FAILURE() << "a loop of links was accepted";
     } catch (const OutputError& e) {
         EXPECT_EQ(e.error_number, ELOOP);
-        EXPECT_EQ(std::string(e.what()),
-                  "cannot open " + dir + "/loop1: " + std::strerror(ELOOP));
+        EXPECT_EQ(std::string(e.what()), "cannot open " + dir + "/loop1: " + std::strerror(ELOOP));
     }
     EXPECT_TRUE(fs::is_symlink(dir + "/loop1"));
     EXPECT_EQ(files(), (std::vector<std::string>{"link.y4m", "loop1", "loop2", "real"}));

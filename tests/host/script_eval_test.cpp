@@ -20,16 +20,21 @@ namespace {
 
 std::string show(const AVSValue& v) {
     switch (v.GetType()) {
-    case 'i': return "int " + std::to_string(v.AsInt());
-    case 'f': {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "float %g", v.AsFloat());
-        return buf;
-    }
-    case 's': return "string \"" + std::string(v.AsString()) + "\"";
-    case 'b': return v.AsBool() ? "bool true" : "bool false";
-    case 'c': return "clip " + std::to_string(v.AsClip()->GetVideoInfo().num_frames) + " frames";
-    default: return type_name(v);
+        case 'i':
+            return "int " + std::to_string(v.AsInt());
+        case 'f': {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "float %g", v.AsFloat());
+            return buf;
+        }
+        case 's':
+            return "string \"" + std::string(v.AsString()) + "\"";
+        case 'b':
+            return v.AsBool() ? "bool true" : "bool false";
+        case 'c':
+            return "clip " + std::to_string(v.AsClip()->GetVideoInfo().num_frames) + " frames";
+        default:
+            return type_name(v);
     }
 }
 
@@ -40,7 +45,7 @@ uint32_t stamp(const PVideoFrame& f, int row) {
 }
 
 class Script : public ::testing::Test {
-protected:
+  protected:
     AVSValue run(const std::string& text) { return engine.evaluate(text, "test"); }
     std::string error_of(const std::string& text) {
         try {
@@ -73,32 +78,23 @@ TEST_P(ScriptValue, Evaluates) {
 INSTANTIATE_TEST_SUITE_P(
     Expressions, ScriptValue,
     ::testing::Values(
-        ValueCase{"1 + 2 * 3", "int 7"},
-        ValueCase{"7 / 2", "int 3"},
-        ValueCase{"-7 / 2", "int -3"},
-        ValueCase{"7 % 3", "int 1"},
-        ValueCase{"7.0 / 2", "float 3.5"},
-        ValueCase{"1 + 0.5", "float 1.5"},
-        ValueCase{"-(2 - 5)", "int 3"},
-        ValueCase{"$10 + 1", "int 17"},
-        ValueCase{"\"ab\" + \"cd\"", "string \"abcd\""},
+        ValueCase{"1 + 2 * 3", "int 7"}, ValueCase{"7 / 2", "int 3"}, ValueCase{"-7 / 2", "int -3"},
+        ValueCase{"7 % 3", "int 1"}, ValueCase{"7.0 / 2", "float 3.5"},
+        ValueCase{"1 + 0.5", "float 1.5"}, ValueCase{"-(2 - 5)", "int 3"},
+        ValueCase{"$10 + 1", "int 17"}, ValueCase{"\"ab\" + \"cd\"", "string \"abcd\""},
         ValueCase{"\"\"\"say \"hi\" \"\"\"", "string \"say \"hi\" \""},
-        ValueCase{"\"abc\" == \"ABC\"", "bool true"},
-        ValueCase{"\"abc\" < \"abd\"", "bool true"},
+        ValueCase{"\"abc\" == \"ABC\"", "bool true"}, ValueCase{"\"abc\" < \"abd\"", "bool true"},
         // ordering ignores case too: "_" (95) sorts before "a" (97), a prefix before the rest
-        ValueCase{"\"_\" < \"A\" && \"ABC\" < \"abd\" && \"ab\" < \"AbC\" && \"b\" >= \"AB\"", "bool true"},
-        ValueCase{"1 == 1.0", "bool true"},
-        ValueCase{"2 <> 3", "bool true"},
-        ValueCase{"1 < 2 && 2 < 3", "bool true"},
-        ValueCase{"true != false", "bool true"},
+        ValueCase{"\"_\" < \"A\" && \"ABC\" < \"abd\" && \"ab\" < \"AbC\" && \"b\" >= \"AB\"",
+                  "bool true"},
+        ValueCase{"1 == 1.0", "bool true"}, ValueCase{"2 <> 3", "bool true"},
+        ValueCase{"1 < 2 && 2 < 3", "bool true"}, ValueCase{"true != false", "bool true"},
         ValueCase{"true ? 1 : 2", "int 1"},
         ValueCase{"1 > 2 ? \"a\" : 3 > 2 ? \"b\" : \"c\"", "string \"b\""},
         // && and || do not evaluate their right side when the left decides
         ValueCase{"true || NoSuchFunction()", "bool true"},
-        ValueCase{"false && NoSuchFunction()", "bool false"},
-        ValueCase{"!(1 == 2)", "bool true"},
-        ValueCase{"x = 4\ny = x * 2\ny + 1", "int 9"},
-        ValueCase{"global g = 3\ng", "int 3"},
+        ValueCase{"false && NoSuchFunction()", "bool false"}, ValueCase{"!(1 == 2)", "bool true"},
+        ValueCase{"x = 4\ny = x * 2\ny + 1", "int 9"}, ValueCase{"global g = 3\ng", "int 3"},
         ValueCase{"return 5\nNoSuchFunction()", "int 5"},
         ValueCase{"StampSource(10)\nTrim(2, 0)\nFrameCount", "int 8"},
         ValueCase{"StampSource(10)\nx = 3", "clip 10 frames"},
@@ -131,18 +127,21 @@ TEST_P(ScriptFailure, OneLineWithPlace) {
 INSTANTIATE_TEST_SUITE_P(
     Errors, ScriptFailure,
     ::testing::Values(
-        ErrorCase{"x = 1\ny = 1 + \"a\"", "test, line 2, column 7: cannot use '+' on int and string"},
+        ErrorCase{"x = 1\ny = 1 + \"a\"",
+                  "test, line 2, column 7: cannot use '+' on int and string"},
         ErrorCase{"1 / 0", "test, line 1, column 3: division by zero"},
         ErrorCase{"5 % 0", "test, line 1, column 3: division by zero"},
         ErrorCase{"2147483647 + 1", "test, line 1, column 12: integer overflow"},
         ErrorCase{"-(-2147483647 - 1)", "test, line 1, column 1: integer overflow"},
-        ErrorCase{"1 ? 2 : 3", "test, line 1, column 3: the condition of '?:' must be a bool, found int"},
+        ErrorCase{"1 ? 2 : 3",
+                  "test, line 1, column 3: the condition of '?:' must be a bool, found int"},
         ErrorCase{"1 && true", "test, line 1, column 3: '&&' needs bools, found int"},
         ErrorCase{"!3", "test, line 1, column 1: '!' needs a bool, found int"},
         ErrorCase{"-\"a\"", "test, line 1, column 1: '-' needs a number, found string"},
         ErrorCase{"\n  Foo(1)", "test, line 2, column 3: there is no function named \"Foo\""},
         ErrorCase{"x", "test, line 1, column 1: there is no variable or function named \"x\""},
-        ErrorCase{"last", "test, line 1, column 1: \"last\" is not set: no statement has made a clip yet"},
+        ErrorCase{"last",
+                  "test, line 1, column 1: \"last\" is not set: no statement has made a clip yet"},
         ErrorCase{"Trim(1, 2)",
                   "test, line 1, column 1: \"Trim\" does not accept (int, int); it takes "
                   "(clip, int, int) (there is no clip in \"last\" to use)"},
@@ -153,19 +152,23 @@ INSTANTIATE_TEST_SUITE_P(
                   "test, line 1, column 32: a positional argument may not follow a named one"},
         ErrorCase{"StampSource(length=3, LENGTH=4)",
                   "test, line 1, column 23: the argument \"LENGTH\" is given twice"},
-        ErrorCase{"StampSource(3) ++ 1", "test, line 1, column 16: '++' joins two clips, found clip and int"},
+        ErrorCase{"StampSource(3) ++ 1",
+                  "test, line 1, column 16: '++' joins two clips, found clip and int"},
         ErrorCase{"\"a\" < 1", "test, line 1, column 5: cannot compare string and int"},
         ErrorCase{"true < false", "test, line 1, column 6: cannot use '<' on bool values"},
         ErrorCase{"a = (1 +", "test, line 1, column 9: expected an expression, found end of line"},
         ErrorCase{"StampSource(10)\nEval(\"Trim(\")",
                   "test, line 2, column 1: Eval, line 1, column 6: expected an expression, "
                   "found end of line"},
-        ErrorCase{"StampSource(10)\nEval(\"\"\"Trim(1, 0)\n  Foo()\"\"\")",
-                  "test, line 2, column 1: Eval, line 2, column 3: there is no function named \"Foo\""},
-        ErrorCase{"Eval(\"Foo()\", \"alias 3\")",
-                  "test, line 1, column 1: alias 3, line 1, column 1: there is no function named \"Foo\""},
-        ErrorCase{"Y4MSource(\"/nonexistent/x.y4m\")\nTrim(1,0)",
-                  "test, line 1, column 1: Y4MSource: cannot open \"/nonexistent/x.y4m\": No such file or directory"}));
+        ErrorCase{
+            "StampSource(10)\nEval(\"\"\"Trim(1, 0)\n  Foo()\"\"\")",
+            "test, line 2, column 1: Eval, line 2, column 3: there is no function named \"Foo\""},
+        ErrorCase{
+            "Eval(\"Foo()\", \"alias 3\")",
+            "test, line 1, column 1: alias 3, line 1, column 1: there is no function named \"Foo\""},
+        ErrorCase{
+            "Y4MSource(\"/nonexistent/x.y4m\")\nTrim(1,0)",
+            "test, line 1, column 1: Y4MSource: cannot open \"/nonexistent/x.y4m\": No such file or directory"}));
 
 TEST_F(Script, SelfEvaluatingTextIsStoppedWithAShortMessage) {
     std::string msg = error_of("s = \"Eval(s)\"\nEval(s)");
@@ -209,7 +212,8 @@ TEST_F(Script, EvalWithClipSetsLastAndRestoresIt) {
     // also when the text fails
     run("StampSource(4)\nx = 0");
     std::string msg = error_of("a = StampSource(10)\nEval(a, \"\"\"Trim(1, 0)\nFoo()\"\"\")");
-    EXPECT_EQ(msg, "test, line 2, column 1: Eval, line 2, column 1: there is no function named \"Foo\"");
+    EXPECT_EQ(msg,
+              "test, line 2, column 1: Eval, line 2, column 1: there is no function named \"Foo\"");
     EXPECT_EQ(show(run("FrameCount")), "int 4");
 }
 
@@ -238,7 +242,7 @@ TEST_F(Script, InvokedEvalErrorsAreAvisynthErrorsWithPlace) {
 }
 
 class ScriptFiles : public Script {
-protected:
+  protected:
     void SetUp() override { std::filesystem::create_directories(dir + "/lib"); }
     void write(const std::string& name, const std::string& text) { scratch.write(name, text); }
     qextest::TempDir scratch;
@@ -248,8 +252,9 @@ protected:
 TEST_F(ScriptFiles, ImportRunsInTheCallersScopeAndGivesTheFilesValue) {
     write("lib/common.avs", "k = 42\nStampSource(6)\n");
     // The file's value is its final statement; as a statement of its own, Import sets last.
-    write("main.avs", "c = Import(\"lib/common.avs\")\nImport(\"lib/common.avs\")\n"
-                      "c.FrameCount * 100 + k + FrameCount\n");
+    write("main.avs",
+          "c = Import(\"lib/common.avs\")\nImport(\"lib/common.avs\")\n"
+          "c.FrameCount * 100 + k + FrameCount\n");
     EXPECT_EQ(show(engine.run_file(dir + "/main.avs")), "int 648");
 }
 
@@ -312,7 +317,7 @@ namespace {
 // Plug-in functions called from scripts: named arguments and implicit last reach them, their
 // Invoke of Eval evaluates in the script's scope, their errors get the script's place.
 class ScriptWithPlugin : public Script {
-protected:
+  protected:
     void SetUp() override { run(std::string("LoadPlugin(\"") + HOST_TEST_PLUGIN + "\")"); }
 };
 
@@ -322,8 +327,7 @@ TEST_F(ScriptWithPlugin, NamedArgumentsAndImplicitLast) {
     EXPECT_EQ(show(run("StampSource(2)\nTestNamed(debug=true)")),
               "string \"def=- fps=-1 debug=1\"");
     // a value of the wrong type for an optional parameter counts as absent
-    EXPECT_EQ(show(run("StampSource(2).TestNamed(fps=\"24\")")),
-              "string \"def=- fps=-1 debug=0\"");
+    EXPECT_EQ(show(run("StampSource(2).TestNamed(fps=\"24\")")), "string \"def=- fps=-1 debug=0\"");
 }
 
 TEST_F(ScriptWithPlugin, EvalThroughInvokeSeesTheScriptsLast) {
@@ -364,11 +368,50 @@ namespace {
 // Scripts made of random pieces of the language either evaluate or fail with an AvisynthError
 // that names a place; nothing else escapes and nothing crashes (the sanitizer build watches).
 TEST_F(Script, RandomScriptsFailCleanly) {
-    const char* pieces[] = {"StampSource(4)", "Trim(", "1", "2.5", "\"s\"", "\"\"\"", "x", "=",
-                            "+", "++", "-", "*", "/", "%", "(", ")", ",", ".", "?", ":", "==",
-                            "<", "&&", "||", "!", "\\\n", "\n", "#c\n", "last", "Eval(", "true",
-                            "fps=", "DoubleWeave", "FrameCount", "$ff", "-2147483647", "Import(",
-                            "SelectEvery(", "0", "global", "return", " ", "\"Eval(\"", "\x01"};
+    const char* pieces[] = {"StampSource(4)",
+                            "Trim(",
+                            "1",
+                            "2.5",
+                            "\"s\"",
+                            "\"\"\"",
+                            "x",
+                            "=",
+                            "+",
+                            "++",
+                            "-",
+                            "*",
+                            "/",
+                            "%",
+                            "(",
+                            ")",
+                            ",",
+                            ".",
+                            "?",
+                            ":",
+                            "==",
+                            "<",
+                            "&&",
+                            "||",
+                            "!",
+                            "\\\n",
+                            "\n",
+                            "#c\n",
+                            "last",
+                            "Eval(",
+                            "true",
+                            "fps=",
+                            "DoubleWeave",
+                            "FrameCount",
+                            "$ff",
+                            "-2147483647",
+                            "Import(",
+                            "SelectEvery(",
+                            "0",
+                            "global",
+                            "return",
+                            " ",
+                            "\"Eval(\"",
+                            "\x01"};
     const size_t n = sizeof pieces / sizeof pieces[0];
     uint32_t seed = 12345;
     auto next = [&]() {

@@ -12,63 +12,89 @@ namespace {
 
 std::string op_text(Tok k) {
     switch (k) {
-    case Tok::Plus: return "+";
-    case Tok::PlusPlus: return "++";
-    case Tok::Minus: return "-";
-    case Tok::Star: return "*";
-    case Tok::Slash: return "/";
-    case Tok::Percent: return "%";
-    case Tok::Eq: return "==";
-    case Tok::Ne: return "!=";
-    case Tok::Lt: return "<";
-    case Tok::Le: return "<=";
-    case Tok::Gt: return ">";
-    case Tok::Ge: return ">=";
-    case Tok::AndAnd: return "&&";
-    case Tok::OrOr: return "||";
-    case Tok::Not: return "!";
-    default: return "?";
+        case Tok::Plus:
+            return "+";
+        case Tok::PlusPlus:
+            return "++";
+        case Tok::Minus:
+            return "-";
+        case Tok::Star:
+            return "*";
+        case Tok::Slash:
+            return "/";
+        case Tok::Percent:
+            return "%";
+        case Tok::Eq:
+            return "==";
+        case Tok::Ne:
+            return "!=";
+        case Tok::Lt:
+            return "<";
+        case Tok::Le:
+            return "<=";
+        case Tok::Gt:
+            return ">";
+        case Tok::Ge:
+            return ">=";
+        case Tok::AndAnd:
+            return "&&";
+        case Tok::OrOr:
+            return "||";
+        case Tok::Not:
+            return "!";
+        default:
+            return "?";
     }
 }
 
 // Prints a tree as an S-expression, so that a whole parse is compared in one string.
 void dump(const Expr& e, std::ostream& os) {
     switch (e.kind) {
-    case ExprKind::Int: os << e.ival; break;
-    case ExprKind::Float: os << "f" << e.fval; break;
-    case ExprKind::String: os << '"' << e.text << '"'; break;
-    case ExprKind::Bool: os << (e.ival ? "true" : "false"); break;
-    case ExprKind::Name: os << e.text; break;
-    case ExprKind::Call:
-        os << (e.method ? "(." : "(") << e.text;
-        for (const Arg& a : e.args) {
+        case ExprKind::Int:
+            os << e.ival;
+            break;
+        case ExprKind::Float:
+            os << "f" << e.fval;
+            break;
+        case ExprKind::String:
+            os << '"' << e.text << '"';
+            break;
+        case ExprKind::Bool:
+            os << (e.ival ? "true" : "false");
+            break;
+        case ExprKind::Name:
+            os << e.text;
+            break;
+        case ExprKind::Call:
+            os << (e.method ? "(." : "(") << e.text;
+            for (const Arg& a : e.args) {
+                os << ' ';
+                if (!a.name.empty()) os << a.name << '=';
+                dump(*a.value, os);
+            }
+            os << ')';
+            break;
+        case ExprKind::Unary:
+            os << '(' << op_text(e.op) << ' ';
+            dump(*e.a, os);
+            os << ')';
+            break;
+        case ExprKind::Binary:
+            os << '(' << op_text(e.op) << ' ';
+            dump(*e.a, os);
             os << ' ';
-            if (!a.name.empty()) os << a.name << '=';
-            dump(*a.value, os);
-        }
-        os << ')';
-        break;
-    case ExprKind::Unary:
-        os << '(' << op_text(e.op) << ' ';
-        dump(*e.a, os);
-        os << ')';
-        break;
-    case ExprKind::Binary:
-        os << '(' << op_text(e.op) << ' ';
-        dump(*e.a, os);
-        os << ' ';
-        dump(*e.b, os);
-        os << ')';
-        break;
-    case ExprKind::Cond:
-        os << "(? ";
-        dump(*e.a, os);
-        os << ' ';
-        dump(*e.b, os);
-        os << ' ';
-        dump(*e.c, os);
-        os << ')';
-        break;
+            dump(*e.b, os);
+            os << ')';
+            break;
+        case ExprKind::Cond:
+            os << "(? ";
+            dump(*e.a, os);
+            os << ' ';
+            dump(*e.b, os);
+            os << ' ';
+            dump(*e.c, os);
+            os << ')';
+            break;
     }
 }
 
@@ -79,10 +105,17 @@ std::string dump(const Program& p) {
         if (!first) os << " | ";
         first = false;
         switch (s.kind) {
-        case StmtKind::Assign: os << s.name << " = "; break;
-        case StmtKind::GlobalAssign: os << "global " << s.name << " = "; break;
-        case StmtKind::Return: os << "return "; break;
-        case StmtKind::Expr: break;
+            case StmtKind::Assign:
+                os << s.name << " = ";
+                break;
+            case StmtKind::GlobalAssign:
+                os << "global " << s.name << " = ";
+                break;
+            case StmtKind::Return:
+                os << "return ";
+                break;
+            case StmtKind::Expr:
+                break;
         }
         dump(*s.value, os);
     }
@@ -103,39 +136,36 @@ TEST_P(ParseOk, Tree) {
 
 INSTANTIATE_TEST_SUITE_P(
     Scripts, ParseOk,
-    ::testing::Values(
-        ParseCase{"a = 1 + 2 * 3", "a = (+ 1 (* 2 3))"},
-        ParseCase{"(1 + 2) * 3 - 4 / 5 % 6", "(- (* (+ 1 2) 3) (% (/ 4 5) 6))"},
-        ParseCase{"1 - 2 - 3", "(- (- 1 2) 3)"},
-        ParseCase{"x == 1 || y < 2 && !z", "(|| (== x 1) (&& (< y 2) (! z)))"},
-        ParseCase{"a ? b : c ? d : e", "(? a b (? c d e))"},
-        ParseCase{"a <> b != c <= d >= e", "(>= (<= (!= (!= a b) c) d) e)"},
-        ParseCase{"-x * -2", "(* (- x) (- 2))"},
-        ParseCase{"Y4MSource(\"in.y4m\").DoubleWeave().PullDown(0,2)",
-                  "(.PullDown (.DoubleWeave (Y4MSource \"in.y4m\")) 0 2)"},
-        ParseCase{"last.Trim(10, 0).SelectEven", "(.SelectEven (.Trim last 10 0))"},
-        ParseCase{"DoubleWeave", "DoubleWeave"},
-        ParseCase{"f()", "(f)"},
-        ParseCase{"BlankClip(length=10, fps=24, width = 64)",
-                  "(BlankClip length=10 fps=24 width=64)"},
-        ParseCase{"Trim(a == b, c)", "(Trim (== a b) c)"},
-        ParseCase{"a + b ++ c", "(++ (+ a b) c)"},
-        ParseCase{"s = \"a\" + \"b\"", "s = (+ \"a\" \"b\")"},
-        ParseCase{"\"\"\"say \"hi\"\n  there\"\"\"", "\"say \"hi\"\n  there\""},
-        ParseCase{"x = 1.5 + .25 + 2.", "x = (+ (+ f1.5 f0.25) f2)"},
-        ParseCase{"c = $FF00ff + $FFFFFFFF", "c = (+ 16711935 -1)"},
-        ParseCase{"ok = true && FALSE", "ok = (&& true false)"},
-        ParseCase{"global g = 3\nreturn g", "global g = 3 | return g"},
-        ParseCase{"return", "return"},
-        ParseCase{"a = 1 # one\n\n  # nothing\nb = 2\r\n", "a = 1 | b = 2"},
-        ParseCase{"f(1, \\\n  2)", "(f 1 2)"},
-        ParseCase{"f(1,   \\  # why not\n  2)", "(f 1 2)"},
-        ParseCase{"BlankClip()\n\\ .Trim(1, 2)\n\\ .SelectEven()",
-                  "(.SelectEven (.Trim (BlankClip) 1 2))"},
-        ParseCase{"f(1, \\\n# a comment line\n\\ 2)", "(f 1 2)"},
-        ParseCase{"a = \"x#y\"  # the hash inside is text", "a = \"x#y\""},
-        ParseCase{"v = 3.f", "v = (.f 3)"},
-        ParseCase{"", ""}));
+    ::testing::Values(ParseCase{"a = 1 + 2 * 3", "a = (+ 1 (* 2 3))"},
+                      ParseCase{"(1 + 2) * 3 - 4 / 5 % 6", "(- (* (+ 1 2) 3) (% (/ 4 5) 6))"},
+                      ParseCase{"1 - 2 - 3", "(- (- 1 2) 3)"},
+                      ParseCase{"x == 1 || y < 2 && !z", "(|| (== x 1) (&& (< y 2) (! z)))"},
+                      ParseCase{"a ? b : c ? d : e", "(? a b (? c d e))"},
+                      ParseCase{"a <> b != c <= d >= e", "(>= (<= (!= (!= a b) c) d) e)"},
+                      ParseCase{"-x * -2", "(* (- x) (- 2))"},
+                      ParseCase{"Y4MSource(\"in.y4m\").DoubleWeave().PullDown(0,2)",
+                                "(.PullDown (.DoubleWeave (Y4MSource \"in.y4m\")) 0 2)"},
+                      ParseCase{"last.Trim(10, 0).SelectEven", "(.SelectEven (.Trim last 10 0))"},
+                      ParseCase{"DoubleWeave", "DoubleWeave"}, ParseCase{"f()", "(f)"},
+                      ParseCase{"BlankClip(length=10, fps=24, width = 64)",
+                                "(BlankClip length=10 fps=24 width=64)"},
+                      ParseCase{"Trim(a == b, c)", "(Trim (== a b) c)"},
+                      ParseCase{"a + b ++ c", "(++ (+ a b) c)"},
+                      ParseCase{"s = \"a\" + \"b\"", "s = (+ \"a\" \"b\")"},
+                      ParseCase{"\"\"\"say \"hi\"\n  there\"\"\"", "\"say \"hi\"\n  there\""},
+                      ParseCase{"x = 1.5 + .25 + 2.", "x = (+ (+ f1.5 f0.25) f2)"},
+                      ParseCase{"c = $FF00ff + $FFFFFFFF", "c = (+ 16711935 -1)"},
+                      ParseCase{"ok = true && FALSE", "ok = (&& true false)"},
+                      ParseCase{"global g = 3\nreturn g", "global g = 3 | return g"},
+                      ParseCase{"return", "return"},
+                      ParseCase{"a = 1 # one\n\n  # nothing\nb = 2\r\n", "a = 1 | b = 2"},
+                      ParseCase{"f(1, \\\n  2)", "(f 1 2)"},
+                      ParseCase{"f(1,   \\  # why not\n  2)", "(f 1 2)"},
+                      ParseCase{"BlankClip()\n\\ .Trim(1, 2)\n\\ .SelectEven()",
+                                "(.SelectEven (.Trim (BlankClip) 1 2))"},
+                      ParseCase{"f(1, \\\n# a comment line\n\\ 2)", "(f 1 2)"},
+                      ParseCase{"a = \"x#y\"  # the hash inside is text", "a = \"x#y\""},
+                      ParseCase{"v = 3.f", "v = (.f 3)"}, ParseCase{"", ""}));
 
 struct ErrorCase {
     const char* script;

@@ -7,7 +7,7 @@
 namespace {
 
 class StopAt : public GenericVideoFilter {
-public:
+  public:
     StopAt(PClip c, int at) : GenericVideoFilter(c), at_(at) {}
     PVideoFrame GetFrame(int n, IScriptEnvironment* env) override {
         PVideoFrame f = child->GetFrame(n, env);
@@ -15,7 +15,7 @@ public:
         return f;
     }
 
-private:
+  private:
     int at_;
 };
 

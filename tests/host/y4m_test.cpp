@@ -38,8 +38,10 @@ struct HeaderCase {
 TEST(Y4mHeader, ParsesAndRefuses) {
     const int yv12 = VideoInfo::CS_YV12, yuy2 = VideoInfo::CS_YUY2;
     std::vector<HeaderCase> cases = {
-        {"plain", "YUV4MPEG2 W1920 H1080 F30000:1001 It A1:1 C420jpeg\n", "", 1920, 1080, yv12, 30000, 1001, 't'},
-        {"no colour space means 4:2:0", "YUV4MPEG2 W4 H2 F50:2\nFRAME\n", "", 4, 2, yv12, 25, 1, '?'},
+        {"plain", "YUV4MPEG2 W1920 H1080 F30000:1001 It A1:1 C420jpeg\n", "", 1920, 1080, yv12,
+         30000, 1001, 't'},
+        {"no colour space means 4:2:0", "YUV4MPEG2 W4 H2 F50:2\nFRAME\n", "", 4, 2, yv12, 25, 1,
+         '?'},
         {"4:2:2", "YUV4MPEG2 W8 H4 F25:1 Ib C422 XYSCSS=422\n", "", 8, 4, yuy2, 25, 1, 'b'},
         {"mpeg2 siting", "YUV4MPEG2 W8 H4 F25:1 C420mpeg2\n", "", 8, 4, yv12, 25, 1, '?'},
         {"magic", "YUV4MPEG W8 H4 F25:1\n", "not a YUV4MPEG2 file", 0, 0, 0, 0, 0, 0},
@@ -49,9 +51,11 @@ TEST(Y4mHeader, ParsesAndRefuses) {
         {"no width", "YUV4MPEG2 H4 F25:1\n", "no width", 0, 0, 0, 0, 0, 0},
         {"huge width", "YUV4MPEG2 W99999999999 H4 F25:1\n", "bad width", 0, 0, 0, 0, 0, 0},
         {"odd 4:2:0", "YUV4MPEG2 W7 H4 F25:1\n", "even width", 0, 0, 0, 0, 0, 0},
-        {"4:4:4", "YUV4MPEG2 W8 H4 F25:1 C444\n", "unsupported colour space C444", 0, 0, 0, 0, 0, 0},
+        {"4:4:4", "YUV4MPEG2 W8 H4 F25:1 C444\n", "unsupported colour space C444", 0, 0, 0, 0, 0,
+         0},
         {"10 bit", "YUV4MPEG2 W8 H4 F25:1 C420p10\n", "unsupported", 0, 0, 0, 0, 0, 0},
-        {"unknown field", "YUV4MPEG2 W8 H4 F25:1 Z3\n", "unknown header field 'Z'", 0, 0, 0, 0, 0, 0},
+        {"unknown field", "YUV4MPEG2 W8 H4 F25:1 Z3\n", "unknown header field 'Z'", 0, 0, 0, 0, 0,
+         0},
     };
     for (const auto& k : cases) {
         Y4mHeader h;
@@ -75,7 +79,7 @@ TEST(Y4mHeader, ParsesAndRefuses) {
 }
 
 class Y4mFiles : public ::testing::Test {
-protected:
+  protected:
     // Writes a clip to a y4m file with the writer under test.
     std::string write(Environment& env, const PClip& c, const std::string& name) {
         std::string path = (dir_ / name).string();
@@ -112,7 +116,11 @@ TEST_F(Y4mFiles, RoundTripKeepsEveryPixelAndRandomAccessWorks) {
             PVideoFrame a = s->GetFrame(n, &env), b = back->GetFrame(n, &env);
             int sel[3] = {0, 0, 0};
             int planes = vi.IsPlanar() ? 3 : 1;
-            if (planes == 3) { sel[0] = PLANAR_Y; sel[1] = PLANAR_U; sel[2] = PLANAR_V; }
+            if (planes == 3) {
+                sel[0] = PLANAR_Y;
+                sel[1] = PLANAR_U;
+                sel[2] = PLANAR_V;
+            }
             for (int p = 0; p < planes; ++p)
                 for (int r = 0; r < a->GetHeight(sel[p]); ++r)
                     ASSERT_EQ(0, std::memcmp(a->GetReadPtr(sel[p]) + r * a->GetPitch(sel[p]),
@@ -128,17 +136,24 @@ TEST_F(Y4mFiles, RoundTripKeepsEveryPixelAndRandomAccessWorks) {
 
 TEST_F(Y4mFiles, WriterOutputIsByteExact) {
     Environment env;
-    PClip s = clip(env, "BlankClip", {}, {{"length", 2}, {"width", 4}, {"height", 2},
-                                         {"pixel_type", "YV12"}, {"fps", 25}, {"color_yuv", 0x102030}});
+    PClip s = clip(env, "BlankClip", {},
+                   {{"length", 2},
+                    {"width", 4},
+                    {"height", 2},
+                    {"pixel_type", "YV12"},
+                    {"fps", 25},
+                    {"color_yuv", 0x102030}});
     std::string bytes = read_file(write(env, s, "blank.y4m"));
-    std::string frame = "FRAME\n" + std::string(8, '\x10') + std::string(2, '\x20') + std::string(2, '\x30');
+    std::string frame =
+        "FRAME\n" + std::string(8, '\x10') + std::string(2, '\x20') + std::string(2, '\x30');
     EXPECT_EQ(bytes, "YUV4MPEG2 W4 H2 F25:1 Ip A0:0 C420jpeg\n" + frame + frame);
 }
 
 TEST_F(Y4mFiles, InterlaceFlagGivesTheParity) {
     Environment env;
     std::string bytes = read_file(write(env, stamp(env, 2, "YV12", 8, 4), "flag.y4m"));
-    for (auto [flag, tff, bff] : {std::tuple{"It", true, false}, {"Ib", false, true}, {"Ip", false, false}}) {
+    for (auto [flag, tff, bff] :
+         {std::tuple{"It", true, false}, {"Ib", false, true}, {"Ip", false, false}}) {
         std::string path = (dir_ / (std::string(flag) + ".y4m")).string();
         std::string b = bytes;
         b.replace(b.find(" Ip "), 4, std::string(" ") + flag + " ");
@@ -187,7 +202,8 @@ TEST_F(Y4mFiles, FrameHeadersWithParametersAreWalked) {
     put_file(path, out);
     PClip back = clip(env, "Y4MSource", {path.c_str()});
     EXPECT_EQ(back->GetVideoInfo().num_frames, 3);
-    EXPECT_EQ(provenance(env, back), (std::vector<std::pair<uint32_t, uint32_t>>{{0, 1}, {2, 3}, {4, 5}}));
+    EXPECT_EQ(provenance(env, back),
+              (std::vector<std::pair<uint32_t, uint32_t>>{{0, 1}, {2, 3}, {4, 5}}));
 }
 
 TEST_F(Y4mFiles, BadFilesAreRefusedWithTheirName) {
@@ -203,7 +219,9 @@ TEST_F(Y4mFiles, BadFilesAreRefusedWithTheirName) {
         {"text.y4m", "hello world\n", "not a YUV4MPEG2 file"},
         {"noframes.y4m", "YUV4MPEG2 W8 H4 F25:1\n", "no complete frame"},
         {"half.y4m", good.substr(0, good.find("FRAME") + 20), "no complete frame"},
-        {"garbage.y4m", good.substr(0, good.find("FRAME")) + "FRAMX\n" + std::string(48, 'x') + good.substr(good.find("FRAME")),
+        {"garbage.y4m",
+         good.substr(0, good.find("FRAME")) + "FRAMX\n" + std::string(48, 'x') +
+             good.substr(good.find("FRAME")),
          "bad frame header"},
         {"huge.y4m", "YUV4MPEG2 W40000 H40000 F25:1\nFRAME\n", "at most 16384"},
         {"c444.y4m", "YUV4MPEG2 W8 H4 F25:1 C444\nFRAME\n", "unsupported colour space"},

@@ -61,12 +61,25 @@ Timeline timeline(const std::vector<std::pair<int, int>>& seq, uint32_t num, uin
 // Mixed 24/30/60/48 output at 30000/1001 with an unselected frame (5), a dup frame (6) and
 // chapter marks on frames 1, 7 and 10.
 Timeline scenario_a() {
-    return timeline({{1, 10}, {1 | 4 | 8, 10}, {1, 10}, {1, 10}, {1, 8}, {0, 8}, {2, 8},
-                     {1 | 8, 8}, {1, 4}, {1, 4}, {1 | 8, 5}, {1, 5}, {1, 10}},
+    return timeline({{1, 10},
+                     {1 | 4 | 8, 10},
+                     {1, 10},
+                     {1, 10},
+                     {1, 8},
+                     {0, 8},
+                     {2, 8},
+                     {1 | 8, 8},
+                     {1, 4},
+                     {1, 4},
+                     {1 | 8, 5},
+                     {1, 5},
+                     {1, 10}},
                     30000, 1001);
 }
 
-void set_name(ChapterEntry& e, const char* name) { std::strncpy(e.name, name, sizeof e.name - 1); }
+void set_name(ChapterEntry& e, const char* name) {
+    std::strncpy(e.name, name, sizeof e.name - 1);
+}
 
 ChapterTable chapters_a(const Timeline& t, const char* language, const char* charset, int bom) {
     ChapterTable c;
@@ -84,7 +97,9 @@ ChapterTable chapters_a(const Timeline& t, const char* language, const char* cha
     return c;
 }
 
-int32_t all(const Timeline& t) { return static_cast<int32_t>(t.frames.size()); }
+int32_t all(const Timeline& t) {
+    return static_cast<int32_t>(t.frames.size());
+}
 
 }  // namespace
 
@@ -108,9 +123,9 @@ TEST(MillisecondClock, LargeCountsMatchExactArithmetic) {
         uint32_t num, den;
     };
     for (Rate r : {Rate{30000, 1001}, Rate{24000, 1001}, Rate{60000, 1001}}) {
-        for (uint64_t ticks : {uint64_t{240000}, uint64_t{123456789}, uint64_t{8} * 107892 * 24,
-                               uint64_t{1} << 40, uint64_t{120} + uint64_t{240} * 1000000000,
-                               uint64_t{99999999999999}}) {
+        for (uint64_t ticks :
+             {uint64_t{240000}, uint64_t{123456789}, uint64_t{8} * 107892 * 24, uint64_t{1} << 40,
+              uint64_t{120} + uint64_t{240} * 1000000000, uint64_t{99999999999999}}) {
             const unsigned __int128 exact =
                 (static_cast<unsigned __int128>(ticks) * r.den * 125 + r.num / 2) / r.num;
             EXPECT_EQ(tick_time_ms(ticks, r.num, r.den), static_cast<uint64_t>(exact))
@@ -134,9 +149,8 @@ TEST(Timecodes, GoldenMixedRates) {
 }
 
 TEST(Timecodes, GoldenFourFifthsRate) {
-    const Timeline t = timeline({{1, 10}, {1, 10}, {1, 10}, {1, 10}, {1, 10}, {9, 8}, {9, 8},
-                                 {9, 8}},
-                                24000, 1001);
+    const Timeline t = timeline(
+        {{1, 10}, {1, 10}, {1, 10}, {1, 10}, {1, 10}, {9, 8}, {9, 8}, {9, 8}}, 24000, 1001);
     EXPECT_EQ(timecodes_text(t.frames, all(t)), golden("timecodes_24000_1001.txt"));
 }
 
@@ -218,10 +232,10 @@ TEST(Chapters, LongTimesAndFirstNumber) {
 
 TEST(Chapters, OnlySelectedMarkedFramesBelowTheLimitCount) {
     std::vector<OutputFrame> frames(5);
-    frames[0].flags = 8;          // chapter bit but not selected
-    frames[1].flags = 2 | 8;      // dup frame: selected
+    frames[0].flags = 8;      // chapter bit but not selected
+    frames[1].flags = 2 | 8;  // dup frame: selected
     frames[1].time_ms = 1000;
-    frames[2].flags = 1;          // selected, no chapter
+    frames[2].flags = 1;  // selected, no chapter
     frames[3].flags = 1 | 8;
     frames[3].time_ms = 2000;
     frames[4].flags = 1 | 8;
@@ -299,11 +313,12 @@ TEST(TimecodesPath, Derivation) {
         {"D:\\work\\ep01.txt", "", ""},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(timecodes_path(c.chapter, c.output), c.expected) << c.chapter << " + " << c.output;
+        EXPECT_EQ(timecodes_path(c.chapter, c.output), c.expected)
+            << c.chapter << " + " << c.output;
 }
 
 class FileWriting : public ::testing::Test {
-protected:
+  protected:
     std::vector<std::string> listing() const {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
@@ -410,8 +425,8 @@ TEST_F(FileWriting, SymbolicLinksAreWrittenThroughAndStay) {
     const Timeline t = scenario_a();
     fs::create_directories(dir_ / "real");
     { std::ofstream(dir_ / "real" / "ep01.xml") << "old chapters\n"; }
-    fs::permissions(dir_ / "real" / "ep01.xml", fs::perms::owner_read | fs::perms::owner_write |
-                                                    fs::perms::group_read);
+    fs::permissions(dir_ / "real" / "ep01.xml",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     fs::create_symlink("real/ep01.xml", dir_ / "ep01.xml");
     // The timecodes file is a link whose target does not exist yet.
     fs::create_symlink(dir_ / "real" / "times.txt", dir_ / "ep01.tc.txt");
@@ -433,9 +448,9 @@ TEST_F(FileWriting, SymbolicLinksAreWrittenThroughAndStay) {
     // A loop of links is a file that cannot be opened.
     fs::create_symlink("loop2", dir_ / "loop1");
     fs::create_symlink("loop1", dir_ / "loop2");
-    EXPECT_EQ(write_chapters(t.frames, all(t), chapters_a(t, "", "UTF-8", 0),
-                             (dir_ / "loop1").string()),
-              kErrChapterFileOpen);
+    EXPECT_EQ(
+        write_chapters(t.frames, all(t), chapters_a(t, "", "UTF-8", 0), (dir_ / "loop1").string()),
+        kErrChapterFileOpen);
     EXPECT_EQ(write_timecodes(t.frames, all(t), "", (dir_ / "loop2").string()), kErrTimecodesOpen);
     EXPECT_TRUE(fs::is_symlink(dir_ / "loop1"));
     EXPECT_TRUE(fs::is_symlink(dir_ / "loop2"));
@@ -448,9 +463,9 @@ TEST_F(FileWriting, NamedPipeIsWrittenInPlace) {
     fs::create_symlink("ep01.xml", dir_ / "to_pipe.xml");
     {
         FifoReader reader(fifo);
-        EXPECT_EQ(write_chapters(t.frames, all(t), chapters_a(t, "jpn", "SHIFT_JIS", 0),
-                                 fifo.string()),
-                  0);
+        EXPECT_EQ(
+            write_chapters(t.frames, all(t), chapters_a(t, "jpn", "SHIFT_JIS", 0), fifo.string()),
+            0);
         EXPECT_EQ(reader.finish(), golden("chapters_jpn.xml"));
     }
     {

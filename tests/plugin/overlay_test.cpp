@@ -368,8 +368,8 @@ struct TestFrame {
             const int pitch = rs + 5;
             buf[p].assign(static_cast<size_t>(pitch) * rows, kPad);
             for (int y = 0; y < rows; ++y)
-                std::memset(buf[p].data() + static_cast<size_t>(y) * pitch, p == 0 ? fill0 : fill_chroma,
-                            static_cast<size_t>(rs));
+                std::memset(buf[p].data() + static_cast<size_t>(y) * pitch,
+                            p == 0 ? fill0 : fill_chroma, static_cast<size_t>(rs));
             view.planes[p] = PlaneView{buf[p].data(), pitch, rs, rows};
         }
         if (t == PixelType::kYUY2)  // chroma bytes
@@ -415,7 +415,9 @@ const Font& sparse_font() {
     return f;
 }
 
-uint8_t sparse_at(int row, int col) { return sparse_font().glyph('A')[row * kGlyphColumns + col]; }
+uint8_t sparse_at(int row, int col) {
+    return sparse_font().glyph('A')[row * kGlyphColumns + col];
+}
 
 }  // namespace
 
@@ -643,7 +645,8 @@ TEST(Drawing, Yuy2OddPositionPutsLumaInPlace) {
             uint8_t expected = 50;
             if (y < 16 && j >= 0 && j < 10) {
                 const int pair = j / 2;
-                if (sparse_at(y, 2 * pair) || sparse_at(y, 2 * pair + 1)) expected = sparse_at(y, j);
+                if (sparse_at(y, 2 * pair) || sparse_at(y, 2 * pair + 1))
+                    expected = sparse_at(y, j);
             }
             ASSERT_EQ(fr.at(0, 2 * x, y), expected) << x << "," << y;
             const uint8_t c = fr.at(0, 2 * x + 1, y);
@@ -665,9 +668,15 @@ TEST(Drawing, ExtremePositionsDrawNothingOutside) {
         TestFrame fr(t, 32, 20, 50, 60);
         const std::vector<uint8_t> before = fr.buf[0];
         const int big = std::numeric_limits<int>::max(), small = std::numeric_limits<int>::min();
-        for (auto [x, y] : std::vector<std::pair<int, int>>{
-                 {big, 0}, {small, 0}, {0, big}, {0, small}, {big, big}, {small, small},
-                 {-200, 0}, {0, -16}, {0, 20}}) {
+        for (auto [x, y] : std::vector<std::pair<int, int>>{{big, 0},
+                                                            {small, 0},
+                                                            {0, big},
+                                                            {0, small},
+                                                            {big, big},
+                                                            {small, small},
+                                                            {-200, 0},
+                                                            {0, -16},
+                                                            {0, 20}}) {
             draw_text(fr.view, x, y, "Wide text line");
             if (x != big && x != small && y != big && y != small) continue;
             OverlayLines lines;
@@ -687,11 +696,13 @@ TEST(Drawing, ExtremePositionsDrawNothingOutside) {
                 const int r = y + 3, j = x + 5;
                 if (r >= 16 || j >= glyph_width('M')) {
                     if (t != PixelType::kYUY2) {
-                        EXPECT_EQ(fr.at(0, x * (t == PixelType::kRGB32   ? 4
-                                                : t == PixelType::kRGB24 ? 3
-                                                                         : 1),
-                                        t == PixelType::kRGB32 || t == PixelType::kRGB24 ? 19 - y : y),
-                                  50);
+                        EXPECT_EQ(
+                            fr.at(0,
+                                  x * (t == PixelType::kRGB32   ? 4
+                                       : t == PixelType::kRGB24 ? 3
+                                                                : 1),
+                                  t == PixelType::kRGB32 || t == PixelType::kRGB24 ? 19 - y : y),
+                            50);
                     }
                 }
             }

@@ -20,604 +20,620 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A project record over its own entry array, as the filter prepares it.
 struct Record {
-  explicit Record(int capacity = 40) : entries(2 * std::size_t(capacity), 0) {
-    rec.capacity = capacity;
-    rec.entries = entries.data();
-  }
-  std::vector<std::uint8_t> entries;
-  qex::ProjectRecord rec;
+    explicit Record(int capacity = 40) : entries(2 * std::size_t(capacity), 0) {
+        rec.capacity = capacity;
+        rec.entries = entries.data();
+    }
+    std::vector<std::uint8_t> entries;
+    qex::ProjectRecord rec;
 };
 
 void trace_into(const char* line, void* ctx) {
-  static_cast<std::vector<std::string>*>(ctx)->push_back(line);
+    static_cast<std::vector<std::string>*>(ctx)->push_back(line);
 }
 
 void le32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(std::uint8_t(v >> (8 * i)));
+    for (int i = 0; i < 4; ++i) b.push_back(std::uint8_t(v >> (8 * i)));
 }
 
 // Binary project file: the 17-byte head, then entries.
 class Binary {
- public:
-  Binary() : b_(17, 0x5A) { b_[0] = 0xFF; }
+  public:
+    Binary() : b_(17, 0x5A) { b_[0] = 0xFF; }
 
-  Binary& entry(const std::string& name, std::uint8_t type, const Bytes& value = {}) {
-    b_.push_back(std::uint8_t(name.size()));
-    b_.insert(b_.end(), name.begin(), name.end());
-    b_.push_back(type);
-    b_.insert(b_.end(), value.begin(), value.end());
-    return *this;
-  }
-
-  // A deinterlace list of (index, mode, flag) records under `name`; size S = 8 + 6 x count
-  // unless given.
-  struct Rec {
-    std::int32_t index;
-    std::uint8_t mode, flag;
-  };
-  Binary& list(const std::vector<Rec>& recs, std::int64_t size = -1,
-               const std::string& name = "Video.DeinterlaceEx.List",
-               std::optional<std::int32_t> count = {}) {
-    Bytes v;
-    le32(v, size >= 0 ? std::uint32_t(size) : std::uint32_t(8 + 6 * recs.size()));
-    le32(v, 0xDEADBEEF);
-    le32(v, std::uint32_t(count.value_or(std::int32_t(recs.size()))));
-    for (const Rec& r : recs) {
-      le32(v, std::uint32_t(r.index));
-      v.push_back(r.mode);
-      v.push_back(r.flag);
+    Binary& entry(const std::string& name, std::uint8_t type, const Bytes& value = {}) {
+        b_.push_back(std::uint8_t(name.size()));
+        b_.insert(b_.end(), name.begin(), name.end());
+        b_.push_back(type);
+        b_.insert(b_.end(), value.begin(), value.end());
+        return *this;
     }
-    return entry(name, 0x0A, v);
-  }
 
-  Binary& raw(const Bytes& more) {
-    b_.insert(b_.end(), more.begin(), more.end());
-    return *this;
-  }
+    // A deinterlace list of (index, mode, flag) records under `name`; size S = 8 + 6 x count
+    // unless given.
+    struct Rec {
+        std::int32_t index;
+        std::uint8_t mode, flag;
+    };
+    Binary& list(const std::vector<Rec>& recs, std::int64_t size = -1,
+                 const std::string& name = "Video.DeinterlaceEx.List",
+                 std::optional<std::int32_t> count = {}) {
+        Bytes v;
+        le32(v, size >= 0 ? std::uint32_t(size) : std::uint32_t(8 + 6 * recs.size()));
+        le32(v, 0xDEADBEEF);
+        le32(v, std::uint32_t(count.value_or(std::int32_t(recs.size()))));
+        for (const Rec& r : recs) {
+            le32(v, std::uint32_t(r.index));
+            v.push_back(r.mode);
+            v.push_back(r.flag);
+        }
+        return entry(name, 0x0A, v);
+    }
 
-  const Bytes& bytes() const { return b_; }
+    Binary& raw(const Bytes& more) {
+        b_.insert(b_.end(), more.begin(), more.end());
+        return *this;
+    }
 
- private:
-  Bytes b_;
+    const Bytes& bytes() const { return b_; }
+
+  private:
+    Bytes b_;
 };
 
-Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 // A text project: a few lines of unrelated content first, so that the file is never short.
 Bytes text_project(const std::string& body) {
-  return text("[TMPGEnc project]\nVideo.Width = 720\n" + body);
+    return text("[TMPGEnc project]\nVideo.Width = 720\n" + body);
 }
 
 int parse(Record& r, const Bytes& file, std::vector<std::string>* trace = nullptr) {
-  return qex::parse_project(r.rec, file, trace ? trace_into : nullptr, trace);
+    return qex::parse_project(r.rec, file, trace ? trace_into : nullptr, trace);
 }
 
 // ---------------------------------------------------------------------------
 // Binary form
 
 TEST(ProjectBinary, HeadAloneReadsWithNothingSet) {
-  Record r;
-  EXPECT_EQ(parse(r, Binary().bytes()), 1);
-  EXPECT_EQ(r.rec.list_count, 0);
-  EXPECT_EQ(r.rec.rate_code, 0);
-  EXPECT_FALSE(r.rec.top_field_first);
-  EXPECT_EQ(r.entries, std::vector<std::uint8_t>(80, 0));
+    Record r;
+    EXPECT_EQ(parse(r, Binary().bytes()), 1);
+    EXPECT_EQ(r.rec.list_count, 0);
+    EXPECT_EQ(r.rec.rate_code, 0);
+    EXPECT_FALSE(r.rec.top_field_first);
+    EXPECT_EQ(r.entries, std::vector<std::uint8_t>(80, 0));
 }
 
 TEST(ProjectBinary, ShortFilesOfEitherFormFail) {
-  for (std::size_t n : {0u, 1u, 16u}) {
-    Record r;
-    Bytes bin(n, 0x00);
-    if (n > 0) bin[0] = 0xFF;
-    EXPECT_EQ(parse(r, bin), -3) << n;
-    EXPECT_EQ(parse(r, Bytes(n, 'V')), -3) << n;
-  }
+    for (std::size_t n : {0u, 1u, 16u}) {
+        Record r;
+        Bytes bin(n, 0x00);
+        if (n > 0) bin[0] = 0xFF;
+        EXPECT_EQ(parse(r, bin), -3) << n;
+        EXPECT_EQ(parse(r, Bytes(n, 'V')), -3) << n;
+    }
 }
 
 TEST(ProjectBinary, ListMarksFieldsWithTheirModeBytes) {
-  Record r;
-  Binary b;
-  b.list({{10, 3, 1}, {4, 7, 0}, {0, 0, 9}});
-  EXPECT_EQ(parse(r, b.bytes()), 1);
-  EXPECT_EQ(r.rec.list_count, 3);
-  EXPECT_EQ(r.rec.mark(10), 255);
-  EXPECT_EQ(r.rec.mode(10), 3);
-  EXPECT_EQ(r.rec.mark(4), 1);
-  EXPECT_EQ(r.rec.mode(4), 7);
-  EXPECT_EQ(r.rec.mark(0), 255);
-  EXPECT_EQ(r.rec.mode(0), 0);
-  int marked = 0;
-  for (int f = 0; f < r.rec.capacity; ++f) marked += r.rec.mark(f) != 0;
-  EXPECT_EQ(marked, 3);
+    Record r;
+    Binary b;
+    b.list({{10, 3, 1}, {4, 7, 0}, {0, 0, 9}});
+    EXPECT_EQ(parse(r, b.bytes()), 1);
+    EXPECT_EQ(r.rec.list_count, 3);
+    EXPECT_EQ(r.rec.mark(10), 255);
+    EXPECT_EQ(r.rec.mode(10), 3);
+    EXPECT_EQ(r.rec.mark(4), 1);
+    EXPECT_EQ(r.rec.mode(4), 7);
+    EXPECT_EQ(r.rec.mark(0), 255);
+    EXPECT_EQ(r.rec.mode(0), 0);
+    int marked = 0;
+    for (int f = 0; f < r.rec.capacity; ++f) marked += r.rec.mark(f) != 0;
+    EXPECT_EQ(marked, 3);
 }
 
 TEST(ProjectBinary, ListSizeMustAgreeWithRecordCount) {
-  {
-    Record r;
-    EXPECT_EQ(parse(r, Binary().list({{1, 1, 0}, {2, 1, 0}}, 20).bytes()), 1);
-    EXPECT_EQ(r.rec.mark(1), 1);
-    EXPECT_EQ(r.rec.mark(2), 1);
-  }
-  {
-    Record r;
-    Binary b;
-    b.list({{1, 1, 0}, {2, 1, 0}}, 26).raw(Bytes(6, 0));
-    EXPECT_EQ(parse(r, b.bytes()), -106);
-  }
-  {
-    Record r;  // a size below the 8 bytes of the list head
-    EXPECT_EQ(parse(r, Binary().list({}, 2).bytes()), -106);
-  }
-  {
-    Record r;  // a negative record count never agrees
-    EXPECT_EQ(parse(r, Binary().list({}, 8, "Video.DeinterlaceEx.List", -1).bytes()), -106);
-  }
+    {
+        Record r;
+        EXPECT_EQ(parse(r, Binary().list({{1, 1, 0}, {2, 1, 0}}, 20).bytes()), 1);
+        EXPECT_EQ(r.rec.mark(1), 1);
+        EXPECT_EQ(r.rec.mark(2), 1);
+    }
+    {
+        Record r;
+        Binary b;
+        b.list({{1, 1, 0}, {2, 1, 0}}, 26).raw(Bytes(6, 0));
+        EXPECT_EQ(parse(r, b.bytes()), -106);
+    }
+    {
+        Record r;  // a size below the 8 bytes of the list head
+        EXPECT_EQ(parse(r, Binary().list({}, 2).bytes()), -106);
+    }
+    {
+        Record r;  // a negative record count never agrees
+        EXPECT_EQ(parse(r, Binary().list({}, 8, "Video.DeinterlaceEx.List", -1).bytes()), -106);
+    }
 }
 
 TEST(ProjectBinary, ListPayloadLongerThanItsRecordsIsSkippedWhole) {
-  // S = 8 + 12 + 3: two records and three further bytes that belong to the payload.
-  Record r;
-  Binary b;
-  b.list({{1, 1, 0}, {2, 1, 0}}, 23).raw({0x01, 0x02, 0x03});
-  b.entry("Video.TopFieldFirst", 0x09);
-  EXPECT_EQ(parse(r, b.bytes()), 1);
-  EXPECT_EQ(r.rec.mark(2), 1);
-  EXPECT_TRUE(r.rec.top_field_first);
+    // S = 8 + 12 + 3: two records and three further bytes that belong to the payload.
+    Record r;
+    Binary b;
+    b.list({{1, 1, 0}, {2, 1, 0}}, 23).raw({0x01, 0x02, 0x03});
+    b.entry("Video.TopFieldFirst", 0x09);
+    EXPECT_EQ(parse(r, b.bytes()), 1);
+    EXPECT_EQ(r.rec.mark(2), 1);
+    EXPECT_TRUE(r.rec.top_field_first);
 }
 
 TEST(ProjectBinary, IndicesAtOrAboveCapacityAreSkipped) {
-  Record r(8);
-  EXPECT_EQ(parse(r, Binary().list({{8, 1, 0}, {1000000, 1, 0}, {7, 5, 0}}).bytes()), 1);
-  EXPECT_EQ(r.rec.mark(7), 1);
-  EXPECT_EQ(r.rec.mode(7), 5);
-  EXPECT_EQ(r.entries[14], 1);
-  for (int i = 0; i < 14; ++i) EXPECT_EQ(r.entries[std::size_t(i)], 0) << i;
+    Record r(8);
+    EXPECT_EQ(parse(r, Binary().list({{8, 1, 0}, {1000000, 1, 0}, {7, 5, 0}}).bytes()), 1);
+    EXPECT_EQ(r.rec.mark(7), 1);
+    EXPECT_EQ(r.rec.mode(7), 5);
+    EXPECT_EQ(r.entries[14], 1);
+    for (int i = 0; i < 14; ++i) EXPECT_EQ(r.entries[std::size_t(i)], 0) << i;
 }
 
 TEST(ProjectForms, RecordWithoutEntryArrayStoresNothing) {
-  const Bytes bin = Binary().list({{1, 1, 0}}).bytes();
-  const Bytes txt = text_project("Video.DeinterlaceEx.List = {0000000001000000010000000100}\n");
-  for (std::int32_t capacity : {-1, 0, 8}) {
-    qex::ProjectRecord rec;
-    rec.capacity = capacity;  // and no entry array
-    EXPECT_EQ(qex::parse_project(rec, bin), 1) << capacity;
-    EXPECT_EQ(qex::parse_project(rec, txt), 1) << capacity;
-    EXPECT_EQ(rec.list_count, 1);
-  }
+    const Bytes bin = Binary().list({{1, 1, 0}}).bytes();
+    const Bytes txt = text_project("Video.DeinterlaceEx.List = {0000000001000000010000000100}\n");
+    for (std::int32_t capacity : {-1, 0, 8}) {
+        qex::ProjectRecord rec;
+        rec.capacity = capacity;  // and no entry array
+        EXPECT_EQ(qex::parse_project(rec, bin), 1) << capacity;
+        EXPECT_EQ(qex::parse_project(rec, txt), 1) << capacity;
+        EXPECT_EQ(rec.list_count, 1);
+    }
 }
 
 TEST(ProjectBinary, EveryMatchedKeyWithTypeTenReadsAList) {
-  Record r;
-  EXPECT_EQ(parse(r, Binary().list({{6, 2, 0}}, -1, "video.sourcerange.enabledX").bytes()), 1);
-  EXPECT_EQ(r.rec.mark(6), 1);
+    Record r;
+    EXPECT_EQ(parse(r, Binary().list({{6, 2, 0}}, -1, "video.sourcerange.enabledX").bytes()), 1);
+    EXPECT_EQ(r.rec.mark(6), 1);
 }
 
 TEST(ProjectBinary, FrameRatesGiveTheRateCode) {
-  struct Case {
-    std::int8_t r1, r2;
-    std::int32_t code;
-  };
-  for (const Case& c : {Case{4, 5, 24}, Case{1, 1, 30}, Case{2, 1, 60}, Case{-3, 2, -45}}) {
-    Record r;
-    Binary b;
-    b.entry("Video.DeinterlaceEx.FrameRate1", 0x02, {std::uint8_t(c.r1)});
-    b.entry("Video.DeinterlaceEx.FrameRate2", 0x02, {std::uint8_t(c.r2)});
-    EXPECT_EQ(parse(r, b.bytes()), 1);
-    EXPECT_EQ(r.rec.frame_rate1, c.r1);
-    EXPECT_EQ(r.rec.frame_rate2, c.r2);
-    EXPECT_EQ(r.rec.rate_code, c.code) << int(c.r1) << "/" << int(c.r2);
-  }
+    struct Case {
+        std::int8_t r1, r2;
+        std::int32_t code;
+    };
+    for (const Case& c : {Case{4, 5, 24}, Case{1, 1, 30}, Case{2, 1, 60}, Case{-3, 2, -45}}) {
+        Record r;
+        Binary b;
+        b.entry("Video.DeinterlaceEx.FrameRate1", 0x02, {std::uint8_t(c.r1)});
+        b.entry("Video.DeinterlaceEx.FrameRate2", 0x02, {std::uint8_t(c.r2)});
+        EXPECT_EQ(parse(r, b.bytes()), 1);
+        EXPECT_EQ(r.rec.frame_rate1, c.r1);
+        EXPECT_EQ(r.rec.frame_rate2, c.r2);
+        EXPECT_EQ(r.rec.rate_code, c.code) << int(c.r1) << "/" << int(c.r2);
+    }
 }
 
 TEST(ProjectBinary, RateCodeFollowsOnlyTheSecondRate) {
-  Record r;
-  Binary b;
-  b.entry("Video.DeinterlaceEx.FrameRate2", 0x02, {1});
-  b.entry("Video.DeinterlaceEx.FrameRate1", 0x02, {4});
-  EXPECT_EQ(parse(r, b.bytes()), 1);
-  EXPECT_EQ(r.rec.frame_rate1, 4);
-  EXPECT_EQ(r.rec.rate_code, 0);
+    Record r;
+    Binary b;
+    b.entry("Video.DeinterlaceEx.FrameRate2", 0x02, {1});
+    b.entry("Video.DeinterlaceEx.FrameRate1", 0x02, {4});
+    EXPECT_EQ(parse(r, b.bytes()), 1);
+    EXPECT_EQ(r.rec.frame_rate1, 4);
+    EXPECT_EQ(r.rec.rate_code, 0);
 }
 
 TEST(ProjectBinary, ZeroSecondRateLeavesTheRateCode) {
-  Record r;
-  Binary b;
-  b.entry("Video.DeinterlaceEx.FrameRate1", 0x02, {4});
-  b.entry("Video.DeinterlaceEx.FrameRate2", 0x02, {5});
-  b.entry("Video.DeinterlaceEx.FrameRate2", 0x02, {0});
-  EXPECT_EQ(parse(r, b.bytes()), 1);
-  EXPECT_EQ(r.rec.frame_rate2, 0);
-  EXPECT_EQ(r.rec.rate_code, 24);
+    Record r;
+    Binary b;
+    b.entry("Video.DeinterlaceEx.FrameRate1", 0x02, {4});
+    b.entry("Video.DeinterlaceEx.FrameRate2", 0x02, {5});
+    b.entry("Video.DeinterlaceEx.FrameRate2", 0x02, {0});
+    EXPECT_EQ(parse(r, b.bytes()), 1);
+    EXPECT_EQ(r.rec.frame_rate2, 0);
+    EXPECT_EQ(r.rec.rate_code, 24);
 }
 
 TEST(ProjectBinary, TopFieldFirstFromBoolTypes) {
-  for (std::uint8_t type : {0x08, 0x09}) {
-    Record r;
-    std::vector<std::string> trace;
-    EXPECT_EQ(parse(r, Binary().entry("VIDEO.TOPFIELDFIRST", type).bytes(), &trace), 1);
-    EXPECT_EQ(r.rec.top_field_first, type == 0x09);
-    ASSERT_EQ(trace.size(), 2u);
-    EXPECT_EQ(trace[1], type == 0x09 ? "type - 09 Bool" : "type - 08 Bool");
-  }
-  Record r;  // a bool under another name changes nothing
-  EXPECT_EQ(parse(r, Binary().entry("Video.TopField", 0x09).bytes()), 1);
-  EXPECT_FALSE(r.rec.top_field_first);
+    for (std::uint8_t type : {0x08, 0x09}) {
+        Record r;
+        std::vector<std::string> trace;
+        EXPECT_EQ(parse(r, Binary().entry("VIDEO.TOPFIELDFIRST", type).bytes(), &trace), 1);
+        EXPECT_EQ(r.rec.top_field_first, type == 0x09);
+        ASSERT_EQ(trace.size(), 2u);
+        EXPECT_EQ(trace[1], type == 0x09 ? "type - 09 Bool" : "type - 08 Bool");
+    }
+    Record r;  // a bool under another name changes nothing
+    EXPECT_EQ(parse(r, Binary().entry("Video.TopField", 0x09).bytes()), 1);
+    EXPECT_FALSE(r.rec.top_field_first);
 }
 
 TEST(ProjectBinary, LongerNameStartingWithAKeyMatchesIt) {
-  Record r;
-  Binary b;
-  b.entry("video.deinterlaceex.framerate1.more", 0x02, {2});
-  b.entry("Video.DeinterlaceEx.FrameRate2Extra", 0x02, {1});
-  EXPECT_EQ(parse(r, b.bytes()), 1);
-  EXPECT_EQ(r.rec.rate_code, 60);
+    Record r;
+    Binary b;
+    b.entry("video.deinterlaceex.framerate1.more", 0x02, {2});
+    b.entry("Video.DeinterlaceEx.FrameRate2Extra", 0x02, {1});
+    EXPECT_EQ(parse(r, b.bytes()), 1);
+    EXPECT_EQ(r.rec.rate_code, 60);
 }
 
 TEST(ProjectBinary, SkippedValuesAndTheirTraceLines) {
-  Record r;
-  std::vector<std::string> trace;
-  Binary b;
-  b.raw({0});  // an empty entry
-  b.entry("A", 0x00);
-  b.entry("Video.Width", 0x02, {7});
-  b.entry("BB", 0x03, {1, 2});
-  b.entry("CCC", 0x04, {1, 2, 3, 4});
-  b.entry("D", 0x05, Bytes(10, 1));
-  b.entry("E", 0x06, {3, 'x', 'y', 'z'});
-  b.entry("F", 0x07, {0});
-  b.entry("Name.Text", 0x0A, {2, 0, 0, 0, 'h', 'i'});
-  b.entry("GGGGG", 0x0E, {9});
-  b.list({{3, 4, 0}, {5, 6, 1}});
-  EXPECT_EQ(parse(r, b.bytes(), &trace), 1);
-  const std::vector<std::string> want = {
-      "1 <A>",         "type - 00",
-      "11 <Video.Width>", "type - 02 BYTE",
-      "2 <BB>",        "type - 03 WORD",
-      "3 <CCC>",       "type - 04 DWORD",
-      "1 <D>",         "type - 05 10bytes ???",
-      "1 <E>",         "type - 06: 3",
-      "1 <F>",         "type - 06: 0",
-      "9 <Name.Text>", "type - 0A: 2",
-      "5 <GGGGG>",     "type - 0E: 5",
-      "24 <Video.DeinterlaceEx.List>", "type - 0A: 12  <Deint list!!!>",
-  };
-  EXPECT_EQ(trace, want);
-  EXPECT_EQ(r.rec.mark(3), 1);
-  EXPECT_EQ(r.rec.mark(5), 255);
-  EXPECT_EQ(r.rec.mode(5), 6);
+    Record r;
+    std::vector<std::string> trace;
+    Binary b;
+    b.raw({0});  // an empty entry
+    b.entry("A", 0x00);
+    b.entry("Video.Width", 0x02, {7});
+    b.entry("BB", 0x03, {1, 2});
+    b.entry("CCC", 0x04, {1, 2, 3, 4});
+    b.entry("D", 0x05, Bytes(10, 1));
+    b.entry("E", 0x06, {3, 'x', 'y', 'z'});
+    b.entry("F", 0x07, {0});
+    b.entry("Name.Text", 0x0A, {2, 0, 0, 0, 'h', 'i'});
+    b.entry("GGGGG", 0x0E, {9});
+    b.list({{3, 4, 0}, {5, 6, 1}});
+    EXPECT_EQ(parse(r, b.bytes(), &trace), 1);
+    const std::vector<std::string> want = {
+        "1 <A>",
+        "type - 00",
+        "11 <Video.Width>",
+        "type - 02 BYTE",
+        "2 <BB>",
+        "type - 03 WORD",
+        "3 <CCC>",
+        "type - 04 DWORD",
+        "1 <D>",
+        "type - 05 10bytes ???",
+        "1 <E>",
+        "type - 06: 3",
+        "1 <F>",
+        "type - 06: 0",
+        "9 <Name.Text>",
+        "type - 0A: 2",
+        "5 <GGGGG>",
+        "type - 0E: 5",
+        "24 <Video.DeinterlaceEx.List>",
+        "type - 0A: 12  <Deint list!!!>",
+    };
+    EXPECT_EQ(trace, want);
+    EXPECT_EQ(r.rec.mark(3), 1);
+    EXPECT_EQ(r.rec.mark(5), 255);
+    EXPECT_EQ(r.rec.mode(5), 6);
 }
 
 struct Failure {
-  const char* what;
-  Bytes tail;  // bytes after the head
-  int code;
+    const char* what;
+    Bytes tail;  // bytes after the head
+    int code;
 };
 
 Bytes entry_bytes(const std::string& name, std::uint8_t type, const Bytes& value = {}) {
-  Bytes b{std::uint8_t(name.size())};
-  b.insert(b.end(), name.begin(), name.end());
-  b.push_back(type);
-  b.insert(b.end(), value.begin(), value.end());
-  return b;
+    Bytes b{std::uint8_t(name.size())};
+    b.insert(b.end(), name.begin(), name.end());
+    b.push_back(type);
+    b.insert(b.end(), value.begin(), value.end());
+    return b;
 }
 
 Bytes list_bytes(std::uint32_t size, std::int32_t count, const Bytes& records) {
-  Bytes v;
-  le32(v, size);
-  le32(v, 0);
-  le32(v, std::uint32_t(count));
-  v.insert(v.end(), records.begin(), records.end());
-  return entry_bytes("Video.DeinterlaceEx.List", 0x0A, v);
+    Bytes v;
+    le32(v, size);
+    le32(v, 0);
+    le32(v, std::uint32_t(count));
+    v.insert(v.end(), records.begin(), records.end());
+    return entry_bytes("Video.DeinterlaceEx.List", 0x0A, v);
 }
 
 TEST(ProjectBinary, FailureTable) {
-  const std::vector<Failure> cases = {
-      {"name cut short", {5, 'V', 'i'}, -3},
-      {"type byte missing", {3, 'a', 'b', 'c'}, -3},
-      {"byte value missing", entry_bytes("x", 0x02), -100},
-      {"rate byte missing", entry_bytes("Video.DeinterlaceEx.FrameRate2", 0x02), -100},
-      {"word cut short", entry_bytes("x", 0x03, {1}), -101},
-      {"dword cut short", entry_bytes("x", 0x04, {1, 2, 3}), -102},
-      {"ten bytes cut short", entry_bytes("x", 0x05, Bytes(9, 0)), -103},
-      {"length byte missing", entry_bytes("x", 0x06), -104},
-      {"blob cut short", entry_bytes("x", 0x07, {4, 1, 2, 3}), -104},
-      {"string size cut short", entry_bytes("x", 0x0A, {4, 0}), -105},
-      {"string cut short", entry_bytes("x", 0x0A, {4, 0, 0, 0, 1, 2, 3}), -105},
-      {"list size cut short", entry_bytes("Video.DeinterlaceEx.List", 0x0A, {4, 0}), -3},
-      {"list head cut short", entry_bytes("Video.DeinterlaceEx.List", 0x0A, {8, 0, 0, 0, 1}), -3},
-      {"list records cut short", list_bytes(20, 2, {1, 0, 0, 0, 1, 0, 2, 0}), -3},
-      {"size and count disagree", list_bytes(26, 2, Bytes(18, 0)), -106},
-      {"negative field index", list_bytes(14, 1, {0xFF, 0xFF, 0xFF, 0xFF, 1, 0}), -107},
-      {"type 0x0E cut short", entry_bytes("x", 0x0E), -107},
-      {"unknown type", entry_bytes("x", 0x01, {0, 0, 0}), -999},
-      {"unknown type 0x0B", entry_bytes("x", 0x0B), -999},
-  };
-  for (const Failure& c : cases) {
-    Record r;
-    Bytes file = Binary().bytes();
-    file.insert(file.end(), c.tail.begin(), c.tail.end());
-    EXPECT_EQ(parse(r, file), c.code) << c.what;
-  }
+    const std::vector<Failure> cases = {
+        {"name cut short", {5, 'V', 'i'}, -3},
+        {"type byte missing", {3, 'a', 'b', 'c'}, -3},
+        {"byte value missing", entry_bytes("x", 0x02), -100},
+        {"rate byte missing", entry_bytes("Video.DeinterlaceEx.FrameRate2", 0x02), -100},
+        {"word cut short", entry_bytes("x", 0x03, {1}), -101},
+        {"dword cut short", entry_bytes("x", 0x04, {1, 2, 3}), -102},
+        {"ten bytes cut short", entry_bytes("x", 0x05, Bytes(9, 0)), -103},
+        {"length byte missing", entry_bytes("x", 0x06), -104},
+        {"blob cut short", entry_bytes("x", 0x07, {4, 1, 2, 3}), -104},
+        {"string size cut short", entry_bytes("x", 0x0A, {4, 0}), -105},
+        {"string cut short", entry_bytes("x", 0x0A, {4, 0, 0, 0, 1, 2, 3}), -105},
+        {"list size cut short", entry_bytes("Video.DeinterlaceEx.List", 0x0A, {4, 0}), -3},
+        {"list head cut short", entry_bytes("Video.DeinterlaceEx.List", 0x0A, {8, 0, 0, 0, 1}), -3},
+        {"list records cut short", list_bytes(20, 2, {1, 0, 0, 0, 1, 0, 2, 0}), -3},
+        {"size and count disagree", list_bytes(26, 2, Bytes(18, 0)), -106},
+        {"negative field index", list_bytes(14, 1, {0xFF, 0xFF, 0xFF, 0xFF, 1, 0}), -107},
+        {"type 0x0E cut short", entry_bytes("x", 0x0E), -107},
+        {"unknown type", entry_bytes("x", 0x01, {0, 0, 0}), -999},
+        {"unknown type 0x0B", entry_bytes("x", 0x0B), -999},
+    };
+    for (const Failure& c : cases) {
+        Record r;
+        Bytes file = Binary().bytes();
+        file.insert(file.end(), c.tail.begin(), c.tail.end());
+        EXPECT_EQ(parse(r, file), c.code) << c.what;
+    }
 }
 
 TEST(ProjectBinary, UnknownTypeIsTracedAndStopsTheRead) {
-  Record r;
-  std::vector<std::string> trace;
-  Binary b;
-  b.entry("x", 0x20);
-  b.entry("Video.TopFieldFirst", 0x09);
-  EXPECT_EQ(parse(r, b.bytes(), &trace), -999);
-  EXPECT_EQ(trace, (std::vector<std::string>{"1 <x>", "type - unknown"}));
-  EXPECT_FALSE(r.rec.top_field_first);
+    Record r;
+    std::vector<std::string> trace;
+    Binary b;
+    b.entry("x", 0x20);
+    b.entry("Video.TopFieldFirst", 0x09);
+    EXPECT_EQ(parse(r, b.bytes(), &trace), -999);
+    EXPECT_EQ(trace, (std::vector<std::string>{"1 <x>", "type - unknown"}));
+    EXPECT_FALSE(r.rec.top_field_first);
 }
 
 TEST(ProjectBinary, NegativeIndexAfterGoodRecordsStopsButKeepsThem) {
-  Record r;
-  EXPECT_EQ(parse(r, Binary().list({{2, 1, 0}, {-5, 1, 0}, {3, 1, 0}}).bytes()), -107);
-  EXPECT_EQ(r.rec.mark(2), 1);
-  EXPECT_EQ(r.rec.mark(3), 0);
+    Record r;
+    EXPECT_EQ(parse(r, Binary().list({{2, 1, 0}, {-5, 1, 0}, {3, 1, 0}}).bytes()), -107);
+    EXPECT_EQ(r.rec.mark(2), 1);
+    EXPECT_EQ(r.rec.mark(3), 0);
 }
 
 TEST(ProjectBinary, EmbeddedNulEndsTheName) {
-  Record r;
-  std::vector<std::string> trace;
-  const std::string name("Video.TopFieldFirst\0zz", 22);
-  EXPECT_EQ(parse(r, Binary().entry(name, 0x09).bytes(), &trace), 1);
-  EXPECT_TRUE(r.rec.top_field_first);
-  EXPECT_EQ(trace.at(0), "22 <Video.TopFieldFirst>");
+    Record r;
+    std::vector<std::string> trace;
+    const std::string name("Video.TopFieldFirst\0zz", 22);
+    EXPECT_EQ(parse(r, Binary().entry(name, 0x09).bytes(), &trace), 1);
+    EXPECT_TRUE(r.rec.top_field_first);
+    EXPECT_EQ(trace.at(0), "22 <Video.TopFieldFirst>");
 }
 
 // ---------------------------------------------------------------------------
 // Text form
 
 TEST(ProjectText, RecordMarksItsFieldWithMarkTwo) {
-  Record r;
-  EXPECT_EQ(parse(r, text_project("Video.DeinterlaceEx.List = {00000000010000000A0000000301}\n")), 1);
-  EXPECT_EQ(r.rec.list_count, 1);
-  EXPECT_EQ(r.rec.mark(10), 2);
-  EXPECT_EQ(r.rec.mode(10), 3);
+    Record r;
+    EXPECT_EQ(parse(r, text_project("Video.DeinterlaceEx.List = {00000000010000000A0000000301}\n")),
+              1);
+    EXPECT_EQ(r.rec.list_count, 1);
+    EXPECT_EQ(r.rec.mark(10), 2);
+    EXPECT_EQ(r.rec.mode(10), 3);
 }
 
 TEST(ProjectText, RecordsRunOverLineEnds) {
-  Record r(64);
-  const std::string body =
-      "  Video.DeinterlaceEx.List\t=\t{\n"
-      "    00000000\r\n"
-      "    03000000 0A0000000301\n"  // a blank inside a record is not a digit
-      "}\n";
-  // The head and records are split anywhere; leading blanks of each line are dropped.
-  const std::string good =
-      "  Video.DeinterlaceEx.List\t=\t{\n"
-      "    0000000003\r\n"
-      "\t000000\n"
-      "0A00000003010b00000000\n"
-      "   00200000002A0\n"
-      "0}\n"
-      "Video.DeinterlaceEx.FrameRate1=4\n";
-  EXPECT_EQ(parse(r, text_project(good)), 1);
-  EXPECT_EQ(r.rec.list_count, 3);
-  EXPECT_EQ(r.rec.mark(10), 2);
-  EXPECT_EQ(r.rec.mode(10), 3);
-  EXPECT_EQ(r.rec.mark(11), 1);
-  EXPECT_EQ(r.rec.mode(11), 0);
-  EXPECT_EQ(r.rec.mark(32), 1);
-  EXPECT_EQ(r.rec.mode(32), 0x2A);
-  EXPECT_EQ(r.rec.frame_rate1, 4);
+    Record r(64);
+    const std::string body =
+        "  Video.DeinterlaceEx.List\t=\t{\n"
+        "    00000000\r\n"
+        "    03000000 0A0000000301\n"  // a blank inside a record is not a digit
+        "}\n";
+    // The head and records are split anywhere; leading blanks of each line are dropped.
+    const std::string good =
+        "  Video.DeinterlaceEx.List\t=\t{\n"
+        "    0000000003\r\n"
+        "\t000000\n"
+        "0A00000003010b00000000\n"
+        "   00200000002A0\n"
+        "0}\n"
+        "Video.DeinterlaceEx.FrameRate1=4\n";
+    EXPECT_EQ(parse(r, text_project(good)), 1);
+    EXPECT_EQ(r.rec.list_count, 3);
+    EXPECT_EQ(r.rec.mark(10), 2);
+    EXPECT_EQ(r.rec.mode(10), 3);
+    EXPECT_EQ(r.rec.mark(11), 1);
+    EXPECT_EQ(r.rec.mode(11), 0);
+    EXPECT_EQ(r.rec.mark(32), 1);
+    EXPECT_EQ(r.rec.mode(32), 0x2A);
+    EXPECT_EQ(r.rec.frame_rate1, 4);
 
-  Record bad(64);
-  EXPECT_EQ(parse(bad, text_project(body)), -10);
+    Record bad(64);
+    EXPECT_EQ(parse(bad, text_project(body)), -10);
 }
 
 TEST(ProjectText, NonHexDigitInARecordFails) {
-  for (const char* rec : {"0A000000030G", "0A00000003}1", "0A0000 00301"}) {
-    Record r;
-    const std::string body =
-        std::string("Video.DeinterlaceEx.List = {0000000002000000") + "010000000100" + rec + "}\n";
-    EXPECT_EQ(parse(r, text_project(body)), -10) << rec;
-    EXPECT_EQ(r.rec.mark(1), 1) << rec;  // records before the bad one stay
-  }
+    for (const char* rec : {"0A000000030G", "0A00000003}1", "0A0000 00301"}) {
+        Record r;
+        const std::string body = std::string("Video.DeinterlaceEx.List = {0000000002000000") +
+                                 "010000000100" + rec + "}\n";
+        EXPECT_EQ(parse(r, text_project(body)), -10) << rec;
+        EXPECT_EQ(r.rec.mark(1), 1) << rec;  // records before the bad one stay
+    }
 }
 
 TEST(ProjectText, IndexOutsideTheFieldMapEndsTheList) {
-  {
-    Record r(8);
-    const std::string body =
-        "Video.DeinterlaceEx.List = {0000000003000000"
-        "010000000100"
-        "080000000100"  // index 8 is past a capacity of 8: the list ends here
-        "020000000100}\n"
-        "Video.TopFieldFirst = True\n";
-    EXPECT_EQ(parse(r, text_project(body)), 1);
-    EXPECT_EQ(r.rec.mark(1), 1);
-    EXPECT_EQ(r.rec.mark(2), 0);
-    EXPECT_TRUE(r.rec.top_field_first);  // the lines after the list are still read
-  }
-  {
-    Record r(8);  // a negative index is outside too, and nothing is written
-    const std::string body =
-        "Video.DeinterlaceEx.List = {0000000002000000FFFFFFFF0101030000000100}\n";
-    EXPECT_EQ(parse(r, text_project(body)), 1);
-    EXPECT_EQ(r.entries, std::vector<std::uint8_t>(16, 0));
-  }
+    {
+        Record r(8);
+        const std::string body =
+            "Video.DeinterlaceEx.List = {0000000003000000"
+            "010000000100"
+            "080000000100"  // index 8 is past a capacity of 8: the list ends here
+            "020000000100}\n"
+            "Video.TopFieldFirst = True\n";
+        EXPECT_EQ(parse(r, text_project(body)), 1);
+        EXPECT_EQ(r.rec.mark(1), 1);
+        EXPECT_EQ(r.rec.mark(2), 0);
+        EXPECT_TRUE(r.rec.top_field_first);  // the lines after the list are still read
+    }
+    {
+        Record r(8);  // a negative index is outside too, and nothing is written
+        const std::string body =
+            "Video.DeinterlaceEx.List = {0000000002000000FFFFFFFF0101030000000100}\n";
+        EXPECT_EQ(parse(r, text_project(body)), 1);
+        EXPECT_EQ(r.entries, std::vector<std::uint8_t>(16, 0));
+    }
 }
 
 TEST(ProjectText, OnlyTheFirstListIsRead) {
-  Record r;
-  const std::string body =
-      "Video.DeinterlaceEx.List = {0000000001000000010000000100}\n"
-      "Video.DeinterlaceEx.List = {0000000001000000020000000100}\n";
-  EXPECT_EQ(parse(r, text_project(body)), 1);
-  EXPECT_EQ(r.rec.mark(1), 1);
-  EXPECT_EQ(r.rec.mark(2), 0);
+    Record r;
+    const std::string body =
+        "Video.DeinterlaceEx.List = {0000000001000000010000000100}\n"
+        "Video.DeinterlaceEx.List = {0000000001000000020000000100}\n";
+    EXPECT_EQ(parse(r, text_project(body)), 1);
+    EXPECT_EQ(r.rec.mark(1), 1);
+    EXPECT_EQ(r.rec.mark(2), 0);
 }
 
 TEST(ProjectText, EmptyListAndListEndingWithTheFile) {
-  {
-    Record r;
-    EXPECT_EQ(parse(r, text_project("Video.DeinterlaceEx.List = {}\nVideo.TopFieldFirst=TRUE")), 1);
-    EXPECT_EQ(r.rec.list_count, 0);
-    EXPECT_TRUE(r.rec.top_field_first);
-  }
-  {
-    Record r;
-    EXPECT_EQ(parse(r, text_project("Video.DeinterlaceEx.List = {0000000005000000030000000101")), 1);
-    EXPECT_EQ(r.rec.list_count, 5);
-    EXPECT_EQ(r.rec.mark(3), 2);
-    EXPECT_EQ(r.rec.mode(3), 1);
-  }
+    {
+        Record r;
+        EXPECT_EQ(parse(r, text_project("Video.DeinterlaceEx.List = {}\nVideo.TopFieldFirst=TRUE")),
+                  1);
+        EXPECT_EQ(r.rec.list_count, 0);
+        EXPECT_TRUE(r.rec.top_field_first);
+    }
+    {
+        Record r;
+        EXPECT_EQ(
+            parse(r, text_project("Video.DeinterlaceEx.List = {0000000005000000030000000101")), 1);
+        EXPECT_EQ(r.rec.list_count, 5);
+        EXPECT_EQ(r.rec.mark(3), 2);
+        EXPECT_EQ(r.rec.mode(3), 1);
+    }
 }
 
 TEST(ProjectText, ListValueWithoutBraceIsNoList) {
-  Record r;
-  const std::string body =
-      "Video.DeinterlaceEx.List = 0000000001000000010000000100\n"
-      "Video.DeinterlaceEx.List = {0000000001000000020000000100}\n";
-  EXPECT_EQ(parse(r, text_project(body)), 1);
-  EXPECT_EQ(r.rec.mark(1), 0);
-  EXPECT_EQ(r.rec.mark(2), 1);
+    Record r;
+    const std::string body =
+        "Video.DeinterlaceEx.List = 0000000001000000010000000100\n"
+        "Video.DeinterlaceEx.List = {0000000001000000020000000100}\n";
+    EXPECT_EQ(parse(r, text_project(body)), 1);
+    EXPECT_EQ(r.rec.mark(1), 0);
+    EXPECT_EQ(r.rec.mark(2), 1);
 }
 
 TEST(ProjectText, FrameRatesAndTheRateCode) {
-  struct Case {
-    const char* body;
-    std::int32_t r1, r2, code;
-  };
-  const Case cases[] = {
-      {"Video.DeinterlaceEx.FrameRate1 = 4\nVideo.DeinterlaceEx.FrameRate2 = 5\n", 4, 5, 24},
-      {"Video.DeinterlaceEx.FrameRate1 = 1\nVideo.DeinterlaceEx.FrameRate2 = 1\n", 1, 1, 30},
-      {"Video.DeinterlaceEx.FrameRate1 = 2\nVideo.DeinterlaceEx.FrameRate2 = 1\n", 2, 1, 60},
-      // the rate code follows the first rate too once the second is known
-      {"Video.DeinterlaceEx.FrameRate2 = 1\nVideo.DeinterlaceEx.FrameRate1 = 2\n", 2, 1, 60},
-      // while the second rate is 0 the code stays as it was
-      {"Video.DeinterlaceEx.FrameRate1 = 4\n", 4, 0, 0},
-      {"Video.DeinterlaceEx.FrameRate1 = 4\nVideo.DeinterlaceEx.FrameRate2 = 5\n"
-       "Video.DeinterlaceEx.FrameRate2 = 0\nVideo.DeinterlaceEx.FrameRate1 = 9\n",
-       9, 0, 24},
-      // a value that does not start with a digit reads as -1
-      {"Video.DeinterlaceEx.FrameRate1 = x4\nVideo.DeinterlaceEx.FrameRate2 = 1\n", -1, 1, -30},
-      {"Video.DeinterlaceEx.FrameRate1 = 3\nVideo.DeinterlaceEx.FrameRate2 = -1\n", 3, -1, -90},
-      // digits only: the number ends at the first other character
-      {"Video.DeinterlaceEx.FrameRate1 = 12abc\nVideo.DeinterlaceEx.FrameRate2=15 \n", 12, 15, 24},
-      // huge numbers do not overflow
-      {"Video.DeinterlaceEx.FrameRate1 = 99999999999\nVideo.DeinterlaceEx.FrameRate2 = 1\n",
-       2147483647, 1, std::int32_t(std::int64_t(2147483647) * 30)},
-  };
-  for (const Case& c : cases) {
-    Record r;
-    EXPECT_EQ(parse(r, text_project(c.body)), 1) << c.body;
-    EXPECT_EQ(r.rec.frame_rate1, c.r1) << c.body;
-    EXPECT_EQ(r.rec.frame_rate2, c.r2) << c.body;
-    EXPECT_EQ(r.rec.rate_code, c.code) << c.body;
-  }
+    struct Case {
+        const char* body;
+        std::int32_t r1, r2, code;
+    };
+    const Case cases[] = {
+        {"Video.DeinterlaceEx.FrameRate1 = 4\nVideo.DeinterlaceEx.FrameRate2 = 5\n", 4, 5, 24},
+        {"Video.DeinterlaceEx.FrameRate1 = 1\nVideo.DeinterlaceEx.FrameRate2 = 1\n", 1, 1, 30},
+        {"Video.DeinterlaceEx.FrameRate1 = 2\nVideo.DeinterlaceEx.FrameRate2 = 1\n", 2, 1, 60},
+        // the rate code follows the first rate too once the second is known
+        {"Video.DeinterlaceEx.FrameRate2 = 1\nVideo.DeinterlaceEx.FrameRate1 = 2\n", 2, 1, 60},
+        // while the second rate is 0 the code stays as it was
+        {"Video.DeinterlaceEx.FrameRate1 = 4\n", 4, 0, 0},
+        {"Video.DeinterlaceEx.FrameRate1 = 4\nVideo.DeinterlaceEx.FrameRate2 = 5\n"
+         "Video.DeinterlaceEx.FrameRate2 = 0\nVideo.DeinterlaceEx.FrameRate1 = 9\n",
+         9, 0, 24},
+        // a value that does not start with a digit reads as -1
+        {"Video.DeinterlaceEx.FrameRate1 = x4\nVideo.DeinterlaceEx.FrameRate2 = 1\n", -1, 1, -30},
+        {"Video.DeinterlaceEx.FrameRate1 = 3\nVideo.DeinterlaceEx.FrameRate2 = -1\n", 3, -1, -90},
+        // digits only: the number ends at the first other character
+        {"Video.DeinterlaceEx.FrameRate1 = 12abc\nVideo.DeinterlaceEx.FrameRate2=15 \n", 12, 15,
+         24},
+        // huge numbers do not overflow
+        {"Video.DeinterlaceEx.FrameRate1 = 99999999999\nVideo.DeinterlaceEx.FrameRate2 = 1\n",
+         2147483647, 1, std::int32_t(std::int64_t(2147483647) * 30)},
+    };
+    for (const Case& c : cases) {
+        Record r;
+        EXPECT_EQ(parse(r, text_project(c.body)), 1) << c.body;
+        EXPECT_EQ(r.rec.frame_rate1, c.r1) << c.body;
+        EXPECT_EQ(r.rec.frame_rate2, c.r2) << c.body;
+        EXPECT_EQ(r.rec.rate_code, c.code) << c.body;
+    }
 }
 
 TEST(ProjectText, TopFieldFirstAndKeyMatching) {
-  struct Case {
-    const char* body;
-    bool tff;
-  };
-  const Case cases[] = {
-      {"Video.TopFieldFirst = True\n", true},
-      {"\t  video.topfieldfirst=true\r\n", true},
-      {"Video.TopFieldFirst = TRUEish\n", true},
-      {"Video.TopFieldFirst = False\n", false},
-      {"Video.TopFieldFirst = 1\n", false},
-      {"Video.TopFieldFirstChoice = True\n", true},  // longer name starting with the key
-      {"Video.TopField = True\n", false},
-      {"X Video.TopFieldFirst = True\n", false},  // the key must start the line's text
-      {"Video.TopFieldFirst True\n", false},      // no "=": not a setting
-  };
-  for (const Case& c : cases) {
-    Record r;
-    EXPECT_EQ(parse(r, text_project(c.body)), 1) << c.body;
-    EXPECT_EQ(r.rec.top_field_first, c.tff) << c.body;
-  }
+    struct Case {
+        const char* body;
+        bool tff;
+    };
+    const Case cases[] = {
+        {"Video.TopFieldFirst = True\n", true},
+        {"\t  video.topfieldfirst=true\r\n", true},
+        {"Video.TopFieldFirst = TRUEish\n", true},
+        {"Video.TopFieldFirst = False\n", false},
+        {"Video.TopFieldFirst = 1\n", false},
+        {"Video.TopFieldFirstChoice = True\n", true},  // longer name starting with the key
+        {"Video.TopField = True\n", false},
+        {"X Video.TopFieldFirst = True\n", false},  // the key must start the line's text
+        {"Video.TopFieldFirst True\n", false},      // no "=": not a setting
+    };
+    for (const Case& c : cases) {
+        Record r;
+        EXPECT_EQ(parse(r, text_project(c.body)), 1) << c.body;
+        EXPECT_EQ(r.rec.top_field_first, c.tff) << c.body;
+    }
 }
 
 TEST(ProjectText, LongLinesAreReadWhole) {
-  Record r(4000);
-  std::string records;
-  for (int i = 0; i < 300; ++i) {
-    char rec[13];
-    std::snprintf(rec, sizeof rec, "%02X%02X0000%02X00", i & 0xFF, i >> 8, i & 0x7F);
-    records += rec;
-  }
-  const std::string body = "Video.DeinterlaceEx.List = {000000002C010000" + records + "}\n";
-  EXPECT_EQ(parse(r, text_project(body)), 1);
-  EXPECT_EQ(r.rec.list_count, 300);
-  for (int i = 0; i < 300; ++i) {
-    EXPECT_EQ(r.rec.mark(i), 1) << i;
-    EXPECT_EQ(r.rec.mode(i), i & 0x7F) << i;
-  }
+    Record r(4000);
+    std::string records;
+    for (int i = 0; i < 300; ++i) {
+        char rec[13];
+        std::snprintf(rec, sizeof rec, "%02X%02X0000%02X00", i & 0xFF, i >> 8, i & 0x7F);
+        records += rec;
+    }
+    const std::string body = "Video.DeinterlaceEx.List = {000000002C010000" + records + "}\n";
+    EXPECT_EQ(parse(r, text_project(body)), 1);
+    EXPECT_EQ(r.rec.list_count, 300);
+    for (int i = 0; i < 300; ++i) {
+        EXPECT_EQ(r.rec.mark(i), 1) << i;
+        EXPECT_EQ(r.rec.mode(i), i & 0x7F) << i;
+    }
 }
 
 // ---------------------------------------------------------------------------
 // Files
 
 class ProjectFile : public ::testing::Test {
- protected:
-  void write(const Bytes& b) {
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-  }
-  qextest::TempDir scratch_;
-  const std::string path_ = scratch_.write("project.tpr", "");
+  protected:
+    void write(const Bytes& b) {
+        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+    }
+    qextest::TempDir scratch_;
+    const std::string path_ = scratch_.write("project.tpr", "");
 };
 
 TEST_F(ProjectFile, MissingFileIsAnOpenError) {
-  Record r;
-  EXPECT_EQ(qex::read_project(r.rec, "/nonexistent/dir/x.tpr"), -2);
+    Record r;
+    EXPECT_EQ(qex::read_project(r.rec, "/nonexistent/dir/x.tpr"), -2);
 }
 
 TEST_F(ProjectFile, DirectoryIsAReadError) {
-  Record r;
-  const int rc = qex::read_project(r.rec, "/tmp");
-  EXPECT_TRUE(rc == -2 || rc == -3) << rc;
+    Record r;
+    const int rc = qex::read_project(r.rec, "/tmp");
+    EXPECT_TRUE(rc == -2 || rc == -3) << rc;
 }
 
 TEST_F(ProjectFile, ReadsBothFormsFromDisk) {
-  Binary b;
-  b.entry("Video.TopFieldFirst", 0x09);
-  b.entry("Video.DeinterlaceEx.FrameRate1", 0x02, {4});
-  b.entry("Video.DeinterlaceEx.FrameRate2", 0x02, {5});
-  b.list({{10, 3, 1}});
-  write(b.bytes());
-  Record bin;
-  EXPECT_EQ(qex::read_project(bin.rec, path_.c_str()), 1);
-  EXPECT_TRUE(bin.rec.top_field_first);
-  EXPECT_EQ(bin.rec.rate_code, 24);
-  EXPECT_EQ(bin.rec.mark(10), 255);
+    Binary b;
+    b.entry("Video.TopFieldFirst", 0x09);
+    b.entry("Video.DeinterlaceEx.FrameRate1", 0x02, {4});
+    b.entry("Video.DeinterlaceEx.FrameRate2", 0x02, {5});
+    b.list({{10, 3, 1}});
+    write(b.bytes());
+    Record bin;
+    EXPECT_EQ(qex::read_project(bin.rec, path_.c_str()), 1);
+    EXPECT_TRUE(bin.rec.top_field_first);
+    EXPECT_EQ(bin.rec.rate_code, 24);
+    EXPECT_EQ(bin.rec.mark(10), 255);
 
-  write(text_project(
-      "Video.TopFieldFirst = True\r\nVideo.DeinterlaceEx.FrameRate1 = 4\r\n"
-      "Video.DeinterlaceEx.FrameRate2 = 5\r\nVideo.DeinterlaceEx.List = {\r\n"
-      "00000000010000000A0000000301\r\n}\r\n"));
-  Record txt;
-  EXPECT_EQ(qex::read_project(txt.rec, path_.c_str()), 1);
-  EXPECT_TRUE(txt.rec.top_field_first);
-  EXPECT_EQ(txt.rec.rate_code, 24);
-  EXPECT_EQ(txt.rec.mark(10), 2);
-  EXPECT_EQ(txt.rec.mode(10), 3);
+    write(
+        text_project("Video.TopFieldFirst = True\r\nVideo.DeinterlaceEx.FrameRate1 = 4\r\n"
+                     "Video.DeinterlaceEx.FrameRate2 = 5\r\nVideo.DeinterlaceEx.List = {\r\n"
+                     "00000000010000000A0000000301\r\n}\r\n"));
+    Record txt;
+    EXPECT_EQ(qex::read_project(txt.rec, path_.c_str()), 1);
+    EXPECT_TRUE(txt.rec.top_field_first);
+    EXPECT_EQ(txt.rec.rate_code, 24);
+    EXPECT_EQ(txt.rec.mark(10), 2);
+    EXPECT_EQ(txt.rec.mode(10), 3);
 
-  write(Bytes{0xFF, 1, 2});
-  Record shortfile;
-  EXPECT_EQ(qex::read_project(shortfile.rec, path_.c_str()), -3);
+    write(Bytes{0xFF, 1, 2});
+    Record shortfile;
+    EXPECT_EQ(qex::read_project(shortfile.rec, path_.c_str()), -3);
 }
 
 TEST_F(ProjectFile, TraceLinesGoToTheDebugOutput) {
-  write(Binary().entry("Video.TopFieldFirst", 0x09).bytes());
-  Record r;
-  setenv("QEX_TRACE", "1", 1);
-  ::testing::internal::CaptureStderr();
-  const int rc = qex::read_project(r.rec, path_.c_str());
-  const std::string err = ::testing::internal::GetCapturedStderr();
-  unsetenv("QEX_TRACE");
-  EXPECT_EQ(rc, 1);
-  EXPECT_EQ(err, "19 <Video.TopFieldFirst>\ntype - 09 Bool\n");
+    write(Binary().entry("Video.TopFieldFirst", 0x09).bytes());
+    Record r;
+    setenv("QEX_TRACE", "1", 1);
+    ::testing::internal::CaptureStderr();
+    const int rc = qex::read_project(r.rec, path_.c_str());
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    unsetenv("QEX_TRACE");
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(err, "19 <Video.TopFieldFirst>\ntype - 09 Bool\n");
 
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(qex::read_project(r.rec, path_.c_str()), 1);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(qex::read_project(r.rec, path_.c_str()), 1);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
 }  // namespace
@@ -625,18 +641,18 @@ TEST_F(ProjectFile, TraceLinesGoToTheDebugOutput) {
 namespace {
 
 TEST_F(ProjectFile, PairsForTheFrameMap) {
-  write(text_project(
-      "Video.DeinterlaceEx.FrameRate1 = 2\nVideo.DeinterlaceEx.FrameRate2 = 1\n"
-      "Video.DeinterlaceEx.List = {0000000002000000030000000500040000000601}\n"));
-  std::int32_t rate = -5;
-  std::vector<std::uint8_t> pairs{9, 9, 9};
-  EXPECT_EQ(qex::read_project_pairs(path_, 6, rate, pairs), 1);
-  EXPECT_EQ(rate, 60);
-  EXPECT_EQ(pairs, (std::vector<std::uint8_t>{0, 0, 0, 0, 0, 0, 1, 5, 2, 6, 0, 0}));
+    write(
+        text_project("Video.DeinterlaceEx.FrameRate1 = 2\nVideo.DeinterlaceEx.FrameRate2 = 1\n"
+                     "Video.DeinterlaceEx.List = {0000000002000000030000000500040000000601}\n"));
+    std::int32_t rate = -5;
+    std::vector<std::uint8_t> pairs{9, 9, 9};
+    EXPECT_EQ(qex::read_project_pairs(path_, 6, rate, pairs), 1);
+    EXPECT_EQ(rate, 60);
+    EXPECT_EQ(pairs, (std::vector<std::uint8_t>{0, 0, 0, 0, 0, 0, 1, 5, 2, 6, 0, 0}));
 
-  std::vector<std::uint8_t> none;
-  EXPECT_EQ(qex::read_project_pairs("/nonexistent/x.tpr", 6, rate, none), -2);
-  EXPECT_EQ(none.size(), 12u);
+    std::vector<std::uint8_t> none;
+    EXPECT_EQ(qex::read_project_pairs("/nonexistent/x.tpr", 6, rate, none), -2);
+    EXPECT_EQ(none.size(), 12u);
 }
 
 }  // namespace

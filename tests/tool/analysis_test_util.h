@@ -10,8 +10,7 @@
 
 namespace zorvane::testutil {
 
-inline Pattern pat(std::string_view text)
-{
+inline Pattern pat(std::string_view text) {
     Pattern p = kCleanPattern;
     for (std::size_t i = 0; i < p.size() && i < text.size(); ++i) p[i] = text[i];
     return p;
@@ -19,8 +18,7 @@ inline Pattern pat(std::string_view text)
 
 // Records for the given first-column patterns, numbered as the log reader
 // numbers them, plus the extra record after the last cycle.
-inline std::vector<CycleRecord> records(const std::vector<std::string>& patterns)
-{
+inline std::vector<CycleRecord> records(const std::vector<std::string>& patterns) {
     std::vector<CycleRecord> r(patterns.size() + 1);
     for (std::size_t i = 0; i < patterns.size(); ++i) {
         r[i].index = static_cast<int>(i);
@@ -30,17 +28,19 @@ inline std::vector<CycleRecord> records(const std::vector<std::string>& patterns
     return r;
 }
 
-inline void setDup(std::vector<CycleRecord>& r, std::size_t i, std::string_view dup) { r[i].dupPattern = pat(dup); }
-inline void setRef(std::vector<CycleRecord>& r, std::size_t i, std::string_view ref) { r[i].refPattern = pat(ref); }
+inline void setDup(std::vector<CycleRecord>& r, std::size_t i, std::string_view dup) {
+    r[i].dupPattern = pat(dup);
+}
+inline void setRef(std::vector<CycleRecord>& r, std::size_t i, std::string_view ref) {
+    r[i].refPattern = pat(ref);
+}
 
 // n copies of one pattern appended to a list.
-inline void repeat(std::vector<std::string>& list, int n, const std::string& p)
-{
+inline void repeat(std::vector<std::string>& list, int n, const std::string& p) {
     for (int i = 0; i < n; ++i) list.push_back(p);
 }
 
-inline RunSettings settings()
-{
+inline RunSettings settings() {
     RunSettings s;
     s.func24fps = ".F24()";
     s.func30fps = ".F30()";
@@ -50,9 +50,13 @@ inline RunSettings settings()
     return s;
 }
 
-inline void setSkip(RunSettings& s, int level) { setSkipLevel(s, std::to_string(level)); }
+inline void setSkip(RunSettings& s, int level) {
+    setSkipLevel(s, std::to_string(level));
+}
 
-inline int cycles(const std::vector<CycleRecord>& r) { return static_cast<int>(r.size()) - 1; }
+inline int cycles(const std::vector<CycleRecord>& r) {
+    return static_cast<int>(r.size()) - 1;
+}
 
 // Only the cutting fields, for compact expectations.
 struct Cut {
@@ -63,16 +67,15 @@ struct Cut {
     bool operator==(const Cut&) const = default;
 };
 
-inline std::vector<Cut> cuts(const std::vector<Segment>& segs)
-{
+inline std::vector<Cut> cuts(const std::vector<Segment>& segs) {
     std::vector<Cut> out;
     for (const Segment& s : segs) out.push_back({s.firstCycle, s.lastCycle, s.kind, s.useAltText});
     return out;
 }
 
-inline std::ostream& operator<<(std::ostream& os, const Cut& c)
-{
-    return os << "{" << c.first << "-" << c.last << " kind " << c.kind << (c.alt ? " alt" : "") << "}";
+inline std::ostream& operator<<(std::ostream& os, const Cut& c) {
+    return os << "{" << c.first << "-" << c.last << " kind " << c.kind << (c.alt ? " alt" : "")
+              << "}";
 }
 
 }  // namespace zorvane::testutil

@@ -19,21 +19,22 @@ struct Plain {
     const RunSettings& s;
 
     bool last(int c) const { return rec[static_cast<std::size_t>(c)].last || c == count - 1; }
-    bool sparse(int c) const { return s.dedup && classifyCycle({rec.data(), count}, c, true) != -1; }
-    int combedTotal(int c) const
-    {
+    bool sparse(int c) const {
+        return s.dedup && classifyCycle({rec.data(), count}, c, true) != -1;
+    }
+    int combedTotal(int c) const {
         int n = 0;
         for (char ch : rec[static_cast<std::size_t>(c)].pattern) n += ch == '1';
         return n;
     }
-    int clean(int c, const std::array<int, 10>& picks, int n) const
-    {
+    int clean(int c, const std::array<int, 10>& picks, int n) const {
         int z = 0;
-        for (int i = 0; i < n; ++i) z += rec[static_cast<std::size_t>(c)].pattern[static_cast<std::size_t>(picks[static_cast<std::size_t>(i)])] == '0';
+        for (int i = 0; i < n; ++i)
+            z += rec[static_cast<std::size_t>(c)]
+                     .pattern[static_cast<std::size_t>(picks[static_cast<std::size_t>(i)])] == '0';
         return z;
     }
-    int countClean(int st, const std::array<int, 10>& picks, int n, bool cm, int minC) const
-    {
+    int countClean(int st, const std::array<int, 10>& picks, int n, bool cm, int minC) const {
         int k = 0;
         for (int c = st;; ++c) {
             if (sparse(c)) return k;
@@ -43,8 +44,8 @@ struct Plain {
             if (last(c)) return k;
         }
     }
-    int measure(int st, const std::array<int, 10>& picks, int n, bool cm, int minC, std::vector<int>& list, int& t) const
-    {
+    int measure(int st, const std::array<int, 10>& picks, int n, bool cm, int minC,
+                std::vector<int>& list, int& t) const {
         if (n == 0) return 0;
         int r = 0;
         for (;;) {
@@ -68,8 +69,7 @@ struct Plain {
         }
     }
 
-    std::vector<Segment> run() const
-    {
+    std::vector<Segment> run() const {
         const int F = s.baseKind - 1;
         std::vector<Segment> out;
         int pos = 0;
@@ -83,8 +83,10 @@ struct Plain {
                 int t = 0;
                 const int len = measure(pos, table[k].picks, table[k].pickCount, false, 0, l, t);
                 const int p = table[k].picks[0];
-                bool take = first ? (len > L || (len == L && t < T) || (len == L && t == T && P == 2 && p < 2))
-                                  : (p > 0 && len > 0 && (!taken || len > L || (len == L && t < T)));
+                bool take = first
+                                ? (len > L || (len == L && t < T) ||
+                                   (len == L && t == T && P == 2 && p < 2))
+                                : (p > 0 && len > 0 && (!taken || len > L || (len == L && t < T)));
                 if (take) {
                     L = len, T = t, kind = k, P = p, list = l, taken = true;
                 }
@@ -93,7 +95,8 @@ struct Plain {
                 for (int k = 10; k < F; ++k) {
                     std::vector<int> l;
                     int t = 0;
-                    const int len = measure(pos, table[k].picks, table[k].pickCount, true, table[k].minCombed, l, t);
+                    const int len = measure(pos, table[k].picks, table[k].pickCount, true,
+                                            table[k].minCombed, l, t);
                     if (len > L) L = len, T = t, kind = k, list = l;
                 }
             }
@@ -105,14 +108,19 @@ struct Plain {
                     T = 0;
                     const int b = s.baseKind;
                     if (c >= 3) {
-                        if (!s.under6fps) kind = b + 5, L = c;
-                        else if (s.under3fps) kind = b + 4, L = c / 3 * 3;
-                        else kind = b + 2, L = c;
+                        if (!s.under6fps)
+                            kind = b + 5, L = c;
+                        else if (s.under3fps)
+                            kind = b + 4, L = c / 3 * 3;
+                        else
+                            kind = b + 2, L = c;
                     } else if (c == 2) {
                         kind = !s.under6fps ? b + 5 : (s.under3fps ? b + 3 : b + 2);
                         L = 2;
                     } else if (c == 1) {
-                        kind = (classifyCycle({rec.data(), count}, pos, true) >= 6 || !s.under6fps) ? b + 5 : b + 2;
+                        kind = (classifyCycle({rec.data(), count}, pos, true) >= 6 || !s.under6fps)
+                                   ? b + 5
+                                   : b + 2;
                         L = 1;
                     } else {
                         kind = F, L = 0;
@@ -130,14 +138,16 @@ struct Plain {
             Segment g;
             g.kind = kind;
             if (e.altPickCount == 0) {
-                g.carriesOver = e.pickCount >= 1 && e.picks[static_cast<std::size_t>(e.pickCount - 1)] == 9;
+                g.carriesOver =
+                    e.pickCount >= 1 && e.picks[static_cast<std::size_t>(e.pickCount - 1)] == 9;
             } else {
                 std::vector<int> l;
                 int t2 = 0;
                 const int len2 = measure(pos, e.altPicks, e.altPickCount, false, 0, l, t2);
                 const bool B = kind >= 5;
                 const bool acc = first ? (B ? len2 >= L : (len2 > L && t2 <= T))
-                                       : (B ? (len2 >= L && e.altPicks[0] > 0) : (len2 > L && t2 <= T && e.altPicks[0] > 0));
+                                       : (B ? (len2 >= L && e.altPicks[0] > 0)
+                                            : (len2 > L && t2 <= T && e.altPicks[0] > 0));
                 if (acc) {
                     g.useAltText = true;
                     // Packets past the segment's end are not the segment's.
@@ -156,12 +166,14 @@ struct Plain {
             g.endsOnField8 = rec[static_cast<std::size_t>(g.lastCycle)].pattern[8] == '1';
             if (g.carriesOver) {
                 int n8 = 0;
-                for (int c = pos; c <= pos + L - 1; ++c) n8 += rec[static_cast<std::size_t>(c)].pattern[8] == '1';
+                for (int c = pos; c <= pos + L - 1; ++c)
+                    n8 += rec[static_cast<std::size_t>(c)].pattern[8] == '1';
                 if (kind < 5 && n8 <= T) g.carriesOver = false;
             }
             if (kind < F) {
                 g.skipCount = T;
-                for (int i = 0; i < std::min<int>(T, 255); ++i) g.skipCycles.push_back(list[static_cast<std::size_t>(i)]);
+                for (int i = 0; i < std::min<int>(T, 255); ++i)
+                    g.skipCycles.push_back(list[static_cast<std::size_t>(i)]);
             }
             g.isLast = last(g.lastCycle);
             pos = g.lastCycle + 1;
@@ -171,17 +183,16 @@ struct Plain {
     }
 };
 
-std::string describe(const Segment& g)
-{
-    std::string d = std::to_string(g.firstCycle) + "-" + std::to_string(g.lastCycle) + " k" + std::to_string(g.kind) +
-                    (g.useAltText ? " alt" : "") + (g.carriesOver ? " co" : "") + (g.endsOnField8 ? " f8" : "") +
+std::string describe(const Segment& g) {
+    std::string d = std::to_string(g.firstCycle) + "-" + std::to_string(g.lastCycle) + " k" +
+                    std::to_string(g.kind) + (g.useAltText ? " alt" : "") +
+                    (g.carriesOver ? " co" : "") + (g.endsOnField8 ? " f8" : "") +
                     (g.isLast ? " last" : "") + " skip" + std::to_string(g.skipCount) + "[";
     for (int c : g.skipCycles) d += std::to_string(c) + ",";
     return d + "]";
 }
 
-TEST(CutSegmentsReference, RandomLogsAgreeWithThePlainRules)
-{
+TEST(CutSegmentsReference, RandomLogsAgreeWithThePlainRules) {
     // Material that is mostly one cadence with some noise, so that long runs,
     // tolerated cycles and sparse cycles all occur.
     const char* cadences[] = {"0101101011", "0110101101", "1010110101", "1011010110", "1101011010",
@@ -205,7 +216,8 @@ TEST(CutSegmentsReference, RandomLogsAgreeWithThePlainRules)
         auto rec = records(pats);
         for (int c = 0; c < n; ++c)
             for (int p = 0; p < 10; p += 2)
-                if (rng() % 10 == 0) rec[static_cast<std::size_t>(c)].dupPattern[static_cast<std::size_t>(p)] = '1';
+                if (rng() % 10 == 0)
+                    rec[static_cast<std::size_t>(c)].dupPattern[static_cast<std::size_t>(p)] = '1';
 
         RunSettings s = settings();
         s.use30fps = rng() % 4 != 0;
@@ -222,7 +234,8 @@ TEST(CutSegmentsReference, RandomLogsAgreeWithThePlainRules)
         const auto plain = Plain{table, rec, n, s}.run();
         ASSERT_EQ(fast.size(), plain.size()) << "trial " << trial;
         for (std::size_t i = 0; i < fast.size(); ++i)
-            ASSERT_EQ(describe(fast[i]), describe(plain[i])) << "trial " << trial << " segment " << i;
+            ASSERT_EQ(describe(fast[i]), describe(plain[i]))
+                << "trial " << trial << " segment " << i;
     }
 }
 

@@ -21,14 +21,13 @@ struct TableCase {
     int fallback;              // fallback kind
     const char* fallbackText;  // its scriptText
     int fallbackFps;
-    bool hasPlain30;           // kind 10 is the plain 30 fps kind
-    bool hasOdd;               // kind 11 is the SelectOdd kind
+    bool hasPlain30;  // kind 10 is the plain 30 fps kind
+    bool hasOdd;      // kind 11 is the SelectOdd kind
 };
 
 class FilterTableCombos : public ::testing::TestWithParam<TableCase> {};
 
-TEST_P(FilterTableCombos, KindsFollowTheOptions)
-{
+TEST_P(FilterTableCombos, KindsFollowTheOptions) {
     const TableCase& c = GetParam();
     RunSettings s = settings();
     s.use30fps = c.opt.use30fps;
@@ -103,8 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The DoubleWeave frames 0..end-1 that a filter text keeps (the plain clip's
 // frame f is DoubleWeave frame 2f; PullDown(a,b) keeps a and b of every five).
-std::vector<int> keptFrames(const std::string& text, int end = 10)
-{
+std::vector<int> keptFrames(const std::string& text, int end = 10) {
     std::vector<int> n;
     std::istringstream numbers(text.substr(text.rfind('(') + 1));
     for (int v; numbers >> v; numbers.ignore()) n.push_back(v);
@@ -121,15 +119,15 @@ std::vector<int> keptFrames(const std::string& text, int end = 10)
     }
     std::vector<int> kept;
     for (int p = 0; p < end; ++p)
-        if (std::find(offsets.begin(), offsets.end(), p % period) != offsets.end()) kept.push_back(p);
+        if (std::find(offsets.begin(), offsets.end(), p % period) != offsets.end())
+            kept.push_back(p);
     return kept;
 }
 
 // Every pattern kind's picks are the frames its text keeps; it crosses the
 // cycle end when it keeps frame 9, and drops an extra frame exactly when a
 // Trim one frame longer (DoubleWeave frames 10 and 11) gives it one more.
-TEST(FilterTable, PatternKindsAgreeWithTheirTexts)
-{
+TEST(FilterTable, PatternKindsAgreeWithTheirTexts) {
     RunSettings s = settings();
     s.selectOdd = true;
     s.baseKind = computeBaseKind(s);
@@ -140,7 +138,8 @@ TEST(FilterTable, PatternKindsAgreeWithTheirTexts)
         const std::vector<int> kept = keptFrames(e.scriptText);
         EXPECT_EQ(std::vector<int>(e.picks.begin(), e.picks.begin() + e.pickCount), kept);
         EXPECT_EQ(e.crossesCycleEnd, kept.back() == 9);
-        EXPECT_EQ(e.dropsExtraFrame, e.crossesCycleEnd && keptFrames(e.scriptText, 12).size() > kept.size());
+        EXPECT_EQ(e.dropsExtraFrame,
+                  e.crossesCycleEnd && keptFrames(e.scriptText, 12).size() > kept.size());
         EXPECT_EQ(e.fps, isPulldownKind(k) ? 24 : 30);
         EXPECT_EQ(e.minCombed, isPullDownPairKind(k) ? 2 : isFourFrameKind(k) ? 4 : 5);
         if (isPulldownKind(k)) {
@@ -150,8 +149,7 @@ TEST(FilterTable, PatternKindsAgreeWithTheirTexts)
     }
 }
 
-TEST(FilterTable, FunctionTextsAreCopiedAsTheyStand)
-{
+TEST(FilterTable, FunctionTextsAreCopiedAsTheyStand) {
     RunSettings s = settings();
     s.func24fps = "";
     s.func60fps = ".Bob().Sharpen(0.3)";
@@ -162,8 +160,7 @@ TEST(FilterTable, FunctionTextsAreCopiedAsTheyStand)
     EXPECT_EQ(t[12].scriptText, "");
 }
 
-TEST(FilterTable, RejectsABaseKindOutsideItsRange)
-{
+TEST(FilterTable, RejectsABaseKindOutsideItsRange) {
     RunSettings s = settings();
     s.baseKind = 0;
     EXPECT_THROW(buildFilterTable(s), std::invalid_argument);
@@ -172,13 +169,12 @@ TEST(FilterTable, RejectsABaseKindOutsideItsRange)
 }
 
 // The definition-file pattern texts name the same DoubleWeave frames as the picks.
-TEST(FilterTable, PatternTextsAgreeWithThePicks)
-{
+TEST(FilterTable, PatternTextsAgreeWithThePicks) {
     const FilterTable t = buildFilterTable(settings());
     ASSERT_EQ(kFixedPatternTexts.size(), 21u);
     auto list = [](const std::array<int, 10>& p) {
-        return "(10," + std::to_string(p[0]) + "," + std::to_string(p[1]) + "," + std::to_string(p[2]) + "," +
-               std::to_string(p[3]) + ")";
+        return "(10," + std::to_string(p[0]) + "," + std::to_string(p[1]) + "," +
+               std::to_string(p[2]) + "," + std::to_string(p[3]) + ")";
     };
     for (int k = 0; k < 10; ++k) {
         const FilterEntry& e = t[k];
@@ -186,7 +182,8 @@ TEST(FilterTable, PatternTextsAgreeWithThePicks)
             // PullDown(a, b) keeps a, b, a + 5, b + 5.
             EXPECT_EQ(e.picks[2], e.picks[0] + 5) << k;
             EXPECT_EQ(e.picks[3], e.picks[1] + 5) << k;
-            EXPECT_EQ(kFixedPatternTexts[k], "(5," + std::to_string(e.picks[0]) + "," + std::to_string(e.picks[1]) + ")");
+            EXPECT_EQ(kFixedPatternTexts[k],
+                      "(5," + std::to_string(e.picks[0]) + "," + std::to_string(e.picks[1]) + ")");
             EXPECT_EQ(kFixedPatternTexts[10 + k], list(e.altPicks)) << k;
         } else {
             EXPECT_EQ(kFixedPatternTexts[k], list(e.picks)) << k;

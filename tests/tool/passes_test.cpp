@@ -8,8 +8,7 @@ using namespace zorvane::testutil;
 
 namespace {
 
-Segment seg(int first, int last, int kind, bool alt = false)
-{
+Segment seg(int first, int last, int kind, bool alt = false) {
     Segment s;
     s.firstCycle = first;
     s.lastCycle = last;
@@ -18,8 +17,7 @@ Segment seg(int first, int last, int kind, bool alt = false)
     return s;
 }
 
-std::vector<Segment> chain(std::initializer_list<std::pair<int, int>> lengthsAndKinds)
-{
+std::vector<Segment> chain(std::initializer_list<std::pair<int, int>> lengthsAndKinds) {
     std::vector<Segment> out;
     int c = 0;
     for (const auto& [len, kind] : lengthsAndKinds) {
@@ -31,17 +29,13 @@ std::vector<Segment> chain(std::initializer_list<std::pair<int, int>> lengthsAnd
 }
 
 class FallbackIslands : public ::testing::Test {
-protected:
+  protected:
     RunSettings s = settings();
     FilterTable table = buildFilterTable(s);
-    void skip(int level)
-    {
-        setSkip(s, level);
-    }
+    void skip(int level) { setSkip(s, level); }
 };
 
-TEST_F(FallbackIslands, SingleCycleBetweenEqualTextsIsAbsorbed)
-{
+TEST_F(FallbackIslands, SingleCycleBetweenEqualTextsIsAbsorbed) {
     skip(1);
     auto segs = chain({{6, 0}, {1, 11}, {6, 0}});
     segs[0].skipCount = 1;
@@ -61,8 +55,7 @@ TEST_F(FallbackIslands, SingleCycleBetweenEqualTextsIsAbsorbed)
     EXPECT_EQ(merged[0].skipCycles, (std::vector<int>{3, 6}));
 }
 
-TEST_F(FallbackIslands, IslandLengthDependsOnTheSkipLevel)
-{
+TEST_F(FallbackIslands, IslandLengthDependsOnTheSkipLevel) {
     for (int level = 1; level <= 3; ++level) {
         skip(level);
         const int longest = 2 * s.skipSpan - 3;  // 1, 3, 5
@@ -77,8 +70,7 @@ TEST_F(FallbackIslands, IslandLengthDependsOnTheSkipLevel)
     }
 }
 
-TEST_F(FallbackIslands, NeighboursMustBeLongEnoughTogether)
-{
+TEST_F(FallbackIslands, NeighboursMustBeLongEnoughTogether) {
     skip(1);  // 12 cycles
     auto segs = chain({{5, 0}, {1, 11}, {6, 0}});
     absorbFallbackIslands(segs, table, s);
@@ -88,8 +80,7 @@ TEST_F(FallbackIslands, NeighboursMustBeLongEnoughTogether)
     EXPECT_EQ(segs[1].kind, 0);
 }
 
-TEST_F(FallbackIslands, OnlyPlainFallbackBetweenEqualTexts)
-{
+TEST_F(FallbackIslands, OnlyPlainFallbackBetweenEqualTexts) {
     skip(1);
     auto differ = chain({{6, 0}, {1, 11}, {6, 1}});
     absorbFallbackIslands(differ, table, s);
@@ -111,7 +102,8 @@ TEST_F(FallbackIslands, OnlyPlainFallbackBetweenEqualTexts)
     const FilterTable emptyTable = buildFilterTable(emptyFunc);
     for (const auto& [ka, kc] : {std::pair{10, 12}, std::pair{12, 10}}) {
         auto withFunction = chain({{6, ka}, {1, 11}, {6, kc}});
-        ASSERT_EQ(segmentText(emptyTable, withFunction[0]), segmentText(emptyTable, withFunction[2]));
+        ASSERT_EQ(segmentText(emptyTable, withFunction[0]),
+                  segmentText(emptyTable, withFunction[2]));
         absorbFallbackIslands(withFunction, emptyTable, emptyFunc);
         EXPECT_EQ(withFunction[1].kind, 11) << ka << " " << kc;
     }
@@ -126,8 +118,7 @@ TEST_F(FallbackIslands, OnlyPlainFallbackBetweenEqualTexts)
     EXPECT_TRUE(alt[1].useAltText);
 }
 
-TEST_F(FallbackIslands, ContinuesWithTheChangedTriplesLastSegment)
-{
+TEST_F(FallbackIslands, ContinuesWithTheChangedTriplesLastSegment) {
     skip(1);
     auto segs = chain({{6, 0}, {1, 11}, {6, 0}, {1, 11}, {6, 0}});
     absorbFallbackIslands(segs, table, s);
@@ -137,8 +128,7 @@ TEST_F(FallbackIslands, ContinuesWithTheChangedTriplesLastSegment)
     EXPECT_EQ(mergeEqualText(segs, table).size(), 1u);
 }
 
-TEST(FunctionOverride, PulldownAndThirtyKindsBecomeFunctions)
-{
+TEST(FunctionOverride, PulldownAndThirtyKindsBecomeFunctions) {
     RunSettings s = settings();
     s.use24A = true;
     auto segs = chain({{3, 0}, {3, 9}, {3, 10}, {3, 11}, {3, 14}});
@@ -166,8 +156,7 @@ TEST(FunctionOverride, PulldownAndThirtyKindsBecomeFunctions)
     EXPECT_EQ(segs[4].kind, 14);
 }
 
-TEST(FunctionOverride, OddKindOnlyWithSelectOddAndNothingWithoutThirty)
-{
+TEST(FunctionOverride, OddKindOnlyWithSelectOddAndNothingWithoutThirty) {
     RunSettings s = settings();
     s.selectOdd = true;
     s.use30A = true;
@@ -188,8 +177,7 @@ TEST(FunctionOverride, OddKindOnlyWithSelectOddAndNothingWithoutThirty)
     EXPECT_EQ(segs[1].kind, 11);
 }
 
-TEST(FunctionIslands, ShortIslandBetweenLongFunctionSegments)
-{
+TEST(FunctionIslands, ShortIslandBetweenLongFunctionSegments) {
     const RunSettings s = settings();
     auto segs = chain({{6, 12}, {5, 0}, {6, 12}});
     segs[1].useAltText = true;
@@ -216,8 +204,7 @@ TEST(FunctionIslands, ShortIslandBetweenLongFunctionSegments)
     EXPECT_EQ(fallbackIsland[1].kind, 13);
 }
 
-TEST(MergeEqualText, DifferentKindsWithTheSameTextBecomeOne)
-{
+TEST(MergeEqualText, DifferentKindsWithTheSameTextBecomeOne) {
     const RunSettings s = settings();
     const FilterTable table = buildFilterTable(s);
     auto segs = chain({{5, 0}, {5, 5}, {3, 11}});
@@ -238,8 +225,7 @@ TEST(MergeEqualText, DifferentKindsWithTheSameTextBecomeOne)
     EXPECT_TRUE(merged[1].isLast);
 }
 
-TEST(MergeEqualText, TextsCompareIgnoringCaseAndTheLaterSegmentSurvives)
-{
+TEST(MergeEqualText, TextsCompareIgnoringCaseAndTheLaterSegmentSurvives) {
     RunSettings s = settings();
     s.use60fps = false;
     s.func24fps = ".f24()";
@@ -259,8 +245,7 @@ TEST(MergeEqualText, TextsCompareIgnoringCaseAndTheLaterSegmentSurvives)
     EXPECT_TRUE(merged[0].isLast);
 }
 
-TEST(MergeEqualText, StoredPacketsStopAt255)
-{
+TEST(MergeEqualText, StoredPacketsStopAt255) {
     const RunSettings s = settings();
     const FilterTable table = buildFilterTable(s);
     auto segs = chain({{300, 0}, {300, 0}, {1, 11}});
@@ -277,8 +262,7 @@ TEST(MergeEqualText, StoredPacketsStopAt255)
     EXPECT_EQ(merged[0].skipCycles[254], 354);
 }
 
-TEST(MergeEqualText, StopsAtTheLastSegment)
-{
+TEST(MergeEqualText, StopsAtTheLastSegment) {
     const RunSettings s = settings();
     const FilterTable table = buildFilterTable(s);
     auto first = chain({{3, 0}});
@@ -297,8 +281,7 @@ TEST(MergeEqualText, StopsAtTheLastSegment)
 }
 
 // The whole chain on cycle records.
-TEST(BuildSegments, IslandAbsorbedAndMergedWithSkip)
-{
+TEST(BuildSegments, IslandAbsorbedAndMergedWithSkip) {
     RunSettings s = settings();
     setSkip(s, 1);
     std::vector<std::string> p;
@@ -314,8 +297,7 @@ TEST(BuildSegments, IslandAbsorbedAndMergedWithSkip)
     EXPECT_TRUE(segs[0].isLast);
 }
 
-TEST(BuildSegments, FunctionOverrideThenIslandAbsorption)
-{
+TEST(BuildSegments, FunctionOverrideThenIslandAbsorption) {
     RunSettings s = settings();
     s.use24A = true;
     setSkip(s, 1);
@@ -332,11 +314,11 @@ TEST(BuildSegments, FunctionOverrideThenIslandAbsorption)
     // Without -SKIP only the override acts.
     setSkip(s, 0);
     segs = buildSegments(table, r, cycles(r), s);
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 5, 12, false}, {6, 7, 11, false}, {8, 13, 12, false}}));
+    EXPECT_EQ(cuts(segs),
+              (std::vector<Cut>{{0, 5, 12, false}, {6, 7, 11, false}, {8, 13, 12, false}}));
 }
 
-TEST(BuildSegments, BothFunctionKeysRunInTheOrderThirtyBChooses)
-{
+TEST(BuildSegments, BothFunctionKeysRunInTheOrderThirtyBChooses) {
     RunSettings s = settings();
     s.use24A = true;
     s.use30A = true;

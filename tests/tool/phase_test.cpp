@@ -15,27 +15,24 @@ const std::string kRefP0 = "0010100101";
 const std::string kRefP1 = "0100101001";
 const std::string kRefP2 = "0101001010";
 const std::string kRefP4 = "1010010100";
-const std::string kRefAll = "0000000000";   // every phase
+const std::string kRefAll = "0000000000";  // every phase
 const std::string kRefNone = "1111111111";
 
 // n cycles whose second column is given, all with a dense first column.
-std::vector<CycleRecord> refRecords(const std::vector<std::string>& refs)
-{
+std::vector<CycleRecord> refRecords(const std::vector<std::string>& refs) {
     std::vector<std::string> first(refs.size(), "1111111111");
     auto r = records(first);
     for (std::size_t i = 0; i < refs.size(); ++i) setRef(r, i, refs[i]);
     return r;
 }
 
-std::vector<std::string> refs(std::initializer_list<std::pair<int, std::string>> parts)
-{
+std::vector<std::string> refs(std::initializer_list<std::pair<int, std::string>> parts) {
     std::vector<std::string> out;
     for (const auto& [n, p] : parts) repeat(out, n, p);
     return out;
 }
 
-TEST(PhasePatterns, EachHasSixCleanPositionsAndPairsMatchTheTable)
-{
+TEST(PhasePatterns, EachHasSixCleanPositionsAndPairsMatchTheTable) {
     for (const auto& p : kPhasePatterns) EXPECT_EQ(std::count(p.begin(), p.end(), '0'), 6) << p;
     const char* pairs[10] = {"12", "01", "04", "34", "23", "22", "11", "00", "44", "33"};
     for (int k = 0; k < 10; ++k) {
@@ -48,16 +45,18 @@ TEST(PhasePatterns, EachHasSixCleanPositionsAndPairsMatchTheTable)
 }
 
 // Clean cycles left implicit after the last stored one read as written-out clean records.
-TEST(PhaseFit, ImplicitCleanTailMatchesStoredCleanRecords)
-{
-    const auto full = refRecords(refs({{2, kRefP0}, {1, "0010100111"}, {1, kRefNone}, {2, kRefP0}, {7, kRefAll}}));
+TEST(PhaseFit, ImplicitCleanTailMatchesStoredCleanRecords) {
+    const auto full = refRecords(
+        refs({{2, kRefP0}, {1, "0010100111"}, {1, kRefNone}, {2, kRefP0}, {7, kRefAll}}));
     const int n = cycles(full);
     const std::vector<CycleRecord> shortened(full.begin(), full.begin() + 6);
     for (int c = 0; c < n; ++c)
         for (int t = 0; t < 5; ++t)
             for (int stop : {-1, 3, 5, 7, 9, n - 1, 99}) {
-                SCOPED_TRACE(std::to_string(c) + " " + std::to_string(t) + " " + std::to_string(stop));
-                EXPECT_EQ(countPerfect({shortened, n}, c, t, stop), countPerfect({full.data(), n}, c, t, stop));
+                SCOPED_TRACE(std::to_string(c) + " " + std::to_string(t) + " " +
+                             std::to_string(stop));
+                EXPECT_EQ(countPerfect({shortened, n}, c, t, stop),
+                          countPerfect({full.data(), n}, c, t, stop));
                 int tolShort = 0, tolFull = 0;
                 EXPECT_EQ(phaseFit({shortened, n}, c, stop, t, true, 2, tolShort),
                           phaseFit({full.data(), n}, c, stop, t, true, 2, tolFull));
@@ -65,8 +64,7 @@ TEST(PhaseFit, ImplicitCleanTailMatchesStoredCleanRecords)
             }
 }
 
-TEST(CountPerfect, StopsAtStopAtTheLastCycleAndAtAnImperfectCycle)
-{
+TEST(CountPerfect, StopsAtStopAtTheLastCycleAndAtAnImperfectCycle) {
     const auto r = refRecords(refs({{3, kRefP0}, {1, kRefNone}, {2, kRefP0}}));
     EXPECT_EQ(countPerfect({r.data(), 6}, 0, 0, 5), 3);
     EXPECT_EQ(countPerfect({r.data(), 6}, 0, 0, 1), 2);
@@ -75,8 +73,7 @@ TEST(CountPerfect, StopsAtStopAtTheLastCycleAndAtAnImperfectCycle)
     EXPECT_EQ(countPerfect({r.data(), 6}, 0, 1, 5), 0);
 }
 
-TEST(PhaseFit, PerfectRunFitsItsPhaseOnly)
-{
+TEST(PhaseFit, PerfectRunFitsItsPhaseOnly) {
     const auto r = refRecords(refs({{20, kRefP0}}));
     for (int t = 0; t < 5; ++t) {
         int tol = 0;
@@ -84,8 +81,7 @@ TEST(PhaseFit, PerfectRunFitsItsPhaseOnly)
     }
 }
 
-TEST(PhaseFit, ToleratesAnImperfectCycleBeforeFivePerfectOnes)
-{
+TEST(PhaseFit, ToleratesAnImperfectCycleBeforeFivePerfectOnes) {
     // Cycle 10 misses one clean position of phase 0.
     auto seq = refs({{10, kRefP0}, {1, "1010100101"}, {19, kRefP0}});
     auto r = refRecords(seq);
@@ -126,26 +122,24 @@ TEST(PhaseFit, ToleratesAnImperfectCycleBeforeFivePerfectOnes)
     EXPECT_EQ(tol, 0);
 }
 
-TEST(PhaseFit, SkipSpanBoundsTheMissingPositions)
-{
+TEST(PhaseFit, SkipSpanBoundsTheMissingPositions) {
     // Cycle 5 misses three of phase 0's clean positions (z = 3).
     const auto r = refRecords(refs({{5, kRefP0}, {1, "1110110101"}, {10, kRefP0}}));
     int tol = 0;
     EXPECT_FALSE(phaseFit({r.data(), 16}, 0, 15, 0, true, 2, tol));  // needs z >= 4
     tol = 0;
-    EXPECT_TRUE(phaseFit({r.data(), 16}, 0, 15, 0, true, 3, tol));   // needs z >= 3
+    EXPECT_TRUE(phaseFit({r.data(), 16}, 0, 15, 0, true, 3, tol));  // needs z >= 3
     EXPECT_EQ(tol, 1);
 }
 
 class OwnPhase : public ::testing::Test {
-protected:
+  protected:
     RunSettings s = [] {
         RunSettings r = settings();
         r.refEnabled = true;
         return r;
     }();
-    static Segment seg(int first, int last, int kind)
-    {
+    static Segment seg(int first, int last, int kind) {
         Segment x;
         x.firstCycle = first;
         x.lastCycle = last;
@@ -154,8 +148,7 @@ protected:
     }
 };
 
-TEST_F(OwnPhase, FifteenPerfectCyclesAreNeeded)
-{
+TEST_F(OwnPhase, FifteenPerfectCyclesAreNeeded) {
     auto r = refRecords(refs({{14, kRefP1}}));
     std::vector<Segment> segs{seg(0, 13, 11)};
     segs[0].isLast = true;
@@ -171,8 +164,7 @@ TEST_F(OwnPhase, FifteenPerfectCyclesAreNeeded)
     EXPECT_FALSE(segs[0].guessed);
 }
 
-TEST_F(OwnPhase, ShortSegmentsMustBePerfectThroughout)
-{
+TEST_F(OwnPhase, ShortSegmentsMustBePerfectThroughout) {
     // 20 cycles with one imperfect one: no tolerance below 30 cycles.
     const auto r = refRecords(refs({{10, kRefP0}, {1, "1010100101"}, {9, kRefP0}, {5, kRefP0}}));
     std::vector<Segment> segs{seg(0, 19, 11), seg(20, 24, 0)};
@@ -181,8 +173,7 @@ TEST_F(OwnPhase, ShortSegmentsMustBePerfectThroughout)
     EXPECT_FALSE(segs[0].useAltText);
 }
 
-TEST_F(OwnPhase, LongSegmentWithANeighbourTolerates)
-{
+TEST_F(OwnPhase, LongSegmentWithANeighbourTolerates) {
     const auto r = refRecords(refs({{5, kRefP0}, {10, kRefP0}, {1, "1010100101"}, {19, kRefP0}}));
     std::vector<Segment> segs{seg(0, 4, 0), seg(5, 34, 11)};
     segs[1].isLast = true;
@@ -197,8 +188,7 @@ TEST_F(OwnPhase, LongSegmentWithANeighbourTolerates)
     EXPECT_FALSE(alone[1].useAltText);
 }
 
-TEST_F(OwnPhase, NeighbourPairPrefersItsPhases)
-{
+TEST_F(OwnPhase, NeighbourPairPrefersItsPhases) {
     // Every phase fits; after a kind 0 segment (pair 1, 2) phase 1 wins.
     const auto r = refRecords(refs({{5, kRefP1}, {15, kRefAll}, {5, kRefP1}}));
     std::vector<Segment> segs{seg(0, 4, 0), seg(5, 19, 11), seg(20, 24, 10)};
@@ -231,8 +221,7 @@ TEST_F(OwnPhase, NeighbourPairPrefersItsPhases)
     EXPECT_EQ(segs[1].refPhase, 2);
 }
 
-TEST_F(OwnPhase, OnlyPhaseFourFits)
-{
+TEST_F(OwnPhase, OnlyPhaseFourFits) {
     const auto r = refRecords(refs({{5, kRefP1}, {15, kRefP4}}));
     std::vector<Segment> segs{seg(0, 4, 0), seg(5, 19, 11)};
     segs[1].isLast = true;
@@ -241,8 +230,7 @@ TEST_F(OwnPhase, OnlyPhaseFourFits)
     EXPECT_EQ(segs[1].refPhase, 4);
 }
 
-TEST_F(OwnPhase, FewestToleratedCyclesWin)
-{
+TEST_F(OwnPhase, FewestToleratedCyclesWin) {
     // Phase 1 fits with no tolerance, phases 0 and 2 need one tolerated cycle;
     // phase 0 is the neighbour's, but the fewer tolerated cycles decide first.
     // In an all-clean run, a cycle showing phase 1 leaves phases 0 and 2 four
@@ -255,13 +243,14 @@ TEST_F(OwnPhase, FewestToleratedCyclesWin)
 }
 
 class GuessedPhase : public OwnPhase {
-protected:
+  protected:
     void SetUp() override { s.refCycles = 1; }
     // prev (kind kp, lp cycles, refs rp), fallback of 3 cycles, next (kn, ln, rn).
-    std::vector<Segment> run(int kp, int lp, const std::string& rp, int kn, int ln, const std::string& rn)
-    {
+    std::vector<Segment> run(int kp, int lp, const std::string& rp, int kn, int ln,
+                             const std::string& rn) {
         records_ = refRecords(refs({{lp, rp}, {3, kRefNone}, {ln, rn}}));
-        std::vector<Segment> segs{seg(0, lp - 1, kp), seg(lp, lp + 2, 11), seg(lp + 3, lp + 2 + ln, kn)};
+        std::vector<Segment> segs{seg(0, lp - 1, kp), seg(lp, lp + 2, 11),
+                                  seg(lp + 3, lp + 2 + ln, kn)};
         segs[2].isLast = true;
         recoverPhasesGuessed(segs, {records_.data(), lp + 3 + ln}, s);
         return segs;
@@ -269,8 +258,7 @@ protected:
     std::vector<CycleRecord> records_;
 };
 
-TEST_F(GuessedPhase, NeighboursMustTogetherExceedTwentyCycles)
-{
+TEST_F(GuessedPhase, NeighboursMustTogetherExceedTwentyCycles) {
     auto segs = run(0, 10, kRefP1, 0, 10, kRefP1);
     EXPECT_FALSE(segs[1].useAltText);
     segs = run(0, 11, kRefP1, 0, 10, kRefP1);
@@ -286,8 +274,7 @@ TEST_F(GuessedPhase, NeighboursMustTogetherExceedTwentyCycles)
     EXPECT_EQ(segs[1].refPhase, 1);
 }
 
-TEST_F(GuessedPhase, EqualLengthsTakeTheNextSegmentsPhase)
-{
+TEST_F(GuessedPhase, EqualLengthsTakeTheNextSegmentsPhase) {
     // Previous kind 0 (pair 1, 2) confirms phase 1; next kind 4 confirms phase 2.
     auto segs = run(0, 15, kRefP1, 4, 15, kRefP2);
     EXPECT_TRUE(segs[1].guessed);
@@ -296,8 +283,7 @@ TEST_F(GuessedPhase, EqualLengthsTakeTheNextSegmentsPhase)
     EXPECT_EQ(segs[1].refPhase, 1);
 }
 
-TEST_F(GuessedPhase, EqualLengthsWithAOnePhasePairAskTheNextSegment)
-{
+TEST_F(GuessedPhase, EqualLengthsWithAOnePhasePairAskTheNextSegment) {
     // Previous kind 7 suggests phase 0 only and shows it; the next kind 4
     // (pair 2, 3) is as long, so its pair is the one both sides are tested
     // against: the previous side confirms nothing, the next one phase 2.
@@ -310,8 +296,7 @@ TEST_F(GuessedPhase, EqualLengthsWithAOnePhasePairAskTheNextSegment)
     EXPECT_EQ(segs[1].refPhase, 0);
 }
 
-TEST_F(GuessedPhase, SegmentAsLongAsRefCyclesIsTried)
-{
+TEST_F(GuessedPhase, SegmentAsLongAsRefCyclesIsTried) {
     s.refCycles = 3;
     auto segs = run(0, 25, kRefP1, 0, 5, kRefP1);
     EXPECT_TRUE(segs[1].guessed);
@@ -320,13 +305,13 @@ TEST_F(GuessedPhase, SegmentAsLongAsRefCyclesIsTried)
     EXPECT_FALSE(segs[1].useAltText);
 }
 
-TEST_F(GuessedPhase, PlainThirtyNeighbourLendsNoLength)
-{
+TEST_F(GuessedPhase, PlainThirtyNeighbourLendsNoLength) {
     // The next segment shows phase 1 with one spoiled cycle, so it confirms
     // only with tolerance, i.e. with 30 neighbouring cycles. The 10 cycles of
     // the kind 10 segment before the fallback do not count towards them.
     const std::string spoiled = "1100101001";
-    records_ = refRecords(refs({{10, kRefNone}, {3, kRefNone}, {10, kRefP1}, {1, spoiled}, {14, kRefP1}}));
+    records_ =
+        refRecords(refs({{10, kRefNone}, {3, kRefNone}, {10, kRefP1}, {1, spoiled}, {14, kRefP1}}));
     std::vector<Segment> segs{seg(0, 9, 10), seg(10, 12, 11), seg(13, 37, 0)};
     segs[2].isLast = true;
     recoverPhasesGuessed(segs, {records_.data(), 38}, s);
@@ -339,19 +324,18 @@ TEST_F(GuessedPhase, PlainThirtyNeighbourLendsNoLength)
     EXPECT_EQ(segs[1].refPhase, 1);
 }
 
-TEST_F(GuessedPhase, ConfirmedPhaseMustBeInThePair)
-{
+TEST_F(GuessedPhase, ConfirmedPhaseMustBeInThePair) {
     // Kind 7 suggests phase 0 only; a neighbour that shows phase 1 confirms nothing.
     auto segs = run(7, 25, kRefP1, 10, 5, kRefNone);
     EXPECT_FALSE(segs[1].useAltText);
 }
 
-TEST_F(GuessedPhase, NeighboursTolerateOnlyWhenThirtyCyclesLong)
-{
+TEST_F(GuessedPhase, NeighboursTolerateOnlyWhenThirtyCyclesLong) {
     // The previous segment shows phase 1 with one cycle missing a clean position.
     const std::string spoiled = "1100101001";
     for (const int len : {21, 30}) {
-        std::vector<std::string> seq = refs({{10, kRefP1}, {1, spoiled}, {len - 11, kRefP1}, {3, kRefNone}});
+        std::vector<std::string> seq =
+            refs({{10, kRefP1}, {1, spoiled}, {len - 11, kRefP1}, {3, kRefNone}});
         records_ = refRecords(seq);
         std::vector<Segment> segs{seg(0, len - 1, 0), seg(len, len + 2, 11)};
         segs[1].isLast = true;
@@ -363,8 +347,7 @@ TEST_F(GuessedPhase, NeighboursTolerateOnlyWhenThirtyCyclesLong)
     }
 }
 
-TEST_F(GuessedPhase, LeavesOwnPhasesAndShortSegmentsAlone)
-{
+TEST_F(GuessedPhase, LeavesOwnPhasesAndShortSegmentsAlone) {
     records_ = refRecords(refs({{25, kRefP1}, {3, kRefNone}, {5, kRefP1}}));
     std::vector<Segment> segs{seg(0, 24, 0), seg(25, 27, 11), seg(28, 32, 0)};
     segs[2].isLast = true;
@@ -380,8 +363,7 @@ TEST_F(GuessedPhase, LeavesOwnPhasesAndShortSegmentsAlone)
     EXPECT_FALSE(segs[1].useAltText);
 }
 
-TEST(BuildSegmentsWithRef, FallbackSegmentGetsItsOwnPhase)
-{
+TEST(BuildSegmentsWithRef, FallbackSegmentGetsItsOwnPhase) {
     RunSettings s = settings();
     s.refEnabled = true;
     std::vector<std::string> p;

@@ -11,31 +11,28 @@ namespace {
 // Cycle patterns ("1" = combed field position).
 const std::string kClean = "0000000000";
 const std::string kDense = "1111111111";
-const std::string kOnly0 = "0101101011";     // clean 0,2,5,7: kind 0 and nothing else
-const std::string kOnly0Hit = "1101101011";  // the same with pick 0 combed
+const std::string kOnly0 = "0101101011";       // clean 0,2,5,7: kind 0 and nothing else
+const std::string kOnly0Hit = "1101101011";    // the same with pick 0 combed
 const std::string kOnly0Three = "1111111011";  // only pick 7 of kind 0 clean
-const std::string kOnly9 = "1101010110";     // clean 2,4,6,9: kind 9, not its alternative
-const std::string kOnly3 = "1011010100";     // clean 1,4,6,8,9: kinds 3 and 8, position 8 clean
-const std::string kNot9 = "0000100001";      // kinds 0, 1, 2, 6, 7 but neither 3, 4, 8 nor 9
-const std::string kOnly5 = "0101011001";     // kind 5 and its alternative
+const std::string kOnly9 = "1101010110";       // clean 2,4,6,9: kind 9, not its alternative
+const std::string kOnly3 = "1011010100";       // clean 1,4,6,8,9: kinds 3 and 8, position 8 clean
+const std::string kNot9 = "0000100001";        // kinds 0, 1, 2, 6, 7 but neither 3, 4, 8 nor 9
+const std::string kOnly5 = "0101011001";       // kind 5 and its alternative
 const std::string kEven30 = "0101010101";
 const std::string kOdd30 = "1010101010";
 
-std::vector<Segment> cut(const std::vector<std::string>& patterns, const RunSettings& s)
-{
+std::vector<Segment> cut(const std::vector<std::string>& patterns, const RunSettings& s) {
     const auto r = records(patterns);
     return cutSegments(buildFilterTable(s), r, cycles(r), s);
 }
 
-std::vector<std::string> concat(std::initializer_list<std::pair<int, std::string>> parts)
-{
+std::vector<std::string> concat(std::initializer_list<std::pair<int, std::string>> parts) {
     std::vector<std::string> out;
     for (const auto& [n, p] : parts) repeat(out, n, p);
     return out;
 }
 
-TEST(CutSegments, AllCleanIsOnePulldownSegmentOfKindZero)
-{
+TEST(CutSegments, AllCleanIsOnePulldownSegmentOfKindZero) {
     const RunSettings s = settings();
     const auto segs = cut(concat({{5, kClean}}), s);
     EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 4, 0, false}}));
@@ -45,8 +42,7 @@ TEST(CutSegments, AllCleanIsOnePulldownSegmentOfKindZero)
     EXPECT_EQ(segmentText(buildFilterTable(s), segs[0]), ".DoubleWeave().PullDown(0,2)");
 }
 
-TEST(CutSegments, UnexplainedCyclesFormOneFallbackSegment)
-{
+TEST(CutSegments, UnexplainedCyclesFormOneFallbackSegment) {
     const RunSettings s = settings();
     const auto segs = cut(concat({{4, kDense}}), s);
     EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 3, 11, false}}));
@@ -55,8 +51,7 @@ TEST(CutSegments, UnexplainedCyclesFormOneFallbackSegment)
     EXPECT_EQ(segs[0].skipCount, 0);
 }
 
-TEST(CutSegments, PlainThirtyInCountMode)
-{
+TEST(CutSegments, PlainThirtyInCountMode) {
     RunSettings s = settings();
     EXPECT_EQ(cuts(cut(concat({{3, kEven30}}), s)), (std::vector<Cut>{{0, 2, 10, false}}));
     // Without -30F kind 10 is the fallback kind and nothing is tried in count mode.
@@ -71,8 +66,7 @@ TEST(CutSegments, PlainThirtyInCountMode)
               (std::vector<Cut>{{0, 1, 11, false}, {2, 2, 10, false}}));
 }
 
-TEST(CutSegments, SelectOddCarriesOverIntoTheNextCycle)
-{
+TEST(CutSegments, SelectOddCarriesOverIntoTheNextCycle) {
     RunSettings s = settings();
     s.selectOdd = true;
     s.baseKind = computeBaseKind(s);
@@ -83,8 +77,7 @@ TEST(CutSegments, SelectOddCarriesOverIntoTheNextCycle)
     EXPECT_FALSE(segs[1].carriesOver);
 }
 
-TEST(CutSegments, CarryOverLimitsTheNextChoice)
-{
+TEST(CutSegments, CarryOverLimitsTheNextChoice) {
     const RunSettings s = settings();
     auto segs = cut(concat({{3, kOnly9}, {3, kNot9}}), s);
     EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 2, 9, false}, {3, 5, 2, false}}));
@@ -100,8 +93,7 @@ TEST(CutSegments, CarryOverLimitsTheNextChoice)
     EXPECT_FALSE(segs[0].endsOnField8);
 }
 
-TEST(CutSegments, OnlyPulldownKindsDropAnUnneededCarryOver)
-{
+TEST(CutSegments, OnlyPulldownKindsDropAnUnneededCarryOver) {
     const RunSettings s = settings();
     // Kind 4 (picks 2,4,7,9) with position 8 clean throughout: no carry-over.
     auto segs = cut(concat({{3, "1101011000"}, {3, kNot9}}), s);
@@ -111,30 +103,28 @@ TEST(CutSegments, OnlyPulldownKindsDropAnUnneededCarryOver)
     EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 2, 9, false}, {3, 5, 2, false}}));
 }
 
-TEST(CutSegments, AfterACarryOverWithNoLateKindTheCycleFallsBack)
-{
+TEST(CutSegments, AfterACarryOverWithNoLateKindTheCycleFallsBack) {
     const RunSettings s = settings();
     // kOnly0 fits only kind 0, whose first pick is 0.
     EXPECT_EQ(cuts(cut(concat({{2, kOnly9}, {1, kOnly0}, {2, kOnly0}}), s)),
               (std::vector<Cut>{{0, 1, 9, false}, {2, 2, 11, false}, {3, 4, 0, false}}));
 }
 
-TEST(CutSegments, AlternativeTexts)
-{
+TEST(CutSegments, AlternativeTexts) {
     const RunSettings s = settings();
     // A wide kind takes its alternative when it fits as long.
     EXPECT_EQ(cuts(cut(concat({{4, kOnly5}}), s)), (std::vector<Cut>{{0, 3, 5, true}}));
     // A PullDown kind takes it only when it fits longer; the segment keeps the
     // length of the main picks.
-    const std::string both = "0101001001";    // clean 0,2,4,5,7,8
-    const std::string altOnly = "0101011101"; // clean 0,2,4,8
+    const std::string both = "0101001001";     // clean 0,2,4,5,7,8
+    const std::string altOnly = "0101011101";  // clean 0,2,4,8
     EXPECT_EQ(cuts(cut(concat({{2, both}, {1, altOnly}, {1, kDense}}), s)),
               (std::vector<Cut>{{0, 1, 0, true}, {2, 3, 11, false}}));
-    EXPECT_EQ(cuts(cut(concat({{2, both}, {1, kDense}}), s)), (std::vector<Cut>{{0, 1, 0, false}, {2, 2, 11, false}}));
+    EXPECT_EQ(cuts(cut(concat({{2, both}, {1, kDense}}), s)),
+              (std::vector<Cut>{{0, 1, 0, false}, {2, 2, 11, false}}));
 }
 
-TEST(CutSegments, AlternativeKeepsOnlyPacketsInsideTheSegment)
-{
+TEST(CutSegments, AlternativeKeepsOnlyPacketsInsideTheSegment) {
     // Kind 5 fits 12 cycles; its alternative goes on through a tolerated
     // cycle 12 and ten more. The segment keeps the 12 cycles of kind 5, so
     // cycle 12 is not one of its combing packets.
@@ -148,8 +138,7 @@ TEST(CutSegments, AlternativeKeepsOnlyPacketsInsideTheSegment)
     EXPECT_TRUE(segs[0].skipCycles.empty());
 }
 
-TEST(CutSegments, SkipOneToleratesACombedPickInsideALongRun)
-{
+TEST(CutSegments, SkipOneToleratesACombedPickInsideALongRun) {
     RunSettings s = settings();
     auto patterns = concat({{12, kOnly0}, {1, kOnly0Hit}, {11, kOnly0}});
     setSkip(s, 1);
@@ -160,13 +149,13 @@ TEST(CutSegments, SkipOneToleratesACombedPickInsideALongRun)
 
     setSkip(s, 0);
     segs = cut(patterns, s);
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 11, 0, false}, {12, 12, 11, false}, {13, 23, 0, false}}));
+    EXPECT_EQ(cuts(segs),
+              (std::vector<Cut>{{0, 11, 0, false}, {12, 12, 11, false}, {13, 23, 0, false}}));
     EXPECT_EQ(segs[0].skipCount, 0);
     EXPECT_TRUE(segs[0].skipCycles.empty());
 }
 
-TEST(CutSegments, SkipNeedsRunsBeforeAndAfterTheCombedCycle)
-{
+TEST(CutSegments, SkipNeedsRunsBeforeAndAfterTheCombedCycle) {
     RunSettings s = settings();
     const auto patterns = concat({{11, kOnly0}, {1, kOnly0Hit}, {10, kOnly0}});
     setSkip(s, 1);  // needs 12 before and 10 after
@@ -179,12 +168,13 @@ TEST(CutSegments, SkipNeedsRunsBeforeAndAfterTheCombedCycle)
 
     // Too short a clean run after the combed cycle.
     setSkip(s, 2);
-    EXPECT_EQ(cuts(cut(concat({{11, kOnly0}, {1, kOnly0Hit}, {8, kOnly0}, {1, kDense}}), s)),
-              (std::vector<Cut>{{0, 10, 0, false}, {11, 11, 11, false}, {12, 19, 0, false}, {20, 20, 11, false}}));
+    EXPECT_EQ(
+        cuts(cut(concat({{11, kOnly0}, {1, kOnly0Hit}, {8, kOnly0}, {1, kDense}}), s)),
+        (std::vector<Cut>{
+            {0, 10, 0, false}, {11, 11, 11, false}, {12, 19, 0, false}, {20, 20, 11, false}}));
 }
 
-TEST(CutSegments, SkipSpanLimitsHowManyPicksMayBeCombed)
-{
+TEST(CutSegments, SkipSpanLimitsHowManyPicksMayBeCombed) {
     RunSettings s = settings();
     const auto three = concat({{12, kOnly0}, {1, kOnly0Three}, {11, kOnly0}});
     setSkip(s, 1);  // at most 2 of 4 picks combed
@@ -196,37 +186,37 @@ TEST(CutSegments, SkipSpanLimitsHowManyPicksMayBeCombed)
     EXPECT_EQ(cut(concat({{12, kOnly0}, {1, kDense}, {11, kOnly0}}), s).size(), 3u);
 }
 
-TEST(CutSegments, CountModeToleranceStopsAtTooLittleCombing)
-{
+TEST(CutSegments, CountModeToleranceStopsAtTooLittleCombing) {
     RunSettings s = settings();
     setSkip(s, 3);  // 10 cycles before, 8 after
     // The clean run after the tolerated cycle 10 ends at cycle 19, whose
     // even positions are clean but which shows only two combed fields.
-    const auto segs = cut(concat({{10, kEven30}, {1, "1101010101"}, {8, kEven30}, {1, "0101010000"}, {2, kEven30}}), s);
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 18, 10, false}, {19, 19, 5, true}, {20, 21, 10, false}}));
+    const auto segs = cut(
+        concat({{10, kEven30}, {1, "1101010101"}, {8, kEven30}, {1, "0101010000"}, {2, kEven30}}),
+        s);
+    EXPECT_EQ(cuts(segs),
+              (std::vector<Cut>{{0, 18, 10, false}, {19, 19, 5, true}, {20, 21, 10, false}}));
     EXPECT_EQ(segs[0].skipCycles, (std::vector<int>{10}));
 }
 
-TEST(CutSegments, TheLastCycleIsNeverTolerated)
-{
+TEST(CutSegments, TheLastCycleIsNeverTolerated) {
     RunSettings s = settings();
     setSkip(s, 1);
     EXPECT_EQ(cuts(cut(concat({{12, kOnly0}, {1, kOnly0Hit}}), s)),
               (std::vector<Cut>{{0, 11, 0, false}, {12, 12, 11, false}}));
 }
 
-TEST(CutSegments, SeveralToleratedCyclesAreListedInOrder)
-{
+TEST(CutSegments, SeveralToleratedCyclesAreListedInOrder) {
     RunSettings s = settings();
     setSkip(s, 3);  // 10 before, 8 after
-    const auto segs = cut(concat({{10, kOnly0}, {1, kOnly0Hit}, {8, kOnly0}, {1, kOnly0Hit}, {9, kOnly0}}), s);
+    const auto segs =
+        cut(concat({{10, kOnly0}, {1, kOnly0Hit}, {8, kOnly0}, {1, kOnly0Hit}, {9, kOnly0}}), s);
     EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 28, 0, false}}));
     EXPECT_EQ(segs[0].skipCount, 2);
     EXPECT_EQ(segs[0].skipCycles, (std::vector<int>{10, 19}));
 }
 
-TEST(CutSegments, ToleranceBreaksTiesBetweenEquallyLongKinds)
-{
+TEST(CutSegments, ToleranceBreaksTiesBetweenEquallyLongKinds) {
     RunSettings s = settings();
     setSkip(s, 1);
     const std::string k016 = "0100101001";  // clean 0,2,3,5,7,8: kinds 0, 1 and 6
@@ -238,8 +228,7 @@ TEST(CutSegments, ToleranceBreaksTiesBetweenEquallyLongKinds)
     EXPECT_EQ(segs[0].skipCount, 0);
 }
 
-TEST(CutSegments, AfterACarryOverFewerToleratedCyclesStillBreakTheTie)
-{
+TEST(CutSegments, AfterACarryOverFewerToleratedCyclesStillBreakTheTie) {
     // Kinds 3 (picks 1,4,6,9) and 8 (picks 1,4,6,8) both reach the end; kind 3
     // only by letting cycle 15, combed at position 9, through.
     RunSettings s = settings();
@@ -250,8 +239,7 @@ TEST(CutSegments, AfterACarryOverFewerToleratedCyclesStillBreakTheTie)
     EXPECT_EQ(segs[1].skipCount, 0);
 }
 
-TEST(CutSegments, PulldownAlternativeMustNotTolerateMore)
-{
+TEST(CutSegments, PulldownAlternativeMustNotTolerateMore) {
     // Kind 0 fits 13 cycles cleanly; its alternative (0,2,4,8) goes on to the
     // end but only by letting cycle 12 through, so it is refused.
     RunSettings s = settings();
@@ -264,8 +252,7 @@ TEST(CutSegments, PulldownAlternativeMustNotTolerateMore)
     EXPECT_EQ(segs[0].skipCount, 0);
 }
 
-TEST(CutSegments, EqualRunsPreferAFirstPickBelowTwo)
-{
+TEST(CutSegments, EqualRunsPreferAFirstPickBelowTwo) {
     // Clean 0,2,4,7,9: kinds 4 (first pick 2) and 5 (first pick 0) fit equally.
     const RunSettings s = settings();
     const auto segs = cut(concat({{3, "0101011010"}}), s);
@@ -273,8 +260,7 @@ TEST(CutSegments, EqualRunsPreferAFirstPickBelowTwo)
     EXPECT_FALSE(segs[0].carriesOver);
 }
 
-TEST(CutSegments, DedupKindsForSparseRuns)
-{
+TEST(CutSegments, DedupKindsForSparseRuns) {
     RunSettings s = settings();
     s.dedup = true;
     // Sparse cycles end every 24 and 30 fps run, so an all-clean log is one long sparse run.
@@ -283,11 +269,11 @@ TEST(CutSegments, DedupKindsForSparseRuns)
     EXPECT_EQ(cuts(cut(concat({{5, kClean}}), s)), (std::vector<Cut>{{0, 4, 14, false}}));
     s.under3fps = true;
     // 7 cycles: a run rounded down to 6, then a single cycle.
-    EXPECT_EQ(cuts(cut(concat({{7, kClean}}), s)), (std::vector<Cut>{{0, 5, 16, false}, {6, 6, 14, false}}));
+    EXPECT_EQ(cuts(cut(concat({{7, kClean}}), s)),
+              (std::vector<Cut>{{0, 5, 16, false}, {6, 6, 14, false}}));
 }
 
-TEST(CutSegments, DedupRunOfTwo)
-{
+TEST(CutSegments, DedupRunOfTwo) {
     RunSettings s = settings();
     s.dedup = true;
     const auto patterns = concat({{1, kClean}, {1, "0000000001"}, {2, kOnly0}});
@@ -298,8 +284,7 @@ TEST(CutSegments, DedupRunOfTwo)
     EXPECT_EQ(cuts(cut(patterns, s))[0], (Cut{0, 1, 15, false}));
 }
 
-TEST(CutSegments, DedupSingleCycleChoosesByRow)
-{
+TEST(CutSegments, DedupSingleCycleChoosesByRow) {
     RunSettings s = settings();
     s.dedup = true;
     s.under6fps = true;
@@ -312,8 +297,7 @@ TEST(CutSegments, DedupSingleCycleChoosesByRow)
     EXPECT_EQ(cuts(cut(concat({{1, "1000000001"}, {2, kOnly0}}), s))[0], (Cut{0, 0, 17, false}));
 }
 
-TEST(CutSegments, SparseCycleEndsAPulldownRun)
-{
+TEST(CutSegments, SparseCycleEndsAPulldownRun) {
     RunSettings s = settings();
     s.dedup = true;
     // Without dedup an all-clean cycle continues a kind 0 run; with it, it does not.
@@ -324,38 +308,38 @@ TEST(CutSegments, SparseCycleEndsAPulldownRun)
     EXPECT_EQ(cuts(cut(dense0, s)), (std::vector<Cut>{{0, 5, 0, false}}));
 }
 
-TEST(CutSegments, SparseCycleEndsTheCleanRunAfterAToleratedCycle)
-{
+TEST(CutSegments, SparseCycleEndsTheCleanRunAfterAToleratedCycle) {
     RunSettings s = settings();
     s.dedup = true;
     setSkip(s, 1);
-    const auto segs = cut(concat({{12, kOnly0}, {1, kOnly0Hit}, {10, kOnly0}, {1, kClean}, {5, kOnly0}}), s);
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 22, 0, false}, {23, 23, 17, false}, {24, 28, 0, false}}));
+    const auto segs =
+        cut(concat({{12, kOnly0}, {1, kOnly0Hit}, {10, kOnly0}, {1, kClean}, {5, kOnly0}}), s);
+    EXPECT_EQ(cuts(segs),
+              (std::vector<Cut>{{0, 22, 0, false}, {23, 23, 17, false}, {24, 28, 0, false}}));
     EXPECT_EQ(segs[0].skipCycles, (std::vector<int>{12}));
 }
 
-TEST(CutSegments, RejectsAnEmptyLog)
-{
+TEST(CutSegments, RejectsAnEmptyLog) {
     const RunSettings s = settings();
     std::vector<CycleRecord> none(1);
     EXPECT_THROW(cutSegments(buildFilterTable(s), none, 0, s), std::invalid_argument);
     EXPECT_THROW(buildSegments(buildFilterTable(s), none, 2, s), std::invalid_argument);
 }
 
-
 // Cycles after the last one a log reaches are clean and left implicit: the
 // segments must be those of the same log with every clean record written out.
-TEST(BuildSegments, ImplicitCleanTailMatchesStoredCleanRecords)
-{
-    const std::vector<std::string> pool{kClean, kDense,  kOnly0, kOnly0Hit, kOnly9,    kOnly3,      kNot9,
-                                        kOnly5, kEven30, kOdd30, "1000000000", "0000000010", "1000010001"};
+TEST(BuildSegments, ImplicitCleanTailMatchesStoredCleanRecords) {
+    const std::vector<std::string> pool{kClean,       kDense,       kOnly0,      kOnly0Hit, kOnly9,
+                                        kOnly3,       kNot9,        kOnly5,      kEven30,   kOdd30,
+                                        "1000000000", "0000000010", "1000010001"};
     auto dump = [](const std::vector<Segment>& segs) {
         std::string t;
         for (const Segment& g : segs)
-            t += std::to_string(g.firstCycle) + "-" + std::to_string(g.lastCycle) + " k" + std::to_string(g.kind) +
-                 (g.useAltText ? " alt" : "") + " p" + std::to_string(g.refPhase) + (g.guessed ? " g" : "") + " s" +
-                 std::to_string(g.skipCount) + "/" + std::to_string(g.skipCycles.size()) + (g.isLast ? " last" : "") +
-                 "\n";
+            t += std::to_string(g.firstCycle) + "-" + std::to_string(g.lastCycle) + " k" +
+                 std::to_string(g.kind) + (g.useAltText ? " alt" : "") + " p" +
+                 std::to_string(g.refPhase) + (g.guessed ? " g" : "") + " s" +
+                 std::to_string(g.skipCount) + "/" + std::to_string(g.skipCycles.size()) +
+                 (g.isLast ? " last" : "") + "\n";
         return t;
     };
     struct Options {
@@ -363,9 +347,12 @@ TEST(BuildSegments, ImplicitCleanTailMatchesStoredCleanRecords)
         int skip, refCycles;
     };
     const Options table[] = {
-        {false, false, false, false, false, false, 0, 0}, {true, false, false, false, false, false, 1, 0},
-        {true, true, false, true, false, false, 2, 0},    {true, true, true, false, true, false, 3, 0},
-        {false, false, false, true, false, false, 1, 4},  {false, false, false, true, true, true, 2, 2},
+        {false, false, false, false, false, false, 0, 0},
+        {true, false, false, false, false, false, 1, 0},
+        {true, true, false, true, false, false, 2, 0},
+        {true, true, true, false, true, false, 3, 0},
+        {false, false, false, true, false, false, 1, 4},
+        {false, false, false, true, true, true, 2, 2},
     };
     unsigned seed = 7;
     auto next = [&seed](unsigned n) { return (seed = seed * 1103515245u + 12345u) / 65536u % n; };
@@ -387,8 +374,10 @@ TEST(BuildSegments, ImplicitCleanTailMatchesStoredCleanRecords)
             std::vector<std::string> all = stored;
             repeat(all, static_cast<int>(next(40)), kClean);
             auto full = records(all);
-            for (std::size_t i = 0; i < stored.size(); ++i) setRef(full, i, pool[next(pool.size())]);
-            std::vector<CycleRecord> shortened(full.begin(), full.begin() + static_cast<long>(stored.size()));
+            for (std::size_t i = 0; i < stored.size(); ++i)
+                setRef(full, i, pool[next(pool.size())]);
+            std::vector<CycleRecord> shortened(full.begin(),
+                                               full.begin() + static_cast<long>(stored.size()));
             if (all.size() > stored.size()) shortened.back().last = false;
             SCOPED_TRACE(round);
             EXPECT_EQ(dump(buildSegments(t, CycleView(shortened, cycles(full)), s)),

@@ -8,9 +8,8 @@ using namespace zorvane::testutil;
 
 namespace {
 
-int classifyMiddle(const std::string& prev, const std::string& cur, const std::string& next, bool first,
-                   const std::string& dup = "0000000000")
-{
+int classifyMiddle(const std::string& prev, const std::string& cur, const std::string& next,
+                   bool first, const std::string& dup = "0000000000") {
     auto r = records({prev, cur, next});
     setDup(r, 1, dup);
     return classifyCycle({r.data(), 3}, 1, first);
@@ -23,16 +22,14 @@ const char* const kRows[20] = {
     "0000010001", "0000110001", "0000100000", "0000010000", "0000110000",
 };
 
-TEST(ClassifyCycle, EveryRowBetweenCleanNeighbours)
-{
+TEST(ClassifyCycle, EveryRowBetweenCleanNeighbours) {
     for (int row = 0; row < 20; ++row) {
         EXPECT_EQ(classifyMiddle("0000000000", kRows[row], "0000000000", true), row) << kRows[row];
         EXPECT_EQ(classifyMiddle("0000000000", kRows[row], "0000000000", false), row) << kRows[row];
     }
 }
 
-TEST(ClassifyCycle, DenseCyclesAreNotSparse)
-{
+TEST(ClassifyCycle, DenseCyclesAreNotSparse) {
     EXPECT_EQ(classifyMiddle("0000000000", "1111111111", "0000000000", true), -1);
     EXPECT_EQ(classifyMiddle("0000000000", "0101101011", "0000000000", true), -1);
     EXPECT_EQ(classifyMiddle("0000000000", "0000000011", "0000000000", true), -1);
@@ -40,8 +37,7 @@ TEST(ClassifyCycle, DenseCyclesAreNotSparse)
     EXPECT_EQ(classifyMiddle("0000000000", "000000000x", "0000000000", true), -1);
 }
 
-TEST(ClassifyCycle, LatePositionEightNeedsACleanStartOfTheNextCycle)
-{
+TEST(ClassifyCycle, LatePositionEightNeedsACleanStartOfTheNextCycle) {
     for (const char* row : {"0000000010", "1000000010", "0001000010"}) {
         EXPECT_GE(classifyMiddle("0000000000", row, "0111111111", true), 3) << row;
         EXPECT_EQ(classifyMiddle("0000000000", row, "1000000000", true), -1) << row;
@@ -53,16 +49,14 @@ TEST(ClassifyCycle, LatePositionEightNeedsACleanStartOfTheNextCycle)
     EXPECT_EQ(classifyCycle({r.data(), 2}, 1, true), -1);
 }
 
-TEST(ClassifyCycle, RowNineNeedsACleanEndOfThePreviousCycle)
-{
+TEST(ClassifyCycle, RowNineNeedsACleanEndOfThePreviousCycle) {
     EXPECT_EQ(classifyMiddle("1111111110", "0100001000", "0000000000", true), 9);
     EXPECT_EQ(classifyMiddle("0000000001", "0100001000", "0000000000", true), -1);
     auto r = records({"0100001000", "0000000000"});
     EXPECT_EQ(classifyCycle({r.data(), 2}, 0, true), -1);
 }
 
-TEST(ClassifyCycle, ThirdMarkCountsOnlyAtEvenPositionsAfterTwoCleanOnes)
-{
+TEST(ClassifyCycle, ThirdMarkCountsOnlyAtEvenPositionsAfterTwoCleanOnes) {
     // Position 2 raised: E = "0010000000", no row.
     EXPECT_EQ(classifyMiddle("0000000000", "0000000000", "0000000000", true, "0010000000"), -1);
     // Position 0 is raised only when first is false.
@@ -82,14 +76,12 @@ TEST(ClassifyCycle, ThirdMarkCountsOnlyAtEvenPositionsAfterTwoCleanOnes)
     EXPECT_EQ(classifyMiddle("0000000000", "0000000000", "1000000000", true, "0000000010"), -1);
 }
 
-int sparseRun(const std::vector<std::string>& patterns, int pos = 0)
-{
+int sparseRun(const std::vector<std::string>& patterns, int pos = 0) {
     auto r = records(patterns);
     return countSparseRun({r.data(), cycles(r)}, pos);
 }
 
-TEST(CountSparseRun, Examples)
-{
+TEST(CountSparseRun, Examples) {
     const std::string dense = "0101101011";
     EXPECT_EQ(sparseRun({kRows[0], kRows[0], kRows[2], kRows[0]}), 3);
     EXPECT_EQ(sparseRun({kRows[0], kRows[5], kRows[0]}), 1);
@@ -107,8 +99,7 @@ TEST(CountSparseRun, Examples)
     EXPECT_EQ(sparseRun({kRows[0], kRows[0], dense}), 2);
 }
 
-TEST(CountSparseRun, LaterCyclesMayRaisePositionZero)
-{
+TEST(CountSparseRun, LaterCyclesMayRaisePositionZero) {
     // The second cycle's third mark at position 0 counts (first is false
     // because the previous cycle ends clean): it classifies as row 1 and
     // closes the run.

@@ -13,16 +13,14 @@ using namespace zorvane;
 
 namespace {
 
-RunSettings scan(std::vector<std::string> args, ScanResult* result = nullptr)
-{
+RunSettings scan(std::vector<std::string> args, ScanResult* result = nullptr) {
     RunSettings s;
     const ScanResult r = scanArguments(args, s);
     if (result) *result = r;
     return s;
 }
 
-std::vector<std::string> lines(const std::string& text)
-{
+std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
     std::istringstream in(text);
     for (std::string l; std::getline(in, l);) out.push_back(l);
@@ -31,8 +29,7 @@ std::vector<std::string> lines(const std::string& text)
 
 }  // namespace
 
-TEST(Options, Defaults)
-{
+TEST(Options, Defaults) {
     const RunSettings s = scan({"-x"});
     EXPECT_EQ(s.inputPath, unsetMarker);
     EXPECT_EQ(s.outputPath, unsetMarker);
@@ -52,10 +49,9 @@ TEST(Options, Defaults)
     EXPECT_EQ(unsetMarker, std::string(190, '0'));
 }
 
-TEST(Options, NamesIgnoreCaseAndFlagsNeedExactlyOne)
-{
-    const RunSettings s = scan({"-I", "a.log", "-O", "b.def", "-dup", "1", "-6f", "01", "-3F", "true",
-                                "-60f", "0", "-L", "yes", "-30b", "1", "-24a", "1"});
+TEST(Options, NamesIgnoreCaseAndFlagsNeedExactlyOne) {
+    const RunSettings s = scan({"-I", "a.log", "-O", "b.def", "-dup", "1", "-6f", "01", "-3F",
+                                "true", "-60f", "0", "-L", "yes", "-30b", "1", "-24a", "1"});
     EXPECT_EQ(s.inputPath, "a.log");
     EXPECT_EQ(s.outputPath, "b.def");
     EXPECT_TRUE(s.dedup);
@@ -67,8 +63,7 @@ TEST(Options, NamesIgnoreCaseAndFlagsNeedExactlyOne)
     EXPECT_TRUE(s.use24A);
 }
 
-TEST(Options, ValuesAreScannedAsOptionsToo)
-{
+TEST(Options, ValuesAreScannedAsOptionsToo) {
     // "-o -i x": -o takes "-i", then -i takes "x".
     const RunSettings s = scan({"-o", "-i", "x"});
     EXPECT_EQ(s.outputPath, "-i");
@@ -79,8 +74,7 @@ TEST(Options, ValuesAreScannedAsOptionsToo)
     EXPECT_EQ(t.outputPath, unsetMarker);
 }
 
-TEST(Options, HelpAnywhere)
-{
+TEST(Options, HelpAnywhere) {
     ScanResult r;
     scan({"-help"}, &r);
     EXPECT_EQ(r, ScanResult::Help);
@@ -90,18 +84,21 @@ TEST(Options, HelpAnywhere)
     EXPECT_EQ(r, ScanResult::Run);
 }
 
-TEST(Options, BaseKind)
-{
+TEST(Options, BaseKind) {
     EXPECT_EQ(scan({"-30F", "0", "-ODD", "1"}).baseKind, 11);
     EXPECT_TRUE(scan({"-30F", "0", "-ODD", "1"}).selectOdd);
     EXPECT_EQ(scan({"-ODD", "1"}).baseKind, 13);
     EXPECT_EQ(scan({"-ODD", "0"}).baseKind, 12);
 }
 
-TEST(Options, SkipTable)
-{
-    struct Case { const char* value; int kind; int span; };
-    const Case cases[] = {{"1", 12, 2}, {"2", 11, 3}, {"3", 10, 4}, {"4", 0, 2}, {"0", 0, 2}, {"01", 0, 2}};
+TEST(Options, SkipTable) {
+    struct Case {
+        const char* value;
+        int kind;
+        int span;
+    };
+    const Case cases[] = {{"1", 12, 2}, {"2", 11, 3}, {"3", 10, 4},
+                          {"4", 0, 2},  {"0", 0, 2},  {"01", 0, 2}};
     for (const Case& c : cases) {
         const RunSettings s = scan({"-SKIP", c.value});
         EXPECT_EQ(s.skipMinRun, c.kind) << c.value;
@@ -110,13 +107,17 @@ TEST(Options, SkipTable)
     }
 }
 
-TEST(Options, RefRules)
-{
-    struct Case { const char* value; bool enabled; int cycles; const char* text; };
+TEST(Options, RefRules) {
+    struct Case {
+        const char* value;
+        bool enabled;
+        int cycles;
+        const char* text;
+    };
     const Case cases[] = {
-        {"0", false, 0, "0"},   {"1", true, 0, "1"},    {"3", true, 0, "1"},  {"12", true, 2, "10"},
-        {"30", true, 6, "30"},  {"-5", false, 0, "-5"}, {"abc", false, 0, "abc"},
-        {"7x", true, 1, "5"},   {"01", true, 0, "01"},
+        {"0", false, 0, "0"},     {"1", true, 0, "1"},   {"3", true, 0, "1"},
+        {"12", true, 2, "10"},    {"30", true, 6, "30"}, {"-5", false, 0, "-5"},
+        {"abc", false, 0, "abc"}, {"7x", true, 1, "5"},  {"01", true, 0, "01"},
     };
     for (const Case& c : cases) {
         const RunSettings s = scan({"-REF", c.value});
@@ -126,11 +127,15 @@ TEST(Options, RefRules)
     }
 }
 
-TEST(Options, RefInFastMode)
-{
-    struct Case { const char* value; bool v2; int cycles; const char* text; };
+TEST(Options, RefInFastMode) {
+    struct Case {
+        const char* value;
+        bool v2;
+        int cycles;
+        const char* text;
+    };
     const Case cases[] = {
-        {"0", false, 10, "30"}, {"0", true, 5, "30"},  {"50", true, 7, "45"},
+        {"0", false, 10, "30"},  {"0", true, 5, "30"},   {"50", true, 7, "45"},
         {"50", false, 15, "45"}, {"1", false, 10, "30"}, {"100", true, 13, "90"},
     };
     for (const Case& c : cases) {
@@ -145,26 +150,23 @@ TEST(Options, RefInFastMode)
     }
 }
 
-TEST(Paths, Extension)
-{
+TEST(Paths, Extension) {
     EXPECT_EQ(pathExtension("result.DEF"), ".DEF");
     EXPECT_EQ(pathExtension("a.b.avs"), ".avs");
     EXPECT_EQ(pathExtension("result"), "");
-    EXPECT_EQ(pathExtension(".def"), "");      // 4 characters, but the "." is the first one
+    EXPECT_EQ(pathExtension(".def"), "");  // 4 characters, but the "." is the first one
     EXPECT_EQ(pathExtension("x.de"), ".de");
-    EXPECT_EQ(pathExtension("a.d"), "");       // 3 characters or fewer
+    EXPECT_EQ(pathExtension("a.d"), "");                // 3 characters or fewer
     EXPECT_EQ(pathExtension("dir.x/file"), ".x/file");  // separators are not special
 }
 
-TEST(Paths, DerivedSettingsFile)
-{
+TEST(Paths, DerivedSettingsFile) {
     EXPECT_EQ(derivedIniPath("/opt/bin/zorvane"), "/opt/bin/zorvane.ini");
     EXPECT_EQ(derivedIniPath("C:\\tools\\Zorvane.exe"), "C:\\tools\\Zorvane.ini");
     EXPECT_EQ(derivedIniPath("C:\\tools\\ZORVANE.EXE"), "C:\\tools\\ZORVANE.EXE.ini");
 }
 
-TEST(Paths, InvocationPath)
-{
+TEST(Paths, InvocationPath) {
     const std::string cwd = std::filesystem::current_path().string();
     EXPECT_EQ(invocationPath("/opt/bin/zorvane", "/usr/bin"), "/opt/bin/zorvane");
     EXPECT_EQ(invocationPath("bin/../tools/zorvane", nullptr), cwd + "/tools/zorvane");
@@ -174,8 +176,7 @@ TEST(Paths, InvocationPath)
     EXPECT_EQ(invocationPath("sh", "/nonexistent:/bin"), "/bin/sh");
 }
 
-TEST(SettingsFile, EmptyGivesDefaults)
-{
+TEST(SettingsFile, EmptyGivesDefaults) {
     RunSettings s;
     readSettingsText("", s);
     EXPECT_EQ(s.func24fps, "");
@@ -193,24 +194,24 @@ TEST(SettingsFile, EmptyGivesDefaults)
     EXPECT_EQ(s.varDef6to2, "f6to2");
 }
 
-TEST(SettingsFile, KeyRules)
-{
+TEST(SettingsFile, KeyRules) {
     RunSettings s;
-    readSettingsText("Func_24fps = SelectOdd()\r\n"
-                     "Var_Trim=src\n"
-                     "Var_Loop =\n"
-                     "Func_30fps=\n"
-                     "Func_30fps= DoubleWeave()\n"
-                     "Func_60fps = A\n"
-                     "Func_60fps =\n"
-                     " Var_EasyVFR=x\n"
-                     "var_time\n"
-                     "Mode_6to2=abc\n"
-                     "Var_Ref=a=b\n"
-                     "func_6TO2X=Six(ref)  \n"
-                     "Var_Def24=  ref2  \n"
-                     "Unknown=1\n",
-                     s);
+    readSettingsText(
+        "Func_24fps = SelectOdd()\r\n"
+        "Var_Trim=src\n"
+        "Var_Loop =\n"
+        "Func_30fps=\n"
+        "Func_30fps= DoubleWeave()\n"
+        "Func_60fps = A\n"
+        "Func_60fps =\n"
+        " Var_EasyVFR=x\n"
+        "var_time\n"
+        "Mode_6to2=abc\n"
+        "Var_Ref=a=b\n"
+        "func_6TO2X=Six(ref)  \n"
+        "Var_Def24=  ref2  \n"
+        "Unknown=1\n",
+        s);
     EXPECT_EQ(s.func24fps, ".SelectOdd()");
     EXPECT_EQ(s.varTrim, "src");
     EXPECT_EQ(s.varLoop, "fc");
@@ -231,8 +232,7 @@ TEST(SettingsFile, KeyRules)
     EXPECT_EQ(u.mode6to2, 24);
 }
 
-TEST(Console, BannerIsFramed)
-{
+TEST(Console, BannerIsFramed) {
     const auto l = lines(bannerText());
     ASSERT_EQ(l.size(), 6u);
     for (const auto& line : l) EXPECT_EQ(line.size(), 63u) << line;
@@ -243,8 +243,7 @@ TEST(Console, BannerIsFramed)
     EXPECT_EQ(l[5], std::string(63, '*'));
 }
 
-TEST(Console, UsageText)
-{
+TEST(Console, UsageText) {
     const auto l = lines(usageText());
     ASSERT_EQ(l.size(), 23u);
     EXPECT_EQ(l[0], "");
@@ -257,8 +256,7 @@ TEST(Console, UsageText)
     EXPECT_EQ(l[22], "-3F    (default 0)  under-3fps =true if \"1\" && -DUP,-6F==true");
 }
 
-TEST(Console, Report)
-{
+TEST(Console, Report) {
     RunSettings s;
     scanArguments({"-i", "in.log", "-SKIP", "4", "-REF", "12", "-ODD", "1", "-30F", "0"}, s);
     s.iniPath = "/x/zorvane.ini";
@@ -286,11 +284,11 @@ TEST(Console, Report)
         "input  :in.log\n";
     EXPECT_EQ(settingsReport(s), expected);
     s.fastMode = true;
-    EXPECT_NE(settingsReport(s).find("-3F        : 0\nFAST-MODE  : 1\n\ninput  :"), std::string::npos);
+    EXPECT_NE(settingsReport(s).find("-3F        : 0\nFAST-MODE  : 1\n\ninput  :"),
+              std::string::npos);
 }
 
-TEST(Console, NoArgumentsPrintsOnlyTheBanner)
-{
+TEST(Console, NoArgumentsPrintsOnlyTheBanner) {
     std::ostringstream out;
     EXPECT_EQ(runZorvane({"zorvane"}, out), kExitFailure);
     EXPECT_EQ(out.str(), bannerText());

@@ -11,8 +11,7 @@ using namespace zorvane;
 
 namespace {
 
-std::vector<FastEntry> entriesOf(const std::string& marks)
-{
+std::vector<FastEntry> entriesOf(const std::string& marks) {
     std::vector<FastEntry> e(marks.size() + 1);
     for (std::size_t i = 0; i < marks.size(); ++i) {
         e[i].index = static_cast<int>(i);
@@ -28,8 +27,7 @@ struct Expect {
     int kind;
 };
 
-void expectSegments(const std::vector<Segment>& got, const std::vector<Expect>& want)
-{
+void expectSegments(const std::vector<Segment>& got, const std::vector<Expect>& want) {
     ASSERT_EQ(got.size(), want.size());
     for (std::size_t i = 0; i < want.size(); ++i) {
         EXPECT_EQ(got[i].firstCycle, want[i].first) << i;
@@ -41,8 +39,7 @@ void expectSegments(const std::vector<Segment>& got, const std::vector<Expect>& 
     }
 }
 
-RunSettings fastSettings(bool v2 = false, const char* ref = "0")
-{
+RunSettings fastSettings(bool v2 = false, const char* ref = "0") {
     RunSettings s;
     scanArguments({"-REF", ref}, s);
     s.fastMode = true;
@@ -52,40 +49,35 @@ RunSettings fastSettings(bool v2 = false, const char* ref = "0")
     return s;
 }
 
-std::vector<Segment> run(const RunSettings& s, const std::string& marks)
-{
+std::vector<Segment> run(const RunSettings& s, const std::string& marks) {
     const FilterTable table = buildFilterTable(s);
     return buildFastSegments(table, entriesOf(marks), static_cast<int>(marks.size()), s);
 }
 
 }  // namespace
 
-TEST(FastMode, WorkedExample)
-{
+TEST(FastMode, WorkedExample) {
     const RunSettings s = fastSettings();
     ASSERT_EQ(s.refCycles, 10);
     const std::string marks = std::string(10, '0') + std::string(15, '1') + std::string(15, '0');
     expectSegments(run(s, marks), {{0, 5, 12}, {6, 14, 11}, {15, 23, 12}});
 }
 
-TEST(FastMode, AllClean)
-{
+TEST(FastMode, AllClean) {
     // Entry 39 starts frame 117: the clean end rounds to cycle 23.
     expectSegments(run(fastSettings(), std::string(40, '0')), {{0, 23, 12}});
     // fastv2: entry 9 starts frame 63 (v = 3, A = 7): cycle 13.
     expectSegments(run(fastSettings(true), std::string(10, '0')), {{0, 13, 12}});
 }
 
-TEST(FastMode, ShortRunsCountAsClean)
-{
+TEST(FastMode, ShortRunsCountAsClean) {
     const std::string marks = std::string(10, '0') + std::string(9, '1') + std::string(21, '0');
     expectSegments(run(fastSettings(), marks), {{0, 23, 12}});
     EXPECT_TRUE(findCombedRuns(entriesOf(marks), 40, 10).empty());
     ASSERT_EQ(findCombedRuns(entriesOf(marks), 40, 9).size(), 1u);
 }
 
-TEST(FastMode, CombedKindFollowsTheRateOptions)
-{
+TEST(FastMode, CombedKindFollowsTheRateOptions) {
     const std::string marks = std::string(10, '0') + std::string(15, '1') + std::string(15, '0');
     RunSettings no60 = fastSettings();
     no60.use60fps = false;
@@ -98,8 +90,7 @@ TEST(FastMode, CombedKindFollowsTheRateOptions)
     expectSegments(run(neither, marks), {{0, 23, 11}});
 }
 
-TEST(FastMode, RunsAtTheEdges)
-{
+TEST(FastMode, RunsAtTheEdges) {
     const std::string leading = std::string(12, '1') + std::string(28, '0');
     // Run 0..11: u = 33, v = 3, e = 35/5 - 1 = 6.
     expectSegments(run(fastSettings(), leading), {{0, 6, 11}, {7, 23, 12}});
@@ -112,22 +103,20 @@ TEST(FastMode, RunsAtTheEdges)
     EXPECT_TRUE(findCombedRuns(entriesOf(std::string(39, '0') + "1"), 40, 1).empty());
 }
 
-TEST(FastMode, TinyCleanSpanEmitsNothing)
-{
+TEST(FastMode, TinyCleanSpanEmitsNothing) {
     // Combed 0..9 (u = 27, e = 5), clean 10 (u = 30, v = 0, A = 0: e = 5, nothing),
     // combed 11..20 (u = 60, e = 12), clean 21..29.
-    const std::string marks = std::string(10, '1') + "0" + std::string(10, '1') + std::string(9, '0');
+    const std::string marks =
+        std::string(10, '1') + "0" + std::string(10, '1') + std::string(9, '0');
     expectSegments(run(fastSettings(), marks), {{0, 12, 11}, {13, 17, 12}});
 }
 
-TEST(FastMode, NothingEmittedGivesOneSegment)
-{
+TEST(FastMode, NothingEmittedGivesOneSegment) {
     // One entry: u = 0, e = -1, no segment; the fallback is cycle 0 of baseKind.
     expectSegments(run(fastSettings(), "0"), {{0, 0, 12}});
 }
 
-TEST(FastMode, SegmentPastTheLastFrameIsLeftOut)
-{
+TEST(FastMode, SegmentPastTheLastFrameIsLeftOut) {
     // fastv2, 309 frames (cycles 0..61) in 45 entries: combed 0..43 (u = 301,
     // e = 61), clean 44 (u = 308, v = 3, A = 7: e = 62), whose segment would
     // start at frame 310. The combed segment runs to the end instead.

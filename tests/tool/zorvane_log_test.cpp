@@ -10,7 +10,9 @@ using namespace zorvane;
 
 namespace {
 
-std::string cycleText(const Pattern& p) { return std::string(patternView(p)); }
+std::string cycleText(const Pattern& p) {
+    return std::string(patternView(p));
+}
 
 // Reads a normal-mode log text the way the driver does.
 struct Parsed {
@@ -22,8 +24,7 @@ struct Parsed {
     EntryReport report;
 };
 
-Parsed parseNormal(std::string text, bool ref = false, bool dup = false)
-{
+Parsed parseNormal(std::string text, bool ref = false, bool dup = false) {
     Parsed p;
     p.text = std::move(text);
     p.log = readLog(p.text);
@@ -35,8 +36,7 @@ Parsed parseNormal(std::string text, bool ref = false, bool dup = false)
     return p;
 }
 
-std::string entries(int from, int to, const char* marks = "0")
-{
+std::string entries(int from, int to, const char* marks = "0") {
     std::string t;
     for (int i = from; i <= to; ++i) t += std::to_string(i) + "-" + marks + "\n";
     return t;
@@ -44,8 +44,7 @@ std::string entries(int from, int to, const char* marks = "0")
 
 }  // namespace
 
-TEST(LogLines, CountsAndSplitsWithBothLineEnds)
-{
+TEST(LogLines, CountsAndSplitsWithBothLineEnds) {
     EXPECT_EQ(countLines(""), 0u);
     EXPECT_EQ(countLines("a"), 1u);
     EXPECT_EQ(countLines("a\n"), 1u);
@@ -61,8 +60,7 @@ TEST(LogLines, CountsAndSplitsWithBothLineEnds)
     EXPECT_EQ(lines[4], "x\ry");  // only a CR right before LF is dropped
 }
 
-TEST(LogNumbers, AtoiAndDigitSearch)
-{
+TEST(LogNumbers, AtoiAndDigitSearch) {
     EXPECT_EQ(atoiSaturated("  -12x"), -12);
     EXPECT_EQ(atoiSaturated("+7"), 7);
     EXPECT_EQ(atoiSaturated("abc"), 0);
@@ -80,8 +78,7 @@ TEST(LogNumbers, AtoiAndDigitSearch)
     EXPECT_EQ(numberFrom("total 123456789012345", 5), INT_MAX);
 }
 
-TEST(LogHeader, Table)
-{
+TEST(LogHeader, Table) {
     struct Case {
         const char* text;
         bool ok;
@@ -120,8 +117,7 @@ TEST(LogHeader, Table)
     }
 }
 
-TEST(LogHeader, LinesOfAnyLength)
-{
+TEST(LogHeader, LinesOfAnyLength) {
     std::string text = "total 5\n0-1" + std::string(5000, ' ') + "x\n1-0\n";
     const LogContent log = readLog(text);
     ASSERT_TRUE(log.header.ok);
@@ -129,8 +125,7 @@ TEST(LogHeader, LinesOfAnyLength)
     EXPECT_EQ(log.lines[0].size(), 5004u);
 }
 
-TEST(CycleEntries, ShortLogLeavesLastCyclesClean)
-{
+TEST(CycleEntries, ShortLogLeavesLastCyclesClean) {
     Parsed p = parseNormal("total 12\n" + entries(0, 23, "1"));
     ASSERT_EQ(p.cycles, 3);
     EXPECT_FALSE(p.report.overrun);
@@ -143,8 +138,7 @@ TEST(CycleEntries, ShortLogLeavesLastCyclesClean)
     EXPECT_FALSE(p.records[3].last);
 }
 
-TEST(CycleEntries, GapIsRecordedAndCountsAsCombed)
-{
+TEST(CycleEntries, GapIsRecordedAndCountsAsCombed) {
     Parsed p = parseNormal("total 20\n" + entries(0, 9) + entries(15, 39));
     EXPECT_FALSE(p.report.overrun);
     EXPECT_EQ(p.report.gaps, (std::vector<EntryGap>{{10, 14}}));
@@ -152,26 +146,24 @@ TEST(CycleEntries, GapIsRecordedAndCountsAsCombed)
     EXPECT_EQ(cycleText(p.records[1].refPattern), "0000000000");  // ref off: untouched
 }
 
-TEST(CycleEntries, GapFillsEveryPatternInUse)
-{
+TEST(CycleEntries, GapFillsEveryPatternInUse) {
     Parsed p = parseNormal("total 10\n0-0-0-0\n3-0-0-0\n", true, true);
     EXPECT_EQ(cycleText(p.records[0].pattern), "0110000000");
     EXPECT_EQ(cycleText(p.records[0].refPattern), "0110000000");
     EXPECT_EQ(cycleText(p.records[0].dupPattern), "0110000000");
 }
 
-TEST(CycleEntries, TwentyOneHoles)
-{
+TEST(CycleEntries, TwentyOneHoles) {
     std::string text = "total 100\n";
     for (int i = 0; i < 22; ++i) text += std::to_string(i * 2) + "-0\n";  // holes at 1, 3, ..., 41
     Parsed p = parseNormal(text);
     EXPECT_FALSE(p.report.overrun);
     ASSERT_EQ(p.report.gaps.size(), kListedGaps);  // the 21st is not kept
-    for (int i = 0; i < 20; ++i) EXPECT_EQ(p.report.gaps[static_cast<std::size_t>(i)], (EntryGap{2 * i + 1, 2 * i + 1}));
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(p.report.gaps[static_cast<std::size_t>(i)], (EntryGap{2 * i + 1, 2 * i + 1}));
 }
 
-TEST(CycleEntries, OverrunIsAnError)
-{
+TEST(CycleEntries, OverrunIsAnError) {
     Parsed direct = parseNormal("total 10\n" + entries(0, 20));
     EXPECT_TRUE(direct.report.overrun);
 
@@ -183,8 +175,7 @@ TEST(CycleEntries, OverrunIsAnError)
     EXPECT_FALSE(exact.report.overrun);
 }
 
-TEST(CycleEntries, ColumnsFollowTheOptions)
-{
+TEST(CycleEntries, ColumnsFollowTheOptions) {
     Parsed p = parseNormal("total 5\n7-1-1-1\n", false, true);
     // entries 0..6 are missing and count as combed in pattern and dupPattern
     EXPECT_EQ(cycleText(p.records[0].pattern), "1111111100");
@@ -197,38 +188,33 @@ TEST(CycleEntries, ColumnsFollowTheOptions)
     EXPECT_EQ(cycleText(marks.records[0].dupPattern), "1000000000");  // "2-1" has no third mark
 }
 
-TEST(CycleEntries, BackwardRepeatedAndOddLinesAreIgnored)
-{
+TEST(CycleEntries, BackwardRepeatedAndOddLinesAreIgnored) {
     Parsed p = parseNormal("total 5\n0-1\n0-0\n1-1\nno dash here\n-5\n2-1\n1-0\n3-1\n");
     EXPECT_FALSE(p.report.overrun);
     EXPECT_TRUE(p.report.gaps.empty());
     EXPECT_EQ(cycleText(p.records[0].pattern), "1111000000");
 }
 
-TEST(CycleEntries, DashAtEndGivesAnEmptyMark)
-{
+TEST(CycleEntries, DashAtEndGivesAnEmptyMark) {
     Parsed p = parseNormal("total 5\n0-\n1-1\n");
     EXPECT_EQ(p.records[0].pattern[0], '\0');
     EXPECT_EQ(p.records[0].pattern[1], '1');
 }
 
-TEST(CycleEntries, WindowsLineEnds)
-{
+TEST(CycleEntries, WindowsLineEnds) {
     Parsed p = parseNormal("total 5\r\n0-1-1-1\r\n1-0-1-1\r\n", true, true);
     EXPECT_EQ(cycleText(p.records[0].pattern), "1000000000");
     EXPECT_EQ(cycleText(p.records[0].refPattern), "1100000000");
     EXPECT_EQ(cycleText(p.records[0].dupPattern), "1100000000");
 }
 
-TEST(CycleEntries, RejectsTablesWithoutCycles)
-{
+TEST(CycleEntries, RejectsTablesWithoutCycles) {
     RunSettings s;
     std::vector<CycleRecord> records(1);
     EXPECT_TRUE(parseCycleEntries({}, records, 0, s).overrun);
 }
 
-TEST(FastEntries, FillGapsAndOverrun)
-{
+TEST(FastEntries, FillGapsAndOverrun) {
     const std::string text = "total 30\nfast: 10\n0-0\n1-1\n4-0\n5-1\n";
     const LogContent log = readLog(text);
     ASSERT_TRUE(log.header.fastMode);

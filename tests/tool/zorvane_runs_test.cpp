@@ -33,8 +33,8 @@ struct RunResult {
 // Runs `exe` with `args` in directory `cwd`, collecting standard output; a
 // non-zero `addressSpace` caps the child's address space (bytes).
 RunResult run(const fs::path& exe, const std::vector<std::string>& args, const fs::path& cwd,
-              const std::string& argv0 = "", const char* searchPath = nullptr, rlim_t addressSpace = 0)
-{
+              const std::string& argv0 = "", const char* searchPath = nullptr,
+              rlim_t addressSpace = 0) {
     int pipefd[2];
     if (pipe(pipefd) != 0) return {};
     const pid_t pid = fork();
@@ -69,34 +69,29 @@ RunResult run(const fs::path& exe, const std::vector<std::string>& args, const f
     return r;
 }
 
-RunResult zorvane(const std::vector<std::string>& args, const fs::path& cwd = kSource)
-{
+RunResult zorvane(const std::vector<std::string>& args, const fs::path& cwd = kSource) {
     return run(kBuild / "zorvane", args, cwd);
 }
 
-std::string slurp(const fs::path& p)
-{
+std::string slurp(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     std::ostringstream ss;
     ss << in.rdbuf();
     return ss.str();
 }
 
-void spit(const fs::path& p, const std::string& text)
-{
+void spit(const fs::path& p, const std::string& text) {
     std::ofstream(p, std::ios::binary) << text;
 }
 
-std::string replaceAll(std::string text, const std::string& from, const std::string& to)
-{
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
     for (std::size_t pos = 0; (pos = text.find(from, pos)) != std::string::npos; pos += to.size())
         text.replace(pos, from.size(), to);
     return text;
 }
 
 // The banner every run starts with, taken from the real binary's -help run.
-std::string banner()
-{
+std::string banner() {
     static const std::string text = [] {
         const std::string out = zorvane({"-help"}).out;
         std::size_t pos = 0;
@@ -116,8 +111,7 @@ struct GoldenCase {
     std::vector<std::string> args;
 };
 
-std::vector<GoldenCase> loadCases()
-{
+std::vector<GoldenCase> loadCases() {
     std::vector<GoldenCase> cases;
     std::ifstream in(kGolden / "cases.txt");
     for (std::string line; std::getline(in, line);) {
@@ -131,12 +125,13 @@ std::vector<GoldenCase> loadCases()
     return cases;
 }
 
-void PrintTo(const GoldenCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const GoldenCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Golden : public ::testing::TestWithParam<GoldenCase> {};
 
-TEST_P(Golden, WholeRun)
-{
+TEST_P(Golden, WholeRun) {
     const GoldenCase& c = GetParam();
     const fs::path outDir = kBuild / "zorvane-golden";
     fs::create_directories(outDir);
@@ -166,29 +161,32 @@ TEST_P(Golden, WholeRun)
 }
 
 INSTANTIATE_TEST_SUITE_P(Zorvane, Golden, ::testing::ValuesIn(loadCases()),
-                         [](const ::testing::TestParamInfo<GoldenCase>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<GoldenCase>& info) {
+                             return info.param.name;
+                         });
 
-TEST(Golden, WindowsLineEndsGiveTheSameOutput)
-{
+TEST(Golden, WindowsLineEndsGiveTheSameOutput) {
     const fs::path dir = kBuild / "zorvane-crlf";
     fs::remove_all(dir);
     fs::create_directories(dir);
-    spit(dir / "zorvane.ini", replaceAll(slurp(kSource / "tests/tool/data/classic.ini"), "\n", "\r\n"));
+    spit(dir / "zorvane.ini",
+         replaceAll(slurp(kSource / "tests/tool/data/classic.ini"), "\n", "\r\n"));
     spit(dir / "sample.log", replaceAll(slurp(kSource / "examples/sample.log"), "\n", "\r\n"));
-    const RunResult r = zorvane({"-INI", "zorvane.ini", "-i", "sample.log", "-o", "sample.def"}, dir);
+    const RunResult r =
+        zorvane({"-INI", "zorvane.ini", "-i", "sample.log", "-o", "sample.def"}, dir);
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(slurp(dir / "sample.def"), slurp(kGolden / "sample_def.def"));
 }
 
-TEST(Golden, SettingsFileBesideTheProgram)
-{
+TEST(Golden, SettingsFileBesideTheProgram) {
     // Invoked through a link named "zorvane", the program looks for zorvane.ini
     // beside that path (there is no ".exe" to strip).
     const fs::path dir = kBuild / "zorvane-derived";
     fs::remove_all(dir);
     fs::create_directories(dir / "bin");
     fs::create_symlink(kBuild / "zorvane", dir / "bin" / "zorvane");
-    const std::vector<std::string> args{"-i", (kSource / "examples/sample.log").string(), "-o", "out.avs"};
+    const std::vector<std::string> args{"-i", (kSource / "examples/sample.log").string(), "-o",
+                                        "out.avs"};
 
     RunResult r = run(dir / "bin" / "zorvane", args, dir, "bin/zorvane");
     EXPECT_EQ(r.status, 254);
@@ -197,7 +195,8 @@ TEST(Golden, SettingsFileBesideTheProgram)
     spit(dir / "bin" / "zorvane.ini", "Func_60fps=Bob()\n");
     r = run(dir / "bin" / "zorvane", args, dir, "bin/zorvane");
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("Ini-file   : " + (dir / "bin" / "zorvane.ini").string() + "\nFunc_24fps : \n"
+    EXPECT_NE(r.out.find("Ini-file   : " + (dir / "bin" / "zorvane.ini").string() +
+                         "\nFunc_24fps : \n"
                          "Func_30fps : \nFunc_60fps : .Bob()\n"),
               std::string::npos)
         << r.out;
@@ -209,7 +208,8 @@ TEST(Golden, SettingsFileBesideTheProgram)
     const std::string searchPath = "/nonexistent:" + (dir / "bin").string();
     r = run(dir / "bin" / "zorvane", args, dir, "zorvane", searchPath.c_str());
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("Ini-file   : " + (dir / "bin" / "zorvane.ini").string() + "\n"), std::string::npos)
+    EXPECT_NE(r.out.find("Ini-file   : " + (dir / "bin" / "zorvane.ini").string() + "\n"),
+              std::string::npos)
         << r.out;
 }
 
@@ -218,18 +218,17 @@ TEST(Golden, SettingsFileBesideTheProgram)
 
 struct BadCase {
     const char* name;
-    const char* log;           // log text written to in.log (nullptr: no file)
+    const char* log;  // log text written to in.log (nullptr: no file)
     std::vector<std::string> args;
     int status;
-    const char* lastLines;     // expected end of the console text
-    bool report;               // the settings report is printed
-    bool output;               // the output file exists afterwards
+    const char* lastLines;  // expected end of the console text
+    bool report;            // the settings report is printed
+    bool output;            // the output file exists afterwards
 };
 
 class BadInput : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         // One directory per test, so that tests may run in parallel.
         dir_ = kBuild / (std::string("zorvane-bad-") +
                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -240,31 +239,150 @@ protected:
     fs::path dir_;
 };
 
-TEST_F(BadInput, Table)
-{
+TEST_F(BadInput, Table) {
     const char* good = "total 10\n0-0\n1-1\n2-0\n";
     const std::vector<BadCase> cases = {
         {"no arguments", good, {}, 254, "", false, false},
-        {"help", good, {"-i", "in.log", "-o", "out.def", "-HELP"}, 0, "-3F    (default 0)  under-3fps =true if \"1\" && -DUP,-6F==true\n", false, false},
-        {"output value missing", good, {"-INI", "z.ini", "-i", "in.log", "-o"}, 254, "Error:no output file specified.\n", false, false},
-        {"output empty", good, {"-INI", "z.ini", "-i", "in.log", "-o", ""}, 254, "Error:no output file specified.\n", false, false},
-        {"settings file missing", good, {"-INI", "nothere.ini", "-i", "in.log", "-o", "out.def"}, 254, "Error:could not open ini-file.\n", false, false},
-        {"log missing", nullptr, {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "Error:could not open log file.\n", false, false},
-        {"no -i", good, {"-INI", "z.ini", "-o", "out.def"}, 254, "Error:could not open log file.\n", false, false},
-        {"log is a directory", good, {"-INI", "z.ini", "-i", ".", "-o", "out.def"}, 254, "Error:could not open log file.\n", false, false},
-        {"header not total", "totl 10\n0-0\n1-0\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "Error:There is format error in log file.\n", false, false},
-        {"total line only", "total 10\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "Error:There is format error in log file.\n", false, false},
-        {"empty log", "", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "Error:There is format error in log file.\n", false, false},
-        {"mode line only", "total 10\nfast: 3\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "Error:There is format error in log file.\n", false, false},
-        {"total zero", "total 0\n0-0\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "input  :in.log\nError:There is format error in log file.\n", true, false},
-        {"total without digits", "total frames\n0-0\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "input  :in.log\nError:There is format error in log file.\n", true, false},
-        {"fast count zero", "total 30\nfast 4000\n0-0\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "FAST-MODE  : 1\n\ninput  :in.log\nError:There is format error in log file.\n", true, false},
-        {"overrun", "total 2\n0-0\n1-0\n2-0\n3-0\n4-0\n5-0\n6-0\n7-0\n8-0\n9-0\n10-1\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "input  :in.log\nError:There is format error in log file.\n", true, false},
-        {"overrun through a gap", "total 2\n0-0\n40-1\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.avs"}, 254, "input  :in.log\nError:There is format error in log file.\n", true, false},
-        {"fast overrun", "total 9\nfast: 3\n0-0\n1-0\n2-0\n3-1\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 254, "input  :in.log\nError:There is format error in log file.\n", true, false},
-        {"gaps warn and go on", "total 10\n0-0\n5-0\n", {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, 0, "input  :in.log\n\nWarning:There are some errors in log file.\noutput :out.def\n", true, true},
-        {"unwritable output", good, {"-INI", "z.ini", "-i", "in.log", "-o", "missing/out.def"}, 254, "input  :in.log\nError:could not find output directory.\n", true, false},
-        {"empty settings file", good, {"-INI", "empty.ini", "-i", "in.log", "-o", "out.def"}, 0, "Func_Append: \n\n-30F       : 1\n", true, true},
+        {"help",
+         good,
+         {"-i", "in.log", "-o", "out.def", "-HELP"},
+         0,
+         "-3F    (default 0)  under-3fps =true if \"1\" && -DUP,-6F==true\n",
+         false,
+         false},
+        {"output value missing",
+         good,
+         {"-INI", "z.ini", "-i", "in.log", "-o"},
+         254,
+         "Error:no output file specified.\n",
+         false,
+         false},
+        {"output empty",
+         good,
+         {"-INI", "z.ini", "-i", "in.log", "-o", ""},
+         254,
+         "Error:no output file specified.\n",
+         false,
+         false},
+        {"settings file missing",
+         good,
+         {"-INI", "nothere.ini", "-i", "in.log", "-o", "out.def"},
+         254,
+         "Error:could not open ini-file.\n",
+         false,
+         false},
+        {"log missing",
+         nullptr,
+         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
+         254,
+         "Error:could not open log file.\n",
+         false,
+         false},
+        {"no -i",
+         good,
+         {"-INI", "z.ini", "-o", "out.def"},
+         254,
+         "Error:could not open log file.\n",
+         false,
+         false},
+        {"log is a directory",
+         good,
+         {"-INI", "z.ini", "-i", ".", "-o", "out.def"},
+         254,
+         "Error:could not open log file.\n",
+         false,
+         false},
+        {"header not total",
+         "totl 10\n0-0\n1-0\n",
+         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
+         254,
+         "Error:There is format error in log file.\n",
+         false,
+         false},
+        {"total line only",
+         "total 10\n",
+         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
+         254,
+         "Error:There is format error in log file.\n",
+         false,
+         false},
+        {"empty log",
+         "",
+         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
+         254,
+         "Error:There is format error in log file.\n",
+         false,
+         false},
+        {"mode line only",
+         "total 10\nfast: 3\n",
+         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
+         254,
+         "Error:There is format error in log file.\n",
+         false,
+         false},
+        {"total zero",
+         "total 0\n0-0\n",
+         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
+         254,
+         "input  :in.log\nError:There is format error in log file.\n",
+         true,
+         false},
+        {"total without digits",
+         "total frames\n0-0\n",
+         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
+         254,
+         "input  :in.log\nError:There is format error in log file.\n",
+         true,
+         false},
+        {"fast count zero",
+         "total 30\nfast 4000\n0-0\n",
+         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
+         254,
+         "FAST-MODE  : 1\n\ninput  :in.log\nError:There is format error in log file.\n",
+         true,
+         false},
+        {"overrun",
+         "total 2\n0-0\n1-0\n2-0\n3-0\n4-0\n5-0\n6-0\n7-0\n8-0\n9-0\n10-1\n",
+         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
+         254,
+         "input  :in.log\nError:There is format error in log file.\n",
+         true,
+         false},
+        {"overrun through a gap",
+         "total 2\n0-0\n40-1\n",
+         {"-INI", "z.ini", "-i", "in.log", "-o", "out.avs"},
+         254,
+         "input  :in.log\nError:There is format error in log file.\n",
+         true,
+         false},
+        {"fast overrun",
+         "total 9\nfast: 3\n0-0\n1-0\n2-0\n3-1\n",
+         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
+         254,
+         "input  :in.log\nError:There is format error in log file.\n",
+         true,
+         false},
+        {"gaps warn and go on",
+         "total 10\n0-0\n5-0\n",
+         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
+         0,
+         "input  :in.log\n\nWarning:There are some errors in log file.\noutput :out.def\n",
+         true,
+         true},
+        {"unwritable output",
+         good,
+         {"-INI", "z.ini", "-i", "in.log", "-o", "missing/out.def"},
+         254,
+         "input  :in.log\nError:could not find output directory.\n",
+         true,
+         false},
+        {"empty settings file",
+         good,
+         {"-INI", "empty.ini", "-i", "in.log", "-o", "out.def"},
+         0,
+         "Func_Append: \n\n-30F       : 1\n",
+         true,
+         true},
     };
     spit(dir_ / "empty.ini", "");
     for (const BadCase& c : cases) {
@@ -291,18 +409,21 @@ TEST_F(BadInput, Table)
         EXPECT_EQ(r.out.find("output :") != std::string::npos, c.output) << r.out;
         // No temporary files are left next to the output.
         for (const auto& e : fs::directory_iterator(dir_))
-            EXPECT_EQ(e.path().filename().string().find(".zorvane-"), std::string::npos) << e.path();
+            EXPECT_EQ(e.path().filename().string().find(".zorvane-"), std::string::npos)
+                << e.path();
     }
 }
 
-TEST_F(BadInput, OutputKindFollowsTheExtension)
-{
+TEST_F(BadInput, OutputKindFollowsTheExtension) {
     spit(dir_ / "in.log", "total 10\n0-0\n1-1\n");
-    struct Case { const char* path; const char* begins; };
+    struct Case {
+        const char* path;
+        const char* begins;
+    };
     const Case cases[] = {
         {"result.DEF", "set [24] f24=''\n"}, {"result.def", "set [24] f24=''\n"},
-        {"result.txt", "v001=Trim(0,9)"},     {"result", "v001=Trim(0,9)"},
-        {"r.avs", "v001=Trim(0,9)"},          {".def", "v001=Trim(0,9)"},
+        {"result.txt", "v001=Trim(0,9)"},    {"result", "v001=Trim(0,9)"},
+        {"r.avs", "v001=Trim(0,9)"},         {".def", "v001=Trim(0,9)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
@@ -312,8 +433,7 @@ TEST_F(BadInput, OutputKindFollowsTheExtension)
     }
 }
 
-TEST_F(BadInput, FailedRunKeepsAnExistingOutput)
-{
+TEST_F(BadInput, FailedRunKeepsAnExistingOutput) {
     spit(dir_ / "in.log", "total 2\n0-0\n40-1\n");  // overrun
     spit(dir_ / "out.def", "previous\n");
     const RunResult r = zorvane({"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, dir_);
@@ -321,24 +441,23 @@ TEST_F(BadInput, FailedRunKeepsAnExistingOutput)
     EXPECT_EQ(slurp(dir_ / "out.def"), "previous\n");
 }
 
-TEST_F(BadInput, LongLinesAndPaths)
-{
+TEST_F(BadInput, LongLinesAndPaths) {
     // A path far beyond 260 characters and log lines far beyond 1000.
     fs::path deep = dir_;
     for (int i = 0; i < 12; ++i) deep /= std::string(40, static_cast<char>('a' + i));
     fs::create_directories(deep);
     std::string log = "total 10" + std::string(3000, ' ') + "\n";
-    for (int i = 0; i < 20; ++i) log += std::to_string(i) + "-0-0-0" + std::string(2000, 'x') + "\n";
+    for (int i = 0; i < 20; ++i)
+        log += std::to_string(i) + "-0-0-0" + std::string(2000, 'x') + "\n";
     spit(deep / "in.log", log);
     const fs::path out = deep / "out.def";
-    const RunResult r = zorvane({"-INI", (dir_ / "z.ini").string(), "-i", (deep / "in.log").string(), "-o", out.string()});
+    const RunResult r = zorvane(
+        {"-INI", (dir_ / "z.ini").string(), "-i", (deep / "in.log").string(), "-o", out.string()});
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(slurp(out).find("\n0-9 [24] (5,0,2)\nend\n"), std::string::npos) << slurp(out);
 }
 
-
-TEST_F(BadInput, MemoryFollowsTheLogNotTheDeclaredTotal)
-{
+TEST_F(BadInput, MemoryFollowsTheLogNotTheDeclaredTotal) {
 #ifdef QEX_TEST_SANITIZED
     GTEST_SKIP() << "AddressSanitizer cannot run under an address-space cap";
 #else
@@ -353,7 +472,8 @@ TEST_F(BadInput, MemoryFollowsTheLogNotTheDeclaredTotal)
     const Case cases[] = {
         {"total 2000000000\n0-0-0-0\n", {}},
         {"total 2000000000\n0-0-0-0\n", {"-REF", "60", "-DUP", "1", "-SKIP", "1"}},
-        {"total 2000000000\n0-1-1-1\n7-0-1-0\n", {"-REF", "1", "-DUP", "1", "-6F", "1", "-3F", "1"}},
+        {"total 2000000000\n0-1-1-1\n7-0-1-0\n",
+         {"-REF", "1", "-DUP", "1", "-6F", "1", "-3F", "1"}},
         {"total 2000000000\nfast: 600000000\n0-1\n1-1\n", {}},
         {"total 2000000000\nfastv2 2000000000\n0-1\n", {"-REF", "60"}},
     };

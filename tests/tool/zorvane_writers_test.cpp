@@ -18,8 +18,7 @@ using namespace zorvane;
 
 namespace {
 
-RunSettings defaults(const std::string& settingsText = "Func_60fps=Bob()\n", int total = 1002)
-{
+RunSettings defaults(const std::string& settingsText = "Func_60fps=Bob()\n", int total = 1002) {
     RunSettings s;
     scanArguments({}, s);
     readSettingsText(settingsText, s);
@@ -28,8 +27,7 @@ RunSettings defaults(const std::string& settingsText = "Func_60fps=Bob()\n", int
     return s;
 }
 
-Segment seg(int first, int last, int kind, bool isLast = false)
-{
+Segment seg(int first, int last, int kind, bool isLast = false) {
     Segment s;
     s.firstCycle = first;
     s.lastCycle = last;
@@ -38,8 +36,7 @@ Segment seg(int first, int last, int kind, bool isLast = false)
     return s;
 }
 
-std::string slurp(const std::filesystem::path& p)
-{
+std::string slurp(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
     std::ostringstream ss;
     ss << in.rdbuf();
@@ -49,8 +46,7 @@ std::string slurp(const std::filesystem::path& p)
 const std::string kTrailer = "\n\n######    Zorvane ver0.1.1.1  by Morvik\n";
 
 std::string defHeader(const std::string& f24 = "", const std::string& f30 = "",
-                      const std::string& f60 = "Bob()", const std::string& six = "")
-{
+                      const std::string& f60 = "Bob()", const std::string& six = "") {
     std::string t = "set [24] f24='" + f24 + "'\n";
     for (int k = 0; k < 5; ++k) t += "set [24] f6to2_" + std::to_string(k) + "='" + six + "'\n";
     t += "set [30] f30='" + f30 + "'\nset [60] f60='" + f60 + "'\n\n";
@@ -60,29 +56,30 @@ std::string defHeader(const std::string& f24 = "", const std::string& f30 = "",
 
 }  // namespace
 
-TEST(Definition, TwoSegmentExample)
-{
+TEST(Definition, TwoSegmentExample) {
     const RunSettings s = defaults();
     const FilterTable table = buildFilterTable(s);
     const std::vector<Segment> segs{seg(0, 99, 0), seg(100, 200, 11, true)};
     EXPECT_EQ(definitionText(s, table, segs),
-              defHeader() + "000-499 [24] (5,0,2)\nmode fps_adjust = on\n500-1001 [60] f60\nend\n\n" + kTrailer);
+              defHeader() +
+                  "000-499 [24] (5,0,2)\nmode fps_adjust = on\n500-1001 [60] f60\nend\n\n" +
+                  kTrailer);
 }
 
-TEST(Definition, SingleSegmentAndNoFpsAdjust)
-{
+TEST(Definition, SingleSegmentAndNoFpsAdjust) {
     RunSettings s = defaults("", 1000);
     const FilterTable table = buildFilterTable(s);
     const std::vector<Segment> one{seg(0, 199, 0, true)};
-    EXPECT_EQ(definitionText(s, table, one), defHeader("", "", "") + "0-999 [24] (5,0,2)\nend\n\n" + kTrailer);
+    EXPECT_EQ(definitionText(s, table, one),
+              defHeader("", "", "") + "0-999 [24] (5,0,2)\nend\n\n" + kTrailer);
 
     s.totalFrames = 1002;
     s.writeFpsAdjust = false;
-    EXPECT_EQ(definitionText(s, table, one), defHeader("", "", "") + "0-1001 [24] (5,0,2)\nend\n\n" + kTrailer);
+    EXPECT_EQ(definitionText(s, table, one),
+              defHeader("", "", "") + "0-1001 [24] (5,0,2)\nend\n\n" + kTrailer);
 }
 
-TEST(Definition, PatternTextsOfEveryKind)
-{
+TEST(Definition, PatternTextsOfEveryKind) {
     RunSettings s = defaults("Func_60fps=Bob()\nFunc_6to2=Six(ref, ref)\nMode_6to2=12\n", 100);
     s.dedup = true;
     s.selectOdd = true;
@@ -109,23 +106,24 @@ TEST(Definition, PatternTextsOfEveryKind)
         "75-79  [6] (10,2)\n80-84  [3] (20,2)\n85-89  [2] (30,2)\n90-94 [12] (10,2,7)\n"
         "95-99 [24] (10,2,4,6,8)\n95-99 [12] f6to2_4\nend\n";
     EXPECT_NE(text.find("\n\n" + expectedLines), std::string::npos) << text;
-    EXPECT_NE(text.find("set [12] f6to2_0='Six(0, 0)'\nset [12] f6to2_1='Six(1, 1)'\n"), std::string::npos);
+    EXPECT_NE(text.find("set [12] f6to2_0='Six(0, 0)'\nset [12] f6to2_1='Six(1, 1)'\n"),
+              std::string::npos);
 }
 
-TEST(Definition, FallbackNameFollowsTheRateOptions)
-{
+TEST(Definition, FallbackNameFollowsTheRateOptions) {
     RunSettings s = defaults("", 10);
     s.use60fps = false;
     s.use30B = true;
     FilterTable table = buildFilterTable(s);
-    EXPECT_NE(definitionText(s, table, {seg(0, 1, 11, true)}).find("0-9 [30] f30\n"), std::string::npos);
+    EXPECT_NE(definitionText(s, table, {seg(0, 1, 11, true)}).find("0-9 [30] f30\n"),
+              std::string::npos);
     s.use30B = false;
     table = buildFilterTable(s);
-    EXPECT_NE(definitionText(s, table, {seg(0, 1, 11, true)}).find("0-9 [24] f24\n"), std::string::npos);
+    EXPECT_NE(definitionText(s, table, {seg(0, 1, 11, true)}).find("0-9 [24] f24\n"),
+              std::string::npos);
 }
 
-TEST(Definition, WidthComesFromTheLastSegment)
-{
+TEST(Definition, WidthComesFromTheLastSegment) {
     const RunSettings s = defaults("", 50000002);
     const FilterTable table = buildFilterTable(s);
     const std::string text =
@@ -140,8 +138,7 @@ TEST(Definition, WidthComesFromTheLastSegment)
     EXPECT_EQ(frameNumberWidth({seg(2000000, 2000000, 0)}), 15);
 }
 
-TEST(Definition, SettingsValuesWithoutDotAreUnchanged)
-{
+TEST(Definition, SettingsValuesWithoutDotAreUnchanged) {
     RunSettings s = defaults("", 5);
     s.func24fps = "NoDot()";
     s.func6to2 = "..Two(ref)";
@@ -151,23 +148,23 @@ TEST(Definition, SettingsValuesWithoutDotAreUnchanged)
     EXPECT_NE(text.find("f6to2_2='.Two(2)'"), std::string::npos);
 }
 
-TEST(SixToTwo, ReplacesEveryOccurrence)
-{
+TEST(SixToTwo, ReplacesEveryOccurrence) {
     EXPECT_EQ(sixToTwoText("Func(ref)", "ref", 3), "Func(3)");
     EXPECT_EQ(sixToTwoText("F(refref, x)", "ref", 0), "F(00, x)");
     EXPECT_EQ(sixToTwoText("F(x)", "ref", 2), "F(x)");
     EXPECT_EQ(sixToTwoText("rrr", "rr", 1), "1r");
 }
 
-TEST(Blocks, LostFrames)
-{
+TEST(Blocks, LostFrames) {
     EXPECT_EQ(lostFramesBlock({}), "\n");
     std::vector<EntryGap> gaps;
     for (int i = 0; i < 20; ++i) gaps.push_back({i, i});
     const std::string block = lostFramesBlock(gaps);
     const std::string head1 =
-        "\n\n######    ERROR:\x83\x8D\x83O\x83t\x83@\x83" "C\x83\x8B\x82\xCC\x89\xBA\x8BL\x83t\x83\x8C"
-        "\x81[\x83\x80\x8A\xD4\x82\xAA\x8C\x87\x97\x8E\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7\x81" "B\n";
+        "\n\n######    ERROR:\x83\x8D\x83O\x83t\x83@\x83"
+        "C\x83\x8B\x82\xCC\x89\xBA\x8BL\x83t\x83\x8C"
+        "\x81[\x83\x80\x8A\xD4\x82\xAA\x8C\x87\x97\x8E\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7\x81"
+        "B\n";
     ASSERT_EQ(head1.size(), 65u);
     ASSERT_EQ(block.substr(0, 65), head1);
     const std::size_t second = block.find('\n', 65);
@@ -181,8 +178,7 @@ TEST(Blocks, LostFrames)
     EXPECT_EQ(lostFramesBlock({{10, 14}}).substr(65 + 67), "# 10-14\n\n");
 }
 
-TEST(Blocks, CombingAndGuessedPackets)
-{
+TEST(Blocks, CombingAndGuessedPackets) {
     const RunSettings s = defaults("", 23);
     Segment a = seg(0, 3, 0);
     a.skipCount = 2;
@@ -194,12 +190,12 @@ TEST(Blocks, CombingAndGuessedPackets)
     EXPECT_EQ(combingPacketsBlock(s, {a, b}),
               "\n\n######    Combing-Packets\n#Trim(5,9)\n#Trim(10,14)\n#Trim(20,22)\n");
     EXPECT_EQ(combingPacketsBlock(s, {seg(0, 4, 0, true)}), "");
-    EXPECT_EQ(guessedPacketsBlock(s, {a, b}), "\n\n######    Guessed-Packets of Func6to2\n#Trim(20,22)\n");
+    EXPECT_EQ(guessedPacketsBlock(s, {a, b}),
+              "\n\n######    Guessed-Packets of Func6to2\n#Trim(20,22)\n");
     EXPECT_EQ(guessedPacketsBlock(s, {a}), "");
 }
 
-TEST(Script, TwoSegmentExample)
-{
+TEST(Script, TwoSegmentExample) {
     const RunSettings s = defaults();
     const FilterTable table = buildFilterTable(s);
     EXPECT_EQ(scriptText(s, table, {seg(0, 99, 0), seg(100, 200, 11, true)}),
@@ -212,8 +208,7 @@ TEST(Script, TwoSegmentExample)
                   kTrailer);
 }
 
-TEST(Script, ExtendedTrimAndLoop)
-{
+TEST(Script, ExtendedTrimAndLoop) {
     const RunSettings s = defaults("Func_Append=Sharpen(0.3)\n", 30);
     const FilterTable table = buildFilterTable(s);
     Segment k3 = seg(0, 1, 3);
@@ -239,8 +234,7 @@ TEST(Script, ExtendedTrimAndLoop)
                   kTrailer);
 }
 
-TEST(Script, KindsWithoutExtraFrame)
-{
+TEST(Script, KindsWithoutExtraFrame) {
     const RunSettings s = defaults("", 30);
     const FilterTable table = buildFilterTable(s);
     Segment alt = seg(0, 1, 3);  // alternative text never extends the Trim
@@ -255,9 +249,9 @@ TEST(Script, KindsWithoutExtraFrame)
               "v003=Trim(20,29)");
 }
 
-TEST(Script, CommentsStandAtTheEnd)
-{
-    RunSettings s = defaults("Func_Append=Sharpen(0.3)\nFunc_6to2=Six(ref)\nFunc_60fps=Bob()\n", 103);
+TEST(Script, CommentsStandAtTheEnd) {
+    RunSettings s =
+        defaults("Func_Append=Sharpen(0.3)\nFunc_6to2=Six(ref)\nFunc_60fps=Bob()\n", 103);
     s.refCycles = 2;
     s.skipMinRun = 12;
     const FilterTable table = buildFilterTable(s);
@@ -274,15 +268,17 @@ TEST(Script, CommentsStandAtTheEnd)
     func.skipCount = 1;
     // w = 2 (from frame 95); the wider 102 is written in full.
     const std::string text = scriptText(s, table, {packets, guessed, fallback, func});
-    EXPECT_NE(text.find("v001=Trim(00,49).DoubleWeave().PullDown(0,3).Sharpen(0.3) #(Combing-Packets:3)\n"
-                        "v002=Trim(50,79).Six(2).Sharpen(0.3) #(Guessed)\n"
-                        "v003=Trim(80,94).Bob().Sharpen(0.3)\n"
-                        "v004=Trim(95,102).Sharpen(0.3)\n\n"),
-              std::string::npos)
+    EXPECT_NE(
+        text.find("v001=Trim(00,49).DoubleWeave().PullDown(0,3).Sharpen(0.3) #(Combing-Packets:3)\n"
+                  "v002=Trim(50,79).Six(2).Sharpen(0.3) #(Guessed)\n"
+                  "v003=Trim(80,94).Bob().Sharpen(0.3)\n"
+                  "v004=Trim(95,102).Sharpen(0.3)\n\n"),
+        std::string::npos)
         << text;
     EXPECT_NE(text.find("result=result.EasyVFR_Append(v004,tcpath,95,102)\nresult\n"
                         "\n\n######    Combing-Packets\n#Trim(10,14)\n#Trim(25,29)\n#Trim(35,39)\n"
-                        "\n\n######    Guessed-Packets of Func6to2\n#Trim(50,79)\n" + kTrailer),
+                        "\n\n######    Guessed-Packets of Func6to2\n#Trim(50,79)\n" +
+                        kTrailer),
               std::string::npos)
         << text;
 
@@ -290,16 +286,14 @@ TEST(Script, CommentsStandAtTheEnd)
     EXPECT_EQ(scriptText(s, table, {packets, func}).find("#(Combing"), std::string::npos);
 }
 
-TEST(Script, OneSegmentNeverGetsExtraArguments)
-{
+TEST(Script, OneSegmentNeverGetsExtraArguments) {
     const RunSettings s = defaults("", 1002);
     const FilterTable table = buildFilterTable(s);
     const std::string text = scriptText(s, table, {seg(0, 200, 12, true)});
     EXPECT_EQ(text, "v001=Trim(0,1001)\n\nresult=EasyVFR_Create(v001,tcpath)\nresult\n" + kTrailer);
 }
 
-TEST(Script, NamesWidenWithTheSegmentCount)
-{
+TEST(Script, NamesWidenWithTheSegmentCount) {
     EXPECT_EQ(segmentNumberWidth(999), 3);
     EXPECT_EQ(segmentNumberWidth(1000), 4);
     EXPECT_EQ(segmentNumberWidth(99999), 5);
@@ -315,13 +309,13 @@ TEST(Script, NamesWidenWithTheSegmentCount)
     const std::string text = scriptText(s, table, segs);
     EXPECT_EQ(text.substr(0, 18), "part0001=Trim(0000");
     EXPECT_NE(text.find("part1000=Trim(4995,4999)"), std::string::npos);
-    EXPECT_NE(text.find("vfr=EasyVFR_Create(part0001,tc)\nvfr=vfr.EasyVFR_Append(part0002,tc)\n"), std::string::npos);
+    EXPECT_NE(text.find("vfr=EasyVFR_Create(part0001,tc)\nvfr=vfr.EasyVFR_Append(part0002,tc)\n"),
+              std::string::npos);
 }
 
 class OutputFile : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         dir_ = std::filesystem::path(QEX_BUILD_DIR) /
                (std::string("zorvane-writer-") +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -329,8 +323,7 @@ protected:
         std::filesystem::create_directories(dir_);
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
-    std::size_t entries() const
-    {
+    std::size_t entries() const {
         std::size_t n = 0;
         for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir_)) ++n;
         return n;
@@ -338,8 +331,7 @@ protected:
     std::filesystem::path dir_;
 };
 
-TEST_F(OutputFile, WritesWholeAndReplaces)
-{
+TEST_F(OutputFile, WritesWholeAndReplaces) {
     const auto target = dir_ / "out.def";
     ASSERT_TRUE(writeOutputFile(target.string(), "first\n"));
     EXPECT_EQ(slurp(target), "first\n");
@@ -348,8 +340,7 @@ TEST_F(OutputFile, WritesWholeAndReplaces)
     EXPECT_EQ(entries(), 1u);  // no temporary file left behind
 }
 
-TEST_F(OutputFile, FailureLeavesNothingBehind)
-{
+TEST_F(OutputFile, FailureLeavesNothingBehind) {
     EXPECT_FALSE(writeOutputFile((dir_ / "missing" / "out.def").string(), "x"));
     // A directory in the way: the rename fails, the directory and its content stay.
     const auto blocker = dir_ / "blocked.avs";
@@ -360,16 +351,14 @@ TEST_F(OutputFile, FailureLeavesNothingBehind)
     EXPECT_EQ(entries(), 1u);
 }
 
-TEST_F(OutputFile, LongestFileName)
-{
+TEST_F(OutputFile, LongestFileName) {
     const auto target = dir_ / std::string(255, 'n');
     ASSERT_TRUE(writeOutputFile(target.string(), "x\n"));
     EXPECT_EQ(slurp(target), "x\n");
     EXPECT_EQ(entries(), 1u);
 }
 
-TEST_F(OutputFile, SymbolicLinkIsWrittenThrough)
-{
+TEST_F(OutputFile, SymbolicLinkIsWrittenThrough) {
     namespace fs = std::filesystem;
     fs::create_directories(dir_ / "real");
     std::ofstream(dir_ / "real" / "t.def") << "old\n";
@@ -392,8 +381,7 @@ TEST_F(OutputFile, SymbolicLinkIsWrittenThrough)
     EXPECT_EQ(entries(), 5u);
 }
 
-TEST_F(OutputFile, ReadOnlyFileIsKept)
-{
+TEST_F(OutputFile, ReadOnlyFileIsKept) {
     if (::geteuid() == 0) GTEST_SKIP() << "the superuser may write any file";
     namespace fs = std::filesystem;
     const auto target = dir_ / "locked.def";
@@ -404,8 +392,7 @@ TEST_F(OutputFile, ReadOnlyFileIsKept)
     EXPECT_EQ(entries(), 1u);
 }
 
-TEST_F(OutputFile, PipeIsWrittenInPlace)
-{
+TEST_F(OutputFile, PipeIsWrittenInPlace) {
     // A named pipe (like a device) is written to, not replaced by a file.
     const auto fifo = dir_ / "pipe.avs";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);

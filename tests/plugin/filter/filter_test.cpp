@@ -22,24 +22,26 @@ using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 
 // A script that loads the plug-ins, then the given lines.
-std::string script(const std::string& body) { return qextest::load_plugins() + body; }
+std::string script(const std::string& body) {
+    return qextest::load_plugins() + body;
+}
 
 struct Served {
-  RunResult run;
-  qextest::Y4m y4m;
-  std::vector<Stamp> stamps;
+    RunResult run;
+    qextest::Y4m y4m;
+    std::vector<Stamp> stamps;
 };
 
 Served serve(const TempDir& dir, const std::string& body, std::vector<std::string> extra = {}) {
-  dir.write("t.avs", script(body));
-  std::vector<std::string> args = std::move(extra);
-  args.push_back("t.avs");
-  args.push_back("out.y4m");
-  Served s;
-  s.run = qextest::qexpipe(dir, args);
-  s.y4m = qextest::read_y4m(dir.file("out.y4m"));
-  s.stamps = qextest::stamps(s.y4m);
-  return s;
+    dir.write("t.avs", script(body));
+    std::vector<std::string> args = std::move(extra);
+    args.push_back("t.avs");
+    args.push_back("out.y4m");
+    Served s;
+    s.run = qextest::qexpipe(dir, args);
+    s.y4m = qextest::read_y4m(dir.file("out.y4m"));
+    s.stamps = qextest::stamps(s.y4m);
+    return s;
 }
 
 // The frame statements below are read as the definition reader reads them: a range, a rate and
@@ -47,73 +49,77 @@ Served serve(const TempDir& dir, const std::string& body, std::vector<std::strin
 // 2n+1 shows (2n+2, 2n+1); Loop(2,0,0) shows source frame k-1 as its frame k.
 
 TEST(ConstantRate, ThirtyServesWovenAndAliasFrames) {
-  TempDir d;
-  d.write("a.def",
-          "0-2 on\n"
-          "3-4 on_b\n"
-          "5-9 [30] 'Loop(2,0,0)'\n");
-  Served s = serve(d, "StampSource(10, 64, 32, \"YV12\", 30000, 1001)\nQex(def=\"a.def\", fps=30)\n");
-  ASSERT_EQ(s.run.status, 0) << s.run.err;
-  EXPECT_EQ(s.y4m.rate, "30000:1001");
-  const std::vector<Stamp> want = {{0, 1},  {2, 3},   {4, 5},   {8, 7},   {10, 9},
-                                   {8, 9},  {10, 11}, {12, 13}, {14, 15}, {16, 17}};
-  EXPECT_THAT(s.stamps, ElementsAreArray(want));
+    TempDir d;
+    d.write("a.def",
+            "0-2 on\n"
+            "3-4 on_b\n"
+            "5-9 [30] 'Loop(2,0,0)'\n");
+    Served s =
+        serve(d, "StampSource(10, 64, 32, \"YV12\", 30000, 1001)\nQex(def=\"a.def\", fps=30)\n");
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    EXPECT_EQ(s.y4m.rate, "30000:1001");
+    const std::vector<Stamp> want = {{0, 1}, {2, 3},   {4, 5},   {8, 7},   {10, 9},
+                                     {8, 9}, {10, 11}, {12, 13}, {14, 15}, {16, 17}};
+    EXPECT_THAT(s.stamps, ElementsAreArray(want));
 }
 
 TEST(ConstantRate, TwentyFourTakesFourOfFiveFromThePhaseClip) {
-  TempDir d;
-  // The alias range starts at frame 2, so its clip is the source trimmed by two frames.
-  d.write("a.def",
-          "0-1 on\n"
-          "2-11 [24] 'SelectEvery(5,0,1,3,4)'\n");
-  Served s = serve(d, "StampSource(12, 64, 32, \"YV12\", 30000, 1001)\nQex(def=\"a.def\", fps=24)\n");
-  ASSERT_EQ(s.run.status, 0) << s.run.err;
-  EXPECT_EQ(s.y4m.rate, "24000:1001");
-  const std::vector<Stamp> want = {{0, 1},   {2, 3},   {4, 5},   {6, 7},   {10, 11},
-                                   {12, 13}, {14, 15}, {16, 17}, {20, 21}, {22, 23}};
-  EXPECT_THAT(s.stamps, ElementsAreArray(want));
+    TempDir d;
+    // The alias range starts at frame 2, so its clip is the source trimmed by two frames.
+    d.write("a.def",
+            "0-1 on\n"
+            "2-11 [24] 'SelectEvery(5,0,1,3,4)'\n");
+    Served s =
+        serve(d, "StampSource(12, 64, 32, \"YV12\", 30000, 1001)\nQex(def=\"a.def\", fps=24)\n");
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    EXPECT_EQ(s.y4m.rate, "24000:1001");
+    const std::vector<Stamp> want = {{0, 1},   {2, 3},   {4, 5},   {6, 7},   {10, 11},
+                                     {12, 13}, {14, 15}, {16, 17}, {20, 21}, {22, 23}};
+    EXPECT_THAT(s.stamps, ElementsAreArray(want));
 }
 
 TEST(ConstantRate, SixtyAsksTheAliasForHalfTheFieldPosition) {
-  TempDir d;
-  d.write("a.def", "0-5 [60] 'DoubleWeave()'\n");
-  Served s = serve(d, "StampSource(6, 64, 32, \"YV12\", 30000, 1001)\nQex(def=\"a.def\", fps=60)\n");
-  ASSERT_EQ(s.run.status, 0) << s.run.err;
-  EXPECT_EQ(s.y4m.rate, "60000:1001");
-  const std::vector<Stamp> want = {{0, 1}, {0, 1}, {2, 1}, {2, 1}, {2, 3}, {2, 3},
-                                   {4, 3}, {4, 3}, {4, 5}, {4, 5}, {6, 5}, {6, 5}};
-  EXPECT_THAT(s.stamps, ElementsAreArray(want));
+    TempDir d;
+    d.write("a.def", "0-5 [60] 'DoubleWeave()'\n");
+    Served s =
+        serve(d, "StampSource(6, 64, 32, \"YV12\", 30000, 1001)\nQex(def=\"a.def\", fps=60)\n");
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    EXPECT_EQ(s.y4m.rate, "60000:1001");
+    const std::vector<Stamp> want = {{0, 1}, {0, 1}, {2, 1}, {2, 1}, {2, 3}, {2, 3},
+                                     {4, 3}, {4, 3}, {4, 5}, {4, 5}, {6, 5}, {6, 5}};
+    EXPECT_THAT(s.stamps, ElementsAreArray(want));
 }
 
 TEST(ConstantRate, AProjectAloneChoosesTheFields) {
-  TempDir d;
-  // Fields 0, 2 and 5 listed without flag (on), field 6 with flag (dup of field 5).
-  d.write("p.tpr",
-          "[TMPGEnc project]\nVideo.Width = 64\n"
-          "Video.DeinterlaceEx.FrameRate1 = 1\nVideo.DeinterlaceEx.FrameRate2 = 1\n"
-          "Video.DeinterlaceEx.List = {0000000004000000"
-          "000000000000020000000000050000000000060000000001}\n");
-  Served s = serve(d, "StampSource(10, 64, 32, \"YV12\", 30000, 1001)\nQex(tpr=\"p.tpr\", fps=30)\n");
-  ASSERT_EQ(s.run.status, 0) << s.run.err;
-  const std::vector<Stamp> want = {{0, 1}, {2, 3}, {6, 5}, {6, 5}};
-  EXPECT_THAT(s.stamps, ElementsAreArray(want));
+    TempDir d;
+    // Fields 0, 2 and 5 listed without flag (on), field 6 with flag (dup of field 5).
+    d.write("p.tpr",
+            "[TMPGEnc project]\nVideo.Width = 64\n"
+            "Video.DeinterlaceEx.FrameRate1 = 1\nVideo.DeinterlaceEx.FrameRate2 = 1\n"
+            "Video.DeinterlaceEx.List = {0000000004000000"
+            "000000000000020000000000050000000000060000000001}\n");
+    Served s =
+        serve(d, "StampSource(10, 64, 32, \"YV12\", 30000, 1001)\nQex(tpr=\"p.tpr\", fps=30)\n");
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    const std::vector<Stamp> want = {{0, 1}, {2, 3}, {6, 5}, {6, 5}};
+    EXPECT_THAT(s.stamps, ElementsAreArray(want));
 }
 
 TEST(ConstantRate, OnlyTheLowByteOfFpsCounts) {
-  TempDir d;
-  d.write("a.def", "0-9 [24] 'SelectEvery(5,0,1,3,4)'\n");
-  d.write("t.avs", script("StampSource(10, 64, 32, \"YV12\", 30000, 1001)\n"
-                          "Qex(def=\"a.def\", fps=280)\n"));
-  RunResult r = qextest::qexpipe(d, {"--info", "t.avs", "-"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_THAT(r.out, HasSubstr("fps: 24000/1001"));
-  EXPECT_THAT(r.out, HasSubstr("frames: 8"));
-  // 255 is -1: a variable rate keeps the source rate.
-  d.write("t.avs", script("StampSource(10, 64, 32, \"YV12\", 30000, 1001)\n"
-                          "Qex(def=\"a.def\", fps=255)\n"));
-  r = qextest::qexpipe(d, {"--info", "t.avs", "-"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_THAT(r.out, HasSubstr("fps: 30000/1001"));
+    TempDir d;
+    d.write("a.def", "0-9 [24] 'SelectEvery(5,0,1,3,4)'\n");
+    d.write("t.avs", script("StampSource(10, 64, 32, \"YV12\", 30000, 1001)\n"
+                            "Qex(def=\"a.def\", fps=280)\n"));
+    RunResult r = qextest::qexpipe(d, {"--info", "t.avs", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("fps: 24000/1001"));
+    EXPECT_THAT(r.out, HasSubstr("frames: 8"));
+    // 255 is -1: a variable rate keeps the source rate.
+    d.write("t.avs", script("StampSource(10, 64, 32, \"YV12\", 30000, 1001)\n"
+                            "Qex(def=\"a.def\", fps=255)\n"));
+    r = qextest::qexpipe(d, {"--info", "t.avs", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("fps: 30000/1001"));
 }
 
 // Variable rate: a film range, a 60 fps alias, a 30 fps alias and a dup frame, with chapters.
@@ -135,49 +141,50 @@ const std::vector<Stamp> kVariableStamps = {{0, 1},   {2, 3},   {6, 7},   {8, 9}
 const char* kVariableSource = "StampSource(10, 64, 32, \"YV12\", 30000, 1001)\n";
 
 TEST(VariableRate, ServesEveryFrameAndWritesTimecodesAndChapters) {
-  TempDir d;
-  d.write("v.def", kVariableDef);
-  Served s = serve(d, std::string(kVariableSource) +
-                          "Qex(def=\"v.def\", output=\"v.tc.txt\", chapter=\"v.chapters.txt\")\n");
-  ASSERT_EQ(s.run.status, 0) << s.run.err;
-  EXPECT_EQ(s.y4m.rate, "30000:1001");
-  EXPECT_THAT(s.stamps, ElementsAreArray(kVariableStamps));
-  EXPECT_EQ(read_file(d.file("v.tc.txt")), golden("variable.tc.txt"));
-  EXPECT_EQ(read_file(d.file("v.chapters.txt")), golden("variable.chapters.txt"));
+    TempDir d;
+    d.write("v.def", kVariableDef);
+    Served s =
+        serve(d, std::string(kVariableSource) +
+                     "Qex(def=\"v.def\", output=\"v.tc.txt\", chapter=\"v.chapters.txt\")\n");
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    EXPECT_EQ(s.y4m.rate, "30000:1001");
+    EXPECT_THAT(s.stamps, ElementsAreArray(kVariableStamps));
+    EXPECT_EQ(read_file(d.file("v.tc.txt")), golden("variable.tc.txt"));
+    EXPECT_EQ(read_file(d.file("v.chapters.txt")), golden("variable.chapters.txt"));
 }
 
 TEST(VariableRate, XmlChaptersAndTimecodesNamedAfterTheChapterFile) {
-  TempDir d;
-  d.write("v.def", std::string("mode chapter_language = jpn\n") + kVariableDef);
-  Served s = serve(d, std::string(kVariableSource) +
-                          "Qex(def=\"v.def\", output=\".tc.txt\", chapter=\"ep01.xml\")\n");
-  ASSERT_EQ(s.run.status, 0) << s.run.err;
-  EXPECT_EQ(read_file(d.file("ep01.xml")), golden("variable.chapters.xml"));
-  EXPECT_EQ(read_file(d.file("ep01.tc.txt")), golden("variable.tc.txt"));
+    TempDir d;
+    d.write("v.def", std::string("mode chapter_language = jpn\n") + kVariableDef);
+    Served s = serve(d, std::string(kVariableSource) +
+                            "Qex(def=\"v.def\", output=\".tc.txt\", chapter=\"ep01.xml\")\n");
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    EXPECT_EQ(read_file(d.file("ep01.xml")), golden("variable.chapters.xml"));
+    EXPECT_EQ(read_file(d.file("ep01.tc.txt")), golden("variable.tc.txt"));
 }
 
 TEST(VariableRate, QexCutPassesEveryFrameWritesEndTimesAndEndsTheStream) {
-  TempDir d;
-  d.write("v.def", kVariableDef);
-  Served s = serve(d, std::string(kVariableSource) +
-                          "Qex(def=\"v.def\")\nQexCut(timecodes=\"cut.tc.txt\")\n");
-  ASSERT_EQ(s.run.status, 0) << s.run.err;
-  EXPECT_THAT(s.run.err, ::testing::Not(HasSubstr("no sequential")));
-  EXPECT_THAT(s.stamps, ElementsAreArray(kVariableStamps));
-  EXPECT_EQ(read_file(d.file("cut.tc.txt")), golden("variable.cut.tc.txt"));
+    TempDir d;
+    d.write("v.def", kVariableDef);
+    Served s = serve(
+        d, std::string(kVariableSource) + "Qex(def=\"v.def\")\nQexCut(timecodes=\"cut.tc.txt\")\n");
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    EXPECT_THAT(s.run.err, ::testing::Not(HasSubstr("no sequential")));
+    EXPECT_THAT(s.stamps, ElementsAreArray(kVariableStamps));
+    EXPECT_EQ(read_file(d.file("cut.tc.txt")), golden("variable.cut.tc.txt"));
 }
 
 TEST(VariableRate, QexCutReportsOutOfOrderRequestsAndKeepsToItsFrames) {
-  TempDir d;
-  d.write("v.def", kVariableDef);
-  // Starting at frame 3 is out of order: nothing has been passed yet, so the first frame of
-  // the clip is shown.
-  Served s = serve(d, std::string(kVariableSource) + "Qex(def=\"v.def\")\nQexCut()\n",
-                   {"--start", "3", "--end", "4"});
-  ASSERT_EQ(s.run.status, 0) << s.run.err;
-  EXPECT_THAT(s.run.err, HasSubstr("QexCut: no sequential frame access"));
-  const std::vector<Stamp> want = {{0, 1}, {0, 1}};
-  EXPECT_THAT(s.stamps, ElementsAreArray(want));
+    TempDir d;
+    d.write("v.def", kVariableDef);
+    // Starting at frame 3 is out of order: nothing has been passed yet, so the first frame of
+    // the clip is shown.
+    Served s = serve(d, std::string(kVariableSource) + "Qex(def=\"v.def\")\nQexCut()\n",
+                     {"--start", "3", "--end", "4"});
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    EXPECT_THAT(s.run.err, HasSubstr("QexCut: no sequential frame access"));
+    const std::vector<Stamp> want = {{0, 1}, {0, 1}};
+    EXPECT_THAT(s.stamps, ElementsAreArray(want));
 }
 
 // Opt: the outside table (made by the test plug-in in the qexpipe process before Qex is
@@ -187,38 +194,40 @@ const char* kOptSource =
 const char* kOptDef = "0-9 [30] 'Loop(2,0,0)'\n";
 
 TEST(OptRate, SkipsDroppedFramesAndWritesTimecodesAtTheEnd) {
-  TempDir d;
-  d.write("o.def", kOptDef);
-  Served s = serve(d, std::string(kOptSource) + "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\")\n");
-  ASSERT_EQ(s.run.status, 0) << s.run.err;
-  const std::vector<Stamp> want = {{0, 1},   {0, 1},   {4, 5},   {10, 11}, {12, 13},
-                                   {14, 15}, {16, 17}, {16, 17}, {16, 17}, {16, 17}};
-  EXPECT_THAT(s.stamps, ElementsAreArray(want));
-  EXPECT_EQ(read_file(d.file("o.tc.txt")), golden("opt.tc.txt"));
+    TempDir d;
+    d.write("o.def", kOptDef);
+    Served s =
+        serve(d, std::string(kOptSource) + "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\")\n");
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    const std::vector<Stamp> want = {{0, 1},   {0, 1},   {4, 5},   {10, 11}, {12, 13},
+                                     {14, 15}, {16, 17}, {16, 17}, {16, 17}, {16, 17}};
+    EXPECT_THAT(s.stamps, ElementsAreArray(want));
+    EXPECT_EQ(read_file(d.file("o.tc.txt")), golden("opt.tc.txt"));
 }
 
 TEST(OptRate, NothingIsWrittenBeforeTheListRunsOut) {
-  TempDir d;
-  d.write("o.def", kOptDef);
-  Served s = serve(d, std::string(kOptSource) + "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\")\n",
-                   {"--end", "5"});
-  ASSERT_EQ(s.run.status, 0) << s.run.err;
-  EXPECT_EQ(s.stamps.size(), 6u);
-  EXPECT_FALSE(qextest::file_exists(d.file("o.tc.txt")));
+    TempDir d;
+    d.write("o.def", kOptDef);
+    Served s =
+        serve(d, std::string(kOptSource) + "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\")\n",
+              {"--end", "5"});
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    EXPECT_EQ(s.stamps.size(), 6u);
+    EXPECT_FALSE(qextest::file_exists(d.file("o.tc.txt")));
 }
 
 TEST(OptRate, QexCutStopsAtTheCompactedEnd) {
-  TempDir d;
-  d.write("o.def", kOptDef);
-  Served s = serve(d, std::string(kOptSource) +
-                          "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\")\n"
-                          "QexCut(timecodes=\"cut.tc.txt\")\n");
-  ASSERT_EQ(s.run.status, 0) << s.run.err;
-  const std::vector<Stamp> want = {{0, 1},   {0, 1},   {4, 5},  {10, 11},
-                                   {12, 13}, {14, 15}, {16, 17}};
-  EXPECT_THAT(s.stamps, ElementsAreArray(want));
-  EXPECT_EQ(read_file(d.file("o.tc.txt")), golden("opt.tc.txt"));
-  EXPECT_EQ(read_file(d.file("cut.tc.txt")), golden("opt.cut.tc.txt"));
+    TempDir d;
+    d.write("o.def", kOptDef);
+    Served s = serve(d, std::string(kOptSource) +
+                            "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\")\n"
+                            "QexCut(timecodes=\"cut.tc.txt\")\n");
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    const std::vector<Stamp> want = {{0, 1},   {0, 1},   {4, 5},  {10, 11},
+                                     {12, 13}, {14, 15}, {16, 17}};
+    EXPECT_THAT(s.stamps, ElementsAreArray(want));
+    EXPECT_EQ(read_file(d.file("o.tc.txt")), golden("opt.tc.txt"));
+    EXPECT_EQ(read_file(d.file("cut.tc.txt")), golden("opt.cut.tc.txt"));
 }
 
 // Opt with chapters at the first frame, in the middle and at the last source frame.
@@ -227,152 +236,151 @@ const char* kOptChapterDef =
     "keyframes {\n0 Opening\n6 Six\n9 Last\n}\n";
 
 // Start times of ten 30 fps frames, and their end times as QexCut counts them.
-const char* kTenStartTimes =
-    "# timecode format v2\n0\n33\n67\n100\n133\n167\n200\n234\n267\n300\n";
-const char* kTenEndTimes =
-    "# timecode format v2\n33\n67\n100\n133\n167\n200\n234\n267\n300\n334\n";
+const char* kTenStartTimes = "# timecode format v2\n0\n33\n67\n100\n133\n167\n200\n234\n267\n300\n";
+const char* kTenEndTimes = "# timecode format v2\n33\n67\n100\n133\n167\n200\n234\n267\n300\n334\n";
 const char* kThreeChapters =
     "CHAPTER00=00:00:00.000\nCHAPTER00NAME=Opening\n"
     "CHAPTER01=00:00:00.200\nCHAPTER01NAME=Six\n"
     "CHAPTER02=00:00:00.300\nCHAPTER02NAME=Last\n";
 
-const std::vector<Stamp> kLoopStamps = {{0, 1},   {0, 1},   {2, 3},   {4, 5},   {6, 7},
-                                        {8, 9},   {10, 11}, {12, 13}, {14, 15}, {16, 17}};
+const std::vector<Stamp> kLoopStamps = {{0, 1}, {0, 1},   {2, 3},   {4, 5},   {6, 7},
+                                        {8, 9}, {10, 11}, {12, 13}, {14, 15}, {16, 17}};
 
 TEST(OptRate, WithoutDropsQexCutPassesEveryFrame) {
-  TempDir d;
-  d.write("o.def", kOptChapterDef);
-  Served s = serve(d,
-                   "StampSource(10, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"3333333333\")\n"
-                   "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\", chapter=\"o.chapters.txt\")\n"
-                   "QexCut(timecodes=\"cut.tc.txt\")\n");
-  ASSERT_EQ(s.run.status, 0) << s.run.err;
-  EXPECT_THAT(s.stamps, ElementsAreArray(kLoopStamps));
-  EXPECT_EQ(read_file(d.file("cut.tc.txt")), kTenEndTimes);
-  EXPECT_EQ(read_file(d.file("o.tc.txt")), kTenStartTimes);
-  EXPECT_EQ(read_file(d.file("o.chapters.txt")), kThreeChapters);
+    TempDir d;
+    d.write("o.def", kOptChapterDef);
+    Served s = serve(d,
+                     "StampSource(10, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"3333333333\")\n"
+                     "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\", chapter=\"o.chapters.txt\")\n"
+                     "QexCut(timecodes=\"cut.tc.txt\")\n");
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    EXPECT_THAT(s.stamps, ElementsAreArray(kLoopStamps));
+    EXPECT_EQ(read_file(d.file("cut.tc.txt")), kTenEndTimes);
+    EXPECT_EQ(read_file(d.file("o.tc.txt")), kTenStartTimes);
+    EXPECT_EQ(read_file(d.file("o.chapters.txt")), kThreeChapters);
 }
 
 TEST(OptRate, WithoutDropsTheFilesAreWrittenWhenTheLastFrameIsServed) {
-  TempDir d;
-  d.write("o.def", kOptChapterDef);
-  const std::string body =
-      "StampSource(10, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"3333333333\")\n"
-      "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\", chapter=\"o.chapters.txt\")\n";
-  // Up to the last but one frame the end of the list is not reached yet.
-  Served early = serve(d, body, {"--end", "8"});
-  ASSERT_EQ(early.run.status, 0) << early.run.err;
-  EXPECT_EQ(early.stamps.size(), 9u);
-  EXPECT_FALSE(qextest::file_exists(d.file("o.tc.txt")));
-  EXPECT_FALSE(qextest::file_exists(d.file("o.chapters.txt")));
+    TempDir d;
+    d.write("o.def", kOptChapterDef);
+    const std::string body =
+        "StampSource(10, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"3333333333\")\n"
+        "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\", chapter=\"o.chapters.txt\")\n";
+    // Up to the last but one frame the end of the list is not reached yet.
+    Served early = serve(d, body, {"--end", "8"});
+    ASSERT_EQ(early.run.status, 0) << early.run.err;
+    EXPECT_EQ(early.stamps.size(), 9u);
+    EXPECT_FALSE(qextest::file_exists(d.file("o.tc.txt")));
+    EXPECT_FALSE(qextest::file_exists(d.file("o.chapters.txt")));
 
-  Served s = serve(d, body);
-  ASSERT_EQ(s.run.status, 0) << s.run.err;
-  EXPECT_THAT(s.stamps, ElementsAreArray(kLoopStamps));
-  EXPECT_EQ(read_file(d.file("o.tc.txt")), kTenStartTimes);
-  EXPECT_EQ(read_file(d.file("o.chapters.txt")), kThreeChapters);
+    Served s = serve(d, body);
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    EXPECT_THAT(s.stamps, ElementsAreArray(kLoopStamps));
+    EXPECT_EQ(read_file(d.file("o.tc.txt")), kTenStartTimes);
+    EXPECT_EQ(read_file(d.file("o.chapters.txt")), kThreeChapters);
 }
 
 TEST(OptRate, DropsAtTheEndEndTheOutputAtTheLastKeptFrame) {
-  TempDir d;
-  d.write("o.def", kOptChapterDef);
-  Served s = serve(d,
-                   "StampSource(10, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"3333333DDD\")\n"
-                   "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\", chapter=\"o.chapters.txt\")\n"
-                   "QexCut(timecodes=\"cut.tc.txt\")\n");
-  ASSERT_EQ(s.run.status, 0) << s.run.err;
-  EXPECT_THAT(s.stamps, ElementsAreArray(kLoopStamps.begin(), kLoopStamps.begin() + 7));
-  EXPECT_EQ(read_file(d.file("cut.tc.txt")),
-            "# timecode format v2\n33\n67\n100\n133\n167\n200\n234\n");
-  EXPECT_EQ(read_file(d.file("o.tc.txt")),
-            "# timecode format v2\n0\n33\n67\n100\n133\n167\n200\n");
-  // The last chapter lay on a dropped frame.
-  EXPECT_EQ(read_file(d.file("o.chapters.txt")),
-            "CHAPTER00=00:00:00.000\nCHAPTER00NAME=Opening\n"
-            "CHAPTER01=00:00:00.200\nCHAPTER01NAME=Six\n");
+    TempDir d;
+    d.write("o.def", kOptChapterDef);
+    Served s = serve(d,
+                     "StampSource(10, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"3333333DDD\")\n"
+                     "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\", chapter=\"o.chapters.txt\")\n"
+                     "QexCut(timecodes=\"cut.tc.txt\")\n");
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    EXPECT_THAT(s.stamps, ElementsAreArray(kLoopStamps.begin(), kLoopStamps.begin() + 7));
+    EXPECT_EQ(read_file(d.file("cut.tc.txt")),
+              "# timecode format v2\n33\n67\n100\n133\n167\n200\n234\n");
+    EXPECT_EQ(read_file(d.file("o.tc.txt")),
+              "# timecode format v2\n0\n33\n67\n100\n133\n167\n200\n");
+    // The last chapter lay on a dropped frame.
+    EXPECT_EQ(read_file(d.file("o.chapters.txt")),
+              "CHAPTER00=00:00:00.000\nCHAPTER00NAME=Opening\n"
+              "CHAPTER01=00:00:00.200\nCHAPTER01NAME=Six\n");
 }
 
 // A chapter on a frame the outside table drops moves to the next kept frame with its own name;
 // XML end times come from the frames' final positions and the compacted output's end.
 TEST(OptRate, ChaptersOnDroppedFramesMoveOnWithTheirNames) {
-  struct Case {
-    const char* chapters;  // keyframe lines
-    const char* verdicts;
-    const char* language;  // "" for the text form
-    const char* golden;
-  };
-  const Case cases[] = {
-      {"12 A\n15 B\n19 C\n", "333333333333D3333333", "", "opt_moved.chapters.txt"},
-      {"12 A\n15 B\n19 C\n", "333333333333D3333333", "eng", "opt_moved.chapters.xml"},
-      // A meets B's own mark and gives way; C has no kept frame after it; frame 5 lasts 10 ticks.
-      {"12 A\n13 B\n19 C\n", "333332333333D333333D", "eng", "opt_merged.chapters.xml"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.golden);
-    TempDir d;
-    d.write("o.def", std::string("mode chapter_language = ") + c.language +
-                         "\n0-19 [30] 'Loop(2,0,0)'\nkeyframes {\n" + c.chapters + "}\n");
-    Served s = serve(d, std::string("StampSource(20, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"") +
-                            c.verdicts + "\")\nQex(def=\"o.def\", opt=1, chapter=\"o.ch\")\n");
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    EXPECT_EQ(read_file(d.file("o.ch")), golden(c.golden));
-  }
+    struct Case {
+        const char* chapters;  // keyframe lines
+        const char* verdicts;
+        const char* language;  // "" for the text form
+        const char* golden;
+    };
+    const Case cases[] = {
+        {"12 A\n15 B\n19 C\n", "333333333333D3333333", "", "opt_moved.chapters.txt"},
+        {"12 A\n15 B\n19 C\n", "333333333333D3333333", "eng", "opt_moved.chapters.xml"},
+        // A meets B's own mark and gives way; C has no kept frame after it; frame 5 lasts 10 ticks.
+        {"12 A\n13 B\n19 C\n", "333332333333D333333D", "eng", "opt_merged.chapters.xml"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.golden);
+        TempDir d;
+        d.write("o.def", std::string("mode chapter_language = ") + c.language +
+                             "\n0-19 [30] 'Loop(2,0,0)'\nkeyframes {\n" + c.chapters + "}\n");
+        Served s =
+            serve(d, std::string("StampSource(20, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"") +
+                         c.verdicts + "\")\nQex(def=\"o.def\", opt=1, chapter=\"o.ch\")\n");
+        ASSERT_EQ(s.run.status, 0) << s.run.err;
+        EXPECT_EQ(read_file(d.file("o.ch")), golden(c.golden));
+    }
 }
 
 TEST(OptRate, WithoutAnOutsideTableOptIsOffAndFilesAreWrittenAtOnce) {
-  TempDir d;
-  d.write("o.def", kOptDef);
-  d.write("t.avs", script("StampSource(10, 64, 32, \"YV12\", 30000, 1001)\n"
-                          "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\")\n"));
-  RunResult r = qextest::qexpipe(d, {"--info", "t.avs", "-"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(read_file(d.file("o.tc.txt")),
-            "# timecode format v2\n0\n33\n67\n100\n133\n167\n200\n234\n267\n300\n");
+    TempDir d;
+    d.write("o.def", kOptDef);
+    d.write("t.avs", script("StampSource(10, 64, 32, \"YV12\", 30000, 1001)\n"
+                            "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\")\n"));
+    RunResult r = qextest::qexpipe(d, {"--info", "t.avs", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(d.file("o.tc.txt")),
+              "# timecode format v2\n0\n33\n67\n100\n133\n167\n200\n234\n267\n300\n");
 }
 
 // Names in the shared-memory folder that end in "_<pid>".
 std::vector<std::string> shared_names_of(int pid) {
-  std::vector<std::string> out;
-  const std::string suffix = "_" + std::to_string(pid);
-  for (const auto& e : std::filesystem::directory_iterator("/dev/shm")) {
-    const std::string name = e.path().filename().string();
-    if (name.size() > suffix.size() && name.ends_with(suffix)) out.push_back(name);
-  }
-  return out;
+    std::vector<std::string> out;
+    const std::string suffix = "_" + std::to_string(pid);
+    for (const auto& e : std::filesystem::directory_iterator("/dev/shm")) {
+        const std::string name = e.path().filename().string();
+        if (name.size() > suffix.size() && name.ends_with(suffix)) out.push_back(name);
+    }
+    return out;
 }
 
 TEST(SharedMemory, NothingIsLeftWhenTheProcessEnds) {
-  TempDir d;
-  d.write("o.def", kOptDef);
-  for (const char* tail : {"Qex(def=\"o.def\", opt=1)\nQexCut()\n", "Qex(def=\"o.def\")\n"}) {
-    Served s = serve(d, std::string(kOptSource) + tail);
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    EXPECT_THAT(shared_names_of(s.run.pid), ::testing::IsEmpty()) << tail;
-  }
+    TempDir d;
+    d.write("o.def", kOptDef);
+    for (const char* tail : {"Qex(def=\"o.def\", opt=1)\nQexCut()\n", "Qex(def=\"o.def\")\n"}) {
+        Served s = serve(d, std::string(kOptSource) + tail);
+        ASSERT_EQ(s.run.status, 0) << s.run.err;
+        EXPECT_THAT(shared_names_of(s.run.pid), ::testing::IsEmpty()) << tail;
+    }
 }
 
 TEST(VariableRate, OutsideVerdictsCorrectThePublishedDurations) {
-  TempDir d;
-  d.write("o.def", kOptDef);
-  // Source frame 2 is a 24 fps frame for the outside component: QexCut sees 10 ticks there.
-  Served s = serve(d,
-                   "StampSource(10, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"3323333333\")\n"
-                   "Qex(def=\"o.def\")\nQexCut(timecodes=\"cut.tc.txt\")\n");
-  ASSERT_EQ(s.run.status, 0) << s.run.err;
-  EXPECT_EQ(s.stamps.size(), 10u);
-  EXPECT_EQ(read_file(d.file("cut.tc.txt")),
-            "# timecode format v2\n33\n67\n108\n142\n175\n209\n242\n275\n309\n342\n");
+    TempDir d;
+    d.write("o.def", kOptDef);
+    // Source frame 2 is a 24 fps frame for the outside component: QexCut sees 10 ticks there.
+    Served s = serve(d,
+                     "StampSource(10, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"3323333333\")\n"
+                     "Qex(def=\"o.def\")\nQexCut(timecodes=\"cut.tc.txt\")\n");
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    EXPECT_EQ(s.stamps.size(), 10u);
+    EXPECT_EQ(read_file(d.file("cut.tc.txt")),
+              "# timecode format v2\n33\n67\n108\n142\n175\n209\n242\n275\n309\n342\n");
 }
 
 TEST(OptRate, AConstantRateWritesItsFilesAtOnceEvenWithOpt) {
-  TempDir d;
-  d.write("o.def", kOptDef);
-  d.write("t.avs", script(std::string(kOptSource) +
-                          "Qex(def=\"o.def\", fps=30, opt=1, output=\"o.tc.txt\")\n"));
-  RunResult r = qextest::qexpipe(d, {"--info", "t.avs", "-"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(read_file(d.file("o.tc.txt")),
-            "# timecode format v2\n0\n33\n67\n100\n133\n167\n200\n234\n267\n300\n");
+    TempDir d;
+    d.write("o.def", kOptDef);
+    d.write("t.avs", script(std::string(kOptSource) +
+                            "Qex(def=\"o.def\", fps=30, opt=1, output=\"o.tc.txt\")\n"));
+    RunResult r = qextest::qexpipe(d, {"--info", "t.avs", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(d.file("o.tc.txt")),
+              "# timecode format v2\n0\n33\n67\n100\n133\n167\n200\n234\n267\n300\n");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -380,208 +388,216 @@ TEST(OptRate, AConstantRateWritesItsFilesAtOnceEvenWithOpt) {
 // stamps stay readable while the pictures differ.
 
 TEST(DebugHook, EveryStrategyDrawsIntoTheFramesItServes) {
-  const char* calls[] = {"Qex(def=\"o.def\", fps=30%s)", "Qex(def=\"o.def\"%s)",
-                         "Qex(def=\"o.def\", opt=1%s)"};
-  for (const char* call : calls) {
-    std::vector<std::vector<std::string>> frames;
-    std::vector<std::vector<Stamp>> stamps;
-    for (const char* debug : {"", ", debug=true, posx=4, posy=8"}) {
-      TempDir d;
-      d.write("o.def", kOptDef);
-      char line[160];
-      std::snprintf(line, sizeof line, call, debug);
-      Served s = serve(d, "StampSource(10, 320, 64, \"YV12\", 30000, 1001).MakeVfrOut(\"3333333333\")\n" +
-                              std::string(line) + "\n");
-      ASSERT_EQ(s.run.status, 0) << s.run.err;
-      frames.push_back(s.y4m.frames);
-      stamps.push_back(s.stamps);
+    const char* calls[] = {"Qex(def=\"o.def\", fps=30%s)", "Qex(def=\"o.def\"%s)",
+                           "Qex(def=\"o.def\", opt=1%s)"};
+    for (const char* call : calls) {
+        std::vector<std::vector<std::string>> frames;
+        std::vector<std::vector<Stamp>> stamps;
+        for (const char* debug : {"", ", debug=true, posx=4, posy=8"}) {
+            TempDir d;
+            d.write("o.def", kOptDef);
+            char line[160];
+            std::snprintf(line, sizeof line, call, debug);
+            Served s = serve(
+                d, "StampSource(10, 320, 64, \"YV12\", 30000, 1001).MakeVfrOut(\"3333333333\")\n" +
+                       std::string(line) + "\n");
+            ASSERT_EQ(s.run.status, 0) << s.run.err;
+            frames.push_back(s.y4m.frames);
+            stamps.push_back(s.stamps);
+        }
+        EXPECT_EQ(stamps[0], stamps[1]) << call;
+        ASSERT_EQ(frames[0].size(), frames[1].size()) << call;
+        for (size_t n = 0; n < frames[0].size(); ++n)
+            EXPECT_NE(frames[0][n], frames[1][n]) << call << n;
     }
-    EXPECT_EQ(stamps[0], stamps[1]) << call;
-    ASSERT_EQ(frames[0].size(), frames[1].size()) << call;
-    for (size_t n = 0; n < frames[0].size(); ++n) EXPECT_NE(frames[0][n], frames[1][n]) << call << n;
-  }
 }
 
 // ---------------------------------------------------------------------------------------------
 // The alias expressions run on Qex's own source.
 
 TEST(AliasSource, AliasesUseQexsSourceWhateverLastIs) {
-  TempDir d;
-  d.write("a.def", "0-4 [30] 'Loop(2,0,0)'\n");
-  // `last` is a clip shifted by three frames; the aliases must not see it.
-  Served s = serve(d,
-                   "src = StampSource(5, 64, 32, \"YV12\", 30000, 1001)\n"
-                   "StampSource(8, 64, 32, \"YV12\", 30000, 1001).Trim(3, 0)\n"
-                   "src.Qex(def=\"a.def\", fps=30)\n");
-  ASSERT_EQ(s.run.status, 0) << s.run.err;
-  const std::vector<Stamp> want = {{0, 1}, {0, 1}, {2, 3}, {4, 5}, {6, 7}};
-  EXPECT_THAT(s.stamps, ElementsAreArray(want));
+    TempDir d;
+    d.write("a.def", "0-4 [30] 'Loop(2,0,0)'\n");
+    // `last` is a clip shifted by three frames; the aliases must not see it.
+    Served s = serve(d,
+                     "src = StampSource(5, 64, 32, \"YV12\", 30000, 1001)\n"
+                     "StampSource(8, 64, 32, \"YV12\", 30000, 1001).Trim(3, 0)\n"
+                     "src.Qex(def=\"a.def\", fps=30)\n");
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    const std::vector<Stamp> want = {{0, 1}, {0, 1}, {2, 3}, {4, 5}, {6, 7}};
+    EXPECT_THAT(s.stamps, ElementsAreArray(want));
 }
 
 TEST(AliasSource, AliasesWorkWhenTheScriptHasNoLast) {
-  TempDir d;
-  d.write("a.def", "0-4 [30] 'Loop(2,0,0)'\n");
-  Served s = serve(d,
-                   "src = StampSource(5, 64, 32, \"YV12\", 30000, 1001)\n"
-                   "return src.Qex(def=\"a.def\", fps=30)\n");
-  ASSERT_EQ(s.run.status, 0) << s.run.err;
-  EXPECT_EQ(s.stamps.size(), 5u);
+    TempDir d;
+    d.write("a.def", "0-4 [30] 'Loop(2,0,0)'\n");
+    Served s = serve(d,
+                     "src = StampSource(5, 64, 32, \"YV12\", 30000, 1001)\n"
+                     "return src.Qex(def=\"a.def\", fps=30)\n");
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    EXPECT_EQ(s.stamps.size(), 5u);
 }
 
 // ---------------------------------------------------------------------------------------------
 // One main instance per process.
 
 TEST(MainInstance, ALaterCallReturnsTheLivingInstance) {
-  TempDir d;
-  d.write("a.def", "0-4 [30] 'Loop(2,0,0)'\n");
-  d.write("b.def", "0-4 on_b\n");
-  Served s = serve(d,
-                   "a = StampSource(5, 64, 32, \"YV12\", 30000, 1001).Qex(def=\"a.def\", fps=30)\n"
-                   "b = StampSource(5, 64, 32, \"YV12\", 30000, 1001).Qex(def=\"b.def\", fps=30)\n"
-                   "a + b\n");
-  ASSERT_EQ(s.run.status, 0) << s.run.err;
-  const std::vector<Stamp> loop = {{0, 1}, {0, 1}, {2, 3}, {4, 5}, {6, 7}};
-  std::vector<Stamp> want = loop;
-  want.insert(want.end(), loop.begin(), loop.end());
-  EXPECT_THAT(s.stamps, ElementsAreArray(want));
+    TempDir d;
+    d.write("a.def", "0-4 [30] 'Loop(2,0,0)'\n");
+    d.write("b.def", "0-4 on_b\n");
+    Served s =
+        serve(d,
+              "a = StampSource(5, 64, 32, \"YV12\", 30000, 1001).Qex(def=\"a.def\", fps=30)\n"
+              "b = StampSource(5, 64, 32, \"YV12\", 30000, 1001).Qex(def=\"b.def\", fps=30)\n"
+              "a + b\n");
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    const std::vector<Stamp> loop = {{0, 1}, {0, 1}, {2, 3}, {4, 5}, {6, 7}};
+    std::vector<Stamp> want = loop;
+    want.insert(want.end(), loop.begin(), loop.end());
+    EXPECT_THAT(s.stamps, ElementsAreArray(want));
 }
 
 TEST(MainInstance, ADestroyedInstanceIsReplacedByANewOne) {
-  TempDir d;
-  d.write("a.def", "0-4 [30] 'Loop(2,0,0)'\n");
-  d.write("b.def", "0-4 on_b\n");
-  // The first instance loses its last reference before the second call.
-  Served s = serve(d,
-                   "a = StampSource(5, 64, 32, \"YV12\", 30000, 1001).Qex(def=\"a.def\", fps=30)\n"
-                   "a = 0\n"
-                   "StampSource(5, 64, 32, \"YV12\", 30000, 1001).Qex(def=\"b.def\", fps=30)\n");
-  ASSERT_EQ(s.run.status, 0) << s.run.err;
-  // on_b over frames 0-3; the second field of the last frame weaves into a missing frame.
-  ASSERT_EQ(s.stamps.size(), 5u);
-  const std::vector<Stamp> want = {{2, 1}, {4, 3}, {6, 5}, {8, 7}};
-  EXPECT_THAT(std::vector<Stamp>(s.stamps.begin(), s.stamps.begin() + 4), ElementsAreArray(want));
+    TempDir d;
+    d.write("a.def", "0-4 [30] 'Loop(2,0,0)'\n");
+    d.write("b.def", "0-4 on_b\n");
+    // The first instance loses its last reference before the second call.
+    Served s =
+        serve(d,
+              "a = StampSource(5, 64, 32, \"YV12\", 30000, 1001).Qex(def=\"a.def\", fps=30)\n"
+              "a = 0\n"
+              "StampSource(5, 64, 32, \"YV12\", 30000, 1001).Qex(def=\"b.def\", fps=30)\n");
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    // on_b over frames 0-3; the second field of the last frame weaves into a missing frame.
+    ASSERT_EQ(s.stamps.size(), 5u);
+    const std::vector<Stamp> want = {{2, 1}, {4, 3}, {6, 5}, {8, 7}};
+    EXPECT_THAT(std::vector<Stamp>(s.stamps.begin(), s.stamps.begin() + 4), ElementsAreArray(want));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Error messages. qexpipe prints a message on one line after the script's place.
 
 struct Failing {
-  std::string def;     // contents of e.def ("" : no file)
-  std::string call;    // script lines after the source
-  std::string message;
+    std::string def;   // contents of e.def ("" : no file)
+    std::string call;  // script lines after the source
+    std::string message;
 };
 
 RunResult run_failing(const TempDir& d, const Failing& f, const qextest::Limits& limits = {}) {
-  if (!f.def.empty()) d.write("e.def", f.def);
-  d.write("t.avs", script("StampSource(10, 64, 32, \"YV12\", 30000, 1001)\n" + f.call));
-  return qextest::qexpipe(d, {"t.avs", "out.y4m"}, limits);
+    if (!f.def.empty()) d.write("e.def", f.def);
+    d.write("t.avs", script("StampSource(10, 64, 32, \"YV12\", 30000, 1001)\n" + f.call));
+    return qextest::qexpipe(d, {"t.avs", "out.y4m"}, limits);
 }
 
 TEST(Errors, QexMessages) {
-  const std::string alias = "0-9 [30] 'Loop(2,0,0)'\n";
-  const std::vector<Failing> cases = {
-      {alias, "Qex(def=\"e.def\", fps=25)\n", "Qex: param error.(fps)"},
-      {alias, "Qex(def=\"e.def\", fps=1)\n", "Qex: param error.(fps)"},
-      {alias, "Qex(def=\"e.def\", fps=7)\n", "Qex: param error.(fps)"},
-      {alias, "Qex()\n", "Qex: param error.(no def)"},
-      {alias, "Qex(def=\"\", tpr=\"\")\n", "Qex: param error.(no def)"},
-      {"", "Qex(def=\"missing.def\")\n", "Qex: open error(missing.def)"},
-      {"0-3 on\n20 on\n", "Qex(def=\"e.def\")\n", "Qex: invalid frame-no.(\"e.def\":line 2)"},
-      {alias, "Qex(def=\"e.def\", tpr=\"missing.tpr\")\n", "Qex: open error(missing.tpr)"},
-      {alias, "Qex(def=\"e.def\", tpr=\"bad.tpr\")\n", "Qex: .tpr file format error(-10)."},
-      {alias, "Qex(def=\"e.def\", tpr=\"dir.tpr\")\n", "Qex: read error(dir.tpr)"},
-      {alias, "BreakFunction(\"DoubleWeave\", \"c\", true)\nQex(def=\"e.def\")\n",
-       "Qex: Invoke failed. - DoubleWeave"},
-      {alias, "BreakFunction(\"DoubleWeave\", \"c\", false)\nQex(def=\"e.def\")\n",
-       "Qex: Invoke failed. (broken on purpose)"},
-      {alias, "BreakFunction(\"Eval\", \"cs\", true)\nQex(def=\"e.def\")\n",
-       "Qex: NotFound. <Loop(2,0,0)>"},
-      {"0-9 [24] 'NoSuchFilter(3)'\n", "Qex(def=\"e.def\")\n",
-       "Qex: Invoke failed. <NoSuchFilter(3)> ("},
-      {"2-9 [24] 'NoSuchFilter(3)'\n", "Qex(def=\"e.def\")\n",
-       "Qex: Invoke failed. <trim(2,0).NoSuchFilter(3)> ("},
-      {alias, "Qex(def=\"e.def\", output=\"nodir/x.tc.txt\")\n", "Qex: timecodes file open error."},
-      {alias, "Qex(def=\"e.def\", chapter=\"nodir/ch.txt\")\n",
-       "Qex: chapter file open error.(\"ch.txt\")"},
-      {alias, "Qex(def=\"e.def\", fps=30)\nQexCut()\n", "QexCut: requires using qex filter."},
-      {alias, "MakeRateBlock()\nQex(def=\"e.def\", fps=30)\nQexCut()\n",
-       "QexCut: requires using qex filter."},
-  };
-  for (const Failing& f : cases) {
-    TempDir d;
-    d.write("bad.tpr",
-            "[TMPGEnc project]\nVideo.Width = 720\n"
-            "Video.DeinterlaceEx.List = {0000000002000000010000000100""0A000000030G}\n");
-    std::filesystem::create_directory(d.file("dir.tpr"));
-    const RunResult r = run_failing(d, f);
-    EXPECT_NE(r.status, 0) << f.call;
-    EXPECT_THAT(r.err, HasSubstr(f.message)) << f.call;
-    EXPECT_FALSE(qextest::file_exists(d.file("out.y4m"))) << f.call;
-  }
+    const std::string alias = "0-9 [30] 'Loop(2,0,0)'\n";
+    const std::vector<Failing> cases = {
+        {alias, "Qex(def=\"e.def\", fps=25)\n", "Qex: param error.(fps)"},
+        {alias, "Qex(def=\"e.def\", fps=1)\n", "Qex: param error.(fps)"},
+        {alias, "Qex(def=\"e.def\", fps=7)\n", "Qex: param error.(fps)"},
+        {alias, "Qex()\n", "Qex: param error.(no def)"},
+        {alias, "Qex(def=\"\", tpr=\"\")\n", "Qex: param error.(no def)"},
+        {"", "Qex(def=\"missing.def\")\n", "Qex: open error(missing.def)"},
+        {"0-3 on\n20 on\n", "Qex(def=\"e.def\")\n", "Qex: invalid frame-no.(\"e.def\":line 2)"},
+        {alias, "Qex(def=\"e.def\", tpr=\"missing.tpr\")\n", "Qex: open error(missing.tpr)"},
+        {alias, "Qex(def=\"e.def\", tpr=\"bad.tpr\")\n", "Qex: .tpr file format error(-10)."},
+        {alias, "Qex(def=\"e.def\", tpr=\"dir.tpr\")\n", "Qex: read error(dir.tpr)"},
+        {alias, "BreakFunction(\"DoubleWeave\", \"c\", true)\nQex(def=\"e.def\")\n",
+         "Qex: Invoke failed. - DoubleWeave"},
+        {alias, "BreakFunction(\"DoubleWeave\", \"c\", false)\nQex(def=\"e.def\")\n",
+         "Qex: Invoke failed. (broken on purpose)"},
+        {alias, "BreakFunction(\"Eval\", \"cs\", true)\nQex(def=\"e.def\")\n",
+         "Qex: NotFound. <Loop(2,0,0)>"},
+        {"0-9 [24] 'NoSuchFilter(3)'\n", "Qex(def=\"e.def\")\n",
+         "Qex: Invoke failed. <NoSuchFilter(3)> ("},
+        {"2-9 [24] 'NoSuchFilter(3)'\n", "Qex(def=\"e.def\")\n",
+         "Qex: Invoke failed. <trim(2,0).NoSuchFilter(3)> ("},
+        {alias, "Qex(def=\"e.def\", output=\"nodir/x.tc.txt\")\n",
+         "Qex: timecodes file open error."},
+        {alias, "Qex(def=\"e.def\", chapter=\"nodir/ch.txt\")\n",
+         "Qex: chapter file open error.(\"ch.txt\")"},
+        {alias, "Qex(def=\"e.def\", fps=30)\nQexCut()\n", "QexCut: requires using qex filter."},
+        {alias, "MakeRateBlock()\nQex(def=\"e.def\", fps=30)\nQexCut()\n",
+         "QexCut: requires using qex filter."},
+    };
+    for (const Failing& f : cases) {
+        TempDir d;
+        d.write("bad.tpr",
+                "[TMPGEnc project]\nVideo.Width = 720\n"
+                "Video.DeinterlaceEx.List = {0000000002000000010000000100"
+                "0A000000030G}\n");
+        std::filesystem::create_directory(d.file("dir.tpr"));
+        const RunResult r = run_failing(d, f);
+        EXPECT_NE(r.status, 0) << f.call;
+        EXPECT_THAT(r.err, HasSubstr(f.message)) << f.call;
+        EXPECT_FALSE(qextest::file_exists(d.file("out.y4m"))) << f.call;
+    }
 }
 
 TEST(Errors, SharedMemoryThatCannotBeCreated) {
-  TempDir d;
-  // Files (the shared block among them) may not grow past 256 bytes in the qexpipe process.
-  qextest::Limits small;
-  small.file_size = 256;
-  const RunResult r = run_failing(d, {"0-9 [30] 'Loop(2,0,0)'\n", "Qex(def=\"e.def\")\n", ""}, small);
-  EXPECT_NE(r.status, 0);
-  EXPECT_THAT(r.err, HasSubstr("Qex: Not Allocated Shared Memory."));
+    TempDir d;
+    // Files (the shared block among them) may not grow past 256 bytes in the qexpipe process.
+    qextest::Limits small;
+    small.file_size = 256;
+    const RunResult r =
+        run_failing(d, {"0-9 [30] 'Loop(2,0,0)'\n", "Qex(def=\"e.def\")\n", ""}, small);
+    EXPECT_NE(r.status, 0);
+    EXPECT_THAT(r.err, HasSubstr("Qex: Not Allocated Shared Memory."));
 }
 
 #ifndef QEX_TEST_SANITIZED
 TEST(Errors, TablesThatDoNotFitInMemory) {
-  qextest::Limits limited;
-  limited.address_space = 1LL << 30;
-  {
-    TempDir d;
-    d.write("e.def", "0-9 on\n");
-    d.write("t.avs", script("StampSource(100000000, 64, 32, \"YV12\", 30000, 1001)\n"
-                            "Qex(def=\"e.def\")\n"));
-    const RunResult r = qextest::qexpipe(d, {"t.avs", "out.y4m"}, limited);
-    EXPECT_NE(r.status, 0);
-    EXPECT_THAT(r.err, HasSubstr("Qex: not enough memory."));
-  }
-  {
-    // The field map of 8M frames fits in 512 MiB, the output list of its 16M selected fields
-    // does not (with one field per frame it does).
-    TempDir d;
-    d.write("e.def", "0-7999999 [60] 'Loop(2,0,0)'\n");
-    d.write("t.avs", script("StampSource(8000000, 64, 32, \"YV12\", 30000, 1001)\n"
-                            "Qex(def=\"e.def\", fps=60)\n"));
-    qextest::Limits half = limited;
-    half.address_space = 1LL << 29;
-    const RunResult r = qextest::qexpipe(d, {"--info", "t.avs"}, half);
-    EXPECT_NE(r.status, 0);
-    EXPECT_THAT(r.err, HasSubstr("Qex: not enough memory."));
-  }
-  {
-    // The project reader holds the whole file in memory: a file of 1 GiB (sparse on disk)
-    // cannot be read within the limit.
-    TempDir d;
-    d.write("e.def", "0-9 on\n");
-    d.write("big.tpr", "");
-    std::filesystem::resize_file(d.file("big.tpr"), 1LL << 30);
-    d.write("t.avs", script("StampSource(10, 64, 32, \"YV12\", 30000, 1001)\n"
-                            "Qex(def=\"e.def\", tpr=\"big.tpr\")\n"));
-    qextest::Limits half = limited;
-    half.address_space = 1LL << 29;
-    const RunResult r = qextest::qexpipe(d, {"t.avs", "out.y4m"}, half);
-    EXPECT_NE(r.status, 0);
-    EXPECT_THAT(r.err, HasSubstr("Qex: not enough memory"));
-    EXPECT_THAT(r.err, ::testing::Not(HasSubstr("Qex: not enough memory.")));
-  }
-  {
-    // QexCut keeps one time per frame of its source.
-    TempDir d;
-    d.write("e.def", "0-9 on\n");
-    d.write("t.avs", script("q = StampSource(10, 64, 32, \"YV12\", 30000, 1001).Qex(def=\"e.def\")\n"
-                            "StampSource(200000000, 64, 32, \"YV12\", 30000, 1001).QexCut()\n"));
-    const RunResult r = qextest::qexpipe(d, {"t.avs", "out.y4m"}, limited);
-    EXPECT_NE(r.status, 0);
-    EXPECT_THAT(r.err, HasSubstr("QexCut: not enough memory."));
-  }
+    qextest::Limits limited;
+    limited.address_space = 1LL << 30;
+    {
+        TempDir d;
+        d.write("e.def", "0-9 on\n");
+        d.write("t.avs", script("StampSource(100000000, 64, 32, \"YV12\", 30000, 1001)\n"
+                                "Qex(def=\"e.def\")\n"));
+        const RunResult r = qextest::qexpipe(d, {"t.avs", "out.y4m"}, limited);
+        EXPECT_NE(r.status, 0);
+        EXPECT_THAT(r.err, HasSubstr("Qex: not enough memory."));
+    }
+    {
+        // The field map of 8M frames fits in 512 MiB, the output list of its 16M selected fields
+        // does not (with one field per frame it does).
+        TempDir d;
+        d.write("e.def", "0-7999999 [60] 'Loop(2,0,0)'\n");
+        d.write("t.avs", script("StampSource(8000000, 64, 32, \"YV12\", 30000, 1001)\n"
+                                "Qex(def=\"e.def\", fps=60)\n"));
+        qextest::Limits half = limited;
+        half.address_space = 1LL << 29;
+        const RunResult r = qextest::qexpipe(d, {"--info", "t.avs"}, half);
+        EXPECT_NE(r.status, 0);
+        EXPECT_THAT(r.err, HasSubstr("Qex: not enough memory."));
+    }
+    {
+        // The project reader holds the whole file in memory: a file of 1 GiB (sparse on disk)
+        // cannot be read within the limit.
+        TempDir d;
+        d.write("e.def", "0-9 on\n");
+        d.write("big.tpr", "");
+        std::filesystem::resize_file(d.file("big.tpr"), 1LL << 30);
+        d.write("t.avs", script("StampSource(10, 64, 32, \"YV12\", 30000, 1001)\n"
+                                "Qex(def=\"e.def\", tpr=\"big.tpr\")\n"));
+        qextest::Limits half = limited;
+        half.address_space = 1LL << 29;
+        const RunResult r = qextest::qexpipe(d, {"t.avs", "out.y4m"}, half);
+        EXPECT_NE(r.status, 0);
+        EXPECT_THAT(r.err, HasSubstr("Qex: not enough memory"));
+        EXPECT_THAT(r.err, ::testing::Not(HasSubstr("Qex: not enough memory.")));
+    }
+    {
+        // QexCut keeps one time per frame of its source.
+        TempDir d;
+        d.write("e.def", "0-9 on\n");
+        d.write("t.avs",
+                script("q = StampSource(10, 64, 32, \"YV12\", 30000, 1001).Qex(def=\"e.def\")\n"
+                       "StampSource(200000000, 64, 32, \"YV12\", 30000, 1001).QexCut()\n"));
+        const RunResult r = qextest::qexpipe(d, {"t.avs", "out.y4m"}, limited);
+        EXPECT_NE(r.status, 0);
+        EXPECT_THAT(r.err, HasSubstr("QexCut: not enough memory."));
+    }
 }
 #endif
 

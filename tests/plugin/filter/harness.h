@@ -14,17 +14,18 @@ namespace qextest {
 std::string golden(const std::string& name);  // tests/plugin/filter/golden/<name>
 
 // qexpipe with `args`, run in `dir`.
-RunResult qexpipe(const TempDir& dir, const std::vector<std::string>& args, const Limits& limits = {});
+RunResult qexpipe(const TempDir& dir, const std::vector<std::string>& args,
+                  const Limits& limits = {});
 
 // The script head that loads the plug-in (and the test helpers).
 std::string load_plugins();
 
 // A y4m file of planar 4:2:0 frames.
 struct Y4m {
-  int width = 0;
-  int height = 0;
-  std::string rate;  // the F parameter, e.g. "30000:1001"
-  std::vector<std::string> frames;
+    int width = 0;
+    int height = 0;
+    std::string rate;  // the F parameter, e.g. "30000:1001"
+    std::vector<std::string> frames;
 };
 Y4m read_y4m(const std::string& path);
 
