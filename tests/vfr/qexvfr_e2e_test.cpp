@@ -1,0 +1,284 @@
+// qexvfr end to end on a generated recording: the Matroska file it makes is read back with
+// ffprobe (frames, times, rates, chapters, key frames, audio), and every bad input ends with one
+// line, a non-zero status and nothing half-written.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "child.h"
+#include "harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qextest::TempDir;
+
+const std::string kQexvfr = QEX_BUILD_DIR "/qexvfr";
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs argv in `cwd` with PATH set to `path` (unchanged when empty). With `interrupt_on`, SIGINT
+// is sent once a file whose path contains that text appears under `cwd` (recursively).
+Result run(const std::vector<std::string>& argv, const std::string& cwd,
+           const std::string& path = {}, const std::string& interrupt_on = {}) {
+    const std::string out = cwd + "/.run.out", err = cwd + "/.run.err";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        if (::chdir(cwd.c_str()) != 0 || !std::freopen(out.c_str(), "w", stdout) ||
+            !std::freopen(err.c_str(), "w", stderr))
+            ::_exit(126);
+        if (!path.empty()) ::setenv("PATH", path.c_str(), 1);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    if (!interrupt_on.empty()) {
+        for (bool sent = false; !sent && ::waitpid(pid, &status, WNOHANG) == 0;) {
+            for (const auto& e : fs::recursive_directory_iterator(
+                     cwd, fs::directory_options::skip_permission_denied))
+                if (e.path().string().find(interrupt_on) != std::string::npos) sent = true;
+            if (sent)
+                ::kill(pid, SIGINT);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    Result r;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.out = qextest::read_file(out);
+    r.err = qextest::read_file(err);
+    fs::remove(out);
+    fs::remove(err);
+    return r;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> v;
+    std::stringstream s(text);
+    for (std::string l; std::getline(s, l);)
+        if (!l.empty()) v.push_back(l);
+    return v;
+}
+
+long long ms_of(const std::string& seconds) {
+    return std::llround(std::strtod(seconds.c_str(), nullptr) * 1000);
+}
+
+// The generated recording, made once: 6 s at 320x240, 14 cycles of film, 10 of 30p, 11 of 60i.
+class Recording : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        for (const char* p : {"x264", "mkvmerge", "ffmpeg", "ffprobe"})
+            if (qexvfr::find_program(p).empty()) missing_ = p;
+        if (!missing_.empty()) return;
+        dir_ = new TempDir;
+        Result r =
+            run({"/bin/sh", QEX_SOURCE_DIR "/examples/make-sample.sh", "rec.ts", "6", "320x240"},
+                dir_->path());
+        ASSERT_EQ(r.status, 0) << r.err;
+        // Until the decoder of recordings is in, the tests serve a y4m of the same frames.
+        r = run({qexvfr::find_program("ffmpeg"), "-v", "error", "-i", "rec.ts", "-f",
+                 "yuv4mpegpipe", "rec.y4m"},
+                dir_->path());
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    static void TearDownTestSuite() { delete dir_; }
+
+    void SetUp() override {
+        if (!missing_.empty()) GTEST_SKIP() << missing_ << " is not installed";
+        work_ = std::make_unique<TempDir>();
+    }
+
+    std::string rec(const char* name) const { return dir_->file(name); }
+    std::string file(const std::string& name) const { return work_->file(name); }
+
+    // Film 0-69 (56 frames at 24), 30p 70-119 (50 at 30), 60i 120-174 (110 at 60); chapters at
+    // the starts of the three parts.
+    static std::string definition(const std::string& last_part = "[60] 'DoubleWeave()'") {
+        return "mode chapter_language = eng\n"
+               "set [24] film='SelectEvery(5,0,1,3,4)'\n"
+               "0-69 [24] film\n"
+               "70-119 [30] on\n"
+               "120-174 " +
+               last_part +
+               "\n"
+               "keyframes {\n0 Film\n70 Video\n120 Sixty\n}\n";
+    }
+
+    Result qexvfr(std::vector<std::string> args, const std::string& path = {},
+                  const std::string& interrupt_on = {}) {
+        args.insert(args.begin(), kQexvfr);
+        return run(args, work_->path(), path, interrupt_on);
+    }
+
+    std::vector<std::string> probe(const std::string& mkv, const std::vector<std::string>& what) {
+        std::vector<std::string> argv = {qexvfr::find_program("ffprobe"), "-v", "error"};
+        argv.insert(argv.end(), what.begin(), what.end());
+        argv.insert(argv.end(), {"-of", "csv=p=0", mkv});
+        const Result r = run(argv, work_->path());
+        EXPECT_EQ(r.status, 0) << r.err;
+        return lines(r.out);
+    }
+
+    // Frame start times (ms) in presentation order and which frames are key frames.
+    void frames(const std::string& mkv, std::vector<long long>& pts, std::vector<bool>& key) {
+        for (const std::string& l :
+             probe(mkv, {"-select_streams", "v:0", "-show_entries", "frame=key_frame,pts_time"})) {
+            key.push_back(l[0] == '1');
+            pts.push_back(ms_of(l.substr(l.find(',') + 1)));
+        }
+    }
+
+    std::vector<long long> timecodes(const std::string& path) {
+        std::vector<long long> v;
+        for (const std::string& l : lines(qextest::read_file(path)))
+            if (l[0] != '#') v.push_back(std::atoll(l.c_str()));
+        return v;
+    }
+
+    static std::string missing_;
+    static TempDir* dir_;
+    std::unique_ptr<TempDir> work_;
+};
+
+std::string Recording::missing_;
+TempDir* Recording::dir_ = nullptr;
+
+// Durations of frames [from, to) all lie in [lo, hi] ms.
+::testing::AssertionResult durations_in(const std::vector<long long>& pts, size_t from, size_t to,
+                                        long long lo, long long hi) {
+    for (size_t i = from; i < to && i + 1 < pts.size(); ++i) {
+        const long long d = pts[i + 1] - pts[i];
+        if (d < lo || d > hi)
+            return ::testing::AssertionFailure() << "frame " << i << " lasts " << d << " ms";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(Recording, DefinitionToMatroska) {
+    work_->write("v.def", definition());
+    const Result r = qexvfr(
+        {rec("rec.y4m"), "-o", "v.mkv", "--def", "v.def", "--keep", "k", "--preset", "ultrafast"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "v.mkv: 24 fps 0:02.3 (40%), 30 fps 0:01.6 (29%), 60 fps 0:01.8 (31%)\n"
+              "216 frames, 0:05.8, " +
+                  lines(r.out).back().substr(lines(r.out).back().rfind(", ") + 2) + "\n");
+    for (const char* kept : {"v.tc.txt", "v.chapters.xml", "v.qp.txt"})
+        EXPECT_TRUE(fs::exists(file(std::string("k/") + kept))) << kept;
+
+    const std::vector<long long> tc = timecodes(file("k/v.tc.txt"));
+    std::vector<long long> pts;
+    std::vector<bool> key;
+    frames(file("v.mkv"), pts, key);
+    ASSERT_EQ(pts.size(), tc.size());
+    ASSERT_EQ(tc.size(), 216u);
+    EXPECT_EQ(pts, tc);
+    EXPECT_TRUE(durations_in(pts, 0, 56, 41, 42));
+    EXPECT_TRUE(durations_in(pts, 56, 106, 33, 34));
+    EXPECT_TRUE(durations_in(pts, 106, 216, 16, 17));
+
+    // The three chapters, each on a key frame.
+    const std::vector<std::string> chapters =
+        probe(file("v.mkv"), {"-show_entries", "chapter=start_time:chapter_tags=title"});
+    const std::vector<std::pair<size_t, std::string>> want = {
+        {0, "Film"}, {56, "Video"}, {106, "Sixty"}};
+    ASSERT_EQ(chapters.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(chapters[i],
+                  std::to_string(tc[want[i].first] / 1000) + "." +
+                      std::string(3 - std::to_string(tc[want[i].first] % 1000).size(), '0') +
+                      std::to_string(tc[want[i].first] % 1000) + "000," + want[i].second);
+        EXPECT_TRUE(key[want[i].first]) << "frame " << want[i].first;
+    }
+    // No temporary files are left beside the output.
+    for (const auto& e : fs::directory_iterator(work_->path()))
+        EXPECT_EQ(e.path().filename().string().find(".qexvfr"), std::string::npos) << e.path();
+}
+
+TEST_F(Recording, EditedDefinitionChangesTheOutput) {
+    // The 60i part served at 30 instead, and without chapters: no chapters, frame 106 not forced.
+    std::string def = definition("[30] on");
+    def.resize(def.find("keyframes"));
+    work_->write("v.def", def);
+    const Result r =
+        qexvfr({rec("rec.y4m"), "-o", "v.mkv", "--def", "v.def", "--preset", "ultrafast"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<long long> pts;
+    std::vector<bool> key;
+    frames(file("v.mkv"), pts, key);
+    ASSERT_EQ(pts.size(), 56u + 50 + 55);
+    EXPECT_TRUE(durations_in(pts, 56, 161, 33, 34));
+    EXPECT_TRUE(probe(file("v.mkv"), {"-show_entries", "chapter=start_time"}).empty());
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "v.mkv: 24 fps 0:02.3 (40%), 30 fps 0:03.5 (60%)");
+}
+
+TEST_F(Recording, BadInputsLeaveNothingBehind) {
+    work_->write("v.def", definition());
+    work_->write("bad.def", "0-174 [24] 'NoSuchFilter()\n");
+    work_->write("text.y4m", "not a stream\n");
+    fs::create_directories(file("only-mkvmerge"));
+    fs::create_directories(file("only-x264"));
+    fs::create_symlink(qexvfr::find_program("mkvmerge"), file("only-mkvmerge/mkvmerge"));
+    fs::create_symlink(qexvfr::find_program("x264"), file("only-x264/x264"));
+    fs::create_directories(file("folder.mkv"));
+
+    const std::string y4m = rec("rec.y4m");
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+        std::string path = {};
+        std::string interrupt_on = {};
+    } cases[] = {
+        {{"nope.ts", "-o", "out.mkv", "--def", "v.def"}, "nope.ts: No such file"},
+        {{"text.y4m", "-o", "out.mkv", "--def", "v.def"}, "Y4MSource"},
+        {{y4m, "-o", "no/such/folder/out.mkv", "--def", "v.def"}, "cannot write"},
+        {{y4m, "-o", "folder.mkv", "--def", "v.def"}, "folder.mkv is a folder"},
+        {{y4m, "-o", "out.mkv", "--def", "v.def"},
+         "x264 is not installed (Debian package x264",
+         file("only-mkvmerge")},
+        {{y4m, "-o", "out.mkv", "--def", "v.def"},
+         "mkvmerge is not installed (Debian package mkvtoolnix",
+         file("only-x264")},
+        {{y4m, "-o", "out.mkv", "--def", "v.def", "--x264", "--no-such-option"}, "x264 failed"},
+        {{y4m, "-o", "out.mkv", "--def", "bad.def"}, "Qex"},
+        {{y4m, "-o", "out.mkv", "--def", "v.def", "--preset", "placebo"},
+         "stopped by SIGINT",
+         {},
+         "x264.log"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says);
+        work_->write("out.mkv", "old");
+        const Result r = qexvfr(c.args, c.path, c.interrupt_on);
+        EXPECT_NE(r.status, 0);
+        const std::vector<std::string> err = lines(r.err);
+        ASSERT_EQ(err.size(), size_t(1)) << r.err;
+        EXPECT_EQ(err[0].rfind("qexvfr: ", 0), 0u) << err[0];
+        EXPECT_NE(err[0].find(c.says), std::string::npos) << err[0];
+        EXPECT_EQ(qextest::read_file(file("out.mkv")), "old");
+        for (const auto& e : fs::recursive_directory_iterator(work_->path()))
+            EXPECT_EQ(e.path().string().find(".qexvfr"), std::string::npos) << e.path();
+    }
+}
+
+}  // namespace
