@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,16 +22,27 @@ extern "C" void on_stop(int sig) {
     g_stop = sig;
 }
 
+extern "C" void on_child(int) {}  // only wakes a wait for a child
+
+constexpr int kWaitSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGCHLD};
+
 }  // namespace
 
 void install_signal_handlers() {
     struct sigaction sa {};
     sa.sa_handler = on_stop;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0;  // no SA_RESTART: a wait for a child returns at once
+    // Calls in the frame server and the decoder just go on; the run looks at the flag between
+    // frames, and waits for children through sigsuspend.
+    sa.sa_flags = SA_RESTART;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+    struct sigaction sc {};
+    sc.sa_handler = on_child;
+    sigemptyset(&sc.sa_mask);
+    sc.sa_flags = SA_NOCLDSTOP | SA_RESTART;
+    sigaction(SIGCHLD, &sc, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 }
 
@@ -78,10 +90,14 @@ void Child::start(const std::vector<std::string>& argv, bool feed, const std::st
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // qexvfr killed outright takes its children along
         struct sigaction dfl {};
         dfl.sa_handler = SIG_DFL;
         sigemptyset(&dfl.sa_mask);
-        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(sig, &dfl, nullptr);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD}) sigaction(sig, &dfl, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         const int in = feed ? pipe_fds[0] : ::open("/dev/null", O_RDONLY);
         if (in < 0 || ::dup2(in, 0) < 0 || ::dup2(log, 1) < 0 || ::dup2(log, 2) < 0) ::_exit(127);
         ::execv(args[0], args.data());
@@ -107,20 +123,36 @@ void Child::close_input() {
 int Child::wait() {
     close_input();
     if (pid_ <= 0) return -1;
+    // The signals stay blocked between the checks and are let in only inside sigsuspend, so a
+    // stop signal or the child's end cannot slip in unnoticed.
+    sigset_t listen, old;
+    sigemptyset(&listen);
+    for (int sig : kWaitSignals) sigaddset(&listen, sig);
+    sigprocmask(SIG_BLOCK, &listen, &old);
+    sigset_t during = old;
+    for (int sig : kWaitSignals) sigdelset(&during, sig);
     int status = 0;
+    bool stopped = false, lost = false;
     for (;;) {
-        if (stop_signal()) {
-            kill();
-            return -1;
-        }
-        const pid_t r = ::waitpid(pid_, &status, 0);
+        const pid_t r = ::waitpid(pid_, &status, WNOHANG);
         if (r == pid_) break;
         if (r < 0 && errno != EINTR) {
-            pid_ = -1;
-            return -1;
+            lost = true;
+            break;
         }
+        if (stop_signal()) {
+            stopped = true;
+            break;
+        }
+        sigsuspend(&during);
+    }
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    if (stopped) {
+        kill();
+        return -1;
     }
     pid_ = -1;
+    if (lost) return -1;
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     return 128 + WTERMSIG(status);
 }

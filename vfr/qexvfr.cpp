@@ -261,6 +261,10 @@ Summary run(const Options& o) {
         throw Failure{"cannot write " + o.output + ": " +
                       std::strerror(ts.error ? ts.error : EACCES)};
     if (target.in_place) throw Failure{o.output + " is not a regular file"};
+    struct stat existing {};
+    if (::stat(target.path.c_str(), &existing) == 0 && existing.st_dev == st.st_dev &&
+        existing.st_ino == st.st_ino)
+        throw Failure{o.output + " is the input; give another output name"};
 
     WorkDir work(folder_of(target.path));
     std::string keep = work.file("");

@@ -253,6 +253,7 @@ TEST_F(Recording, BadInputsLeaveNothingBehind) {
         {{"text.y4m", "-o", "out.mkv", "--def", "v.def"}, "Y4MSource"},
         {{y4m, "-o", "no/such/folder/out.mkv", "--def", "v.def"}, "cannot write"},
         {{y4m, "-o", "folder.mkv", "--def", "v.def"}, "folder.mkv is a folder"},
+        {{"out.mkv", "-o", "out.mkv", "--def", "v.def"}, "out.mkv is the input"},
         {{y4m, "-o", "out.mkv", "--def", "v.def"},
          "x264 is not installed (Debian package x264",
          file("only-mkvmerge")},
