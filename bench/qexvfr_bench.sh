@@ -41,7 +41,7 @@ ffmpeg -v error -nostdin -i "$input" -vf yadif -f yuv4mpegpipe - |
 t1=$(now)
 
 echo "qexvfr --preset $preset"
-"$qexvfr" "$input" -o "$work/qexvfr_bench_vfr.mkv" --preset "$preset" --no-audio
+"$qexvfr" "$input" -o "$work/qexvfr_bench_vfr.mkv" --preset "$preset"
 t2=$(now)
 
 awk -v a="$t0" -v b="$t1" -v c="$t2" 'BEGIN {

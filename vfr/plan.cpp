@@ -236,4 +236,16 @@ std::string last_lines(std::string_view text, int count) {
     return out;
 }
 
+std::string error_line(std::string_view console) {
+    std::string_view last;
+    while (!console.empty()) {
+        const size_t nl = console.find('\n');
+        const std::string_view line = trim(console.substr(0, nl));
+        console.remove_prefix(nl == std::string_view::npos ? console.size() : nl + 1);
+        if (line.substr(0, 6) == "Error:") return std::string(line);
+        if (!line.empty()) last = line;
+    }
+    return std::string(last);
+}
+
 }  // namespace qexvfr

@@ -85,4 +85,7 @@ bool identifies_audio(std::string_view json);
 // count as lines), joined with " | ".
 std::string last_lines(std::string_view text, int count);
 
+// The first line of a console text that starts with "Error:", else its last line.
+std::string error_line(std::string_view console);
+
 }  // namespace qexvfr

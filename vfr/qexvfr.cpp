@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "child.h"
@@ -207,7 +208,7 @@ void make_definition(const Options& o, const std::string& input, const std::stri
     StageLine line("index and scan", 0);
     qexscan::ScanOptions so{};
     so.mode = qexscan::LogMode::kNormal;
-    so.threads = 0;
+    so.threads = int(std::max(1u, std::thread::hardware_concurrency()));
     const qexscan::ScanResult scan = qexscan::scanFile(input, so, [&](const qexscan::Progress& p) {
         line.set_total(p.frames_total);
         line.update(p.frames_done);
@@ -218,8 +219,8 @@ void make_definition(const Options& o, const std::string& input, const std::stri
     write_text(log_path, scan.log);
     const zorvane::MemoryRun run = zorvane::runInMemory(o.zorvane, settings, scan.log, true);
     if (run.status != 0) {
-        std::string why = last_lines(run.console, 1);
-        throw Failure{"zorvane: " + (why.empty() ? "analysis failed" : why)};
+        const std::string why = error_line(run.console);
+        throw Failure{"zorvane: " + (why.empty() ? "the analysis failed" : why)};
     }
     write_text(def_path, run.output);
 #else
