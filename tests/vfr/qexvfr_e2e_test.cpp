@@ -183,6 +183,8 @@ TEST_F(Recording, DefinitionToMatroska) {
               "v.mkv: 24 fps 0:02.3 (40%), 30 fps 0:01.6 (29%), 60 fps 0:01.8 (31%)\n"
               "216 frames, 0:05.8, " +
                   lines(r.out).back().substr(lines(r.out).back().rfind(", ") + 2) + "\n");
+    EXPECT_NE(r.err.find("encode: 216/216 frames, "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("mux: "), std::string::npos) << r.err;
     for (const char* kept : {"v.tc.txt", "v.chapters.xml", "v.qp.txt"})
         EXPECT_TRUE(fs::exists(file(std::string("k/") + kept))) << kept;
 
