@@ -5,7 +5,10 @@
 #   bench/zorvane_bench.sh [BUILD_DIR]     (default: build)
 #
 # Needs the targets zorvane and zorvane_loggen built in BUILD_DIR. Runs:
-# normal log (.def and .avs), normal log with -REF 30 -DUP 1, "fastv2" log.
+# normal log (.def and .avs), normal log with -REF 30 -DUP 1, "fastv2" log;
+# then checks that 24-byte logs declaring two billion frames stay under 100 MB
+# peak memory (memory follows the log's lines, not the declared total) and
+# exits with status 1 when one does not.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-build}
@@ -29,6 +32,10 @@ secs = time.perf_counter() - t0
 rss = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss * 1024
 print(f"{label:28s} {secs:6.3f} s   peak RSS {rss/2**20:7.1f} MiB   log {size/2**20:6.1f} MiB   "
       f"RSS/log {rss/size:4.2f}   status {r.returncode}")
+limit = int(__import__("os").environ.get("RSS_LIMIT_MB", "0"))
+if limit and (rss > limit * 2**20 or r.returncode != 0):
+    print(f"FAILED: {label} needs at most {limit} MiB and status 0")
+    sys.exit(1)
 PY
 }
 
@@ -36,3 +43,9 @@ measure "normal -> .def" "$work/day.log" -o "$work/day.def"
 measure "normal -> .avs" "$work/day.log" -o "$work/day.avs"
 measure "normal -REF 30 -DUP 1 .avs" "$work/day.log" -o "$work/day-ref.avs" -REF 30 -DUP 1
 measure "fastv2 -> .avs" "$work/day-fastv2.log" -o "$work/day-fastv2.avs"
+
+printf 'total 2000000000\n0-0-0-0\n' > "$work/huge-total.log"
+printf 'total 2000000000\nfast: 600000000\n0-1\n' > "$work/huge-fast.log"
+RSS_LIMIT_MB=100 measure "huge total -> .def" "$work/huge-total.log" -o "$work/huge.def"
+RSS_LIMIT_MB=100 measure "huge total -REF -DUP .avs" "$work/huge-total.log" -o "$work/huge.avs" -REF 30 -DUP 1
+RSS_LIMIT_MB=100 measure "huge fast count -> .def" "$work/huge-fast.log" -o "$work/huge-fast.def"

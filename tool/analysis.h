@@ -5,11 +5,11 @@
 // Everything here is a pure function over memory: the driver reads the log,
 // builds the table, calls buildSegments and hands the result to a writer.
 //
-// A cycle is named by its position in the record array. The log reader gives
-// every record it reaches the same number in `index`; records past the end of
-// a log that stops early keep index 0, so the position is what tells where
-// such a cycle stands. A cycle is the last one when its record says so or it
-// is cycle cycleCount - 1.
+// A cycle is named by its position (see CycleView in log.h): the log reader
+// stores the records it reaches, numbered in `index`; the cycles past the end
+// of a log that stops early are clean and implicit (index 0), so the position
+// is what tells where such a cycle stands. A cycle is the last one when its
+// record says so or it is cycle cycleCount - 1.
 #pragma once
 
 #include "log.h"
@@ -89,9 +89,12 @@ const std::string& segmentText(const FilterTable& table, const Segment& segment)
 
 // Whole normal-mode analysis: main loop, phase recovery (with -REF), the
 // post-passes the options ask for and the merge of equal-text neighbours.
-// `records` holds at least cycleCount records (the reader's extra record
-// after the last cycle is allowed); cycleCount must be at least 1.
-// Returns the merged list; its last element has isLast set.
+// cycles.count() must be at least 1. Returns the merged list; its last
+// element has isLast set.
+std::vector<Segment> buildSegments(const FilterTable& table, const CycleView& cycles, const RunSettings& settings);
+
+// The same over a record for every cycle: `records` holds at least cycleCount
+// records (the reader's extra record after the last cycle is allowed).
 std::vector<Segment> buildSegments(const FilterTable& table, const std::vector<CycleRecord>& records,
                                    int cycleCount, const RunSettings& settings);
 
@@ -105,10 +108,10 @@ std::vector<Segment> cutSegments(const FilterTable& table, const std::vector<Cyc
 
 // Row 0 to 19 of the sparse-pattern table that cycle i shows, or -1.
 // With first set, position 0 is never raised by the third mark.
-int classifyCycle(const CycleRecord* records, int cycleCount, int i, bool first);
+int classifyCycle(const CycleView& cycles, int i, bool first);
 
 // Length of the run of sparse cycles starting at cycle pos.
-int countSparseRun(const CycleRecord* records, int cycleCount, int pos);
+int countSparseRun(const CycleView& cycles, int pos);
 
 // ---------------------------------------------------------------------------
 // Post-passes (exposed so that each rule can be checked on its own).
@@ -132,18 +135,15 @@ std::array<int, 2> phasePair(int kind);
 
 // Number of consecutive cycles from c that are perfect for phase t, ending
 // after the last cycle or after cycle `stop`.
-int countPerfect(const CycleRecord* records, int cycleCount, int c, int t, int stop);
+int countPerfect(const CycleView& cycles, int c, int t, int stop);
 
 // Does the run of cycles c0..stop fit phase t? `tolerance` counts the
 // imperfect cycles that were let through (the caller sets it to 0).
-bool phaseFit(const CycleRecord* records, int cycleCount, int c0, int stop, int t, bool tolerate,
-              int skipSpan, int& tolerance);
+bool phaseFit(const CycleView& cycles, int c0, int stop, int t, bool tolerate, int skipSpan, int& tolerance);
 
 // Pass 1: fallback segments of 15 cycles or more get the phase their own
 // second column shows. Pass 2: long confirmed 24 fps neighbours lend theirs.
-void recoverPhasesOwn(std::vector<Segment>& segments, const CycleRecord* records, int cycleCount,
-                      const RunSettings& settings);
-void recoverPhasesGuessed(std::vector<Segment>& segments, const CycleRecord* records,
-                          int cycleCount, const RunSettings& settings);
+void recoverPhasesOwn(std::vector<Segment>& segments, const CycleView& cycles, const RunSettings& settings);
+void recoverPhasesGuessed(std::vector<Segment>& segments, const CycleView& cycles, const RunSettings& settings);
 
 }  // namespace zorvane

@@ -1,16 +1,12 @@
 #include "driver.h"
 
-#include "analysis.h"
-#include "fastmode.h"
 #include "log.h"
-#include "writers.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <new>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -333,108 +329,6 @@ std::string invocationPath(const std::string& argv0, const char* searchPath)
 #endif
     const fs::path abs = fs::absolute(argv0, ec);
     return ec ? argv0 : abs.lexically_normal().string();
-}
-
-namespace {
-
-// The analysis and output stage: builds the segments, writes the file,
-// prints the output line. Returns the exit status.
-int analyseAndWrite(RunSettings& s, const LogContent& log, std::ostream& out)
-{
-    const FilterTable table = buildFilterTable(s);
-
-    std::vector<Segment> segments;
-    if (!s.fastMode) {
-        const int cycles = cycleCountFor(s.totalFrames);
-        std::vector<CycleRecord> records(static_cast<std::size_t>(cycles) + 1);
-        parseCycleEntries(log.lines, records, cycles, s);
-        if (s.logError.size() >= 3) {
-            out << s.logError << "\n";
-            return kExitFailure;
-        }
-        if (s.gapWarnings[0].size() > 1) out << "\nWarning:There are some errors in log file.\n";
-        segments = buildSegments(table, records, cycles, s);
-    } else {
-        const int count = log.header.fastCount;
-        std::vector<FastEntry> entries(static_cast<std::size_t>(count) + 1);
-        parseFastEntries(log.lines, entries, count, s);
-        if (s.logError.size() >= 3) {
-            out << s.logError << "\n";
-            return kExitFailure;
-        }
-        if (s.gapWarnings[0].size() > 1) out << "\nWarning:There are some errors in log file.\n";
-        segments = buildFastSegments(table, entries, count, s);
-    }
-
-    const bool written = s.scriptOutput ? writeScript(s, table, segments)
-                                        : writeDefinition(s, table, segments);
-    if (!written) {
-        out << "Error:could not find output directory.\n";
-        return kExitFailure;
-    }
-    out << "output :" << s.outputPath << "\n";
-    return kExitOk;
-}
-
-}  // namespace
-
-int runZorvane(const std::vector<std::string>& argv, std::ostream& out)
-{
-    out << bannerText();
-    if (argv.size() < 2) return kExitFailure;
-
-    RunSettings s;
-    const std::vector<std::string> args(argv.begin() + 1, argv.end());
-    if (scanArguments(args, s) == ScanResult::Help) {
-        out << usageText();
-        return kExitOk;
-    }
-
-    if (s.outputPath.empty() || s.outputPath == unsetMarker) {
-        out << "Error:no output file specified.\n";
-        return kExitFailure;
-    }
-    s.scriptOutput = !equalNoCase(pathExtension(s.outputPath), ".def");
-
-    if (s.iniPath.empty()) s.iniPath = derivedIniPath(invocationPath(argv[0], std::getenv("PATH")));
-    const std::optional<std::string> ini = readWholeFile(s.iniPath);
-    if (!ini) {
-        out << "Error:could not open ini-file.\n";
-        return kExitFailure;
-    }
-    readSettingsText(*ini, s);
-
-    const std::optional<std::string> logText = readWholeFile(s.inputPath);
-    if (!logText) {
-        out << "Error:could not open log file.\n";
-        return kExitFailure;
-    }
-    const LogContent log = readLog(*logText);
-    if (!log.header.ok) {
-        out << kLogFormatError << "\n";
-        return kExitFailure;
-    }
-    s.fastMode = log.header.fastMode;
-    s.fastV2 = log.header.fastV2;
-    if (s.fastMode) applyFastModeRef(s);
-
-    out << settingsReport(s);
-
-    // A total without digits, of 0 or less, or a fast log without entries
-    // gives nothing to analyse.
-    s.totalFrames = log.header.totalFrames;
-    if (s.totalFrames <= 0 || (s.fastMode && log.header.fastCount <= 0)) {
-        out << kLogFormatError << "\n";
-        return kExitFailure;
-    }
-    s.baseKind = computeBaseKind(s);
-
-    try {
-        return analyseAndWrite(s, log, out);
-    } catch (const std::bad_alloc&) {
-        out << "Error:not enough memory for this log.\n";
-        return kExitFailure;
-    }
 }
 
 }  // namespace zorvane

@@ -1,19 +1,16 @@
-// The run of zorvane: banner, options, settings file, log, report, analysis
-// and output, with the console lines and exit statuses of each stage.
+// The front of a zorvane run: banner and usage text, the options, the
+// settings file and the report of the effective settings. The run itself is
+// in run.h.
 #pragma once
 
 #include "settings.h"
 
 #include <optional>
-#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace zorvane {
-
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailure = -2;
 
 // Console texts.
 std::string bannerText();
@@ -49,9 +46,5 @@ std::string settingsReport(const RunSettings& settings);
 
 // Reads a whole file; nullopt when it cannot be opened or read.
 std::optional<std::string> readWholeFile(const std::string& path);
-
-// One whole run. `argv` holds the program path first, as main receives it.
-// Console lines go to `out`; the result is the exit status.
-int runZorvane(const std::vector<std::string>& argv, std::ostream& out);
 
 }  // namespace zorvane

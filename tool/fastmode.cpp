@@ -1,5 +1,7 @@
 #include "fastmode.h"
 
+#include <algorithm>
+
 namespace zorvane {
 
 namespace {
@@ -26,22 +28,20 @@ int spanOffset(bool v2, bool combed, int v)
 
 std::vector<EntryRun> findCombedRuns(const std::vector<FastEntry>& entries, int count, int refCycles)
 {
+    // Entries past the end of the vector are clean and start no run.
+    const int stored = static_cast<int>(std::min(entries.size(), static_cast<std::size_t>(std::max(count, 0))));
+    auto at = [&](int k) -> const FastEntry& { return entries[static_cast<std::size_t>(k)]; };
     std::vector<EntryRun> runs;
     int i = 0;
-    while (i < count) {
-        const FastEntry& start = entries[static_cast<std::size_t>(i)];
+    while (i < stored) {
+        const FastEntry& start = at(i);
         if (start.state != '1' || start.last) {
             ++i;
             continue;
         }
         int k = i;  // last entry included in the run
-        for (;;) {
-            if (entries[static_cast<std::size_t>(k)].last) break;
-            if (k + 1 >= count || entries[static_cast<std::size_t>(k) + 1].state != '1') break;
-            ++k;
-        }
-        if (k - i + 1 >= refCycles)
-            runs.push_back({start.index, entries[static_cast<std::size_t>(k)].index});
+        while (!at(k).last && k + 1 < stored && at(k + 1).state == '1') ++k;
+        if (k - i + 1 >= refCycles) runs.push_back({start.index, at(k).index});
         i = k + 2;
     }
     return runs;

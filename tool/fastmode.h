@@ -17,7 +17,8 @@ struct EntryRun {
     int last = 0;
 };
 
-// Runs of "1" entries at least refCycles long. `entries` holds count + 1 entries.
+// Runs of "1" entries at least refCycles long. `entries` holds the entries
+// the log reaches; those after them (up to count) are clean.
 std::vector<EntryRun> findCombedRuns(const std::vector<FastEntry>& entries, int count,
                                      int refCycles);
 

@@ -1,5 +1,6 @@
 #include "log.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -194,28 +195,51 @@ int cycleCountFor(int totalFrames)
     return static_cast<int>((static_cast<long long>(totalFrames) + 4) / 5);
 }
 
-void parseCycleEntries(const LogLines& lines, std::vector<CycleRecord>& records, int cycles,
-                       RunSettings& settings)
+namespace {
+
+// The record of cycle c, created clean (with its number) when the log first reaches it.
+CycleRecord& recordAt(std::vector<CycleRecord>& records, int c)
 {
-    if (cycles <= 0 || records.size() < static_cast<std::size_t>(cycles) + 1) {
-        settings.logError = kLogFormatError;
-        return;
-    }
+    const std::size_t i = static_cast<std::size_t>(c);
+    if (records.size() <= i) records.resize(i + 1);
+    return records[i];
+}
+
+FastEntry& entryAt(std::vector<FastEntry>& entries, long long k)
+{
+    const std::size_t i = static_cast<std::size_t>(k);
+    if (entries.size() <= i) entries.resize(i + 1);
+    return entries[i];
+}
+
+// Fills the records; false on an overrun.
+bool fillCycles(const LogLines& lines, std::vector<CycleRecord>& records, int cycles, RunSettings& settings)
+{
     GapRecorder gaps(settings);
     const bool ref = settings.refEnabled;
     const bool dup = settings.dedup;
     long long e = 0;  // next expected entry (wide: ++e never overflows)
     int c = 0;  // current cycle
     int p = 0;  // position in the cycle
-    records[0].index = 0;
-    records[static_cast<std::size_t>(cycles) - 1].last = true;
+    // Ten entries a cycle; gaps may reach further, then the vector grows.
+    records.reserve(std::min(static_cast<std::size_t>(cycles) + 1, lines.size() / 10 + 2));
+    recordAt(records, 0).index = 0;
 
     auto advance = [&] {
         if (++p == 10) {
             p = 0;
             ++c;
-            records[static_cast<std::size_t>(c)].index = c;
+            recordAt(records, c).index = c;
         }
+    };
+    // The second and third marks are written only when given (kNoMark: keep).
+    constexpr int kNoMark = -1;
+    auto mark = [&](char first, int second, int third) {
+        CycleRecord& r = records[static_cast<std::size_t>(c)];
+        r.pattern[p] = first;
+        if (second != kNoMark) r.refPattern[p] = static_cast<char>(second);
+        if (third != kNoMark) r.dupPattern[p] = static_cast<char>(third);
+        advance();
     };
 
     for (std::string_view line : lines) {
@@ -226,41 +250,31 @@ void parseCycleEntries(const LogLines& lines, std::vector<CycleRecord>& records,
         if (n > e) {
             gaps.add(static_cast<int>(e), n - 1);
             for (long long k = e; k < n; ++k) {
-                if (c == cycles) {
-                    settings.logError = kLogFormatError;
-                    return;
-                }
-                CycleRecord& r = records[static_cast<std::size_t>(c)];
-                r.pattern[p] = '1';
-                if (ref) r.refPattern[p] = '1';
-                if (dup) r.dupPattern[p] = '1';
-                advance();
+                if (c == cycles) return false;
+                mark('1', ref ? '1' : kNoMark, dup ? '1' : kNoMark);
             }
             e = n;
         }
         ++e;
-        if (c == cycles) {
-            settings.logError = kLogFormatError;
-            return;
-        }
-        CycleRecord& r = records[static_cast<std::size_t>(c)];
-        r.pattern[p] = markAt(line, entry.dash + 1);
-        if (ref && entry.dash + 3 < line.size()) r.refPattern[p] = line[entry.dash + 3];
-        if (dup && entry.dash + 5 < line.size()) r.dupPattern[p] = line[entry.dash + 5];
-        advance();
+        if (c == cycles) return false;
+        const std::size_t d = entry.dash;
+        auto byte = [&](std::size_t i) { return static_cast<int>(static_cast<unsigned char>(line[i])); };
+        mark(markAt(line, d + 1), ref && d + 3 < line.size() ? byte(d + 3) : kNoMark,
+             dup && d + 5 < line.size() ? byte(d + 5) : kNoMark);
     }
+    return true;
 }
 
-void parseFastEntries(const LogLines& lines, std::vector<FastEntry>& entries, int count,
-                      RunSettings& settings)
+bool fillFastEntries(const LogLines& lines, std::vector<FastEntry>& entries, int count, RunSettings& settings)
 {
-    if (count <= 0 || entries.size() < static_cast<std::size_t>(count) + 1) {
-        settings.logError = kLogFormatError;
-        return;
-    }
     GapRecorder gaps(settings);
     long long e = 0;
-    entries[static_cast<std::size_t>(count) - 1].last = true;
+    entries.reserve(std::min(static_cast<std::size_t>(count) + 1, lines.size() + 1));
+    auto mark = [&](long long k, char state) {
+        FastEntry& entry = entryAt(entries, k);
+        entry.index = static_cast<int>(k);
+        entry.state = state;
+    };
 
     for (std::string_view line : lines) {
         Entry entry;
@@ -270,23 +284,38 @@ void parseFastEntries(const LogLines& lines, std::vector<FastEntry>& entries, in
         if (n > e) {
             gaps.add(static_cast<int>(e), n - 1);
             for (long long k = e; k < n; ++k) {
-                if (k >= count) {
-                    settings.logError = kLogFormatError;
-                    return;
-                }
-                entries[static_cast<std::size_t>(k)].index = static_cast<int>(k);
-                entries[static_cast<std::size_t>(k)].state = '1';
+                if (k >= count) return false;
+                mark(k, '1');
             }
             e = n;
         }
-        if (e >= count) {
-            settings.logError = kLogFormatError;
-            return;
-        }
-        entries[static_cast<std::size_t>(e)].index = static_cast<int>(e);
-        entries[static_cast<std::size_t>(e)].state = markAt(line, entry.dash + 1);
+        if (e >= count) return false;
+        mark(e, markAt(line, entry.dash + 1));
         ++e;
     }
+    return true;
+}
+
+}  // namespace
+
+void parseCycleEntries(const LogLines& lines, std::vector<CycleRecord>& records, int cycles,
+                       RunSettings& settings)
+{
+    if (cycles <= 0 || !fillCycles(lines, records, cycles, settings)) {
+        settings.logError = kLogFormatError;
+        return;
+    }
+    if (records.size() >= static_cast<std::size_t>(cycles)) records[static_cast<std::size_t>(cycles) - 1].last = true;
+}
+
+void parseFastEntries(const LogLines& lines, std::vector<FastEntry>& entries, int count,
+                      RunSettings& settings)
+{
+    if (count <= 0 || !fillFastEntries(lines, entries, count, settings)) {
+        settings.logError = kLogFormatError;
+        return;
+    }
+    if (entries.size() >= static_cast<std::size_t>(count)) entries[static_cast<std::size_t>(count) - 1].last = true;
 }
 
 }  // namespace zorvane

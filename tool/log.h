@@ -1,14 +1,18 @@
 // The analysis log in memory: its lines, the header check, and the entries
 // read into cycle records (normal mode) or fast entries (fast mode).
 //
-// Log format: a first line beginning with "total" and the frame count; an
-// optional second "mode" line ("fast N" / "fastv2 N"); then data lines of the
-// form "<entry>-<m1>?<m2>?<m3>" with the marks 1, 3 and 5 characters after the
-// first "-". Lines end with LF or CR LF.
+// Log format: a first line beginning with "total" and the frame count (read
+// from the first digit at or after its sixth character); an optional second
+// "mode" line beginning with "fast" or "fastv2", whose entry count is read from
+// the first digit at or after its seventh character, so "fast: 40" and
+// "fastv2 40" carry 40 while "fast 40" reads "0" (the 4 is the sixth
+// character); then data lines of the form "<entry>-<m1>?<m2>?<m3>" with the
+// marks 1, 3 and 5 characters after the first "-". Lines end with LF or CR LF.
 #pragma once
 
 #include "settings.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <string>
@@ -36,6 +40,43 @@ struct FastEntry {
     int index = 0;      // entry number; set when the entry is filled
     bool last = false;  // true only for entry N - 1
     char state = '0';   // first mark
+};
+
+// The cycles of a normal-mode log. The reader stores a record for each cycle
+// up to the last one the log reaches; every cycle after it is clean (a log
+// that ends early leaves its last cycles clean), so those stay implicit and
+// memory follows the log, not the declared total. An implicit cycle reads as
+// a default CycleRecord: clean, index 0, not marked last.
+class CycleView {
+public:
+    // `stored` holds the records of the first cycles (it may be shorter than
+    // cycleCount, or longer: records past cycleCount are not looked at).
+    CycleView(const std::vector<CycleRecord>& stored, int cycleCount)
+        : CycleView(stored.data(), static_cast<int>(std::min<std::size_t>(stored.size(), cycleCountClamp(cycleCount))),
+                    cycleCount)
+    {
+    }
+    CycleView(std::vector<CycleRecord>&&, int) = delete;
+    // Every one of the cycleCount cycles stored at `records`.
+    CycleView(const CycleRecord* records, int cycleCount) : CycleView(records, cycleCount, cycleCount) {}
+
+    int count() const { return count_; }
+    // Cycles from here on are implicit (equal to count() when all are stored).
+    int storedCount() const { return stored_; }
+    const CycleRecord& operator[](int c) const { return c < stored_ ? records_[c] : kImplicit; }
+    bool isLast(int c) const { return (*this)[c].last || c + 1 >= count_; }
+
+private:
+    static constexpr CycleRecord kImplicit{};
+    static std::size_t cycleCountClamp(int n) { return n > 0 ? static_cast<std::size_t>(n) : 0; }
+    CycleView(const CycleRecord* records, int stored, int count)
+        : records_(records), stored_(stored < count ? stored : count), count_(count)
+    {
+    }
+
+    const CycleRecord* records_;
+    int stored_;
+    int count_;
 };
 
 // Data lines, in file order, as views into the log text (which must outlive them).
@@ -80,13 +121,16 @@ LogContent readLog(std::string_view text);
 // Cycle count for a frame total: total / 5 rounded up (0 for a total of 0 or less).
 int cycleCountFor(int totalFrames);
 
-// Normal mode: fills `records` (cycles + 1 records, created clean) from the
-// lines; records gap ranges in settings.gapWarnings and an overrun in
-// settings.logError. Reads refEnabled and dedup.
+// Normal mode: fills `records` from the lines, growing it up to the record of
+// the last cycle the log reaches (records it already holds are kept and
+// filled; cycles past the end of the vector are clean). Records gap ranges in
+// settings.gapWarnings and an overrun in settings.logError. Reads refEnabled
+// and dedup.
 void parseCycleEntries(const LogLines& lines, std::vector<CycleRecord>& records, int cycles,
                        RunSettings& settings);
 
-// Fast mode: fills `entries` (N + 1 entries, created clean) from the lines.
+// Fast mode: fills `entries` from the lines in the same way, growing it up to
+// the last entry the log reaches; entries past its end are clean ('0').
 void parseFastEntries(const LogLines& lines, std::vector<FastEntry>& entries, int count,
                       RunSettings& settings);
 

@@ -1,4 +1,4 @@
-#include "driver.h"
+#include "run.h"
 
 #include <exception>
 #include <iostream>

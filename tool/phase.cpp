@@ -14,11 +14,6 @@ namespace {
 
 constexpr int kNoPhase = 9;
 
-bool isLastCycle(const CycleRecord* records, int cycleCount, int c)
-{
-    return records[c].last || c + 1 >= cycleCount;
-}
-
 // Positions that phase t needs clean and that are clean in refPattern (0 to 6).
 int cleanCount(const CycleRecord& rec, int t)
 {
@@ -32,15 +27,14 @@ int cleanCount(const CycleRecord& rec, int t)
 constexpr int kPerfect = 6;
 
 // The phases that fit cycles first..stop with the least tolerance, as flags.
-std::array<bool, 5> candidatePhases(const CycleRecord* records, int cycleCount, int first, int stop, bool tolerate,
-                                    int skipSpan)
+std::array<bool, 5> candidatePhases(const CycleView& cycles, int first, int stop, bool tolerate, int skipSpan)
 {
     std::array<bool, 5> fit{};
     std::array<int, 5> cnt{};
     int least = 999;
     for (int t = 0; t < 5; ++t) {
         int tolerance = 0;
-        fit[static_cast<std::size_t>(t)] = phaseFit(records, cycleCount, first, stop, t, tolerate, skipSpan, tolerance);
+        fit[static_cast<std::size_t>(t)] = phaseFit(cycles, first, stop, t, tolerate, skipSpan, tolerance);
         cnt[static_cast<std::size_t>(t)] = tolerance;
         if (fit[static_cast<std::size_t>(t)]) least = std::min(least, tolerance);
     }
@@ -75,40 +69,45 @@ std::array<int, 2> phasePair(int kind)
     return kPairs[static_cast<std::size_t>(kind)];
 }
 
-int countPerfect(const CycleRecord* records, int cycleCount, int c, int t, int stop)
+int countPerfect(const CycleView& cycles, int c, int t, int stop)
 {
     int k = 0;
-    for (int cur = c; cur < cycleCount && cleanCount(records[cur], t) == kPerfect; ++cur) {
+    for (int cur = c; cur < cycles.count() && cleanCount(cycles[cur], t) == kPerfect; ++cur) {
+        if (cur >= cycles.storedCount()) {
+            // Clean implicit cycles are perfect up to the stop or the last cycle.
+            const int end = stop >= cur ? std::min(stop, cycles.count() - 1) : cycles.count() - 1;
+            return k + (end - cur + 1);
+        }
         ++k;
-        if (isLastCycle(records, cycleCount, cur) || cur == stop) break;
+        if (cycles.isLast(cur) || cur == stop) break;
     }
     return k;
 }
 
-bool phaseFit(const CycleRecord* records, int cycleCount, int c0, int stop, int t, bool tolerate, int skipSpan,
-              int& tolerance)
+bool phaseFit(const CycleView& cycles, int c0, int stop, int t, bool tolerate, int skipSpan, int& tolerance)
 {
-    if (c0 < 0 || c0 >= cycleCount) return false;
+    if (c0 < 0 || c0 >= cycles.count()) return false;
     for (int h = 0;;) {
         const int c = c0 + h;
-        const int z = cleanCount(records[c], t);
+        const int z = cleanCount(cycles[c], t);
         if (z < kPerfect - skipSpan) return false;
+        // Clean implicit cycles are perfect for every phase, up to the last cycle.
+        if (z == kPerfect && c >= cycles.storedCount()) return true;
         if (z < kPerfect) {
             // An imperfect cycle passes only inside a long perfect stretch.
-            if (!tolerate || c == stop || isLastCycle(records, cycleCount, c)) return false;
-            const int l = countPerfect(records, cycleCount, c + 1, t, stop);
+            if (!tolerate || c == stop || cycles.isLast(c)) return false;
+            const int l = countPerfect(cycles, c + 1, t, stop);
             if (l < 5 && c + l < stop) return false;
             ++tolerance;
             h += l;
         }
         const int e = c0 + h;
-        if (isLastCycle(records, cycleCount, e) || e == stop) return true;
+        if (cycles.isLast(e) || e == stop) return true;
         ++h;
     }
 }
 
-void recoverPhasesOwn(std::vector<Segment>& segments, const CycleRecord* records, int cycleCount,
-                      const RunSettings& settings)
+void recoverPhasesOwn(std::vector<Segment>& segments, const CycleView& cycles, const RunSettings& settings)
 {
     const int fallback = settings.baseKind - 1;
     const int n = activeCount(segments);
@@ -124,7 +123,7 @@ void recoverPhasesOwn(std::vector<Segment>& segments, const CycleRecord* records
 
         const bool tolerate = pair[0] != kNoPhase && s.length() >= 30;
         const auto candidate =
-            candidatePhases(records, cycleCount, s.firstCycle, s.lastCycle, tolerate, settings.skipSpan);
+            candidatePhases(cycles, s.firstCycle, s.lastCycle, tolerate, settings.skipSpan);
         int winner = preferredCandidate(candidate, pair[0], pair[1]);
         if (winner == kNoPhase) {
             for (int t = 0; t < 5 && winner == kNoPhase; ++t)
@@ -136,8 +135,7 @@ void recoverPhasesOwn(std::vector<Segment>& segments, const CycleRecord* records
     }
 }
 
-void recoverPhasesGuessed(std::vector<Segment>& segments, const CycleRecord* records, int cycleCount,
-                          const RunSettings& settings)
+void recoverPhasesGuessed(std::vector<Segment>& segments, const CycleView& cycles, const RunSettings& settings)
 {
     const int fallback = settings.baseKind - 1;
     const int n = activeCount(segments);
@@ -169,12 +167,12 @@ void recoverPhasesGuessed(std::vector<Segment>& segments, const CycleRecord* rec
         int phaseB = kNoPhase;
         if (lenP > 0) {
             const auto candidate =
-                candidatePhases(records, cycleCount, prev->firstCycle, prev->lastCycle, tolerate, settings.skipSpan);
+                candidatePhases(cycles, prev->firstCycle, prev->lastCycle, tolerate, settings.skipSpan);
             phaseA = preferredCandidate(candidate, pair[0], pair[1]);
         }
         if (lenN > 0) {
             const auto candidate =
-                candidatePhases(records, cycleCount, next->firstCycle, next->lastCycle, tolerate, settings.skipSpan);
+                candidatePhases(cycles, next->firstCycle, next->lastCycle, tolerate, settings.skipSpan);
             phaseB = preferredCandidate(candidate, pair[0], pair[1]);
         }
         const int vA = phaseA < 5 ? lenP : 0;

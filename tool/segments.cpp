@@ -33,16 +33,18 @@ constexpr std::array<std::uint8_t, 1024> kBitCount = [] {
     return t;
 }();
 
-// What the run measurement needs of each cycle, computed once per run.
+// What the run measurement needs of each cycle, computed once per run for
+// the stored cycles; the implicit ones after them are all alike (clean).
 class CycleFacts {
 public:
-    CycleFacts(const std::vector<CycleRecord>& records, int cycleCount, const RunSettings& settings)
-        : records_(records.data()), count_(cycleCount), settings_(settings)
+    CycleFacts(const CycleView& cycles, const RunSettings& settings)
+        : cycles_(cycles), stored_(cycles.storedCount()), settings_(settings)
     {
-        clean_.resize(static_cast<std::size_t>(cycleCount));
-        combed_.resize(static_cast<std::size_t>(cycleCount));
-        for (int c = 0; c < cycleCount; ++c) {
-            const Pattern& p = records[static_cast<std::size_t>(c)].pattern;
+        const std::size_t n = static_cast<std::size_t>(stored_);
+        clean_.resize(n);
+        combed_.resize(n);
+        for (int c = 0; c < stored_; ++c) {
+            const Pattern& p = cycles[c].pattern;
             std::uint16_t clean = 0;
             int ones = 0;
             for (int k = 0; k < 10; ++k) {
@@ -53,29 +55,43 @@ public:
             combed_[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(ones);
         }
         if (settings.dedup) {
-            sparse_.resize(static_cast<std::size_t>(cycleCount));
-            for (int c = 0; c < cycleCount; ++c)
-                sparse_[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(classifyCycle(records_, count_, c, true));
+            sparse_.resize(n);
+            for (int c = 0; c < stored_; ++c)
+                sparse_[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(classifyCycle(cycles, c, true));
+            if (stored_ < cycles.count()) implicitSparse_ = classifyCycle(cycles, stored_, true) != -1;
         }
     }
 
-    const CycleRecord* records() const { return records_; }
-    int count() const { return count_; }
-    bool last(int c) const { return records_[c].last || c + 1 >= count_; }
-    int combed(int c) const { return combed_[static_cast<std::size_t>(c)]; }
-    bool fits(int c, std::uint16_t mask) const { return (clean_[static_cast<std::size_t>(c)] & mask) == mask; }
+    const CycleView& cycles() const { return cycles_; }
+    int count() const { return cycles_.count(); }
+    int storedCount() const { return stored_; }
+    bool last(int c) const { return cycles_.isLast(c); }
+    int combed(int c) const { return c < stored_ ? combed_[static_cast<std::size_t>(c)] : 0; }
+    bool fits(int c, std::uint16_t mask) const { return (cleanMask(c) & mask) == mask; }
     int cleanPicks(int c, std::uint16_t mask) const
     {
-        return kBitCount[static_cast<std::size_t>(clean_[static_cast<std::size_t>(c)] & mask)];
+        return kBitCount[static_cast<std::size_t>(cleanMask(c) & mask)];
     }
-    bool sparse(int c) const { return settings_.dedup && sparse_[static_cast<std::size_t>(c)] != -1; }
-    bool field8(int c) const { return records_[c].pattern[8] == '1'; }
+    bool sparse(int c) const
+    {
+        if (!settings_.dedup) return false;
+        return c < stored_ ? sparse_[static_cast<std::size_t>(c)] != -1 : implicitSparse_;
+    }
+    bool field8(int c) const { return cycles_[c].pattern[8] == '1'; }
+
+    // An implicit cycle fits every mask; with nothing else to stop it, a run
+    // that reaches one goes on to the last cycle.
+    bool runsToEnd(int c, bool countMode, int minCombed) const
+    {
+        return c >= stored_ && !sparse(c) && !(countMode && minCombed > 0);
+    }
 
     // Cycles from s on that fit the picks exactly.
     int countCleanRun(int s, std::uint16_t mask, bool countMode, int minCombed) const
     {
         int k = 0;
         for (int c = s;; ++c) {
+            if (runsToEnd(c, countMode, minCombed)) return k + (count() - c);
             if (sparse(c)) return k;
             if (countMode && combed(c) < minCombed) return k;
             if (!fits(c, mask)) return k;
@@ -94,6 +110,7 @@ public:
         int r = 0;
         for (;;) {
             const int c = s + r;
+            if (runsToEnd(c, countMode, minCombed)) return r + (count() - c);
             if (sparse(c)) return r;
             if (countMode && combed(c) < minCombed) return r;
             if (!fits(c, mask)) {
@@ -114,9 +131,12 @@ public:
     }
 
 private:
-    const CycleRecord* records_;
-    int count_;
+    std::uint16_t cleanMask(int c) const { return c < stored_ ? clean_[static_cast<std::size_t>(c)] : 0x3FF; }
+
+    const CycleView& cycles_;
+    int stored_;
     const RunSettings& settings_;
+    bool implicitSparse_ = false;
     std::vector<std::uint16_t> clean_;
     std::vector<std::uint8_t> combed_;
     std::vector<std::int8_t> sparse_;
@@ -239,7 +259,7 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
             if (!settings.dedup) {
                 best.kind = fallback;
             } else {
-                const int c = countSparseRun(facts.records(), cycleCount, pos);
+                const int c = countSparseRun(facts.cycles(), pos);
                 best.tolerance = 0;
                 best.list->size = 0;
                 if (c >= 3) {
@@ -259,7 +279,7 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
                     else best.kind = base + 2;
                     best.length = 2;
                 } else if (c == 1) {
-                    const bool wide = classifyCycle(facts.records(), cycleCount, pos, true) >= 6;
+                    const bool wide = classifyCycle(facts.cycles(), pos, true) >= 6;
                     best.kind = (wide || !settings.under6fps) ? base + 5 : base + 2;
                     best.length = 1;
                 } else {
@@ -324,7 +344,9 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
         if (seg.carriesOver) {
             // A carry-over that only the tolerated cycles would need is dropped.
             int field8 = 0;
-            for (int c = pos; c <= pos + best.length - 1 && c < cycleCount; ++c)
+            // (implicit cycles are clean: only stored ones can carry a mark there)
+            const int end = std::min(facts.storedCount(), cycleCount);
+            for (int c = pos; c <= pos + best.length - 1 && c < end; ++c)
                 if (facts.field8(c)) ++field8;
             if (seg.kind < 5 && field8 <= best.tolerance) seg.carriesOver = false;
         }
@@ -346,12 +368,19 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
 
 namespace {
 
-void checkInput(const std::vector<CycleRecord>& records, int cycleCount, const RunSettings& settings)
+void checkInput(const CycleView& cycles, const RunSettings& settings)
+{
+    if (cycles.count() < 1) throw std::invalid_argument("segment building needs at least one cycle");
+    if (settings.baseKind < 11 || settings.baseKind > 13)
+        throw std::invalid_argument("baseKind must be 11, 12 or 13");
+}
+
+// A record for every cycle.
+CycleView everyCycle(const std::vector<CycleRecord>& records, int cycleCount)
 {
     if (cycleCount < 1 || static_cast<std::size_t>(cycleCount) > records.size())
         throw std::invalid_argument("segment building needs at least one cycle and a record per cycle");
-    if (settings.baseKind < 11 || settings.baseKind > 13)
-        throw std::invalid_argument("baseKind must be 11, 12 or 13");
+    return CycleView(records.data(), cycleCount);
 }
 
 }  // namespace
@@ -359,8 +388,9 @@ void checkInput(const std::vector<CycleRecord>& records, int cycleCount, const R
 std::vector<Segment> cutSegments(const FilterTable& table, const std::vector<CycleRecord>& records, int cycleCount,
                                  const RunSettings& settings)
 {
-    checkInput(records, cycleCount, settings);
-    const CycleFacts facts(records, cycleCount, settings);
+    const CycleView cycles = everyCycle(records, cycleCount);
+    checkInput(cycles, settings);
+    const CycleFacts facts(cycles, settings);
     return cutWithFacts(table, facts, settings);
 }
 
@@ -465,13 +495,18 @@ std::vector<Segment> mergeEqualText(std::vector<Segment> segments, const FilterT
 std::vector<Segment> buildSegments(const FilterTable& table, const std::vector<CycleRecord>& records, int cycleCount,
                                    const RunSettings& settings)
 {
-    checkInput(records, cycleCount, settings);
-    const CycleFacts facts(records, cycleCount, settings);
+    return buildSegments(table, everyCycle(records, cycleCount), settings);
+}
+
+std::vector<Segment> buildSegments(const FilterTable& table, const CycleView& cycles, const RunSettings& settings)
+{
+    checkInput(cycles, settings);
+    const CycleFacts facts(cycles, settings);
     std::vector<Segment> segments = cutWithFacts(table, facts, settings);
 
     if (settings.refEnabled) {
-        recoverPhasesOwn(segments, records.data(), cycleCount, settings);
-        if (settings.refCycles > 0) recoverPhasesGuessed(segments, records.data(), cycleCount, settings);
+        recoverPhasesOwn(segments, cycles, settings);
+        if (settings.refCycles > 0) recoverPhasesGuessed(segments, cycles, settings);
     }
     if (settings.skipKind > 0) absorbFallbackIslands(segments, table, settings);
     if (settings.use24A || settings.use30A) overrideFunctions(segments, settings);

@@ -28,16 +28,11 @@ constexpr std::array<unsigned, 20> kRowMasks = [] {
     return m;
 }();
 
-bool isLastCycle(const CycleRecord* records, int cycleCount, int i)
-{
-    return records[i].last || i + 1 >= cycleCount;
-}
-
 }  // namespace
 
-int classifyCycle(const CycleRecord* records, int cycleCount, int i, bool first)
+int classifyCycle(const CycleView& cycles, int i, bool first)
 {
-    const CycleRecord& rec = records[i];
+    const CycleRecord& rec = cycles[i];
     const Pattern& pat = rec.pattern;
 
     unsigned ones = 0;
@@ -70,30 +65,32 @@ int classifyCycle(const CycleRecord* records, int cycleCount, int i, bool first)
 
     if (row == 3 || row == 5 || row == 7) {
         // Position 8 alone must not be the start of combing running into the next cycle.
-        if (isLastCycle(records, cycleCount, i)) return -1;
-        if (records[i + 1].pattern[0] == '1') return -1;
+        if (cycles.isLast(i)) return -1;
+        if (cycles[i + 1].pattern[0] == '1') return -1;
     } else if (row == 9) {
         if (i == 0) return -1;
-        if (records[i - 1].pattern[9] == '1') return -1;
+        if (cycles[i - 1].pattern[9] == '1') return -1;
     }
     return row;
 }
 
-int countSparseRun(const CycleRecord* records, int cycleCount, int pos)
+int countSparseRun(const CycleView& cycles, int pos)
 {
     for (int i = 0;; ++i) {
         const int c = pos + i;
         bool first = true;
         if (i > 0) {
-            const Pattern& prev = records[c - 1].pattern;
+            const Pattern& prev = cycles[c - 1].pattern;
             first = prev[8] == '1' || prev[9] == '1';
         }
-        const int r = classifyCycle(records, cycleCount, c, first);
+        const int r = classifyCycle(cycles, c, first);
         if (r < 0) return i;
+        // Clean implicit cycles (row 0) run on to the last one.
+        if (r == 0 && c >= cycles.storedCount()) return i + (cycles.count() - c);
         if (r > 3) return i == 0 ? 1 : i;
         if (r == 2 || r == 3) return i + 1;
         if (r == 1 && i > 0) return i + 1;
-        if (isLastCycle(records, cycleCount, c)) return i + 1;
+        if (cycles.isLast(c)) return i + 1;
     }
 }
 

@@ -19,7 +19,7 @@ struct Plain {
     const RunSettings& s;
 
     bool last(int c) const { return rec[static_cast<std::size_t>(c)].last || c == count - 1; }
-    bool sparse(int c) const { return s.dedup && classifyCycle(rec.data(), count, c, true) != -1; }
+    bool sparse(int c) const { return s.dedup && classifyCycle({rec.data(), count}, c, true) != -1; }
     int combedTotal(int c) const
     {
         int n = 0;
@@ -101,7 +101,7 @@ struct Plain {
                 if (!s.dedup) {
                     kind = F;
                 } else {
-                    const int c = countSparseRun(rec.data(), count, pos);
+                    const int c = countSparseRun({rec.data(), count}, pos);
                     T = 0;
                     const int b = s.baseKind;
                     if (c >= 3) {
@@ -112,7 +112,7 @@ struct Plain {
                         kind = !s.under6fps ? b + 5 : (s.under3fps ? b + 3 : b + 2);
                         L = 2;
                     } else if (c == 1) {
-                        kind = (classifyCycle(rec.data(), count, pos, true) >= 6 || !s.under6fps) ? b + 5 : b + 2;
+                        kind = (classifyCycle({rec.data(), count}, pos, true) >= 6 || !s.under6fps) ? b + 5 : b + 2;
                         L = 1;
                     } else {
                         kind = F, L = 0;

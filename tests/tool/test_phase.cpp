@@ -47,14 +47,32 @@ TEST(PhasePatterns, EachHasSixCleanPositionsAndPairsMatchTheTable)
     EXPECT_EQ(phasePair(11), (std::array<int, 2>{9, 9}));
 }
 
+// Clean cycles left implicit after the last stored one read as written-out clean records.
+TEST(PhaseFit, ImplicitCleanTailMatchesStoredCleanRecords)
+{
+    const auto full = refRecords(refs({{2, kRefP0}, {1, "0010100111"}, {1, kRefNone}, {2, kRefP0}, {7, kRefAll}}));
+    const int n = cycles(full);
+    const std::vector<CycleRecord> shortened(full.begin(), full.begin() + 6);
+    for (int c = 0; c < n; ++c)
+        for (int t = 0; t < 5; ++t)
+            for (int stop : {-1, 3, 5, 7, 9, n - 1, 99}) {
+                SCOPED_TRACE(std::to_string(c) + " " + std::to_string(t) + " " + std::to_string(stop));
+                EXPECT_EQ(countPerfect({shortened, n}, c, t, stop), countPerfect({full.data(), n}, c, t, stop));
+                int tolShort = 0, tolFull = 0;
+                EXPECT_EQ(phaseFit({shortened, n}, c, stop, t, true, 2, tolShort),
+                          phaseFit({full.data(), n}, c, stop, t, true, 2, tolFull));
+                EXPECT_EQ(tolShort, tolFull);
+            }
+}
+
 TEST(CountPerfect, StopsAtStopAtTheLastCycleAndAtAnImperfectCycle)
 {
     const auto r = refRecords(refs({{3, kRefP0}, {1, kRefNone}, {2, kRefP0}}));
-    EXPECT_EQ(countPerfect(r.data(), 6, 0, 0, 5), 3);
-    EXPECT_EQ(countPerfect(r.data(), 6, 0, 0, 1), 2);
-    EXPECT_EQ(countPerfect(r.data(), 6, 4, 0, 99), 2);
-    EXPECT_EQ(countPerfect(r.data(), 6, 3, 0, 5), 0);
-    EXPECT_EQ(countPerfect(r.data(), 6, 0, 1, 5), 0);
+    EXPECT_EQ(countPerfect({r.data(), 6}, 0, 0, 5), 3);
+    EXPECT_EQ(countPerfect({r.data(), 6}, 0, 0, 1), 2);
+    EXPECT_EQ(countPerfect({r.data(), 6}, 4, 0, 99), 2);
+    EXPECT_EQ(countPerfect({r.data(), 6}, 3, 0, 5), 0);
+    EXPECT_EQ(countPerfect({r.data(), 6}, 0, 1, 5), 0);
 }
 
 TEST(PhaseFit, PerfectRunFitsItsPhaseOnly)
@@ -62,7 +80,7 @@ TEST(PhaseFit, PerfectRunFitsItsPhaseOnly)
     const auto r = refRecords(refs({{20, kRefP0}}));
     for (int t = 0; t < 5; ++t) {
         int tol = 0;
-        EXPECT_EQ(phaseFit(r.data(), 20, 0, 19, t, true, 2, tol), t == 0) << t;
+        EXPECT_EQ(phaseFit({r.data(), 20}, 0, 19, t, true, 2, tol), t == 0) << t;
     }
 }
 
@@ -72,39 +90,39 @@ TEST(PhaseFit, ToleratesAnImperfectCycleBeforeFivePerfectOnes)
     auto seq = refs({{10, kRefP0}, {1, "1010100101"}, {19, kRefP0}});
     auto r = refRecords(seq);
     int tol = 0;
-    EXPECT_FALSE(phaseFit(r.data(), 30, 0, 29, 0, false, 2, tol));
+    EXPECT_FALSE(phaseFit({r.data(), 30}, 0, 29, 0, false, 2, tol));
     tol = 0;
-    EXPECT_TRUE(phaseFit(r.data(), 30, 0, 29, 0, true, 2, tol));
+    EXPECT_TRUE(phaseFit({r.data(), 30}, 0, 29, 0, true, 2, tol));
     EXPECT_EQ(tol, 1);
 
     // Only four perfect cycles follow before another imperfect one.
     seq = refs({{10, kRefP0}, {1, "1010100101"}, {4, kRefP0}, {1, "1010100101"}, {10, kRefP0}});
     r = refRecords(seq);
     tol = 0;
-    EXPECT_FALSE(phaseFit(r.data(), 26, 0, 25, 0, true, 2, tol));
+    EXPECT_FALSE(phaseFit({r.data(), 26}, 0, 25, 0, true, 2, tol));
     // Exactly five perfect cycles are enough.
     seq = refs({{10, kRefP0}, {1, "1010100101"}, {5, kRefP0}, {1, "1010100101"}, {10, kRefP0}});
     r = refRecords(seq);
     tol = 0;
-    EXPECT_TRUE(phaseFit(r.data(), 27, 0, 26, 0, true, 2, tol));
+    EXPECT_TRUE(phaseFit({r.data(), 27}, 0, 26, 0, true, 2, tol));
     EXPECT_EQ(tol, 2);
     // Fewer than five are enough when they reach the end of the run.
     seq = refs({{10, kRefP0}, {1, "1010100101"}, {3, kRefP0}});
     r = refRecords(seq);
     tol = 0;
-    EXPECT_TRUE(phaseFit(r.data(), 14, 0, 13, 0, true, 2, tol));
+    EXPECT_TRUE(phaseFit({r.data(), 14}, 0, 13, 0, true, 2, tol));
     EXPECT_EQ(tol, 1);
     // An imperfect last cycle of the run is never tolerated.
     seq = refs({{10, kRefP0}, {1, "1010100101"}});
     r = refRecords(seq);
     tol = 0;
-    EXPECT_FALSE(phaseFit(r.data(), 11, 0, 10, 0, true, 2, tol));
+    EXPECT_FALSE(phaseFit({r.data(), 11}, 0, 10, 0, true, 2, tol));
     // Nor is an imperfect cycle that ends the run inside the log, however
     // many perfect cycles follow it.
     seq = refs({{10, kRefP0}, {1, "1010100101"}, {10, kRefP0}});
     r = refRecords(seq);
     tol = 0;
-    EXPECT_FALSE(phaseFit(r.data(), 21, 0, 10, 0, true, 2, tol));
+    EXPECT_FALSE(phaseFit({r.data(), 21}, 0, 10, 0, true, 2, tol));
     EXPECT_EQ(tol, 0);
 }
 
@@ -113,9 +131,9 @@ TEST(PhaseFit, SkipSpanBoundsTheMissingPositions)
     // Cycle 5 misses three of phase 0's clean positions (z = 3).
     const auto r = refRecords(refs({{5, kRefP0}, {1, "1110110101"}, {10, kRefP0}}));
     int tol = 0;
-    EXPECT_FALSE(phaseFit(r.data(), 16, 0, 15, 0, true, 2, tol));  // needs z >= 4
+    EXPECT_FALSE(phaseFit({r.data(), 16}, 0, 15, 0, true, 2, tol));  // needs z >= 4
     tol = 0;
-    EXPECT_TRUE(phaseFit(r.data(), 16, 0, 15, 0, true, 3, tol));   // needs z >= 3
+    EXPECT_TRUE(phaseFit({r.data(), 16}, 0, 15, 0, true, 3, tol));   // needs z >= 3
     EXPECT_EQ(tol, 1);
 }
 
@@ -141,13 +159,13 @@ TEST_F(OwnPhase, FifteenPerfectCyclesAreNeeded)
     auto r = refRecords(refs({{14, kRefP1}}));
     std::vector<Segment> segs{seg(0, 13, 11)};
     segs[0].isLast = true;
-    recoverPhasesOwn(segs, r.data(), 14, s);
+    recoverPhasesOwn(segs, {r.data(), 14}, s);
     EXPECT_FALSE(segs[0].useAltText);
 
     r = refRecords(refs({{15, kRefP1}}));
     segs = {seg(0, 14, 11)};
     segs[0].isLast = true;
-    recoverPhasesOwn(segs, r.data(), 15, s);
+    recoverPhasesOwn(segs, {r.data(), 15}, s);
     EXPECT_TRUE(segs[0].useAltText);
     EXPECT_EQ(segs[0].refPhase, 1);
     EXPECT_FALSE(segs[0].guessed);
@@ -159,7 +177,7 @@ TEST_F(OwnPhase, ShortSegmentsMustBePerfectThroughout)
     const auto r = refRecords(refs({{10, kRefP0}, {1, "1010100101"}, {9, kRefP0}, {5, kRefP0}}));
     std::vector<Segment> segs{seg(0, 19, 11), seg(20, 24, 0)};
     segs[1].isLast = true;
-    recoverPhasesOwn(segs, r.data(), 25, s);
+    recoverPhasesOwn(segs, {r.data(), 25}, s);
     EXPECT_FALSE(segs[0].useAltText);
 }
 
@@ -168,14 +186,14 @@ TEST_F(OwnPhase, LongSegmentWithANeighbourTolerates)
     const auto r = refRecords(refs({{5, kRefP0}, {10, kRefP0}, {1, "1010100101"}, {19, kRefP0}}));
     std::vector<Segment> segs{seg(0, 4, 0), seg(5, 34, 11)};
     segs[1].isLast = true;
-    recoverPhasesOwn(segs, r.data(), 35, s);
+    recoverPhasesOwn(segs, {r.data(), 35}, s);
     EXPECT_TRUE(segs[1].useAltText);
     EXPECT_EQ(segs[1].refPhase, 0);
 
     // Without a 24 fps neighbour there is no tolerance.
     std::vector<Segment> alone{seg(0, 4, 10), seg(5, 34, 11)};
     alone[1].isLast = true;
-    recoverPhasesOwn(alone, r.data(), 35, s);
+    recoverPhasesOwn(alone, {r.data(), 35}, s);
     EXPECT_FALSE(alone[1].useAltText);
 }
 
@@ -185,31 +203,31 @@ TEST_F(OwnPhase, NeighbourPairPrefersItsPhases)
     const auto r = refRecords(refs({{5, kRefP1}, {15, kRefAll}, {5, kRefP1}}));
     std::vector<Segment> segs{seg(0, 4, 0), seg(5, 19, 11), seg(20, 24, 10)};
     segs[2].isLast = true;
-    recoverPhasesOwn(segs, r.data(), 25, s);
+    recoverPhasesOwn(segs, {r.data(), 25}, s);
     EXPECT_EQ(segs[1].refPhase, 1);
 
     // A previous pair of two different phases is kept: the next segment's
     // pair (kind 4: 2, 3) is not consulted.
     segs = {seg(0, 4, 0), seg(5, 19, 11), seg(20, 24, 4)};
     segs[2].isLast = true;
-    recoverPhasesOwn(segs, r.data(), 25, s);
+    recoverPhasesOwn(segs, {r.data(), 25}, s);
     EXPECT_EQ(segs[1].refPhase, 1);
 
     // With no 24 fps neighbour the first candidate wins.
     segs = {seg(0, 4, 10), seg(5, 19, 11), seg(20, 24, 10)};
     segs[2].isLast = true;
-    recoverPhasesOwn(segs, r.data(), 25, s);
+    recoverPhasesOwn(segs, {r.data(), 25}, s);
     EXPECT_TRUE(segs[1].useAltText);
     EXPECT_EQ(segs[1].refPhase, 0);
 
     // A previous pair of two equal phases gives way to the next segment's pair.
     segs = {seg(0, 4, 5), seg(5, 19, 11), seg(20, 24, 0)};
     segs[2].isLast = true;
-    recoverPhasesOwn(segs, r.data(), 25, s);
+    recoverPhasesOwn(segs, {r.data(), 25}, s);
     EXPECT_EQ(segs[1].refPhase, 1);
     segs = {seg(0, 4, 5), seg(5, 19, 11), seg(20, 24, 10)};
     segs[2].isLast = true;
-    recoverPhasesOwn(segs, r.data(), 25, s);
+    recoverPhasesOwn(segs, {r.data(), 25}, s);
     EXPECT_EQ(segs[1].refPhase, 2);
 }
 
@@ -218,7 +236,7 @@ TEST_F(OwnPhase, OnlyPhaseFourFits)
     const auto r = refRecords(refs({{5, kRefP1}, {15, kRefP4}}));
     std::vector<Segment> segs{seg(0, 4, 0), seg(5, 19, 11)};
     segs[1].isLast = true;
-    recoverPhasesOwn(segs, r.data(), 20, s);
+    recoverPhasesOwn(segs, {r.data(), 20}, s);
     EXPECT_TRUE(segs[1].useAltText);
     EXPECT_EQ(segs[1].refPhase, 4);
 }
@@ -232,7 +250,7 @@ TEST_F(OwnPhase, FewestToleratedCyclesWin)
     const auto r = refRecords(refs({{5, kRefP1}, {12, kRefAll}, {1, kRefP1}, {17, kRefAll}}));
     std::vector<Segment> segs{seg(0, 4, 7), seg(5, 34, 11)};  // kind 7: pair 0, 0
     segs[1].isLast = true;
-    recoverPhasesOwn(segs, r.data(), 35, s);
+    recoverPhasesOwn(segs, {r.data(), 35}, s);
     EXPECT_EQ(segs[1].refPhase, 1);
 }
 
@@ -245,7 +263,7 @@ protected:
         records_ = refRecords(refs({{lp, rp}, {3, kRefNone}, {ln, rn}}));
         std::vector<Segment> segs{seg(0, lp - 1, kp), seg(lp, lp + 2, 11), seg(lp + 3, lp + 2 + ln, kn)};
         segs[2].isLast = true;
-        recoverPhasesGuessed(segs, records_.data(), lp + 3 + ln, s);
+        recoverPhasesGuessed(segs, {records_.data(), lp + 3 + ln}, s);
         return segs;
     }
     std::vector<CycleRecord> records_;
@@ -311,12 +329,12 @@ TEST_F(GuessedPhase, PlainThirtyNeighbourLendsNoLength)
     records_ = refRecords(refs({{10, kRefNone}, {3, kRefNone}, {10, kRefP1}, {1, spoiled}, {14, kRefP1}}));
     std::vector<Segment> segs{seg(0, 9, 10), seg(10, 12, 11), seg(13, 37, 0)};
     segs[2].isLast = true;
-    recoverPhasesGuessed(segs, records_.data(), 38, s);
+    recoverPhasesGuessed(segs, {records_.data(), 38}, s);
     EXPECT_FALSE(segs[1].useAltText);
     // A 24 fps segment of the same length does count.
     segs = {seg(0, 9, 0), seg(10, 12, 11), seg(13, 37, 0)};
     segs[2].isLast = true;
-    recoverPhasesGuessed(segs, records_.data(), 38, s);
+    recoverPhasesGuessed(segs, {records_.data(), 38}, s);
     EXPECT_TRUE(segs[1].guessed);
     EXPECT_EQ(segs[1].refPhase, 1);
 }
@@ -337,7 +355,7 @@ TEST_F(GuessedPhase, NeighboursTolerateOnlyWhenThirtyCyclesLong)
         records_ = refRecords(seq);
         std::vector<Segment> segs{seg(0, len - 1, 0), seg(len, len + 2, 11)};
         segs[1].isLast = true;
-        recoverPhasesGuessed(segs, records_.data(), len + 3, s);
+        recoverPhasesGuessed(segs, {records_.data(), len + 3}, s);
         EXPECT_EQ(segs[1].guessed, len == 30) << len;
         if (len == 30) {
             EXPECT_EQ(segs[1].refPhase, 1);
@@ -352,13 +370,13 @@ TEST_F(GuessedPhase, LeavesOwnPhasesAndShortSegmentsAlone)
     segs[2].isLast = true;
     segs[1].useAltText = true;
     segs[1].refPhase = 3;
-    recoverPhasesGuessed(segs, records_.data(), 33, s);
+    recoverPhasesGuessed(segs, {records_.data(), 33}, s);
     EXPECT_EQ(segs[1].refPhase, 3);
     EXPECT_FALSE(segs[1].guessed);
 
     segs[1].useAltText = false;
     s.refCycles = 4;
-    recoverPhasesGuessed(segs, records_.data(), 33, s);
+    recoverPhasesGuessed(segs, {records_.data(), 33}, s);
     EXPECT_FALSE(segs[1].useAltText);
 }
 

@@ -342,4 +342,59 @@ TEST(CutSegments, RejectsAnEmptyLog)
     EXPECT_THROW(buildSegments(buildFilterTable(s), none, 2, s), std::invalid_argument);
 }
 
+
+// Cycles after the last one a log reaches are clean and left implicit: the
+// segments must be those of the same log with every clean record written out.
+TEST(BuildSegments, ImplicitCleanTailMatchesStoredCleanRecords)
+{
+    const std::vector<std::string> pool{kClean, kDense,  kOnly0, kOnly0Hit, kOnly9,    kOnly3,      kNot9,
+                                        kOnly5, kEven30, kOdd30, "1000000000", "0000000010", "1000010001"};
+    auto dump = [](const std::vector<Segment>& segs) {
+        std::string t;
+        for (const Segment& g : segs)
+            t += std::to_string(g.firstCycle) + "-" + std::to_string(g.lastCycle) + " k" + std::to_string(g.kind) +
+                 (g.useAltText ? " alt" : "") + " p" + std::to_string(g.refPhase) + (g.guessed ? " g" : "") + " s" +
+                 std::to_string(g.skipCount) + "/" + std::to_string(g.skipCycles.size()) + (g.isLast ? " last" : "") +
+                 "\n";
+        return t;
+    };
+    struct Options {
+        bool dedup, under6, under3, ref, odd, use24A;
+        int skip, refCycles;
+    };
+    const Options table[] = {
+        {false, false, false, false, false, false, 0, 0}, {true, false, false, false, false, false, 1, 0},
+        {true, true, false, true, false, false, 2, 0},    {true, true, true, false, true, false, 3, 0},
+        {false, false, false, true, false, false, 1, 4},  {false, false, false, true, true, true, 2, 2},
+    };
+    unsigned seed = 7;
+    auto next = [&seed](unsigned n) { return (seed = seed * 1103515245u + 12345u) / 65536u % n; };
+    for (const Options& o : table) {
+        RunSettings s = settings();
+        s.dedup = o.dedup;
+        s.under6fps = o.under6;
+        s.under3fps = o.under3;
+        s.refEnabled = o.ref;
+        s.refCycles = o.refCycles;
+        s.selectOdd = o.odd;
+        s.use24A = o.use24A;
+        setSkip(s, o.skip);
+        s.baseKind = computeBaseKind(s);
+        const FilterTable t = buildFilterTable(s);
+        for (int round = 0; round < 40; ++round) {
+            std::vector<std::string> stored;
+            for (unsigned n = 1 + next(30); n > 0; --n) stored.push_back(pool[next(pool.size())]);
+            std::vector<std::string> all = stored;
+            repeat(all, static_cast<int>(next(40)), kClean);
+            auto full = records(all);
+            for (std::size_t i = 0; i < stored.size(); ++i) setRef(full, i, pool[next(pool.size())]);
+            std::vector<CycleRecord> shortened(full.begin(), full.begin() + static_cast<long>(stored.size()));
+            if (all.size() > stored.size()) shortened.back().last = false;
+            SCOPED_TRACE(round);
+            EXPECT_EQ(dump(buildSegments(t, CycleView(shortened, cycles(full)), s)),
+                      dump(buildSegments(t, full, cycles(full), s)));
+        }
+    }
+}
+
 }  // namespace

@@ -13,7 +13,7 @@ int classifyMiddle(const std::string& prev, const std::string& cur, const std::s
 {
     auto r = records({prev, cur, next});
     setDup(r, 1, dup);
-    return classifyCycle(r.data(), 3, 1, first);
+    return classifyCycle({r.data(), 3}, 1, first);
 }
 
 const char* const kRows[20] = {
@@ -48,9 +48,9 @@ TEST(ClassifyCycle, LatePositionEightNeedsACleanStartOfTheNextCycle)
     }
     // The last cycle has no next cycle to look at.
     auto r = records({"0000000000", "0000000010"});
-    EXPECT_EQ(classifyCycle(r.data(), 2, 1, true), -1);
+    EXPECT_EQ(classifyCycle({r.data(), 2}, 1, true), -1);
     r[1].pattern = pat("1000000010");
-    EXPECT_EQ(classifyCycle(r.data(), 2, 1, true), -1);
+    EXPECT_EQ(classifyCycle({r.data(), 2}, 1, true), -1);
 }
 
 TEST(ClassifyCycle, RowNineNeedsACleanEndOfThePreviousCycle)
@@ -58,7 +58,7 @@ TEST(ClassifyCycle, RowNineNeedsACleanEndOfThePreviousCycle)
     EXPECT_EQ(classifyMiddle("1111111110", "0100001000", "0000000000", true), 9);
     EXPECT_EQ(classifyMiddle("0000000001", "0100001000", "0000000000", true), -1);
     auto r = records({"0100001000", "0000000000"});
-    EXPECT_EQ(classifyCycle(r.data(), 2, 0, true), -1);
+    EXPECT_EQ(classifyCycle({r.data(), 2}, 0, true), -1);
 }
 
 TEST(ClassifyCycle, ThirdMarkCountsOnlyAtEvenPositionsAfterTwoCleanOnes)
@@ -85,7 +85,7 @@ TEST(ClassifyCycle, ThirdMarkCountsOnlyAtEvenPositionsAfterTwoCleanOnes)
 int sparseRun(const std::vector<std::string>& patterns, int pos = 0)
 {
     auto r = records(patterns);
-    return countSparseRun(r.data(), cycles(r), pos);
+    return countSparseRun({r.data(), cycles(r)}, pos);
 }
 
 TEST(CountSparseRun, Examples)
@@ -114,11 +114,11 @@ TEST(CountSparseRun, LaterCyclesMayRaisePositionZero)
     // closes the run.
     auto r = records({kRows[0], kRows[0], kRows[0], kRows[0]});
     setDup(r, 1, "1000000000");
-    EXPECT_EQ(countSparseRun(r.data(), 4, 0), 2);
+    EXPECT_EQ(countSparseRun({r.data(), 4}, 0), 2);
     // The last cycle raised to row 1 closes the run and belongs to it.
     r = records({kRows[0], kRows[0], kRows[0]});
     setDup(r, 2, "1000000000");
-    EXPECT_EQ(countSparseRun(r.data(), 3, 0), 3);
+    EXPECT_EQ(countSparseRun({r.data(), 3}, 0), 3);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Options, settings file, report and console texts of the run driver.
 #include "driver.h"
+#include "run.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,35 @@
+// From per-picture measures to the marks of the log, and the log text. Pure functions.
+#pragma once
+
+#include "measure.h"
+#include "scan.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qexscan {
+
+// What was measured of DoubleWeave frame i (fields i and i + 1 woven).
+struct EntryMeasure {
+    CombMeasure comb;
+    // Mean absolute difference per pixel of the 16x16 block that changed most against
+    // DoubleWeave frame i - 2; negative when there is nothing to compare with (entries 0, 1).
+    double change = -1.0;
+};
+
+struct Marks {
+    bool combed = false;  // first mark
+    bool wide = false;    // second mark: combing over a large part of the picture
+    bool fresh = true;    // third mark: a new picture against DoubleWeave frame i - 2
+};
+
+// The marks of every entry. The last entry (no successor field) is clean.
+std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const Thresholds& t);
+
+// The log text of a clip of `frames` frames (entries: 2 x frames marks). Fast logs carry one
+// entry per block of 3 (kFast) or 7 (kFastV2) frames, "1" when every frame of the block is
+// combed as a picture of its own (entry 2n).
+std::string formatLog(const std::vector<Marks>& entries, int64_t frames, LogMode mode);
+
+}  // namespace qexscan

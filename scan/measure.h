@@ -1,0 +1,66 @@
+// Per-picture measures over luma rows: how combed a woven picture is, and how much the fields
+// of one woven picture differ from those one frame earlier. Pure functions over memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace qexscan {
+
+// A plane of 8-bit samples.
+struct Plane {
+    const uint8_t* data = nullptr;
+    ptrdiff_t pitch = 0;
+    int width = 0;
+    int height = 0;
+
+    const uint8_t* row(int y) const { return data + ptrdiff_t(y) * pitch; }
+};
+
+// A woven picture: its even rows are those of `top`, its odd rows those of `bottom` (two
+// frames of the same size, or the same frame twice).
+struct Woven {
+    Plane top;
+    Plane bottom;
+
+    const uint8_t* row(int y) const { return (y & 1 ? bottom : top).row(y); }
+    int width() const { return top.width; }
+    int height() const { return top.height; }
+};
+
+struct CombMeasure {
+    int busiest = 0;  // combed pixels in the busiest 16x16 block
+    int combed = 0;   // blocks holding more than the block threshold
+    int blocks = 0;   // blocks in the picture (16x16, step 8)
+};
+
+// Work space reused from picture to picture by one thread.
+struct CombScratch {
+    std::vector<uint8_t> mask;     // one row of combed flags
+    std::vector<uint8_t> columns;  // combed pixels per column within the current 8 rows
+    std::vector<int> cells;        // combed pixels per 8x8 cell, two rows of cells
+};
+
+// The combed pixels of a woven picture, counted in 16x16 blocks at a step of 8. A pixel c
+// with b, d the rows above and below (the other field) and a, e two rows away is combed when
+// c - b and c - d are both above `comb` or both below -`comb`, and
+// |a - 3b + 4c - 3d + e| > 6 * comb. Rows 0, 1 and the last two are not tested.
+CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& scratch);
+
+// Sums of absolute differences of two fields (planes of field rows), in blocks of 16 columns
+// by 8 rows; the last blocks of a row or column may be smaller. Appends the sums to `out`
+// (row by row) and returns the number of blocks across.
+int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out);
+
+// Field `parity` (0: the even rows, 1: the odd rows) of a frame's plane, as a plane of its own.
+inline Plane fieldOf(const Plane& frame, int parity) {
+    Plane f;
+    f.data = frame.data + (parity ? frame.pitch : 0);
+    f.pitch = frame.pitch * 2;
+    f.width = frame.width;
+    f.height = (frame.height + 1 - parity) / 2;
+    return f;
+}
+
+}  // namespace qexscan

@@ -1,0 +1,67 @@
+// qexscan: measures every DoubleWeave frame of a clip and writes the analysis log that zorvane
+// reads ("total N", then one line "i-a-b-c" per woven frame, or one mark per block of 3 or 7
+// frames in the fast variants).
+#pragma once
+
+#include "avisynth.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace qexscan {
+
+enum class LogMode { kNormal, kFast, kFastV2 };
+
+// The named thresholds of the analysis. Defaults suit broadcast-like SD and HD material.
+struct Thresholds {
+    // A pixel is combed when it differs from both rows of the other field above and below it by
+    // more than this, in the same direction (and the five-row measure exceeds 6 times it).
+    int comb = 10;
+    // A woven picture is combed when a 16x16 block (step 8) holds more combed pixels than this.
+    int block = 40;
+    // The second mark is "1" when more than this share of the blocks are combed.
+    double wide = 0.06;
+    // The third mark is "0" (a repeat) when no 16x16 block differs from the picture one frame
+    // earlier by more than this mean absolute difference per pixel.
+    double noise = 4.0;
+    // A picture combed only a little (its busiest block under `block` x this) is taken as whole
+    // when its own cycle shows clearly combed positions next to clean ones and it lies far
+    // below them (see marks.h).
+    double relative = 4.0;
+};
+
+struct ScanOptions {
+    LogMode mode = LogMode::kNormal;
+    int threads = 0;  // 0 = the machine's cores
+    Thresholds thresholds;
+};
+
+struct Progress {
+    int64_t frames_done;
+    int64_t frames_total;
+    double fps;
+    double seconds_left;
+};
+using ProgressFn = std::function<void(const Progress&)>;
+
+struct ScanResult {
+    bool ok = false;
+    std::string error;  // one line when !ok
+    std::string log;    // the whole log text when ok
+    int64_t frames = 0;
+};
+
+// Opens `input` in a new host environment: a .avs script is evaluated, a .y4m is read with
+// Y4MSource, anything else is opened with VideoSource(path), and scans the clip.
+ScanResult scanFile(const std::string& input, const ScanOptions&, const ProgressFn& = {});
+
+// The same on a clip the caller has already made in its own environment. Frames are requested
+// on the calling thread, in order; only the analysis runs on worker threads.
+ScanResult scanClip(PClip clip, IScriptEnvironment* env, const ScanOptions&,
+                    const ProgressFn& = {});
+
+// Checks thresholds; returns an empty string when usable, else what is wrong.
+std::string checkThresholds(const Thresholds&);
+
+}  // namespace qexscan

@@ -1,0 +1,235 @@
+// Unit tests of qexscan's pure parts: the comb and change measures on small synthetic
+// pictures, the marks decided from measures, the log text (read back by zorvane's own log
+// reader) and the command line.
+#include "args.h"
+#include "log.h"
+#include "marks.h"
+#include "measure.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace qexscan;
+
+// A picture of w x h luma samples.
+struct Picture {
+    int w, h;
+    std::vector<uint8_t> px;
+    Picture(int w_, int h_, uint8_t fill = 16) : w(w_), h(h_), px(size_t(w_ * h_), fill) {}
+    uint8_t& at(int x, int y) { return px[size_t(y * w + x)]; }
+    Plane plane() const { return {px.data(), w, w, h}; }
+};
+
+// A bright square [x0, x0 + size) x [y0, y0 + size) on dark ground.
+Picture square(int w, int h, int x0, int y0, int size) {
+    Picture p(w, h);
+    for (int y = y0; y < y0 + size; ++y)
+        for (int x = x0; x < x0 + size; ++x) p.at(x, y) = 200;
+    return p;
+}
+
+TEST(Comb, MeasuresOfWovenPictures) {
+    const Picture a = square(64, 64, 16, 16, 24), moved = square(64, 64, 22, 16, 24);
+    Picture ramp(64, 64);  // a smooth vertical gradient: whole in every weave
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) ramp.at(x, y) = uint8_t(16 + 3 * y);
+    struct Case {
+        const char* name;
+        Woven w;
+        int busiest;
+        int combed;  // blocks over the block threshold (4)
+    } cases[] = {
+        {"a picture with itself", {a.plane(), a.plane()}, 0, 0},
+        {"a smooth gradient", {ramp.plane(), ramp.plane()}, 0, 0},
+        // Moved 6 pixels to the right between the fields: two strips 6 pixels wide comb on all
+        // 24 rows of the square (cell columns 2 and 5, cell rows 2 to 4: 4 x 4 blocks).
+        {"a square moved across", {a.plane(), moved.plane()}, 6 * 16, 16},
+        {"the other field order", {moved.plane(), a.plane()}, 6 * 16, 16},
+    };
+    CombScratch scratch;
+    for (const Case& c : cases) {
+        const CombMeasure m = measureComb(c.w, 10, 4, scratch);
+        EXPECT_EQ(m.blocks, 7 * 7) << c.name;
+        EXPECT_EQ(m.busiest, c.busiest) << c.name;
+        EXPECT_EQ(m.combed, c.combed) << c.name;
+    }
+}
+
+TEST(Comb, ThresholdAndPictureEdges) {
+    // Alternate rows differ by `step`: every tested pixel is combed exactly when the rows differ
+    // by more than the threshold; rows 0, 1 and the last two are never tested. Sizes not a
+    // multiple of 8 give partial cells at the right and the bottom.
+    struct Case {
+        int w, h, step, busiest, blocks;
+    } cases[] = {
+        {16, 16, 10, 0, 1},        // not above the threshold
+        {16, 16, 11, 16 * 12, 1},  // one block: rows 2 to 13
+        {32, 32, 11, 16 * 16, 9},  // the middle block is combed throughout
+        {20, 12, 40, 16 * 8, 2},   // 3x2 cells (8, 8, 4 columns; 8, 4 rows): tested rows 2..9
+        {8, 6, 40, 8 * 2, 1},      // one cell
+    };
+    CombScratch scratch;
+    for (const Case& c : cases) {
+        Picture p(c.w, c.h);
+        for (int y = 1; y < c.h; y += 2)
+            for (int x = 0; x < c.w; ++x) p.at(x, y) = uint8_t(16 + c.step);
+        const CombMeasure m = measureComb({p.plane(), p.plane()}, 10, 0, scratch);
+        EXPECT_EQ(m.busiest, c.busiest) << c.w << "x" << c.h << " step " << c.step;
+        EXPECT_EQ(m.blocks, c.blocks) << c.w << "x" << c.h;
+    }
+}
+
+TEST(Change, FieldBlockSums) {
+    Picture a(40, 20), b(40, 20);
+    b.at(3, 2) = 16 + 50;    // block (0, 0)
+    b.at(39, 19) = 16 + 7;   // block (2, 2): the partial corner block
+    b.at(20, 9) = 16 + 100;  // block (1, 1)
+    std::vector<uint32_t> sums;
+    ASSERT_EQ(fieldBlockSad(a.plane(), b.plane(), sums), 3);
+    EXPECT_EQ(sums, (std::vector<uint32_t>{50, 0, 0, 0, 100, 0, 0, 0, 7}));
+    const Plane odd = fieldOf(b.plane(), 1);
+    EXPECT_EQ(odd.height, 10);
+    EXPECT_EQ(odd.row(4)[20], 16 + 100);  // row 9 of the frame
+}
+
+EntryMeasure measure(int busiest, int combed = 0, double change = 10) {
+    EntryMeasure m;
+    m.comb = {busiest, combed, 100};
+    m.change = change;
+    return m;
+}
+
+std::string firsts(const std::vector<Marks>& marks) {
+    std::string s;
+    for (const Marks& m : marks) s += m.combed ? '1' : '0';
+    return s;
+}
+
+TEST(Marks, FirstMarkAbsoluteAndRelative) {
+    Thresholds t;  // block 40, relative 4
+    struct Case {
+        const char* name;
+        std::vector<int> busiest;
+        const char* expect;
+    } cases[] = {
+        {"film cycle", {0, 120, 0, 0, 90, 0, 130, 0, 0, 110, 0, 0}, "010010100100"},
+        {"at the threshold", {40, 41, 40, 41}, "0100"},
+        {"60i: no clean neighbour", {50, 60, 55, 200, 50, 60, 55, 52}, "11111110"},
+        // Weakly combed detail next to a clean picture and strong combing is taken as whole.
+        {"weak detail in film", {0, 200, 45, 0, 45, 0, 200, 45, 0, 0}, "0100001000"},
+        {"weak but not 4 times weaker", {0, 170, 45, 0, 0, 0}, "011000"},
+        {"strong enough on its own", {0, 1000, 160, 0, 0, 0}, "011000"},
+        {"last entry is clean", {0, 0, 200}, "000"},
+    };
+    for (const Case& c : cases) {
+        std::vector<EntryMeasure> m;
+        for (int b : c.busiest) m.push_back(measure(b));
+        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+    }
+}
+
+TEST(Marks, WideAndFresh) {
+    Thresholds t;  // wide 0.06 of 100 blocks, noise 4
+    const std::vector<EntryMeasure> m = {measure(100, 50, -1), measure(100, 6, -1),
+                                         measure(100, 7, 4.0), measure(0, 50, 4.5),
+                                         measure(100, 7, 0.0), measure(100, 7, 9)};
+    const std::vector<Marks> k = decideMarks(m, t);
+    const char* expect[] = {"111", "101", "110", "001", "110", "001"};  // combed wide fresh
+    for (size_t i = 0; i < m.size(); ++i) {
+        std::string got = {k[i].combed ? '1' : '0', k[i].wide ? '1' : '0', k[i].fresh ? '1' : '0'};
+        EXPECT_EQ(got, expect[i]) << "entry " << i;
+    }
+}
+
+// The log as zorvane reads it.
+TEST(Log, ReadBackByZorvane) {
+    std::vector<Marks> marks(2 * 23);
+    for (size_t i = 0; i < marks.size(); ++i) {
+        marks[i].combed = i % 5 == 1 || i % 5 == 3;
+        marks[i].wide = i % 5 == 1;
+        marks[i].fresh = i % 7 != 0;
+    }
+    marks.back() = {};
+    // Frames 3..5 and 6..8 are combed as pictures (entries 6, 8, 10 and 12, 14, 16): with
+    // blocks of 3 the second and third entries are "1"; blocks of 7 never hold only those.
+    for (int f : {3, 4, 5, 6, 7, 8}) marks[size_t(2 * f)].combed = true;
+    for (int f : {0, 1, 2, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22})
+        marks[size_t(2 * f)].combed = false;
+
+    struct Case {
+        LogMode mode;
+        int entries;
+        std::string states;
+    } cases[] = {
+        {LogMode::kNormal, 46, ""},
+        {LogMode::kFast, 8, "01100000"},
+        {LogMode::kFastV2, 4, "0000"},
+    };
+    for (const Case& c : cases) {
+        const std::string text = formatLog(marks, 23, c.mode);
+        const zorvane::LogContent log = zorvane::readLog(text);
+        ASSERT_TRUE(log.header.ok) << text;
+        EXPECT_EQ(log.header.totalFrames, 23);
+        EXPECT_EQ(log.header.fastMode, c.mode != LogMode::kNormal);
+        EXPECT_EQ(log.header.fastV2, c.mode == LogMode::kFastV2);
+        ASSERT_EQ(log.lines.size(), size_t(c.entries));
+        zorvane::RunSettings s;
+        if (c.mode == LogMode::kNormal) {
+            s.refEnabled = s.dedup = true;
+            std::vector<zorvane::CycleRecord> rec(size_t(zorvane::cycleCountFor(23)) + 1);
+            zorvane::parseCycleEntries(log.lines, rec, int(rec.size()) - 1, s);
+            for (size_t i = 0; i < marks.size(); ++i) {
+                const zorvane::CycleRecord& r = rec[i / 10];
+                EXPECT_EQ(r.pattern[i % 10], marks[i].combed ? '1' : '0') << i;
+                EXPECT_EQ(r.refPattern[i % 10], marks[i].wide ? '1' : '0') << i;
+                EXPECT_EQ(r.dupPattern[i % 10], marks[i].fresh ? '1' : '0') << i;
+            }
+        } else {
+            EXPECT_EQ(log.header.fastCount, c.entries);
+            std::vector<zorvane::FastEntry> e(size_t(c.entries) + 1);
+            zorvane::parseFastEntries(log.lines, e, c.entries, s);
+            std::string states;
+            for (int k = 0; k < c.entries; ++k) states += e[size_t(k)].state;
+            EXPECT_EQ(states, c.states);
+        }
+        EXPECT_TRUE(s.logError.empty());
+        EXPECT_TRUE(s.gapWarnings[0].empty());
+    }
+}
+
+TEST(Args, CommandLine) {
+    const Args a =
+        parseArgs({"in.ts", "-o", "x.log", "--fastv2", "--threads", "3", "--comb", "12", "--block",
+                   "50", "--wide", "0.2", "--noise", "2.5", "--relative", "3", "--progress"});
+    EXPECT_EQ(a.input, "in.ts");
+    EXPECT_EQ(a.output, "x.log");
+    EXPECT_TRUE(a.progress);
+    EXPECT_EQ(a.scan.mode, LogMode::kFastV2);
+    EXPECT_EQ(a.scan.threads, 3);
+    EXPECT_EQ(a.scan.thresholds.comb, 12);
+    EXPECT_EQ(a.scan.thresholds.block, 50);
+    EXPECT_DOUBLE_EQ(a.scan.thresholds.wide, 0.2);
+    EXPECT_DOUBLE_EQ(a.scan.thresholds.noise, 2.5);
+    EXPECT_DOUBLE_EQ(a.scan.thresholds.relative, 3);
+    const std::vector<std::vector<std::string>> bad = {
+        {"in.ts"},
+        {"-o", "x.log"},
+        {"in.ts", "-o"},
+        {"in.ts", "-o", "x", "--fast", "--fastv2"},
+        {"in.ts", "-o", "x", "--threads", "-1"},
+        {"in.ts", "-o", "x", "--comb", "0"},
+        {"in.ts", "-o", "x", "--wide", "1.5"},
+        {"in.ts", "-o", "x", "--noise", "abc"},
+        {"in.ts", "-o", "x", "--relative", "0.5"},
+        {"in.ts", "-o", "x", "--bogus"},
+        {"in.ts", "other.ts", "-o", "x"},
+    };
+    for (const auto& argv : bad) EXPECT_THROW(parseArgs(argv), UsageError) << argv.back();
+}
+
+}  // namespace
