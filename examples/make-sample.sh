@@ -21,15 +21,20 @@ film_frames=$(( film * 4 ))      # 24p frames: 4 film frames give one 5-frame cy
 p30_frames=$(( p30 * 5 ))
 i60_frames=$(( i60 * 10 ))       # 60 fields a second, two to a frame
 
+w=${size%x*}; h=${size#*x}
+# A still test picture (its first frame) panned over or zoomed into: plain motion that shows
+# combing wherever two fields of different moments meet.
+still() { echo "testsrc=size=$1:rate=$2,loop=loop=-1:size=1:start=0"; }
+tb="setpts=N/(30000/1001*TB)"
 ffmpeg -v error -nostdin -y \
-  -f lavfi -i "testsrc2=size=$size:rate=24000/1001" \
-  -f lavfi -i "testsrc=size=$size:rate=30000/1001" \
-  -f lavfi -i "testsrc2=size=$size:rate=60000/1001" \
+  -f lavfi -i "$(still $((3 * w))x$h 24000/1001),crop=$w:$h:'mod(n*7,$((2 * w)))':0" \
+  -f lavfi -i "$(still $((2 * w))x$((2 * h)) 30000/1001),scale=w='$((2 * w))+6*n':h=-2:eval=frame,crop=$w:$h" \
+  -f lavfi -i "$(still $((3 * w))x$h 60000/1001),crop=$w:$h:'mod(n*4,$((2 * w)))':0" \
   -f lavfi -i "sine=frequency=1000:sample_rate=48000" \
   -filter_complex "\
-[0]trim=end_frame=$film_frames,setpts=PTS-STARTPTS,format=yuv420p,telecine=first_field=top:pattern=23,setsar=1[film];\
-[1]trim=end_frame=$p30_frames,setpts=PTS-STARTPTS,format=yuv420p,setsar=1[p30];\
-[2]trim=end_frame=$i60_frames,setpts=PTS-STARTPTS,format=yuv420p,tinterlace=mode=interleave_top,setsar=1[i60];\
+[0]trim=end_frame=$film_frames,format=yuv420p,telecine=first_field=top:pattern=23,$tb,setsar=1[film];\
+[1]trim=end_frame=$p30_frames,format=yuv420p,$tb,setsar=1[p30];\
+[2]trim=end_frame=$i60_frames,format=yuv420p,interlace=scan=tff:lowpass=0,$tb,setsar=1[i60];\
 [film][p30][i60]concat=n=3:v=1:a=0,setfield=tff[v];\
 [3]atrim=end=$(( (film + p30 + i60) * 5 * 1001 / 30000 )).$(( (film + p30 + i60) * 5 * 1001 % 30000 * 1000 / 30000 ))[a]" \
   -map '[v]' -map '[a]' \

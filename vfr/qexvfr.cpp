@@ -199,20 +199,21 @@ std::string need_program(const char* name, const char* package) {
     return path;
 }
 
-// Scan and analysis: the definition for INPUT, written to `def_path`.
-void make_definition(const Options& o, const std::string& input, const std::string& log_path,
+// Scan (over the source the frames will be served from, so the decoder's index is made once)
+// and analysis: the definition for INPUT, written to `def_path`.
+void make_definition(const Options& o, std::string_view settings, const Server& server,
+                     const std::string& input, const std::string& log_path,
                      const std::string& def_path) {
 #ifdef QEXVFR_FULL
-    std::string settings = o.settings.empty() ? std::string(kBuiltinSettings)
-                                              : read_text(o.settings, "the settings file");
     StageLine line("index and scan", 0);
-    qexscan::ScanOptions so{};
-    so.mode = qexscan::LogMode::kNormal;
-    so.threads = int(std::max(1u, std::thread::hardware_concurrency()));
-    const qexscan::ScanResult scan = qexscan::scanFile(input, so, [&](const qexscan::Progress& p) {
-        line.set_total(p.frames_total);
-        line.update(p.frames_done);
-    });
+    qexscan::ScanOptions so{};  // every core
+    const qexscan::ScanResult scan =
+        qexscan::scanClip(server.source(), server.env(), so, [&](const qexscan::Progress& p) {
+            // The scan ends cleanly, with its threads joined, when its progress report throws.
+            if (stop_signal()) throw std::runtime_error("stopped");
+            line.set_total(p.frames_total);
+            line.update(p.frames_done);
+        });
     check_stop();
     if (!scan.ok) throw Failure{input + ": " + one_line(scan.error)};
     line.finish(scan.frames);
@@ -225,6 +226,8 @@ void make_definition(const Options& o, const std::string& input, const std::stri
     write_text(def_path, run.output);
 #else
     (void)o;
+    (void)settings;
+    (void)server;
     (void)log_path;
     (void)def_path;
     throw Failure{
@@ -250,6 +253,13 @@ Summary run(const Options& o) {
     if (!o.def.empty() && ::access(o.def.c_str(), R_OK) != 0)
         throw Failure{"cannot read the definition " + o.def + ": " + std::strerror(errno)};
 
+#ifdef QEXVFR_FULL
+    const std::string settings = !o.def.empty()       ? std::string()
+                                 : o.settings.empty() ? std::string(kBuiltinSettings)
+                                                      : read_text(o.settings, "the settings file");
+#else
+    const std::string settings;
+#endif
     const std::string x264 = need_program("x264", "x264");
     const std::string mkvmerge = need_program("mkvmerge", "mkvtoolnix");
     const std::string plugin = program_folder() + "/libqex.so";
@@ -278,14 +288,14 @@ Summary run(const Options& o) {
     const std::string stem = stem_of(target.path);
     auto kept = [&](const std::string& ext) { return keep + "/" + stem + ext; };
 
-    std::string def = o.def.empty() ? kept(".def") : absolute(o.def);
-    if (o.def.empty()) make_definition(o, input, kept(".log"), def);
-    check_stop();
-
-    ServeRequest req{plugin, input, def, kept(".tc.txt"), kept(".chapters.xml")};
     std::unique_ptr<Server> server;
+    const std::string def = o.def.empty() ? kept(".def") : absolute(o.def);
+    const std::string timecodes = kept(".tc.txt"), chapter_file = kept(".chapters.xml");
     try {
-        server = std::make_unique<Server>(req);
+        server = std::make_unique<Server>(plugin, input);
+        if (o.def.empty()) make_definition(o, settings, *server, input, kept(".log"), def);
+        check_stop();
+        server->apply_qex(def, timecodes, chapter_file);
     } catch (const ServeError& e) {
         throw Failure{e.what()};
     }
@@ -293,10 +303,14 @@ Summary run(const Options& o) {
     std::vector<int64_t> tc;
     std::vector<int64_t> chapters;
     try {
-        tc = parse_timecodes(read_text(req.timecodes, "the timecodes"));
-        chapters = parse_chapter_starts(read_text(req.chapters, "the chapters"));
+        tc = parse_timecodes(read_text(timecodes, "the timecodes"));
     } catch (const FormatError& e) {
-        throw Failure{req.timecodes + ": " + e.what()};
+        throw Failure{timecodes + ": " + e.what()};
+    }
+    try {
+        chapters = parse_chapter_starts(read_text(chapter_file, "the chapters"));
+    } catch (const FormatError& e) {
+        throw Failure{chapter_file + ": " + e.what()};
     }
     if (tc.empty()) throw Failure{def + ": the definition gives no frames"};
     if (int64_t(tc.size()) > server->frames())
@@ -307,7 +321,7 @@ Summary run(const Options& o) {
     // Encode.
     const int count = int(tc.size());
     Child encoder;
-    const EncodePaths enc{req.timecodes, kept(".qp.txt"), work.file("video.mkv")};
+    const EncodePaths enc{timecodes, kept(".qp.txt"), work.file("video.mkv")};
     encoder.start(x264_command(x264, o, enc), true, work.file("x264.log"));
     StageLine line("encode", count);
     bool served = false;
@@ -339,9 +353,10 @@ Summary run(const Options& o) {
 
     // Mux.
     StageLine mux("mux", 0);
-    MuxPaths mp{work.file("out.mkv"), enc.video, req.timecodes,
-                chapters.empty() ? "" : req.chapters, ""};
-    if (o.audio) {
+    MuxPaths mp{work.file("out.mkv"), enc.video, timecodes, chapters.empty() ? "" : chapter_file,
+                ""};
+    // A y4m stream has no audio, and identifying a large one takes mkvmerge long.
+    if (o.audio && source_function(input) != "Y4MSource") {
         const int id = run_to_end({mkvmerge, "-J", input}, work.file("identify.json"));
         check_stop();
         if (id == 0 &&

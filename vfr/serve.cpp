@@ -25,6 +25,8 @@ std::string source_function(const std::string& input) {
 struct Server::Impl {
     Environment env;
     qexhost::ScriptEngine engine{env};  // Eval, which Qex uses for its filter expressions
+    std::string input;
+    PClip source;
     PClip clip;
     VideoInfo vi{};
 };
@@ -37,33 +39,56 @@ std::string message(const AvisynthError& e) {
 
 }  // namespace
 
-Server::Server(const ServeRequest& r) : impl_(std::make_unique<Impl>()) {
+Server::Server(const std::string& plugin, const std::string& input)
+    : impl_(std::make_unique<Impl>()) {
     Environment& env = impl_->env;
-    const std::string source = source_function(r.input);
+    impl_->input = input;
+    const std::string source = source_function(input);
     try {
-        env.Invoke("LoadPlugin", AVSValue(r.plugin.c_str()));
+        env.Invoke("LoadPlugin", AVSValue(plugin.c_str()));
         if (!env.FunctionExists(source.c_str()))
-            throw ServeError(r.input + ": this build has no " + source + " to read it");
-        const AVSValue clip = env.Invoke(source.c_str(), AVSValue(r.input.c_str()));
-        if (!clip.IsClip()) throw ServeError(r.input + ": " + source + " gave no clip");
-        const VideoInfo& src = clip.AsClip()->GetVideoInfo();
-        if (!src.HasVideo() || src.num_frames <= 0) throw ServeError(r.input + ": no video");
-        const AVSValue args[4] = {clip, AVSValue(r.def.c_str()), AVSValue(r.timecodes.c_str()),
-                                  AVSValue(r.chapters.c_str())};
+            throw ServeError(input + ": this build has no " + source + " to read it");
+        const AVSValue clip = env.Invoke(source.c_str(), AVSValue(input.c_str()));
+        if (!clip.IsClip()) throw ServeError(input + ": " + source + " gave no clip");
+        const VideoInfo& vi = clip.AsClip()->GetVideoInfo();
+        if (!vi.HasVideo() || vi.num_frames <= 0) throw ServeError(input + ": no video");
+        impl_->source = clip.AsClip();
+    } catch (const AvisynthError& e) {
+        throw ServeError(message(e));
+    } catch (const IScriptEnvironment::NotFound&) {
+        throw ServeError(input + ": the frame server has no " + source);
+    } catch (const std::bad_alloc&) {
+        throw ServeError("out of memory while opening " + input);
+    }
+}
+
+PClip Server::source() const {
+    return impl_->source;
+}
+
+IScriptEnvironment* Server::env() const {
+    return &impl_->env;
+}
+
+void Server::apply_qex(const std::string& def, const std::string& timecodes,
+                       const std::string& chapters) {
+    try {
+        const AVSValue args[4] = {impl_->source, AVSValue(def.c_str()), AVSValue(timecodes.c_str()),
+                                  AVSValue(chapters.c_str())};
         const char* const names[4] = {nullptr, "def", "output", "chapter"};
-        const AVSValue qex = env.Invoke("Qex", AVSValue(args, 4), names);
+        const AVSValue qex = impl_->env.Invoke("Qex", AVSValue(args, 4), names);
         if (!qex.IsClip()) throw ServeError("Qex gave no clip");
         impl_->clip = qex.AsClip();
     } catch (const AvisynthError& e) {
         throw ServeError(message(e));
     } catch (const IScriptEnvironment::NotFound&) {
-        throw ServeError("the frame server has no function the run needs (" + source + ", Qex)");
+        throw ServeError("the plug-in has no Qex filter");
     } catch (const std::bad_alloc&) {
-        throw ServeError("out of memory while opening " + r.input);
+        throw ServeError("out of memory while reading " + def);
     }
     impl_->vi = impl_->clip->GetVideoInfo();
     if (!qexhost::writes_y4m(impl_->vi))
-        throw ServeError(r.input + ": the picture is not planar 4:2:0, which x264 reads here");
+        throw ServeError(impl_->input + ": the picture is not planar 4:2:0, which x264 reads here");
 }
 
 Server::~Server() = default;

@@ -83,6 +83,17 @@ long long ms_of(const std::string& seconds) {
     return std::llround(std::strtod(seconds.c_str(), nullptr) * 1000);
 }
 
+// Durations of frames [from, to) all lie in [lo, hi] ms.
+::testing::AssertionResult durations_in(const std::vector<long long>& pts, size_t from, size_t to,
+                                        long long lo, long long hi) {
+    for (size_t i = from; i < to && i + 1 < pts.size(); ++i) {
+        const long long d = pts[i + 1] - pts[i];
+        if (d < lo || d > hi)
+            return ::testing::AssertionFailure() << "frame " << i << " lasts " << d << " ms";
+    }
+    return ::testing::AssertionSuccess();
+}
+
 // The generated recording, made once: 6 s at 320x240, 14 cycles of film, 10 of 30p, 11 of 60i.
 class Recording : public ::testing::Test {
   protected:
@@ -148,6 +159,21 @@ class Recording : public ::testing::Test {
         }
     }
 
+    // Every frame of the file at its timecode; the film, 30p and 60i parts of the recording
+    // (source frames 0-69, 70-119, 120-174) play at 24, 30 and 60 fps.
+    void expect_parts(const std::string& mkv, const std::vector<long long>& tc,
+                      std::vector<bool>* key = nullptr) {
+        std::vector<long long> pts;
+        std::vector<bool> keys;
+        frames(mkv, pts, keys);
+        ASSERT_EQ(tc.size(), 216u);
+        EXPECT_EQ(pts, tc);
+        EXPECT_TRUE(durations_in(pts, 0, 56, 41, 42));
+        EXPECT_TRUE(durations_in(pts, 56, 106, 33, 34));
+        EXPECT_TRUE(durations_in(pts, 106, 216, 16, 17));
+        if (key) *key = keys;
+    }
+
     std::vector<long long> timecodes(const std::string& path) {
         std::vector<long long> v;
         for (const std::string& l : lines(qextest::read_file(path)))
@@ -162,17 +188,6 @@ class Recording : public ::testing::Test {
 
 std::string Recording::missing_;
 TempDir* Recording::dir_ = nullptr;
-
-// Durations of frames [from, to) all lie in [lo, hi] ms.
-::testing::AssertionResult durations_in(const std::vector<long long>& pts, size_t from, size_t to,
-                                        long long lo, long long hi) {
-    for (size_t i = from; i < to && i + 1 < pts.size(); ++i) {
-        const long long d = pts[i + 1] - pts[i];
-        if (d < lo || d > hi)
-            return ::testing::AssertionFailure() << "frame " << i << " lasts " << d << " ms";
-    }
-    return ::testing::AssertionSuccess();
-}
 
 TEST_F(Recording, DefinitionToMatroska) {
     work_->write("v.def", definition());
@@ -189,15 +204,9 @@ TEST_F(Recording, DefinitionToMatroska) {
         EXPECT_TRUE(fs::exists(file(std::string("k/") + kept))) << kept;
 
     const std::vector<long long> tc = timecodes(file("k/v.tc.txt"));
-    std::vector<long long> pts;
     std::vector<bool> key;
-    frames(file("v.mkv"), pts, key);
-    ASSERT_EQ(pts.size(), tc.size());
-    ASSERT_EQ(tc.size(), 216u);
-    EXPECT_EQ(pts, tc);
-    EXPECT_TRUE(durations_in(pts, 0, 56, 41, 42));
-    EXPECT_TRUE(durations_in(pts, 56, 106, 33, 34));
-    EXPECT_TRUE(durations_in(pts, 106, 216, 16, 17));
+    expect_parts(file("v.mkv"), tc, &key);
+    ASSERT_EQ(key.size(), 216u);
 
     // The three chapters, each on a key frame.
     const std::vector<std::string> chapters =
@@ -215,6 +224,41 @@ TEST_F(Recording, DefinitionToMatroska) {
     // No temporary files are left beside the output.
     for (const auto& e : fs::directory_iterator(work_->path()))
         EXPECT_EQ(e.path().filename().string().find(".qexvfr"), std::string::npos) << e.path();
+}
+
+TEST_F(Recording, ScanAndAnalysisFindEachPart) {
+    const Result r =
+        qexvfr({rec("rec.y4m"), "-o", "a.mkv", "--keep", "k", "--preset", "ultrafast"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines(r.out)[0],
+              "a.mkv: 24 fps 0:02.3 (40%), 30 fps 0:01.6 (29%), 60 fps 0:01.8 (31%)");
+    EXPECT_NE(r.err.find("index and scan: 175/175 frames, "), std::string::npos) << r.err;
+    for (const char* kept : {"a.log", "a.def", "a.tc.txt", "a.qp.txt"})
+        EXPECT_TRUE(fs::exists(file(std::string("k/") + kept))) << kept;
+    expect_parts(file("a.mkv"), timecodes(file("k/a.tc.txt")));
+
+    // zorvane's options and settings reach the analysis.
+    std::string ini = qextest::read_file(QEX_SOURCE_DIR "/examples/zorvane.ini");
+    const size_t at = ini.find("Func_60fps=");
+    ASSERT_NE(at, std::string::npos);
+    ini.replace(at, ini.find('\n', at) - at, "Func_60fps=Bob().AssumeFPS(60000,1001)");
+    work_->write("my.ini", ini);
+    const struct {
+        std::vector<std::string> args;
+        std::string def_has;
+    } cases[] = {
+        {{"--zorvane", "-60F 0"}, "\n120-174 [24] f24\n"},
+        {{"--settings", "my.ini"}, "\nset [60] f60='Bob().AssumeFPS(60000,1001)'\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {rec("rec.y4m"), "-o",       "b.mkv",    "--keep",
+                                         "kb",           "--preset", "ultrafast"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Result rb = qexvfr(args);
+        ASSERT_EQ(rb.status, 0) << rb.err;
+        EXPECT_NE(qextest::read_file(file("kb/b.def")).find(c.def_has), std::string::npos)
+            << c.def_has;
+    }
 }
 
 TEST_F(Recording, EditedDefinitionChangesTheOutput) {
