@@ -209,8 +209,10 @@ void make_definition(const Options& o, std::string_view settings, const Server& 
     qexscan::ScanOptions so{};  // every core
     const qexscan::ScanResult scan =
         qexscan::scanClip(server.source(), server.env(), so, [&](const qexscan::Progress& p) {
-            // The scan ends cleanly, with its threads joined, when its progress report throws.
-            if (stop_signal()) throw std::runtime_error("stopped");
+            // The scan ends cleanly, with its threads joined, when a progress report before the
+            // last one throws.
+            if (stop_signal() && p.frames_done < p.frames_total)
+                throw std::runtime_error("stopped");
             line.set_total(p.frames_total);
             line.update(p.frames_done);
         });

@@ -312,6 +312,7 @@ TEST_F(Recording, BadInputsLeaveNothingBehind) {
          "stopped by SIGINT",
          {},
          "x264.log"},
+        {{y4m, "-o", "out.mkv"}, "stopped by SIGINT", {}, ".qexvfr-"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.says);
