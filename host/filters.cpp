@@ -1,6 +1,7 @@
 #include "filters.h"
 
 #include "env.h"
+#include "fffilter.h"
 #include "frame.h"
 
 #include <algorithm>
@@ -567,6 +568,7 @@ void register_core_filters(Environment& env) {
     env.AddFunction("AlignedSplice", "cc+", apply_splice, const_cast<char*>("AlignedSplice"));
     env.AddFunction("UnalignedSplice", "cc+", apply_splice, const_cast<char*>("UnalignedSplice"));
     register_sources(env);
+    register_fffilter(env);
 }
 
 }  // namespace qexhost

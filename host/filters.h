@@ -12,7 +12,7 @@ namespace qexhost {
 class Environment;
 
 // Registers every core filter and source (Trim, DoubleWeave, ..., BlankClip, StampSource,
-// Y4MSource, AlignedSplice, UnalignedSplice, Interleave).
+// Y4MSource, VideoSource, AlignedSplice, UnalignedSplice, Interleave, FFFilter, Bwdif).
 void register_core_filters(Environment& env);
 void register_sources(Environment& env);
 

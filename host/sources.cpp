@@ -2,6 +2,7 @@
 #include "env.h"
 #include "filters.h"
 #include "frame.h"
+#include "videosource.h"
 #include "y4m.h"
 
 #include <fcntl.h>
@@ -444,6 +445,7 @@ void register_sources(Environment& env) {
     env.AddFunction("StampSource", "[length]i[width]i[height]i[pixel_type]s[fps]i[fps_denominator]i",
                     apply_stamp_source, nullptr);
     env.AddFunction("Y4MSource", "s", apply_y4m_source, nullptr);
+    register_video_source(env);
 }
 
 }  // namespace qexhost

@@ -338,7 +338,7 @@ TEST_P(RoundTrip, DefinitionSelectsWhatTheSegmentsDescribe) {
     std::ofstream(log, std::ios::binary) << c.log.text;
   }
   const fs::path ini = scratch.dir / "zorvane.ini";
-  std::ofstream(ini, std::ios::binary) << slurp(kSource / "examples/zorvane.ini") << c.iniExtra;
+  std::ofstream(ini, std::ios::binary) << slurp(kSource / "tests/tool/data/classic.ini") << c.iniExtra;
   const fs::path def = scratch.dir / "out.def";
   Strings args{"-INI", ini.string(), "-i", log.string()};
   args.insert(args.end(), c.opts.begin(), c.opts.end());

@@ -173,7 +173,7 @@ TEST(Golden, WindowsLineEndsGiveTheSameOutput)
     const fs::path dir = kBuild / "zorvane-crlf";
     fs::remove_all(dir);
     fs::create_directories(dir);
-    spit(dir / "zorvane.ini", replaceAll(slurp(kSource / "examples/zorvane.ini"), "\n", "\r\n"));
+    spit(dir / "zorvane.ini", replaceAll(slurp(kSource / "tests/tool/data/classic.ini"), "\n", "\r\n"));
     spit(dir / "sample.log", replaceAll(slurp(kSource / "examples/sample.log"), "\n", "\r\n"));
     const RunResult r = zorvane({"-INI", "zorvane.ini", "-i", "sample.log", "-o", "sample.def"}, dir);
     EXPECT_EQ(r.status, 0) << r.out;

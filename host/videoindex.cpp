@@ -1,0 +1,274 @@
+#include "videoindex.h"
+
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+
+namespace qexhost {
+
+namespace {
+
+constexpr uint64_t kMul1 = 0x9E3779B97F4A7C15ull;
+constexpr uint64_t kMul2 = 0xFF51AFD7ED558CCDull;
+
+inline uint64_t rotl(uint64_t x, int r) {
+    return (x << r) | (x >> (64 - r));
+}
+
+inline uint64_t load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;  // little-endian hosts only: the index is not meant to travel between machines
+}
+
+inline uint64_t mix(uint64_t h) {
+    h ^= h >> 33;
+    h *= kMul2;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53ull;
+    h ^= h >> 33;
+    return h;
+}
+
+constexpr char kMagic[8] = {'Q', 'E', 'X', 'I', 'N', 'D', 'E', 'X'};
+constexpr uint32_t kVersion = 1;
+constexpr size_t kFrameBytes = 8 + 8 + 8 + 8 + 1;
+
+class Writer {
+  public:
+    void u8(uint8_t v) { out_.push_back(char(v)); }
+    void u32(uint32_t v) {
+        for (int i = 0; i < 4; ++i) out_.push_back(char(v >> (8 * i)));
+    }
+    void u64(uint64_t v) {
+        for (int i = 0; i < 8; ++i) out_.push_back(char(v >> (8 * i)));
+    }
+    void i64(int64_t v) { u64(uint64_t(v)); }
+    void str(const std::string& s) {
+        u32(uint32_t(s.size()));
+        out_ += s;
+    }
+    void raw(const char* p, size_t n) { out_.append(p, n); }
+    std::string& out() { return out_; }
+
+  private:
+    std::string out_;
+};
+
+class Reader {
+  public:
+    explicit Reader(std::string_view in) : in_(in) {}
+    bool ok() const { return ok_; }
+    size_t left() const { return in_.size() - at_; }
+    uint8_t u8() { return uint8_t(take(1)[0]); }
+    uint32_t u32() {
+        const char* p = take(4);
+        uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) v |= uint32_t(uint8_t(p[i])) << (8 * i);
+        return v;
+    }
+    uint64_t u64() {
+        const char* p = take(8);
+        uint64_t v = 0;
+        for (int i = 0; i < 8; ++i) v |= uint64_t(uint8_t(p[i])) << (8 * i);
+        return v;
+    }
+    int64_t i64() { return int64_t(u64()); }
+    std::string str() {
+        uint32_t n = u32();
+        if (n > 256 || n > left()) {
+            ok_ = false;
+            return {};
+        }
+        return std::string(take(n), n);
+    }
+    const char* take(size_t n) {
+        static const char zeros[8] = {};
+        if (!ok_ || n > left()) {
+            ok_ = false;
+            return zeros;
+        }
+        const char* p = in_.data() + at_;
+        at_ += n;
+        return p;
+    }
+
+  private:
+    std::string_view in_;
+    size_t at_ = 0;
+    bool ok_ = true;
+};
+
+uint64_t checksum(std::string_view bytes) {
+    PictureHash h;
+    h.add(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    return h.value();
+}
+
+}  // namespace
+
+void PictureHash::add(const uint8_t* p, size_t n) {
+    len_ += n;
+    uint64_t a = a_, b = b_;
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        a = rotl(a ^ load64(p + i), 29) * kMul1;
+        b = rotl(b ^ load64(p + i + 8), 31) * kMul2;
+    }
+    if (i + 8 <= n) {
+        a = rotl(a ^ load64(p + i), 29) * kMul1;
+        i += 8;
+    }
+    if (i < n) {
+        uint64_t tail = 0;
+        std::memcpy(&tail, p + i, n - i);
+        b = rotl(b ^ tail ^ (uint64_t(n - i) << 59), 31) * kMul2;
+    }
+    a_ = a;
+    b_ = b;
+}
+
+uint64_t PictureHash::value() const {
+    return mix(a_ ^ rotl(b_, 17) ^ mix(len_));
+}
+
+std::pair<uint32_t, uint32_t> reduce_rate(int64_t num, int64_t den) {
+    if (num <= 0 || den <= 0) return {0, 0};
+    const int64_t g = std::gcd(num, den);
+    num /= g;
+    den /= g;
+    while (num > 0xFFFFFFFFll || den > 0xFFFFFFFFll) {
+        num = (num + 1) / 2;
+        den = (den + 1) / 2;
+        const int64_t g2 = std::gcd(num, den);
+        num /= g2;
+        den /= g2;
+    }
+    return {uint32_t(num), uint32_t(den)};
+}
+
+std::string serialize_index(const VideoIndex& x) {
+    Writer w;
+    w.raw(kMagic, sizeof kMagic);
+    w.u32(kVersion);
+    w.u64(x.file_size);
+    w.i64(x.mtime_sec);
+    w.i64(x.mtime_nsec);
+    w.u32(uint32_t(x.track));
+    w.u32(uint32_t(x.stream));
+    w.str(x.codec);
+    w.str(x.pixel_format);
+    w.u32(uint32_t(x.width));
+    w.u32(uint32_t(x.height));
+    w.u32(x.rate_num);
+    w.u32(x.rate_den);
+    w.u8(uint8_t(x.field_order));
+    w.u32(x.decode_errors);
+    w.u64(x.frames.size());
+    for (const IndexedFrame& f : x.frames) {
+        w.i64(f.pts);
+        w.i64(f.pos);
+        w.i64(f.dts);
+        w.u64(f.hash);
+        w.u8(f.key ? 1 : 0);
+    }
+    w.u64(checksum(w.out()));
+    return std::move(w.out());
+}
+
+std::optional<VideoIndex> parse_index(std::string_view bytes, std::string* why) {
+    auto fail = [&](const char* text) -> std::optional<VideoIndex> {
+        if (why) *why = text;
+        return std::nullopt;
+    };
+    if (bytes.size() < sizeof kMagic + 4 + 8 || std::memcmp(bytes.data(), kMagic, 8) != 0)
+        return fail("not an index file");
+    const std::string_view body = bytes.substr(0, bytes.size() - 8);
+    Reader tail(bytes.substr(bytes.size() - 8));
+    if (tail.u64() != checksum(body)) return fail("the index file is damaged (checksum)");
+    Reader r(body.substr(8));
+    if (r.u32() != kVersion) return fail("the index file is of another version");
+    VideoIndex x;
+    x.file_size = r.u64();
+    x.mtime_sec = r.i64();
+    x.mtime_nsec = r.i64();
+    x.track = int(r.u32());
+    x.stream = int(r.u32());
+    x.codec = r.str();
+    x.pixel_format = r.str();
+    x.width = int(r.u32());
+    x.height = int(r.u32());
+    x.rate_num = r.u32();
+    x.rate_den = r.u32();
+    const uint8_t order = r.u8();
+    x.decode_errors = r.u32();
+    const uint64_t count = r.u64();
+    if (!r.ok()) return fail("the index file is cut off");
+    if (order > 2 || x.stream < 0 || x.width <= 0 || x.height <= 0 || x.rate_num == 0 ||
+        x.rate_den == 0 || count == 0 || count > 0x3FFFFFFF)
+        return fail("the index file holds impossible values");
+    x.field_order = FieldOrder(order);
+    if (r.left() != count * kFrameBytes) return fail("the index file has the wrong length");
+    x.frames.resize(size_t(count));
+    for (IndexedFrame& f : x.frames) {
+        f.pts = r.i64();
+        f.pos = r.i64();
+        f.dts = r.i64();
+        f.hash = r.u64();
+        const uint8_t k = r.u8();
+        if (k > 1) return fail("the index file holds impossible values");
+        f.key = k == 1;
+    }
+    return x;
+}
+
+std::string default_index_path(const std::string& absolute_input, bool folder_writable,
+                               const std::string& cache_home) {
+    if (folder_writable) return absolute_input + ".qexindex";
+    const size_t slash = absolute_input.find_last_of('/');
+    const std::string base =
+        slash == std::string::npos ? absolute_input : absolute_input.substr(slash + 1);
+    PictureHash h;
+    h.add(reinterpret_cast<const uint8_t*>(absolute_input.data()), absolute_input.size());
+    char hex[17];
+    static const char digits[] = "0123456789abcdef";
+    uint64_t v = h.value();
+    for (int i = 15; i >= 0; --i, v >>= 4) hex[i] = digits[v & 15];
+    hex[16] = '\0';
+    // A long file name is shortened so that the cache name stays within NAME_MAX.
+    return cache_home + "/qex/" + base.substr(0, 200) + "." + hex + ".qexindex";
+}
+
+FrameLocator::FrameLocator(const VideoIndex& index) : index_(&index) {
+    const auto& fr = index.frames;
+    by_pts_.reserve(fr.size());
+    by_hash_.reserve(fr.size());
+    for (int i = 0; i < int(fr.size()); ++i) {
+        if (fr[size_t(i)].pts != kNoTimestamp) {
+            auto [it, fresh] = by_pts_.emplace(fr[size_t(i)].pts, i);
+            if (!fresh) it->second = -1;
+        }
+        auto [it, fresh] = by_hash_.emplace(fr[size_t(i)].hash, i);
+        if (!fresh) it->second = -1;
+        if (fr[size_t(i)].key && fr[size_t(i)].pos >= 0) keys_.push_back(i);
+    }
+}
+
+std::optional<int> FrameLocator::identify(int64_t pts, uint64_t hash, int after) const {
+    const auto& fr = index_->frames;
+    if (pts != kNoTimestamp) {
+        auto it = by_pts_.find(pts);
+        if (it != by_pts_.end() && it->second > after && fr[size_t(it->second)].hash == hash)
+            return it->second;
+    }
+    auto it = by_hash_.find(hash);
+    if (it != by_hash_.end() && it->second > after) return it->second;
+    return std::nullopt;
+}
+
+int FrameLocator::key_at_or_before(int n) const {
+    auto it = std::upper_bound(keys_.begin(), keys_.end(), n);
+    return it == keys_.begin() ? -1 : *(it - 1);
+}
+
+}  // namespace qexhost

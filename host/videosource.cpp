@@ -1,0 +1,674 @@
+#include "videosource.h"
+
+#include "env.h"
+#include "filters.h"
+#include "frame.h"
+#include "text.h"
+#include "videoindex.h"
+#include "wholefile.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/log.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+
+namespace qexhost {
+
+namespace {
+
+IndexProgress g_progress_mode = IndexProgress::kAuto;
+IndexProgressCallback g_progress_callback;
+
+std::string av_error_text(int err) {
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(err, buf, sizeof buf);
+    return buf;
+}
+
+// How frames reach the host's pixel types.
+enum class Layout { kYV12, kPack422, kYUY2, kConvert };
+
+// Hash of the visible rows of every plane of a decoded frame.
+uint64_t hash_frame(const AVFrame* f) {
+    const auto fmt = AVPixelFormat(f->format);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(fmt);
+    PictureHash h;
+    const int planes = av_pix_fmt_count_planes(fmt);
+    for (int p = 0; p < planes; ++p) {
+        const int row = av_image_get_linesize(fmt, f->width, p);
+        const bool chroma = (p == 1 || p == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
+        const int rows = chroma ? -((-f->height) >> desc->log2_chroma_h) : f->height;
+        for (int r = 0; r < rows; ++r)
+            h.add(f->data[p] + ptrdiff_t(r) * f->linesize[p], size_t(row));
+    }
+    return h.value();
+}
+
+// The container and decoder of one track, read from the start or from a seek point.
+class Decoder {
+  public:
+    Decoder() = default;
+    ~Decoder() { close(); }
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+
+    // Opens `path` and the decoder of `track` (-1: the first video track). Returns an error
+    // text, empty on success.
+    std::string open(const std::string& path, int track, int threads) {
+        close();
+        int r = avformat_open_input(&fmt_, path.c_str(), nullptr, nullptr);
+        if (r < 0) {
+            fmt_ = nullptr;
+            return "cannot be read as a video file (" + av_error_text(r) + ")";
+        }
+        r = avformat_find_stream_info(fmt_, nullptr);
+        if (r < 0) return "cannot be read as a video file (" + av_error_text(r) + ")";
+        const int streams = int(fmt_->nb_streams);
+        if (track < 0) {
+            for (int i = 0; i < streams; ++i) {
+                if (fmt_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+                    !(fmt_->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+                    stream_ = i;
+                    break;
+                }
+            }
+            if (stream_ < 0) return "the file has no video track";
+        } else {
+            if (track >= streams)
+                return "track " + std::to_string(track) + " does not exist (the file has " +
+                       std::to_string(streams) + " track" + (streams == 1 ? "" : "s") +
+                       ", numbered from 0)";
+            if (fmt_->streams[track]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+                return "track " + std::to_string(track) + " is not a video track";
+            stream_ = track;
+        }
+        AVStream* st = fmt_->streams[stream_];
+        for (int i = 0; i < streams; ++i)
+            if (i != stream_) fmt_->streams[i]->discard = AVDISCARD_ALL;
+        const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+        if (!codec)
+            return "track " + std::to_string(stream_) + ": the codec " +
+                   avcodec_get_name(st->codecpar->codec_id) + " is not supported";
+        ctx_ = avcodec_alloc_context3(codec);
+        pkt_ = av_packet_alloc();
+        frame_ = av_frame_alloc();
+        if (!ctx_ || !pkt_ || !frame_) return "out of memory";
+        if ((r = avcodec_parameters_to_context(ctx_, st->codecpar)) < 0)
+            return "track " + std::to_string(stream_) + ": " + av_error_text(r);
+        ctx_->thread_count = threads;
+        ctx_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+        ctx_->pkt_timebase = st->time_base;
+        if ((r = avcodec_open2(ctx_, codec, nullptr)) < 0)
+            return "track " + std::to_string(stream_) + ": the " + codec->name +
+                   " decoder does not open (" + av_error_text(r) + ")";
+        const int flags = fmt_->iformat->flags;
+        byte_seek_ =
+            (flags & (AVFMT_TS_DISCONT | AVFMT_GENERIC_INDEX)) && !(flags & AVFMT_NO_BYTE_SEEK);
+        return "";
+    }
+
+    // The next frame of the decoder's output into frame(); false at the end of the stream.
+    bool next() {
+        for (;;) {
+            int r = avcodec_receive_frame(ctx_, frame_);
+            if (r == 0) return true;
+            if (r == AVERROR_EOF) return false;
+            if (r != AVERROR(EAGAIN)) {
+                ++errors_;
+                if (drained_) return false;
+                continue;
+            }
+            if (drained_) return false;
+            r = held_ ? 0 : av_read_frame(fmt_, pkt_);
+            held_ = false;
+            if (r < 0) {
+                avcodec_send_packet(ctx_, nullptr);
+                drained_ = true;
+                continue;
+            }
+            if (pkt_->stream_index == stream_) {
+                r = avcodec_send_packet(ctx_, pkt_);
+                if (r < 0 && r != AVERROR(EAGAIN)) ++errors_;
+            }
+            av_packet_unref(pkt_);
+        }
+    }
+
+    // Moves to the packet of a key frame; false when the container refuses. A container that
+    // seeks by time lands at or before the packet; the packets before it are skipped unread
+    // by the decoder.
+    bool seek(const IndexedFrame& key) {
+        avcodec_flush_buffers(ctx_);
+        drained_ = false;
+        held_ = false;
+        av_packet_unref(pkt_);
+        if (byte_seek_) return av_seek_frame(fmt_, -1, key.pos, AVSEEK_FLAG_BYTE) >= 0;
+        AVStream* st = fmt_->streams[stream_];
+        int64_t ts = INT64_MAX;
+        for (int64_t t : {key.dts, key.pts})
+            if (t != kNoTimestamp) ts = std::min(ts, t);
+        // The demuxer's own index names the time it seeks by for this packet.
+        const int entries = avformat_index_get_entries_count(st);
+        for (int i = 0; i < entries; ++i) {
+            const AVIndexEntry* e = avformat_index_get_entry(st, i);
+            if (e && e->pos == key.pos) {
+                ts = std::min(ts, e->timestamp);
+                break;
+            }
+        }
+        if (ts == INT64_MAX || av_seek_frame(fmt_, stream_, ts, AVSEEK_FLAG_BACKWARD) < 0)
+            return false;
+        while (av_read_frame(fmt_, pkt_) >= 0) {
+            if (pkt_->stream_index == stream_ && (pkt_->pos < 0 || pkt_->pos >= key.pos)) {
+                held_ = true;  // the decoder starts with this packet
+                return true;
+            }
+            av_packet_unref(pkt_);
+        }
+        return false;
+    }
+
+    double fraction_read() const {
+        if (!fmt_->pb) return 0;
+        const int64_t size = avio_size(fmt_->pb);
+        return size > 0 ? std::clamp(double(avio_tell(fmt_->pb)) / double(size), 0.0, 1.0) : 0;
+    }
+
+    AVFrame* frame() const { return frame_; }
+    AVStream* stream() const { return fmt_->streams[stream_]; }
+    AVCodecContext* context() const { return ctx_; }
+    int stream_index() const { return stream_; }
+    uint32_t errors() const { return errors_; }
+
+  private:
+    void close() {
+        av_frame_free(&frame_);
+        av_packet_free(&pkt_);
+        avcodec_free_context(&ctx_);
+        if (fmt_) avformat_close_input(&fmt_);
+        stream_ = -1;
+        drained_ = false;
+    }
+
+    AVFormatContext* fmt_ = nullptr;
+    AVCodecContext* ctx_ = nullptr;
+    AVPacket* pkt_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    int stream_ = -1;
+    bool drained_ = false;
+    bool held_ = false;  // pkt_ holds the next packet already
+    bool byte_seek_ = false;
+    uint32_t errors_ = 0;
+};
+
+// Progress lines of one indexing run.
+class IndexReporter {
+  public:
+    explicit IndexReporter(const std::string& path)
+        : path_(path), tty_(::isatty(STDERR_FILENO) != 0), start_(Clock::now()), shown_(start_) {
+        on_ = g_progress_callback || g_progress_mode == IndexProgress::kOn ||
+              (g_progress_mode == IndexProgress::kAuto && tty_);
+    }
+    void update(double fraction, int frames) {
+        if (!on_) return;
+        auto now = Clock::now();
+        if (now - shown_ < std::chrono::milliseconds(tty_ ? 250 : 1000)) return;
+        shown_ = now;
+        if (g_progress_callback) {
+            g_progress_callback(path_, fraction, frames, false);
+            return;
+        }
+        std::fprintf(stderr, "%sVideoSource: indexing %s: %d%%, %d frames%s", tty_ ? "\r" : "",
+                     path_.c_str(), int(fraction * 100), frames, tty_ ? "" : "\n");
+    }
+    void finish(int frames) {
+        if (!on_) return;
+        if (g_progress_callback) {
+            g_progress_callback(path_, 1.0, frames, true);
+            return;
+        }
+        const double secs = std::chrono::duration<double>(Clock::now() - start_).count();
+        std::fprintf(stderr, "%sVideoSource: indexed %s: %d frames in %.2f s\n", tty_ ? "\r" : "",
+                     path_.c_str(), frames, secs);
+    }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    std::string path_;
+    bool tty_;
+    bool on_ = false;
+    Clock::time_point start_, shown_;
+};
+
+std::pair<uint32_t, uint32_t> stream_rate(const AVStream* st, const AVCodecContext* ctx) {
+    for (AVRational r : {st->avg_frame_rate, ctx->framerate, st->r_frame_rate}) {
+        auto q = reduce_rate(r.num, r.den);
+        if (q.first > 0 && double(q.first) / q.second < 1000) return q;
+    }
+    return {25, 1};
+}
+
+// Decodes the whole track once.
+VideoIndex build_index(Decoder& dec, const std::string& path) {
+    VideoIndex x;
+    IndexReporter report(path);
+    int tff = 0, bff = 0;
+    uint32_t damaged = 0;
+    while (dec.next()) {
+        const AVFrame* f = dec.frame();
+        if (x.frames.empty()) {
+            x.width = f->width;
+            x.height = f->height;
+            const char* name = av_get_pix_fmt_name(AVPixelFormat(f->format));
+            x.pixel_format = name ? name : "";
+        }
+        IndexedFrame e;
+        e.pts =
+            f->best_effort_timestamp == AV_NOPTS_VALUE ? kNoTimestamp : f->best_effort_timestamp;
+        e.pos = f->pkt_pos;
+        e.dts = f->pkt_dts == AV_NOPTS_VALUE ? kNoTimestamp : f->pkt_dts;
+        e.key = f->key_frame || f->pict_type == AV_PICTURE_TYPE_I;
+        e.hash = hash_frame(f);
+        x.frames.push_back(e);
+        if (f->decode_error_flags || (f->flags & AV_FRAME_FLAG_CORRUPT)) ++damaged;
+        if (f->interlaced_frame) ++(f->top_field_first ? tff : bff);
+        if (x.frames.size() >= size_t(INT_MAX / 2)) break;
+        report.update(dec.fraction_read(), int(x.frames.size()));
+    }
+    report.finish(int(x.frames.size()));
+    const AVCodecContext* ctx = dec.context();
+    if (ctx->field_order == AV_FIELD_TT || ctx->field_order == AV_FIELD_TB)
+        x.field_order = FieldOrder::kTopFirst;
+    else if (ctx->field_order == AV_FIELD_BB || ctx->field_order == AV_FIELD_BT)
+        x.field_order = FieldOrder::kBottomFirst;
+    else if (tff + bff > 0)
+        x.field_order = tff >= bff ? FieldOrder::kTopFirst : FieldOrder::kBottomFirst;
+    std::tie(x.rate_num, x.rate_den) = stream_rate(dec.stream(), ctx);
+    x.stream = dec.stream_index();
+    x.codec = avcodec_get_name(dec.stream()->codecpar->codec_id);
+    x.decode_errors = dec.errors() + damaged;
+    return x;
+}
+
+bool folder_writable(const std::string& file) {
+    const size_t slash = file.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : file.substr(0, slash);
+    return ::access(dir.c_str(), W_OK) == 0;
+}
+
+std::string absolute_path(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char buf[PATH_MAX];
+    if (!::getcwd(buf, sizeof buf)) return path;
+    return std::string(buf) + "/" + path;
+}
+
+void make_folders(const std::string& file) {
+    for (size_t at = 1; (at = file.find('/', at)) != std::string::npos; ++at)
+        ::mkdir(file.substr(0, at).c_str(), 0755);
+}
+
+class VideoSource : public IClip {
+  public:
+    VideoSource(const std::string& path, const VideoSourceOptions& opt, IScriptEnvironment* env)
+        : path_(path), opt_(opt) {
+        if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_FATAL);
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0)
+            fail(env, std::string("cannot open: ") + std::strerror(errno));
+        if (!S_ISREG(st.st_mode)) fail(env, "not a regular file");
+        if (opt.track < -1) fail(env, "track must be -1 (the first video track) or a track number");
+        if (opt.threads < 0) fail(env, "threads must be 0 (automatic) or more");
+
+        load_or_build_index(st, env);
+        if (index_.frames.empty()) fail(env, "no frame of the video track decodes");
+        locator_ = std::make_unique<FrameLocator>(index_);
+        choose_layout(env);
+        vi_.width = index_.width;
+        vi_.height = index_.height;
+        vi_.num_frames = int(index_.frames.size());
+        vi_.SetFPS(index_.rate_num, index_.rate_den);
+        if (index_.field_order == FieldOrder::kTopFirst) vi_.image_type = VideoInfo::IT_TFF;
+        if (index_.field_order == FieldOrder::kBottomFirst) vi_.image_type = VideoInfo::IT_BFF;
+        if (const char* why = check_frame_size(vi_.pixel_type, vi_.width, vi_.height))
+            fail(env, std::string(why) + " (the video is " + std::to_string(vi_.width) + "x" +
+                          std::to_string(vi_.height) + ")");
+        if (index_.decode_errors > 0)
+            std::fprintf(stderr,
+                         "VideoSource: \"%s\": %u decode errors; frames are numbered as a "
+                         "linear decode gives them\n",
+                         path_.c_str(), index_.decode_errors);
+        const size_t frame_bytes = size_t(vi_.BMPSize());
+        cache_size_ =
+            std::clamp<size_t>((size_t(192) << 20) / std::max<size_t>(frame_bytes, 1), 8, 48);
+    }
+
+    ~VideoSource() override {
+        sws_freeContext(sws_);
+        if (std::getenv("QEX_VIDEOSOURCE_STATS"))
+            std::fprintf(
+                stderr, "VideoSource: \"%s\": %ld requests, %ld decoded, %ld seeks, %ld restarts\n",
+                path_.c_str(), stats_.requests, stats_.decoded, stats_.seeks, stats_.restarts);
+    }
+
+    PVideoFrame GetFrame(int n, IScriptEnvironment* env) override {
+        n = std::clamp(n, 0, vi_.num_frames - 1);
+        ++stats_.requests;
+        if (PVideoFrame f = cached(n)) return f;
+        if (!dec_) open_decoder(env);
+        if (next_ >= 0 && n >= next_ &&
+            (locator_->key_at_or_before(n) <= next_ || n - next_ <= 16)) {
+            if (PVideoFrame f = decode_to(n, env)) return f;
+        }
+        int limit = n;
+        int64_t tried_pos = -1;
+        for (int attempt = 0; attempt < 3;) {
+            const int k = locator_->key_at_or_before(limit);
+            if (k < 0) break;
+            limit = k - 1;
+            const IndexedFrame& key = index_.frames[size_t(k)];
+            if (key.pos == tried_pos) continue;
+            tried_pos = key.pos;
+            ++attempt;
+            next_ = -1;
+            ++stats_.seeks;
+            if (!dec_->seek(key)) continue;
+            if (PVideoFrame f = decode_to(n, env)) return f;
+        }
+        // From the start, as the index was made.
+        open_decoder(env);
+        ++stats_.restarts;
+        next_ = 0;
+        if (PVideoFrame f = decode_to(n, env)) return f;
+        fail(env, "frame " + std::to_string(n) +
+                      " does not decode as it did when the file was indexed (was the file "
+                      "changed?)");
+    }
+
+    bool GetParity(int) override { return vi_.IsTFF(); }
+    void GetAudio(void*, int64_t, int64_t, IScriptEnvironment*) override {}
+    void SetCacheHints(int, int) override {}
+    const VideoInfo& GetVideoInfo() override { return vi_; }
+
+  private:
+    [[noreturn]] void fail(IScriptEnvironment* env, const std::string& why) const {
+        env->ThrowError("VideoSource: \"%s\": %s", path_.c_str(), why.c_str());
+    }
+
+    void open_decoder(IScriptEnvironment* env) {
+        dec_ = std::make_unique<Decoder>();
+        std::string err = dec_->open(path_, opt_.track, opt_.threads);
+        if (!err.empty()) fail(env, err);
+        next_ = -1;
+    }
+
+    std::string index_path() const {
+        if (!opt_.cachefile.empty()) return opt_.cachefile;
+        const std::string abs = absolute_path(path_);
+        std::string home;
+        if (const char* x = std::getenv("XDG_CACHE_HOME"); x && *x == '/')
+            home = x;
+        else if (const char* h = std::getenv("HOME"); h && *h)
+            home = std::string(h) + "/.cache";
+        return default_index_path(abs, folder_writable(abs) || home.empty(), home);
+    }
+
+    void load_or_build_index(const struct stat& st, IScriptEnvironment* env) {
+        const std::string ipath = opt_.cache ? index_path() : std::string();
+        if (!ipath.empty()) {
+            qextext::FileBytes file = qextext::read_whole_file(ipath);
+            if (file.ok()) {
+                std::string why;
+                std::optional<VideoIndex> x = parse_index(file.bytes, &why);
+                if (!x) {
+                    std::fprintf(stderr, "VideoSource: \"%s\": %s; indexing again\n", ipath.c_str(),
+                                 why.c_str());
+                } else if (x->file_size == uint64_t(st.st_size) &&
+                           x->mtime_sec == int64_t(st.st_mtim.tv_sec) &&
+                           x->mtime_nsec == int64_t(st.st_mtim.tv_nsec) && x->track == opt_.track) {
+                    index_ = std::move(*x);
+                    return;
+                }
+            }
+        }
+        open_decoder(env);
+        index_ = build_index(*dec_, path_);
+        index_.file_size = uint64_t(st.st_size);
+        index_.mtime_sec = int64_t(st.st_mtim.tv_sec);
+        index_.mtime_nsec = int64_t(st.st_mtim.tv_nsec);
+        index_.track = opt_.track;
+        next_ = -1;
+        if (ipath.empty() || index_.frames.empty()) return;
+        if (opt_.cachefile.empty()) make_folders(ipath);
+        wholefile::Options wo;
+        wo.temp_tag = "qexindex";
+        wo.sync = false;
+        wholefile::Status s = wholefile::write_file(ipath, serialize_index(index_), wo);
+        if (!s.ok())
+            std::fprintf(stderr, "VideoSource: cannot write the index %s: %s\n", ipath.c_str(),
+                         std::strerror(s.error ? s.error : EIO));
+    }
+
+    void choose_layout(IScriptEnvironment* env) {
+        src_fmt_ = av_get_pix_fmt(index_.pixel_format.c_str());
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(src_fmt_);
+        if (!d) fail(env, "the decoder gives pictures of an unknown format");
+        if (src_fmt_ == AV_PIX_FMT_YUV420P || src_fmt_ == AV_PIX_FMT_YUVJ420P) {
+            layout_ = Layout::kYV12;
+            vi_.pixel_type = VideoInfo::CS_YV12;
+            return;
+        }
+        if (src_fmt_ == AV_PIX_FMT_YUV422P || src_fmt_ == AV_PIX_FMT_YUVJ422P) {
+            layout_ = Layout::kPack422;
+            vi_.pixel_type = VideoInfo::CS_YUY2;
+            return;
+        }
+        if (src_fmt_ == AV_PIX_FMT_YUYV422) {
+            layout_ = Layout::kYUY2;
+            vi_.pixel_type = VideoInfo::CS_YUY2;
+            return;
+        }
+        layout_ = Layout::kConvert;
+        const bool rgb = (d->flags & AV_PIX_FMT_FLAG_RGB) ||
+                         (d->nb_components >= 3 && d->log2_chroma_w == 0 && d->log2_chroma_h == 0);
+        if (rgb) {
+            vi_.pixel_type = VideoInfo::CS_BGR32;
+            dst_fmt_ = AV_PIX_FMT_BGRA;
+        } else if (d->nb_components >= 3 && d->log2_chroma_w == 1 && d->log2_chroma_h == 0) {
+            vi_.pixel_type = VideoInfo::CS_YUY2;
+            dst_fmt_ = AV_PIX_FMT_YUYV422;
+        } else {
+            vi_.pixel_type = VideoInfo::CS_YV12;
+            dst_fmt_ = AV_PIX_FMT_YUV420P;
+        }
+        std::fprintf(stderr, "VideoSource: \"%s\": %s pictures are converted to %s\n",
+                     path_.c_str(), index_.pixel_format.c_str(), pixel_type_name(vi_));
+    }
+
+    // Decodes forward until frame n, recognising where the decoder stands; null when the
+    // decoder passes n, ends, or gives pictures that cannot be placed.
+    PVideoFrame decode_to(int n, IScriptEnvironment* env) {
+        int unplaced = 0;
+        while (dec_->next()) {
+            const AVFrame* f = dec_->frame();
+            ++stats_.decoded;
+            const uint64_t h = hash_frame(f);
+            int m;
+            if (next_ >= 0 && next_ < vi_.num_frames && index_.frames[size_t(next_)].hash == h) {
+                m = next_;
+            } else {
+                const int64_t pts = f->best_effort_timestamp == AV_NOPTS_VALUE
+                                        ? kNoTimestamp
+                                        : f->best_effort_timestamp;
+                std::optional<int> id = locator_->identify(pts, h, next_ - 1);
+                if (!id) {
+                    next_ = -1;
+                    if (++unplaced > 300) return PVideoFrame();
+                    continue;
+                }
+                m = *id;
+            }
+            next_ = m + 1;
+            if (m > n) return PVideoFrame();
+            if (n - m < int(cache_size_)) {
+                PVideoFrame out = to_host(f, env);
+                remember(m, out);
+                if (m == n) return out;
+            }
+        }
+        next_ = -1;
+        return PVideoFrame();
+    }
+
+    PVideoFrame to_host(const AVFrame* f, IScriptEnvironment* env) {
+        PVideoFrame out = new_frame(vi_);
+        const bool same = f->format == src_fmt_ && f->width == vi_.width && f->height == vi_.height;
+        if (same && layout_ == Layout::kYV12) {
+            const int planes[3] = {PLANAR_Y, PLANAR_U, PLANAR_V};
+            for (int i = 0; i < 3; ++i)
+                av_image_copy_plane(out->GetWritePtr(planes[i]), out->GetPitch(planes[i]),
+                                    f->data[i], f->linesize[i], out->GetRowSize(planes[i]),
+                                    out->GetHeight(planes[i]));
+            return out;
+        }
+        if (same && layout_ == Layout::kYUY2) {
+            av_image_copy_plane(out->GetWritePtr(), out->GetPitch(), f->data[0], f->linesize[0],
+                                out->GetRowSize(), out->GetHeight());
+            return out;
+        }
+        if (same && layout_ == Layout::kPack422) {
+            for (int r = 0; r < vi_.height; ++r) {
+                const uint8_t* y = f->data[0] + ptrdiff_t(r) * f->linesize[0];
+                const uint8_t* u = f->data[1] + ptrdiff_t(r) * f->linesize[1];
+                const uint8_t* v = f->data[2] + ptrdiff_t(r) * f->linesize[2];
+                BYTE* d = out->GetWritePtr() + ptrdiff_t(r) * out->GetPitch();
+                for (int x = 0; x < vi_.width / 2; ++x) {
+                    d[4 * x] = y[2 * x];
+                    d[4 * x + 1] = u[x];
+                    d[4 * x + 2] = y[2 * x + 1];
+                    d[4 * x + 3] = v[x];
+                }
+            }
+            return out;
+        }
+        const AVPixelFormat dst = layout_ == Layout::kConvert ? dst_fmt_
+                                  : layout_ == Layout::kYV12  ? AV_PIX_FMT_YUV420P
+                                                              : AV_PIX_FMT_YUYV422;
+        sws_ = sws_getCachedContext(sws_, f->width, f->height, AVPixelFormat(f->format), vi_.width,
+                                    vi_.height, dst, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr,
+                                    nullptr, nullptr);
+        if (!sws_) fail(env, "the pictures cannot be converted");
+        uint8_t* data[4] = {};
+        int pitch[4] = {};
+        if (vi_.IsYV12()) {
+            data[0] = out->GetWritePtr(PLANAR_Y);
+            data[1] = out->GetWritePtr(PLANAR_U);
+            data[2] = out->GetWritePtr(PLANAR_V);
+            pitch[0] = out->GetPitch(PLANAR_Y);
+            pitch[1] = out->GetPitch(PLANAR_U);
+            pitch[2] = out->GetPitch(PLANAR_V);
+        } else if (vi_.IsRGB()) {
+            // Stored bottom-up.
+            data[0] = out->GetWritePtr() + ptrdiff_t(vi_.height - 1) * out->GetPitch();
+            pitch[0] = -out->GetPitch();
+        } else {
+            data[0] = out->GetWritePtr();
+            pitch[0] = out->GetPitch();
+        }
+        sws_scale(sws_, f->data, f->linesize, 0, f->height, data, pitch);
+        return out;
+    }
+
+    PVideoFrame cached(int n) {
+        for (auto it = cache_.begin(); it != cache_.end(); ++it) {
+            if (it->first == n) {
+                PVideoFrame f = it->second;
+                if (it != cache_.begin()) {
+                    cache_.erase(it);
+                    cache_.emplace_front(n, f);
+                }
+                return f;
+            }
+        }
+        return PVideoFrame();
+    }
+
+    void remember(int n, const PVideoFrame& f) {
+        for (auto it = cache_.begin(); it != cache_.end(); ++it) {
+            if (it->first == n) {
+                cache_.erase(it);
+                break;
+            }
+        }
+        cache_.emplace_front(n, f);
+        if (cache_.size() > cache_size_) cache_.pop_back();
+    }
+
+    std::string path_;
+    VideoSourceOptions opt_;
+    VideoInfo vi_;
+    VideoIndex index_;
+    std::unique_ptr<FrameLocator> locator_;
+    std::unique_ptr<Decoder> dec_;
+    int next_ = -1;  // frame number of the decoder's next picture (-1: not known)
+    Layout layout_ = Layout::kYV12;
+    AVPixelFormat src_fmt_ = AV_PIX_FMT_NONE;
+    AVPixelFormat dst_fmt_ = AV_PIX_FMT_NONE;
+    SwsContext* sws_ = nullptr;
+    std::deque<std::pair<int, PVideoFrame>> cache_;
+    size_t cache_size_ = 16;
+    struct {
+        long requests = 0, decoded = 0, seeks = 0, restarts = 0;
+    } stats_;  // printed when QEX_VIDEOSOURCE_STATS is set (for the benchmarks)
+};
+
+AVSValue apply_video_source(AVSValue args, void*, IScriptEnvironment* env) {
+    VideoSourceOptions opt;
+    opt.track = args[1].AsInt(-1);
+    opt.cache = args[2].AsBool(true);
+    opt.cachefile = args[3].AsString("");
+    opt.threads = args[4].AsInt(0);
+    return AVSValue(make_video_source(args[0].AsString(""), opt, env));
+}
+
+}  // namespace
+
+PClip make_video_source(const std::string& path, const VideoSourceOptions& options,
+                        IScriptEnvironment* env) {
+    return PClip(new VideoSource(path, options, env));
+}
+
+void set_index_progress(IndexProgress mode) {
+    g_progress_mode = mode;
+}
+
+void set_index_progress_callback(IndexProgressCallback callback) {
+    g_progress_callback = std::move(callback);
+}
+
+void register_video_source(Environment& env) {
+    env.AddFunction("VideoSource", "s[track]i[cache]b[cachefile]s[threads]i", apply_video_source,
+                    nullptr);
+}
+
+}  // namespace qexhost

@@ -1,0 +1,51 @@
+// VideoSource: recordings (MPEG-2 and H.264 in TS, MP4, MKV, ...) decoded through FFmpeg's
+// libraries, with frame-exact random access.
+//
+// The first open decodes the whole track once and keeps, for every frame a linear decode
+// gives, its timestamp, the packet to seek to, whether decoding may start there and a hash of
+// its picture. The index is kept in a cache file (`<input>.qexindex`, or in
+// $XDG_CACHE_HOME/qex/ when the input's folder is not writable) together with the input's
+// size and modification time, so a later open reads it back and a changed input is indexed
+// again. A frame request seeks to a key frame before the frame, decodes forward and
+// recognises the decoded pictures by their hashes; a frame is served only when its hash is the
+// one of the linear decode's frame of that number.
+#pragma once
+
+#include "avisynth.h"
+
+#include <functional>
+#include <string>
+
+namespace qexhost {
+
+class Environment;
+
+// Registers VideoSource(path, track, cache, cachefile, threads).
+void register_video_source(Environment& env);
+
+struct VideoSourceOptions {
+    int track = -1;         // container stream number; -1: the first video track
+    bool cache = true;      // read and write the index file
+    std::string cachefile;  // index file; empty: the default place
+    int threads = 0;        // decoder threads; 0: as many as the decoder likes
+};
+
+// Opens (indexing when needed) as the script function does; errors are thrown through env.
+PClip make_video_source(const std::string& path, const VideoSourceOptions& options,
+                        IScriptEnvironment* env);
+
+// Progress of indexing, reported while the first open decodes the file.
+enum class IndexProgress {
+    kAuto,  // lines on standard error when it is a terminal
+    kOn,    // lines on standard error always
+    kOff,
+};
+void set_index_progress(IndexProgress mode);
+
+// Replaces the standard error lines with a call (null restores them). `fraction` is the part
+// of the file read so far (0 to 1); `done` is set on the last call of an index.
+using IndexProgressCallback =
+    std::function<void(const std::string& path, double fraction, int frames, bool done)>;
+void set_index_progress_callback(IndexProgressCallback callback);
+
+}  // namespace qexhost

@@ -1,0 +1,445 @@
+// VideoSource on recordings made at test time with ffmpeg: every frame, asked for in a
+// shuffled order with backward jumps, must be the picture of ffmpeg's linear decode
+// (framemd5); the index file is reused and a changed input indexed again; bad inputs give one
+// line and a non-zero status from qexpipe. The index file form is checked directly.
+#include "env.h"
+#include "filters.h"
+#include "host_test_util.h"
+#include "videoindex.h"
+#include "videosource.h"
+
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavutil/md5.h>
+#include <libavutil/mem.h>
+}
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace qexhost;
+using hosttest::error_of;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+Outcome shell(const std::string& cmd, const std::string& dir) {
+    const std::string out = dir + "/cmd.out", err = dir + "/cmd.err";
+    Outcome r;
+    const int st = std::system((cmd + " >" + out + " 2>" + err).c_str());
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.out = read_file(out);
+    r.err = read_file(err);
+    return r;
+}
+
+// The md5 of every frame of ffmpeg's linear decode of the first video track.
+std::vector<std::string> framemd5(const std::string& file, const std::string& dir) {
+    Outcome r = shell(
+        "ffmpeg -nostdin -v error -i '" + file + "' -map 0:v:0 -fps_mode passthrough -f framemd5 -",
+        dir);
+    std::vector<std::string> out;
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        out.push_back(line.substr(line.find_last_of(',') + 1));
+        out.back().erase(0, out.back().find_first_not_of(' '));
+    }
+    return out;
+}
+
+// The md5 of a served frame, over the bytes ffmpeg hashes: the planes of the decoded format
+// (a YUY2 frame is taken apart into the planar 4:2:2 it was packed from).
+std::string frame_md5(const PVideoFrame& f, const VideoInfo& vi) {
+    AVMD5* md5 = av_md5_alloc();
+    av_md5_init(md5);
+    if (vi.IsYV12()) {
+        for (int p : {PLANAR_Y, PLANAR_U, PLANAR_V})
+            for (int r = 0; r < f->GetHeight(p); ++r)
+                av_md5_update(md5, f->GetReadPtr(p) + ptrdiff_t(r) * f->GetPitch(p),
+                              size_t(f->GetRowSize(p)));
+    } else {
+        std::string planes[3];
+        for (int r = 0; r < vi.height; ++r) {
+            const BYTE* s = f->GetReadPtr() + ptrdiff_t(r) * f->GetPitch();
+            for (int x = 0; x < vi.width / 2; ++x) {
+                planes[0] += char(s[4 * x]);
+                planes[0] += char(s[4 * x + 2]);
+                planes[1] += char(s[4 * x + 1]);
+                planes[2] += char(s[4 * x + 3]);
+            }
+        }
+        for (auto& p : planes)
+            av_md5_update(md5, reinterpret_cast<const uint8_t*>(p.data()), p.size());
+    }
+    uint8_t sum[16];
+    av_md5_final(md5, sum);
+    av_free(md5);
+    char hex[33];
+    for (int i = 0; i < 16; ++i) std::snprintf(hex + 2 * i, 3, "%02x", sum[i]);
+    return hex;
+}
+
+// Every frame in a shuffled order in which a third of the requests jump backwards by up to 40
+// frames, then the pairs (n, n + 1) that DoubleWeave reads; returns the first mismatch.
+std::string check_frames(const PClip& clip, Environment& env,
+                         const std::vector<std::string>& want) {
+    const VideoInfo& vi = clip->GetVideoInfo();
+    std::vector<int> order(size_t(vi.num_frames));
+    for (int i = 0; i < vi.num_frames; ++i) order[size_t(i)] = i;
+    std::mt19937 rng(12);
+    std::shuffle(order.begin(), order.end(), rng);
+    for (size_t i = 0; i + 1 < order.size(); i += 3)
+        order[i + 1] = std::max(0, order[i] - int(rng() % 40));
+    for (int n = 0; n + 1 < vi.num_frames; n += 7) {
+        order.push_back(n);
+        order.push_back(n + 1);
+    }
+    for (int n : order) {
+        const std::string got = frame_md5(clip->GetFrame(n, &env), vi);
+        if (got != want[size_t(n)]) {
+            const auto at = std::find(want.begin(), want.end(), got);
+            return "frame " + std::to_string(n) + " differs from the linear decode" + " got " +
+                   got + " want " + want[size_t(n)] +
+                   (at == want.end() ? ""
+                                     : " (it is frame " + std::to_string(at - want.begin()) + ")");
+        }
+    }
+    return "";
+}
+
+struct Kind {
+    const char* name;
+    const char* file;
+    const char* ffmpeg;  // output options after the lavfi input
+    const char* source;  // lavfi source
+    int rate_num, rate_den;
+    const char* parity;  // "tff", "bff", "progressive"
+    const char* pixel_type;
+};
+
+const Kind kKinds[] = {
+    {"OpenGopMpeg2TsTelecined", "m2.ts",
+     "-vf telecine=first_field=t -c:v mpeg2video -flags +ilme+ildct -top 1 -g 15 -bf 2 -b:v 3M",
+     "testsrc2=size=720x480:rate=24000/1001:duration=5", 30000, 1001, "tff", "YV12"},
+    {"InterlacedH264Ts", "h264i.ts",
+     "-c:v libx264 -preset ultrafast -flags +ilme+ildct -x264-params tff=1:bframes=2 -g 24",
+     "testsrc2=size=720x480:rate=30000/1001:duration=4", 30000, 1001, "tff", "YV12"},
+    {"ProgressiveH264Mp4BFrames", "p.mp4", "-c:v libx264 -preset veryfast -bf 3 -g 48",
+     "testsrc2=size=720x480:rate=24:duration=5", 24, 1, "progressive", "YV12"},
+    {"H264Mkv422Bff", "bff.mkv",
+     "-pix_fmt yuv422p -c:v libx264 -preset ultrafast -flags +ilme+ildct -x264-params bff=1 -g 20",
+     "testsrc2=size=720x480:rate=25:duration=4", 25, 1, "bff", "YUY2"},
+};
+
+class VideoSourceTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = new std::string(fs::temp_directory_path() /
+                               ("videosource_test." + std::to_string(::getpid())));
+        fs::create_directories(*dir_);
+        for (const Kind& k : kKinds) {
+            Outcome r =
+                shell(std::string("ffmpeg -nostdin -v error -f lavfi -i ") + k.source +
+                          " -pix_fmt yuv420p " + k.ffmpeg + " '" + *dir_ + "/" + k.file + "'",
+                      *dir_);
+            ASSERT_EQ(r.status, 0) << k.name << ": " << r.err;
+        }
+        set_index_progress(IndexProgress::kOff);
+    }
+    static void TearDownTestSuite() {
+        fs::remove_all(*dir_);
+        delete dir_;
+    }
+    void SetUp() override {
+        indexed_ = 0;
+        set_index_progress_callback([](const std::string&, double, int, bool done) {
+            if (done) ++indexed_;
+        });
+    }
+    void TearDown() override { set_index_progress_callback(nullptr); }
+
+    static std::string path(const std::string& name) { return *dir_ + "/" + name; }
+    PClip open(const std::string& file, std::vector<std::pair<std::string, AVSValue>> named = {}) {
+        return hosttest::clip(env_, "VideoSource", {AVSValue(env_.SaveString(file.c_str()))},
+                              std::move(named));
+    }
+
+    static std::string* dir_;
+    static int indexed_;
+    Environment env_;
+};
+std::string* VideoSourceTest::dir_ = nullptr;
+int VideoSourceTest::indexed_ = 0;
+
+TEST_F(VideoSourceTest, KindsAreFrameExactInAnyOrder) {
+    for (const Kind& k : kKinds) {
+        SCOPED_TRACE(k.name);
+        const std::string file = path(k.file);
+        const std::vector<std::string> want = framemd5(file, *dir_);
+        ASSERT_GE(want.size(), 90u);
+        PClip c = open(file);
+        const VideoInfo& vi = c->GetVideoInfo();
+        EXPECT_EQ(vi.num_frames, int(want.size()));
+        EXPECT_EQ(vi.width, 720);
+        EXPECT_EQ(vi.height, 480);
+        EXPECT_EQ(vi.fps_numerator, unsigned(k.rate_num));
+        EXPECT_EQ(vi.fps_denominator, unsigned(k.rate_den));
+        EXPECT_EQ(vi.IsTFF() ? "tff" : vi.IsBFF() ? "bff" : "progressive", std::string(k.parity));
+        EXPECT_EQ(pixel_type_name(vi), std::string(k.pixel_type));
+        EXPECT_EQ(check_frames(c, env_, want), "");
+        EXPECT_TRUE(fs::exists(file + ".qexindex"));
+    }
+}
+
+TEST_F(VideoSourceTest, IndexIsReusedAndRemadeWhenTheInputChanges) {
+    const std::string file = path("reuse.ts");
+    fs::copy_file(path("m2.ts"), file);
+    const std::vector<std::string> want = framemd5(file, *dir_);
+    const std::string cache = path("elsewhere/reuse.idx");
+    fs::create_directories(path("elsewhere"));
+    auto frames_match = [&](PClip c) {
+        ASSERT_EQ(c->GetVideoInfo().num_frames, int(want.size()));
+        const int last = int(want.size()) - 1;
+        for (int n : {last, 3, last / 2, last / 2 - 1, 0})
+            EXPECT_EQ(frame_md5(c->GetFrame(n, &env_), c->GetVideoInfo()), want[size_t(n)]) << n;
+    };
+    struct Step {
+        const char* what;
+        std::function<void()> before;
+        int indexed;  // indexing runs the open makes
+    };
+    const Step steps[] = {
+        {"first open", [] {}, 1},
+        {"second open", [] {}, 0},
+        {"damaged index", [&] { write_file(cache, read_file(cache).substr(0, 300)); }, 1},
+        {"garbage index", [&] { write_file(cache, std::string(5000, 'x')); }, 1},
+        {"same again", [] {}, 0},
+        {"input touched",
+         [&] { fs::last_write_time(file, fs::last_write_time(file) + std::chrono::seconds(5)); },
+         1},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.what);
+        s.before();
+        const int before = indexed_;
+        frames_match(open(file, {{"cachefile", AVSValue(cache.c_str())}}));
+        EXPECT_EQ(indexed_ - before, s.indexed);
+    }
+    EXPECT_FALSE(fs::exists(file + ".qexindex"));  // the named cache file was used instead
+
+    // Without the cache nothing is read or written.
+    fs::remove(cache);
+    const int before = indexed_;
+    open(file, {{"cachefile", AVSValue(cache.c_str())}, {"cache", AVSValue(false)}});
+    open(file, {{"cachefile", AVSValue(cache.c_str())}, {"cache", AVSValue(false)}});
+    EXPECT_EQ(indexed_ - before, 2);
+    EXPECT_FALSE(fs::exists(cache));
+}
+
+TEST_F(VideoSourceTest, IndexGoesToTheCacheFolderWhenTheInputFolderIsReadOnly) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root may write every folder";
+    const std::string ro = path("ro");
+    fs::create_directories(ro);
+    fs::copy_file(path("p.mp4"), ro + "/p.mp4");
+    fs::permissions(ro, fs::perms::owner_read | fs::perms::owner_exec);
+    ::setenv("XDG_CACHE_HOME", path("xdg").c_str(), 1);
+    PClip c = open(ro + "/p.mp4");
+    ::unsetenv("XDG_CACHE_HOME");
+    fs::permissions(ro, fs::perms::owner_all);
+    EXPECT_FALSE(fs::exists(ro + "/p.mp4.qexindex"));
+    ASSERT_TRUE(fs::exists(path("xdg/qex")));
+    EXPECT_EQ(std::distance(fs::directory_iterator(path("xdg/qex")), fs::directory_iterator()), 1);
+}
+
+// A cut-off stream and one with damage in the middle keep the numbering of a linear decode.
+// Where the decoder conceals damage, its pictures depend on the decoder's buffers and threads,
+// so those frames are compared with VideoSource's own sequential pass; all others with ffmpeg.
+TEST_F(VideoSourceTest, DamagedStreamsServeWhatDecodes) {
+    const std::string whole = read_file(path("m2.ts"));
+    std::string corrupt = whole;
+    for (size_t i = whole.size() / 2; i < whole.size() / 2 + 20000; i += 7)
+        corrupt[i] = char(i * 13);
+    struct Case {
+        const char* name;
+        std::string bytes;
+        size_t concealed;  // frames that may differ from ffmpeg's pictures
+    };
+    const Case cases[] = {
+        {"cut.ts", whole.substr(0, whole.size() * 3 / 5 + 101), 1},
+        {"corrupt.ts", corrupt, 30},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_file(path(c.name), c.bytes);
+        const std::vector<std::string> ffmpeg = framemd5(path(c.name), *dir_);
+        PClip clip = open(path(c.name));
+        const VideoInfo& vi = clip->GetVideoInfo();
+        ASSERT_EQ(vi.num_frames, int(ffmpeg.size()));
+        std::vector<std::string> linear;
+        PClip again = open(path(c.name));
+        for (int n = 0; n < vi.num_frames; ++n)
+            linear.push_back(frame_md5(again->GetFrame(n, &env_), vi));
+        size_t differ = 0;
+        for (size_t n = 0; n < linear.size(); ++n) differ += linear[n] != ffmpeg[n];
+        EXPECT_LE(differ, c.concealed);
+        EXPECT_EQ(check_frames(clip, env_, linear), "");
+
+        write_file(path("damaged.avs"), std::string("VideoSource(\"") + c.name + "\")\n");
+        Outcome r = shell(
+            std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("damaged.avs") + "'", *dir_);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.err.find("decode errors; frames are numbered as a linear decode"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+}
+
+TEST_F(VideoSourceTest, BadInputsGiveOneLineFromQexpipe) {
+    const std::string& d = *dir_;
+    ASSERT_EQ(
+        shell("ffmpeg -nostdin -v error -f lavfi -i sine=duration=1 '" + d + "/a.wav'", d).status,
+        0);
+    // A Matroska track whose codec name nobody knows.
+    std::string mkv = read_file(path("bff.mkv"));
+    const size_t at = mkv.find("V_MPEG4/ISO/AVC");
+    ASSERT_NE(at, std::string::npos);
+    mkv.replace(at, 15, "V_QEXQEX/UNKNWN");
+    write_file(path("unknown.mkv"), mkv);
+    write_file(path("text.ts"), std::string(4000, 'q'));
+    struct Case {
+        const char* call;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"VideoSource(\"missing.ts\")", "cannot open: No such file or directory"},
+        {"VideoSource(\"a.wav\")", "the file has no video track"},
+        {"VideoSource(\"unknown.mkv\")", "is not supported"},
+        {"VideoSource(\"m2.ts\", track=9)", "track 9 does not exist"},
+        {"VideoSource(\"text.ts\")", "cannot be read as a video file"},
+        {"VideoSource(\"m2.ts\", threads=-2)", "threads must be"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call);
+        write_file(path("bad.avs"), std::string(c.call) + "\n");
+        Outcome r = shell(std::string(QEX_BUILD_DIR) + "/qexpipe '" + path("bad.avs") + "' '" +
+                              path("bad.y4m") + "'",
+                          d);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_FALSE(fs::exists(path("bad.y4m")));
+    }
+}
+
+TEST_F(VideoSourceTest, InfoAndFramesThroughQexpipe) {
+    write_file(path("info.avs"), "VideoSource(\"h264i.ts\")\n");
+    Outcome r =
+        shell(std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("info.avs") + "'", *dir_);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "width: 720\nheight: 480\nframes: 120\nfps: 30000/1001 (29.970030)\n"
+              "pixel type: YV12\nfields: frame-based, top field first\n");
+    write_file(path("bff.avs"), "VideoSource(\"h264i.ts\").AssumeBFF()\n");
+    r = shell(std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("bff.avs") + "'", *dir_);
+    EXPECT_NE(r.out.find("bottom field first"), std::string::npos);
+}
+
+// The file form keeps every field; damage of any kind is refused, never half read.
+TEST(VideoSourceIndex, FileFormRoundTripsAndRefusesDamage) {
+    VideoIndex x;
+    x.file_size = 123456789;
+    x.mtime_sec = 1700000000;
+    x.mtime_nsec = 999;
+    x.track = -1;
+    x.stream = 3;
+    x.codec = "mpeg2video";
+    x.pixel_format = "yuv420p";
+    x.width = 720;
+    x.height = 480;
+    x.rate_num = 30000;
+    x.rate_den = 1001;
+    x.field_order = FieldOrder::kTopFirst;
+    x.decode_errors = 2;
+    for (int i = 0; i < 50; ++i)
+        x.frames.push_back({i % 7 ? int64_t(i) * 3003 : kNoTimestamp, i * 1000, i * 3003 - 6006,
+                            uint64_t(i) * 0x9E3779B97F4A7C15ull, i % 15 == 0});
+    const std::string bytes = serialize_index(x);
+    std::string why;
+    std::optional<VideoIndex> y = parse_index(bytes, &why);
+    ASSERT_TRUE(y) << why;
+    EXPECT_EQ(serialize_index(*y), bytes);
+    EXPECT_EQ(y->codec, "mpeg2video");
+    EXPECT_EQ(y->frames[13].pts, 13 * 3003);
+    EXPECT_EQ(y->frames[7].pts, kNoTimestamp);
+    EXPECT_TRUE(y->frames[30].key);
+
+    std::string flipped = bytes;
+    flipped[100] ^= 4;
+    const std::string damaged[] = {"", bytes.substr(0, 20), bytes.substr(0, bytes.size() - 1),
+                                   flipped, "QEXINDEX" + std::string(40, '\0')};
+    for (const std::string& d : damaged) EXPECT_FALSE(parse_index(d, &why)) << d.size();
+}
+
+TEST(VideoSourceIndex, FramesAreFoundByTimestampOrUniqueHash) {
+    VideoIndex x;
+    // Frames 0-2 show the same picture (a still); frame 4 lacks a timestamp.
+    const uint64_t hashes[] = {7, 7, 7, 11, 12, 13};
+    for (int i = 0; i < 6; ++i)
+        x.frames.push_back(
+            {i == 4 ? kNoTimestamp : i * 100, i * 10, kNoTimestamp, hashes[i], i % 3 == 0});
+    x.frames[5].pos = -1;  // a key frame whose packet position is unknown is no seek point
+    x.frames[5].key = true;
+    FrameLocator loc(x);
+    struct Case {
+        int64_t pts;
+        uint64_t hash;
+        int after;
+        std::optional<int> want;
+    };
+    const Case cases[] = {
+        {100, 7, -1, 1},            // the timestamp picks one of the still's frames
+        {kNoTimestamp, 7, -1, {}},  // the still alone is ambiguous
+        {100, 8, -1, {}},           // timestamp right, picture wrong
+        {kNoTimestamp, 12, -1, 4},  // a unique picture needs no timestamp
+        {999, 13, -1, 5},           // nor a timestamp the index does not know
+        {300, 11, 3, {}},           // frames up to `after` are excluded
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(loc.identify(c.pts, c.hash, c.after), c.want) << c.pts << " " << c.hash;
+    const std::pair<int, int> keys[] = {{0, 0}, {2, 0}, {3, 3}, {5, 3}};
+    for (auto [n, k] : keys) EXPECT_EQ(loc.key_at_or_before(n), k) << n;
+}
+
+}  // namespace
