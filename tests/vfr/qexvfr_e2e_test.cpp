@@ -106,7 +106,7 @@ class Recording : public ::testing::Test {
             run({"/bin/sh", QEX_SOURCE_DIR "/examples/make-sample.sh", "rec.ts", "6", "320x240"},
                 dir_->path());
         ASSERT_EQ(r.status, 0) << r.err;
-        // Until the decoder of recordings is in, the tests serve a y4m of the same frames.
+        // The same frames as a y4m file, for Y4MSource.
         r = run({qexvfr::find_program("ffmpeg"), "-v", "error", "-i", "rec.ts", "-f",
                  "yuv4mpegpipe", "rec.y4m"},
                 dir_->path());
@@ -174,6 +174,17 @@ class Recording : public ::testing::Test {
         if (key) *key = keys;
     }
 
+    // End (ms) of the last packet of a stream ("v:0", "a:0").
+    long long stream_end_ms(const std::string& mkv, const std::string& stream) {
+        long long end = -1;
+        for (const std::string& l : probe(mkv, {"-select_streams", stream, "-show_entries",
+                                                "packet=pts_time,duration_time"})) {
+            const size_t comma = l.find(',');
+            end = std::max(end, ms_of(l.substr(0, comma)) + ms_of(l.substr(comma + 1)));
+        }
+        return end;
+    }
+
     std::vector<long long> timecodes(const std::string& path) {
         std::vector<long long> v;
         for (const std::string& l : lines(qextest::read_file(path)))
@@ -227,8 +238,7 @@ TEST_F(Recording, DefinitionToMatroska) {
 }
 
 TEST_F(Recording, ScanAndAnalysisFindEachPart) {
-    const Result r =
-        qexvfr({rec("rec.y4m"), "-o", "a.mkv", "--keep", "k", "--preset", "ultrafast"});
+    const Result r = qexvfr({rec("rec.ts"), "-o", "a.mkv", "--keep", "k", "--preset", "ultrafast"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(lines(r.out)[0],
               "a.mkv: 24 fps 0:02.3 (40%), 30 fps 0:01.6 (29%), 60 fps 0:01.8 (31%)");
@@ -236,8 +246,14 @@ TEST_F(Recording, ScanAndAnalysisFindEachPart) {
     for (const char* kept : {"a.log", "a.def", "a.tc.txt", "a.qp.txt"})
         EXPECT_TRUE(fs::exists(file(std::string("k/") + kept))) << kept;
     expect_parts(file("a.mkv"), timecodes(file("k/a.tc.txt")));
+    // The recording's tone, as long as the video.
+    const long long video = stream_end_ms(file("a.mkv"), "v:0");
+    const long long audio = stream_end_ms(file("a.mkv"), "a:0");
+    EXPECT_GT(video, 5000);
+    EXPECT_LE(std::llabs(audio - video), 50)
+        << "audio " << audio << " ms, video " << video << " ms";
 
-    // zorvane's options and settings reach the analysis.
+    // zorvane's options and settings reach the analysis; --no-audio leaves the tone out.
     std::string ini = qextest::read_file(QEX_SOURCE_DIR "/examples/zorvane.ini");
     const size_t at = ini.find("Func_60fps=");
     ASSERT_NE(at, std::string::npos);
@@ -246,18 +262,23 @@ TEST_F(Recording, ScanAndAnalysisFindEachPart) {
     const struct {
         std::vector<std::string> args;
         std::string def_has;
+        bool audio;
     } cases[] = {
-        {{"--zorvane", "-60F 0"}, "\n120-174 [24] f24\n"},
-        {{"--settings", "my.ini"}, "\nset [60] f60='Bob().AssumeFPS(60000,1001)'\n"},
+        {{"--zorvane", "-60F 0"}, "\n120-174 [24] f24\n", true},
+        {{"--settings", "my.ini"}, "\nset [60] f60='Bob().AssumeFPS(60000,1001)'\n", true},
+        {{"--no-audio"}, "\n120-174 [60] f60\n", false},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> args = {rec("rec.y4m"), "-o",       "b.mkv",    "--keep",
-                                         "kb",           "--preset", "ultrafast"};
+        std::vector<std::string> args = {rec("rec.ts"), "-o",       "b.mkv",    "--keep",
+                                         "kb",          "--preset", "ultrafast"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const Result rb = qexvfr(args);
         ASSERT_EQ(rb.status, 0) << rb.err;
         EXPECT_NE(qextest::read_file(file("kb/b.def")).find(c.def_has), std::string::npos)
             << c.def_has;
+        const std::vector<std::string> want = c.audio ? std::vector<std::string>{"video", "audio"}
+                                                      : std::vector<std::string>{"video"};
+        EXPECT_EQ(probe(file("b.mkv"), {"-show_entries", "stream=codec_type"}), want);
     }
 }
 
@@ -282,6 +303,10 @@ TEST_F(Recording, BadInputsLeaveNothingBehind) {
     work_->write("v.def", definition());
     work_->write("bad.def", "0-174 [24] 'NoSuchFilter()\n");
     work_->write("text.y4m", "not a stream\n");
+    const Result tone = run({qexvfr::find_program("ffmpeg"), "-v", "error", "-f", "lavfi", "-i",
+                             "sine=duration=1", "tone.wav"},
+                            work_->path());
+    ASSERT_EQ(tone.status, 0) << tone.err;
     fs::create_directories(file("only-mkvmerge"));
     fs::create_directories(file("only-x264"));
     fs::create_symlink(qexvfr::find_program("mkvmerge"), file("only-mkvmerge/mkvmerge"));
@@ -297,6 +322,7 @@ TEST_F(Recording, BadInputsLeaveNothingBehind) {
     } cases[] = {
         {{"nope.ts", "-o", "out.mkv", "--def", "v.def"}, "nope.ts: No such file"},
         {{"text.y4m", "-o", "out.mkv", "--def", "v.def"}, "Y4MSource"},
+        {{"tone.wav", "-o", "out.mkv"}, "no video"},
         {{y4m, "-o", "no/such/folder/out.mkv", "--def", "v.def"}, "cannot write"},
         {{y4m, "-o", "folder.mkv", "--def", "v.def"}, "folder.mkv is a folder"},
         {{"out.mkv", "-o", "out.mkv", "--def", "v.def"}, "out.mkv is the input"},
