@@ -335,10 +335,9 @@ Summary run(const Options& o) {
     } catch (const ServeError& e) {
         encoder.kill();
         check_stop();
+        if (!e.reader_gone) throw Failure{e.what()};
         const std::string log = last_lines(read_text(work.file("x264.log"), "x264's log"), 3);
-        if (std::string_view(e.what()).find("encoder stopped") != std::string_view::npos)
-            throw Failure{"x264 failed: " + (log.empty() ? std::string("no message") : log)};
-        throw Failure{e.what()};
+        throw Failure{"x264 failed: " + (log.empty() ? std::string("no message") : log)};
     }
     server.reset();
     if (!served) {

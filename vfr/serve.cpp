@@ -121,7 +121,7 @@ bool Server::stream(int fd, int count, const std::function<bool(int)>& progress)
         throw ServeError("frame " + std::to_string(n) +
                          ": a filter called a function that does not exist");
     } catch (const std::system_error& e) {
-        if (e.code().value() == EPIPE) throw ServeError("the encoder stopped reading");
+        if (e.code().value() == EPIPE) throw ServeError("the encoder stopped reading", true);
         throw ServeError(std::string("cannot write to the encoder: ") + e.code().message());
     } catch (const std::bad_alloc&) {
         throw ServeError("frame " + std::to_string(n) + ": out of memory");

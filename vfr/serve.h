@@ -12,7 +12,9 @@
 namespace qexvfr {
 
 struct ServeError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+    explicit ServeError(const std::string& what, bool reader_gone = false)
+        : std::runtime_error(what), reader_gone(reader_gone) {}
+    bool reader_gone;  // the reading end of the stream was closed (the encoder ended)
 };
 
 // The source function for an input path.
