@@ -28,11 +28,9 @@
 #include "text.h"
 #include "wholefile.h"
 
-#ifdef QEXVFR_FULL
 #include "builtin_settings.h"
 #include "run.h"
 #include "scan.h"
-#endif
 
 using namespace qexvfr;
 
@@ -204,7 +202,6 @@ std::string need_program(const char* name, const char* package) {
 void make_definition(const Options& o, std::string_view settings, const Server& server,
                      const std::string& input, const std::string& log_path,
                      const std::string& def_path) {
-#ifdef QEXVFR_FULL
     StageLine line("index and scan", 0);
     qexscan::ScanOptions so{};  // every core
     const qexscan::ScanResult scan =
@@ -226,16 +223,6 @@ void make_definition(const Options& o, std::string_view settings, const Server& 
         throw Failure{"zorvane: " + (why.empty() ? "the analysis failed" : why)};
     }
     write_text(def_path, run.output);
-#else
-    (void)o;
-    (void)settings;
-    (void)server;
-    (void)log_path;
-    (void)def_path;
-    throw Failure{
-        input + ": this build cannot scan recordings; give an edited definition with --def FILE",
-        1};
-#endif
 }
 
 struct Summary {
@@ -255,13 +242,9 @@ Summary run(const Options& o) {
     if (!o.def.empty() && ::access(o.def.c_str(), R_OK) != 0)
         throw Failure{"cannot read the definition " + o.def + ": " + std::strerror(errno)};
 
-#ifdef QEXVFR_FULL
     const std::string settings = !o.def.empty()       ? std::string()
                                  : o.settings.empty() ? std::string(kBuiltinSettings)
                                                       : read_text(o.settings, "the settings file");
-#else
-    const std::string settings;
-#endif
     const std::string x264 = need_program("x264", "x264");
     const std::string mkvmerge = need_program("mkvmerge", "mkvtoolnix");
     const std::string plugin = program_folder() + "/libqex.so";
