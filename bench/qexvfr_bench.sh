@@ -3,7 +3,8 @@
 # telecined film, 30p, 60i, a tone) through the whole qexvfr run, against decoding and encoding
 # the same recording at a constant rate with the same x264 settings:
 #   ffmpeg -i in.ts -vf yadif -f yuv4mpegpipe - | x264 --demuxer y4m --preset P --crf 18 -o - -
-# Prints both times and their ratio; the target is at most 1.15.
+# Prints both times and their ratio (the target is at most 1.15), and the ratio of the times per
+# encoded frame.
 #
 # usage: bench/qexvfr_bench.sh [BUILD_DIR]      (default: build)
 # environment: QEXVFR_BENCH_DIR     where the recording and outputs go (default BUILD_DIR/bench)
@@ -20,7 +21,7 @@ preset="${QEXVFR_BENCH_PRESET:-medium}"
 qexvfr="$build/qexvfr"
 
 [ -x "$qexvfr" ] || { echo "qexvfr_bench: $qexvfr not found (build the qexvfr target)" >&2; exit 1; }
-for p in ffmpeg x264 mkvmerge; do
+for p in ffmpeg ffprobe x264 mkvmerge; do
   command -v "$p" >/dev/null || { echo "qexvfr_bench: $p is not installed" >&2; exit 1; }
 done
 mkdir -p "$work"
@@ -44,7 +45,15 @@ echo "qexvfr --preset $preset"
 "$qexvfr" "$input" -o "$work/qexvfr_bench_vfr.mkv" --preset "$preset"
 t2=$(now)
 
-awk -v a="$t0" -v b="$t1" -v c="$t2" 'BEGIN {
+frames() { ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$1"; }
+cfr_frames=$(frames "$work/qexvfr_bench_cfr.mkv")
+vfr_frames=$(frames "$work/qexvfr_bench_vfr.mkv")
+
+# The variable-rate file has more frames than the constant-rate one where the recording holds
+# 60i (each field becomes a frame) and fewer where it holds film, so the time per encoded frame
+# is printed too.
+awk -v a="$t0" -v b="$t1" -v c="$t2" -v fc="$cfr_frames" -v fv="$vfr_frames" 'BEGIN {
   cfr = b - a; vfr = c - b;
-  printf "constant rate %.2f s, qexvfr %.2f s, ratio %.3f (target: at most 1.15)\n", cfr, vfr, vfr / cfr
+  printf "constant rate %.2f s (%d frames, %.1f fps), qexvfr %.2f s (%d frames, %.1f fps)\n", cfr, fc, fc / cfr, vfr, fv, fv / vfr
+  printf "ratio %.3f (target: at most 1.15); per encoded frame %.3f\n", vfr / cfr, (vfr / fv) / (cfr / fc)
 }'
