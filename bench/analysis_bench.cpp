@@ -111,8 +111,7 @@ RunSettings settingsFor(const OptionSet& o)
     s.func30fps = ".F30()";
     s.func60fps = ".F60()";
     s.func6to2 = ".F62(ref)";
-    s.skipKind = o.skip == 0 ? 0 : 13 - o.skip;
-    s.skipSpan = o.skip == 0 ? 2 : o.skip + 1;
+    setSkipLevel(s, std::to_string(o.skip));
     s.refEnabled = o.ref > 0;
     s.refCycles = o.ref >= 2 ? o.ref / 5 : 0;
     s.dedup = o.dedup;

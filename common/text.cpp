@@ -25,6 +25,16 @@ std::string lower_copy(std::string_view s) {
     return r;
 }
 
+int icompare(std::string_view a, std::string_view b) {
+    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const int x = static_cast<unsigned char>(ascii_lower(a[i]));
+        const int y = static_cast<unsigned char>(ascii_lower(b[i]));
+        if (x != y) return x - y;
+    }
+    return (a.size() > n) - (b.size() > n);
+}
+
 FileBytes read_whole_file(const std::string& path) {
     FileBytes r;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);

@@ -20,6 +20,10 @@ bool istarts_with(std::string_view text, std::string_view prefix);
 // Lower-case ASCII copy.
 std::string lower_copy(std::string_view s);
 
+// Order ignoring ASCII letter case, bytes compared as unsigned values, a prefix before the
+// longer text: negative, 0 or positive.
+int icompare(std::string_view a, std::string_view b);
+
 enum class ReadStatus {
     kOk,
     kOpenError,  // the file does not exist or may not be opened
@@ -34,7 +38,7 @@ struct FileBytes {
     bool ok() const { return status == ReadStatus::kOk; }
 };
 
-// Reads a whole file in binary mode.
+// Reads a whole file in binary mode. On kOpenError, errno is that of the failed open.
 FileBytes read_whole_file(const std::string& path);
 
 }  // namespace qextext

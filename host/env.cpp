@@ -2,6 +2,7 @@
 
 #include "filters.h"
 #include "frame.h"
+#include "text.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -12,13 +13,6 @@
 #include <filesystem>
 
 namespace qexhost {
-
-std::string lower_name(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return out;
-}
 
 std::optional<std::vector<ParamSpec>> parse_params(std::string_view params) {
     std::vector<ParamSpec> out;
@@ -90,7 +84,7 @@ std::optional<BoundArgs> bind_args(const std::vector<ParamSpec>& params,
         size_t p = 0;
         for (; p < params.size(); ++p)
             if (params[p].optional && !params[p].name.empty() &&
-                lower_name(params[p].name) == lower_name(name))
+                qextext::iequals(params[p].name, name))
                 break;
         if (p == params.size() || filled[p]) return std::nullopt;
         filled[p] = true;
@@ -174,15 +168,15 @@ void Environment::AddFunction(const char* name, const char* params, ApplyFunc ap
     def.specs = std::move(*specs);
     def.apply = apply;
     def.user_data = user_data;
-    reg_->functions[lower_name(name)].push_back(std::move(def));
+    reg_->functions[qextext::lower_copy(name)].push_back(std::move(def));
 }
 
 std::vector<const FunctionDef*> Environment::Lookup(std::string_view name) {
     std::vector<const FunctionDef*> out;
-    auto it = reg_->functions.find(lower_name(name));
+    auto it = reg_->functions.find(qextext::lower_copy(name));
     if (it == reg_->functions.end() && !autoloaded_ && !autoload_dir_.empty()) {
         AutoloadPlugins();
-        it = reg_->functions.find(lower_name(name));
+        it = reg_->functions.find(qextext::lower_copy(name));
     }
     if (it == reg_->functions.end()) return out;
     for (auto d = it->second.rbegin(); d != it->second.rend(); ++d) out.push_back(&*d);
@@ -237,7 +231,7 @@ AVSValue Environment::Invoke(const char* name, const AVSValue args, const char* 
 }
 
 std::optional<AVSValue> Environment::FindVar(std::string_view name) const {
-    std::string key = lower_name(name);
+    std::string key = qextext::lower_copy(name);
     if (!scopes_.empty()) {
         auto it = scopes_.back().find(key);
         if (it != scopes_.back().end()) return it->second;
@@ -255,13 +249,13 @@ AVSValue Environment::GetVar(const char* name) {
 
 bool Environment::SetVar(const char* name, const AVSValue& val) {
     if (!name || !*name || scopes_.empty()) return false;
-    scopes_.back()[lower_name(name)] = val;
+    scopes_.back()[qextext::lower_copy(name)] = val;
     return true;
 }
 
 bool Environment::SetGlobalVar(const char* name, const AVSValue& val) {
     if (!name || !*name) return false;
-    globals_[lower_name(name)] = val;
+    globals_[qextext::lower_copy(name)] = val;
     return true;
 }
 

@@ -122,7 +122,4 @@ public:
     static constexpr int kMaxCallDepth = 200;
 };
 
-// Lower-case ASCII copy, used for function and variable names.
-std::string lower_name(std::string_view s);
-
 }  // namespace qexhost

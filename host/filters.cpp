@@ -3,6 +3,7 @@
 #include "env.h"
 #include "fffilter.h"
 #include "frame.h"
+#include "text.h"
 
 #include <algorithm>
 #include <climits>
@@ -495,7 +496,7 @@ PClip make_splice(const std::vector<PClip>& clips, const char* name, IScriptEnvi
 }
 
 std::optional<int> pixel_type_from_name(std::string_view name) {
-    const std::string n = lower_name(name);
+    const std::string n = qextext::lower_copy(name);
     if (n == "yv12") return int(VideoInfo::CS_YV12);
     if (n == "i420" || n == "iyuv") return int(VideoInfo::CS_I420);
     if (n == "yuy2") return int(VideoInfo::CS_YUY2);

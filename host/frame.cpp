@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -128,6 +129,12 @@ int plane_selectors(const VideoInfo& vi, int out[3]) {
     return 1;
 }
 
+namespace {
+std::atomic<size_t> g_frame_size_limit{0};
+}  // namespace
+
+void set_frame_size_limit(size_t bytes) { g_frame_size_limit = bytes; }
+
 PVideoFrame new_frame(const VideoInfo& vi) {
     int sel[3];
     int n = plane_selectors(vi, sel);
@@ -140,6 +147,8 @@ PVideoFrame new_frame(const VideoInfo& vi) {
         layout[i].offset = ptrdiff_t(total);
         total += size_t(layout[i].pitch) * size_t(layout[i].height);
     }
+    const size_t limit = g_frame_size_limit;
+    if (limit != 0 && total > limit) throw AvisynthError("the frame is larger than the frame size limit");
     auto buf = std::make_shared<FrameBuffer>(total);
     return PVideoFrame(new HostFrame(std::move(buf), n, layout));
 }

@@ -66,8 +66,14 @@ private:
 int plane_selectors(const VideoInfo& vi, int out[3]);
 
 // A new writable frame for vi; rows are padded to a multiple of 32 bytes and the planes are
-// stored one after another (Y, U, V).
+// stored one after another (Y, U, V). Throws AvisynthError when the frame would need more than
+// the frame size limit.
 PVideoFrame new_frame(const VideoInfo& vi);
+
+// Largest frame, in bytes, that new_frame makes in this process (0, the default: no limit
+// beyond the picture sizes the sources accept). For hosts that must bound the memory a script
+// can ask for, such as the fuzz targets.
+void set_frame_size_limit(size_t bytes);
 
 // A copy of the picture of `src` in a new frame.
 PVideoFrame copy_frame(const VideoFrame& src, const VideoInfo& vi);

@@ -5,11 +5,12 @@
 // Every failure ends with one line on standard error and a non-zero status: 2 for a wrong
 // command line, 1 for anything else. SIGINT means "the stream has ended": the frame being
 // written is finished, the output completed and the status is 0 (a filter at the end of a
-// script sends it to its process group when it has served its last frame).
+// script raises it in this process when it has served its last frame).
 #include "env.h"
 #include "pipe_output.h"
 #include "qexpipe_args.h"
 #include "script.h"
+#include "videosource.h"
 #include "y4m.h"
 
 #include <signal.h>
@@ -142,6 +143,8 @@ int run(const PipeOptions& opt) {
 
     Environment env;
     ScriptEngine engine(env);
+    // Sources that index their input on first open report it with the frames' progress.
+    if (opt.progress) set_index_progress(IndexProgress::kOn);
     if (!plugins.empty()) env.SetAutoloadDirectory(plugins);
 
     std::string dir, file = opt.script;

@@ -17,7 +17,8 @@ const char* const kPipeUsage =
     "  --info           print width, height, frame count, rate and pixel type; write nothing\n"
     "  --start N        first frame to write (default 0)\n"
     "  --end N          last frame to write, inclusive (default the clip's last frame)\n"
-    "  --progress       report frames and frames per second on standard error\n"
+    "  --progress       report frames and frames per second on standard error (and the\n"
+    "                   indexing of VideoSource inputs)\n"
     "  --autoload DIR   load every plug-in (*.so) in DIR when a function is not found\n"
     "                   (default: the folder in the environment variable QEX_PLUGIN_DIR)\n"
     "  -h, --help       show this text\n";

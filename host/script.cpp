@@ -1,17 +1,15 @@
 #include "script.h"
 
 #include "script_parser.h"
+#include "text.h"
 
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <new>
-#include <sstream>
 
 namespace qexhost {
 
@@ -183,7 +181,7 @@ private:
 
     AVSValue name(const Expr& e) {
         if (std::optional<AVSValue> v = env_.FindVar(e.text)) {
-            if (v->Defined() || strcasecmp(e.text.c_str(), "last") != 0) return *v;
+            if (v->Defined() || !qextext::iequals(e.text, "last")) return *v;
         }
         std::vector<AVSValue> none;
         std::vector<std::pair<std::string, AVSValue>> no_names;
@@ -202,7 +200,7 @@ private:
                 positional.push_back(v);
             } else {
                 for (const auto& [n, _] : named) {
-                    if (strcasecmp(n.c_str(), a.name.c_str()) == 0) {
+                    if (qextext::iequals(n, a.name)) {
                         throw LocalError{a.pos, "the argument " + quoted(a.name) +
                                                     " is given twice"};
                     }
@@ -249,7 +247,7 @@ private:
         std::vector<const FunctionDef*> defs = env_.Lookup(fn);
         if (defs.empty()) {
             if (bare) {
-                if (strcasecmp(fn.c_str(), "last") == 0) {
+                if (qextext::iequals(fn, "last")) {
                     return "\"last\" is not set: no statement has made a clip yet";
                 }
                 return "there is no variable or function named " + quoted(fn);
@@ -417,7 +415,7 @@ private:
                 c = (x > y) - (x < y);
             }
         } else if (a.IsString() && b.IsString()) {
-            c = strcasecmp(a.AsString(), b.AsString());  // script strings compare ignoring case
+            c = qextext::icompare(a.AsString(), b.AsString());  // script strings ignore case
         } else if (a.IsBool() && b.IsBool()) {
             c = a.AsBool() != b.AsBool();
             ordered = false;
@@ -583,18 +581,18 @@ AVSValue ScriptEngine::run_file(const std::string& path, const std::string& name
         std::string msg = "cannot read the script " + shown + ": it is a folder";
         throw AvisynthError(env_.SaveString(msg.c_str()));
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::string msg = "cannot open the script " + shown + ": " + std::strerror(errno);
+    qextext::FileBytes file = qextext::read_whole_file(path);
+    const int open_error = errno;
+    if (file.status == qextext::ReadStatus::kOpenError) {
+        std::string msg = "cannot open the script " + shown + ": " + std::strerror(open_error);
         throw AvisynthError(env_.SaveString(msg.c_str()));
     }
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad()) {
+    if (file.status == qextext::ReadStatus::kNoMemory) throw std::bad_alloc();
+    if (file.status == qextext::ReadStatus::kReadError) {
         std::string msg = "cannot read the script " + shown;
         throw AvisynthError(env_.SaveString(msg.c_str()));
     }
-    std::string text = ss.str();
+    const std::string text = std::move(file.bytes);
     std::string_view body(text);
     if (body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);  // UTF-8 byte order mark
     std::string dir = folder_of(path);

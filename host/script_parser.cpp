@@ -1,15 +1,12 @@
 #include "script_parser.h"
 
-#include <strings.h>
+#include "text.h"
 
 namespace qexhost {
 
 namespace {
 
-bool iequals(std::string_view a, const char* b) {
-    size_t n = std::char_traits<char>::length(b);
-    return a.size() == n && strncasecmp(a.data(), b, n) == 0;
-}
+using qextext::iequals;
 
 // Sets e.depth from its children and refuses trees deeper than kMaxExprDepth.
 ExprPtr finish(ExprPtr e) {

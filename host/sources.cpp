@@ -75,12 +75,15 @@ private:
             v = ((112 * r - 94 * g - 18 * b + 128) >> 8) + 128;
         }
         VideoFrame& f = *frame_;
+        // The first row gets the pattern, every other row is a copy of it: a large picture
+        // is filled at memory speed.
         auto fill_plane = [&](int plane, const BYTE* pattern, int plen) {
             BYTE* p = f.GetWritePtr(plane);
-            for (int row = 0; row < f.GetHeight(plane); ++row) {
-                BYTE* line = p + ptrdiff_t(row) * f.GetPitch(plane);
-                for (int x = 0; x < f.GetRowSize(plane); ++x) line[x] = pattern[x % plen];
-            }
+            const int width = f.GetRowSize(plane), height = f.GetHeight(plane);
+            if (height <= 0 || width <= 0) return;
+            for (int x = 0; x < width; ++x) p[x] = pattern[x % plen];
+            for (int row = 1; row < height; ++row)
+                std::memcpy(p + ptrdiff_t(row) * f.GetPitch(plane), p, size_t(width));
         };
         if (vi_.IsPlanar()) {
             BYTE py = BYTE(y), pu = BYTE(u), pv = BYTE(v);

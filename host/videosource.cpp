@@ -132,9 +132,10 @@ class Decoder {
             if (r == 0) return true;
             if (r == AVERROR_EOF) return false;
             if (r != AVERROR(EAGAIN)) {
+                // A picture that did not decode: the decoder goes on with the next one (when
+                // draining, a decoder that only fails any more is given up on).
                 ++errors_;
-                if (drained_) return false;
-                continue;
+                if (drained_ && ++drain_errors_ <= 64) continue;
             }
             if (drained_) return false;
             r = held_ ? 0 : av_read_frame(fmt_, pkt_);
@@ -158,6 +159,7 @@ class Decoder {
     bool seek(const IndexedFrame& key) {
         avcodec_flush_buffers(ctx_);
         drained_ = false;
+        drain_errors_ = 0;
         held_ = false;
         av_packet_unref(pkt_);
         if (byte_seek_) return av_seek_frame(fmt_, -1, key.pos, AVSEEK_FLAG_BYTE) >= 0;
@@ -193,6 +195,7 @@ class Decoder {
     }
 
     AVFrame* frame() const { return frame_; }
+    bool has_timestamps() const { return !(fmt_->iformat->flags & AVFMT_NOTIMESTAMPS); }
     AVStream* stream() const { return fmt_->streams[stream_]; }
     AVCodecContext* context() const { return ctx_; }
     int stream_index() const { return stream_; }
@@ -215,6 +218,7 @@ class Decoder {
     int stream_ = -1;
     bool drained_ = false;
     bool held_ = false;  // pkt_ holds the next packet already
+    int drain_errors_ = 0;
     bool byte_seek_ = false;
     uint32_t errors_ = 0;
 };
@@ -258,12 +262,18 @@ class IndexReporter {
     Clock::time_point start_, shown_;
 };
 
+// The stream's rate: the container's average rate, the codec's or the container's base rate,
+// in that order, preferring one that is a plain broadcast fraction (denominator up to 1001)
+// over an average measured from irregular timestamps.
 std::pair<uint32_t, uint32_t> stream_rate(const AVStream* st, const AVCodecContext* ctx) {
+    std::pair<uint32_t, uint32_t> first{0, 0};
     for (AVRational r : {st->avg_frame_rate, ctx->framerate, st->r_frame_rate}) {
         auto q = reduce_rate(r.num, r.den);
-        if (q.first > 0 && double(q.first) / q.second < 1000) return q;
+        if (q.first == 0 || double(q.first) / q.second > 1000) continue;
+        if (q.second <= 1001) return q;
+        if (first.first == 0) first = q;
     }
-    return {25, 1};
+    return first.first ? first : std::pair<uint32_t, uint32_t>{25, 1};
 }
 
 // Decodes the whole track once.
@@ -360,7 +370,7 @@ class VideoSource : public IClip {
                          path_.c_str(), index_.decode_errors);
         const size_t frame_bytes = size_t(vi_.BMPSize());
         cache_size_ =
-            std::clamp<size_t>((size_t(192) << 20) / std::max<size_t>(frame_bytes, 1), 8, 48);
+            std::clamp<size_t>((size_t(128) << 20) / std::max<size_t>(frame_bytes, 1), 8, 48);
     }
 
     ~VideoSource() override {
@@ -512,14 +522,23 @@ class VideoSource : public IClip {
         while (dec_->next()) {
             const AVFrame* f = dec_->frame();
             ++stats_.decoded;
-            const uint64_t h = hash_frame(f);
+            // On the expected path (the next frame, wanted in the cache) the picture is copied
+            // and hashed in one pass; a copy that proves to be another frame is dropped.
+            PVideoFrame copy;
+            uint64_t h;
+            if (next_ >= 0 && next_ <= n && n - next_ < int(cache_size_))
+                copy = to_host(f, env, &h);
+            else
+                h = hash_frame(f);
             int m;
             if (next_ >= 0 && next_ < vi_.num_frames && index_.frames[size_t(next_)].hash == h) {
                 m = next_;
             } else {
-                const int64_t pts = f->best_effort_timestamp == AV_NOPTS_VALUE
-                                        ? kNoTimestamp
-                                        : f->best_effort_timestamp;
+                // A raw stream's timestamps are counted from wherever reading began.
+                const int64_t pts =
+                    f->best_effort_timestamp == AV_NOPTS_VALUE || !dec_->has_timestamps()
+                        ? kNoTimestamp
+                        : f->best_effort_timestamp;
                 std::optional<int> id = locator_->identify(pts, h, next_ - 1);
                 if (!id) {
                     next_ = -1;
@@ -531,7 +550,7 @@ class VideoSource : public IClip {
             next_ = m + 1;
             if (m > n) return PVideoFrame();
             if (n - m < int(cache_size_)) {
-                PVideoFrame out = to_host(f, env);
+                PVideoFrame out = copy ? copy : to_host(f, env, nullptr);
                 remember(m, out);
                 if (m == n) return out;
             }
@@ -540,22 +559,29 @@ class VideoSource : public IClip {
         return PVideoFrame();
     }
 
-    PVideoFrame to_host(const AVFrame* f, IScriptEnvironment* env) {
+    // The frame in the clip's pixel type. When `hash` is given it receives hash_frame(f).
+    PVideoFrame to_host(const AVFrame* f, IScriptEnvironment* env, uint64_t* hash) {
         PVideoFrame out = new_frame(vi_);
         const bool same = f->format == src_fmt_ && f->width == vi_.width && f->height == vi_.height;
-        if (same && layout_ == Layout::kYV12) {
+        if (same && (layout_ == Layout::kYV12 || layout_ == Layout::kYUY2)) {
+            // Row by row, so that the hash reads each row while it is still in the cache.
+            PictureHash ph;
             const int planes[3] = {PLANAR_Y, PLANAR_U, PLANAR_V};
-            for (int i = 0; i < 3; ++i)
-                av_image_copy_plane(out->GetWritePtr(planes[i]), out->GetPitch(planes[i]),
-                                    f->data[i], f->linesize[i], out->GetRowSize(planes[i]),
-                                    out->GetHeight(planes[i]));
+            const int count = layout_ == Layout::kYV12 ? 3 : 1;
+            for (int i = 0; i < count; ++i) {
+                const int plane = count == 3 ? planes[i] : 0;
+                BYTE* dst = out->GetWritePtr(plane);
+                const size_t row = size_t(out->GetRowSize(plane));
+                for (int r = 0; r < out->GetHeight(plane); ++r) {
+                    const uint8_t* src = f->data[i] + ptrdiff_t(r) * f->linesize[i];
+                    std::memcpy(dst + ptrdiff_t(r) * out->GetPitch(plane), src, row);
+                    if (hash) ph.add(src, row);
+                }
+            }
+            if (hash) *hash = ph.value();
             return out;
         }
-        if (same && layout_ == Layout::kYUY2) {
-            av_image_copy_plane(out->GetWritePtr(), out->GetPitch(), f->data[0], f->linesize[0],
-                                out->GetRowSize(), out->GetHeight());
-            return out;
-        }
+        if (hash) *hash = hash_frame(f);
         if (same && layout_ == Layout::kPack422) {
             for (int r = 0; r < vi_.height; ++r) {
                 const uint8_t* y = f->data[0] + ptrdiff_t(r) * f->linesize[0];

@@ -1,11 +1,11 @@
 #include "definition.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "framemap.h"
+#include "text.h"
 
 namespace qex {
 
@@ -15,32 +15,80 @@ namespace {
 constexpr size_t kLineBufferSize = 512;
 constexpr size_t kChunkChars = 510;
 
-constexpr const char* kInlineKeywords[17] = {"tpr",   "(",     "<",     "post",   "chapter",
-                                             "on_a",  "on_b",  "on",    "off_a",  "off_b",
-                                             "off",   "dup_a", "dup_b", "dup",    "null_a",
-                                             "null_b", "null"};
+// Which field of each frame a pair word sets.
+enum class PairField : uint8_t { kNone, kFirst, kSecond };
+
+struct InlineWord {
+  std::string_view word;
+  PairField field;  // kNone: the word starts a statement of its own
+  uint8_t value;    // the field value a pair word sets (FieldFlag bits, 0 for off)
+};
+
+// Indexed by InlineKeyword: the order in which the words are tried.
+constexpr InlineWord kInlineWords[kInlineKeywordCount] = {
+    {"tpr", PairField::kNone, 0},
+    {"(", PairField::kNone, 0},
+    {"<", PairField::kNone, 0},
+    {"post", PairField::kNone, 0},
+    {"chapter", PairField::kNone, 0},
+    {"on_a", PairField::kFirst, kFlagOn},
+    {"on_b", PairField::kSecond, kFlagOn},
+    {"on", PairField::kFirst, kFlagOn},
+    {"off_a", PairField::kFirst, 0},
+    {"off_b", PairField::kSecond, 0},
+    {"off", PairField::kFirst, 0},
+    {"dup_a", PairField::kFirst, kFlagDup},
+    {"dup_b", PairField::kSecond, kFlagDup},
+    {"dup", PairField::kFirst, kFlagDup},
+    {"null_a", PairField::kFirst, kFlagNull},
+    {"null_b", PairField::kSecond, kFlagNull},
+    {"null", PairField::kFirst, kFlagNull},
+};
+static_assert(std::all_of(std::begin(kInlineWords), std::end(kInlineWords),
+                          [](const InlineWord& w) { return !w.word.empty(); }),
+              "one word for every InlineKeyword");
+
+enum class ModeKey { kPatternOrigin, kPatternShift, kFpsPriority, kFpsAdjust, kKeyframesGrouping,
+                     kChapterLanguage, kChapterCharset };
+
+// The keys of a mode statement, tried in this order.
+constexpr struct {
+  std::string_view word;
+  ModeKey key;
+} kModeKeys[] = {
+    {"pattern_origin", ModeKey::kPatternOrigin},
+    {"pattern_shift", ModeKey::kPatternShift},
+    {"fps_priority", ModeKey::kFpsPriority},
+    {"fps_adjust", ModeKey::kFpsAdjust},
+    {"keyframes_grouping", ModeKey::kKeyframesGrouping},
+    {"chapter_language", ModeKey::kChapterLanguage},
+    {"chapter_charset", ModeKey::kChapterCharset},
+};
+
+// The values of pattern_origin, each tried where the one before it left the cursor.
+constexpr struct {
+  std::string_view word;
+  PatternOrigin origin;
+} kOrigins[] = {
+    {"current", kOriginCurrent},
+    {"top", kOriginTop},
+    {"offset", kOriginOffset},
+};
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool is_line_end(char c) { return c == '\0' || c == '\n' || c == '#'; }
 bool is_terminator(char c) { return is_blank(c) || is_line_end(c); }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 void skip_blanks(char*& p) {
   while (is_blank(*p)) ++p;
 }
 
-// Prefix test ignoring case; never reads past a NUL of `p`.
-bool starts_with_ci(const char* p, const char* kw) {
-  for (; *kw; ++p, ++kw)
-    if (*p == '\0' || lower(*p) != lower(*kw)) return false;
-  return true;
-}
-
-bool equals_ci(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
+// Prefix test ignoring case over the NUL-terminated cursor text: the word holds no NUL, so the
+// first mismatch stops the test at the latest on the cursor's NUL.
+bool starts_with_ci(const char* p, std::string_view kw) {
+  for (const char c : kw)
+    if (qextext::ascii_lower(*p++) != qextext::ascii_lower(c)) return false;
   return true;
 }
 
@@ -64,7 +112,7 @@ int32_t read_rate_word(char*& p) {
   skip_blanks(p);
   for (int rate : kSlotRates) {
     const std::string word = std::to_string(rate);
-    if (starts_with_ci(p, word.c_str())) {
+    if (starts_with_ci(p, word)) {
       p += word.size();
       skip_blanks(p);
       return rate;
@@ -125,14 +173,14 @@ ScanResult scan(char*& p) {
   skip_blanks(p);
   for (;;) {
     bool pair_matched = false;
-    for (int k = 0; k < 17; ++k) {
-      const char* kw = kInlineKeywords[k];
-      if (!starts_with_ci(p, kw)) continue;
-      p += std::strlen(kw);
-      if (k == 0) {
+    for (int k = 0; k < kInlineKeywordCount; ++k) {
+      const InlineWord& w = kInlineWords[k];
+      if (!starts_with_ci(p, w.word)) continue;
+      p += w.word.size();
+      if (k == kKeywordProject) {
         skip_blanks(p);
         if (*p == '<') {
-          r.result = 0;
+          r.result = kKeywordProject;
           ++p;
           skip_blanks(p);
           if (*p == '"') {
@@ -151,7 +199,7 @@ ScanResult scan(char*& p) {
           // "onsen.tpr" or "(1).tpr" must not be scanned as "on" or "(".
           return r;
         }
-      } else if (k <= 4) {
+      } else if (w.field == PairField::kNone) {
         r.result = k;
         skip_blanks(p);
       } else {
@@ -165,17 +213,7 @@ ScanResult scan(char*& p) {
           skip_blanks(p);
         }
         r.result = k;
-        switch (k) {
-          case 5: case 7: r.a = 1; break;
-          case 6: r.b = 1; break;
-          case 8: case 10: r.a = 0; break;
-          case 9: r.b = 0; break;
-          case 11: case 13: r.a = 2; break;
-          case 12: r.b = 2; break;
-          case 14: case 16: r.a = 128; break;
-          case 15: r.b = 128; break;
-          default: break;
-        }
+        (w.field == PairField::kFirst ? r.a : r.b) = w.value;
         pair_matched = true;
         if (is_line_end(*p)) break;
       }
@@ -195,6 +233,7 @@ class Reader {
   int default_statement(char* p);
   int offset_statement(char* p);
   int mode_statement(char* p);
+  int end_statement(char* p);
   int keyframes_statement(char* p);
   int keyframe_line(char* p);
   int chapter_entry(int32_t frame, char* p);
@@ -215,25 +254,33 @@ class Reader {
 };
 
 int Reader::parse_line(char* p) {
+  // The words a line may start with, tried in this order as prefixes: a line whose first
+  // word merely begins with "set" is a set statement.
+  static constexpr struct {
+    std::string_view word;
+    int (Reader::*read)(char* after_word);
+  } kStatements[] = {
+      {"set", &Reader::set_statement},   {"default", &Reader::default_statement},
+      {"offset", &Reader::offset_statement}, {"mode", &Reader::mode_statement},
+      {"end", &Reader::end_statement},   {"keyframes", &Reader::keyframes_statement},
+  };
   ++m_.st.line_no;
   skip_blanks(p);
   if (is_line_end(*p)) return 0;
   if (m_.st.in_keyframes_block) return keyframe_line(p);
-  if (starts_with_ci(p, "set")) return set_statement(p + 3);
-  if (starts_with_ci(p, "default")) return default_statement(p + 7);
-  if (starts_with_ci(p, "offset")) return offset_statement(p + 6);
-  if (starts_with_ci(p, "mode")) return mode_statement(p + 4);
-  if (starts_with_ci(p, "end")) return is_terminator(p[3]) ? kResultEnd : kErrEnd;
-  if (starts_with_ci(p, "keyframes")) return keyframes_statement(p + 9);
+  for (const auto& s : kStatements)
+    if (starts_with_ci(p, s.word)) return (this->*s.read)(p + s.word.size());
   return frame_statement(p);
 }
+
+int Reader::end_statement(char* p) { return is_terminator(*p) ? kResultEnd : kErrEnd; }
 
 int Reader::set_statement(char* p) {
   skip_blanks(p);
   int slot = m_.st.fps_priority == 24 ? 0 : 1;
   for (int i = 0; i < kRateSlots; ++i) {
     const std::string section = "[" + std::to_string(kSlotRates[i]) + "]";
-    if (starts_with_ci(p, section.c_str())) {
+    if (starts_with_ci(p, section)) {
       slot = i;
       p += section.size();
       skip_blanks(p);
@@ -297,24 +344,17 @@ int Reader::offset_statement(char* p) {
 }
 
 int Reader::mode_statement(char* p) {
-  static constexpr const char* kKeys[] = {"pattern_origin",     "pattern_shift",    "fps_priority",
-                                          "fps_adjust",         "keyframes_grouping",
-                                          "chapter_language",   "chapter_charset"};
   skip_blanks(p);
-  int key = -1;
-  for (int i = 0; i < 7; ++i) {
-    if (starts_with_ci(p, kKeys[i])) {
-      key = i;
-      p += std::strlen(kKeys[i]);
-      break;
-    }
-  }
-  if (key < 0) return kErrMode;
+  const auto* found = std::find_if(std::begin(kModeKeys), std::end(kModeKeys),
+                                   [&](const auto& k) { return starts_with_ci(p, k.word); });
+  if (found == std::end(kModeKeys)) return kErrMode;
+  p += found->word.size();
   skip_blanks(p);
   if (*p != '=') return kErrMode;
   ++p;
   skip_blanks(p);
 
+  // "on" and then, where that left the cursor, "off": the last word read wins.
   auto on_off = [&](uint8_t& target) {
     bool any = false;
     if (starts_with_ci(p, "on")) {
@@ -330,21 +370,20 @@ int Reader::mode_statement(char* p) {
     return any;
   };
 
-  switch (key) {
-    case 0: {
-      static constexpr const char* kOrigins[] = {"current", "top", "offset"};
+  switch (found->key) {
+    case ModeKey::kPatternOrigin: {
       bool any = false;
-      for (int i = 0; i < 3; ++i) {
-        if (starts_with_ci(p, kOrigins[i])) {
-          m_.st.pattern_origin = static_cast<uint8_t>(i);
-          p += std::strlen(kOrigins[i]);
+      for (const auto& o : kOrigins) {
+        if (starts_with_ci(p, o.word)) {
+          m_.st.pattern_origin = o.origin;
+          p += o.word.size();
           any = true;
         }
       }
       if (!any) return kErrMode;
       break;
     }
-    case 1: {
+    case ModeKey::kPatternShift: {
       bool negative = false;
       if (*p == '-') {
         negative = true;
@@ -359,24 +398,26 @@ int Reader::mode_statement(char* p) {
       m_.st.pattern_shift = shift;
       break;
     }
-    case 2: {
+    case ModeKey::kFpsPriority: {
       const int32_t rate = read_rate_word(p);
       if (rate < 0) return kErrMode;
       m_.st.fps_priority = rate;
       break;
     }
-    case 3:
+    case ModeKey::kFpsAdjust:
       if (!on_off(m_.st.fps_adjust)) return kErrMode;
       break;
-    case 4:
+    case ModeKey::kKeyframesGrouping:
       if (!on_off(m_.st.keyframes_grouping)) return kErrMode;
       break;
-    default: {
+    case ModeKey::kChapterLanguage:
+    case ModeKey::kChapterCharset: {
       char close = '\0';
       const int32_t len = read_value(p, close);
       if (len < 0 || len > kChapterModeSize - 1) return kErrChapterMode;
       const std::string_view v = cut_value(p, len, close);
-      char* target = key == 5 ? m_.chapters->language : m_.chapters->charset;
+      char* target = found->key == ModeKey::kChapterLanguage ? m_.chapters->language
+                                                             : m_.chapters->charset;
       copy_text(target, kChapterModeSize, v);
       break;
     }
@@ -433,7 +474,7 @@ int Reader::chapter_entry(int32_t frame, char* p) {
 int Reader::find_set(std::string_view name) const {
   const SetTable& t = *m_.sets;
   for (int i = 0; i < t.count; ++i)
-    if (equals_ci(name, t.names[i])) return i;
+    if (qextext::iequals(name, t.names[i])) return i;
   return -1;
 }
 
@@ -532,22 +573,22 @@ int Reader::frame_statement(char* p) {
 int Reader::inline_statement(char*& p, int32_t a, int32_t b, int32_t rate) {
   const ScanResult s = scan(p);
   switch (s.result) {
-    case 0:
+    case kKeywordProject:
       return project_statement(p, s.close, a, b);
-    case 1:
+    case kKeywordFieldList:
       return field_list_pattern(p, a, b, rate) < 0 ? kErrInlineFieldList : 0;
-    case 2:
+    case kKeywordDigits:
       return digit_pattern(p, a, b, rate) < 0 ? kErrInlineDigits : 0;
-    case 3:
+    case kKeywordPost:
       return post_statement(p, a, b, rate) < 0 ? kErrInlinePost : 0;
-    case 4:
-      if (a != b) return 4;
+    case kKeywordChapter:
+      if (a != b) return kKeywordChapter;  // a chapter statement on a range does nothing
       if (*p != '=') return kErrChapter;
       ++p;
       return chapter_entry(a, p);
     case kErrScanner:
       return kErrScanner;
-    default: {
+    default: {  // a list of pair words
       const uint8_t values[2] = {s.a, s.b};
       apply_pattern(m_, a, b, rate, values, 2);
       return s.result;
@@ -660,7 +701,8 @@ int Reader::apply_default(int32_t a, int32_t b, int32_t rate) {
   return apply_text(text, a, b, rate, set_no);
 }
 
-// CR LF becomes LF, as the text mode of the system these files come from reads them.
+// Every CR that stands right before an LF is dropped, so that a file with CR LF line ends
+// reads as the same file with LF line ends; any other CR is kept as text.
 std::string normalise_line_ends(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -687,7 +729,7 @@ int enter_alias(FilterAliasTable& t, std::string_view text) {
   const std::string_view expr = text.substr(from, to - from);
   if (expr.empty() || expr.size() > kAliasTextSize - 1) return kErrAliasName;
   for (int i = 0; i < t.count; ++i)
-    if (equals_ci(expr, t.text[i])) return i + 1;
+    if (qextext::iequals(expr, t.text[i])) return i + 1;
   if (t.count >= kMaxAliases) return kErrTooManyAliases;
   copy_text(t.text[t.count], kAliasTextSize, expr);
   return ++t.count;
@@ -727,17 +769,14 @@ int read_definition_text(QexModel& m, std::string_view raw, const ProjectLoader&
 }
 
 int read_definition_file(QexModel& m, const std::string& path, const ProjectLoader& loader) {
-  std::string text;
-  try {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return kErrOpen;
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) return kErrRead;
-  } catch (const std::ios_base::failure&) {
-    // The stream buffer reports a failing read (a directory, an I/O error) by throwing.
-    return kErrRead;
+  const qextext::FileBytes file = qextext::read_whole_file(path);
+  switch (file.status) {
+    case qextext::ReadStatus::kOk: return read_definition_text(m, file.bytes, loader);
+    case qextext::ReadStatus::kOpenError: return kErrOpen;
+    case qextext::ReadStatus::kReadError: return kErrRead;  // a directory, an I/O error
+    case qextext::ReadStatus::kNoMemory: break;
   }
-  return read_definition_text(m, text, loader);
+  return kErrNoMemory;
 }
 
 }  // namespace qex

@@ -35,8 +35,32 @@ int read_definition_text(QexModel& m, std::string_view text, const ProjectLoader
 // reading fails) and then parses it as read_definition_text does.
 int read_definition_file(QexModel& m, const std::string& path, const ProjectLoader& loader = {});
 
-// Inline keyword scanner over NUL-terminated text: the keyword number (0 for "tpr" then
-// "<"), or kErrScanner when the text starts with no keyword.
+// The words an inline statement (and a default text) starts with. The numbers are the order
+// in which the words are tried, as prefixes ignoring case ("on_a" before "on"); a default
+// stores the number of its text's first word.
+enum InlineKeyword : int {
+  kKeywordProject = 0,  // "tpr" then "<": a TMPGEnc project
+  kKeywordFieldList,    // "(": a field-list pattern
+  kKeywordDigits,       // "<": a digit pattern
+  kKeywordPost,         // "post": a post filter
+  kKeywordChapter,      // "chapter": a chapter entry
+  kKeywordOnA,          // on/off/dup/null pairs, for the first (_a), the second (_b) or
+  kKeywordOnB,          // (without a suffix) the first field of each frame
+  kKeywordOn,
+  kKeywordOffA,
+  kKeywordOffB,
+  kKeywordOff,
+  kKeywordDupA,
+  kKeywordDupB,
+  kKeywordDup,
+  kKeywordNullA,
+  kKeywordNullB,
+  kKeywordNull,
+  kInlineKeywordCount
+};
+
+// Inline keyword scanner over NUL-terminated text: the InlineKeyword of the statement (the
+// last pair word for a list of pairs), or kErrScanner when the text starts with no keyword.
 int scan_inline_keyword(const char* text);
 
 // Enters a filter expression in the alias table: its number 1..64, kErrAliasName for an

@@ -36,16 +36,6 @@ std::uint64_t g_next_serial = 1;
 // keep reading the block); it is replaced only when a new main instance is built.
 VfrInfoMap* g_publisher = nullptr;
 
-bool accepted_fps_code(int code) {
-  switch (code) {
-    case -1: case 0: case 2: case 3: case 4: case 5: case 6: case 8: case 10: case 12:
-    case 15: case 20: case 24: case 30: case 48: case 60:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // num * mul / (den * div), reduced; 0/1 when either product is 0.
 void scale_rate(VideoInfo& vi, unsigned mul, unsigned div) {
   std::uint64_t num = std::uint64_t(vi.fps_numerator) * mul;
@@ -164,7 +154,7 @@ void Qex::read_arguments(const AVSValue& args, IScriptEnvironment* env) {
   output_path_ = args[8].AsString("");
   opt_ = args[9].AsInt(0);
 
-  if (!accepted_fps_code(fps_code_)) env->ThrowError("%s: param error.(fps)", kName);
+  if (!is_named_rate(fps_code_)) env->ThrowError("%s: param error.(fps)", kName);
   if (def_path_.empty() && tpr_path_.empty()) env->ThrowError("%s: param error.(no def)", kName);
 
   if (posx_ < 0) posx_ = 0;
@@ -470,16 +460,7 @@ void Qex::debug_hook(int32_t n, PVideoFrame& frame, int32_t k, IScriptEnvironmen
   }
   if (view.planes[0].data == nullptr) return;
 
-  const QexModel& m = *model_;
-  OverlayInput in;
-  in.n = n;
-  in.frame = m.output[size_t(n)];
-  in.entry = m.field_map[size_t(clamp_frame(in.frame.source, int32_t(m.field_map.size())))];
-  in.k = k;
-  in.aliases = m.aliases.get();
-  in.sets = m.sets.get();
-  in.chapters = m.chapters.get();
-  in.fps = fps_code_;
+  OverlayInput in = overlay_input(*model_, n, k, fps_code_);
   if (publisher_ != nullptr) {
     {
       // Whoever holds the header is done with it before the entry is read.

@@ -5,34 +5,42 @@
 
 namespace qex {
 
+namespace {
+
+constexpr bool slot_rates_divide_a_second() {
+  for (int rate : kSlotRates)
+    if (rate <= 0 || kTicksPerSecond % rate != 0) return false;
+  return true;
+}
+static_assert(slot_rates_divide_a_second(), "every slot rate lasts a whole number of ticks");
+
+constexpr int kDirectTicks = 128;  // 128..143: the tick count in the low four bits
+constexpr int kDirectTicksEnd = kDirectTicks + 16;
+
+// Frame lengths of the rates 0..143, built once from the slot table: the output pass asks
+// for one per field map entry.
+constexpr std::array<uint8_t, kDirectTicksEnd> make_durations() {
+  std::array<uint8_t, kDirectTicksEnd> t{};
+  for (int r = 0; r < kDirectTicks; ++r)
+    t[r] = static_cast<uint8_t>(kTicksPerSecond / kSlotRates[kFallbackSlot]);
+  for (int r : kSlotRates) t[r] = static_cast<uint8_t>(kTicksPerSecond / r);
+  t[kRateNone] = 0;
+  for (int r = kDirectTicks; r < kDirectTicksEnd; ++r) t[r] = static_cast<uint8_t>(r - kDirectTicks);
+  return t;
+}
+constexpr std::array<uint8_t, kDirectTicksEnd> kDurations = make_durations();
+
+}  // namespace
+
 int rate_slot(int rate) {
-  for (int i = 0; i < kRateSlots; ++i)
-    if (kSlotRates[i] == rate) return i;
-  return 1;
+  const int slot = find_rate_slot(rate);
+  return slot >= 0 ? slot : kFallbackSlot;
 }
 
 int duration_code(int32_t rate) {
-  switch (rate) {
-    case 0: return 0;
-    case 2: return 120;
-    case 3: return 80;
-    case 4: return 60;
-    case 5: return 48;
-    case 6: return 40;
-    case 8: return 30;
-    case 10: return 24;
-    case 12: return 20;
-    case 15: return 16;
-    case 20: return 12;
-    case 24: return 10;
-    case 30: return 8;
-    case 48: return 5;
-    case 60: return 4;
-    case -1: return 2;
-    default:
-      if (rate >= 128 && rate <= 143) return rate - 128;
-      return 8;
-  }
+  if (rate >= 0 && rate < kDirectTicksEnd) return kDurations[static_cast<size_t>(rate)];
+  if (rate == kRateHalfField) return 2;
+  return kTicksPerSecond / kSlotRates[kFallbackSlot];
 }
 
 uint64_t tick_time_ms(uint64_t ticks, uint32_t fps_num, uint32_t fps_den) {

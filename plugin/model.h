@@ -21,16 +21,43 @@ namespace qex {
 // ---------------------------------------------------------------------------
 // Rates, slots, ticks
 
+// One tick is an eighth of a source frame period (a field lasts 4 ticks). Rates are counted
+// against the nominal 30 frames of a source second, which therefore holds 240 ticks: one
+// frame of rate r lasts 240 / r ticks.
+inline constexpr int kTicksPerSecond = 240;
+
 inline constexpr int kRateSlots = 14;
-// Slot order of every per-rate table; also the order in which rate words are tried.
+// The rates of the definition language, each dividing 240. Their order is the slot order of
+// every per-rate table and the order in which rate words are tried ("48" before "4").
 inline constexpr std::array<int, kRateSlots> kSlotRates = {24, 30, 60, 48, 20, 10, 12,
                                                             15, 8,  6,  5,  4,  3,  2};
+// Rates outside the list use the slot, and the frame length, of 30.
+inline constexpr int kFallbackSlot = 1;
 
-// Slot of a rate; rates outside the list map to the slot of 30 (slot 1).
+// Rate codes beside the slot rates: no rate (an entry no statement wrote, no length), and
+// the code of half a field period (2 ticks).
+inline constexpr int kRateNone = 0;
+inline constexpr int kRateHalfField = -1;
+
+// Slot of a rate in kSlotRates, or -1 when it has none.
+constexpr int find_rate_slot(int rate) {
+  for (int i = 0; i < kRateSlots; ++i)
+    if (kSlotRates[i] == rate) return i;
+  return -1;
+}
+
+// Slot of a rate; rates outside the list map to kFallbackSlot.
 int rate_slot(int rate);
 
-// Length of one output frame of `rate` in ticks (one tick = 1/8 source frame period).
-// 128..143 carry the tick count in their low four bits; unknown rates last 8 ticks.
+// The codes that have a frame length of their own: the slot rates, kRateNone and
+// kRateHalfField (the accepted values of the filter's fps argument).
+constexpr bool is_named_rate(int rate) {
+  return rate == kRateNone || rate == kRateHalfField || find_rate_slot(rate) >= 0;
+}
+
+// Length of one output frame of `rate` in ticks: 240 / rate for a slot rate, 0 for
+// kRateNone, 2 for kRateHalfField; 128..143 carry the tick count in their low four bits;
+// any other rate lasts as long as a frame of 30 (8 ticks).
 int duration_code(int32_t rate);
 
 // Start time in milliseconds of a running tick count, for an output rate of

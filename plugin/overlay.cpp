@@ -40,23 +40,9 @@ bool is_alias(int alias) { return alias >= 1 && alias <= kMaxAliases; }
 }  // namespace
 
 int rate_from_ticks(int ticks) {
-    switch (ticks) {
-        case 4: return 60;
-        case 5: return 48;
-        case 8: return 30;
-        case 10: return 24;
-        case 12: return 20;
-        case 16: return 15;
-        case 20: return 12;
-        case 24: return 10;
-        case 30: return 8;
-        case 40: return 6;
-        case 48: return 5;
-        case 60: return 4;
-        case 80: return 3;
-        case 120: return 2;
-        default: return -1;
-    }
+    for (int rate : kSlotRates)
+        if (kTicksPerSecond / rate == ticks) return rate;
+    return -1;
 }
 
 OverlayInput overlay_input(const QexModel& model, int32_t n, int32_t k, int fps) {

@@ -55,7 +55,7 @@ OverlayInput overlay_input(const QexModel& model, int32_t n, int32_t k, int fps)
 // (line 2 without an alias or project, line 4 without a chapter mark or a chapter).
 OverlayLines format_overlay(const OverlayInput& in);
 
-// Display rate of a duration in ticks (inverse of the duration code); -1 when none fits.
+// Display rate of a duration in ticks: the slot rate whose frames last that long, or -1.
 int rate_from_ticks(int ticks);
 
 // ---------------------------------------------------------------------------

@@ -22,8 +22,9 @@ void trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // error (POSIX), a modal error box without owner window (Win32).
 void error_box(const char* text, const char* caption);
 
-// Tells the process group that drives the encoding that the stream has ended:
-// SIGINT to the process group (POSIX), Ctrl+C to the console's processes (Win32).
+// Tells the process that drives the encoding that the stream has ended: SIGINT to this process
+// only (POSIX; a frame server ends its output and a piped encoder then sees a normal end of
+// file), Ctrl+C to the console's processes (Win32, where the encoder hosts the frame server).
 void signal_end_of_stream();
 
 // A named block of shared memory, mapped read-write as a whole.

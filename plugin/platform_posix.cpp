@@ -110,7 +110,10 @@ void error_box(const char* text, const char* caption) {
   std::fflush(stderr);
 }
 
-void signal_end_of_stream() { kill(0, SIGINT); }
+// This process only: a frame server hosting the plug-in finishes its stream, while an encoder
+// reading from its pipe (same process group) is left alone to drain its lookahead and see a
+// normal end of file.
+void signal_end_of_stream() { raise(SIGINT); }
 
 // ---------------------------------------------------------------------------
 

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <new>
 #include <string>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "text.h"
 
 namespace qex {
 namespace {
@@ -34,20 +33,10 @@ constexpr std::string_view kKeys[] = {
     "Video.DeinterlaceEx.FrameRate2",
 };
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-// True when `text` starts with `prefix`, ignoring letter case.
-bool starts_with_nocase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i)
-    if (lower(text[i]) != lower(prefix[i])) return false;
-  return true;
-}
-
 // Index of the first key that `name` starts with, or kKeyNone.
 int find_key(std::string_view name) {
   for (int k = 0; k < int(std::size(kKeys)); ++k)
-    if (starts_with_nocase(name, kKeys[k])) return k;
+    if (qextext::istarts_with(name, kKeys[k])) return k;
   return kKeyNone;
 }
 
@@ -295,7 +284,7 @@ class TextReader {
         in_list_ = true;
         return list_line(value.substr(1));
       case kKeyTopFieldFirst:
-        r_.top_field_first = starts_with_nocase(value, "True");
+        r_.top_field_first = qextext::istarts_with(value, "True");
         return 0;
       case kKeyFrameRate1:
         r_.frame_rate1 = decimal_value(value);
@@ -382,18 +371,15 @@ int parse_project(ProjectRecord& record, std::span<const std::uint8_t> file, Pro
 
 int read_project(ProjectRecord& record, const char* path, ProjectTrace trace, void* context) {
   if (path == nullptr) return kProjectOpenError;
-  std::vector<std::uint8_t> bytes;
-  try {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return kProjectOpenError;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) return kProjectReadError;
-  } catch (const std::bad_alloc&) {
-    return kProjectNoMemory;
-  } catch (const std::ios_base::failure&) {
-    return kProjectReadError;
+  const qextext::FileBytes file = qextext::read_whole_file(path);
+  switch (file.status) {
+    case qextext::ReadStatus::kOk: break;
+    case qextext::ReadStatus::kOpenError: return kProjectOpenError;
+    case qextext::ReadStatus::kReadError: return kProjectReadError;
+    case qextext::ReadStatus::kNoMemory: return kProjectNoMemory;
   }
-  return parse_project(record, bytes, trace, context);
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.bytes.data());
+  return parse_project(record, std::span(bytes, file.bytes.size()), trace, context);
 }
 
 int read_project(ProjectRecord& record, const char* path) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "model.h"
 
@@ -40,12 +41,21 @@ FetchChoice choose_fetch(const QexModel& m, int32_t n, ServeMode mode);
 // outside-table flag is set.
 bool follows_verdict(const QexModel& m, const FieldEntry& e);
 
+// A chapter of the compacted output: the mark's number among the chapter marks of the output
+// frame list (the chapter table entry that names it) and the output frame that now starts it.
+struct ChapterPlace {
+  int32_t mark = 0;
+  int32_t frame = 0;
+};
+
 // Serving state of the opt strategy.
 struct OptState {
   int32_t requested = -1;      // last output frame asked for in order
   int32_t list_position = -1;  // read position in the output frame list
   int32_t end_frame = 0;       // first frame past the compacted output
   uint64_t tick_total = 0;     // output clock of the compacted output, in ticks
+  int32_t chapter_marks = 0;   // chapter marks among the records read so far
+  std::vector<ChapterPlace> chapters;  // in output order
 };
 
 // What the opt strategy needs of the world around the model.
@@ -66,9 +76,13 @@ class OptHooks {
 
 // Steps taken when output frame n (inside the list) is asked for next in order: moves past
 // dropped frames, copies the record to serve over output frame n, and sets its start time from
-// the published durations. The request that serves the last record of the list, or that finds
-// the list run out after skipping dropped frames, ends the compacted output (end_frame) and
-// writes the outputs, once. Does nothing and returns false for a request out of order.
+// the published durations. A chapter mark on a dropped record moves to the next kept record,
+// which becomes a keyframe (a kept record with a mark of its own keeps only its own chapter).
+// The request that serves the last record of the list, or that finds the list run out after
+// skipping dropped frames, ends the compacted output (end_frame), rewrites the chapter table
+// for it (the chapters in output order with their own names, their final frame numbers, and
+// the end time of the compacted output) and writes the outputs, once. Does nothing and
+// returns false for a request out of order.
 bool opt_advance(QexModel& m, OptState& s, int32_t n, OptHooks& hooks);
 
 }  // namespace qex

@@ -8,7 +8,7 @@
 namespace qexscan {
 
 const char kUsage[] =
-    "usage: qexscan INPUT -o LOG [--fast|--fastv2] [--progress] [--threads N]\n"
+    "usage: qexscan INPUT -o LOG [--fast|--fastv2] [--progress] [--threads N] [--chroma]\n"
     "               [--comb N] [--block N] [--wide SHARE] [--noise LEVEL] [--relative FACTOR]\n"
     "INPUT is a .y4m, a script (.avs) or a video file. Writes zorvane's analysis log.\n";
 
@@ -59,6 +59,8 @@ Args parseArgs(const std::vector<std::string>& argv) {
             mode(LogMode::kFastV2);
         else if (s == "--progress")
             a.progress = true;
+        else if (s == "--chroma")
+            a.scan.chroma = true;
         else if (s == "--threads") {
             long long n = toInt(s, value());
             if (n < 0 || n > 64) throw UsageError("--threads must be from 0 (all cores) to 64");

@@ -35,9 +35,16 @@ struct CombMeasure {
     int blocks = 0;   // blocks in the picture (16x16, step 8)
 };
 
+// The more combed of two planes of one picture: the busier block, and the larger share of
+// combed blocks.
+inline CombMeasure moreCombed(const CombMeasure& a, const CombMeasure& b) {
+    CombMeasure m = int64_t(b.combed) * a.blocks > int64_t(a.combed) * b.blocks ? b : a;
+    m.busiest = a.busiest > b.busiest ? a.busiest : b.busiest;
+    return m;
+}
+
 // Work space reused from picture to picture by one thread.
 struct CombScratch {
-    std::vector<uint8_t> mask;     // one row of combed flags
     std::vector<uint8_t> columns;  // combed pixels per column within the current 8 rows
     std::vector<int> cells;        // combed pixels per 8x8 cell, two rows of cells
 };

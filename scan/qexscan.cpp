@@ -1,6 +1,6 @@
 // qexscan: writes zorvane's analysis log from a video, a y4m or a script.
 //
-//   qexscan INPUT -o LOG [--fast|--fastv2] [--progress] [--threads N] [thresholds]
+//   qexscan INPUT -o LOG [--fast|--fastv2] [--progress] [--threads N] [--chroma] [thresholds]
 //
 // Status 0 when the log was written, 1 when the input could not be analysed or the log not
 // written (one line on standard error; an existing log is left as it was), 2 for a wrong

@@ -38,14 +38,18 @@ namespace {
 struct Held {
     PVideoFrame frame;
     Plane luma;
+    Plane u, v;                // the chroma planes, when they are judged too
     std::vector<uint8_t> own;  // luma copied out of a packed picture
 };
 
-// Luma of a frame: the Y plane, or the even bytes of a YUY2 picture.
-void lumaOf(const VideoInfo& vi, Held& h) {
+// The planes a frame is judged on: Y, U and V of a planar picture, or the luma (the even bytes)
+// of a YUY2 picture.
+void planesOf(const VideoInfo& vi, Held& h) {
     const VideoFrame& f = *h.frame;
     if (vi.IsPlanar()) {
         h.luma = {f.GetReadPtr(PLANAR_Y), f.GetPitch(PLANAR_Y), vi.width, vi.height};
+        h.u = {f.GetReadPtr(PLANAR_U), f.GetPitch(PLANAR_U), vi.width / 2, vi.height / 2};
+        h.v = {f.GetReadPtr(PLANAR_V), f.GetPitch(PLANAR_V), vi.width / 2, vi.height / 2};
         return;
     }
     h.own.resize(size_t(vi.width) * size_t(vi.height));
@@ -114,13 +118,21 @@ class Scanner {
 
 void Scanner::unit(int64_t n, CombScratch& scratch, std::vector<uint32_t>* sads) {
     const Thresholds& t = opt_.thresholds;
+    // The even rows of `top` woven with the odd rows of `bottom`.
+    auto comb = [&](const Held& top, const Held& bottom) {
+        CombMeasure m = measureComb({top.luma, bottom.luma}, t.comb, t.block, scratch);
+        if (opt_.chroma && top.u.data) {
+            m = moreCombed(m, measureComb({top.u, bottom.u}, t.comb, t.block, scratch));
+            m = moreCombed(m, measureComb({top.v, bottom.v}, t.comb, t.block, scratch));
+        }
+        return m;
+    };
     const Held& cur = held(n);
-    measures_[size_t(2 * n)].comb = measureComb({cur.luma, cur.luma}, t.comb, t.block, scratch);
+    measures_[size_t(2 * n)].comb = comb(cur, cur);
     const bool hasNext = n + 1 < frames_;
     if (hasNext) {
         const Held& next = held(n + 1);
-        Woven w = tff_ ? Woven{next.luma, cur.luma} : Woven{cur.luma, next.luma};
-        measures_[size_t(2 * n + 1)].comb = measureComb(w, t.comb, t.block, scratch);
+        measures_[size_t(2 * n + 1)].comb = tff_ ? comb(next, cur) : comb(cur, next);
     }
     // Field f against field f - 2, for the fields of entries 2n and 2n + 1.
     int blocksX = 0;
@@ -259,13 +271,16 @@ ScanResult Scanner::run() {
             } catch (const std::runtime_error& e) {
                 throw std::runtime_error("frame " + std::to_string(n) + ": " + e.what());
             }
-            lumaOf(vi_, h);
+            planesOf(vi_, h);
             if (n >= 1) submit(n - 1);
             report(false);
         }
-        if (!failure_) submit(frames_ - 1);
         {
             std::unique_lock lock(mu_);
+            if (!failure_) {
+                queue_.push_back(frames_ - 1);
+                work_cv_.notify_one();
+            }
             done_cv_.wait(lock, [&] { return failure_ || finished_ == frames_; });
         }
         finish();

@@ -34,6 +34,9 @@ struct Thresholds {
 struct ScanOptions {
     LogMode mode = LogMode::kNormal;
     int threads = 0;  // 0 = the machine's cores
+    // Judge combing on the chroma planes too (4:2:0 clips): a picture is as combed as its most
+    // combed plane, each counted in 16x16 blocks of its own samples.
+    bool chroma = false;
     Thresholds thresholds;
 };
 
@@ -52,12 +55,14 @@ struct ScanResult {
     int64_t frames = 0;
 };
 
-// Opens `input` in a new host environment: a .avs script is evaluated, a .y4m is read with
-// Y4MSource, anything else is opened with VideoSource(path), and scans the clip.
+// Opens `input` in a new host environment: a .avs script is evaluated (in its own folder: the
+// working folder changes while the script runs and is restored after it), a .y4m is read with
+// Y4MSource, anything else is opened with VideoSource(path); then scans the clip.
 ScanResult scanFile(const std::string& input, const ScanOptions&, const ProgressFn& = {});
 
 // The same on a clip the caller has already made in its own environment. Frames are requested
-// on the calling thread, in order; only the analysis runs on worker threads.
+// on the calling thread, in order, and so is the progress function called (at most four times
+// a second, and once at the end); only the analysis runs on worker threads.
 ScanResult scanClip(PClip clip, IScriptEnvironment* env, const ScanOptions&,
                     const ProgressFn& = {});
 

@@ -24,9 +24,61 @@
 namespace zorvane {
 
 // ---------------------------------------------------------------------------
+// Kinds
+//
+// A segment's kind is an index into the filter table. Kinds 0-9 are the ten
+// 24 fps pulldown patterns: 0-4 keep a DoubleWeave().PullDown(a,b) pair, 5-9
+// four DoubleWeave frames by SelectEvery(10,...). With -30F, kind 10 is plain
+// 30 fps and, with -ODD too, kind 11 DoubleWeave().SelectOdd(). The kinds from
+// baseKind - 1 on follow without a gap (KindLayout).
+
+inline constexpr int kPulldownKindCount = 10;  // kinds 0-9
+inline constexpr int kFirstFourFrameKind = 5;  // kinds 5-9
+inline constexpr int kPlain30Kind = 10;
+inline constexpr int kOdd30Kind = 11;
+
+constexpr bool isPulldownKind(int kind) { return kind >= 0 && kind < kPulldownKindCount; }
+// Kinds 0-4, whose text is a PullDown pair.
+constexpr bool isPullDownPairKind(int kind) { return kind >= 0 && kind < kFirstFourFrameKind; }
+// Kinds 5-9, which keep four DoubleWeave frames.
+constexpr bool isFourFrameKind(int kind) { return kind >= kFirstFourFrameKind && kind < kPulldownKindCount; }
+
+// The kinds that follow the pulldown and 30 fps kinds, from baseKind.
+struct KindLayout {
+    int fallback;  // unexplained cycles: Func_60fps (Func_30fps with -30B, Func_24fps
+                   // with -60F 0), or Func_6to2 when a 6to2 phase is found
+    int func24;    // Func_24fps (every 24 fps part with -24A)
+    int func30;    // Func_30fps (every 30 fps part with -30A)
+    int dedup6;    // with -DUP: .SelectEvery(5,1) at 6 fps
+    int dedup3;    //   .SelectEvery(10,1) at 3 fps
+    int dedup2;    //   .SelectEvery(15,1) at 2 fps
+    int dedup12;   //   .DoubleWeave().SelectEvery(10,2,7) at 12 fps
+
+    constexpr explicit KindLayout(int baseKind)
+        : fallback(baseKind - 1), func24(baseKind), func30(baseKind + 1), dedup6(baseKind + 2),
+          dedup3(baseKind + 3), dedup2(baseKind + 4), dedup12(baseKind + 5)
+    {
+    }
+
+    // A pulldown or 30 fps kind: chosen because its picks are clean, so its
+    // segments may count tolerated cycles.
+    constexpr bool isPatternKind(int kind) const { return kind >= 0 && kind < fallback; }
+    // The optional 30 fps kinds (10, and 11 with -ODD), measured in count mode.
+    constexpr bool isThirtyKind(int kind) const { return kind >= kPlain30Kind && kind < fallback; }
+    constexpr bool isDedupKind(int kind) const { return kind >= dedup6 && kind <= dedup12; }
+    // Entries the filter table fills.
+    constexpr int count(bool dedup) const { return dedup ? dedup12 + 1 : func30 + 1; }
+};
+
+inline KindLayout kindsOf(const RunSettings& settings) { return KindLayout(settings.baseKind); }
+
+// ---------------------------------------------------------------------------
 // Filter table
 
 inline constexpr int kFilterTableSize = 20;
+
+// The cycle position whose DoubleWeave frame needs field 0 of the next cycle.
+inline constexpr int kCycleEndPick = 9;
 
 // One kind of segment: what must be clean for it, what the script appends to
 // its Trim, and at which rate it plays.
@@ -41,6 +93,13 @@ struct FilterEntry {
     bool crossesCycleEnd = false;   // the last pick is position 9
     bool dropsExtraFrame = false;   // an extended Trim gets a Loop suffix
     int fps = 0;                    // rate of the kind's output
+
+    // The last pick of either list is kCycleEndPick.
+    bool picksCrossCycleEnd() const { return pickCount >= 1 && picks[static_cast<std::size_t>(pickCount - 1)] == kCycleEndPick; }
+    bool altPicksCrossCycleEnd() const
+    {
+        return altPickCount >= 1 && altPicks[static_cast<std::size_t>(altPickCount - 1)] == kCycleEndPick;
+    }
 };
 
 // The 20 kinds, indexed by kind code. Entries past `count` stay as created.
@@ -59,6 +118,10 @@ FilterTable buildFilterTable(const RunSettings& settings);
 // The 21 fixed pattern texts of the definition file: kinds 0 to 9, the five
 // alternative texts, "<10>", "<01>", then the four dedup texts.
 extern const std::array<std::string_view, 21> kFixedPatternTexts;
+inline constexpr int kFirstAltPatternText = 10;    // pulldown kind k with its alternative: 10 + k % 5
+inline constexpr int kPlain30PatternText = 15;
+inline constexpr int kOdd30PatternText = 16;
+inline constexpr int kFirstDedupPatternText = 17;  // dedup6, dedup3, dedup2, dedup12 in order
 
 // ---------------------------------------------------------------------------
 // Segments
@@ -129,8 +192,8 @@ std::vector<Segment> mergeEqualText(std::vector<Segment> segments, const FilterT
 // Ten-character patterns of the five phases: "0" must be clean in refPattern.
 extern const std::array<std::string_view, 5> kPhasePatterns;
 
-// The two phases (pa, pb) a neighbouring segment of kind 0 to 9 suggests;
-// {9, 9} for any other kind.
+// The two phases (pa, pb) a neighbouring segment of a pulldown kind
+// suggests; {9, 9} for any other kind.
 std::array<int, 2> phasePair(int kind);
 
 // Number of consecutive cycles from c that are perfect for phase t, ending

@@ -1,6 +1,7 @@
 #include "driver.h"
 
 #include "log.h"
+#include "text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -15,22 +16,9 @@ namespace zorvane {
 
 namespace {
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
-}
-
-bool prefixNoCase(std::string_view text, std::string_view prefix)
-{
-    return text.size() >= prefix.size() && equalNoCase(text.substr(0, prefix.size()), prefix);
-}
-
-// Options that take a value, in the order their texts are kept.
+// Options that take a value, in the order their texts are kept. -d and -48F
+// are accepted (with their value) for command lines written for older
+// versions and have no effect: their values are read and never used.
 enum Opt {
     OptInput, OptOutput, OptIni, Opt30F, Opt60F, OptOdd, Opt24A, Opt30A, Opt30B, OptFix,
     OptSkip, OptRef, OptDup, Opt6F, Opt3F, OptL, OptD, Opt48F, OptCount
@@ -117,13 +105,13 @@ ScanResult scanArguments(const std::vector<std::string>& args, RunSettings& s)
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (i + 1 < args.size()) {
             for (int o = 0; o < OptCount; ++o) {
-                if (equalNoCase(args[i], kOptions[o].name)) {
+                if (qextext::iequals(args[i], kOptions[o].name)) {
                     values[o] = args[i + 1];
                     break;
                 }
             }
         }
-        if (equalNoCase(args[i], "-Help")) return ScanResult::Help;
+        if (qextext::iequals(args[i], "-Help")) return ScanResult::Help;
     }
 
     s.inputPath = values[OptInput];
@@ -141,20 +129,7 @@ ScanResult scanArguments(const std::vector<std::string>& args, RunSettings& s)
     s.under3fps = flag(values[Opt3F]);
     s.packetComments = flag(values[OptL]);
 
-    s.skipText = values[OptSkip];
-    if (s.skipText == "1") {
-        s.skipKind = 12;
-        s.skipSpan = 2;
-    } else if (s.skipText == "2") {
-        s.skipKind = 11;
-        s.skipSpan = 3;
-    } else if (s.skipText == "3") {
-        s.skipKind = 10;
-        s.skipSpan = 4;
-    } else {
-        s.skipKind = 0;
-        s.skipSpan = 2;
-    }
+    setSkipLevel(s, values[OptSkip]);
 
     s.refText = values[OptRef];
     const int v = atoiSaturated(s.refText);
@@ -230,7 +205,7 @@ void readSettingsText(std::string_view text, RunSettings& s)
     for (std::string_view line : splitLines(text)) {
         for (std::size_t k = 0; k < keyCount; ++k) {
             const std::string_view name = keys[k].name;
-            if (!prefixNoCase(line, name)) continue;
+            if (!qextext::istarts_with(line, name)) continue;
             const std::size_t eq = line.find('=');
             if (eq == std::string_view::npos) continue;
             std::size_t start = eq + 1;
@@ -283,24 +258,6 @@ std::string settingsReport(const RunSettings& s)
     t += "\n";
     t += "input  :" + s.inputPath + "\n";
     return t;
-}
-
-std::optional<std::string> readWholeFile(const std::string& path)
-{
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!f) return std::nullopt;
-    struct stat st {};
-    if (::fstat(::fileno(f.get()), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
-    std::string data;
-    if (S_ISREG(st.st_mode) && st.st_size > 0) data.reserve(static_cast<std::size_t>(st.st_size));
-    char chunk[1 << 16];
-    for (;;) {
-        const std::size_t got = std::fread(chunk, 1, sizeof chunk, f.get());
-        data.append(chunk, got);
-        if (got < sizeof chunk) break;
-    }
-    if (std::ferror(f.get())) return std::nullopt;
-    return data;
 }
 
 std::string invocationPath(const std::string& argv0, const char* searchPath)

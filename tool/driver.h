@@ -44,7 +44,4 @@ void applyFastModeRef(RunSettings& settings);
 // The report of the effective settings, ending with the "input  :" line.
 std::string settingsReport(const RunSettings& settings);
 
-// Reads a whole file; nullopt when it cannot be opened or read.
-std::optional<std::string> readWholeFile(const std::string& path);
-
 }  // namespace zorvane

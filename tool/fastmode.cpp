@@ -65,7 +65,10 @@ std::vector<Segment> buildFastSegments(const FilterTable&, const std::vector<Fas
         if (next <= count - 1) spans.push_back({next, count - 1, false});
     }
 
-    const int combedKind = s.use60fps ? s.baseKind - 1 : (s.use30fps ? s.baseKind + 1 : s.baseKind);
+    // Combed runs play as the fallback kind at 60 fps, else through Func_30fps
+    // or Func_24fps; everything else through Func_24fps.
+    const KindLayout kinds = kindsOf(s);
+    const int combedKind = s.use60fps ? kinds.fallback : (s.use30fps ? kinds.func30 : kinds.func24);
     const long long block = s.fastV2 ? 7 : 3;
     std::vector<Segment> emitted;
     long long q = -1;  // last cycle of the previous emitted segment
@@ -77,14 +80,14 @@ std::vector<Segment> buildFastSegments(const FilterTable&, const std::vector<Fas
             Segment seg;
             seg.firstCycle = static_cast<int>(q + 1);
             seg.lastCycle = static_cast<int>(e);
-            seg.kind = span.combed ? combedKind : s.baseKind;
+            seg.kind = span.combed ? combedKind : kinds.func24;
             emitted.push_back(std::move(seg));
             q = e;
         }
     }
     if (emitted.empty()) {
         Segment seg;
-        seg.kind = s.baseKind;
+        seg.kind = kinds.func24;
         emitted.push_back(std::move(seg));
     }
 

@@ -31,7 +31,7 @@ FilterEntry pulldownKind(const char* text, const char* alt, std::initializer_lis
     setPicks(e.picks, e.pickCount, picks);
     setPicks(e.altPicks, e.altPickCount, altPicks);
     e.minCombed = minCombed;
-    e.crossesCycleEnd = e.picks[static_cast<std::size_t>(e.pickCount - 1)] == 9;
+    e.crossesCycleEnd = e.picksCrossCycleEnd();
     e.dropsExtraFrame = dropsExtra;
     e.fps = 24;
     return e;
@@ -67,11 +67,11 @@ FilterTable buildFilterTable(const RunSettings& s)
     t[9] = pulldownKind(".DoubleWeave().SelectEvery(10,2,4,6,9)", ".SelectEvery(5,0,1,2,3)", {2, 4, 6, 9}, {0, 2, 4, 6}, 4, false);
 
     if (s.use30fps) {
-        FilterEntry& plain = t[10];
+        FilterEntry& plain = t[kPlain30Kind];
         plain = plainKind("", "", 5, 30);
         setPicks(plain.picks, plain.pickCount, {0, 2, 4, 6, 8});
         if (s.selectOdd) {
-            FilterEntry& odd = t[11];
+            FilterEntry& odd = t[kOdd30Kind];
             odd = plainKind(".DoubleWeave().SelectOdd()", "", 5, 30);
             setPicks(odd.picks, odd.pickCount, {1, 3, 5, 7, 9});
             odd.crossesCycleEnd = true;
@@ -79,23 +79,22 @@ FilterTable buildFilterTable(const RunSettings& s)
         }
     }
 
-    const int base = s.baseKind;
+    const KindLayout kinds = kindsOf(s);
     if (s.use60fps)
-        t[base - 1] = plainKind(s.func60fps, s.func6to2, 10, 60);
+        t[kinds.fallback] = plainKind(s.func60fps, s.func6to2, 10, 60);
     else if (s.use30fps && s.use30B)
-        t[base - 1] = plainKind(s.func30fps, s.func6to2, 10, 30);
+        t[kinds.fallback] = plainKind(s.func30fps, s.func6to2, 10, 30);
     else
-        t[base - 1] = plainKind(s.func24fps, s.func6to2, 10, 24);
-    t[base] = plainKind(s.func24fps, "", 10, 24);
-    t[base + 1] = plainKind(s.func30fps, "", 10, 30);
-    t.count = base + 2;
+        t[kinds.fallback] = plainKind(s.func24fps, s.func6to2, 10, 24);
+    t[kinds.func24] = plainKind(s.func24fps, "", 10, 24);
+    t[kinds.func30] = plainKind(s.func30fps, "", 10, 30);
     if (s.dedup) {
-        t[base + 2] = plainKind(".SelectEvery(5,1)", "", 2, 6);
-        t[base + 3] = plainKind(".SelectEvery(10,1)", "", 2, 3);
-        t[base + 4] = plainKind(".SelectEvery(15,1)", "", 2, 2);
-        t[base + 5] = plainKind(".DoubleWeave().SelectEvery(10,2,7)", "", 2, 12);
-        t.count = base + 6;
+        t[kinds.dedup6] = plainKind(".SelectEvery(5,1)", "", 2, 6);
+        t[kinds.dedup3] = plainKind(".SelectEvery(10,1)", "", 2, 3);
+        t[kinds.dedup2] = plainKind(".SelectEvery(15,1)", "", 2, 2);
+        t[kinds.dedup12] = plainKind(".DoubleWeave().SelectEvery(10,2,7)", "", 2, 12);
     }
+    t.count = kinds.count(s.dedup);
     return t;
 }
 

@@ -1,5 +1,7 @@
 #include "log.h"
 
+#include "text.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -7,19 +9,6 @@
 namespace zorvane {
 
 namespace {
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        unsigned char a = static_cast<unsigned char>(text[i]);
-        unsigned char b = static_cast<unsigned char>(prefix[i]);
-        if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b - 'A' + 'a');
-        if (a != b) return false;
-    }
-    return true;
-}
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -50,25 +39,6 @@ private:
     std::size_t pos_ = 0;
 };
 
-// Fills the gap list: the first 19 ranges in full, the 20th as a notice,
-// later ones not at all.
-class GapRecorder {
-public:
-    explicit GapRecorder(RunSettings& s) : s_(s) {}
-    void add(int first, int last)
-    {
-        if (count_ < kGapWarningSlots - 1)
-            s_.gapWarnings[count_] = std::to_string(first) + "-" + std::to_string(last);
-        else if (count_ == kGapWarningSlots - 1)
-            s_.gapWarnings[count_] = "and any more...";
-        if (count_ < kGapWarningSlots) ++count_;
-    }
-
-private:
-    RunSettings& s_;
-    int count_ = 0;
-};
-
 struct Entry {
     int number = 0;
     std::size_t dash = 0;
@@ -83,8 +53,9 @@ bool entryOf(std::string_view line, Entry& out)
     return true;
 }
 
-// The mark `offset` characters after the dash; a first mark past the end of
-// the line reads as NUL, like the terminator of a C string.
+// The mark at `pos` of the line (1, 3 or 5 characters after the dash); a
+// first mark past the end of the line reads as NUL, like the terminator of a
+// C string.
 char markAt(std::string_view line, std::size_t pos)
 {
     return pos < line.size() ? line[pos] : '\0';
@@ -163,7 +134,7 @@ LogContent readLog(std::string_view text)
     const bool haveFirst = cur.next(first);
     const bool haveSecond = haveFirst && cur.next(second);
 
-    if (!haveFirst || !startsWithNoCase(first, "total")) return log;
+    if (!haveFirst || !qextext::istarts_with(first, "total")) return log;
     const bool secondIsData = haveSecond && !second.empty() && isDigit(second[0]);
     const long long dataLines =
         static_cast<long long>(lineCount) - (secondIsData ? 1 : 2);
@@ -176,8 +147,8 @@ LogContent readLog(std::string_view text)
         log.lines.reserve(h.capacity);
         log.lines.push_back(second);
     } else {
-        h.fastMode = startsWithNoCase(second, "fast");
-        h.fastV2 = startsWithNoCase(second, "fastv2");
+        h.fastMode = qextext::istarts_with(second, "fast");
+        h.fastV2 = qextext::istarts_with(second, "fastv2");
         if (h.fastMode) h.fastCount = numberFrom(second, 6);
         log.lines.reserve(h.capacity);
     }
@@ -197,125 +168,107 @@ int cycleCountFor(int totalFrames)
 
 namespace {
 
-// The record of cycle c, created clean (with its number) when the log first reaches it.
-CycleRecord& recordAt(std::vector<CycleRecord>& records, int c)
+// Walks the entries in number order for both modes. `limit` is the number of
+// entries the declared size holds; `missing(k)` stores missing entry k as
+// combed, `present(k, line, dash)` stores entry k read from its line.
+template <class Missing, class Present>
+EntryReport walkEntries(const LogLines& lines, long long limit, Missing missing, Present present)
 {
-    const std::size_t i = static_cast<std::size_t>(c);
-    if (records.size() <= i) records.resize(i + 1);
-    return records[i];
-}
-
-FastEntry& entryAt(std::vector<FastEntry>& entries, long long k)
-{
-    const std::size_t i = static_cast<std::size_t>(k);
-    if (entries.size() <= i) entries.resize(i + 1);
-    return entries[i];
-}
-
-// Fills the records; false on an overrun.
-bool fillCycles(const LogLines& lines, std::vector<CycleRecord>& records, int cycles, RunSettings& settings)
-{
-    GapRecorder gaps(settings);
-    const bool ref = settings.refEnabled;
-    const bool dup = settings.dedup;
+    EntryReport report;
     long long e = 0;  // next expected entry (wide: ++e never overflows)
-    int c = 0;  // current cycle
-    int p = 0;  // position in the cycle
-    // Ten entries a cycle; gaps may reach further, then the vector grows.
-    records.reserve(std::min(static_cast<std::size_t>(cycles) + 1, lines.size() / 10 + 2));
-    recordAt(records, 0).index = 0;
-
-    auto advance = [&] {
-        if (++p == 10) {
-            p = 0;
-            ++c;
-            recordAt(records, c).index = c;
-        }
-    };
-    // The second and third marks are written only when given (kNoMark: keep).
-    constexpr int kNoMark = -1;
-    auto mark = [&](char first, int second, int third) {
-        CycleRecord& r = records[static_cast<std::size_t>(c)];
-        r.pattern[p] = first;
-        if (second != kNoMark) r.refPattern[p] = static_cast<char>(second);
-        if (third != kNoMark) r.dupPattern[p] = static_cast<char>(third);
-        advance();
-    };
-
     for (std::string_view line : lines) {
         Entry entry;
         if (!entryOf(line, entry)) continue;
         const int n = entry.number;
         if (n < e) continue;
         if (n > e) {
-            gaps.add(static_cast<int>(e), n - 1);
-            for (long long k = e; k < n; ++k) {
-                if (c == cycles) return false;
-                mark('1', ref ? '1' : kNoMark, dup ? '1' : kNoMark);
+            if (report.gaps.size() < kListedGaps) report.gaps.push_back({static_cast<int>(e), n - 1});
+            for (; e < n; ++e) {
+                if (e >= limit) {
+                    report.overrun = true;
+                    return report;
+                }
+                missing(e);
             }
-            e = n;
         }
+        if (e >= limit) {
+            report.overrun = true;
+            return report;
+        }
+        present(e, line, entry.dash);
         ++e;
-        if (c == cycles) return false;
-        const std::size_t d = entry.dash;
-        auto byte = [&](std::size_t i) { return static_cast<int>(static_cast<unsigned char>(line[i])); };
-        mark(markAt(line, d + 1), ref && d + 3 < line.size() ? byte(d + 3) : kNoMark,
-             dup && d + 5 < line.size() ? byte(d + 5) : kNoMark);
     }
-    return true;
+    return report;
 }
 
-bool fillFastEntries(const LogLines& lines, std::vector<FastEntry>& entries, int count, RunSettings& settings)
+// The second and third marks are stored only where the line holds them.
+void storeMarkIfPresent(char& dest, std::string_view line, std::size_t pos)
 {
-    GapRecorder gaps(settings);
-    long long e = 0;
-    entries.reserve(std::min(static_cast<std::size_t>(count) + 1, lines.size() + 1));
-    auto mark = [&](long long k, char state) {
-        FastEntry& entry = entryAt(entries, k);
-        entry.index = static_cast<int>(k);
-        entry.state = state;
-    };
-
-    for (std::string_view line : lines) {
-        Entry entry;
-        if (!entryOf(line, entry)) continue;
-        const int n = entry.number;
-        if (n < e) continue;
-        if (n > e) {
-            gaps.add(static_cast<int>(e), n - 1);
-            for (long long k = e; k < n; ++k) {
-                if (k >= count) return false;
-                mark(k, '1');
-            }
-            e = n;
-        }
-        if (e >= count) return false;
-        mark(e, markAt(line, entry.dash + 1));
-        ++e;
-    }
-    return true;
+    if (pos < line.size()) dest = line[pos];
 }
 
 }  // namespace
 
-void parseCycleEntries(const LogLines& lines, std::vector<CycleRecord>& records, int cycles,
-                       RunSettings& settings)
+EntryReport parseCycleEntries(const LogLines& lines, std::vector<CycleRecord>& records, int cycles,
+                              const RunSettings& settings)
 {
-    if (cycles <= 0 || !fillCycles(lines, records, cycles, settings)) {
-        settings.logError = kLogFormatError;
-        return;
-    }
-    if (records.size() >= static_cast<std::size_t>(cycles)) records[static_cast<std::size_t>(cycles) - 1].last = true;
+    if (cycles <= 0) return {.overrun = true, .gaps = {}};
+    const bool ref = settings.refEnabled;
+    const bool dup = settings.dedup;
+    // Ten entries a cycle; gaps may reach further, then the vector grows.
+    records.reserve(std::min(static_cast<std::size_t>(cycles) + 1, lines.size() / 10 + 2));
+    // The record of the entry's cycle, created (with its number) when the log
+    // first reaches it; after the tenth entry the next cycle is reached.
+    auto recordOf = [&records](long long k) -> CycleRecord& {
+        const std::size_t c = static_cast<std::size_t>(k / 10);
+        if (records.size() <= c) records.resize(c + 1);
+        records[c].index = static_cast<int>(c);
+        return records[c];
+    };
+    auto reached = [&recordOf](long long k) {
+        if (k % 10 == 9) recordOf(k + 1);
+    };
+    recordOf(0);
+
+    EntryReport report = walkEntries(
+        lines, 10LL * cycles,
+        [&](long long k) {
+            CycleRecord& r = recordOf(k);
+            const std::size_t p = static_cast<std::size_t>(k % 10);
+            r.pattern[p] = '1';
+            if (ref) r.refPattern[p] = '1';
+            if (dup) r.dupPattern[p] = '1';
+            reached(k);
+        },
+        [&](long long k, std::string_view line, std::size_t dash) {
+            CycleRecord& r = recordOf(k);
+            const std::size_t p = static_cast<std::size_t>(k % 10);
+            r.pattern[p] = markAt(line, dash + 1);
+            if (ref) storeMarkIfPresent(r.refPattern[p], line, dash + 3);
+            if (dup) storeMarkIfPresent(r.dupPattern[p], line, dash + 5);
+            reached(k);
+        });
+    if (records.size() >= static_cast<std::size_t>(cycles))
+        records[static_cast<std::size_t>(cycles) - 1].last = true;
+    return report;
 }
 
-void parseFastEntries(const LogLines& lines, std::vector<FastEntry>& entries, int count,
-                      RunSettings& settings)
+EntryReport parseFastEntries(const LogLines& lines, std::vector<FastEntry>& entries, int count, const RunSettings&)
 {
-    if (count <= 0 || !fillFastEntries(lines, entries, count, settings)) {
-        settings.logError = kLogFormatError;
-        return;
-    }
-    if (entries.size() >= static_cast<std::size_t>(count)) entries[static_cast<std::size_t>(count) - 1].last = true;
+    if (count <= 0) return {.overrun = true, .gaps = {}};
+    entries.reserve(std::min(static_cast<std::size_t>(count) + 1, lines.size() + 1));
+    auto store = [&entries](long long k, char state) {
+        const std::size_t i = static_cast<std::size_t>(k);
+        if (entries.size() <= i) entries.resize(i + 1);
+        entries[i].index = static_cast<int>(k);
+        entries[i].state = state;
+    };
+    EntryReport report = walkEntries(
+        lines, count, [&](long long k) { store(k, '1'); },
+        [&](long long k, std::string_view line, std::size_t dash) { store(k, markAt(line, dash + 1)); });
+    if (entries.size() >= static_cast<std::size_t>(count))
+        entries[static_cast<std::size_t>(count) - 1].last = true;
+    return report;
 }
 
 }  // namespace zorvane

@@ -118,20 +118,45 @@ struct LogContent {
 // Checks the header and collects the data lines. `text` must outlive the result.
 LogContent readLog(std::string_view text);
 
+// The message of a log whose header, size or entries do not fit the format.
+inline constexpr const char* kLogFormatError = "Error:There is format error in log file.";
+
+// A range of entry numbers missing from the log (both ends included).
+struct EntryGap {
+    int first = 0;
+    int last = 0;
+    bool operator==(const EntryGap&) const = default;
+};
+
+// Gaps listed in the output file: the first 19 by their numbers, a 20th only
+// as "and more"; later ones are not kept.
+inline constexpr std::size_t kListedGaps = 20;
+
+// What reading the entries found besides the entries themselves.
+struct EntryReport {
+    bool overrun = false;          // an entry (or a missing one) lies past the declared size,
+                                   // or the declared size is 0 or less
+    std::vector<EntryGap> gaps;    // at most kListedGaps, in the order found
+};
+
 // Cycle count for a frame total: total / 5 rounded up (0 for a total of 0 or less).
 int cycleCountFor(int totalFrames);
 
-// Normal mode: fills `records` from the lines, growing it up to the record of
-// the last cycle the log reaches (records it already holds are kept and
-// filled; cycles past the end of the vector are clean). Records gap ranges in
-// settings.gapWarnings and an overrun in settings.logError. Reads refEnabled
-// and dedup.
-void parseCycleEntries(const LogLines& lines, std::vector<CycleRecord>& records, int cycles,
-                       RunSettings& settings);
+// Entries are numbered from 0; numbers that go back are dropped, and missing
+// numbers count as combed in every column in use (and are reported as gaps).
+// An entry, or a missing one, past the declared size is an overrun, which
+// ends the reading.
+//
+// Normal mode: ten entries a cycle. Fills `records`, growing it up to the
+// record of the last cycle the log reaches (records it already holds are kept
+// and filled; cycles past its end are clean). Reads refEnabled and dedup.
+EntryReport parseCycleEntries(const LogLines& lines, std::vector<CycleRecord>& records, int cycles,
+                              const RunSettings& settings);
 
-// Fast mode: fills `entries` from the lines in the same way, growing it up to
-// the last entry the log reaches; entries past its end are clean ('0').
-void parseFastEntries(const LogLines& lines, std::vector<FastEntry>& entries, int count,
-                      RunSettings& settings);
+// Fast mode: one entry a block, first mark only, so the settings are not read
+// (the parameter keeps both modes' calls alike). Fills `entries` in the same
+// way; entries past its end are clean ('0').
+EntryReport parseFastEntries(const LogLines& lines, std::vector<FastEntry>& entries, int count,
+                             const RunSettings& settings);
 
 }  // namespace zorvane

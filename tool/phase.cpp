@@ -65,7 +65,7 @@ std::array<int, 2> phasePair(int kind)
     static constexpr std::array<std::array<int, 2>, 10> kPairs{{
         {1, 2}, {0, 1}, {0, 4}, {3, 4}, {2, 3}, {2, 2}, {1, 1}, {0, 0}, {4, 4}, {3, 3},
     }};
-    if (kind < 0 || kind > 9) return {kNoPhase, kNoPhase};
+    if (!isPulldownKind(kind)) return {kNoPhase, kNoPhase};
     return kPairs[static_cast<std::size_t>(kind)];
 }
 
@@ -109,16 +109,17 @@ bool phaseFit(const CycleView& cycles, int c0, int stop, int t, bool tolerate, i
 
 void recoverPhasesOwn(std::vector<Segment>& segments, const CycleView& cycles, const RunSettings& settings)
 {
-    const int fallback = settings.baseKind - 1;
+    const int fallback = kindsOf(settings).fallback;
     const int n = activeCount(segments);
     for (int i = 0; i < n; ++i) {
         Segment& s = segments[static_cast<std::size_t>(i)];
         if (s.kind != fallback || s.length() < 15) continue;
 
         std::array<int, 2> pair{kNoPhase, kNoPhase};
-        if (i > 0 && segments[static_cast<std::size_t>(i - 1)].kind < 10)
+        if (i > 0 && isPulldownKind(segments[static_cast<std::size_t>(i - 1)].kind))
             pair = phasePair(segments[static_cast<std::size_t>(i - 1)].kind);
-        if (!s.isLast && i + 1 < n && segments[static_cast<std::size_t>(i + 1)].kind < 10 && pair[0] == pair[1])
+        if (!s.isLast && i + 1 < n && isPulldownKind(segments[static_cast<std::size_t>(i + 1)].kind) &&
+            pair[0] == pair[1])
             pair = phasePair(segments[static_cast<std::size_t>(i + 1)].kind);
 
         const bool tolerate = pair[0] != kNoPhase && s.length() >= 30;
@@ -137,7 +138,7 @@ void recoverPhasesOwn(std::vector<Segment>& segments, const CycleView& cycles, c
 
 void recoverPhasesGuessed(std::vector<Segment>& segments, const CycleView& cycles, const RunSettings& settings)
 {
-    const int fallback = settings.baseKind - 1;
+    const int fallback = kindsOf(settings).fallback;
     const int n = activeCount(segments);
     for (int i = 0; i < n; ++i) {
         Segment& s = segments[static_cast<std::size_t>(i)];
@@ -148,13 +149,13 @@ void recoverPhasesGuessed(std::vector<Segment>& segments, const CycleView& cycle
         int lenN = 0;
         const Segment* prev = i > 0 ? &segments[static_cast<std::size_t>(i - 1)] : nullptr;
         const Segment* next = (!s.isLast && i + 1 < n) ? &segments[static_cast<std::size_t>(i + 1)] : nullptr;
-        if (prev && prev->kind < 10) {
+        if (prev && isPulldownKind(prev->kind)) {
             pair = phasePair(prev->kind);
             lenP = prev->length();
         } else {
             prev = nullptr;
         }
-        if (next && next->kind < 10) {
+        if (next && isPulldownKind(next->kind)) {
             lenN = next->length();
             if (pair[0] == pair[1] && lenP <= lenN) pair = phasePair(next->kind);
         } else {

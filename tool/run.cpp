@@ -19,6 +19,16 @@ namespace zorvane {
 
 namespace {
 
+// A whole input file; nullopt when it cannot be opened or read. Running out
+// of memory is not a reading error: it ends the run as elsewhere.
+std::optional<std::string> readInput(const std::string& path)
+{
+    qextext::FileBytes file = qextext::read_whole_file(path);
+    if (file.status == qextext::ReadStatus::kNoMemory) throw std::bad_alloc();
+    if (!file.ok()) return std::nullopt;
+    return std::move(file.bytes);
+}
+
 // Takes the output text; false when it could not be written.
 using OutputSink = std::function<bool(std::string_view text)>;
 
@@ -31,21 +41,19 @@ int analyseAndWrite(RunSettings& s, const LogContent& log, const OutputSink& wri
     const int count = s.fastMode ? log.header.fastCount : cycleCountFor(s.totalFrames);
     std::vector<CycleRecord> records;
     std::vector<FastEntry> entries;
-    if (s.fastMode)
-        parseFastEntries(log.lines, entries, count, s);
-    else
-        parseCycleEntries(log.lines, records, count, s);
-    if (s.logError.size() >= 3) {
-        out << s.logError << "\n";
+    const EntryReport found = s.fastMode ? parseFastEntries(log.lines, entries, count, s)
+                                         : parseCycleEntries(log.lines, records, count, s);
+    if (found.overrun) {
+        out << kLogFormatError << "\n";
         return kExitFailure;
     }
-    if (s.gapWarnings[0].size() > 1) out << "\nWarning:There are some errors in log file.\n";
+    if (!found.gaps.empty()) out << "\nWarning:There are some errors in log file.\n";
     const std::vector<Segment> segments = s.fastMode
                                               ? buildFastSegments(table, entries, count, s)
                                               : buildSegments(table, CycleView(records, count), s);
 
-    if (!write(s.scriptOutput ? scriptText(s, table, segments)
-                              : definitionText(s, table, segments))) {
+    if (!write(s.scriptOutput ? scriptText(s, table, segments, found.gaps)
+                              : definitionText(s, table, segments, found.gaps))) {
         out << "Error:could not find output directory.\n";
         return kExitFailure;
     }
@@ -106,12 +114,12 @@ int runZorvane(const std::vector<std::string>& argv, std::ostream& out) {
     s.scriptOutput = !qextext::iequals(pathExtension(s.outputPath), ".def");
 
     if (s.iniPath.empty()) s.iniPath = derivedIniPath(invocationPath(argv[0], std::getenv("PATH")));
-    const std::optional<std::string> ini = readWholeFile(s.iniPath);
+    const std::optional<std::string> ini = readInput(s.iniPath);
     if (!ini) {
         out << "Error:could not open ini-file.\n";
         return kExitFailure;
     }
-    const std::optional<std::string> logText = readWholeFile(s.inputPath);
+    const std::optional<std::string> logText = readInput(s.inputPath);
     if (!logText) {
         out << "Error:could not open log file.\n";
         return kExitFailure;

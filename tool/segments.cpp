@@ -2,6 +2,8 @@
 // applies the post-passes and merges neighbours with equal filter texts.
 #include "analysis.h"
 
+#include "text.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -106,7 +108,7 @@ public:
                    int& tolerance) const
     {
         if (n == 0) return 0;
-        const int skipKind = settings_.skipKind;
+        const int skipMinRun = settings_.skipMinRun;
         int r = 0;
         for (;;) {
             const int c = s + r;
@@ -115,9 +117,9 @@ public:
             if (countMode && combed(c) < minCombed) return r;
             if (!fits(c, mask)) {
                 const int z = cleanPicks(c, mask);
-                if (skipKind < 1 || z < 1 || z < n - settings_.skipSpan || last(c)) return r;
+                if (skipMinRun < 1 || z < 1 || z < n - settings_.skipSpan || last(c)) return r;
                 const int d = countCleanRun(c + 1, mask, countMode, minCombed);
-                if (r < skipKind || d < skipKind - 2) return r;
+                if (r < skipMinRun || d < skipMinRun - 2) return r;
                 if (list.size < kToleratedCapacity) {
                     list.cycles[static_cast<std::size_t>(list.size++)] = c;
                     ++tolerance;
@@ -133,7 +135,7 @@ public:
 private:
     std::uint16_t cleanMask(int c) const { return c < stored_ ? clean_[static_cast<std::size_t>(c)] : 0x3FF; }
 
-    const CycleView& cycles_;
+    CycleView cycles_;  // a small view, kept by value
     int stored_;
     const RunSettings& settings_;
     bool implicitSparse_ = false;
@@ -151,19 +153,6 @@ struct Candidate {
     int firstPick = 0;
     ToleratedList* list = nullptr;
 };
-
-bool equalIgnoringCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
 
 // Number of segments the passes look at: up to and including the first with isLast.
 int activeCount(const std::vector<Segment>& segments)
@@ -185,8 +174,8 @@ void appendSkipCycles(std::vector<int>& dest, const std::vector<int>& more)
 std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& facts, const RunSettings& settings)
 {
     const int cycleCount = facts.count();
-    const int base = settings.baseKind;
-    const int fallback = base - 1;
+    const KindLayout kinds = kindsOf(settings);
+    const int fallback = kinds.fallback;
 
     std::array<std::uint16_t, kFilterTableSize> pickMask{};
     std::array<std::uint16_t, kFilterTableSize> altMask{};
@@ -212,7 +201,7 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
         best.list->size = 0;
         bool taken = false;
 
-        for (int k = 0; k <= 9; ++k) {
+        for (int k = 0; k < kPulldownKindCount; ++k) {
             const FilterEntry& e = table[k];
             trial.list->size = 0;
             trial.tolerance = 0;
@@ -241,7 +230,7 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
         }
 
         if (best.length == 0) {
-            for (int k = 10; k < fallback; ++k) {
+            for (int k = kPlain30Kind; kinds.isThirtyKind(k); ++k) {
                 const FilterEntry& e = table[k];
                 trial.list->size = 0;
                 trial.tolerance = 0;
@@ -264,23 +253,23 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
                 best.list->size = 0;
                 if (c >= 3) {
                     if (!settings.under6fps) {
-                        best.kind = base + 5;
+                        best.kind = kinds.dedup12;
                         best.length = c;
                     } else if (settings.under3fps) {
-                        best.kind = base + 4;
+                        best.kind = kinds.dedup2;
                         best.length = c - c % 3;
                     } else {
-                        best.kind = base + 2;
+                        best.kind = kinds.dedup6;
                         best.length = c;
                     }
                 } else if (c == 2) {
-                    if (!settings.under6fps) best.kind = base + 5;
-                    else if (settings.under3fps) best.kind = base + 3;
-                    else best.kind = base + 2;
+                    if (!settings.under6fps) best.kind = kinds.dedup12;
+                    else if (settings.under3fps) best.kind = kinds.dedup3;
+                    else best.kind = kinds.dedup6;
                     best.length = 2;
                 } else if (c == 1) {
                     const bool wide = classifyCycle(facts.cycles(), pos, true) >= 6;
-                    best.kind = (wide || !settings.under6fps) ? base + 5 : base + 2;
+                    best.kind = (wide || !settings.under6fps) ? kinds.dedup12 : kinds.dedup6;
                     best.length = 1;
                 } else {
                     best.kind = fallback;
@@ -304,14 +293,14 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
         seg.kind = best.kind;
         if (entry.altPickCount == 0) {
             seg.useAltText = false;
-            seg.carriesOver = entry.pickCount >= 1 && entry.picks[static_cast<std::size_t>(entry.pickCount - 1)] == 9;
+            seg.carriesOver = entry.picksCrossCycleEnd();
         } else {
             trial.list->size = 0;
             trial.tolerance = 0;
             const int len2 = facts.measureRun(pos, altMask[static_cast<std::size_t>(best.kind)], entry.altPickCount,
                                               false, 0, *trial.list, trial.tolerance);
             const int t2 = trial.tolerance;
-            const bool wide = best.kind >= 5;
+            const bool wide = isFourFrameKind(best.kind);
             const bool altStartsLate = entry.altPicks[0] > 0;
             bool accept;
             if (first)
@@ -330,10 +319,10 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
                 trial.list->size = kept;
                 best.tolerance = std::min(t2, kept);
                 std::swap(best.list, trial.list);
-                seg.carriesOver = entry.altPicks[static_cast<std::size_t>(entry.altPickCount - 1)] == 9;
+                seg.carriesOver = entry.altPicksCrossCycleEnd();
             } else {
                 seg.useAltText = false;
-                seg.carriesOver = entry.picks[static_cast<std::size_t>(entry.pickCount - 1)] == 9;
+                seg.carriesOver = entry.picksCrossCycleEnd();
             }
         }
 
@@ -348,10 +337,10 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
             const int end = std::min(facts.storedCount(), cycleCount);
             for (int c = pos; c <= pos + best.length - 1 && c < end; ++c)
                 if (facts.field8(c)) ++field8;
-            if (seg.kind < 5 && field8 <= best.tolerance) seg.carriesOver = false;
+            if (isPullDownPairKind(seg.kind) && field8 <= best.tolerance) seg.carriesOver = false;
         }
 
-        if (seg.kind < fallback) {
+        if (kinds.isPatternKind(seg.kind)) {
             seg.skipCount = best.tolerance;
             const int stored = std::min(best.tolerance, std::min(best.list->size, kMaxStoredSkipCycles));
             if (stored > 0) seg.skipCycles.assign(best.list->cycles.begin(), best.list->cycles.begin() + stored);
@@ -402,15 +391,15 @@ const std::string& segmentText(const FilterTable& table, const Segment& segment)
 
 void absorbFallbackIslands(std::vector<Segment>& segments, const FilterTable& table, const RunSettings& settings)
 {
-    const int fallback = settings.baseKind - 1;
+    const KindLayout kinds = kindsOf(settings);
     const int n = activeCount(segments);
     for (int i = 0; i < n - 2;) {
         Segment& a = segments[static_cast<std::size_t>(i)];
         Segment& b = segments[static_cast<std::size_t>(i + 1)];
         Segment& c = segments[static_cast<std::size_t>(i + 2)];
-        if (a.kind < fallback && c.kind < fallback && b.kind == fallback && !b.useAltText &&
-            a.length() + c.length() >= settings.skipKind && b.length() < 2 * settings.skipSpan - 2 &&
-            equalIgnoringCase(segmentText(table, a), segmentText(table, c))) {
+        if (kinds.isPatternKind(a.kind) && kinds.isPatternKind(c.kind) && b.kind == kinds.fallback && !b.useAltText &&
+            a.length() + c.length() >= settings.skipMinRun && b.length() < 2 * settings.skipSpan - 2 &&
+            qextext::iequals(segmentText(table, a), segmentText(table, c))) {
             b.kind = a.kind;
             b.useAltText = a.useAltText;
             b.skipCount = b.length();
@@ -427,14 +416,15 @@ void absorbFallbackIslands(std::vector<Segment>& segments, const FilterTable& ta
 
 void overrideFunctions(std::vector<Segment>& segments, const RunSettings& settings)
 {
+    const KindLayout kinds = kindsOf(settings);
     const int n = activeCount(segments);
     for (int i = 0; i < n; ++i) {
         Segment& s = segments[static_cast<std::size_t>(i)];
         int to = -1;
-        if (settings.use24A && s.kind >= 0 && s.kind <= 9)
-            to = settings.baseKind;
-        else if (settings.use30fps && settings.use30A && (s.kind == 10 || (s.kind == 11 && settings.selectOdd)))
-            to = settings.baseKind + 1;
+        if (settings.use24A && isPulldownKind(s.kind))
+            to = kinds.func24;
+        else if (settings.use30fps && settings.use30A && kinds.isThirtyKind(s.kind))
+            to = kinds.func30;
         if (to < 0) continue;
         s.kind = to;
         s.useAltText = false;
@@ -452,7 +442,7 @@ void absorbFunctionIslands(std::vector<Segment>& segments, int key, const RunSet
         const Segment& a = segments[static_cast<std::size_t>(i)];
         Segment& b = segments[static_cast<std::size_t>(i + 1)];
         const Segment& c = segments[static_cast<std::size_t>(i + 2)];
-        if (a.kind == key && c.kind == key && b.kind != key && b.kind < settings.baseKind + 2 &&
+        if (a.kind == key && c.kind == key && b.kind != key && !kindsOf(settings).isDedupKind(b.kind) &&
             a.length() + c.length() >= 12 && b.length() < 6) {
             b.kind = key;
             b.useAltText = false;
@@ -475,7 +465,7 @@ std::vector<Segment> mergeEqualText(std::vector<Segment> segments, const FilterT
     for (int i = 0; i + 1 < n; ++i) {
         Segment& s = segments[static_cast<std::size_t>(i)];
         Segment& t = segments[static_cast<std::size_t>(i + 1)];
-        if (equalIgnoringCase(segmentText(table, s), segmentText(table, t))) {
+        if (qextext::iequals(segmentText(table, s), segmentText(table, t))) {
             t.firstCycle = s.firstCycle;
             std::vector<int> joined = std::move(s.skipCycles);
             appendSkipCycles(joined, t.skipCycles);
@@ -508,11 +498,11 @@ std::vector<Segment> buildSegments(const FilterTable& table, const CycleView& cy
         recoverPhasesOwn(segments, cycles, settings);
         if (settings.refCycles > 0) recoverPhasesGuessed(segments, cycles, settings);
     }
-    if (settings.skipKind > 0) absorbFallbackIslands(segments, table, settings);
+    if (settings.skipMinRun > 0) absorbFallbackIslands(segments, table, settings);
     if (settings.use24A || settings.use30A) overrideFunctions(segments, settings);
-    if (settings.skipKind > 0 && (settings.use24A || settings.use30A)) {
-        const int key24 = settings.baseKind;
-        const int key30 = settings.baseKind + 1;
+    if (settings.skipMinRun > 0 && (settings.use24A || settings.use30A)) {
+        const int key24 = kindsOf(settings).func24;
+        const int key30 = kindsOf(settings).func30;
         if (settings.use24A && settings.use30A) {
             absorbFunctionIslands(segments, settings.use30B ? key30 : key24, settings);
             absorbFunctionIslands(segments, settings.use30B ? key24 : key30, settings);

@@ -1,21 +1,16 @@
-// Settings of one zorvane run: every option, settings-file value and
-// log-derived value. Filled by the driver, the settings-file reader and the
-// log reader; read by everything else.
+// Settings of one zorvane run: every option, the settings-file values and the
+// facts of the log's header that the analysis follows. Filled by the driver
+// and the settings-file reader; read by everything else. What the log's
+// entries turn out to hold (gaps, an overrun) is the reader's result
+// (EntryReport in log.h), not a setting.
 #pragma once
 
-#include <array>
 #include <string>
 
 namespace zorvane {
 
 // A path or settings text still equal to this counts as "not given".
 inline const std::string unsetMarker(190, '0');
-
-// Text stored by the log reader when entries overrun the declared size, and by
-// the driver for logs whose header or size make no sense.
-inline constexpr const char* kLogFormatError = "Error:There is format error in log file.";
-
-inline constexpr int kGapWarningSlots = 20;
 
 struct RunSettings {
     // Command line.
@@ -54,8 +49,11 @@ struct RunSettings {
     bool under3fps = false;      // -3F
     bool packetComments = true;  // -l
 
+    // -SKIP lets a single cycle with a few combed picks through inside a long
+    // run of a 24 fps kind: the run needs skipMinRun cycles before it (and
+    // skipMinRun - 2 after it), and may miss up to skipSpan picks there.
     std::string skipText = "0";  // -SKIP
-    int skipKind = 0;            // 12, 11, 10 for -SKIP 1, 2, 3; 0 when off
+    int skipMinRun = 0;          // 12, 11, 10 for -SKIP 1, 2, 3; 0 when off
     int skipSpan = 2;            // 2, 3, 4 for -SKIP 1, 2, 3; 2 when off
 
     std::string refText = "0";   // -REF, later the rounded value
@@ -64,14 +62,27 @@ struct RunSettings {
 
     bool scriptOutput = true;    // false only for a ".def" output path
 
-    // Log header and body.
+    // Log header.
     bool fastMode = false;
     bool fastV2 = false;
     int totalFrames = 0;
     int baseKind = 12;           // 11, 12 or 13; set by the driver once the log is read
-    std::string logError;        // empty, or kLogFormatError
-    std::array<std::string, kGapWarningSlots> gapWarnings{};
 };
+
+// The -SKIP value: skipText, and the run length and the missed picks it
+// allows ("1", "2", "3"; anything else turns it off).
+inline void setSkipLevel(RunSettings& s, const std::string& text)
+{
+    s.skipText = text;
+    if (text == "1" || text == "2" || text == "3") {
+        const int level = text[0] - '0';
+        s.skipMinRun = 13 - level;  // 12, 11, 10
+        s.skipSpan = level + 1;     // 2, 3, 4
+    } else {
+        s.skipMinRun = 0;
+        s.skipSpan = 2;
+    }
+}
 
 // 11 without -30F, 13 with -30F and -ODD, else 12.
 inline int computeBaseKind(const RunSettings& s)

@@ -31,7 +31,7 @@ long long lastFrame(const RunSettings& rs, const Segment& s, bool final)
     return final ? static_cast<long long>(rs.totalFrames) - 1 : 5LL * s.lastCycle + 4;
 }
 
-int fallbackKind(const RunSettings& rs) { return rs.baseKind - 1; }
+int fallbackKind(const RunSettings& rs) { return kindsOf(rs).fallback; }
 
 bool wantsFpsAdjust(const RunSettings& rs) { return rs.totalFrames % 5 != 0 && rs.writeFpsAdjust; }
 
@@ -45,21 +45,22 @@ std::string_view fallbackPatternName(const RunSettings& rs)
 // Pattern text of a frame statement of the definition file.
 std::string patternText(const RunSettings& rs, const Segment& s)
 {
+    auto fixed = [](int i) { return std::string(kFixedPatternTexts[static_cast<std::size_t>(i)]); };
     const int k = s.kind;
-    const int base = rs.baseKind;
+    const KindLayout kinds = kindsOf(rs);
     if (s.useAltText) {
-        if (k >= 0 && k <= 9) return std::string(kFixedPatternTexts[static_cast<std::size_t>(10 + k % 5)]);
-        if (k == fallbackKind(rs)) return rs.varDef6to2 + "_" + std::to_string(s.refPhase);
+        // The alternatives of kinds k and k + 5 are the same text.
+        if (isPulldownKind(k)) return fixed(kFirstAltPatternText + k % kFirstFourFrameKind);
+        if (k == kinds.fallback) return rs.varDef6to2 + "_" + std::to_string(s.refPhase);
         return {};
     }
-    if (k >= 0 && k <= 9) return std::string(kFixedPatternTexts[static_cast<std::size_t>(k)]);
-    if (k == fallbackKind(rs)) return std::string(fallbackPatternName(rs));
-    if (k == base) return rs.varDef24;
-    if (k == base + 1) return rs.varDef30;
-    if (rs.dedup && k >= base + 2 && k <= base + 5)
-        return std::string(kFixedPatternTexts[static_cast<std::size_t>(17 + k - (base + 2))]);
-    if (k == 10 && rs.use30fps) return std::string(kFixedPatternTexts[15]);
-    if (k == 11 && rs.use30fps && rs.selectOdd) return std::string(kFixedPatternTexts[16]);
+    if (isPulldownKind(k)) return fixed(k);
+    if (k == kinds.fallback) return std::string(fallbackPatternName(rs));
+    if (k == kinds.func24) return rs.varDef24;
+    if (k == kinds.func30) return rs.varDef30;
+    if (rs.dedup && kinds.isDedupKind(k)) return fixed(kFirstDedupPatternText + k - kinds.dedup6);
+    if (k == kPlain30Kind && rs.use30fps) return fixed(kPlain30PatternText);
+    if (k == kOdd30Kind && rs.use30fps && rs.selectOdd) return fixed(kOdd30PatternText);
     return {};
 }
 
@@ -106,10 +107,10 @@ std::string sixToTwoText(std::string_view func, std::string_view varRef, int pha
     return out;
 }
 
-std::string lostFramesBlock(const RunSettings& rs)
+std::string lostFramesBlock(const std::vector<EntryGap>& gaps)
 {
     std::string t;
-    if (rs.gapWarnings[0].size() > 1) {
+    if (!gaps.empty()) {
         // Shift_JIS: the log lacks the frames below; they are filled with combed frames.
         t += "\n\n######    ERROR:\x83\x8D\x83O\x83t\x83@\x83" "C\x83\x8B\x82\xCC\x89\xBA\x8BL\x83t"
              "\x83\x8C\x81[\x83\x80\x8A\xD4\x82\xAA\x8C\x87\x97\x8E\x82\xB5\x82\xC4\x82\xA2\x82\xDC"
@@ -117,9 +118,9 @@ std::string lostFramesBlock(const RunSettings& rs)
         t += "# (\x81\xA6\x91S\x91\xCC\x82\xCC\x83Y\x83\x8C\x82\xF0\x96h\x82\xAE\x82\xBD\x82\xDF\x82"
              "\xC9\x8C\x87\x97\x8E\x83t\x83\x8C\x81[\x83\x80\x82\xCD\x8E\xC8\x83t\x83\x8C\x81[\x83\x80"
              "\x82\xC5\x95\xE2\x8A\xD4\x82\xB5\x82\xDC\x82\xB7\x81" "B)\n";
-        for (int i = 0; i < kGapWarningSlots && rs.gapWarnings[static_cast<std::size_t>(i)].size() > 1; ++i) {
-            if (i < kGapWarningSlots - 1)
-                t += "# " + rs.gapWarnings[static_cast<std::size_t>(i)] + "\n";
+        for (std::size_t i = 0; i < gaps.size() && i < kListedGaps; ++i) {
+            if (i + 1 < kListedGaps)
+                t += "# " + std::to_string(gaps[i].first) + "-" + std::to_string(gaps[i].last) + "\n";
             else
                 t += "# And any more lost frames...\n";
         }
@@ -163,7 +164,7 @@ std::string trailerLine(const RunSettings& rs)
 }
 
 std::string definitionText(const RunSettings& rs, const FilterTable& table,
-                           const std::vector<Segment>& segments)
+                           const std::vector<Segment>& segments, const std::vector<EntryGap>& gaps)
 {
     const std::string f24 = withoutLeadingDot(rs.func24fps);
     const std::string f30 = withoutLeadingDot(rs.func30fps);
@@ -194,15 +195,15 @@ std::string definitionText(const RunSettings& rs, const FilterTable& table,
         t += " [" + std::to_string(rate) + "] " + patternText(rs, s) + "\n";
     }
     t += "end\n";
-    t += lostFramesBlock(rs);
-    if (rs.skipKind > 0) t += combingPacketsBlock(rs, segments);
+    t += lostFramesBlock(gaps);
+    if (rs.skipMinRun > 0) t += combingPacketsBlock(rs, segments);
     if (rs.refCycles > 0) t += guessedPacketsBlock(rs, segments);
     t += trailerLine(rs);
     return t;
 }
 
 std::string scriptText(const RunSettings& rs, const FilterTable& table,
-                       const std::vector<Segment>& segments)
+                       const std::vector<Segment>& segments, const std::vector<EntryGap>& gaps)
 {
     const int w = frameNumberWidth(segments);
     const int nameWidth = segmentNumberWidth(segments.size());
@@ -244,7 +245,7 @@ std::string scriptText(const RunSettings& rs, const FilterTable& table,
 
         body += name + "=Trim(" + first + "," + lastText + ")" + filter + rs.funcAppend;
         if (s.kind == fallback && s.useAltText && s.guessed) body += " #(Guessed)";
-        if (rs.packetComments && s.kind < fallback && s.skipCount > 0)
+        if (rs.packetComments && kindsOf(rs).isPatternKind(s.kind) && s.skipCount > 0)
             body += " #(Combing-Packets:" + std::to_string(s.skipCount) + ")";
         body += "\n";
 
@@ -263,8 +264,8 @@ std::string scriptText(const RunSettings& rs, const FilterTable& table,
     t += "\n";
     t += joins;
     t += rs.varEasyVfr;
-    t += lostFramesBlock(rs);
-    if (rs.skipKind > 0) t += combingPacketsBlock(rs, segments);
+    t += lostFramesBlock(gaps);
+    if (rs.skipMinRun > 0) t += combingPacketsBlock(rs, segments);
     if (rs.refCycles > 0) t += guessedPacketsBlock(rs, segments);
     t += trailerLine(rs);
     return t;
@@ -273,18 +274,6 @@ std::string scriptText(const RunSettings& rs, const FilterTable& table,
 bool writeOutputFile(const std::string& path, std::string_view text)
 {
     return wholefile::write_file(path, text, {.temp_tag = "zorvane", .sync = true}).ok();
-}
-
-bool writeDefinition(const RunSettings& settings, const FilterTable& table,
-                     const std::vector<Segment>& segments)
-{
-    return writeOutputFile(settings.outputPath, definitionText(settings, table, segments));
-}
-
-bool writeScript(const RunSettings& settings, const FilterTable& table,
-                 const std::vector<Segment>& segments)
-{
-    return writeOutputFile(settings.outputPath, scriptText(settings, table, segments));
 }
 
 }  // namespace zorvane

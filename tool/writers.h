@@ -22,26 +22,20 @@ int segmentNumberWidth(std::size_t segmentCount);
 // `func` with every occurrence of `varRef` replaced by the phase digit.
 std::string sixToTwoText(std::string_view func, std::string_view varRef, int phase);
 
-// The shared tail blocks.
-std::string lostFramesBlock(const RunSettings& settings);
+// The shared tail blocks; `gaps` are the missing entries the log reader found.
+std::string lostFramesBlock(const std::vector<EntryGap>& gaps);
 std::string combingPacketsBlock(const RunSettings& settings, const std::vector<Segment>& segments);
 std::string guessedPacketsBlock(const RunSettings& settings, const std::vector<Segment>& segments);
 std::string trailerLine(const RunSettings& settings);
 
 std::string definitionText(const RunSettings& settings, const FilterTable& table,
-                           const std::vector<Segment>& segments);
+                           const std::vector<Segment>& segments, const std::vector<EntryGap>& gaps = {});
 std::string scriptText(const RunSettings& settings, const FilterTable& table,
-                       const std::vector<Segment>& segments);
+                       const std::vector<Segment>& segments, const std::vector<EntryGap>& gaps = {});
 
 // Writes `text` to `path` whole (common/wholefile.h): into a temporary file beside
 // the file a link leads to, then renamed over it; a device or pipe is written in
 // place. On failure nothing is left behind and an existing file is untouched.
 bool writeOutputFile(const std::string& path, std::string_view text);
-
-// Build and write; false when the file could not be written.
-bool writeDefinition(const RunSettings& settings, const FilterTable& table,
-                     const std::vector<Segment>& segments);
-bool writeScript(const RunSettings& settings, const FilterTable& table,
-                 const std::vector<Segment>& segments);
 
 }  // namespace zorvane

@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "fifo_reader.h"
+#include "testkit.h"
 #include "wholefile.h"
 
 namespace fs = std::filesystem;
@@ -30,11 +31,7 @@ using wholefile::Step;
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    EXPECT_TRUE(in.good()) << p;
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using qextest::read_file;
 
 void spit(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
 
@@ -48,17 +45,6 @@ using qex_test::FifoReader;
 
 class WholeFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("wholefile_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
-        fs::remove_all(dir_);
-    }
     std::vector<std::string> listing(const fs::path& d) const {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(d)) names.push_back(e.path().filename());
@@ -66,7 +52,8 @@ protected:
         return names;
     }
     std::vector<std::string> listing() const { return listing(dir_); }
-    fs::path dir_;
+    qextest::TempDir scratch_;
+    const fs::path dir_ = scratch_.path();
 };
 
 TEST(Names, TemporaryFileSitsBesideTheTarget) {
@@ -113,7 +100,7 @@ TEST_F(WholeFile, WritesNewFilesAndReplacesWhole) {
     EXPECT_EQ(mode_of(target), 0640u);  // what a plain open would have made
     ::chmod(target.c_str(), 0604);
     ASSERT_TRUE(wholefile::write_file(target, "second\n").ok());
-    EXPECT_EQ(slurp(target), "second\n");
+    EXPECT_EQ(read_file(target), "second\n");
     EXPECT_EQ(mode_of(target), 0604u);
     EXPECT_EQ(listing(), std::vector<std::string>{"out.txt"});
 }
@@ -128,8 +115,8 @@ TEST_F(WholeFile, LongestFileNameAndRelativePaths) {
     fs::current_path(old_cwd);
     ASSERT_TRUE(plain.ok());
     ASSERT_TRUE(through.ok());
-    EXPECT_EQ(slurp(dir_ / std::string(255, 'n')), "x\n");
-    EXPECT_EQ(slurp(dir_ / "plain.txt"), "z\n");
+    EXPECT_EQ(read_file(dir_ / std::string(255, 'n')), "x\n");
+    EXPECT_EQ(read_file(dir_ / "plain.txt"), "z\n");
     EXPECT_TRUE(fs::is_symlink(dir_ / "link.txt"));
     EXPECT_EQ(listing(), (std::vector<std::string>{"link.txt", std::string(255, 'n'), "plain.txt"}));
 }
@@ -145,18 +132,18 @@ TEST_F(WholeFile, StreamAppearsOnlyAtCommit) {
         EXPECT_EQ(fs::path(out.temp_path()).filename().string().rfind(".qexpipe-", 0), 0u);
         ASSERT_TRUE(out.write("new ").ok());
         ASSERT_TRUE(out.write("frames").ok());
-        EXPECT_EQ(slurp(target), "old");
+        EXPECT_EQ(read_file(target), "old");
         ASSERT_TRUE(out.commit().ok());
         EXPECT_TRUE(out.temp_path().empty());
     }
-    EXPECT_EQ(slurp(target), "new frames");
+    EXPECT_EQ(read_file(target), "new frames");
     {
         Output dropped;
         ASSERT_TRUE(dropped.open(target).ok());
         ASSERT_TRUE(dropped.write("half").ok());
         EXPECT_EQ(listing().size(), 2u);
     }
-    EXPECT_EQ(slurp(target), "new frames");
+    EXPECT_EQ(read_file(target), "new frames");
     EXPECT_EQ(listing(), std::vector<std::string>{"video.y4m"});
 }
 
@@ -175,7 +162,7 @@ TEST_F(WholeFile, LinksAreFollowedAndStay) {
     ASSERT_TRUE(wholefile::write_file(dir_ / "two", "new\n").ok());
     EXPECT_TRUE(fs::is_symlink(dir_ / "one"));
     EXPECT_TRUE(fs::is_symlink(dir_ / "two"));
-    EXPECT_EQ(slurp(dir_ / "real" / "t.txt"), "new\n");
+    EXPECT_EQ(read_file(dir_ / "real" / "t.txt"), "new\n");
     EXPECT_EQ(mode_of(dir_ / "real" / "t.txt"), 0600u);
     EXPECT_EQ(listing(dir_ / "real"), std::vector<std::string>{"t.txt"});
 
@@ -183,7 +170,7 @@ TEST_F(WholeFile, LinksAreFollowedAndStay) {
     fs::create_symlink("real/u.txt", dir_ / "dangling");
     ASSERT_TRUE(wholefile::write_file(dir_ / "dangling", "u\n").ok());
     EXPECT_TRUE(fs::is_symlink(dir_ / "dangling"));
-    EXPECT_EQ(slurp(dir_ / "real" / "u.txt"), "u\n");
+    EXPECT_EQ(read_file(dir_ / "real" / "u.txt"), "u\n");
 }
 
 TEST_F(WholeFile, LinkLoopsAndLongChainsAreRefused) {
@@ -203,9 +190,9 @@ TEST_F(WholeFile, LinkLoopsAndLongChainsAreRefused) {
         previous = name;
     }
     EXPECT_TRUE(wholefile::write_file(dir_ / "chain40", "forty").ok());
-    EXPECT_EQ(slurp(dir_ / "end"), "forty");
+    EXPECT_EQ(read_file(dir_ / "end"), "forty");
     EXPECT_EQ(wholefile::write_file(dir_ / "chain41", "x").step, Step::kLinks);
-    EXPECT_EQ(slurp(dir_ / "end"), "forty");
+    EXPECT_EQ(read_file(dir_ / "end"), "forty");
     EXPECT_EQ(listing().size(), 2u + 1u + 41u);
 }
 
@@ -242,7 +229,7 @@ TEST_F(WholeFile, FailedWriteKeepsTheOldFile) {
     EXPECT_EQ(s.step, Step::kWrite);
     EXPECT_EQ(s.error, EFBIG);
     EXPECT_FALSE(s.open_failed());
-    EXPECT_EQ(slurp(target), "old\n");
+    EXPECT_EQ(read_file(target), "old\n");
     EXPECT_EQ(listing(), std::vector<std::string>{"out.txt"});
 }
 
@@ -254,14 +241,14 @@ TEST_F(WholeFile, ReadOnlyFileIsNotReplaced) {
     const Status s = wholefile::write_file(target, "x");
     EXPECT_EQ(s.step, Step::kOpen);
     EXPECT_EQ(s.error, EACCES);
-    EXPECT_EQ(slurp(target), "kept\n");
+    EXPECT_EQ(read_file(target), "kept\n");
 
     // A directory that may not be written to cannot take the temporary file.
     ::chmod(target.c_str(), 0644);
     ::chmod(dir_.c_str(), 0555);
     EXPECT_EQ(wholefile::write_file(target, "x").step, Step::kCreate);
     ::chmod(dir_.c_str(), 0755);
-    EXPECT_EQ(slurp(target), "kept\n");
+    EXPECT_EQ(read_file(target), "kept\n");
     EXPECT_EQ(listing(), std::vector<std::string>{"locked.txt"});
 }
 
@@ -277,7 +264,7 @@ TEST_F(WholeFile, ReplacedFileKeepsItsOwner) {
     EXPECT_EQ(st.st_uid, 4321u);
     EXPECT_EQ(st.st_gid, 4322u);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(slurp(target), "new\n");
+    EXPECT_EQ(read_file(target), "new\n");
 }
 
 TEST_F(WholeFile, DevicesAreWrittenInPlace) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 using namespace qexhost;
 using hosttest::clip;
 
@@ -117,6 +119,43 @@ TEST(Frames, BlankClipFramesAreSharedAndCopiedOnWrite) {
     EXPECT_TRUE(env.MakeWritable(&a));
     a->GetWritePtr()[0] = 1;
     EXPECT_EQ(blank->GetFrame(1, &env)->GetReadPtr()[0], 235);
+}
+
+// Every row of every plane holds the colour, in each format's byte order (packed patterns of 3
+// and 4 bytes run across odd widths).
+TEST(Frames, BlankClipFillsEveryRowOfEveryFormat) {
+    struct Case {
+        const char* type;
+        std::vector<BYTE> pattern;  // of the first plane
+    };
+    // color 0x40102030: red 0x10, green 0x20, blue 0x30, alpha 0x40; Y 41, U 137, V 120.
+    const Case cases[] = {{"RGB32", {0x30, 0x20, 0x10, 0x40}},
+                          {"RGB24", {0x30, 0x20, 0x10}},
+                          {"YUY2", {41, 137, 41, 120}},
+                          {"YV12", {41}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        Environment env;
+        PClip blank = clip(env, "BlankClip", {}, {{"length", 1}, {"width", 6}, {"height", 4},
+                                                 {"pixel_type", c.type}, {"color", 0x40102030}});
+        PVideoFrame f = blank->GetFrame(0, &env);
+        for (int row = 0; row < f->GetHeight(); ++row)
+            for (int x = 0; x < f->GetRowSize(); ++x)
+                ASSERT_EQ(f->GetReadPtr()[row * f->GetPitch() + x], c.pattern[x % c.pattern.size()])
+                    << "row " << row << ", byte " << x;
+        if (blank->GetVideoInfo().IsPlanar()) {
+            for (int row = 0; row < f->GetHeight(PLANAR_V); ++row)
+                ASSERT_EQ(f->GetReadPtr(PLANAR_V)[row * f->GetPitch(PLANAR_V) + 2], 120);
+        }
+    }
+}
+
+TEST(Frames, TheFrameSizeLimitRefusesLargerFrames) {
+    set_frame_size_limit(64 * 48);  // one 64x32 YV12 frame with padded rows fits, 64x34 does not
+    EXPECT_NO_THROW(new_frame(yv12(64, 32)));
+    EXPECT_THROW(new_frame(yv12(64, 34)), AvisynthError);
+    set_frame_size_limit(0);
+    EXPECT_NO_THROW(new_frame(yv12(64, 34)));
 }
 
 }  // namespace

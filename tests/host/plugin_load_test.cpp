@@ -1,4 +1,5 @@
 #include "host_test_util.h"
+#include "testkit.h"
 
 #include <gtest/gtest.h>
 
@@ -96,10 +97,10 @@ TEST(PluginLoad, FailuresGiveTheLoadersReason) {
     msg = error_of([&] { env.LoadPlugin(HOST_TEST_NOINIT); });
     EXPECT_NE(msg.find("no AvisynthPluginInit2"), std::string::npos) << msg;
 
-    fs::path junk = fs::temp_directory_path() / ("host_junk_" + std::to_string(::getpid()) + ".so");
-    std::ofstream(junk) << std::string(40, '#') << " this is not a shared library " << std::string(200, '#');
-    msg = error_of([&] { env.LoadPlugin(junk.string()); });
-    fs::remove(junk);
+    const qextest::TempDir scratch;
+    const std::string junk = scratch.write(
+        "junk.so", std::string(40, '#') + " this is not a shared library " + std::string(200, '#'));
+    msg = error_of([&] { env.LoadPlugin(junk); });
     EXPECT_NE(msg.find("unable to load"), std::string::npos) << msg;
     EXPECT_NE(msg.find("invalid ELF header"), std::string::npos) << "the loader's reason: " << msg;
 
@@ -114,8 +115,8 @@ TEST(PluginLoad, ScriptFunctionLoadsAndReturnsTheDescription) {
 }
 
 TEST(PluginLoad, AutoloadFolderIsLoadedOnTheFirstUnknownName) {
-    fs::path dir = fs::temp_directory_path() / ("host_autoload_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    const qextest::TempDir scratch;
+    const fs::path dir = scratch.path();
     fs::copy_file(HOST_TEST_PLUGIN, dir / "a_test.so", fs::copy_options::overwrite_existing);
     std::ofstream(dir / "readme.txt") << "not a plug-in\n";
     Environment env;
@@ -123,7 +124,6 @@ TEST(PluginLoad, AutoloadFolderIsLoadedOnTheFirstUnknownName) {
     EXPECT_TRUE(env.FunctionExists("DoubleWeave"));  // known names do not trigger loading
     EXPECT_TRUE(env.FunctionExists("TestSetGet"));
     EXPECT_EQ(call(env, "TestSetGet", {"v", 1}).AsInt(), 2);
-    fs::remove_all(dir);
 }
 
 TEST(PluginLoad, AutoloadFolderErrorsAreReported) {

@@ -3,14 +3,13 @@
 // The command-line parser is checked directly as well.
 #include "pipe_output.h"
 #include "qexpipe_args.h"
+#include "testkit.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -29,81 +28,13 @@ namespace {
 
 const std::string kQexpipe = std::string(QEX_BUILD_DIR) + "/qexpipe";
 
-struct Result {
-    int status = -1;  // exit status, or 128 + signal
-    std::string out;
-    std::string err;
-};
-
-// Starts argv[0] with stdout and stderr on pipes; returns the pid.
-pid_t spawn(const std::vector<std::string>& argv, int* out_fd, int* err_fd,
-            const std::string& cwd = {}, bool own_group = false) {
-    int out_pipe[2], err_pipe[2];
-    if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) return -1;
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        if (own_group) ::setpgid(0, 0);  // a signal to "the process group" stays in there
-        ::dup2(out_pipe[1], 1);
-        ::dup2(err_pipe[1], 2);
-        ::close(out_pipe[0]);
-        ::close(out_pipe[1]);
-        ::close(err_pipe[0]);
-        ::close(err_pipe[1]);
-        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    ::close(out_pipe[1]);
-    ::close(err_pipe[1]);
-    *out_fd = out_pipe[0];
-    *err_fd = err_pipe[0];
-    return pid;
-}
-
-int wait_status(pid_t pid) {
-    int st = 0;
-    ::waitpid(pid, &st, 0);
-    if (WIFEXITED(st)) return WEXITSTATUS(st);
-    if (WIFSIGNALED(st)) return 128 + WTERMSIG(st);
-    return -1;
-}
-
-// Reads both pipes to their ends without letting either fill up.
-void drain(int out_fd, int err_fd, std::string* out, std::string* err) {
-    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-    std::string* sinks[2] = {out, err};
-    int open_count = 2;
-    char buf[65536];
-    while (open_count > 0) {
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                sinks[i]->append(buf, static_cast<size_t>(n));
-            } else {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open_count;
-            }
-        }
-    }
-}
+using qextest::drain;
+using qextest::read_file;
+using qextest::wait_for;
+using Result = qextest::RunResult;
 
 Result run(const std::vector<std::string>& argv, const std::string& cwd = {}) {
-    Result r;
-    int out_fd, err_fd;
-    pid_t pid = spawn(argv, &out_fd, &err_fd, cwd);
-    if (pid < 0) return r;
-    drain(out_fd, err_fd, &r.out, &r.err);
-    r.status = wait_status(pid);
-    return r;
+    return qextest::run_program(argv, cwd);
 }
 
 Result qexpipe(std::vector<std::string> args, const std::string& cwd = {}) {
@@ -111,17 +42,6 @@ Result qexpipe(std::vector<std::string> args, const std::string& cwd = {}) {
     return run(args, cwd);
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-bool have_program(const char* name) {
-    std::string cmd = std::string("command -v ") + name + " >/dev/null 2>&1";
-    return std::system(cmd.c_str()) == 0;
-}
 
 // A y4m stream split into its header line and its frames' pictures.
 struct Y4m {
@@ -158,17 +78,8 @@ uint32_t le32(const std::string& s, size_t at) {
 
 class Qexpipe : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/qexpipe_test_XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     std::string write(const std::string& name, const std::string& text) {
-        std::string path = dir + "/" + name;
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
+        return scratch.write(name, text);
     }
     // Files in the test folder other than `keep`.
     std::vector<std::string> files() {
@@ -190,7 +101,8 @@ protected:
         return write(name, data);
     }
 
-    std::string dir;
+    qextest::TempDir scratch;
+    const std::string dir = scratch.path();
 };
 
 const char kStampYV12[] =
@@ -198,7 +110,7 @@ const char kStampYV12[] =
     "fps_denominator=1001)\n";
 
 TEST_F(Qexpipe, WritesY4mThatFfprobeAccepts) {
-    if (!have_program("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+    if (qextest::find_program("ffprobe").empty()) GTEST_SKIP() << "ffprobe is not installed";
     std::string script = write("pd.avs", std::string(kStampYV12) + "DoubleWeave()\nPullDown(0, 2)\n");
     std::string out = dir + "/pd.y4m";
     Result r = qexpipe({script, out});
@@ -390,8 +302,7 @@ TEST_F(Qexpipe, UsageErrorsExitWithTwo) {
 TEST_F(Qexpipe, SigintEndsTheStreamCleanly) {
     std::string script = write("long.avs",
                                "StampSource(length=1000000, width=64, height=48, pixel_type=\"YV12\")\n");
-    int out_fd, err_fd;
-    pid_t pid = spawn({kQexpipe, script, "-"}, &out_fd, &err_fd);
+    const auto [pid, out_fd, err_fd] = qextest::start_program({kQexpipe, script, "-"});
     ASSERT_GT(pid, 0);
     std::string data;
     char buf[65536];
@@ -403,7 +314,7 @@ TEST_F(Qexpipe, SigintEndsTheStreamCleanly) {
     ::kill(pid, SIGINT);
     std::string err;
     drain(out_fd, err_fd, &data, &err);
-    EXPECT_EQ(wait_status(pid), 0) << err;
+    EXPECT_EQ(wait_for(pid), 0) << err;
     EXPECT_EQ(err, "");
     Y4m y = split_y4m(data, 64 * 48 * 3 / 2);
     ASSERT_GT(y.frames.size(), 10u);
@@ -416,8 +327,7 @@ TEST_F(Qexpipe, SigintCompletesTheOutputFile) {
     std::string script = write("long.avs",
                                "StampSource(length=1000000, width=64, height=48, pixel_type=\"YV12\")\n");
     std::string out = dir + "/o.y4m";
-    int out_fd, err_fd;
-    pid_t pid = spawn({kQexpipe, script, out}, &out_fd, &err_fd);
+    const auto [pid, out_fd, err_fd] = qextest::start_program({kQexpipe, script, out});
     ASSERT_GT(pid, 0);
     // Wait until the temporary file holds some frames.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -434,7 +344,7 @@ TEST_F(Qexpipe, SigintCompletesTheOutputFile) {
     ::kill(pid, SIGINT);
     std::string stdout_text, err;
     drain(out_fd, err_fd, &stdout_text, &err);
-    EXPECT_EQ(wait_status(pid), 0) << err;
+    EXPECT_EQ(wait_for(pid), 0) << err;
     ASSERT_TRUE(started);
     Y4m y = split_y4m(read_file(out), 64 * 48 * 3 / 2);
     ASSERT_GT(y.frames.size(), 10u);
@@ -446,8 +356,7 @@ TEST_F(Qexpipe, SigintCompletesTheOutputFile) {
 TEST_F(Qexpipe, SigintWithTheReaderGoneIsStillAnEnd) {
     std::string script = write("long.avs",
                                "StampSource(length=1000000, width=64, height=48, pixel_type=\"YV12\")\n");
-    int out_fd, err_fd;
-    pid_t pid = spawn({kQexpipe, script, "-"}, &out_fd, &err_fd);
+    const auto [pid, out_fd, err_fd] = qextest::start_program({kQexpipe, script, "-"});
     ASSERT_GT(pid, 0);
     char buf[65536];
     ASSERT_GT(::read(out_fd, buf, sizeof buf), 0);
@@ -458,7 +367,7 @@ TEST_F(Qexpipe, SigintWithTheReaderGoneIsStillAnEnd) {
     ASSERT_EQ(::pipe(dummy), 0);
     ::close(dummy[1]);
     drain(dummy[0], err_fd, &none, &err);
-    EXPECT_EQ(wait_status(pid), 0) << err;
+    EXPECT_EQ(wait_for(pid), 0) << err;
     EXPECT_EQ(err, "");
 }
 
@@ -466,8 +375,7 @@ TEST_F(Qexpipe, SigintWithTheReaderGoneIsStillAnEnd) {
 TEST_F(Qexpipe, ReaderGoneWithoutSigintIsAnError) {
     std::string script = write("long.avs",
                                "StampSource(length=1000000, width=64, height=48, pixel_type=\"YV12\")\n");
-    int out_fd, err_fd;
-    pid_t pid = spawn({kQexpipe, script, "-"}, &out_fd, &err_fd);
+    const auto [pid, out_fd, err_fd] = qextest::start_program({kQexpipe, script, "-"});
     ASSERT_GT(pid, 0);
     char buf[65536];
     ASSERT_GT(::read(out_fd, buf, sizeof buf), 0);
@@ -477,7 +385,7 @@ TEST_F(Qexpipe, ReaderGoneWithoutSigintIsAnError) {
     ASSERT_EQ(::pipe(dummy), 0);
     ::close(dummy[1]);
     drain(dummy[0], err_fd, &none, &err);
-    EXPECT_EQ(wait_status(pid), 1);
+    EXPECT_EQ(wait_for(pid), 1);
     EXPECT_EQ(err, "qexpipe: cannot write standard output: Broken pipe\n");
 }
 
@@ -534,12 +442,11 @@ TEST_F(Qexpipe, FilterSignalledEndOfStream) {
     std::string script = write("stop.avs", std::string("LoadPlugin(\"") + SIGINT_TEST_PLUGIN +
                                                 "\")\n" + kStampYV12 + "TestStopAt(5)\n");
     std::string out = dir + "/o.y4m";
-    int out_fd, err_fd;
-    pid_t pid = spawn({kQexpipe, "--progress", script, out}, &out_fd, &err_fd, {}, true);
+    const auto [pid, out_fd, err_fd] = qextest::start_program({kQexpipe, "--progress", script, out});
     ASSERT_GT(pid, 0);
     std::string stdout_text, err;
     drain(out_fd, err_fd, &stdout_text, &err);
-    EXPECT_EQ(wait_status(pid), 0) << err;
+    EXPECT_EQ(wait_for(pid), 0) << err;
     EXPECT_NE(err.find("6 frames in "), std::string::npos) << err;
     EXPECT_NE(err.find("(stopped by SIGINT)"), std::string::npos) << err;
     Y4m y = split_y4m(read_file(out), 64 * 48 * 3 / 2);

@@ -3,6 +3,7 @@
 // forms, Import, and the error lines with their places.
 #include "env.h"
 #include "script.h"
+#include "testkit.h"
 
 #include <gtest/gtest.h>
 
@@ -84,6 +85,8 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"\"\"\"say \"hi\" \"\"\"", "string \"say \"hi\" \""},
         ValueCase{"\"abc\" == \"ABC\"", "bool true"},
         ValueCase{"\"abc\" < \"abd\"", "bool true"},
+        // ordering ignores case too: "_" (95) sorts before "a" (97), a prefix before the rest
+        ValueCase{"\"_\" < \"A\" && \"ABC\" < \"abd\" && \"ab\" < \"AbC\" && \"b\" >= \"AB\"", "bool true"},
         ValueCase{"1 == 1.0", "bool true"},
         ValueCase{"2 <> 3", "bool true"},
         ValueCase{"1 < 2 && 2 < 3", "bool true"},
@@ -236,17 +239,10 @@ TEST_F(Script, InvokedEvalErrorsAreAvisynthErrorsWithPlace) {
 
 class ScriptFiles : public Script {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/qex_script_test_XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        std::filesystem::create_directories(dir + "/lib");
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-    void write(const std::string& name, const std::string& text) {
-        std::ofstream(dir + "/" + name, std::ios::binary) << text;
-    }
-    std::string dir;
+    void SetUp() override { std::filesystem::create_directories(dir + "/lib"); }
+    void write(const std::string& name, const std::string& text) { scratch.write(name, text); }
+    qextest::TempDir scratch;
+    const std::string dir = scratch.path();
 };
 
 TEST_F(ScriptFiles, ImportRunsInTheCallersScopeAndGivesTheFilesValue) {

@@ -1,4 +1,5 @@
 #include "host_test_util.h"
+#include "testkit.h"
 #include "y4m.h"
 
 #include <gtest/gtest.h>
@@ -75,14 +76,6 @@ TEST(Y4mHeader, ParsesAndRefuses) {
 
 class Y4mFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("host_y4m_test_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     // Writes a clip to a y4m file with the writer under test.
     std::string write(Environment& env, const PClip& c, const std::string& name) {
         std::string path = (dir_ / name).string();
@@ -94,17 +87,13 @@ protected:
         ::close(fd);
         return path;
     }
-    static std::string read_file(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    static std::string read_file(const std::string& path) { return qextest::read_file(path); }
     static void put_file(const std::string& path, const std::string& bytes) {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out << bytes;
     }
-    fs::path dir_;
+    qextest::TempDir scratch_;
+    const fs::path dir_ = scratch_.path();
 };
 
 TEST_F(Y4mFiles, RoundTripKeepsEveryPixelAndRandomAccessWorks) {

@@ -11,6 +11,7 @@
 
 #include "definition.h"
 #include "framemap.h"
+#include "testkit.h"
 
 namespace qex {
 namespace {
@@ -19,12 +20,7 @@ namespace fs = std::filesystem;
 
 const fs::path kGoldenDir = fs::path(QEX_TEST_DATA) / "plugin" / "golden";
 
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using qextest::read_file;
 
 // Clip parameters from the first line: "# frames=N fps=NUM/DEN priority=P".
 struct ClipParams {
@@ -94,7 +90,7 @@ TEST(GoldenDumps, FieldMapsAndOutputListsMatch) {
   const auto inputs = golden_inputs();
   ASSERT_GE(inputs.size(), 5u);
   for (const fs::path& def : inputs) {
-    const std::string text = slurp(def);
+    const std::string text = read_file(def);
     const ClipParams c = params_of(text);
     ASSERT_GT(c.frames, 0) << def;
     QexModel m(c.frames, c.priority, c.num, c.den);
@@ -108,7 +104,7 @@ TEST(GoldenDumps, FieldMapsAndOutputListsMatch) {
       continue;
     }
     ASSERT_TRUE(fs::exists(golden)) << golden;
-    EXPECT_EQ(got, slurp(golden)) << "golden mismatch for " << def.filename();
+    EXPECT_EQ(got, read_file(golden)) << "golden mismatch for " << def.filename();
   }
 }
 
@@ -123,7 +119,7 @@ struct Segment {
 };
 
 void expect_segments(const std::string& file, int frames, const std::vector<Segment>& segs) {
-  const std::string text = slurp(kGoldenDir / "zorvane" / file);
+  const std::string text = read_file(kGoldenDir / "zorvane" / file);
   ASSERT_FALSE(text.empty()) << file;
   QexModel m(frames, 30, 30000, 1001);
   const int r = read_definition_text(m, text);
@@ -168,7 +164,7 @@ TEST(ToolDefinitions, EveryPatternKindAndTheFunctionKinds) {
 TEST(ToolDefinitions, DedupKindsAtLowRates) {
   expect_segments("dedup.def", 90, {{0, 19, {2}}, {50, 89, {2, 7}}});
   // The 3 and 2 per second kinds keep one field position of 20 and of 30.
-  const std::string text = slurp(kGoldenDir / "zorvane" / "dedup.def");
+  const std::string text = read_file(kGoldenDir / "zorvane" / "dedup.def");
   QexModel m(90, 30, 30000, 1001);
   ASSERT_EQ(read_definition_text(m, text), kResultEnd);
   std::vector<int> sel;

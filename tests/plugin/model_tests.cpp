@@ -1,22 +1,44 @@
 #include <gtest/gtest.h>
 
 #include "model.h"
+#include "overlay.h"
 
 namespace qex {
 namespace {
 
-TEST(RateSlots, FollowTheFixedOrderAndFallBackToThirty) {
-  const int rates[] = {24, 30, 60, 48, 20, 10, 12, 15, 8, 6, 5, 4, 3, 2};
-  for (int i = 0; i < 14; ++i) EXPECT_EQ(rate_slot(rates[i]), i) << rates[i];
-  for (int other : {0, 1, 7, 25, 120, -1, 255}) EXPECT_EQ(rate_slot(other), 1) << other;
-}
-
-TEST(DurationCode, TicksPerRate) {
-  const std::pair<int, int> cases[] = {
-      {0, 0},   {2, 120}, {3, 80},  {4, 60},  {5, 48},   {6, 40},   {8, 30},   {10, 24},
-      {12, 20}, {15, 16}, {20, 12}, {24, 10}, {30, 8},   {48, 5},   {60, 4},   {-1, 2},
-      {128, 0}, {135, 7}, {143, 15}, {144, 8}, {127, 8}, {7, 8},    {255, 8},  {1, 8}};
-  for (auto [rate, ticks] : cases) EXPECT_EQ(duration_code(rate), ticks) << "rate " << rate;
+// Every code from -300 to 400: slot rates find their own slot and last 240 / rate ticks, and
+// the display rate of that length is the rate again; 0, -1 and 128..143 have lengths of their
+// own; every other code takes the slot and the length of 30. Only the 14 slot lengths show a
+// display rate.
+TEST(Rates, SlotsDurationsAndDisplayRatesAgree) {
+  const int slot30 = rate_slot(30);
+  EXPECT_EQ(kSlotRates[slot30], 30);
+  for (int rate = -300; rate <= 400; ++rate) {
+    const int slot = find_rate_slot(rate);
+    const int ticks = duration_code(rate);
+    if (slot >= 0) {
+      EXPECT_EQ(kSlotRates[slot], rate);
+      EXPECT_EQ(rate_slot(rate), slot);
+      EXPECT_EQ(rate * ticks, 240) << rate;
+      EXPECT_EQ(rate_from_ticks(ticks), rate) << rate;
+      EXPECT_TRUE(is_named_rate(rate)) << rate;
+      continue;
+    }
+    EXPECT_EQ(rate_slot(rate), slot30) << rate;
+    EXPECT_EQ(is_named_rate(rate), rate == 0 || rate == -1) << rate;
+    if (rate == 0) EXPECT_EQ(ticks, 0);
+    else if (rate == -1) EXPECT_EQ(ticks, 2);
+    else if (rate >= 128 && rate <= 143) EXPECT_EQ(ticks, rate - 128) << rate;
+    else EXPECT_EQ(ticks, 8) << rate;
+  }
+  int shown = 0;
+  for (int ticks = -1; ticks <= 256; ++ticks) {
+    const int rate = rate_from_ticks(ticks);
+    if (rate == -1) continue;
+    ++shown;
+    EXPECT_EQ(rate * ticks, 240) << ticks;
+  }
+  EXPECT_EQ(shown, kRateSlots);
 }
 
 TEST(TickTime, RoundsToTheNearestMillisecondHalvesUp) {

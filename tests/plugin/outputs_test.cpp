@@ -24,17 +24,14 @@
 #include "../common/fifo_reader.h"
 #include "model.h"
 #include "outputs.h"
+#include "testkit.h"
 
 namespace fs = std::filesystem;
 using namespace qex;
 
 namespace {
 
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    EXPECT_TRUE(in.good()) << p;
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using qextest::read_file;
 
 std::string golden(const char* name) {
     return read_file(fs::path(QEX_TEST_DATA) / "plugin" / "golden" / "outputs" / name);
@@ -307,21 +304,14 @@ TEST(TimecodesPath, Derivation) {
 
 class FileWriting : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("qex_outputs_" + std::to_string(::getpid()) +
-                "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
     std::vector<std::string> listing() const {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
         std::sort(names.begin(), names.end());
         return names;
     }
-    fs::path dir_;
+    qextest::TempDir scratch_;
+    const fs::path dir_ = scratch_.path();
 };
 
 TEST_F(FileWriting, WritesAndReplacesWhole) {

@@ -338,14 +338,6 @@ TEST(OverlayLines, InputFromAModel) {
     }
 }
 
-TEST(OverlayLines, RateFromTicks) {
-    const std::pair<int, int> table[] = {{4, 60},  {5, 48},  {8, 30},  {10, 24}, {12, 20},
-                                         {16, 15}, {20, 12}, {24, 10}, {30, 8},  {40, 6},
-                                         {48, 5},  {60, 4},  {80, 3},  {120, 2}, {0, -1},
-                                         {3, -1},  {9, -1},  {121, -1}, {255, -1}};
-    for (auto [ticks, rate] : table) EXPECT_EQ(rate_from_ticks(ticks), rate) << ticks;
-}
-
 // ---------------------------------------------------------------------------
 // Drawing
 

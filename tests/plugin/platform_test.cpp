@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,6 +11,7 @@
 #include <thread>
 
 #include "platform.h"
+#include "testkit.h"
 
 namespace {
 
@@ -82,23 +82,33 @@ TEST(Platform, SharedMemoryIsSeenByAnOpener) {
   EXPECT_FALSE(c.open(name.c_str()));
 }
 
-TEST(Platform, EndOfStreamSignalReachesTheProcessGroup) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    // A group of its own, so that the test runner is not signalled.
-    setpgid(0, 0);
+// The end of the stream is this process's own affair: another member of its process group (an
+// encoder reading the pipe) must not be signalled.
+TEST(Platform, EndOfStreamSignalReachesThisProcessOnly) {
+  // The child leads a group of its own, so the test runner is never signalled.
+  const qextest::RunResult r = qextest::run_in_child([] {
     static volatile sig_atomic_t got = 0;
     struct sigaction sa {};
     sa.sa_handler = [](int) { got = 1; };
     sigaction(SIGINT, &sa, nullptr);
+    int ready[2];
+    if (pipe(ready) != 0) return 3;
+    const pid_t peer = fork();
+    if (peer == 0) {  // same group, same handler
+      (void)!write(ready[1], "r", 1);
+      for (int i = 0; i < 60 && !got; ++i) usleep(5000);
+      _exit(got ? 1 : 0);
+    }
+    char c;
+    (void)!read(ready[0], &c, 1);
     qex::platform::signal_end_of_stream();
     for (int i = 0; i < 200 && !got; ++i) usleep(5000);
-    _exit(got ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    int peer_status = 0;
+    waitpid(peer, &peer_status, 0);
+    const bool peer_untouched = WIFEXITED(peer_status) && WEXITSTATUS(peer_status) == 0;
+    return !got ? 1 : !peer_untouched ? 2 : 0;
+  });
+  EXPECT_EQ(r.status, 0) << "1: not signalled itself, 2: the group was signalled";
 }
 
 TEST(Platform, ErrorBoxIsOneLineOnStandardError) {

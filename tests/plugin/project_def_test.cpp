@@ -11,6 +11,7 @@
 #include "definition.h"
 #include "model.h"
 #include "project.h"
+#include "testkit.h"
 
 namespace {
 
@@ -21,14 +22,6 @@ const qex::ProjectLoader kLoader = [](const std::string& path, std::int32_t capa
 
 class TprStatement : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/qex_tpr_XXXXXX";
-    const int fd = mkstemp(tmpl);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    path_ = tmpl;
-  }
-  void TearDown() override { std::remove(path_.c_str()); }
   void write(const std::vector<std::uint8_t>& b) {
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
@@ -37,7 +30,8 @@ class TprStatement : public ::testing::Test {
   int read(qex::QexModel& m, const std::string& range) {
     return qex::read_definition_text(m, range + " tpr<" + path_ + ">\n", kLoader);
   }
-  std::string path_;
+  qextest::TempDir scratch_;
+  const std::string path_ = scratch_.write("project.tpr", "");
 };
 
 TEST_F(TprStatement, TextProjectMarksFieldsOfTheRange) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "project.h"
+#include "testkit.h"
 
 namespace {
 
@@ -555,19 +556,12 @@ TEST(ProjectText, LongLinesAreReadWhole) {
 
 class ProjectFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/qex_project_XXXXXX";
-    const int fd = mkstemp(tmpl);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    path_ = tmpl;
-  }
-  void TearDown() override { std::remove(path_.c_str()); }
   void write(const Bytes& b) {
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
   }
-  std::string path_;
+  qextest::TempDir scratch_;
+  const std::string path_ = scratch_.write("project.tpr", "");
 };
 
 TEST_F(ProjectFile, MissingFileIsAnOpenError) {

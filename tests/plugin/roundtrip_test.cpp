@@ -14,9 +14,6 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "analysis.h"
 #include "definition.h"
@@ -25,6 +22,7 @@
 #include "framemap.h"
 #include "log.h"
 #include "model.h"
+#include "testkit.h"
 
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
@@ -34,49 +32,16 @@ namespace {
 const fs::path kSource = QEX_SOURCE_DIR;
 const fs::path kBuild = QEX_BUILD_DIR;
 
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using qextest::read_file;
 
-// Runs `exe` with `args`, standard output into `out` (or nowhere); returns the exit status.
-int run(const fs::path& exe, const Strings& args, const fs::path& out = {}) {
-  Strings all{exe.string()};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const std::string target = out.empty() ? "/dev/null" : out.string();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) _exit(126);
-    dup2(fd, STDOUT_FILENO);
-    close(fd);
-    execv(exe.c_str(), argv.data());
-    _exit(127);
-  }
-  if (pid < 0) return -1;
-  int st = 0;
-  waitpid(pid, &st, 0);
-  return WIFEXITED(st) ? WEXITSTATUS(st) : 1000 + WTERMSIG(st);
+// Runs a program of the build with `args`; its standard output is the result.
+std::string run_built(const std::string& name, const Strings& args) {
+  Strings argv{(kBuild / name).string()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const qextest::RunResult r = qextest::run_program(argv);
+  EXPECT_EQ(r.status, 0) << name << ": " << r.out << r.err;
+  return r.out;
 }
-
-// A scratch directory of its own per test, removed afterwards.
-struct Scratch {
-  fs::path dir;
-  explicit Scratch(const std::string& name)
-      : dir(fs::temp_directory_path() / ("qex-roundtrip-" + std::to_string(getpid()) + "-" + name)) {
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-  ~Scratch() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-};
 
 // ---------------------------------------------------------------------------
 // The tool's segments for a log, as its run builds them.
@@ -328,32 +293,28 @@ class RoundTrip : public ::testing::TestWithParam<Case> {};
 
 TEST_P(RoundTrip, DefinitionSelectsWhatTheSegmentsDescribe) {
   const Case& c = GetParam();
-  Scratch scratch(c.name);
-  const fs::path log = scratch.dir / "in.log";
-  if (!c.log.file.empty()) {
-    fs::copy_file(kSource / c.log.file, log);
-  } else if (!c.log.gen.empty()) {
-    ASSERT_EQ(run(kBuild / "zorvane_loggen", c.log.gen, log), 0);
-  } else {
-    std::ofstream(log, std::ios::binary) << c.log.text;
-  }
-  const fs::path ini = scratch.dir / "zorvane.ini";
-  std::ofstream(ini, std::ios::binary) << slurp(kSource / "tests/tool/data/classic.ini") << c.iniExtra;
-  const fs::path def = scratch.dir / "out.def";
-  Strings args{"-INI", ini.string(), "-i", log.string()};
+  const qextest::TempDir scratch;
+  const std::string logText = !c.log.file.empty()  ? read_file((kSource / c.log.file).string())
+                              : !c.log.gen.empty() ? run_built("zorvane_loggen", c.log.gen)
+                                                   : c.log.text;
+  const std::string log = scratch.write("in.log", logText);
+  const std::string iniText = read_file((kSource / "tests/tool/data/classic.ini").string()) + c.iniExtra;
+  const std::string ini = scratch.write("zorvane.ini", iniText);
+  const std::string def = scratch.file("out.def");
+  Strings args{"-INI", ini, "-i", log};
   args.insert(args.end(), c.opts.begin(), c.opts.end());
-  args.insert(args.end(), {"-o", def.string()});
-  ASSERT_EQ(run(kBuild / "zorvane", args), 0);
-  const std::string defText = slurp(def);
-  ASSERT_FALSE(defText.empty());
+  args.insert(args.end(), {"-o", def});
+  run_built("zorvane", args);
+  ASSERT_FALSE(::testing::Test::HasFailure());
+  const std::string defText = read_file(def);
 
   zorvane::RunSettings s;
-  const std::vector<zorvane::Segment> segs = toolSegments(slurp(log), slurp(ini), c.opts, s);
+  const std::vector<zorvane::Segment> segs = toolSegments(logText, iniText, c.opts, s);
   ASSERT_FALSE(segs.empty());
   const int clipFrames = s.totalFrames + c.extraFrames;
 
   qex::QexModel m(clipFrames, 30, 30000, 1001);
-  const int r = qex::read_definition_file(m, def.string());
+  const int r = qex::read_definition_file(m, def);
   qex::ErrorContext ctx;
   ctx.file_name = "out";
   ctx.extension = ".def";

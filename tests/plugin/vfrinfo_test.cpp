@@ -6,7 +6,6 @@
 #include <semaphore.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -15,6 +14,7 @@
 #include <string>
 
 #include "platform.h"
+#include "testkit.h"
 #include "vfrinfo.h"
 
 namespace {
@@ -47,16 +47,6 @@ bool sem_exists(const std::string& name) {
   if (s == SEM_FAILED) return false;
   sem_close(s);
   return true;
-}
-
-// Runs `body` in a forked child and returns its exit status (or -1 when it did not exit).
-template <class F>
-int in_child(F body) {
-  const pid_t pid = fork();
-  if (pid == 0) _exit(body());
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST(VfrInfoNames, FormatsEndInTheProcessId) {
@@ -174,7 +164,7 @@ TEST(VfrInfoMap, ForkedChildReadsAndClearsTheSharedEntries) {
   map.publish(1, 10, 0);
   map.publish(2, 0, 2);
   const int parent = qex::platform::process_id();
-  const int status = in_child([parent] {
+  const int status = qextest::run_in_child([parent] {
     VfrInfoOut out(parent);
     if (!out.ok() || out.count() != 4) return 10;
     if (out.duration(0) != 8 || out.flags(0) != 4) return 11;
@@ -185,7 +175,7 @@ TEST(VfrInfoMap, ForkedChildReadsAndClearsTheSharedEntries) {
     // The child's process exit must not remove the parent's objects.
     std::exit(0);
     return 0;
-  });
+  }).status;
   EXPECT_EQ(status, 0);
   EXPECT_EQ(map.duration(1), 0);
   EXPECT_EQ(map.duration(0), 8);
@@ -210,23 +200,16 @@ TEST(VfrInfoMap, ObjectsAreOwnerOnly) {
 }
 
 TEST(VfrInfoMap, ObjectsAreRemovedWhenTheProcessEnds) {
-  int child = 0;
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  const int status = in_child([&] {
+  const qextest::RunResult r = qextest::run_in_child([] {
     // As in the filter: the publisher is never deleted and lives until the process ends.
     static VfrInfoMap* keep = new VfrInfoMap(5);
     if (!keep->ok()) return 20;
-    const int me = qex::platform::process_id();
-    if (write(fds[1], &me, sizeof me) != sizeof me) return 21;
-    if (!shm_exists(name_of(qex::vfrinfo_name, me))) return 22;
+    if (!shm_exists(name_of(qex::vfrinfo_name, qex::platform::process_id()))) return 22;
     std::exit(0);
     return 0;
   });
-  ASSERT_EQ(status, 0);
-  ASSERT_EQ(read(fds[0], &child, sizeof child), ssize_t(sizeof child));
-  close(fds[0]);
-  close(fds[1]);
+  ASSERT_EQ(r.status, 0);
+  const int child = r.pid;
   EXPECT_FALSE(shm_exists(name_of(qex::vfrinfo_name, child)));
   EXPECT_FALSE(sem_exists(name_of(qex::vfrinfo_header_mutex_name, child)));
   EXPECT_FALSE(sem_exists(name_of(qex::vfrinfo_frame_mutex_name, child)));

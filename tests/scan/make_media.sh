@@ -6,6 +6,9 @@
 #                 film_hold telecined (pictures held for 5, 10 and 15 film frames)
 #   caption.y4m   film_cap telecined with a 60i band (band60) over its bottom 40 rows
 #   mixed_mpeg2.y4m, caption_mpeg2.y4m: the same through an interlaced MPEG-2 encode
+#   mixed422.y4m  mixed.y4m in 4:2:2 (the same luma)
+#   chroma.y4m    film_pan with flat luma, telecined
+#   film_bff.y4m  film_zoom telecined bottom field first
 #   complete      written last
 # All interlaced clips are top field first.
 set -euo pipefail
@@ -38,6 +41,12 @@ ff -i film_cap.y4m -i band60.y4m -filter_complex \
   "[0]$tc[f];[1]interlace=scan=tff:lowpass=0,setpts=N/(30000/1001*TB)[b];
    [f][b]overlay=0:200:eof_action=pass,setfield=tff,format=yuv420p" \
   -f yuv4mpegpipe caption.y4m
+ff -i mixed.y4m -pix_fmt yuv422p -f yuv4mpegpipe mixed422.y4m
+ff -i film_zoom.y4m -vf "telecine=first_field=bottom:pattern=23,setfield=bff,format=yuv420p" \
+   -f yuv4mpegpipe film_bff.y4m
+# Film whose picture lives in the chroma alone (flat luma), telecined.
+ff -i film_pan.y4m -vf "lutyuv=y=128,telecine=pattern=23,setfield=tff,format=yuv420p" \
+   -f yuv4mpegpipe chroma.y4m
 for c in mixed caption; do
     ff -i $c.y4m -c:v mpeg2video -b:v 1500k -maxrate 3000k -bufsize 1835k -flags +ilme+ildct \
        -top 1 -g 15 -bf 2 $c.m2v

@@ -102,6 +102,8 @@ std::vector<int> ratesOf(const fs::path& def) {
 class ScanTruth : public ::testing::Test {
   protected:
     static fs::path dir;
+    // Field keys of the progressive originals and their moments.
+    static std::map<std::pair<uint64_t, int>, int> moments;
     // Source moment of every field of the mixed clip (-1: unknown).
     static std::vector<int> moment;
 
@@ -113,7 +115,6 @@ class ScanTruth : public ::testing::Test {
         }
         // Every field of every progressive original is one moment: its source frame. A held
         // picture is one moment however often it is repeated.
-        std::map<std::pair<uint64_t, int>, int> moments;
         int next = 0;
         for (const char* name : {"film_pan", "v30", "film_zoom", "v60", "film_hold"}) {
             Clip c(dir / (std::string(name) + ".y4m"));
@@ -122,12 +123,19 @@ class ScanTruth : public ::testing::Test {
                 for (int p : {0, 1}) moments.emplace(std::make_pair(c.fieldKey(n, p), p), id);
             }
         }
-        Clip mixed(dir / "mixed.y4m");
-        for (int n = 0; n < mixed.vi.num_frames; ++n)
-            for (int p : {0, 1}) {  // top field first
-                auto it = moments.find({mixed.fieldKey(n, p), p});
-                moment.push_back(it == moments.end() ? -1 : it->second);
+        moment = trace("mixed", true);
+    }
+
+    // The moment of every field of a clip, in its field order.
+    static std::vector<int> trace(const std::string& input, bool tff) {
+        std::vector<int> m;
+        Clip c(dir / (input + ".y4m"));
+        for (int n = 0; n < c.vi.num_frames; ++n)
+            for (int p : {tff ? 0 : 1, tff ? 1 : 0}) {
+                auto it = moments.find({c.fieldKey(n, p), p});
+                m.push_back(it == moments.end() ? -1 : it->second);
             }
+        return m;
     }
 
     static fs::path scan(const std::string& input, const std::string& opts = "") {
@@ -182,6 +190,7 @@ class ScanTruth : public ::testing::Test {
     }
 };
 fs::path ScanTruth::dir;
+std::map<std::pair<uint64_t, int>, int> ScanTruth::moments;
 std::vector<int> ScanTruth::moment;
 
 // Truth of entry i: fields i and i + 1 show different moments.
@@ -215,9 +224,11 @@ TEST_F(ScanTruth, MarksAgreeWithTheTruth) {
 }
 
 TEST_F(ScanTruth, ThreadsAndFastLogs) {
+    // The same log whatever the threads, and from a packed 4:2:2 clip (YUY2) of the same luma.
     const std::string one = readText(scan("mixed", "--threads 1"));
     EXPECT_EQ(readText(scan("mixed", "--threads 3")), one);
     EXPECT_EQ(readText(scan("mixed")), one);
+    EXPECT_EQ(readText(scan("mixed422")), one);
     // Fast logs: a block is video exactly when every frame in it is combed as a picture.
     const std::vector<std::string> marks = readLog(scan("mixed", "--threads 1"));
     for (auto [opt, block] : {std::pair{"--fast", 3}, {"--fastv2", 7}}) {
@@ -233,6 +244,31 @@ TEST_F(ScanTruth, ThreadsAndFastLogs) {
             video += all;
         }
         EXPECT_GT(video, 0) << opt << ": the 60i part shows";
+    }
+}
+
+// A bottom-field-first clip: fields are woven in its own order.
+TEST_F(ScanTruth, BottomFieldFirst) {
+    const std::vector<int> truth = trace("film_bff", false);
+    ASSERT_EQ(std::count(truth.begin(), truth.end(), -1), 0) << "every field is traced";
+    const std::vector<std::string> marks = readLog(scan("film_bff"));
+    ASSERT_EQ(marks.size(), truth.size());
+    for (size_t i = 0; i + 1 < marks.size(); ++i) {
+        EXPECT_EQ(marks[i][0] == '1', combedTruth(truth, i)) << i;
+        const bool fresh = i < 2 || truth[i] != truth[i - 2] || truth[i + 1] != truth[i - 1];
+        EXPECT_EQ(marks[i][2] == '1', fresh) << i;
+    }
+}
+
+// Film whose picture lives in the chroma alone: whole to the luma, its pulldown with --chroma.
+TEST_F(ScanTruth, ChromaOption) {
+    const std::vector<std::string> luma = readLog(scan("chroma"));
+    const std::vector<std::string> chroma = readLog(scan("chroma", "--chroma"));
+    ASSERT_EQ(luma.size(), 100u);
+    ASSERT_EQ(chroma.size(), 100u);
+    for (size_t i = 0; i + 1 < chroma.size(); ++i) {  // the first 50 frames of the mixed clip
+        EXPECT_EQ(luma[i][0], '0') << i;
+        EXPECT_EQ(chroma[i][0] == '1', combedTruth(moment, i)) << i;
     }
 }
 
@@ -302,6 +338,8 @@ TEST_F(ScanTruth, ProgramEdges) {
     fs::create_directories(work);
     std::ofstream(work / "trim.avs") << "Y4MSource(\"../mixed.y4m\").Trim(10, 29)\n";
     std::ofstream(work / "number.avs") << "1 + 2\n";
+    std::ofstream(work / "rgb.avs")
+        << "BlankClip(length=10, width=64, height=48, pixel_type=\"RGB32\")\n";
     std::ofstream(work / "empty.y4m") << "YUV4MPEG2 W320 H240 F30000:1001 It C420jpeg\n";
     std::ofstream(work / "old.log") << "old\n";
     struct Case {
@@ -312,8 +350,9 @@ TEST_F(ScanTruth, ProgramEdges) {
         {"trim.avs -o trim.log", 0, ""},
         {"number.avs -o old.log", 1, "number.avs: the script gives int, not a clip"},
         {"missing.y4m -o old.log", 1, "cannot open"},
+        {"rgb.avs -o old.log", 1, "rgb.avs: the clip is not YUV"},
         {"empty.y4m -o old.log", 1, "no complete frame"},
-        {"clip.ts -o old.log", 1, "clip.ts: this build has no VideoSource"},
+        {"clip.ts -o old.log", 1, "clip.ts"},  // no VideoSource in the build, or no such file
         {"trim.avs -o nodir/x.log", 1, "cannot write nodir/x.log"},
         {"trim.avs", 2, "no log to write"},
         {"trim.avs -o x.log --block 300", 2, "block threshold"},

@@ -50,11 +50,7 @@ inline RunSettings settings()
     return s;
 }
 
-inline void setSkip(RunSettings& s, int level)
-{
-    s.skipKind = level == 0 ? 0 : 13 - level;
-    s.skipSpan = level == 0 ? 2 : level + 1;
-}
+inline void setSkip(RunSettings& s, int level) { setSkipLevel(s, std::to_string(level)); }
 
 inline int cycles(const std::vector<CycleRecord>& r) { return static_cast<int>(r.size()) - 1; }
 

@@ -53,9 +53,9 @@ struct Plain {
             if (cm && combedTotal(c) < minC) return r;
             const int z = clean(c, picks, n);
             if (z < n) {
-                if (!(s.skipKind >= 1 && z >= 1 && z >= n - s.skipSpan && !last(c))) return r;
+                if (!(s.skipMinRun >= 1 && z >= 1 && z >= n - s.skipSpan && !last(c))) return r;
                 const int d = countClean(c + 1, picks, n, cm, minC);
-                if (!(r >= s.skipKind && d >= s.skipKind - 2)) return r;
+                if (!(r >= s.skipMinRun && d >= s.skipMinRun - 2)) return r;
                 if (list.size() < 256) {
                     list.push_back(c);
                     ++t;

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
+
 using namespace zorvane;
 using namespace zorvane::testutil;
 
@@ -51,22 +54,8 @@ TEST_P(FilterTableCombos, KindsFollowTheOptions)
     EXPECT_EQ(t[c.fallback + 2].scriptText, ".F30()");
     EXPECT_EQ(t[c.fallback + 2].fps, 30);
 
-    if (c.hasPlain30) {
-        EXPECT_EQ(t[10].scriptText, "");
-        EXPECT_EQ(t[10].pickCount, 5);
-        EXPECT_EQ(t[10].picks[4], 8);
-        EXPECT_EQ(t[10].minCombed, 5);
-        EXPECT_FALSE(t[10].crossesCycleEnd);
-        EXPECT_EQ(t[10].fps, 30);
-    }
-    if (c.hasOdd) {
-        EXPECT_EQ(t[11].scriptText, ".DoubleWeave().SelectOdd()");
-        EXPECT_EQ(t[11].pickCount, 5);
-        EXPECT_EQ(t[11].picks[0], 1);
-        EXPECT_EQ(t[11].picks[4], 9);
-        EXPECT_TRUE(t[11].crossesCycleEnd);
-        EXPECT_TRUE(t[11].dropsExtraFrame);
-    }
+    EXPECT_EQ(t[kPlain30Kind].fps == 30 && t[kPlain30Kind].pickCount == 5, c.hasPlain30);
+    EXPECT_EQ(t[kOdd30Kind].scriptText == ".DoubleWeave().SelectOdd()", c.hasOdd);
 
     const int b = s.baseKind;
     if (c.opt.dedup) {
@@ -112,48 +101,52 @@ INSTANTIATE_TEST_SUITE_P(
         TableCase{{false, true, false, true, false}, 13, 10, ".F24()", 24, false, false},
         TableCase{{false, false, false, true, true}, 17, 10, ".F24()", 24, false, false}));
 
-TEST(FilterTable, PulldownKinds)
+// The DoubleWeave frames 0..end-1 that a filter text keeps (the plain clip's
+// frame f is DoubleWeave frame 2f; PullDown(a,b) keeps a and b of every five).
+std::vector<int> keptFrames(const std::string& text, int end = 10)
+{
+    std::vector<int> n;
+    std::istringstream numbers(text.substr(text.rfind('(') + 1));
+    for (int v; numbers >> v; numbers.ignore()) n.push_back(v);
+    int period = 2;
+    std::vector<int> offsets{text.empty() ? 0 : 1};  // plain clip, SelectOdd
+    if (text.find("PullDown") != std::string::npos) {
+        period = 5;
+        offsets = n;
+    } else if (!n.empty()) {
+        const int scale = text.starts_with(".DoubleWeave()") ? 1 : 2;
+        period = n[0] * scale;
+        offsets.clear();
+        for (std::size_t i = 1; i < n.size(); ++i) offsets.push_back(n[i] * scale);
+    }
+    std::vector<int> kept;
+    for (int p = 0; p < end; ++p)
+        if (std::find(offsets.begin(), offsets.end(), p % period) != offsets.end()) kept.push_back(p);
+    return kept;
+}
+
+// Every pattern kind's picks are the frames its text keeps; it crosses the
+// cycle end when it keeps frame 9, and drops an extra frame exactly when a
+// Trim one frame longer (DoubleWeave frames 10 and 11) gives it one more.
+TEST(FilterTable, PatternKindsAgreeWithTheirTexts)
 {
     RunSettings s = settings();
+    s.selectOdd = true;
+    s.baseKind = computeBaseKind(s);
     const FilterTable t = buildFilterTable(s);
-    struct Row {
-        const char* text;
-        const char* alt;
-        std::array<int, 4> picks, altPicks;
-        int minCombed;
-        bool crosses, drops;
-    };
-    const Row rows[10] = {
-        {".DoubleWeave().PullDown(0,2)", ".SelectEvery(5,0,1,2,4)", {0, 2, 5, 7}, {0, 2, 4, 8}, 2, false, false},
-        {".DoubleWeave().PullDown(0,3)", ".SelectEvery(5,0,1,3,4)", {0, 3, 5, 8}, {0, 2, 6, 8}, 2, false, false},
-        {".DoubleWeave().PullDown(1,3)", ".SelectEvery(5,0,2,3,4)", {1, 3, 6, 8}, {0, 4, 6, 8}, 2, false, false},
-        {".DoubleWeave().PullDown(1,4)", ".SelectEvery(5,1,2,3,4)", {1, 4, 6, 9}, {2, 4, 6, 8}, 2, true, true},
-        {".DoubleWeave().PullDown(2,4)", ".SelectEvery(5,0,1,2,3)", {2, 4, 7, 9}, {0, 2, 4, 6}, 2, true, false},
-        {".DoubleWeave().SelectEvery(10,0,2,4,7)", ".SelectEvery(5,0,1,2,4)", {0, 2, 4, 7}, {0, 2, 4, 8}, 4, false, false},
-        {".DoubleWeave().SelectEvery(10,0,2,5,8)", ".SelectEvery(5,0,1,3,4)", {0, 2, 5, 8}, {0, 2, 6, 8}, 4, false, false},
-        {".DoubleWeave().SelectEvery(10,0,3,6,8)", ".SelectEvery(5,0,2,3,4)", {0, 3, 6, 8}, {0, 4, 6, 8}, 4, false, false},
-        {".DoubleWeave().SelectEvery(10,1,4,6,8)", ".SelectEvery(5,1,2,3,4)", {1, 4, 6, 8}, {2, 4, 6, 8}, 4, false, false},
-        {".DoubleWeave().SelectEvery(10,2,4,6,9)", ".SelectEvery(5,0,1,2,3)", {2, 4, 6, 9}, {0, 2, 4, 6}, 4, true, false},
-    };
-    for (int k = 0; k < 10; ++k) {
+    for (int k = 0; kindsOf(s).isPatternKind(k); ++k) {
+        SCOPED_TRACE(k);
         const FilterEntry& e = t[k];
-        const Row& r = rows[k];
-        EXPECT_EQ(e.scriptText, r.text) << k;
-        EXPECT_EQ(e.altScriptText, r.alt) << k;
-        ASSERT_EQ(e.pickCount, 4) << k;
-        ASSERT_EQ(e.altPickCount, 4) << k;
-        for (int i = 0; i < 4; ++i) {
-            EXPECT_EQ(e.picks[i], r.picks[i]) << k;
-            EXPECT_EQ(e.altPicks[i], r.altPicks[i]) << k;
+        const std::vector<int> kept = keptFrames(e.scriptText);
+        EXPECT_EQ(std::vector<int>(e.picks.begin(), e.picks.begin() + e.pickCount), kept);
+        EXPECT_EQ(e.crossesCycleEnd, kept.back() == 9);
+        EXPECT_EQ(e.dropsExtraFrame, e.crossesCycleEnd && keptFrames(e.scriptText, 12).size() > kept.size());
+        EXPECT_EQ(e.fps, isPulldownKind(k) ? 24 : 30);
+        EXPECT_EQ(e.minCombed, isPullDownPairKind(k) ? 2 : isFourFrameKind(k) ? 4 : 5);
+        if (isPulldownKind(k)) {
+            EXPECT_EQ(std::vector<int>(e.altPicks.begin(), e.altPicks.begin() + e.altPickCount),
+                      keptFrames(e.altScriptText));
         }
-        for (int i = 4; i < 10; ++i) {
-            EXPECT_EQ(e.picks[i], 9) << k;
-            EXPECT_EQ(e.altPicks[i], 9) << k;
-        }
-        EXPECT_EQ(e.minCombed, r.minCombed) << k;
-        EXPECT_EQ(e.crossesCycleEnd, r.crosses) << k;
-        EXPECT_EQ(e.dropsExtraFrame, r.drops) << k;
-        EXPECT_EQ(e.fps, 24) << k;
     }
 }
 

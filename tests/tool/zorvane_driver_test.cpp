@@ -44,7 +44,7 @@ TEST(Options, Defaults)
     EXPECT_TRUE(s.packetComments);
     EXPECT_FALSE(s.dedup);
     EXPECT_EQ(s.skipText, "0");
-    EXPECT_EQ(s.skipKind, 0);
+    EXPECT_EQ(s.skipMinRun, 0);
     EXPECT_EQ(s.skipSpan, 2);
     EXPECT_EQ(s.refText, "0");
     EXPECT_FALSE(s.refEnabled);
@@ -104,7 +104,7 @@ TEST(Options, SkipTable)
     const Case cases[] = {{"1", 12, 2}, {"2", 11, 3}, {"3", 10, 4}, {"4", 0, 2}, {"0", 0, 2}, {"01", 0, 2}};
     for (const Case& c : cases) {
         const RunSettings s = scan({"-SKIP", c.value});
-        EXPECT_EQ(s.skipKind, c.kind) << c.value;
+        EXPECT_EQ(s.skipMinRun, c.kind) << c.value;
         EXPECT_EQ(s.skipSpan, c.span) << c.value;
         EXPECT_EQ(s.skipText, c.value);
     }

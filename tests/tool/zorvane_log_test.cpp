@@ -19,6 +19,7 @@ struct Parsed {
     RunSettings settings;
     std::vector<CycleRecord> records;
     int cycles = 0;
+    EntryReport report;
 };
 
 Parsed parseNormal(std::string text, bool ref = false, bool dup = false)
@@ -30,7 +31,7 @@ Parsed parseNormal(std::string text, bool ref = false, bool dup = false)
     p.settings.dedup = dup;
     p.cycles = cycleCountFor(p.log.header.totalFrames);
     p.records.resize(static_cast<std::size_t>(p.cycles) + 1);
-    parseCycleEntries(p.log.lines, p.records, p.cycles, p.settings);
+    p.report = parseCycleEntries(p.log.lines, p.records, p.cycles, p.settings);
     return p;
 }
 
@@ -132,7 +133,7 @@ TEST(CycleEntries, ShortLogLeavesLastCyclesClean)
 {
     Parsed p = parseNormal("total 12\n" + entries(0, 23, "1"));
     ASSERT_EQ(p.cycles, 3);
-    EXPECT_TRUE(p.settings.logError.empty());
+    EXPECT_FALSE(p.report.overrun);
     EXPECT_EQ(cycleText(p.records[0].pattern), "1111111111");
     EXPECT_EQ(cycleText(p.records[1].pattern), "1111111111");
     EXPECT_EQ(cycleText(p.records[2].pattern), "1111000000");
@@ -145,9 +146,8 @@ TEST(CycleEntries, ShortLogLeavesLastCyclesClean)
 TEST(CycleEntries, GapIsRecordedAndCountsAsCombed)
 {
     Parsed p = parseNormal("total 20\n" + entries(0, 9) + entries(15, 39));
-    EXPECT_TRUE(p.settings.logError.empty());
-    EXPECT_EQ(p.settings.gapWarnings[0], "10-14");
-    EXPECT_EQ(p.settings.gapWarnings[1], "");
+    EXPECT_FALSE(p.report.overrun);
+    EXPECT_EQ(p.report.gaps, (std::vector<EntryGap>{{10, 14}}));
     EXPECT_EQ(cycleText(p.records[1].pattern), "1111100000");
     EXPECT_EQ(cycleText(p.records[1].refPattern), "0000000000");  // ref off: untouched
 }
@@ -165,24 +165,22 @@ TEST(CycleEntries, TwentyOneHoles)
     std::string text = "total 100\n";
     for (int i = 0; i < 22; ++i) text += std::to_string(i * 2) + "-0\n";  // holes at 1, 3, ..., 41
     Parsed p = parseNormal(text);
-    EXPECT_TRUE(p.settings.logError.empty());
-    for (int i = 0; i < 19; ++i)
-        EXPECT_EQ(p.settings.gapWarnings[static_cast<std::size_t>(i)],
-                  std::to_string(2 * i + 1) + "-" + std::to_string(2 * i + 1));
-    EXPECT_EQ(p.settings.gapWarnings[19], "and any more...");
+    EXPECT_FALSE(p.report.overrun);
+    ASSERT_EQ(p.report.gaps.size(), kListedGaps);  // the 21st is not kept
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(p.report.gaps[static_cast<std::size_t>(i)], (EntryGap{2 * i + 1, 2 * i + 1}));
 }
 
 TEST(CycleEntries, OverrunIsAnError)
 {
     Parsed direct = parseNormal("total 10\n" + entries(0, 20));
-    EXPECT_EQ(direct.settings.logError, kLogFormatError);
+    EXPECT_TRUE(direct.report.overrun);
 
     Parsed throughGap = parseNormal("total 10\n0-0\n25-0\n");
-    EXPECT_EQ(throughGap.settings.logError, kLogFormatError);
-    EXPECT_EQ(throughGap.settings.gapWarnings[0], "1-24");
+    EXPECT_TRUE(throughGap.report.overrun);
+    EXPECT_EQ(throughGap.report.gaps, (std::vector<EntryGap>{{1, 24}}));
 
     Parsed exact = parseNormal("total 10\n" + entries(0, 19));
-    EXPECT_TRUE(exact.settings.logError.empty());
+    EXPECT_FALSE(exact.report.overrun);
 }
 
 TEST(CycleEntries, ColumnsFollowTheOptions)
@@ -202,8 +200,8 @@ TEST(CycleEntries, ColumnsFollowTheOptions)
 TEST(CycleEntries, BackwardRepeatedAndOddLinesAreIgnored)
 {
     Parsed p = parseNormal("total 5\n0-1\n0-0\n1-1\nno dash here\n-5\n2-1\n1-0\n3-1\n");
-    EXPECT_TRUE(p.settings.logError.empty());
-    EXPECT_EQ(p.settings.gapWarnings[0], "");
+    EXPECT_FALSE(p.report.overrun);
+    EXPECT_TRUE(p.report.gaps.empty());
     EXPECT_EQ(cycleText(p.records[0].pattern), "1111000000");
 }
 
@@ -226,8 +224,7 @@ TEST(CycleEntries, RejectsTablesWithoutCycles)
 {
     RunSettings s;
     std::vector<CycleRecord> records(1);
-    parseCycleEntries({}, records, 0, s);
-    EXPECT_EQ(s.logError, kLogFormatError);
+    EXPECT_TRUE(parseCycleEntries({}, records, 0, s).overrun);
 }
 
 TEST(FastEntries, FillGapsAndOverrun)
@@ -238,9 +235,9 @@ TEST(FastEntries, FillGapsAndOverrun)
     ASSERT_EQ(log.header.fastCount, 10);
     RunSettings s;
     std::vector<FastEntry> e(11);
-    parseFastEntries(log.lines, e, 10, s);
-    EXPECT_TRUE(s.logError.empty());
-    EXPECT_EQ(s.gapWarnings[0], "2-3");
+    const EntryReport found = parseFastEntries(log.lines, e, 10, s);
+    EXPECT_FALSE(found.overrun);
+    EXPECT_EQ(found.gaps, (std::vector<EntryGap>{{2, 3}}));
     const char expected[] = "0111010000";
     for (int i = 0; i < 10; ++i) EXPECT_EQ(e[static_cast<std::size_t>(i)].state, expected[i]) << i;
     EXPECT_EQ(e[3].index, 3);
@@ -252,13 +249,11 @@ TEST(FastEntries, FillGapsAndOverrun)
     std::vector<FastEntry> small(3);
     const std::string overText = "total 30\nfast: 2\n0-0\n1-1\n2-1\n";
     const LogContent overLog = readLog(overText);
-    parseFastEntries(overLog.lines, small, 2, over);
-    EXPECT_EQ(over.logError, kLogFormatError);
+    EXPECT_TRUE(parseFastEntries(overLog.lines, small, 2, over).overrun);
 
     RunSettings gapOver;
     std::vector<FastEntry> g(3);
     const std::string gapText = "total 30\nfast: 2\n0-0\n7-1\n";
     const LogContent gapLog = readLog(gapText);
-    parseFastEntries(gapLog.lines, g, 2, gapOver);
-    EXPECT_EQ(gapOver.logError, kLogFormatError);
+    EXPECT_TRUE(parseFastEntries(gapLog.lines, g, 2, gapOver).overrun);
 }

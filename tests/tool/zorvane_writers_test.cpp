@@ -161,11 +161,10 @@ TEST(SixToTwo, ReplacesEveryOccurrence)
 
 TEST(Blocks, LostFrames)
 {
-    RunSettings s = defaults();
-    EXPECT_EQ(lostFramesBlock(s), "\n");
-    for (int i = 0; i < 20; ++i) s.gapWarnings[static_cast<std::size_t>(i)] = std::to_string(i) + "-" + std::to_string(i);
-    s.gapWarnings[19] = "and any more...";
-    const std::string block = lostFramesBlock(s);
+    EXPECT_EQ(lostFramesBlock({}), "\n");
+    std::vector<EntryGap> gaps;
+    for (int i = 0; i < 20; ++i) gaps.push_back({i, i});
+    const std::string block = lostFramesBlock(gaps);
     const std::string head1 =
         "\n\n######    ERROR:\x83\x8D\x83O\x83t\x83@\x83" "C\x83\x8B\x82\xCC\x89\xBA\x8BL\x83t\x83\x8C"
         "\x81[\x83\x80\x8A\xD4\x82\xAA\x8C\x87\x97\x8E\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7\x81" "B\n";
@@ -179,9 +178,7 @@ TEST(Blocks, LostFrames)
     rest += "# And any more lost frames...\n\n";
     EXPECT_EQ(block.substr(65 + 67), rest);
 
-    s.gapWarnings = {};
-    s.gapWarnings[0] = "10-14";
-    EXPECT_EQ(lostFramesBlock(s).substr(65 + 67), "# 10-14\n\n");
+    EXPECT_EQ(lostFramesBlock({{10, 14}}).substr(65 + 67), "# 10-14\n\n");
 }
 
 TEST(Blocks, CombingAndGuessedPackets)
@@ -262,7 +259,7 @@ TEST(Script, CommentsStandAtTheEnd)
 {
     RunSettings s = defaults("Func_Append=Sharpen(0.3)\nFunc_6to2=Six(ref)\nFunc_60fps=Bob()\n", 103);
     s.refCycles = 2;
-    s.skipKind = 12;
+    s.skipMinRun = 12;
     const FilterTable table = buildFilterTable(s);
     Segment packets = seg(0, 9, 1);
     packets.skipCount = 3;

@@ -23,16 +23,7 @@ namespace {
 using qextest::RunResult;
 using qextest::TempDir;
 
-std::string find_program(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::stringstream dirs(path ? path : "/usr/bin:/bin");
-  std::string dir;
-  while (std::getline(dirs, dir, ':')) {
-    const std::string candidate = dir + "/" + name;
-    if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return {};
-}
+using qextest::find_program;
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;
@@ -197,6 +188,53 @@ TEST(EndToEnd, ShippedSixtyFpsFunctionBeatsLinearBob) {
   std::cout << "luma PSNR of the 60 fps part against the 60p pictures: " << f60 << " " << psnr[0]
             << " dB, Bob() " << psnr[1] << " dB\n";
   EXPECT_GT(psnr[0], psnr[1]);
+}
+
+// QexCut ends the stream of a piped encoder: the encoder, reading the pipe, must receive every
+// frame QexCut passed (its timecodes file lists them), drain its lookahead and write a stream
+// that decodes cleanly. Frames dropped by the outside table make the stream end before the
+// clip's nominal frame count, so the end really is QexCut's doing.
+TEST(EndToEnd, PipedEncodersKeepEveryFrameQexCutPasses) {
+  const std::string x264 = find_program("x264");
+  const std::string ffmpeg = find_program("ffmpeg");
+  const std::string ffprobe = find_program("ffprobe");
+  if (x264.empty() || ffmpeg.empty() || ffprobe.empty())
+    GTEST_SKIP() << "x264, ffmpeg or ffprobe is not installed";
+  struct Case {
+    const char* encoder;  // reads y4m on standard input, writes `out`
+    const char* out;
+  };
+  const Case cases[] = {
+      {"x264 --quiet --preset medium --demuxer y4m -o out.264 -", "out.264"},
+      {"ffmpeg -v error -f yuv4mpegpipe -i - -c:v libx264 -preset medium -y out.mkv", "out.mkv"},
+  };
+  const std::string qexpipe = std::string(QEX_BUILD_DIR) + "/qexpipe";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.encoder);
+    TempDir d;
+    std::string verdicts(240, '3');
+    for (size_t i = 5; i < verdicts.size(); i += 7) verdicts[i] = 'D';
+    d.write("o.def", "0-239 [30] 'Loop(2,0,0)'\n");
+    d.write("t.avs", qextest::load_plugins() + "StampSource(240, 64, 48, \"YV12\", 30000, 1001)" +
+                         ".MakeVfrOut(\"" + verdicts + "\")\n" +
+                         "Qex(def=\"o.def\", opt=1)\nQexCut(timecodes=\"cut.tc.txt\")\n");
+    RunResult r = qextest::run_program(
+        {"/bin/bash", "-o", "pipefail", "-c", qexpipe + " t.avs - | " + c.encoder},
+        d.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> cut = lines(qextest::read_file(d.file("cut.tc.txt")));
+    ASSERT_FALSE(cut.empty());
+    const size_t passed = cut.size() - 1;  // below the header line
+    ASSERT_EQ(passed, 240u - 34u);         // 34 frames dropped
+    r = qextest::run_program({ffprobe, "-v", "error", "-count_frames", "-select_streams", "v:0",
+                              "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", c.out},
+                             d.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(std::atoll(r.out.c_str()), static_cast<long long>(passed));
+    r = qextest::run_program({ffmpeg, "-v", "error", "-i", c.out, "-f", "null", "-"}, d.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+  }
 }
 
 }  // namespace

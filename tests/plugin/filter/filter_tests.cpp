@@ -292,6 +292,33 @@ TEST(OptRate, DropsAtTheEndEndTheOutputAtTheLastKeptFrame) {
             "CHAPTER01=00:00:00.200\nCHAPTER01NAME=Six\n");
 }
 
+// A chapter on a frame the outside table drops moves to the next kept frame with its own name;
+// XML end times come from the frames' final positions and the compacted output's end.
+TEST(OptRate, ChaptersOnDroppedFramesMoveOnWithTheirNames) {
+  struct Case {
+    const char* chapters;  // keyframe lines
+    const char* verdicts;
+    const char* language;  // "" for the text form
+    const char* golden;
+  };
+  const Case cases[] = {
+      {"12 A\n15 B\n19 C\n", "333333333333D3333333", "", "opt_moved.chapters.txt"},
+      {"12 A\n15 B\n19 C\n", "333333333333D3333333", "eng", "opt_moved.chapters.xml"},
+      // A meets B's own mark and gives way; C has no kept frame after it; frame 5 lasts 10 ticks.
+      {"12 A\n13 B\n19 C\n", "333332333333D333333D", "eng", "opt_merged.chapters.xml"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.golden);
+    TempDir d;
+    d.write("o.def", std::string("mode chapter_language = ") + c.language +
+                         "\n0-19 [30] 'Loop(2,0,0)'\nkeyframes {\n" + c.chapters + "}\n");
+    Served s = serve(d, std::string("StampSource(20, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"") +
+                            c.verdicts + "\")\nQex(def=\"o.def\", opt=1, chapter=\"o.ch\")\n");
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    EXPECT_EQ(read_file(d.file("o.ch")), golden(c.golden));
+  }
+}
+
 TEST(OptRate, WithoutAnOutsideTableOptIsOffAndFilesAreWrittenAtOnce) {
   TempDir d;
   d.write("o.def", kOptDef);

@@ -1,4 +1,5 @@
-// Running scripts through the real qexpipe binary, and reading what it wrote.
+// Running scripts through the real qexpipe binary, and reading what it wrote (the scratch
+// folder and the runner come from tests/common/testkit.h).
 #pragma once
 
 #include <cstdint>
@@ -6,43 +7,11 @@
 #include <utility>
 #include <vector>
 
+#include "testkit.h"
+
 namespace qextest {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  void write(const std::string& name, const std::string& text) const;
-
- private:
-  std::string path_;
-};
-
-std::string read_file(const std::string& path);
-bool file_exists(const std::string& path);
 std::string golden(const std::string& name);  // tests/plugin/filter/golden/<name>
-
-struct Limits {
-  long long address_space = 0;  // RLIMIT_AS in bytes, 0: unchanged
-  long long file_size = 0;      // RLIMIT_FSIZE in bytes, 0: unchanged (SIGXFSZ ignored)
-};
-
-struct RunResult {
-  int status = -1;         // exit status, or 128 + signal number
-  int pid = 0;             // process id the program ran with
-  std::string out;         // standard output
-  std::string err;         // standard error
-};
-
-// Runs a program in its own process group (so an end-of-stream signal reaches only it), in
-// folder `cwd`, and waits for it.
-RunResult run_program(const std::vector<std::string>& argv, const std::string& cwd,
-                const Limits& limits = {});
 
 // qexpipe with `args`, run in `dir`.
 RunResult qexpipe(const TempDir& dir, const std::vector<std::string>& args, const Limits& limits = {});

@@ -1,0 +1,187 @@
+#include "testkit.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace qextest {
+
+TempDir::TempDir() {
+    std::string tmpl = std::filesystem::temp_directory_path().string() + "/qextest.XXXXXX";
+    if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    // A test may have taken its own rights on the folder away.
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+}
+
+std::string TempDir::write(const std::string& name, const std::string& bytes) const {
+    const std::string path = file(name);
+    std::ofstream f(path, std::ios::binary);
+    f << bytes;
+    f.close();
+    if (!f) throw std::runtime_error("cannot write " + path);
+    return path;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) return "<missing " + path + ">";
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+bool file_exists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
+
+std::string find_program(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::stringstream dirs(path ? path : "/usr/bin:/bin");
+    std::string dir;
+    while (std::getline(dirs, dir, ':')) {
+        const std::string candidate = dir + "/" + name;
+        if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return {};
+}
+
+int exit_status(int wait_status) {
+    if (WIFEXITED(wait_status)) return WEXITSTATUS(wait_status);
+    if (WIFSIGNALED(wait_status)) return 128 + WTERMSIG(wait_status);
+    return -1;
+}
+
+namespace {
+
+struct Pipes {
+    int out[2] = {-1, -1};
+    int err[2] = {-1, -1};
+};
+
+Pipes open_pipes() {
+    Pipes p;
+    if (::pipe(p.out) != 0 || ::pipe(p.err) != 0) throw std::runtime_error("pipe failed");
+    return p;
+}
+
+// In the child: its own group, the write ends as standard output and error.
+void become_child(const Pipes& p) {
+    ::setpgid(0, 0);
+    ::dup2(p.out[1], 1);
+    ::dup2(p.err[1], 2);
+    for (int fd : {p.out[0], p.out[1], p.err[0], p.err[1]}) ::close(fd);
+    ::signal(SIGINT, SIG_DFL);
+}
+
+Child in_parent(const Pipes& p, pid_t pid) {
+    ::close(p.out[1]);
+    ::close(p.err[1]);
+    return Child{int(pid), p.out[0], p.err[0]};
+}
+
+RunResult finish(const Child& c) {
+    RunResult r;
+    r.pid = c.pid;
+    drain(c.out, c.err, &r.out, &r.err);
+    r.status = wait_for(c.pid);
+    return r;
+}
+
+}  // namespace
+
+Child start_program(const std::vector<std::string>& argv, const std::string& cwd,
+                    const Limits& limits) {
+    const Pipes p = open_pipes();
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        become_child(p);
+        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
+        if (limits.address_space > 0) {
+            const rlimit r{rlim_t(limits.address_space), rlim_t(limits.address_space)};
+            ::setrlimit(RLIMIT_AS, &r);
+        }
+        if (limits.file_size > 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit r{rlim_t(limits.file_size), rlim_t(limits.file_size)};
+            ::setrlimit(RLIMIT_FSIZE, &r);
+        }
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    return in_parent(p, pid);
+}
+
+void drain(int out_fd, int err_fd, std::string* out, std::string* err) {
+    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+    std::string* sinks[2] = {out, err};
+    int open_count = 2;
+    char buf[65536];
+    while (open_count > 0) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, size_t(n));
+            } else if (n == 0 || errno != EINTR) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_count;
+            }
+        }
+    }
+}
+
+int wait_for(int pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return exit_status(status);
+}
+
+RunResult run_program(const std::vector<std::string>& argv, const std::string& cwd,
+                      const Limits& limits) {
+    return finish(start_program(argv, cwd, limits));
+}
+
+RunResult run_in_child(const std::function<int()>& body) {
+    const Pipes p = open_pipes();
+    std::fflush(nullptr);  // nothing buffered here is written twice
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        become_child(p);
+        const int code = body();
+        std::fflush(nullptr);
+        ::_exit(code);
+    }
+    return finish(in_parent(p, pid));
+}
+
+}  // namespace qextest

@@ -1,0 +1,79 @@
+// What the end-to-end tests share: a scratch folder, reading a file back, and running a program
+// (or a piece of this test) in a child process with its output captured.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qextest {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    // Writes `bytes` to file(name) and returns that path; throws when it cannot.
+    std::string write(const std::string& name, const std::string& bytes) const;
+
+  private:
+    std::string path_;
+};
+
+// The bytes of a file, or "<missing PATH>" when it cannot be read (never equal to real content).
+std::string read_file(const std::string& path);
+bool file_exists(const std::string& path);
+
+// The full name of a program on PATH, or "" when there is none.
+std::string find_program(const std::string& name);
+
+// The status of a finished child as one number: its exit code, or 128 + the number of the
+// signal that ended it.
+int exit_status(int wait_status);
+
+struct Limits {
+    long long address_space = 0;  // RLIMIT_AS in bytes, 0: unchanged
+    long long file_size = 0;      // RLIMIT_FSIZE in bytes, 0: unchanged (SIGXFSZ ignored)
+};
+
+// A started child: its process id and the read ends of its standard output and error.
+struct Child {
+    int pid = -1;
+    int out = -1;
+    int err = -1;
+};
+
+// Starts argv[0] (looked up on PATH when it holds no slash) in a process group of its own, so
+// that a signal it sends to its group reaches nothing else, in folder `cwd` ("" keeps this
+// one), with SIGINT at its default action and standard output and error on pipes.
+Child start_program(const std::vector<std::string>& argv, const std::string& cwd = {},
+                    const Limits& limits = {});
+
+// Reads both pipes to their ends without letting either fill up, then closes them.
+void drain(int out_fd, int err_fd, std::string* out, std::string* err);
+
+// Waits for a child and returns its exit_status().
+int wait_for(int pid);
+
+struct RunResult {
+    int status = -1;  // exit_status()
+    int pid = 0;      // process id the child ran with
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+// start_program, drain and wait_for in one.
+RunResult run_program(const std::vector<std::string>& argv, const std::string& cwd = {},
+                      const Limits& limits = {});
+
+// Runs `body` in a forked child (same program, no exec) that leads its own process group, with
+// its standard output and error captured; the child ends with _exit(body()), so the exit
+// handlers of this process do not run in it.
+RunResult run_in_child(const std::function<int()>& body);
+
+}  // namespace qextest
