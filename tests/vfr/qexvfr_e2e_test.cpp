@@ -16,8 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "child.h"
-#include "harness.h"
+#include "testkit.h"
 
 namespace {
 
@@ -26,48 +25,32 @@ using qextest::TempDir;
 
 const std::string kQexvfr = QEX_BUILD_DIR "/qexvfr";
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = qextest::RunResult;
 
 // Runs argv in `cwd` with PATH set to `path` (unchanged when empty). With `interrupt_on`, SIGINT
 // is sent once a file whose path contains that text appears under `cwd` (recursively).
-Result run(const std::vector<std::string>& argv, const std::string& cwd,
-           const std::string& path = {}, const std::string& interrupt_on = {}) {
-    const std::string out = cwd + "/.run.out", err = cwd + "/.run.err";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setpgid(0, 0);
-        if (::chdir(cwd.c_str()) != 0 || !std::freopen(out.c_str(), "w", stdout) ||
-            !std::freopen(err.c_str(), "w", stderr))
-            ::_exit(126);
-        if (!path.empty()) ::setenv("PATH", path.c_str(), 1);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
+Result run(std::vector<std::string> argv, const std::string& cwd, const std::string& path = {},
+           const std::string& interrupt_on = {}) {
+    if (!path.empty()) argv.insert(argv.begin(), {"/usr/bin/env", "PATH=" + path});
+    if (interrupt_on.empty()) return qextest::run_program(argv, cwd);
+    const qextest::Child c = qextest::start_program(argv, cwd);
+    for (bool sent = false; !sent;) {
+        siginfo_t info{};
+        if (::waitid(P_PID, id_t(c.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            info.si_pid != 0)
+            break;  // ended before the file appeared; the checks of its output tell
+        for (const auto& e :
+             fs::recursive_directory_iterator(cwd, fs::directory_options::skip_permission_denied))
+            if (e.path().string().find(interrupt_on) != std::string::npos) sent = true;
+        if (sent)
+            ::kill(c.pid, SIGINT);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    int status = 0;
-    if (!interrupt_on.empty()) {
-        for (bool sent = false; !sent && ::waitpid(pid, &status, WNOHANG) == 0;) {
-            for (const auto& e : fs::recursive_directory_iterator(
-                     cwd, fs::directory_options::skip_permission_denied))
-                if (e.path().string().find(interrupt_on) != std::string::npos) sent = true;
-            if (sent)
-                ::kill(pid, SIGINT);
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     Result r;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = qextest::read_file(out);
-    r.err = qextest::read_file(err);
-    fs::remove(out);
-    fs::remove(err);
+    qextest::drain(c.out, c.err, &r.out, &r.err);
+    r.status = qextest::wait_for(c.pid);
+    r.pid = c.pid;
     return r;
 }
 
@@ -99,7 +82,7 @@ class Recording : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         for (const char* p : {"x264", "mkvmerge", "ffmpeg", "ffprobe"})
-            if (qexvfr::find_program(p).empty()) missing_ = p;
+            if (qextest::find_program(p).empty()) missing_ = p;
         if (!missing_.empty()) return;
         dir_ = new TempDir;
         Result r =
@@ -107,7 +90,7 @@ class Recording : public ::testing::Test {
                 dir_->path());
         ASSERT_EQ(r.status, 0) << r.err;
         // The same frames as a y4m file, for Y4MSource.
-        r = run({qexvfr::find_program("ffmpeg"), "-v", "error", "-i", "rec.ts", "-f",
+        r = run({qextest::find_program("ffmpeg"), "-v", "error", "-i", "rec.ts", "-f",
                  "yuv4mpegpipe", "rec.y4m"},
                 dir_->path());
         ASSERT_EQ(r.status, 0) << r.err;
@@ -142,7 +125,7 @@ class Recording : public ::testing::Test {
     }
 
     std::vector<std::string> probe(const std::string& mkv, const std::vector<std::string>& what) {
-        std::vector<std::string> argv = {qexvfr::find_program("ffprobe"), "-v", "error"};
+        std::vector<std::string> argv = {qextest::find_program("ffprobe"), "-v", "error"};
         argv.insert(argv.end(), what.begin(), what.end());
         argv.insert(argv.end(), {"-of", "csv=p=0", mkv});
         const Result r = run(argv, work_->path());
@@ -303,14 +286,14 @@ TEST_F(Recording, BadInputsLeaveNothingBehind) {
     work_->write("v.def", definition());
     work_->write("bad.def", "0-174 [24] 'NoSuchFilter()\n");
     work_->write("text.y4m", "not a stream\n");
-    const Result tone = run({qexvfr::find_program("ffmpeg"), "-v", "error", "-f", "lavfi", "-i",
+    const Result tone = run({qextest::find_program("ffmpeg"), "-v", "error", "-f", "lavfi", "-i",
                              "sine=duration=1", "tone.wav"},
                             work_->path());
     ASSERT_EQ(tone.status, 0) << tone.err;
     fs::create_directories(file("only-mkvmerge"));
     fs::create_directories(file("only-x264"));
-    fs::create_symlink(qexvfr::find_program("mkvmerge"), file("only-mkvmerge/mkvmerge"));
-    fs::create_symlink(qexvfr::find_program("x264"), file("only-x264/x264"));
+    fs::create_symlink(qextest::find_program("mkvmerge"), file("only-mkvmerge/mkvmerge"));
+    fs::create_symlink(qextest::find_program("x264"), file("only-x264/x264"));
     fs::create_directories(file("folder.mkv"));
 
     const std::string y4m = rec("rec.y4m");
