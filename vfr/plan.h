@@ -1,0 +1,91 @@
+// Pure helpers of qexvfr: reading the timecodes and chapter files Qex writes, the x264 qpfile,
+// the rate summary, and the command lines of x264 and mkvmerge.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "options.h"
+
+namespace qexvfr {
+
+// A file we read is not what we expect; the message names the line.
+struct FormatError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Start times (ms) of a "timecode format v2" file, one per frame, never decreasing.
+std::vector<int64_t> parse_timecodes(std::string_view text);
+
+// Start times (ms) of the chapters of a chapter file, either form Qex writes (Matroska XML with
+// <ChapterTimeStart>, or CHAPTERnn=HH:MM:SS.mmm lines). An empty file has none.
+std::vector<int64_t> parse_chapter_starts(std::string_view text);
+
+// The frame that starts each chapter: the first frame whose start is not before the chapter's.
+// Returns the frames in order without repeats; a chapter after the last frame is left out.
+std::vector<int64_t> chapter_frames(const std::vector<int64_t>& timecodes,
+                                    const std::vector<int64_t>& chapter_starts);
+
+// x264 qpfile forcing a key frame at each of `frames`.
+std::string qpfile_text(const std::vector<int64_t>& frames);
+
+// How much of the output plays at one rate.
+struct RateShare {
+    double fps = 0;  // nominal rate of the frames
+    int64_t frames = 0;
+    int64_t ms = 0;  // their total duration
+};
+
+// Groups the frames by duration, measured in eighths of a source frame (the unit Qex's rates
+// are built from), so that rounding of the millisecond times does not split a rate. The last
+// frame lasts as long as the one before it (one source frame when it is the only one).
+// Ordered by rising rate.
+std::vector<RateShare> rate_shares(const std::vector<int64_t>& timecodes, unsigned src_fps_num,
+                                   unsigned src_fps_den);
+
+// Total duration of the shares.
+int64_t total_ms(const std::vector<RateShare>& shares);
+
+// "24 fps 18:32.1 (81%), 30 fps 2:01.0 (9%), 60 fps 2:10.4 (10%)".
+std::string shares_text(const std::vector<RateShare>& shares);
+
+// "m:ss.d", or "h:mm:ss.d" from an hour on (tenths rounded down).
+std::string clock_text(int64_t ms);
+
+// "812 KiB", "12.3 MiB", "1.20 GiB".
+std::string size_text(uint64_t bytes);
+
+struct EncodePaths {
+    std::string timecodes;
+    std::string qpfile;
+    std::string video;  // x264's output
+};
+
+// x264 reading y4m from standard input.
+std::vector<std::string> x264_command(const std::string& program, const Options& o,
+                                      const EncodePaths& p);
+
+struct MuxPaths {
+    std::string output;  // the file mkvmerge writes
+    std::string video;
+    std::string timecodes;
+    std::string chapters;    // empty: none
+    std::string audio_from;  // empty: no audio
+};
+
+std::vector<std::string> mkvmerge_command(const std::string& program, const MuxPaths& p);
+
+// True when mkvmerge's identification (-J) of a file lists an audio track.
+bool identifies_audio(std::string_view json);
+
+// The last `count` non-empty lines of a program's output (carriage-return progress lines
+// count as lines), joined with " | ".
+std::string last_lines(std::string_view text, int count);
+
+// The first line of a console text that starts with "Error:", else its last line.
+std::string error_line(std::string_view console);
+
+}  // namespace qexvfr
