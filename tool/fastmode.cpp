@@ -1,6 +1,7 @@
 #include "fastmode.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace zorvane {
 
@@ -25,32 +26,64 @@ int spanOffset(bool v2, bool combed, int v) {
 
 }  // namespace
 
-std::vector<EntryRun> findCombedRuns(const std::vector<FastEntry>& entries, int count,
-                                     int refCycles) {
-    // Entries past the end of the vector are clean and start no run.
-    const int stored =
-        static_cast<int>(std::min(entries.size(), static_cast<std::size_t>(std::max(count, 0))));
-    auto at = [&](int k) -> const FastEntry& { return entries[static_cast<std::size_t>(k)]; };
+namespace {
+
+// Maximal runs of combed entries, each kept when at least refCycles long. A
+// run may end on the last entry but not start there. `stored` entries and
+// `runs` of missing ones are walked in number order up to `reached`.
+std::vector<EntryRun> combedRunsOf(const FastEntry* stored, std::size_t storedCount,
+                                   const std::vector<CombedRun>& missing, int reached, int count,
+                                   int refCycles) {
+    // Entries past the last one reached are clean and start no run.
+    const long long end = std::min(reached, std::max(count, 0));
     std::vector<EntryRun> runs;
-    int i = 0;
-    while (i < stored) {
-        const FastEntry& start = at(i);
-        if (start.state != '1' || start.last) {
-            ++i;
+    long long start = -1;  // first entry of the current combed run
+    auto close = [&](long long next) {
+        if (start >= 0 && next - start >= refCycles)
+            runs.push_back({static_cast<int>(start), static_cast<int>(next - 1)});
+        start = -1;
+    };
+    std::size_t slot = 0;
+    std::size_t r = 0;
+    for (long long k = 0; k < end;) {
+        if (r < missing.size() && missing[r].first == k) {
+            // Missing entries: combed, and never the last one.
+            if (start < 0) start = k;
+            k += missing[r].count;
+            ++r;
             continue;
         }
-        int k = i;  // last entry included in the run
-        while (!at(k).last && k + 1 < stored && at(k + 1).state == '1') ++k;
-        if (k - i + 1 >= refCycles) runs.push_back({start.index, at(k).index});
-        i = k + 2;
+        if (slot >= storedCount) break;
+        const FastEntry& e = stored[slot++];
+        if (e.state != '1')
+            close(k);
+        else if (start < 0 && !e.last)
+            start = k;
+        ++k;
+        if (e.last) break;
     }
+    close(end);
     return runs;
 }
 
-std::vector<Segment> buildFastSegments(const FilterTable&, const std::vector<FastEntry>& entries,
-                                       int count, const RunSettings& s) {
-    const std::vector<EntryRun> runs = findCombedRuns(entries, count, s.refCycles);
+}  // namespace
 
+std::vector<EntryRun> findCombedRuns(const std::vector<FastEntry>& entries, int count,
+                                     int refCycles) {
+    return combedRunsOf(entries.data(), entries.size(), {},
+                        static_cast<int>(std::min<std::size_t>(entries.size(), INT_MAX)), count,
+                        refCycles);
+}
+
+std::vector<EntryRun> findCombedRuns(const CompactEntries& entries, int count, int refCycles) {
+    return combedRunsOf(entries.entries.data(), entries.entries.size(), entries.runs,
+                        entries.reached, count, refCycles);
+}
+
+namespace {
+
+std::vector<Segment> fastSegmentsOf(const std::vector<EntryRun>& runs, int count,
+                                    const RunSettings& s) {
     std::vector<Span> spans;
     if (runs.empty()) {
         spans.push_back({0, count - 1, false});
@@ -112,6 +145,18 @@ std::vector<Segment> buildFastSegments(const FilterTable&, const std::vector<Fas
         merged.pop_back();
     merged.back().isLast = true;
     return merged;
+}
+
+}  // namespace
+
+std::vector<Segment> buildFastSegments(const FilterTable&, const std::vector<FastEntry>& entries,
+                                       int count, const RunSettings& s) {
+    return fastSegmentsOf(findCombedRuns(entries, count, s.refCycles), count, s);
+}
+
+std::vector<Segment> buildFastSegments(const FilterTable&, const CompactEntries& entries, int count,
+                                       const RunSettings& s) {
+    return fastSegmentsOf(findCombedRuns(entries, count, s.refCycles), count, s);
 }
 
 }  // namespace zorvane

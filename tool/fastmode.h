@@ -22,9 +22,14 @@ struct EntryRun {
 std::vector<EntryRun> findCombedRuns(const std::vector<FastEntry>& entries, int count,
                                      int refCycles);
 
+// The same over the reader's compact form, whose runs of missing entries are combed.
+std::vector<EntryRun> findCombedRuns(const CompactEntries& entries, int count, int refCycles);
+
 // Whole fast-mode segmentation; the last segment has isLast set.
 std::vector<Segment> buildFastSegments(const FilterTable& table,
                                        const std::vector<FastEntry>& entries, int count,
                                        const RunSettings& settings);
+std::vector<Segment> buildFastSegments(const FilterTable& table, const CompactEntries& entries,
+                                       int count, const RunSettings& settings);
 
 }  // namespace zorvane

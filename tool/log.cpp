@@ -161,8 +161,8 @@ int cycleCountFor(int totalFrames) {
 namespace {
 
 // Walks the entries in number order for both modes. `limit` is the number of
-// entries the declared size holds; `missing(k)` stores missing entry k as
-// combed, `present(k, line, dash)` stores entry k read from its line.
+// entries the declared size holds; `missing(a, b)` stores the missing entries
+// a to b - 1 as combed, `present(k, line, dash)` stores entry k read from its line.
 template <class Missing, class Present>
 EntryReport walkEntries(const LogLines& lines, long long limit, Missing missing, Present present) {
     EntryReport report;
@@ -175,12 +175,12 @@ EntryReport walkEntries(const LogLines& lines, long long limit, Missing missing,
         if (n > e) {
             if (report.gaps.size() < kListedGaps)
                 report.gaps.push_back({static_cast<int>(e), n - 1});
-            for (; e < n; ++e) {
-                if (e >= limit) {
-                    report.overrun = true;
-                    return report;
-                }
-                missing(e);
+            const long long stop = std::min<long long>(n, limit);
+            if (stop > e) missing(e, stop);
+            e = stop;
+            if (n > limit) {
+                report.overrun = true;
+                return report;
             }
         }
         if (e >= limit) {
@@ -222,13 +222,15 @@ EntryReport parseCycleEntries(const LogLines& lines, std::vector<CycleRecord>& r
 
     EntryReport report = walkEntries(
         lines, 10LL * cycles,
-        [&](long long k) {
-            CycleRecord& r = recordOf(k);
-            const std::size_t p = static_cast<std::size_t>(k % 10);
-            r.pattern[p] = '1';
-            if (ref) r.refPattern[p] = '1';
-            if (dup) r.dupPattern[p] = '1';
-            reached(k);
+        [&](long long a, long long b) {
+            for (long long k = a; k < b; ++k) {
+                CycleRecord& r = recordOf(k);
+                const std::size_t p = static_cast<std::size_t>(k % 10);
+                r.pattern[p] = '1';
+                if (ref) r.refPattern[p] = '1';
+                if (dup) r.dupPattern[p] = '1';
+                reached(k);
+            }
         },
         [&](long long k, std::string_view line, std::size_t dash) {
             CycleRecord& r = recordOf(k);
@@ -254,12 +256,115 @@ EntryReport parseFastEntries(const LogLines& lines, std::vector<FastEntry>& entr
         entries[i].state = state;
     };
     EntryReport report = walkEntries(
-        lines, count, [&](long long k) { store(k, '1'); },
+        lines, count,
+        [&](long long a, long long b) {
+            for (long long k = a; k < b; ++k) store(k, '1');
+        },
         [&](long long k, std::string_view line, std::size_t dash) {
             store(k, markAt(line, dash + 1));
         });
     if (entries.size() >= static_cast<std::size_t>(count))
         entries[static_cast<std::size_t>(count) - 1].last = true;
+    return report;
+}
+
+EntryReport parseCycleEntries(const LogLines& lines, CompactCycles& out, int cycles,
+                              const RunSettings& settings) {
+    if (cycles <= 0) return {.overrun = true, .gaps = {}};
+    const bool ref = settings.refEnabled;
+    const bool dup = settings.dedup;
+    std::vector<CycleRecord>& records = out.records;
+    out.combed.pattern.fill('1');
+    if (ref) out.combed.refPattern.fill('1');
+    if (dup) out.combed.dupPattern.fill('1');
+    records.reserve(std::min(static_cast<std::size_t>(cycles) + 1, lines.size() / 10 + 2));
+    long long inRuns = 0;  // cycles held by the combed runs so far
+    // As in the full form, a cycle's record is created (with its number) when
+    // the log first reaches it; the cycles of runs have none.
+    auto recordOf = [&](long long k) -> CycleRecord& {
+        const long long c = k / 10;
+        const std::size_t slot = static_cast<std::size_t>(c - inRuns);
+        if (records.size() <= slot) records.resize(slot + 1);
+        records[slot].index = static_cast<int>(c);
+        return records[slot];
+    };
+    auto reached = [&](long long k) {
+        if (k % 10 == 9) recordOf(k + 1);
+    };
+    auto missingOne = [&](long long k) {
+        CycleRecord& r = recordOf(k);
+        const std::size_t p = static_cast<std::size_t>(k % 10);
+        r.pattern[p] = '1';
+        if (ref) r.refPattern[p] = '1';
+        if (dup) r.dupPattern[p] = '1';
+        reached(k);
+    };
+    recordOf(0);
+
+    EntryReport report = walkEntries(
+        lines, 10LL * cycles,
+        [&](long long a, long long b) {
+            // The first cycle of the gap already has its record when the log
+            // reached it; whole cycles after it become one run.
+            const long long firstWhole = a / 10 + 1;
+            const long long endWhole = b / 10;  // cycles before it are wholly missing
+            if (endWhole <= firstWhole) {
+                for (long long k = a; k < b; ++k) missingOne(k);
+                return;
+            }
+            for (long long k = a; k < firstWhole * 10; ++k) missingOne(k);
+            // missingOne made the record of firstWhole: it becomes the run's first cycle.
+            records.pop_back();
+            out.runs.push_back({static_cast<int>(firstWhole),
+                                static_cast<int>(endWhole - firstWhole), static_cast<int>(inRuns)});
+            inRuns += endWhole - firstWhole;
+            recordOf(endWhole * 10);
+            for (long long k = endWhole * 10; k < b; ++k) missingOne(k);
+        },
+        [&](long long k, std::string_view line, std::size_t dash) {
+            CycleRecord& r = recordOf(k);
+            const std::size_t p = static_cast<std::size_t>(k % 10);
+            r.pattern[p] = markAt(line, dash + 1);
+            if (ref) storeMarkIfPresent(r.refPattern[p], line, dash + 3);
+            if (dup) storeMarkIfPresent(r.dupPattern[p], line, dash + 5);
+            reached(k);
+        });
+    out.reached = static_cast<int>(std::min<long long>(
+        inRuns + static_cast<long long>(records.size()), static_cast<long long>(cycles) + 1));
+    // The last cycle is never in a run: an entry after it would be an overrun.
+    const long long lastSlot = static_cast<long long>(cycles) - 1 - inRuns;
+    if (out.reached >= cycles && lastSlot >= 0 &&
+        static_cast<std::size_t>(lastSlot) < records.size())
+        records[static_cast<std::size_t>(lastSlot)].last = true;
+    return report;
+}
+
+EntryReport parseFastEntries(const LogLines& lines, CompactEntries& out, int count,
+                             const RunSettings&) {
+    if (count <= 0) return {.overrun = true, .gaps = {}};
+    std::vector<FastEntry>& entries = out.entries;
+    entries.reserve(std::min(static_cast<std::size_t>(count) + 1, lines.size() + 1));
+    long long inRuns = 0;
+    long long reached = 0;
+    EntryReport report = walkEntries(
+        lines, count,
+        [&](long long a, long long b) {
+            out.runs.push_back(
+                {static_cast<int>(a), static_cast<int>(b - a), static_cast<int>(inRuns)});
+            inRuns += b - a;
+            reached = b;
+        },
+        [&](long long k, std::string_view line, std::size_t dash) {
+            FastEntry e;
+            e.index = static_cast<int>(k);
+            e.state = markAt(line, dash + 1);
+            entries.push_back(e);
+            reached = k + 1;
+        });
+    out.reached = static_cast<int>(reached);
+    // Entry count - 1 is never in a run: an entry after it would be an overrun.
+    if (reached >= count && !entries.empty() && entries.back().index == count - 1)
+        entries.back().last = true;
     return report;
 }
 

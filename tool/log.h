@@ -44,11 +44,29 @@ struct FastEntry {
     char state = '0';   // first mark
 };
 
+// Cycles [first, first + count) whose every entry is missing from the log:
+// wholly combed, kept as one run instead of a record each.
+struct CombedRun {
+    int first = 0;
+    int count = 0;
+    int combedBefore = 0;  // cycles held by the runs before this one
+};
+
+// The cycles the reader stores in compact form: a record for each cycle the
+// log reaches, except the cycles of combed runs, which read as `combed`.
+struct CompactCycles {
+    std::vector<CycleRecord> records;  // stored cycles, in cycle order
+    std::vector<CombedRun> runs;       // in cycle order
+    int reached = 0;                   // cycles stored or in runs; later ones are clean
+    CycleRecord combed;                // what a cycle of a run reads as
+};
+
 // The cycles of a normal-mode log. The reader stores a record for each cycle
 // up to the last one the log reaches; every cycle after it is clean (a log
 // that ends early leaves its last cycles clean), so those stay implicit and
 // memory follows the log, not the declared total. An implicit cycle reads as
-// a default CycleRecord: clean, index 0, not marked last.
+// a default CycleRecord: clean, index 0, not marked last. Cycles of a combed
+// run read as the run's record (index 0, not marked last).
 class CycleView {
   public:
     // `stored` holds the records of the first cycles (it may be shorter than
@@ -62,22 +80,62 @@ class CycleView {
     // Every one of the cycleCount cycles stored at `records`.
     CycleView(const CycleRecord* records, int cycleCount)
         : CycleView(records, cycleCount, cycleCount) {}
+    // The reader's compact form (which must outlive the view).
+    CycleView(const CompactCycles& compact, int cycleCount)
+        : CycleView(compact.records.data(), compact.reached, cycleCount) {
+        runs_ = compact.runs.data();
+        runCount_ = static_cast<int>(compact.runs.size());
+        combed_ = compact.combed;
+    }
+    CycleView(CompactCycles&&, int) = delete;
 
     int count() const { return count_; }
-    // Cycles from here on are implicit (equal to count() when all are stored).
+    // Cycles from here on are implicit and clean (equal to count() when the log reaches all).
     int storedCount() const { return stored_; }
-    const CycleRecord& operator[](int c) const { return c < stored_ ? records_[c] : kImplicit; }
+    const CycleRecord& operator[](int c) const {
+        if (c >= stored_) return kImplicit;
+        if (runCount_ == 0) return records_[c];
+        const int slot = slotOf(c);
+        return slot < 0 ? combed_ : records_[slot];
+    }
     bool isLast(int c) const { return (*this)[c].last || c + 1 >= count_; }
+    bool hasRuns() const { return runCount_ > 0; }
+    // Position of cycle c's record among the stored ones; -1 for a cycle of a
+    // combed run (c below storedCount()).
+    int slotOf(int c) const {
+        const CombedRun* r = runBefore(c);
+        if (!r) return c;
+        if (c < r->first + r->count) return -1;
+        return c - r->combedBefore - r->count;
+    }
+    // The last cycle of the combed run that holds cycle c, or -1.
+    int combedRunEnd(int c) const {
+        if (c >= stored_) return -1;
+        const CombedRun* r = runBefore(c);
+        if (!r || c >= r->first + r->count) return -1;
+        return std::min(r->first + r->count, stored_) - 1;
+    }
+    const CycleRecord& combedRecord() const { return combed_; }
 
   private:
     static constexpr CycleRecord kImplicit{};
     static std::size_t cycleCountClamp(int n) { return n > 0 ? static_cast<std::size_t>(n) : 0; }
     CycleView(const CycleRecord* records, int stored, int count)
         : records_(records), stored_(stored < count ? stored : count), count_(count) {}
+    // The last run that starts at or before cycle c, or null.
+    const CombedRun* runBefore(int c) const {
+        const CombedRun* end = runs_ + runCount_;
+        const CombedRun* r =
+            std::upper_bound(runs_, end, c, [](int v, const CombedRun& x) { return v < x.first; });
+        return r == runs_ ? nullptr : r - 1;
+    }
 
     const CycleRecord* records_;
     int stored_;
     int count_;
+    const CombedRun* runs_ = nullptr;
+    int runCount_ = 0;
+    CycleRecord combed_;
 };
 
 // Data lines, in file order, as views into the log text (which must outlive them).
@@ -154,10 +212,26 @@ int cycleCountFor(int totalFrames);
 EntryReport parseCycleEntries(const LogLines& lines, std::vector<CycleRecord>& records, int cycles,
                               const RunSettings& settings);
 
+// The same into compact form: cycles whose ten entries are all missing
+// become combed runs, so memory follows the log's lines.
+EntryReport parseCycleEntries(const LogLines& lines, CompactCycles& cycles, int cycleCount,
+                              const RunSettings& settings);
+
 // Fast mode: one entry a block, first mark only, so the settings are not read
 // (the parameter keeps both modes' calls alike). Fills `entries` in the same
 // way; entries past its end are clean ('0').
 EntryReport parseFastEntries(const LogLines& lines, std::vector<FastEntry>& entries, int count,
+                             const RunSettings& settings);
+
+// Fast-mode entries in compact form: runs of missing entries (combed, '1')
+// are kept as runs (`first` and `count` in entry numbers) instead of an entry each.
+struct CompactEntries {
+    std::vector<FastEntry> entries;  // stored entries, in number order
+    std::vector<CombedRun> runs;     // in number order
+    int reached = 0;                 // entries stored or in runs; later ones are clean
+};
+
+EntryReport parseFastEntries(const LogLines& lines, CompactEntries& entries, int count,
                              const RunSettings& settings);
 
 }  // namespace zorvane

@@ -38,8 +38,8 @@ int analyseAndWrite(RunSettings& s, const LogContent& log, const OutputSink& wri
 
     // Normal mode counts cycles of ten entries, fast mode one entry per block.
     const int count = s.fastMode ? log.header.fastCount : cycleCountFor(s.totalFrames);
-    std::vector<CycleRecord> records;
-    std::vector<FastEntry> entries;
+    CompactCycles records;
+    CompactEntries entries;
     const EntryReport found = s.fastMode ? parseFastEntries(log.lines, entries, count, s)
                                          : parseCycleEntries(log.lines, records, count, s);
     if (found.overrun) {

@@ -36,34 +36,36 @@ constexpr std::array<std::uint8_t, 1024> kBitCount = [] {
 }();
 
 // What the run measurement needs of each cycle, computed once per run for
-// the stored cycles; the implicit ones after them are all alike (clean).
+// the stored cycles; the cycles of combed runs are all alike, and so are the
+// implicit ones after them (clean).
 class CycleFacts {
   public:
     CycleFacts(const CycleView& cycles, const RunSettings& settings)
         : cycles_(cycles), stored_(cycles.storedCount()), settings_(settings) {
-        const std::size_t n = static_cast<std::size_t>(stored_);
+        // Stored records: one per cycle below stored_ that no run holds.
+        std::vector<int> firstCycle;  // a cycle of each slot (for the sparse classification)
+        for (int c = 0; c < stored_; ++c) {
+            const int end = cycles.combedRunEnd(c);
+            if (end >= 0) {
+                if (combedAt_ < 0) combedAt_ = c;
+                c = end;
+                continue;
+            }
+            firstCycle.push_back(c);
+        }
+        const std::size_t n = firstCycle.size();
         clean_.resize(n);
         combed_.resize(n);
-        for (int c = 0; c < stored_; ++c) {
-            const Pattern& p = cycles[c].pattern;
-            std::uint16_t clean = 0;
-            int ones = 0;
-            for (int k = 0; k < 10; ++k) {
-                if (p[k] == '0')
-                    clean = static_cast<std::uint16_t>(clean | (1u << k));
-                else if (p[k] == '1')
-                    ++ones;
-            }
-            clean_[static_cast<std::size_t>(c)] = clean;
-            combed_[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(ones);
-        }
+        for (std::size_t i = 0; i < n; ++i) factsOf(cycles[firstCycle[i]], clean_[i], combed_[i]);
+        factsOf(cycles.combedRecord(), combedClean_, combedOnes_);
         if (settings.dedup) {
             sparse_.resize(n);
-            for (int c = 0; c < stored_; ++c)
-                sparse_[static_cast<std::size_t>(c)] =
-                    static_cast<std::int8_t>(classifyCycle(cycles, c, true));
+            for (std::size_t i = 0; i < n; ++i)
+                sparse_[i] = static_cast<std::int8_t>(classifyCycle(cycles, firstCycle[i], true));
             if (stored_ < cycles.count())
                 implicitSparse_ = classifyCycle(cycles, stored_, true) != -1;
+            // A wholly combed cycle matches no sparse row, whatever its neighbours.
+            if (combedAt_ >= 0) combedSparse_ = classifyCycle(cycles, combedAt_, true) != -1;
         }
     }
 
@@ -71,16 +73,25 @@ class CycleFacts {
     int count() const { return cycles_.count(); }
     int storedCount() const { return stored_; }
     bool last(int c) const { return cycles_.isLast(c); }
-    int combed(int c) const { return c < stored_ ? combed_[static_cast<std::size_t>(c)] : 0; }
+    int combed(int c) const {
+        if (c >= stored_) return 0;
+        const int slot = slotOf(c);
+        return slot < 0 ? combedOnes_ : combed_[static_cast<std::size_t>(slot)];
+    }
     bool fits(int c, std::uint16_t mask) const { return (cleanMask(c) & mask) == mask; }
     int cleanPicks(int c, std::uint16_t mask) const {
         return kBitCount[static_cast<std::size_t>(cleanMask(c) & mask)];
     }
     bool sparse(int c) const {
         if (!settings_.dedup) return false;
-        return c < stored_ ? sparse_[static_cast<std::size_t>(c)] != -1 : implicitSparse_;
+        if (c >= stored_) return implicitSparse_;
+        const int slot = slotOf(c);
+        return slot < 0 ? combedSparse_ : sparse_[static_cast<std::size_t>(slot)] != -1;
     }
     bool field8(int c) const { return cycles_[c].pattern[8] == '1'; }
+    // The last cycle of the combed run that holds c, or -1 (also when the
+    // run's cycles are sparse, which are then taken one by one).
+    int combedRunEnd(int c) const { return combedSparse_ ? -1 : cycles_.combedRunEnd(c); }
 
     // An implicit cycle fits every mask; with nothing else to stop it, a run
     // that reaches one goes on to the last cycle.
@@ -132,13 +143,32 @@ class CycleFacts {
 
   private:
     std::uint16_t cleanMask(int c) const {
-        return c < stored_ ? clean_[static_cast<std::size_t>(c)] : 0x3FF;
+        if (c >= stored_) return 0x3FF;
+        const int slot = slotOf(c);
+        return slot < 0 ? combedClean_ : clean_[static_cast<std::size_t>(slot)];
+    }
+    int slotOf(int c) const { return runs_ ? cycles_.slotOf(c) : c; }
+    static void factsOf(const CycleRecord& r, std::uint16_t& clean, std::uint8_t& ones) {
+        clean = 0;
+        int n = 0;
+        for (int k = 0; k < 10; ++k) {
+            if (r.pattern[k] == '0')
+                clean = static_cast<std::uint16_t>(clean | (1u << k));
+            else if (r.pattern[k] == '1')
+                ++n;
+        }
+        ones = static_cast<std::uint8_t>(n);
     }
 
     CycleView cycles_;  // a small view, kept by value
     int stored_;
     const RunSettings& settings_;
+    bool runs_ = cycles_.hasRuns();
     bool implicitSparse_ = false;
+    bool combedSparse_ = false;
+    int combedAt_ = -1;  // first cycle of the first combed run
+    std::uint16_t combedClean_ = 0;
+    std::uint8_t combedOnes_ = 0;
     std::vector<std::uint16_t> clean_;
     std::vector<std::uint8_t> combed_;
     std::vector<std::int8_t> sparse_;
@@ -283,6 +313,10 @@ std::vector<Segment> cutWithFacts(const FilterTable& table, const CycleFacts& fa
         // Unexplained cycles in a row form one fallback segment.
         if (best.kind == fallback && !segments.empty() && segments.back().kind == fallback) {
             Segment& prev = segments.back();
+            // Every cycle of a combed run is unexplained like this one (no
+            // pick is clean and it is not sparse): the run joins in one step.
+            const int runEnd = facts.combedRunEnd(pos);
+            if (runEnd > pos) pos = runEnd;
             prev.lastCycle = pos;
             prev.endsOnField8 = facts.field8(pos);
             prev.isLast = facts.last(pos);

@@ -462,9 +462,9 @@ TEST_F(BadInput, MemoryFollowsTheLogNotTheDeclaredTotal) {
     GTEST_SKIP() << "AddressSanitizer cannot run under an address-space cap";
 #else
     // A few lines that declare two billion frames: the cycles after the last
-    // entry are clean and must not cost memory. Without the cap such a run
-    // would take gigabytes; under it, a run that allocates per declared cycle
-    // ends with "not enough memory".
+    // entry are clean and those of a gap combed, and neither must cost memory.
+    // Without the cap such a run would take gigabytes; under it, a run that
+    // allocates per declared cycle ends with "not enough memory".
     struct Case {
         const char* log;
         std::vector<std::string> options;
@@ -476,6 +476,10 @@ TEST_F(BadInput, MemoryFollowsTheLogNotTheDeclaredTotal) {
          {"-REF", "1", "-DUP", "1", "-6F", "1", "-3F", "1"}},
         {"total 2000000000\nfast: 600000000\n0-1\n1-1\n", {}},
         {"total 2000000000\nfastv2 2000000000\n0-1\n", {"-REF", "60"}},
+        // A gap is wholly combed, not a record per missing cycle.
+        {"total 2000000000\n0-0\n1999999999-0\n", {}},
+        {"total 2000000000\n0-0-0-0\n1999999999-0-0-0\n", {"-REF", "1", "-DUP", "1", "-SKIP", "1"}},
+        {"total 2000000000\nfast: 600000000\n0-1\n599999999-0\n", {"-REF", "60"}},
     };
     for (const Case& c : cases) {
         for (const char* out : {"out.def", "out.avs"}) {
