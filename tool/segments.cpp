@@ -43,25 +43,17 @@ class CycleFacts {
     CycleFacts(const CycleView& cycles, const RunSettings& settings)
         : cycles_(cycles), stored_(cycles.storedCount()), settings_(settings) {
         // Stored records: one per cycle below stored_ that no run holds.
-        std::vector<int> firstCycle;  // a cycle of each slot (for the sparse classification)
-        for (int c = 0; c < stored_; ++c) {
-            const int end = cycles.combedRunEnd(c);
-            if (end >= 0) {
-                if (combedAt_ < 0) combedAt_ = c;
-                c = end;
-                continue;
-            }
-            firstCycle.push_back(c);
-        }
-        const std::size_t n = firstCycle.size();
+        std::size_t n = 0;
+        forEachStored([&n](int, std::size_t) { ++n; });
         clean_.resize(n);
         combed_.resize(n);
-        for (std::size_t i = 0; i < n; ++i) factsOf(cycles[firstCycle[i]], clean_[i], combed_[i]);
+        forEachStored([&](int c, std::size_t i) { factsOf(cycles[c], clean_[i], combed_[i]); });
         factsOf(cycles.combedRecord(), combedClean_, combedOnes_);
         if (settings.dedup) {
             sparse_.resize(n);
-            for (std::size_t i = 0; i < n; ++i)
-                sparse_[i] = static_cast<std::int8_t>(classifyCycle(cycles, firstCycle[i], true));
+            forEachStored([&](int c, std::size_t i) {
+                sparse_[i] = static_cast<std::int8_t>(classifyCycle(cycles, c, true));
+            });
             if (stored_ < cycles.count())
                 implicitSparse_ = classifyCycle(cycles, stored_, true) != -1;
             // A wholly combed cycle matches no sparse row, whatever its neighbours.
@@ -148,6 +140,20 @@ class CycleFacts {
         return slot < 0 ? combedClean_ : clean_[static_cast<std::size_t>(slot)];
     }
     int slotOf(int c) const { return runs_ ? cycles_.slotOf(c) : c; }
+    // Calls fn(cycle, slot) for every stored cycle, in order; notes the first combed one.
+    template <class Fn>
+    void forEachStored(Fn fn) {
+        std::size_t slot = 0;
+        for (int c = 0; c < stored_; ++c) {
+            const int end = runs_ ? cycles_.combedRunEnd(c) : -1;
+            if (end >= 0) {
+                if (combedAt_ < 0) combedAt_ = c;
+                c = end;
+                continue;
+            }
+            fn(c, slot++);
+        }
+    }
     static void factsOf(const CycleRecord& r, std::uint16_t& clean, std::uint8_t& ones) {
         clean = 0;
         int n = 0;
