@@ -6,9 +6,10 @@
 #
 # Needs the targets zorvane and zorvane_loggen built in BUILD_DIR. Runs:
 # normal log (.def and .avs), normal log with -REF 30 -DUP 1, "fastv2" log;
-# then checks that 24-byte logs declaring two billion frames stay under 100 MB
-# peak memory (memory follows the log's lines, not the declared total) and
-# exits with status 1 when one does not.
+# then checks that 24-byte logs declaring two billion frames, and logs of a
+# few lines with a gap of nearly two billion entries, stay under 100 MB peak
+# memory (memory follows the log's lines, not the declared total or the entry
+# numbers) and exits with status 1 when one does not.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-build}
@@ -46,6 +47,10 @@ measure "fastv2 -> .avs" "$work/day-fastv2.log" -o "$work/day-fastv2.avs"
 
 printf 'total 2000000000\n0-0-0-0\n' > "$work/huge-total.log"
 printf 'total 2000000000\nfast: 600000000\n0-1\n' > "$work/huge-fast.log"
+printf 'total 2000000000\n0-0-0-0\n1999999999-0-0-0\n' > "$work/huge-gap.log"
+printf 'total 2000000000\nfast: 600000000\n0-1\n599999999-0\n' > "$work/huge-fast-gap.log"
 RSS_LIMIT_MB=100 measure "huge total -> .def" "$work/huge-total.log" -o "$work/huge.def"
 RSS_LIMIT_MB=100 measure "huge total -REF -DUP .avs" "$work/huge-total.log" -o "$work/huge.avs" -REF 30 -DUP 1
 RSS_LIMIT_MB=100 measure "huge fast count -> .def" "$work/huge-fast.log" -o "$work/huge-fast.def"
+RSS_LIMIT_MB=100 measure "huge gap -REF -DUP .avs" "$work/huge-gap.log" -o "$work/huge-gap.avs" -REF 30 -DUP 1
+RSS_LIMIT_MB=100 measure "huge fast gap -> .def" "$work/huge-fast-gap.log" -o "$work/huge-fast-gap.def"
