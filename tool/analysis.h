@@ -7,8 +7,9 @@
 //
 // A cycle is named by its position (see CycleView in log.h): the log reader
 // stores the records it reaches, numbered in `index`; the cycles past the end
-// of a log that stops early are clean and implicit (index 0), so the position
-// is what tells where such a cycle stands. A cycle is the last one when its
+// of a log that stops early are clean and implicit, and those of a long gap
+// combed and kept as one run (both index 0), so the position is what tells
+// where such a cycle stands. A cycle is the last one when its
 // record says so or it is cycle cycleCount - 1.
 #pragma once
 

@@ -44,12 +44,13 @@ struct FastEntry {
     char state = '0';   // first mark
 };
 
-// Cycles [first, first + count) whose every entry is missing from the log:
-// wholly combed, kept as one run instead of a record each.
+// Cycles [first, first + count) whose every entry is missing from the log
+// (in fast mode: missing entries), wholly combed and kept as one run instead
+// of a record each.
 struct CombedRun {
     int first = 0;
     int count = 0;
-    int combedBefore = 0;  // cycles held by the runs before this one
+    int combedBefore = 0;  // cycles (entries) held by the runs before this one
 };
 
 // The cycles the reader stores in compact form: a record for each cycle the
