@@ -82,10 +82,13 @@ FrameBuffer::FrameBuffer(size_t size) : data_(nullptr), size_(size) {
 FrameBuffer::FrameBuffer(const BYTE* data, size_t size, void* map_base, size_t map_len)
     : data_(const_cast<BYTE*>(data)), size_(size), map_base_(map_base), map_len_(map_len) {}
 
+FrameBuffer::FrameBuffer(const BYTE* data, size_t size, std::shared_ptr<const void> owner)
+    : data_(const_cast<BYTE*>(data)), size_(size), owner_(std::move(owner)) {}
+
 FrameBuffer::~FrameBuffer() {
     if (map_base_)
         ::munmap(map_base_, map_len_);
-    else
+    else if (!owner_)
         pool().give(size_, data_);
 }
 

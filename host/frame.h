@@ -17,19 +17,25 @@ class FrameBuffer {
     // A read-only view of a file mapping (mmap'ed at map_base for map_len bytes) that is unmapped
     // with the buffer; data points into the mapping.
     FrameBuffer(const BYTE* data, size_t size, void* map_base, size_t map_len);
+    // A read-only view of memory that `owner` keeps alive (a decoder's picture, say); the
+    // reference is dropped with the buffer. Plane offsets may reach outside [data, data + size)
+    // when the owner keeps its planes apart.
+    FrameBuffer(const BYTE* data, size_t size, std::shared_ptr<const void> owner);
     ~FrameBuffer();
     FrameBuffer(const FrameBuffer&) = delete;
     FrameBuffer& operator=(const FrameBuffer&) = delete;
     BYTE* data() const { return data_; }
     size_t size() const { return size_; }
-    // False for mapped files: such pictures are copied before anyone writes to them.
-    bool writable() const { return map_base_ == nullptr; }
+    // False for mapped files and borrowed memory: such pictures are copied before anyone
+    // writes to them.
+    bool writable() const { return map_base_ == nullptr && owner_ == nullptr; }
 
   private:
     BYTE* data_;
     size_t size_;
     void* map_base_ = nullptr;
     size_t map_len_ = 0;
+    std::shared_ptr<const void> owner_;
 };
 
 struct PlaneLayout {

@@ -561,8 +561,14 @@ class VideoSource : public IClip {
 
     // The frame in the clip's pixel type. When `hash` is given it receives hash_frame(f).
     PVideoFrame to_host(const AVFrame* f, IScriptEnvironment* env, uint64_t* hash) {
-        PVideoFrame out = new_frame(vi_);
         const bool same = f->format == src_fmt_ && f->width == vi_.width && f->height == vi_.height;
+        if (same && (layout_ == Layout::kYV12 || layout_ == Layout::kYUY2)) {
+            if (PVideoFrame shared = share(f)) {
+                if (hash) *hash = hash_frame(f);
+                return shared;
+            }
+        }
+        PVideoFrame out = new_frame(vi_);
         if (same && (layout_ == Layout::kYV12 || layout_ == Layout::kYUY2)) {
             // Row by row, so that the hash reads each row while it is still in the cache.
             PictureHash ph;
@@ -623,6 +629,37 @@ class VideoSource : public IClip {
         }
         sws_scale(sws_, f->data, f->linesize, 0, f->height, data, pitch);
         return out;
+    }
+
+    // The decoder's picture itself as a read-only host frame that holds a reference to it, when
+    // its planes are laid out as host frames may be (rows aligned to 32 bytes, pitches positive
+    // and a multiple of 32); null otherwise. The decoder never writes to a picture it has given
+    // out while a reference to it is held.
+    PVideoFrame share(const AVFrame* f) {
+        if (!f->buf[0]) return PVideoFrame();
+        int sel[3];
+        const int n = plane_selectors(vi_, sel);
+        PlaneLayout layout[3];
+        const uintptr_t base = uintptr_t(f->data[0]);
+        for (int i = 0; i < n; ++i) {
+            const int row = vi_.RowSize(sel[i]);
+            const int pitch = f->linesize[i];
+            if (!f->data[i] || pitch < row || pitch % 32 != 0 || uintptr_t(f->data[i]) % 32 != 0)
+                return PVideoFrame();
+            layout[i].offset = ptrdiff_t(uintptr_t(f->data[i]) - base);
+            layout[i].pitch = pitch;
+            layout[i].row_size = row;
+            layout[i].height = vi_.PlaneHeight(sel[i]);
+        }
+        AVFrame* ref = av_frame_clone(f);
+        if (!ref) return PVideoFrame();
+        std::shared_ptr<const void> owner(ref, [](const void* p) {
+            AVFrame* fr = static_cast<AVFrame*>(const_cast<void*>(p));
+            av_frame_free(&fr);
+        });
+        auto buf = std::make_shared<FrameBuffer>(
+            ref->data[0], size_t(layout[0].pitch) * size_t(layout[0].height), std::move(owner));
+        return PVideoFrame(new HostFrame(std::move(buf), n, layout));
     }
 
     PVideoFrame cached(int n) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 using namespace qexhost;
@@ -87,6 +88,35 @@ TEST(Frames, ViewsShareTheBufferAndAreNotWritable) {
     EXPECT_EQ(bottom->GetRowSize(PLANAR_U), 8);
     bottom = PVideoFrame();
     EXPECT_TRUE(f->IsWritable());
+}
+
+// A picture lent by its owner (a decoder, say), planes apart: it is read in place, never
+// written, and the owner is released with the last view of it.
+TEST(Frames, BorrowedPictureIsReadOnlyAndKeepsItsOwner) {
+    auto apart = [](const BYTE* p, const BYTE* base) {
+        return ptrdiff_t(uintptr_t(p) - uintptr_t(base));
+    };
+    Environment env;
+    auto luma = std::make_shared<std::vector<BYTE>>(64 * 4, BYTE(7));
+    std::vector<BYTE> chroma(64 * 2 * 2, BYTE(9));
+    (*luma)[64] = 200;  // row 1
+    std::weak_ptr<std::vector<BYTE>> alive = luma;
+    const PlaneLayout layout[3] = {{0, 64, 16, 4},
+                                   {apart(chroma.data(), luma->data()), 64, 8, 2},
+                                   {apart(chroma.data() + 128, luma->data()), 64, 8, 2}};
+    auto buf = std::make_shared<FrameBuffer>(luma->data(), luma->size(), std::move(luma));
+    PVideoFrame f(new HostFrame(std::move(buf), 3, layout));
+    EXPECT_FALSE(f->IsWritable());
+    EXPECT_EQ(f->GetWritePtr(), nullptr);
+    EXPECT_EQ(f->GetReadPtr(PLANAR_U), chroma.data());
+    PVideoFrame bottom = field_view(f, yv12(16, 4), false);
+    EXPECT_EQ(bottom->GetReadPtr()[0], 200);
+    f = PVideoFrame();
+    EXPECT_FALSE(alive.expired());  // the field view still reads it
+    EXPECT_TRUE(env.MakeWritable(&bottom));
+    EXPECT_TRUE(alive.expired());
+    EXPECT_EQ(bottom->GetReadPtr()[0], 200);
+    EXPECT_EQ(bottom->GetReadPtr(PLANAR_V)[0], 9);
 }
 
 TEST(Frames, SelectionTrimAndFieldFiltersPassPixelsOn) {

@@ -4,6 +4,7 @@
 // line and a non-zero status from qexpipe. The index file form is checked directly.
 #include "env.h"
 #include "filters.h"
+#include "frame.h"
 #include "host_test_util.h"
 #include "videoindex.h"
 #include "videosource.h"
@@ -21,6 +22,7 @@ extern "C" {
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -224,6 +226,28 @@ TEST_F(VideoSourceTest, KindsAreFrameExactInAnyOrder) {
         EXPECT_EQ(check_frames(c, env_, want), "");
         EXPECT_TRUE(fs::exists(file + ".qexindex"));
     }
+}
+
+// Served frames may be the decoder's own pictures: they stay right while the decoder goes on,
+// and a filter that writes to one, even its last holder, gets a copy.
+TEST_F(VideoSourceTest, ServedFramesOutliveTheDecoderAndAreCopiedForWriting) {
+    const std::string file = path(kKinds[0].file);
+    const std::vector<std::string> want = framemd5(file, *dir_);
+    ASSERT_GE(want.size(), 100u);
+    PClip c = open(file);
+    const VideoInfo& vi = c->GetVideoInfo();
+    PVideoFrame held = c->GetFrame(3, &env_);
+    PVideoFrame field = field_view(c->GetFrame(4, &env_), vi, false);
+    for (int n = 5; n < 100; ++n) c->GetFrame(n, &env_);  // far past the frame cache
+    EXPECT_EQ(frame_md5(held, vi), want[3]);
+    EXPECT_FALSE(held->IsWritable());
+    EXPECT_FALSE(field->IsWritable());
+    for (PVideoFrame* f : {&held, &field}) {
+        EXPECT_TRUE(env_.MakeWritable(f));
+        std::memset((*f)->GetWritePtr(), 0x5a, size_t((*f)->GetRowSize()));
+    }
+    EXPECT_EQ(frame_md5(c->GetFrame(3, &env_), vi), want[3]);
+    EXPECT_EQ(frame_md5(c->GetFrame(4, &env_), vi), want[4]);
 }
 
 TEST_F(VideoSourceTest, IndexIsReusedAndRemadeWhenTheInputChanges) {
