@@ -140,7 +140,8 @@ class Parser {
         ExprPtr lhs = (this->*sub)();
         for (;;) {
             Tok k = peek().kind;
-            if (((k == ops) || ...)) {
+            const bool is_op = ((k == ops) || ...);
+            if (is_op) {
                 SourcePos p = next().pos;
                 ExprPtr rhs = (this->*sub)();
                 lhs = binary(k, p, std::move(lhs), std::move(rhs));
