@@ -367,39 +367,10 @@ class Evaluator {
         }
     }
 
-    static const char* op_name(Tok op) {
-        switch (op) {
-            case Tok::Plus:
-                return "'+'";
-            case Tok::Minus:
-                return "'-'";
-            case Tok::Star:
-                return "'*'";
-            case Tok::Slash:
-                return "'/'";
-            case Tok::Percent:
-                return "'%'";
-            case Tok::Eq:
-                return "'=='";
-            case Tok::Ne:
-                return "'!='";
-            case Tok::Lt:
-                return "'<'";
-            case Tok::Le:
-                return "'<='";
-            case Tok::Gt:
-                return "'>'";
-            case Tok::Ge:
-                return "'>='";
-            default:
-                return "operator";
-        }
-    }
-
     AVSValue arithmetic(const Expr& e, const AVSValue& a, const AVSValue& b) {
         if (!is_number(a) || !is_number(b)) {
-            throw LocalError{e.pos, std::string("cannot use ") + op_name(e.op) + " on " +
-                                        type_name(a) + " and " + type_name(b)};
+            throw LocalError{e.pos, "cannot use " + describe(e.op) + " on " + type_name(a) +
+                                        " and " + type_name(b)};
         }
         if (a.IsInt() && b.IsInt()) {
             int x = a.AsInt(), y = b.AsInt(), r = 0;
@@ -482,8 +453,8 @@ class Evaluator {
                 break;
         }
         if (!ordered) {
-            throw LocalError{e.pos, std::string("cannot use ") + op_name(e.op) + " on " +
-                                        type_name(a) + " values"};
+            throw LocalError{e.pos,
+                             "cannot use " + describe(e.op) + " on " + type_name(a) + " values"};
         }
         switch (e.op) {
             case Tok::Lt:
