@@ -54,6 +54,38 @@ inline void setSkip(RunSettings& s, int level) {
     setSkipLevel(s, std::to_string(level));
 }
 
+// Option sets for the equivalence tests: every kind family, -REF with and without lent phases,
+// -ODD, -24A and the -SKIP levels. The last row (-SKIP 6, 30 -REF cycles) is for the tests
+// that can afford it.
+struct OptionSet {
+    bool dedup, under6, under3, ref, odd, use24A;
+    int skip, refCycles;
+};
+inline constexpr OptionSet kOptionSets[] = {
+    {false, false, false, false, false, false, 0, 0},
+    {true, false, false, false, false, false, 1, 0},
+    {true, true, false, true, false, false, 2, 0},
+    {true, true, true, false, true, false, 3, 0},
+    {false, false, false, true, false, false, 1, 4},
+    {false, false, false, true, true, true, 2, 2},
+    {true, false, false, true, false, false, 6, 30},
+};
+
+// The test settings with an option set applied and the kinds laid out for it.
+inline RunSettings settingsFor(const OptionSet& o) {
+    RunSettings s = settings();
+    s.dedup = o.dedup;
+    s.under6fps = o.under6;
+    s.under3fps = o.under3;
+    s.refEnabled = o.ref;
+    s.refCycles = o.refCycles;
+    s.selectOdd = o.odd;
+    s.use24A = o.use24A;
+    setSkip(s, o.skip);
+    s.baseKind = computeBaseKind(s);
+    return s;
+}
+
 inline int cycles(const std::vector<CycleRecord>& r) {
     return static_cast<int>(r.size()) - 1;
 }

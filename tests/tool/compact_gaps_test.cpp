@@ -49,32 +49,10 @@ struct LogMaker {
 };
 
 TEST(CompactGaps, CombedRunsMatchWrittenOutRecords) {
-    struct Options {
-        bool dedup, under6, under3, ref, odd, use24A;
-        int skip, refCycles;
-    };
-    const Options table[] = {
-        {false, false, false, false, false, false, 0, 0},
-        {true, false, false, false, false, false, 1, 0},
-        {true, true, false, true, false, false, 2, 0},
-        {true, true, true, false, true, false, 3, 0},
-        {false, false, false, true, false, false, 1, 4},
-        {false, false, false, true, true, true, 2, 2},
-        {true, false, false, true, false, false, 6, 30},
-    };
     LogMaker maker{11};
     int runsSeen = 0;
-    for (const Options& o : table) {
-        RunSettings s = settings();
-        s.dedup = o.dedup;
-        s.under6fps = o.under6;
-        s.under3fps = o.under3;
-        s.refEnabled = o.ref;
-        s.refCycles = o.refCycles;
-        s.selectOdd = o.odd;
-        s.use24A = o.use24A;
-        setSkip(s, o.skip);
-        s.baseKind = computeBaseKind(s);
+    for (const OptionSet& o : kOptionSets) {
+        RunSettings s = settingsFor(o);
         const FilterTable t = buildFilterTable(s);
         for (int round = 0; round < 60; ++round) {
             const int cycles = 20 + static_cast<int>(maker.next(400));

@@ -1,6 +1,8 @@
 // The main loop of the segment builder: which kind explains each run of cycles.
 #include "analysis_test_util.h"
 
+#include <span>
+
 #include <gtest/gtest.h>
 
 using namespace zorvane;
@@ -342,31 +344,10 @@ TEST(BuildSegments, ImplicitCleanTailMatchesStoredCleanRecords) {
                  (g.isLast ? " last" : "") + "\n";
         return t;
     };
-    struct Options {
-        bool dedup, under6, under3, ref, odd, use24A;
-        int skip, refCycles;
-    };
-    const Options table[] = {
-        {false, false, false, false, false, false, 0, 0},
-        {true, false, false, false, false, false, 1, 0},
-        {true, true, false, true, false, false, 2, 0},
-        {true, true, true, false, true, false, 3, 0},
-        {false, false, false, true, false, false, 1, 4},
-        {false, false, false, true, true, true, 2, 2},
-    };
     unsigned seed = 7;
     auto next = [&seed](unsigned n) { return (seed = seed * 1103515245u + 12345u) / 65536u % n; };
-    for (const Options& o : table) {
-        RunSettings s = settings();
-        s.dedup = o.dedup;
-        s.under6fps = o.under6;
-        s.under3fps = o.under3;
-        s.refEnabled = o.ref;
-        s.refCycles = o.refCycles;
-        s.selectOdd = o.odd;
-        s.use24A = o.use24A;
-        setSkip(s, o.skip);
-        s.baseKind = computeBaseKind(s);
+    for (const OptionSet& o : std::span(kOptionSets).first(6)) {
+        RunSettings s = settingsFor(o);
         const FilterTable t = buildFilterTable(s);
         for (int round = 0; round < 40; ++round) {
             std::vector<std::string> stored;
