@@ -226,10 +226,10 @@ class Decoder {
 // Progress lines of one indexing run.
 class IndexReporter {
   public:
-    explicit IndexReporter(const std::string& path)
+    IndexReporter(const std::string& path, bool wanted)
         : path_(path), tty_(::isatty(STDERR_FILENO) != 0), start_(Clock::now()), shown_(start_) {
-        on_ = g_progress_callback || g_progress_mode == IndexProgress::kOn ||
-              (g_progress_mode == IndexProgress::kAuto && tty_);
+        on_ = wanted && (g_progress_callback || g_progress_mode == IndexProgress::kOn ||
+                         (g_progress_mode == IndexProgress::kAuto && tty_));
     }
     void update(double fraction, int frames) {
         if (!on_) return;
@@ -276,10 +276,12 @@ std::pair<uint32_t, uint32_t> stream_rate(const AVStream* st, const AVCodecConte
     return first.first ? first : std::pair<uint32_t, uint32_t>{25, 1};
 }
 
-// Decodes the whole track once.
-VideoIndex build_index(Decoder& dec, const std::string& path) {
+// Decodes the whole track once. `picture`, when given, receives every decoded picture with its
+// number and the part of the file read, and returns its hash_frame().
+using PictureHook = std::function<uint64_t(const AVFrame* f, int n, double fraction)>;
+VideoIndex build_index(Decoder& dec, const std::string& path, const PictureHook& picture = {}) {
     VideoIndex x;
-    IndexReporter report(path);
+    IndexReporter report(path, !picture);
     int tff = 0, bff = 0;
     uint32_t damaged = 0;
     while (dec.next()) {
@@ -296,7 +298,7 @@ VideoIndex build_index(Decoder& dec, const std::string& path) {
         e.pos = f->pkt_pos;
         e.dts = f->pkt_dts == AV_NOPTS_VALUE ? kNoTimestamp : f->pkt_dts;
         e.key = f->key_frame || f->pict_type == AV_PICTURE_TYPE_I;
-        e.hash = hash_frame(f);
+        e.hash = picture ? picture(f, int(x.frames.size()), dec.fraction_read()) : hash_frame(f);
         x.frames.push_back(e);
         if (f->decode_error_flags || (f->flags & AV_FRAME_FLAG_CORRUPT)) ++damaged;
         if (f->interlaced_frame) ++(f->top_field_first ? tff : bff);
@@ -340,8 +342,9 @@ void make_folders(const std::string& file) {
 
 class VideoSource : public IClip {
   public:
-    VideoSource(const std::string& path, const VideoSourceOptions& opt, IScriptEnvironment* env)
-        : path_(path), opt_(opt) {
+    VideoSource(const std::string& path, const VideoSourceOptions& opt, IScriptEnvironment* env,
+                const IndexingFeed* feed)
+        : path_(path), opt_(opt), feed_(feed) {
         if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_FATAL);
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0)
@@ -353,16 +356,13 @@ class VideoSource : public IClip {
         load_or_build_index(st, env);
         if (index_.frames.empty()) fail(env, "no frame of the video track decodes");
         locator_ = std::make_unique<FrameLocator>(index_);
-        choose_layout(env);
-        vi_.width = index_.width;
-        vi_.height = index_.height;
+        if (!layout_chosen_) set_picture(env);
+        feed_ = nullptr;
         vi_.num_frames = int(index_.frames.size());
         vi_.SetFPS(index_.rate_num, index_.rate_den);
+        vi_.image_type = 0;
         if (index_.field_order == FieldOrder::kTopFirst) vi_.image_type = VideoInfo::IT_TFF;
         if (index_.field_order == FieldOrder::kBottomFirst) vi_.image_type = VideoInfo::IT_BFF;
-        if (const char* why = check_frame_size(vi_.pixel_type, vi_.width, vi_.height))
-            fail(env, std::string(why) + " (the video is " + std::to_string(vi_.width) + "x" +
-                          std::to_string(vi_.height) + ")");
         if (index_.decode_errors > 0)
             std::fprintf(stderr,
                          "VideoSource: \"%s\": %u decode errors; frames are numbered as a "
@@ -374,7 +374,6 @@ class VideoSource : public IClip {
     }
 
     ~VideoSource() override {
-        sws_freeContext(sws_);
         if (std::getenv("QEX_VIDEOSOURCE_STATS"))
             std::fprintf(
                 stderr, "VideoSource: \"%s\": %ld requests, %ld decoded, %ld seeks, %ld restarts\n",
@@ -425,6 +424,39 @@ class VideoSource : public IClip {
         env->ThrowError("VideoSource: \"%s\": %s", path_.c_str(), why.c_str());
     }
 
+    // The picture's size and pixel type, from the index (or the first picture of the decode
+    // that makes it).
+    void set_picture(IScriptEnvironment* env) {
+        choose_layout(env);
+        layout_chosen_ = true;
+        vi_.width = index_.width;
+        vi_.height = index_.height;
+        if (const char* why = check_frame_size(vi_.pixel_type, vi_.width, vi_.height))
+            fail(env, std::string(why) + " (the video is " + std::to_string(vi_.width) + "x" +
+                          std::to_string(vi_.height) + ")");
+    }
+
+    // A picture of the indexing decode, handed to the feed as GetFrame will serve it.
+    uint64_t feed_picture(const AVFrame* f, int n, double fraction, IScriptEnvironment* env) {
+        if (n == 0) {
+            index_.width = f->width;
+            index_.height = f->height;
+            const char* name = av_get_pix_fmt_name(AVPixelFormat(f->format));
+            index_.pixel_format = name ? name : "";
+            set_picture(env);
+            const AVCodecContext* ctx = dec_->context();
+            const bool tff =
+                ctx->field_order == AV_FIELD_TT || ctx->field_order == AV_FIELD_TB ||
+                (ctx->field_order == AV_FIELD_UNKNOWN && f->interlaced_frame && f->top_field_first);
+            vi_.image_type = tff ? VideoInfo::IT_TFF : 0;
+            if (feed_->begin) feed_->begin(vi_);
+        }
+        uint64_t hash = 0;
+        PVideoFrame frame = to_host(f, env, &hash);
+        feed_->frame(n, frame, fraction);
+        return hash;
+    }
+
     void open_decoder(IScriptEnvironment* env) {
         dec_ = std::make_unique<Decoder>();
         std::string err = dec_->open(path_, opt_.track, opt_.threads);
@@ -462,7 +494,12 @@ class VideoSource : public IClip {
             }
         }
         open_decoder(env);
-        index_ = build_index(*dec_, path_);
+        PictureHook hook;
+        if (feed_ && feed_->frame)
+            hook = [this, env](const AVFrame* f, int n, double fraction) {
+                return feed_picture(f, n, fraction, env);
+            };
+        index_ = build_index(*dec_, path_, hook);
         index_.file_size = uint64_t(st.st_size);
         index_.mtime_sec = int64_t(st.st_mtim.tv_sec);
         index_.mtime_nsec = int64_t(st.st_mtim.tv_nsec);
@@ -606,9 +643,9 @@ class VideoSource : public IClip {
         const AVPixelFormat dst = layout_ == Layout::kConvert ? dst_fmt_
                                   : layout_ == Layout::kYV12  ? AV_PIX_FMT_YUV420P
                                                               : AV_PIX_FMT_YUYV422;
-        sws_ = sws_getCachedContext(sws_, f->width, f->height, AVPixelFormat(f->format), vi_.width,
-                                    vi_.height, dst, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr,
-                                    nullptr, nullptr);
+        sws_.reset(sws_getCachedContext(sws_.release(), f->width, f->height,
+                                        AVPixelFormat(f->format), vi_.width, vi_.height, dst,
+                                        SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
         if (!sws_) fail(env, "the pictures cannot be converted");
         uint8_t* data[4] = {};
         int pitch[4] = {};
@@ -627,7 +664,7 @@ class VideoSource : public IClip {
             data[0] = out->GetWritePtr();
             pitch[0] = out->GetPitch();
         }
-        sws_scale(sws_, f->data, f->linesize, 0, f->height, data, pitch);
+        sws_scale(sws_.get(), f->data, f->linesize, 0, f->height, data, pitch);
         return out;
     }
 
@@ -689,6 +726,8 @@ class VideoSource : public IClip {
 
     std::string path_;
     VideoSourceOptions opt_;
+    const IndexingFeed* feed_ = nullptr;  // while the constructor indexes
+    bool layout_chosen_ = false;
     VideoInfo vi_;
     VideoIndex index_;
     std::unique_ptr<FrameLocator> locator_;
@@ -697,7 +736,10 @@ class VideoSource : public IClip {
     Layout layout_ = Layout::kYV12;
     AVPixelFormat src_fmt_ = AV_PIX_FMT_NONE;
     AVPixelFormat dst_fmt_ = AV_PIX_FMT_NONE;
-    SwsContext* sws_ = nullptr;
+    struct SwsFree {
+        void operator()(SwsContext* c) const { sws_freeContext(c); }
+    };
+    std::unique_ptr<SwsContext, SwsFree> sws_;  // also freed when the constructor fails
     std::deque<std::pair<int, PVideoFrame>> cache_;
     size_t cache_size_ = 16;
     struct {
@@ -717,8 +759,8 @@ AVSValue apply_video_source(AVSValue args, void*, IScriptEnvironment* env) {
 }  // namespace
 
 PClip make_video_source(const std::string& path, const VideoSourceOptions& options,
-                        IScriptEnvironment* env) {
-    return PClip(new VideoSource(path, options, env));
+                        IScriptEnvironment* env, const IndexingFeed* feed) {
+    return PClip(new VideoSource(path, options, env, feed));
 }
 
 void set_index_progress(IndexProgress mode) {

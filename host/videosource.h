@@ -30,9 +30,25 @@ struct VideoSourceOptions {
     int threads = 0;        // decoder threads; 0: as many as the decoder likes
 };
 
+// Receives the frames of the linear decode that makes an index, as they are decoded, so that a
+// caller that reads the whole clip once (an analysis) need not decode it a second time. Not
+// called at all when the index is read from its file.
+struct IndexingFeed {
+    // Once, before the first frame: the clip as far as it is known. num_frames is 0, and the
+    // field order is the one of the first pictures (the clip's own, known when the index is
+    // made, may differ: compare it with GetParity afterwards).
+    std::function<void(const VideoInfo& vi)> begin;
+    // Frame n (0, 1, 2, ... in order), as GetFrame will serve it, and the part of the file read
+    // so far (0 to 1). An exception thrown here stops the indexing and leaves
+    // make_video_source; no index file is written then.
+    std::function<void(int n, const PVideoFrame& frame, double fraction)> frame;
+};
+
 // Opens (indexing when needed) as the script function does; errors are thrown through env.
+// When `feed` is given and an index is made, every frame is handed to it on the way (the
+// progress lines of indexing are then left to the caller).
 PClip make_video_source(const std::string& path, const VideoSourceOptions& options,
-                        IScriptEnvironment* env);
+                        IScriptEnvironment* env, const IndexingFeed* feed = nullptr);
 
 // Progress of indexing, reported while the first open decodes the file.
 enum class IndexProgress {

@@ -5,6 +5,7 @@
 #include "measure.h"
 #include "script.h"
 #include "text.h"
+#include "videosource.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -75,49 +76,85 @@ double busiestChange(const std::vector<uint32_t>& a, const std::vector<uint32_t>
     return best;
 }
 
+// Measures the frames of a clip handed to it in order (push()), with the analysis on a pool of
+// worker threads over a window of frames, and makes the log at the end (finish()).
 class Scanner {
   public:
-    Scanner(PClip clip, IScriptEnvironment* env, const ScanOptions& opt, const ProgressFn& progress)
-        : clip_(clip), env_(env), opt_(opt), progress_(progress), vi_(clip->GetVideoInfo()) {}
+    Scanner(const ScanOptions& opt, const ProgressFn& progress) : opt_(opt), progress_(progress) {}
+    ~Scanner() { stopWorkers(); }
+    Scanner(const Scanner&) = delete;
+    Scanner& operator=(const Scanner&) = delete;
 
-    ScanResult run();
+    // Checks the clip and starts the workers; an empty string or what is wrong. `total` is the
+    // frame count when known (0: estimated from the part of the input read).
+    std::string begin(const VideoInfo& vi, bool tff, int64_t total);
+    // Frame n (0, 1, 2, ...); `fraction` is the part of the input read so far. Throws
+    // std::runtime_error when the analysis failed.
+    void push(int64_t n, PVideoFrame frame, double fraction = 0);
+    // The log of the frames pushed. Throws std::runtime_error when the analysis failed.
+    ScanResult finish();
+
+    bool begun() const { return !window_.empty(); }
+    bool tff() const { return tff_; }
+    int64_t pushed() const { return pushed_; }
 
   private:
+    struct Unit {
+        int64_t n;
+        bool hasNext;  // frame n + 1 exists
+    };
+    // A frame held while the units that read it run, and the measures of unit n (entries 2n
+    // and 2n + 1), which the worker that ran it leaves here.
+    struct Slot {
+        Held held;
+        EntryMeasure entries[2];
+        bool done = false;
+    };
+
     void worker();
-    void unit(int64_t n, CombScratch& scratch, std::vector<uint32_t>* sads);
-    const Held& held(int64_t n) const { return window_[size_t(n % int64_t(window_.size()))]; }
+    void unit(const Unit& u, CombScratch& scratch, std::vector<uint32_t>* sads);
+    Slot& slot(int64_t n) { return window_[size_t(n % int64_t(window_.size()))]; }
+    const Held& held(int64_t n) const { return window_[size_t(n % int64_t(window_.size()))].held; }
     Plane field(int64_t f) const {
         // Field f is the first (even f) or second field of frame f / 2; the first field is the
         // top one (even rows) of a top-field-first clip.
         const int first = tff_ ? 0 : 1;
         return fieldOf(held(f / 2).luma, (f % 2 == 0) ? first : 1 - first);
     }
-    void report(bool last);
+    void submit(const Unit& u);
+    // Moves the measures of the finished units to measures_ (with mu_ held).
+    void collect();
+    void rethrow();
+    void stopWorkers();
+    void report(bool last, double fraction);
 
-    PClip clip_;
-    IScriptEnvironment* env_;
     ScanOptions opt_;
     const ProgressFn& progress_;
-    VideoInfo vi_;
+    VideoInfo vi_{};
     bool tff_ = false;
-    int64_t frames_ = 0;
+    int64_t total_ = 0;
+    int64_t pushed_ = 0;
 
-    std::vector<Held> window_;
-    std::vector<EntryMeasure> measures_;
-    std::vector<char> done_;
+    std::vector<Slot> window_;
+    std::vector<EntryMeasure> measures_;  // of units 0 .. collected_ - 1
+    std::vector<std::thread> pool_;
 
     std::mutex mu_;
     std::condition_variable work_cv_, done_cv_;
-    std::deque<int64_t> queue_;
+    std::deque<Unit> queue_;
     int64_t finished_ = 0;  // units 0 .. finished_ - 1 are all done
+    int64_t released_ = 0;  // frames 0 .. released_ - 1 are let go
     bool stop_ = false;
     std::exception_ptr failure_;
 
     std::chrono::steady_clock::time_point start_, shown_;
 };
 
-void Scanner::unit(int64_t n, CombScratch& scratch, std::vector<uint32_t>* sads) {
+void Scanner::unit(const Unit& u, CombScratch& scratch, std::vector<uint32_t>* sads) {
     const Thresholds& t = opt_.thresholds;
+    const int64_t n = u.n;
+    EntryMeasure* out = slot(n).entries;
+    out[0] = out[1] = EntryMeasure{};
     // The even rows of `top` woven with the odd rows of `bottom`.
     auto comb = [&](const Held& top, const Held& bottom) {
         CombMeasure m = measureComb({top.luma, bottom.luma}, t.comb, t.block, scratch);
@@ -128,15 +165,15 @@ void Scanner::unit(int64_t n, CombScratch& scratch, std::vector<uint32_t>* sads)
         return m;
     };
     const Held& cur = held(n);
-    measures_[size_t(2 * n)].comb = comb(cur, cur);
-    const bool hasNext = n + 1 < frames_;
+    out[0].comb = comb(cur, cur);
+    const bool hasNext = u.hasNext;
     if (hasNext) {
         const Held& next = held(n + 1);
-        measures_[size_t(2 * n + 1)].comb = tff_ ? comb(next, cur) : comb(cur, next);
+        out[1].comb = tff_ ? comb(next, cur) : comb(cur, next);
     }
     // Field f against field f - 2, for the fields of entries 2n and 2n + 1.
     int blocksX = 0;
-    const int64_t lastField = 2 * frames_ - 1;
+    const int64_t lastField = hasNext ? 2 * n + 2 : 2 * n + 1;
     for (int k = 0; k < 3; ++k) {
         sads[k].clear();
         const int64_t f = 2 * n + k;
@@ -144,9 +181,8 @@ void Scanner::unit(int64_t n, CombScratch& scratch, std::vector<uint32_t>* sads)
     }
     const int fieldHeight = field(2 * n).height;
     if (n >= 1) {
-        measures_[size_t(2 * n)].change =
-            busiestChange(sads[0], sads[1], blocksX, vi_.width, fieldHeight);
-        measures_[size_t(2 * n + 1)].change =
+        out[0].change = busiestChange(sads[0], sads[1], blocksX, vi_.width, fieldHeight);
+        out[1].change =
             busiestChange(sads[1], hasNext ? sads[2] : sads[1], blocksX, vi_.width, fieldHeight);
     }
 }
@@ -155,30 +191,33 @@ void Scanner::worker() {
     CombScratch scratch;
     std::vector<uint32_t> sads[3];
     for (;;) {
-        int64_t n;
+        Unit u;
         {
             std::unique_lock lock(mu_);
             work_cv_.wait(lock, [&] { return stop_ || !queue_.empty(); });
             if (queue_.empty()) return;
-            n = queue_.front();
+            u = queue_.front();
             queue_.pop_front();
         }
         try {
-            unit(n, scratch, sads);
+            unit(u, scratch, sads);
         } catch (...) {
             std::lock_guard lock(mu_);
             if (!failure_) failure_ = std::current_exception();
         }
         {
             std::lock_guard lock(mu_);
-            done_[size_t(n)] = 1;
-            while (finished_ < frames_ && done_[size_t(finished_)]) ++finished_;
+            slot(u.n).done = true;
+            while (finished_ < pushed_ && slot(finished_).done) {
+                slot(finished_).done = false;
+                ++finished_;
+            }
         }
         done_cv_.notify_all();
     }
 }
 
-void Scanner::report(bool last) {
+void Scanner::report(bool last, double fraction) {
     if (!progress_) return;
     auto now = std::chrono::steady_clock::now();
     if (!last && now - shown_ < std::chrono::milliseconds(250)) return;
@@ -188,117 +227,163 @@ void Scanner::report(bool last) {
         std::lock_guard lock(mu_);
         done = finished_;
     }
+    int64_t total = total_;
+    if (total <= 0)  // estimated from the part of the input read
+        total =
+            fraction > 0 ? std::max(pushed_, int64_t(double(pushed_) / fraction + 0.5)) : pushed_;
     const double secs = std::chrono::duration<double>(now - start_).count();
     const double fps = secs > 0 ? double(done) / secs : 0.0;
-    const double left = fps > 0 ? double(frames_ - done) / fps : 0.0;
-    progress_(Progress{done, frames_, fps, left});
+    const double left = fps > 0 ? double(total - done) / fps : 0.0;
+    progress_(Progress{done, total, fps, left});
 }
 
-ScanResult Scanner::run() {
-    ScanResult r;
-    frames_ = vi_.num_frames;
-    if (frames_ <= 0) {
-        r.error = "the clip has no frames";
-        return r;
-    }
-    if (!(vi_.IsPlanar() && (vi_.IsYV12() || vi_.IsI420())) && !vi_.IsYUY2()) {
-        r.error = "the clip is not YUV (YV12, I420 or YUY2)";
-        return r;
-    }
-    if (vi_.width < 1 || vi_.height < 6) {
-        r.error = "the picture is too small to analyse (" + std::to_string(vi_.width) + "x" +
-                  std::to_string(vi_.height) + ")";
-        return r;
-    }
-    if (std::string why = checkThresholds(opt_.thresholds); !why.empty()) {
-        r.error = why;
-        return r;
-    }
-    tff_ = clip_->GetParity(0);
+std::string Scanner::begin(const VideoInfo& vi, bool tff, int64_t total) {
+    vi_ = vi;
+    if (!(vi_.IsPlanar() && (vi_.IsYV12() || vi_.IsI420())) && !vi_.IsYUY2())
+        return "the clip is not YUV (YV12, I420 or YUY2)";
+    if (vi_.width < 1 || vi_.height < 6)
+        return "the picture is too small to analyse (" + std::to_string(vi_.width) + "x" +
+               std::to_string(vi_.height) + ")";
+    if (std::string why = checkThresholds(opt_.thresholds); !why.empty()) return why;
+    tff_ = tff;
+    total_ = total;
     int threads = opt_.threads > 0 ? opt_.threads : int(std::thread::hardware_concurrency());
     threads = std::clamp(threads, 1, 64);
     window_.resize(size_t(2 * threads + 4));
-    measures_.assign(size_t(2 * frames_), EntryMeasure{});
-    done_.assign(size_t(frames_), 0);
+    if (total > 0) measures_.reserve(size_t(2 * total));
     start_ = shown_ = std::chrono::steady_clock::now();
+    for (int i = 0; i < threads; ++i) pool_.emplace_back([this] { worker(); });
+    return {};
+}
 
-    std::vector<std::thread> pool;
-    auto finish = [&] {
-        {
-            std::lock_guard lock(mu_);
-            stop_ = true;
+void Scanner::submit(const Unit& u) {
+    {
+        std::lock_guard lock(mu_);
+        queue_.push_back(u);
+    }
+    work_cv_.notify_one();
+}
+
+void Scanner::collect() {
+    for (int64_t c = int64_t(measures_.size()) / 2; c < finished_; ++c) {
+        const Slot& s = slot(c);
+        measures_.push_back(s.entries[0]);
+        measures_.push_back(s.entries[1]);
+    }
+}
+
+void Scanner::rethrow() {
+    std::exception_ptr e;
+    {
+        std::lock_guard lock(mu_);
+        e = failure_;
+    }
+    if (e) std::rethrow_exception(e);
+}
+
+void Scanner::push(int64_t n, PVideoFrame frame, double fraction) {
+    if (n != pushed_) throw std::runtime_error("frames out of order");
+    const int64_t W = int64_t(window_.size());
+    int64_t fin;
+    {
+        // Frame n takes the slot of frame n - W, which units up to n - W + 1 read.
+        std::unique_lock lock(mu_);
+        done_cv_.wait(lock, [&] { return failure_ || finished_ >= n - W + 2; });
+        if (failure_) {
+            lock.unlock();
+            rethrow();
         }
-        work_cv_.notify_all();
-        for (auto& t : pool) t.join();
-        pool.clear();
-        for (auto& h : window_) h = Held{};
-    };
-    auto submit = [&](int64_t n) {
-        {
-            std::lock_guard lock(mu_);
-            queue_.push_back(n);
+        collect();
+        fin = finished_;
+    }
+    for (; released_ <= fin - 2 && released_ < n; ++released_) slot(released_).held = Held{};
+    Held& h = slot(n).held;
+    h = Held{};
+    h.frame = std::move(frame);
+    if (!h.frame) throw std::runtime_error("a filter gave no frame");
+    if (h.frame->GetRowSize() < (vi_.IsYUY2() ? 2 * vi_.width : vi_.width) ||
+        h.frame->GetHeight() < vi_.height)
+        throw std::runtime_error("a filter gave a frame smaller than the clip");
+    planesOf(vi_, h);
+    {
+        std::lock_guard lock(mu_);
+        pushed_ = n + 1;
+    }
+    if (n >= 1) submit(Unit{n - 1, true});
+    report(false, fraction);
+}
+
+ScanResult Scanner::finish() {
+    ScanResult r;
+    if (pushed_ <= 0) {
+        r.error = "the clip has no frames";
+        return r;
+    }
+    submit(Unit{pushed_ - 1, false});
+    {
+        std::unique_lock lock(mu_);
+        done_cv_.wait(lock, [&] { return failure_ || finished_ == pushed_; });
+        if (!failure_) collect();
+    }
+    rethrow();
+    stopWorkers();
+    total_ = pushed_;
+    report(true, 1.0);
+    r.log = formatLog(decideMarks(measures_, opt_.thresholds), pushed_, opt_.mode);
+    r.frames = pushed_;
+    r.ok = true;
+    return r;
+}
+
+void Scanner::stopWorkers() {
+    {
+        std::lock_guard lock(mu_);
+        stop_ = true;
+        queue_.clear();
+    }
+    work_cv_.notify_all();
+    for (auto& t : pool_) t.join();
+    pool_.clear();
+    for (auto& s : window_) s.held = Held{};
+}
+
+// Frames of a clip, requested in order on this thread, into a scanner.
+ScanResult pullFrames(Scanner& scanner, PClip clip, IScriptEnvironment* env) {
+    const VideoInfo& vi = clip->GetVideoInfo();
+    for (int64_t n = 0; n < vi.num_frames; ++n) {
+        PVideoFrame f;
+        try {
+            f = clip->GetFrame(int(n), env);
+        } catch (const AvisynthError& e) {
+            throw std::runtime_error("frame " + std::to_string(n) + ": " +
+                                     (e.msg ? e.msg : "error without a message"));
+        } catch (const IScriptEnvironment::NotFound&) {
+            throw std::runtime_error("frame " + std::to_string(n) +
+                                     ": a filter called a function that does not exist");
         }
-        work_cv_.notify_one();
-    };
+        try {
+            scanner.push(n, std::move(f));
+        } catch (const std::runtime_error& e) {
+            throw std::runtime_error("frame " + std::to_string(n) + ": " + e.what());
+        }
+    }
+    return scanner.finish();
+}
+
+// Runs `body` and turns its failures into the result's error.
+template <typename Body>
+ScanResult guarded(Body&& body) {
     try {
-        for (int i = 0; i < threads; ++i) pool.emplace_back([this] { worker(); });
-        const int64_t W = int64_t(window_.size());
-        int64_t released = 0;  // frames 0 .. released - 1 are let go
-        for (int64_t n = 0; n < frames_; ++n) {
-            int64_t fin;
-            {
-                // Frame n takes the slot of frame n - W, which units up to n - W + 1 read.
-                std::unique_lock lock(mu_);
-                done_cv_.wait(lock, [&] { return failure_ || finished_ >= n - W + 2; });
-                if (failure_) break;
-                fin = finished_;
-            }
-            for (; released <= fin - 2 && released < n; ++released)
-                window_[size_t(released % W)] = Held{};
-            Held& h = window_[size_t(n % W)];
-            try {
-                h.frame = clip_->GetFrame(int(n), env_);
-                if (!h.frame) throw std::runtime_error("a filter gave no frame");
-                if (h.frame->GetRowSize() < (vi_.IsYUY2() ? 2 * vi_.width : vi_.width) ||
-                    h.frame->GetHeight() < vi_.height)
-                    throw std::runtime_error("a filter gave a frame smaller than the clip");
-            } catch (const AvisynthError& e) {
-                throw std::runtime_error("frame " + std::to_string(n) + ": " +
-                                         (e.msg ? e.msg : "error without a message"));
-            } catch (const IScriptEnvironment::NotFound&) {
-                throw std::runtime_error("frame " + std::to_string(n) +
-                                         ": a filter called a function that does not exist");
-            } catch (const std::runtime_error& e) {
-                throw std::runtime_error("frame " + std::to_string(n) + ": " + e.what());
-            }
-            planesOf(vi_, h);
-            if (n >= 1) submit(n - 1);
-            report(false);
-        }
-        {
-            std::unique_lock lock(mu_);
-            if (!failure_) {
-                queue_.push_back(frames_ - 1);
-                work_cv_.notify_one();
-            }
-            done_cv_.wait(lock, [&] { return failure_ || finished_ == frames_; });
-        }
-        finish();
-        if (failure_) std::rethrow_exception(failure_);
+        return body();
     } catch (const std::bad_alloc&) {
-        finish();
+        ScanResult r;
         r.error = "not enough memory";
         return r;
     } catch (const std::exception& e) {
-        finish();
+        ScanResult r;
         r.error = e.what();
         return r;
     }
-    report(true);
-    r.log = formatLog(decideMarks(measures_, opt_.thresholds), frames_, opt_.mode);
-    r.frames = frames_;
-    r.ok = true;
-    return r;
 }
 
 bool hasExtension(const std::string& path, std::string_view ext) {
@@ -310,12 +395,64 @@ bool hasExtension(const std::string& path, std::string_view ext) {
 
 ScanResult scanClip(PClip clip, IScriptEnvironment* env, const ScanOptions& opt,
                     const ProgressFn& progress) {
+    ScanResult r;
     if (!clip) {
-        ScanResult r;
         r.error = "no clip";
         return r;
     }
-    return Scanner(clip, env, opt, progress).run();
+    const VideoInfo& vi = clip->GetVideoInfo();
+    if (vi.num_frames <= 0) {
+        r.error = "the clip has no frames";
+        return r;
+    }
+    Scanner scanner(opt, progress);
+    if (std::string why = scanner.begin(vi, clip->GetParity(0), vi.num_frames); !why.empty()) {
+        r.error = why;
+        return r;
+    }
+    return guarded([&] { return pullFrames(scanner, clip, env); });
+}
+
+ScanResult scanVideo(const std::string& path, IScriptEnvironment* env, const ScanOptions& opt,
+                     const ProgressFn& progress, PClip* clip) {
+    ScanResult r;
+    Scanner scanner(opt, progress);
+    std::string refused;  // why the clip cannot be analysed, found when the indexing began
+    qexhost::IndexingFeed feed;
+    feed.begin = [&](const VideoInfo& vi) {
+        refused = scanner.begin(vi, vi.IsTFF(), 0);
+        if (!refused.empty()) throw std::runtime_error(refused);
+    };
+    feed.frame = [&](int n, const PVideoFrame& f, double fraction) {
+        scanner.push(n, f, fraction);
+    };
+    PClip source;
+    try {
+        source = qexhost::make_video_source(path, qexhost::VideoSourceOptions{}, env, &feed);
+    } catch (const AvisynthError& e) {
+        r.error = e.msg ? e.msg : "error without a message";
+        return r;
+    } catch (const std::bad_alloc&) {
+        r.error = "not enough memory";
+        return r;
+    } catch (const std::exception& e) {
+        r.error = path + ": " +
+                  (refused.empty() ? "frame " + std::to_string(scanner.pushed()) + ": " + e.what()
+                                   : refused);
+        return r;
+    }
+    if (clip) *clip = source;
+    const VideoInfo& vi = source->GetVideoInfo();
+    // The indexing decode gave every frame, in the field order the clip has: its measures are
+    // the clip's. Otherwise (an index read from its file, or a field order that the whole
+    // stream decided otherwise than its first pictures) the clip is read again.
+    if (scanner.begun() && scanner.pushed() == vi.num_frames &&
+        scanner.tff() == source->GetParity(0))
+        r = guarded([&] { return scanner.finish(); });
+    else
+        r = scanClip(source, env, opt, progress);
+    if (!r.ok) r.error = path + ": " + r.error;
+    return r;
 }
 
 ScanResult scanFile(const std::string& input, const ScanOptions& opt, const ProgressFn& progress) {
@@ -358,7 +495,10 @@ ScanResult scanFile(const std::string& input, const ScanOptions& opt, const Prog
             }
             clip = v.AsClip();
         } else {
-            const char* source = hasExtension(input, ".y4m") ? "Y4MSource" : "VideoSource";
+            if (!hasExtension(input, ".y4m")) {
+                return scanVideo(input, &env, opt, progress, nullptr);
+            }
+            const char* source = "Y4MSource";
             try {
                 clip = env.Invoke(source, AVSValue(input.c_str())).AsClip();
             } catch (const IScriptEnvironment::NotFound&) {

@@ -66,6 +66,13 @@ ScanResult scanFile(const std::string& input, const ScanOptions&, const Progress
 ScanResult scanClip(PClip clip, IScriptEnvironment* env, const ScanOptions&,
                     const ProgressFn& = {});
 
+// Opens a recording with VideoSource in `env` and scans it. When VideoSource has to index the
+// recording, the frames of that decode are analysed as they come, so the recording is decoded
+// once for both; otherwise (the index is read from its file) the clip's frames are requested
+// as scanClip does. The clip is left in *clip (when given) for serving. Errors name the path.
+ScanResult scanVideo(const std::string& path, IScriptEnvironment* env, const ScanOptions&,
+                     const ProgressFn& = {}, PClip* clip = nullptr);
+
 // Checks thresholds; returns an empty string when usable, else what is wrong.
 std::string checkThresholds(const Thresholds&);
 

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -197,27 +198,60 @@ std::string need_program(const char* name, const char* package) {
     return path;
 }
 
-// Scan (over the source the frames will be served from, so the decoder's index is made once)
-// and analysis: the definition for INPUT, written to `def_path`.
-void make_definition(const Options& o, std::string_view settings, const Server& server,
-                     const std::string& input, const std::string& log_path,
-                     const std::string& def_path) {
-    StageLine line("index and scan", 0);
-    qexscan::ScanOptions so{};  // every core
-    const qexscan::ScanResult scan =
-        qexscan::scanClip(server.source(), server.env(), so, [&](const qexscan::Progress& p) {
+// Scan: over the decode that indexes INPUT (so that it is decoded once for the scan and once
+// for serving), or over the source clip when its index is already there.
+class Scan {
+  public:
+    Scan() : line_("index and scan", 0) {
+        progress_ = [this](const qexscan::Progress& p) {
             // The scan ends cleanly, with its threads joined, when a progress report before the
             // last one throws.
             if (stop_signal() && p.frames_done < p.frames_total)
                 throw std::runtime_error("stopped");
-            line.set_total(p.frames_total);
-            line.update(p.frames_done);
-        });
-    check_stop();
-    if (!scan.ok) throw Failure{input + ": " + one_line(scan.error)};
-    line.finish(scan.frames);
-    write_text(log_path, scan.log);
-    const zorvane::MemoryRun run = zorvane::runInMemory(o.zorvane, settings, scan.log, true);
+            line_.set_total(p.frames_total);
+            line_.update(p.frames_done);
+        };
+    }
+
+    // Opens INPUT with VideoSource for the server, scanning it on the way.
+    Server::Opener opener(const std::string& input) {
+        return [this, input](IScriptEnvironment* env) {
+            PClip clip;
+            result_ = qexscan::scanVideo(input, env, qexscan::ScanOptions{}, progress_, &clip);
+            check_stop();
+            if (!clip) throw ServeError(one_line(result_.error));
+            done_ = true;
+            return clip;
+        };
+    }
+
+    // The scan's log (scanning the server's source first unless the opener did).
+    const qexscan::ScanResult& result(const Server& server, const std::string& input) {
+        if (!done_) {
+            result_ =
+                qexscan::scanClip(server.source(), server.env(), qexscan::ScanOptions{}, progress_);
+            check_stop();
+            if (!result_.ok) result_.error = input + ": " + result_.error;
+            done_ = true;
+        }
+        check_stop();
+        if (!result_.ok) throw Failure{one_line(result_.error)};
+        line_.finish(result_.frames);
+        return result_;
+    }
+
+  private:
+    StageLine line_;
+    qexscan::ProgressFn progress_;
+    qexscan::ScanResult result_;
+    bool done_ = false;
+};
+
+// Analysis: the definition for the scan's log, written to `def_path`.
+void make_definition(const Options& o, std::string_view settings, const std::string& log,
+                     const std::string& log_path, const std::string& def_path) {
+    write_text(log_path, log);
+    const zorvane::MemoryRun run = zorvane::runInMemory(o.zorvane, settings, log, true);
     if (run.status != 0) {
         const std::string why = error_line(run.console);
         throw Failure{"zorvane: " + (why.empty() ? "the analysis failed" : why)};
@@ -277,8 +311,13 @@ Summary run(const Options& o) {
     const std::string def = o.def.empty() ? kept(".def") : absolute(o.def);
     const std::string timecodes = kept(".tc.txt"), chapter_file = kept(".chapters.xml");
     try {
-        server = std::make_unique<Server>(plugin, input);
-        if (o.def.empty()) make_definition(o, settings, *server, input, kept(".log"), def);
+        std::optional<Scan> scan;
+        if (o.def.empty()) scan.emplace();
+        server = std::make_unique<Server>(plugin, input,
+                                          scan && source_function(input) == "VideoSource"
+                                              ? scan->opener(input)
+                                              : Server::Opener());
+        if (scan) make_definition(o, settings, scan->result(*server, input).log, kept(".log"), def);
         check_stop();
         server->apply_qex(def, timecodes, chapter_file);
     } catch (const ServeError& e) {

@@ -39,7 +39,7 @@ std::string message(const AvisynthError& e) {
 
 }  // namespace
 
-Server::Server(const std::string& plugin, const std::string& input)
+Server::Server(const std::string& plugin, const std::string& input, const Opener& open)
     : impl_(std::make_unique<Impl>()) {
     Environment& env = impl_->env;
     impl_->input = input;
@@ -48,7 +48,8 @@ Server::Server(const std::string& plugin, const std::string& input)
         env.Invoke("LoadPlugin", AVSValue(plugin.c_str()));
         if (!env.FunctionExists(source.c_str()))
             throw ServeError(input + ": this build has no " + source + " to read it");
-        const AVSValue clip = env.Invoke(source.c_str(), AVSValue(input.c_str()));
+        const AVSValue clip =
+            open ? AVSValue(open(&env)) : env.Invoke(source.c_str(), AVSValue(input.c_str()));
         if (!clip.IsClip()) throw ServeError(input + ": " + source + " gave no clip");
         const VideoInfo& vi = clip.AsClip()->GetVideoInfo();
         if (!vi.HasVideo() || vi.num_frames <= 0) throw ServeError(input + ": no video");

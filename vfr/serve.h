@@ -22,8 +22,13 @@ std::string source_function(const std::string& input);
 
 class Server {
   public:
-    // Loads the plug-in and opens the source. Throws ServeError with the host's message.
-    Server(const std::string& plugin, const std::string& input);
+    // Opens the source clip in the server's environment, in place of Source(INPUT); may throw
+    // ServeError, and the host's errors.
+    using Opener = std::function<PClip(IScriptEnvironment* env)>;
+
+    // Loads the plug-in and opens the source (with `open` when given). Throws ServeError with
+    // the host's message.
+    Server(const std::string& plugin, const std::string& input, const Opener& open = {});
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;

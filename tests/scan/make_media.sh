@@ -6,6 +6,7 @@
 #                 film_hold telecined (pictures held for 5, 10 and 15 film frames)
 #   caption.y4m   film_cap telecined with a 60i band (band60) over its bottom 40 rows
 #   mixed_mpeg2.y4m, caption_mpeg2.y4m: the same through an interlaced MPEG-2 encode
+#   mixed.ts      mixed_mpeg2's encode in a transport stream; film_bff.ts: film_bff encoded
 #   mixed422.y4m  mixed.y4m in 4:2:2 (the same luma)
 #   chroma.y4m    film_pan with flat luma, telecined
 #   film_bff.y4m  film_zoom telecined bottom field first
@@ -52,4 +53,7 @@ for c in mixed caption; do
        -top 1 -g 15 -bf 2 $c.m2v
     ff -i $c.m2v -vf setfield=tff -pix_fmt yuv420p -f yuv4mpegpipe ${c}_mpeg2.y4m
 done
+ff -fflags +genpts -r 30000/1001 -i mixed.m2v -c copy -f mpegts mixed.ts
+ff -i film_bff.y4m -c:v mpeg2video -b:v 1500k -flags +ilme+ildct -top 0 -g 15 -bf 2 \
+   -f mpegts film_bff.ts
 touch complete

@@ -331,6 +331,35 @@ TEST_F(ScanTruth, CaptionBandKeepsThePulldownPhase) {
     }
 }
 
+// A recording is decoded once for its index and its log: the log is the one of a second scan
+// (which reads the index and requests the frames) and, for the TFF stream, the one of
+// ffmpeg's decode of the same encode.
+TEST_F(ScanTruth, RecordingsAreDecodedOnceForIndexAndLog) {
+    const fs::path work = dir / "once";
+    fs::remove_all(work);
+    fs::create_directories(work);
+    for (const char* name : {"mixed", "film_bff"}) {
+        fs::copy_file(dir / (std::string(name) + ".ts"), work / (std::string(name) + ".ts"));
+        std::string logs[2], stats[2];
+        for (int pass = 0; pass < 2; ++pass) {
+            const fs::path log = work / (name + std::to_string(pass) + ".log");
+            EXPECT_EQ(std::system(("QEX_VIDEOSOURCE_STATS=1 " + (kBuild / "qexscan").string() +
+                                   " " + (work / name).string() + ".ts -o " + log.string() + " 2>" +
+                                   (work / "err.txt").string())
+                                      .c_str()),
+                      0);
+            logs[pass] = readText(log);
+            stats[pass] = readText(work / "err.txt");
+        }
+        EXPECT_TRUE(fs::exists(work / (std::string(name) + ".ts.qexindex"))) << name;
+        EXPECT_NE(stats[0].find(": 0 requests, 0 decoded"), std::string::npos) << stats[0];
+        EXPECT_EQ(stats[1].find(": 0 requests"), std::string::npos) << stats[1];
+        EXPECT_EQ(logs[0], logs[1]) << name;
+        EXPECT_EQ(logs[0].substr(0, 6), "total ") << name;
+    }
+    EXPECT_EQ(readText(work / "mixed0.log"), readText(scan("mixed_mpeg2")));
+}
+
 // The program's edges: scripts run in their own folder, bad input is one line and status 1 with
 // an existing log left as it was, a wrong command line is status 2.
 TEST_F(ScanTruth, ProgramEdges) {
