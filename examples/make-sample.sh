@@ -3,20 +3,27 @@
 # 29.97 frames a second) holding telecined film (24p with 3:2 pulldown), then plain 30p video,
 # then true 60i video, with a 1 kHz audio tone throughout.
 #
-#   examples/make-sample.sh OUTPUT.ts [SECONDS] [WIDTHxHEIGHT]
+#   examples/make-sample.sh OUTPUT.ts [SECONDS] [WIDTHxHEIGHT] [FILM:30P]
 #
-# SECONDS (default 20) is shared out as 40% film, 30% 30p and 30% 60i; the size defaults to
-# 720x480. Needs ffmpeg.
+# SECONDS (default 20) is shared out as FILM percent film, 30P percent 30p and the rest 60i
+# (default 40:30, leaving 30% 60i); the size defaults to 720x480. Needs ffmpeg.
 set -eu
 
-out=${1:?usage: make-sample.sh OUTPUT.ts [SECONDS] [WIDTHxHEIGHT]}
+usage="usage: make-sample.sh OUTPUT.ts [SECONDS] [WIDTHxHEIGHT] [FILM:30P]"
+out=${1:?$usage}
 seconds=${2:-20}
 size=${3:-720x480}
+mix=${4:-40:30}
 command -v ffmpeg >/dev/null || { echo "make-sample.sh: ffmpeg is not installed (Debian package ffmpeg)" >&2; exit 1; }
+film_pct=${mix%%:*}; p30_pct=${mix#*:}
+case "$film_pct:$p30_pct" in
+  *[!0-9:]*|:*|*:) echo "make-sample.sh: FILM:30P must be two percentages, as 40:30" >&2; exit 2 ;;
+esac
+[ $(( film_pct + p30_pct )) -le 100 ] || { echo "make-sample.sh: FILM + 30P is over 100%" >&2; exit 2; }
 
 # Part lengths in whole 5-frame cycles of the 29.97 stream, so each part starts on a cycle.
 cycles=$(( seconds * 30000 / 1001 / 5 ))
-film=$(( cycles * 4 / 10 )); p30=$(( cycles * 3 / 10 )); i60=$(( cycles - film - p30 ))
+film=$(( cycles * film_pct / 100 )); p30=$(( cycles * p30_pct / 100 )); i60=$(( cycles - film - p30 ))
 film_frames=$(( film * 4 ))      # 24p frames: 4 film frames give one 5-frame cycle
 p30_frames=$(( p30 * 5 ))
 i60_frames=$(( i60 * 10 ))       # 60 fields a second, two to a frame
