@@ -28,33 +28,39 @@ namespace {
 // Combed pixels per 8x8 cell of the cell row of rows [y0, y1): cells[cx] for every cell across.
 using CellRowFn = void (*)(const Woven& w, int y0, int y1, int comb, CombScratch& s, int* cells);
 
+// Adds the blocks of two adjacent cell rows (cells[cellsX] of each is 0) to the busiest block
+// and the count of blocks above `block`.
+QEXSCAN_CLONES
+void closeBlockRow(const int* __restrict cur, const int* __restrict prev, int blocksX, int block,
+                   int& busiest, int& combed) {
+    int most = busiest, over = 0;
+    for (int bx = 0; bx < blocksX; ++bx) {
+        const int n = cur[bx] + cur[bx + 1] + prev[bx] + prev[bx + 1];
+        most = std::max(most, n);
+        over += n > block;
+    }
+    busiest = most;
+    combed += over;
+}
+
 // The 16x16 blocks (step 8) of a picture from the cell counts of `cellRow`.
 CombMeasure combInBlocks(const Woven& w, int comb, int block, CombScratch& s, CellRowFn cellRow) {
     const int width = w.width(), height = w.height();
     CombMeasure m;
     if (width <= 0 || height <= 0) return m;
     const int cellsX = (width + 7) / 8, cellsY = (height + 7) / 8;
-    s.cells.assign(size_t(cellsX) * 2, 0);
+    // Two rows of cells, each with a cell of 0 after the last; the first stays 0 in a picture
+    // of one cell row.
+    s.cells.assign(size_t(cellsX + 1) * 2, 0);
     int* prev = s.cells.data();
-    int* cur = s.cells.data() + cellsX;
+    int* cur = s.cells.data() + cellsX + 1;
     const int blocksX = std::max(1, cellsX - 1), blocksY = std::max(1, cellsY - 1);
     m.blocks = blocksX * blocksY;
-
-    auto closeBlocks = [&](int cy) {
-        // Blocks whose lower cell row is cy (or the single row of a picture of one cell row).
-        if (cy == 0 && cellsY > 1) return;
-        for (int bx = 0; bx < blocksX; ++bx) {
-            int n = cur[bx] + (bx + 1 < cellsX ? cur[bx + 1] : 0);
-            if (cellsY > 1) n += prev[bx] + (bx + 1 < cellsX ? prev[bx + 1] : 0);
-            m.busiest = std::max(m.busiest, n);
-            if (n > block) ++m.combed;
-        }
-    };
-
     for (int cy = 0; cy < cellsY; ++cy) {
         const int y0 = cy * 8, y1 = std::min(height, y0 + 8);
         cellRow(w, y0, y1, comb, s, cur);
-        closeBlocks(cy);
+        // Blocks whose lower cell row is cy (or the single row of a picture of one cell row).
+        if (cy > 0 || cellsY == 1) closeBlockRow(cur, prev, blocksX, block, m.busiest, m.combed);
         std::swap(prev, cur);
     }
     return m;
@@ -291,6 +297,29 @@ int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out) {
     if (haveAvx2()) return fieldBlockSadAvx2(a, b, out);
 #endif
     return portable::fieldBlockSad(a, b, out);
+}
+
+// Whole blocks (16 x 8 x 2 pixels) share one divisor: the largest of them is found on the sums.
+double busiestChange(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, int blocksX,
+                     int width, int fieldHeight) {
+    if (blocksX <= 0) return 0;
+    const size_t count = std::min(a.size(), b.size()), across = size_t(blocksX);
+    const size_t wholeX = size_t(std::clamp(width / 16, 0, blocksX));
+    double best = 0;
+    uint32_t wholeMost = 0;
+    for (size_t k0 = 0; k0 < count; k0 += across) {
+        const size_t end = std::min(count, k0 + across);
+        const int rows = std::min(8, fieldHeight - int(k0 / across) * 8);
+        size_t k = k0;
+        if (rows == 8)
+            for (; k < std::min(end, k0 + wholeX); ++k)
+                wholeMost = std::max(wholeMost, a[k] + b[k]);
+        for (; k < end; ++k) {
+            const int pixels = std::min(16, width - int(k - k0) * 16) * rows * 2;
+            if (pixels > 0) best = std::max(best, double(a[k] + b[k]) / pixels);
+        }
+    }
+    return std::max(best, double(wholeMost) / 256);
 }
 
 }  // namespace qexscan

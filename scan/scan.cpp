@@ -62,19 +62,6 @@ void planesOf(const VideoInfo& vi, Held& h) {
     h.luma = {h.own.data(), vi.width, vi.width, vi.height};
 }
 
-// The largest mean absolute difference per pixel of one 16x16 woven block, from the block sums
-// of its two fields.
-double busiestChange(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, int blocksX,
-                     int width, int fieldHeight) {
-    double best = 0;
-    for (size_t k = 0; k < a.size() && k < b.size(); ++k) {
-        const int bx = int(k % size_t(blocksX)), by = int(k / size_t(blocksX));
-        const int pixels = std::min(16, width - bx * 16) * std::min(8, fieldHeight - by * 8) * 2;
-        if (pixels > 0) best = std::max(best, double(a[k] + b[k]) / pixels);
-    }
-    return best;
-}
-
 class Scanner {
   public:
     Scanner(PClip clip, IScriptEnvironment* env, const ScanOptions& opt, const ProgressFn& progress)

@@ -149,6 +149,31 @@ TEST(Measures, FastKernelsMatchPortable) {
     }
 }
 
+// The busiest block of two fields' sums is the largest mean over the pixels of each block.
+TEST(Change, BusiestBlockOfRandomSums) {
+    std::mt19937 rng(7);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    for (int i = 0; i < 300; ++i) {
+        const int width = pick(1, 70), fieldHeight = pick(1, 30);
+        const int blocksX = (width + 15) / 16, blocksY = (fieldHeight + 7) / 8;
+        std::vector<uint32_t> a, b;
+        for (int k = 0; k < blocksX * blocksY; ++k) {
+            a.push_back(uint32_t(pick(0, 16 * 8 * 255)));
+            b.push_back(uint32_t(pick(0, 16 * 8 * 255)));
+        }
+        if (i % 3 == 0) b.resize(size_t(pick(0, int(b.size()))));  // the shorter one counts
+        double expect = 0;
+        for (size_t k = 0; k < a.size() && k < b.size(); ++k) {
+            const int bx = int(k) % blocksX, by = int(k) / blocksX;
+            const int pixels =
+                std::min(16, width - bx * 16) * std::min(8, fieldHeight - by * 8) * 2;
+            expect = std::max(expect, double(a[k] + b[k]) / pixels);
+        }
+        EXPECT_EQ(busiestChange(a, b, blocksX, width, fieldHeight), expect)
+            << width << "x" << fieldHeight;
+    }
+}
+
 EntryMeasure measure(int busiest, int combed = 0, double change = 10) {
     EntryMeasure m;
     m.comb = {busiest, combed, 100};
