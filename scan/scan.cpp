@@ -71,7 +71,9 @@ class Scanner {
 
   private:
     void worker();
-    void unit(int64_t n, CombScratch& scratch, std::vector<uint32_t>* sads);
+    // sads: the block sums of fields 2n, 2n + 1 and 2n + 2 against two fields earlier, and a
+    // spare buffer.
+    void unit(int64_t n, CombScratch& scratch, std::vector<uint32_t> (&sads)[4]);
     const Held& held(int64_t n) const { return window_[size_t(n % int64_t(window_.size()))]; }
     Plane field(int64_t f) const {
         // Field f is the first (even f) or second field of frame f / 2; the first field is the
@@ -91,6 +93,14 @@ class Scanner {
 
     std::vector<Held> window_;
     std::vector<EntryMeasure> measures_;
+    // The sums of field 2n + 2 made by unit n, handed over to unit n + 1 (slot n + 1), which
+    // makes them itself when they are not there (yet).
+    struct Handover {
+        int64_t field = -1;
+        std::vector<uint32_t> sums;
+    };
+    std::vector<Handover> handovers_;
+    std::mutex handover_mu_;
     std::vector<char> done_;
 
     std::mutex mu_;
@@ -103,7 +113,7 @@ class Scanner {
     std::chrono::steady_clock::time_point start_, shown_;
 };
 
-void Scanner::unit(int64_t n, CombScratch& scratch, std::vector<uint32_t>* sads) {
+void Scanner::unit(int64_t n, CombScratch& scratch, std::vector<uint32_t> (&sads)[4]) {
     const Thresholds& t = opt_.thresholds;
     // The even rows of `top` woven with the odd rows of `bottom`.
     auto comb = [&](const Held& top, const Held& bottom) {
@@ -114,6 +124,22 @@ void Scanner::unit(int64_t n, CombScratch& scratch, std::vector<uint32_t>* sads)
         }
         return m;
     };
+    // Field f against field f - 2 (f = 2n + k), for the fields of entries 2n and 2n + 1.
+    const int64_t lastField = 2 * frames_ - 1;
+    auto sums = [&](int k) {
+        sads[k].clear();
+        const int64_t f = 2 * n + k;
+        return f >= 2 && f <= lastField ? fieldBlockSad(field(f), field(f - 2), sads[k]) : 0;
+    };
+    // Field 2n + 2 comes first, handed over at once as field 2n of unit n + 1.
+    sums(2);
+    if (2 * n + 2 <= lastField) {
+        sads[3] = sads[2];
+        std::lock_guard lock(handover_mu_);
+        Handover& h = handovers_[size_t((n + 1) % int64_t(handovers_.size()))];
+        std::swap(h.sums, sads[3]);
+        h.field = 2 * n + 2;
+    }
     const Held& cur = held(n);
     measures_[size_t(2 * n)].comb = comb(cur, cur);
     const bool hasNext = n + 1 < frames_;
@@ -121,26 +147,29 @@ void Scanner::unit(int64_t n, CombScratch& scratch, std::vector<uint32_t>* sads)
         const Held& next = held(n + 1);
         measures_[size_t(2 * n + 1)].comb = tff_ ? comb(next, cur) : comb(cur, next);
     }
-    // Field f against field f - 2, for the fields of entries 2n and 2n + 1.
-    int blocksX = 0;
-    const int64_t lastField = 2 * frames_ - 1;
-    for (int k = 0; k < 3; ++k) {
-        sads[k].clear();
-        const int64_t f = 2 * n + k;
-        if (f >= 2 && f <= lastField) blocksX = fieldBlockSad(field(f), field(f - 2), sads[k]);
+    if (n < 1) return;
+    const int blocksX = sums(1);
+    bool handed = false;
+    {
+        std::lock_guard lock(handover_mu_);
+        Handover& h = handovers_[size_t(n % int64_t(handovers_.size()))];
+        if (h.field == 2 * n) {
+            std::swap(h.sums, sads[0]);
+            h.field = -1;
+            handed = true;
+        }
     }
+    if (!handed) sums(0);
     const int fieldHeight = field(2 * n).height;
-    if (n >= 1) {
-        measures_[size_t(2 * n)].change =
-            busiestChange(sads[0], sads[1], blocksX, vi_.width, fieldHeight);
-        measures_[size_t(2 * n + 1)].change =
-            busiestChange(sads[1], hasNext ? sads[2] : sads[1], blocksX, vi_.width, fieldHeight);
-    }
+    measures_[size_t(2 * n)].change =
+        busiestChange(sads[0], sads[1], blocksX, vi_.width, fieldHeight);
+    measures_[size_t(2 * n + 1)].change =
+        busiestChange(sads[1], hasNext ? sads[2] : sads[1], blocksX, vi_.width, fieldHeight);
 }
 
 void Scanner::worker() {
     CombScratch scratch;
-    std::vector<uint32_t> sads[3];
+    std::vector<uint32_t> sads[4];
     for (;;) {
         int64_t n;
         {
@@ -205,6 +234,7 @@ ScanResult Scanner::run() {
     int threads = opt_.threads > 0 ? opt_.threads : int(std::thread::hardware_concurrency());
     threads = std::clamp(threads, 1, 64);
     window_.resize(size_t(2 * threads + 4));
+    handovers_.resize(window_.size());
     measures_.assign(size_t(2 * frames_), EntryMeasure{});
     done_.assign(size_t(frames_), 0);
     start_ = shown_ = std::chrono::steady_clock::now();
