@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-// Row kernels are also built for AVX2 and chosen when the program starts (an ifunc), except in
-// sanitizer builds, whose runtimes are not ready yet at that moment.
+// The portable row kernels are also built for AVX2 and chosen when the program starts (an
+// ifunc), except in sanitizer builds, whose runtimes are not ready yet at that moment.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && \
     !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 #define QEXSCAN_CLONES __attribute__((target_clones("avx2", "default")))
