@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
-// Row kernels are also built for AVX2 and chosen when the program starts (an ifunc), except in
-// sanitizer builds, whose runtimes are not ready yet at that moment.
+// The portable row kernels are also built for AVX2 and chosen when the program starts (an
+// ifunc), except in sanitizer builds, whose runtimes are not ready yet at that moment.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && \
     !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 #define QEXSCAN_CLONES __attribute__((target_clones("avx2", "default")))
@@ -12,9 +13,58 @@
 #define QEXSCAN_CLONES
 #endif
 
+// On x86-64 the measures have hand-written AVX2 kernels, chosen at run time (after the program
+// has started, so sanitizer builds run them too) when the processor has AVX2.
+#if defined(__GNUC__) && defined(__x86_64__)
+#define QEXSCAN_AVX2 1
+#define QEXSCAN_TARGET_AVX2 __attribute__((target("avx2")))
+#include <immintrin.h>
+#endif
+
 namespace qexscan {
 
 namespace {
+
+// Combed pixels per 8x8 cell of the cell row of rows [y0, y1): cells[cx] for every cell across.
+using CellRowFn = void (*)(const Woven& w, int y0, int y1, int comb, CombScratch& s, int* cells);
+
+// Adds the blocks of two adjacent cell rows (cells[cellsX] of each is 0) to the busiest block
+// and the count of blocks above `block`.
+QEXSCAN_CLONES
+void closeBlockRow(const int* __restrict cur, const int* __restrict prev, int blocksX, int block,
+                   int& busiest, int& combed) {
+    int most = busiest, over = 0;
+    for (int bx = 0; bx < blocksX; ++bx) {
+        const int n = cur[bx] + cur[bx + 1] + prev[bx] + prev[bx + 1];
+        most = std::max(most, n);
+        over += n > block;
+    }
+    busiest = most;
+    combed += over;
+}
+
+// The 16x16 blocks (step 8) of a picture from the cell counts of `cellRow`.
+CombMeasure combInBlocks(const Woven& w, int comb, int block, CombScratch& s, CellRowFn cellRow) {
+    const int width = w.width(), height = w.height();
+    CombMeasure m;
+    if (width <= 0 || height <= 0) return m;
+    const int cellsX = (width + 7) / 8, cellsY = (height + 7) / 8;
+    // Two rows of cells, each with a cell of 0 after the last; the first stays 0 in a picture
+    // of one cell row.
+    s.cells.assign(size_t(cellsX + 1) * 2, 0);
+    int* prev = s.cells.data();
+    int* cur = s.cells.data() + cellsX + 1;
+    const int blocksX = std::max(1, cellsX - 1), blocksY = std::max(1, cellsY - 1);
+    m.blocks = blocksX * blocksY;
+    for (int cy = 0; cy < cellsY; ++cy) {
+        const int y0 = cy * 8, y1 = std::min(height, y0 + 8);
+        cellRow(w, y0, y1, comb, s, cur);
+        // Blocks whose lower cell row is cy (or the single row of a picture of one cell row).
+        if (cy > 0 || cellsY == 1) closeBlockRow(cur, prev, blocksX, block, m.busiest, m.combed);
+        std::swap(prev, cur);
+    }
+    return m;
+}
 
 // Adds the combed flags of row y (2 <= y < height - 2) to the column counts. Written in 16-bit
 // lanes so that it vectorises.
@@ -33,6 +83,20 @@ void combRow(const uint8_t* __restrict a, const uint8_t* __restrict b, const uin
     }
 }
 
+void combCellsPortable(const Woven& w, int y0, int y1, int comb, CombScratch& s, int* cells) {
+    const int width = w.width(), height = w.height();
+    s.columns.assign(size_t(width), 0);
+    for (int y = std::max(y0, 2); y < std::min(y1, height - 2); ++y) {
+        combRow(w.row(y - 2), w.row(y - 1), w.row(y), w.row(y + 1), w.row(y + 2), width, comb,
+                s.columns.data());
+    }
+    for (int cx = 0, cellsX = (width + 7) / 8; cx < cellsX; ++cx) {
+        int n = 0;
+        for (int x = cx * 8, e = std::min(width, x + 8); x < e; ++x) n += s.columns[size_t(x)];
+        cells[cx] = n;
+    }
+}
+
 // Adds |a - b| of one row to the column sums.
 QEXSCAN_CLONES
 void sadRow(const uint8_t* __restrict a, const uint8_t* __restrict b, int width,
@@ -43,47 +107,161 @@ void sadRow(const uint8_t* __restrict a, const uint8_t* __restrict b, int width,
     }
 }
 
+#ifdef QEXSCAN_AVX2
+
+// The AVX2 kernels take 32 columns at a time, all rows of a cell row (or block row) before the
+// next 32 columns, so that counts and sums stay in registers. The last columns of a picture
+// whose width is not a multiple of 32 are copied into zeroed rows of 32 first: rows are never
+// read past their end, and zero columns add nothing.
+
+QEXSCAN_TARGET_AVX2 inline __m256i load32(const uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// |a - 3b + 4c - 3d + e| > t6 for 16 pixels, from the bytes of a, b interleaved, of c, d
+// interleaved, and e widened to 16 bits: 0xffff where it holds.
+QEXSCAN_TARGET_AVX2 inline __m256i fiveTapOver(__m256i ab, __m256i cd, __m256i e16, __m256i t6) {
+    const __m256i wab = _mm256_set1_epi16(int16_t(0xfd01));  // bytes 1, -3
+    const __m256i wcd = _mm256_set1_epi16(int16_t(0xfd04));  // bytes 4, -3
+    // a - 3b and 4c - 3d lie within [-765, 1020]: the pairwise sums never saturate.
+    const __m256i v = _mm256_add_epi16(
+        _mm256_add_epi16(_mm256_maddubs_epi16(ab, wab), _mm256_maddubs_epi16(cd, wcd)), e16);
+    return _mm256_cmpgt_epi16(_mm256_abs_epi16(v), t6);
+}
+
+// The combed flags (0xff or 0) of 32 pixels of row c; 0 <= t <= 255.
+QEXSCAN_TARGET_AVX2 inline __m256i combedFlags(__m256i a, __m256i b, __m256i c, __m256i d,
+                                               __m256i e, __m256i t, __m256i t6) {
+    // c - b and c - d both above t, or both below -t: in unsigned bytes, the smaller of the
+    // two saturated differences exceeds t, in one direction or the other.
+    const __m256i up = _mm256_min_epu8(_mm256_subs_epu8(c, b), _mm256_subs_epu8(c, d));
+    const __m256i down = _mm256_min_epu8(_mm256_subs_epu8(b, c), _mm256_subs_epu8(d, c));
+    const __m256i sign = _mm256_or_si256(_mm256_subs_epu8(up, t), _mm256_subs_epu8(down, t));
+    const __m256i zero = _mm256_setzero_si256();
+    if (_mm256_testz_si256(sign, sign)) return zero;  // the common case in real pictures
+    // Unpacking within 128-bit lanes and packing back keeps the pixel order.
+    const __m256i lo = fiveTapOver(_mm256_unpacklo_epi8(a, b), _mm256_unpacklo_epi8(c, d),
+                                   _mm256_unpacklo_epi8(e, zero), t6);
+    const __m256i hi = fiveTapOver(_mm256_unpackhi_epi8(a, b), _mm256_unpackhi_epi8(c, d),
+                                   _mm256_unpackhi_epi8(e, zero), t6);
+    return _mm256_andnot_si256(_mm256_cmpeq_epi8(sign, zero), _mm256_packs_epi16(lo, hi));
+}
+
+// The combed pixels of 4 cells (32 columns from x) in 64-bit lanes; rows[i] is the row
+// `tested` rows of which, from rows[2], are tested.
+QEXSCAN_TARGET_AVX2 inline __m256i combCells32(const uint8_t* const* rows, int tested, ptrdiff_t x,
+                                               __m256i t, __m256i t6) {
+    __m256i a = load32(rows[0] + x), b = load32(rows[1] + x), c = load32(rows[2] + x),
+            d = load32(rows[3] + x);
+    __m256i counts = _mm256_setzero_si256();  // at most 8 per column
+    for (int i = 0; i < tested; ++i) {
+        const __m256i e = load32(rows[i + 4] + x);
+        counts = _mm256_sub_epi8(counts, combedFlags(a, b, c, d, e, t, t6));
+        a = b;
+        b = c;
+        c = d;
+        d = e;
+    }
+    return _mm256_sad_epu8(counts, _mm256_setzero_si256());
+}
+
+// Stores the low 32 bits of the four 64-bit lanes of v.
+QEXSCAN_TARGET_AVX2 inline void store4(int* out, __m256i v) {
+    const __m256i low = _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 2, 4, 6, 0, 0, 0, 0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(low));
+}
+
+QEXSCAN_TARGET_AVX2
+void combCellsAvx2(const Woven& w, int y0, int y1, int comb, CombScratch&, int* cells) {
+    const int width = w.width(), cellsX = (width + 7) / 8;
+    const int ys = std::max(y0, 2), tested = std::min(y1, w.height() - 2) - ys;
+    if (tested <= 0) {
+        std::fill(cells, cells + cellsX, 0);
+        return;
+    }
+    const uint8_t* rows[12];  // rows ys - 2 .. ys + tested + 1
+    for (int i = 0; i < tested + 4; ++i) rows[i] = w.row(ys - 2 + i);
+    const __m256i t = _mm256_set1_epi8(char(comb)), t6 = _mm256_set1_epi16(int16_t(6 * comb));
+    int x = 0;
+    for (; x + 32 <= width; x += 32) store4(cells + x / 8, combCells32(rows, tested, x, t, t6));
+    if (x < width) {
+        alignas(32) uint8_t tail[12][32] = {};
+        const uint8_t* tailRows[12];
+        for (int i = 0; i < tested + 4; ++i) {
+            std::memcpy(tail[i], rows[i] + x, size_t(width - x));
+            tailRows[i] = tail[i];
+        }
+        int sums[4];
+        store4(sums, combCells32(tailRows, tested, 0, t, t6));
+        std::copy(sums, sums + (cellsX - x / 8), cells + x / 8);
+    }
+}
+
+// The sums of |a - b| over the rows of a block row, 32 columns from x: in the 64-bit lanes,
+// for columns x .. x + 7, x + 8 .. x + 15, and so on.
+QEXSCAN_TARGET_AVX2 inline __m256i sad32(const uint8_t* const* a, const uint8_t* const* b, int rows,
+                                         ptrdiff_t x) {
+    __m256i sums = _mm256_setzero_si256();
+    for (int i = 0; i < rows; ++i)
+        sums = _mm256_add_epi64(sums, _mm256_sad_epu8(load32(a[i] + x), load32(b[i] + x)));
+    // Adjacent lanes added: the low lane of each half holds the sum of 16 columns.
+    return _mm256_add_epi64(sums, _mm256_shuffle_epi32(sums, _MM_SHUFFLE(1, 0, 3, 2)));
+}
+
+QEXSCAN_TARGET_AVX2
+int fieldBlockSadAvx2(const Plane& a, const Plane& b, std::vector<uint32_t>& out) {
+    const int width = std::min(a.width, b.width), height = std::min(a.height, b.height);
+    const int blocksX = (width + 15) / 16;
+    if (width <= 0 || height <= 0) return blocksX;
+    size_t at = out.size();
+    out.resize(at + size_t(blocksX) * size_t((height + 7) / 8));
+    for (int y0 = 0; y0 < height; y0 += 8, at += size_t(blocksX)) {
+        const int rows = std::min(height, y0 + 8) - y0;
+        const uint8_t *ra[8], *rb[8];
+        for (int i = 0; i < rows; ++i) {
+            ra[i] = a.row(y0 + i);
+            rb[i] = b.row(y0 + i);
+        }
+        uint32_t* o = out.data() + at;
+        int x = 0;
+        for (; x + 32 <= width; x += 32) {
+            const __m256i s = sad32(ra, rb, rows, x);
+            o[x / 16] = uint32_t(_mm256_extract_epi32(s, 0));
+            o[x / 16 + 1] = uint32_t(_mm256_extract_epi32(s, 4));
+        }
+        if (x < width) {
+            alignas(32) uint8_t tail[2][8][32] = {};
+            const uint8_t *ta[8], *tb[8];
+            for (int i = 0; i < rows; ++i) {
+                std::memcpy(tail[0][i], ra[i] + x, size_t(width - x));
+                std::memcpy(tail[1][i], rb[i] + x, size_t(width - x));
+                ta[i] = tail[0][i];
+                tb[i] = tail[1][i];
+            }
+            const __m256i s = sad32(ta, tb, rows, 0);
+            o[x / 16] = uint32_t(_mm256_extract_epi32(s, 0));
+            if (x / 16 + 1 < blocksX) o[x / 16 + 1] = uint32_t(_mm256_extract_epi32(s, 4));
+        }
+    }
+    return blocksX;
+}
+
+bool haveAvx2() {
+    static const bool have = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return have;
+}
+
+#endif  // QEXSCAN_AVX2
+
 }  // namespace
 
+namespace portable {
+
 CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& s) {
-    const int width = w.width(), height = w.height();
-    CombMeasure m;
-    if (width <= 0 || height <= 0) return m;
-    const int cellsX = (width + 7) / 8, cellsY = (height + 7) / 8;
-    s.columns.assign(size_t(width), 0);
-    s.cells.assign(size_t(cellsX) * 2, 0);
-    int* prev = s.cells.data();
-    int* cur = s.cells.data() + cellsX;
-    const int blocksX = std::max(1, cellsX - 1), blocksY = std::max(1, cellsY - 1);
-    m.blocks = blocksX * blocksY;
-
-    auto closeBlocks = [&](int cy) {
-        // Blocks whose lower cell row is cy (or the single row of a picture of one cell row).
-        if (cy == 0 && cellsY > 1) return;
-        for (int bx = 0; bx < blocksX; ++bx) {
-            int n = cur[bx] + (bx + 1 < cellsX ? cur[bx + 1] : 0);
-            if (cellsY > 1) n += prev[bx] + (bx + 1 < cellsX ? prev[bx + 1] : 0);
-            m.busiest = std::max(m.busiest, n);
-            if (n > block) ++m.combed;
-        }
-    };
-
-    for (int cy = 0; cy < cellsY; ++cy) {
-        const int y0 = cy * 8, y1 = std::min(height, y0 + 8);
-        std::fill(s.columns.begin(), s.columns.end(), 0);
-        for (int y = std::max(y0, 2); y < std::min(y1, height - 2); ++y) {
-            combRow(w.row(y - 2), w.row(y - 1), w.row(y), w.row(y + 1), w.row(y + 2), width, comb,
-                    s.columns.data());
-        }
-        for (int cx = 0; cx < cellsX; ++cx) {
-            int n = 0;
-            for (int x = cx * 8, e = std::min(width, x + 8); x < e; ++x) n += s.columns[size_t(x)];
-            cur[cx] = n;
-        }
-        closeBlocks(cy);
-        std::swap(prev, cur);
-    }
-    return m;
+    return combInBlocks(w, comb, block, s, combCellsPortable);
 }
 
 int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out) {
@@ -101,6 +279,47 @@ int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out) {
         }
     }
     return blocksX;
+}
+
+}  // namespace portable
+
+CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& s) {
+#ifdef QEXSCAN_AVX2
+    // The byte kernel compares against the threshold as an unsigned byte.
+    if (comb >= 0 && comb <= 255 && haveAvx2())
+        return combInBlocks(w, comb, block, s, combCellsAvx2);
+#endif
+    return portable::measureComb(w, comb, block, s);
+}
+
+int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out) {
+#ifdef QEXSCAN_AVX2
+    if (haveAvx2()) return fieldBlockSadAvx2(a, b, out);
+#endif
+    return portable::fieldBlockSad(a, b, out);
+}
+
+// Whole blocks (16 x 8 x 2 pixels) share one divisor: the largest of them is found on the sums.
+double busiestChange(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, int blocksX,
+                     int width, int fieldHeight) {
+    if (blocksX <= 0) return 0;
+    const size_t count = std::min(a.size(), b.size()), across = size_t(blocksX);
+    const size_t wholeX = size_t(std::clamp(width / 16, 0, blocksX));
+    double best = 0;
+    uint32_t wholeMost = 0;
+    for (size_t k0 = 0; k0 < count; k0 += across) {
+        const size_t end = std::min(count, k0 + across);
+        const int rows = std::min(8, fieldHeight - int(k0 / across) * 8);
+        size_t k = k0;
+        if (rows == 8)
+            for (; k < std::min(end, k0 + wholeX); ++k)
+                wholeMost = std::max(wholeMost, a[k] + b[k]);
+        for (; k < end; ++k) {
+            const int pixels = std::min(16, width - int(k - k0) * 16) * rows * 2;
+            if (pixels > 0) best = std::max(best, double(a[k] + b[k]) / pixels);
+        }
+    }
+    return std::max(best, double(wholeMost) / 256);
 }
 
 }  // namespace qexscan

@@ -60,6 +60,18 @@ CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& scratc
 // (row by row) and returns the number of blocks across.
 int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out);
 
+// The largest mean absolute difference per pixel of one 16x16 woven block, from the block sums
+// (of fieldBlockSad, `blocksX` across) of its two fields, `width` x `fieldHeight` each.
+double busiestChange(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, int blocksX,
+                     int width, int fieldHeight);
+
+// The same measures by the portable kernels alone (the functions above use faster ones where
+// the processor has them, with the same results); for tests that compare the two.
+namespace portable {
+CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& scratch);
+int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out);
+}  // namespace portable
+
 // Field `parity` (0: the even rows, 1: the odd rows) of a frame's plane, as a plane of its own.
 inline Plane fieldOf(const Plane& frame, int parity) {
     Plane f;

@@ -63,19 +63,6 @@ void planesOf(const VideoInfo& vi, Held& h) {
     h.luma = {h.own.data(), vi.width, vi.width, vi.height};
 }
 
-// The largest mean absolute difference per pixel of one 16x16 woven block, from the block sums
-// of its two fields.
-double busiestChange(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, int blocksX,
-                     int width, int fieldHeight) {
-    double best = 0;
-    for (size_t k = 0; k < a.size() && k < b.size(); ++k) {
-        const int bx = int(k % size_t(blocksX)), by = int(k / size_t(blocksX));
-        const int pixels = std::min(16, width - bx * 16) * std::min(8, fieldHeight - by * 8) * 2;
-        if (pixels > 0) best = std::max(best, double(a[k] + b[k]) / pixels);
-    }
-    return best;
-}
-
 // Measures the frames of a clip handed to it in order (push()), with the analysis on a pool of
 // worker threads over a window of frames, and makes the log at the end (finish()).
 class Scanner {
@@ -112,7 +99,9 @@ class Scanner {
     };
 
     void worker();
-    void unit(const Unit& u, CombScratch& scratch, std::vector<uint32_t>* sads);
+    // sads: the block sums of fields 2n, 2n + 1 and 2n + 2 against two fields earlier, and a
+    // spare buffer.
+    void unit(const Unit& u, CombScratch& scratch, std::vector<uint32_t> (&sads)[4]);
     Slot& slot(int64_t n) { return window_[size_t(n % int64_t(window_.size()))]; }
     const Held& held(int64_t n) const { return window_[size_t(n % int64_t(window_.size()))].held; }
     Plane field(int64_t f) const {
@@ -136,8 +125,16 @@ class Scanner {
     int64_t pushed_ = 0;
 
     std::vector<Slot> window_;
-    std::vector<EntryMeasure> measures_;  // of units 0 .. collected_ - 1
+    std::vector<EntryMeasure> measures_;  // of the units collected
     std::vector<std::thread> pool_;
+    // The sums of field 2n + 2 made by unit n, handed over to unit n + 1 (slot n + 1), which
+    // makes them itself when they are not there (yet).
+    struct Handover {
+        int64_t field = -1;
+        std::vector<uint32_t> sums;
+    };
+    std::vector<Handover> handovers_;
+    std::mutex handover_mu_;
 
     std::mutex mu_;
     std::condition_variable work_cv_, done_cv_;
@@ -150,9 +147,10 @@ class Scanner {
     std::chrono::steady_clock::time_point start_, shown_;
 };
 
-void Scanner::unit(const Unit& u, CombScratch& scratch, std::vector<uint32_t>* sads) {
+void Scanner::unit(const Unit& u, CombScratch& scratch, std::vector<uint32_t> (&sads)[4]) {
     const Thresholds& t = opt_.thresholds;
     const int64_t n = u.n;
+    const bool hasNext = u.hasNext;
     EntryMeasure* out = slot(n).entries;
     out[0] = out[1] = EntryMeasure{};
     // The even rows of `top` woven with the odd rows of `bottom`.
@@ -164,32 +162,50 @@ void Scanner::unit(const Unit& u, CombScratch& scratch, std::vector<uint32_t>* s
         }
         return m;
     };
+    // Field f against field f - 2 (f = 2n + k), for the fields of entries 2n and 2n + 1.
+    const int64_t lastField = hasNext ? 2 * n + 2 : 2 * n + 1;
+    auto sums = [&](int k) {
+        sads[k].clear();
+        const int64_t f = 2 * n + k;
+        return f >= 2 && f <= lastField ? fieldBlockSad(field(f), field(f - 2), sads[k]) : 0;
+    };
+    // Field 2n + 2 comes first, handed over at once as field 2n of unit n + 1.
+    sums(2);
+    if (2 * n + 2 <= lastField) {
+        sads[3] = sads[2];
+        std::lock_guard lock(handover_mu_);
+        Handover& h = handovers_[size_t((n + 1) % int64_t(handovers_.size()))];
+        std::swap(h.sums, sads[3]);
+        h.field = 2 * n + 2;
+    }
     const Held& cur = held(n);
     out[0].comb = comb(cur, cur);
-    const bool hasNext = u.hasNext;
     if (hasNext) {
         const Held& next = held(n + 1);
         out[1].comb = tff_ ? comb(next, cur) : comb(cur, next);
     }
-    // Field f against field f - 2, for the fields of entries 2n and 2n + 1.
-    int blocksX = 0;
-    const int64_t lastField = hasNext ? 2 * n + 2 : 2 * n + 1;
-    for (int k = 0; k < 3; ++k) {
-        sads[k].clear();
-        const int64_t f = 2 * n + k;
-        if (f >= 2 && f <= lastField) blocksX = fieldBlockSad(field(f), field(f - 2), sads[k]);
+    if (n < 1) return;
+    const int blocksX = sums(1);
+    bool handed = false;
+    {
+        std::lock_guard lock(handover_mu_);
+        Handover& h = handovers_[size_t(n % int64_t(handovers_.size()))];
+        if (h.field == 2 * n) {
+            std::swap(h.sums, sads[0]);
+            h.field = -1;
+            handed = true;
+        }
     }
+    if (!handed) sums(0);
     const int fieldHeight = field(2 * n).height;
-    if (n >= 1) {
-        out[0].change = busiestChange(sads[0], sads[1], blocksX, vi_.width, fieldHeight);
-        out[1].change =
-            busiestChange(sads[1], hasNext ? sads[2] : sads[1], blocksX, vi_.width, fieldHeight);
-    }
+    out[0].change = busiestChange(sads[0], sads[1], blocksX, vi_.width, fieldHeight);
+    out[1].change =
+        busiestChange(sads[1], hasNext ? sads[2] : sads[1], blocksX, vi_.width, fieldHeight);
 }
 
 void Scanner::worker() {
     CombScratch scratch;
-    std::vector<uint32_t> sads[3];
+    std::vector<uint32_t> sads[4];
     for (;;) {
         Unit u;
         {
@@ -250,6 +266,7 @@ std::string Scanner::begin(const VideoInfo& vi, bool tff, int64_t total) {
     int threads = opt_.threads > 0 ? opt_.threads : int(std::thread::hardware_concurrency());
     threads = std::clamp(threads, 1, 64);
     window_.resize(size_t(2 * threads + 4));
+    handovers_.resize(window_.size());
     if (total > 0) measures_.reserve(size_t(2 * total));
     start_ = shown_ = std::chrono::steady_clock::now();
     for (int i = 0; i < threads; ++i) pool_.emplace_back([this] { worker(); });
