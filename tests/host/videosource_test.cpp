@@ -479,6 +479,81 @@ TEST(VideoSourceIndex, FileFormRoundTripsAndRefusesDamage) {
     for (const std::string& d : damaged) EXPECT_FALSE(parse_index(d, &why)) << d.size();
 }
 
+// The picture hash tells apart pictures that differ in a bit, in the order of their parts or in
+// how their bytes fall into rows, and each input bit moves about half of the output bits.
+TEST(VideoSourceIndex, PictureHashTellsPicturesApart) {
+    using Rows = std::vector<std::string>;
+    auto hash = [](const Rows& rows) {
+        PictureHash h;
+        for (const std::string& r : rows)
+            h.add(reinterpret_cast<const uint8_t*>(r.data()), r.size());
+        return h.value();
+    };
+    std::mt19937_64 rng(5);
+    auto noise = [&](size_t n) {
+        std::string s(n, '\0');
+        for (char& c : s) c = char(rng());
+        return s;
+    };
+    // Rows longer than the 16 stripes of 64 bytes between stirs, a part of a stripe, one stripe.
+    const Rows base = {noise(2048), noise(2048), noise(100), noise(7), noise(64)};
+    const uint64_t h0 = hash(base);
+    EXPECT_EQ(hash(base), h0);
+    auto edited = [&](std::function<void(Rows&)> edit) {
+        Rows r = base;
+        edit(r);
+        return r;
+    };
+    auto swap = [](std::string& s, size_t a, size_t b, size_t n) {
+        std::swap_ranges(s.begin() + ptrdiff_t(a), s.begin() + ptrdiff_t(a + n),
+                         s.begin() + ptrdiff_t(b));
+    };
+    const std::pair<const char*, Rows> cases[] = {
+        {"first bit", edited([](Rows& r) { r[0][0] ^= 1; })},
+        {"last bit", edited([](Rows& r) { r[4][63] ^= char(0x80); })},
+        {"a bit of a short row", edited([](Rows& r) { r[3][6] ^= 8; })},
+        {"two rows swapped", edited([](Rows& r) { std::swap(r[0], r[1]); })},
+        {"two stripes swapped", edited([&](Rows& r) { swap(r[0], 64, 128, 64); })},
+        {"two words of a stripe swapped", edited([&](Rows& r) { swap(r[1], 0, 8, 8); })},
+        {"the halves of a row swapped", edited([&](Rows& r) { swap(r[0], 0, 1024, 1024); })},
+        {"a zero byte more", edited([](Rows& r) { r[2] += '\0'; })},
+        {"a row split in two", edited([](Rows& r) {
+             r.insert(r.begin() + 3, r[2].substr(50));
+             r[2].resize(50);
+         })},
+        {"two rows joined", edited([](Rows& r) {
+             r[2] += r[3];
+             r.erase(r.begin() + 3);
+         })},
+        {"the last row left out", edited([](Rows& r) { r.pop_back(); })},
+    };
+    for (const auto& [what, rows] : cases) EXPECT_NE(hash(rows), h0) << what;
+
+    // Flat pictures of a few sizes and every one-bit change of a small one are all different;
+    // a flipped bit changes 32 of the 64 output bits on average and never only a few.
+    std::vector<uint64_t> seen;
+    for (size_t n : {1, 7, 63, 64, 65, 1024, 1088})
+        for (char v : {'\0', '\1', '\xff'}) seen.push_back(hash({std::string(n, v)}));
+    const Rows small = {noise(300)};
+    const uint64_t hs = hash(small);
+    int flipped_bits = 0, fewest = 64;
+    for (size_t bit = 0; bit < 300 * 8; ++bit) {
+        Rows r = small;
+        r[0][bit / 8] ^= char(1 << (bit % 8));
+        seen.push_back(hash(r));
+        const int moved = __builtin_popcountll(seen.back() ^ hs);
+        flipped_bits += moved;
+        fewest = std::min(fewest, moved);
+    }
+    const double mean = double(flipped_bits) / (300 * 8);
+    EXPECT_GT(mean, 31.0);
+    EXPECT_LT(mean, 33.0);
+    EXPECT_GE(fewest, 10);
+    const size_t count = seen.size();
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(size_t(std::unique(seen.begin(), seen.end()) - seen.begin()), count);
+}
+
 TEST(VideoSourceIndex, FramesAreFoundByTimestampOrUniqueHash) {
     VideoIndex x;
     // Frames 0-2 show the same picture (a still); frame 4 lacks a timestamp.
