@@ -23,12 +23,15 @@ extern "C" {
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace qexhost {
 
@@ -223,6 +226,84 @@ class Decoder {
     uint32_t errors_ = 0;
 };
 
+struct FrameFree {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+
+// A thread that runs a decoder ahead of its caller and keeps up to `depth` of its pictures, in
+// order. From start() until stop() returns, the decoder is the thread's alone.
+class ReadAhead {
+  public:
+    explicit ReadAhead(size_t depth) : depth_(depth) {}
+    ~ReadAhead() { stop(); }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    bool running() const { return thread_.joinable(); }
+
+    void start(Decoder* dec) {
+        if (running()) return;
+        thread_ = std::thread([this, dec] { run(dec); });
+    }
+
+    // The decoder's next picture; null at the end of the stream.
+    FramePtr take() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !ready_.empty() || ended_; });
+        if (ready_.empty()) return nullptr;
+        FramePtr f = std::move(ready_.front());
+        ready_.pop_front();
+        changed_.notify_all();
+        return f;
+    }
+
+    // Waits for the picture being decoded, ends the thread and drops the pictures not taken;
+    // returns how many pictures the decoder gave that were never taken.
+    size_t stop() {
+        if (!running()) return 0;
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+        const size_t dropped = ready_.size();
+        ready_.clear();
+        stopping_ = ended_ = false;
+        return dropped;
+    }
+
+  private:
+    void run(Decoder* dec) {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return stopping_ || (!ended_ && ready_.size() < depth_); });
+            if (stopping_) return;
+            lock.unlock();
+            FramePtr f;
+            if (dec->next()) {
+                f.reset(av_frame_alloc());
+                if (f) av_frame_move_ref(f.get(), dec->frame());
+            }
+            lock.lock();
+            if (f)
+                ready_.push_back(std::move(f));
+            else
+                ended_ = true;
+            changed_.notify_all();
+        }
+    }
+
+    const size_t depth_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<FramePtr> ready_;  // decoded, not yet taken
+    bool ended_ = false;          // the decoder has no more pictures
+    bool stopping_ = false;
+};
+
 // Progress lines of one indexing run.
 class IndexReporter {
   public:
@@ -374,6 +455,7 @@ class VideoSource : public IClip {
     }
 
     ~VideoSource() override {
+        stop_read_ahead();
         sws_freeContext(sws_);
         if (std::getenv("QEX_VIDEOSOURCE_STATS"))
             std::fprintf(
@@ -388,6 +470,9 @@ class VideoSource : public IClip {
         if (!dec_) open_decoder(env);
         if (next_ >= 0 && n >= next_ &&
             (locator_->key_at_or_before(n) <= next_ || n - next_ <= 16)) {
+            // A request for the decoder's next picture: reading on in order, the decoder runs
+            // ahead while the caller works.
+            if (n == next_) ahead_.start(dec_.get());
             if (PVideoFrame f = decode_to(n, env)) return f;
         }
         int limit = n;
@@ -400,6 +485,7 @@ class VideoSource : public IClip {
             if (key.pos == tried_pos) continue;
             tried_pos = key.pos;
             ++attempt;
+            stop_read_ahead();
             next_ = -1;
             ++stats_.seeks;
             if (!dec_->seek(key)) continue;
@@ -426,6 +512,7 @@ class VideoSource : public IClip {
     }
 
     void open_decoder(IScriptEnvironment* env) {
+        stop_read_ahead();
         dec_ = std::make_unique<Decoder>();
         std::string err = dec_->open(path_, opt_.track, opt_.threads);
         if (!err.empty()) fail(env, err);
@@ -519,8 +606,7 @@ class VideoSource : public IClip {
     // decoder passes n, ends, or gives pictures that cannot be placed.
     PVideoFrame decode_to(int n, IScriptEnvironment* env) {
         int unplaced = 0;
-        while (dec_->next()) {
-            const AVFrame* f = dec_->frame();
+        while (const AVFrame* f = next_picture()) {
             ++stats_.decoded;
             // On the expected path (the next frame, wanted in the cache) the picture is copied
             // and hashed in one pass; a copy that proves to be another frame is dropped.
@@ -557,6 +643,22 @@ class VideoSource : public IClip {
         }
         next_ = -1;
         return PVideoFrame();
+    }
+
+    // The decoder's next picture, from the read-ahead when it runs; null at the end.
+    const AVFrame* next_picture() {
+        if (ahead_.running()) {
+            taken_ = ahead_.take();
+            return taken_.get();
+        }
+        return dec_->next() ? dec_->frame() : nullptr;
+    }
+
+    // Before the decoder is moved or replaced: the pictures read ahead are counted as decoded
+    // and dropped.
+    void stop_read_ahead() {
+        stats_.decoded += long(ahead_.stop());
+        taken_.reset();
     }
 
     // The frame in the clip's pixel type. When `hash` is given it receives hash_frame(f).
@@ -693,7 +795,9 @@ class VideoSource : public IClip {
     VideoIndex index_;
     std::unique_ptr<FrameLocator> locator_;
     std::unique_ptr<Decoder> dec_;
-    int next_ = -1;  // frame number of the decoder's next picture (-1: not known)
+    int next_ = -1;       // frame number of the decoder's next picture (-1: not known)
+    ReadAhead ahead_{3};  // pictures decoded ahead when frames are asked for in order
+    FramePtr taken_;      // the last picture taken from the read-ahead
     Layout layout_ = Layout::kYV12;
     AVPixelFormat src_fmt_ = AV_PIX_FMT_NONE;
     AVPixelFormat dst_fmt_ = AV_PIX_FMT_NONE;

@@ -250,6 +250,45 @@ TEST_F(VideoSourceTest, ServedFramesOutliveTheDecoderAndAreCopiedForWriting) {
     EXPECT_EQ(frame_md5(c->GetFrame(4, &env_), vi), want[4]);
 }
 
+// Frames asked for in order (the decoder then runs ahead of the caller) mixed with jumps out of
+// a run backwards and forwards, reading on to the end of the stream, and the clip let go while
+// its decoder is ahead. Through qexpipe, a pass in order seeks once and decodes no frame twice.
+TEST_F(VideoSourceTest, ReadingInOrderMixesWithJumps) {
+    for (const Kind& k : {kKinds[0], kKinds[1]}) {
+        SCOPED_TRACE(k.name);
+        const std::string file = path(k.file);
+        const std::vector<std::string> want = framemd5(file, *dir_);
+        ASSERT_GE(want.size(), 90u);
+        PClip c = open(file);
+        const VideoInfo& vi = c->GetVideoInfo();
+        const int last = vi.num_frames - 1;
+        const std::pair<int, int> runs[] = {{0, 40},  {10, 5},         {35, 30}, {88, 2},
+                                            {50, 20}, {last - 20, 25}, {60, 10}, {2, 2},
+                                            {75, 1},  {76, 3}};  // (first frame, count)
+        for (auto [from, count] : runs)
+            for (int n = from; n < from + count; ++n)
+                ASSERT_EQ(frame_md5(c->GetFrame(n, &env_), vi), want[size_t(std::min(n, last))])
+                    << n;
+
+        write_file(path("inorder.avs"), std::string("VideoSource(\"") + k.file + "\")\n");
+        Outcome r = shell("QEX_VIDEOSOURCE_STATS=1 " + std::string(QEX_BUILD_DIR) + "/qexpipe '" +
+                              path("inorder.avs") + "' /dev/null",
+                          *dir_);
+        ASSERT_EQ(r.status, 0) << r.err;
+        long requests = 0, decoded = 0, seeks = 0, restarts = 0;
+        const size_t at = r.err.rfind("\": ");
+        ASSERT_NE(at, std::string::npos) << r.err;
+        ASSERT_EQ(std::sscanf(r.err.c_str() + at + 3, "%ld requests, %ld decoded, %ld seeks, %ld",
+                              &requests, &decoded, &seeks, &restarts),
+                  4)
+            << r.err;
+        EXPECT_EQ(requests, vi.num_frames);
+        EXPECT_EQ(decoded, vi.num_frames);
+        EXPECT_EQ(seeks, 1);
+        EXPECT_EQ(restarts, 0);
+    }
+}
+
 TEST_F(VideoSourceTest, IndexIsReusedAndRemadeWhenTheInputChanges) {
     const std::string file = path("reuse.ts");
     fs::copy_file(path("m2.ts"), file);
