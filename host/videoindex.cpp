@@ -1,8 +1,13 @@
 #include "videoindex.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <numeric>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace qexhost {
 
@@ -31,7 +36,7 @@ inline uint64_t mix(uint64_t h) {
 }
 
 constexpr char kMagic[8] = {'Q', 'E', 'X', 'I', 'N', 'D', 'E', 'X'};
-constexpr uint32_t kVersion = 1;
+constexpr uint32_t kVersion = 2;  // 2: the picture hash of 64-byte stripes
 constexpr size_t kFrameBytes = 8 + 8 + 8 + 8 + 1;
 
 class Writer {
@@ -99,17 +104,13 @@ class Reader {
     bool ok_ = true;
 };
 
-uint64_t checksum(std::string_view bytes) {
-    PictureHash h;
-    h.add(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-    return h.value();
-}
-
-}  // namespace
-
-void PictureHash::add(const uint8_t* p, size_t n) {
-    len_ += n;
-    uint64_t a = a_, b = b_;
+// A plain hash of bytes: the checksum of the index file and the name of an index file in the
+// cache folder. It is not the picture hash, so that those stay as they are when pictures come
+// to be hashed differently.
+uint64_t bytes_hash(std::string_view bytes) {
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+    const size_t n = bytes.size();
+    uint64_t a = 0x9E3779B97F4A7C15ull, b = 0xC2B2AE3D27D4EB4Full;
     size_t i = 0;
     for (; i + 16 <= n; i += 16) {
         a = rotl(a ^ load64(p + i), 29) * kMul1;
@@ -124,12 +125,113 @@ void PictureHash::add(const uint8_t* p, size_t n) {
         std::memcpy(&tail, p + i, n - i);
         b = rotl(b ^ tail ^ (uint64_t(n - i) << 59), 31) * kMul2;
     }
-    a_ = a;
-    b_ = b;
+    return mix(a ^ rotl(b, 17) ^ mix(n));
+}
+
+uint64_t checksum(std::string_view bytes) {
+    return bytes_hash(bytes);
+}
+
+constexpr size_t kStripe = 64;            // bytes, eight lanes of 8
+constexpr unsigned kStripesPerStir = 16;  // the lanes are stirred after this many stripes
+
+// The keys of the picture hash: the s-th stripe since the last stir takes kKeys[s + i] in
+// lane i; the stir takes the last eight. A splitmix64 sequence.
+constexpr std::array<uint64_t, kStripesPerStir + 8> kKeys = [] {
+    std::array<uint64_t, kStripesPerStir + 8> keys{};
+    uint64_t x = 0x5851F42D4C957F2Dull;
+    for (uint64_t& k : keys) {
+        x += 0x9E3779B97F4A7C15ull;
+        uint64_t z = x;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        k = z ^ (z >> 31);
+    }
+    return keys;
+}();
+
+// Takes `count` stripes at p into the lanes, the s-th stripe with the keys from keys[s]: lane i
+// adds the product of the two halves of its keyed word and the plain word of its neighbour
+// lane (i ^ 1), so that a word whose keyed half is zero still counts.
+void accumulate(uint64_t* acc, const uint8_t* p, size_t count, const uint64_t* keys) {
+#if defined(__SSE2__)
+    auto load = [](const void* at, int j) {
+        return _mm_loadu_si128(static_cast<const __m128i*>(at) + j);
+    };
+    auto take = [&](__m128i& a, int j) {
+        const __m128i d = load(p, j);
+        const __m128i k = _mm_xor_si128(d, load(keys, j));
+        const __m128i product = _mm_mul_epu32(k, _mm_srli_epi64(k, 32));
+        const __m128i neighbour = _mm_shuffle_epi32(d, _MM_SHUFFLE(1, 0, 3, 2));
+        a = _mm_add_epi64(a, _mm_add_epi64(product, neighbour));
+    };
+    __m128i a0 = load(acc, 0), a1 = load(acc, 1), a2 = load(acc, 2), a3 = load(acc, 3);
+    for (size_t s = 0; s < count; ++s, p += kStripe, ++keys) {
+        take(a0, 0);
+        take(a1, 1);
+        take(a2, 2);
+        take(a3, 3);
+    }
+    auto* out = reinterpret_cast<__m128i*>(acc);
+    _mm_storeu_si128(out, a0);
+    _mm_storeu_si128(out + 1, a1);
+    _mm_storeu_si128(out + 2, a2);
+    _mm_storeu_si128(out + 3, a3);
+#else
+    for (size_t s = 0; s < count; ++s, p += kStripe, ++keys) {
+        for (int i = 0; i < 8; ++i) {
+            const uint64_t k = load64(p + 8 * i) ^ keys[i];
+            acc[i] += (k & 0xFFFFFFFFu) * (k >> 32) + load64(p + 8 * (i ^ 1));
+        }
+    }
+#endif
+}
+
+// Spreads every lane's high bits down and multiplies (each step invertible): stripes taken
+// before and after a stir do not simply add up, so their order counts.
+void stir(uint64_t* acc) {
+    for (int i = 0; i < 8; ++i) {
+        const uint64_t a = acc[i];
+        acc[i] = (a ^ (a >> 47) ^ kKeys[kStripesPerStir + size_t(i)]) * kMul1;
+    }
+}
+
+}  // namespace
+
+void PictureHash::add(const uint8_t* p, size_t n) {
+    len_ += n;
+    for (size_t stripes = n / kStripe; stripes > 0;) {
+        const size_t take = std::min<size_t>(stripes, kStripesPerStir - at_);
+        accumulate(acc_, p, take, kKeys.data() + at_);
+        p += take * kStripe;
+        stripes -= take;
+        if ((at_ += unsigned(take)) == kStripesPerStir) {
+            stir(acc_);
+            at_ = 0;
+        }
+    }
+    if (const size_t tail = n % kStripe) {
+        // The end of the row, padded with zeros, under keys that depend on its length.
+        uint8_t last[kStripe] = {};
+        std::memcpy(last, p, tail);
+        uint64_t keys[8];
+        for (size_t i = 0; i < 8; ++i) keys[i] = kKeys[at_ + i] ^ (tail * kMul2);
+        accumulate(acc_, last, 1, keys);
+        if (++at_ == kStripesPerStir) {
+            stir(acc_);
+            at_ = 0;
+        }
+    }
 }
 
 uint64_t PictureHash::value() const {
-    return mix(a_ ^ rotl(b_, 17) ^ mix(len_));
+    uint64_t h = len_ * kMul1;
+    for (size_t i = 0; i < 8; i += 2) {
+        const unsigned __int128 m =
+            (unsigned __int128)(acc_[i] ^ kKeys[i]) * (acc_[i + 1] ^ kKeys[i + 1]);
+        h += uint64_t(m) ^ uint64_t(m >> 64);
+    }
+    return mix(h);
 }
 
 std::pair<uint32_t, uint32_t> reduce_rate(int64_t num, int64_t den) {
@@ -228,11 +330,9 @@ std::string default_index_path(const std::string& absolute_input, bool folder_wr
     const size_t slash = absolute_input.find_last_of('/');
     const std::string base =
         slash == std::string::npos ? absolute_input : absolute_input.substr(slash + 1);
-    PictureHash h;
-    h.add(reinterpret_cast<const uint8_t*>(absolute_input.data()), absolute_input.size());
     char hex[17];
     static const char digits[] = "0123456789abcdef";
-    uint64_t v = h.value();
+    uint64_t v = bytes_hash(absolute_input);
     for (int i = 15; i >= 0; --i, v >>= 4) hex[i] = digits[v & 15];
     hex[16] = '\0';
     // A long file name is shortened so that the cache name stays within NAME_MAX.

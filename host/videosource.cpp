@@ -23,12 +23,15 @@ extern "C" {
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace qexhost {
 
@@ -119,6 +122,7 @@ class Decoder {
         if ((r = avcodec_open2(ctx_, codec, nullptr)) < 0)
             return "track " + std::to_string(stream_) + ": the " + codec->name +
                    " decoder does not open (" + av_error_text(r) + ")";
+        size_ = fmt_->pb ? avio_size(fmt_->pb) : -1;
         const int flags = fmt_->iformat->flags;
         byte_seek_ =
             (flags & (AVFMT_TS_DISCONT | AVFMT_GENERIC_INDEX)) && !(flags & AVFMT_NO_BYTE_SEEK);
@@ -188,10 +192,10 @@ class Decoder {
         return false;
     }
 
-    double fraction_read() const {
-        if (!fmt_->pb) return 0;
-        const int64_t size = avio_size(fmt_->pb);
-        return size > 0 ? std::clamp(double(avio_tell(fmt_->pb)) / double(size), 0.0, 1.0) : 0;
+    // The part of the file before byte `pos` (0 to 1); -1 when not known. Reads nothing of the
+    // container, so it may be called while another thread decodes.
+    double fraction_at(int64_t pos) const {
+        return pos >= 0 && size_ > 0 ? std::clamp(double(pos) / double(size_), 0.0, 1.0) : -1;
     }
 
     AVFrame* frame() const { return frame_; }
@@ -220,7 +224,86 @@ class Decoder {
     bool held_ = false;  // pkt_ holds the next packet already
     int drain_errors_ = 0;
     bool byte_seek_ = false;
+    int64_t size_ = -1;  // of the file, when known
     uint32_t errors_ = 0;
+};
+
+struct FrameFree {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+
+// A thread that runs a decoder ahead of its caller and keeps up to `depth` of its pictures, in
+// order. From start() until stop() returns, the decoder is the thread's alone.
+class ReadAhead {
+  public:
+    explicit ReadAhead(size_t depth) : depth_(depth) {}
+    ~ReadAhead() { stop(); }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    bool running() const { return thread_.joinable(); }
+
+    void start(Decoder* dec) {
+        if (running()) return;
+        thread_ = std::thread([this, dec] { run(dec); });
+    }
+
+    // The decoder's next picture; null at the end of the stream.
+    FramePtr take() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !ready_.empty() || ended_; });
+        if (ready_.empty()) return nullptr;
+        FramePtr f = std::move(ready_.front());
+        ready_.pop_front();
+        changed_.notify_all();
+        return f;
+    }
+
+    // Waits for the picture being decoded, ends the thread and drops the pictures not taken;
+    // returns how many pictures the decoder gave that were never taken.
+    size_t stop() {
+        if (!running()) return 0;
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+        const size_t dropped = ready_.size();
+        ready_.clear();
+        stopping_ = ended_ = false;
+        return dropped;
+    }
+
+  private:
+    void run(Decoder* dec) {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return stopping_ || (!ended_ && ready_.size() < depth_); });
+            if (stopping_) return;
+            lock.unlock();
+            FramePtr f;
+            if (dec->next()) {
+                f.reset(av_frame_alloc());
+                if (f) av_frame_move_ref(f.get(), dec->frame());
+            }
+            lock.lock();
+            if (f)
+                ready_.push_back(std::move(f));
+            else
+                ended_ = true;
+            changed_.notify_all();
+        }
+    }
+
+    const size_t depth_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<FramePtr> ready_;  // decoded, not yet taken
+    bool ended_ = false;          // the decoder has no more pictures
+    bool stopping_ = false;
 };
 
 // Progress lines of one indexing run.
@@ -284,8 +367,15 @@ VideoIndex build_index(Decoder& dec, const std::string& path, const PictureHook&
     IndexReporter report(path, !picture);
     int tff = 0, bff = 0;
     uint32_t damaged = 0;
-    while (dec.next()) {
-        const AVFrame* f = dec.frame();
+    double fraction = 0;
+    // The first picture is decoded here, where the decoder's view of the stream can be read
+    // (its field order, by the hook); the others come from a thread that decodes ahead while
+    // each picture is hashed and handed on.
+    ReadAhead ahead(3);
+    FramePtr taken;
+    for (const AVFrame* f = dec.next() ? dec.frame() : nullptr; f;
+         taken = ahead.take(), f = taken.get()) {
+        if (const double at = dec.fraction_at(f->pkt_pos); at >= 0) fraction = at;
         if (x.frames.empty()) {
             x.width = f->width;
             x.height = f->height;
@@ -298,13 +388,15 @@ VideoIndex build_index(Decoder& dec, const std::string& path, const PictureHook&
         e.pos = f->pkt_pos;
         e.dts = f->pkt_dts == AV_NOPTS_VALUE ? kNoTimestamp : f->pkt_dts;
         e.key = f->key_frame || f->pict_type == AV_PICTURE_TYPE_I;
-        e.hash = picture ? picture(f, int(x.frames.size()), dec.fraction_read()) : hash_frame(f);
+        e.hash = picture ? picture(f, int(x.frames.size()), fraction) : hash_frame(f);
         x.frames.push_back(e);
         if (f->decode_error_flags || (f->flags & AV_FRAME_FLAG_CORRUPT)) ++damaged;
         if (f->interlaced_frame) ++(f->top_field_first ? tff : bff);
         if (x.frames.size() >= size_t(INT_MAX / 2)) break;
-        report.update(dec.fraction_read(), int(x.frames.size()));
+        report.update(fraction, int(x.frames.size()));
+        ahead.start(&dec);
     }
+    ahead.stop();
     report.finish(int(x.frames.size()));
     const AVCodecContext* ctx = dec.context();
     if (ctx->field_order == AV_FIELD_TT || ctx->field_order == AV_FIELD_TB)
@@ -374,6 +466,7 @@ class VideoSource : public IClip {
     }
 
     ~VideoSource() override {
+        stop_read_ahead();
         if (std::getenv("QEX_VIDEOSOURCE_STATS"))
             std::fprintf(
                 stderr, "VideoSource: \"%s\": %ld requests, %ld decoded, %ld seeks, %ld restarts\n",
@@ -387,6 +480,9 @@ class VideoSource : public IClip {
         if (!dec_) open_decoder(env);
         if (next_ >= 0 && n >= next_ &&
             (locator_->key_at_or_before(n) <= next_ || n - next_ <= 16)) {
+            // A request for the decoder's next picture: reading on in order, the decoder runs
+            // ahead while the caller works.
+            if (n == next_) ahead_.start(dec_.get());
             if (PVideoFrame f = decode_to(n, env)) return f;
         }
         int limit = n;
@@ -399,6 +495,7 @@ class VideoSource : public IClip {
             if (key.pos == tried_pos) continue;
             tried_pos = key.pos;
             ++attempt;
+            stop_read_ahead();
             next_ = -1;
             ++stats_.seeks;
             if (!dec_->seek(key)) continue;
@@ -458,6 +555,7 @@ class VideoSource : public IClip {
     }
 
     void open_decoder(IScriptEnvironment* env) {
+        stop_read_ahead();
         dec_ = std::make_unique<Decoder>();
         std::string err = dec_->open(path_, opt_.track, opt_.threads);
         if (!err.empty()) fail(env, err);
@@ -556,8 +654,7 @@ class VideoSource : public IClip {
     // decoder passes n, ends, or gives pictures that cannot be placed.
     PVideoFrame decode_to(int n, IScriptEnvironment* env) {
         int unplaced = 0;
-        while (dec_->next()) {
-            const AVFrame* f = dec_->frame();
+        while (const AVFrame* f = next_picture()) {
             ++stats_.decoded;
             // On the expected path (the next frame, wanted in the cache) the picture is copied
             // and hashed in one pass; a copy that proves to be another frame is dropped.
@@ -594,6 +691,22 @@ class VideoSource : public IClip {
         }
         next_ = -1;
         return PVideoFrame();
+    }
+
+    // The decoder's next picture, from the read-ahead when it runs; null at the end.
+    const AVFrame* next_picture() {
+        if (ahead_.running()) {
+            taken_ = ahead_.take();
+            return taken_.get();
+        }
+        return dec_->next() ? dec_->frame() : nullptr;
+    }
+
+    // Before the decoder is moved or replaced: the pictures read ahead are counted as decoded
+    // and dropped.
+    void stop_read_ahead() {
+        stats_.decoded += long(ahead_.stop());
+        taken_.reset();
     }
 
     // The frame in the clip's pixel type. When `hash` is given it receives hash_frame(f).
@@ -732,7 +845,9 @@ class VideoSource : public IClip {
     VideoIndex index_;
     std::unique_ptr<FrameLocator> locator_;
     std::unique_ptr<Decoder> dec_;
-    int next_ = -1;  // frame number of the decoder's next picture (-1: not known)
+    int next_ = -1;       // frame number of the decoder's next picture (-1: not known)
+    ReadAhead ahead_{3};  // pictures decoded ahead when frames are asked for in order
+    FramePtr taken_;      // the last picture taken from the read-ahead
     Layout layout_ = Layout::kYV12;
     AVPixelFormat src_fmt_ = AV_PIX_FMT_NONE;
     AVPixelFormat dst_fmt_ = AV_PIX_FMT_NONE;

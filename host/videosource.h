@@ -8,7 +8,8 @@
 // size and modification time, so a later open reads it back and a changed input is indexed
 // again. A frame request seeks to a key frame before the frame, decodes forward and
 // recognises the decoded pictures by their hashes; a frame is served only when its hash is the
-// one of the linear decode's frame of that number.
+// one of the linear decode's frame of that number. While frames are asked for in order, the
+// decoder runs a few pictures ahead of the caller on a thread of its own.
 #pragma once
 
 #include "avisynth.h"

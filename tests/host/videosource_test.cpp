@@ -250,6 +250,45 @@ TEST_F(VideoSourceTest, ServedFramesOutliveTheDecoderAndAreCopiedForWriting) {
     EXPECT_EQ(frame_md5(c->GetFrame(4, &env_), vi), want[4]);
 }
 
+// Frames asked for in order (the decoder then runs ahead of the caller) mixed with jumps out of
+// a run backwards and forwards, reading on to the end of the stream, and the clip let go while
+// its decoder is ahead. Through qexpipe, a pass in order seeks once and decodes no frame twice.
+TEST_F(VideoSourceTest, ReadingInOrderMixesWithJumps) {
+    for (const Kind& k : {kKinds[0], kKinds[1]}) {
+        SCOPED_TRACE(k.name);
+        const std::string file = path(k.file);
+        const std::vector<std::string> want = framemd5(file, *dir_);
+        ASSERT_GE(want.size(), 90u);
+        PClip c = open(file);
+        const VideoInfo& vi = c->GetVideoInfo();
+        const int last = vi.num_frames - 1;
+        const std::pair<int, int> runs[] = {{0, 40},  {10, 5},         {35, 30}, {88, 2},
+                                            {50, 20}, {last - 20, 25}, {60, 10}, {2, 2},
+                                            {75, 1},  {76, 3}};  // (first frame, count)
+        for (auto [from, count] : runs)
+            for (int n = from; n < from + count; ++n)
+                ASSERT_EQ(frame_md5(c->GetFrame(n, &env_), vi), want[size_t(std::min(n, last))])
+                    << n;
+
+        write_file(path("inorder.avs"), std::string("VideoSource(\"") + k.file + "\")\n");
+        Outcome r = shell("QEX_VIDEOSOURCE_STATS=1 " + std::string(QEX_BUILD_DIR) + "/qexpipe '" +
+                              path("inorder.avs") + "' /dev/null",
+                          *dir_);
+        ASSERT_EQ(r.status, 0) << r.err;
+        long requests = 0, decoded = 0, seeks = 0, restarts = 0;
+        const size_t at = r.err.rfind("\": ");
+        ASSERT_NE(at, std::string::npos) << r.err;
+        ASSERT_EQ(std::sscanf(r.err.c_str() + at + 3, "%ld requests, %ld decoded, %ld seeks, %ld",
+                              &requests, &decoded, &seeks, &restarts),
+                  4)
+            << r.err;
+        EXPECT_EQ(requests, vi.num_frames);
+        EXPECT_EQ(decoded, vi.num_frames);
+        EXPECT_EQ(seeks, 1);
+        EXPECT_EQ(restarts, 0);
+    }
+}
+
 TEST_F(VideoSourceTest, IndexIsReusedAndRemadeWhenTheInputChanges) {
     const std::string file = path("reuse.ts");
     fs::copy_file(path("m2.ts"), file);
@@ -477,6 +516,81 @@ TEST(VideoSourceIndex, FileFormRoundTripsAndRefusesDamage) {
     const std::string damaged[] = {"", bytes.substr(0, 20), bytes.substr(0, bytes.size() - 1),
                                    flipped, "QEXINDEX" + std::string(40, '\0')};
     for (const std::string& d : damaged) EXPECT_FALSE(parse_index(d, &why)) << d.size();
+}
+
+// The picture hash tells apart pictures that differ in a bit, in the order of their parts or in
+// how their bytes fall into rows, and each input bit moves about half of the output bits.
+TEST(VideoSourceIndex, PictureHashTellsPicturesApart) {
+    using Rows = std::vector<std::string>;
+    auto hash = [](const Rows& rows) {
+        PictureHash h;
+        for (const std::string& r : rows)
+            h.add(reinterpret_cast<const uint8_t*>(r.data()), r.size());
+        return h.value();
+    };
+    std::mt19937_64 rng(5);
+    auto noise = [&](size_t n) {
+        std::string s(n, '\0');
+        for (char& c : s) c = char(rng());
+        return s;
+    };
+    // Rows longer than the 16 stripes of 64 bytes between stirs, a part of a stripe, one stripe.
+    const Rows base = {noise(2048), noise(2048), noise(100), noise(7), noise(64)};
+    const uint64_t h0 = hash(base);
+    EXPECT_EQ(hash(base), h0);
+    auto edited = [&](std::function<void(Rows&)> edit) {
+        Rows r = base;
+        edit(r);
+        return r;
+    };
+    auto swap = [](std::string& s, size_t a, size_t b, size_t n) {
+        std::swap_ranges(s.begin() + ptrdiff_t(a), s.begin() + ptrdiff_t(a + n),
+                         s.begin() + ptrdiff_t(b));
+    };
+    const std::pair<const char*, Rows> cases[] = {
+        {"first bit", edited([](Rows& r) { r[0][0] ^= 1; })},
+        {"last bit", edited([](Rows& r) { r[4][63] ^= char(0x80); })},
+        {"a bit of a short row", edited([](Rows& r) { r[3][6] ^= 8; })},
+        {"two rows swapped", edited([](Rows& r) { std::swap(r[0], r[1]); })},
+        {"two stripes swapped", edited([&](Rows& r) { swap(r[0], 64, 128, 64); })},
+        {"two words of a stripe swapped", edited([&](Rows& r) { swap(r[1], 0, 8, 8); })},
+        {"the halves of a row swapped", edited([&](Rows& r) { swap(r[0], 0, 1024, 1024); })},
+        {"a zero byte more", edited([](Rows& r) { r[2] += '\0'; })},
+        {"a row split in two", edited([](Rows& r) {
+             r.insert(r.begin() + 3, r[2].substr(50));
+             r[2].resize(50);
+         })},
+        {"two rows joined", edited([](Rows& r) {
+             r[2] += r[3];
+             r.erase(r.begin() + 3);
+         })},
+        {"the last row left out", edited([](Rows& r) { r.pop_back(); })},
+    };
+    for (const auto& [what, rows] : cases) EXPECT_NE(hash(rows), h0) << what;
+
+    // Flat pictures of a few sizes and every one-bit change of a small one are all different;
+    // a flipped bit changes 32 of the 64 output bits on average and never only a few.
+    std::vector<uint64_t> seen;
+    for (size_t n : {1, 7, 63, 64, 65, 1024, 1088})
+        for (char v : {'\0', '\1', '\xff'}) seen.push_back(hash({std::string(n, v)}));
+    const Rows small = {noise(300)};
+    const uint64_t hs = hash(small);
+    int flipped_bits = 0, fewest = 64;
+    for (size_t bit = 0; bit < 300 * 8; ++bit) {
+        Rows r = small;
+        r[0][bit / 8] ^= char(1 << (bit % 8));
+        seen.push_back(hash(r));
+        const int moved = __builtin_popcountll(seen.back() ^ hs);
+        flipped_bits += moved;
+        fewest = std::min(fewest, moved);
+    }
+    const double mean = double(flipped_bits) / (300 * 8);
+    EXPECT_GT(mean, 31.0);
+    EXPECT_LT(mean, 33.0);
+    EXPECT_GE(fewest, 10);
+    const size_t count = seen.size();
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(size_t(std::unique(seen.begin(), seen.end()) - seen.begin()), count);
 }
 
 TEST(VideoSourceIndex, FramesAreFoundByTimestampOrUniqueHash) {
