@@ -6,7 +6,7 @@
 #include <numeric>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace qexhost {
@@ -153,7 +153,33 @@ constexpr std::array<uint64_t, kStripesPerStir + 8> kKeys = [] {
 // Takes `count` stripes at p into the lanes, the s-th stripe with the keys from keys[s]: lane i
 // adds the product of the two halves of its keyed word and the plain word of its neighbour
 // lane (i ^ 1), so that a word whose keyed half is zero still counts.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QEX_HASH_AVX2 1
+// The same with four lanes to a register.
+__attribute__((target("avx2"))) void accumulateAvx2(uint64_t* acc, const uint8_t* p, size_t count,
+                                                    const uint64_t* keys) {
+    __m256i a[2] = {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc)),
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc) + 1)};
+    for (size_t s = 0; s < count; ++s, p += kStripe, ++keys) {
+        for (int j = 0; j < 2; ++j) {
+            const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p) + j);
+            const __m256i k =
+                _mm256_xor_si256(d, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keys) + j));
+            const __m256i product = _mm256_mul_epu32(k, _mm256_srli_epi64(k, 32));
+            const __m256i neighbour = _mm256_shuffle_epi32(d, _MM_SHUFFLE(1, 0, 3, 2));
+            a[j] = _mm256_add_epi64(a[j], _mm256_add_epi64(product, neighbour));
+        }
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc), a[0]);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc) + 1, a[1]);
+}
+#endif
+
 void accumulate(uint64_t* acc, const uint8_t* p, size_t count, const uint64_t* keys) {
+#if defined(QEX_HASH_AVX2)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return accumulateAvx2(acc, p, count, keys);
+#endif
 #if defined(__SSE2__)
     auto load = [](const void* at, int j) {
         return _mm_loadu_si128(static_cast<const __m128i*>(at) + j);
