@@ -142,6 +142,20 @@ inline constexpr int kFirstDedupPatternText = 17;  // dedup6, dedup3, dedup2, de
 // ---------------------------------------------------------------------------
 // Segments
 
+// A frame statement cut finer than the cycles, at a cadence break: frames
+// firstFrame..lastFrame (inclusive) at `rate`. `positions` lists the woven
+// pictures it keeps, counted from field position 2 x firstFrame; when empty,
+// the statement is served by the segment's kind (the fallback filter).
+struct FineStatement {
+    int firstFrame = 0;
+    int lastFrame = 0;
+    int rate = 0;
+    std::vector<int> positions;
+
+    int frames() const { return lastFrame - firstFrame + 1; }
+    bool operator==(const FineStatement&) const = default;
+};
+
 // One output segment: a range of cycles explained by one kind.
 struct Segment {
     int firstCycle = 0;
@@ -156,6 +170,9 @@ struct Segment {
     bool isLast = false;        // the segment ends on the last cycle
     // Cycle numbers of the tolerated cycles: always the first min(skipCount, 255).
     std::vector<int> skipCycles;
+    // Set only by cutFinerAtBreaks: the statements that replace the cycle cut
+    // of this segment's cycles (the last one ends at the clip's last frame).
+    std::vector<FineStatement> fine;
 
     int length() const { return lastCycle - firstCycle + 1; }
 };
@@ -183,6 +200,26 @@ std::vector<Segment> buildSegments(const FilterTable& table,
 // phase recovery, the post-passes and the merge.
 std::vector<Segment> cutSegments(const FilterTable& table, const std::vector<CycleRecord>& records,
                                  int cycleCount, const RunSettings& settings);
+
+// ---------------------------------------------------------------------------
+// Finer cuts at cadence breaks
+//
+// A woven picture (DoubleWeave frame p, fields p and p + 1) that the log marks
+// clean shows one picture whole; a run of clean positions is one picture. A
+// cycle whose kind misses a picture of its own, keeps one twice or keeps a
+// combed or missing position (a break inside the cycle, or the end of the
+// clip) is cut again in frame statements: each picture shown whole is kept
+// once, the unexplained frames keep the fallback filter, and each statement's
+// rate makes its pictures last exactly its frames. Only definitions use it.
+
+// The merged segments of buildSegments with their break cycles replaced by
+// segments holding fine statements; the other cycles keep their cut.
+std::vector<Segment> cutFinerAtBreaks(const FilterTable& table, const CycleView& cycles,
+                                      const RunSettings& settings, std::vector<Segment> segments);
+
+// Rate whose frames last `ticks` eighths of a source frame, or 0 when no rate
+// of the definition language does.
+int rateForTicks(int ticks);
 
 // ---------------------------------------------------------------------------
 // Sparse-cycle classification (only meaningful with dedup)

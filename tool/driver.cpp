@@ -38,6 +38,7 @@ enum Opt {
     OptL,
     OptD,
     Opt48F,
+    OptCut,
     OptCount
 };
 
@@ -47,10 +48,10 @@ struct OptionName {
 };
 
 constexpr OptionName kOptions[OptCount] = {
-    {"-i", nullptr}, {"-o", nullptr}, {"-INI", nullptr}, {"-30F", "1"}, {"-60F", "1"},
-    {"-ODD", "0"},   {"-24A", "0"},   {"-30A", "0"},     {"-30B", "0"}, {"-FIX", "1"},
-    {"-SKIP", "0"},  {"-REF", "0"},   {"-DUP", "0"},     {"-6F", "0"},  {"-3F", "0"},
-    {"-l", "1"},     {"-d", "0"},     {"-48F", "0"},
+    {"-i", nullptr}, {"-o", nullptr}, {"-INI", nullptr}, {"-30F", "1"},     {"-60F", "1"},
+    {"-ODD", "0"},   {"-24A", "0"},   {"-30A", "0"},     {"-30B", "0"},     {"-FIX", "1"},
+    {"-SKIP", "0"},  {"-REF", "0"},   {"-DUP", "0"},     {"-6F", "0"},      {"-3F", "0"},
+    {"-l", "1"},     {"-d", "0"},     {"-48F", "0"},     {"-CUT", nullptr},
 };
 
 bool flag(const std::string& value) {
@@ -145,6 +146,7 @@ ScanResult scanArguments(const std::vector<std::string>& args, RunSettings& s) {
     s.under6fps = flag(values[Opt6F]);
     s.under3fps = flag(values[Opt3F]);
     s.packetComments = flag(values[OptL]);
+    s.cutText = values[OptCut];
 
     setSkipLevel(s, values[OptSkip]);
 
@@ -201,6 +203,7 @@ void readSettingsText(std::string_view text, RunSettings& s) {
         {"Func_60fps", &RunSettings::func60fps, nullptr},
         {"Func_6to2", &RunSettings::func6to2, nullptr},
         {"Mode_6to2", nullptr, nullptr},
+        {"Mode_Cut", &RunSettings::cutSetting, ""},
         {"Func_Append", &RunSettings::funcAppend, nullptr},
         {"Var_Trim", &RunSettings::varTrim, "v"},
         {"Var_EasyVFR", &RunSettings::varEasyVfr, "result"},
@@ -268,6 +271,7 @@ std::string settingsReport(const RunSettings& s) {
     t += std::string("-DUP       : ") + bit(s.dedup) + "\n";
     t += std::string("-6F        : ") + bit(s.under6fps) + "\n";
     t += std::string("-3F        : ") + bit(s.under3fps) + "\n";
+    if (s.fineCuts) t += "-CUT       : 1\n";
     if (s.fastMode) t += "FAST-MODE  : 1\n";
     t += "\n";
     t += "input  :" + s.inputPath + "\n";

@@ -47,9 +47,12 @@ int analyseAndWrite(RunSettings& s, const LogContent& log, const OutputSink& wri
         return kExitFailure;
     }
     if (!found.gaps.empty()) out << "\nWarning:There are some errors in log file.\n";
-    const std::vector<Segment> segments = s.fastMode
-                                              ? buildFastSegments(table, entries, count, s)
-                                              : buildSegments(table, CycleView(records, count), s);
+    std::vector<Segment> segments = s.fastMode ? buildFastSegments(table, entries, count, s)
+                                               : buildSegments(table, CycleView(records, count), s);
+    // Finer cuts are frame statements of the definition file; scripts and
+    // fast logs (blocks, not fields) keep the cycle cuts.
+    if (s.fineCuts && !s.fastMode && !s.scriptOutput)
+        segments = cutFinerAtBreaks(table, CycleView(records, count), s, std::move(segments));
 
     if (!write(s.scriptOutput ? scriptText(s, table, segments, found.gaps)
                               : definitionText(s, table, segments, found.gaps))) {
@@ -65,6 +68,7 @@ int analyseAndWrite(RunSettings& s, const LogContent& log, const OutputSink& wri
 int runFromTexts(RunSettings& s, std::string_view settingsText, std::string_view logText,
                  const OutputSink& write, std::ostream& out) {
     readSettingsText(settingsText, s);
+    resolveFineCuts(s);
     const LogContent log = readLog(logText);
     if (!log.header.ok) {
         out << kLogFormatError << "\n";

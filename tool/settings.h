@@ -49,6 +49,14 @@ struct RunSettings {
     bool under3fps = false;      // -3F
     bool packetComments = true;  // -l
 
+    // Finer cuts at cadence breaks: a cycle whose marks fit no single
+    // pattern is split where the pulldown breaks, so that every picture it
+    // shows whole comes out once. The -CUT value wins when given; otherwise
+    // the settings file's Mode_Cut; off by default (fineCuts).
+    std::string cutText;     // -CUT as given; empty when not given
+    std::string cutSetting;  // Mode_Cut of the settings file; empty when absent
+    bool fineCuts = false;
+
     // -SKIP lets a single cycle with a few combed picks through inside a long
     // run of a 24 fps kind: the run needs skipMinRun cycles before it (and
     // skipMinRun - 2 after it), and may miss up to skipSpan picks there.
@@ -81,6 +89,11 @@ inline void setSkipLevel(RunSettings& s, const std::string& text) {
         s.skipMinRun = 0;
         s.skipSpan = 2;
     }
+}
+
+// Settles fineCuts once both the command line and the settings file are read.
+inline void resolveFineCuts(RunSettings& s) {
+    s.fineCuts = s.cutText.empty() ? s.cutSetting == "1" : s.cutText == "1";
 }
 
 // 11 without -30F, 13 with -30F and -ODD, else 12.

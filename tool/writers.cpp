@@ -65,6 +65,15 @@ std::string patternText(const RunSettings& rs, const Segment& s) {
     return {};
 }
 
+// A fine statement keeps its listed pictures of the 2 x frames positions,
+// or is served by the fallback filter.
+std::string finePatternText(const RunSettings& rs, const FineStatement& f) {
+    if (f.positions.empty()) return std::string(fallbackPatternName(rs));
+    std::string t = "(" + std::to_string(2 * f.frames());
+    for (int p : f.positions) t += "," + std::to_string(p);
+    return t + ")";
+}
+
 std::string trimComment(long long first, long long last) {
     return "#Trim(" + std::to_string(first) + "," + std::to_string(last) + ")\n";
 }
@@ -186,6 +195,15 @@ std::string definitionText(const RunSettings& rs, const FilterTable& table,
     for (std::size_t i = 0; i < segments.size(); ++i) {
         const Segment& s = segments[i];
         const bool final = i + 1 == segments.size();
+        if (!s.fine.empty()) {
+            // Each statement's pictures last exactly its frames: no adjustment is wanted.
+            for (const FineStatement& f : s.fine) {
+                t += padded(f.firstFrame, w) + "-" + padded(f.lastFrame, w);
+                if (f.rate < 10) t += " ";
+                t += " [" + std::to_string(f.rate) + "] " + finePatternText(rs, f) + "\n";
+            }
+            continue;
+        }
         if (final && wantsFpsAdjust(rs)) t += "mode fps_adjust = on\n";
         const int rate =
             (s.kind == fallbackKind(rs) && s.useAltText) ? rs.mode6to2 : table[s.kind].fps;
