@@ -57,10 +57,11 @@ constexpr int kMaxStatementFrames = 15;
 // Statement costs: fewer statements first, then the film and video rates.
 constexpr int kStatementCost = 10;
 constexpr int kOddRateCost = 1;
-// Frames of the fallback filter may be served by the filter (which shows each
-// field) or by pictures (which show each picture shown whole once). A field
-// of no whole picture that pictures cover is lost; a field of a whole picture
-// that the filter shows comes out again. Each costs this much.
+// Frames may be served by pictures (each picture shown whole once) or, where
+// the fallback filter makes exactly a frame's time, by the filter (which shows
+// every field). A field of no whole picture that pictures cover is lost; a
+// field of a whole picture that the filter shows comes out again. Each costs
+// this much.
 constexpr int kFieldCost = 6;
 // Ways to widen a region whose pictures fit no exact statements: cycles added
 // before and after it.
@@ -71,7 +72,7 @@ struct Region {
     int firstCycle = 0;
     int lastCycle = 0;
     std::vector<FineStatement> statements;
-    std::vector<int> picks;  // global positions
+    std::vector<long long> picks;  // global positions
 };
 
 class BreakCutter {
@@ -185,15 +186,38 @@ class BreakCutter {
         return false;
     }
 
-    // Cycles where a cut can go wrong: both ends of every segment.
+    // Cycles where a cut can go wrong: both ends of every segment, every
+    // cycle the fallback filter serves (pictures shown whole can stand
+    // anywhere in unexplained material; a combed run of the log holds none,
+    // and the clean cycles after its end are alike, so one of each is
+    // enough), and the neighbours of every cycle found wrong (a break can
+    // reach into a segment).
     void auditCandidates(std::set<int>& flagged) const {
-        std::set<int> candidates{0, cycleCount_ - 1};
+        std::set<int> audited;
+        std::vector<int> todo{0, cycleCount_ - 1};
         for (const Segment& s : segments_) {
-            candidates.insert(s.firstCycle);
-            candidates.insert(s.lastCycle);
+            todo.push_back(s.firstCycle);
+            todo.push_back(s.lastCycle);
+            if (s.kind == kinds_.fallback && !s.useAltText) {
+                for (int c = s.firstCycle; c <= s.lastCycle; ++c) {
+                    todo.push_back(c);
+                    const int runEnd = cycles_.combedRunEnd(c);
+                    if (runEnd > c) c = runEnd;
+                    if (c >= cycles_.storedCount()) break;
+                }
+            }
             if (s.isLast) break;
         }
-        for (int c : candidates) audit(c, flagged);
+        while (!todo.empty()) {
+            const int c = todo.back();
+            todo.pop_back();
+            if (c < 0 || c >= cycleCount_ || !audited.insert(c).second) continue;
+            audit(c, flagged);
+            if (flagged.count(c)) {
+                todo.push_back(c - 1);
+                todo.push_back(c + 1);
+            }
+        }
     }
 
     void flagRun(const std::array<long long, 2>& run, std::set<int>& flagged) const {
@@ -268,10 +292,10 @@ class BreakCutter {
                 bool any = false;
                 for (long long q = p; q <= e; ++q)
                     if (q % 2 == 0) {
-                        region.picks.push_back(static_cast<int>(q));
+                        region.picks.push_back(q);
                         any = true;
                     }
-                if (!any) region.picks.push_back(static_cast<int>(p));
+                if (!any) region.picks.push_back(p);
             } else if (!served(run)) {
                 long long pick = p;
                 for (long long q = p; q <= e; ++q)
@@ -279,21 +303,24 @@ class BreakCutter {
                         pick = q;
                         break;
                     }
-                region.picks.push_back(static_cast<int>(pick));
+                region.picks.push_back(pick);
             }
             p = e;
         }
 
         const int n = static_cast<int>(f1 - f0 + 1);
         std::vector<int> picksInFrame(static_cast<std::size_t>(n), 0);
-        for (int p : region.picks) ++picksInFrame[static_cast<std::size_t>(p / 2 - f0)];
-        std::vector<bool> filterFrame(static_cast<std::size_t>(n));
+        for (long long p : region.picks) ++picksInFrame[static_cast<std::size_t>(p / 2 - f0)];
         std::vector<int> lonely(static_cast<std::size_t>(n), 0);  // fields of no whole picture
+        std::vector<bool> filterable(static_cast<std::size_t>(n));
         for (int i = 0; i < n; ++i) {
             const std::size_t fi = static_cast<std::size_t>(i);
-            filterFrame[fi] = role(static_cast<int>((f0 + i) / 5)) == Role::Filter;
             for (long long g = 2 * (f0 + i); g <= 2 * (f0 + i) + 1; ++g)
                 if (!clean(g - 1) && !clean(g)) ++lonely[fi];
+            // The filter serves the frames it served before, and frames of
+            // unexplained video wherever they stand.
+            filterable[fi] = filterExact_ && (lonely[fi] == 2 ||
+                                              role(static_cast<int>((f0 + i) / 5)) == Role::Filter);
         }
 
         struct Step {
@@ -307,17 +334,15 @@ class BreakCutter {
         for (int i = 0; i < n; ++i) {
             if (best[static_cast<std::size_t>(i)].cost == INT_MAX) continue;
             int k = 0;
-            int lost = 0;   // fields of no whole picture in filter frames
-            int shown = 0;  // fields of whole pictures in filter frames
-            bool allFilter = filterExact_;
+            int lost = 0;   // fields of no whole picture
+            int shown = 0;  // fields of whole pictures
+            bool allFilterable = true;
             for (int j = i + 1; j <= n && j - i <= kMaxStatementFrames; ++j) {
                 const std::size_t last = static_cast<std::size_t>(j - 1);
                 k += picksInFrame[last];
-                allFilter = allFilter && filterFrame[last];
-                if (filterFrame[last]) {
-                    lost += lonely[last];
-                    shown += 2 - lonely[last];
-                }
+                lost += lonely[last];
+                shown += 2 - lonely[last];
+                allFilterable = allFilterable && filterable[last];
                 const int frames = j - i;
                 Step s;
                 s.from = i;
@@ -328,7 +353,7 @@ class BreakCutter {
                     s.cost = best[static_cast<std::size_t>(i)].cost + kStatementCost +
                              (s.rate == 24 || s.rate == 30 ? 0 : kOddRateCost) + lost * kFieldCost;
                 } else {
-                    if (!allFilter) continue;
+                    if (!allFilterable) continue;
                     s.filter = true;
                     s.rate = table_[kinds_.fallback].fps;
                     s.cost = best[static_cast<std::size_t>(i)].cost + kStatementCost +
@@ -347,9 +372,9 @@ class BreakCutter {
             st.lastFrame = static_cast<int>(f0 + j - 1);
             st.rate = s.rate;
             if (!s.filter)
-                for (int p : region.picks)
+                for (long long p : region.picks)
                     if (p / 2 >= st.firstFrame && p / 2 <= st.lastFrame)
-                        st.positions.push_back(p - 2 * st.firstFrame);
+                        st.positions.push_back(static_cast<int>(p - 2LL * st.firstFrame));
             region.statements.push_back(std::move(st));
         }
         std::reverse(region.statements.begin(), region.statements.end());
@@ -361,7 +386,7 @@ class BreakCutter {
     bool served(const std::array<long long, 2>& run) const {
         if (touchesFixed(run)) return true;
         for (long long q = run[0]; q <= run[1]; ++q)
-            if (keptByCycles(q) || picked_.count(static_cast<int>(q))) return true;
+            if (keptByCycles(q) || picked_.count(q)) return true;
         return false;
     }
 
@@ -415,8 +440,8 @@ class BreakCutter {
     bool filterExact_ = false;
     std::array<std::uint16_t, kFilterTableSize> pickMask_{};
     std::array<std::uint16_t, kFilterTableSize> altMask_{};
-    std::set<int> refined_;  // cycles cut again (or about to be)
-    std::set<int> picked_;   // positions kept by the regions planned so far
+    std::set<int> refined_;       // cycles cut again (or about to be)
+    std::set<long long> picked_;  // positions kept by the regions planned so far
 };
 
 }  // namespace
