@@ -303,6 +303,43 @@ TEST_F(ScanTruth, ChainRecoversWhatAPerfectLogRecovers) {
     EXPECT_NEAR(end, moment.size() / 2 * 1001.0 / 30.0, 1001.0 / 30.0) << "ms";
 }
 
+// With zorvane's finer cuts at cadence breaks, a perfect log brings back every film and 30p
+// frame that the mixed clip shows whole (two neighbouring fields of it), where the cycle cuts
+// lose some at the breaks.
+TEST_F(ScanTruth, FinerCutsRecoverEveryPictureShownWhole) {
+    std::string perfect = "total " + std::to_string(moment.size() / 2) + "\n";
+    for (size_t i = 0; i < moment.size(); ++i) {
+        const bool combed = i + 1 < moment.size() && combedTruth(moment, i);
+        perfect += std::to_string(i) + (combed ? "-1-0-0\n" : "-0-0-0\n");
+    }
+    std::ofstream(dir / "perfect_cut.log") << perfect;
+    std::string tcFine, tcClassic;
+    const auto fine = serve(chain(dir / "perfect_cut.log", "-CUT 1"), "mixed", &tcFine);
+    const auto classic = serve(chain(dir / "perfect_cut.log"), "mixed", &tcClassic);
+    std::set<int> whole;
+    for (size_t i = 0; i + 1 < moment.size(); ++i)
+        if (moment[i] >= 0 && moment[i] == moment[i + 1]) whole.insert(moment[i]);
+    for (const char* name : {"film_pan", "film_zoom", "film_hold", "v30"}) {
+        SCOPED_TRACE(name);
+        Clip c(dir / (std::string(name) + ".y4m"));
+        int shown = 0, keptFine = 0, keptClassic = 0;
+        for (int n = 0; n < c.vi.num_frames; ++n) {
+            const auto it = moments.find({c.fieldKey(n, 0), 0});
+            if (it == moments.end() || !whole.count(it->second)) continue;
+            ++shown;
+            const uint64_t key = c.frameKey(n);
+            keptFine += fine.count(key) ? 1 : 0;
+            keptClassic += classic.count(key) ? 1 : 0;
+            EXPECT_TRUE(fine.count(key)) << "frame " << n << " is shown whole but lost";
+        }
+        EXPECT_GT(shown, 0);
+        EXPECT_EQ(keptFine, shown);
+        EXPECT_LE(keptClassic, keptFine);
+        std::cout << name << ": " << shown << " frames shown whole, " << keptFine
+                  << " kept with finer cuts, " << keptClassic << " with cycle cuts\n";
+    }
+}
+
 // The MPEG-2 encode of the mixed clip gets the same rate as the lossless clip for nearly every
 // frame.
 TEST_F(ScanTruth, Mpeg2GivesTheSameRates) {
