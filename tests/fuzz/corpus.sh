@@ -32,7 +32,7 @@ case "$name" in
     # The target reads settings text, NUL, options, NUL, log text.
     i=0
     for log in "$root"/examples/sample.log "$root"/tests/tool/data/*.log; do
-      for opts in "" "-REF 30 -DUP 1" "-60F 0 -FIX 0 -SKIP 3"; do
+      for opts in "" "-REF 30 -DUP 1" "-60F 0 -FIX 0 -SKIP 3" "-CUT 1" "-CUT 1 -SKIP 1 -REF 30"; do
         i=$((i + 1))
         { cat "$root/examples/zorvane.ini"; printf '\0%s\0' "$opts"; cat "$log"; } > "$dir/run_$i"
       done
