@@ -98,29 +98,36 @@ class BreakCutter {
     std::vector<Segment> run() {
         std::set<int> flagged;
         auditCandidates(flagged);
-        if (flagged.empty()) return segments_;
-
-        // Every flagged cycle is cut again unless its region cannot be.
-        refined_ = flagged;
-        std::vector<std::array<int, 2>> groups;
-        for (int c : flagged) {
-            if (!groups.empty() && groups.back()[1] + 1 == c)
-                groups.back()[1] = c;
-            else
-                groups.push_back({c, c});
-        }
-        std::vector<Region> regions;
-        for (const auto& g : groups) {
-            std::optional<Region> done = planGrowing(g[0], g[1]);
-            if (!done) {
-                for (int c = g[0]; c <= g[1]; ++c) refined_.erase(c);
-                continue;
+        // Every flagged cycle is cut again unless its region cannot be. A
+        // region that cannot keeps its cycle cut, and the others are planned
+        // again without it, so that none counts on it for a picture it keeps
+        // or leaves.
+        for (;;) {
+            if (flagged.empty()) return segments_;
+            refined_ = flagged;
+            picked_.clear();
+            std::vector<std::array<int, 2>> groups;
+            for (int c : flagged) {
+                if (!groups.empty() && groups.back()[1] + 1 == c)
+                    groups.back()[1] = c;
+                else
+                    groups.push_back({c, c});
             }
-            picked_.insert(done->picks.begin(), done->picks.end());
-            regions.push_back(std::move(*done));
+            std::vector<Region> regions;
+            std::vector<std::array<int, 2>> failed;
+            for (const auto& g : groups) {
+                std::optional<Region> done = planGrowing(g[0], g[1]);
+                if (!done) {
+                    failed.push_back(g);
+                    continue;
+                }
+                picked_.insert(done->picks.begin(), done->picks.end());
+                regions.push_back(std::move(*done));
+            }
+            if (failed.empty()) return assemble(regions);
+            for (const auto& g : failed)
+                for (int c = g[0]; c <= g[1]; ++c) flagged.erase(c);
         }
-        if (regions.empty()) return segments_;
-        return assemble(regions);
     }
 
   private:
