@@ -155,7 +155,7 @@ std::vector<ReportPart> definition_parts(std::string_view text, int64_t source_f
         }
         if (starts_with_ci(p, "end")) break;
         if (starts_with_ci(p, "keyframes")) {
-            in_keyframes = p.find('}') == std::string_view::npos;
+            in_keyframes = true;  // until a line that closes it, as Qex reads the block
             continue;
         }
         std::string_view rest = p;
