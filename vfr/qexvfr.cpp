@@ -435,6 +435,7 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
         f.definition_kept = !o.def.empty() || !o.keep.empty();
         f.audio = audio_tracks(identified);
         f.audio_kept = !mp.audio_from.empty();
+        f.audio_left_out = !o.audio;
         f.warnings = warnings;
         report->write();
     }

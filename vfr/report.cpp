@@ -719,7 +719,8 @@ void Page::summary() {
     out += "</table>\n<h3>Audio</h3>\n";
     if (f.audio.empty() || !f.audio_kept) {
         out += std::string("<p class=\"note\">") +
-               (f.audio.empty() ? "No audio track kept." : "Audio left out (--no-audio).") +
+               (f.audio_left_out ? "Audio left out (--no-audio)."
+                                 : "The input has no audio track to keep.") +
                "</p>\n";
     } else {
         out += "<table><tr><th>track</th><th>codec</th><th>language</th><th>offset</th></tr>\n";
