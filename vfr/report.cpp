@@ -125,6 +125,7 @@ std::vector<ReportPart> definition_parts(std::string_view text, int64_t source_f
         int64_t first, last;
         int line;
         std::string text;
+        int rate;
     };
     std::vector<Statement> statements;
     int64_t offset = 0;
@@ -174,7 +175,14 @@ std::vector<ReportPart> definition_parts(std::string_view text, int64_t source_f
             continue;  // a single frame and nothing else: a key frame
         }
         if (last < first) continue;
-        statements.push_back({first, last, line_no, std::string(trim_left(line))});
+        int rate = 0;
+        rest = trim_left(rest);
+        if (!rest.empty() && rest[0] == '[') {
+            rest.remove_prefix(1);
+            const int64_t r = take_number(rest);
+            if (r > 0 && r <= 240) rate = int(r);
+        }
+        statements.push_back({first, last, line_no, std::string(trim_left(line)), rate});
     }
 
     // Which statement serves each source frame: the last one to write it.
@@ -194,6 +202,7 @@ std::vector<ReportPart> definition_parts(std::string_view text, int64_t source_f
         if (o >= 0) {
             part.line = statements[size_t(o)].line;
             part.text = statements[size_t(o)].text;
+            part.declared_rate = statements[size_t(o)].rate;
         }
         parts.push_back(std::move(part));
         f = g + 1;
@@ -230,6 +239,19 @@ void assign_served(std::vector<ReportPart>& parts, const std::vector<ServedFrame
         if (best <= 0) continue;
         p.rate = (240 + best / 2) / best;
         p.kind = p.rate == 24   ? RateClass::k24
+                 : p.rate == 30 ? RateClass::k30
+                 : p.rate == 60 ? RateClass::k60
+                                : RateClass::kOther;
+    }
+}
+
+void assign_declared(std::vector<ReportPart>& parts) {
+    for (ReportPart& p : parts) {
+        p.served_first = -1;
+        p.served_count = 0;
+        p.rate = p.line ? p.declared_rate : 0;
+        p.kind = p.rate == 0    ? RateClass::kDropped
+                 : p.rate == 24 ? RateClass::k24
                  : p.rate == 30 ? RateClass::k30
                  : p.rate == 60 ? RateClass::k60
                                 : RateClass::kOther;
@@ -573,6 +595,11 @@ void Page::timeline() {
                "\"></i>" + class_name(c) + ": " + hms_text(ms).substr(0, hms_text(ms).size() - 2) +
                " (" + num(100.0 * ms / end_ms, 1) + "%)</span>";
     }
+    if (!in.served_known)
+        out +=
+            "</p><p class=\"warn\">The served frames could not be matched to the parts (the "
+            "definition uses what only the frame server reads): the rates shown are the ones "
+            "the lines declare.";
     out += "</p><p class=\"note\">" + std::to_string(in.parts.size()) + " parts, " +
            std::to_string(in.cuts_total) +
            " cuts; the strip is the recording's time, each part coloured by the rate its frames "

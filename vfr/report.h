@@ -33,8 +33,9 @@ const char* rate_colour(RateClass c);
 struct ReportPart {
     int64_t first = 0;  // source frames, inclusive
     int64_t last = 0;
-    int line = 0;      // 1-based line of the definition; 0: no statement covers these frames
-    std::string text;  // that line as written
+    int line = 0;           // 1-based line of the definition; 0: no statement covers these frames
+    std::string text;       // that line as written
+    int declared_rate = 0;  // the [rate] written on the line, 0 when it names none
     // From the served frames (set by assign_served):
     int64_t served_first = -1;  // first output frame showing a picture of this part, -1: none
     int64_t served_count = 0;
@@ -60,6 +61,10 @@ struct ServedFrame {
 // Sets each part's served frames and rate from the output frame list (frames are given to the
 // part whose source frames hold their field position).
 void assign_served(std::vector<ReportPart>& parts, const std::vector<ServedFrame>& served);
+
+// Where the served frames are not known: each part's rate and class as its line declares them
+// (a part without a statement stays dropped).
+void assign_declared(std::vector<ReportPart>& parts);
 
 // The served frames of a definition for a source of `source_frames` frames at fps_num / fps_den,
 // as Qex builds them (its own reader and output pass). False when the definition cannot be read

@@ -67,7 +67,10 @@ void ReportRun::collect(const Server& server, const std::string& def_path,
     std::vector<ServedFrame> served;
     in_.served_known = definition_served(def_text, vi.num_frames, f.fps_num, f.fps_den, served) &&
                        served.size() == tc.size();
-    if (in_.served_known) assign_served(in_.parts, served);
+    if (in_.served_known)
+        assign_served(in_.parts, served);
+    else
+        assign_declared(in_.parts);
     in_.served_ms = tc;
 
     if (in_.marks.empty() && in_.marks_note.empty()) {

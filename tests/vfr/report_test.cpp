@@ -80,8 +80,19 @@ TEST(DefinitionParts, FollowTheStatementsAsQexReadsThem) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(shape(definition_parts(c.def, c.frames)), c.want) << c.name;
-    const auto parts = definition_parts(kSampleDef, 595);
+    auto parts = definition_parts(kSampleDef, 595);
     EXPECT_EQ(parts[1].text, "235-404 [30] <10>");
+    // Without served frames the lines' own rates colour the parts.
+    parts = definition_parts("0-9 [24] on\n10-19 [30] on\n30-39 [60] on\n40-49 [12] on\n50-59 on\n",
+                             60);
+    assign_declared(parts);
+    std::vector<int> rates;
+    std::vector<RateClass> kinds;
+    for (const ReportPart& p : parts) rates.push_back(p.rate), kinds.push_back(p.kind);
+    EXPECT_EQ(rates, (std::vector<int>{24, 30, 0, 60, 12, 0}));
+    EXPECT_EQ(kinds,
+              (std::vector<RateClass>{RateClass::k24, RateClass::k30, RateClass::kDropped,
+                                      RateClass::k60, RateClass::kOther, RateClass::kDropped}));
 }
 
 TEST(DefinitionParts, ServedFramesAndRatesComeFromQexsOutputPass) {
@@ -278,6 +289,34 @@ TEST(Page, OneSegmentPerPartAThumbnailRowPerCutAndNothingOutside) {
         EXPECT_NE(page.find("rec&lt;1&gt;.ts"), std::string::npos);
         EXPECT_NE(page.find("some &lt;errors&gt;"), std::string::npos);
     }
+}
+
+TEST(Page, HalfAnHourWithThousandsOfCutsStaysUnderTwentyMegabytes) {
+    // 30 minutes, a cut every 12 frames on average, thumbnails of the size the run makes
+    // (240 pixels wide, about 9 KB each at the most for busy pictures), a full log of marks.
+    std::mt19937 rng(30);
+    ReportInput in = random_input(rng, 53946, 4500);
+    std::string jpeg(9000, '\0');
+    for (char& c : jpeg) c = char(rng());
+    for (ReportCut& c : in.cuts)
+        c.source_before = c.source_after = c.served_before = c.served_after =
+            Thumbnail{jpeg, 240, 160};
+    in.marks.resize(2 * 53946);
+    for (Marks& m : in.marks) m = Marks{rng() % 2 == 0, rng() % 3 == 0, rng() % 5 != 0};
+    const std::string page = report_html(in);
+    EXPECT_EQ(in.cuts.size(), kMaxCutsShown);
+    EXPECT_NE(page.find("60 of the 4499 cuts are shown, sampled evenly"), std::string::npos);
+    EXPECT_LT(page.size(), 20u << 20);
+}
+
+TEST(Page, UnmatchedServedFramesAreSaid) {
+    std::mt19937 rng(3);
+    ReportInput in = random_input(rng, 300, 2);
+    EXPECT_NE(report_html(in).find("rates shown are the ones the lines declare"),
+              std::string::npos);
+    in.served_known = true;
+    EXPECT_EQ(report_html(in).find("rates shown are the ones the lines declare"),
+              std::string::npos);
 }
 
 TEST(Page, MarksRowsFollowTheLog) {
