@@ -433,6 +433,7 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
         f.output_frames = count;
         f.output_shares = rate_shares(tc, fps_num, fps_den);
         f.definition_kept = !o.def.empty() || !o.keep.empty();
+        f.definition = !o.def.empty() ? o.def : o.keep + "/" + stem + ".def";
         f.audio = audio_tracks(identified);
         f.audio_kept = !mp.audio_from.empty();
         f.audio_left_out = !o.audio;

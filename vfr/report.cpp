@@ -515,7 +515,8 @@ void Page::style() {
 void Page::header() {
     const ReportFacts& f = in.facts;
     out += "<div class=\"pad\"><h1>" + escape(f.output) + "</h1>\n<p class=\"note\">from " +
-           escape(f.input) + ", cut by " + escape(f.definition) + "</p>\n";
+           escape(f.input) + ", cut by " +
+           (f.definition_kept ? escape(f.definition) : std::string("the analysis")) + "</p>\n";
     out += "<p>" + escape(shares_text(f.output_shares)) + "<br>" + std::to_string(f.output_frames) +
            " frames served, " + escape(clock_text(total_ms(f.output_shares))) + ", " +
            escape(size_text(f.output_bytes)) + "</p></div>\n";
@@ -740,7 +741,9 @@ void Page::summary() {
     row("output frames", std::to_string(f.output_frames) + ", " +
                              hms_text(total_ms(f.output_shares)) + ", variable rate");
     row("rates", shares_text(f.output_shares));
-    row("definition", f.definition + (f.definition_kept ? "" : " (removed at the end of the run)"));
+    row("definition", f.definition_kept ? f.definition
+                                        : std::string("made by the analysis, not kept (--keep DIR "
+                                                      "keeps it for editing)"));
     if (f.frames_concealed >= 0)
         row("frames filled or concealed", std::to_string(f.frames_concealed));
     out += "</table>\n<h3>Audio</h3>\n";

@@ -131,8 +131,8 @@ struct ReportFacts {
     uint64_t output_bytes = 0;
     int64_t output_frames = 0;
     std::vector<RateShare> output_shares;
-    std::string definition;  // the .def the cut came from
-    bool definition_kept = false;
+    std::string definition;        // the .def the cut came from, as the user names it
+    bool definition_kept = false;  // it stays after the run (--def, or --keep)
     std::vector<AudioTrack> audio;
     bool audio_kept = false;
     bool audio_left_out = false;    // --no-audio
