@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "options.h"
 #include "report.h"
 
 namespace {
@@ -189,6 +190,29 @@ TEST(Helpers, Base64AudioTracksAndCommandLines) {
     EXPECT_EQ(hms_text(3723004), "1:02:03.004");
     EXPECT_EQ(frame_ms(30000, 30000, 1001), 1001000);
     EXPECT_EQ(text_lines("a\r\nb\n\nc"), (std::vector<std::string>{"a", "b", "c"}));
+}
+
+TEST(Options, ReportTakesAFileOnlyWhenItIsClearlyOne) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string input, path;
+    };
+    const Case cases[] = {
+        {{"in.ts", "-o", "o.mkv", "--report"}, "in.ts", ""},
+        {{"--report", "in.ts", "-o", "o.mkv"}, "in.ts", ""},
+        {{"in.ts", "--report", "cut.HTML", "-o", "o.mkv"}, "in.ts", "cut.HTML"},
+        {{"in.ts", "--report", "a/b.htm", "-o", "o.mkv"}, "in.ts", "a/b.htm"},
+        {{"in.ts", "-o", "o.mkv", "--report=pages/x"}, "in.ts", "pages/x"},
+    };
+    for (const Case& c : cases) {
+        const Options o = parse_options(c.args);
+        EXPECT_TRUE(o.report);
+        EXPECT_EQ(o.input, c.input);
+        EXPECT_EQ(o.report_path, c.path);
+    }
+    EXPECT_FALSE(parse_options({"in.ts", "-o", "o.mkv"}).report);
+    EXPECT_THROW(parse_options({"in.ts", "-o", "o.mkv", "--report="}), UsageError);
+    EXPECT_THROW(parse_options({"--report", "x.html", "-o", "o.mkv"}), UsageError);  // no INPUT
 }
 
 // A page for `parts` random parts over a recording of `frames` frames.
