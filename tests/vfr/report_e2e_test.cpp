@@ -412,6 +412,14 @@ TEST_F(InBrowser, TimelineColoursSitWhereThePartsTimesPutThemAndThumbnailsShowPi
         }
     }
     EXPECT_GE(checked, int(parts.size()));
+    // Above the strip, a mark at each cut in the colour of the part that starts there.
+    for (size_t i = 1; i < parts.size(); ++i) {
+        const int x = int(x_of(parts[i].first));
+        const char* colour = rate_colour(class_of(parts[i].rate));
+        EXPECT_TRUE(near_colour(pic.at(x, top - 7), colour))
+            << "cut before " << parts[i].line << ": " << hex_of(pic.at(x, top - 7));
+        EXPECT_FALSE(near_colour(pic.at(x + 6, top - 7), colour)) << "the mark is narrow";
+    }
     // The known material: film, 30p and 60i in the middles of their stretches.
     for (const Truth& t : kTruth)
         EXPECT_TRUE(near_colour(pic.at(int(x_of((t.first + t.last) / 2)), y),
