@@ -308,7 +308,13 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
         const std::string page = o.report_path.empty() ? folder_of(target.path) + "/" +
                                                              stem_of(target.path) + ".report.html"
                                                        : absolute(o.report_path);
-        if (page == target.path) throw Failure{"the report cannot be the output itself"};
+        struct stat same {};
+        if (page == target.path ||
+            (::stat(page.c_str(), &same) == 0 && same.st_dev == st.st_dev &&
+             same.st_ino == st.st_ino) ||
+            (!o.def.empty() && page == absolute(o.def)))
+            throw Failure{"the report " + page +
+                          " would overwrite the output, input or definition"};
         report.emplace(page);
         report->facts().command_line = shell_line(command);
     }

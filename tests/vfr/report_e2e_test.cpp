@@ -265,7 +265,9 @@ TEST(Report, ThatCannotBeWrittenStopsTheRunBeforeAnything) {
     fs::create_directory(work.file("folder.html"));
     work.write("in.ts", std::string(188 * 10, '\x47'));
     for (const std::vector<std::string>& report :
-         {std::vector<std::string>{"--report", "missing/r.html"},
+         {std::vector<std::string>{"--report=in.ts"},
+          std::vector<std::string>{"--report", "out.mkv.html", "-o", "out.mkv.html"},
+          std::vector<std::string>{"--report", "missing/r.html"},
           std::vector<std::string>{"--report=folder.html"},
           std::vector<std::string>{"--report=missing/deeper/x"}}) {
         std::vector<std::string> argv = {kQexvfr, "in.ts", "-o", "out.mkv"};
@@ -275,7 +277,9 @@ TEST(Report, ThatCannotBeWrittenStopsTheRunBeforeAnything) {
         EXPECT_EQ(r.err.find("index and scan"), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("encode"), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-        EXPECT_EQ(r.err.rfind("qexvfr: cannot write the report ", 0), 0u) << r.err;
+        EXPECT_TRUE(r.err.rfind("qexvfr: cannot write the report ", 0) == 0 ||
+                    r.err.find("would overwrite the output, input") != std::string::npos)
+            << r.err;
         std::set<std::string> left;
         for (const auto& e : fs::directory_iterator(work.path()))
             left.insert(e.path().filename().string());
