@@ -444,6 +444,7 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
         f.audio_kept = !mp.audio_from.empty();
         f.audio_left_out = !o.audio;
         f.warnings = warnings;
+        if (source_function(input) == "VideoSource") report->read_decode_errors(input);
         report->write();
     }
     check_stop();

@@ -353,8 +353,11 @@ void Page::summary() {
     row("definition", f.definition_kept ? f.definition
                                         : std::string("made by the analysis, not kept (--keep DIR "
                                                       "keeps it for editing)"));
-    if (f.frames_concealed >= 0)
-        row("frames filled or concealed", std::to_string(f.frames_concealed));
+    row("decode errors", f.frames_concealed < 0
+                             ? std::string("not known (no index of the input)")
+                             : std::to_string(f.frames_concealed) +
+                                   " while indexing (packets refused, pictures concealed); the "
+                                   "frames keep the numbering of a linear decode");
     out += "</table>\n<h3>Audio</h3>\n";
     if (f.audio.empty() || !f.audio_kept) {
         out += std::string("<p class=\"note\">") +

@@ -4,8 +4,14 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
+
 #include "text.h"
 #include "thumbnail.h"
+#include "videoindex.h"
 
 namespace qexvfr {
 
@@ -105,6 +111,23 @@ void ReportRun::collect(const Server& server, const std::string& def_path,
         }
         in_.cuts.push_back(std::move(c));
     }
+}
+
+void ReportRun::read_decode_errors(const std::string& absolute_input) {
+    const size_t slash = absolute_input.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : absolute_input.substr(0, slash);
+    std::string cache_home;
+    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg)
+        cache_home = xdg;
+    else if (const char* home = std::getenv("HOME"))
+        cache_home = std::string(home) + "/.cache";
+    const std::string path = qexhost::default_index_path(
+        absolute_input, ::access(folder.c_str(), W_OK) == 0, cache_home);
+    const qextext::FileBytes bytes = qextext::read_whole_file(path);
+    if (!bytes.ok()) return;
+    std::string why;
+    const std::optional<qexhost::VideoIndex> index = qexhost::parse_index(bytes.bytes, &why);
+    if (index) in_.facts.frames_concealed = index->decode_errors;
 }
 
 void ReportRun::write() {

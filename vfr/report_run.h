@@ -31,6 +31,11 @@ class ReportRun {
     void collect(const Server& server, const std::string& def_path, const std::string& def_text,
                  const std::vector<int64_t>& tc);
 
+    // The decode errors VideoSource counted while indexing `absolute_input` (packets refused,
+    // pictures concealed), read from the index it keeps in the default place; left unknown
+    // when there is no index there (a y4m input, another index file).
+    void read_decode_errors(const std::string& absolute_input);
+
     // Builds the page and writes it to the temporary file; commit() then puts it in place.
     // Both throw std::runtime_error with one line on failure.
     void write();

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -220,8 +221,9 @@ TEST_F(SamplePage, SelfContainedSmallAndSummarised) {
             << target.substr(0, 60);
     }
     EXPECT_GT(refs, 0);
-    for (const char* fact : {"sample.ts", "sample.mkv", "720x480", "595 at 30000/1001",
-                             "<td>MP2</td>", "--report", "k/sample.def", ">combed<"})
+    for (const char* fact :
+         {"sample.ts", "sample.mkv", "720x480", "595 at 30000/1001", "<td>MP2</td>", "--report",
+          "k/sample.def", ">combed<", "<td>0 while indexing"})
         EXPECT_NE(page_.find(fact), std::string::npos) << fact;
     // Written whole: no temporary file stays beside it.
     for (const auto& e : fs::directory_iterator(dir_->path()))
@@ -257,6 +259,29 @@ TEST_F(SamplePage, AnEditedDefinitionGetsItsOwnPage) {
     EXPECT_NE(page.find(">combed<"), std::string::npos) << "the log beside the .def gives marks";
     EXPECT_NE(page.find("Audio left out"), std::string::npos);
     EXPECT_FALSE(qextest::file_exists(work.file("edited.report.html")));
+}
+
+TEST_F(SamplePage, DecodeErrorsOfADamagedRecordingAreCounted) {
+    // Stretches of the transport stream overwritten with noise, at places a seed picks.
+    TempDir work;
+    std::string ts = qextest::read_file(dir_->file("sample.ts"));
+    std::mt19937 rng(11);
+    for (int i = 0; i < 30; ++i) {
+        const size_t at = ts.size() / 4 + rng() % (ts.size() / 2);
+        for (size_t k = 0; k < 64; ++k) ts[at + k] = char(rng());
+    }
+    work.write("damaged.ts", ts);
+    const Result r = qextest::run_program(
+        {kQexvfr, "damaged.ts", "-o", "d.mkv", "--preset", "ultrafast", "--no-audio", "--report"},
+        work.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The count VideoSource printed while indexing is the one on the page.
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.err, m, std::regex(R"((\d+) decode errors)"))) << r.err;
+    EXPECT_GT(std::stoi(m[1]), 0);
+    EXPECT_NE(qextest::read_file(work.file("d.report.html"))
+                  .find("<td>" + m[1].str() + " while indexing"),
+              std::string::npos);
 }
 
 // The page's file is checked before the input is even opened, so any file stands in for it.
