@@ -127,7 +127,11 @@ void ReportRun::read_decode_errors(const std::string& absolute_input) {
     if (!bytes.ok()) return;
     std::string why;
     const std::optional<qexhost::VideoIndex> index = qexhost::parse_index(bytes.bytes, &why);
-    if (index) in_.facts.frames_concealed = index->decode_errors;
+    if (!index) return;
+    in_.facts.frames_concealed = index->decode_errors;
+    if (index->decode_errors > 0)
+        in_.facts.warnings.push_back("VideoSource: " + std::to_string(index->decode_errors) +
+                                     " decode errors while indexing the input");
 }
 
 void ReportRun::write() {

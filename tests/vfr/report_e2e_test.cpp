@@ -282,6 +282,9 @@ TEST_F(SamplePage, DecodeErrorsOfADamagedRecordingAreCounted) {
     EXPECT_NE(qextest::read_file(work.file("d.report.html"))
                   .find("<td>" + m[1].str() + " while indexing"),
               std::string::npos);
+    EXPECT_NE(qextest::read_file(work.file("d.report.html"))
+                  .find("<li class=\"warn\">VideoSource: " + m[1].str() + " decode errors"),
+              std::string::npos);
 }
 
 // The page's file is checked before the input is even opened, so any file stands in for it.
