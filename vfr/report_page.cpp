@@ -184,12 +184,18 @@ void Page::timeline() {
     }
     // A mark above the strip at every cut, in the colour of the part that starts there, so that
     // a part narrower than a pixel still shows.
+    // Marks of the cuts shown below link to them.
+    std::vector<bool> shown(in.parts.size());
+    for (const ReportCut& c : in.cuts)
+        if (c.after < shown.size()) shown[c.after] = true;
     for (size_t i = 1; i < in.parts.size(); ++i) {
         const double x = x_of_ms(ms_of(in.parts[i].first));
-        out += "<a href=\"#cut-" + std::to_string(i) + "\"><rect class=\"cutmark\" x=\"" +
-               num(x - 1, 2) + "\" y=\"" + std::to_string(strip_y - 12) +
-               "\" width=\"3\" height=\"10\" fill=\"" + rate_colour(in.parts[i].kind) +
-               "\"/></a>\n";
+        const std::string mark = "<rect class=\"cutmark\" x=\"" + num(x - 1, 2) + "\" y=\"" +
+                                 std::to_string(strip_y - 12) +
+                                 "\" width=\"3\" height=\"10\" fill=\"" +
+                                 rate_colour(in.parts[i].kind) + "\"/>";
+        out += shown[i] ? "<a href=\"#cut-" + std::to_string(i) + "\">" + mark + "</a>\n"
+                        : mark + "\n";
     }
     if (rows) marks_rows(marks_y);
     out += "</svg>\n";

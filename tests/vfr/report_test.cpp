@@ -301,6 +301,13 @@ TEST(Page, OneSegmentPerPartAThumbnailRowPerCutAndNothingOutside) {
         EXPECT_EQ(count(page, "src=\"data:image/jpeg;base64,/9g"), 4 * int(in.cuts.size()));
         EXPECT_EQ(page.find("sampled evenly") != std::string::npos, in.cuts_total > kMaxCutsShown);
         EXPECT_EQ(count(page, "class=\"cutmark\""), int(in.cuts_total));
+        // Each link to a cut leads to one on the page.
+        EXPECT_EQ(count(page, "<a href=\"#cut-"), int(in.cuts.size()));
+        for (const ReportCut& c : in.cuts) {
+            const std::string id = "cut-" + std::to_string(c.after);
+            EXPECT_NE(page.find("<a href=\"#" + id + "\">"), std::string::npos);
+            EXPECT_NE(page.find("id=\"" + id + "\""), std::string::npos);
+        }
 
         // Self-contained: nothing is fetched, no script; the texts are escaped.
         EXPECT_EQ(page.find("<script"), std::string::npos);
