@@ -94,6 +94,7 @@ struct Page {
     void summary();
     void thumb(const Thumbnail& t, const std::string& caption);
     void part_row(size_t index);
+    void close_up(size_t after);
 };
 
 void Page::style() {
@@ -299,6 +300,41 @@ void Page::part_row(size_t index) {
         "</td></tr>\n";
 }
 
+// The parts within five seconds (150 frames) of the cut before parts[after], at a scale where
+// every frame is several pixels wide: the close-up that the whole strip cannot give.
+void Page::close_up(size_t after) {
+    constexpr int64_t kReach = 150;
+    constexpr int kWidth = 1000;
+    const int64_t cut = in.parts[after].first;
+    const int64_t w0 = std::max<int64_t>(0, cut - kReach);
+    const int64_t w1 = std::min<int64_t>(in.facts.source_frames, cut + kReach);  // exclusive
+    if (w1 <= w0) return;
+    auto x_of = [&](int64_t frame) {
+        return double(kWidth) * double(frame - w0) / double(w1 - w0);
+    };
+    out += "<svg class=\"closeup\" width=\"" + std::to_string(kWidth + 2) +
+           "\" height=\"40\" viewBox=\"-1 0 " + std::to_string(kWidth + 2) +
+           " 40\" xmlns=\"http://www.w3.org/2000/svg\">\n";
+    for (const ReportPart& p : in.parts) {
+        if (p.last < w0 || p.first >= w1) continue;
+        const double x0 = x_of(std::max(p.first, w0)), x1 = x_of(std::min(p.last + 1, w1));
+        out += "<rect class=\"near\" data-first=\"" + std::to_string(p.first) + "\" data-last=\"" +
+               std::to_string(p.last) + "\" x=\"" + num(x0, 2) + "\" y=\"2\" width=\"" +
+               num(std::max(1.0, x1 - x0), 2) + "\" height=\"18\" fill=\"" + rate_colour(p.kind) +
+               "\"><title>" +
+               escape((p.line ? "line " + std::to_string(p.line) + ": " + p.text
+                              : std::string("no statement covers these frames")) +
+                      "\nframes " + std::to_string(p.first) + "-" + std::to_string(p.last)) +
+               "</title></rect>\n";
+    }
+    const double xc = x_of(cut);
+    out += "<line x1=\"" + num(xc, 2) + "\" x2=\"" + num(xc, 2) +
+           "\" y1=\"0\" y2=\"24\" stroke=\"#000\" stroke-width=\"2\"/>\n";
+    out += "<text x=\"0\" y=\"36\">frame " + std::to_string(w0) + ", " + hms_text(ms_of(w0)) +
+           "</text><text x=\"" + std::to_string(kWidth) + "\" y=\"36\" text-anchor=\"end\">frame " +
+           std::to_string(w1 - 1) + ", " + hms_text(ms_of(w1 - 1)) + "</text>\n</svg>\n";
+}
+
 void Page::cuts() {
     out += "<div class=\"pad\"><h2 id=\"cuts\">Cuts</h2>\n";
     if (in.cuts_total == 0) {
@@ -310,8 +346,9 @@ void Page::cuts() {
     }
     out +=
         "<p class=\"note\">Each cut: the source's woven frames just before and after it, then "
-        "the frames served on either side, and the .def lines of the two parts (the lines to edit "
-        "for <code>--def</code>).</p>\n";
+        "the frames served on either side, the parts within five seconds of it (the black line is "
+        "the cut), and the .def lines of the two parts (the lines to edit for "
+        "<code>--def</code>).</p>\n";
     for (const ReportCut& c : in.cuts) {
         const ReportPart& after = in.parts[c.after];
         const int64_t f = after.first;
@@ -330,7 +367,9 @@ void Page::cuts() {
         };
         thumb(c.served_before, served_caption(c.served_before_frame));
         thumb(c.served_after, served_caption(c.served_after_frame));
-        out += "</div>\n<table>";
+        out += "</div>\n";
+        close_up(c.after);
+        out += "<table>";
         part_row(c.after - 1);
         part_row(c.after);
         out += "</table></div>\n";

@@ -301,6 +301,20 @@ TEST(Page, OneSegmentPerPartAThumbnailRowPerCutAndNothingOutside) {
         EXPECT_EQ(count(page, "src=\"data:image/jpeg;base64,/9g"), 4 * int(in.cuts.size()));
         EXPECT_EQ(page.find("sampled evenly") != std::string::npos, in.cuts_total > kMaxCutsShown);
         EXPECT_EQ(count(page, "class=\"cutmark\""), int(in.cuts_total));
+        // Each cut's close-up holds the parts on both sides of it.
+        for (const ReportCut& c : in.cuts) {
+            const size_t at = page.find("id=\"cut-" + std::to_string(c.after) + "\"");
+            ASSERT_NE(at, std::string::npos);
+            const std::string block = page.substr(at, page.find("</table>", at) - at);
+            EXPECT_EQ(count(block, "<svg class=\"closeup\""), 1);
+            for (const size_t i : {c.after - 1, c.after})
+                EXPECT_NE(block.find("<rect class=\"near\" data-first=\"" +
+                                     std::to_string(in.parts[i].first) + "\" data-last=\"" +
+                                     std::to_string(in.parts[i].last) + "\""),
+                          std::string::npos)
+                    << "cut " << c.after << ", part " << i;
+        }
+
         // Each link to a cut leads to one on the page.
         EXPECT_EQ(count(page, "<a href=\"#cut-"), int(in.cuts.size()));
         for (const ReportCut& c : in.cuts) {
