@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdlib>
 
 namespace qexvfr {
@@ -17,6 +18,8 @@ const char* const kUsage =
     "  --preset NAME     x264 preset (default medium)\n"
     "  --x264 \"OPTS\"     further x264 options\n"
     "  --no-audio        leave the audio tracks of INPUT out\n"
+    "  --report [FILE]   write an HTML page of the cut (default OUTPUT.report.html; a FILE\n"
+    "                    follows as --report=FILE, or as the next word when it ends in .html)\n"
     "  -h, --help        this text\n";
 
 namespace {
@@ -31,6 +34,18 @@ bool valid_crf(const std::string& s) {
     const double v = std::strtod(s.c_str(), &end);
     if (*end != '\0' || !(s[0] >= '0' && s[0] <= '9')) return false;
     return v >= 0 && v <= 51;
+}
+
+// A word taken as the file of --report: a name ending in .html or .htm (any case).
+bool is_html_name(const std::string& s) {
+    auto ends = [&](std::string_view e) {
+        if (s.size() <= e.size()) return false;
+        for (size_t i = 0; i < e.size(); ++i)
+            if (std::tolower(static_cast<unsigned char>(s[s.size() - e.size() + i])) != e[i])
+                return false;
+        return true;
+    };
+    return ends(".html") || ends(".htm");
 }
 
 }  // namespace
@@ -106,6 +121,13 @@ Options parse_options(const std::vector<std::string>& args) {
             o.x264_extra.insert(o.x264_extra.end(), words.begin(), words.end());
         } else if (a == "--no-audio") {
             o.audio = false;
+        } else if (a == "--report") {
+            o.report = true;
+            if (i + 1 < args.size() && is_html_name(args[i + 1])) o.report_path = args[++i];
+        } else if (a.rfind("--report=", 0) == 0) {
+            o.report = true;
+            o.report_path = a.substr(9);
+            if (o.report_path.empty()) throw UsageError("--report= needs a file name");
         } else if (a.size() > 1 && a[0] == '-') {
             throw UsageError("unknown option " + a);
         } else {

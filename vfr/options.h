@@ -23,6 +23,8 @@ struct Options {
     std::string preset = "medium";
     std::vector<std::string> x264_extra;  // --x264, split into words
     bool audio = true;                    // --no-audio clears it
+    bool report = false;                  // --report: write the HTML page of the cut
+    std::string report_path;              // its path (empty: OUTPUT's name + .report.html)
     bool help = false;
 };
 

@@ -25,6 +25,7 @@
 #include "child.h"
 #include "options.h"
 #include "plan.h"
+#include "report_run.h"
 #include "serve.h"
 #include "text.h"
 #include "wholefile.h"
@@ -249,7 +250,8 @@ class Scan {
 
 // Analysis: the definition for the scan's log, written to `def_path`.
 void make_definition(const Options& o, std::string_view settings, const std::string& log,
-                     const std::string& log_path, const std::string& def_path) {
+                     const std::string& log_path, const std::string& def_path,
+                     std::vector<std::string>& warnings) {
     write_text(log_path, log);
     const zorvane::MemoryRun run = zorvane::runInMemory(o.zorvane, settings, log, true);
     if (run.status != 0) {
@@ -257,6 +259,8 @@ void make_definition(const Options& o, std::string_view settings, const std::str
         throw Failure{"zorvane: " + (why.empty() ? "the analysis failed" : why)};
     }
     write_text(def_path, run.output);
+    for (const std::string& l : text_lines(run.console))
+        if (l.find("Warning") != std::string::npos) warnings.push_back("zorvane: " + l);
 }
 
 struct Summary {
@@ -266,7 +270,7 @@ struct Summary {
     uint64_t bytes = 0;
 };
 
-Summary run(const Options& o) {
+Summary run(const Options& o, const std::vector<std::string>& command) {
     install_signal_handlers();
     const std::string input = absolute(o.input);
     struct stat st {};
@@ -296,6 +300,25 @@ Summary run(const Options& o) {
         existing.st_ino == st.st_ino)
         throw Failure{o.output + " is the input; give another output name"};
 
+    // The report's file is opened now, so that a page that cannot be written stops the run
+    // before anything is scanned or encoded.
+    std::optional<ReportRun> report;
+    std::vector<std::string> warnings;
+    if (o.report) {
+        const std::string page = o.report_path.empty() ? folder_of(target.path) + "/" +
+                                                             stem_of(target.path) + ".report.html"
+                                                       : absolute(o.report_path);
+        struct stat same {};
+        if (page == target.path ||
+            (::stat(page.c_str(), &same) == 0 && same.st_dev == st.st_dev &&
+             same.st_ino == st.st_ino) ||
+            (!o.def.empty() && page == absolute(o.def)))
+            throw Failure{"the report " + page +
+                          " would overwrite the output, input or definition"};
+        report.emplace(page);
+        report->facts().command_line = shell_line(command);
+    }
+
     WorkDir work(folder_of(target.path));
     std::string keep = work.file("");
     keep.pop_back();
@@ -317,7 +340,11 @@ Summary run(const Options& o) {
                                           scan && source_function(input) == "VideoSource"
                                               ? scan->opener(input)
                                               : Server::Opener());
-        if (scan) make_definition(o, settings, scan->result(*server, input).log, kept(".log"), def);
+        if (scan) {
+            const std::string& log = scan->result(*server, input).log;
+            make_definition(o, settings, log, kept(".log"), def, warnings);
+            if (report) report->set_log(log);
+        }
         check_stop();
         server->apply_qex(def, timecodes, chapter_file);
     } catch (const ServeError& e) {
@@ -341,6 +368,7 @@ Summary run(const Options& o) {
         throw Failure{def + ": Qex wrote more timecodes than it serves frames"};
     const std::vector<int64_t> keys = chapter_frames(tc, chapters);
     write_text(kept(".qp.txt"), qpfile_text(keys));
+    if (report) report->collect(*server, def, read_text(def, "the definition"), tc);
 
     // Encode.
     const int count = int(tc.size());
@@ -379,12 +407,13 @@ Summary run(const Options& o) {
     MuxPaths mp{work.file("out.mkv"), enc.video, timecodes, chapters.empty() ? "" : chapter_file,
                 ""};
     // A y4m stream has no audio, and identifying a large one takes mkvmerge long.
+    std::string identified;
     if (o.audio && source_function(input) != "Y4MSource") {
         const int id = run_to_end({mkvmerge, "-J", input}, work.file("identify.json"));
         check_stop();
-        if (id == 0 &&
-            identifies_audio(read_text(work.file("identify.json"), "mkvmerge's identification")))
-            mp.audio_from = input;
+        if (id == 0)
+            identified = read_text(work.file("identify.json"), "mkvmerge's identification");
+        if (identifies_audio(identified)) mp.audio_from = input;
     }
     const int ms = run_to_end(mkvmerge_command(mkvmerge, mp), work.file("mkvmerge.log"));
     check_stop();
@@ -393,13 +422,38 @@ Summary run(const Options& o) {
                       last_lines(read_text(work.file("mkvmerge.log"), "mkvmerge's log"), 3)};
     }
     mux.note(mp.audio_from.empty() ? "video and timecodes" : "video, timecodes and audio");
+    if (ms == 1 && report)
+        for (const std::string& l :
+             text_lines(read_text(work.file("mkvmerge.log"), "mkvmerge's log")))
+            if (l.find("Warning") != std::string::npos) warnings.push_back("mkvmerge: " + l);
 
     Summary s;
     struct stat out {};
     if (::stat(mp.output.c_str(), &out) != 0) throw Failure{"mkvmerge wrote no file"};
+    if (report) {
+        ReportFacts& f = report->facts();
+        f.input = o.input;
+        f.input_bytes = uint64_t(st.st_size);
+        f.output = o.output;
+        f.output_bytes = uint64_t(out.st_size);
+        f.output_frames = count;
+        f.output_shares = rate_shares(tc, fps_num, fps_den);
+        f.definition_kept = !o.def.empty() || !o.keep.empty();
+        f.definition = !o.def.empty() ? o.def : o.keep + "/" + stem + ".def";
+        f.audio = audio_tracks(identified);
+        f.audio_kept = !mp.audio_from.empty();
+        f.audio_left_out = !o.audio;
+        f.warnings = warnings;
+        if (source_function(input) == "VideoSource") report->read_decode_errors(input);
+        report->write();
+    }
     check_stop();
     if (::rename(mp.output.c_str(), target.path.c_str()) != 0)
         throw Failure{"cannot write " + o.output + ": " + std::strerror(errno)};
+    if (report) {
+        report->commit();
+        std::fprintf(stderr, "report: %s\n", report->path().c_str());
+    }
     s.output = o.output;
     s.shares = rate_shares(tc, fps_num, fps_den);
     s.frames = count;
@@ -422,7 +476,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     try {
-        const Summary s = run(o);
+        const Summary s = run(o, std::vector<std::string>(argv, argv + argc));
         std::printf("%s: %s\n%lld frames, %s, %s\n", s.output.c_str(),
                     shares_text(s.shares).c_str(), (long long)s.frames,
                     clock_text(total_ms(s.shares)).c_str(), size_text(s.bytes).c_str());

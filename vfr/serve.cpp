@@ -94,6 +94,10 @@ void Server::apply_qex(const std::string& def, const std::string& timecodes,
 
 Server::~Server() = default;
 
+PClip Server::clip() const {
+    return impl_->clip;
+}
+
 int Server::frames() const {
     return impl_->vi.num_frames;
 }

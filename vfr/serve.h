@@ -42,6 +42,7 @@ class Server {
     void apply_qex(const std::string& def, const std::string& timecodes,
                    const std::string& chapters);
 
+    PClip clip() const;        // the Qex clip (after apply_qex)
     int frames() const;        // output frames of the Qex clip
     unsigned fps_num() const;  // rate of the source (Qex keeps it for a variable-rate clip)
     unsigned fps_den() const;
