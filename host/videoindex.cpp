@@ -36,9 +36,10 @@ inline uint64_t mix(uint64_t h) {
 }
 
 constexpr char kMagic[8] = {'Q', 'E', 'X', 'I', 'N', 'D', 'E', 'X'};
-// 2: the picture hash of 64-byte stripes; 3: the time base of the timestamps.
-constexpr uint32_t kVersion = 3;
-constexpr size_t kFrameBytes = 8 + 8 + 8 + 8 + 1;
+// 2: the picture hash of 64-byte stripes; 3: the time base of the timestamps; 4: the fields
+// each picture shows, the rate of field pairs, damage and where threads stop.
+constexpr uint32_t kVersion = 4;
+constexpr size_t kFrameBytes = 8 + 8 + 8 + 8 + 1 + 1;
 
 class Writer {
   public:
@@ -293,6 +294,10 @@ std::string serialize_index(const VideoIndex& x) {
     w.u32(x.rate_den);
     w.u32(x.time_base_num);
     w.u32(x.time_base_den);
+    w.u8(x.timestamp_bits);
+    w.u32(x.field_pair_num);
+    w.u32(x.field_pair_den);
+    w.u32(uint32_t(x.single_thread_from));
     w.u8(uint8_t(x.field_order));
     w.u32(x.decode_errors);
     w.u64(x.frames.size());
@@ -301,7 +306,9 @@ std::string serialize_index(const VideoIndex& x) {
         w.i64(f.pos);
         w.i64(f.dts);
         w.u64(f.hash);
-        w.u8(f.key ? 1 : 0);
+        w.u8(uint8_t((f.key ? 1 : 0) | (f.top_first ? 2 : 0) | (f.interlaced ? 4 : 0) |
+                     (f.damaged ? 8 : 0)));
+        w.u8(f.repeat);
     }
     w.u64(checksum(w.out()));
     return std::move(w.out());
@@ -333,6 +340,10 @@ std::optional<VideoIndex> parse_index(std::string_view bytes, std::string* why) 
     x.rate_den = r.u32();
     x.time_base_num = r.u32();
     x.time_base_den = r.u32();
+    x.timestamp_bits = r.u8();
+    x.field_pair_num = r.u32();
+    x.field_pair_den = r.u32();
+    x.single_thread_from = int32_t(r.u32());
     const uint8_t order = r.u8();
     x.decode_errors = r.u32();
     const uint64_t count = r.u64();
@@ -350,10 +361,141 @@ std::optional<VideoIndex> parse_index(std::string_view bytes, std::string* why) 
         f.dts = r.i64();
         f.hash = r.u64();
         const uint8_t k = r.u8();
-        if (k > 1) return fail("the index file holds impossible values");
-        f.key = k == 1;
+        f.repeat = r.u8();
+        if (k > 15 || f.repeat > 4) return fail("the index file holds impossible values");
+        f.key = k & 1;
+        f.top_first = k & 2;
+        f.interlaced = k & 4;
+        f.damaged = k & 8;
     }
     return x;
+}
+
+namespace {
+
+// Whole fields in a span of timestamps, rounded to the nearest.
+int64_t span_fields(int64_t ticks, const VideoIndex& x, uint32_t rate_num, uint32_t rate_den) {
+    const __int128 num = __int128(ticks) * x.time_base_num * rate_num * 2;
+    const __int128 den = __int128(x.time_base_den) * rate_den;
+    const __int128 q = (num >= 0 ? num + den / 2 : num - den / 2) / den;
+    return int64_t(std::clamp<__int128>(q, INT64_MIN / 4, INT64_MAX / 4));
+}
+
+}  // namespace
+
+TimelineBuilder::TimelineBuilder(const VideoIndex& index, bool fields, uint32_t rate_num,
+                                 uint32_t rate_den, int max_fill_seconds)
+    : x_(index),
+      fields_(fields),
+      rate_num_(std::max<uint32_t>(rate_num, 1)),
+      rate_den_(std::max<uint32_t>(rate_den, 1)),
+      max_fill_(int64_t(max_fill_seconds) * 2 * rate_num_ / rate_den_) {
+    bits_ = std::clamp<int>(index.timestamp_bits, 8, 64);
+}
+
+int64_t TimelineBuilder::step(int64_t from, int64_t to) const {
+    const uint64_t d = uint64_t(to) - uint64_t(from);
+    if (bits_ == 64) return int64_t(d);
+    const uint64_t mask = (uint64_t(1) << bits_) - 1, half = uint64_t(1) << (bits_ - 1);
+    const uint64_t m = d & mask;
+    return m >= half ? int64_t(m) - int64_t(mask) - 1 : int64_t(m);
+}
+
+void TimelineBuilder::field(int picture, bool bottom) {
+    last_bottom_ = bottom;
+    ++fields_out_;
+    if (!pending_) {
+        pending_ = true;
+        pending_picture_ = picture;
+        pending_bottom_ = bottom;
+        return;
+    }
+    pending_ = false;
+    FrameSource f{pending_picture_, pending_picture_};
+    if (pending_bottom_ != bottom) {
+        f.top = pending_bottom_ ? picture : pending_picture_;
+        f.bottom = pending_bottom_ ? pending_picture_ : picture;
+    }
+    ++(pending_bottom_ ? bottom_starts_ : top_starts_);
+    t_.frames.push_back(f);
+}
+
+void TimelineBuilder::fill(int64_t count) {
+    const int64_t start = int64_t(t_.frames.size());
+    int first, end;  // the frames that hold at least one repeated field
+    if (fields_) {
+        first = int((fields_out_) / 2);
+        bool bottom = last_bottom_;
+        for (int64_t i = 0; i < count; ++i) field(last_, bottom = !bottom);
+        end = int((fields_out_ + 1) / 2);
+    } else {
+        for (int64_t i = 0; i < count / 2; ++i) t_.frames.push_back({last_, last_});
+        frames_out_ += count / 2 * 2;
+        first = int(start);
+        end = int(t_.frames.size());
+    }
+    if (end <= first) return;
+    if (!t_.filled.empty() && t_.filled.back().first + t_.filled.back().count >= first)
+        t_.filled.back().count = end - t_.filled.back().first;
+    else
+        t_.filled.push_back({first, end - first});
+}
+
+void TimelineBuilder::add(int i) {
+    const IndexedFrame& f = x_.frames[size_t(i)];
+    if (added_++ == 0) t_.first_pts = f.pts;
+    t_.repeat_flagged += f.repeat > 0;
+    t_.field_order_known = t_.field_order_known || f.interlaced || f.repeat > 0;
+    if (f.pts == kNoTimestamp) {
+        ++bad_;
+    } else {
+        const int64_t d = prev_ == kNoTimestamp ? 0 : step(prev_, f.pts);
+        unwrapped_ += d;
+        if (prev_ != kNoTimestamp && d <= 0) ++bad_;
+        if (anchored_ && d > 0) {
+            const int64_t gap = anchor_field_ +
+                                span_fields(unwrapped_ - anchor_ts_, x_, rate_num_, rate_den_) -
+                                position();
+            if (gap >= 2 && gap <= max_fill_ && last_ >= 0) {
+                fill(gap);
+            } else if (gap > max_fill_ || gap < -8) {
+                ++t_.jumps;
+                anchored_ = false;
+            }
+        } else if (anchored_) {
+            ++t_.jumps;
+            anchored_ = false;
+        }
+        prev_ = f.pts;
+        if (!anchored_) {
+            anchored_ = true;
+            anchor_ts_ = unwrapped_;
+            anchor_field_ = position();
+        }
+    }
+    const int shown = 2 + f.repeat;
+    if (fields_) {
+        bool bottom = !f.top_first;
+        for (int k = 0; k < shown; ++k, bottom = !bottom) field(i, bottom);
+    } else {
+        t_.frames.push_back({i, i});
+        frames_out_ += shown;
+    }
+    last_ = i;
+}
+
+Timeline TimelineBuilder::finish() {
+    const int64_t n = added_;
+    t_.timestamps_usable = bad_ <= 2 || int64_t(bad_) * 20 <= n;
+    t_.top_first = top_starts_ >= bottom_starts_;
+    return std::move(t_);
+}
+
+Timeline make_timeline(const VideoIndex& index, bool fields, uint32_t rate_num, uint32_t rate_den,
+                       int max_fill_seconds) {
+    TimelineBuilder b(index, fields, rate_num, rate_den, max_fill_seconds);
+    for (int i = 0; i < int(index.frames.size()); ++i) b.add(i);
+    return b.finish();
 }
 
 std::string default_index_path(const std::string& absolute_input, bool folder_writable,

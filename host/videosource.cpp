@@ -359,9 +359,17 @@ std::pair<uint32_t, uint32_t> stream_rate(const AVStream* st, const AVCodecConte
     return first.first ? first : std::pair<uint32_t, uint32_t>{25, 1};
 }
 
-// Decodes the whole track once. `picture`, when given, receives every decoded picture with its
-// number and the part of the file read, and returns its hash_frame().
-using PictureHook = std::function<uint64_t(const AVFrame* f, int n, double fraction)>;
+// The rate of the clip's frames: with repeat-field flags applied, the rate of the stream's field
+// pairs when it gives one; otherwise the rate the stream is read at.
+std::pair<uint32_t, uint32_t> clip_rate(const VideoIndex& x, bool fields) {
+    if (fields && x.field_pair_num > 0) return {x.field_pair_num, x.field_pair_den};
+    return {x.rate_num, x.rate_den};
+}
+
+// Decodes the whole track once. `picture`, when given, receives every decoded picture, the index
+// so far (the picture's entry last, without its hash) and the part of the file read, and returns
+// its hash_frame().
+using PictureHook = std::function<uint64_t(const AVFrame* f, const VideoIndex& x, double fraction)>;
 VideoIndex build_index(Decoder& dec, const std::string& path, const PictureHook& picture = {}) {
     VideoIndex x;
     IndexReporter report(path, !picture);
@@ -381,6 +389,18 @@ VideoIndex build_index(Decoder& dec, const std::string& path, const PictureHook&
             x.height = f->height;
             const char* name = av_get_pix_fmt_name(AVPixelFormat(f->format));
             x.pixel_format = name ? name : "";
+            // The decoder has read the stream's headers now.
+            const AVCodecContext* ctx = dec.context();
+            std::tie(x.rate_num, x.rate_den) = stream_rate(dec.stream(), ctx);
+            if (auto [num, den] = reduce_rate(ctx->framerate.num, ctx->framerate.den);
+                num > 0 && double(num) / den <= 1000) {
+                x.field_pair_num = num;
+                x.field_pair_den = den;
+            }
+            x.timestamp_bits = uint8_t(std::clamp(dec.stream()->pts_wrap_bits, 8, 64));
+            std::tie(x.time_base_num, x.time_base_den) =
+                reduce_rate(dec.stream()->time_base.num, dec.stream()->time_base.den);
+            if (x.time_base_num == 0) x.time_base_num = 1, x.time_base_den = 90000;
         }
         IndexedFrame e;
         e.pts =
@@ -388,9 +408,14 @@ VideoIndex build_index(Decoder& dec, const std::string& path, const PictureHook&
         e.pos = f->pkt_pos;
         e.dts = f->pkt_dts == AV_NOPTS_VALUE ? kNoTimestamp : f->pkt_dts;
         e.key = f->key_frame || f->pict_type == AV_PICTURE_TYPE_I;
-        e.hash = picture ? picture(f, int(x.frames.size()), fraction) : hash_frame(f);
+        e.top_first = f->top_field_first;
+        e.interlaced = f->interlaced_frame;
+        e.repeat = uint8_t(std::clamp(f->repeat_pict, 0, 4));
+        e.damaged = f->decode_error_flags || (f->flags & AV_FRAME_FLAG_CORRUPT);
         x.frames.push_back(e);
-        if (f->decode_error_flags || (f->flags & AV_FRAME_FLAG_CORRUPT)) ++damaged;
+        e.hash = picture ? picture(f, x, fraction) : hash_frame(f);
+        x.frames.back().hash = e.hash;
+        if (e.damaged) ++damaged;
         if (f->interlaced_frame) ++(f->top_field_first ? tff : bff);
         if (x.frames.size() >= size_t(INT_MAX / 2)) break;
         report.update(fraction, int(x.frames.size()));
@@ -405,10 +430,6 @@ VideoIndex build_index(Decoder& dec, const std::string& path, const PictureHook&
         x.field_order = FieldOrder::kBottomFirst;
     else if (tff + bff > 0)
         x.field_order = tff >= bff ? FieldOrder::kTopFirst : FieldOrder::kBottomFirst;
-    std::tie(x.rate_num, x.rate_den) = stream_rate(dec.stream(), ctx);
-    std::tie(x.time_base_num, x.time_base_den) =
-        reduce_rate(dec.stream()->time_base.num, dec.stream()->time_base.den);
-    if (x.time_base_num == 0) x.time_base_num = 1, x.time_base_den = 90000;
     x.stream = dec.stream_index();
     x.codec = avcodec_get_name(dec.stream()->codecpar->codec_id);
     x.decode_errors = dec.errors() + damaged;
@@ -453,16 +474,25 @@ class VideoSource : public IClip {
         locator_ = std::make_unique<FrameLocator>(index_);
         if (!layout_chosen_) set_picture(env);
         feed_ = nullptr;
-        vi_.num_frames = int(index_.frames.size());
-        vi_.SetFPS(index_.rate_num, index_.rate_den);
+        const auto [rate_num, rate_den] = clip_rate(index_, opt_.rff);
+        if (builder_) {
+            timeline_ = builder_->finish();
+            builder_.reset();
+            fed_.clear();
+        } else {
+            timeline_ = make_timeline(index_, opt_.rff, rate_num, rate_den);
+        }
+        if (timeline_.frames.empty()) fail(env, "no frame of the video track decodes");
+        vi_.num_frames = int(timeline_.frames.size());
+        vi_.SetFPS(rate_num, rate_den);
         vi_.image_type = 0;
-        if (index_.field_order == FieldOrder::kTopFirst) vi_.image_type = VideoInfo::IT_TFF;
-        if (index_.field_order == FieldOrder::kBottomFirst) vi_.image_type = VideoInfo::IT_BFF;
-        if (index_.decode_errors > 0)
-            std::fprintf(stderr,
-                         "VideoSource: \"%s\": %u decode errors; frames are numbered as a "
-                         "linear decode gives them\n",
-                         path_.c_str(), index_.decode_errors);
+        if (opt_.rff && timeline_.repeat_flagged > 0)
+            vi_.image_type = timeline_.top_first ? VideoInfo::IT_TFF : VideoInfo::IT_BFF;
+        else if (index_.field_order == FieldOrder::kTopFirst)
+            vi_.image_type = VideoInfo::IT_TFF;
+        else if (index_.field_order == FieldOrder::kBottomFirst)
+            vi_.image_type = VideoInfo::IT_BFF;
+        notice();
         // The cache holds the decoder's own pictures: a small one keeps the buffers that the
         // decoder writes into warm in the processor's caches (8 frames at 1080 lines, 48 at
         // 480), which is still wider than the reach of the plug-in's access pattern.
@@ -483,6 +513,26 @@ class VideoSource : public IClip {
     PVideoFrame GetFrame(int n, IScriptEnvironment* env) override {
         n = std::clamp(n, 0, vi_.num_frames - 1);
         ++stats_.requests;
+        const FrameSource src = timeline_.frames[size_t(n)];
+        if (src.top == src.bottom) return picture(src.top, env);
+        // Frames woven from two pictures are kept in the cache beside the pictures.
+        if (PVideoFrame f = cached(-1 - n)) return f;
+        PVideoFrame top = picture(src.top, env);
+        PVideoFrame f = weave(top, picture(src.bottom, env));
+        remember(-1 - n, f);
+        return f;
+    }
+
+    bool GetParity(int) override { return vi_.IsTFF(); }
+    void GetAudio(void*, int64_t, int64_t, IScriptEnvironment*) override {}
+    void SetCacheHints(int, int) override {}
+    const VideoInfo& GetVideoInfo() override { return vi_; }
+
+    const VideoSourceInfo& info() const { return info_; }
+
+  private:
+    // Picture n of the index.
+    PVideoFrame picture(int n, IScriptEnvironment* env) {
         if (PVideoFrame f = cached(n)) return f;
         if (!dec_) open_decoder(env);
         if (next_ >= 0 && n >= next_ &&
@@ -518,27 +568,73 @@ class VideoSource : public IClip {
                       "changed?)");
     }
 
-    bool GetParity(int) override { return vi_.IsTFF(); }
+    // A frame of the top field of one picture and the bottom field of another (the rows of
+    // every plane alternate, as interlaced 4:2:0 chroma does).
+    PVideoFrame weave(const PVideoFrame& top, const PVideoFrame& bottom) {
+        PVideoFrame out = new_frame(vi_);
+        int sel[3];
+        const int planes = plane_selectors(vi_, sel);
+        for (int i = 0; i < planes; ++i) {
+            const int p = sel[i];
+            BYTE* dst = out->GetWritePtr(p);
+            const size_t row = size_t(out->GetRowSize(p));
+            for (int r = 0; r < out->GetHeight(p); ++r) {
+                const PVideoFrame& from = (r & 1) ? bottom : top;
+                std::memcpy(dst + ptrdiff_t(r) * out->GetPitch(p),
+                            from->GetReadPtr(p) + ptrdiff_t(r) * from->GetPitch(p), row);
+            }
+        }
+        return out;
+    }
 
-    const VideoSourceInfo& info() const { return info_; }
-    void GetAudio(void*, int64_t, int64_t, IScriptEnvironment*) override {}
-    void SetCacheHints(int, int) override {}
-    const VideoInfo& GetVideoInfo() override { return vi_; }
+    // One line on what differs from a plain decode: damage, filled frames, timestamps.
+    void notice() const {
+        std::string text;
+        auto add = [&](const std::string& part) { text += (text.empty() ? "" : "; ") + part; };
+        if (index_.decode_errors > 0) add(std::to_string(index_.decode_errors) + " decode errors");
+        if (!timeline_.timestamps_usable) {
+            add("the timestamps are missing or do not go forward: frames are served in decode "
+                "order");
+        } else {
+            if (!timeline_.filled.empty()) {
+                int count = 0;
+                std::string where;
+                for (const Timeline::Stretch& st : timeline_.filled) {
+                    count += st.count;
+                    if (where.size() < 200)
+                        where += (where.empty() ? "" : ", ") + std::to_string(st.first) +
+                                 (st.count > 1 ? "-" + std::to_string(st.first + st.count - 1)
+                                               : std::string());
+                    else if (where.back() != '.')
+                        where += ", ...";
+                }
+                add(std::to_string(count) + " frame" + (count == 1 ? "" : "s") +
+                    " repeat the last good picture where pictures are missing (" + where + ")");
+            }
+            if (timeline_.jumps > 0)
+                add(std::to_string(timeline_.jumps) + " timestamp jump" +
+                    (timeline_.jumps == 1 ? "" : "s") + " (frames follow on)");
+        }
+        if (!text.empty())
+            std::fprintf(stderr, "VideoSource: \"%s\": %s\n", path_.c_str(), text.c_str());
+    }
 
-  private:
     [[noreturn]] void fail(IScriptEnvironment* env, const std::string& why) const {
         env->ThrowError("VideoSource: \"%s\": %s", path_.c_str(), why.c_str());
     }
 
     void make_info() {
-        info_.field_order_known = index_.field_order != FieldOrder::kProgressive;
+        info_.field_order_known = index_.field_order != FieldOrder::kProgressive ||
+                                  (opt_.rff && timeline_.repeat_flagged > 0);
         info_.time_base_num = int(index_.time_base_num);
         info_.time_base_den = int(index_.time_base_den);
-        const int64_t first = index_.frames.front().pts;
-        info_.timestamps_usable =
-            std::none_of(index_.frames.begin(), index_.frames.end(),
-                         [](const IndexedFrame& f) { return f.pts == kNoTimestamp; });
-        info_.first_pts = first == kNoTimestamp ? 0 : first;
+        info_.timestamps_usable = timeline_.timestamps_usable;
+        info_.first_pts = timeline_.first_pts == kNoTimestamp ? 0 : timeline_.first_pts;
+        info_.repeat_flagged = timeline_.repeat_flagged;
+        info_.filled.clear();
+        if (timeline_.timestamps_usable)
+            for (const Timeline::Stretch& st : timeline_.filled)
+                info_.filled.push_back({st.first, st.count});
     }
 
     // The picture's size and pixel type, from the index (or the first picture of the decode
@@ -554,7 +650,9 @@ class VideoSource : public IClip {
     }
 
     // A picture of the indexing decode, handed to the feed as GetFrame will serve it.
-    uint64_t feed_picture(const AVFrame* f, int n, double fraction, IScriptEnvironment* env) {
+    uint64_t feed_picture(const AVFrame* f, const VideoIndex& x, double fraction,
+                          IScriptEnvironment* env) {
+        const int n = int(x.frames.size()) - 1;
         if (n == 0) {
             index_.width = f->width;
             index_.height = f->height;
@@ -568,9 +666,28 @@ class VideoSource : public IClip {
             vi_.image_type = tff ? VideoInfo::IT_TFF : 0;
             if (feed_->begin) feed_->begin(vi_);
         }
+        if (!builder_) {
+            const auto [num, den] = clip_rate(x, opt_.rff);
+            builder_ = std::make_unique<TimelineBuilder>(x, opt_.rff, num, den);
+        }
         uint64_t hash = 0;
-        PVideoFrame frame = to_host(f, env, &hash);
-        feed_->frame(n, frame, fraction);
+        // The frames the picture completes, from it and the pictures before it.
+        fed_.emplace_back(n, to_host(f, env, &hash));
+        const Timeline& t = builder_->timeline();
+        const size_t from = t.frames.size();
+        builder_->add(n);
+        auto pic = [&](int m) {
+            for (const auto& [k, frame] : fed_)
+                if (k == m) return frame;
+            fail(env, "a woven frame refers to a picture no longer held");
+        };
+        for (size_t k = from; k < t.frames.size(); ++k) {
+            const FrameSource src = t.frames[k];
+            feed_->frame(
+                int(k), src.top == src.bottom ? pic(src.top) : weave(pic(src.top), pic(src.bottom)),
+                fraction);
+        }
+        while (fed_.size() > 2) fed_.pop_front();
         return hash;
     }
 
@@ -614,8 +731,8 @@ class VideoSource : public IClip {
         open_decoder(env);
         PictureHook hook;
         if (feed_ && feed_->frame)
-            hook = [this, env](const AVFrame* f, int n, double fraction) {
-                return feed_picture(f, n, fraction, env);
+            hook = [this, env](const AVFrame* f, const VideoIndex& x, double fraction) {
+                return feed_picture(f, x, fraction, env);
             };
         index_ = build_index(*dec_, path_, hook);
         index_.file_size = uint64_t(st.st_size);
@@ -865,6 +982,9 @@ class VideoSource : public IClip {
     VideoIndex index_;
     std::unique_ptr<FrameLocator> locator_;
     VideoSourceInfo info_;
+    Timeline timeline_;
+    std::unique_ptr<TimelineBuilder> builder_;     // while the constructor indexes
+    std::deque<std::pair<int, PVideoFrame>> fed_;  // the last pictures handed on
     std::unique_ptr<Decoder> dec_;
     int next_ = -1;       // frame number of the decoder's next picture (-1: not known)
     ReadAhead ahead_{3};  // pictures decoded ahead when frames are asked for in order
@@ -889,6 +1009,7 @@ AVSValue apply_video_source(AVSValue args, void*, IScriptEnvironment* env) {
     opt.cache = args[2].AsBool(true);
     opt.cachefile = args[3].AsString("");
     opt.threads = args[4].AsInt(0);
+    opt.rff = args[5].AsBool(true);
     return AVSValue(make_video_source(args[0].AsString(""), opt, env));
 }
 
@@ -913,8 +1034,8 @@ void set_index_progress_callback(IndexProgressCallback callback) {
 }
 
 void register_video_source(Environment& env) {
-    env.AddFunction("VideoSource", "s[track]i[cache]b[cachefile]s[threads]i", apply_video_source,
-                    nullptr);
+    env.AddFunction("VideoSource", "s[track]i[cache]b[cachefile]s[threads]i[rff]b",
+                    apply_video_source, nullptr);
 }
 
 }  // namespace qexhost

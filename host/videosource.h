@@ -24,7 +24,7 @@ namespace qexhost {
 
 class Environment;
 
-// Registers VideoSource(path, track, cache, cachefile, threads).
+// Registers VideoSource(path, track, cache, cachefile, threads, rff).
 void register_video_source(Environment& env);
 
 struct VideoSourceOptions {
@@ -32,6 +32,9 @@ struct VideoSourceOptions {
     bool cache = true;      // read and write the index file
     std::string cachefile;  // index file; empty: the default place
     int threads = 0;        // decoder threads; 0: as many as the decoder likes
+    // Repeat-field flags applied: the clip shows the fields a player shows, two to a frame at
+    // the stream's rate. false: every coded picture once, as it is.
+    bool rff = true;
 };
 
 // Receives the frames of the linear decode that makes an index, as they are decoded, so that a
