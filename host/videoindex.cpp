@@ -154,35 +154,20 @@ constexpr std::array<uint64_t, kStripesPerStir + 8> kKeys = [] {
 
 // Takes `count` stripes at p into the lanes, the s-th stripe with the keys from keys[s]: lane i
 // adds the product of the two halves of its keyed word and the plain word of its neighbour
-// lane (i ^ 1), so that a word whose keyed half is zero still counts.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define QEX_HASH_AVX2 1
-// The same with four lanes to a register.
-__attribute__((target("avx2"))) void accumulateAvx2(uint64_t* acc, const uint8_t* p, size_t count,
-                                                    const uint64_t* keys) {
-    __m256i a[2] = {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc)),
-                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc) + 1)};
+// lane (i ^ 1), so that a word whose keyed half is zero still counts. The vector forms below
+// give the same sums.
+void accumulatePortable(uint64_t* acc, const uint8_t* p, size_t count, const uint64_t* keys) {
     for (size_t s = 0; s < count; ++s, p += kStripe, ++keys) {
-        for (int j = 0; j < 2; ++j) {
-            const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p) + j);
-            const __m256i k =
-                _mm256_xor_si256(d, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keys) + j));
-            const __m256i product = _mm256_mul_epu32(k, _mm256_srli_epi64(k, 32));
-            const __m256i neighbour = _mm256_shuffle_epi32(d, _MM_SHUFFLE(1, 0, 3, 2));
-            a[j] = _mm256_add_epi64(a[j], _mm256_add_epi64(product, neighbour));
+        for (int i = 0; i < 8; ++i) {
+            const uint64_t k = load64(p + 8 * i) ^ keys[i];
+            acc[i] += (k & 0xFFFFFFFFu) * (k >> 32) + load64(p + 8 * (i ^ 1));
         }
     }
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc), a[0]);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc) + 1, a[1]);
 }
-#endif
 
-void accumulate(uint64_t* acc, const uint8_t* p, size_t count, const uint64_t* keys) {
-#if defined(QEX_HASH_AVX2)
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) return accumulateAvx2(acc, p, count, keys);
-#endif
 #if defined(__SSE2__)
+#define QEX_HASH_SSE2 1
+void accumulateSse2(uint64_t* acc, const uint8_t* p, size_t count, const uint64_t* keys) {
     auto load = [](const void* at, int j) {
         return _mm_loadu_si128(static_cast<const __m128i*>(at) + j);
     };
@@ -205,14 +190,48 @@ void accumulate(uint64_t* acc, const uint8_t* p, size_t count, const uint64_t* k
     _mm_storeu_si128(out + 1, a1);
     _mm_storeu_si128(out + 2, a2);
     _mm_storeu_si128(out + 3, a3);
-#else
+}
+#endif
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QEX_HASH_AVX2 1
+// Four lanes to a register.
+__attribute__((target("avx2"))) void accumulateAvx2(uint64_t* acc, const uint8_t* p, size_t count,
+                                                    const uint64_t* keys) {
+    __m256i a[2] = {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc)),
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc) + 1)};
     for (size_t s = 0; s < count; ++s, p += kStripe, ++keys) {
-        for (int i = 0; i < 8; ++i) {
-            const uint64_t k = load64(p + 8 * i) ^ keys[i];
-            acc[i] += (k & 0xFFFFFFFFu) * (k >> 32) + load64(p + 8 * (i ^ 1));
+        for (int j = 0; j < 2; ++j) {
+            const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p) + j);
+            const __m256i k =
+                _mm256_xor_si256(d, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keys) + j));
+            const __m256i product = _mm256_mul_epu32(k, _mm256_srli_epi64(k, 32));
+            const __m256i neighbour = _mm256_shuffle_epi32(d, _MM_SHUFFLE(1, 0, 3, 2));
+            a[j] = _mm256_add_epi64(a[j], _mm256_add_epi64(product, neighbour));
         }
     }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc), a[0]);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc) + 1, a[1]);
+}
 #endif
+
+using Accumulate = void (*)(uint64_t*, const uint8_t*, size_t, const uint64_t*);
+
+Accumulate best_accumulate() {
+#if defined(QEX_HASH_AVX2)
+    if (__builtin_cpu_supports("avx2")) return accumulateAvx2;
+#endif
+#if defined(QEX_HASH_SSE2)
+    return accumulateSse2;
+#else
+    return accumulatePortable;
+#endif
+}
+
+Accumulate g_accumulate = best_accumulate();
+
+void accumulate(uint64_t* acc, const uint8_t* p, size_t count, const uint64_t* keys) {
+    g_accumulate(acc, p, count, keys);
 }
 
 // Spreads every lane's high bits down and multiplies (each step invertible): stripes taken
@@ -260,6 +279,37 @@ uint64_t PictureHash::value() const {
         h += uint64_t(m) ^ uint64_t(m >> 64);
     }
     return mix(h);
+}
+
+bool use_picture_hash_path(HashPath path) {
+    switch (path) {
+        case HashPath::kBest:
+            g_accumulate = best_accumulate();
+            return true;
+        case HashPath::kPortable:
+            g_accumulate = accumulatePortable;
+            return true;
+        case HashPath::kSse2:
+#if defined(QEX_HASH_SSE2)
+            g_accumulate = accumulateSse2;
+            return true;
+#else
+            return false;
+#endif
+        case HashPath::kAvx2:
+#if defined(QEX_HASH_AVX2)
+            if (!__builtin_cpu_supports("avx2")) return false;
+            g_accumulate = accumulateAvx2;
+            return true;
+#else
+            return false;
+#endif
+    }
+    return false;
+}
+
+uint64_t index_checksum(std::string_view body) {
+    return checksum(body);
 }
 
 std::pair<uint32_t, uint32_t> reduce_rate(int64_t num, int64_t den) {

@@ -31,6 +31,12 @@ class PictureHash {
     unsigned at_ = 0;  // stripes taken since the lanes were last stirred
 };
 
+// The ways the picture hash is computed; all give the same values (index files depend on it).
+enum class HashPath { kBest, kAvx2, kSse2, kPortable };
+// Makes every PictureHash use `path` from now on (for tests and benchmarks; not while hashes are
+// being computed on other threads); false when this build or processor lacks it.
+bool use_picture_hash_path(HashPath path);
+
 constexpr int64_t kNoTimestamp = INT64_MIN;
 
 struct IndexedFrame {
@@ -75,6 +81,9 @@ struct VideoIndex {
 
 // The file form: a fixed header, the frames, and a checksum of all that precedes it.
 std::string serialize_index(const VideoIndex& index);
+
+// The checksum that ends the file form, over the bytes before it.
+uint64_t index_checksum(std::string_view body);
 
 // Reads the file form back; nullopt (with the reason in *why) when it is truncated, corrupt,
 // of another version or inconsistent.
