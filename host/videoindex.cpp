@@ -425,7 +425,10 @@ namespace {
 
 // Whole fields in a span of timestamps, rounded to the nearest.
 int64_t span_fields(int64_t ticks, const VideoIndex& x, uint32_t rate_num, uint32_t rate_den) {
-    const __int128 num = __int128(ticks) * x.time_base_num * rate_num * 2;
+    // Spans beyond 2^60 ticks are jumps whatever the rates; clamped, the product stays in range.
+    const int64_t limit = int64_t(1) << 60;
+    const __int128 num =
+        __int128(std::clamp(ticks, -limit, limit)) * x.time_base_num * rate_num * 2;
     const __int128 den = __int128(x.time_base_den) * rate_den;
     const __int128 q = (num >= 0 ? num + den / 2 : num - den / 2) / den;
     return int64_t(std::clamp<__int128>(q, INT64_MIN / 4, INT64_MAX / 4));
@@ -439,7 +442,9 @@ TimelineBuilder::TimelineBuilder(const VideoIndex& index, bool fields, uint32_t 
       fields_(fields),
       rate_num_(std::max<uint32_t>(rate_num, 1)),
       rate_den_(std::max<uint32_t>(rate_den, 1)),
-      max_fill_(int64_t(max_fill_seconds) * 2 * rate_num_ / rate_den_) {
+      // (at most 1000 frames a second, whatever rate an index file claims)
+      max_fill_(std::min<int64_t>(int64_t(max_fill_seconds) * 2 * rate_num_ / rate_den_,
+                                  int64_t(max_fill_seconds) * 2000)) {
     bits_ = std::clamp<int>(index.timestamp_bits, 8, 64);
 }
 
@@ -500,12 +505,14 @@ void TimelineBuilder::add(int i) {
         ++bad_;
     } else {
         const int64_t d = prev_ == kNoTimestamp ? 0 : step(prev_, f.pts);
-        unwrapped_ += d;
+        // Absurd timestamps may run past the range of the counts: they wrap (and then count as
+        // jumps) rather than overflow.
+        unwrapped_ = int64_t(uint64_t(unwrapped_) + uint64_t(d));
         if (prev_ != kNoTimestamp && d <= 0) ++bad_;
         if (anchored_ && d > 0) {
-            const int64_t gap = anchor_field_ +
-                                span_fields(unwrapped_ - anchor_ts_, x_, rate_num_, rate_den_) -
-                                position();
+            const int64_t span = int64_t(uint64_t(unwrapped_) - uint64_t(anchor_ts_));
+            const int64_t gap =
+                anchor_field_ + span_fields(span, x_, rate_num_, rate_den_) - position();
             if (gap >= 2 && gap <= max_fill_ && last_ >= 0) {
                 fill(gap);
             } else if (gap > max_fill_ || gap < -8) {
