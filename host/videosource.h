@@ -1,14 +1,19 @@
 // VideoSource: recordings (MPEG-2 and H.264 in TS, MP4, MKV, ...) decoded through FFmpeg's
 // libraries, with frame-exact random access.
 //
-// The first open decodes the whole track once and keeps, for every frame a linear decode
-// gives, its timestamp, the packet to seek to, whether decoding may start there and a hash of
-// its picture. The index is kept in a cache file (`<input>.qexindex`, or in
-// $XDG_CACHE_HOME/qex/ when the input's folder is not writable) together with the input's
-// size and modification time, so a later open reads it back and a changed input is indexed
-// again. A frame request seeks to a key frame before the frame, decodes forward and
-// recognises the decoded pictures by their hashes; a frame is served only when its hash is the
-// one of the linear decode's frame of that number. While frames are asked for in order, the
+// The first open decodes the whole track once and keeps, for every picture a linear decode
+// gives, its timestamp, the packet to seek to, whether decoding may start there, the fields it
+// shows (repeat-field flags) and a hash of its picture. The index is kept in a cache file
+// (`<input>.qexindex`, or in $XDG_CACHE_HOME/qex/ when the input's folder is not writable)
+// together with the input's size and modification time, so a later open reads it back and a
+// changed input is indexed again. The clip's frames are laid out from the pictures: the fields
+// a player shows, two to a frame (or each coded picture once, rff=false), each frame at the
+// time its timestamp names, pictures missing from the stream leaving their frames to repeats of
+// the last good one. A picture request seeks to a key frame before it, decodes forward and
+// recognises the decoded pictures by their hashes; a picture is served only when its hash is
+// the one the index holds. Damage found while indexing makes the decode go back to the key
+// frame before it and on without threads, and serving decodes that stretch the same way, so
+// that concealed pictures are the same on every pass. While frames are asked for in order, the
 // decoder runs a few pictures ahead of the caller on a thread of its own.
 #pragma once
 

@@ -419,6 +419,7 @@ TEST_F(VideoSourceTest, DamagedStreamsServeTheSamePicturesEveryTime) {
         {"midgop.ts", lose_packets(whole, {}, 0.37), 2, false},
         {"midgop264.ts", lose_packets(whole264, {{0.7, 50}}, 0.41), 40, true},
     };
+    int rewound = 0;  // recordings whose damage was decoded again without threads
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         write_file(path(c.name), c.bytes);
@@ -434,6 +435,20 @@ TEST_F(VideoSourceTest, DamagedStreamsServeTheSamePicturesEveryTime) {
         EXPECT_EQ(int64_t(vi.num_frames), (times.back() - times.front() + 1501) / 3003 + 1);
         if (c.lost) {
             EXPECT_FALSE(info->filled.empty());
+        }
+        // Damage seen while indexing: from its stretch on, decoding is without threads.
+        std::string why;
+        std::optional<VideoIndex> index = parse_index(read_file(path(c.name) + ".qexindex"), &why);
+        ASSERT_TRUE(index) << why;
+        int damaged = 0;
+        for (const IndexedFrame& f : index->frames) damaged += f.damaged;
+        if (damaged > 0) {
+            EXPECT_GE(index->single_thread_from, 0);
+        }
+        rewound += index->single_thread_from >= 0;
+        if (index->single_thread_from >= 0) {
+            EXPECT_TRUE(index->frames[size_t(index->single_thread_from)].key ||
+                        index->single_thread_from == 0);
         }
 
         std::vector<std::string> linear;
@@ -468,6 +483,7 @@ TEST_F(VideoSourceTest, DamagedStreamsServeTheSamePicturesEveryTime) {
             << r.err;
         EXPECT_LE(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
+    EXPECT_GE(rewound, 3);
 }
 
 TEST_F(VideoSourceTest, BadInputsGiveOneLineFromQexpipe) {
@@ -616,6 +632,42 @@ TEST_F(VideoSourceTest, PulldownFlagsAreAppliedAsAPlayerShowsThem) {
         EXPECT_NE(r.out.find("repeat-flagged pictures: " + std::to_string(flagged) + "\n"),
                   std::string::npos)
             << r.out;
+    }
+}
+
+// A caller that reads the clip while it is indexed gets every frame once, in order, as
+// GetFrame serves it afterwards: woven frames of flagged film, filled frames of a weak signal
+// and the frames of a damaged stretch that the indexing decodes a second time.
+TEST_F(VideoSourceTest, IndexingFeedGetsTheFramesGetFrameServes) {
+    const std::string& d = *dir_;
+    const std::string h264 = path("feed264.ts");
+    Outcome r = shell(
+        "ffmpeg -nostdin -v error -f lavfi -i "
+        "testsrc2=size=352x240:rate=30000/1001:duration=5 -pix_fmt yuv420p -c:v "
+        "libx264 -preset ultrafast -x264-params bframes=3 -g 40 '" +
+            h264 + "'",
+        d);
+    ASSERT_EQ(r.status, 0) << r.err;
+    write_file(path("feedlost.ts"), lose_packets(read_file(h264), {{0.3, 60}, {0.7, 40}}));
+    const std::string files[] = {
+        make_mpeg2enc(d, "feedfilm.ts", {"film:testsrc2=duration=1", "60i:testsrc=duration=0.5"}),
+        path("feedlost.ts")};
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        std::vector<std::string> fed;
+        VideoInfo begun;
+        IndexingFeed feed;
+        feed.begin = [&](const VideoInfo& vi) { begun = vi; };
+        feed.frame = [&](int n, const PVideoFrame& f, double) {
+            EXPECT_EQ(n, int(fed.size()));
+            fed.push_back(frame_md5(f, begun));
+        };
+        VideoSourceOptions opt;
+        opt.cache = false;
+        PClip clip = make_video_source(file, opt, &env_, &feed);
+        const VideoInfo& vi = clip->GetVideoInfo();
+        ASSERT_EQ(int(fed.size()), vi.num_frames);
+        EXPECT_EQ(check_frames(clip, env_, fed), "");
     }
 }
 
