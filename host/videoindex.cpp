@@ -501,14 +501,19 @@ void TimelineBuilder::add(int i) {
     if (added_++ == 0) t_.first_pts = f.pts;
     t_.repeat_flagged += f.repeat > 0;
     t_.field_order_known = t_.field_order_known || f.interlaced || f.repeat > 0;
+    const int64_t d = f.pts == kNoTimestamp || prev_ == kNoTimestamp ? 0 : step(prev_, f.pts);
     if (f.pts == kNoTimestamp) {
         ++bad_;
+    } else if (prev_ != kNoTimestamp && d <= 0 && ++behind_ < kBehindForAJump) {
+        // A timestamp that does not go forward: a damaged picture's, or the first of a restart.
+        // It follows on in decode order until enough pictures in a row say it is a restart.
+        ++bad_;
     } else {
-        const int64_t d = prev_ == kNoTimestamp ? 0 : step(prev_, f.pts);
+        // A restart counts once, not with every picture that showed it.
+        if (prev_ != kNoTimestamp && d <= 0) bad_ -= kBehindForAJump - 2;
         // Absurd timestamps may run past the range of the counts: they wrap (and then count as
         // jumps) rather than overflow.
         unwrapped_ = int64_t(uint64_t(unwrapped_) + uint64_t(d));
-        if (prev_ != kNoTimestamp && d <= 0) ++bad_;
         if (anchored_ && d > 0) {
             const int64_t span = int64_t(uint64_t(unwrapped_) - uint64_t(anchor_ts_));
             const int64_t gap =
@@ -523,6 +528,7 @@ void TimelineBuilder::add(int i) {
             ++t_.jumps;
             anchored_ = false;
         }
+        behind_ = 0;
         prev_ = f.pts;
         if (!anchored_) {
             anchored_ = true;

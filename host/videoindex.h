@@ -115,9 +115,10 @@ struct Timeline {
 //   shown again), each picture's first field the one its flag names, and the fields are woven
 //   two to a frame; without, every picture is one frame;
 // - a picture whose timestamp lies a frame or more after the end of the one before leaves the
-//   frames between to repeats of that one, up to `max_fill_seconds`; a greater gap or a step
-//   that does not go forward is a jump that shifts nothing. Timestamps wrap at
-//   2^timestamp_bits. A picture without a timestamp follows on in decode order.
+//   frames between to repeats of that one, up to `max_fill_seconds`; a greater gap, or three
+//   pictures in a row whose timestamps do not go forward, is a jump that shifts nothing.
+//   Timestamps wrap at 2^timestamp_bits. A picture without a timestamp, or with one that does
+//   not go forward, follows on in decode order.
 class TimelineBuilder {
   public:
     TimelineBuilder(const VideoIndex& index, bool fields, uint32_t rate_num, uint32_t rate_den,
@@ -141,6 +142,9 @@ class TimelineBuilder {
     Timeline t_;
     int bits_ = 64;
     int bad_ = 0;  // timestamps missing or not going forward
+    // Pictures in a row whose timestamps do not go forward; this many make a jump.
+    static constexpr int kBehindForAJump = 3;
+    int behind_ = 0;
     int last_ = -1;
     int added_ = 0;
     // Weaving.

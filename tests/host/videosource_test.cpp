@@ -401,6 +401,11 @@ TEST_F(VideoSourceTest, DamagedStreamsServeTheSamePicturesEveryTime) {
             d);
         ASSERT_EQ(r.status, 0) << r.err;
     }
+    // The same with the 33-bit clock of the stream wrapping 1.5 s in.
+    Outcome wrap = shell("ffmpeg -nostdin -v error -i '" + mpeg2 +
+                             "' -c copy -output_ts_offset 95440.5 '" + path("wrap.ts") + "'",
+                         d);
+    ASSERT_EQ(wrap.status, 0) << wrap.err;
     const std::string whole = read_file(mpeg2), whole264 = read_file(h264);
     std::string corrupt = whole;
     for (size_t i = whole.size() / 2; i < whole.size() / 2 + 20000; i += 7)
@@ -417,6 +422,7 @@ TEST_F(VideoSourceTest, DamagedStreamsServeTheSamePicturesEveryTime) {
         {"lost.ts", lose_packets(whole, {{0.3, 400}, {0.65, 900}}), 40, true},
         {"lost264.ts", lose_packets(whole264, {{0.25, 150}, {0.6, 300}}), 80, true},
         {"midgop.ts", lose_packets(whole, {}, 0.37), 2, false},
+        {"wraplost.ts", lose_packets(read_file(path("wrap.ts")), {{0.2, 500}}), 40, true},
         {"midgop264.ts", lose_packets(whole264, {{0.7, 50}}, 0.41), 40, true},
     };
     int rewound = 0;  // recordings whose damage was decoded again without threads
@@ -1107,11 +1113,23 @@ TEST(VideoSourceTimeline, TimestampsPlaceThePictures) {
          1,
          true},
         {"a restart",
-         [](VideoIndex& x) { x.frames[4].pts = 0, x.frames[5].pts = 3003; },
+         [](VideoIndex& x) {
+             for (int i = 3; i < 6; ++i) x.frames[size_t(i)].pts = (i - 3) * 3003;
+         },
          true,
          "0 1 2 3 4 5",
          {},
          1,
+         true},
+        {"a damaged picture's timestamp, then a loss",
+         [](VideoIndex& x) {
+             x.frames[2].pts -= 4 * 3003;
+             x.frames.erase(x.frames.begin() + 3);
+         },
+         true,
+         "0 1 2 2 3 4",
+         {{3, 1}},
+         0,
          true},
         {"all zero",
          [](VideoIndex& x) {
@@ -1120,7 +1138,7 @@ TEST(VideoSourceTimeline, TimestampsPlaceThePictures) {
          true,
          "0 1 2 3 4 5",
          {},
-         5,
+         1,
          false},
         {"backwards",
          [](VideoIndex& x) {
@@ -1129,7 +1147,7 @@ TEST(VideoSourceTimeline, TimestampsPlaceThePictures) {
          true,
          "0 1 2 3 4 5",
          {},
-         5,
+         1,
          false},
         {"none",
          [](VideoIndex& x) {
