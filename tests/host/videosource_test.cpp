@@ -604,7 +604,20 @@ TEST_F(VideoSourceTest, PulldownFlagsAreAppliedAsAPlayerShowsThem) {
          {"film:testsrc2=duration=1.5", "60i:testsrc=duration=1", "film:testsrc=duration=1"},
          36 + 30 + 24,
          45 + 30 + 30},
+        {"pulldown264.mkv", {}, 48, 60},  // made below
     };
+    // H.264 film with 3:2 pic_struct flags, as x264 --pulldown 32 codes it.
+    Outcome made = shell(
+        "ffmpeg -nostdin -v error -f lavfi -i "
+        "testsrc2=size=352x240:rate=24000/1001:duration=2 -pix_fmt yuv420p -f "
+        "yuv4mpegpipe - | x264 --quiet --preset ultrafast --pulldown 32 "
+        "--demuxer y4m -o '" +
+            path("pulldown.264") +
+            "' - && ffmpeg -nostdin -v error -r 24000/1001 "
+            "-i '" +
+            path("pulldown.264") + "' -c copy '" + path("pulldown264.mkv") + "'",
+        *dir_);
+    ASSERT_EQ(made.status, 0) << made.err;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string file = make_mpeg2enc(*dir_, c.name, c.parts);
