@@ -360,10 +360,13 @@ std::pair<uint32_t, uint32_t> stream_rate(const AVStream* st, const AVCodecConte
     return first.first ? first : std::pair<uint32_t, uint32_t>{25, 1};
 }
 
-// The rate of the clip's frames: with repeat-field flags applied, the rate of the stream's field
-// pairs when it gives one; otherwise the rate the stream is read at.
+// The rate of the clip's frames: the rate the stream is read at, except that with repeat-field
+// flags applied, a stream read at the rate of its coded film pictures (24000/1001 in a
+// container, 30000/1001 in its sequence header) is shown at the rate of its field pairs.
 std::pair<uint32_t, uint32_t> clip_rate(const VideoIndex& x, bool fields) {
-    if (fields && x.field_pair_num > 0) return {x.field_pair_num, x.field_pair_den};
+    if (fields && x.field_pair_num > 0 &&
+        uint64_t(x.field_pair_num) * x.rate_den * 4 == uint64_t(x.rate_num) * x.field_pair_den * 5)
+        return {x.field_pair_num, x.field_pair_den};
     return {x.rate_num, x.rate_den};
 }
 

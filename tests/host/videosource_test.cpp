@@ -58,7 +58,7 @@ struct Outcome {
 Outcome shell(const std::string& cmd, const std::string& dir) {
     const std::string out = dir + "/cmd.out", err = dir + "/cmd.err";
     Outcome r;
-    const int st = std::system((cmd + " >" + out + " 2>" + err).c_str());
+    const int st = std::system(("(" + cmd + ") >" + out + " 2>" + err).c_str());
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     r.out = read_file(out);
     r.err = read_file(err);
