@@ -449,14 +449,15 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
         errors_seen = errors;
         if (hurt && can_rewind) {
             // Back to the key frame of this picture's stretch (or the start), without threads.
+            // The decoder in use (and its read-ahead) is left alone until the new one stands
+            // at the key frame, so that it can go on as it was when that fails.
             can_rewind = false;
-            ahead.stop();
-            taken.reset();
             const int from = std::max(last_key, 0);
             std::unique_ptr<Decoder> fresh = reopen();
-
-            const IndexedFrame& key = last_key == n ? e : x.frames[size_t(std::max(last_key, 0))];
+            const IndexedFrame& key = last_key == n ? e : x.frames[size_t(from)];
             if (fresh && (last_key < 0 || fresh->seek(key)) && (!sink || sink->rewind(from))) {
+                ahead.stop();
+                taken.reset();
                 errors_before += dec->errors();
                 dec = std::move(fresh);
                 errors_seen = 0;

@@ -668,9 +668,19 @@ TEST_F(VideoSourceTest, IndexingFeedGetsTheFramesGetFrameServes) {
         d);
     ASSERT_EQ(r.status, 0) << r.err;
     write_file(path("feedlost.ts"), lose_packets(read_file(h264), {{0.3, 60}, {0.7, 40}}));
+    // One GOP longer than the pictures a feed holds back: damage late in it is decoded on with
+    // threads, as it was.
+    const std::string longgop = path("feedlonggop.ts");
+    r = shell(
+        "ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=352x240:rate=30000/1001:"
+        "duration=5 -pix_fmt yuv420p -c:v libx264 -preset ultrafast -g 300 '" +
+            longgop + "'",
+        d);
+    ASSERT_EQ(r.status, 0) << r.err;
+    write_file(path("feedlate.ts"), lose_packets(read_file(longgop), {{0.8, 30}}));
     const std::string files[] = {
         make_mpeg2enc(d, "feedfilm.ts", {"film:testsrc2=duration=1", "60i:testsrc=duration=0.5"}),
-        path("feedlost.ts")};
+        path("feedlost.ts"), path("feedlate.ts")};
     for (const std::string& file : files) {
         SCOPED_TRACE(file);
         std::vector<std::string> fed;
