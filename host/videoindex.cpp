@@ -518,7 +518,10 @@ void TimelineBuilder::add(int i) {
             const int64_t span = int64_t(uint64_t(unwrapped_) - uint64_t(anchor_ts_));
             const int64_t gap =
                 anchor_field_ + span_fields(span, x_, rate_num_, rate_den_) - position();
-            if (gap >= 2 && gap <= max_fill_ && last_ >= 0) {
+            // Where most timestamps so far are missing or go backwards, none is trusted with
+            // a fill.
+            const bool trusted = bad_ <= 2 || int64_t(bad_) * 20 <= added_;
+            if (gap >= 2 && gap <= max_fill_ && last_ >= 0 && trusted) {
                 fill(gap);
             } else if (gap > max_fill_ || gap < -8) {
                 ++t_.jumps;

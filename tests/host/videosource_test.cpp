@@ -1172,6 +1172,16 @@ TEST(VideoSourceTimeline, TimestampsPlaceThePictures) {
          {},
          1,
          false},
+        {"every other missing, with gaps",
+         [](VideoIndex& x) {
+             for (size_t i = 0; i < x.frames.size(); i += 2) x.frames[i].pts = kNoTimestamp;
+             x.frames[5].pts += 3 * 3003;
+         },
+         true,
+         "0 1 2 3 4 5",
+         {},
+         0,
+         false},
         {"none",
          [](VideoIndex& x) {
              for (auto& f : x.frames) f.pts = kNoTimestamp;
