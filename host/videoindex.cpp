@@ -520,7 +520,8 @@ void TimelineBuilder::add(int i) {
                 anchor_field_ + span_fields(span, x_, rate_num_, rate_den_) - position();
             // Where most timestamps so far are missing or go backwards, none is trusted with
             // a fill.
-            const bool trusted = bad_ <= 2 || int64_t(bad_) * 20 <= added_;
+            const int doubtful = bad_ + t_.jumps;
+            const bool trusted = doubtful <= 2 || int64_t(doubtful) * 20 <= added_;
             if (gap >= 2 && gap <= max_fill_ && last_ >= 0 && trusted) {
                 fill(gap);
             } else if (gap > max_fill_ || gap < -8) {
@@ -552,7 +553,9 @@ void TimelineBuilder::add(int i) {
 
 Timeline TimelineBuilder::finish() {
     const int64_t n = added_;
-    t_.timestamps_usable = bad_ <= 2 || int64_t(bad_) * 20 <= n;
+    // Jumps, too, are few in a recording whose timestamps mean something.
+    const int doubtful = bad_ + t_.jumps;
+    t_.timestamps_usable = doubtful <= 2 || int64_t(doubtful) * 20 <= n;
     t_.top_first = top_starts_ >= bottom_starts_;
     return std::move(t_);
 }

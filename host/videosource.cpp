@@ -663,8 +663,7 @@ class VideoSource : public IClip {
         auto add = [&](const std::string& part) { text += (text.empty() ? "" : "; ") + part; };
         if (index_.decode_errors > 0) add(std::to_string(index_.decode_errors) + " decode errors");
         if (!timeline_.timestamps_usable) {
-            add("the timestamps are missing or do not go forward: frames are served in decode "
-                "order");
+            add("the timestamps are missing or absurd: frames are served in decode order");
         } else {
             if (!timeline_.filled.empty()) {
                 int count = 0;

@@ -700,6 +700,41 @@ TEST_F(VideoSourceTest, IndexingFeedGetsTheFramesGetFrameServes) {
     }
 }
 
+// A recording whose timestamps say nothing (every picture stamped alike) is served in decode
+// order, with one notice, not refused.
+TEST_F(VideoSourceTest, AbsurdTimestampsGiveDecodeOrder) {
+    const std::string& d = *dir_;
+    for (const char* ts : {"0", "N*N*3"}) {
+        SCOPED_TRACE(ts);
+        const std::string file = path("stamped.ts");
+        fs::remove(file);
+        Outcome r = shell(
+            "ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=352x240:rate=25:"
+            "duration=2 -pix_fmt yuv420p -c:v mpeg2video -g 1 -bsf:v 'setts=ts=" +
+                std::string(ts) + "' -f mpegts '" + file + "'",
+            d);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::vector<std::string> want = framemd5(file, d);
+        ASSERT_EQ(want.size(), 50u);
+        write_file(path("stamped.avs"), "VideoSource(\"stamped.ts\", cache=false)\n");
+        r = shell(std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("stamped.avs") + "'", d);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find("frames: 50\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("timestamps: not usable, decode order\n"), std::string::npos) << r.out;
+        EXPECT_EQ(r.err,
+                  "VideoSource: \"stamped.ts\": the timestamps are missing or absurd: "
+                  "frames are served in decode order\n");
+        VideoSourceOptions opt;
+        opt.cache = false;
+        PClip clip = make_video_source(file, opt, &env_);
+        std::optional<VideoSourceInfo> info = video_source_info(clip);
+        ASSERT_TRUE(info);
+        EXPECT_FALSE(info->timestamps_usable);
+        EXPECT_TRUE(info->filled.empty());
+        EXPECT_EQ(check_frames(clip, env_, want), "");
+    }
+}
+
 // The facts of a clip, for the programs built on the host: field order known only where the
 // pictures give one, the first frame's time as ffprobe reads it, and nothing for other clips.
 TEST_F(VideoSourceTest, InfoTellsWhatTheStreamGives) {
