@@ -857,6 +857,16 @@ TEST(VideoSourceIndex, FileFormRoundTripsAndRefusesDamage) {
     EXPECT_EQ(y->single_thread_from, 17);
     EXPECT_EQ(y->timestamp_bits, 33);
 
+    // An index of an earlier version (its checksum right) is refused for its version.
+    for (uint8_t version : {2, 3}) {
+        std::string older = bytes.substr(0, bytes.size() - 8);
+        older[8] = char(version);
+        const uint64_t sum = index_checksum(older);
+        for (int i = 0; i < 8; ++i) older.push_back(char(sum >> (8 * i)));
+        EXPECT_FALSE(parse_index(older, &why));
+        EXPECT_EQ(why, "the index file is of another version");
+    }
+
     std::string flipped = bytes;
     flipped[100] ^= 4;
     const std::string damaged[] = {"", bytes.substr(0, 20), bytes.substr(0, bytes.size() - 1),
