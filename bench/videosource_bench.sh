@@ -6,17 +6,21 @@
 #       times the speed of decoding alone;
 #   (c) 1,000 requests in a random order: mean time per request and frames decoded per request
 #       (target: at most one GOP's worth).
+# The same (a) and (b) then for a 720x480 film coded with 3:2 pulldown flags (mjpegtools'
+# mpeg2enc -p, as on DVDs), served as the fields a player shows, woven two to a frame.
 #
 # usage: bench/videosource_bench.sh [BUILD_DIR]      (default: build)
 # environment: QEX_BENCH_DIR    where the input is made and kept (default BUILD_DIR/bench)
 #              QEX_BENCH_FRAMES number of input frames (default 3000)
 #              QEX_BENCH_RUNS   timed runs of each command, the best counts (default 3)
+#              QEX_BENCH_FILM   coded pictures of the flagged film (default 1200; 0: none)
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$here/build}" && pwd)"
 frames="${QEX_BENCH_FRAMES:-3000}"
 runs="${QEX_BENCH_RUNS:-3}"
+film_pictures="${QEX_BENCH_FILM:-1200}"
 work="${QEX_BENCH_DIR:-$build/bench}"
 qexpipe="$build/qexpipe"
 
@@ -98,3 +102,29 @@ echo "    open with the index cached: $(fmt "$t_open") s"
 echo "(b) sequential through qexpipe: $(fmt "$t_seq") s  ($(fmt "$(calc "$frames / $t_seq")") frames/s), speed $(fmt "$(calc "$t_dec / $t_seq")") x decoding (target >= 0.9)"
 echo "    in $(( runs * 2 )) rounds of decoding and serving back to back: median speed $(fmt "$median") x decoding (rounds:$ratios)"
 echo "(c) 1000 random requests:       $(fmt "$t_rand") s  mean $(fmt "$(calc "($t_rand - $t_open) * 1000 / 1000")") ms/request, $(fmt "$(calc "$decoded / $requests")") frames decoded/request (GOP 15; $stats)"
+
+[ "$film_pictures" -gt 0 ] || exit 0
+command -v mpeg2enc >/dev/null || { echo "videosource_bench: mpeg2enc (mjpegtools) not found" >&2; exit 1; }
+film="$work/bench_film_480_${film_pictures}.ts"
+film_index="$work/bench_film_480_${film_pictures}.qexindex"
+if [ ! -s "$film" ]; then
+    echo "making $film ($film_pictures pictures of 720x480 film with 3:2 pulldown flags)" >&2
+    ffmpeg -v error -nostdin -f lavfi -i "testsrc2=size=720x480:rate=24000/1001" \
+        -frames:v "$film_pictures" -pix_fmt yuv420p -f yuv4mpegpipe - |
+        mpeg2enc -v 0 -M 2 -f 3 -p -F 4 -a 2 -b 8000 -o "$film.m2v"
+    ffmpeg -v error -nostdin -fflags +genpts -r 30000/1001 -i "$film.m2v" -c copy -f mpegts \
+        -y "$film.part"
+    rm -f "$film.m2v"
+    mv "$film.part" "$film"
+fi
+printf 'VideoSource("%s", cachefile="%s")\n' "$film" "$film_index" > "$work/vs_film.avs"
+cat "$film" > /dev/null
+film_frames=$("$qexpipe" --info "$work/vs_film.avs" | sed -n 's/^frames: //p')
+f_dec=$(best_time ffmpeg -v error -nostdin -i "$film" -map 0:v:0 -f null -)
+f_index=$(before="rm -f '$film_index'" best_time "$qexpipe" --info "$work/vs_film.avs")
+"$qexpipe" --info "$work/vs_film.avs" > /dev/null
+f_seq=$(best_time "$qexpipe" "$work/vs_film.avs" /dev/null)
+echo "flagged film: $film ($film_pictures coded pictures served as $film_frames frames)"
+echo "ffmpeg decode (-f null):        $(fmt "$f_dec") s"
+echo "(a) first open (indexing):      $(fmt "$f_index") s  ratio $(fmt "$(calc "$f_index / $f_dec")") (target <= 1.3)"
+echo "(b) sequential through qexpipe: $(fmt "$f_seq") s  speed $(fmt "$(calc "$f_dec / $f_seq")") x decoding (target >= 0.9)"

@@ -97,6 +97,16 @@ void print_info(const VideoInfo& vi, PClip& clip) {
         "fields: %s, %s\n",
         vi.width, vi.height, vi.num_frames, vi.fps_numerator, vi.fps_denominator, fps,
         pixel_type_name(vi), order, parity);
+    if (std::optional<qexhost::VideoSourceInfo> info = qexhost::video_source_info(clip)) {
+        int filled = 0;
+        for (const auto& s : info->filled) filled += s.count;
+        std::printf(
+            "repeat-flagged pictures: %d\nfield order: %s\nfilled frames: %d\n"
+            "timestamps: %s\n",
+            info->repeat_flagged,
+            info->field_order_known ? "given by the stream" : "not given by the stream", filled,
+            info->timestamps_usable ? "in use" : "not usable, decode order");
+    }
 }
 
 class Progress {

@@ -36,8 +36,10 @@ inline uint64_t mix(uint64_t h) {
 }
 
 constexpr char kMagic[8] = {'Q', 'E', 'X', 'I', 'N', 'D', 'E', 'X'};
-constexpr uint32_t kVersion = 2;  // 2: the picture hash of 64-byte stripes
-constexpr size_t kFrameBytes = 8 + 8 + 8 + 8 + 1;
+// 2: the picture hash of 64-byte stripes; 3: the time base of the timestamps; 4: the fields
+// each picture shows, the rate of field pairs, damage and where threads stop.
+constexpr uint32_t kVersion = 4;
+constexpr size_t kFrameBytes = 8 + 8 + 8 + 8 + 1 + 1;
 
 class Writer {
   public:
@@ -152,35 +154,20 @@ constexpr std::array<uint64_t, kStripesPerStir + 8> kKeys = [] {
 
 // Takes `count` stripes at p into the lanes, the s-th stripe with the keys from keys[s]: lane i
 // adds the product of the two halves of its keyed word and the plain word of its neighbour
-// lane (i ^ 1), so that a word whose keyed half is zero still counts.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define QEX_HASH_AVX2 1
-// The same with four lanes to a register.
-__attribute__((target("avx2"))) void accumulateAvx2(uint64_t* acc, const uint8_t* p, size_t count,
-                                                    const uint64_t* keys) {
-    __m256i a[2] = {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc)),
-                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc) + 1)};
+// lane (i ^ 1), so that a word whose keyed half is zero still counts. The vector forms below
+// give the same sums.
+void accumulatePortable(uint64_t* acc, const uint8_t* p, size_t count, const uint64_t* keys) {
     for (size_t s = 0; s < count; ++s, p += kStripe, ++keys) {
-        for (int j = 0; j < 2; ++j) {
-            const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p) + j);
-            const __m256i k =
-                _mm256_xor_si256(d, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keys) + j));
-            const __m256i product = _mm256_mul_epu32(k, _mm256_srli_epi64(k, 32));
-            const __m256i neighbour = _mm256_shuffle_epi32(d, _MM_SHUFFLE(1, 0, 3, 2));
-            a[j] = _mm256_add_epi64(a[j], _mm256_add_epi64(product, neighbour));
+        for (int i = 0; i < 8; ++i) {
+            const uint64_t k = load64(p + 8 * i) ^ keys[i];
+            acc[i] += (k & 0xFFFFFFFFu) * (k >> 32) + load64(p + 8 * (i ^ 1));
         }
     }
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc), a[0]);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc) + 1, a[1]);
 }
-#endif
 
-void accumulate(uint64_t* acc, const uint8_t* p, size_t count, const uint64_t* keys) {
-#if defined(QEX_HASH_AVX2)
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) return accumulateAvx2(acc, p, count, keys);
-#endif
 #if defined(__SSE2__)
+#define QEX_HASH_SSE2 1
+void accumulateSse2(uint64_t* acc, const uint8_t* p, size_t count, const uint64_t* keys) {
     auto load = [](const void* at, int j) {
         return _mm_loadu_si128(static_cast<const __m128i*>(at) + j);
     };
@@ -203,14 +190,48 @@ void accumulate(uint64_t* acc, const uint8_t* p, size_t count, const uint64_t* k
     _mm_storeu_si128(out + 1, a1);
     _mm_storeu_si128(out + 2, a2);
     _mm_storeu_si128(out + 3, a3);
-#else
+}
+#endif
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QEX_HASH_AVX2 1
+// Four lanes to a register.
+__attribute__((target("avx2"))) void accumulateAvx2(uint64_t* acc, const uint8_t* p, size_t count,
+                                                    const uint64_t* keys) {
+    __m256i a[2] = {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc)),
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc) + 1)};
     for (size_t s = 0; s < count; ++s, p += kStripe, ++keys) {
-        for (int i = 0; i < 8; ++i) {
-            const uint64_t k = load64(p + 8 * i) ^ keys[i];
-            acc[i] += (k & 0xFFFFFFFFu) * (k >> 32) + load64(p + 8 * (i ^ 1));
+        for (int j = 0; j < 2; ++j) {
+            const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p) + j);
+            const __m256i k =
+                _mm256_xor_si256(d, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keys) + j));
+            const __m256i product = _mm256_mul_epu32(k, _mm256_srli_epi64(k, 32));
+            const __m256i neighbour = _mm256_shuffle_epi32(d, _MM_SHUFFLE(1, 0, 3, 2));
+            a[j] = _mm256_add_epi64(a[j], _mm256_add_epi64(product, neighbour));
         }
     }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc), a[0]);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc) + 1, a[1]);
+}
 #endif
+
+using Accumulate = void (*)(uint64_t*, const uint8_t*, size_t, const uint64_t*);
+
+Accumulate best_accumulate() {
+#if defined(QEX_HASH_AVX2)
+    if (__builtin_cpu_supports("avx2")) return accumulateAvx2;
+#endif
+#if defined(QEX_HASH_SSE2)
+    return accumulateSse2;
+#else
+    return accumulatePortable;
+#endif
+}
+
+Accumulate g_accumulate = best_accumulate();
+
+void accumulate(uint64_t* acc, const uint8_t* p, size_t count, const uint64_t* keys) {
+    g_accumulate(acc, p, count, keys);
 }
 
 // Spreads every lane's high bits down and multiplies (each step invertible): stripes taken
@@ -260,6 +281,37 @@ uint64_t PictureHash::value() const {
     return mix(h);
 }
 
+bool use_picture_hash_path(HashPath path) {
+    switch (path) {
+        case HashPath::kBest:
+            g_accumulate = best_accumulate();
+            return true;
+        case HashPath::kPortable:
+            g_accumulate = accumulatePortable;
+            return true;
+        case HashPath::kSse2:
+#if defined(QEX_HASH_SSE2)
+            g_accumulate = accumulateSse2;
+            return true;
+#else
+            return false;
+#endif
+        case HashPath::kAvx2:
+#if defined(QEX_HASH_AVX2)
+            if (!__builtin_cpu_supports("avx2")) return false;
+            g_accumulate = accumulateAvx2;
+            return true;
+#else
+            return false;
+#endif
+    }
+    return false;
+}
+
+uint64_t index_checksum(std::string_view body) {
+    return checksum(body);
+}
+
 std::pair<uint32_t, uint32_t> reduce_rate(int64_t num, int64_t den) {
     if (num <= 0 || den <= 0) return {0, 0};
     const int64_t g = std::gcd(num, den);
@@ -290,6 +342,12 @@ std::string serialize_index(const VideoIndex& x) {
     w.u32(uint32_t(x.height));
     w.u32(x.rate_num);
     w.u32(x.rate_den);
+    w.u32(x.time_base_num);
+    w.u32(x.time_base_den);
+    w.u8(x.timestamp_bits);
+    w.u32(x.field_pair_num);
+    w.u32(x.field_pair_den);
+    w.u32(uint32_t(x.single_thread_from));
     w.u8(uint8_t(x.field_order));
     w.u32(x.decode_errors);
     w.u64(x.frames.size());
@@ -298,7 +356,9 @@ std::string serialize_index(const VideoIndex& x) {
         w.i64(f.pos);
         w.i64(f.dts);
         w.u64(f.hash);
-        w.u8(f.key ? 1 : 0);
+        w.u8(uint8_t((f.key ? 1 : 0) | (f.top_first ? 2 : 0) | (f.interlaced ? 4 : 0) |
+                     (f.damaged ? 8 : 0)));
+        w.u8(f.repeat);
     }
     w.u64(checksum(w.out()));
     return std::move(w.out());
@@ -328,12 +388,19 @@ std::optional<VideoIndex> parse_index(std::string_view bytes, std::string* why) 
     x.height = int(r.u32());
     x.rate_num = r.u32();
     x.rate_den = r.u32();
+    x.time_base_num = r.u32();
+    x.time_base_den = r.u32();
+    x.timestamp_bits = r.u8();
+    x.field_pair_num = r.u32();
+    x.field_pair_den = r.u32();
+    x.single_thread_from = int32_t(r.u32());
     const uint8_t order = r.u8();
     x.decode_errors = r.u32();
     const uint64_t count = r.u64();
     if (!r.ok()) return fail("the index file is cut off");
     if (order > 2 || x.stream < 0 || x.width <= 0 || x.height <= 0 || x.rate_num == 0 ||
-        x.rate_den == 0 || count == 0 || count > 0x3FFFFFFF)
+        x.rate_den == 0 || x.time_base_num == 0 || x.time_base_den == 0 || count == 0 ||
+        count > 0x3FFFFFFF)
         return fail("the index file holds impossible values");
     x.field_order = FieldOrder(order);
     if (r.left() != count * kFrameBytes) return fail("the index file has the wrong length");
@@ -344,10 +411,160 @@ std::optional<VideoIndex> parse_index(std::string_view bytes, std::string* why) 
         f.dts = r.i64();
         f.hash = r.u64();
         const uint8_t k = r.u8();
-        if (k > 1) return fail("the index file holds impossible values");
-        f.key = k == 1;
+        f.repeat = r.u8();
+        if (k > 15 || f.repeat > 4) return fail("the index file holds impossible values");
+        f.key = k & 1;
+        f.top_first = k & 2;
+        f.interlaced = k & 4;
+        f.damaged = k & 8;
     }
     return x;
+}
+
+namespace {
+
+// Whole fields in a span of timestamps, rounded to the nearest.
+int64_t span_fields(int64_t ticks, const VideoIndex& x, uint32_t rate_num, uint32_t rate_den) {
+    // Spans beyond 2^60 ticks are jumps whatever the rates; clamped, the product stays in range.
+    const int64_t limit = int64_t(1) << 60;
+    const __int128 num =
+        __int128(std::clamp(ticks, -limit, limit)) * x.time_base_num * rate_num * 2;
+    const __int128 den = __int128(x.time_base_den) * rate_den;
+    const __int128 q = (num >= 0 ? num + den / 2 : num - den / 2) / den;
+    return int64_t(std::clamp<__int128>(q, INT64_MIN / 4, INT64_MAX / 4));
+}
+
+}  // namespace
+
+TimelineBuilder::TimelineBuilder(const VideoIndex& index, bool fields, uint32_t rate_num,
+                                 uint32_t rate_den, int max_fill_seconds)
+    : x_(index),
+      fields_(fields),
+      rate_num_(std::max<uint32_t>(rate_num, 1)),
+      rate_den_(std::max<uint32_t>(rate_den, 1)),
+      // (at most 1000 frames a second, whatever rate an index file claims)
+      max_fill_(std::min<int64_t>(int64_t(max_fill_seconds) * 2 * rate_num_ / rate_den_,
+                                  int64_t(max_fill_seconds) * 2000)) {
+    bits_ = std::clamp<int>(index.timestamp_bits, 8, 64);
+}
+
+int64_t TimelineBuilder::step(int64_t from, int64_t to) const {
+    const uint64_t d = uint64_t(to) - uint64_t(from);
+    if (bits_ == 64) return int64_t(d);
+    const uint64_t mask = (uint64_t(1) << bits_) - 1, half = uint64_t(1) << (bits_ - 1);
+    const uint64_t m = d & mask;
+    return m >= half ? int64_t(m) - int64_t(mask) - 1 : int64_t(m);
+}
+
+void TimelineBuilder::field(int picture, bool bottom) {
+    last_bottom_ = bottom;
+    ++fields_out_;
+    if (!pending_) {
+        pending_ = true;
+        pending_picture_ = picture;
+        pending_bottom_ = bottom;
+        return;
+    }
+    pending_ = false;
+    FrameSource f{pending_picture_, pending_picture_};
+    if (pending_bottom_ != bottom) {
+        f.top = pending_bottom_ ? picture : pending_picture_;
+        f.bottom = pending_bottom_ ? pending_picture_ : picture;
+    }
+    ++(pending_bottom_ ? bottom_starts_ : top_starts_);
+    t_.frames.push_back(f);
+}
+
+void TimelineBuilder::fill(int64_t count) {
+    const int64_t start = int64_t(t_.frames.size());
+    int first, end;  // the frames that hold at least one repeated field
+    if (fields_) {
+        first = int((fields_out_) / 2);
+        bool bottom = last_bottom_;
+        for (int64_t i = 0; i < count; ++i) field(last_, bottom = !bottom);
+        end = int((fields_out_ + 1) / 2);
+    } else {
+        for (int64_t i = 0; i < count / 2; ++i) t_.frames.push_back({last_, last_});
+        frames_out_ += count / 2 * 2;
+        first = int(start);
+        end = int(t_.frames.size());
+    }
+    if (end <= first) return;
+    if (!t_.filled.empty() && t_.filled.back().first + t_.filled.back().count >= first)
+        t_.filled.back().count = end - t_.filled.back().first;
+    else
+        t_.filled.push_back({first, end - first});
+}
+
+void TimelineBuilder::add(int i) {
+    const IndexedFrame& f = x_.frames[size_t(i)];
+    if (added_++ == 0) t_.first_pts = f.pts;
+    t_.repeat_flagged += f.repeat > 0;
+    t_.field_order_known = t_.field_order_known || f.interlaced || f.repeat > 0;
+    const int64_t d = f.pts == kNoTimestamp || prev_ == kNoTimestamp ? 0 : step(prev_, f.pts);
+    if (f.pts == kNoTimestamp) {
+        ++bad_;
+    } else if (prev_ != kNoTimestamp && d <= 0 && ++behind_ < kBehindForAJump) {
+        // A timestamp that does not go forward: a damaged picture's, or the first of a restart.
+        // It follows on in decode order until enough pictures in a row say it is a restart.
+        ++bad_;
+    } else {
+        // A restart counts once, not with every picture that showed it.
+        if (prev_ != kNoTimestamp && d <= 0) bad_ -= kBehindForAJump - 2;
+        // Absurd timestamps may run past the range of the counts: they wrap (and then count as
+        // jumps) rather than overflow.
+        unwrapped_ = int64_t(uint64_t(unwrapped_) + uint64_t(d));
+        if (anchored_ && d > 0) {
+            const int64_t span = int64_t(uint64_t(unwrapped_) - uint64_t(anchor_ts_));
+            const int64_t gap =
+                anchor_field_ + span_fields(span, x_, rate_num_, rate_den_) - position();
+            // Where most timestamps so far are missing or go backwards, none is trusted with
+            // a fill.
+            const int doubtful = bad_ + t_.jumps;
+            const bool trusted = doubtful <= 2 || int64_t(doubtful) * 20 <= added_;
+            if (gap >= 2 && gap <= max_fill_ && last_ >= 0 && trusted) {
+                fill(gap);
+            } else if (gap > max_fill_ || gap < -8) {
+                ++t_.jumps;
+                anchored_ = false;
+            }
+        } else if (anchored_) {
+            ++t_.jumps;
+            anchored_ = false;
+        }
+        behind_ = 0;
+        prev_ = f.pts;
+        if (!anchored_) {
+            anchored_ = true;
+            anchor_ts_ = unwrapped_;
+            anchor_field_ = position();
+        }
+    }
+    const int shown = 2 + f.repeat;
+    if (fields_) {
+        bool bottom = !f.top_first;
+        for (int k = 0; k < shown; ++k, bottom = !bottom) field(i, bottom);
+    } else {
+        t_.frames.push_back({i, i});
+        frames_out_ += shown;
+    }
+    last_ = i;
+}
+
+Timeline TimelineBuilder::finish() {
+    const int64_t n = added_;
+    // Jumps, too, are few in a recording whose timestamps mean something.
+    const int doubtful = bad_ + t_.jumps;
+    t_.timestamps_usable = doubtful <= 2 || int64_t(doubtful) * 20 <= n;
+    t_.top_first = top_starts_ >= bottom_starts_;
+    return std::move(t_);
+}
+
+Timeline make_timeline(const VideoIndex& index, bool fields, uint32_t rate_num, uint32_t rate_den,
+                       int max_fill_seconds) {
+    TimelineBuilder b(index, fields, rate_num, rate_den, max_fill_seconds);
+    for (int i = 0; i < int(index.frames.size()); ++i) b.add(i);
+    return b.finish();
 }
 
 std::string default_index_path(const std::string& absolute_input, bool folder_writable,

@@ -31,6 +31,12 @@ class PictureHash {
     unsigned at_ = 0;  // stripes taken since the lanes were last stirred
 };
 
+// The ways the picture hash is computed; all give the same values (index files depend on it).
+enum class HashPath { kBest, kAvx2, kSse2, kPortable };
+// Makes every PictureHash use `path` from now on (for tests and benchmarks; not while hashes are
+// being computed on other threads); false when this build or processor lacks it.
+bool use_picture_hash_path(HashPath path);
+
 constexpr int64_t kNoTimestamp = INT64_MIN;
 
 struct IndexedFrame {
@@ -39,6 +45,10 @@ struct IndexedFrame {
     int64_t dts = kNoTimestamp;  // decode time of that packet
     uint64_t hash = 0;           // PictureHash of the decoded planes
     bool key = false;            // decoding may start at this frame's packet
+    bool top_first = false;      // the picture's first field is its top one
+    bool interlaced = false;     // coded as interlaced (its field order is meaningful)
+    bool damaged = false;        // the decoder concealed or reported damage in it
+    uint8_t repeat = 0;          // fields shown beyond two (a repeat-field flag gives 1)
 };
 
 enum class FieldOrder : uint8_t { kProgressive = 0, kTopFirst = 1, kBottomFirst = 2 };
@@ -55,7 +65,15 @@ struct VideoIndex {
     std::string codec;
     std::string pixel_format;  // decoder pixel format name
     int width = 0, height = 0;
-    uint32_t rate_num = 0, rate_den = 0;  // reduced
+    uint32_t rate_num = 0, rate_den = 0;                // reduced
+    uint32_t time_base_num = 1, time_base_den = 90000;  // of the timestamps
+    uint8_t timestamp_bits = 64;  // timestamps wrap at 2^bits (33 in transport streams)
+    // The frame rate of the coded stream's field pairs (an MPEG-2 sequence header's rate),
+    // which flagged film is shown at; {0, 0} when the stream gives none.
+    uint32_t field_pair_num = 0, field_pair_den = 0;
+    // Decoding from this frame on is done without frame threads, in every pass, so that
+    // damaged pictures are concealed the same way each time (-1: threads throughout).
+    int32_t single_thread_from = -1;
     FieldOrder field_order = FieldOrder::kProgressive;
     uint32_t decode_errors = 0;  // packets refused and frames concealed while indexing
     std::vector<IndexedFrame> frames;
@@ -64,9 +82,84 @@ struct VideoIndex {
 // The file form: a fixed header, the frames, and a checksum of all that precedes it.
 std::string serialize_index(const VideoIndex& index);
 
+// The checksum that ends the file form, over the bytes before it.
+uint64_t index_checksum(std::string_view body);
+
 // Reads the file form back; nullopt (with the reason in *why) when it is truncated, corrupt,
 // of another version or inconsistent.
 std::optional<VideoIndex> parse_index(std::string_view bytes, std::string* why);
+
+// What the clip's frames show: frame n is woven from a picture's top field and a picture's
+// bottom field (one picture when both are the same).
+struct FrameSource {
+    int top = 0, bottom = 0;  // index frame numbers
+};
+
+struct Timeline {
+    std::vector<FrameSource> frames;
+    struct Stretch {
+        int first = 0, count = 0;
+    };
+    std::vector<Stretch> filled;  // frames that repeat the last good picture
+    bool timestamps_usable = true;
+    int64_t first_pts = 0;           // of the first picture (kNoTimestamp: none)
+    int repeat_flagged = 0;          // pictures with fields beyond two
+    int jumps = 0;                   // timestamp jumps not filled (splices, restarts)
+    bool field_order_known = false;  // some picture is interlaced or carries repeat flags
+    bool top_first = true;           // most frames begin with a top field
+};
+
+// Lays pictures out on a timeline of frames at rate_num/rate_den, one picture at a time (so
+// that the frames of a decode can be handed on while it runs):
+// - with `fields`, a picture shows 2 + repeat fields (a repeat-field flag gives three, the first
+//   shown again), each picture's first field the one its flag names, and the fields are woven
+//   two to a frame; without, every picture is one frame;
+// - a picture whose timestamp lies a frame or more after the end of the one before leaves the
+//   frames between to repeats of that one, up to `max_fill_seconds`; a greater gap, or three
+//   pictures in a row whose timestamps do not go forward, is a jump that shifts nothing.
+//   Timestamps wrap at 2^timestamp_bits. A picture without a timestamp, or with one that does
+//   not go forward, follows on in decode order.
+class TimelineBuilder {
+  public:
+    TimelineBuilder(const VideoIndex& index, bool fields, uint32_t rate_num, uint32_t rate_den,
+                    int max_fill_seconds = 10);
+    // Picture i of the index (0, 1, 2, ... in order); frames made so far are in timeline().
+    void add(int i);
+    // After the last picture (the index need not be at hand any more).
+    Timeline finish();
+    const Timeline& timeline() const { return t_; }
+
+  private:
+    void field(int picture, bool bottom);
+    void fill(int64_t count);
+    int64_t position() const { return fields_ ? fields_out_ : frames_out_; }
+    int64_t step(int64_t from, int64_t to) const;
+
+    const VideoIndex& x_;
+    const bool fields_;
+    const uint32_t rate_num_, rate_den_;
+    const int64_t max_fill_;
+    Timeline t_;
+    int bits_ = 64;
+    int bad_ = 0;  // timestamps missing or not going forward
+    // Pictures in a row whose timestamps do not go forward; this many make a jump.
+    static constexpr int kBehindForAJump = 3;
+    int behind_ = 0;
+    int last_ = -1;
+    int added_ = 0;
+    // Weaving.
+    bool pending_ = false;
+    int pending_picture_ = 0;
+    bool pending_bottom_ = false, last_bottom_ = true;
+    int64_t fields_out_ = 0, frames_out_ = 0;  // frames_out_ counts fields too (2 + repeat)
+    int64_t top_starts_ = 0, bottom_starts_ = 0;
+    // The anchor: a timestamp (unwrapped) and the field it began at.
+    bool anchored_ = false;
+    int64_t anchor_ts_ = 0, anchor_field_ = 0, unwrapped_ = 0, prev_ = kNoTimestamp;
+};
+
+Timeline make_timeline(const VideoIndex& index, bool fields, uint32_t rate_num, uint32_t rate_den,
+                       int max_fill_seconds = 10);
 
 // Reduced fraction; {0, 0} stays as it is.
 std::pair<uint32_t, uint32_t> reduce_rate(int64_t num, int64_t den);

@@ -20,6 +20,7 @@ extern "C" {
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -138,7 +139,7 @@ class Decoder {
             if (r != AVERROR(EAGAIN)) {
                 // A picture that did not decode: the decoder goes on with the next one (when
                 // draining, a decoder that only fails any more is given up on).
-                ++errors_;
+                errors_.fetch_add(1, std::memory_order_relaxed);
                 if (drained_ && ++drain_errors_ <= 64) continue;
             }
             if (drained_) return false;
@@ -151,7 +152,7 @@ class Decoder {
             }
             if (pkt_->stream_index == stream_) {
                 r = avcodec_send_packet(ctx_, pkt_);
-                if (r < 0 && r != AVERROR(EAGAIN)) ++errors_;
+                if (r < 0 && r != AVERROR(EAGAIN)) errors_.fetch_add(1, std::memory_order_relaxed);
             }
             av_packet_unref(pkt_);
         }
@@ -203,7 +204,7 @@ class Decoder {
     AVStream* stream() const { return fmt_->streams[stream_]; }
     AVCodecContext* context() const { return ctx_; }
     int stream_index() const { return stream_; }
-    uint32_t errors() const { return errors_; }
+    uint32_t errors() const { return errors_.load(std::memory_order_relaxed); }
 
   private:
     void close() {
@@ -224,8 +225,8 @@ class Decoder {
     bool held_ = false;  // pkt_ holds the next packet already
     int drain_errors_ = 0;
     bool byte_seek_ = false;
-    int64_t size_ = -1;  // of the file, when known
-    uint32_t errors_ = 0;
+    int64_t size_ = -1;                 // of the file, when known
+    std::atomic<uint32_t> errors_ = 0;  // read while a read-ahead thread decodes
 };
 
 struct FrameFree {
@@ -359,28 +360,71 @@ std::pair<uint32_t, uint32_t> stream_rate(const AVStream* st, const AVCodecConte
     return first.first ? first : std::pair<uint32_t, uint32_t>{25, 1};
 }
 
-// Decodes the whole track once. `picture`, when given, receives every decoded picture with its
-// number and the part of the file read, and returns its hash_frame().
-using PictureHook = std::function<uint64_t(const AVFrame* f, int n, double fraction)>;
-VideoIndex build_index(Decoder& dec, const std::string& path, const PictureHook& picture = {}) {
+// The rate of the clip's frames: the rate the stream is read at, except that with repeat-field
+// flags applied, a stream read at the rate of its coded film pictures (24000/1001 in a
+// container, 30000/1001 in its sequence header) is shown at the rate of its field pairs.
+std::pair<uint32_t, uint32_t> clip_rate(const VideoIndex& x, bool fields) {
+    if (fields && x.field_pair_num > 0 &&
+        uint64_t(x.field_pair_num) * x.rate_den * 4 == uint64_t(x.rate_num) * x.field_pair_den * 5)
+        return {x.field_pair_num, x.field_pair_den};
+    return {x.rate_num, x.rate_den};
+}
+
+// Receives the pictures of the decode that makes an index.
+class IndexSink {
+  public:
+    virtual ~IndexSink() = default;
+    // Every decoded picture, the index so far (the picture's entry last, without its hash) and
+    // the part of the file read; returns hash_frame(f).
+    virtual uint64_t picture(const AVFrame* f, const VideoIndex& x, double fraction) = 0;
+    // The pictures before `end` will not be decoded again.
+    virtual void settle(const VideoIndex& x, int end) = 0;
+    // The pictures from `from` on are dropped and will be decoded again; false when some of them
+    // were handed on already (they are then kept, and decoding goes on as it was).
+    virtual bool rewind(int from) = 0;
+};
+
+// Decodes the whole track once. When a picture comes out damaged (or the decoder reports an
+// error) the decode goes back to the key frame before it and goes on from there without
+// threads, so that concealment does not depend on how threads happen to run: serving decodes
+// that stretch the same way (VideoIndex::single_thread_from). `reopen` gives a decoder without
+// threads at the start of the stream (null when it cannot).
+VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
+                       const std::function<std::unique_ptr<Decoder>()>& reopen, bool threaded,
+                       IndexSink* sink) {
     VideoIndex x;
-    IndexReporter report(path, !picture);
-    int tff = 0, bff = 0;
-    uint32_t damaged = 0;
+    IndexReporter report(path, !sink);
     double fraction = 0;
+    uint32_t errors_before = 0;  // of decoders given up for a decoder without threads
+    uint32_t errors_seen = 0;
+    int last_key = -1;  // the last key picture with a known position
+    bool can_rewind = threaded;
     // The first picture is decoded here, where the decoder's view of the stream can be read
-    // (its field order, by the hook); the others come from a thread that decodes ahead while
+    // (its field order, by the sink); the others come from a thread that decodes ahead while
     // each picture is hashed and handed on.
     ReadAhead ahead(3);
     FramePtr taken;
-    for (const AVFrame* f = dec.next() ? dec.frame() : nullptr; f;
-         taken = ahead.take(), f = taken.get()) {
-        if (const double at = dec.fraction_at(f->pkt_pos); at >= 0) fraction = at;
+    const AVFrame* f = dec->next() ? dec->frame() : nullptr;
+    while (f) {
+        if (const double at = dec->fraction_at(f->pkt_pos); at >= 0)
+            fraction = std::max(fraction, at);
         if (x.frames.empty()) {
             x.width = f->width;
             x.height = f->height;
             const char* name = av_get_pix_fmt_name(AVPixelFormat(f->format));
             x.pixel_format = name ? name : "";
+            // The decoder has read the stream's headers now.
+            const AVCodecContext* ctx = dec->context();
+            std::tie(x.rate_num, x.rate_den) = stream_rate(dec->stream(), ctx);
+            if (auto [num, den] = reduce_rate(ctx->framerate.num, ctx->framerate.den);
+                num > 0 && double(num) / den <= 1000) {
+                x.field_pair_num = num;
+                x.field_pair_den = den;
+            }
+            x.timestamp_bits = uint8_t(std::clamp(dec->stream()->pts_wrap_bits, 8, 64));
+            std::tie(x.time_base_num, x.time_base_den) =
+                reduce_rate(dec->stream()->time_base.num, dec->stream()->time_base.den);
+            if (x.time_base_num == 0) x.time_base_num = 1, x.time_base_den = 90000;
         }
         IndexedFrame e;
         e.pts =
@@ -388,27 +432,69 @@ VideoIndex build_index(Decoder& dec, const std::string& path, const PictureHook&
         e.pos = f->pkt_pos;
         e.dts = f->pkt_dts == AV_NOPTS_VALUE ? kNoTimestamp : f->pkt_dts;
         e.key = f->key_frame || f->pict_type == AV_PICTURE_TYPE_I;
-        e.hash = picture ? picture(f, int(x.frames.size()), fraction) : hash_frame(f);
+        e.top_first = f->top_field_first;
+        e.interlaced = f->interlaced_frame;
+        e.repeat = uint8_t(std::clamp(f->repeat_pict, 0, 4));
+        e.damaged = f->decode_error_flags || (f->flags & AV_FRAME_FLAG_CORRUPT);
+        const int n = int(x.frames.size());
+        if (e.key && e.pos >= 0) {
+            if (sink && n > 0) sink->settle(x, n);
+            last_key = n;
+        }
+        // Errors before the first picture are those of pictures that never came out (a
+        // recording that begins part way into a stretch).
+        const uint32_t errors = dec->errors();
+        if (n == 0) errors_seen = errors;
+        const bool hurt = e.damaged || errors != errors_seen;
+        errors_seen = errors;
+        if (hurt && can_rewind) {
+            // Back to the key frame of this picture's stretch (or the start), without threads.
+            // The decoder in use (and its read-ahead) is left alone until the new one stands
+            // at the key frame, so that it can go on as it was when that fails.
+            can_rewind = false;
+            const int from = std::max(last_key, 0);
+            std::unique_ptr<Decoder> fresh = reopen();
+            const IndexedFrame& key = last_key == n ? e : x.frames[size_t(from)];
+            if (fresh && (last_key < 0 || fresh->seek(key)) && (!sink || sink->rewind(from))) {
+                ahead.stop();
+                taken.reset();
+                errors_before += dec->errors();
+                dec = std::move(fresh);
+                errors_seen = 0;
+                x.frames.resize(size_t(from));
+                x.single_thread_from = from;
+                last_key = -1;
+                f = dec->next() ? dec->frame() : nullptr;
+                continue;
+            }
+        }
         x.frames.push_back(e);
-        if (f->decode_error_flags || (f->flags & AV_FRAME_FLAG_CORRUPT)) ++damaged;
-        if (f->interlaced_frame) ++(f->top_field_first ? tff : bff);
+        x.frames.back().hash = sink ? sink->picture(f, x, fraction) : hash_frame(f);
         if (x.frames.size() >= size_t(INT_MAX / 2)) break;
         report.update(fraction, int(x.frames.size()));
-        ahead.start(&dec);
+        ahead.start(dec.get());
+        taken = ahead.take();
+        f = taken.get();
     }
     ahead.stop();
+    if (sink) sink->settle(x, int(x.frames.size()));
     report.finish(int(x.frames.size()));
-    const AVCodecContext* ctx = dec.context();
+    int tff = 0, bff = 0;
+    uint32_t damaged = 0;
+    for (const IndexedFrame& e : x.frames) {
+        if (e.interlaced) ++(e.top_first ? tff : bff);
+        damaged += e.damaged;
+    }
+    const AVCodecContext* ctx = dec->context();
     if (ctx->field_order == AV_FIELD_TT || ctx->field_order == AV_FIELD_TB)
         x.field_order = FieldOrder::kTopFirst;
     else if (ctx->field_order == AV_FIELD_BB || ctx->field_order == AV_FIELD_BT)
         x.field_order = FieldOrder::kBottomFirst;
     else if (tff + bff > 0)
         x.field_order = tff >= bff ? FieldOrder::kTopFirst : FieldOrder::kBottomFirst;
-    std::tie(x.rate_num, x.rate_den) = stream_rate(dec.stream(), ctx);
-    x.stream = dec.stream_index();
-    x.codec = avcodec_get_name(dec.stream()->codecpar->codec_id);
-    x.decode_errors = dec.errors() + damaged;
+    x.stream = dec->stream_index();
+    x.codec = avcodec_get_name(dec->stream()->codecpar->codec_id);
+    x.decode_errors = errors_before + dec->errors() + damaged;
     return x;
 }
 
@@ -450,22 +536,32 @@ class VideoSource : public IClip {
         locator_ = std::make_unique<FrameLocator>(index_);
         if (!layout_chosen_) set_picture(env);
         feed_ = nullptr;
-        vi_.num_frames = int(index_.frames.size());
-        vi_.SetFPS(index_.rate_num, index_.rate_den);
+        const auto [rate_num, rate_den] = clip_rate(index_, opt_.rff);
+        if (builder_) {
+            timeline_ = builder_->finish();
+            builder_.reset();
+            fed_.clear();
+        } else {
+            timeline_ = make_timeline(index_, opt_.rff, rate_num, rate_den);
+        }
+        if (timeline_.frames.empty()) fail(env, "no frame of the video track decodes");
+        vi_.num_frames = int(timeline_.frames.size());
+        vi_.SetFPS(rate_num, rate_den);
         vi_.image_type = 0;
-        if (index_.field_order == FieldOrder::kTopFirst) vi_.image_type = VideoInfo::IT_TFF;
-        if (index_.field_order == FieldOrder::kBottomFirst) vi_.image_type = VideoInfo::IT_BFF;
-        if (index_.decode_errors > 0)
-            std::fprintf(stderr,
-                         "VideoSource: \"%s\": %u decode errors; frames are numbered as a "
-                         "linear decode gives them\n",
-                         path_.c_str(), index_.decode_errors);
+        if (opt_.rff && timeline_.repeat_flagged > 0)
+            vi_.image_type = timeline_.top_first ? VideoInfo::IT_TFF : VideoInfo::IT_BFF;
+        else if (index_.field_order == FieldOrder::kTopFirst)
+            vi_.image_type = VideoInfo::IT_TFF;
+        else if (index_.field_order == FieldOrder::kBottomFirst)
+            vi_.image_type = VideoInfo::IT_BFF;
+        notice();
         // The cache holds the decoder's own pictures: a small one keeps the buffers that the
         // decoder writes into warm in the processor's caches (8 frames at 1080 lines, 48 at
         // 480), which is still wider than the reach of the plug-in's access pattern.
         const size_t frame_bytes = size_t(vi_.BMPSize());
         cache_size_ =
             std::clamp<size_t>((size_t(24) << 20) / std::max<size_t>(frame_bytes, 1), 8, 48);
+        make_info();
     }
 
     ~VideoSource() override {
@@ -479,8 +575,32 @@ class VideoSource : public IClip {
     PVideoFrame GetFrame(int n, IScriptEnvironment* env) override {
         n = std::clamp(n, 0, vi_.num_frames - 1);
         ++stats_.requests;
+        const FrameSource src = timeline_.frames[size_t(n)];
+        if (src.top == src.bottom) return picture(src.top, env);
+        // Frames woven from two pictures are kept in the cache beside the pictures.
+        if (PVideoFrame f = cached(-1 - n)) return f;
+        PVideoFrame top = picture(src.top, env);
+        PVideoFrame f = weave(top, picture(src.bottom, env));
+        remember(-1 - n, f);
+        return f;
+    }
+
+    bool GetParity(int) override { return vi_.IsTFF(); }
+    void GetAudio(void*, int64_t, int64_t, IScriptEnvironment*) override {}
+    void SetCacheHints(int, int) override {}
+    const VideoInfo& GetVideoInfo() override { return vi_; }
+
+    const VideoSourceInfo& info() const { return info_; }
+
+  private:
+    // Picture n of the index.
+    PVideoFrame picture(int n, IScriptEnvironment* env) {
         if (PVideoFrame f = cached(n)) return f;
-        if (!dec_) open_decoder(env);
+        // From the first damaged stretch on, pictures are decoded as the index decoded them:
+        // without threads, never from a key frame before that stretch.
+        const int single_from = index_.single_thread_from;
+        const bool single = single_from >= 0 && n >= single_from;
+        if (!dec_ || single != dec_single_) open_decoder(env, single);
         if (next_ >= 0 && n >= next_ &&
             (locator_->key_at_or_before(n) <= next_ || n - next_ <= 16)) {
             // A request for the decoder's next picture: reading on in order, the decoder runs
@@ -492,7 +612,7 @@ class VideoSource : public IClip {
         int64_t tried_pos = -1;
         for (int attempt = 0; attempt < 3;) {
             const int k = locator_->key_at_or_before(limit);
-            if (k < 0) break;
+            if (k < 0 || (single && k < single_from)) break;
             limit = k - 1;
             const IndexedFrame& key = index_.frames[size_t(k)];
             if (key.pos == tried_pos) continue;
@@ -504,24 +624,86 @@ class VideoSource : public IClip {
             if (!dec_->seek(key)) continue;
             if (PVideoFrame f = decode_to(n, env)) return f;
         }
-        // From the start, as the index was made.
-        open_decoder(env);
+        // From where the index decode began this stretch, as it did.
+        open_decoder(env, single);
         ++stats_.restarts;
         next_ = 0;
-        if (PVideoFrame f = decode_to(n, env)) return f;
+        if (single && single_from > 0) {
+            next_ = -1;
+            if (dec_->seek(index_.frames[size_t(single_from)])) next_ = single_from;
+        }
+        if (PVideoFrame f = next_ >= 0 ? decode_to(n, env) : PVideoFrame()) return f;
         fail(env, "frame " + std::to_string(n) +
                       " does not decode as it did when the file was indexed (was the file "
                       "changed?)");
     }
 
-    bool GetParity(int) override { return vi_.IsTFF(); }
-    void GetAudio(void*, int64_t, int64_t, IScriptEnvironment*) override {}
-    void SetCacheHints(int, int) override {}
-    const VideoInfo& GetVideoInfo() override { return vi_; }
+    // A frame of the top field of one picture and the bottom field of another (the rows of
+    // every plane alternate, as interlaced 4:2:0 chroma does).
+    PVideoFrame weave(const PVideoFrame& top, const PVideoFrame& bottom) {
+        PVideoFrame out = new_frame(vi_);
+        int sel[3];
+        const int planes = plane_selectors(vi_, sel);
+        for (int i = 0; i < planes; ++i) {
+            const int p = sel[i];
+            BYTE* dst = out->GetWritePtr(p);
+            const size_t row = size_t(out->GetRowSize(p));
+            for (int r = 0; r < out->GetHeight(p); ++r) {
+                const PVideoFrame& from = (r & 1) ? bottom : top;
+                std::memcpy(dst + ptrdiff_t(r) * out->GetPitch(p),
+                            from->GetReadPtr(p) + ptrdiff_t(r) * from->GetPitch(p), row);
+            }
+        }
+        return out;
+    }
 
-  private:
+    // One line on what differs from a plain decode: damage, filled frames, timestamps.
+    void notice() const {
+        std::string text;
+        auto add = [&](const std::string& part) { text += (text.empty() ? "" : "; ") + part; };
+        if (index_.decode_errors > 0) add(std::to_string(index_.decode_errors) + " decode errors");
+        if (!timeline_.timestamps_usable) {
+            add("the timestamps are missing or absurd: frames are served in decode order");
+        } else {
+            if (!timeline_.filled.empty()) {
+                int count = 0;
+                std::string where;
+                for (const Timeline::Stretch& st : timeline_.filled) {
+                    count += st.count;
+                    if (where.size() < 200)
+                        where += (where.empty() ? "" : ", ") + std::to_string(st.first) +
+                                 (st.count > 1 ? "-" + std::to_string(st.first + st.count - 1)
+                                               : std::string());
+                    else if (where.back() != '.')
+                        where += ", ...";
+                }
+                add(std::to_string(count) + " frame" + (count == 1 ? "" : "s") +
+                    " repeat the last good picture where pictures are missing (" + where + ")");
+            }
+            if (timeline_.jumps > 0)
+                add(std::to_string(timeline_.jumps) + " timestamp jump" +
+                    (timeline_.jumps == 1 ? "" : "s") + " (frames follow on)");
+        }
+        if (!text.empty())
+            std::fprintf(stderr, "VideoSource: \"%s\": %s\n", path_.c_str(), text.c_str());
+    }
+
     [[noreturn]] void fail(IScriptEnvironment* env, const std::string& why) const {
         env->ThrowError("VideoSource: \"%s\": %s", path_.c_str(), why.c_str());
+    }
+
+    void make_info() {
+        info_.field_order_known = index_.field_order != FieldOrder::kProgressive ||
+                                  (opt_.rff && timeline_.repeat_flagged > 0);
+        info_.time_base_num = int(index_.time_base_num);
+        info_.time_base_den = int(index_.time_base_den);
+        info_.timestamps_usable = timeline_.timestamps_usable;
+        info_.first_pts = timeline_.first_pts == kNoTimestamp ? 0 : timeline_.first_pts;
+        info_.repeat_flagged = timeline_.repeat_flagged;
+        info_.filled.clear();
+        if (timeline_.timestamps_usable)
+            for (const Timeline::Stretch& st : timeline_.filled)
+                info_.filled.push_back({st.first, st.count});
     }
 
     // The picture's size and pixel type, from the index (or the first picture of the decode
@@ -536,32 +718,102 @@ class VideoSource : public IClip {
                           std::to_string(vi_.height) + ")");
     }
 
-    // A picture of the indexing decode, handed to the feed as GetFrame will serve it.
-    uint64_t feed_picture(const AVFrame* f, int n, double fraction, IScriptEnvironment* env) {
-        if (n == 0) {
-            index_.width = f->width;
-            index_.height = f->height;
-            const char* name = av_get_pix_fmt_name(AVPixelFormat(f->format));
-            index_.pixel_format = name ? name : "";
-            set_picture(env);
-            const AVCodecContext* ctx = dec_->context();
-            const bool tff =
-                ctx->field_order == AV_FIELD_TT || ctx->field_order == AV_FIELD_TB ||
-                (ctx->field_order == AV_FIELD_UNKNOWN && f->interlaced_frame && f->top_field_first);
-            vi_.image_type = tff ? VideoInfo::IT_TFF : 0;
-            if (feed_->begin) feed_->begin(vi_);
+    // The pictures of the indexing decode, handed to the feed as the frames GetFrame will
+    // serve. A picture is held until the stretch after it begins (or until many are held), so
+    // that a damaged stretch can still be decoded again before its frames are handed on.
+    class FeedSink : public IndexSink {
+      public:
+        FeedSink(VideoSource& vs, IScriptEnvironment* env) : vs_(vs), env_(env) {}
+
+        uint64_t picture(const AVFrame* f, const VideoIndex& x, double fraction) override {
+            const int n = int(x.frames.size()) - 1;
+            if (!begun_) {
+                begun_ = true;
+                vs_.begin_feed(f);
+                const size_t frame_bytes = size_t(std::max<int64_t>(vs_.vi_.BMPSize(), 1));
+                hold_ = std::clamp<size_t>((size_t(160) << 20) / frame_bytes, 16, 64);
+            }
+            uint64_t hash = 0;
+            held_.push_back({n, vs_.to_host(f, env_, &hash), fraction});
+            if (held_.size() > hold_) release_front(x);
+            return hash;
         }
-        uint64_t hash = 0;
-        PVideoFrame frame = to_host(f, env, &hash);
-        feed_->frame(n, frame, fraction);
-        return hash;
+        void settle(const VideoIndex& x, int end) override {
+            while (!held_.empty() && held_.front().n < end) release_front(x);
+        }
+        bool rewind(int from) override {
+            if (from < released_) return false;
+            while (!held_.empty() && held_.back().n >= from) held_.pop_back();
+            return true;
+        }
+
+      private:
+        void release_front(const VideoIndex& x) {
+            const Held h = std::move(held_.front());
+            held_.pop_front();
+            released_ = h.n + 1;
+            vs_.feed_picture(x, h.n, h.frame, h.fraction, env_);
+        }
+
+        struct Held {
+            int n;
+            PVideoFrame frame;
+            double fraction;
+        };
+        VideoSource& vs_;
+        IScriptEnvironment* env_;
+        bool begun_ = false;
+        size_t hold_ = 16;
+        std::deque<Held> held_;
+        int released_ = 0;  // pictures before this one are handed on
+    };
+
+    // The first picture of the indexing decode: the clip as far as it is known.
+    void begin_feed(const AVFrame* f) {
+        index_.width = f->width;
+        index_.height = f->height;
+        const char* name = av_get_pix_fmt_name(AVPixelFormat(f->format));
+        index_.pixel_format = name ? name : "";
+        set_picture(env_for_feed_);
+        const AVCodecContext* ctx = dec_->context();
+        const bool tff =
+            ctx->field_order == AV_FIELD_TT || ctx->field_order == AV_FIELD_TB ||
+            (ctx->field_order == AV_FIELD_UNKNOWN && f->interlaced_frame && f->top_field_first);
+        vi_.image_type = tff ? VideoInfo::IT_TFF : 0;
+        if (feed_->begin) feed_->begin(vi_);
     }
 
-    void open_decoder(IScriptEnvironment* env) {
+    // Picture n of the index, settled: the frames it completes, from it and the picture before.
+    void feed_picture(const VideoIndex& x, int n, const PVideoFrame& frame, double fraction,
+                      IScriptEnvironment* env) {
+        if (!builder_) {
+            const auto [num, den] = clip_rate(x, opt_.rff);
+            builder_ = std::make_unique<TimelineBuilder>(x, opt_.rff, num, den);
+        }
+        fed_.emplace_back(n, frame);
+        const Timeline& t = builder_->timeline();
+        const size_t from = t.frames.size();
+        builder_->add(n);
+        auto pic = [&](int m) {
+            for (const auto& [k, held] : fed_)
+                if (k == m) return held;
+            fail(env, "a woven frame refers to a picture no longer held");
+        };
+        for (size_t k = from; k < t.frames.size(); ++k) {
+            const FrameSource src = t.frames[k];
+            feed_->frame(
+                int(k), src.top == src.bottom ? pic(src.top) : weave(pic(src.top), pic(src.bottom)),
+                fraction);
+        }
+        while (fed_.size() > 2) fed_.pop_front();
+    }
+
+    void open_decoder(IScriptEnvironment* env, bool single = false) {
         stop_read_ahead();
         dec_ = std::make_unique<Decoder>();
-        std::string err = dec_->open(path_, opt_.track, opt_.threads);
+        std::string err = dec_->open(path_, opt_.track, single ? 1 : opt_.threads);
         if (!err.empty()) fail(env, err);
+        dec_single_ = single;
         next_ = -1;
     }
 
@@ -595,12 +847,16 @@ class VideoSource : public IClip {
             }
         }
         open_decoder(env);
-        PictureHook hook;
-        if (feed_ && feed_->frame)
-            hook = [this, env](const AVFrame* f, int n, double fraction) {
-                return feed_picture(f, n, fraction, env);
-            };
-        index_ = build_index(*dec_, path_, hook);
+        std::unique_ptr<FeedSink> sink;
+        if (feed_ && feed_->frame) sink = std::make_unique<FeedSink>(*this, env);
+        env_for_feed_ = env;
+        auto reopen = [this]() -> std::unique_ptr<Decoder> {
+            auto d = std::make_unique<Decoder>();
+            if (!d->open(path_, opt_.track, 1).empty()) return nullptr;
+            return d;
+        };
+        index_ = build_index(dec_, path_, reopen, opt_.threads != 1, sink.get());
+        dec_single_ = index_.single_thread_from >= 0;
         index_.file_size = uint64_t(st.st_size);
         index_.mtime_sec = int64_t(st.st_mtim.tv_sec);
         index_.mtime_nsec = int64_t(st.st_mtim.tv_nsec);
@@ -847,7 +1103,13 @@ class VideoSource : public IClip {
     VideoInfo vi_;
     VideoIndex index_;
     std::unique_ptr<FrameLocator> locator_;
+    VideoSourceInfo info_;
+    Timeline timeline_;
+    std::unique_ptr<TimelineBuilder> builder_;     // while the constructor indexes
+    std::deque<std::pair<int, PVideoFrame>> fed_;  // the last pictures handed on
     std::unique_ptr<Decoder> dec_;
+    bool dec_single_ = false;                     // dec_ decodes without threads
+    IScriptEnvironment* env_for_feed_ = nullptr;  // while the constructor indexes
     int next_ = -1;       // frame number of the decoder's next picture (-1: not known)
     ReadAhead ahead_{3};  // pictures decoded ahead when frames are asked for in order
     FramePtr taken_;      // the last picture taken from the read-ahead
@@ -871,6 +1133,7 @@ AVSValue apply_video_source(AVSValue args, void*, IScriptEnvironment* env) {
     opt.cache = args[2].AsBool(true);
     opt.cachefile = args[3].AsString("");
     opt.threads = args[4].AsInt(0);
+    opt.rff = args[5].AsBool(true);
     return AVSValue(make_video_source(args[0].AsString(""), opt, env));
 }
 
@@ -879,6 +1142,11 @@ AVSValue apply_video_source(AVSValue args, void*, IScriptEnvironment* env) {
 PClip make_video_source(const std::string& path, const VideoSourceOptions& options,
                         IScriptEnvironment* env, const IndexingFeed* feed) {
     return PClip(new VideoSource(path, options, env, feed));
+}
+
+std::optional<VideoSourceInfo> video_source_info(const PClip& clip) {
+    if (const auto* vs = dynamic_cast<const VideoSource*>(clip.get())) return vs->info();
+    return std::nullopt;
 }
 
 void set_index_progress(IndexProgress mode) {
@@ -890,8 +1158,8 @@ void set_index_progress_callback(IndexProgressCallback callback) {
 }
 
 void register_video_source(Environment& env) {
-    env.AddFunction("VideoSource", "s[track]i[cache]b[cachefile]s[threads]i", apply_video_source,
-                    nullptr);
+    env.AddFunction("VideoSource", "s[track]i[cache]b[cachefile]s[threads]i[rff]b",
+                    apply_video_source, nullptr);
 }
 
 }  // namespace qexhost

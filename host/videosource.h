@@ -1,27 +1,35 @@
 // VideoSource: recordings (MPEG-2 and H.264 in TS, MP4, MKV, ...) decoded through FFmpeg's
 // libraries, with frame-exact random access.
 //
-// The first open decodes the whole track once and keeps, for every frame a linear decode
-// gives, its timestamp, the packet to seek to, whether decoding may start there and a hash of
-// its picture. The index is kept in a cache file (`<input>.qexindex`, or in
-// $XDG_CACHE_HOME/qex/ when the input's folder is not writable) together with the input's
-// size and modification time, so a later open reads it back and a changed input is indexed
-// again. A frame request seeks to a key frame before the frame, decodes forward and
-// recognises the decoded pictures by their hashes; a frame is served only when its hash is the
-// one of the linear decode's frame of that number. While frames are asked for in order, the
+// The first open decodes the whole track once and keeps, for every picture a linear decode
+// gives, its timestamp, the packet to seek to, whether decoding may start there, the fields it
+// shows (repeat-field flags) and a hash of its picture. The index is kept in a cache file
+// (`<input>.qexindex`, or in $XDG_CACHE_HOME/qex/ when the input's folder is not writable)
+// together with the input's size and modification time, so a later open reads it back and a
+// changed input is indexed again. The clip's frames are laid out from the pictures: the fields
+// a player shows, two to a frame (or each coded picture once, rff=false), each frame at the
+// time its timestamp names, pictures missing from the stream leaving their frames to repeats of
+// the last good one. A picture request seeks to a key frame before it, decodes forward and
+// recognises the decoded pictures by their hashes; a picture is served only when its hash is
+// the one the index holds. Damage found while indexing makes the decode go back to the key
+// frame before it and on without threads, and serving decodes that stretch the same way, so
+// that concealed pictures are the same on every pass. While frames are asked for in order, the
 // decoder runs a few pictures ahead of the caller on a thread of its own.
 #pragma once
 
 #include "avisynth.h"
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace qexhost {
 
 class Environment;
 
-// Registers VideoSource(path, track, cache, cachefile, threads).
+// Registers VideoSource(path, track, cache, cachefile, threads, rff).
 void register_video_source(Environment& env);
 
 struct VideoSourceOptions {
@@ -29,6 +37,9 @@ struct VideoSourceOptions {
     bool cache = true;      // read and write the index file
     std::string cachefile;  // index file; empty: the default place
     int threads = 0;        // decoder threads; 0: as many as the decoder likes
+    // Repeat-field flags applied: the clip shows the fields a player shows, two to a frame at
+    // the stream's rate. false: every coded picture once, as it is.
+    bool rff = true;
 };
 
 // Receives the frames of the linear decode that makes an index, as they are decoded, so that a
@@ -50,6 +61,24 @@ struct IndexingFeed {
 // progress lines of indexing are then left to the caller).
 PClip make_video_source(const std::string& path, const VideoSourceOptions& options,
                         IScriptEnvironment* env, const IndexingFeed* feed = nullptr);
+
+// What VideoSource knows of a clip it made, for the programs built on the host.
+struct VideoSourceInfo {
+    bool field_order_known = false;  // the stream's pictures say which field comes first
+    bool timestamps_usable = true;   // false: served in decode order (timestamps missing/absurd)
+    int64_t first_pts = 0;           // presentation time of frame 0, in time_base units
+    int time_base_num = 1, time_base_den = 90000;
+    struct Stretch {
+        int first = 0;  // first frame that repeats the last good picture
+        int count = 0;
+    };
+    std::vector<Stretch> filled;  // frames filled for pictures missing from the stream
+    int repeat_flagged = 0;       // coded pictures that carry repeat-field flags
+};
+
+// The facts of a clip returned by make_video_source (or the VideoSource script function);
+// nullopt for any other clip.
+std::optional<VideoSourceInfo> video_source_info(const PClip& clip);
 
 // Progress of indexing, reported while the first open decodes the file.
 enum class IndexProgress {

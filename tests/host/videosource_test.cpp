@@ -58,7 +58,7 @@ struct Outcome {
 Outcome shell(const std::string& cmd, const std::string& dir) {
     const std::string out = dir + "/cmd.out", err = dir + "/cmd.err";
     Outcome r;
-    const int st = std::system((cmd + " >" + out + " 2>" + err).c_str());
+    const int st = std::system(("(" + cmd + ") >" + out + " 2>" + err).c_str());
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     r.out = read_file(out);
     r.err = read_file(err);
@@ -66,10 +66,13 @@ Outcome shell(const std::string& cmd, const std::string& dir) {
 }
 
 // The md5 of every frame of ffmpeg's linear decode of the first video track.
-std::vector<std::string> framemd5(const std::string& file, const std::string& dir) {
-    Outcome r = shell(
-        "ffmpeg -nostdin -v error -i '" + file + "' -map 0:v:0 -fps_mode passthrough -f framemd5 -",
-        dir);
+// `filter`, when given, is applied to the decoded frames first.
+std::vector<std::string> framemd5(const std::string& file, const std::string& dir,
+                                  const std::string& filter = "") {
+    Outcome r =
+        shell("ffmpeg -nostdin -v error -i '" + file + "' -map 0:v:0 " +
+                  (filter.empty() ? "" : "-vf " + filter) + " -fps_mode passthrough -f framemd5 -",
+              dir);
     std::vector<std::string> out;
     std::istringstream in(r.out);
     for (std::string line; std::getline(in, line);) {
@@ -349,11 +352,61 @@ TEST_F(VideoSourceTest, IndexGoesToTheCacheFolderWhenTheInputFolderIsReadOnly) {
     EXPECT_EQ(std::distance(fs::directory_iterator(path("xdg/qex")), fs::directory_iterator()), 1);
 }
 
-// A cut-off stream and one with damage in the middle keep the numbering of a linear decode.
-// Where the decoder conceals damage, its pictures depend on the decoder's buffers and threads,
-// so those frames are compared with VideoSource's own sequential pass; all others with ffmpeg.
-TEST_F(VideoSourceTest, DamagedStreamsServeWhatDecodes) {
-    const std::string whole = read_file(path("m2.ts"));
+// Transport streams as a weak signal leaves them: runs of 188-byte packets lost (`runs`, as
+// fractions of the file), or the file cut to begin part way in.
+std::string lose_packets(const std::string& ts, const std::vector<std::pair<double, int>>& runs,
+                         double begin = 0) {
+    const size_t packets = ts.size() / 188;
+    std::string out;
+    size_t at = size_t(double(packets) * begin);
+    for (auto [where, count] : runs) {
+        const size_t from = size_t(double(packets) * where);
+        out += ts.substr(at * 188, (from - at) * 188);
+        at = from + size_t(count);
+    }
+    out += ts.substr(at * 188);
+    return out;
+}
+
+// The presentation times of the pictures ffprobe decodes.
+std::vector<int64_t> picture_times(const std::string& file, const std::string& dir) {
+    Outcome r = shell(
+        "ffprobe -v error -select_streams v:0 -show_entries "
+        "frame=best_effort_timestamp -of default=nw=1:nk=1 '" +
+            file + "'",
+        dir);
+    std::vector<int64_t> out;
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line != "N/A") out.push_back(std::stoll(line));
+    return out;
+}
+
+// Damaged recordings are served start to end, in any order, with the pictures of VideoSource's
+// own sequential pass (damage is concealed the same way every time). Pictures lost with the
+// packets leave their frames to repeats of the last good picture, so that the clip lasts as
+// long as its timestamps say; the other frames are ffmpeg's pictures, except where the decoder
+// conceals damage.
+TEST_F(VideoSourceTest, DamagedStreamsServeTheSamePicturesEveryTime) {
+    const std::string& d = *dir_;
+    const std::string mpeg2 = path("weak.ts"), h264 = path("weak264.ts");
+    for (auto [file, codec] :
+         {std::pair{mpeg2, "-c:v mpeg2video -flags +ilme+ildct -top 1 -g 15 -bf 2 -b:v 4M"},
+          std::pair{h264, "-c:v libx264 -preset ultrafast -x264-params bframes=2 -g 30"}}) {
+        Outcome r = shell(
+            "ffmpeg -nostdin -v error -f lavfi -i "
+            "testsrc2=size=720x480:rate=30000/1001:duration=6 -f lavfi -i "
+            "sine=frequency=440:duration=6 -pix_fmt yuv420p " +
+                std::string(codec) + " -c:a ac3 -b:a 128k '" + file + "'",
+            d);
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    // The same with the 33-bit clock of the stream wrapping 1.5 s in.
+    Outcome wrap = shell("ffmpeg -nostdin -v error -i '" + mpeg2 +
+                             "' -c copy -output_ts_offset 95440.5 '" + path("wrap.ts") + "'",
+                         d);
+    ASSERT_EQ(wrap.status, 0) << wrap.err;
+    const std::string whole = read_file(mpeg2), whole264 = read_file(h264);
     std::string corrupt = whole;
     for (size_t i = whole.size() / 2; i < whole.size() / 2 + 20000; i += 7)
         corrupt[i] = char(i * 13);
@@ -361,36 +414,82 @@ TEST_F(VideoSourceTest, DamagedStreamsServeWhatDecodes) {
         const char* name;
         std::string bytes;
         size_t concealed;  // frames that may differ from ffmpeg's pictures
+        bool lost;         // whole pictures are lost with the packets
     };
     const Case cases[] = {
-        {"cut.ts", whole.substr(0, whole.size() * 3 / 5 + 101), 1},
-        {"corrupt.ts", corrupt, 30},
+        {"cut.ts", whole.substr(0, whole.size() * 3 / 5 + 101), 1, false},
+        {"corrupt.ts", corrupt, 30, false},
+        {"lost.ts", lose_packets(whole, {{0.3, 400}, {0.65, 900}}), 40, true},
+        {"lost264.ts", lose_packets(whole264, {{0.25, 150}, {0.6, 300}}), 80, true},
+        {"midgop.ts", lose_packets(whole, {}, 0.37), 2, false},
+        {"wraplost.ts", lose_packets(read_file(path("wrap.ts")), {{0.2, 500}}), 40, true},
+        {"midgop264.ts", lose_packets(whole264, {{0.7, 50}}, 0.41), 40, true},
     };
+    int rewound = 0;  // recordings whose damage was decoded again without threads
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         write_file(path(c.name), c.bytes);
-        const std::vector<std::string> ffmpeg = framemd5(path(c.name), *dir_);
+        const std::vector<std::string> ffmpeg = framemd5(path(c.name), d);
+        const std::vector<int64_t> times = picture_times(path(c.name), d);
+        ASSERT_EQ(times.size(), ffmpeg.size());
         PClip clip = open(path(c.name));
         const VideoInfo& vi = clip->GetVideoInfo();
-        ASSERT_EQ(vi.num_frames, int(ffmpeg.size()));
+        std::optional<VideoSourceInfo> info = video_source_info(clip);
+        ASSERT_TRUE(info);
+        // As long as the timestamps say, from the first picture's time.
+        EXPECT_EQ(info->first_pts, times.front());
+        EXPECT_EQ(int64_t(vi.num_frames), (times.back() - times.front() + 1501) / 3003 + 1);
+        if (c.lost) {
+            EXPECT_FALSE(info->filled.empty());
+        }
+        // Damage seen while indexing: from its stretch on, decoding is without threads.
+        std::string why;
+        std::optional<VideoIndex> index = parse_index(read_file(path(c.name) + ".qexindex"), &why);
+        ASSERT_TRUE(index) << why;
+        int damaged = 0;
+        for (const IndexedFrame& f : index->frames) damaged += f.damaged;
+        if (damaged > 0) {
+            EXPECT_GE(index->single_thread_from, 0);
+        }
+        rewound += index->single_thread_from >= 0;
+        if (index->single_thread_from >= 0) {
+            EXPECT_TRUE(index->frames[size_t(index->single_thread_from)].key ||
+                        index->single_thread_from == 0);
+        }
+
         std::vector<std::string> linear;
         PClip again = open(path(c.name));
         for (int n = 0; n < vi.num_frames; ++n)
             linear.push_back(frame_md5(again->GetFrame(n, &env_), vi));
-        size_t differ = 0;
-        for (size_t n = 0; n < linear.size(); ++n) differ += linear[n] != ffmpeg[n];
-        EXPECT_LE(differ, c.concealed);
         EXPECT_EQ(check_frames(clip, env_, linear), "");
 
+        // Without the filled frames, the pictures of a plain decode.
+        std::vector<std::string> pictures;
+        size_t s = 0;
+        for (int n = 0; n < vi.num_frames; ++n) {
+            while (s < info->filled.size() && info->filled[s].first + info->filled[s].count <= n)
+                ++s;
+            const bool filled = s < info->filled.size() && n >= info->filled[s].first;
+            if (filled)
+                EXPECT_EQ(linear[size_t(n)], linear[size_t(n - 1)]) << n;
+            else
+                pictures.push_back(linear[size_t(n)]);
+        }
+        ASSERT_EQ(pictures.size(), ffmpeg.size());
+        size_t differ = 0;
+        for (size_t n = 0; n < pictures.size(); ++n) differ += pictures[n] != ffmpeg[n];
+        EXPECT_LE(differ, c.concealed);
+
         write_file(path("damaged.avs"), std::string("VideoSource(\"") + c.name + "\")\n");
-        Outcome r = shell(
-            std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("damaged.avs") + "'", *dir_);
+        Outcome r =
+            shell(std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("damaged.avs") + "'", d);
         EXPECT_EQ(r.status, 0);
-        EXPECT_NE(r.err.find("decode errors; frames are numbered as a linear decode"),
-                  std::string::npos)
+        EXPECT_EQ(r.err.find("repeat the last good picture") != std::string::npos,
+                  !info->filled.empty())
             << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_LE(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
+    EXPECT_GE(rewound, 3);
 }
 
 TEST_F(VideoSourceTest, BadInputsGiveOneLineFromQexpipe) {
@@ -439,10 +538,242 @@ TEST_F(VideoSourceTest, InfoAndFramesThroughQexpipe) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
               "width: 720\nheight: 480\nframes: 90\nfps: 30000/1001 (29.970030)\n"
-              "pixel type: YV12\nfields: frame-based, top field first\n");
+              "pixel type: YV12\nfields: frame-based, top field first\n"
+              "repeat-flagged pictures: 0\nfield order: given by the stream\nfilled frames: 0\n"
+              "timestamps: in use\n");
     write_file(path("bff.avs"), "VideoSource(\"h264i.ts\").AssumeBFF()\n");
     r = shell(std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("bff.avs") + "'", *dir_);
     EXPECT_NE(r.out.find("bottom field first"), std::string::npos);
+}
+
+// MPEG-2 transport streams made with mjpegtools' encoder from parts: "film:SOURCE" is 24000/1001
+// film coded with 3:2 pulldown flags, "60i:SOURCE" hard interlaced video (top field first);
+// the parts are joined as coded streams (film with commercials between) and then put in a TS.
+std::string make_mpeg2enc(const std::string& dir, const std::string& name,
+                          const std::vector<std::string>& parts) {
+    const std::string ts = dir + "/" + name;
+    if (fs::exists(ts)) return ts;
+    std::string joined;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const bool film = parts[i].rfind("film:", 0) == 0;
+        const std::string src = parts[i].substr(parts[i].find(':') + 1);
+        const std::string part = dir + "/" + name + "." + std::to_string(i) + ".m2v";
+        Outcome r = shell("ffmpeg -nostdin -v error -f lavfi -i '" + src +
+                              ":size=352x480:rate=" + (film ? "24000/1001" : "30000/1001") + "' " +
+                              (film ? "" : "-vf setfield=tff ") +
+                              "-pix_fmt yuv420p -f yuv4mpegpipe - | mpeg2enc -v 0 -f 3 " +
+                              (film ? "-p" : "-I 1") + " -F 4 -a 2 -b 3000 -o '" + part + "'",
+                          dir);
+        EXPECT_EQ(r.status, 0) << r.err;
+        joined += read_file(part);
+    }
+    write_file(ts + ".m2v", joined);
+    Outcome r = shell("ffmpeg -nostdin -v error -fflags +genpts -r 30000/1001 -i '" + ts +
+                          ".m2v' -c copy '" + ts + "'",
+                      dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return ts;
+}
+
+// Pictures of a recording whose repeat-field flag is set, as ffprobe reads them.
+int repeat_flagged(const std::string& file, const std::string& dir) {
+    Outcome r = shell(
+        "ffprobe -v error -select_streams v:0 -show_entries frame=repeat_pict -of "
+        "default=nw=1:nk=1 '" +
+            file + "'",
+        dir);
+    int count = 0;
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);) count += !line.empty() && line != "0";
+    return count;
+}
+
+// Flagged film is served as the field sequence a player shows, two fields to a frame (the
+// frames of ffmpeg's repeatfields filter), alone and joined with hard 60i between two films;
+// rff=false gives the coded pictures, one to a frame.
+TEST_F(VideoSourceTest, PulldownFlagsAreAppliedAsAPlayerShowsThem) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> parts;
+        int pictures;  // coded
+        int frames;    // shown
+    };
+    const Case cases[] = {
+        {"film.ts", {"film:testsrc2=duration=2"}, 48, 60},
+        {"joined.ts",
+         {"film:testsrc2=duration=1.5", "60i:testsrc=duration=1", "film:testsrc=duration=1"},
+         36 + 30 + 24,
+         45 + 30 + 30},
+        {"pulldown264.mkv", {}, 48, 60},  // made below
+    };
+    // H.264 film with 3:2 pic_struct flags, as x264 --pulldown 32 codes it.
+    Outcome made = shell(
+        "ffmpeg -nostdin -v error -f lavfi -i "
+        "testsrc2=size=352x240:rate=24000/1001:duration=2 -pix_fmt yuv420p -f "
+        "yuv4mpegpipe - | x264 --quiet --preset ultrafast --pulldown 32 "
+        "--demuxer y4m -o '" +
+            path("pulldown.264") +
+            "' - && ffmpeg -nostdin -v error -r 24000/1001 "
+            "-i '" +
+            path("pulldown.264") + "' -c copy '" + path("pulldown264.mkv") + "'",
+        *dir_);
+    ASSERT_EQ(made.status, 0) << made.err;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = make_mpeg2enc(*dir_, c.name, c.parts);
+        const std::vector<std::string> shown = framemd5(file, *dir_, "repeatfields");
+        const std::vector<std::string> coded = framemd5(file, *dir_);
+        ASSERT_EQ(int(shown.size()), c.frames);
+        ASSERT_EQ(int(coded.size()), c.pictures);
+        const int flagged = repeat_flagged(file, *dir_);
+        EXPECT_EQ(flagged, (c.frames - c.pictures) * 2);
+
+        PClip clip = open(file);
+        const VideoInfo& vi = clip->GetVideoInfo();
+        EXPECT_EQ(vi.num_frames, c.frames);
+        EXPECT_EQ(vi.fps_numerator, 30000u);
+        EXPECT_EQ(vi.fps_denominator, 1001u);
+        EXPECT_TRUE(vi.IsTFF());
+        EXPECT_EQ(check_frames(clip, env_, shown), "");
+        std::optional<VideoSourceInfo> info = video_source_info(clip);
+        ASSERT_TRUE(info);
+        EXPECT_EQ(info->repeat_flagged, flagged);
+        EXPECT_TRUE(info->field_order_known);
+        EXPECT_TRUE(info->filled.empty());
+
+        PClip pictures = open(file, {{"rff", AVSValue(false)}});
+        EXPECT_EQ(pictures->GetVideoInfo().num_frames, c.pictures);
+        EXPECT_EQ(check_frames(pictures, env_, coded), "");
+
+        write_file(path("flags.avs"), std::string("VideoSource(\"") + c.name + "\")\n");
+        Outcome r = shell(
+            std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("flags.avs") + "'", *dir_);
+        EXPECT_NE(r.out.find("repeat-flagged pictures: " + std::to_string(flagged) + "\n"),
+                  std::string::npos)
+            << r.out;
+    }
+}
+
+// A caller that reads the clip while it is indexed gets every frame once, in order, as
+// GetFrame serves it afterwards: woven frames of flagged film, filled frames of a weak signal
+// and the frames of a damaged stretch that the indexing decodes a second time.
+TEST_F(VideoSourceTest, IndexingFeedGetsTheFramesGetFrameServes) {
+    const std::string& d = *dir_;
+    const std::string h264 = path("feed264.ts");
+    Outcome r = shell(
+        "ffmpeg -nostdin -v error -f lavfi -i "
+        "testsrc2=size=352x240:rate=30000/1001:duration=5 -pix_fmt yuv420p -c:v "
+        "libx264 -preset ultrafast -x264-params bframes=3 -g 40 '" +
+            h264 + "'",
+        d);
+    ASSERT_EQ(r.status, 0) << r.err;
+    write_file(path("feedlost.ts"), lose_packets(read_file(h264), {{0.3, 60}, {0.7, 40}}));
+    // One GOP longer than the pictures a feed holds back: damage late in it is decoded on with
+    // threads, as it was.
+    const std::string longgop = path("feedlonggop.ts");
+    r = shell(
+        "ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=352x240:rate=30000/1001:"
+        "duration=5 -pix_fmt yuv420p -c:v libx264 -preset ultrafast -g 300 '" +
+            longgop + "'",
+        d);
+    ASSERT_EQ(r.status, 0) << r.err;
+    write_file(path("feedlate.ts"), lose_packets(read_file(longgop), {{0.8, 30}}));
+    const std::string files[] = {
+        make_mpeg2enc(d, "feedfilm.ts", {"film:testsrc2=duration=1", "60i:testsrc=duration=0.5"}),
+        path("feedlost.ts"), path("feedlate.ts")};
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        std::vector<std::string> fed;
+        VideoInfo begun;
+        IndexingFeed feed;
+        feed.begin = [&](const VideoInfo& vi) { begun = vi; };
+        feed.frame = [&](int n, const PVideoFrame& f, double) {
+            EXPECT_EQ(n, int(fed.size()));
+            fed.push_back(frame_md5(f, begun));
+        };
+        VideoSourceOptions opt;
+        opt.cache = false;
+        PClip clip = make_video_source(file, opt, &env_, &feed);
+        const VideoInfo& vi = clip->GetVideoInfo();
+        ASSERT_EQ(int(fed.size()), vi.num_frames);
+        EXPECT_EQ(check_frames(clip, env_, fed), "");
+    }
+}
+
+// A recording whose timestamps say nothing (every picture stamped alike) is served in decode
+// order, with one notice, not refused.
+TEST_F(VideoSourceTest, AbsurdTimestampsGiveDecodeOrder) {
+    const std::string& d = *dir_;
+    for (const char* ts : {"0", "N*N*3"}) {
+        SCOPED_TRACE(ts);
+        const std::string file = path("stamped.ts");
+        fs::remove(file);
+        Outcome r = shell(
+            "ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=352x240:rate=25:"
+            "duration=2 -pix_fmt yuv420p -c:v mpeg2video -g 1 -bsf:v 'setts=ts=" +
+                std::string(ts) + "' -f mpegts '" + file + "'",
+            d);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::vector<std::string> want = framemd5(file, d);
+        ASSERT_EQ(want.size(), 50u);
+        write_file(path("stamped.avs"), "VideoSource(\"stamped.ts\", cache=false)\n");
+        r = shell(std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("stamped.avs") + "'", d);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find("frames: 50\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("timestamps: not usable, decode order\n"), std::string::npos) << r.out;
+        EXPECT_EQ(r.err,
+                  "VideoSource: \"stamped.ts\": the timestamps are missing or absurd: "
+                  "frames are served in decode order\n");
+        VideoSourceOptions opt;
+        opt.cache = false;
+        PClip clip = make_video_source(file, opt, &env_);
+        std::optional<VideoSourceInfo> info = video_source_info(clip);
+        ASSERT_TRUE(info);
+        EXPECT_FALSE(info->timestamps_usable);
+        EXPECT_TRUE(info->filled.empty());
+        EXPECT_EQ(check_frames(clip, env_, want), "");
+    }
+}
+
+// The facts of a clip, for the programs built on the host: field order known only where the
+// pictures give one, the first frame's time as ffprobe reads it, and nothing for other clips.
+TEST_F(VideoSourceTest, InfoTellsWhatTheStreamGives) {
+    struct Case {
+        const char* file;
+        bool order_known;
+        int tb_den;
+    };
+    const Case cases[] = {{"m2.ts", true, 90000}, {"bff.mkv", true, 1000}, {"p.mp4", false, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string file = path(c.file);
+        Outcome r = shell(
+            "ffprobe -v error -select_streams v:0 -show_entries stream=time_base "
+            "-show_entries frame=best_effort_timestamp -read_intervals %+#1 -of "
+            "default=nw=1:nk=1 '" +
+                file + "'",
+            *dir_);
+        ASSERT_EQ(r.status, 0) << r.err;
+        int tb_num = 0, tb_den = 0;
+        long long first = 0;
+        // The stream's time base comes after the first frame's timestamp.
+        ASSERT_EQ(std::sscanf(r.out.c_str(), "%lld %d/%d", &first, &tb_num, &tb_den), 3) << r.out;
+        for (int pass = 0; pass < 2; ++pass) {  // indexing, then the index file
+            std::optional<VideoSourceInfo> info = video_source_info(open(file));
+            ASSERT_TRUE(info);
+            EXPECT_EQ(info->field_order_known, c.order_known);
+            EXPECT_TRUE(info->timestamps_usable);
+            EXPECT_EQ(info->first_pts, first);
+            EXPECT_EQ(info->time_base_num, tb_num);
+            EXPECT_EQ(info->time_base_den, tb_den);
+            if (c.tb_den) {
+                EXPECT_EQ(info->time_base_den, c.tb_den);
+            }
+            EXPECT_TRUE(info->filled.empty());
+            EXPECT_EQ(info->repeat_flagged, 0);
+        }
+    }
+    EXPECT_FALSE(video_source_info(hosttest::clip(env_, "BlankClip", {})));
 }
 
 // Formats the host has no type for are converted to the nearest one, with one notice line.
@@ -501,6 +832,17 @@ TEST(VideoSourceIndex, FileFormRoundTripsAndRefusesDamage) {
     for (int i = 0; i < 50; ++i)
         x.frames.push_back({i % 7 ? int64_t(i) * 3003 : kNoTimestamp, i * 1000, i * 3003 - 6006,
                             uint64_t(i) * 0x9E3779B97F4A7C15ull, i % 15 == 0});
+    for (int i = 0; i < 50; ++i) {
+        IndexedFrame& f = x.frames[size_t(i)];
+        f.top_first = i % 2;
+        f.interlaced = i % 3 == 0;
+        f.damaged = i % 11 == 0;
+        f.repeat = uint8_t(i % 5);
+    }
+    x.timestamp_bits = 33;
+    x.field_pair_num = 30000;
+    x.field_pair_den = 1001;
+    x.single_thread_from = 17;
     const std::string bytes = serialize_index(x);
     std::string why;
     std::optional<VideoIndex> y = parse_index(bytes, &why);
@@ -510,6 +852,20 @@ TEST(VideoSourceIndex, FileFormRoundTripsAndRefusesDamage) {
     EXPECT_EQ(y->frames[13].pts, 13 * 3003);
     EXPECT_EQ(y->frames[7].pts, kNoTimestamp);
     EXPECT_TRUE(y->frames[30].key);
+    EXPECT_EQ(y->frames[44].repeat, 4);
+    EXPECT_TRUE(y->frames[44].damaged && y->frames[33].interlaced && y->frames[33].top_first);
+    EXPECT_EQ(y->single_thread_from, 17);
+    EXPECT_EQ(y->timestamp_bits, 33);
+
+    // An index of an earlier version (its checksum right) is refused for its version.
+    for (uint8_t version : {2, 3}) {
+        std::string older = bytes.substr(0, bytes.size() - 8);
+        older[8] = char(version);
+        const uint64_t sum = index_checksum(older);
+        for (int i = 0; i < 8; ++i) older.push_back(char(sum >> (8 * i)));
+        EXPECT_FALSE(parse_index(older, &why));
+        EXPECT_EQ(why, "the index file is of another version");
+    }
 
     std::string flipped = bytes;
     flipped[100] ^= 4;
@@ -593,6 +949,58 @@ TEST(VideoSourceIndex, PictureHashTellsPicturesApart) {
     EXPECT_EQ(size_t(std::unique(seen.begin(), seen.end()) - seen.begin()), count);
 }
 
+// Index files keep picture hashes, so every way of computing the hash (AVX2, SSE2, portable)
+// must give these values, on rows of any length at any alignment.
+TEST(VideoSourceIndex, PictureHashKnownAnswersOnEveryPath) {
+    auto bytes = [](size_t n, uint32_t seed) {
+        std::vector<uint8_t> v(n + 1);  // the row starts one byte in: an odd address
+        uint32_t x = seed;
+        for (uint8_t& b : v) {
+            x = x * 1664525u + 1013904223u;
+            b = uint8_t(x >> 24);
+        }
+        return v;
+    };
+    const std::pair<std::vector<size_t>, uint64_t> cases[] = {
+        {{0}, 0xd56df4be4e7cbc4dull},
+        {{1}, 0x03d3d30621235b42ull},
+        {{63}, 0xe2add20119dd33c3ull},
+        {{64}, 0xe63c00f0864b7982ull},
+        {{65}, 0x8949473a44dceef2ull},
+        {{720, 720, 360, 360}, 0xad5d0453459c1843ull},
+        {{1024 + 17}, 0x3d4c6ef6e901a422ull},
+        {{4096, 4096, 4096}, 0x8362bba45ce6d175ull},
+        {{100, 7, 2048, 64, 1}, 0xe816e10fb9b263aeull},
+    };
+    const std::pair<HashPath, const char*> paths[] = {{HashPath::kPortable, "portable"},
+                                                      {HashPath::kSse2, "SSE2"},
+                                                      {HashPath::kAvx2, "AVX2"},
+                                                      {HashPath::kBest, "best"}};
+    int tried = 0;
+    for (auto [path, name] : paths) {
+        if (!use_picture_hash_path(path)) {
+            std::printf("picture hash: no %s path in this build or processor\n", name);
+            continue;
+        }
+        ++tried;
+        uint32_t seed = 1;
+        for (const auto& [rows, want] : cases) {
+            PictureHash h;
+            for (size_t r : rows) {
+                const std::vector<uint8_t> row = bytes(r, seed++);
+                h.add(row.data() + 1, r);
+            }
+            EXPECT_EQ(h.value(), want) << name << ", " << rows.size() << " rows";
+        }
+    }
+    use_picture_hash_path(HashPath::kBest);
+#if defined(__x86_64__)
+    EXPECT_GE(tried, 3);  // SSE2 is part of x86-64
+#else
+    EXPECT_GE(tried, 2);
+#endif
+}
+
 TEST(VideoSourceIndex, FramesAreFoundByTimestampOrUniqueHash) {
     VideoIndex x;
     // Frames 0-2 show the same picture (a still); frame 4 lacks a timestamp.
@@ -622,5 +1030,262 @@ TEST(VideoSourceIndex, FramesAreFoundByTimestampOrUniqueHash) {
     const std::pair<int, int> keys[] = {{0, 0}, {2, 0}, {3, 3}, {5, 3}};
     for (auto [n, k] : keys) EXPECT_EQ(loc.key_at_or_before(n), k) << n;
 }
+
+namespace timeline {
+
+// An index of pictures 3003 ticks (one frame at 30000/1001 in 1/90000) apart, from `start`.
+VideoIndex pictures(int count, int64_t start = 900000) {
+    VideoIndex x;
+    x.time_base_num = 1;
+    x.time_base_den = 90000;
+    x.timestamp_bits = 33;
+    for (int i = 0; i < count; ++i) {
+        IndexedFrame f;
+        f.pts = start + int64_t(i) * 3003;
+        f.top_first = true;
+        f.interlaced = true;
+        x.frames.push_back(f);
+    }
+    return x;
+}
+
+// The frames as "top/bottom" picture numbers, "n" for a whole picture.
+std::string frames_of(const Timeline& t) {
+    std::string out;
+    for (const FrameSource& f : t.frames)
+        out += (out.empty() ? "" : " ") +
+               (f.top == f.bottom ? std::to_string(f.top)
+                                  : std::to_string(f.top) + "/" + std::to_string(f.bottom));
+    return out;
+}
+
+Timeline lay_out(const VideoIndex& x, bool fields = true) {
+    return make_timeline(x, fields, 30000, 1001);
+}
+
+// 3:2 flags as DVDs carry them (top first, repeat; bottom first; bottom first, repeat; top
+// first) weave to the frames of hard telecine; a film that begins bottom first has its own
+// order; the same flags without repeats are one frame each.
+TEST(VideoSourceTimeline, RepeatFlagsGiveTheFieldsAPlayerShows) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<bool, int>> flags;  // (top first, repeat) of each picture
+        const char* frames;
+        bool top_first;
+    };
+    const Case cases[] = {
+        {"3:2 from the top",
+         {{true, 1},
+          {false, 0},
+          {false, 1},
+          {true, 0},
+          {true, 1},
+          {false, 0},
+          {false, 1},
+          {true, 0}},
+         "0 0/1 1/2 2 3 4 4/5 5/6 6 7",
+         true},
+        {"3:2 from the bottom",
+         {{false, 1}, {true, 0}, {true, 1}, {false, 0}},
+         "0 1/0 2/1 2 3",
+         false},
+        {"2:3", {{true, 0}, {true, 1}, {false, 0}, {false, 1}}, "0 1 1/2 2/3 3", true},
+        {"no repeats", {{true, 0}, {true, 0}, {true, 0}}, "0 1 2", true},
+        {"frame doubling", {{true, 2}, {true, 0}}, "0 0 1", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VideoIndex x = pictures(int(c.flags.size()));
+        int64_t fields = 0;
+        for (size_t i = 0; i < c.flags.size(); ++i) {
+            x.frames[i].top_first = c.flags[i].first;
+            x.frames[i].repeat = uint8_t(c.flags[i].second);
+            x.frames[i].interlaced = false;
+            x.frames[i].pts = 900000 + fields * 3003 / 2;  // as a muxer times them
+            fields += 2 + c.flags[i].second;
+        }
+        const Timeline t = lay_out(x);
+        EXPECT_EQ(frames_of(t), c.frames);
+        EXPECT_EQ(t.top_first, c.top_first);
+        EXPECT_TRUE(t.filled.empty());
+        EXPECT_EQ(t.jumps, 0);
+        int flagged = 0;
+        for (auto [tff, repeat] : c.flags) flagged += repeat > 0;
+        EXPECT_EQ(t.field_order_known, flagged > 0);  // the pictures are progressive
+        EXPECT_EQ(t.repeat_flagged, flagged);
+        // Coded pictures: one frame each, whatever the flags.
+        EXPECT_EQ(lay_out(x, false).frames.size(), c.flags.size());
+    }
+}
+
+// Missing pictures leave their frames to repeats of the last one before them, so that every
+// later frame keeps its time; wraps of the 33-bit clock are no gap; jumps and steps backwards
+// shift nothing; timestamps that are missing or never go forward give decode order.
+TEST(VideoSourceTimeline, TimestampsPlaceThePictures) {
+    const int64_t wrap = int64_t(1) << 33;
+    struct Case {
+        const char* name;
+        std::function<void(VideoIndex&)> edit;
+        bool fields;
+        const char* frames;
+        std::vector<std::pair<int, int>> filled;
+        int jumps;
+        bool usable;
+    };
+    auto drop = [](std::vector<int> gone) {
+        return [gone](VideoIndex& x) {
+            for (auto it = gone.rbegin(); it != gone.rend(); ++it)
+                x.frames.erase(x.frames.begin() + *it);
+        };
+    };
+    const Case cases[] = {
+        {"whole", [](VideoIndex&) {}, true, "0 1 2 3 4 5", {}, 0, true},
+        {"two lost", drop({2, 3}), true, "0 1 1 1 2 3", {{2, 2}}, 0, true},
+        {"two runs lost", drop({1, 4}), true, "0 0 1 2 2 3", {{1, 1}, {4, 1}}, 0, true},
+        {"lost, coded pictures", drop({2, 3}), false, "0 1 1 1 2 3", {{2, 2}}, 0, true},
+        {"a field late",
+         [](VideoIndex& x) {
+             for (size_t i = 3; i < x.frames.size(); ++i) x.frames[i].pts += 1501;
+         },
+         true,
+         "0 1 2 3 4 5",
+         {},
+         0,
+         true},
+        {"across the wrap",
+         [&](VideoIndex& x) {
+             for (auto& f : x.frames) f.pts = (f.pts - 900000 + wrap - 2 * 3003) % wrap;
+         },
+         true,
+         "0 1 2 3 4 5",
+         {},
+         0,
+         true},
+        {"lost across the wrap",
+         [&](VideoIndex& x) {
+             for (auto& f : x.frames) f.pts = (f.pts - 900000 + wrap - 3 * 3003) % wrap;
+             x.frames.erase(x.frames.begin() + 3);
+         },
+         true,
+         "0 1 2 2 3 4",
+         {{3, 1}},
+         0,
+         true},
+        {"a splice an hour on",
+         [](VideoIndex& x) {
+             for (size_t i = 3; i < x.frames.size(); ++i) x.frames[i].pts += 90000LL * 3600;
+         },
+         true,
+         "0 1 2 3 4 5",
+         {},
+         1,
+         true},
+        {"a restart",
+         [](VideoIndex& x) {
+             for (int i = 3; i < 6; ++i) x.frames[size_t(i)].pts = (i - 3) * 3003;
+         },
+         true,
+         "0 1 2 3 4 5",
+         {},
+         1,
+         true},
+        {"a damaged picture's timestamp, then a loss",
+         [](VideoIndex& x) {
+             x.frames[2].pts -= 4 * 3003;
+             x.frames.erase(x.frames.begin() + 3);
+         },
+         true,
+         "0 1 2 2 3 4",
+         {{3, 1}},
+         0,
+         true},
+        {"all zero",
+         [](VideoIndex& x) {
+             for (auto& f : x.frames) f.pts = 0;
+         },
+         true,
+         "0 1 2 3 4 5",
+         {},
+         1,
+         false},
+        {"backwards",
+         [](VideoIndex& x) {
+             for (size_t i = 0; i < x.frames.size(); ++i) x.frames[i].pts = 100000 - int64_t(i);
+         },
+         true,
+         "0 1 2 3 4 5",
+         {},
+         1,
+         false},
+        {"every other missing, with gaps",
+         [](VideoIndex& x) {
+             for (size_t i = 0; i < x.frames.size(); i += 2) x.frames[i].pts = kNoTimestamp;
+             x.frames[5].pts += 3 * 3003;
+         },
+         true,
+         "0 1 2 3 4 5",
+         {},
+         0,
+         false},
+        {"none",
+         [](VideoIndex& x) {
+             for (auto& f : x.frames) f.pts = kNoTimestamp;
+         },
+         true,
+         "0 1 2 3 4 5",
+         {},
+         0,
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VideoIndex x = pictures(6);
+        c.edit(x);
+        const Timeline t = lay_out(x, c.fields);
+        EXPECT_EQ(frames_of(t), c.frames);
+        std::vector<std::pair<int, int>> filled;
+        for (const auto& s : t.filled) filled.emplace_back(s.first, s.count);
+        EXPECT_EQ(filled, c.filled);
+        EXPECT_EQ(t.jumps, c.jumps);
+        EXPECT_EQ(t.timestamps_usable, c.usable);
+        EXPECT_EQ(t.first_pts, x.frames[0].pts);
+    }
+}
+
+// A long recording at random: pictures are lost in runs, and every picture that is kept sits
+// exactly at the frame its timestamp names.
+TEST(VideoSourceTimeline, EveryKeptPictureKeepsItsTime) {
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 rng(seed);
+        const int64_t start = int64_t(rng() % (uint64_t(1) << 33));
+        VideoIndex x = pictures(2000, 0);
+        std::vector<int> slot;  // the frame each kept picture belongs at
+        VideoIndex kept = x;
+        kept.frames.clear();
+        for (int i = 0; i < 2000;) {
+            if (i > 0 && rng() % 50 == 0) {
+                i += 1 + int(rng() % 40);  // a run lost
+                continue;
+            }
+            IndexedFrame f = x.frames[size_t(i)];
+            f.pts = (f.pts + start) % (int64_t(1) << 33);
+            kept.frames.push_back(f);
+            slot.push_back(i);
+            ++i;
+        }
+        const Timeline t = lay_out(kept);
+        for (size_t k = 0; k < slot.size(); ++k) {
+            ASSERT_LT(size_t(slot[k]), t.frames.size());
+            ASSERT_EQ(t.frames[size_t(slot[k])].top, int(k)) << k;
+        }
+        int filled = 0;
+        for (const auto& s : t.filled) filled += s.count;
+        EXPECT_EQ(filled + int(kept.frames.size()), int(t.frames.size()));
+        EXPECT_EQ(t.jumps, 0);
+    }
+}
+
+}  // namespace timeline
 
 }  // namespace
