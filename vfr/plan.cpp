@@ -198,23 +198,22 @@ std::vector<std::string> mkvmerge_command(const std::string& program, const MuxP
     std::vector<std::string> argv = {program, "--quiet", "-o", p.output};
     if (!p.chapters.empty()) argv.insert(argv.end(), {"--chapters", p.chapters});
     argv.insert(argv.end(), {"--timestamps", "0:" + p.timecodes, p.video});
-    if (!p.audio_from.empty())
-        argv.insert(argv.end(),
-                    {"--no-video", "--no-subtitles", "--no-buttons", "--no-track-tags",
-                     "--no-chapters", "--no-attachments", "--no-global-tags", p.audio_from});
+    if (!p.media.empty()) {
+        if (p.media_sync_ms != 0)
+            argv.insert(argv.end(), {"--sync", "-1:" + std::to_string(p.media_sync_ms)});
+        argv.push_back(p.media);
+    }
     return argv;
 }
 
-bool identifies_audio(std::string_view json) {
-    // Every track has a "type"; only audio tracks say "audio".
-    for (size_t at = json.find("\"type\""); at != std::string_view::npos;
-         at = json.find("\"type\"", at + 1)) {
-        std::string_view rest = json.substr(at + 6);
-        while (!rest.empty() && (rest[0] == ' ' || rest[0] == ':' || rest[0] == '\t'))
-            rest.remove_prefix(1);
-        if (rest.substr(0, 7) == "\"audio\"") return true;
-    }
-    return false;
+std::vector<std::string> media_copy_command(const std::string& program, const std::string& input,
+                                            const std::string& media, bool subtitles) {
+    std::vector<std::string> argv = {program,         "--quiet",          "-o",
+                                     media,           "--no-video",       "--no-buttons",
+                                     "--no-chapters", "--no-attachments", "--no-global-tags"};
+    if (!subtitles) argv.push_back("--no-subtitles");
+    argv.push_back(input);
+    return argv;
 }
 
 std::string last_lines(std::string_view text, int count) {

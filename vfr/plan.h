@@ -72,14 +72,17 @@ struct MuxPaths {
     std::string output;  // the file mkvmerge writes
     std::string video;
     std::string timecodes;
-    std::string chapters;    // empty: none
-    std::string audio_from;  // empty: no audio
+    std::string chapters;       // empty: none
+    std::string media;          // sound and subtitles copied from the input; empty: none
+    int64_t media_sync_ms = 0;  // how far to move all of media's tracks
 };
 
 std::vector<std::string> mkvmerge_command(const std::string& program, const MuxPaths& p);
 
-// True when mkvmerge's identification (-J) of a file lists an audio track.
-bool identifies_audio(std::string_view json);
+// mkvmerge copying the input's sound and subtitle tracks (with their languages and names) to
+// `media`, nothing else; `subtitles` false leaves the subtitles out.
+std::vector<std::string> media_copy_command(const std::string& program, const std::string& input,
+                                            const std::string& media, bool subtitles);
 
 // The last `count` non-empty lines of a program's output (carriage-return progress lines
 // count as lines), joined with " | ".

@@ -27,6 +27,9 @@
 #include "plan.h"
 #include "serve.h"
 #include "text.h"
+#include "tracks.h"
+#include "media.h"
+#include "videosource.h"
 #include "wholefile.h"
 
 #include "builtin_settings.h"
@@ -259,6 +262,61 @@ void make_definition(const Options& o, std::string_view settings, const std::str
     write_text(def_path, run.output);
 }
 
+// The input's sound and subtitle tracks, copied by mkvmerge into the work folder, and how far
+// they must move to sit against the first picture served.
+struct SideTracks {
+    std::string media;  // empty: nothing to carry
+    std::vector<Track> audio, subtitles;
+    int input_chapters = 0;
+    int64_t sync_ms = 0;
+};
+
+SideTracks copy_side_tracks(const std::string& mkvmerge, const std::string& input,
+                            const WorkDir& work,
+                            const std::optional<qexhost::VideoSourceInfo>& picture) {
+    SideTracks side;
+    const int id = run_to_end({mkvmerge, "-J", input}, work.file("identify.json"));
+    check_stop();
+    if (id != 0) return side;  // a file mkvmerge cannot read: the picture alone
+    Identification ident;
+    try {
+        ident = parse_identification(
+            read_text(work.file("identify.json"), "mkvmerge's identification"));
+    } catch (const IdentifyError& e) {
+        throw Failure{input + ": " + e.what()};
+    }
+    side.audio = tracks_of(ident, "audio");
+    side.subtitles = tracks_of(ident, "subtitles");
+    side.input_chapters = ident.chapters;
+    if (side.audio.empty() && side.subtitles.empty()) return side;
+
+    const std::string media = work.file("media.mka");
+    const int status =
+        run_to_end(media_copy_command(mkvmerge, input, media, true), work.file("media.log"));
+    check_stop();
+    if (status != 0 && status != 1)
+        throw Failure{"mkvmerge failed (status " + std::to_string(status) + ") on " + input + ": " +
+                      last_lines(read_text(work.file("media.log"), "mkvmerge's log"), 3)};
+    side.media = media;
+
+    // Every track of the copy counts from one zero of mkvmerge's choice: found from the
+    // earliest track of a kind in both files, it places them all against the first picture.
+    if (!picture || !picture->timestamps_usable) return side;
+    const MediaKind kind = side.audio.empty() ? MediaKind::kSubtitles : MediaKind::kAudio;
+    std::optional<Instant> in_first, copy_first;
+    try {
+        in_first = first_time(input, kind);
+        copy_first = first_time(media, kind);
+    } catch (const std::runtime_error& e) {
+        throw Failure{e.what()};
+    }
+    if (!in_first || !copy_first) return side;
+    const int64_t picture_ns =
+        to_ns({picture->first_pts, picture->time_base_num, picture->time_base_den});
+    side.sync_ms = sync_ms(picture_ns, to_ns(*in_first), to_ns(*copy_first));
+    return side;
+}
+
 struct Summary {
     std::string output;
     std::vector<RateShare> shares;
@@ -324,6 +382,8 @@ Summary run(const Options& o) {
         throw Failure{e.what()};
     }
     const unsigned fps_num = server->fps_num(), fps_den = server->fps_den();
+    const std::optional<qexhost::VideoSourceInfo> first_picture =
+        qexhost::video_source_info(server->source());
     std::vector<int64_t> tc;
     std::vector<int64_t> chapters;
     try {
@@ -376,15 +436,14 @@ Summary run(const Options& o) {
 
     // Mux.
     StageLine mux("mux", 0);
-    MuxPaths mp{work.file("out.mkv"), enc.video, timecodes, chapters.empty() ? "" : chapter_file,
-                ""};
-    // A y4m stream has no audio, and identifying a large one takes mkvmerge long.
+    MuxPaths mp{
+        work.file("out.mkv"), enc.video, timecodes, chapters.empty() ? "" : chapter_file, "", 0};
+    SideTracks side;
+    // A y4m stream has no other tracks, and identifying a large one takes mkvmerge long.
     if (o.audio && source_function(input) != "Y4MSource") {
-        const int id = run_to_end({mkvmerge, "-J", input}, work.file("identify.json"));
-        check_stop();
-        if (id == 0 &&
-            identifies_audio(read_text(work.file("identify.json"), "mkvmerge's identification")))
-            mp.audio_from = input;
+        side = copy_side_tracks(mkvmerge, input, work, first_picture);
+        mp.media = side.media;
+        mp.media_sync_ms = side.sync_ms;
     }
     const int ms = run_to_end(mkvmerge_command(mkvmerge, mp), work.file("mkvmerge.log"));
     check_stop();
@@ -392,7 +451,7 @@ Summary run(const Options& o) {
         throw Failure{"mkvmerge failed (status " + std::to_string(ms) + "): " +
                       last_lines(read_text(work.file("mkvmerge.log"), "mkvmerge's log"), 3)};
     }
-    mux.note(mp.audio_from.empty() ? "video and timecodes" : "video, timecodes and audio");
+    mux.note(side.audio.empty() ? "video and timecodes" : "video, timecodes and audio");
 
     Summary s;
     struct stat out {};

@@ -1,0 +1,19 @@
+// What FFmpeg's demuxers say of a media file's tracks: the first time of the tracks of one kind,
+// on the file's own clock.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "tracks.h"
+
+namespace qexvfr {
+
+enum class MediaKind { kAudio, kSubtitles };
+
+// The earliest start time among the file's tracks of `kind`, on the clock the file's video
+// timestamps use; nullopt when it has none with a known start. Throws std::runtime_error
+// when the file cannot be read.
+std::optional<Instant> first_time(const std::string& path, MediaKind kind);
+
+}  // namespace qexvfr
