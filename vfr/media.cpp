@@ -8,16 +8,43 @@ extern "C" {
 
 namespace qexvfr {
 
-std::optional<Instant> first_time(const std::string& path, MediaKind kind) {
+namespace {
+
+// An opened file whose tracks are known.
+struct Opened {
     AVFormatContext* fmt = nullptr;
-    if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0)
-        throw std::runtime_error("cannot read " + path);
-    struct Closer {
-        AVFormatContext** f;
-        ~Closer() { avformat_close_input(f); }
-    } closer{&fmt};
-    if (avformat_find_stream_info(fmt, nullptr) < 0)
-        throw std::runtime_error("cannot read the tracks of " + path);
+    explicit Opened(const std::string& path) {
+        if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0)
+            throw std::runtime_error("cannot read " + path);
+        if (avformat_find_stream_info(fmt, nullptr) < 0) {
+            avformat_close_input(&fmt);
+            throw std::runtime_error("cannot read the tracks of " + path);
+        }
+    }
+    ~Opened() { avformat_close_input(&fmt); }
+    Opened(const Opened&) = delete;
+    Opened& operator=(const Opened&) = delete;
+};
+
+}  // namespace
+
+std::optional<Instant> video_rate(const std::string& path) {
+    const Opened f(path);
+    for (unsigned i = 0; i < f.fmt->nb_streams; ++i) {
+        const AVStream* st = f.fmt->streams[i];
+        if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
+            (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            continue;
+        for (const AVRational r : {st->avg_frame_rate, st->r_frame_rate})
+            if (r.num > 0 && r.den > 0) return Instant{1, r.num, r.den};
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<Instant> first_time(const std::string& path, MediaKind kind) {
+    const Opened f(path);
+    AVFormatContext* fmt = f.fmt;
     const AVMediaType want = kind == MediaKind::kAudio ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_SUBTITLE;
     std::optional<Instant> best;
     for (unsigned i = 0; i < fmt->nb_streams; ++i) {

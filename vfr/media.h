@@ -16,4 +16,8 @@ enum class MediaKind { kAudio, kSubtitles };
 // when the file cannot be read.
 std::optional<Instant> first_time(const std::string& path, MediaKind kind);
 
+// The frame rate of the file's first video track as its demuxer gives it (the average rate,
+// else the stream's base rate); nullopt when it gives none.
+std::optional<Instant> video_rate(const std::string& path);
+
 }  // namespace qexvfr

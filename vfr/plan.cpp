@@ -111,6 +111,19 @@ std::vector<int64_t> chapter_frames(const std::vector<int64_t>& timecodes,
     return out;
 }
 
+bool cadence_possible(int64_t num, int64_t den) {
+    if (num <= 0 || den <= 0) return true;  // unknown: let the analysis judge
+    // Within half a percent of 30000/1001 .. 30 or twice that.
+    for (const int64_t base : {30, 60})
+        if (num * 1001 * 1000 >= base * 1000 * den * 995 && num * 1000 <= base * den * 1005)
+            return true;
+    return false;
+}
+
+std::string every_frame_definition(int frames) {
+    return "0-" + std::to_string(frames - 1) + " [30] on\n";
+}
+
 std::string qpfile_text(const std::vector<int64_t>& frames) {
     std::string out;
     for (int64_t f : frames) out += std::to_string(f) + " K\n";
@@ -154,21 +167,26 @@ std::string clock_text(int64_t ms) {
     return buf;
 }
 
+std::string rate_text(double fps) {
+    char rate[32];
+    // 23.976 is called 24 and 59.94 is called 60, as people name them.
+    const double r = std::round(fps * 1.001);
+    if (std::fabs(fps - r) <= r * 0.0011)
+        std::snprintf(rate, sizeof rate, "%.0f", r);
+    else
+        std::snprintf(rate, sizeof rate, "%.2f", fps);
+    return rate;
+}
+
 std::string shares_text(const std::vector<RateShare>& shares) {
     const int64_t total = total_ms(shares);
     std::string out;
     for (const RateShare& s : shares) {
-        char rate[32], pct[16];
-        // 23.976 is called 24 and 59.94 is called 60, as people name them.
-        const double r = std::round(s.fps * 1.001);
-        if (std::fabs(s.fps - r) <= r * 0.0011)
-            std::snprintf(rate, sizeof rate, "%.0f", r);
-        else
-            std::snprintf(rate, sizeof rate, "%.2f", s.fps);
+        char pct[16];
         std::snprintf(pct, sizeof pct, "%lld",
                       total ? (long long)std::llround(100.0 * s.ms / total) : 0LL);
         if (!out.empty()) out += ", ";
-        out += std::string(rate) + " fps " + clock_text(s.ms) + " (" + pct + "%)";
+        out += rate_text(s.fps) + " fps " + clock_text(s.ms) + " (" + pct + "%)";
     }
     return out;
 }

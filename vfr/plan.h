@@ -29,6 +29,15 @@ std::vector<int64_t> parse_chapter_starts(std::string_view text);
 std::vector<int64_t> chapter_frames(const std::vector<int64_t>& timecodes,
                                     const std::vector<int64_t>& chapter_starts);
 
+// True when a clip at num/den frames a second can hold telecined film or interlaced video that
+// the cadence analysis turns into 24, 30 and 60: the 29.97 and 30 of 3:2 pulldown, or their
+// field rates, which some containers give for interlaced streams. At any other rate (23.976,
+// 24 and 25 above all) there is no pulldown to undo and every frame is served as it is.
+bool cadence_possible(int64_t num, int64_t den);
+
+// A definition that serves frames 0 .. frames - 1 each as it is, at the source's rate.
+std::string every_frame_definition(int frames);
+
 // x264 qpfile forcing a key frame at each of `frames`.
 std::string qpfile_text(const std::vector<int64_t>& frames);
 
@@ -48,6 +57,9 @@ std::vector<RateShare> rate_shares(const std::vector<int64_t>& timecodes, unsign
 
 // Total duration of the shares.
 int64_t total_ms(const std::vector<RateShare>& shares);
+
+// A rate as people name it: "24" for 23.976 and 24, "60" for 59.94, "12.50" otherwise.
+std::string rate_text(double fps);
 
 // "24 fps 18:32.1 (81%), 30 fps 2:01.0 (9%), 60 fps 2:10.4 (10%)".
 std::string shares_text(const std::vector<RateShare>& shares);

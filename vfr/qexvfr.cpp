@@ -250,6 +250,18 @@ class Scan {
     bool done_ = false;
 };
 
+// Whether the input's rate, as its container gives it, may hold pulldown worth a scan; when it
+// cannot tell, the scan runs.
+bool probably_has_cadence(const std::string& input) {
+    if (source_function(input) != "VideoSource") return true;
+    try {
+        const std::optional<Instant> rate = video_rate(input);
+        return !rate || cadence_possible(rate->num, rate->den);
+    } catch (const std::runtime_error&) {
+        return true;  // VideoSource says what is wrong
+    }
+}
+
 // Analysis: the definition for the scan's log, written to `def_path`.
 void make_definition(const Options& o, std::string_view settings, const std::string& log,
                      const std::string& log_path, const std::string& def_path) {
@@ -370,12 +382,21 @@ Summary run(const Options& o) {
     const std::string timecodes = kept(".tc.txt"), chapter_file = kept(".chapters.xml");
     try {
         std::optional<Scan> scan;
-        if (o.def.empty()) scan.emplace();
+        if (o.def.empty() && probably_has_cadence(input)) scan.emplace();
         server = std::make_unique<Server>(plugin, input,
                                           scan && source_function(input) == "VideoSource"
                                               ? scan->opener(input)
                                               : Server::Opener());
-        if (scan) make_definition(o, settings, scan->result(*server, input).log, kept(".log"), def);
+        const VideoInfo& source = server->source()->GetVideoInfo();
+        if (o.def.empty() && !cadence_possible(source.fps_numerator, source.fps_denominator)) {
+            write_text(def, every_frame_definition(source.num_frames));
+            std::fprintf(stderr, "%s: %s fps, a rate without pulldown: every frame is kept\n",
+                         o.input.c_str(),
+                         rate_text(double(source.fps_numerator) / source.fps_denominator).c_str());
+        } else if (o.def.empty()) {
+            if (!scan) scan.emplace();
+            make_definition(o, settings, scan->result(*server, input).log, kept(".log"), def);
+        }
         check_stop();
         server->apply_qex(def, timecodes, chapter_file);
     } catch (const ServeError& e) {

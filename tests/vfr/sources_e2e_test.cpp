@@ -1,0 +1,113 @@
+// qexvfr on sources of many kinds, end to end: the output, encoded losslessly, is decoded
+// again and compared picture by picture with the input, so that a frame lost, repeated or
+// changed shows.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "testkit.h"
+
+namespace {
+
+using qextest::TempDir;
+using Result = qextest::RunResult;
+
+const std::string kQexvfr = QEX_BUILD_DIR "/qexvfr";
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> v;
+    std::stringstream s(text);
+    for (std::string l; std::getline(s, l);)
+        if (!l.empty()) v.push_back(l);
+    return v;
+}
+
+class Sources : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* p : {"x264", "mkvmerge", "ffmpeg", "ffprobe"})
+            if (qextest::find_program(p).empty()) GTEST_SKIP() << p << " is not installed";
+    }
+
+    Result run(std::vector<std::string> argv) {
+        if (argv[0].find('/') == std::string::npos) argv[0] = qextest::find_program(argv[0]);
+        return qextest::run_program(argv, dir_.path());
+    }
+
+    // The MD5 of every decoded picture, in order.
+    std::vector<std::string> pictures(const std::string& file) {
+        const Result r = run({"ffmpeg", "-v", "error", "-nostdin", "-i", file, "-map", "0:v:0",
+                              "-f", "framemd5", "-"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::vector<std::string> out;
+        for (const std::string& l : lines(r.out))
+            if (l[0] != '#') out.push_back(l.substr(l.rfind(',') + 1));
+        return out;
+    }
+
+    std::vector<double> frame_times(const std::string& file) {
+        const Result r = run({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                              "frame=pts_time", "-of", "csv=p=0", file});
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::vector<double> out;
+        for (const std::string& l : lines(r.out)) out.push_back(std::strtod(l.c_str(), nullptr));
+        return out;
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(Sources, ProgressiveRatesKeepEveryFrame) {
+    const struct {
+        const char* name;
+        const char* source;  // lavfi video
+        int num, den;
+        std::vector<std::string> codec;
+    } cases[] = {
+        {"film.mkv",
+         "testsrc2=size=320x240:rate=24000/1001:d=4",
+         24000,
+         1001,
+         {"-c:v", "libx264", "-preset", "ultrafast"}},
+        {"cinema.ts", "testsrc=size=352x288:rate=24:d=3.5", 24, 1, {"-c:v", "mpeg2video"}},
+        {"pal.ts",
+         "life=size=320x256:rate=25:ratio=0.4:seed=7,trim=duration=3.2",
+         25,
+         1,
+         {"-c:v", "mpeg2video", "-g", "12"}},
+        {"pal.mp4",
+         "testsrc2=size=256x144:rate=25:d=2.96",
+         25,
+         1,
+         {"-c:v", "libx264", "-preset", "ultrafast", "-bf", "3"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> make = {"ffmpeg", "-v",    "error", "-nostdin",
+                                         "-f",     "lavfi", "-i",    c.source,
+                                         "-f",     "lavfi", "-i",    "sine=f=440"};
+        make.insert(make.end(), c.codec.begin(), c.codec.end());
+        make.insert(make.end(), {"-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", c.name});
+        Result r = run(make);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string out = std::string(c.name) + ".mkv";
+        r = run({kQexvfr, c.name, "-o", out, "--preset", "ultrafast", "--crf", "0"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find("every frame is kept"), std::string::npos) << r.err;
+
+        const std::vector<std::string> in_pictures = pictures(c.name);
+        ASSERT_GT(in_pictures.size(), 60u);
+        EXPECT_EQ(pictures(out), in_pictures);
+        // Each frame at its place on the source's clock.
+        const std::vector<double> t = frame_times(out);
+        ASSERT_EQ(t.size(), in_pictures.size());
+        for (size_t i = 0; i < t.size(); ++i)
+            ASSERT_NEAR(t[i], double(i) * c.den / c.num, 0.0011) << "frame " << i;
+    }
+}
+
+}  // namespace
