@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "child.h"
+#include "defcheck.h"
 #include "options.h"
 #include "plan.h"
 #include "serve.h"
@@ -262,6 +263,15 @@ bool probably_has_cadence(const std::string& input) {
     }
 }
 
+// A definition the user gave, checked against the clip before anything is encoded.
+void check_edited_definition(const std::string& shown, const std::string& path, int frames) {
+    const std::optional<DefinitionFault> fault =
+        check_definition(read_text(path, "the definition"), frames);
+    if (fault)
+        throw Failure{shown + " line " + std::to_string(fault->line) + ": " + fault->what +
+                      " (the clip has frames 0-" + std::to_string(frames - 1) + ")"};
+}
+
 // Analysis: the definition for the scan's log, written to `def_path`.
 void make_definition(const Options& o, std::string_view settings, const std::string& log,
                      const std::string& log_path, const std::string& def_path) {
@@ -396,6 +406,8 @@ Summary run(const Options& o) {
         } else if (o.def.empty()) {
             if (!scan) scan.emplace();
             make_definition(o, settings, scan->result(*server, input).log, kept(".log"), def);
+        } else {
+            check_edited_definition(o.def, def, source.num_frames);
         }
         check_stop();
         server->apply_qex(def, timecodes, chapter_file);

@@ -1,6 +1,8 @@
-// qexvfr's decisions before any work: which rates hold a cadence to analyse.
+// qexvfr's decisions before any work: which rates hold a cadence to analyse, and whether an
+// edited definition covers the clip.
 #include <gtest/gtest.h>
 
+#include "defcheck.h"
 #include "plan.h"
 
 namespace {
@@ -23,6 +25,44 @@ TEST(Rates, CadenceOnlyWherePulldownCanBe) {
     EXPECT_EQ(rate_text(24000.0 / 1001), "24");
     EXPECT_EQ(rate_text(25), "25");
     EXPECT_EQ(rate_text(12.5), "12.50");
+}
+
+TEST(EditedDefinition, EveryFrameInOneRange) {
+    const std::string head = "set [24] film='SelectEvery(5,0,1,3,4)'\nmode fps_adjust = on\n";
+    const struct {
+        std::string text;
+        int line;  // 0: accepted
+        std::string says;
+    } cases[] = {
+        {head + "0-69 [24] film\n70-119 [30] on\n120-174 [60] f60\n", 0, ""},
+        // CR LF, ranges out of order, the open end, a key frame line, chapters, end.
+        {"120- [60] f60\r\n0-69 [24] film\r\n50\r\n70-119 [30] on\r\nkeyframes {\r\n0 "
+         "A\r\n70 B }\r\n999-1 junk after the end\r\nend\r\n999-1 [30] on\r\n",
+         0, ""},
+        // An offset moves the numbers that follow; ends past the clip are clamped.
+        {"offset -5\n5-179 [30] on\n", 0, ""},
+        {"0-99 [30] on\noffset 100\n0-500 [30] on\n", 0, ""},
+        {"0-69 [24] film\n80-174 [60] f60\n", 2,
+         "frames 70-79 are in no range (the range before ends on line 1)"},
+        {"1-174 [30] on\n", 1, "frame 0 is in no range"},
+        {"0-69 [24] film\n70-164 [30] on\n", 2, "frames 165-174 are in no range (after this"},
+        {"0-69 [24] film\n60-174 [30] on\n", 2, "frames 60-69 are also in the range on line 1"},
+        {"0-69 [24] film\n\n\n70-174 [30] on\n75 [60] f60\n", 5,
+         "frame 75 is also in the range on line 4"},
+        {"0-69 [24] film\n119-70 [30] on\n120-174 [60] f60\n", 2,
+         "the range 119-70 runs backwards"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::optional<DefinitionFault> f = check_definition(c.text, 175);
+        if (c.line == 0) {
+            EXPECT_FALSE(f) << f->line << ": " << f->what;
+            continue;
+        }
+        ASSERT_TRUE(f);
+        EXPECT_EQ(f->line, c.line);
+        EXPECT_NE(f->what.find(c.says), std::string::npos) << f->what;
+    }
 }
 
 }  // namespace

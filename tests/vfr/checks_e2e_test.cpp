@@ -1,0 +1,101 @@
+// qexvfr refuses what it cannot do well before any work, and says why in the user's own terms:
+// each case ends with one line on standard error naming the user's file, a non-zero status
+// and the output as it was.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "testkit.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qextest::TempDir;
+using Result = qextest::RunResult;
+
+const std::string kQexvfr = QEX_BUILD_DIR "/qexvfr";
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> v;
+    std::stringstream s(text);
+    for (std::string l; std::getline(s, l);)
+        if (!l.empty()) v.push_back(l);
+    return v;
+}
+
+class Checks : public ::testing::Test {
+  protected:
+    // A 3 s recording at 320x240: film 0-29, 30p 30-54, 60i 55-84.
+    static void SetUpTestSuite() {
+        for (const char* p : {"x264", "mkvmerge", "ffmpeg", "ffprobe"})
+            if (qextest::find_program(p).empty()) missing_ = p;
+        if (!missing_.empty()) return;
+        dir_ = new TempDir;
+        const Result r = qextest::run_program(
+            {"/bin/sh", QEX_SOURCE_DIR "/examples/make-sample.sh", "rec.ts", "3", "320x240"},
+            dir_->path());
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    static void TearDownTestSuite() { delete dir_; }
+
+    void SetUp() override {
+        if (!missing_.empty()) GTEST_SKIP() << missing_ << " is not installed";
+    }
+
+    Result qexvfr(std::vector<std::string> args) {
+        args.insert(args.begin(), kQexvfr);
+        return qextest::run_program(args, work_.path());
+    }
+
+    // Runs qexvfr with `args` and expects it refused with a line that holds `says`.
+    void expect_refused(const std::vector<std::string>& args, const std::string& says) {
+        SCOPED_TRACE(says);
+        work_.write("out.mkv", "old");
+        const Result r = qexvfr(args);
+        EXPECT_NE(r.status, 0);
+        const std::vector<std::string> err = lines(r.err);
+        ASSERT_EQ(err.size(), 1u) << r.err;
+        EXPECT_EQ(err[0].rfind("qexvfr: ", 0), 0u) << err[0];
+        EXPECT_NE(err[0].find(says), std::string::npos) << err[0];
+        EXPECT_EQ(qextest::read_file(work_.file("out.mkv")), "old");
+        for (const auto& e : fs::recursive_directory_iterator(work_.path()))
+            EXPECT_EQ(e.path().string().find(".qexvfr-"), std::string::npos) << e.path();
+    }
+
+    std::string rec() const { return dir_->file("rec.ts"); }
+
+    static std::string missing_;
+    static TempDir* dir_;
+    TempDir work_;
+};
+
+std::string Checks::missing_;
+TempDir* Checks::dir_ = nullptr;
+
+TEST_F(Checks, EditedDefinitionMustCoverTheClip) {
+    const std::string film = "set [24] film='SelectEvery(5,0,1,3,4)'\n0-29 [24] film\n";
+    const struct {
+        std::string def;
+        std::string says;
+    } refused[] = {
+        {film + "40-84 [60] 'DoubleWeave()'\n",
+         "e.def line 3: frames 30-39 are in no range (the range before ends on line 2)"},
+        {film + "30-74 [30] on\n", "e.def line 3: frames 75-84 are in no range (after this one)"},
+        {film + "54-30 [30] on\n55-84 [60] 'DoubleWeave()'\n",
+         "e.def line 3: the range 54-30 runs backwards"},
+        {film + "25-84 [30] on\n", "e.def line 3: frames 25-29 are also in the range on line 2"},
+    };
+    for (const auto& c : refused) {
+        work_.write("e.def", c.def);
+        expect_refused({rec(), "-o", "out.mkv", "--def", "e.def", "--preset", "ultrafast"}, c.says);
+    }
+    // The same edits, whole, are encoded.
+    work_.write("e.def", film + "30-54 [30] on\n55-84 [60] 'DoubleWeave()'\n");
+    const Result r = qexvfr({rec(), "-o", "out.mkv", "--def", "e.def", "--preset", "ultrafast"});
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+}  // namespace
