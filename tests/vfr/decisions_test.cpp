@@ -1,8 +1,9 @@
 // qexvfr's decisions before any work: which rates hold a cadence to analyse, and whether an
-// edited definition covers the clip.
+// edited definition covers the clip, and which command lines are refused.
 #include <gtest/gtest.h>
 
 #include "defcheck.h"
+#include "options.h"
 #include "plan.h"
 
 namespace {
@@ -62,6 +63,47 @@ TEST(EditedDefinition, EveryFrameInOneRange) {
         ASSERT_TRUE(f);
         EXPECT_EQ(f->line, c.line);
         EXPECT_NE(f->what.find(c.says), std::string::npos) << f->what;
+    }
+}
+
+TEST(CommandLine, ZorvaneOptionsAndTheOutputName) {
+    auto why = [](const std::vector<std::string>& extra) -> std::string {
+        std::vector<std::string> args = {"in.ts", "-o", "out.mkv"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        try {
+            parse_options(args);
+        } catch (const UsageError& e) {
+            return e.what();
+        }
+        return "";
+    };
+    const struct {
+        std::vector<std::string> args;
+        std::string says;  // empty: accepted
+    } cases[] = {
+        {{"--zorvane", "-ref 30 -Dup 1 -d x -48F 9 -SKIP 3 -odd 0"}, ""},
+        {{"--zorvane", "-BOGUS 1"}, "--zorvane: -BOGUS is not a zorvane option"},
+        {{"--zorvane", "-REF abc"}, "--zorvane: -REF takes a whole number, not \"abc\""},
+        {{"--zorvane", "-REF -5"}, "-REF takes a whole number"},
+        {{"--zorvane", "-skip 4"}, "--zorvane: -SKIP takes 0, 1, 2 or 3, not \"4\""},
+        {{"--zorvane", "-DUP yes"}, "--zorvane: -DUP takes 0 or 1, not \"yes\""},
+        {{"--zorvane", "-60F 1 -REF"}, "--zorvane: -REF needs a value"},
+        {{"--zorvane", "-o x.def"}, "--zorvane: -o is given by qexvfr"},
+        {{"--zorvane", "-ini z.ini"}, "(use --settings for a settings file)"},
+        {{"--zorvane", "-Help 1"}, "--zorvane: -Help takes no value"},
+        {{"-o", "OUT.MKV"}, ""},
+        {{"-o", "dir.mkv/out.mp4"},
+         "OUTPUT must be named .mkv (qexvfr writes Matroska only): "
+         "dir.mkv/out.mp4"},
+        {{"-o", "out.mkv.tmp"}, "OUTPUT must be named .mkv"},
+        {{"-o", "d/.mkv"}, "OUTPUT must be named .mkv"},
+    };
+    for (const auto& c : cases) {
+        const std::string got = why(c.args);
+        if (c.says.empty())
+            EXPECT_EQ(got, "") << c.args.back();
+        else
+            EXPECT_NE(got.find(c.says), std::string::npos) << c.args.back() << ": " << got;
     }
 }
 
