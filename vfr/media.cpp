@@ -14,6 +14,8 @@ namespace {
 struct Opened {
     AVFormatContext* fmt = nullptr;
     explicit Opened(const std::string& path) {
+        // The demuxers' remarks on odd streams are not the user's business; errors are told.
+        if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_FATAL);
         if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0)
             throw std::runtime_error("cannot read " + path);
         if (avformat_find_stream_info(fmt, nullptr) < 0) {

@@ -54,6 +54,11 @@ std::string one_line(std::string s) {
     return s;
 }
 
+// "1 frame", "3 frames".
+std::string count_text(int64_t n, const std::string& noun) {
+    return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
 std::string absolute(const std::string& path) {
     if (path.empty() || path[0] == '/') return path;
     char buf[PATH_MAX];
@@ -130,7 +135,9 @@ class StageLine {
           total_(total),
           tty_(::isatty(STDERR_FILENO)),
           start_(Clock::now()),
-          shown_(start_) {}
+          // On a terminal the stage shows at once; elsewhere its first line comes after ten
+          // seconds, so that a short run prints only its final lines.
+          shown_(tty_ ? start_ - std::chrono::seconds(10) : start_) {}
 
     void update(int64_t done, bool force = false) {
         const auto now = Clock::now();
@@ -151,16 +158,26 @@ class StageLine {
         }
         std::fprintf(stderr, "%s%s%s", tty_ ? "\r\033[K" : "", line.c_str(), tty_ ? "" : "\n");
         std::fflush(stderr);
+        line_open = tty_;
+    }
+
+    // Whether a progress line on a terminal waits for its end of line: whatever is printed
+    // next starts with one.
+    static inline bool line_open = false;
+    static void close_line() {
+        if (line_open) std::fputc('\n', stderr);
+        line_open = false;
     }
 
     void set_total(int64_t total) { total_ = total; }
 
     void finish(int64_t done) {
         update(done, true);
-        if (tty_) std::fputc('\n', stderr);
+        close_line();
     }
 
     void note(const std::string& text) {
+        close_line();
         std::fprintf(stderr, "%s: %s\n", name_.c_str(), text.c_str());
     }
 
@@ -400,6 +417,7 @@ Summary run(const Options& o) {
         const VideoInfo& source = server->source()->GetVideoInfo();
         if (o.def.empty() && !cadence_possible(source.fps_numerator, source.fps_denominator)) {
             write_text(def, every_frame_definition(source.num_frames));
+            StageLine::close_line();
             std::fprintf(stderr, "%s: %s fps, a rate without pulldown: every frame is kept\n",
                          o.input.c_str(),
                          rate_text(double(source.fps_numerator) / source.fps_denominator).c_str());
@@ -410,9 +428,19 @@ Summary run(const Options& o) {
             check_edited_definition(o.def, def, source.num_frames);
         }
         check_stop();
-        server->apply_qex(def, timecodes, chapter_file);
     } catch (const ServeError& e) {
         throw Failure{e.what()};
+    }
+    try {
+        server->apply_qex(def, timecodes, chapter_file);
+    } catch (const ServeError& e) {
+        if (!o.def.empty()) throw Failure{e.what()};
+        // Qex's words name the definition made in the work folder; the user's part in it is
+        // the settings.
+        throw Failure{"the definition made with " +
+                      (o.settings.empty() ? std::string("the built-in settings") : o.settings) +
+                      " is refused: " + e.what() +
+                      (o.keep.empty() ? " (--keep DIR keeps it to look at)" : "")};
     }
     const unsigned fps_num = server->fps_num(), fps_den = server->fps_den();
     const std::optional<qexhost::VideoSourceInfo> first_picture =
@@ -429,7 +457,12 @@ Summary run(const Options& o) {
     } catch (const FormatError& e) {
         throw Failure{chapter_file + ": " + e.what()};
     }
-    if (tc.empty()) throw Failure{def + ": the definition gives no frames"};
+    if (tc.empty())
+        throw Failure{o.def.empty()
+                          ? o.input + ": too short: " +
+                                count_text(server->source()->GetVideoInfo().num_frames, "frame") +
+                                " give nothing to encode"
+                          : o.def + ": the definition gives no frames"};
     if (int64_t(tc.size()) > server->frames())
         throw Failure{def + ": Qex wrote more timecodes than it serves frames"};
     const std::vector<int64_t> keys = chapter_frames(tc, chapters);
@@ -520,9 +553,11 @@ int main(int argc, char** argv) {
                     clock_text(total_ms(s.shares)).c_str(), size_text(s.bytes).c_str());
         return std::fflush(stdout) == 0 ? 0 : 1;
     } catch (const Failure& f) {
+        StageLine::close_line();
         std::fprintf(stderr, "qexvfr: %s\n", one_line(f.msg).c_str());
         return f.status;
     } catch (const std::exception& e) {
+        StageLine::close_line();
         std::fprintf(stderr, "qexvfr: %s\n", one_line(e.what()).c_str());
     }
     return 1;

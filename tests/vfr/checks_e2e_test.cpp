@@ -3,6 +3,11 @@
 // and the output as it was.
 #include <gtest/gtest.h>
 
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -56,10 +61,14 @@ class Checks : public ::testing::Test {
         work_.write("out.mkv", "old");
         const Result r = qexvfr(args);
         EXPECT_NE(r.status, 0);
-        const std::vector<std::string> err = lines(r.err);
+        // Progress lines of the stages done may come first; the reason is one line, the last.
+        std::vector<std::string> err;
+        for (const std::string& l : lines(r.err))
+            if (l.rfind("qexvfr: ", 0) == 0) err.push_back(l);
         ASSERT_EQ(err.size(), 1u) << r.err;
-        EXPECT_EQ(err[0].rfind("qexvfr: ", 0), 0u) << err[0];
+        EXPECT_EQ(lines(r.err).back(), err[0]);
         EXPECT_NE(err[0].find(says), std::string::npos) << err[0];
+        EXPECT_EQ(err[0].find(".qexvfr-"), std::string::npos) << "names a temporary: " << err[0];
         EXPECT_EQ(qextest::read_file(work_.file("out.mkv")), "old");
         for (const auto& e : fs::recursive_directory_iterator(work_.path()))
             EXPECT_EQ(e.path().string().find(".qexvfr-"), std::string::npos) << e.path();
@@ -96,6 +105,72 @@ TEST_F(Checks, EditedDefinitionMustCoverTheClip) {
     work_.write("e.def", film + "30-54 [30] on\n55-84 [60] 'DoubleWeave()'\n");
     const Result r = qexvfr({rec(), "-o", "out.mkv", "--def", "e.def", "--preset", "ultrafast"});
     EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST_F(Checks, MessagesNameTheUsersFiles) {
+    Result r = qextest::run_program({qextest::find_program("ffmpeg"), "-v", "error", "-f", "lavfi",
+                                     "-i", "testsrc=size=320x240:rate=30000/1001", "-frames:v", "1",
+                                     "-pix_fmt", "yuv420p", "-c:v", "mpeg2video", "one.ts"},
+                                    work_.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    expect_refused({"one.ts", "-o", "out.mkv"}, "one.ts: too short: 1 frame give nothing");
+    // A settings file whose filter for 60i names a set that does not exist.
+    work_.write("bad.ini", "Func_60fps=NoSuchSet\n");
+    expect_refused({rec(), "-o", "out.mkv", "--settings", "bad.ini"},
+                   "the definition made with bad.ini is refused: Qex: ");
+
+    // Refused command lines: the reason, then the usage.
+    const struct {
+        std::vector<std::string> args;
+        std::string says;
+    } usage[] = {
+        {{"--zorvane", "-BOGUS 1"}, "qexvfr: --zorvane: -BOGUS is not a zorvane option"},
+        {{"--zorvane", "-REF abc"}, "qexvfr: --zorvane: -REF takes a whole number, not \"abc\""},
+        {{"-o", "out.mp4"}, "qexvfr: OUTPUT must be named .mkv"},
+    };
+    for (const auto& c : usage) {
+        std::vector<std::string> args = {rec(), "-o", "out.mkv"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        r = qexvfr(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(lines(r.err).at(0).rfind(c.says, 0), 0u) << r.err;
+        EXPECT_FALSE(fs::exists(work_.file("out.mp4")));
+    }
+}
+
+TEST_F(Checks, ErrorOnATerminalStartsItsOwnLine) {
+    // x264 stops reading after five frames while the encoding line is on the screen.
+    int fd = -1;
+    const pid_t pid = ::forkpty(&fd, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::chdir(work_.path().c_str()) != 0) ::_exit(126);
+        const std::string input = rec();
+        ::execl(kQexvfr.c_str(), "qexvfr", input.c_str(), "-o", "out.mkv", "--preset", "ultrafast",
+                "--x264", "--frames 5", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::string screen;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0)
+            screen.append(buf, size_t(n));
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            break;  // EIO once the child has gone
+    }
+    ::close(fd);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(qextest::exit_status(status), 1) << screen;
+    const size_t at = screen.find("qexvfr: x264 failed");
+    ASSERT_NE(at, std::string::npos) << screen;
+    ASSERT_GT(at, 0u);
+    EXPECT_EQ(screen[at - 1], '\n') << screen;
+    // The progress was on screen, rewritten in place.
+    EXPECT_NE(screen.find("\r\033[Kencode: "), std::string::npos) << screen;
 }
 
 }  // namespace
