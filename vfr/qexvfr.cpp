@@ -10,6 +10,7 @@
 #include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -121,6 +122,7 @@ class WorkDir {
     WorkDir(const WorkDir&) = delete;
     WorkDir& operator=(const WorkDir&) = delete;
     std::string file(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& folder() const { return path_; }
 
   private:
     std::string path_;
@@ -195,13 +197,36 @@ std::string read_text(const std::string& path, const std::string& what) {
     return std::move(f.bytes);
 }
 
+// The folder the user knows a file by: the work folder's files are the output folder's.
+std::string user_folder(const std::string& path) {
+    const std::string folder = folder_of(path);
+    const size_t slash = folder.rfind('/');
+    const std::string name = slash == std::string::npos ? folder : folder.substr(slash + 1);
+    return name.rfind(".qexvfr-", 0) == 0 ? folder_of(folder) : folder;
+}
+
+// "no space left on device in FOLDER" when the file system of any of `folders` is full (under
+// a mebibyte free), else empty: what a child that failed while writing there ran into.
+std::string full_disk(const std::vector<std::string>& folders) {
+    for (const std::string& f : folders) {
+        struct statvfs st {};
+        if (::statvfs(f.c_str(), &st) == 0 && uint64_t(st.f_bavail) * st.f_frsize < (1u << 20))
+            return "no space left on device in " + user_folder(f + "/x");
+    }
+    return {};
+}
+
 void write_text(const std::string& path, std::string_view bytes) {
     wholefile::Options o;
     o.temp_tag = "qexvfr";
     o.sync = false;
     const wholefile::Status s = wholefile::write_file(path, bytes, o);
-    if (!s.ok())
-        throw Failure{"cannot write " + path + ": " + std::strerror(s.error ? s.error : EIO)};
+    if (s.ok()) return;
+    const int err = s.error ? s.error : EIO;
+    if (err == ENOSPC) throw Failure{"no space left on device in " + user_folder(path)};
+    if (user_folder(path) != folder_of(path))
+        throw Failure{"cannot write in " + user_folder(path) + ": " + std::strerror(err)};
+    throw Failure{"cannot write " + path + ": " + std::strerror(err)};
 }
 
 std::string program_folder() {
@@ -333,9 +358,13 @@ SideTracks copy_side_tracks(const std::string& mkvmerge, const std::string& inpu
     const int status =
         run_to_end(media_copy_command(mkvmerge, input, media, true), work.file("media.log"));
     check_stop();
-    if (status != 0 && status != 1)
+    if (status != 0 && status != 1) {
+        const std::string full = full_disk({work.folder()});
         throw Failure{"mkvmerge failed (status " + std::to_string(status) + ") on " + input + ": " +
-                      last_lines(read_text(work.file("media.log"), "mkvmerge's log"), 3)};
+                      (full.empty()
+                           ? last_lines(read_text(work.file("media.log"), "mkvmerge's log"), 3)
+                           : full)};
+    }
     side.media = media;
 
     // Every track of the copy counts from one zero of mkvmerge's choice: found from the
@@ -402,6 +431,7 @@ Summary run(const Options& o) {
             throw Failure{"cannot make " + o.keep + ": " + std::strerror(errno)};
     }
     const std::string stem = stem_of(target.path);
+    const std::vector<std::string> folders = {work.folder(), keep};
     auto kept = [&](const std::string& ext) { return keep + "/" + stem + ext; };
 
     std::unique_ptr<Server> server;
@@ -485,7 +515,10 @@ Summary run(const Options& o) {
         check_stop();
         if (!e.reader_gone) throw Failure{e.what()};
         const std::string log = last_lines(read_text(work.file("x264.log"), "x264's log"), 3);
-        throw Failure{"x264 failed: " + (log.empty() ? std::string("no message") : log)};
+        const std::string full = full_disk(folders);
+        throw Failure{"x264 failed: " + (!full.empty() ? full
+                                         : log.empty() ? std::string("no message")
+                                                       : log)};
     }
     server.reset();
     if (!served) {
@@ -496,7 +529,9 @@ Summary run(const Options& o) {
     check_stop();
     if (status != 0) {
         const std::string log = last_lines(read_text(work.file("x264.log"), "x264's log"), 3);
-        throw Failure{"x264 failed (status " + std::to_string(status) + "): " + log};
+        const std::string full = full_disk(folders);
+        throw Failure{"x264 failed (status " + std::to_string(status) +
+                      "): " + (full.empty() ? log : full)};
     }
     line.finish(count);
 
@@ -514,8 +549,11 @@ Summary run(const Options& o) {
     const int ms = run_to_end(mkvmerge_command(mkvmerge, mp), work.file("mkvmerge.log"));
     check_stop();
     if (ms != 0 && ms != 1) {  // 1: finished with warnings
+        const std::string full = full_disk(folders);
         throw Failure{"mkvmerge failed (status " + std::to_string(ms) + "): " +
-                      last_lines(read_text(work.file("mkvmerge.log"), "mkvmerge's log"), 3)};
+                      (full.empty()
+                           ? last_lines(read_text(work.file("mkvmerge.log"), "mkvmerge's log"), 3)
+                           : full)};
     }
     mux.note(side.audio.empty() ? "video and timecodes" : "video, timecodes and audio");
 

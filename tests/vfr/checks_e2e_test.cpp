@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <pty.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -135,6 +136,51 @@ TEST_F(Checks, MessagesNameTheUsersFiles) {
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(lines(r.err).at(0).rfind(c.says, 0), 0u) << r.err;
         EXPECT_FALSE(fs::exists(work_.file("out.mp4")));
+    }
+}
+
+// A small file system of its own (root may mount one; others skip the test).
+class SmallDisk {
+  public:
+    SmallDisk(const std::string& path, long long bytes) : path_(path) {
+        fs::create_directories(path);
+        const std::string size = "size=" + std::to_string(bytes);
+        mounted_ = ::mount("tmpfs", path.c_str(), "tmpfs", 0, size.c_str()) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_) ::umount(path_.c_str());
+    }
+    bool mounted() const { return mounted_; }
+
+  private:
+    std::string path_;
+    bool mounted_ = false;
+};
+
+TEST_F(Checks, FullDiskIsSaidSo) {
+    // How much a whole run writes, then disks too small for x264's video, and for mkvmerge's
+    // copy of it.
+    Result r = qexvfr({rec(), "-o", "whole.mkv", "--preset", "ultrafast"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const long long whole = static_cast<long long>(fs::file_size(work_.file("whole.mkv")));
+    const struct {
+        long long bytes;
+        std::string says;
+    } cases[] = {
+        {whole / 4, "x264 failed"},
+        {whole * 3 / 2, "mkvmerge failed (status 2)"},
+    };
+    for (const auto& c : cases) {
+        SmallDisk disk(work_.file("small"), c.bytes);
+        if (!disk.mounted()) GTEST_SKIP() << "no file system can be mounted here";
+        const std::string folder = work_.file("small");
+        work_.write("small/out.mkv", "old");
+        r = qexvfr({rec(), "-o", "small/out.mkv", "--preset", "ultrafast"});
+        EXPECT_EQ(r.status, 1);
+        const std::string last = lines(r.err).back();
+        EXPECT_EQ(last, "qexvfr: " + c.says + ": no space left on device in " + folder) << r.err;
+        EXPECT_EQ(qextest::read_file(folder + "/out.mkv"), "old");
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
     }
 }
 
