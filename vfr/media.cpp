@@ -44,6 +44,31 @@ std::optional<Instant> video_rate(const std::string& path) {
     return std::nullopt;
 }
 
+PictureFacts picture_facts(const std::string& path) {
+    const Opened f(path);
+    PictureFacts out;
+    for (unsigned i = 0; i < f.fmt->nb_streams; ++i) {
+        AVStream* st = f.fmt->streams[i];
+        const AVCodecParameters* par = st->codecpar;
+        if (par->codec_type != AVMEDIA_TYPE_VIDEO ||
+            (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            continue;
+        const AVRational sar = av_guess_sample_aspect_ratio(f.fmt, st, nullptr);
+        if (sar.num > 0 && sar.den > 0) {
+            out.sar_num = sar.num;
+            out.sar_den = sar.den;
+        }
+        out.primaries = par->color_primaries;
+        out.transfer = par->color_trc;
+        out.matrix = par->color_space;
+        out.range = par->color_range == AVCOL_RANGE_MPEG   ? 1
+                    : par->color_range == AVCOL_RANGE_JPEG ? 2
+                                                           : 0;
+        break;
+    }
+    return out;
+}
+
 std::optional<Instant> first_time(const std::string& path, MediaKind kind) {
     const Opened f(path);
     AVFormatContext* fmt = f.fmt;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "picture.h"
 #include "tracks.h"
 
 namespace qexvfr {
@@ -19,5 +20,9 @@ std::optional<Instant> first_time(const std::string& path, MediaKind kind);
 // The frame rate of the file's first video track as its demuxer gives it (the average rate,
 // else the stream's base rate); nullopt when it gives none.
 std::optional<Instant> video_rate(const std::string& path);
+
+// The picture's shape and colour as the first video track's stream says them. Throws std::runtime_error when the file cannot be read; a file without video gives the
+// defaults.
+PictureFacts picture_facts(const std::string& path);
 
 }  // namespace qexvfr

@@ -203,10 +203,12 @@ std::string size_text(uint64_t bytes) {
 }
 
 std::vector<std::string> x264_command(const std::string& program, const Options& o,
-                                      const EncodePaths& p) {
+                                      const EncodePaths& p,
+                                      const std::vector<std::string>& picture) {
     std::vector<std::string> argv = {program,     "--demuxer", "y4m",    "--crf",
                                      o.crf,       "--preset",  o.preset, "--tcfile-in",
                                      p.timecodes, "--qpfile",  p.qpfile};
+    argv.insert(argv.end(), picture.begin(), picture.end());
     argv.insert(argv.end(), o.x264_extra.begin(), o.x264_extra.end());
     argv.insert(argv.end(), {"-o", p.video, "-"});
     return argv;
@@ -215,6 +217,10 @@ std::vector<std::string> x264_command(const std::string& program, const Options&
 std::vector<std::string> mkvmerge_command(const std::string& program, const MuxPaths& p) {
     std::vector<std::string> argv = {program, "--quiet", "-o", p.output};
     if (!p.chapters.empty()) argv.insert(argv.end(), {"--chapters", p.chapters});
+    if (p.display_width > 0 && p.display_height > 0)
+        argv.insert(argv.end(),
+                    {"--display-dimensions", "0:" + std::to_string(p.display_width) + "x" +
+                                                 std::to_string(p.display_height)});
     argv.insert(argv.end(), {"--timestamps", "0:" + p.timecodes, p.video});
     if (!p.media.empty()) {
         if (p.media_sync_ms != 0)
@@ -225,11 +231,11 @@ std::vector<std::string> mkvmerge_command(const std::string& program, const MuxP
 }
 
 std::vector<std::string> media_copy_command(const std::string& program, const std::string& input,
-                                            const std::string& media, bool subtitles) {
+                                            const std::string& media, bool audio) {
     std::vector<std::string> argv = {program,         "--quiet",          "-o",
                                      media,           "--no-video",       "--no-buttons",
                                      "--no-chapters", "--no-attachments", "--no-global-tags"};
-    if (!subtitles) argv.push_back("--no-subtitles");
+    if (!audio) argv.push_back("--no-audio");
     argv.push_back(input);
     return argv;
 }

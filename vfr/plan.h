@@ -76,9 +76,11 @@ struct EncodePaths {
     std::string video;  // x264's output
 };
 
-// x264 reading y4m from standard input.
+// x264 reading y4m from standard input; `picture` (the picture's shape and colour) comes
+// before the user's own x264 options, which therefore win.
 std::vector<std::string> x264_command(const std::string& program, const Options& o,
-                                      const EncodePaths& p);
+                                      const EncodePaths& p,
+                                      const std::vector<std::string>& picture = {});
 
 struct MuxPaths {
     std::string output;  // the file mkvmerge writes
@@ -87,14 +89,16 @@ struct MuxPaths {
     std::string chapters;       // empty: none
     std::string media;          // sound and subtitles copied from the input; empty: none
     int64_t media_sync_ms = 0;  // how far to move all of media's tracks
+    int display_width = 0;      // the video's display size; 0: as mkvmerge finds it
+    int display_height = 0;
 };
 
 std::vector<std::string> mkvmerge_command(const std::string& program, const MuxPaths& p);
 
 // mkvmerge copying the input's sound and subtitle tracks (with their languages and names) to
-// `media`, nothing else; `subtitles` false leaves the subtitles out.
+// `media`, nothing else; `audio` false leaves the sound out.
 std::vector<std::string> media_copy_command(const std::string& program, const std::string& input,
-                                            const std::string& media, bool subtitles);
+                                            const std::string& media, bool audio);
 
 // The last `count` non-empty lines of a program's output (carriage-return progress lines
 // count as lines), joined with " | ".

@@ -26,6 +26,7 @@
 #include "child.h"
 #include "defcheck.h"
 #include "options.h"
+#include "picture.h"
 #include "plan.h"
 #include "serve.h"
 #include "text.h"
@@ -335,7 +336,7 @@ struct SideTracks {
     int64_t sync_ms = 0;
 };
 
-SideTracks copy_side_tracks(const std::string& mkvmerge, const std::string& input,
+SideTracks copy_side_tracks(const std::string& mkvmerge, const std::string& input, bool audio,
                             const WorkDir& work,
                             const std::optional<qexhost::VideoSourceInfo>& picture) {
     SideTracks side;
@@ -349,14 +350,14 @@ SideTracks copy_side_tracks(const std::string& mkvmerge, const std::string& inpu
     } catch (const IdentifyError& e) {
         throw Failure{input + ": " + e.what()};
     }
-    side.audio = tracks_of(ident, "audio");
+    if (audio) side.audio = tracks_of(ident, "audio");
     side.subtitles = tracks_of(ident, "subtitles");
     side.input_chapters = ident.chapters;
     if (side.audio.empty() && side.subtitles.empty()) return side;
 
     const std::string media = work.file("media.mka");
     const int status =
-        run_to_end(media_copy_command(mkvmerge, input, media, true), work.file("media.log"));
+        run_to_end(media_copy_command(mkvmerge, input, media, audio), work.file("media.log"));
     check_stop();
     if (status != 0 && status != 1) {
         const std::string full = full_disk({work.folder()});
@@ -390,7 +391,18 @@ struct Summary {
     std::vector<RateShare> shares;
     int64_t frames = 0;
     uint64_t bytes = 0;
+    Size shown;        // the size a player shows the picture at
+    std::string kept;  // what the output carries besides the picture
 };
+
+// The input's picture shape and colour; an input FFmpeg's demuxers cannot read says none.
+PictureFacts input_picture(const std::string& input) {
+    try {
+        return picture_facts(input);
+    } catch (const std::runtime_error&) {
+        return {};
+    }
+}
 
 Summary run(const Options& o) {
     install_signal_handlers();
@@ -502,7 +514,12 @@ Summary run(const Options& o) {
     const int count = int(tc.size());
     Child encoder;
     const EncodePaths enc{timecodes, kept(".qp.txt"), work.file("video.mkv")};
-    encoder.start(x264_command(x264, o, enc), true, work.file("x264.log"));
+    const PictureFacts picture = input_picture(input);
+    const VideoInfo& source_vi = server->source()->GetVideoInfo();
+    const Size shown =
+        display_size(source_vi.width, source_vi.height, picture.sar_num, picture.sar_den);
+    encoder.start(x264_command(x264, o, enc, x264_picture_options(picture)), true,
+                  work.file("x264.log"));
     StageLine line("encode", count);
     bool served = false;
     try {
@@ -539,10 +556,14 @@ Summary run(const Options& o) {
     StageLine mux("mux", 0);
     MuxPaths mp{
         work.file("out.mkv"), enc.video, timecodes, chapters.empty() ? "" : chapter_file, "", 0};
+    const Size display =
+        matroska_display(source_vi.width, source_vi.height, picture.sar_num, picture.sar_den);
+    mp.display_width = display.width;
+    mp.display_height = display.height;
     SideTracks side;
     // A y4m stream has no other tracks, and identifying a large one takes mkvmerge long.
-    if (o.audio && source_function(input) != "Y4MSource") {
-        side = copy_side_tracks(mkvmerge, input, work, first_picture);
+    if (source_function(input) != "Y4MSource") {
+        side = copy_side_tracks(mkvmerge, input, o.audio, work, first_picture);
         mp.media = side.media;
         mp.media_sync_ms = side.sync_ms;
     }
@@ -567,6 +588,8 @@ Summary run(const Options& o) {
     s.shares = rate_shares(tc, fps_num, fps_den);
     s.frames = count;
     s.bytes = uint64_t(out.st_size);
+    s.shown = shown;
+    s.kept = kept_text(side.audio, side.subtitles, int(chapters.size()), 0);
     return s;
 }
 
@@ -586,9 +609,11 @@ int main(int argc, char** argv) {
     }
     try {
         const Summary s = run(o);
-        std::printf("%s: %s\n%lld frames, %s, %s\n", s.output.c_str(),
+        std::printf("%s: %s\n%lld frames, %s, %s, shown at %dx%d\n", s.output.c_str(),
                     shares_text(s.shares).c_str(), (long long)s.frames,
-                    clock_text(total_ms(s.shares)).c_str(), size_text(s.bytes).c_str());
+                    clock_text(total_ms(s.shares)).c_str(), size_text(s.bytes).c_str(),
+                    s.shown.width, s.shown.height);
+        if (!s.kept.empty()) std::printf("kept: %s\n", s.kept.c_str());
         return std::fflush(stdout) == 0 ? 0 : 1;
     } catch (const Failure& f) {
         StageLine::close_line();

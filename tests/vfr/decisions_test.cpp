@@ -4,6 +4,7 @@
 
 #include "defcheck.h"
 #include "options.h"
+#include "picture.h"
 #include "plan.h"
 
 namespace {
@@ -104,6 +105,56 @@ TEST(CommandLine, ZorvaneOptionsAndTheOutputName) {
             EXPECT_EQ(got, "") << c.args.back();
         else
             EXPECT_NE(got.find(c.says), std::string::npos) << c.args.back() << ": " << got;
+    }
+}
+
+TEST(Picture, ShapeAndColourForX264AndMatroska) {
+    using V = std::vector<std::string>;
+    const struct {
+        PictureFacts f;
+        V want;
+    } cases[] = {
+        {{}, {}},
+        {{4, 3, 1, 1, 1, 1},
+         {"--sar", "4:3", "--colorprim", "bt709", "--transfer", "bt709", "--colormatrix", "bt709",
+          "--input-range", "tv", "--range", "tv"}},
+        {{64, 54, 6, 6, 6, 0},
+         {"--sar", "32:27", "--colorprim", "smpte170m", "--transfer", "smpte170m", "--colormatrix",
+          "smpte170m"}},
+        // Unspecified, RGB (the encoder gets YUV), codes x264 has no name for, full range.
+        {{0, 0, 2, 2, 0, 2}, {"--input-range", "pc", "--range", "pc"}},
+        {{1, 1, 22, 16, 9, 0},
+         {"--sar", "1:1", "--transfer", "smpte2084", "--colormatrix", "bt2020nc"}},
+        {{12, 11, 5, 5, 5, 0},
+         {"--sar", "12:11", "--colorprim", "bt470bg", "--transfer", "bt470bg", "--colormatrix",
+          "bt470bg"}},
+        {{1, 1, 99, -1, 15, 7}, {"--sar", "1:1"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(x264_picture_options(c.f), c.want);
+
+    const struct {
+        int w, h, sn, sd;
+        Size shown, matroska;
+    } sizes[] = {
+        {1440, 1080, 4, 3, {1920, 1080}, {1920, 1080}},
+        {720, 480, 32, 27, {853, 480}, {960, 540}},
+        {360, 240, 32, 27, {427, 240}, {480, 270}},
+        {720, 576, 16, 11, {1047, 576}, {1280, 704}},
+        {320, 240, 0, 0, {320, 240}, {0, 0}},
+        {320, 240, 1, 1, {320, 240}, {320, 240}},
+    };
+    for (const auto& z : sizes) {
+        SCOPED_TRACE(std::to_string(z.w) + "x" + std::to_string(z.h));
+        const Size shown = display_size(z.w, z.h, z.sn, z.sd);
+        EXPECT_EQ(shown.width, z.shown.width);
+        EXPECT_EQ(shown.height, z.shown.height);
+        const Size m = matroska_display(z.w, z.h, z.sn, z.sd);
+        EXPECT_EQ(m.width, z.matroska.width);
+        EXPECT_EQ(m.height, z.matroska.height);
+        // The ratio is the picture's exactly.
+        if (z.sn > 0) {
+            EXPECT_EQ(int64_t(m.width) * z.h * z.sd, int64_t(m.height) * z.w * z.sn);
+        }
     }
 }
 

@@ -188,10 +188,12 @@ TEST_F(Recording, DefinitionToMatroska) {
     const Result r = qexvfr(
         {rec("rec.y4m"), "-o", "v.mkv", "--def", "v.def", "--keep", "k", "--preset", "ultrafast"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "v.mkv: 24 fps 0:02.3 (40%), 30 fps 0:01.6 (29%), 60 fps 0:01.8 (31%)\n"
-              "216 frames, 0:05.8, " +
-                  lines(r.out).back().substr(lines(r.out).back().rfind(", ") + 2) + "\n");
+    const std::vector<std::string> summary = lines(r.out);
+    ASSERT_EQ(summary.size(), 3u) << r.out;
+    EXPECT_EQ(summary[0], "v.mkv: 24 fps 0:02.3 (40%), 30 fps 0:01.6 (29%), 60 fps 0:01.8 (31%)");
+    EXPECT_EQ(summary[1].substr(0, 20), "216 frames, 0:05.8, ");
+    EXPECT_EQ(summary[1].substr(summary[1].rfind(", ")), ", shown at 320x240");
+    EXPECT_EQ(summary[2], "kept: chapters: 3 from the definition");
     EXPECT_NE(r.err.find("encode: 216/216 frames, "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("mux: "), std::string::npos) << r.err;
     for (const char* kept : {"v.tc.txt", "v.chapters.xml", "v.qp.txt"})

@@ -110,4 +110,61 @@ TEST_F(Sources, ProgressiveRatesKeepEveryFrame) {
     }
 }
 
+TEST_F(Sources, ShapeAndColourReachTheOutput) {
+    const struct {
+        const char* name;
+        std::vector<std::string> make;  // ffmpeg's options after the lavfi picture
+        std::string sar, colour, shown;
+    } cases[] = {
+        // HD broadcast scaled down: 4:3 samples, shown at 16:9.
+        {"hd.ts",
+         {"-f", "lavfi", "-i", "testsrc2=size=360x270:rate=30000/1001:d=2", "-c:v", "mpeg2video",
+          "-flags", "+ilme+ildct", "-aspect", "16:9", "-color_primaries", "bt709", "-color_trc",
+          "bt709", "-colorspace", "bt709", "-color_range", "tv"},
+         "4:3",
+         "tv,bt709,bt709,bt709",
+         "480x270"},
+        // Anamorphic 16:9 standard definition.
+        {"sd.ts",
+         {"-f", "lavfi", "-i", "testsrc=size=360x240:rate=30000/1001:d=2", "-c:v", "mpeg2video",
+          "-aspect", "16:9", "-color_primaries", "smpte170m", "-color_trc", "smpte170m",
+          "-colorspace", "smpte170m", "-color_range", "tv"},
+         "32:27",
+         "tv,smpte170m,smpte170m,smpte170m",
+         "427x240"},
+        // PAL 4:3 samples in full range, at a rate served frame for frame.
+        {"pal.mkv",
+         {"-f", "lavfi", "-i", "rgbtestsrc=size=320x240:rate=25:d=3,setsar=12/11", "-c:v",
+          "libx264", "-preset", "ultrafast", "-color_primaries", "bt470bg", "-color_trc", "gamma28",
+          "-colorspace", "bt470bg", "-color_range", "pc"},
+         "12:11",
+         "pc,bt470bg,bt470bg,bt470bg",
+         "349x240"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> make = {"ffmpeg", "-v", "error", "-nostdin"};
+        make.insert(make.end(), c.make.begin(), c.make.end());
+        make.insert(make.end(), {"-pix_fmt", "yuv420p", c.name});
+        Result r = run(make);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string out = std::string(c.name) + ".mkv";
+        r = run({kQexvfr, c.name, "-o", out, "--preset", "ultrafast"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find(", shown at " + c.shown + "\n"), std::string::npos) << r.out;
+        // The picture's own sample aspect (Matroska's display size can only round it) and
+        // colour flags, in ffprobe's order: aspect, range, matrix, transfer, primaries.
+        r = run({"ffprobe", "-v", "error", "-select_streams", "v:0", "-read_intervals", "%+#1",
+                 "-show_entries",
+                 "frame=sample_aspect_ratio,color_range,color_space,color_transfer,"
+                 "color_primaries",
+                 "-of", "csv=p=0", out});
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::vector<std::string> got = lines(r.out);
+        ASSERT_EQ(got.size(), 1u) << r.out;
+        while (!got[0].empty() && got[0].back() == ',') got[0].pop_back();
+        EXPECT_EQ(got[0], c.sar + "," + c.colour);
+    }
+}
+
 }  // namespace

@@ -72,7 +72,7 @@ TEST(Placement, CommandLines) {
               (std::vector<std::string>{"mkvmerge", "--quiet", "-o", "w/m.mka", "--no-video",
                                         "--no-buttons", "--no-chapters", "--no-attachments",
                                         "--no-global-tags", "in.ts"}));
-    EXPECT_EQ(media_copy_command("mkvmerge", "in.ts", "m.mka", false).end()[-2], "--no-subtitles");
+    EXPECT_EQ(media_copy_command("mkvmerge", "in.ts", "m.mka", false).end()[-2], "--no-audio");
 
     MuxPaths p{"o.mkv", "v.mkv", "tc.txt", "ch.xml", "m.mka", -511};
     EXPECT_EQ(mkvmerge_command("mkvmerge", p),
