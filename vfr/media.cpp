@@ -4,6 +4,7 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace qexvfr {
@@ -42,6 +43,36 @@ std::optional<Instant> video_rate(const std::string& path) {
         return std::nullopt;
     }
     return std::nullopt;
+}
+
+PixelFormat video_pixel_format(const std::string& path) {
+    const Opened f(path);
+    PixelFormat out;
+    for (unsigned i = 0; i < f.fmt->nb_streams; ++i) {
+        const AVStream* st = f.fmt->streams[i];
+        if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
+            (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            continue;
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(st->codecpar->format));
+        if (!d) return out;
+        out.name = d->name;
+        out.bits = d->comp[0].depth;
+        if (d->flags & AV_PIX_FMT_FLAG_RGB)
+            out.layout = "RGB";
+        else if (d->nb_components < 3)
+            out.layout = "grey";
+        else if (d->log2_chroma_w == 1 && d->log2_chroma_h == 1)
+            out.layout = "4:2:0";
+        else if (d->log2_chroma_w == 1 && d->log2_chroma_h == 0)
+            out.layout = "4:2:2";
+        else if (d->log2_chroma_w == 0 && d->log2_chroma_h == 0)
+            out.layout = "4:4:4";
+        else
+            out.layout = "4:" + std::to_string(4 >> d->log2_chroma_w) + ":" +
+                         std::to_string(d->log2_chroma_h ? 0 : 4 >> d->log2_chroma_w);
+        return out;
+    }
+    return out;
 }
 
 PictureFacts picture_facts(const std::string& path) {

@@ -21,6 +21,10 @@ std::optional<Instant> first_time(const std::string& path, MediaKind kind);
 // else the stream's base rate); nullopt when it gives none.
 std::optional<Instant> video_rate(const std::string& path);
 
+// The pixel format the first video track decodes to; an empty name when the demuxer cannot
+// tell. Throws std::runtime_error when the file cannot be read.
+PixelFormat video_pixel_format(const std::string& path);
+
 // The picture's shape and colour as the first video track's stream says them. Throws std::runtime_error when the file cannot be read; a file without video gives the
 // defaults.
 PictureFacts picture_facts(const std::string& path);

@@ -85,4 +85,19 @@ Size matroska_display(int width, int height, int sar_num, int sar_den) {
     return {int(w / f), int(h / f)};
 }
 
+std::string conversion_notice(const PixelFormat& f) {
+    if (f.name.empty() || (f.layout == "4:2:0" && f.bits == 8)) return {};
+    return f.name + " (" + f.layout + ", " + std::to_string(f.bits) +
+           " bits) is converted to 4:2:0, 8 bits";
+}
+
+bool source_notes_conversion(const PixelFormat& f) {
+    return !f.name.empty() && f.name != "yuv420p" && f.name != "yuvj420p" && f.name != "yuv422p" &&
+           f.name != "yuvj422p" && f.name != "yuyv422";
+}
+
+std::string conversion_graph(bool interlaced) {
+    return interlaced ? "scale=interl=1,format=yuv420p" : "format=yuv420p";
+}
+
 }  // namespace qexvfr

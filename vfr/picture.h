@@ -32,4 +32,25 @@ Size display_size(int width, int height, int sar_num, int sar_den);
 // ratio of the two is what players use). {0, 0} when no ratio is known.
 Size matroska_display(int width, int height, int sar_num, int sar_den);
 
+// The pixel format a picture decodes to.
+struct PixelFormat {
+    std::string name;    // FFmpeg's name, "yuv422p10le"; empty: not known
+    std::string layout;  // "4:2:0", "4:2:2", "4:4:4", "RGB", "grey", ...
+    int bits = 8;        // per sample
+};
+
+// What the filters and x264 take is 8-bit 4:2:0: empty for that (or an unknown format), else
+// the notice that the picture is converted, "yuv422p10le (4:2:2, 10 bits) is converted to
+// 4:2:0, 8 bits".
+std::string conversion_notice(const PixelFormat& f);
+
+// Whether VideoSource serves the format converted, with a notice of its own (all but 8-bit
+// 4:2:0, which it serves as YV12, and 8-bit 4:2:2, which it serves as YUY2): qexvfr then says
+// nothing more, so that the user reads one notice.
+bool source_notes_conversion(const PixelFormat& f);
+
+// The FFmpeg filter graph that makes 8-bit 4:2:0 of any picture the host serves; an
+// interlaced picture's chroma is made from each field on its own.
+std::string conversion_graph(bool interlaced);
+
 }  // namespace qexvfr

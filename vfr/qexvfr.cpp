@@ -395,6 +395,15 @@ struct Summary {
     std::string kept;  // what the output carries besides the picture
 };
 
+// The pixel format of the input's picture; one FFmpeg's demuxers cannot read has none.
+PixelFormat input_pixel_format(const std::string& input) {
+    try {
+        return video_pixel_format(input);
+    } catch (const std::runtime_error&) {
+        return {};
+    }
+}
+
 // The input's picture shape and colour; an input FFmpeg's demuxers cannot read says none.
 PictureFacts input_picture(const std::string& input) {
     try {
@@ -447,15 +456,27 @@ Summary run(const Options& o) {
     auto kept = [&](const std::string& ext) { return keep + "/" + stem + ext; };
 
     std::unique_ptr<Server> server;
+    std::optional<qexhost::VideoSourceInfo> first_picture;  // of the clip VideoSource serves
     const std::string def = o.def.empty() ? kept(".def") : absolute(o.def);
     const std::string timecodes = kept(".tc.txt"), chapter_file = kept(".chapters.xml");
     try {
+        // A picture the filters and x264 cannot take is converted, said once, before the scan
+        // (which then reads the converted clip).
+        const PixelFormat format = input_pixel_format(input);
+        const std::string convert = conversion_notice(format);
+        if (!convert.empty() && !source_notes_conversion(format))
+            std::fprintf(stderr, "%s: %s\n", o.input.c_str(), convert.c_str());
+        const bool cadence = probably_has_cadence(input);
         std::optional<Scan> scan;
-        if (o.def.empty() && probably_has_cadence(input)) scan.emplace();
-        server = std::make_unique<Server>(plugin, input,
-                                          scan && source_function(input) == "VideoSource"
-                                              ? scan->opener(input)
-                                              : Server::Opener());
+        if (o.def.empty() && cadence) scan.emplace();
+        const bool served_as_is = format.name.empty() || format.layout == "4:2:0";
+        server = std::make_unique<Server>(
+            plugin, input,
+            scan && served_as_is && source_function(input) == "VideoSource" ? scan->opener(input)
+                                                                            : Server::Opener());
+        first_picture = qexhost::video_source_info(server->source());
+        const VideoInfo& opened = server->source()->GetVideoInfo();
+        if (!opened.IsYV12()) server->filter_source(conversion_graph(cadence));
         const VideoInfo& source = server->source()->GetVideoInfo();
         if (o.def.empty() && !cadence_possible(source.fps_numerator, source.fps_denominator)) {
             write_text(def, every_frame_definition(source.num_frames));
@@ -485,8 +506,6 @@ Summary run(const Options& o) {
                       (o.keep.empty() ? " (--keep DIR keeps it to look at)" : "")};
     }
     const unsigned fps_num = server->fps_num(), fps_den = server->fps_den();
-    const std::optional<qexhost::VideoSourceInfo> first_picture =
-        qexhost::video_source_info(server->source());
     std::vector<int64_t> tc;
     std::vector<int64_t> chapters;
     try {

@@ -158,4 +158,31 @@ TEST(Picture, ShapeAndColourForX264AndMatroska) {
     }
 }
 
+TEST(Picture, FormatsConvertedAndSaidOnce) {
+    const struct {
+        PixelFormat f;
+        std::string notice;
+        bool source_says;
+    } cases[] = {
+        {{"yuv420p", "4:2:0", 8}, "", false},
+        {{"yuvj420p", "4:2:0", 8}, "", false},
+        {{}, "", false},
+        {{"yuv422p", "4:2:2", 8}, "yuv422p (4:2:2, 8 bits) is converted to 4:2:0, 8 bits", false},
+        {{"yuv422p10le", "4:2:2", 10},
+         "yuv422p10le (4:2:2, 10 bits) is converted to 4:2:0, 8 bits",
+         true},
+        {{"yuv444p", "4:4:4", 8}, "yuv444p (4:4:4, 8 bits) is converted to 4:2:0, 8 bits", true},
+        {{"yuv420p10le", "4:2:0", 10},
+         "yuv420p10le (4:2:0, 10 bits) is converted to 4:2:0, 8 bits",
+         true},
+        {{"gbrp", "RGB", 8}, "gbrp (RGB, 8 bits) is converted to 4:2:0, 8 bits", true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(conversion_notice(c.f), c.notice) << c.f.name;
+        EXPECT_EQ(source_notes_conversion(c.f), c.source_says) << c.f.name;
+    }
+    EXPECT_EQ(conversion_graph(true), "scale=interl=1,format=yuv420p");
+    EXPECT_EQ(conversion_graph(false), "format=yuv420p");
+}
+
 }  // namespace
