@@ -225,6 +225,10 @@ std::vector<std::string> mkvmerge_command(const std::string& program, const MuxP
     if (!p.media.empty()) {
         if (p.media_sync_ms != 0)
             argv.insert(argv.end(), {"--sync", "-1:" + std::to_string(p.media_sync_ms)});
+        if (!p.media_chapters)
+            argv.push_back("--no-chapters");
+        else if (p.chapter_sync_ms != 0)
+            argv.insert(argv.end(), {"--chapter-sync", std::to_string(p.chapter_sync_ms)});
         argv.push_back(p.media);
     }
     return argv;
@@ -232,9 +236,9 @@ std::vector<std::string> mkvmerge_command(const std::string& program, const MuxP
 
 std::vector<std::string> media_copy_command(const std::string& program, const std::string& input,
                                             const std::string& media, bool audio) {
-    std::vector<std::string> argv = {program,         "--quiet",          "-o",
-                                     media,           "--no-video",       "--no-buttons",
-                                     "--no-chapters", "--no-attachments", "--no-global-tags"};
+    std::vector<std::string> argv = {
+        program,           "--quiet", "-o", media, "--no-video", "--no-buttons", "--no-attachments",
+        "--no-global-tags"};
     if (!audio) argv.push_back("--no-audio");
     argv.push_back(input);
     return argv;

@@ -86,17 +86,19 @@ struct MuxPaths {
     std::string output;  // the file mkvmerge writes
     std::string video;
     std::string timecodes;
-    std::string chapters;       // empty: none
-    std::string media;          // sound and subtitles copied from the input; empty: none
-    int64_t media_sync_ms = 0;  // how far to move all of media's tracks
-    int display_width = 0;      // the video's display size; 0: as mkvmerge finds it
+    std::string chapters;         // empty: none
+    std::string media;            // sound and subtitles copied from the input; empty: none
+    int64_t media_sync_ms = 0;    // how far to move all of media's tracks
+    bool media_chapters = false;  // media holds the input's chapters (after `chapters`)
+    int64_t chapter_sync_ms = 0;  // how far to move them
+    int display_width = 0;        // the video's display size; 0: as mkvmerge finds it
     int display_height = 0;
 };
 
 std::vector<std::string> mkvmerge_command(const std::string& program, const MuxPaths& p);
 
-// mkvmerge copying the input's sound and subtitle tracks (with their languages and names) to
-// `media`, nothing else; `audio` false leaves the sound out.
+// mkvmerge copying the input's sound and subtitle tracks (with their languages and names) and
+// its chapters to `media`, nothing else; `audio` false leaves the sound out.
 std::vector<std::string> media_copy_command(const std::string& program, const std::string& input,
                                             const std::string& media, bool audio);
 

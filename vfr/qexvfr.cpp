@@ -334,6 +334,7 @@ struct SideTracks {
     std::vector<Track> audio, subtitles;
     int input_chapters = 0;
     int64_t sync_ms = 0;
+    int64_t chapter_sync_ms = 0;  // the input's chapters keep its clock: moved by the first picture
 };
 
 SideTracks copy_side_tracks(const std::string& mkvmerge, const std::string& input, bool audio,
@@ -353,7 +354,7 @@ SideTracks copy_side_tracks(const std::string& mkvmerge, const std::string& inpu
     if (audio) side.audio = tracks_of(ident, "audio");
     side.subtitles = tracks_of(ident, "subtitles");
     side.input_chapters = ident.chapters;
-    if (side.audio.empty() && side.subtitles.empty()) return side;
+    if (side.audio.empty() && side.subtitles.empty() && side.input_chapters == 0) return side;
 
     const std::string media = work.file("media.mka");
     const int status =
@@ -371,6 +372,10 @@ SideTracks copy_side_tracks(const std::string& mkvmerge, const std::string& inpu
     // Every track of the copy counts from one zero of mkvmerge's choice: found from the
     // earliest track of a kind in both files, it places them all against the first picture.
     if (!picture || !picture->timestamps_usable) return side;
+    const int64_t picture_ns =
+        to_ns({picture->first_pts, picture->time_base_num, picture->time_base_den});
+    side.chapter_sync_ms = sync_ms(picture_ns, 0, 0);
+    if (side.audio.empty() && side.subtitles.empty()) return side;
     const MediaKind kind = side.audio.empty() ? MediaKind::kSubtitles : MediaKind::kAudio;
     std::optional<Instant> in_first, copy_first;
     try {
@@ -380,10 +385,26 @@ SideTracks copy_side_tracks(const std::string& mkvmerge, const std::string& inpu
         throw Failure{e.what()};
     }
     if (!in_first || !copy_first) return side;
-    const int64_t picture_ns =
-        to_ns({picture->first_pts, picture->time_base_num, picture->time_base_den});
     side.sync_ms = sync_ms(picture_ns, to_ns(*in_first), to_ns(*copy_first));
     return side;
+}
+
+// The input's chapters in the copy made second to Qex's: no edition of theirs stays the default.
+void after_qex_chapters(const std::string& media, const WorkDir& work) {
+    const std::string xml = work.file("input-chapters.xml");
+    const std::string extract = need_program("mkvextract", "mkvtoolnix");
+    const std::string propedit = need_program("mkvpropedit", "mkvtoolnix");
+    int status = run_to_end({extract, media, "chapters", xml}, work.file("mkvextract.log"));
+    check_stop();
+    if (status != 0)
+        throw Failure{"mkvextract failed (status " + std::to_string(status) + "): " +
+                      last_lines(read_text(work.file("mkvextract.log"), "mkvextract's log"), 3)};
+    write_text(xml, without_default_editions(read_text(xml, "the input's chapters")));
+    status = run_to_end({propedit, "-q", media, "--chapters", xml}, work.file("mkvpropedit.log"));
+    check_stop();
+    if (status != 0 && status != 1)
+        throw Failure{"mkvpropedit failed (status " + std::to_string(status) + "): " +
+                      last_lines(read_text(work.file("mkvpropedit.log"), "mkvpropedit's log"), 3)};
 }
 
 struct Summary {
@@ -585,6 +606,9 @@ Summary run(const Options& o) {
         side = copy_side_tracks(mkvmerge, input, o.audio, work, first_picture);
         mp.media = side.media;
         mp.media_sync_ms = side.sync_ms;
+        mp.media_chapters = side.input_chapters > 0;
+        if (mp.media_chapters && !chapters.empty()) after_qex_chapters(side.media, work);
+        mp.chapter_sync_ms = side.chapter_sync_ms;
     }
     const int ms = run_to_end(mkvmerge_command(mkvmerge, mp), work.file("mkvmerge.log"));
     check_stop();
@@ -608,7 +632,7 @@ Summary run(const Options& o) {
     s.frames = count;
     s.bytes = uint64_t(out.st_size);
     s.shown = shown;
-    s.kept = kept_text(side.audio, side.subtitles, int(chapters.size()), 0);
+    s.kept = kept_text(side.audio, side.subtitles, int(chapters.size()), side.input_chapters);
     return s;
 }
 

@@ -224,6 +224,17 @@ int64_t sync_ms(int64_t first_picture_ns, int64_t input_first_ns, int64_t copied
     return rounded_div(zero - first_picture_ns, 1000000);
 }
 
+std::string without_default_editions(std::string_view xml) {
+    std::string out(xml);
+    constexpr std::string_view kOpen = "<EditionFlagDefault>", kClose = "</EditionFlagDefault>";
+    for (size_t at = out.find(kOpen); at != std::string::npos; at = out.find(kOpen, at + 1)) {
+        const size_t from = at + kOpen.size(), to = out.find(kClose, from);
+        if (to == std::string::npos) break;
+        out.replace(from, to - from, "0");
+    }
+    return out;
+}
+
 std::string track_label(const Track& t) {
     std::string out = t.language.empty() ? "und" : t.language;
     if (!t.name.empty()) out += " \"" + t.name + "\"";

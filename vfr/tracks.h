@@ -53,6 +53,10 @@ int64_t to_ns(const Instant& t);
 // before the first picture is cut off.
 int64_t sync_ms(int64_t first_picture_ns, int64_t input_first_ns, int64_t copied_first_ns);
 
+// Matroska chapters (mkvextract's XML) with no edition flagged as the default, so that the
+// edition put before them (Qex's) is the one players show.
+std::string without_default_editions(std::string_view xml);
+
 // How a track is named in the summary: its language ("und" when it has none), then its name
 // in quotes when it has one: `jpn "Main sound"`.
 std::string track_label(const Track& t);

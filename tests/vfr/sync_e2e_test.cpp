@@ -271,4 +271,107 @@ TEST_F(Sync, EveryTrackKeepsItsLanguageAndName) {
     EXPECT_EQ(lines(r.out), (std::vector<std::string>{"jpn,Main sound", "eng,Dub"}));
 }
 
+// "HH:MM:SS,mmm" of seconds, as SubRip writes times.
+std::string srt_time(double seconds) {
+    const long long ms = std::llround(seconds * 1000);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld,%03lld", ms / 3600000, ms / 60000 % 60,
+                  ms / 1000 % 60, ms % 1000);
+    return buf;
+}
+
+TEST_F(Sync, SubtitlesAndChaptersFollowTheSound) {
+    // A Matroska file of a recording whose sound starts half a second before the picture, with
+    // a subtitle and a chapter at each flash of the film part; they are times on the file's
+    // clock, which counts from the sound.
+    const std::vector<int> film = {9, 30, 58, 83};
+    make("lead.ts", {film, {40}}, 0.5);
+    std::string srt, meta = ";FFMETADATA1\n";
+    for (size_t i = 0; i < film.size(); ++i) {
+        const double at = 0.5 + film[i] * 1001.0 / 24000;
+        srt += std::to_string(i + 1) + "\n" + srt_time(at) + " --> " + srt_time(at + 0.3) +
+               "\nline " + std::to_string(i) + "\n\n";
+        meta += "[CHAPTER]\nTIMEBASE=1/1000\nSTART=" + std::to_string(std::llround(at * 1000)) +
+                "\nEND=" + std::to_string(std::llround(at * 1000) + 300) + "\ntitle=Flash " +
+                std::to_string(i) + "\n";
+    }
+    dir_.write("cues.srt", srt);
+    dir_.write("meta.txt", meta);
+    Result r = run({qextest::find_program("ffmpeg"),
+                    "-v",
+                    "error",
+                    "-nostdin",
+                    "-i",
+                    "lead.ts",
+                    "-f",
+                    "ffmetadata",
+                    "-i",
+                    "meta.txt",
+                    "-i",
+                    "cues.srt",
+                    "-map",
+                    "0",
+                    "-map",
+                    "2",
+                    "-map_chapters",
+                    "1",
+                    "-c",
+                    "copy",
+                    "-c:s",
+                    "srt",
+                    "-metadata:s:s:0",
+                    "language=fre",
+                    "-metadata:s:s:0",
+                    "title=Lines",
+                    "cues.mkv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(check("cues.mkv"), 5u);
+    const std::vector<double> seen = flashes("cues.mkv.mkv");
+
+    auto times = [&](const std::vector<std::string>& what) {
+        std::vector<std::string> argv = {qextest::find_program("ffprobe"), "-v", "error"};
+        argv.insert(argv.end(), what.begin(), what.end());
+        argv.insert(argv.end(), {"-of", "csv=p=0", "cues.mkv.mkv"});
+        const Result p = run(argv);
+        EXPECT_EQ(p.status, 0) << p.err;
+        return lines(p.out);
+    };
+    const std::vector<std::string> cues =
+        times({"-select_streams", "s:0", "-show_entries", "packet=pts_time"});
+    const std::vector<std::string> chapters =
+        times({"-show_entries", "chapter=start_time:chapter_tags=title"});
+    ASSERT_EQ(cues.size(), film.size());
+    ASSERT_EQ(chapters.size(), film.size());
+    for (size_t i = 0; i < film.size(); ++i) {
+        EXPECT_NEAR(std::strtod(cues[i].c_str(), nullptr), seen[i], 0.025) << "line " << i;
+        EXPECT_NEAR(std::strtod(chapters[i].c_str(), nullptr), seen[i], 0.025) << chapters[i];
+        EXPECT_EQ(chapters[i].substr(chapters[i].find(',') + 1), "Flash " + std::to_string(i));
+    }
+    EXPECT_EQ(times({"-select_streams", "s:0", "-show_entries", "stream_tags=language,title"}),
+              (std::vector<std::string>{"fre,Lines"}));
+
+    // With Qex's own chapters from a definition, those come first.
+    dir_.write("own.def",
+               "0-119 [24] (5,0,2)\n120-179 [30] on\nkeyframes {\n0 Film\n120 Video\n}\n");
+    r = run({kQexvfr, "cues.mkv", "-o", "own.mkv", "--def", "own.def", "--preset", "ultrafast"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\nkept: sound: und; subtitles: fre \"Lines\"; chapters: 2 from the "
+                         "definition, 4 from the input\n"),
+              std::string::npos)
+        << r.out;
+    // Qex's edition first and shown by default (FFmpeg lists that one), the input's after it.
+    r = run({qextest::find_program("ffprobe"), "-v", "error", "-show_entries", "chapter_tags=title",
+             "-of", "csv=p=0", "own.mkv"});
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{"Film", "Video"}));
+    r = run({qextest::find_program("mkvextract"), "own.mkv", "chapters", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> titles;
+    const std::string tag = "<ChapterString>";
+    for (size_t at = r.out.find(tag); at != std::string::npos; at = r.out.find(tag, at + 1))
+        titles.push_back(r.out.substr(at + tag.size(), r.out.find('<', at + 1) - at - tag.size()));
+    EXPECT_EQ(titles, (std::vector<std::string>{"Film", "Video", "Flash 0", "Flash 1", "Flash 2",
+                                                "Flash 3"}));
+    EXPECT_EQ(r.out.find("<EditionFlagDefault>1<"), std::string::npos) << r.out;
+}
+
 }  // namespace

@@ -70,22 +70,35 @@ TEST(Placement, SoundMovesToTheFirstPicture) {
 TEST(Placement, CommandLines) {
     EXPECT_EQ(media_copy_command("mkvmerge", "in.ts", "w/m.mka", true),
               (std::vector<std::string>{"mkvmerge", "--quiet", "-o", "w/m.mka", "--no-video",
-                                        "--no-buttons", "--no-chapters", "--no-attachments",
-                                        "--no-global-tags", "in.ts"}));
+                                        "--no-buttons", "--no-attachments", "--no-global-tags",
+                                        "in.ts"}));
     EXPECT_EQ(media_copy_command("mkvmerge", "in.ts", "m.mka", false).end()[-2], "--no-audio");
 
-    MuxPaths p{"o.mkv", "v.mkv", "tc.txt", "ch.xml", "m.mka", -511};
+    // Qex's chapters come first (their own edition), the input's moved as its sound is.
+    MuxPaths p{"o.mkv", "v.mkv", "tc.txt", "ch.xml", "m.mka", -511, true, -511, 960, 540};
     EXPECT_EQ(mkvmerge_command("mkvmerge", p),
               (std::vector<std::string>{"mkvmerge", "--quiet", "-o", "o.mkv", "--chapters",
-                                        "ch.xml", "--timestamps", "0:tc.txt", "v.mkv", "--sync",
-                                        "-1:-511", "m.mka"}));
-    p.media_sync_ms = 0;
-    p.chapters.clear();
+                                        "ch.xml", "--display-dimensions", "0:960x540",
+                                        "--timestamps", "0:tc.txt", "v.mkv", "--sync", "-1:-511",
+                                        "--chapter-sync", "-511", "m.mka"}));
+    p = MuxPaths{"o.mkv", "v.mkv", "tc.txt", "", "m.mka", 0, false, 0, 0, 0};
     EXPECT_EQ(mkvmerge_command("mkvmerge", p),
               (std::vector<std::string>{"mkvmerge", "--quiet", "-o", "o.mkv", "--timestamps",
-                                        "0:tc.txt", "v.mkv", "m.mka"}));
+                                        "0:tc.txt", "v.mkv", "--no-chapters", "m.mka"}));
     p.media.clear();
     EXPECT_EQ(mkvmerge_command("mkvmerge", p).back(), "v.mkv");
+}
+
+TEST(Placement, InputEditionsGiveWayToQexs) {
+    EXPECT_EQ(without_default_editions(
+                  "<Chapters><EditionEntry><EditionFlagDefault>1</EditionFlagDefault><ChapterAtom>"
+                  "</ChapterAtom></EditionEntry><EditionEntry><EditionFlagDefault> 1 "
+                  "</EditionFlagDefault></EditionEntry></Chapters>"),
+              "<Chapters><EditionEntry><EditionFlagDefault>0</EditionFlagDefault><ChapterAtom>"
+              "</ChapterAtom></EditionEntry><EditionEntry><EditionFlagDefault>0"
+              "</EditionFlagDefault></EditionEntry></Chapters>");
+    EXPECT_EQ(without_default_editions("<Chapters></Chapters>"), "<Chapters></Chapters>");
+    EXPECT_EQ(without_default_editions("<EditionFlagDefault>1"), "<EditionFlagDefault>1");
 }
 
 TEST(Summary, WhatWasKept) {
