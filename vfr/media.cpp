@@ -1,6 +1,7 @@
 #include "media.h"
 
 #include <stdexcept>
+#include <vector>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -104,11 +105,31 @@ std::optional<Instant> first_time(const std::string& path, MediaKind kind) {
     const Opened f(path);
     AVFormatContext* fmt = f.fmt;
     const AVMediaType want = kind == MediaKind::kAudio ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_SUBTITLE;
+    // The first packet of each such track gives its first time (a demuxer's start time of a
+    // sparse subtitle track may be a guess); its start time stands in when none is met early.
+    std::vector<std::optional<int64_t>> first(fmt->nb_streams);
+    size_t open = 0;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i)
+        open += fmt->streams[i]->codecpar->codec_type == want;
+    AVPacket* pkt = av_packet_alloc();
+    if (!pkt) throw std::runtime_error("out of memory while reading " + path);
+    for (int n = 0; open > 0 && n < 100000 && av_read_frame(fmt, pkt) >= 0; ++n) {
+        const unsigned i = unsigned(pkt->stream_index);
+        if (i < first.size() && !first[i] && fmt->streams[i]->codecpar->codec_type == want &&
+            pkt->pts != AV_NOPTS_VALUE) {
+            first[i] = pkt->pts;
+            --open;
+        }
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
     std::optional<Instant> best;
     for (unsigned i = 0; i < fmt->nb_streams; ++i) {
         const AVStream* st = fmt->streams[i];
-        if (st->codecpar->codec_type != want || st->start_time == AV_NOPTS_VALUE) continue;
-        const Instant t{st->start_time, st->time_base.num, st->time_base.den};
+        if (st->codecpar->codec_type != want) continue;
+        const int64_t at = first[i] ? *first[i] : st->start_time;
+        if (at == AV_NOPTS_VALUE) continue;
+        const Instant t{at, st->time_base.num, st->time_base.den};
         if (!best || to_ns(t) < to_ns(*best)) best = t;
     }
     return best;
