@@ -555,7 +555,8 @@ Summary run(const Options& o) {
     Child encoder;
     const EncodePaths enc{timecodes, kept(".qp.txt"), work.file("video.mkv")};
     const PictureFacts picture = input_picture(input);
-    const VideoInfo& source_vi = server->source()->GetVideoInfo();
+    // A copy: the server, and the clip it describes, are gone by the mux.
+    const VideoInfo source_vi = server->source()->GetVideoInfo();
     const Size shown =
         display_size(source_vi.width, source_vi.height, picture.sar_num, picture.sar_den);
     encoder.start(x264_command(x264, o, enc, x264_picture_options(picture)), true,
