@@ -32,68 +32,47 @@ struct Opened {
 
 }  // namespace
 
-std::optional<Instant> video_rate(const std::string& path) {
+VideoFacts video_facts(const std::string& path) {
     const Opened f(path);
-    for (unsigned i = 0; i < f.fmt->nb_streams; ++i) {
-        const AVStream* st = f.fmt->streams[i];
-        if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
-            (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
-            continue;
-        for (const AVRational r : {st->avg_frame_rate, st->r_frame_rate})
-            if (r.num > 0 && r.den > 0) return Instant{1, r.num, r.den};
-        return std::nullopt;
-    }
-    return std::nullopt;
-}
-
-PixelFormat video_pixel_format(const std::string& path) {
-    const Opened f(path);
-    PixelFormat out;
-    for (unsigned i = 0; i < f.fmt->nb_streams; ++i) {
-        const AVStream* st = f.fmt->streams[i];
-        if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
-            (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
-            continue;
-        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(st->codecpar->format));
-        if (!d) return out;
-        out.name = d->name;
-        out.bits = d->comp[0].depth;
-        if (d->flags & AV_PIX_FMT_FLAG_RGB)
-            out.layout = "RGB";
-        else if (d->nb_components < 3)
-            out.layout = "grey";
-        else if (d->log2_chroma_w == 1 && d->log2_chroma_h == 1)
-            out.layout = "4:2:0";
-        else if (d->log2_chroma_w == 1 && d->log2_chroma_h == 0)
-            out.layout = "4:2:2";
-        else if (d->log2_chroma_w == 0 && d->log2_chroma_h == 0)
-            out.layout = "4:4:4";
-        else
-            out.layout = "4:" + std::to_string(4 >> d->log2_chroma_w) + ":" +
-                         std::to_string(d->log2_chroma_h ? 0 : 4 >> d->log2_chroma_w);
-        return out;
-    }
-    return out;
-}
-
-PictureFacts picture_facts(const std::string& path) {
-    const Opened f(path);
-    PictureFacts out;
+    VideoFacts out;
     for (unsigned i = 0; i < f.fmt->nb_streams; ++i) {
         AVStream* st = f.fmt->streams[i];
         const AVCodecParameters* par = st->codecpar;
         if (par->codec_type != AVMEDIA_TYPE_VIDEO ||
             (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
             continue;
+        for (const AVRational r : {st->avg_frame_rate, st->r_frame_rate})
+            if (!out.rate && r.num > 0 && r.den > 0) out.rate = Instant{1, r.num, r.den};
+
+        if (const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(par->format))) {
+            PixelFormat& pf = out.format;
+            pf.name = d->name;
+            pf.bits = d->comp[0].depth;
+            if (d->flags & AV_PIX_FMT_FLAG_RGB)
+                pf.layout = "RGB";
+            else if (d->nb_components < 3)
+                pf.layout = "grey";
+            else if (d->log2_chroma_w == 1 && d->log2_chroma_h == 1)
+                pf.layout = "4:2:0";
+            else if (d->log2_chroma_w == 1 && d->log2_chroma_h == 0)
+                pf.layout = "4:2:2";
+            else if (d->log2_chroma_w == 0 && d->log2_chroma_h == 0)
+                pf.layout = "4:4:4";
+            else
+                pf.layout = "4:" + std::to_string(4 >> d->log2_chroma_w) + ":" +
+                            std::to_string(d->log2_chroma_h ? 0 : 4 >> d->log2_chroma_w);
+        }
+
+        PictureFacts& pic = out.picture;
         const AVRational sar = av_guess_sample_aspect_ratio(f.fmt, st, nullptr);
         if (sar.num > 0 && sar.den > 0) {
-            out.sar_num = sar.num;
-            out.sar_den = sar.den;
+            pic.sar_num = sar.num;
+            pic.sar_den = sar.den;
         }
-        out.primaries = par->color_primaries;
-        out.transfer = par->color_trc;
-        out.matrix = par->color_space;
-        out.range = par->color_range == AVCOL_RANGE_MPEG   ? 1
+        pic.primaries = par->color_primaries;
+        pic.transfer = par->color_trc;
+        pic.matrix = par->color_space;
+        pic.range = par->color_range == AVCOL_RANGE_MPEG   ? 1
                     : par->color_range == AVCOL_RANGE_JPEG ? 2
                                                            : 0;
         break;

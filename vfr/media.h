@@ -1,5 +1,5 @@
-// What FFmpeg's demuxers say of a media file's tracks: the first time of the tracks of one kind,
-// on the file's own clock.
+// What FFmpeg's demuxers say of a media file's tracks: the first time of the tracks of one kind
+// on the file's own clock, and the facts of its picture.
 #pragma once
 
 #include <optional>
@@ -17,16 +17,16 @@ enum class MediaKind { kAudio, kSubtitles };
 // when the file cannot be read.
 std::optional<Instant> first_time(const std::string& path, MediaKind kind);
 
-// The frame rate of the file's first video track as its demuxer gives it (the average rate,
-// else the stream's base rate); nullopt when it gives none.
-std::optional<Instant> video_rate(const std::string& path);
+// What the first video track's stream says of its picture, read once before any work.
+struct VideoFacts {
+    std::optional<Instant> rate;  // frames a second as num/den (the average rate, else the
+                                  // stream's base rate); nullopt when not given
+    PixelFormat format;           // what it decodes to; an empty name when not known
+    PictureFacts picture;         // shape and colour
+};
 
-// The pixel format the first video track decodes to; an empty name when the demuxer cannot
-// tell. Throws std::runtime_error when the file cannot be read.
-PixelFormat video_pixel_format(const std::string& path);
-
-// The picture's shape and colour as the first video track's stream says them. Throws std::runtime_error when the file cannot be read; a file without video gives the
+// Throws std::runtime_error when the file cannot be read; a file without video gives the
 // defaults.
-PictureFacts picture_facts(const std::string& path);
+VideoFacts video_facts(const std::string& path);
 
 }  // namespace qexvfr

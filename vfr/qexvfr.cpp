@@ -294,16 +294,11 @@ class Scan {
     bool done_ = false;
 };
 
-// Whether the input's rate, as its container gives it, may hold pulldown worth a scan; when it
-// cannot tell, the scan runs.
-bool probably_has_cadence(const std::string& input) {
+// Whether a rate the container gives may hold pulldown worth a scan; when it cannot tell,
+// the scan runs.
+bool probably_has_cadence(const std::string& input, const VideoFacts& facts) {
     if (source_function(input) != "VideoSource") return true;
-    try {
-        const std::optional<Instant> rate = video_rate(input);
-        return !rate || cadence_possible(rate->num, rate->den);
-    } catch (const std::runtime_error&) {
-        return true;  // VideoSource says what is wrong
-    }
+    return !facts.rate || cadence_possible(facts.rate->num, facts.rate->den);
 }
 
 // A definition the user gave, checked against the clip before anything is encoded.
@@ -416,19 +411,11 @@ struct Summary {
     std::string kept;  // what the output carries besides the picture
 };
 
-// The pixel format of the input's picture; one FFmpeg's demuxers cannot read has none.
-PixelFormat input_pixel_format(const std::string& input) {
+// What the input's stream says of its picture; one FFmpeg's demuxers cannot read says nothing
+// (VideoSource then tells what is wrong with it).
+VideoFacts input_video(const std::string& input) {
     try {
-        return video_pixel_format(input);
-    } catch (const std::runtime_error&) {
-        return {};
-    }
-}
-
-// The input's picture shape and colour; an input FFmpeg's demuxers cannot read says none.
-PictureFacts input_picture(const std::string& input) {
-    try {
-        return picture_facts(input);
+        return video_facts(input);
     } catch (const std::runtime_error&) {
         return {};
     }
@@ -476,6 +463,7 @@ Summary run(const Options& o) {
     const std::vector<std::string> folders = {work.folder(), keep};
     auto kept = [&](const std::string& ext) { return keep + "/" + stem + ext; };
 
+    const VideoFacts video = input_video(input);
     std::unique_ptr<Server> server;
     std::optional<qexhost::VideoSourceInfo> first_picture;  // of the clip VideoSource serves
     const std::string def = o.def.empty() ? kept(".def") : absolute(o.def);
@@ -483,11 +471,11 @@ Summary run(const Options& o) {
     try {
         // A picture the filters and x264 cannot take is converted, said once, before the scan
         // (which then reads the converted clip).
-        const PixelFormat format = input_pixel_format(input);
+        const PixelFormat& format = video.format;
         const std::string convert = conversion_notice(format);
         if (!convert.empty() && !source_notes_conversion(format))
             std::fprintf(stderr, "%s: %s\n", o.input.c_str(), convert.c_str());
-        const bool cadence = probably_has_cadence(input);
+        const bool cadence = probably_has_cadence(input, video);
         std::optional<Scan> scan;
         if (o.def.empty() && cadence) scan.emplace();
         const bool served_as_is = format.name.empty() || format.layout == "4:2:0";
@@ -554,7 +542,7 @@ Summary run(const Options& o) {
     const int count = int(tc.size());
     Child encoder;
     const EncodePaths enc{timecodes, kept(".qp.txt"), work.file("video.mkv")};
-    const PictureFacts picture = input_picture(input);
+    const PictureFacts& picture = video.picture;
     // A copy: the server, and the clip it describes, are gone by the mux.
     const VideoInfo source_vi = server->source()->GetVideoInfo();
     const Size shown =
