@@ -503,16 +503,22 @@ Summary run(const Options& o) {
     } catch (const ServeError& e) {
         throw Failure{e.what()};
     }
+    // The definition as the user knows it: their file, or the one made with their settings
+    // (in the work folder, gone at the end, unless kept).
+    const std::string def_shown =
+        !o.def.empty()
+            ? o.def
+            : "the definition made with " +
+                  (o.settings.empty() ? std::string("the built-in settings") : o.settings);
+    const std::string keep_hint =
+        o.def.empty() && o.keep.empty() ? " (--keep DIR keeps it to look at)" : "";
     try {
         server->apply_qex(def, timecodes, chapter_file);
     } catch (const ServeError& e) {
         if (!o.def.empty()) throw Failure{e.what()};
         // Qex's words name the definition made in the work folder; the user's part in it is
         // the settings.
-        throw Failure{"the definition made with " +
-                      (o.settings.empty() ? std::string("the built-in settings") : o.settings) +
-                      " is refused: " + e.what() +
-                      (o.keep.empty() ? " (--keep DIR keeps it to look at)" : "")};
+        throw Failure{def_shown + " is refused: " + e.what() + keep_hint};
     }
     const unsigned fps_num = server->fps_num(), fps_den = server->fps_den();
     std::vector<int64_t> tc;
@@ -520,12 +526,12 @@ Summary run(const Options& o) {
     try {
         tc = parse_timecodes(read_text(timecodes, "the timecodes"));
     } catch (const FormatError& e) {
-        throw Failure{timecodes + ": " + e.what()};
+        throw Failure{"Qex's timecodes for " + def_shown + ": " + e.what() + keep_hint};
     }
     try {
         chapters = parse_chapter_starts(read_text(chapter_file, "the chapters"));
     } catch (const FormatError& e) {
-        throw Failure{chapter_file + ": " + e.what()};
+        throw Failure{"Qex's chapters for " + def_shown + ": " + e.what() + keep_hint};
     }
     if (tc.empty())
         throw Failure{o.def.empty()
@@ -534,7 +540,7 @@ Summary run(const Options& o) {
                                 " give nothing to encode"
                           : o.def + ": the definition gives no frames"};
     if (int64_t(tc.size()) > server->frames())
-        throw Failure{def + ": Qex wrote more timecodes than it serves frames"};
+        throw Failure{def_shown + ": Qex wrote more timecodes than it serves frames" + keep_hint};
     const std::vector<int64_t> keys = chapter_frames(tc, chapters);
     write_text(kept(".qp.txt"), qpfile_text(keys));
 
