@@ -330,6 +330,7 @@ struct SideTracks {
     int input_chapters = 0;
     int64_t sync_ms = 0;
     int64_t chapter_sync_ms = 0;  // the input's chapters keep its clock: moved by the first picture
+    std::string note;             // why they could not be placed, when they could not
 };
 
 SideTracks copy_side_tracks(const std::string& mkvmerge, const std::string& input, bool audio,
@@ -366,7 +367,13 @@ SideTracks copy_side_tracks(const std::string& mkvmerge, const std::string& inpu
 
     // Every track of the copy counts from one zero of mkvmerge's choice: found from the
     // earliest track of a kind in both files, it places them all against the first picture.
-    if (!picture || !picture->timestamps_usable) return side;
+    if (!picture || !picture->timestamps_usable) {
+        if (picture)
+            side.note =
+                "the picture's timestamps are unusable: sound and subtitles kept "
+                "as mkvmerge placed them";
+        return side;
+    }
     const int64_t picture_ns =
         to_ns({picture->first_pts, picture->time_base_num, picture->time_base_den});
     side.chapter_sync_ms = sync_ms(picture_ns, 0, 0);
@@ -614,7 +621,15 @@ Summary run(const Options& o) {
                            ? last_lines(read_text(work.file("mkvmerge.log"), "mkvmerge's log"), 3)
                            : full)};
     }
-    mux.note(side.audio.empty() ? "video and timecodes" : "video, timecodes and audio");
+    if (!side.note.empty()) mux.note(side.note);
+    std::vector<std::string> carried = {"video", "timecodes"};
+    if (!side.audio.empty()) carried.push_back("audio");
+    if (!side.subtitles.empty()) carried.push_back("subtitles");
+    if (!chapters.empty() || mp.media_chapters) carried.push_back("chapters");
+    std::string said;
+    for (size_t i = 0; i < carried.size(); ++i)
+        said += (i == 0 ? "" : i + 1 == carried.size() ? " and " : ", ") + carried[i];
+    mux.note(said);
 
     Summary s;
     struct stat out {};
