@@ -39,9 +39,14 @@ Result run(std::vector<std::string> argv, const std::string& cwd, const std::str
         if (::waitid(P_PID, id_t(c.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
             info.si_pid != 0)
             break;  // ended before the file appeared; the checks of its output tell
-        for (const auto& e :
-             fs::recursive_directory_iterator(cwd, fs::directory_options::skip_permission_denied))
-            if (e.path().string().find(interrupt_on) != std::string::npos) sent = true;
+        // The program makes and removes files meanwhile: a folder gone while it is walked ends
+        // this look, and the next one starts again.
+        std::error_code ec;
+        for (fs::recursive_directory_iterator
+                 it(cwd, fs::directory_options::skip_permission_denied, ec),
+             end;
+             !ec && it != end; it.increment(ec))
+            if (it->path().string().find(interrupt_on) != std::string::npos) sent = true;
         if (sent)
             ::kill(c.pid, SIGINT);
         else
