@@ -335,8 +335,13 @@ TEST_F(Recording, BadInputsLeaveNothingBehind) {
         work_->write("out.mkv", "old");
         const Result r = qexvfr(c.args, c.path, c.interrupt_on);
         EXPECT_NE(r.status, 0);
-        const std::vector<std::string> err = lines(r.err);
-        ASSERT_EQ(err.size(), size_t(1)) << r.err;
+        // One line, after the final lines of the stages that ended before it (a scan of this
+        // small recording may end before the signal comes).
+        std::vector<std::string> err = lines(r.err);
+        ASSERT_FALSE(err.empty());
+        for (size_t i = 0; i + 1 < err.size(); ++i)
+            EXPECT_NE(err[i].find(" frames, "), std::string::npos) << r.err;
+        err.erase(err.begin(), err.end() - 1);
         EXPECT_EQ(err[0].rfind("qexvfr: ", 0), 0u) << err[0];
         EXPECT_NE(err[0].find(c.says), std::string::npos) << err[0];
         EXPECT_EQ(qextest::read_file(file("out.mkv")), "old");
