@@ -169,6 +169,40 @@ ScanResult scanArguments(const std::vector<std::string>& args, RunSettings& s) {
     return ScanResult::Run;
 }
 
+std::string optionProblem(std::string_view name, std::string_view value) {
+    int opt = -1;
+    for (int o = 0; o < OptCount; ++o)
+        if (qextext::iequals(name, kOptions[o].name)) opt = o;
+    if (opt < 0) {
+        if (qextext::iequals(name, "-Help")) return "-Help takes no value";
+        return std::string(name) + " is not a zorvane option";
+    }
+    const std::string shown = kOptions[opt].name;
+    auto whole = [&] {
+        if (value.empty() || value.size() > 9) return false;
+        for (const char c : value)
+            if (c < '0' || c > '9') return false;
+        return true;
+    };
+    switch (opt) {
+        case OptInput:
+        case OptOutput:
+        case OptIni:
+        case OptD:
+        case Opt48F:
+            return {};
+        case OptSkip:
+            if (value.size() == 1 && value[0] >= '0' && value[0] <= '3') return {};
+            return shown + " takes 0, 1, 2 or 3, not \"" + std::string(value) + "\"";
+        case OptRef:
+            if (whole()) return {};
+            return shown + " takes a whole number, not \"" + std::string(value) + "\"";
+        default:
+            if (value == "0" || value == "1") return {};
+            return shown + " takes 0 or 1, not \"" + std::string(value) + "\"";
+    }
+}
+
 void applyFastModeRef(RunSettings& s) {
     // refText holds the rounded value when -REF was 2 or more, the value itself otherwise.
     int w = atoiSaturated(s.refText);

@@ -22,6 +22,12 @@ enum class ScanResult { Run, Help };
 // then derives the flags, the -SKIP values and the -REF values. Stops at -Help.
 ScanResult scanArguments(const std::vector<std::string>& args, RunSettings& settings);
 
+// Why `value` is no value for the option `name` (any letter case), as the options are read by
+// scanArguments; empty when it is one. Names that are not options are refused, and so is
+// -Help, which takes no value. Flags take 0 or 1, -SKIP 0 to 3, -REF a whole number; the
+// paths and the options kept for older command lines take any value.
+std::string optionProblem(std::string_view name, std::string_view value);
+
 // Text from the last "." (searched from the last character back to the
 // second) to the end; empty for paths of 3 characters or fewer.
 std::string pathExtension(std::string_view path);

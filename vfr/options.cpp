@@ -1,5 +1,8 @@
 #include "options.h"
 
+#include "driver.h"
+#include "text.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -27,6 +30,26 @@ namespace {
 constexpr std::array<std::string_view, 10> kPresets = {
     "ultrafast", "superfast", "veryfast", "faster",   "fast",
     "medium",    "slow",      "slower",   "veryslow", "placebo"};
+
+// zorvane's options as its own table reads them: names and values in pairs. The log, the
+// definition and the settings are qexvfr's to give.
+void check_zorvane_options(const std::vector<std::string>& words) {
+    for (size_t i = 0; i < words.size(); i += 2) {
+        const std::string& name = words[i];
+        for (const char* own : {"-i", "-o", "-INI"})
+            if (qextext::iequals(name, own))
+                throw UsageError("--zorvane: " + name +
+                                 " is given by qexvfr (use --settings for a settings file)");
+        if (i + 1 >= words.size()) {
+            const std::string why = zorvane::optionProblem(name, "");
+            throw UsageError("--zorvane: " + (why.find("not a zorvane option") != std::string::npos
+                                                  ? why
+                                                  : name + " needs a value"));
+        }
+        const std::string why = zorvane::optionProblem(name, words[i + 1]);
+        if (!why.empty()) throw UsageError("--zorvane: " + why);
+    }
+}
 
 bool valid_crf(const std::string& s) {
     if (s.empty() || s.size() > 8) return false;
@@ -139,6 +162,12 @@ Options parse_options(const std::vector<std::string>& args) {
     if (positional.size() > 1) throw UsageError("more than one INPUT: " + positional[1]);
     o.input = positional[0];
     if (o.output.empty()) throw UsageError("no OUTPUT given (-o OUTPUT.mkv)");
+    const size_t slash = o.output.rfind('/');
+    const std::string_view name =
+        std::string_view(o.output).substr(slash == std::string::npos ? 0 : slash + 1);
+    if (name.size() <= 4 || !qextext::iequals(name.substr(name.size() - 4), ".mkv"))
+        throw UsageError("OUTPUT must be named .mkv (qexvfr writes Matroska only): " + o.output);
+    check_zorvane_options(o.zorvane);
     if (!o.def.empty() && (!o.settings.empty() || !o.zorvane.empty()))
         throw UsageError("--settings and --zorvane have no use with --def");
     return o;

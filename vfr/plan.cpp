@@ -111,6 +111,19 @@ std::vector<int64_t> chapter_frames(const std::vector<int64_t>& timecodes,
     return out;
 }
 
+bool cadence_possible(int64_t num, int64_t den) {
+    if (num <= 0 || den <= 0) return true;  // unknown: let the analysis judge
+    // Within half a percent of 30000/1001 .. 30 or twice that.
+    for (const int64_t base : {30, 60})
+        if (num * 1001 * 1000 >= base * 1000 * den * 995 && num * 1000 <= base * den * 1005)
+            return true;
+    return false;
+}
+
+std::string every_frame_definition(int frames) {
+    return "0-" + std::to_string(frames - 1) + " [30] on\n";
+}
+
 std::string qpfile_text(const std::vector<int64_t>& frames) {
     std::string out;
     for (int64_t f : frames) out += std::to_string(f) + " K\n";
@@ -154,21 +167,26 @@ std::string clock_text(int64_t ms) {
     return buf;
 }
 
+std::string rate_text(double fps) {
+    char rate[32];
+    // 23.976 is called 24 and 59.94 is called 60, as people name them.
+    const double r = std::round(fps * 1.001);
+    if (std::fabs(fps - r) <= r * 0.0011)
+        std::snprintf(rate, sizeof rate, "%.0f", r);
+    else
+        std::snprintf(rate, sizeof rate, "%.2f", fps);
+    return rate;
+}
+
 std::string shares_text(const std::vector<RateShare>& shares) {
     const int64_t total = total_ms(shares);
     std::string out;
     for (const RateShare& s : shares) {
-        char rate[32], pct[16];
-        // 23.976 is called 24 and 59.94 is called 60, as people name them.
-        const double r = std::round(s.fps * 1.001);
-        if (std::fabs(s.fps - r) <= r * 0.0011)
-            std::snprintf(rate, sizeof rate, "%.0f", r);
-        else
-            std::snprintf(rate, sizeof rate, "%.2f", s.fps);
+        char pct[16];
         std::snprintf(pct, sizeof pct, "%lld",
                       total ? (long long)std::llround(100.0 * s.ms / total) : 0LL);
         if (!out.empty()) out += ", ";
-        out += std::string(rate) + " fps " + clock_text(s.ms) + " (" + pct + "%)";
+        out += rate_text(s.fps) + " fps " + clock_text(s.ms) + " (" + pct + "%)";
     }
     return out;
 }
@@ -185,10 +203,12 @@ std::string size_text(uint64_t bytes) {
 }
 
 std::vector<std::string> x264_command(const std::string& program, const Options& o,
-                                      const EncodePaths& p) {
+                                      const EncodePaths& p,
+                                      const std::vector<std::string>& picture) {
     std::vector<std::string> argv = {program,     "--demuxer", "y4m",    "--crf",
                                      o.crf,       "--preset",  o.preset, "--tcfile-in",
                                      p.timecodes, "--qpfile",  p.qpfile};
+    argv.insert(argv.end(), picture.begin(), picture.end());
     argv.insert(argv.end(), o.x264_extra.begin(), o.x264_extra.end());
     argv.insert(argv.end(), {"-o", p.video, "-"});
     return argv;
@@ -197,24 +217,31 @@ std::vector<std::string> x264_command(const std::string& program, const Options&
 std::vector<std::string> mkvmerge_command(const std::string& program, const MuxPaths& p) {
     std::vector<std::string> argv = {program, "--quiet", "-o", p.output};
     if (!p.chapters.empty()) argv.insert(argv.end(), {"--chapters", p.chapters});
-    argv.insert(argv.end(), {"--timestamps", "0:" + p.timecodes, p.video});
-    if (!p.audio_from.empty())
+    if (p.display_width > 0 && p.display_height > 0)
         argv.insert(argv.end(),
-                    {"--no-video", "--no-subtitles", "--no-buttons", "--no-track-tags",
-                     "--no-chapters", "--no-attachments", "--no-global-tags", p.audio_from});
+                    {"--display-dimensions", "0:" + std::to_string(p.display_width) + "x" +
+                                                 std::to_string(p.display_height)});
+    argv.insert(argv.end(), {"--timestamps", "0:" + p.timecodes, p.video});
+    if (!p.media.empty()) {
+        if (p.media_sync_ms != 0)
+            argv.insert(argv.end(), {"--sync", "-1:" + std::to_string(p.media_sync_ms)});
+        if (!p.media_chapters)
+            argv.push_back("--no-chapters");
+        else if (p.chapter_sync_ms != 0)
+            argv.insert(argv.end(), {"--chapter-sync", std::to_string(p.chapter_sync_ms)});
+        argv.push_back(p.media);
+    }
     return argv;
 }
 
-bool identifies_audio(std::string_view json) {
-    // Every track has a "type"; only audio tracks say "audio".
-    for (size_t at = json.find("\"type\""); at != std::string_view::npos;
-         at = json.find("\"type\"", at + 1)) {
-        std::string_view rest = json.substr(at + 6);
-        while (!rest.empty() && (rest[0] == ' ' || rest[0] == ':' || rest[0] == '\t'))
-            rest.remove_prefix(1);
-        if (rest.substr(0, 7) == "\"audio\"") return true;
-    }
-    return false;
+std::vector<std::string> media_copy_command(const std::string& program, const std::string& input,
+                                            const std::string& media, bool audio) {
+    std::vector<std::string> argv = {
+        program,           "--quiet", "-o", media, "--no-video", "--no-buttons", "--no-attachments",
+        "--no-global-tags"};
+    if (!audio) argv.push_back("--no-audio");
+    argv.push_back(input);
+    return argv;
 }
 
 std::string last_lines(std::string_view text, int count) {

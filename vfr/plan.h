@@ -29,6 +29,15 @@ std::vector<int64_t> parse_chapter_starts(std::string_view text);
 std::vector<int64_t> chapter_frames(const std::vector<int64_t>& timecodes,
                                     const std::vector<int64_t>& chapter_starts);
 
+// True when a clip at num/den frames a second can hold telecined film or interlaced video that
+// the cadence analysis turns into 24, 30 and 60: the 29.97 and 30 of 3:2 pulldown, or their
+// field rates, which some containers give for interlaced streams. At any other rate (23.976,
+// 24 and 25 above all) there is no pulldown to undo and every frame is served as it is.
+bool cadence_possible(int64_t num, int64_t den);
+
+// A definition that serves frames 0 .. frames - 1 each as it is, at the source's rate.
+std::string every_frame_definition(int frames);
+
 // x264 qpfile forcing a key frame at each of `frames`.
 std::string qpfile_text(const std::vector<int64_t>& frames);
 
@@ -49,6 +58,9 @@ std::vector<RateShare> rate_shares(const std::vector<int64_t>& timecodes, unsign
 // Total duration of the shares.
 int64_t total_ms(const std::vector<RateShare>& shares);
 
+// A rate as people name it: "24" for 23.976 and 24, "60" for 59.94, "12.50" otherwise.
+std::string rate_text(double fps);
+
 // "24 fps 18:32.1 (81%), 30 fps 2:01.0 (9%), 60 fps 2:10.4 (10%)".
 std::string shares_text(const std::vector<RateShare>& shares);
 
@@ -64,22 +76,31 @@ struct EncodePaths {
     std::string video;  // x264's output
 };
 
-// x264 reading y4m from standard input.
+// x264 reading y4m from standard input; `picture` (the picture's shape and colour) comes
+// before the user's own x264 options, which therefore win.
 std::vector<std::string> x264_command(const std::string& program, const Options& o,
-                                      const EncodePaths& p);
+                                      const EncodePaths& p,
+                                      const std::vector<std::string>& picture = {});
 
 struct MuxPaths {
     std::string output;  // the file mkvmerge writes
     std::string video;
     std::string timecodes;
-    std::string chapters;    // empty: none
-    std::string audio_from;  // empty: no audio
+    std::string chapters;         // empty: none
+    std::string media;            // sound and subtitles copied from the input; empty: none
+    int64_t media_sync_ms = 0;    // how far to move all of media's tracks
+    bool media_chapters = false;  // media holds the input's chapters (after `chapters`)
+    int64_t chapter_sync_ms = 0;  // how far to move them
+    int display_width = 0;        // the video's display size; 0: as mkvmerge finds it
+    int display_height = 0;
 };
 
 std::vector<std::string> mkvmerge_command(const std::string& program, const MuxPaths& p);
 
-// True when mkvmerge's identification (-J) of a file lists an audio track.
-bool identifies_audio(std::string_view json);
+// mkvmerge copying the input's sound and subtitle tracks (with their languages and names) and
+// its chapters to `media`, nothing else; `audio` false leaves the sound out.
+std::vector<std::string> media_copy_command(const std::string& program, const std::string& input,
+                                            const std::string& media, bool audio);
 
 // The last `count` non-empty lines of a program's output (carriage-return progress lines
 // count as lines), joined with " | ".

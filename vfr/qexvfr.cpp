@@ -10,6 +10,7 @@
 #include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,11 +24,16 @@
 #include <vector>
 
 #include "child.h"
+#include "defcheck.h"
 #include "options.h"
+#include "picture.h"
 #include "plan.h"
 #include "report_run.h"
 #include "serve.h"
 #include "text.h"
+#include "tracks.h"
+#include "media.h"
+#include "videosource.h"
 #include "wholefile.h"
 
 #include "builtin_settings.h"
@@ -49,6 +55,11 @@ std::string one_line(std::string s) {
     for (char& c : s)
         if (c == '\n' || c == '\r') c = ' ';
     return s;
+}
+
+// "1 frame", "3 frames".
+std::string count_text(int64_t n, const std::string& noun) {
+    return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
 }
 
 std::string absolute(const std::string& path) {
@@ -113,6 +124,7 @@ class WorkDir {
     WorkDir(const WorkDir&) = delete;
     WorkDir& operator=(const WorkDir&) = delete;
     std::string file(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& folder() const { return path_; }
 
   private:
     std::string path_;
@@ -127,7 +139,9 @@ class StageLine {
           total_(total),
           tty_(::isatty(STDERR_FILENO)),
           start_(Clock::now()),
-          shown_(start_) {}
+          // On a terminal the stage shows at once; elsewhere its first line comes after ten
+          // seconds, so that a short run prints only its final lines.
+          shown_(tty_ ? start_ - std::chrono::seconds(10) : start_) {}
 
     void update(int64_t done, bool force = false) {
         const auto now = Clock::now();
@@ -148,16 +162,26 @@ class StageLine {
         }
         std::fprintf(stderr, "%s%s%s", tty_ ? "\r\033[K" : "", line.c_str(), tty_ ? "" : "\n");
         std::fflush(stderr);
+        line_open = tty_;
+    }
+
+    // Whether a progress line on a terminal waits for its end of line: whatever is printed
+    // next starts with one.
+    static inline bool line_open = false;
+    static void close_line() {
+        if (line_open) std::fputc('\n', stderr);
+        line_open = false;
     }
 
     void set_total(int64_t total) { total_ = total; }
 
     void finish(int64_t done) {
         update(done, true);
-        if (tty_) std::fputc('\n', stderr);
+        close_line();
     }
 
     void note(const std::string& text) {
+        close_line();
         std::fprintf(stderr, "%s: %s\n", name_.c_str(), text.c_str());
     }
 
@@ -175,13 +199,36 @@ std::string read_text(const std::string& path, const std::string& what) {
     return std::move(f.bytes);
 }
 
+// The folder the user knows a file by: the work folder's files are the output folder's.
+std::string user_folder(const std::string& path) {
+    const std::string folder = folder_of(path);
+    const size_t slash = folder.rfind('/');
+    const std::string name = slash == std::string::npos ? folder : folder.substr(slash + 1);
+    return name.rfind(".qexvfr-", 0) == 0 ? folder_of(folder) : folder;
+}
+
+// "no space left on device in FOLDER" when the file system of any of `folders` is full (under
+// a mebibyte free), else empty: what a child that failed while writing there ran into.
+std::string full_disk(const std::vector<std::string>& folders) {
+    for (const std::string& f : folders) {
+        struct statvfs st {};
+        if (::statvfs(f.c_str(), &st) == 0 && uint64_t(st.f_bavail) * st.f_frsize < (1u << 20))
+            return "no space left on device in " + user_folder(f + "/x");
+    }
+    return {};
+}
+
 void write_text(const std::string& path, std::string_view bytes) {
     wholefile::Options o;
     o.temp_tag = "qexvfr";
     o.sync = false;
     const wholefile::Status s = wholefile::write_file(path, bytes, o);
-    if (!s.ok())
-        throw Failure{"cannot write " + path + ": " + std::strerror(s.error ? s.error : EIO)};
+    if (s.ok()) return;
+    const int err = s.error ? s.error : EIO;
+    if (err == ENOSPC) throw Failure{"no space left on device in " + user_folder(path)};
+    if (user_folder(path) != folder_of(path))
+        throw Failure{"cannot write in " + user_folder(path) + ": " + std::strerror(err)};
+    throw Failure{"cannot write " + path + ": " + std::strerror(err)};
 }
 
 std::string program_folder() {
@@ -248,6 +295,22 @@ class Scan {
     bool done_ = false;
 };
 
+// Whether a rate the container gives may hold pulldown worth a scan; when it cannot tell,
+// the scan runs.
+bool probably_has_cadence(const std::string& input, const VideoFacts& facts) {
+    if (source_function(input) != "VideoSource") return true;
+    return !facts.rate || cadence_possible(facts.rate->num, facts.rate->den);
+}
+
+// A definition the user gave, checked against the clip before anything is encoded.
+void check_edited_definition(const std::string& shown, const std::string& path, int frames) {
+    const std::optional<DefinitionFault> fault =
+        check_definition(read_text(path, "the definition"), frames);
+    if (fault)
+        throw Failure{shown + " line " + std::to_string(fault->line) + ": " + fault->what +
+                      " (the clip has frames 0-" + std::to_string(frames - 1) + ")"};
+}
+
 // Analysis: the definition for the scan's log, written to `def_path`.
 void make_definition(const Options& o, std::string_view settings, const std::string& log,
                      const std::string& log_path, const std::string& def_path,
@@ -263,12 +326,112 @@ void make_definition(const Options& o, std::string_view settings, const std::str
         if (l.find("Warning") != std::string::npos) warnings.push_back("zorvane: " + l);
 }
 
+// The input's sound and subtitle tracks, copied by mkvmerge into the work folder, and how far
+// they must move to sit against the first picture served.
+struct SideTracks {
+    std::string media;  // empty: nothing to carry
+    std::vector<Track> audio, subtitles;
+    int input_chapters = 0;
+    int64_t sync_ms = 0;
+    int64_t chapter_sync_ms = 0;  // the input's chapters keep its clock: moved by the first picture
+    std::string identification;   // mkvmerge's identification of the input (-J)
+    std::string note;             // why they could not be placed, when they could not
+};
+
+SideTracks copy_side_tracks(const std::string& mkvmerge, const std::string& input, bool audio,
+                            const WorkDir& work,
+                            const std::optional<qexhost::VideoSourceInfo>& picture) {
+    SideTracks side;
+    const int id = run_to_end({mkvmerge, "-J", input}, work.file("identify.json"));
+    check_stop();
+    if (id != 0) return side;  // a file mkvmerge cannot read: the picture alone
+    side.identification = read_text(work.file("identify.json"), "mkvmerge's identification");
+    Identification ident;
+    try {
+        ident = parse_identification(side.identification);
+    } catch (const IdentifyError& e) {
+        throw Failure{input + ": " + e.what()};
+    }
+    if (audio) side.audio = tracks_of(ident, "audio");
+    side.subtitles = tracks_of(ident, "subtitles");
+    side.input_chapters = ident.chapters;
+    if (side.audio.empty() && side.subtitles.empty() && side.input_chapters == 0) return side;
+
+    const std::string media = work.file("media.mka");
+    const int status =
+        run_to_end(media_copy_command(mkvmerge, input, media, audio), work.file("media.log"));
+    check_stop();
+    if (status != 0 && status != 1) {
+        const std::string full = full_disk({work.folder()});
+        throw Failure{"mkvmerge failed (status " + std::to_string(status) + ") on " + input + ": " +
+                      (full.empty()
+                           ? last_lines(read_text(work.file("media.log"), "mkvmerge's log"), 3)
+                           : full)};
+    }
+    side.media = media;
+
+    // Every track of the copy counts from one zero of mkvmerge's choice: found from the
+    // earliest track of a kind in both files, it places them all against the first picture.
+    if (!picture || !picture->timestamps_usable) {
+        if (picture)
+            side.note =
+                "the picture's timestamps are unusable: sound and subtitles kept "
+                "as mkvmerge placed them";
+        return side;
+    }
+    const int64_t picture_ns =
+        to_ns({picture->first_pts, picture->time_base_num, picture->time_base_den});
+    side.chapter_sync_ms = sync_ms(picture_ns, 0, 0);
+    if (side.audio.empty() && side.subtitles.empty()) return side;
+    const MediaKind kind = side.audio.empty() ? MediaKind::kSubtitles : MediaKind::kAudio;
+    std::optional<Instant> in_first, copy_first;
+    try {
+        in_first = first_time(input, kind);
+        copy_first = first_time(media, kind);
+    } catch (const std::runtime_error& e) {
+        throw Failure{e.what()};
+    }
+    if (!in_first || !copy_first) return side;
+    side.sync_ms = sync_ms(picture_ns, to_ns(*in_first), to_ns(*copy_first));
+    return side;
+}
+
+// The input's chapters in the copy made second to Qex's: no edition of theirs stays the default.
+void after_qex_chapters(const std::string& media, const WorkDir& work) {
+    const std::string xml = work.file("input-chapters.xml");
+    const std::string extract = need_program("mkvextract", "mkvtoolnix");
+    const std::string propedit = need_program("mkvpropedit", "mkvtoolnix");
+    int status = run_to_end({extract, media, "chapters", xml}, work.file("mkvextract.log"));
+    check_stop();
+    if (status != 0)
+        throw Failure{"mkvextract failed (status " + std::to_string(status) + "): " +
+                      last_lines(read_text(work.file("mkvextract.log"), "mkvextract's log"), 3)};
+    write_text(xml, without_default_editions(read_text(xml, "the input's chapters")));
+    status = run_to_end({propedit, "-q", media, "--chapters", xml}, work.file("mkvpropedit.log"));
+    check_stop();
+    if (status != 0 && status != 1)
+        throw Failure{"mkvpropedit failed (status " + std::to_string(status) + "): " +
+                      last_lines(read_text(work.file("mkvpropedit.log"), "mkvpropedit's log"), 3)};
+}
+
 struct Summary {
     std::string output;
     std::vector<RateShare> shares;
     int64_t frames = 0;
     uint64_t bytes = 0;
+    Size shown;        // the size a player shows the picture at
+    std::string kept;  // what the output carries besides the picture
 };
+
+// What the input's stream says of its picture; one FFmpeg's demuxers cannot read says nothing
+// (VideoSource then tells what is wrong with it).
+VideoFacts input_video(const std::string& input) {
+    try {
+        return video_facts(input);
+    } catch (const std::runtime_error&) {
+        return {};
+    }
+}
 
 Summary run(const Options& o, const std::vector<std::string>& command) {
     install_signal_handlers();
@@ -328,27 +491,67 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
             throw Failure{"cannot make " + o.keep + ": " + std::strerror(errno)};
     }
     const std::string stem = stem_of(target.path);
+    const std::vector<std::string> folders = {work.folder(), keep};
     auto kept = [&](const std::string& ext) { return keep + "/" + stem + ext; };
 
+    const VideoFacts video = input_video(input);
     std::unique_ptr<Server> server;
+    std::optional<qexhost::VideoSourceInfo> first_picture;  // of the clip VideoSource serves
     const std::string def = o.def.empty() ? kept(".def") : absolute(o.def);
     const std::string timecodes = kept(".tc.txt"), chapter_file = kept(".chapters.xml");
     try {
+        // A picture the filters and x264 cannot take is converted, said once, before the scan
+        // (which then reads the converted clip).
+        const PixelFormat& format = video.format;
+        const std::string convert = conversion_notice(format);
+        if (!convert.empty() && !source_notes_conversion(format))
+            std::fprintf(stderr, "%s: %s\n", o.input.c_str(), convert.c_str());
+        const bool cadence = probably_has_cadence(input, video);
         std::optional<Scan> scan;
-        if (o.def.empty()) scan.emplace();
-        server = std::make_unique<Server>(plugin, input,
-                                          scan && source_function(input) == "VideoSource"
-                                              ? scan->opener(input)
-                                              : Server::Opener());
-        if (scan) {
+        if (o.def.empty() && cadence) scan.emplace();
+        const bool served_as_is = format.name.empty() || format.layout == "4:2:0";
+        server = std::make_unique<Server>(
+            plugin, input,
+            scan && served_as_is && source_function(input) == "VideoSource" ? scan->opener(input)
+                                                                            : Server::Opener());
+        first_picture = qexhost::video_source_info(server->source());
+        const VideoInfo& opened = server->source()->GetVideoInfo();
+        if (!opened.IsYV12()) server->filter_source(conversion_graph(cadence));
+        const VideoInfo& source = server->source()->GetVideoInfo();
+        if (o.def.empty() && !cadence_possible(source.fps_numerator, source.fps_denominator)) {
+            write_text(def, every_frame_definition(source.num_frames));
+            StageLine::close_line();
+            std::fprintf(stderr, "%s: %s fps, a rate without pulldown: every frame is kept\n",
+                         o.input.c_str(),
+                         rate_text(double(source.fps_numerator) / source.fps_denominator).c_str());
+        } else if (o.def.empty()) {
+            if (!scan) scan.emplace();
             const std::string& log = scan->result(*server, input).log;
             make_definition(o, settings, log, kept(".log"), def, warnings);
             if (report) report->set_log(log);
+        } else {
+            check_edited_definition(o.def, def, source.num_frames);
         }
         check_stop();
-        server->apply_qex(def, timecodes, chapter_file);
     } catch (const ServeError& e) {
         throw Failure{e.what()};
+    }
+    // The definition as the user knows it: their file, or the one made with their settings
+    // (in the work folder, gone at the end, unless kept).
+    const std::string def_shown =
+        !o.def.empty()
+            ? o.def
+            : "the definition made with " +
+                  (o.settings.empty() ? std::string("the built-in settings") : o.settings);
+    const std::string keep_hint =
+        o.def.empty() && o.keep.empty() ? " (--keep DIR keeps it to look at)" : "";
+    try {
+        server->apply_qex(def, timecodes, chapter_file);
+    } catch (const ServeError& e) {
+        if (!o.def.empty()) throw Failure{e.what()};
+        // Qex's words name the definition made in the work folder; the user's part in it is
+        // the settings.
+        throw Failure{def_shown + " is refused: " + e.what() + keep_hint};
     }
     const unsigned fps_num = server->fps_num(), fps_den = server->fps_den();
     std::vector<int64_t> tc;
@@ -356,16 +559,21 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
     try {
         tc = parse_timecodes(read_text(timecodes, "the timecodes"));
     } catch (const FormatError& e) {
-        throw Failure{timecodes + ": " + e.what()};
+        throw Failure{"Qex's timecodes for " + def_shown + ": " + e.what() + keep_hint};
     }
     try {
         chapters = parse_chapter_starts(read_text(chapter_file, "the chapters"));
     } catch (const FormatError& e) {
-        throw Failure{chapter_file + ": " + e.what()};
+        throw Failure{"Qex's chapters for " + def_shown + ": " + e.what() + keep_hint};
     }
-    if (tc.empty()) throw Failure{def + ": the definition gives no frames"};
+    if (tc.empty())
+        throw Failure{o.def.empty()
+                          ? o.input + ": too short: " +
+                                count_text(server->source()->GetVideoInfo().num_frames, "frame") +
+                                " give nothing to encode"
+                          : o.def + ": the definition gives no frames"};
     if (int64_t(tc.size()) > server->frames())
-        throw Failure{def + ": Qex wrote more timecodes than it serves frames"};
+        throw Failure{def_shown + ": Qex wrote more timecodes than it serves frames" + keep_hint};
     const std::vector<int64_t> keys = chapter_frames(tc, chapters);
     write_text(kept(".qp.txt"), qpfile_text(keys));
     if (report) report->collect(*server, def, read_text(def, "the definition"), tc);
@@ -374,7 +582,13 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
     const int count = int(tc.size());
     Child encoder;
     const EncodePaths enc{timecodes, kept(".qp.txt"), work.file("video.mkv")};
-    encoder.start(x264_command(x264, o, enc), true, work.file("x264.log"));
+    const PictureFacts& picture = video.picture;
+    // A copy: the server, and the clip it describes, are gone by the mux.
+    const VideoInfo source_vi = server->source()->GetVideoInfo();
+    const Size shown =
+        display_size(source_vi.width, source_vi.height, picture.sar_num, picture.sar_den);
+    encoder.start(x264_command(x264, o, enc, x264_picture_options(picture)), true,
+                  work.file("x264.log"));
     StageLine line("encode", count);
     bool served = false;
     try {
@@ -387,7 +601,10 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
         check_stop();
         if (!e.reader_gone) throw Failure{e.what()};
         const std::string log = last_lines(read_text(work.file("x264.log"), "x264's log"), 3);
-        throw Failure{"x264 failed: " + (log.empty() ? std::string("no message") : log)};
+        const std::string full = full_disk(folders);
+        throw Failure{"x264 failed: " + (!full.empty() ? full
+                                         : log.empty() ? std::string("no message")
+                                                       : log)};
     }
     server.reset();
     if (!served) {
@@ -398,30 +615,50 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
     check_stop();
     if (status != 0) {
         const std::string log = last_lines(read_text(work.file("x264.log"), "x264's log"), 3);
-        throw Failure{"x264 failed (status " + std::to_string(status) + "): " + log};
+        const std::string full = full_disk(folders);
+        throw Failure{"x264 failed (status " + std::to_string(status) +
+                      "): " + (full.empty() ? log : full)};
     }
     line.finish(count);
 
     // Mux.
     StageLine mux("mux", 0);
-    MuxPaths mp{work.file("out.mkv"), enc.video, timecodes, chapters.empty() ? "" : chapter_file,
-                ""};
-    // A y4m stream has no audio, and identifying a large one takes mkvmerge long.
-    std::string identified;
-    if (o.audio && source_function(input) != "Y4MSource") {
-        const int id = run_to_end({mkvmerge, "-J", input}, work.file("identify.json"));
-        check_stop();
-        if (id == 0)
-            identified = read_text(work.file("identify.json"), "mkvmerge's identification");
-        if (identifies_audio(identified)) mp.audio_from = input;
+    MuxPaths mp{
+        work.file("out.mkv"), enc.video, timecodes, chapters.empty() ? "" : chapter_file, "", 0};
+    const Size display =
+        matroska_display(source_vi.width, source_vi.height, picture.sar_num, picture.sar_den);
+    mp.display_width = display.width;
+    mp.display_height = display.height;
+    SideTracks side;
+    std::string identified;  // mkvmerge's identification of the input, for the report
+    // A y4m stream has no other tracks, and identifying a large one takes mkvmerge long.
+    if (source_function(input) != "Y4MSource") {
+        side = copy_side_tracks(mkvmerge, input, o.audio, work, first_picture);
+        mp.media = side.media;
+        mp.media_sync_ms = side.sync_ms;
+        mp.media_chapters = side.input_chapters > 0;
+        if (mp.media_chapters && !chapters.empty()) after_qex_chapters(side.media, work);
+        mp.chapter_sync_ms = side.chapter_sync_ms;
+        identified = side.identification;
     }
     const int ms = run_to_end(mkvmerge_command(mkvmerge, mp), work.file("mkvmerge.log"));
     check_stop();
     if (ms != 0 && ms != 1) {  // 1: finished with warnings
+        const std::string full = full_disk(folders);
         throw Failure{"mkvmerge failed (status " + std::to_string(ms) + "): " +
-                      last_lines(read_text(work.file("mkvmerge.log"), "mkvmerge's log"), 3)};
+                      (full.empty()
+                           ? last_lines(read_text(work.file("mkvmerge.log"), "mkvmerge's log"), 3)
+                           : full)};
     }
-    mux.note(mp.audio_from.empty() ? "video and timecodes" : "video, timecodes and audio");
+    if (!side.note.empty()) mux.note(side.note);
+    std::vector<std::string> carried = {"video", "timecodes"};
+    if (!side.audio.empty()) carried.push_back("audio");
+    if (!side.subtitles.empty()) carried.push_back("subtitles");
+    if (!chapters.empty() || mp.media_chapters) carried.push_back("chapters");
+    std::string said;
+    for (size_t i = 0; i < carried.size(); ++i)
+        said += (i == 0 ? "" : i + 1 == carried.size() ? " and " : ", ") + carried[i];
+    mux.note(said);
     if (ms == 1 && report)
         for (const std::string& l :
              text_lines(read_text(work.file("mkvmerge.log"), "mkvmerge's log")))
@@ -441,7 +678,8 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
         f.definition_kept = !o.def.empty() || !o.keep.empty();
         f.definition = !o.def.empty() ? o.def : o.keep + "/" + stem + ".def";
         f.audio = audio_tracks(identified);
-        f.audio_kept = !mp.audio_from.empty();
+        for (AudioTrack& a : f.audio) a.offset_ms = side.sync_ms;
+        f.audio_kept = !side.audio.empty();
         f.audio_left_out = !o.audio;
         f.warnings = warnings;
         if (source_function(input) == "VideoSource") report->read_decode_errors(input);
@@ -458,6 +696,8 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
     s.shares = rate_shares(tc, fps_num, fps_den);
     s.frames = count;
     s.bytes = uint64_t(out.st_size);
+    s.shown = shown;
+    s.kept = kept_text(side.audio, side.subtitles, int(chapters.size()), side.input_chapters);
     return s;
 }
 
@@ -477,14 +717,18 @@ int main(int argc, char** argv) {
     }
     try {
         const Summary s = run(o, std::vector<std::string>(argv, argv + argc));
-        std::printf("%s: %s\n%lld frames, %s, %s\n", s.output.c_str(),
+        std::printf("%s: %s\n%lld frames, %s, %s, shown at %dx%d\n", s.output.c_str(),
                     shares_text(s.shares).c_str(), (long long)s.frames,
-                    clock_text(total_ms(s.shares)).c_str(), size_text(s.bytes).c_str());
+                    clock_text(total_ms(s.shares)).c_str(), size_text(s.bytes).c_str(),
+                    s.shown.width, s.shown.height);
+        if (!s.kept.empty()) std::printf("kept: %s\n", s.kept.c_str());
         return std::fflush(stdout) == 0 ? 0 : 1;
     } catch (const Failure& f) {
+        StageLine::close_line();
         std::fprintf(stderr, "qexvfr: %s\n", one_line(f.msg).c_str());
         return f.status;
     } catch (const std::exception& e) {
+        StageLine::close_line();
         std::fprintf(stderr, "qexvfr: %s\n", one_line(e.what()).c_str());
     }
     return 1;

@@ -71,6 +71,19 @@ IScriptEnvironment* Server::env() const {
     return &impl_->env;
 }
 
+void Server::filter_source(const std::string& graph) {
+    try {
+        const AVSValue args[2] = {impl_->source, AVSValue(graph.c_str())};
+        const AVSValue out = impl_->env.Invoke("FFFilter", AVSValue(args, 2));
+        if (!out.IsClip()) throw ServeError("FFFilter gave no clip");
+        impl_->source = out.AsClip();
+    } catch (const AvisynthError& e) {
+        throw ServeError(impl_->input + ": " + message(e));
+    } catch (const IScriptEnvironment::NotFound&) {
+        throw ServeError("the frame server has no FFFilter to convert " + impl_->input);
+    }
+}
+
 void Server::apply_qex(const std::string& def, const std::string& timecodes,
                        const std::string& chapters) {
     try {

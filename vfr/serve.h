@@ -37,6 +37,10 @@ class Server {
     PClip source() const;
     IScriptEnvironment* env() const;
 
+    // Puts FFFilter(source, graph) in the source's place. Throws ServeError with the host's
+    // message.
+    void filter_source(const std::string& graph);
+
     // Builds source.Qex(def=..., output=timecodes, chapter=chapters), which writes the
     // timecodes and chapter files at once. Throws ServeError with Qex's message.
     void apply_qex(const std::string& def, const std::string& timecodes,

@@ -85,9 +85,6 @@ TEST(Summary, RatesFromFrameDurations) {
 }
 
 TEST(Programs, OutputTheyPrint) {
-    EXPECT_TRUE(identifies_audio(R"({"tracks": [{"type": "video"}, {"type" : "audio"}]})"));
-    EXPECT_FALSE(identifies_audio(R"({"tracks": [{"type": "video", "codec": "audio"}]})"));
-    EXPECT_FALSE(identifies_audio(R"({"container": {"recognized": false}})"));
     EXPECT_EQ(last_lines("a\n\nb\r[50%] c\r[100%] d\n", 2), "[50%] c | [100%] d");
     EXPECT_EQ(last_lines("x264 [error]: bad\n", 3), "x264 [error]: bad");
     EXPECT_EQ(error_line("zorvane 1.0\r\nError:log line 7: bad entry\r\nWarning:x\r\n"),

@@ -39,9 +39,14 @@ Result run(std::vector<std::string> argv, const std::string& cwd, const std::str
         if (::waitid(P_PID, id_t(c.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
             info.si_pid != 0)
             break;  // ended before the file appeared; the checks of its output tell
-        for (const auto& e :
-             fs::recursive_directory_iterator(cwd, fs::directory_options::skip_permission_denied))
-            if (e.path().string().find(interrupt_on) != std::string::npos) sent = true;
+        // The program makes and removes files meanwhile: a folder gone while it is walked ends
+        // this look, and the next one starts again.
+        std::error_code ec;
+        for (fs::recursive_directory_iterator
+                 it(cwd, fs::directory_options::skip_permission_denied, ec),
+             end;
+             !ec && it != end; it.increment(ec))
+            if (it->path().string().find(interrupt_on) != std::string::npos) sent = true;
         if (sent)
             ::kill(c.pid, SIGINT);
         else
@@ -188,10 +193,12 @@ TEST_F(Recording, DefinitionToMatroska) {
     const Result r = qexvfr(
         {rec("rec.y4m"), "-o", "v.mkv", "--def", "v.def", "--keep", "k", "--preset", "ultrafast"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "v.mkv: 24 fps 0:02.3 (40%), 30 fps 0:01.6 (29%), 60 fps 0:01.8 (31%)\n"
-              "216 frames, 0:05.8, " +
-                  lines(r.out).back().substr(lines(r.out).back().rfind(", ") + 2) + "\n");
+    const std::vector<std::string> summary = lines(r.out);
+    ASSERT_EQ(summary.size(), 3u) << r.out;
+    EXPECT_EQ(summary[0], "v.mkv: 24 fps 0:02.3 (40%), 30 fps 0:01.6 (29%), 60 fps 0:01.8 (31%)");
+    EXPECT_EQ(summary[1].substr(0, 20), "216 frames, 0:05.8, ");
+    EXPECT_EQ(summary[1].substr(summary[1].rfind(", ")), ", shown at 320x240");
+    EXPECT_EQ(summary[2], "kept: chapters: 3 from the definition");
     EXPECT_NE(r.err.find("encode: 216/216 frames, "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("mux: "), std::string::npos) << r.err;
     for (const char* kept : {"v.tc.txt", "v.chapters.xml", "v.qp.txt"})
@@ -328,8 +335,13 @@ TEST_F(Recording, BadInputsLeaveNothingBehind) {
         work_->write("out.mkv", "old");
         const Result r = qexvfr(c.args, c.path, c.interrupt_on);
         EXPECT_NE(r.status, 0);
-        const std::vector<std::string> err = lines(r.err);
-        ASSERT_EQ(err.size(), size_t(1)) << r.err;
+        // One line, after the final lines of the stages that ended before it (a scan of this
+        // small recording may end before the signal comes).
+        std::vector<std::string> err = lines(r.err);
+        ASSERT_FALSE(err.empty());
+        for (size_t i = 0; i + 1 < err.size(); ++i)
+            EXPECT_NE(err[i].find(" frames, "), std::string::npos) << r.err;
+        err.erase(err.begin(), err.end() - 1);
         EXPECT_EQ(err[0].rfind("qexvfr: ", 0), 0u) << err[0];
         EXPECT_NE(err[0].find(c.says), std::string::npos) << err[0];
         EXPECT_EQ(qextest::read_file(file("out.mkv")), "old");

@@ -1,0 +1,377 @@
+// Sound against picture, checked the way people check it: recordings that flash a white box and
+// beep at the same instants, in a telecined film part and a 60i part, are turned into Matroska
+// files by qexvfr; in each, every flash (the picture's mean luma) must meet its beep (the end
+// of a silence) within 25 ms, and picture and sound must end together.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "testkit.h"
+
+namespace {
+
+using qextest::TempDir;
+using Result = qextest::RunResult;
+
+const std::string kQexvfr = QEX_BUILD_DIR "/qexvfr";
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> v;
+    std::stringstream s(text);
+    for (std::string l; std::getline(s, l);)
+        if (!l.empty()) v.push_back(l);
+    return v;
+}
+
+// A recording: 96 film frames (4 s, telecined 3:2 to 29.97i) then 120 fields of 60i (2 s), at
+// 320x240 in MPEG-2 with MP2 sound in a transport stream.
+struct Flashes {
+    std::vector<int> film;    // film frames (at 24000/1001) where a flash starts
+    std::vector<int> fields;  // fields of the 60i part (at 60000/1001) where a flash starts
+};
+
+// `lead`: seconds of sound before the first picture.
+std::vector<std::string> make_recording(const std::string& out, const Flashes& f, double lead) {
+    auto range = [](std::string& expr, const std::string& t, const std::string& from,
+                    const std::string& to) {
+        expr +=
+            (expr.empty() ? "" : "+") + std::string("between(") + t + "," + from + "," + to + ")";
+    };
+    std::string film_on, fields_on, beep;
+    const std::string film_start = "4004/1000";  // the 60i part starts after 120 frames
+    const std::string shifted = "t-" + std::to_string(lead);
+    for (int k : f.film) {
+        const std::string at = std::to_string(k) + "*1001/24000";
+        range(film_on, "t", at, std::to_string(k) + ".5*1001/24000");
+        range(beep, shifted, at, at + "+0.08");
+    }
+    for (int j : f.fields) {
+        const std::string at = std::to_string(j) + "*1001/60000";
+        range(fields_on, "t", at, std::to_string(j) + ".5*1001/60000+4*1001/60000");
+        range(beep, shifted, film_start + "+" + at, film_start + "+" + at + "+0.08");
+    }
+    // A dim test picture panned across: combing shows wherever fields of two moments meet,
+    // and the white box stands far above it.
+    auto panned = [](const char* rate, int step, const std::string& on) {
+        return "testsrc=size=960x240:rate=" + std::string(rate) +
+               ",loop=loop=-1:size=1:start=0,lutyuv=y=val*0.4,crop=320:240:'mod(n*" +
+               std::to_string(step) +
+               ",640)':0,drawbox=x=40:y=30:w=240:h=180:color=white:t=fill:enable='" + on + "'";
+    };
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%.3f", 6.006 + lead);
+    const std::string restamp = "setpts=N/(30000/1001*TB)";
+    char shift[64];
+    std::snprintf(shift, sizeof shift, "setpts=PTS+%.3f/TB", lead);
+    return {
+        qextest::find_program("ffmpeg"),
+        "-v",
+        "error",
+        "-nostdin",
+        "-y",
+        "-f",
+        "lavfi",
+        "-i",
+        panned("24000/1001", 7, film_on),
+        "-f",
+        "lavfi",
+        "-i",
+        panned("60000/1001", 4, fields_on),
+        "-f",
+        "lavfi",
+        "-i",
+        "aevalsrc='0.5*sin(2*PI*1000*t)*gt(" + beep + ",0)':s=48000:d=" + duration,
+        "-filter_complex",
+        "[0]trim=end_frame=96,format=yuv420p,telecine=first_field=top:pattern=23," + restamp +
+            ",setsar=1[film];[1]trim=end_frame=120,format=yuv420p,interlace=scan=tff:lowpass=0," +
+            restamp + ",setsar=1[i60];[film][i60]concat=n=2:v=1:a=0,setfield=tff," + shift + "[v]",
+        "-map",
+        "[v]",
+        "-map",
+        "2:a",
+        "-c:v",
+        "mpeg2video",
+        "-q:v",
+        "2",
+        "-flags",
+        "+ilme+ildct",
+        "-top",
+        "1",
+        "-g",
+        "15",
+        "-r",
+        "30000/1001",
+        "-c:a",
+        "mp2",
+        "-b:a",
+        "192k",
+        "-f",
+        "mpegts",
+        out};
+}
+
+class Sync : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* p : {"x264", "mkvmerge", "ffmpeg", "ffprobe"})
+            if (qextest::find_program(p).empty()) GTEST_SKIP() << p << " is not installed";
+    }
+
+    Result run(const std::vector<std::string>& argv) {
+        return qextest::run_program(argv, dir_.path());
+    }
+
+    void make(const std::string& name, const Flashes& f, double lead) {
+        const Result r = run(make_recording(name, f, lead));
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+
+    // The recording from its packet `packets` on, as a recorder that starts mid-broadcast.
+    void cut(const std::string& from, const std::string& to, size_t packets) {
+        const std::string bytes = qextest::read_file(dir_.file(from));
+        ASSERT_GT(bytes.size(), packets * 188);
+        dir_.write(to, bytes.substr(packets * 188));
+    }
+
+    // Start times (s) of the flashes of the first video track: frames whose mean luma rises
+    // above 140 after one at or below it.
+    std::vector<double> flashes(const std::string& mkv) {
+        const Result r =
+            run({qextest::find_program("ffprobe"), "-v", "error", "-f", "lavfi",
+                 "movie=" + mkv + ",signalstats", "-show_entries",
+                 "frame=pts_time:frame_tags=lavfi.signalstats.YAVG", "-of", "csv=p=0"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::vector<double> out;
+        bool lit = false;
+        for (const std::string& l : lines(r.out)) {
+            const size_t comma = l.find(',');
+            const double t = std::strtod(l.c_str(), nullptr);
+            const double y = std::strtod(l.c_str() + comma + 1, nullptr);
+            if (y > 140 && !lit) out.push_back(t);
+            lit = y > 140;
+        }
+        return out;
+    }
+
+    // Start times (s) of the beeps of the first audio track: the ends of its silences.
+    std::vector<double> beeps(const std::string& mkv) {
+        const Result r =
+            run({qextest::find_program("ffmpeg"), "-nostdin", "-copyts", "-i", mkv, "-map", "0:a:0",
+                 "-af", "silencedetect=n=-30dB:d=0.03", "-f", "null", "-"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::vector<double> out;
+        const std::string key = "silence_end: ";
+        for (size_t at = r.err.find(key); at != std::string::npos; at = r.err.find(key, at + 1))
+            out.push_back(std::strtod(r.err.c_str() + at + key.size(), nullptr));
+        return out;
+    }
+
+    // End (s) of the last packet of a stream.
+    double stream_end(const std::string& mkv, const std::string& stream) {
+        const Result r =
+            run({qextest::find_program("ffprobe"), "-v", "error", "-select_streams", stream,
+                 "-show_entries", "packet=pts_time,duration_time", "-of", "csv=p=0", mkv});
+        EXPECT_EQ(r.status, 0) << r.err;
+        double end = -1;
+        for (const std::string& l : lines(r.out)) {
+            const size_t comma = l.find(',');
+            end = std::max(
+                end, std::strtod(l.c_str(), nullptr) + std::strtod(l.c_str() + comma + 1, nullptr));
+        }
+        return end;
+    }
+
+    // Runs qexvfr on `input` and checks every flash against every beep; returns how many met.
+    size_t check(const std::string& input) {
+        const std::string mkv = input + ".mkv";
+        const Result r = run({kQexvfr, input, "-o", mkv, "--preset", "ultrafast"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        if (r.status != 0) return 0;
+        const std::vector<double> seen = flashes(mkv), heard = beeps(mkv);
+        const double video_end = stream_end(mkv, "v:0"), audio_end = stream_end(mkv, "a:0");
+        EXPECT_LE(std::fabs(video_end - audio_end), 0.1)
+            << "picture ends at " << video_end << " s, sound at " << audio_end << " s";
+        auto nearest = [](const std::vector<double>& v, double t) {
+            double best = 1e9;
+            for (double x : v) best = std::min(best, std::fabs(x - t));
+            return best;
+        };
+        size_t met = 0;
+        // A flash or beep under way when the file starts, and the silence that runs to the
+        // end of the sound, have no partner to meet.
+        for (double t : seen) {
+            if (t < 0.05) continue;
+            EXPECT_LE(nearest(heard, t), 0.025) << "the flash at " << t << " s in " << mkv;
+            met += nearest(heard, t) <= 0.025;
+        }
+        for (double t : heard) {
+            if (t >= 0.05 && t < audio_end - 0.05) {
+                EXPECT_LE(nearest(seen, t), 0.025) << "the beep at " << t << " s in " << mkv;
+            }
+        }
+        return met;
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(Sync, SoundStartingBeforeThePicture) {
+    make("lead.ts", {{10, 35, 61, 80}, {15, 47, 90}}, 0.5);
+    EXPECT_EQ(check("lead.ts"), 7u);
+    make("late.ts", {{5, 22, 49, 73, 91}, {8, 60, 101}}, 0.25);
+    EXPECT_EQ(check("late.ts"), 8u);
+}
+
+TEST_F(Sync, RecordingCutInsideAPictureGroup) {
+    // Cut at transport packets inside a group of pictures: sound comes first, the picture only
+    // from the next group's key frame.
+    make("whole.ts", {{17, 44, 70, 90}, {6, 33, 71, 104}}, 0);
+    cut("whole.ts", "cut1.ts", 700);
+    EXPECT_EQ(check("cut1.ts"), 7u);
+    cut("whole.ts", "cut2.ts", 1300);
+    EXPECT_EQ(check("cut2.ts"), 6u);
+}
+
+TEST_F(Sync, EveryTrackKeepsItsLanguageAndName) {
+    // The recording in Matroska with a second sound track, both named and in a language.
+    make("lead.ts", {{12, 40, 66}, {20, 77}}, 0.5);
+    Result r = run({qextest::find_program("ffmpeg"),
+                    "-v",
+                    "error",
+                    "-nostdin",
+                    "-i",
+                    "lead.ts",
+                    "-map",
+                    "0:v",
+                    "-map",
+                    "0:a",
+                    "-map",
+                    "0:a",
+                    "-c",
+                    "copy",
+                    "-metadata:s:a:0",
+                    "language=jpn",
+                    "-metadata:s:a:0",
+                    "title=Main sound",
+                    "-metadata:s:a:1",
+                    "language=eng",
+                    "-metadata:s:a:1",
+                    "title=Dub",
+                    "two.mkv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(check("two.mkv"), 5u);
+    r = run({qextest::find_program("ffprobe"), "-v", "error", "-select_streams", "a",
+             "-show_entries", "stream_tags=language,title", "-of", "csv=p=0", "two.mkv.mkv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{"jpn,Main sound", "eng,Dub"}));
+}
+
+// "HH:MM:SS,mmm" of seconds, as SubRip writes times.
+std::string srt_time(double seconds) {
+    const long long ms = std::llround(seconds * 1000);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld,%03lld", ms / 3600000, ms / 60000 % 60,
+                  ms / 1000 % 60, ms % 1000);
+    return buf;
+}
+
+TEST_F(Sync, SubtitlesAndChaptersFollowTheSound) {
+    // A Matroska file of a recording whose sound starts half a second before the picture, with
+    // a subtitle and a chapter at each flash of the film part; they are times on the file's
+    // clock, which counts from the sound.
+    const std::vector<int> film = {9, 30, 58, 83};
+    make("lead.ts", {film, {40}}, 0.5);
+    std::string srt, meta = ";FFMETADATA1\n";
+    for (size_t i = 0; i < film.size(); ++i) {
+        const double at = 0.5 + film[i] * 1001.0 / 24000;
+        srt += std::to_string(i + 1) + "\n" + srt_time(at) + " --> " + srt_time(at + 0.3) +
+               "\nline " + std::to_string(i) + "\n\n";
+        meta += "[CHAPTER]\nTIMEBASE=1/1000\nSTART=" + std::to_string(std::llround(at * 1000)) +
+                "\nEND=" + std::to_string(std::llround(at * 1000) + 300) + "\ntitle=Flash " +
+                std::to_string(i) + "\n";
+    }
+    dir_.write("cues.srt", srt);
+    dir_.write("meta.txt", meta);
+    Result r = run({qextest::find_program("ffmpeg"),
+                    "-v",
+                    "error",
+                    "-nostdin",
+                    "-i",
+                    "lead.ts",
+                    "-f",
+                    "ffmetadata",
+                    "-i",
+                    "meta.txt",
+                    "-i",
+                    "cues.srt",
+                    "-map",
+                    "0",
+                    "-map",
+                    "2",
+                    "-map_chapters",
+                    "1",
+                    "-c",
+                    "copy",
+                    "-c:s",
+                    "srt",
+                    "-metadata:s:s:0",
+                    "language=fre",
+                    "-metadata:s:s:0",
+                    "title=Lines",
+                    "cues.mkv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(check("cues.mkv"), 5u);
+    const std::vector<double> seen = flashes("cues.mkv.mkv");
+
+    auto times = [&](const std::vector<std::string>& what) {
+        std::vector<std::string> argv = {qextest::find_program("ffprobe"), "-v", "error"};
+        argv.insert(argv.end(), what.begin(), what.end());
+        argv.insert(argv.end(), {"-of", "csv=p=0", "cues.mkv.mkv"});
+        const Result p = run(argv);
+        EXPECT_EQ(p.status, 0) << p.err;
+        return lines(p.out);
+    };
+    const std::vector<std::string> cues =
+        times({"-select_streams", "s:0", "-show_entries", "packet=pts_time"});
+    const std::vector<std::string> chapters =
+        times({"-show_entries", "chapter=start_time:chapter_tags=title"});
+    ASSERT_EQ(cues.size(), film.size());
+    ASSERT_EQ(chapters.size(), film.size());
+    for (size_t i = 0; i < film.size(); ++i) {
+        EXPECT_NEAR(std::strtod(cues[i].c_str(), nullptr), seen[i], 0.025) << "line " << i;
+        EXPECT_NEAR(std::strtod(chapters[i].c_str(), nullptr), seen[i], 0.025) << chapters[i];
+        EXPECT_EQ(chapters[i].substr(chapters[i].find(',') + 1), "Flash " + std::to_string(i));
+    }
+    EXPECT_EQ(times({"-select_streams", "s:0", "-show_entries", "stream_tags=language,title"}),
+              (std::vector<std::string>{"fre,Lines"}));
+
+    // With Qex's own chapters from a definition, those come first.
+    dir_.write("own.def",
+               "0-119 [24] (5,0,2)\n120-179 [30] on\nkeyframes {\n0 Film\n120 Video\n}\n");
+    r = run({kQexvfr, "cues.mkv", "-o", "own.mkv", "--def", "own.def", "--preset", "ultrafast"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\nkept: sound: und; subtitles: fre \"Lines\"; chapters: 2 from the "
+                         "definition, 4 from the input\n"),
+              std::string::npos)
+        << r.out;
+    // Qex's edition first and shown by default (FFmpeg lists that one), the input's after it.
+    r = run({qextest::find_program("ffprobe"), "-v", "error", "-show_entries", "chapter_tags=title",
+             "-of", "csv=p=0", "own.mkv"});
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{"Film", "Video"}));
+    r = run({qextest::find_program("mkvextract"), "own.mkv", "chapters", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> titles;
+    const std::string tag = "<ChapterString>";
+    for (size_t at = r.out.find(tag); at != std::string::npos; at = r.out.find(tag, at + 1))
+        titles.push_back(r.out.substr(at + tag.size(), r.out.find('<', at + 1) - at - tag.size()));
+    EXPECT_EQ(titles, (std::vector<std::string>{"Film", "Video", "Flash 0", "Flash 1", "Flash 2",
+                                                "Flash 3"}));
+    EXPECT_EQ(r.out.find("<EditionFlagDefault>1<"), std::string::npos) << r.out;
+}
+
+}  // namespace
