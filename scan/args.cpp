@@ -10,6 +10,7 @@ namespace qexscan {
 const char kUsage[] =
     "usage: qexscan INPUT -o LOG [--fast|--fastv2] [--progress] [--threads N] [--chroma]\n"
     "               [--comb N] [--block N] [--wide SHARE] [--noise LEVEL] [--relative FACTOR]\n"
+    "               [--excess N] [--absolute N]\n"
     "INPUT is a .y4m, a script (.avs) or a video file. Writes zorvane's analysis log.\n";
 
 namespace {
@@ -75,6 +76,10 @@ Args parseArgs(const std::vector<std::string>& argv) {
             t.noise = toReal(s, value());
         else if (s == "--relative")
             t.relative = toReal(s, value());
+        else if (s == "--excess")
+            t.excess = int(std::clamp(toInt(s, value()), -1LL, 100000LL));
+        else if (s == "--absolute")
+            t.absolute = int(std::clamp(toInt(s, value()), -1LL, 1000LL));
         else if (s.size() > 1 && s[0] == '-')
             throw UsageError("unknown option " + s);
         else if (a.input.empty())

@@ -16,7 +16,21 @@ struct EntryMeasure {
     // Mean absolute difference per pixel of the 16x16 block that changed most against
     // DoubleWeave frame i - 2; negative when there is nothing to compare with (entries 0, 1).
     double change = -1.0;
+    // How far the picture's combing stands above that of the same fields' other pairings: the
+    // most combed pixels a block holds beyond `relative` times what the same block holds in
+    // the entry before (overPrev) or after (overNext); -1 where there is no such entry.
+    int overPrev = -1;
+    int overNext = -1;
+    // The mean comb excess of a block: how much the picture shows of it as a whole.
+    double detail = 0;
 };
+
+// The excess a picture must show beyond the other pairings grows with the square root of the
+// mean excess of the whole pictures beside it (grain and texture make the comparison noisy).
+inline constexpr double kDetailWeight = 16.0;
+// A picture also stands out when it lies this many times the threshold above one of the other
+// pairings alone.
+inline constexpr double kOneSided = 6.0;
 
 struct Marks {
     bool combed = false;  // first mark

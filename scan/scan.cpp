@@ -28,8 +28,9 @@ std::string checkThresholds(const Thresholds& t) {
     if (t.block < 0 || t.block > 255) return "the block threshold must be from 0 to 255";
     if (!(t.wide >= 0 && t.wide <= 1)) return "the wide share must be from 0 to 1";
     if (!(t.noise >= 0 && t.noise <= 255)) return "the noise threshold must be from 0 to 255";
-    if (!(t.relative >= 1 && t.relative <= 1000))
-        return "the relative factor must be from 1 to 1000";
+    if (!(t.relative >= 0 && t.relative <= 100)) return "the relative factor must be from 0 to 100";
+    if (t.excess < 0 || t.excess > 65535) return "the excess threshold must be from 0 to 65535";
+    if (t.absolute < 0 || t.absolute > 256) return "the absolute threshold must be from 0 to 256";
     return {};
 }
 
@@ -95,6 +96,7 @@ class Scanner {
     struct Slot {
         Held held;
         EntryMeasure entries[2];
+        std::vector<uint16_t> counts[2];  // the comb count of every block of the two entries
         bool done = false;
     };
 
@@ -126,6 +128,7 @@ class Scanner {
 
     std::vector<Slot> window_;
     std::vector<EntryMeasure> measures_;  // of the units collected
+    std::vector<uint16_t> lastCounts_;    // the block counts of the last entry collected
     std::vector<std::thread> pool_;
     // The sums of field 2n + 2 made by unit n, handed over to unit n + 1 (slot n + 1), which
     // makes them itself when they are not there (yet).
@@ -154,11 +157,12 @@ void Scanner::unit(const Unit& u, CombScratch& scratch, std::vector<uint32_t> (&
     EntryMeasure* out = slot(n).entries;
     out[0] = out[1] = EntryMeasure{};
     // The even rows of `top` woven with the odd rows of `bottom`.
-    auto comb = [&](const Held& top, const Held& bottom) {
-        CombMeasure m = measureComb({top.luma, bottom.luma}, t.comb, t.block, scratch);
+    auto comb = [&](const Held& top, const Held& bottom, std::vector<uint16_t>& counts) {
+        counts.clear();
+        CombMeasure m = measureComb({top.luma, bottom.luma}, t.comb, t.block, scratch, &counts);
         if (opt_.chroma && top.u.data) {
-            m = moreCombed(m, measureComb({top.u, bottom.u}, t.comb, t.block, scratch));
-            m = moreCombed(m, measureComb({top.v, bottom.v}, t.comb, t.block, scratch));
+            m = moreCombed(m, measureComb({top.u, bottom.u}, t.comb, t.block, scratch, &counts));
+            m = moreCombed(m, measureComb({top.v, bottom.v}, t.comb, t.block, scratch, &counts));
         }
         return m;
     };
@@ -179,10 +183,13 @@ void Scanner::unit(const Unit& u, CombScratch& scratch, std::vector<uint32_t> (&
         h.field = 2 * n + 2;
     }
     const Held& cur = held(n);
-    out[0].comb = comb(cur, cur);
+    std::vector<uint16_t>(&counts)[2] = slot(n).counts;
+    out[0].comb = comb(cur, cur, counts[0]);
     if (hasNext) {
         const Held& next = held(n + 1);
-        out[1].comb = tff_ ? comb(next, cur) : comb(cur, next);
+        out[1].comb = tff_ ? comb(next, cur, counts[1]) : comb(cur, next, counts[1]);
+    } else {
+        counts[1].clear();
     }
     if (n < 1) return;
     const int blocksX = sums(1);
@@ -282,10 +289,28 @@ void Scanner::submit(const Unit& u) {
 }
 
 void Scanner::collect() {
+    const double r = opt_.thresholds.relative;
     for (int64_t c = int64_t(measures_.size()) / 2; c < finished_; ++c) {
-        const Slot& s = slot(c);
-        measures_.push_back(s.entries[0]);
-        measures_.push_back(s.entries[1]);
+        Slot& s = slot(c);
+        EntryMeasure e[2] = {s.entries[0], s.entries[1]};
+        for (int k = 0; k < 2; ++k) {
+            uint64_t total = 0;
+            for (uint16_t v : s.counts[k]) total += v;
+            e[k].detail = s.counts[k].empty() ? 0 : double(total) / double(s.counts[k].size());
+        }
+        // Each entry against its neighbours: the entry before (the last of the unit before,
+        // kept in lastCounts_) and the one after.
+        if (c > 0) {
+            e[0].overPrev = blockExcess(s.counts[0], lastCounts_, r);
+            measures_.back().overNext = blockExcess(lastCounts_, s.counts[0], r);
+        }
+        if (!s.counts[1].empty()) {
+            e[0].overNext = blockExcess(s.counts[0], s.counts[1], r);
+            e[1].overPrev = blockExcess(s.counts[1], s.counts[0], r);
+        }
+        measures_.push_back(e[0]);
+        measures_.push_back(e[1]);
+        std::swap(lastCounts_, s.counts[1]);
     }
 }
 
