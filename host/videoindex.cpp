@@ -36,7 +36,8 @@ inline uint64_t mix(uint64_t h) {
 }
 
 constexpr char kMagic[8] = {'Q', 'E', 'X', 'I', 'N', 'D', 'E', 'X'};
-constexpr uint32_t kVersion = 2;  // 2: the picture hash of 64-byte stripes
+// 2: the picture hash of 64-byte stripes; 3: the time base of the timestamps.
+constexpr uint32_t kVersion = 3;
 constexpr size_t kFrameBytes = 8 + 8 + 8 + 8 + 1;
 
 class Writer {
@@ -290,6 +291,8 @@ std::string serialize_index(const VideoIndex& x) {
     w.u32(uint32_t(x.height));
     w.u32(x.rate_num);
     w.u32(x.rate_den);
+    w.u32(x.time_base_num);
+    w.u32(x.time_base_den);
     w.u8(uint8_t(x.field_order));
     w.u32(x.decode_errors);
     w.u64(x.frames.size());
@@ -328,12 +331,15 @@ std::optional<VideoIndex> parse_index(std::string_view bytes, std::string* why) 
     x.height = int(r.u32());
     x.rate_num = r.u32();
     x.rate_den = r.u32();
+    x.time_base_num = r.u32();
+    x.time_base_den = r.u32();
     const uint8_t order = r.u8();
     x.decode_errors = r.u32();
     const uint64_t count = r.u64();
     if (!r.ok()) return fail("the index file is cut off");
     if (order > 2 || x.stream < 0 || x.width <= 0 || x.height <= 0 || x.rate_num == 0 ||
-        x.rate_den == 0 || count == 0 || count > 0x3FFFFFFF)
+        x.rate_den == 0 || x.time_base_num == 0 || x.time_base_den == 0 || count == 0 ||
+        count > 0x3FFFFFFF)
         return fail("the index file holds impossible values");
     x.field_order = FieldOrder(order);
     if (r.left() != count * kFrameBytes) return fail("the index file has the wrong length");

@@ -55,7 +55,8 @@ struct VideoIndex {
     std::string codec;
     std::string pixel_format;  // decoder pixel format name
     int width = 0, height = 0;
-    uint32_t rate_num = 0, rate_den = 0;  // reduced
+    uint32_t rate_num = 0, rate_den = 0;                // reduced
+    uint32_t time_base_num = 1, time_base_den = 90000;  // of the timestamps
     FieldOrder field_order = FieldOrder::kProgressive;
     uint32_t decode_errors = 0;  // packets refused and frames concealed while indexing
     std::vector<IndexedFrame> frames;

@@ -406,6 +406,9 @@ VideoIndex build_index(Decoder& dec, const std::string& path, const PictureHook&
     else if (tff + bff > 0)
         x.field_order = tff >= bff ? FieldOrder::kTopFirst : FieldOrder::kBottomFirst;
     std::tie(x.rate_num, x.rate_den) = stream_rate(dec.stream(), ctx);
+    std::tie(x.time_base_num, x.time_base_den) =
+        reduce_rate(dec.stream()->time_base.num, dec.stream()->time_base.den);
+    if (x.time_base_num == 0) x.time_base_num = 1, x.time_base_den = 90000;
     x.stream = dec.stream_index();
     x.codec = avcodec_get_name(dec.stream()->codecpar->codec_id);
     x.decode_errors = dec.errors() + damaged;
@@ -466,6 +469,7 @@ class VideoSource : public IClip {
         const size_t frame_bytes = size_t(vi_.BMPSize());
         cache_size_ =
             std::clamp<size_t>((size_t(24) << 20) / std::max<size_t>(frame_bytes, 1), 8, 48);
+        make_info();
     }
 
     ~VideoSource() override {
@@ -515,6 +519,8 @@ class VideoSource : public IClip {
     }
 
     bool GetParity(int) override { return vi_.IsTFF(); }
+
+    const VideoSourceInfo& info() const { return info_; }
     void GetAudio(void*, int64_t, int64_t, IScriptEnvironment*) override {}
     void SetCacheHints(int, int) override {}
     const VideoInfo& GetVideoInfo() override { return vi_; }
@@ -522,6 +528,17 @@ class VideoSource : public IClip {
   private:
     [[noreturn]] void fail(IScriptEnvironment* env, const std::string& why) const {
         env->ThrowError("VideoSource: \"%s\": %s", path_.c_str(), why.c_str());
+    }
+
+    void make_info() {
+        info_.field_order_known = index_.field_order != FieldOrder::kProgressive;
+        info_.time_base_num = int(index_.time_base_num);
+        info_.time_base_den = int(index_.time_base_den);
+        const int64_t first = index_.frames.front().pts;
+        info_.timestamps_usable =
+            std::none_of(index_.frames.begin(), index_.frames.end(),
+                         [](const IndexedFrame& f) { return f.pts == kNoTimestamp; });
+        info_.first_pts = first == kNoTimestamp ? 0 : first;
     }
 
     // The picture's size and pixel type, from the index (or the first picture of the decode
@@ -847,6 +864,7 @@ class VideoSource : public IClip {
     VideoInfo vi_;
     VideoIndex index_;
     std::unique_ptr<FrameLocator> locator_;
+    VideoSourceInfo info_;
     std::unique_ptr<Decoder> dec_;
     int next_ = -1;       // frame number of the decoder's next picture (-1: not known)
     ReadAhead ahead_{3};  // pictures decoded ahead when frames are asked for in order
@@ -879,6 +897,11 @@ AVSValue apply_video_source(AVSValue args, void*, IScriptEnvironment* env) {
 PClip make_video_source(const std::string& path, const VideoSourceOptions& options,
                         IScriptEnvironment* env, const IndexingFeed* feed) {
     return PClip(new VideoSource(path, options, env, feed));
+}
+
+std::optional<VideoSourceInfo> video_source_info(const PClip& clip) {
+    if (const auto* vs = dynamic_cast<const VideoSource*>(clip.get())) return vs->info();
+    return std::nullopt;
 }
 
 void set_index_progress(IndexProgress mode) {

@@ -14,8 +14,11 @@
 
 #include "avisynth.h"
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace qexhost {
 
@@ -50,6 +53,24 @@ struct IndexingFeed {
 // progress lines of indexing are then left to the caller).
 PClip make_video_source(const std::string& path, const VideoSourceOptions& options,
                         IScriptEnvironment* env, const IndexingFeed* feed = nullptr);
+
+// What VideoSource knows of a clip it made, for the programs built on the host.
+struct VideoSourceInfo {
+    bool field_order_known = false;  // the stream's pictures say which field comes first
+    bool timestamps_usable = true;   // false: served in decode order (timestamps missing/absurd)
+    int64_t first_pts = 0;           // presentation time of frame 0, in time_base units
+    int time_base_num = 1, time_base_den = 90000;
+    struct Stretch {
+        int first = 0;  // first frame that repeats the last good picture
+        int count = 0;
+    };
+    std::vector<Stretch> filled;  // frames filled for pictures missing from the stream
+    int repeat_flagged = 0;       // coded pictures that carry repeat-field flags
+};
+
+// The facts of a clip returned by make_video_source (or the VideoSource script function);
+// nullopt for any other clip.
+std::optional<VideoSourceInfo> video_source_info(const PClip& clip);
 
 // Progress of indexing, reported while the first open decodes the file.
 enum class IndexProgress {

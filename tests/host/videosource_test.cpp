@@ -445,6 +445,47 @@ TEST_F(VideoSourceTest, InfoAndFramesThroughQexpipe) {
     EXPECT_NE(r.out.find("bottom field first"), std::string::npos);
 }
 
+// The facts of a clip, for the programs built on the host: field order known only where the
+// pictures give one, the first frame's time as ffprobe reads it, and nothing for other clips.
+TEST_F(VideoSourceTest, InfoTellsWhatTheStreamGives) {
+    struct Case {
+        const char* file;
+        bool order_known;
+        int tb_den;
+    };
+    const Case cases[] = {{"m2.ts", true, 90000}, {"bff.mkv", true, 1000}, {"p.mp4", false, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string file = path(c.file);
+        Outcome r = shell(
+            "ffprobe -v error -select_streams v:0 -show_entries stream=time_base "
+            "-show_entries frame=best_effort_timestamp -read_intervals %+#1 -of "
+            "default=nw=1:nk=1 '" +
+                file + "'",
+            *dir_);
+        ASSERT_EQ(r.status, 0) << r.err;
+        int tb_num = 0, tb_den = 0;
+        long long first = 0;
+        // The stream's time base comes after the first frame's timestamp.
+        ASSERT_EQ(std::sscanf(r.out.c_str(), "%lld %d/%d", &first, &tb_num, &tb_den), 3) << r.out;
+        for (int pass = 0; pass < 2; ++pass) {  // indexing, then the index file
+            std::optional<VideoSourceInfo> info = video_source_info(open(file));
+            ASSERT_TRUE(info);
+            EXPECT_EQ(info->field_order_known, c.order_known);
+            EXPECT_TRUE(info->timestamps_usable);
+            EXPECT_EQ(info->first_pts, first);
+            EXPECT_EQ(info->time_base_num, tb_num);
+            EXPECT_EQ(info->time_base_den, tb_den);
+            if (c.tb_den) {
+                EXPECT_EQ(info->time_base_den, c.tb_den);
+            }
+            EXPECT_TRUE(info->filled.empty());
+            EXPECT_EQ(info->repeat_flagged, 0);
+        }
+    }
+    EXPECT_FALSE(video_source_info(hosttest::clip(env_, "BlankClip", {})));
+}
+
 // Formats the host has no type for are converted to the nearest one, with one notice line.
 TEST_F(VideoSourceTest, OtherFormatsAreConvertedWithANotice) {
     struct Case {
