@@ -40,6 +40,20 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     return marks;
 }
 
+OrderVote voteFieldOrder(const std::vector<EntryMeasure>& entries, const Thresholds& t) {
+    OrderVote v;
+    for (size_t i = 1; i < entries.size(); i += 2) {
+        const EntryMeasure& e = entries[i];
+        if (e.otherAbove < 0 || e.otherBelow < 0) continue;
+        // The frame's own picture tells how much detail it shows whole.
+        const double detail = std::max(0.0, entries[i - 1].detail);
+        const double needed = t.excess + kDetailWeight * std::sqrt(detail);
+        v.kept += e.otherAbove > needed && e.otherAbove > 2 * e.otherBelow;
+        v.other += e.otherBelow > needed && e.otherBelow > 2 * e.otherAbove;
+    }
+    return v;
+}
+
 std::string formatLog(const std::vector<Marks>& entries, int64_t frames, LogMode mode) {
     std::string out = "total " + std::to_string(frames) + "\n";
     if (mode == LogMode::kNormal) {

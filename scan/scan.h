@@ -13,6 +13,10 @@ namespace qexscan {
 
 enum class LogMode { kNormal, kFast, kFastV2 };
 
+// kAuto: the order the clip says, or measured when it does not say (weaving the fields both
+// ways); otherwise the order given.
+enum class FieldOrder { kAuto, kTop, kBottom };
+
 // The named thresholds of the analysis. Defaults suit broadcast-like SD and HD material.
 struct Thresholds {
     // A pixel is combed when it differs from both rows of the other field above and below it by
@@ -43,6 +47,7 @@ struct ScanOptions {
     // Judge combing on the chroma planes too (4:2:0 clips): a picture is as combed as its most
     // combed plane, each counted in 16x16 blocks of its own samples.
     bool chroma = false;
+    FieldOrder order = FieldOrder::kAuto;
     Thresholds thresholds;
 };
 
@@ -59,6 +64,8 @@ struct ScanResult {
     std::string error;  // one line when !ok
     std::string log;    // the whole log text when ok
     int64_t frames = 0;
+    bool tff = false;        // the field order of the log's weaves (serve the clip in it)
+    std::string fieldOrder;  // which order, and why, in words
 };
 
 // Opens `input` in a new host environment: a .avs script is evaluated (in its own folder: the

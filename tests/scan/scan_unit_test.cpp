@@ -258,6 +258,61 @@ TEST(Marks, WideAndFresh) {
     }
 }
 
+// The field order vote: the frames whose weave stands clearly below the other order's (by the
+// excess bar, and by half) vote for the order used, and the reverse; the other order is taken
+// when it wins far more often.
+TEST(Marks, FieldOrderVote) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<int, int>> weaves;  // otherAbove, otherBelow of each odd entry
+        int kept, other;
+        bool flip;
+    } cases[] = {
+        {"film in the order used",
+         {{900, 0}, {800, 10}, {0, 0}, {500, 200}, {300, 151}},
+         3,
+         0,
+         false},
+        {"film in the other order", std::vector<std::pair<int, int>>(12, {0, 700}), 0, 12, true},
+        {"too few to tell", std::vector<std::pair<int, int>>(9, {0, 700}), 0, 9, false},
+        {"not far more often",
+         {{0, 700},
+          {0, 700},
+          {0, 700},
+          {0, 700},
+          {0, 700},
+          {0, 700},
+          {0, 700},
+          {0, 700},
+          {0, 700},
+          {0, 700},
+          {900, 0},
+          {900, 0},
+          {900, 0}},
+         3,
+         10,
+         false},
+        {"below the bar", std::vector<std::pair<int, int>>(12, {0, 150}), 0, 0, false},
+        {"not measured", std::vector<std::pair<int, int>>(12, {-1, 700}), 0, 0, false},
+    };
+    const Thresholds t;
+    for (const Case& c : cases) {
+        std::vector<EntryMeasure> m;
+        for (auto [above, below] : c.weaves) {
+            m.push_back(measure(0));  // the frame's own picture: no detail
+            EntryMeasure x = measure(0);
+            x.otherAbove = above;
+            x.otherBelow = below;
+            x.detail = 1000;  // the weave's own detail does not raise the bar
+            m.push_back(x);
+        }
+        const OrderVote v = voteFieldOrder(m, t);
+        EXPECT_EQ(v.kept, c.kept) << c.name;
+        EXPECT_EQ(v.other, c.other) << c.name;
+        EXPECT_EQ(otherOrderWins(v), c.flip) << c.name;
+    }
+}
+
 // Block excess: the largest amount by which a block of one picture exceeds the factor times
 // the same block of the other, in eighths of the factor.
 TEST(Marks, BlockExcess) {
@@ -331,7 +386,7 @@ TEST(Args, CommandLine) {
     const Args a = parseArgs({"in.ts",      "-o",  "x.log",      "--fastv2", "--threads", "3",
                               "--comb",     "12",  "--block",    "50",       "--wide",    "0.2",
                               "--noise",    "2.5", "--relative", "3",        "--excess",  "90",
-                              "--absolute", "120", "--progress", "--chroma"});
+                              "--absolute", "120", "--progress", "--chroma", "--bff"});
     EXPECT_EQ(a.input, "in.ts");
     EXPECT_EQ(a.output, "x.log");
     EXPECT_TRUE(a.progress);
@@ -345,6 +400,9 @@ TEST(Args, CommandLine) {
     EXPECT_DOUBLE_EQ(a.scan.thresholds.relative, 3);
     EXPECT_EQ(a.scan.thresholds.excess, 90);
     EXPECT_EQ(a.scan.thresholds.absolute, 120);
+    EXPECT_EQ(a.scan.order, FieldOrder::kBottom);
+    EXPECT_EQ(parseArgs({"in.ts", "-o", "x", "--tff"}).scan.order, FieldOrder::kTop);
+    EXPECT_EQ(parseArgs({"in.ts", "-o", "x"}).scan.order, FieldOrder::kAuto);
     const std::vector<std::vector<std::string>> bad = {
         {"in.ts"},
         {"-o", "x.log"},
@@ -358,6 +416,7 @@ TEST(Args, CommandLine) {
         {"in.ts", "-o", "x", "--excess", "-1"},
         {"in.ts", "-o", "x", "--absolute", "300"},
         {"in.ts", "-o", "x", "--bogus"},
+        {"in.ts", "-o", "x", "--tff", "--bff"},
         {"in.ts", "other.ts", "-o", "x"},
     };
     for (const auto& argv : bad) EXPECT_THROW(parseArgs(argv), UsageError) << argv.back();
