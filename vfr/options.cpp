@@ -16,6 +16,8 @@ const char* const kUsage =
     "  --preset NAME     x264 preset (default medium)\n"
     "  --x264 \"OPTS\"     further x264 options\n"
     "  --no-audio        leave the audio tracks of INPUT out\n"
+    "  --tff, --bff      the field order of INPUT (default: the source's own, measured when\n"
+    "                    the source does not say it)\n"
     "  -h, --help        this text\n";
 
 namespace {
@@ -105,6 +107,9 @@ Options parse_options(const std::vector<std::string>& args) {
             o.x264_extra.insert(o.x264_extra.end(), words.begin(), words.end());
         } else if (a == "--no-audio") {
             o.audio = false;
+        } else if (a == "--tff" || a == "--bff") {
+            if (o.field_order != 0) throw UsageError("--tff and --bff exclude each other");
+            o.field_order = a == "--tff" ? 't' : 'b';
         } else if (a.size() > 1 && a[0] == '-') {
             throw UsageError("unknown option " + a);
         } else {

@@ -23,6 +23,7 @@ struct Options {
     std::string preset = "medium";
     std::vector<std::string> x264_extra;  // --x264, split into words
     bool audio = true;                    // --no-audio clears it
+    char field_order = 0;                 // 't' (--tff), 'b' (--bff); 0: the source's or measured
     bool help = false;
 };
 

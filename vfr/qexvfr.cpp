@@ -202,7 +202,9 @@ std::string need_program(const char* name, const char* package) {
 // for serving), or over the source clip when its index is already there.
 class Scan {
   public:
-    Scan() : line_("index and scan", 0) {
+    explicit Scan(char order) : line_("index and scan", 0) {
+        if (order)
+            opt_.order = order == 't' ? qexscan::FieldOrder::kTop : qexscan::FieldOrder::kBottom;
         progress_ = [this](const qexscan::Progress& p) {
             // The scan ends cleanly, with its threads joined, when a progress report before the
             // last one throws.
@@ -217,7 +219,7 @@ class Scan {
     Server::Opener opener(const std::string& input) {
         return [this, input](IScriptEnvironment* env) {
             PClip clip;
-            result_ = qexscan::scanVideo(input, env, qexscan::ScanOptions{}, progress_, &clip);
+            result_ = qexscan::scanVideo(input, env, opt_, progress_, &clip);
             check_stop();
             if (!clip) throw ServeError(one_line(result_.error));
             done_ = true;
@@ -228,8 +230,7 @@ class Scan {
     // The scan's log (scanning the server's source first unless the opener did).
     const qexscan::ScanResult& result(const Server& server, const std::string& input) {
         if (!done_) {
-            result_ =
-                qexscan::scanClip(server.source(), server.env(), qexscan::ScanOptions{}, progress_);
+            result_ = qexscan::scanClip(server.source(), server.env(), opt_, progress_);
             check_stop();
             if (!result_.ok) result_.error = input + ": " + result_.error;
             done_ = true;
@@ -242,6 +243,7 @@ class Scan {
 
   private:
     StageLine line_;
+    qexscan::ScanOptions opt_;
     qexscan::ProgressFn progress_;
     qexscan::ScanResult result_;
     bool done_ = false;
@@ -312,12 +314,20 @@ Summary run(const Options& o) {
     const std::string timecodes = kept(".tc.txt"), chapter_file = kept(".chapters.xml");
     try {
         std::optional<Scan> scan;
-        if (o.def.empty()) scan.emplace();
+        if (o.def.empty()) scan.emplace(o.field_order);
         server = std::make_unique<Server>(plugin, input,
                                           scan && source_function(input) == "VideoSource"
                                               ? scan->opener(input)
                                               : Server::Opener());
-        if (scan) make_definition(o, settings, scan->result(*server, input).log, kept(".log"), def);
+        if (scan) {
+            // The whole road (serving, bob) takes the scan's field order.
+            const qexscan::ScanResult& r = scan->result(*server, input);
+            server->set_field_order(r.tff);
+            std::fprintf(stderr, "qexvfr: field order: %s\n", r.fieldOrder.c_str());
+            make_definition(o, settings, r.log, kept(".log"), def);
+        } else if (o.field_order) {
+            server->set_field_order(o.field_order == 't');
+        }
         check_stop();
         server->apply_qex(def, timecodes, chapter_file);
     } catch (const ServeError& e) {

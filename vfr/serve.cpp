@@ -71,6 +71,14 @@ IScriptEnvironment* Server::env() const {
     return &impl_->env;
 }
 
+void Server::set_field_order(bool tff) {
+    try {
+        impl_->source = impl_->env.Invoke(tff ? "AssumeTFF" : "AssumeBFF", impl_->source).AsClip();
+    } catch (const AvisynthError& e) {
+        throw ServeError(message(e));
+    }
+}
+
 void Server::apply_qex(const std::string& def, const std::string& timecodes,
                        const std::string& chapters) {
     try {
