@@ -6,10 +6,11 @@
 #   CLIP.y4m    a | b | c | d, top field first, 4:2:0
 #   CLIP_mpeg2.y4m  CLIP.y4m through an interlaced MPEG-2 encode (MPEG2=1; the bit rate scales
 #               with the picture from RATE kb/s at 720x480)
+#   CLIP_starved.y4m  the same at a third of that rate (STARVED=1)
 #   clips       the names of the clips, one a line; complete: written last
 # usage: make_corpus.sh DIR [WIDTH HEIGHT] [FILM_FRAMES]
-# environment: MPEG2=0 skips the encodes; RATE (default 6000); CLIPS="name ..." makes only
-# those clips.
+# environment: MPEG2=0 skips the broadcast-rate encodes, STARVED=1 adds the starved ones; RATE
+# (default 6000); CLIPS="name ..." makes only those clips.
 set -euo pipefail
 dir=$1
 W=${2:-320}
@@ -77,7 +78,9 @@ all="soft_card soft_fractal soft_zoom lineart_twos lineart_threes text_card text
      still logo"
 clips=${CLIPS:-$all}
 rate=${RATE:-6000}
-kbps=$((rate * W * H / (720 * 480)))
+# The bit rate grows a little slower than the picture (6 Mb/s at 720x480, 16 at 1920x1080).
+kbps=$(awk -v r="$rate" -v a=$((W * H)) 'BEGIN { printf "%d", r * (a / 345600) ^ 0.55 }')
+starved=$((kbps / 3))
 film=24000/1001 v30=30000/1001 v60=60000/1001
 tc="telecine=pattern=23,setpts=N/(30000/1001*TB)"
 : >clips.part
@@ -96,6 +99,12 @@ for c in $clips; do
         ff -i "$c.y4m" -c:v mpeg2video -b:v ${kbps}k -maxrate $((kbps * 3 / 2))k \
             -bufsize $((kbps * 2 / 3))k -flags +ilme+ildct -top 1 -g 15 -bf 2 "$c.m2v"
         ff -i "$c.m2v" -vf setfield=tff -pix_fmt yuv420p -f yuv4mpegpipe "${c}_mpeg2.y4m"
+        rm -f "$c.m2v"
+    fi
+    if [ "${STARVED:-0}" != 0 ]; then  # a starved encode (2 Mb/s at 720x480)
+        ff -i "$c.y4m" -c:v mpeg2video -b:v ${starved}k -maxrate $((starved * 3 / 2))k \
+            -bufsize $((starved * 2 / 3))k -flags +ilme+ildct -top 1 -g 15 -bf 2 "$c.m2v"
+        ff -i "$c.m2v" -vf setfield=tff -pix_fmt yuv420p -f yuv4mpegpipe "${c}_starved.y4m"
         rm -f "$c.m2v"
     fi
     echo "$c" >>clips.part
