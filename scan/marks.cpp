@@ -40,16 +40,18 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     return marks;
 }
 
-OrderVote voteFieldOrder(const std::vector<EntryMeasure>& entries, const Thresholds& t) {
+OrderVote voteFieldOrder(const std::vector<EntryMeasure>& entries) {
     OrderVote v;
     for (size_t i = 1; i < entries.size(); i += 2) {
         const EntryMeasure& e = entries[i];
-        if (e.otherAbove < 0 || e.otherBelow < 0) continue;
-        // The frame's own picture tells how much detail it shows whole.
-        const double detail = std::max(0.0, entries[i - 1].detail);
-        const double needed = t.excess + kDetailWeight * std::sqrt(detail);
-        v.kept += e.otherAbove > needed && e.otherAbove > 2 * e.otherBelow;
-        v.other += e.otherBelow > needed && e.otherBelow > 2 * e.otherAbove;
+        if (e.otherDetail < 0) continue;
+        // Against the frame's own picture (whole in film and 30p): how much each weave adds.
+        const double own = entries[i - 1].detail;
+        const double here = std::max(0.0, e.detail - own),
+                     there = std::max(0.0, e.otherDetail - own);
+        const double margin = 1 + 0.05 * own;
+        v.kept += there > 2 * here + margin;
+        v.other += here > 2 * there + margin;
     }
     return v;
 }

@@ -23,20 +23,21 @@ struct EntryMeasure {
     int overNext = -1;
     // The mean comb excess of a block: how much the picture shows of it as a whole.
     double detail = 0;
-    // Odd entries, when the field order is measured: how far the same two frames woven the
-    // other way round (the first frame's other field with the next frame's other field) stand
-    // above this picture (otherAbove) and this picture above them (otherBelow), as overPrev.
-    int otherAbove = -1;
-    int otherBelow = -1;
+    // Odd entries, when the field order is measured: the mean block excess of the same two
+    // frames woven the other way round (the first frame's other field with the next frame's
+    // other field); -1 when not measured.
+    double otherDetail = -1;
 };
 
 // Frames whose weave between them is whole in the field order used and combed in the other
-// (kept), and the reverse (other).
+// (kept), and the reverse (other): a weave counts as whole against a combed one when what it
+// adds to the excess of the frame's own picture is less than half of what the other adds, by
+// a margin of 1 + 5% of the picture's own.
 struct OrderVote {
     int kept = 0;
     int other = 0;
 };
-OrderVote voteFieldOrder(const std::vector<EntryMeasure>& entries, const Thresholds& t);
+OrderVote voteFieldOrder(const std::vector<EntryMeasure>& entries);
 // The other order is taken when its pictures are whole far more often: in at least 10 frames
 // and more than four times as many as the order used.
 inline bool otherOrderWins(const OrderVote& v) {

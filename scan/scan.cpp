@@ -200,8 +200,10 @@ void Scanner::unit(const Unit& u, CombScratch& scratch, std::vector<uint32_t> (&
                 comb(cur, next, otherCounts);
             else
                 comb(next, cur, otherCounts);
-            out[1].otherAbove = blockExcess(otherCounts, counts[1], t.relative);
-            out[1].otherBelow = blockExcess(counts[1], otherCounts, t.relative);
+            uint64_t total = 0;
+            for (uint16_t v : otherCounts) total += v;
+            out[1].otherDetail =
+                otherCounts.empty() ? 0 : double(total) / double(otherCounts.size());
         }
     } else {
         counts[1].clear();
@@ -389,7 +391,7 @@ ScanResult Scanner::finish() {
     report(true, 1.0);
     r.log = formatLog(decideMarks(measures_, opt_.thresholds), pushed_, opt_.mode);
     r.tff = tff_;
-    if (measureOther_) vote_ = voteFieldOrder(measures_, opt_.thresholds);
+    if (measureOther_) vote_ = voteFieldOrder(measures_);
     r.frames = pushed_;
     r.ok = true;
     return r;

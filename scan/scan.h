@@ -33,7 +33,7 @@ struct Thresholds {
     double relative = 1.5;
     // A picture is also combed, whatever the other pairings show, when a block holds more
     // combed pixels than this and the picture moved (video everywhere, an interlaced overlay).
-    int absolute = 200;
+    int absolute = 240;
     // The second mark is "1" when more than this share of the blocks are combed.
     double wide = 0.06;
     // The third mark is "0" (a repeat) when no 16x16 block differs from the picture one frame

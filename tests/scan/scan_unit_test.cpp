@@ -195,7 +195,7 @@ std::string firsts(const std::vector<Marks>& marks) {
 }
 
 // The first mark from how far each picture stands above the other pairings of its fields
-// (defaults: excess 150, one-sided 6 x 150, detail weight 16, absolute 200).
+// (defaults: excess 150, one-sided 6 x 150, detail weight 16, absolute 240).
 TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
     struct Entry {
         int overPrev, overNext;
@@ -222,9 +222,9 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
          "00010"},
         // Combing in every pairing alike: dense combing counts while the picture moves.
         {"dense combing",
-         {{-1, 0, 0, 201},
-          {0, 0, 0, 201},
-          {0, 0, 0, 200},
+         {{-1, 0, 0, 241},
+          {0, 0, 0, 241},
+          {0, 0, 0, 240},
           {0, 0, 0, 250, 0},
           {0, 0, 0, 250, 0},
           {0, -1, 0, 250, 0}},
@@ -246,10 +246,10 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
 }
 
 TEST(Marks, WideAndFresh) {
-    Thresholds t;  // wide 0.06 of 100 blocks, noise 4, absolute 200
-    const std::vector<EntryMeasure> m = {measure(210, 50, -1), measure(210, 6, -1),
-                                         measure(210, 7, 4.0), measure(0, 50, 4.5),
-                                         measure(210, 7, 0.0), measure(210, 7, 9)};
+    Thresholds t;  // wide 0.06 of 100 blocks, noise 4, absolute 240
+    const std::vector<EntryMeasure> m = {measure(250, 50, -1), measure(250, 6, -1),
+                                         measure(250, 7, 4.0), measure(0, 50, 4.5),
+                                         measure(250, 7, 0.0), measure(250, 7, 9)};
     const std::vector<Marks> k = decideMarks(m, t);
     const char* expect[] = {"111", "101", "110", "001", "110", "001"};  // combed wide fresh
     for (size_t i = 0; i < m.size(); ++i) {
@@ -258,55 +258,56 @@ TEST(Marks, WideAndFresh) {
     }
 }
 
-// The field order vote: the frames whose weave stands clearly below the other order's (by the
-// excess bar, and by half) vote for the order used, and the reverse; the other order is taken
-// when it wins far more often.
+// The field order vote: a frame votes for the order whose weave adds less than half of what
+// the other order's adds to its own picture's excess (by 1 + 5% of the picture's own); the
+// other order is taken when it wins far more often.
 TEST(Marks, FieldOrderVote) {
+    struct Weave {
+        double own, here, there;  // mean excess: the frame's picture, the weave, the other weave
+    };
     struct Case {
         const char* name;
-        std::vector<std::pair<int, int>> weaves;  // otherAbove, otherBelow of each odd entry
+        std::vector<Weave> weaves;
         int kept, other;
         bool flip;
     } cases[] = {
         {"film in the order used",
-         {{900, 0}, {800, 10}, {0, 0}, {500, 200}, {300, 151}},
-         3,
+         {{10, 10, 40}, {10, 11, 40}, {0, 0, 1.1}, {0, 0, 1}, {20, 25, 32}, {20, 25, 32.1}},
+         4,
          0,
          false},
-        {"film in the other order", std::vector<std::pair<int, int>>(12, {0, 700}), 0, 12, true},
-        {"too few to tell", std::vector<std::pair<int, int>>(9, {0, 700}), 0, 9, false},
+        {"film in the other order", std::vector<Weave>(12, {5, 30, 5}), 0, 12, true},
+        {"too few to tell", std::vector<Weave>(9, {5, 30, 5}), 0, 9, false},
         {"not far more often",
-         {{0, 700},
-          {0, 700},
-          {0, 700},
-          {0, 700},
-          {0, 700},
-          {0, 700},
-          {0, 700},
-          {0, 700},
-          {0, 700},
-          {0, 700},
-          {900, 0},
-          {900, 0},
-          {900, 0}},
+         {{5, 30, 5},
+          {5, 30, 5},
+          {5, 30, 5},
+          {5, 30, 5},
+          {5, 30, 5},
+          {5, 30, 5},
+          {5, 30, 5},
+          {5, 30, 5},
+          {5, 30, 5},
+          {5, 30, 5},
+          {5, 5, 30},
+          {5, 5, 30},
+          {5, 5, 30}},
          3,
          10,
          false},
-        {"below the bar", std::vector<std::pair<int, int>>(12, {0, 150}), 0, 0, false},
-        {"not measured", std::vector<std::pair<int, int>>(12, {-1, 700}), 0, 0, false},
+        {"a still picture", std::vector<Weave>(12, {40, 40, 40}), 0, 0, false},
+        {"not measured", std::vector<Weave>(12, {5, 30, -1}), 0, 0, false},
     };
-    const Thresholds t;
     for (const Case& c : cases) {
         std::vector<EntryMeasure> m;
-        for (auto [above, below] : c.weaves) {
-            m.push_back(measure(0));  // the frame's own picture: no detail
-            EntryMeasure x = measure(0);
-            x.otherAbove = above;
-            x.otherBelow = below;
-            x.detail = 1000;  // the weave's own detail does not raise the bar
-            m.push_back(x);
+        for (const Weave& w : c.weaves) {
+            m.push_back(measure(0));
+            m.back().detail = w.own;
+            m.push_back(measure(0));
+            m.back().detail = w.here;
+            m.back().otherDetail = w.there;
         }
-        const OrderVote v = voteFieldOrder(m, t);
+        const OrderVote v = voteFieldOrder(m);
         EXPECT_EQ(v.kept, c.kept) << c.name;
         EXPECT_EQ(v.other, c.other) << c.name;
         EXPECT_EQ(otherOrderWins(v), c.flip) << c.name;
