@@ -100,7 +100,7 @@ class Scanner {
     struct Slot {
         Held held;
         EntryMeasure entries[2];
-        std::vector<uint16_t> counts[2];  // the comb count of every block of the two entries
+        std::vector<uint16_t> counts[2];  // the comb excess of every block of the two entries
         bool done = false;
     };
 
@@ -134,7 +134,7 @@ class Scanner {
 
     std::vector<Slot> window_;
     std::vector<EntryMeasure> measures_;  // of the units collected
-    std::vector<uint16_t> lastCounts_;    // the block counts of the last entry collected
+    std::vector<uint16_t> lastCounts_;    // the block excess of the last entry collected
     std::vector<std::thread> pool_;
     // The sums of field 2n + 2 made by unit n, handed over to unit n + 1 (slot n + 1), which
     // makes them itself when they are not there (yet).
