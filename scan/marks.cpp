@@ -16,8 +16,9 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         Marks& m = marks[i];
         // How far the picture stands above the less combed of the other pairings of its
         // fields, against what the whole pictures beside it show of their own detail.
-        // Above both by the threshold, or far above one of them (video whose fields' pairings
-        // differ from each other).
+        // Above both by the threshold (raised further by the whole pictures' mean excess, as a
+        // noisy encode of grain makes every pairing differ), or far above one of them (video
+        // whose fields' pairings differ from each other).
         const int most = std::max(e.overPrev, e.overNext);
         const int least =
             e.overPrev >= 0 && e.overNext >= 0 ? std::min(e.overPrev, e.overNext) : most;
@@ -25,7 +26,8 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         for (size_t j : {i - 1, i + 1})
             if (j < n && (detail < 0 || entries[j].detail < detail)) detail = entries[j].detail;
         const double needed = t.excess + kDetailWeight * std::sqrt(std::max(0.0, detail));
-        const bool standsOut = least > needed || most > kOneSided * needed;
+        const bool standsOut =
+            least > needed + kNoiseWeight * std::max(0.0, detail) || most > kOneSided * needed;
         // Combing in every pairing alike (60i, an interlaced overlay) counts when it is dense
         // and the picture moves.
         const bool dense = e.comb.busiest > t.absolute && (moved(i) || moved(i + 1));

@@ -47,6 +47,9 @@ inline bool otherOrderWins(const OrderVote& v) {
 // The excess a picture must show beyond the other pairings grows with the square root of the
 // mean excess of the whole pictures beside it (grain and texture make the comparison noisy).
 inline constexpr double kDetailWeight = 16.0;
+// Standing above both other pairings also needs this many times the whole pictures' mean block
+// excess more.
+inline constexpr double kNoiseWeight = 1.0;
 // A picture also stands out when it lies this many times the threshold above one of the other
 // pairings alone.
 inline constexpr double kOneSided = 6.0;

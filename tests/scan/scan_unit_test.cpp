@@ -195,7 +195,7 @@ std::string firsts(const std::vector<Marks>& marks) {
 }
 
 // The first mark from how far each picture stands above the other pairings of its fields
-// (defaults: excess 150, one-sided 6 x 150, detail weight 16, absolute 240).
+// (defaults: excess 150, one-sided 6 x 150, detail weight 16, noise weight 1, absolute 240).
 TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
     struct Entry {
         int overPrev, overNext;
@@ -216,10 +216,14 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
          "01000"},
         {"above one alone, not far", {{-1, 0}, {800, 0}, {0, 899}, {0, -1}}, "0000"},
         {"above one alone, far", {{-1, 0}, {901, 0}, {0, 950}, {0, -1}}, "0110"},
-        // The whole pictures beside it hold detail (mean excess 100): the bar is 150 + 160.
+        // The whole pictures beside it hold detail (mean excess 100): the bar is 150 + 160
+        // (and 100 more to stand above both).
         {"detail raises the bar",
-         {{-1, 0, 100}, {300, 300, 400}, {0, 0, 100}, {320, 320, 400}, {0, -1, 100}},
+         {{-1, 0, 100}, {400, 400, 400}, {0, 0, 100}, {411, 411, 400}, {0, -1, 100}},
          "00010"},
+        {"far above one, with detail",
+         {{-1, 0, 100}, {1861, 0, 400}, {0, 1860, 100}, {0, -1, 100}},
+         "0100"},
         // Combing in every pairing alike: dense combing counts while the picture moves.
         {"dense combing",
          {{-1, 0, 0, 241},
