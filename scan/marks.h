@@ -17,8 +17,8 @@ struct EntryMeasure {
     // DoubleWeave frame i - 2; negative when there is nothing to compare with (entries 0, 1).
     double change = -1.0;
     // How far the picture's combing stands above that of the same fields' other pairings: the
-    // most combed pixels a block holds beyond `relative` times what the same block holds in
-    // the entry before (overPrev) or after (overNext); -1 where there is no such entry.
+    // largest comb excess a block holds beyond `relative` times the same block's excess in the
+    // entry before (overPrev) or after (overNext); -1 where there is no such entry.
     int overPrev = -1;
     int overNext = -1;
     // The mean comb excess of a block: how much the picture shows of it as a whole.
