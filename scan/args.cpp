@@ -9,8 +9,12 @@ namespace qexscan {
 
 const char kUsage[] =
     "usage: qexscan INPUT -o LOG [--fast|--fastv2] [--progress] [--threads N] [--chroma]\n"
+    "               [--tff|--bff]\n"
     "               [--comb N] [--block N] [--wide SHARE] [--noise LEVEL] [--relative FACTOR]\n"
-    "INPUT is a .y4m, a script (.avs) or a video file. Writes zorvane's analysis log.\n";
+    "               [--excess N] [--absolute N]\n"
+    "INPUT is a .y4m, a script (.avs) or a video file. Writes zorvane's analysis log.\n"
+    "The field order is the source's own, or measured when the source does not say it\n"
+    "(--tff / --bff give it).\n";
 
 namespace {
 
@@ -61,7 +65,11 @@ Args parseArgs(const std::vector<std::string>& argv) {
             a.progress = true;
         else if (s == "--chroma")
             a.scan.chroma = true;
-        else if (s == "--threads") {
+        else if (s == "--tff" || s == "--bff") {
+            if (a.scan.order != FieldOrder::kAuto)
+                throw UsageError("--tff and --bff exclude each other");
+            a.scan.order = s == "--tff" ? FieldOrder::kTop : FieldOrder::kBottom;
+        } else if (s == "--threads") {
             long long n = toInt(s, value());
             if (n < 0 || n > 64) throw UsageError("--threads must be from 0 (all cores) to 64");
             a.scan.threads = int(n);
@@ -75,6 +83,10 @@ Args parseArgs(const std::vector<std::string>& argv) {
             t.noise = toReal(s, value());
         else if (s == "--relative")
             t.relative = toReal(s, value());
+        else if (s == "--excess")
+            t.excess = int(std::clamp(toInt(s, value()), -1LL, 100000LL));
+        else if (s == "--absolute")
+            t.absolute = int(std::clamp(toInt(s, value()), -1LL, 1000LL));
         else if (s.size() > 1 && s[0] == '-')
             throw UsageError("unknown option " + s);
         else if (a.input.empty())

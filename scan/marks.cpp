@@ -1,39 +1,61 @@
 #include "marks.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace qexscan {
 
 std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const Thresholds& t) {
     const size_t n = entries.size();
     std::vector<Marks> marks(n);
+    auto moved = [&](size_t i) {
+        return i >= n || entries[i].change < 0 || entries[i].change > t.noise;
+    };
     for (size_t i = 0; i < n; ++i) {
         const EntryMeasure& e = entries[i];
         Marks& m = marks[i];
-        m.combed = e.comb.busiest > t.block;
+        // How far the picture stands above the less combed of the other pairings of its
+        // fields, against what the whole pictures beside it show of their own detail.
+        // Above both by the threshold (raised further by the whole pictures' mean excess, as a
+        // noisy encode of grain makes every pairing differ), or far above one of them (video
+        // whose fields' pairings differ from each other).
+        const int most = std::max(e.overPrev, e.overNext);
+        const int least =
+            e.overPrev >= 0 && e.overNext >= 0 ? std::min(e.overPrev, e.overNext) : most;
+        double detail = -1;
+        for (size_t j : {i - 1, i + 1})
+            if (j < n && (detail < 0 || entries[j].detail < detail)) detail = entries[j].detail;
+        const double needed = t.excess + kDetailWeight * std::sqrt(std::max(0.0, detail));
+        const bool standsOut =
+            least > needed + kNoiseWeight * std::max(0.0, detail) || most > kOneSided * needed;
+        // Combing in every pairing alike (60i, an interlaced overlay) counts when it is dense
+        // and the picture moves.
+        const bool dense = e.comb.busiest > t.absolute && (moved(i) || moved(i + 1));
+        m.combed = standsOut || dense;
         m.wide = m.combed && e.comb.blocks > 0 && e.comb.combed > t.wide * e.comb.blocks;
         m.fresh = i < 2 || e.change < 0 || e.change > t.noise;
-    }
-    // A picture that is only a little combed is whole when its cycle shows positions combed
-    // many times more strongly next to clean ones: it is detail of the picture, not two moments.
-    for (size_t i = 0; i < n; ++i) {
-        if (!marks[i].combed) continue;
-        const int own = entries[i].comb.busiest;
-        if (own >= t.block * t.relative) continue;
-        const size_t lo = i >= 5 ? i - 5 : 0, hi = std::min(n, i + 6);
-        int strongest = 0;
-        bool clean = false;
-        for (size_t j = lo; j < hi; ++j) {
-            strongest = std::max(strongest, entries[j].comb.busiest);
-            clean = clean || entries[j].comb.busiest <= t.block;
-        }
-        if (clean && strongest > own * t.relative) marks[i].combed = marks[i].wide = false;
     }
     if (n > 0) {
         marks[n - 1].combed = false;
         marks[n - 1].wide = false;
     }
     return marks;
+}
+
+OrderVote voteFieldOrder(const std::vector<EntryMeasure>& entries) {
+    OrderVote v;
+    for (size_t i = 1; i < entries.size(); i += 2) {
+        const EntryMeasure& e = entries[i];
+        if (e.otherDetail < 0) continue;
+        // Against the frame's own picture (whole in film and 30p): how much each weave adds.
+        const double own = entries[i - 1].detail;
+        const double here = std::max(0.0, e.detail - own),
+                     there = std::max(0.0, e.otherDetail - own);
+        const double margin = 1 + 0.05 * own;
+        v.kept += there > 2 * here + margin;
+        v.other += here > 2 * there + margin;
+    }
+    return v;
 }
 
 std::string formatLog(const std::vector<Marks>& entries, int64_t frames, LogMode mode) {

@@ -16,7 +16,43 @@ struct EntryMeasure {
     // Mean absolute difference per pixel of the 16x16 block that changed most against
     // DoubleWeave frame i - 2; negative when there is nothing to compare with (entries 0, 1).
     double change = -1.0;
+    // How far the picture's combing stands above that of the same fields' other pairings: the
+    // largest comb excess a block holds beyond `relative` times the same block's excess in the
+    // entry before (overPrev) or after (overNext); -1 where there is no such entry.
+    int overPrev = -1;
+    int overNext = -1;
+    // The mean comb excess of a block: how much the picture shows of it as a whole.
+    double detail = 0;
+    // Odd entries, when the field order is measured: the mean block excess of the same two
+    // frames woven the other way round (the first frame's other field with the next frame's
+    // other field); -1 when not measured.
+    double otherDetail = -1;
 };
+
+// Frames whose weave between them is whole in the field order used and combed in the other
+// (kept), and the reverse (other): a weave counts as whole against a combed one when what it
+// adds to the excess of the frame's own picture is less than half of what the other adds, by
+// a margin of 1 + 5% of the picture's own.
+struct OrderVote {
+    int kept = 0;
+    int other = 0;
+};
+OrderVote voteFieldOrder(const std::vector<EntryMeasure>& entries);
+// The other order is taken when its pictures are whole far more often: in at least 10 frames
+// and more than four times as many as the order used.
+inline bool otherOrderWins(const OrderVote& v) {
+    return v.other >= 10 && v.other > 4 * v.kept;
+}
+
+// The excess a picture must show beyond the other pairings grows with the square root of the
+// mean excess of the whole pictures beside it (grain and texture make the comparison noisy).
+inline constexpr double kDetailWeight = 16.0;
+// Standing above both other pairings also needs this many times the whole pictures' mean block
+// excess more.
+inline constexpr double kNoiseWeight = 1.0;
+// A picture also stands out when it lies this many times the threshold above one of the other
+// pairings alone.
+inline constexpr double kOneSided = 6.0;
 
 struct Marks {
     bool combed = false;  // first mark

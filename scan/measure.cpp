@@ -1,6 +1,7 @@
 #include "measure.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,14 +26,17 @@ namespace qexscan {
 
 namespace {
 
-// Combed pixels per 8x8 cell of the cell row of rows [y0, y1): cells[cx] for every cell across.
-using CellRowFn = void (*)(const Woven& w, int y0, int y1, int comb, CombScratch& s, int* cells);
+// Combed pixels per 8x8 cell of the cell row of rows [y0, y1): cells[cx] for every cell across,
+// and the sum of the comb excess of its pixels in sums[cx].
+using CellRowFn = void (*)(const Woven& w, int y0, int y1, int comb, CombScratch& s, int* cells,
+                           int* sums);
 
 // Adds the blocks of two adjacent cell rows (cells[cellsX] of each is 0) to the busiest block
-// and the count of blocks above `block`.
+// and the count of blocks above `block`; the blocks' excess sums go to `out` when given.
 QEXSCAN_CLONES
-void closeBlockRow(const int* __restrict cur, const int* __restrict prev, int blocksX, int block,
-                   int& busiest, int& combed) {
+void closeBlockRow(const int* __restrict cur, const int* __restrict prev,
+                   const int* __restrict curSums, const int* __restrict prevSums, int blocksX,
+                   int block, int& busiest, int& combed, uint16_t* __restrict out) {
     int most = busiest, over = 0;
     for (int bx = 0; bx < blocksX; ++bx) {
         const int n = cur[bx] + cur[bx + 1] + prev[bx] + prev[bx + 1];
@@ -41,37 +45,55 @@ void closeBlockRow(const int* __restrict cur, const int* __restrict prev, int bl
     }
     busiest = most;
     combed += over;
+    if (out)
+        for (int bx = 0; bx < blocksX; ++bx)
+            out[bx] = uint16_t(curSums[bx] + curSums[bx + 1] + prevSums[bx] + prevSums[bx + 1]);
 }
 
 // The 16x16 blocks (step 8) of a picture from the cell counts of `cellRow`.
-CombMeasure combInBlocks(const Woven& w, int comb, int block, CombScratch& s, CellRowFn cellRow) {
+CombMeasure combInBlocks(const Woven& w, int comb, int block, CombScratch& s, CellRowFn cellRow,
+                         std::vector<uint16_t>* sums) {
     const int width = w.width(), height = w.height();
     CombMeasure m;
     if (width <= 0 || height <= 0) return m;
     const int cellsX = (width + 7) / 8, cellsY = (height + 7) / 8;
-    // Two rows of cells, each with a cell of 0 after the last; the first stays 0 in a picture
-    // of one cell row.
-    s.cells.assign(size_t(cellsX + 1) * 2, 0);
+    // Two rows of cells (counts and sums), each with a cell of 0 after the last; the first
+    // stays 0 in a picture of one cell row.
+    const size_t across = size_t(cellsX + 1);
+    s.cells.assign(across * 4, 0);
     int* prev = s.cells.data();
-    int* cur = s.cells.data() + cellsX + 1;
+    int* cur = prev + across;
+    int* prevSums = cur + across;
+    int* curSums = prevSums + across;
     const int blocksX = std::max(1, cellsX - 1), blocksY = std::max(1, cellsY - 1);
     m.blocks = blocksX * blocksY;
+    size_t at = 0;
+    if (sums) {
+        at = sums->size();
+        sums->resize(at + size_t(m.blocks));
+    }
     for (int cy = 0; cy < cellsY; ++cy) {
         const int y0 = cy * 8, y1 = std::min(height, y0 + 8);
-        cellRow(w, y0, y1, comb, s, cur);
+        cellRow(w, y0, y1, comb, s, cur, curSums);
         // Blocks whose lower cell row is cy (or the single row of a picture of one cell row).
-        if (cy > 0 || cellsY == 1) closeBlockRow(cur, prev, blocksX, block, m.busiest, m.combed);
+        if (cy > 0 || cellsY == 1) {
+            closeBlockRow(cur, prev, curSums, prevSums, blocksX, block, m.busiest, m.combed,
+                          sums ? sums->data() + at : nullptr);
+            at += size_t(blocksX);
+        }
         std::swap(prev, cur);
+        std::swap(prevSums, curSums);
     }
     return m;
 }
 
-// Adds the combed flags of row y (2 <= y < height - 2) to the column counts. Written in 16-bit
-// lanes so that it vectorises.
+// Adds the combed flags of row y (2 <= y < height - 2) to the column counts, and its comb
+// excess (how far c lies beyond both b and d, less the threshold) to the column sums. Written
+// in 16-bit lanes so that it vectorises.
 QEXSCAN_CLONES
 void combRow(const uint8_t* __restrict a, const uint8_t* __restrict b, const uint8_t* __restrict c,
              const uint8_t* __restrict d, const uint8_t* __restrict e, int width, int comb,
-             uint8_t* __restrict columns) {
+             uint8_t* __restrict columns, uint16_t* __restrict excess) {
     const int16_t t = int16_t(comb), t6 = int16_t(comb * 6);
     for (int x = 0; x < width; ++x) {
         const int16_t cc = c[x], bb = b[x], dd = d[x];
@@ -80,20 +102,28 @@ void combRow(const uint8_t* __restrict a, const uint8_t* __restrict b, const uin
         const int16_t v = int16_t(a[x] + e[x] + 4 * cc - 3 * (bb + dd));
         const int16_t av = v < 0 ? int16_t(-v) : v;
         columns[x] = uint8_t(columns[x] + (((lo > t) | (hi < -t)) & (av > t6)));
+        const int16_t up = int16_t(lo - t), down = int16_t(-hi - t);
+        excess[x] = uint16_t(excess[x] + (up > 0 ? up : 0) + (down > 0 ? down : 0));
     }
 }
 
-void combCellsPortable(const Woven& w, int y0, int y1, int comb, CombScratch& s, int* cells) {
+void combCellsPortable(const Woven& w, int y0, int y1, int comb, CombScratch& s, int* cells,
+                       int* sums) {
     const int width = w.width(), height = w.height();
     s.columns.assign(size_t(width), 0);
+    s.excess.assign(size_t(width), 0);
     for (int y = std::max(y0, 2); y < std::min(y1, height - 2); ++y) {
         combRow(w.row(y - 2), w.row(y - 1), w.row(y), w.row(y + 1), w.row(y + 2), width, comb,
-                s.columns.data());
+                s.columns.data(), s.excess.data());
     }
     for (int cx = 0, cellsX = (width + 7) / 8; cx < cellsX; ++cx) {
-        int n = 0;
-        for (int x = cx * 8, e = std::min(width, x + 8); x < e; ++x) n += s.columns[size_t(x)];
+        int n = 0, sum = 0;
+        for (int x = cx * 8, e = std::min(width, x + 8); x < e; ++x) {
+            n += s.columns[size_t(x)];
+            sum += s.excess[size_t(x)];
+        }
         cells[cx] = n;
+        sums[cx] = sum;
     }
 }
 
@@ -129,9 +159,10 @@ QEXSCAN_TARGET_AVX2 inline __m256i fiveTapOver(__m256i ab, __m256i cd, __m256i e
     return _mm256_cmpgt_epi16(_mm256_abs_epi16(v), t6);
 }
 
-// The combed flags (0xff or 0) of 32 pixels of row c; 0 <= t <= 255.
+// The combed flags (0xff or 0) of 32 pixels of row c; 0 <= t <= 255. Their comb excess (how
+// far c lies beyond both b and d, less t) is added to `sums` (in 64-bit lanes of 8 pixels).
 QEXSCAN_TARGET_AVX2 inline __m256i combedFlags(__m256i a, __m256i b, __m256i c, __m256i d,
-                                               __m256i e, __m256i t, __m256i t6) {
+                                               __m256i e, __m256i t, __m256i t6, __m256i& sums) {
     // c - b and c - d both above t, or both below -t: in unsigned bytes, the smaller of the
     // two saturated differences exceeds t, in one direction or the other.
     const __m256i up = _mm256_min_epu8(_mm256_subs_epu8(c, b), _mm256_subs_epu8(c, d));
@@ -139,6 +170,7 @@ QEXSCAN_TARGET_AVX2 inline __m256i combedFlags(__m256i a, __m256i b, __m256i c, 
     const __m256i sign = _mm256_or_si256(_mm256_subs_epu8(up, t), _mm256_subs_epu8(down, t));
     const __m256i zero = _mm256_setzero_si256();
     if (_mm256_testz_si256(sign, sign)) return zero;  // the common case in real pictures
+    sums = _mm256_add_epi64(sums, _mm256_sad_epu8(sign, zero));
     // Unpacking within 128-bit lanes and packing back keeps the pixel order.
     const __m256i lo = fiveTapOver(_mm256_unpacklo_epi8(a, b), _mm256_unpacklo_epi8(c, d),
                                    _mm256_unpacklo_epi8(e, zero), t6);
@@ -147,16 +179,17 @@ QEXSCAN_TARGET_AVX2 inline __m256i combedFlags(__m256i a, __m256i b, __m256i c, 
     return _mm256_andnot_si256(_mm256_cmpeq_epi8(sign, zero), _mm256_packs_epi16(lo, hi));
 }
 
-// The combed pixels of 4 cells (32 columns from x) in 64-bit lanes; rows[i] is the row
-// `tested` rows of which, from rows[2], are tested.
+// The combed pixels of 4 cells (32 columns from x) in 64-bit lanes, and their excess sums in
+// `sums`; rows[i] is the row `tested` rows of which, from rows[2], are tested.
 QEXSCAN_TARGET_AVX2 inline __m256i combCells32(const uint8_t* const* rows, int tested, ptrdiff_t x,
-                                               __m256i t, __m256i t6) {
+                                               __m256i t, __m256i t6, __m256i& sums) {
     __m256i a = load32(rows[0] + x), b = load32(rows[1] + x), c = load32(rows[2] + x),
             d = load32(rows[3] + x);
     __m256i counts = _mm256_setzero_si256();  // at most 8 per column
+    sums = _mm256_setzero_si256();
     for (int i = 0; i < tested; ++i) {
         const __m256i e = load32(rows[i + 4] + x);
-        counts = _mm256_sub_epi8(counts, combedFlags(a, b, c, d, e, t, t6));
+        counts = _mm256_sub_epi8(counts, combedFlags(a, b, c, d, e, t, t6, sums));
         a = b;
         b = c;
         c = d;
@@ -172,18 +205,23 @@ QEXSCAN_TARGET_AVX2 inline void store4(int* out, __m256i v) {
 }
 
 QEXSCAN_TARGET_AVX2
-void combCellsAvx2(const Woven& w, int y0, int y1, int comb, CombScratch&, int* cells) {
+void combCellsAvx2(const Woven& w, int y0, int y1, int comb, CombScratch&, int* cells, int* sums) {
     const int width = w.width(), cellsX = (width + 7) / 8;
     const int ys = std::max(y0, 2), tested = std::min(y1, w.height() - 2) - ys;
     if (tested <= 0) {
         std::fill(cells, cells + cellsX, 0);
+        std::fill(sums, sums + cellsX, 0);
         return;
     }
     const uint8_t* rows[12];  // rows ys - 2 .. ys + tested + 1
     for (int i = 0; i < tested + 4; ++i) rows[i] = w.row(ys - 2 + i);
     const __m256i t = _mm256_set1_epi8(char(comb)), t6 = _mm256_set1_epi16(int16_t(6 * comb));
     int x = 0;
-    for (; x + 32 <= width; x += 32) store4(cells + x / 8, combCells32(rows, tested, x, t, t6));
+    __m256i excess;
+    for (; x + 32 <= width; x += 32) {
+        store4(cells + x / 8, combCells32(rows, tested, x, t, t6, excess));
+        store4(sums + x / 8, excess);
+    }
     if (x < width) {
         alignas(32) uint8_t tail[12][32] = {};
         const uint8_t* tailRows[12];
@@ -191,9 +229,11 @@ void combCellsAvx2(const Woven& w, int y0, int y1, int comb, CombScratch&, int* 
             std::memcpy(tail[i], rows[i] + x, size_t(width - x));
             tailRows[i] = tail[i];
         }
-        int sums[4];
-        store4(sums, combCells32(tailRows, tested, 0, t, t6));
-        std::copy(sums, sums + (cellsX - x / 8), cells + x / 8);
+        int tailCells[4], tailSums[4];
+        store4(tailCells, combCells32(tailRows, tested, 0, t, t6, excess));
+        store4(tailSums, excess);
+        std::copy(tailCells, tailCells + (cellsX - x / 8), cells + x / 8);
+        std::copy(tailSums, tailSums + (cellsX - x / 8), sums + x / 8);
     }
 }
 
@@ -260,8 +300,9 @@ bool haveAvx2() {
 
 namespace portable {
 
-CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& s) {
-    return combInBlocks(w, comb, block, s, combCellsPortable);
+CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& s,
+                        std::vector<uint16_t>* sums) {
+    return combInBlocks(w, comb, block, s, combCellsPortable, sums);
 }
 
 int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out) {
@@ -283,13 +324,14 @@ int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out) {
 
 }  // namespace portable
 
-CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& s) {
+CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& s,
+                        std::vector<uint16_t>* sums) {
 #ifdef QEXSCAN_AVX2
     // The byte kernel compares against the threshold as an unsigned byte.
     if (comb >= 0 && comb <= 255 && haveAvx2())
-        return combInBlocks(w, comb, block, s, combCellsAvx2);
+        return combInBlocks(w, comb, block, s, combCellsAvx2, sums);
 #endif
-    return portable::measureComb(w, comb, block, s);
+    return portable::measureComb(w, comb, block, s, sums);
 }
 
 int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out) {
@@ -297,6 +339,17 @@ int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out) {
     if (haveAvx2()) return fieldBlockSadAvx2(a, b, out);
 #endif
     return portable::fieldBlockSad(a, b, out);
+}
+
+QEXSCAN_CLONES
+int blockExcess(const std::vector<uint16_t>& a, const std::vector<uint16_t>& b, double factor) {
+    const size_t n = std::min(a.size(), b.size());
+    const int32_t f = int32_t(std::lround(std::clamp(factor, 0.0, 1000.0) * 8));
+    const uint16_t* __restrict pa = a.data();
+    const uint16_t* __restrict pb = b.data();
+    int32_t most = 0;
+    for (size_t i = 0; i < n; ++i) most = std::max(most, 8 * int32_t(pa[i]) - f * int32_t(pb[i]));
+    return int(most / 8);
 }
 
 // Whole blocks (16 x 8 x 2 pixels) share one divisor: the largest of them is found on the sums.

@@ -46,6 +46,7 @@ inline CombMeasure moreCombed(const CombMeasure& a, const CombMeasure& b) {
 // Work space reused from picture to picture by one thread.
 struct CombScratch {
     std::vector<uint8_t> columns;  // combed pixels per column within the current 8 rows
+    std::vector<uint16_t> excess;  // comb excess per column within the current 8 rows
     std::vector<int> cells;        // combed pixels per 8x8 cell, two rows of cells
 };
 
@@ -53,7 +54,16 @@ struct CombScratch {
 // with b, d the rows above and below (the other field) and a, e two rows away is combed when
 // c - b and c - d are both above `comb` or both below -`comb`, and
 // |a - 3b + 4c - 3d + e| > 6 * comb. Rows 0, 1 and the last two are not tested.
-CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& scratch);
+// When `sums` is given, the comb excess of every block is appended to it, row by row: the sum
+// over the block's tested pixels of how far c lies beyond both b and d (above both or below
+// both) less `comb`: it weighs how strongly, not only how often, rows stand out from the other
+// field's, and is what a picture is compared with the other pairings of its fields on.
+CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& scratch,
+                        std::vector<uint16_t>* sums = nullptr);
+
+// The largest excess of a block count of `a` over `factor` times the same block's count in `b`
+// (two pictures of the same size), 0 when there is none. The factor is taken in eighths.
+int blockExcess(const std::vector<uint16_t>& a, const std::vector<uint16_t>& b, double factor);
 
 // Sums of absolute differences of two fields (planes of field rows), in blocks of 16 columns
 // by 8 rows; the last blocks of a row or column may be smaller. Appends the sums to `out`
@@ -68,7 +78,8 @@ double busiestChange(const std::vector<uint32_t>& a, const std::vector<uint32_t>
 // The same measures by the portable kernels alone (the functions above use faster ones where
 // the processor has them, with the same results); for tests that compare the two.
 namespace portable {
-CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& scratch);
+CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& scratch,
+                        std::vector<uint16_t>* sums = nullptr);
 int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out);
 }  // namespace portable
 

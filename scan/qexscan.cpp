@@ -1,6 +1,7 @@
 // qexscan: writes zorvane's analysis log from a video, a y4m or a script.
 //
-//   qexscan INPUT -o LOG [--fast|--fastv2] [--progress] [--threads N] [--chroma] [thresholds]
+//   qexscan INPUT -o LOG [--fast|--fastv2] [--progress] [--threads N] [--chroma] [--tff|--bff]
+//           [thresholds]
 //
 // Status 0 when the log was written, 1 when the input could not be analysed or the log not
 // written (one line on standard error; an existing log is left as it was), 2 for a wrong
@@ -64,5 +65,7 @@ int main(int argc, char** argv) {
                      st.error ? std::strerror(st.error) : "failed");
         return 1;
     }
+    if (!r.fieldOrder.empty())
+        std::fprintf(stderr, "qexscan: field order: %s\n", r.fieldOrder.c_str());
     return 0;
 }

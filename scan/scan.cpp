@@ -28,8 +28,9 @@ std::string checkThresholds(const Thresholds& t) {
     if (t.block < 0 || t.block > 255) return "the block threshold must be from 0 to 255";
     if (!(t.wide >= 0 && t.wide <= 1)) return "the wide share must be from 0 to 1";
     if (!(t.noise >= 0 && t.noise <= 255)) return "the noise threshold must be from 0 to 255";
-    if (!(t.relative >= 1 && t.relative <= 1000))
-        return "the relative factor must be from 1 to 1000";
+    if (!(t.relative >= 0 && t.relative <= 100)) return "the relative factor must be from 0 to 100";
+    if (t.excess < 0 || t.excess > 65535) return "the excess threshold must be from 0 to 65535";
+    if (t.absolute < 0 || t.absolute > 256) return "the absolute threshold must be from 0 to 256";
     return {};
 }
 
@@ -74,7 +75,9 @@ class Scanner {
 
     // Checks the clip and starts the workers; an empty string or what is wrong. `total` is the
     // frame count when known (0: estimated from the part of the input read).
-    std::string begin(const VideoInfo& vi, bool tff, int64_t total);
+    // `measureOther`: also weave each frame's second field with the next frame's first in the
+    // other field order, for the vote on the order (voteFieldOrder).
+    std::string begin(const VideoInfo& vi, bool tff, int64_t total, bool measureOther = false);
     // Frame n (0, 1, 2, ...); `fraction` is the part of the input read so far. Throws
     // std::runtime_error when the analysis failed.
     void push(int64_t n, PVideoFrame frame, double fraction = 0);
@@ -82,6 +85,8 @@ class Scanner {
     ScanResult finish();
 
     bool begun() const { return !window_.empty(); }
+    // After finish(): the vote on the field order (when the other order was measured).
+    const OrderVote& vote() const { return vote_; }
     bool tff() const { return tff_; }
     int64_t pushed() const { return pushed_; }
 
@@ -95,6 +100,7 @@ class Scanner {
     struct Slot {
         Held held;
         EntryMeasure entries[2];
+        std::vector<uint16_t> counts[2];  // the comb excess of every block of the two entries
         bool done = false;
     };
 
@@ -121,11 +127,14 @@ class Scanner {
     const ProgressFn& progress_;
     VideoInfo vi_{};
     bool tff_ = false;
+    bool measureOther_ = false;
+    OrderVote vote_;
     int64_t total_ = 0;
     int64_t pushed_ = 0;
 
     std::vector<Slot> window_;
     std::vector<EntryMeasure> measures_;  // of the units collected
+    std::vector<uint16_t> lastCounts_;    // the block excess of the last entry collected
     std::vector<std::thread> pool_;
     // The sums of field 2n + 2 made by unit n, handed over to unit n + 1 (slot n + 1), which
     // makes them itself when they are not there (yet).
@@ -154,11 +163,12 @@ void Scanner::unit(const Unit& u, CombScratch& scratch, std::vector<uint32_t> (&
     EntryMeasure* out = slot(n).entries;
     out[0] = out[1] = EntryMeasure{};
     // The even rows of `top` woven with the odd rows of `bottom`.
-    auto comb = [&](const Held& top, const Held& bottom) {
-        CombMeasure m = measureComb({top.luma, bottom.luma}, t.comb, t.block, scratch);
+    auto comb = [&](const Held& top, const Held& bottom, std::vector<uint16_t>& counts) {
+        counts.clear();
+        CombMeasure m = measureComb({top.luma, bottom.luma}, t.comb, t.block, scratch, &counts);
         if (opt_.chroma && top.u.data) {
-            m = moreCombed(m, measureComb({top.u, bottom.u}, t.comb, t.block, scratch));
-            m = moreCombed(m, measureComb({top.v, bottom.v}, t.comb, t.block, scratch));
+            m = moreCombed(m, measureComb({top.u, bottom.u}, t.comb, t.block, scratch, &counts));
+            m = moreCombed(m, measureComb({top.v, bottom.v}, t.comb, t.block, scratch, &counts));
         }
         return m;
     };
@@ -179,10 +189,24 @@ void Scanner::unit(const Unit& u, CombScratch& scratch, std::vector<uint32_t> (&
         h.field = 2 * n + 2;
     }
     const Held& cur = held(n);
-    out[0].comb = comb(cur, cur);
+    std::vector<uint16_t>(&counts)[2] = slot(n).counts;
+    out[0].comb = comb(cur, cur, counts[0]);
     if (hasNext) {
         const Held& next = held(n + 1);
-        out[1].comb = tff_ ? comb(next, cur) : comb(cur, next);
+        out[1].comb = tff_ ? comb(next, cur, counts[1]) : comb(cur, next, counts[1]);
+        if (measureOther_) {
+            std::vector<uint16_t> otherCounts;
+            if (tff_)
+                comb(cur, next, otherCounts);
+            else
+                comb(next, cur, otherCounts);
+            uint64_t total = 0;
+            for (uint16_t v : otherCounts) total += v;
+            out[1].otherDetail =
+                otherCounts.empty() ? 0 : double(total) / double(otherCounts.size());
+        }
+    } else {
+        counts[1].clear();
     }
     if (n < 1) return;
     const int blocksX = sums(1);
@@ -253,7 +277,7 @@ void Scanner::report(bool last, double fraction) {
     progress_(Progress{done, total, fps, left});
 }
 
-std::string Scanner::begin(const VideoInfo& vi, bool tff, int64_t total) {
+std::string Scanner::begin(const VideoInfo& vi, bool tff, int64_t total, bool measureOther) {
     vi_ = vi;
     if (!(vi_.IsPlanar() && (vi_.IsYV12() || vi_.IsI420())) && !vi_.IsYUY2())
         return "the clip is not YUV (YV12, I420 or YUY2)";
@@ -262,6 +286,7 @@ std::string Scanner::begin(const VideoInfo& vi, bool tff, int64_t total) {
                std::to_string(vi_.height) + ")";
     if (std::string why = checkThresholds(opt_.thresholds); !why.empty()) return why;
     tff_ = tff;
+    measureOther_ = measureOther;
     total_ = total;
     int threads = opt_.threads > 0 ? opt_.threads : int(std::thread::hardware_concurrency());
     threads = std::clamp(threads, 1, 64);
@@ -282,10 +307,28 @@ void Scanner::submit(const Unit& u) {
 }
 
 void Scanner::collect() {
+    const double r = opt_.thresholds.relative;
     for (int64_t c = int64_t(measures_.size()) / 2; c < finished_; ++c) {
-        const Slot& s = slot(c);
-        measures_.push_back(s.entries[0]);
-        measures_.push_back(s.entries[1]);
+        Slot& s = slot(c);
+        EntryMeasure e[2] = {s.entries[0], s.entries[1]};
+        for (int k = 0; k < 2; ++k) {
+            uint64_t total = 0;
+            for (uint16_t v : s.counts[k]) total += v;
+            e[k].detail = s.counts[k].empty() ? 0 : double(total) / double(s.counts[k].size());
+        }
+        // Each entry against its neighbours: the entry before (the last of the unit before,
+        // kept in lastCounts_) and the one after.
+        if (c > 0) {
+            e[0].overPrev = blockExcess(s.counts[0], lastCounts_, r);
+            measures_.back().overNext = blockExcess(lastCounts_, s.counts[0], r);
+        }
+        if (!s.counts[1].empty()) {
+            e[0].overNext = blockExcess(s.counts[0], s.counts[1], r);
+            e[1].overPrev = blockExcess(s.counts[1], s.counts[0], r);
+        }
+        measures_.push_back(e[0]);
+        measures_.push_back(e[1]);
+        std::swap(lastCounts_, s.counts[1]);
     }
 }
 
@@ -347,6 +390,8 @@ ScanResult Scanner::finish() {
     total_ = pushed_;
     report(true, 1.0);
     r.log = formatLog(decideMarks(measures_, opt_.thresholds), pushed_, opt_.mode);
+    r.tff = tff_;
+    if (measureOther_) vote_ = voteFieldOrder(measures_);
     r.frames = pushed_;
     r.ok = true;
     return r;
@@ -403,6 +448,29 @@ ScanResult guarded(Body&& body) {
     }
 }
 
+std::string orderName(bool tff) {
+    return tff ? "top field first" : "bottom field first";
+}
+
+// How a measured order was taken, from the vote in that order.
+std::string measuredOrder(bool tff, const OrderVote& v) {
+    const std::string counts = std::to_string(v.kept) + " frames whole woven " +
+                               (tff ? "top" : "bottom") + " first that the other order combs, " +
+                               std::to_string(v.other) + " the other way";
+    if (otherOrderWins(OrderVote{v.other, v.kept}))
+        return orderName(tff) + " (measured, as the source does not say: " + counts + ")";
+    return orderName(tff) + " (the source does not say and the pictures do not tell: " + counts +
+           "; the clip's own parity is kept)";
+}
+
+// A clip says its field order when it is marked top or bottom field first; VideoSource's
+// clips when their stream's pictures say it.
+bool sourceSaysOrder(const PClip& clip) {
+    if (const auto info = qexhost::video_source_info(clip)) return info->field_order_known;
+    const VideoInfo& vi = clip->GetVideoInfo();
+    return vi.IsTFF() || vi.IsBFF();
+}
+
 bool hasExtension(const std::string& path, std::string_view ext) {
     return path.size() > ext.size() &&
            qextext::iequals(std::string_view(path).substr(path.size() - ext.size()), ext);
@@ -422,12 +490,32 @@ ScanResult scanClip(PClip clip, IScriptEnvironment* env, const ScanOptions& opt,
         r.error = "the clip has no frames";
         return r;
     }
+    // The order given, the one the clip says, or (measured) the clip's own parity unless the
+    // pictures are whole far more often woven the other way.
+    const bool given = opt.order != FieldOrder::kAuto;
+    const bool says = sourceSaysOrder(clip);
+    const bool tff = given ? opt.order == FieldOrder::kTop : clip->GetParity(0);
     Scanner scanner(opt, progress);
-    if (std::string why = scanner.begin(vi, clip->GetParity(0), vi.num_frames); !why.empty()) {
+    if (std::string why = scanner.begin(vi, tff, vi.num_frames, !given && !says); !why.empty()) {
         r.error = why;
         return r;
     }
-    return guarded([&] { return pullFrames(scanner, clip, env); });
+    r = guarded([&] { return pullFrames(scanner, clip, env); });
+    if (!r.ok) return r;
+    if (given || says) {
+        r.fieldOrder = orderName(tff) + (given ? " (as given)" : " (as the source says)");
+        return r;
+    }
+    const OrderVote v = scanner.vote();
+    if (!otherOrderWins(v)) {
+        r.fieldOrder = measuredOrder(tff, v);
+        return r;
+    }
+    ScanOptions other = opt;
+    other.order = tff ? FieldOrder::kBottom : FieldOrder::kTop;
+    r = scanClip(clip, env, other, progress);
+    if (r.ok) r.fieldOrder = measuredOrder(!tff, OrderVote{v.other, v.kept});
+    return r;
 }
 
 ScanResult scanVideo(const std::string& path, IScriptEnvironment* env, const ScanOptions& opt,
@@ -437,7 +525,11 @@ ScanResult scanVideo(const std::string& path, IScriptEnvironment* env, const Sca
     std::string refused;  // why the clip cannot be analysed, found when the indexing began
     qexhost::IndexingFeed feed;
     feed.begin = [&](const VideoInfo& vi) {
-        refused = scanner.begin(vi, vi.IsTFF(), 0);
+        // A stream whose first pictures are not marked top field first may not say its order:
+        // the other order is measured on the way, in case.
+        const bool tff =
+            opt.order == FieldOrder::kAuto ? vi.IsTFF() : opt.order == FieldOrder::kTop;
+        refused = scanner.begin(vi, tff, 0, opt.order == FieldOrder::kAuto && !vi.IsTFF());
         if (!refused.empty()) throw std::runtime_error(refused);
     };
     feed.frame = [&](int n, const PVideoFrame& f, double fraction) {
@@ -460,14 +552,28 @@ ScanResult scanVideo(const std::string& path, IScriptEnvironment* env, const Sca
     }
     if (clip) *clip = source;
     const VideoInfo& vi = source->GetVideoInfo();
-    // The indexing decode gave every frame, in the field order the clip has: its measures are
-    // the clip's. Otherwise (an index read from its file, or a field order that the whole
-    // stream decided otherwise than its first pictures) the clip is read again.
-    if (scanner.begun() && scanner.pushed() == vi.num_frames &&
-        scanner.tff() == source->GetParity(0))
+    // The indexing decode gave every frame, in the field order the clip has (or was given):
+    // its measures are the clip's. Otherwise (an index read from its file, or a field order
+    // that the whole stream decided otherwise than its first pictures) the clip is read again.
+    const bool given = opt.order != FieldOrder::kAuto;
+    const bool says = sourceSaysOrder(source);
+    const bool tff = given ? opt.order == FieldOrder::kTop : source->GetParity(0);
+    if (scanner.begun() && scanner.pushed() == vi.num_frames && scanner.tff() == tff) {
         r = guarded([&] { return scanner.finish(); });
-    else
+        if (r.ok && (given || says)) {
+            r.fieldOrder = orderName(tff) + (given ? " (as given)" : " (as the source says)");
+        } else if (r.ok && !otherOrderWins(scanner.vote())) {
+            r.fieldOrder = measuredOrder(tff, scanner.vote());
+        } else if (r.ok) {
+            ScanOptions other = opt;
+            other.order = tff ? FieldOrder::kBottom : FieldOrder::kTop;
+            const OrderVote v = scanner.vote();
+            r = scanClip(source, env, other, progress);
+            if (r.ok) r.fieldOrder = measuredOrder(!tff, OrderVote{v.other, v.kept});
+        }
+    } else {
         r = scanClip(source, env, opt, progress);
+    }
     if (!r.ok) r.error = path + ": " + r.error;
     return r;
 }

@@ -13,22 +13,32 @@ namespace qexscan {
 
 enum class LogMode { kNormal, kFast, kFastV2 };
 
+// kAuto: the order the clip says, or measured when it does not say (weaving the fields both
+// ways); otherwise the order given.
+enum class FieldOrder { kAuto, kTop, kBottom };
+
 // The named thresholds of the analysis. Defaults suit broadcast-like SD and HD material.
 struct Thresholds {
     // A pixel is combed when it differs from both rows of the other field above and below it by
-    // more than this, in the same direction (and the five-row measure exceeds 6 times it).
+    // more than this, in the same direction (and the five-row measure exceeds 6 times it); its
+    // comb excess is how far beyond this it lies.
     int comb = 10;
-    // A woven picture is combed when a 16x16 block (step 8) holds more combed pixels than this.
+    // A 16x16 block (step 8) holding more combed pixels than this counts as combed for the
+    // second mark's share.
     int block = 40;
+    // A picture is combed when, in some block, its comb excess stands more than this above
+    // `relative` times that of each other pairing of its fields (the entries before and after
+    // it), plus kDetailWeight times the square root of the whole pictures' mean block excess.
+    int excess = 150;
+    double relative = 1.5;
+    // A picture is also combed, whatever the other pairings show, when a block holds more
+    // combed pixels than this and the picture moved (video everywhere, an interlaced overlay).
+    int absolute = 240;
     // The second mark is "1" when more than this share of the blocks are combed.
     double wide = 0.06;
     // The third mark is "0" (a repeat) when no 16x16 block differs from the picture one frame
     // earlier by more than this mean absolute difference per pixel.
     double noise = 4.0;
-    // A picture combed only a little (its busiest block under `block` x this) is taken as whole
-    // when its own cycle shows clearly combed positions next to clean ones and it lies far
-    // below them (see marks.h).
-    double relative = 4.0;
 };
 
 struct ScanOptions {
@@ -37,6 +47,7 @@ struct ScanOptions {
     // Judge combing on the chroma planes too (4:2:0 clips): a picture is as combed as its most
     // combed plane, each counted in 16x16 blocks of its own samples.
     bool chroma = false;
+    FieldOrder order = FieldOrder::kAuto;
     Thresholds thresholds;
 };
 
@@ -53,6 +64,8 @@ struct ScanResult {
     std::string error;  // one line when !ok
     std::string log;    // the whole log text when ok
     int64_t frames = 0;
+    bool tff = false;        // the field order of the log's weaves (serve the clip in it)
+    std::string fieldOrder;  // which order, and why, in words
 };
 
 // Opens `input` in a new host environment: a .avs script is evaluated (in its own folder: the

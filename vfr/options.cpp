@@ -23,6 +23,8 @@ const char* const kUsage =
     "  --no-audio        leave the audio tracks of INPUT out\n"
     "  --report [FILE]   write an HTML page of the cut (default OUTPUT.report.html; a FILE\n"
     "                    follows as --report=FILE, or as the next word when it ends in .html)\n"
+    "  --tff, --bff      the field order of INPUT (default: the source's own, measured when\n"
+    "                    the source does not say it)\n"
     "  -h, --help        this text\n";
 
 namespace {
@@ -151,6 +153,9 @@ Options parse_options(const std::vector<std::string>& args) {
             o.report = true;
             o.report_path = a.substr(9);
             if (o.report_path.empty()) throw UsageError("--report= needs a file name");
+        } else if (a == "--tff" || a == "--bff") {
+            if (o.field_order != 0) throw UsageError("--tff and --bff exclude each other");
+            o.field_order = a == "--tff" ? 't' : 'b';
         } else if (a.size() > 1 && a[0] == '-') {
             throw UsageError("unknown option " + a);
         } else {

@@ -25,6 +25,7 @@ struct Options {
     bool audio = true;                    // --no-audio clears it
     bool report = false;                  // --report: write the HTML page of the cut
     std::string report_path;              // its path (empty: OUTPUT's name + .report.html)
+    char field_order = 0;                 // 't' (--tff), 'b' (--bff); 0: the source's or measured
     bool help = false;
 };
 

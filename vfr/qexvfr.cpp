@@ -250,7 +250,9 @@ std::string need_program(const char* name, const char* package) {
 // for serving), or over the source clip when its index is already there.
 class Scan {
   public:
-    Scan() : line_("index and scan", 0) {
+    explicit Scan(char order) : line_("index and scan", 0) {
+        if (order)
+            opt_.order = order == 't' ? qexscan::FieldOrder::kTop : qexscan::FieldOrder::kBottom;
         progress_ = [this](const qexscan::Progress& p) {
             // The scan ends cleanly, with its threads joined, when a progress report before the
             // last one throws.
@@ -265,7 +267,7 @@ class Scan {
     Server::Opener opener(const std::string& input) {
         return [this, input](IScriptEnvironment* env) {
             PClip clip;
-            result_ = qexscan::scanVideo(input, env, qexscan::ScanOptions{}, progress_, &clip);
+            result_ = qexscan::scanVideo(input, env, opt_, progress_, &clip);
             check_stop();
             if (!clip) throw ServeError(one_line(result_.error));
             done_ = true;
@@ -276,8 +278,7 @@ class Scan {
     // The scan's log (scanning the server's source first unless the opener did).
     const qexscan::ScanResult& result(const Server& server, const std::string& input) {
         if (!done_) {
-            result_ =
-                qexscan::scanClip(server.source(), server.env(), qexscan::ScanOptions{}, progress_);
+            result_ = qexscan::scanClip(server.source(), server.env(), opt_, progress_);
             check_stop();
             if (!result_.ok) result_.error = input + ": " + result_.error;
             done_ = true;
@@ -290,6 +291,7 @@ class Scan {
 
   private:
     StageLine line_;
+    qexscan::ScanOptions opt_;
     qexscan::ProgressFn progress_;
     qexscan::ScanResult result_;
     bool done_ = false;
@@ -508,7 +510,7 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
             std::fprintf(stderr, "%s: %s\n", o.input.c_str(), convert.c_str());
         const bool cadence = probably_has_cadence(input, video);
         std::optional<Scan> scan;
-        if (o.def.empty() && cadence) scan.emplace();
+        if (o.def.empty() && cadence) scan.emplace(o.field_order);
         const bool served_as_is = format.name.empty() || format.layout == "4:2:0";
         server = std::make_unique<Server>(
             plugin, input,
@@ -525,11 +527,16 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
                          o.input.c_str(),
                          rate_text(double(source.fps_numerator) / source.fps_denominator).c_str());
         } else if (o.def.empty()) {
-            if (!scan) scan.emplace();
-            const std::string& log = scan->result(*server, input).log;
-            make_definition(o, settings, log, kept(".log"), def, warnings);
-            if (report) report->set_log(log);
+            if (!scan) scan.emplace(o.field_order);
+            // The whole road (serving, bob) takes the scan's field order.
+            const qexscan::ScanResult& r = scan->result(*server, input);
+            server->set_field_order(r.tff);
+            StageLine::close_line();
+            std::fprintf(stderr, "qexvfr: field order: %s\n", r.fieldOrder.c_str());
+            make_definition(o, settings, r.log, kept(".log"), def, warnings);
+            if (report) report->set_log(r.log);
         } else {
+            if (o.field_order) server->set_field_order(o.field_order == 't');
             check_edited_definition(o.def, def, source.num_frames);
         }
         check_stop();

@@ -84,6 +84,14 @@ void Server::filter_source(const std::string& graph) {
     }
 }
 
+void Server::set_field_order(bool tff) {
+    try {
+        impl_->source = impl_->env.Invoke(tff ? "AssumeTFF" : "AssumeBFF", impl_->source).AsClip();
+    } catch (const AvisynthError& e) {
+        throw ServeError(message(e));
+    }
+}
+
 void Server::apply_qex(const std::string& def, const std::string& timecodes,
                        const std::string& chapters) {
     try {

@@ -41,6 +41,10 @@ class Server {
     // message.
     void filter_source(const std::string& graph);
 
+    // Serves the source in this field order from now on (AssumeTFF or AssumeBFF), for Qex and
+    // the filters it runs.
+    void set_field_order(bool tff);
+
     // Builds source.Qex(def=..., output=timecodes, chapter=chapters), which writes the
     // timecodes and chapter files at once. Throws ServeError with Qex's message.
     void apply_qex(const std::string& def, const std::string& timecodes,

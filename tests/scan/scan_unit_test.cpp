@@ -80,9 +80,13 @@ TEST(Comb, ThresholdAndPictureEdges) {
         Picture p(c.w, c.h);
         for (int y = 1; y < c.h; y += 2)
             for (int x = 0; x < c.w; ++x) p.at(x, y) = uint8_t(16 + c.step);
-        const CombMeasure m = measureComb({p.plane(), p.plane()}, 10, 0, scratch);
+        std::vector<uint16_t> sums;
+        const CombMeasure m = measureComb({p.plane(), p.plane()}, 10, 0, scratch, &sums);
         EXPECT_EQ(m.busiest, c.busiest) << c.w << "x" << c.h << " step " << c.step;
         EXPECT_EQ(m.blocks, c.blocks) << c.w << "x" << c.h;
+        // Each combed pixel lies step - 10 beyond its neighbours' threshold.
+        ASSERT_EQ(sums.size(), size_t(c.blocks));
+        EXPECT_EQ(*std::max_element(sums.begin(), sums.end()), c.busiest * (c.step - 10));
     }
 }
 
@@ -132,11 +136,14 @@ TEST(Measures, FastKernelsMatchPortable) {
             const std::string what = std::to_string(w) + "x" + std::to_string(h) + " pitch " +
                                      std::to_string(pitch) + " comb " + std::to_string(comb);
             for (const Woven& wv : {Woven{pt, pb}, Woven{pb, pt}, Woven{pt, pt}}) {
-                const CombMeasure fast = measureComb(wv, comb, block, scratch);
-                const CombMeasure ref = portable::measureComb(wv, comb, block, scratch);
+                std::vector<uint16_t> fastSums = {3}, refSums = {3};  // appended to
+                const CombMeasure fast = measureComb(wv, comb, block, scratch, &fastSums);
+                const CombMeasure ref = portable::measureComb(wv, comb, block, scratch, &refSums);
                 EXPECT_EQ(fast.busiest, ref.busiest) << what;
                 EXPECT_EQ(fast.combed, ref.combed) << what;
                 EXPECT_EQ(fast.blocks, ref.blocks) << what;
+                EXPECT_EQ(fastSums, refSums) << what;
+                EXPECT_EQ(fastSums.size(), size_t(ref.blocks) + 1) << what;
             }
             for (const auto& [a, b] : {std::pair{pt, pb},
                                        {fieldOf(pt, 0), fieldOf(pb, 0)},
@@ -187,40 +194,140 @@ std::string firsts(const std::vector<Marks>& marks) {
     return s;
 }
 
-TEST(Marks, FirstMarkAbsoluteAndRelative) {
-    Thresholds t;  // block 40, relative 4
+// The first mark from how far each picture stands above the other pairings of its fields
+// (defaults: excess 150, one-sided 6 x 150, detail weight 16, noise weight 1, absolute 240).
+TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
+    struct Entry {
+        int overPrev, overNext;
+        double detail = 0;
+        int busiest = 0;
+        double change = 10;
+    };
     struct Case {
         const char* name;
-        std::vector<int> busiest;
+        std::vector<Entry> entries;
         const char* expect;
     } cases[] = {
-        {"film cycle", {0, 120, 0, 0, 90, 0, 130, 0, 0, 110, 0, 0}, "010010100100"},
-        {"at the threshold", {40, 41, 40, 41}, "0100"},
-        {"60i: no clean neighbour", {50, 60, 55, 200, 50, 60, 55, 52}, "11111110"},
-        // Weakly combed detail next to a clean picture and strong combing is taken as whole.
-        {"weak detail in film", {0, 200, 45, 0, 45, 0, 200, 45, 0, 0}, "0100001000"},
-        {"weak but not 4 times weaker", {0, 170, 45, 0, 0, 0}, "011000"},
-        {"strong enough on its own", {0, 1000, 160, 0, 0, 0}, "011000"},
-        {"last entry is clean", {0, 0, 200}, "000"},
+        {"film cycle",
+         {{-1, 0}, {900, 800}, {0, 0}, {0, 0}, {400, 500}, {0, 0}, {300, 200}, {0, 0}, {0, -1}},
+         "010010100"},
+        {"above both by the threshold",
+         {{-1, 0}, {151, 151}, {0, 151}, {151, 0}, {0, -1}},
+         "01000"},
+        {"above one alone, not far", {{-1, 0}, {800, 0}, {0, 899}, {0, -1}}, "0000"},
+        {"above one alone, far", {{-1, 0}, {901, 0}, {0, 950}, {0, -1}}, "0110"},
+        // The whole pictures beside it hold detail (mean excess 100): the bar is 150 + 160
+        // (and 100 more to stand above both).
+        {"detail raises the bar",
+         {{-1, 0, 100}, {400, 400, 400}, {0, 0, 100}, {411, 411, 400}, {0, -1, 100}},
+         "00010"},
+        {"far above one, with detail",
+         {{-1, 0, 100}, {1861, 0, 400}, {0, 1860, 100}, {0, -1, 100}},
+         "0100"},
+        // Combing in every pairing alike: dense combing counts while the picture moves.
+        {"dense combing",
+         {{-1, 0, 0, 241},
+          {0, 0, 0, 241},
+          {0, 0, 0, 240},
+          {0, 0, 0, 250, 0},
+          {0, 0, 0, 250, 0},
+          {0, -1, 0, 250, 0}},
+         "110000"},
+        {"first entry against its next", {{-1, 200}, {0, -1}}, "10"},
     };
+    const Thresholds t;
     for (const Case& c : cases) {
         std::vector<EntryMeasure> m;
-        for (int b : c.busiest) m.push_back(measure(b));
+        for (const Entry& e : c.entries) {
+            EntryMeasure x = measure(e.busiest, 0, e.change);
+            x.overPrev = e.overPrev;
+            x.overNext = e.overNext;
+            x.detail = e.detail;
+            m.push_back(x);
+        }
         EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
     }
 }
 
 TEST(Marks, WideAndFresh) {
-    Thresholds t;  // wide 0.06 of 100 blocks, noise 4
-    const std::vector<EntryMeasure> m = {measure(100, 50, -1), measure(100, 6, -1),
-                                         measure(100, 7, 4.0), measure(0, 50, 4.5),
-                                         measure(100, 7, 0.0), measure(100, 7, 9)};
+    Thresholds t;  // wide 0.06 of 100 blocks, noise 4, absolute 240
+    const std::vector<EntryMeasure> m = {measure(250, 50, -1), measure(250, 6, -1),
+                                         measure(250, 7, 4.0), measure(0, 50, 4.5),
+                                         measure(250, 7, 0.0), measure(250, 7, 9)};
     const std::vector<Marks> k = decideMarks(m, t);
     const char* expect[] = {"111", "101", "110", "001", "110", "001"};  // combed wide fresh
     for (size_t i = 0; i < m.size(); ++i) {
         std::string got = {k[i].combed ? '1' : '0', k[i].wide ? '1' : '0', k[i].fresh ? '1' : '0'};
         EXPECT_EQ(got, expect[i]) << "entry " << i;
     }
+}
+
+// The field order vote: a frame votes for the order whose weave adds less than half of what
+// the other order's adds to its own picture's excess (by 1 + 5% of the picture's own); the
+// other order is taken when it wins far more often.
+TEST(Marks, FieldOrderVote) {
+    struct Weave {
+        double own, here, there;  // mean excess: the frame's picture, the weave, the other weave
+    };
+    struct Case {
+        const char* name;
+        std::vector<Weave> weaves;
+        int kept, other;
+        bool flip;
+    } cases[] = {
+        {"film in the order used",
+         {{10, 10, 40}, {10, 11, 40}, {0, 0, 1.1}, {0, 0, 1}, {20, 25, 32}, {20, 25, 32.1}},
+         4,
+         0,
+         false},
+        {"film in the other order", std::vector<Weave>(12, {5, 30, 5}), 0, 12, true},
+        {"too few to tell", std::vector<Weave>(9, {5, 30, 5}), 0, 9, false},
+        {"not far more often",
+         {{5, 30, 5},
+          {5, 30, 5},
+          {5, 30, 5},
+          {5, 30, 5},
+          {5, 30, 5},
+          {5, 30, 5},
+          {5, 30, 5},
+          {5, 30, 5},
+          {5, 30, 5},
+          {5, 30, 5},
+          {5, 5, 30},
+          {5, 5, 30},
+          {5, 5, 30}},
+         3,
+         10,
+         false},
+        {"a still picture", std::vector<Weave>(12, {40, 40, 40}), 0, 0, false},
+        {"not measured", std::vector<Weave>(12, {5, 30, -1}), 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<EntryMeasure> m;
+        for (const Weave& w : c.weaves) {
+            m.push_back(measure(0));
+            m.back().detail = w.own;
+            m.push_back(measure(0));
+            m.back().detail = w.here;
+            m.back().otherDetail = w.there;
+        }
+        const OrderVote v = voteFieldOrder(m);
+        EXPECT_EQ(v.kept, c.kept) << c.name;
+        EXPECT_EQ(v.other, c.other) << c.name;
+        EXPECT_EQ(otherOrderWins(v), c.flip) << c.name;
+    }
+}
+
+// Block excess: the largest amount by which a block of one picture exceeds the factor times
+// the same block of the other, in eighths of the factor.
+TEST(Marks, BlockExcess) {
+    const std::vector<uint16_t> a = {100, 400, 50, 0}, b = {100, 300, 0, 65535};
+    EXPECT_EQ(blockExcess(a, b, 1.0), 100);
+    EXPECT_EQ(blockExcess(a, b, 1.5), 50);  // 400 - 450 < 0, 50 - 0
+    EXPECT_EQ(blockExcess(a, b, 0.0), 400);
+    EXPECT_EQ(blockExcess(b, a, 1.0), 65535);
+    EXPECT_EQ(blockExcess(a, a, 1.0), 0);
+    EXPECT_EQ(blockExcess(a, {}, 1.0), 0);  // nothing to compare
 }
 
 // The log as zorvane reads it.
@@ -281,9 +388,10 @@ TEST(Log, ReadBackByZorvane) {
 }
 
 TEST(Args, CommandLine) {
-    const Args a = parseArgs({"in.ts", "-o", "x.log", "--fastv2", "--threads", "3", "--comb", "12",
-                              "--block", "50", "--wide", "0.2", "--noise", "2.5", "--relative", "3",
-                              "--progress", "--chroma"});
+    const Args a = parseArgs({"in.ts",      "-o",  "x.log",      "--fastv2", "--threads", "3",
+                              "--comb",     "12",  "--block",    "50",       "--wide",    "0.2",
+                              "--noise",    "2.5", "--relative", "3",        "--excess",  "90",
+                              "--absolute", "120", "--progress", "--chroma", "--bff"});
     EXPECT_EQ(a.input, "in.ts");
     EXPECT_EQ(a.output, "x.log");
     EXPECT_TRUE(a.progress);
@@ -295,6 +403,11 @@ TEST(Args, CommandLine) {
     EXPECT_DOUBLE_EQ(a.scan.thresholds.wide, 0.2);
     EXPECT_DOUBLE_EQ(a.scan.thresholds.noise, 2.5);
     EXPECT_DOUBLE_EQ(a.scan.thresholds.relative, 3);
+    EXPECT_EQ(a.scan.thresholds.excess, 90);
+    EXPECT_EQ(a.scan.thresholds.absolute, 120);
+    EXPECT_EQ(a.scan.order, FieldOrder::kBottom);
+    EXPECT_EQ(parseArgs({"in.ts", "-o", "x", "--tff"}).scan.order, FieldOrder::kTop);
+    EXPECT_EQ(parseArgs({"in.ts", "-o", "x"}).scan.order, FieldOrder::kAuto);
     const std::vector<std::vector<std::string>> bad = {
         {"in.ts"},
         {"-o", "x.log"},
@@ -304,8 +417,11 @@ TEST(Args, CommandLine) {
         {"in.ts", "-o", "x", "--comb", "0"},
         {"in.ts", "-o", "x", "--wide", "1.5"},
         {"in.ts", "-o", "x", "--noise", "abc"},
-        {"in.ts", "-o", "x", "--relative", "0.5"},
+        {"in.ts", "-o", "x", "--relative", "-0.5"},
+        {"in.ts", "-o", "x", "--excess", "-1"},
+        {"in.ts", "-o", "x", "--absolute", "300"},
         {"in.ts", "-o", "x", "--bogus"},
+        {"in.ts", "-o", "x", "--tff", "--bff"},
         {"in.ts", "other.ts", "-o", "x"},
     };
     for (const auto& argv : bad) EXPECT_THROW(parseArgs(argv), UsageError) << argv.back();

@@ -101,6 +101,9 @@ TEST(Options, ReadAndRefused) {
     EXPECT_EQ(o.x264_extra, (std::vector<std::string>{"--tune", "film grain", "--bframes", "5"}));
     EXPECT_EQ(o.crf, "20.5");
     EXPECT_FALSE(o.audio);
+    EXPECT_EQ(o.field_order, 0);
+    EXPECT_EQ(parse_options({"in.ts", "-o", "x.mkv", "--bff"}).field_order, 'b');
+    EXPECT_EQ(parse_options({"in.ts", "-o", "x.mkv", "--tff"}).field_order, 't');
     const std::vector<std::string> cmd = x264_command("x264", o, {"t.txt", "q.txt", "v.mkv"});
     EXPECT_EQ(cmd.back(), "-");
     EXPECT_NE(std::find(cmd.begin(), cmd.end(), "film grain"), cmd.end());
@@ -116,6 +119,7 @@ TEST(Options, ReadAndRefused) {
         {"in.ts", "-o", "x.mkv", "--x264", "--tune 'film"},
         {"in.ts", "-o", "x.mkv", "--def", "a.def", "--zorvane", "-REF 30"},
         {"in.ts", "-o", "x.mkv", "--frobnicate"},
+        {"in.ts", "-o", "x.mkv", "--tff", "--bff"},
     };
     for (const auto& args : bad)
         EXPECT_THROW(parse_options(args), UsageError) << ::testing::PrintToString(args);

@@ -272,6 +272,26 @@ TEST_F(Recording, ScanAndAnalysisFindEachPart) {
     }
 }
 
+// The recording re-encoded as progressive H.264 in Matroska, which does not say its field
+// order: the order is measured (top field first), so the parts are found as in the recording;
+// --bff overrules the measure.
+TEST_F(Recording, FieldOrderMeasuredWhenTheStreamDoesNotSayIt) {
+    Result r = run(
+        {qextest::find_program("ffmpeg"), "-v", "error", "-i", rec("rec.ts"), "-vf",
+         "setfield=prog", "-c:v", "libx264", "-qp", "0", "-preset", "ultrafast", "-an", "prog.mkv"},
+        work_->path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = qexvfr({"prog.mkv", "-o", "p.mkv", "--preset", "ultrafast"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines(r.out)[0],
+              "p.mkv: 24 fps 0:02.3 (40%), 30 fps 0:01.6 (29%), 60 fps 0:01.8 (31%)");
+    EXPECT_NE(r.err.find("field order: top field first (measured"), std::string::npos) << r.err;
+    r = qexvfr({"prog.mkv", "-o", "b.mkv", "--preset", "ultrafast", "--bff"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("field order: bottom field first (as given)"), std::string::npos) << r.err;
+    EXPECT_NE(lines(r.out)[0].substr(0, 20), "b.mkv: 24 fps 0:02.3") << r.out;
+}
+
 TEST_F(Recording, EditedDefinitionChangesTheOutput) {
     // The 60i part served at 30 instead, and without chapters: no chapters, frame 106 not forced.
     std::string def = definition("[30] on");

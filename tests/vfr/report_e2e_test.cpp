@@ -294,7 +294,7 @@ TEST(Report, ThatCannotBeWrittenStopsTheRunBeforeAnything) {
     work.write("in.ts", std::string(188 * 10, '\x47'));
     for (const std::vector<std::string>& report :
          {std::vector<std::string>{"--report=in.ts"},
-          std::vector<std::string>{"--report", "out.mkv.html", "-o", "out.mkv.html"},
+          std::vector<std::string>{"--report=out.mkv"},
           std::vector<std::string>{"--report", "missing/r.html"},
           std::vector<std::string>{"--report=folder.html"},
           std::vector<std::string>{"--report=missing/deeper/x"}}) {
