@@ -293,8 +293,7 @@ TEST(Report, ThatCannotBeWrittenStopsTheRunBeforeAnything) {
     fs::create_directory(work.file("folder.html"));
     work.write("in.ts", std::string(188 * 10, '\x47'));
     for (const std::vector<std::string>& report :
-         {std::vector<std::string>{"--report=in.ts"},
-          std::vector<std::string>{"--report=out.mkv"},
+         {std::vector<std::string>{"--report=in.ts"}, std::vector<std::string>{"--report=out.mkv"},
           std::vector<std::string>{"--report", "missing/r.html"},
           std::vector<std::string>{"--report=folder.html"},
           std::vector<std::string>{"--report=missing/deeper/x"}}) {
