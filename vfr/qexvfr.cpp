@@ -532,7 +532,7 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
             const qexscan::ScanResult& r = scan->result(*server, input);
             server->set_field_order(r.tff);
             StageLine::close_line();
-            std::fprintf(stderr, "qexvfr: field order: %s\n", r.fieldOrder.c_str());
+            std::fprintf(stderr, "field order: %s\n", r.fieldOrder.c_str());
             make_definition(o, settings, r.log, kept(".log"), def, warnings);
             if (report) report->set_log(r.log);
         } else {
