@@ -48,6 +48,14 @@ std::string read_file(const std::string& path) {
     return s.str();
 }
 
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> v;
+    std::istringstream s(text);
+    for (std::string l; std::getline(s, l);)
+        if (!l.empty()) v.push_back(l);
+    return v;
+}
+
 bool file_exists(const std::string& path) {
     return std::filesystem::exists(path);
 }

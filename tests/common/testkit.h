@@ -29,6 +29,9 @@ class TempDir {
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
 
+// The non-empty lines of a text (a program's output, say), without their line ends.
+std::vector<std::string> lines(const std::string& text);
+
 // The full name of a program on PATH, or "" when there is none.
 std::string find_program(const std::string& name);
 

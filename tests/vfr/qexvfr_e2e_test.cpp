@@ -59,13 +59,7 @@ Result run(std::vector<std::string> argv, const std::string& cwd, const std::str
     return r;
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> v;
-    std::stringstream s(text);
-    for (std::string l; std::getline(s, l);)
-        if (!l.empty()) v.push_back(l);
-    return v;
-}
+using qextest::lines;
 
 long long ms_of(const std::string& seconds) {
     return std::llround(std::strtod(seconds.c_str(), nullptr) * 1000);

@@ -18,13 +18,7 @@ using Result = qextest::RunResult;
 
 const std::string kQexvfr = QEX_BUILD_DIR "/qexvfr";
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> v;
-    std::stringstream s(text);
-    for (std::string l; std::getline(s, l);)
-        if (!l.empty()) v.push_back(l);
-    return v;
-}
+using qextest::lines;
 
 class Sources : public ::testing::Test {
   protected:

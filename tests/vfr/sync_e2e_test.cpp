@@ -20,13 +20,7 @@ using Result = qextest::RunResult;
 
 const std::string kQexvfr = QEX_BUILD_DIR "/qexvfr";
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> v;
-    std::stringstream s(text);
-    for (std::string l; std::getline(s, l);)
-        if (!l.empty()) v.push_back(l);
-    return v;
-}
+using qextest::lines;
 
 // A recording: 96 film frames (4 s, telecined 3:2 to 29.97i) then 120 fields of 60i (2 s), at
 // 320x240 in MPEG-2 with MP2 sound in a transport stream.
