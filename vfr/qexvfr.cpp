@@ -690,6 +690,11 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
         f.audio_left_out = !o.audio;
         f.warnings = warnings;
         if (source_function(input) == "VideoSource") report->read_decode_errors(input);
+        if (first_picture) {
+            f.frames_filled = 0;
+            for (const qexhost::VideoSourceInfo::Stretch& st : first_picture->filled)
+                f.frames_filled += st.count;
+        }
         report->write();
     }
     check_stop();

@@ -137,6 +137,7 @@ struct ReportFacts {
     bool audio_kept = false;
     bool audio_left_out = false;    // --no-audio
     int64_t frames_concealed = -1;  // decode errors of the input's indexing; -1: not known
+    int64_t frames_filled = -1;     // frames repeating the last good picture; -1: not known
     std::vector<std::string> warnings;
     std::string command_line;
 };

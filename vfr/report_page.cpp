@@ -401,8 +401,12 @@ void Page::summary() {
     row("decode errors", f.frames_concealed < 0
                              ? std::string("not known (no index of the input)")
                              : std::to_string(f.frames_concealed) +
-                                   " while indexing (packets refused, pictures concealed); the "
-                                   "frames keep the numbering of a linear decode");
+                                   " while indexing (packets refused, pictures concealed)");
+    if (f.frames_filled >= 0)
+        row("filled frames",
+            std::to_string(f.frames_filled) +
+                " repeat the last good picture where pictures are missing from the stream, so "
+                "that every later frame keeps its time");
     out += "</table>\n<h3>Audio</h3>\n";
     if (f.audio.empty() || !f.audio_kept) {
         out += std::string("<p class=\"note\">") +

@@ -287,6 +287,24 @@ TEST_F(SamplePage, DecodeErrorsOfADamagedRecordingAreCounted) {
               std::string::npos);
 }
 
+TEST_F(SamplePage, FramesFilledForLostPicturesAreCounted) {
+    // A run of transport packets lost in the middle, as a weak signal loses them.
+    TempDir work;
+    const std::string ts = qextest::read_file(dir_->file("sample.ts"));
+    const size_t packets = ts.size() / 188, from = packets / 2, lost = packets / 40;
+    work.write("lost.ts", ts.substr(0, from * 188) + ts.substr((from + lost) * 188));
+    const Result r = qextest::run_program(
+        {kQexvfr, "lost.ts", "-o", "l.mkv", "--preset", "ultrafast", "--no-audio", "--report"},
+        work.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.err, m, std::regex(R"((\d+) frames? repeat the last good)")))
+        << r.err;
+    EXPECT_NE(qextest::read_file(work.file("l.report.html"))
+                  .find("<td>" + m[1].str() + " repeat the last good picture"),
+              std::string::npos);
+}
+
 // The page's file is checked before the input is even opened, so any file stands in for it.
 TEST(Report, ThatCannotBeWrittenStopsTheRunBeforeAnything) {
     TempDir work;
