@@ -20,17 +20,7 @@
 namespace {
 
 std::vector<int> ratesOf(const std::string& def) {
-    std::vector<int> rates;
-    std::istringstream in(qextext::read_whole_file(def).bytes);
-    const std::regex range(R"(^(\d+)-(\d+) \[(\d+)\])");
-    std::smatch m;
-    for (std::string line; std::getline(in, line);)
-        if (std::regex_search(line, m, range)) {
-            const int a = std::stoi(m[1]), b = std::stoi(m[2]);
-            if (int(rates.size()) < b + 1) rates.resize(size_t(b + 1), 0);
-            for (int i = a; i <= b; ++i) rates[size_t(i)] = std::stoi(m[3]);
-        }
-    return rates;
+    return qextruth::definitionRates(qextext::read_whole_file(def).bytes);
 }
 
 int usage() {

@@ -43,17 +43,7 @@ void mustRun(const std::vector<std::string>& argv) {
 
 // The rate of every frame of the recording in a definition written by zorvane.
 std::vector<int> ratesOf(const fs::path& def) {
-    std::vector<int> rates;
-    std::istringstream in(qextest::read_file(def.string()));
-    const std::regex range(R"(^(\d+)-(\d+) \[(\d+)\])");
-    std::smatch m;
-    for (std::string line; std::getline(in, line);)
-        if (std::regex_search(line, m, range)) {
-            const int a = std::stoi(m[1]), b = std::stoi(m[2]);
-            if (int(rates.size()) < b + 1) rates.resize(size_t(b + 1), 0);
-            for (int i = a; i <= b; ++i) rates[size_t(i)] = std::stoi(m[3]);
-        }
-    return rates;
+    return qextruth::definitionRates(qextest::read_file(def.string()));
 }
 
 // zorvane with the example settings over `log`; the definition's path.

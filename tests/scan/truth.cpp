@@ -1,8 +1,10 @@
 #include "truth.h"
 
-#include "env.h"
-
+#include <regex>
+#include <sstream>
 #include <stdexcept>
+
+#include "env.h"
 
 namespace qextruth {
 
@@ -85,6 +87,20 @@ double recovered(const std::vector<const Hashes*>& originals, const std::set<uin
             ++total;
         }
     return total ? double(found) / total : 0.0;
+}
+
+std::vector<int> definitionRates(const std::string& def) {
+    std::vector<int> rates;
+    std::istringstream in(def);
+    const std::regex range(R"(^(\d+)-(\d+) \[(\d+)\])");
+    std::smatch m;
+    for (std::string line; std::getline(in, line);)
+        if (std::regex_search(line, m, range)) {
+            const int a = std::stoi(m[1]), b = std::stoi(m[2]);
+            if (int(rates.size()) < b + 1) rates.resize(size_t(b + 1), 0);
+            for (int i = a; i <= b; ++i) rates[size_t(i)] = std::stoi(m[3]);
+        }
+    return rates;
 }
 
 }  // namespace qextruth

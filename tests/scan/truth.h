@@ -40,6 +40,10 @@ class Moments {
 // two fields show different moments; every entry is marked new.
 std::string perfectLog(const std::vector<int>& moments);
 
+// The rate of every frame in the text of a definition written by zorvane (0 where no range
+// covers a frame).
+std::vector<int> definitionRates(const std::string& def);
+
 // Share of the frames of the originals that `served` holds (frame hashes).
 double recovered(const std::vector<const Hashes*>& originals, const std::set<uint64_t>& served);
 
