@@ -1,14 +1,9 @@
 #include "scan.h"
 
-#include "env.h"
+#include "cli/frames.h"
 #include "marks.h"
 #include "measure.h"
-#include "script.h"
-#include "text.h"
 #include "videosource.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -413,16 +408,7 @@ void Scanner::stopWorkers() {
 ScanResult pullFrames(Scanner& scanner, PClip clip, IScriptEnvironment* env) {
     const VideoInfo& vi = clip->GetVideoInfo();
     for (int64_t n = 0; n < vi.num_frames; ++n) {
-        PVideoFrame f;
-        try {
-            f = clip->GetFrame(int(n), env);
-        } catch (const AvisynthError& e) {
-            throw std::runtime_error("frame " + std::to_string(n) + ": " +
-                                     (e.msg ? e.msg : "error without a message"));
-        } catch (const IScriptEnvironment::NotFound&) {
-            throw std::runtime_error("frame " + std::to_string(n) +
-                                     ": a filter called a function that does not exist");
-        }
+        PVideoFrame f = qexcli::pull_frame(clip, int(n), env);
         try {
             scanner.push(n, std::move(f));
         } catch (const std::runtime_error& e) {
@@ -469,11 +455,6 @@ bool sourceSaysOrder(const PClip& clip) {
     if (const auto info = qexhost::video_source_info(clip)) return info->field_order_known;
     const VideoInfo& vi = clip->GetVideoInfo();
     return vi.IsTFF() || vi.IsBFF();
-}
-
-bool hasExtension(const std::string& path, std::string_view ext) {
-    return path.size() > ext.size() &&
-           qextext::iequals(std::string_view(path).substr(path.size() - ext.size()), ext);
 }
 
 }  // namespace
@@ -575,66 +556,6 @@ ScanResult scanVideo(const std::string& path, IScriptEnvironment* env, const Sca
         r = scanClip(source, env, opt, progress);
     }
     if (!r.ok) r.error = path + ": " + r.error;
-    return r;
-}
-
-ScanResult scanFile(const std::string& input, const ScanOptions& opt, const ProgressFn& progress) {
-    ScanResult r;
-    qexhost::Environment env;
-    qexhost::ScriptEngine engine(env);
-    PClip clip;
-    try {
-        if (hasExtension(input, ".avs")) {
-            // The script runs in its own folder, so that relative paths in it are its own.
-            const size_t slash = input.find_last_of('/');
-            std::string dir = slash == std::string::npos ? "." : input.substr(0, slash + 1);
-            int here = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (here < 0 || ::chdir(dir.c_str()) != 0) {
-                if (here >= 0) ::close(here);
-                r.error = input + ": cannot open the script's folder";
-                return r;
-            }
-            AVSValue v;
-            std::string failed;
-            try {
-                v = engine.run_file(input.substr(slash == std::string::npos ? 0 : slash + 1),
-                                    input);
-            } catch (const AvisynthError& e) {
-                failed = e.msg ? e.msg : "script error without a message";
-            }
-            const bool back = ::fchdir(here) == 0;
-            ::close(here);
-            if (!back) {
-                r.error = "cannot return to the working folder";
-                return r;
-            }
-            if (!failed.empty()) {
-                r.error = failed;
-                return r;
-            }
-            if (!v.IsClip()) {
-                r.error = input + ": the script gives " + qexhost::type_name(v) + ", not a clip";
-                return r;
-            }
-            clip = v.AsClip();
-        } else {
-            if (!hasExtension(input, ".y4m")) {
-                return scanVideo(input, &env, opt, progress, nullptr);
-            }
-            const char* source = "Y4MSource";
-            try {
-                clip = env.Invoke(source, AVSValue(input.c_str())).AsClip();
-            } catch (const IScriptEnvironment::NotFound&) {
-                r.error = input + ": this build has no " + source + " to open it";
-                return r;
-            }
-        }
-    } catch (const AvisynthError& e) {
-        r.error = e.msg ? e.msg : "error without a message";
-        return r;
-    }
-    r = scanClip(clip, &env, opt, progress);
-    if (!r.ok && !r.error.empty()) r.error = input + ": " + r.error;
     return r;
 }
 

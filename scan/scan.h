@@ -68,12 +68,7 @@ struct ScanResult {
     std::string fieldOrder;  // which order, and why, in words
 };
 
-// Opens `input` in a new host environment: a .avs script is evaluated (in its own folder: the
-// working folder changes while the script runs and is restored after it), a .y4m is read with
-// Y4MSource, anything else is opened with VideoSource(path); then scans the clip.
-ScanResult scanFile(const std::string& input, const ScanOptions&, const ProgressFn& = {});
-
-// The same on a clip the caller has already made in its own environment. Frames are requested
+// Scans a clip the caller has made in its own environment. Frames are requested
 // on the calling thread, in order, and so is the progress function called (at most four times
 // a second, and once at the end); only the analysis runs on worker threads.
 ScanResult scanClip(PClip clip, IScriptEnvironment* env, const ScanOptions&,

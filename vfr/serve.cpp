@@ -4,10 +4,11 @@
 #include <new>
 #include <system_error>
 
+#include "cli/frames.h"
+#include "cli/input.h"
 #include "env.h"
 #include "pipe_output.h"
 #include "script.h"
-#include "text.h"
 #include "y4m.h"
 
 namespace qexvfr {
@@ -15,11 +16,7 @@ namespace qexvfr {
 using qexhost::Environment;
 
 std::string source_function(const std::string& input) {
-    const size_t dot = input.rfind('.');
-    const size_t slash = input.rfind('/');
-    const bool y4m = dot != std::string::npos && (slash == std::string::npos || dot > slash) &&
-                     qextext::iequals(std::string_view(input).substr(dot), ".y4m");
-    return y4m ? "Y4MSource" : "VideoSource";
+    return qexcli::input_kind(input) == qexcli::InputKind::kY4m ? "Y4MSource" : "VideoSource";
 }
 
 struct Server::Impl {
@@ -39,21 +36,28 @@ std::string message(const AvisynthError& e) {
 
 }  // namespace
 
-Server::Server(const std::string& plugin, const std::string& input, const Opener& open)
+Server::Server(const std::string& plugin, const std::string& input)
     : impl_(std::make_unique<Impl>()) {
-    Environment& env = impl_->env;
     impl_->input = input;
-    const std::string source = source_function(input);
+    const char* source = qexcli::source_function(qexcli::input_kind(input));
     try {
-        env.Invoke("LoadPlugin", AVSValue(plugin.c_str()));
-        if (!env.FunctionExists(source.c_str()))
+        impl_->env.Invoke("LoadPlugin", AVSValue(plugin.c_str()));
+        if (!impl_->env.FunctionExists(source))
             throw ServeError(input + ": this build has no " + source + " to read it");
-        const AVSValue clip =
-            open ? AVSValue(open(&env)) : env.Invoke(source.c_str(), AVSValue(input.c_str()));
+    } catch (const AvisynthError& e) {
+        throw ServeError(message(e));
+    } catch (const IScriptEnvironment::NotFound&) {
+        throw ServeError(input + ": the frame server has no " + source);
+    }
+}
+
+void Server::open_source() {
+    const std::string& input = impl_->input;
+    const char* source = qexcli::source_function(qexcli::input_kind(input));
+    try {
+        const AVSValue clip = impl_->env.Invoke(source, AVSValue(input.c_str()));
         if (!clip.IsClip()) throw ServeError(input + ": " + source + " gave no clip");
-        const VideoInfo& vi = clip.AsClip()->GetVideoInfo();
-        if (!vi.HasVideo() || vi.num_frames <= 0) throw ServeError(input + ": no video");
-        impl_->source = clip.AsClip();
+        use_source(clip.AsClip());
     } catch (const AvisynthError& e) {
         throw ServeError(message(e));
     } catch (const IScriptEnvironment::NotFound&) {
@@ -61,6 +65,12 @@ Server::Server(const std::string& plugin, const std::string& input, const Opener
     } catch (const std::bad_alloc&) {
         throw ServeError("out of memory while opening " + input);
     }
+}
+
+void Server::use_source(const PClip& clip) {
+    const VideoInfo& vi = clip->GetVideoInfo();
+    if (!vi.HasVideo() || vi.num_frames <= 0) throw ServeError(impl_->input + ": no video");
+    impl_->source = clip;
 }
 
 PClip Server::source() const {
@@ -135,24 +145,19 @@ bool Server::stream(int fd, int count, const std::function<bool(int)>& progress)
     try {
         out.WriteHeader();
         for (; n < count; ++n) {
-            PVideoFrame frame = impl_->clip->GetFrame(n, &impl_->env);
-            if (!frame) throw ServeError("frame " + std::to_string(n) + ": a filter gave no frame");
+            const PVideoFrame frame = qexcli::pull_frame(impl_->clip, n, &impl_->env);
             qexhost::check_frame_size(impl_->vi, *frame);
             out.WriteFrame(*frame);
             if (progress && !progress(n + 1)) return false;
         }
-    } catch (const AvisynthError& e) {
-        throw ServeError("frame " + std::to_string(n) + ": " + message(e));
-    } catch (const IScriptEnvironment::NotFound&) {
-        throw ServeError("frame " + std::to_string(n) +
-                         ": a filter called a function that does not exist");
+    } catch (const qexcli::FrameError& e) {
+        throw ServeError(e.what());
     } catch (const std::system_error& e) {
         if (e.code().value() == EPIPE) throw ServeError("the encoder stopped reading", true);
         throw ServeError(std::string("cannot write to the encoder: ") + e.code().message());
     } catch (const std::bad_alloc&) {
         throw ServeError("frame " + std::to_string(n) + ": out of memory");
     } catch (const std::runtime_error& e) {
-        if (dynamic_cast<const ServeError*>(&e)) throw;
         throw ServeError("frame " + std::to_string(n) + ": " + e.what());
     }
     return true;

@@ -22,16 +22,18 @@ std::string source_function(const std::string& input);
 
 class Server {
   public:
-    // Opens the source clip in the server's environment, in place of Source(INPUT); may throw
-    // ServeError, and the host's errors.
-    using Opener = std::function<PClip(IScriptEnvironment* env)>;
-
-    // Loads the plug-in and opens the source (with `open` when given). Throws ServeError with
-    // the host's message.
-    Server(const std::string& plugin, const std::string& input, const Opener& open = {});
+    // Loads the plug-in into a new environment, which must have the source function for
+    // INPUT. Throws ServeError with the host's message.
+    Server(const std::string& plugin, const std::string& input);
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
+
+    // Opens INPUT with its source function. Throws ServeError with the host's message.
+    void open_source();
+    // Serves `clip`, made in env() from INPUT (by a scan that indexed it on the way). Throws
+    // ServeError when it has no video.
+    void use_source(const PClip& clip);
 
     // The source clip and its environment, for a scan that reads the same decoder and index.
     PClip source() const;

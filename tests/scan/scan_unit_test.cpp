@@ -1,7 +1,7 @@
 // Unit tests of qexscan's pure parts: the comb and change measures on small synthetic
 // pictures, the marks decided from measures, the log text (read back by zorvane's own log
 // reader) and the command line.
-#include "args.h"
+#include "qexscan_args.h"
 #include "log.h"
 #include "marks.h"
 #include "measure.h"

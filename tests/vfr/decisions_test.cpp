@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "defcheck.h"
-#include "options.h"
+#include "qexvfr_options.h"
 #include "picture.h"
 #include "plan.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "options.h"
+#include "qexvfr_options.h"
 #include "plan.h"
 
 namespace qexvfr {

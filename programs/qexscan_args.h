@@ -1,9 +1,9 @@
 // The command line of qexscan, read once into options.
 #pragma once
 
+#include "cli/errors.h"
 #include "scan.h"
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,9 +17,7 @@ struct Args {
     ScanOptions scan;
 };
 
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+using qexcli::UsageError;
 
 // Throws UsageError with a one-line reason.
 Args parseArgs(const std::vector<std::string>& argv);

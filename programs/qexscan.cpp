@@ -6,11 +6,14 @@
 // Status 0 when the log was written, 1 when the input could not be analysed or the log not
 // written (one line on standard error; an existing log is left as it was), 2 for a wrong
 // command line.
-#include "args.h"
+#include "cli/errors.h"
+#include "cli/input.h"
+#include "cli/progress.h"
+#include "env.h"
+#include "qexscan_args.h"
 #include "scan.h"
+#include "script.h"
 #include "wholefile.h"
-
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -19,11 +22,25 @@ using namespace qexscan;
 
 namespace {
 
-std::string clock(double secs) {
-    long long s = secs > 0 && secs < 1e9 ? (long long)(secs + 0.5) : 0;
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
-    return buf;
+// Opens INPUT in a new host environment and scans it: a recording over the decode that indexes
+// it, a script (run in its own folder) or a y4m over its clip.
+ScanResult scan_input(const std::string& input, const ScanOptions& opt,
+                      const ProgressFn& progress) {
+    qexhost::Environment env;
+    qexhost::ScriptEngine engine(env);
+    if (qexcli::input_kind(input) == qexcli::InputKind::kRecording)
+        return scanVideo(input, &env, opt, progress, nullptr);
+    ScanResult r;
+    PClip clip;
+    try {
+        clip = qexcli::open_input(input, env, engine).clip;
+    } catch (const qexcli::Failure& f) {
+        r.error = f.msg;
+        return r;
+    }
+    r = scanClip(clip, &env, opt, progress);
+    if (!r.ok && !r.error.empty()) r.error = input + ": " + r.error;
+    return r;
 }
 
 }  // namespace
@@ -34,28 +51,30 @@ int main(int argc, char** argv) {
         args = parseArgs(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const UsageError& e) {
         std::fprintf(stderr, "qexscan: %s\n%s", e.what(), kUsage);
-        return 2;
+        return qexcli::kExitUsage;
     }
     if (args.help) {
         std::fputs(kUsage, stdout);
         return 0;
     }
-    const bool tty = ::isatty(STDERR_FILENO);
+    qexcli::ProgressLine line({});
     ProgressFn progress;
     if (args.progress) {
-        progress = [tty](const Progress& p) {
+        progress = [&line](const Progress& p) {
             const double pct =
                 p.frames_total ? 100.0 * double(p.frames_done) / double(p.frames_total) : 0;
-            std::fprintf(stderr, "%s[%5.1f%%] %lld/%lld frames, %.2f fps, eta %s%s",
-                         tty ? "\r" : "", pct, (long long)p.frames_done, (long long)p.frames_total,
-                         p.fps, clock(p.seconds_left).c_str(), tty ? "" : "\n");
+            char buf[160];
+            std::snprintf(buf, sizeof buf, "[%5.1f%%] %lld/%lld frames, %.2f fps, eta %s", pct,
+                          (long long)p.frames_done, (long long)p.frames_total, p.fps,
+                          qexcli::hours_clock(p.seconds_left).c_str());
+            line.show(buf);
         };
     }
-    ScanResult r = scanFile(args.input, args.scan, progress);
-    if (args.progress && tty) std::fputc('\n', stderr);
+    ScanResult r = scan_input(args.input, args.scan, progress);
+    line.close();
     if (!r.ok) {
         std::fprintf(stderr, "qexscan: %s\n", r.error.c_str());
-        return 1;
+        return qexcli::kExitFailure;
     }
     wholefile::Options wopt;
     wopt.temp_tag = "qexscan";
@@ -63,7 +82,7 @@ int main(int argc, char** argv) {
     if (!st.ok()) {
         std::fprintf(stderr, "qexscan: cannot write %s: %s\n", args.output.c_str(),
                      st.error ? std::strerror(st.error) : "failed");
-        return 1;
+        return qexcli::kExitFailure;
     }
     if (!r.fieldOrder.empty())
         std::fprintf(stderr, "qexscan: field order: %s\n", r.fieldOrder.c_str());

@@ -1,11 +1,5 @@
-// qexvfr: from a recording to a variable-frame-rate Matroska file in one command.
-//
-//   qexvfr INPUT -o OUTPUT.mkv [options]
-//
-// Scan and analysis (or an edited --def), then the frame server with libqex.so in this process
-// streaming y4m into x264, then mkvmerge with the timecodes, INPUT's audio and the chapters.
-// Every failure ends with one line on standard error and status 1 (2 for a wrong command
-// line, 130 after SIGINT); OUTPUT then keeps what it held before and no temporary file stays.
+#include "job.h"
+
 #include <dirent.h>
 #include <limits.h>
 #include <signal.h>
@@ -13,61 +7,33 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "builtin_settings.h"
 #include "child.h"
+#include "cli/errors.h"
+#include "cli/progress.h"
 #include "defcheck.h"
-#include "options.h"
 #include "picture.h"
-#include "plan.h"
-#include "report_run.h"
-#include "serve.h"
+#include "run.h"
 #include "text.h"
 #include "tracks.h"
-#include "media.h"
-#include "videosource.h"
-#include "wholefile.h"
 
-#include "builtin_settings.h"
-#include "run.h"
-#include "scan.h"
+namespace qexvfr {
 
-using namespace qexvfr;
+using qexcli::absolute;
+using qexcli::Failure;
+using qexcli::one_line;
 
 namespace {
-
-// Ends the run; printed after "qexvfr: ".
-struct Failure {
-    std::string msg;
-    int status = 1;
-};
-
-std::string one_line(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-    for (char& c : s)
-        if (c == '\n' || c == '\r') c = ' ';
-    return s;
-}
 
 // "1 frame", "3 frames".
 std::string count_text(int64_t n, const std::string& noun) {
     return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
-}
-
-std::string absolute(const std::string& path) {
-    if (path.empty() || path[0] == '/') return path;
-    char buf[PATH_MAX];
-    if (!::getcwd(buf, sizeof buf))
-        throw Failure{std::string("cannot find the working folder: ") + std::strerror(errno)};
-    return std::string(buf) + "/" + path;
 }
 
 std::string folder_of(const std::string& path) {
@@ -111,24 +77,6 @@ void remove_tree(const std::string& path) {
 }
 
 // A folder for the run's temporary files beside OUTPUT (so the finished file is renamed, not
-// copied), removed with everything in it.
-class WorkDir {
-  public:
-    explicit WorkDir(const std::string& beside) {
-        std::string templ = beside + "/.qexvfr-XXXXXX";
-        if (!::mkdtemp(templ.data()))
-            throw Failure{"cannot write in " + beside + ": " + std::strerror(errno)};
-        path_ = templ;
-    }
-    ~WorkDir() { remove_tree(path_); }
-    WorkDir(const WorkDir&) = delete;
-    WorkDir& operator=(const WorkDir&) = delete;
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& folder() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 // One progress line per stage: rewritten in place on a terminal, a plain line every ten
 // seconds otherwise; finish() leaves the final line.
@@ -137,17 +85,17 @@ class StageLine {
     StageLine(std::string name, int64_t total)
         : name_(std::move(name)),
           total_(total),
-          tty_(::isatty(STDERR_FILENO)),
-          start_(Clock::now()),
           // On a terminal the stage shows at once; elsewhere its first line comes after ten
           // seconds, so that a short run prints only its final lines.
-          shown_(tty_ ? start_ - std::chrono::seconds(10) : start_) {}
+          line_({.terminal_every = std::chrono::milliseconds(250),
+                 .pipe_every = std::chrono::seconds(10),
+                 .erase = true,
+                 .first_at_once = true}) {}
 
     void update(int64_t done, bool force = false) {
-        const auto now = Clock::now();
-        if (!force && now - shown_ < std::chrono::milliseconds(tty_ ? 250 : 10000)) return;
-        shown_ = now;
-        const double secs = std::chrono::duration<double>(now - start_).count();
+        const auto now = qexcli::ProgressLine::Clock::now();
+        if (!line_.due(now) && !force) return;
+        const double secs = line_.seconds(now);
         const double fps = secs > 0 ? done / secs : 0;
         std::string line = name_ + ": " + std::to_string(done);
         if (total_ > 0) line += "/" + std::to_string(total_);
@@ -160,37 +108,25 @@ class StageLine {
             if (fps > 0 && done < total_)
                 line += ", " + clock_text(int64_t(1000 * (total_ - done) / fps)) + " left";
         }
-        std::fprintf(stderr, "%s%s%s", tty_ ? "\r\033[K" : "", line.c_str(), tty_ ? "" : "\n");
-        std::fflush(stderr);
-        line_open = tty_;
-    }
-
-    // Whether a progress line on a terminal waits for its end of line: whatever is printed
-    // next starts with one.
-    static inline bool line_open = false;
-    static void close_line() {
-        if (line_open) std::fputc('\n', stderr);
-        line_open = false;
+        line_.show(line);
     }
 
     void set_total(int64_t total) { total_ = total; }
 
     void finish(int64_t done) {
         update(done, true);
-        close_line();
+        line_.close();
     }
 
     void note(const std::string& text) {
-        close_line();
+        close_progress_line();
         std::fprintf(stderr, "%s: %s\n", name_.c_str(), text.c_str());
     }
 
   private:
-    using Clock = std::chrono::steady_clock;
     std::string name_;
     int64_t total_;
-    bool tty_;
-    Clock::time_point start_, shown_;
+    qexcli::ProgressLine line_;
 };
 
 std::string read_text(const std::string& path, const std::string& what) {
@@ -247,7 +183,8 @@ std::string need_program(const char* name, const char* package) {
 }
 
 // Scan: over the decode that indexes INPUT (so that it is decoded once for the scan and once
-// for serving), or over the source clip when its index is already there.
+
+// The scan's options and its progress line.
 class Scan {
   public:
     explicit Scan(char order) : line_("index and scan", 0) {
@@ -263,22 +200,21 @@ class Scan {
         };
     }
 
-    // Opens INPUT with VideoSource for the server, scanning it on the way.
-    Server::Opener opener(const std::string& input) {
-        return [this, input](IScriptEnvironment* env) {
-            PClip clip;
-            result_ = qexscan::scanVideo(input, env, opt_, progress_, &clip);
-            check_stop();
-            if (!clip) throw ServeError(one_line(result_.error));
-            done_ = true;
-            return clip;
-        };
+    // Opens INPUT with VideoSource in `env`, scanning it over the decode that indexes it.
+    PClip open_recording(const std::string& input, IScriptEnvironment* env) {
+        PClip clip;
+        result_ = qexscan::scanVideo(input, env, opt_, progress_, &clip);
+        check_stop();
+        if (!clip) throw ServeError(one_line(result_.error));
+        done_ = true;
+        return clip;
     }
 
-    // The scan's log (scanning the server's source first unless the opener did).
-    const qexscan::ScanResult& result(const Server& server, const std::string& input) {
+    // The scan's log (scanning `clip` first unless open_recording did).
+    qexscan::ScanResult result(const PClip& clip, IScriptEnvironment* env,
+                               const std::string& input) {
         if (!done_) {
-            result_ = qexscan::scanClip(server.source(), server.env(), opt_, progress_);
+            result_ = qexscan::scanClip(clip, env, opt_, progress_);
             check_stop();
             if (!result_.ok) result_.error = input + ": " + result_.error;
             done_ = true;
@@ -327,18 +263,6 @@ void make_definition(const Options& o, std::string_view settings, const std::str
     for (const std::string& l : text_lines(run.console))
         if (l.find("Warning") != std::string::npos) warnings.push_back("zorvane: " + l);
 }
-
-// The input's sound and subtitle tracks, copied by mkvmerge into the work folder, and how far
-// they must move to sit against the first picture served.
-struct SideTracks {
-    std::string media;  // empty: nothing to carry
-    std::vector<Track> audio, subtitles;
-    int input_chapters = 0;
-    int64_t sync_ms = 0;
-    int64_t chapter_sync_ms = 0;  // the input's chapters keep its clock: moved by the first picture
-    std::string identification;   // mkvmerge's identification of the input (-J)
-    std::string note;             // why they could not be placed, when they could not
-};
 
 SideTracks copy_side_tracks(const std::string& mkvmerge, const std::string& input, bool audio,
                             const WorkDir& work,
@@ -416,15 +340,6 @@ void after_qex_chapters(const std::string& media, const WorkDir& work) {
                       last_lines(read_text(work.file("mkvpropedit.log"), "mkvpropedit's log"), 3)};
 }
 
-struct Summary {
-    std::string output;
-    std::vector<RateShare> shares;
-    int64_t frames = 0;
-    uint64_t bytes = 0;
-    Size shown;        // the size a player shows the picture at
-    std::string kept;  // what the output carries besides the picture
-};
-
 // What the input's stream says of its picture; one FFmpeg's demuxers cannot read says nothing
 // (VideoSource then tells what is wrong with it).
 VideoFacts input_video(const std::string& input) {
@@ -435,25 +350,46 @@ VideoFacts input_video(const std::string& input) {
     }
 }
 
-Summary run(const Options& o, const std::vector<std::string>& command) {
+}  // namespace
+
+void close_progress_line() {
+    qexcli::ProgressLine::close_open_line();
+}
+
+WorkDir::WorkDir(const std::string& beside) {
+    std::string templ = beside + "/.qexvfr-XXXXXX";
+    if (!::mkdtemp(templ.data()))
+        throw Failure{"cannot write in " + beside + ": " + std::strerror(errno)};
+    path_ = templ;
+}
+
+WorkDir::~WorkDir() {
+    remove_tree(path_);
+}
+
+void prepare(Job& job) {
     install_signal_handlers();
-    const std::string input = absolute(o.input);
+    const Options& o = job.o;
+    job.input = absolute(o.input);
+    const std::string& input = job.input;
     struct stat st {};
     if (::stat(input.c_str(), &st) != 0) throw Failure{o.input + ": " + std::strerror(errno)};
     if (!S_ISREG(st.st_mode)) throw Failure{o.input + ": not a file"};
     if (::access(input.c_str(), R_OK) != 0) throw Failure{o.input + ": " + std::strerror(errno)};
     if (!o.def.empty() && ::access(o.def.c_str(), R_OK) != 0)
         throw Failure{"cannot read the definition " + o.def + ": " + std::strerror(errno)};
+    job.input_bytes = uint64_t(st.st_size);
 
-    const std::string settings = !o.def.empty()       ? std::string()
-                                 : o.settings.empty() ? std::string(kBuiltinSettings)
-                                                      : read_text(o.settings, "the settings file");
-    const std::string x264 = need_program("x264", "x264");
-    const std::string mkvmerge = need_program("mkvmerge", "mkvtoolnix");
-    const std::string plugin = program_folder() + "/libqex.so";
-    if (::access(plugin.c_str(), R_OK) != 0) throw Failure{"the plug-in " + plugin + " is missing"};
+    job.settings = !o.def.empty()       ? std::string()
+                   : o.settings.empty() ? std::string(kBuiltinSettings)
+                                        : read_text(o.settings, "the settings file");
+    job.x264 = need_program("x264", "x264");
+    job.mkvmerge = need_program("mkvmerge", "mkvtoolnix");
+    job.plugin = program_folder() + "/libqex.so";
+    if (::access(job.plugin.c_str(), R_OK) != 0)
+        throw Failure{"the plug-in " + job.plugin + " is missing"};
 
-    wholefile::Target target;
+    wholefile::Target& target = job.target;
     const wholefile::Status ts = wholefile::resolve(absolute(o.output), target);
     if (ts.step == wholefile::Step::kFolder) throw Failure{o.output + " is a folder"};
     if (!ts.ok())
@@ -467,8 +403,6 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
 
     // The report's file is opened now, so that a page that cannot be written stops the run
     // before anything is scanned or encoded.
-    std::optional<ReportRun> report;
-    std::vector<std::string> warnings;
     if (o.report) {
         const std::string page = o.report_path.empty() ? folder_of(target.path) + "/" +
                                                              stem_of(target.path) + ".report.html"
@@ -480,69 +414,93 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
             (!o.def.empty() && page == absolute(o.def)))
             throw Failure{"the report " + page +
                           " would overwrite the output, input or definition"};
-        report.emplace(page);
-        report->facts().command_line = shell_line(command);
+        job.report.emplace(page);
+        job.report->facts().command_line = shell_line(job.command);
     }
 
-    WorkDir work(folder_of(target.path));
-    std::string keep = work.file("");
-    keep.pop_back();
+    job.work = std::make_unique<WorkDir>(folder_of(target.path));
+    job.keep = job.work->file("");
+    job.keep.pop_back();
     if (!o.keep.empty()) {
-        keep = absolute(o.keep);
-        if (::mkdir(keep.c_str(), 0777) != 0 && errno != EEXIST)
+        job.keep = absolute(o.keep);
+        if (::mkdir(job.keep.c_str(), 0777) != 0 && errno != EEXIST)
             throw Failure{"cannot make " + o.keep + ": " + std::strerror(errno)};
     }
-    const std::string stem = stem_of(target.path);
-    const std::vector<std::string> folders = {work.folder(), keep};
-    auto kept = [&](const std::string& ext) { return keep + "/" + stem + ext; };
+    job.stem = stem_of(target.path);
+    job.folders = {job.work->folder(), job.keep};
+    job.video_facts = input_video(input);
+    job.def = o.def.empty() ? job.kept(".def") : absolute(o.def);
+    job.timecodes = job.kept(".tc.txt");
+    job.chapter_file = job.kept(".chapters.xml");
+}
 
-    const VideoFacts video = input_video(input);
-    std::unique_ptr<Server> server;
-    std::optional<qexhost::VideoSourceInfo> first_picture;  // of the clip VideoSource serves
-    const std::string def = o.def.empty() ? kept(".def") : absolute(o.def);
-    const std::string timecodes = kept(".tc.txt"), chapter_file = kept(".chapters.xml");
+SourceAndLog open_and_scan(Job& job) {
+    const Options& o = job.o;
+    const std::string& input = job.input;
+    SourceAndLog out;
     try {
         // A picture the filters and x264 cannot take is converted, said once, before the scan
         // (which then reads the converted clip).
-        const PixelFormat& format = video.format;
+        const PixelFormat& format = job.video_facts.format;
         const std::string convert = conversion_notice(format);
         if (!convert.empty() && !source_notes_conversion(format))
             std::fprintf(stderr, "%s: %s\n", o.input.c_str(), convert.c_str());
-        const bool cadence = probably_has_cadence(input, video);
+        job.cadence = probably_has_cadence(input, job.video_facts);
         std::optional<Scan> scan;
-        if (o.def.empty() && cadence) scan.emplace(o.field_order);
+        if (o.def.empty() && job.cadence) scan.emplace(o.field_order);
         const bool served_as_is = format.name.empty() || format.layout == "4:2:0";
-        server = std::make_unique<Server>(
-            plugin, input,
-            scan && served_as_is && source_function(input) == "VideoSource" ? scan->opener(input)
-                                                                            : Server::Opener());
-        first_picture = qexhost::video_source_info(server->source());
-        const VideoInfo& opened = server->source()->GetVideoInfo();
-        if (!opened.IsYV12()) server->filter_source(conversion_graph(cadence));
-        const VideoInfo& source = server->source()->GetVideoInfo();
-        if (o.def.empty() && !cadence_possible(source.fps_numerator, source.fps_denominator)) {
-            write_text(def, every_frame_definition(source.num_frames));
-            StageLine::close_line();
+        job.server = std::make_unique<Server>(job.plugin, input);
+        Server& server = *job.server;
+        if (scan && served_as_is && source_function(input) == "VideoSource")
+            server.use_source(scan->open_recording(input, server.env()));
+        else
+            server.open_source();
+        job.first_picture = qexhost::video_source_info(server.source());
+        const VideoInfo& opened = server.source()->GetVideoInfo();
+        if (!opened.IsYV12()) server.filter_source(conversion_graph(job.cadence));
+        out.clip = server.source();
+        const VideoInfo& source = out.clip->GetVideoInfo();
+        if (o.def.empty() && cadence_possible(source.fps_numerator, source.fps_denominator)) {
+            if (!scan) scan.emplace(o.field_order);
+            out.log = scan->result(out.clip, server.env(), input);
+        }
+    } catch (const ServeError& e) {
+        throw Failure{e.what()};
+    }
+    return out;
+}
+
+void analyse(Job& job, const SourceAndLog& source) {
+    const Options& o = job.o;
+    try {
+        const VideoInfo& vi = source.clip->GetVideoInfo();
+        if (o.def.empty() && !source.log) {
+            write_text(job.def, every_frame_definition(vi.num_frames));
+            close_progress_line();
             std::fprintf(stderr, "%s: %s fps, a rate without pulldown: every frame is kept\n",
                          o.input.c_str(),
-                         rate_text(double(source.fps_numerator) / source.fps_denominator).c_str());
+                         rate_text(double(vi.fps_numerator) / vi.fps_denominator).c_str());
         } else if (o.def.empty()) {
-            if (!scan) scan.emplace(o.field_order);
             // The whole road (serving, bob) takes the scan's field order.
-            const qexscan::ScanResult& r = scan->result(*server, input);
-            server->set_field_order(r.tff);
-            StageLine::close_line();
+            const qexscan::ScanResult& r = *source.log;
+            job.server->set_field_order(r.tff);
+            close_progress_line();
             std::fprintf(stderr, "field order: %s\n", r.fieldOrder.c_str());
-            make_definition(o, settings, r.log, kept(".log"), def, warnings);
-            if (report) report->set_log(r.log);
+            make_definition(o, job.settings, r.log, job.kept(".log"), job.def, job.warnings);
+            if (job.report) job.report->set_log(r.log);
         } else {
-            if (o.field_order) server->set_field_order(o.field_order == 't');
-            check_edited_definition(o.def, def, source.num_frames);
+            if (o.field_order) job.server->set_field_order(o.field_order == 't');
+            check_edited_definition(o.def, job.def, vi.num_frames);
         }
         check_stop();
     } catch (const ServeError& e) {
         throw Failure{e.what()};
     }
+}
+
+void serve_and_encode(Job& job) {
+    const Options& o = job.o;
+    Server& server = *job.server;
     // The definition as the user knows it: their file, or the one made with their settings
     // (in the work folder, gone at the end, unless kept).
     const std::string def_shown =
@@ -553,53 +511,52 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
     const std::string keep_hint =
         o.def.empty() && o.keep.empty() ? " (--keep DIR keeps it to look at)" : "";
     try {
-        server->apply_qex(def, timecodes, chapter_file);
+        server.apply_qex(job.def, job.timecodes, job.chapter_file);
     } catch (const ServeError& e) {
         if (!o.def.empty()) throw Failure{e.what()};
         // Qex's words name the definition made in the work folder; the user's part in it is
         // the settings.
         throw Failure{def_shown + " is refused: " + e.what() + keep_hint};
     }
-    const unsigned fps_num = server->fps_num(), fps_den = server->fps_den();
-    std::vector<int64_t> tc;
-    std::vector<int64_t> chapters;
+    job.fps_num = server.fps_num();
+    job.fps_den = server.fps_den();
     try {
-        tc = parse_timecodes(read_text(timecodes, "the timecodes"));
+        job.tc = parse_timecodes(read_text(job.timecodes, "the timecodes"));
     } catch (const FormatError& e) {
         throw Failure{"Qex's timecodes for " + def_shown + ": " + e.what() + keep_hint};
     }
     try {
-        chapters = parse_chapter_starts(read_text(chapter_file, "the chapters"));
+        job.chapters = parse_chapter_starts(read_text(job.chapter_file, "the chapters"));
     } catch (const FormatError& e) {
         throw Failure{"Qex's chapters for " + def_shown + ": " + e.what() + keep_hint};
     }
+    const std::vector<int64_t>& tc = job.tc;
     if (tc.empty())
         throw Failure{o.def.empty()
                           ? o.input + ": too short: " +
-                                count_text(server->source()->GetVideoInfo().num_frames, "frame") +
+                                count_text(server.source()->GetVideoInfo().num_frames, "frame") +
                                 " give nothing to encode"
                           : o.def + ": the definition gives no frames"};
-    if (int64_t(tc.size()) > server->frames())
+    if (int64_t(tc.size()) > server.frames())
         throw Failure{def_shown + ": Qex wrote more timecodes than it serves frames" + keep_hint};
-    const std::vector<int64_t> keys = chapter_frames(tc, chapters);
-    write_text(kept(".qp.txt"), qpfile_text(keys));
-    if (report) report->collect(*server, def, read_text(def, "the definition"), tc);
+    const std::vector<int64_t> keys = chapter_frames(tc, job.chapters);
+    write_text(job.kept(".qp.txt"), qpfile_text(keys));
+    if (job.report) job.report->collect(server, job.def, read_text(job.def, "the definition"), tc);
 
     // Encode.
     const int count = int(tc.size());
     Child encoder;
-    const EncodePaths enc{timecodes, kept(".qp.txt"), work.file("video.mkv")};
-    const PictureFacts& picture = video.picture;
+    const WorkDir& work = *job.work;
+    const EncodePaths enc{job.timecodes, job.kept(".qp.txt"), work.file("video.mkv")};
+    job.encoded = enc.video;
     // A copy: the server, and the clip it describes, are gone by the mux.
-    const VideoInfo source_vi = server->source()->GetVideoInfo();
-    const Size shown =
-        display_size(source_vi.width, source_vi.height, picture.sar_num, picture.sar_den);
-    encoder.start(x264_command(x264, o, enc, x264_picture_options(picture)), true,
-                  work.file("x264.log"));
+    job.source_vi = server.source()->GetVideoInfo();
+    encoder.start(x264_command(job.x264, o, enc, x264_picture_options(job.video_facts.picture)),
+                  true, work.file("x264.log"));
     StageLine line("encode", count);
     bool served = false;
     try {
-        served = server->stream(encoder.input_fd(), count, [&](int done) {
+        served = server.stream(encoder.input_fd(), count, [&](int done) {
             line.update(done);
             return stop_signal() == 0;
         });
@@ -608,12 +565,12 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
         check_stop();
         if (!e.reader_gone) throw Failure{e.what()};
         const std::string log = last_lines(read_text(work.file("x264.log"), "x264's log"), 3);
-        const std::string full = full_disk(folders);
+        const std::string full = full_disk(job.folders);
         throw Failure{"x264 failed: " + (!full.empty() ? full
                                          : log.empty() ? std::string("no message")
                                                        : log)};
     }
-    server.reset();
+    job.server.reset();
     if (!served) {
         encoder.kill();
         check_stop();
@@ -622,126 +579,125 @@ Summary run(const Options& o, const std::vector<std::string>& command) {
     check_stop();
     if (status != 0) {
         const std::string log = last_lines(read_text(work.file("x264.log"), "x264's log"), 3);
-        const std::string full = full_disk(folders);
+        const std::string full = full_disk(job.folders);
         throw Failure{"x264 failed (status " + std::to_string(status) +
                       "): " + (full.empty() ? log : full)};
     }
     line.finish(count);
+}
 
-    // Mux.
-    StageLine mux("mux", 0);
-    MuxPaths mp{
-        work.file("out.mkv"), enc.video, timecodes, chapters.empty() ? "" : chapter_file, "", 0};
-    const Size display =
-        matroska_display(source_vi.width, source_vi.height, picture.sar_num, picture.sar_den);
+void mux(Job& job) {
+    const Options& o = job.o;
+    const WorkDir& work = *job.work;
+    const PictureFacts& picture = job.video_facts.picture;
+    StageLine line("mux", 0);
+    MuxPaths mp{work.file("out.mkv"),
+                job.encoded,
+                job.timecodes,
+                job.chapters.empty() ? "" : job.chapter_file,
+                "",
+                0};
+    const Size display = matroska_display(job.source_vi.width, job.source_vi.height,
+                                          picture.sar_num, picture.sar_den);
     mp.display_width = display.width;
     mp.display_height = display.height;
-    SideTracks side;
-    std::string identified;  // mkvmerge's identification of the input, for the report
+    SideTracks& side = job.side;
     // A y4m stream has no other tracks, and identifying a large one takes mkvmerge long.
-    if (source_function(input) != "Y4MSource") {
-        side = copy_side_tracks(mkvmerge, input, o.audio, work, first_picture);
+    if (source_function(job.input) != "Y4MSource") {
+        side = copy_side_tracks(job.mkvmerge, job.input, o.audio, work, job.first_picture);
         mp.media = side.media;
         mp.media_sync_ms = side.sync_ms;
         mp.media_chapters = side.input_chapters > 0;
-        if (mp.media_chapters && !chapters.empty()) after_qex_chapters(side.media, work);
+        if (mp.media_chapters && !job.chapters.empty()) after_qex_chapters(side.media, work);
         mp.chapter_sync_ms = side.chapter_sync_ms;
-        identified = side.identification;
     }
-    const int ms = run_to_end(mkvmerge_command(mkvmerge, mp), work.file("mkvmerge.log"));
+    const int ms = run_to_end(mkvmerge_command(job.mkvmerge, mp), work.file("mkvmerge.log"));
     check_stop();
     if (ms != 0 && ms != 1) {  // 1: finished with warnings
-        const std::string full = full_disk(folders);
+        const std::string full = full_disk(job.folders);
         throw Failure{"mkvmerge failed (status " + std::to_string(ms) + "): " +
                       (full.empty()
                            ? last_lines(read_text(work.file("mkvmerge.log"), "mkvmerge's log"), 3)
                            : full)};
     }
-    if (!side.note.empty()) mux.note(side.note);
+    if (!side.note.empty()) line.note(side.note);
+    job.chapters_carried = !job.chapters.empty() || mp.media_chapters;
     std::vector<std::string> carried = {"video", "timecodes"};
     if (!side.audio.empty()) carried.push_back("audio");
     if (!side.subtitles.empty()) carried.push_back("subtitles");
-    if (!chapters.empty() || mp.media_chapters) carried.push_back("chapters");
+    if (job.chapters_carried) carried.push_back("chapters");
     std::string said;
     for (size_t i = 0; i < carried.size(); ++i)
         said += (i == 0 ? "" : i + 1 == carried.size() ? " and " : ", ") + carried[i];
-    mux.note(said);
-    if (ms == 1 && report)
+    line.note(said);
+    if (ms == 1 && job.report)
         for (const std::string& l :
              text_lines(read_text(work.file("mkvmerge.log"), "mkvmerge's log")))
-            if (l.find("Warning") != std::string::npos) warnings.push_back("mkvmerge: " + l);
+            if (l.find("Warning") != std::string::npos) job.warnings.push_back("mkvmerge: " + l);
+    job.muxed = mp.output;
+}
 
-    Summary s;
+Summary finish(Job& job) {
+    const Options& o = job.o;
+    const int count = int(job.tc.size());
     struct stat out {};
-    if (::stat(mp.output.c_str(), &out) != 0) throw Failure{"mkvmerge wrote no file"};
-    if (report) {
-        ReportFacts& f = report->facts();
+    if (::stat(job.muxed.c_str(), &out) != 0) throw Failure{"mkvmerge wrote no file"};
+    if (job.report) {
+        ReportFacts& f = job.report->facts();
         f.input = o.input;
-        f.input_bytes = uint64_t(st.st_size);
+        f.input_bytes = job.input_bytes;
         f.output = o.output;
         f.output_bytes = uint64_t(out.st_size);
         f.output_frames = count;
-        f.output_shares = rate_shares(tc, fps_num, fps_den);
+        f.output_shares = rate_shares(job.tc, job.fps_num, job.fps_den);
         f.definition_kept = !o.def.empty() || !o.keep.empty();
-        f.definition = !o.def.empty() ? o.def : o.keep + "/" + stem + ".def";
-        f.audio = audio_tracks(identified);
-        for (AudioTrack& a : f.audio) a.offset_ms = side.sync_ms;
-        f.audio_kept = !side.audio.empty();
+        f.definition = !o.def.empty() ? o.def : o.keep + "/" + job.stem + ".def";
+        f.audio = audio_tracks(job.side.identification);
+        for (AudioTrack& a : f.audio) a.offset_ms = job.side.sync_ms;
+        f.audio_kept = !job.side.audio.empty();
         f.audio_left_out = !o.audio;
-        f.warnings = warnings;
-        if (source_function(input) == "VideoSource") report->read_decode_errors(input);
-        if (first_picture) {
+        f.warnings = job.warnings;
+        if (source_function(job.input) == "VideoSource") job.report->read_decode_errors(job.input);
+        if (job.first_picture) {
             f.frames_filled = 0;
-            for (const qexhost::VideoSourceInfo::Stretch& st : first_picture->filled)
+            for (const qexhost::VideoSourceInfo::Stretch& st : job.first_picture->filled)
                 f.frames_filled += st.count;
         }
-        report->write();
+        job.report->write();
     }
     check_stop();
-    if (::rename(mp.output.c_str(), target.path.c_str()) != 0)
+    if (::rename(job.muxed.c_str(), job.target.path.c_str()) != 0)
         throw Failure{"cannot write " + o.output + ": " + std::strerror(errno)};
-    if (report) {
-        report->commit();
-        std::fprintf(stderr, "report: %s\n", report->path().c_str());
+    if (job.report) {
+        job.report->commit();
+        std::fprintf(stderr, "report: %s\n", job.report->path().c_str());
     }
+    const PictureFacts& picture = job.video_facts.picture;
+    Summary s;
     s.output = o.output;
-    s.shares = rate_shares(tc, fps_num, fps_den);
+    s.shares = rate_shares(job.tc, job.fps_num, job.fps_den);
     s.frames = count;
     s.bytes = uint64_t(out.st_size);
-    s.shown = shown;
-    s.kept = kept_text(side.audio, side.subtitles, int(chapters.size()), side.input_chapters);
+    s.shown =
+        display_size(job.source_vi.width, job.source_vi.height, picture.sar_num, picture.sar_den);
+    s.kept = kept_text(job.side.audio, job.side.subtitles, int(job.chapters.size()),
+                       job.side.input_chapters);
     return s;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    Options o;
-    try {
-        o = parse_options(std::vector<std::string>(argv + 1, argv + argc));
-    } catch (const UsageError& e) {
-        std::fprintf(stderr, "qexvfr: %s\n%s", e.what(), kUsage);
-        return 2;
+Summary run(const Options& o, const std::vector<std::string>& command) {
+    Job job;
+    job.o = o;
+    job.command = command;
+    prepare(job);
+    {
+        // The source clip goes before the server that made it.
+        const SourceAndLog source = open_and_scan(job);
+        analyse(job, source);
     }
-    if (o.help) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    try {
-        const Summary s = run(o, std::vector<std::string>(argv, argv + argc));
-        std::printf("%s: %s\n%lld frames, %s, %s, shown at %dx%d\n", s.output.c_str(),
-                    shares_text(s.shares).c_str(), (long long)s.frames,
-                    clock_text(total_ms(s.shares)).c_str(), size_text(s.bytes).c_str(),
-                    s.shown.width, s.shown.height);
-        if (!s.kept.empty()) std::printf("kept: %s\n", s.kept.c_str());
-        return std::fflush(stdout) == 0 ? 0 : 1;
-    } catch (const Failure& f) {
-        StageLine::close_line();
-        std::fprintf(stderr, "qexvfr: %s\n", one_line(f.msg).c_str());
-        return f.status;
-    } catch (const std::exception& e) {
-        StageLine::close_line();
-        std::fprintf(stderr, "qexvfr: %s\n", one_line(e.what()).c_str());
-    }
-    return 1;
+    serve_and_encode(job);
+    mux(job);
+    return finish(job);
 }
+
+}  // namespace qexvfr

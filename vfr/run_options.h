@@ -1,16 +1,10 @@
-// qexvfr's command line: read and checked once, before anything runs.
+// What a qexvfr run is asked to do, as its command line gives it.
 #pragma once
 
-#include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace qexvfr {
-
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 struct Options {
     std::string input;
@@ -28,15 +22,5 @@ struct Options {
     char field_order = 0;                 // 't' (--tff), 'b' (--bff); 0: the source's or measured
     bool help = false;
 };
-
-extern const char* const kUsage;
-
-// Throws UsageError with a one-line reason.
-Options parse_options(const std::vector<std::string>& args);
-
-// Splits an option string into words at blanks; single or double quotes group words with
-// blanks, a backslash outside single quotes takes the next character as it is. Throws
-// UsageError for an unclosed quote.
-std::vector<std::string> split_words(std::string_view text);
 
 }  // namespace qexvfr

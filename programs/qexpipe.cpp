@@ -6,6 +6,10 @@
 // command line, 1 for anything else. SIGINT means "the stream has ended": the frame being
 // written is finished, the output completed and the status is 0 (a filter at the end of a
 // script raises it in this process when it has served its last frame).
+#include "cli/errors.h"
+#include "cli/frames.h"
+#include "cli/input.h"
+#include "cli/progress.h"
 #include "env.h"
 #include "pipe_output.h"
 #include "qexpipe_args.h"
@@ -14,11 +18,8 @@
 #include "y4m.h"
 
 #include <signal.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,28 +41,9 @@ extern "C" void on_terminate(int) {
     g_terminated = 1;
 }
 
-// Thrown for failures that end the run; the text is printed after "qexpipe: ".
-struct Failure {
-    std::string msg;
-    int status = 1;
-};
-
-// One line: the messages of filters may hold line breaks.
-std::string one_line(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-    for (char& c : s) {
-        if (c == '\n' || c == '\r') c = ' ';
-    }
-    return s;
-}
-
-std::string absolute(const std::string& path) {
-    if (path.empty() || path[0] == '/') return path;
-    char buf[PATH_MAX];
-    if (!::getcwd(buf, sizeof buf))
-        throw Failure{"cannot find the working folder: " + std::string(std::strerror(errno))};
-    return std::string(buf) + "/" + path;
-}
+using qexcli::absolute;
+using qexcli::Failure;
+using qexcli::one_line;
 
 void install_handlers() {
     struct sigaction sa {};
@@ -109,46 +91,38 @@ void print_info(const VideoInfo& vi, PClip& clip) {
     }
 }
 
+// Frames written and frames per second, on standard error.
 class Progress {
   public:
     Progress(bool on, int first, int last)
-        : on_(on),
-          first_(first),
-          total_(last - first + 1),
-          tty_(::isatty(STDERR_FILENO)),
-          start_(Clock::now()),
-          shown_(start_) {}
+        : on_(on), first_(first), total_(last - first + 1), line_(qexcli::ProgressLine::Style{}) {}
 
     void frame_done(int n) {
-        if (!on_) return;
-        auto now = Clock::now();
-        if (now - shown_ < std::chrono::milliseconds(tty_ ? 250 : 1000)) return;
-        shown_ = now;
-        int done = n - first_ + 1;
-        std::fprintf(stderr, "%sframe %d/%d, %.2f fps%s", tty_ ? "\r" : "", done, total_,
-                     rate(done, now), tty_ ? "" : "\n");
+        if (!on_ || !line_.due(qexcli::ProgressLine::Clock::now())) return;
+        const int done = n - first_ + 1;
+        char buf[96];
+        std::snprintf(buf, sizeof buf, "frame %d/%d, %.2f fps", done, total_, rate(done));
+        line_.show(buf);
     }
 
     void finish(int done, bool interrupted) {
         if (!on_) return;
-        auto now = Clock::now();
-        double secs = std::chrono::duration<double>(now - start_).count();
-        std::fprintf(stderr, "%s%d frames in %.2f s, %.2f fps%s\n", tty_ ? "\r" : "", done, secs,
-                     rate(done, now), interrupted ? " (stopped by SIGINT)" : "");
+        const double secs = line_.seconds(qexcli::ProgressLine::Clock::now());
+        char buf[128];
+        std::snprintf(buf, sizeof buf, "%d frames in %.2f s, %.2f fps%s", done, secs,
+                      secs > 0 ? done / secs : 0.0, interrupted ? " (stopped by SIGINT)" : "");
+        line_.last(buf);
     }
 
   private:
-    using Clock = std::chrono::steady_clock;
-    double rate(int done, Clock::time_point now) const {
-        double secs = std::chrono::duration<double>(now - start_).count();
+    double rate(int done) const {
+        const double secs = line_.seconds(qexcli::ProgressLine::Clock::now());
         return secs > 0 ? done / secs : 0.0;
     }
     bool on_;
     int first_;
     int total_;
-    bool tty_;
-    Clock::time_point start_;
-    Clock::time_point shown_;
+    qexcli::ProgressLine line_;
 };
 
 int run(const PipeOptions& opt) {
@@ -167,26 +141,8 @@ int run(const PipeOptions& opt) {
     if (opt.progress) set_index_progress(IndexProgress::kOn);
     if (!plugins.empty()) env.SetAutoloadDirectory(plugins);
 
-    std::string dir, file = opt.script;
-    size_t slash = opt.script.find_last_of('/');
-    if (slash != std::string::npos) {
-        dir = slash == 0 ? "/" : opt.script.substr(0, slash);
-        file = opt.script.substr(slash + 1);
-    }
-    if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
-        throw Failure{"cannot open the script " + opt.script + ": " + std::strerror(errno)};
-    }
-
-    PClip clip;
-    try {
-        AVSValue result = engine.run_file(file, opt.script);
-        if (!result.IsClip()) {
-            throw Failure{opt.script + ": the script gives " + type_name(result) + ", not a clip"};
-        }
-        clip = result.AsClip();
-    } catch (const AvisynthError& e) {
-        throw Failure{e.msg ? e.msg : "script error without a message"};
-    }
+    PClip clip =
+        qexcli::run_script_in_folder(engine, opt.script, qexcli::AfterScript::kStayInItsFolder);
     VideoInfo vi = clip->GetVideoInfo();
     if (opt.info) {
         print_info(vi, clip);
@@ -208,25 +164,17 @@ int run(const PipeOptions& opt) {
     install_handlers();
     Progress progress(opt.progress, range.first, range.second);
     int done = 0;
-    auto frame_failure = [&](int n, const std::string& what) {
-        return Failure{opt.script + ": frame " + std::to_string(n) + ": " + what};
-    };
     try {
         out.WriteHeader();
         for (int n = range.first; n <= range.second; ++n) {
             PVideoFrame frame;
             try {
-                frame = clip->GetFrame(n, &env);
-                if (!frame) throw frame_failure(n, "a filter gave no frame");
+                frame = qexcli::pull_frame(clip, n, &env);
                 check_frame_size(vi, *frame);
-            } catch (const AvisynthError& e) {
-                throw frame_failure(n, e.msg ? e.msg : "error without a message");
-            } catch (const IScriptEnvironment::NotFound&) {
-                throw frame_failure(n, "a filter called a function that does not exist");
-            } catch (const std::bad_alloc&) {
-                throw frame_failure(n, "out of memory");
-            } catch (const std::exception& e) {
-                throw frame_failure(n, e.what());
+            } catch (const qexcli::FrameError& e) {
+                throw Failure{opt.script + ": " + e.what()};
+            } catch (const std::runtime_error& e) {
+                throw Failure{opt.script + ": frame " + std::to_string(n) + ": " + e.what()};
             }
             out.WriteFrame(*frame);
             ++done;
@@ -258,7 +206,7 @@ int main(int argc, char** argv) {
         opt = parse_pipe_args(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const UsageError& e) {
         std::fprintf(stderr, "qexpipe: %s\n%s", e.what(), kPipeUsage);
-        return 2;
+        return qexcli::kExitUsage;
     }
     if (opt.help) {
         std::fputs(kPipeUsage, stdout);

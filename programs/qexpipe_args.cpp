@@ -1,5 +1,7 @@
 #include "qexpipe_args.h"
 
+#include "cli/options.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -38,54 +40,33 @@ int parse_frame_number(const std::string& opt, const std::string& text) {
 }  // namespace
 
 PipeOptions parse_pipe_args(const std::vector<std::string>& args) {
+    using qexcli::Option;
+    using qexcli::Takes;
     PipeOptions o;
+    auto on = [](bool& flag) {
+        return [&flag](const std::string&, const std::optional<std::string>&) { flag = true; };
+    };
+    auto frame = [](std::optional<int>& n) {
+        return [&n](const std::string& name, const std::optional<std::string>& v) {
+            n = parse_frame_number(name, *v);
+        };
+    };
+    const std::vector<Option> table = {
+        {{"--info"}, Takes::kNothing, on(o.info)},
+        {{"--progress"}, Takes::kNothing, on(o.progress)},
+        {{"-h", "--help"}, Takes::kNothing, on(o.help)},
+        {{"--start"}, Takes::kValue, frame(o.start)},
+        {{"--end"}, Takes::kValue, frame(o.end)},
+        {{"--autoload"},
+         Takes::kValue,
+         [&](const std::string&, const std::optional<std::string>& v) {
+             o.autoload = *v;
+             if (o.autoload.empty()) throw UsageError("--autoload needs a folder");
+         }},
+    };
     std::vector<std::string> positional;
-    bool options_done = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (options_done || a == "-" || a.size() < 2 || a[0] != '-') {
-            positional.push_back(a);
-            continue;
-        }
-        if (a == "--") {
-            options_done = true;
-            continue;
-        }
-        std::string name = a;
-        std::optional<std::string> value;
-        size_t eq = a.find('=');
-        if (a.rfind("--", 0) == 0 && eq != std::string::npos) {
-            name = a.substr(0, eq);
-            value = a.substr(eq + 1);
-        }
-        auto take_value = [&]() -> std::string {
-            if (value) return *value;
-            if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
-            return args[++i];
-        };
-        auto no_value = [&]() {
-            if (value) throw UsageError(name + " takes no value");
-        };
-        if (name == "--info") {
-            no_value();
-            o.info = true;
-        } else if (name == "--progress") {
-            no_value();
-            o.progress = true;
-        } else if (name == "-h" || name == "--help") {
-            no_value();
-            o.help = true;
-        } else if (name == "--start") {
-            o.start = parse_frame_number(name, take_value());
-        } else if (name == "--end") {
-            o.end = parse_frame_number(name, take_value());
-        } else if (name == "--autoload") {
-            o.autoload = take_value();
-            if (o.autoload.empty()) throw UsageError("--autoload needs a folder");
-        } else {
-            throw UsageError("unknown option " + name);
-        }
-    }
+    qexcli::read_command_line(args, table, {.split_equals = true, .double_dash = true},
+                              [&](const std::string& word) { positional.push_back(word); });
     if (o.help) return o;
     if (positional.empty()) throw UsageError("no script given");
     o.script = positional[0];

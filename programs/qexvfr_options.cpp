@@ -1,5 +1,6 @@
-#include "options.h"
+#include "qexvfr_options.h"
 
+#include "cli/options.h"
 #include "driver.h"
 #include "text.h"
 
@@ -112,56 +113,66 @@ std::vector<std::string> split_words(std::string_view text) {
 }
 
 Options parse_options(const std::vector<std::string>& args) {
+    using qexcli::Option;
+    using qexcli::Takes;
+    using Value = std::optional<std::string>;
     Options o;
-    std::vector<std::string> positional;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size()) throw UsageError(a + " needs a value");
-            return args[++i];
+    auto text = [](std::string& to) {
+        return [&to](const std::string&, const Value& v) { to = *v; };
+    };
+    auto words = [](std::vector<std::string>& to) {
+        return [&to](const std::string&, const Value& v) {
+            const auto w = split_words(*v);
+            to.insert(to.end(), w.begin(), w.end());
         };
-        if (a == "-h" || a == "--help") {
-            o.help = true;
-        } else if (a == "-o" || a == "--output") {
-            o.output = value();
-        } else if (a == "--def") {
-            o.def = value();
-        } else if (a == "--keep") {
-            o.keep = value();
-        } else if (a == "--settings") {
-            o.settings = value();
-        } else if (a == "--zorvane") {
-            const auto words = split_words(value());
-            o.zorvane.insert(o.zorvane.end(), words.begin(), words.end());
-        } else if (a == "--crf") {
-            o.crf = value();
-            if (!valid_crf(o.crf))
-                throw UsageError("--crf takes a number from 0 to 51, not \"" + o.crf + "\"");
-        } else if (a == "--preset") {
-            o.preset = value();
-            if (std::find(kPresets.begin(), kPresets.end(), o.preset) == kPresets.end())
-                throw UsageError("--preset: \"" + o.preset + "\" is not an x264 preset");
-        } else if (a == "--x264") {
-            const auto words = split_words(value());
-            o.x264_extra.insert(o.x264_extra.end(), words.begin(), words.end());
-        } else if (a == "--no-audio") {
-            o.audio = false;
-        } else if (a == "--report") {
-            o.report = true;
-            if (i + 1 < args.size() && is_html_name(args[i + 1])) o.report_path = args[++i];
-        } else if (a.rfind("--report=", 0) == 0) {
-            o.report = true;
-            o.report_path = a.substr(9);
-            if (o.report_path.empty()) throw UsageError("--report= needs a file name");
-        } else if (a == "--tff" || a == "--bff") {
-            if (o.field_order != 0) throw UsageError("--tff and --bff exclude each other");
-            o.field_order = a == "--tff" ? 't' : 'b';
-        } else if (a.size() > 1 && a[0] == '-') {
-            throw UsageError("unknown option " + a);
-        } else {
-            positional.push_back(a);
-        }
-    }
+    };
+    auto order = [&o](const std::string& name, const Value&) {
+        if (o.field_order != 0) throw UsageError("--tff and --bff exclude each other");
+        o.field_order = name == "--tff" ? 't' : 'b';
+    };
+    const std::vector<Option> table = {
+        {{"-h", "--help"},
+         Takes::kNothing,
+         [&](const std::string&, const Value&) { o.help = true; }},
+        {{"-o", "--output"}, Takes::kValue, text(o.output)},
+        {{"--def"}, Takes::kValue, text(o.def)},
+        {{"--keep"}, Takes::kValue, text(o.keep)},
+        {{"--settings"}, Takes::kValue, text(o.settings)},
+        {{"--zorvane"}, Takes::kValue, words(o.zorvane)},
+        {{"--crf"},
+         Takes::kValue,
+         [&](const std::string&, const Value& v) {
+             o.crf = *v;
+             if (!valid_crf(o.crf))
+                 throw UsageError("--crf takes a number from 0 to 51, not \"" + o.crf + "\"");
+         }},
+        {{"--preset"},
+         Takes::kValue,
+         [&](const std::string&, const Value& v) {
+             o.preset = *v;
+             if (std::find(kPresets.begin(), kPresets.end(), o.preset) == kPresets.end())
+                 throw UsageError("--preset: \"" + o.preset + "\" is not an x264 preset");
+         }},
+        {{"--x264"}, Takes::kValue, words(o.x264_extra)},
+        {{"--no-audio"},
+         Takes::kNothing,
+         [&](const std::string&, const Value&) { o.audio = false; }},
+        // --report alone, --report=FILE, or --report FILE.html.
+        {{"--report"},
+         Takes::kMaybeNext,
+         [&](const std::string&, const Value& v) {
+             o.report = true;
+             if (!v) return;
+             o.report_path = *v;
+             if (o.report_path.empty()) throw UsageError("--report= needs a file name");
+         },
+         true,
+         is_html_name},
+        {{"--tff", "--bff"}, Takes::kNothing, order},
+    };
+    std::vector<std::string> positional;
+    qexcli::read_command_line(args, table, {},
+                              [&](const std::string& word) { positional.push_back(word); });
     if (o.help) return o;
     if (positional.empty()) throw UsageError("no INPUT given");
     if (positional.size() > 1) throw UsageError("more than one INPUT: " + positional[1]);

@@ -1,8 +1,9 @@
 // Command line of qexpipe, parsed without touching files.
 #pragma once
 
+#include "cli/errors.h"
+
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,10 +20,7 @@ struct PipeOptions {
     std::string autoload;    // plug-in folder; empty: none
 };
 
-class UsageError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
+using qexcli::UsageError;
 
 extern const char* const kPipeUsage;
 
