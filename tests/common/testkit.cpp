@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -113,32 +114,73 @@ RunResult finish(const Child& c) {
     return r;
 }
 
+// In the child: its folder, limits and environment, then the program; never returns.
+[[noreturn]] void exec_child(const std::vector<std::string>& argv, const Launch& launch) {
+    if (!launch.cwd.empty() && ::chdir(launch.cwd.c_str()) != 0) ::_exit(126);
+    const Limits& limits = launch.limits;
+    if (limits.address_space > 0) {
+        const rlimit r{rlim_t(limits.address_space), rlim_t(limits.address_space)};
+        ::setrlimit(RLIMIT_AS, &r);
+    }
+    if (limits.file_size > 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit r{rlim_t(limits.file_size), rlim_t(limits.file_size)};
+        ::setrlimit(RLIMIT_FSIZE, &r);
+    }
+    for (const std::string& e : launch.env) ::putenv(const_cast<char*>(e.c_str()));
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    if (launch.executable.empty())
+        ::execvp(args[0], args.data());
+    else
+        ::execv(launch.executable.c_str(), args.data());
+    ::_exit(127);
+}
+
 }  // namespace
 
-Child start_program(const std::vector<std::string>& argv, const std::string& cwd,
-                    const Limits& limits) {
+Child start_program_with(const std::vector<std::string>& argv, const Launch& launch) {
     const Pipes p = open_pipes();
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         become_child(p);
-        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
-        if (limits.address_space > 0) {
-            const rlimit r{rlim_t(limits.address_space), rlim_t(limits.address_space)};
-            ::setrlimit(RLIMIT_AS, &r);
-        }
-        if (limits.file_size > 0) {
-            ::signal(SIGXFSZ, SIG_IGN);
-            const rlimit r{rlim_t(limits.file_size), rlim_t(limits.file_size)};
-            ::setrlimit(RLIMIT_FSIZE, &r);
-        }
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
+        exec_child(argv, launch);
     }
     return in_parent(p, pid);
+}
+
+Child start_program(const std::vector<std::string>& argv, const std::string& cwd,
+                    const Limits& limits) {
+    return start_program_with(argv, Launch{cwd, limits, {}, {}});
+}
+
+Child start_on_terminal(const std::vector<std::string>& argv, const Launch& launch) {
+    int fd = -1;
+    const pid_t pid = ::forkpty(&fd, nullptr, nullptr, nullptr);
+    if (pid < 0) throw std::runtime_error("forkpty failed");
+    if (pid == 0) {
+        ::signal(SIGINT, SIG_DFL);
+        exec_child(argv, launch);
+    }
+    return Child{int(pid), fd, -1};
+}
+
+std::string read_terminal(int fd) {
+    std::string screen;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0)
+            screen.append(buf, size_t(n));
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            break;  // EIO once the child has gone
+    }
+    ::close(fd);
+    return screen;
 }
 
 void drain(int out_fd, int err_fd, std::string* out, std::string* err) {
@@ -176,6 +218,14 @@ int wait_for(int pid) {
 RunResult run_program(const std::vector<std::string>& argv, const std::string& cwd,
                       const Limits& limits) {
     return finish(start_program(argv, cwd, limits));
+}
+
+RunResult run_program_with(const std::vector<std::string>& argv, const Launch& launch) {
+    return finish(start_program_with(argv, launch));
+}
+
+RunResult run_shell(const std::string& command, const std::string& cwd) {
+    return run_program({"/bin/sh", "-c", command}, cwd);
 }
 
 RunResult run_in_child(const std::function<int()>& body) {

@@ -51,11 +51,26 @@ struct Child {
     int err = -1;
 };
 
+// How a child starts, beyond its arguments.
+struct Launch {
+    std::string cwd;               // its folder, "" keeps this one
+    Limits limits;                 // the limits it runs under
+    std::string executable;        // the file to run, when argv[0] is only the name it is given
+    std::vector<std::string> env;  // "NAME=value" settings added to its environment
+};
+
 // Starts argv[0] (looked up on PATH when it holds no slash) in a process group of its own, so
 // that a signal it sends to its group reaches nothing else, in folder `cwd` ("" keeps this
 // one), with SIGINT at its default action and standard output and error on pipes.
 Child start_program(const std::vector<std::string>& argv, const std::string& cwd = {},
                     const Limits& limits = {});
+Child start_program_with(const std::vector<std::string>& argv, const Launch& launch);
+
+// Starts a program as start_program_with does, but on a new pseudo-terminal: Child::out is the
+// terminal's master side (standard output and error both go there), Child::err is -1.
+Child start_on_terminal(const std::vector<std::string>& argv, const Launch& launch = {});
+// What a child started by start_on_terminal wrote, read until it has gone; closes `fd`.
+std::string read_terminal(int fd);
 
 // Reads both pipes to their ends without letting either fill up, then closes them.
 void drain(int out_fd, int err_fd, std::string* out, std::string* err);
@@ -73,6 +88,11 @@ struct RunResult {
 // start_program, drain and wait_for in one.
 RunResult run_program(const std::vector<std::string>& argv, const std::string& cwd = {},
                       const Limits& limits = {});
+RunResult run_program_with(const std::vector<std::string>& argv, const Launch& launch);
+
+// Runs a command line through /bin/sh in folder `cwd`: for pipelines between outside tools
+// (ffmpeg into an encoder, say). Our own programs are started with run_program.
+RunResult run_shell(const std::string& command, const std::string& cwd = {});
 
 // Runs `body` in a forked child (same program, no exec) that leads its own process group, with
 // its standard output and error captured; the child ends with _exit(body()), so the exit

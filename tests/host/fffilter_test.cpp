@@ -4,6 +4,7 @@
 #include "env.h"
 #include "fffilter.h"
 #include "host_test_util.h"
+#include "media.h"
 #include "script.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +20,6 @@ extern "C" {
 #include <cstdio>
 #include <filesystem>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,27 +31,9 @@ namespace {
 
 const fs::path kDir = fs::path(QEX_BUILD_DIR) / "fffilter-test";
 
-std::string capture(const std::string& cmd) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    pclose(p);
-    return out;
-}
-
-// The md5 column of ffmpeg's framemd5 lines.
+// The md5 of each frame of ffmpeg's run of `graph` over `clip`.
 std::vector<std::string> ffmpeg_md5s(const fs::path& clip, const std::string& graph) {
-    const std::string text = capture("ffmpeg -nostdin -v error -i '" + clip.string() + "' -vf '" +
-                                     graph + "' -f framemd5 -");
-    std::vector<std::string> out;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        out.push_back(line.substr(line.rfind(',') + 2));
-    }
-    return out;
+    return qextest::framemd5(clip.string(), {"-vf", graph});
 }
 
 // md5 of a frame's picture as ffmpeg's rawvideo writes it: planes one after another, no padding.
@@ -78,11 +60,11 @@ class FFFilterTest : public ::testing::Test {
     // 30 top-field-first frames woven from 60 moving pictures.
     static void SetUpTestSuite() {
         fs::create_directories(kDir);
-        const std::string cmd =
-            "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=320x240:rate=60000/1001 -vf "
-            "format=yuv420p,tinterlace=interleave_top,setfield=tff -frames:v 30 -f yuv4mpegpipe '" +
-            source().string() + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        // The weave is an output filter, so that the y4m header marks the clip top field first.
+        ASSERT_NO_THROW(
+            qextest::lavfi_clip(source().string(), "testsrc2=size=320x240:rate=60000/1001", 30,
+                                {"-vf", "format=yuv420p,tinterlace=interleave_top,setfield=tff",
+                                 "-f", "yuv4mpegpipe"}));
     }
     static void TearDownTestSuite() { fs::remove(source()); }
     // One file per process: ctest runs the cases of this suite in parallel processes.

@@ -6,6 +6,8 @@
 #include "filters.h"
 #include "frame.h"
 #include "host_test_util.h"
+#include "media.h"
+#include "testkit.h"
 #include "videoindex.h"
 #include "videosource.h"
 
@@ -17,7 +19,6 @@ extern "C" {
 }
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,48 +40,27 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using qextest::read_file;
 
 void write_file(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
+using Outcome = qextest::RunResult;
 
+// A command line (ffmpeg, or a pipeline of outside tools) run by the shell in folder `dir`.
 Outcome shell(const std::string& cmd, const std::string& dir) {
-    const std::string out = dir + "/cmd.out", err = dir + "/cmd.err";
-    Outcome r;
-    const int st = std::system(("(" + cmd + ") >" + out + " 2>" + err).c_str());
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    r.out = read_file(out);
-    r.err = read_file(err);
-    return r;
+    return qextest::run_shell(cmd, dir);
 }
 
 // The md5 of every frame of ffmpeg's linear decode of the first video track.
 // `filter`, when given, is applied to the decoded frames first.
 std::vector<std::string> framemd5(const std::string& file, const std::string& dir,
                                   const std::string& filter = "") {
-    Outcome r =
-        shell("ffmpeg -nostdin -v error -i '" + file + "' -map 0:v:0 " +
-                  (filter.empty() ? "" : "-vf " + filter) + " -fps_mode passthrough -f framemd5 -",
-              dir);
-    std::vector<std::string> out;
-    std::istringstream in(r.out);
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        out.push_back(line.substr(line.find_last_of(',') + 1));
-        out.back().erase(0, out.back().find_first_not_of(' '));
-    }
-    return out;
+    std::vector<std::string> options{"-map", "0:v:0"};
+    if (!filter.empty()) options.insert(options.end(), {"-vf", filter});
+    options.insert(options.end(), {"-fps_mode", "passthrough"});
+    return qextest::framemd5(file, options, dir);
 }
 
 // The md5 of a served frame, over the bytes ffmpeg hashes: the planes of the decoded format

@@ -2,14 +2,13 @@
 // every field of the mixed clips is traced back to the progressive frame it came from, so the
 // truth of each log entry follows. The real programs run: qexscan, zorvane, qexpipe with Qex.
 #include "env.h"
+#include "testkit.h"
 #include "text.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <sys/wait.h>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -26,8 +25,21 @@ namespace fs = std::filesystem;
 const fs::path kBuild = QEX_BUILD_DIR;
 const fs::path kSource = QEX_SOURCE_DIR;
 
-int run(const std::string& cmd) {
-    return std::system((cmd + " >/dev/null 2>&1").c_str());
+// Runs a program (in folder `cwd`) and returns its exit status; its output is shown only when
+// it fails.
+int run(const std::vector<std::string>& argv, const std::string& cwd = {}) {
+    const qextest::RunResult r = qextest::run_program(argv, cwd);
+    if (r.status != 0) std::cerr << argv[0] << ": status " << r.status << "\n" << r.err;
+    return r.status;
+}
+
+// A program's path and its arguments, `opts` split at spaces.
+std::vector<std::string> command(const fs::path& program, std::vector<std::string> args,
+                                 const std::string& opts = "") {
+    args.insert(args.begin(), program.string());
+    std::istringstream words(opts);
+    for (std::string w; words >> w;) args.push_back(w);
+    return args;
 }
 
 std::string readText(const fs::path& p) {
@@ -111,7 +123,7 @@ class ScanTruth : public ::testing::Test {
         dir = kBuild / "tests" / "scan" / "media";
         if (!fs::exists(dir / "complete")) {
             const fs::path make = kSource / "tests/scan/make_media.sh";
-            ASSERT_EQ(run("bash " + make.string() + " " + dir.string()), 0);
+            ASSERT_EQ(run({"bash", make.string(), dir.string()}), 0);
         }
         // Every field of every progressive original is one moment: its source frame. A held
         // picture is one moment however often it is repeated.
@@ -143,8 +155,8 @@ class ScanTruth : public ::testing::Test {
         for (char& ch : tag)
             if (ch == ' ' || ch == '-') ch = '_';
         const fs::path log = dir / (input + tag + ".log");
-        EXPECT_EQ(run((kBuild / "qexscan").string() + " " + (dir / (input + ".y4m")).string() +
-                      " -o " + log.string() + " " + opts),
+        EXPECT_EQ(run(command(kBuild / "qexscan",
+                              {(dir / (input + ".y4m")).string(), "-o", log.string()}, opts)),
                   0);
         return log;
     }
@@ -152,9 +164,10 @@ class ScanTruth : public ::testing::Test {
     // zorvane with the example settings, then the definition served by Qex in qexpipe.
     static fs::path chain(const fs::path& log, const std::string& opts = "") {
         const fs::path def = fs::path(log).replace_extension(".def");
-        EXPECT_EQ(run((kBuild / "zorvane").string() + " -INI " +
-                      (kSource / "examples/zorvane.ini").string() + " -i " + log.string() + " -o " +
-                      def.string() + " " + opts),
+        EXPECT_EQ(run(command(kBuild / "zorvane",
+                              {"-INI", (kSource / "examples/zorvane.ini").string(), "-i",
+                               log.string(), "-o", def.string()},
+                              opts)),
                   0);
         return def;
     }
@@ -170,7 +183,7 @@ class ScanTruth : public ::testing::Test {
                            << "Y4MSource(\"" << (dir / (input + ".y4m")).string() << "\")\n"
                            << "Qex(def=\"" << def.string() << "\", output=\"" << tc.string()
                            << "\")\n";
-        EXPECT_EQ(run((kBuild / "qexpipe").string() + " " + avs.string() + " " + out.string()), 0);
+        EXPECT_EQ(run({(kBuild / "qexpipe").string(), avs.string(), out.string()}), 0);
         std::set<uint64_t> frames;
         Clip c(out);
         for (int n = 0; n < c.vi.num_frames; ++n) frames.insert(c.frameKey(n));
@@ -380,13 +393,14 @@ TEST_F(ScanTruth, RecordingsAreDecodedOnceForIndexAndLog) {
         std::string logs[2], stats[2];
         for (int pass = 0; pass < 2; ++pass) {
             const fs::path log = work / (name + std::to_string(pass) + ".log");
-            EXPECT_EQ(std::system(("QEX_VIDEOSOURCE_STATS=1 " + (kBuild / "qexscan").string() +
-                                   " " + (work / name).string() + ".ts -o " + log.string() + " 2>" +
-                                   (work / "err.txt").string())
-                                      .c_str()),
-                      0);
+            qextest::Launch launch;
+            launch.env = {"QEX_VIDEOSOURCE_STATS=1"};
+            const qextest::RunResult r = qextest::run_program_with(
+                {(kBuild / "qexscan").string(), (work / name).string() + ".ts", "-o", log.string()},
+                launch);
+            EXPECT_EQ(r.status, 0) << r.err;
             logs[pass] = readText(log);
-            stats[pass] = readText(work / "err.txt");
+            stats[pass] = r.err;
         }
         EXPECT_TRUE(fs::exists(work / (std::string(name) + ".ts.qexindex"))) << name;
         EXPECT_NE(stats[0].find(": 0 requests, 0 decoded"), std::string::npos) << stats[0];
@@ -409,27 +423,28 @@ TEST_F(ScanTruth, ProgramEdges) {
     std::ofstream(work / "empty.y4m") << "YUV4MPEG2 W320 H240 F30000:1001 It C420jpeg\n";
     std::ofstream(work / "old.log") << "old\n";
     struct Case {
-        std::string args;
+        std::vector<std::string> args;
         int status;
         const char* error;  // a part of the one line on standard error
     } cases[] = {
-        {"trim.avs -o trim.log", 0, ""},
-        {"number.avs -o old.log", 1, "number.avs: the script gives int, not a clip"},
-        {"missing.y4m -o old.log", 1, "cannot open"},
-        {"rgb.avs -o old.log", 1, "rgb.avs: the clip is not YUV"},
-        {"empty.y4m -o old.log", 1, "no complete frame"},
-        {"clip.ts -o old.log", 1, "clip.ts"},  // no VideoSource in the build, or no such file
-        {"trim.avs -o nodir/x.log", 1, "cannot write nodir/x.log"},
-        {"trim.avs", 2, "no log to write"},
-        {"trim.avs -o x.log --block 300", 2, "block threshold"},
+        {{"trim.avs", "-o", "trim.log"}, 0, ""},
+        {{"number.avs", "-o", "old.log"}, 1, "number.avs: the script gives int, not a clip"},
+        {{"missing.y4m", "-o", "old.log"}, 1, "cannot open"},
+        {{"rgb.avs", "-o", "old.log"}, 1, "rgb.avs: the clip is not YUV"},
+        {{"empty.y4m", "-o", "old.log"}, 1, "no complete frame"},
+        {{"clip.ts", "-o", "old.log"}, 1, "clip.ts"},  // no such file
+        {{"trim.avs", "-o", "nodir/x.log"}, 1, "cannot write nodir/x.log"},
+        {{"trim.avs"}, 2, "no log to write"},
+        {{"trim.avs", "-o", "x.log", "--block", "300"}, 2, "block threshold"},
     };
     for (const Case& c : cases) {
-        const std::string cmd = "cd " + work.string() + " && " + (kBuild / "qexscan").string() +
-                                " " + c.args + " 2>err.txt";
-        const int status = std::system(cmd.c_str());
-        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.status) << c.args;
-        const std::string err = readText(work / "err.txt");
-        EXPECT_NE(err.find(c.error), std::string::npos) << c.args << ": " << err;
+        const qextest::RunResult r =
+            qextest::run_program(command(kBuild / "qexscan", c.args), work.string());
+        const std::string& err = r.err;
+        std::string args;
+        for (const std::string& a : c.args) args += " " + a;
+        EXPECT_EQ(r.status, c.status) << args;
+        EXPECT_NE(err.find(c.error), std::string::npos) << args << ": " << err;
         if (c.status == 1) {
             EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
         }

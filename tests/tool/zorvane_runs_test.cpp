@@ -3,6 +3,8 @@
 //
 // Golden cases are listed in golden/cases.txt; set ZORVANE_UPDATE_GOLDEN=1 to
 // rewrite the expected files after a deliberate change (and review the diff).
+#include "testkit.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -13,8 +15,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -25,48 +25,22 @@ const fs::path kSource = QEX_SOURCE_DIR;
 const fs::path kBuild = QEX_BUILD_DIR;
 const fs::path kGolden = kSource / "tests/tool/golden";
 
-struct RunResult {
-    std::string out;
-    int status = -1;  // exit status as the shell sees it (-2 reads as 254)
-};
+using qextest::RunResult;
 
-// Runs `exe` with `args` in directory `cwd`, collecting standard output; a
-// non-zero `addressSpace` caps the child's address space (bytes).
+// Runs `exe` with `args` in directory `cwd`, its standard output and error collected; `argv0`
+// is the name it is given (its path when empty), `searchPath` its PATH, and a non-zero
+// `addressSpace` caps its address space (bytes).
 RunResult run(const fs::path& exe, const std::vector<std::string>& args, const fs::path& cwd,
               const std::string& argv0 = "", const char* searchPath = nullptr,
-              rlim_t addressSpace = 0) {
-    int pipefd[2];
-    if (pipe(pipefd) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipefd[1], STDOUT_FILENO);
-        close(pipefd[0]);
-        close(pipefd[1]);
-        if (chdir(cwd.c_str()) != 0) _exit(127);
-        if (searchPath) setenv("PATH", searchPath, 1);
-        const rlimit cap{addressSpace, addressSpace};
-        if (addressSpace && setrlimit(RLIMIT_AS, &cap) != 0) _exit(126);
-        std::vector<std::string> all{argv0.empty() ? exe.string() : argv0};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(exe.c_str(), argv.data());
-        _exit(127);
-    }
-    close(pipefd[1]);
-    RunResult r;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = read(pipefd[0], buf, sizeof buf);
-        if (n <= 0) break;
-        r.out.append(buf, static_cast<std::size_t>(n));
-    }
-    close(pipefd[0]);
-    int st = 0;
-    waitpid(pid, &st, 0);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 1000 + WTERMSIG(st);
-    return r;
+              long long addressSpace = 0) {
+    qextest::Launch launch;
+    launch.cwd = cwd.string();
+    launch.executable = exe.string();
+    launch.limits.address_space = addressSpace;
+    if (searchPath) launch.env.push_back(std::string("PATH=") + searchPath);
+    std::vector<std::string> argv{argv0.empty() ? exe.string() : argv0};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return qextest::run_program_with(argv, launch);
 }
 
 RunResult zorvane(const std::vector<std::string>& args, const fs::path& cwd = kSource) {
@@ -487,7 +461,7 @@ TEST_F(BadInput, MemoryFollowsTheLogNotTheDeclaredTotal) {
             spit(dir_ / "in.log", c.log);
             std::vector<std::string> args{"-INI", "z.ini", "-i", "in.log", "-o", out};
             args.insert(args.end(), c.options.begin(), c.options.end());
-            const RunResult r = run(kBuild / "zorvane", args, dir_, "", nullptr, rlim_t{256} << 20);
+            const RunResult r = run(kBuild / "zorvane", args, dir_, "", nullptr, 256ll << 20);
             EXPECT_EQ(r.status, 0) << r.out;
             EXPECT_NE(r.out.find(std::string("output :") + out), std::string::npos) << r.out;
         }

@@ -3,17 +3,15 @@
 // and the output as it was.
 #include <gtest/gtest.h>
 
-#include <pty.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "media.h"
 #include "testkit.h"
 
 namespace {
@@ -103,13 +101,10 @@ TEST_F(Checks, EditedDefinitionMustCoverTheClip) {
 }
 
 TEST_F(Checks, MessagesNameTheUsersFiles) {
-    Result r = qextest::run_program({qextest::find_program("ffmpeg"), "-v", "error", "-f", "lavfi",
-                                     "-i", "testsrc=size=320x240:rate=30000/1001", "-frames:v", "1",
-                                     "-pix_fmt", "yuv420p", "-c:v", "mpeg2video", "one.ts"},
-                                    work_.path());
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_NO_THROW(qextest::lavfi_clip(
+        work_.file("one.ts"), "testsrc=size=320x240:rate=30000/1001", 1, {"-c:v", "mpeg2video"}));
     // The finer cuts keep a lone frame; the classic cycle cuts give nothing to encode.
-    r = qexvfr({"one.ts", "-o", "one.mkv", "--preset", "ultrafast"});
+    Result r = qexvfr({"one.ts", "-o", "one.mkv", "--preset", "ultrafast"});
     EXPECT_EQ(r.status, 0) << r.err;
     expect_refused({"one.ts", "-o", "out.mkv", "--zorvane", "-CUT 0"},
                    "one.ts: too short: 1 frame give nothing");
@@ -184,31 +179,12 @@ TEST_F(Checks, FullDiskIsSaidSo) {
 
 TEST_F(Checks, ErrorOnATerminalStartsItsOwnLine) {
     // x264 stops reading after five frames while the encoding line is on the screen.
-    int fd = -1;
-    const pid_t pid = ::forkpty(&fd, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        if (::chdir(work_.path().c_str()) != 0) ::_exit(126);
-        const std::string input = rec();
-        ::execl(kQexvfr.c_str(), "qexvfr", input.c_str(), "-o", "out.mkv", "--preset", "ultrafast",
-                "--x264", "--frames 5", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    std::string screen;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n > 0)
-            screen.append(buf, size_t(n));
-        else if (n < 0 && errno == EINTR)
-            continue;
-        else
-            break;  // EIO once the child has gone
-    }
-    ::close(fd);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_EQ(qextest::exit_status(status), 1) << screen;
+    qextest::Launch launch;
+    launch.cwd = work_.path();
+    const qextest::Child child = qextest::start_on_terminal(
+        {kQexvfr, rec(), "-o", "out.mkv", "--preset", "ultrafast", "--x264", "--frames 5"}, launch);
+    const std::string screen = qextest::read_terminal(child.out);
+    EXPECT_EQ(qextest::wait_for(child.pid), 1) << screen;
     const size_t at = screen.find("qexvfr: x264 failed");
     ASSERT_NE(at, std::string::npos) << screen;
     ASSERT_GT(at, 0u);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "media.h"
 #include "testkit.h"
 
 namespace {
@@ -51,10 +52,7 @@ class FilmEdits : public ::testing::Test {
     }
 
     RunResult ffmpeg(const std::vector<std::string>& args) {
-        std::vector<std::string> argv{qextest::find_program("ffmpeg"), "-v", "error", "-nostdin",
-                                      "-y"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return qextest::run_program(argv, dir_.path());
+        return qextest::try_ffmpeg(args, dir_.path());
     }
 
     // Shot k: 40 film pictures of a test pattern panned over its own stretch (so that no two

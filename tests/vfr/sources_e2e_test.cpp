@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "media.h"
 #include "testkit.h"
 
 namespace {
@@ -34,13 +35,7 @@ class Sources : public ::testing::Test {
 
     // The MD5 of every decoded picture, in order.
     std::vector<std::string> pictures(const std::string& file) {
-        const Result r = run({"ffmpeg", "-v", "error", "-nostdin", "-i", file, "-map", "0:v:0",
-                              "-f", "framemd5", "-"});
-        EXPECT_EQ(r.status, 0) << r.err;
-        std::vector<std::string> out;
-        for (const std::string& l : lines(r.out))
-            if (l[0] != '#') out.push_back(l.substr(l.rfind(',') + 1));
-        return out;
+        return qextest::framemd5(file, {"-map", "0:v:0"}, dir_.path());
     }
 
     std::vector<double> frame_times(const std::string& file) {
