@@ -9,6 +9,7 @@
 #include "env.h"
 #include "pipe_output.h"
 #include "qexpipe_args.h"
+#include "register.h"
 #include "script.h"
 #include "videosource.h"
 #include "y4m.h"
@@ -162,6 +163,7 @@ int run(const PipeOptions& opt) {
     plugins = absolute(plugins);
 
     Environment env;
+    qexmedia::register_functions(env);
     ScriptEngine engine(env);
     // Sources that index their input on first open report it with the frames' progress.
     if (opt.progress) set_index_progress(IndexProgress::kOn);

@@ -3,6 +3,7 @@
 #include "env.h"
 #include "marks.h"
 #include "measure.h"
+#include "register.h"
 #include "script.h"
 #include "text.h"
 #include "videosource.h"
@@ -581,6 +582,7 @@ ScanResult scanVideo(const std::string& path, IScriptEnvironment* env, const Sca
 ScanResult scanFile(const std::string& input, const ScanOptions& opt, const ProgressFn& progress) {
     ScanResult r;
     qexhost::Environment env;
+    qexmedia::register_functions(env);
     qexhost::ScriptEngine engine(env);
     PClip clip;
     try {

@@ -6,6 +6,7 @@
 
 #include "env.h"
 #include "pipe_output.h"
+#include "register.h"
 #include "script.h"
 #include "text.h"
 #include "y4m.h"
@@ -42,6 +43,7 @@ std::string message(const AvisynthError& e) {
 Server::Server(const std::string& plugin, const std::string& input, const Opener& open)
     : impl_(std::make_unique<Impl>()) {
     Environment& env = impl_->env;
+    qexmedia::register_functions(env);
     impl_->input = input;
     const std::string source = source_function(input);
     try {

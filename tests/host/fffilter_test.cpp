@@ -4,6 +4,7 @@
 #include "env.h"
 #include "fffilter.h"
 #include "host_test_util.h"
+#include "register.h"
 #include "script.h"
 
 #include <gtest/gtest.h>
@@ -75,6 +76,8 @@ std::string md5_of(const PVideoFrame& f, const VideoInfo& vi) {
 
 class FFFilterTest : public ::testing::Test {
   protected:
+    FFFilterTest() { qexmedia::register_functions(env); }
+
     // 30 top-field-first frames woven from 60 moving pictures.
     static void SetUpTestSuite() {
         fs::create_directories(kDir);

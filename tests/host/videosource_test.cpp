@@ -6,6 +6,7 @@
 #include "filters.h"
 #include "frame.h"
 #include "host_test_util.h"
+#include "register.h"
 #include "videoindex.h"
 #include "videosource.h"
 
@@ -180,6 +181,7 @@ class VideoSourceTest : public ::testing::Test {
         delete dir_;
     }
     void SetUp() override {
+        qexmedia::register_functions(env_);
         indexed_ = 0;
         set_index_progress_callback([](const std::string&, double, int, bool done) {
             if (done) ++indexed_;
