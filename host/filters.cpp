@@ -1,8 +1,8 @@
-#include "filters.h"
+#include "host/filters.h"
 
-#include "env.h"
-#include "frame.h"
-#include "text.h"
+#include "common/text.h"
+#include "host/env.h"
+#include "host/frame.h"
 
 #include <algorithm>
 #include <climits>

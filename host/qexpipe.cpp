@@ -6,13 +6,13 @@
 // command line, 1 for anything else. SIGINT means "the stream has ended": the frame being
 // written is finished, the output completed and the status is 0 (a filter at the end of a
 // script raises it in this process when it has served its last frame).
-#include "env.h"
-#include "pipe_output.h"
-#include "qexpipe_args.h"
-#include "register.h"
-#include "script.h"
-#include "videosource.h"
-#include "y4m.h"
+#include "host/env.h"
+#include "host/pipe_output.h"
+#include "host/qexpipe_args.h"
+#include "host/y4m.h"
+#include "media/register.h"
+#include "media/videosource.h"
+#include "script/script.h"
 
 #include <signal.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "qexpipe_args.h"
+#include "host/qexpipe_args.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,8 +1,8 @@
 // Source clips: BlankClip, StampSource and Y4MSource.
-#include "env.h"
-#include "filters.h"
-#include "frame.h"
-#include "y4m.h"
+#include "host/env.h"
+#include "host/filters.h"
+#include "host/frame.h"
+#include "host/y4m.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

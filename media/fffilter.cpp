@@ -7,11 +7,11 @@
 // by name. Frames asked in order run through one graph; a jump back (or far ahead) builds the
 // graph anew a few source frames before the target (the graph's temporal reach), so that frame
 // n is the same picture whatever was asked before.
-#include "fffilter.h"
+#include "media/fffilter.h"
 
-#include "env.h"
-#include "filters.h"
-#include "frame.h"
+#include "host/env.h"
+#include "host/filters.h"
+#include "host/frame.h"
 
 extern "C" {
 #include <libavfilter/avfilter.h>

@@ -1,7 +1,7 @@
-#include "register.h"
+#include "media/register.h"
 
-#include "fffilter.h"
-#include "videosource.h"
+#include "media/fffilter.h"
+#include "media/videosource.h"
 
 namespace qexmedia {
 

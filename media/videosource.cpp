@@ -1,11 +1,11 @@
-#include "videosource.h"
+#include "media/videosource.h"
 
-#include "env.h"
-#include "filters.h"
-#include "frame.h"
-#include "text.h"
-#include "videoindex.h"
-#include "wholefile.h"
+#include "common/text.h"
+#include "common/wholefile.h"
+#include "host/env.h"
+#include "host/filters.h"
+#include "host/frame.h"
+#include "media/videoindex.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

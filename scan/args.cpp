@@ -1,4 +1,4 @@
-#include "args.h"
+#include "scan/args.h"
 
 #include <algorithm>
 #include <cerrno>

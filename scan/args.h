@@ -1,7 +1,7 @@
 // The command line of qexscan, read once into options.
 #pragma once
 
-#include "scan.h"
+#include "scan/scan.h"
 
 #include <stdexcept>
 #include <string>

@@ -6,9 +6,9 @@
 // Status 0 when the log was written, 1 when the input could not be analysed or the log not
 // written (one line on standard error; an existing log is left as it was), 2 for a wrong
 // command line.
-#include "args.h"
-#include "scan.h"
-#include "wholefile.h"
+#include "common/wholefile.h"
+#include "scan/args.h"
+#include "scan/scan.h"
 
 #include <unistd.h>
 

@@ -1,12 +1,12 @@
-#include "scan.h"
+#include "scan/scan.h"
 
-#include "env.h"
-#include "marks.h"
-#include "measure.h"
-#include "register.h"
-#include "script.h"
-#include "text.h"
-#include "videosource.h"
+#include "common/text.h"
+#include "host/env.h"
+#include "media/register.h"
+#include "media/videosource.h"
+#include "scan/marks.h"
+#include "scan/measure.h"
+#include "script/script.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "media.h"
+#include "vfr/media.h"
 
 #include <stdexcept>
 #include <vector>

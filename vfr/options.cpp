@@ -1,7 +1,7 @@
-#include "options.h"
+#include "vfr/options.h"
 
-#include "driver.h"
-#include "text.h"
+#include "common/text.h"
+#include "tool/driver.h"
 
 #include <algorithm>
 #include <array>

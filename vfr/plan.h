@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "options.h"
+#include "vfr/options.h"
 
 namespace qexvfr {
 

@@ -23,22 +23,22 @@
 #include <thread>
 #include <vector>
 
-#include "child.h"
-#include "defcheck.h"
-#include "options.h"
-#include "picture.h"
-#include "plan.h"
-#include "report_run.h"
-#include "serve.h"
-#include "text.h"
-#include "tracks.h"
-#include "media.h"
-#include "videosource.h"
-#include "wholefile.h"
+#include "common/text.h"
+#include "common/wholefile.h"
+#include "media/videosource.h"
+#include "vfr/child.h"
+#include "vfr/defcheck.h"
+#include "vfr/media.h"
+#include "vfr/options.h"
+#include "vfr/picture.h"
+#include "vfr/plan.h"
+#include "vfr/report_run.h"
+#include "vfr/serve.h"
+#include "vfr/tracks.h"
 
 #include "builtin_settings.h"
-#include "run.h"
-#include "scan.h"
+#include "scan/scan.h"
+#include "tool/run.h"
 
 using namespace qexvfr;
 

@@ -1,15 +1,15 @@
-#include "serve.h"
+#include "vfr/serve.h"
 
 #include <cerrno>
 #include <new>
 #include <system_error>
 
-#include "env.h"
-#include "pipe_output.h"
-#include "register.h"
-#include "script.h"
-#include "text.h"
-#include "y4m.h"
+#include "common/text.h"
+#include "host/env.h"
+#include "host/pipe_output.h"
+#include "host/y4m.h"
+#include "media/register.h"
+#include "script/script.h"
 
 namespace qexvfr {
 

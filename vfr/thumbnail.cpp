@@ -1,4 +1,4 @@
-#include "thumbnail.h"
+#include "vfr/thumbnail.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

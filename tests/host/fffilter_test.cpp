@@ -1,11 +1,11 @@
 // FFFilter and Bwdif: frames equal to ffmpeg's own run of the same graph (in order and in a
 // shuffled order), counts and rates of rate-changing graphs, packed and RGB pictures, Bob's
 // field numbering, and the errors.
-#include "env.h"
-#include "fffilter.h"
-#include "host_test_util.h"
-#include "register.h"
-#include "script.h"
+#include "host/env.h"
+#include "media/fffilter.h"
+#include "media/register.h"
+#include "script/script.h"
+#include "tests/host/host_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "testkit.h"
+#include "tests/common/testkit.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "options.h"
-#include "plan.h"
+#include "vfr/options.h"
+#include "vfr/plan.h"
 
 namespace qexvfr {
 namespace {

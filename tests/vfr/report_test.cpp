@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "options.h"
-#include "report.h"
+#include "vfr/options.h"
+#include "vfr/report.h"
 
 namespace {
 
