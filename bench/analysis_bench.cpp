@@ -3,7 +3,7 @@
 // several kinds of material and option sets. Prints milliseconds per run.
 //
 //   zorvane_analysis_bench [CYCLES]
-#include "analysis.h"
+#include "tool/analysis.h"
 
 #include <chrono>
 #include <cstdint>

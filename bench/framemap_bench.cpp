@@ -12,8 +12,8 @@
 #include <new>
 #include <string>
 
-#include "definition.h"
-#include "framemap.h"
+#include "plugin/definition.h"
+#include "plugin/framemap.h"
 
 namespace {
 std::atomic<long> g_allocations{0};

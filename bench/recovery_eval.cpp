@@ -6,9 +6,9 @@
 //   recovery_eval agree A.def B.def              the share of frames two definitions give the
 //                                                 same rate
 // Prints the result on standard output; errors are one line and status 1.
-#include "truth.h"
+#include "tests/scan/truth.h"
 
-#include "text.h"
+#include "common/text.h"
 
 #include <cstdio>
 #include <exception>

@@ -1,4 +1,4 @@
-#include "errors.h"
+#include "cli/errors.h"
 
 #include <limits.h>
 #include <unistd.h>

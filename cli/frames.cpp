@@ -1,4 +1,4 @@
-#include "frames.h"
+#include "cli/frames.h"
 
 #include <exception>
 #include <new>

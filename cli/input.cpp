@@ -1,9 +1,9 @@
-#include "input.h"
+#include "cli/input.h"
 
-#include "env.h"
-#include "errors.h"
-#include "script.h"
-#include "text.h"
+#include "cli/errors.h"
+#include "common/text.h"
+#include "host/env.h"
+#include "script/script.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -4,7 +4,7 @@
 // "NAME needs a value", "NAME takes no value", "unknown option NAME".
 #pragma once
 
-#include "errors.h"
+#include "cli/errors.h"
 
 #include <functional>
 #include <optional>

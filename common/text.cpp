@@ -1,4 +1,4 @@
-#include "text.h"
+#include "common/text.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "wholefile.h"
+#include "common/wholefile.h"
 
 #include <atomic>
 #include <cerrno>

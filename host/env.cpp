@@ -1,8 +1,8 @@
-#include "env.h"
+#include "host/env.h"
 
-#include "filters.h"
-#include "frame.h"
-#include "text.h"
+#include "common/text.h"
+#include "host/filters.h"
+#include "host/frame.h"
 
 #include <dlfcn.h>
 #include <unistd.h>

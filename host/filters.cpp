@@ -1,9 +1,8 @@
-#include "filters.h"
+#include "host/filters.h"
 
-#include "env.h"
-#include "fffilter.h"
-#include "frame.h"
-#include "text.h"
+#include "common/text.h"
+#include "host/env.h"
+#include "host/frame.h"
 
 #include <algorithm>
 #include <climits>
@@ -581,7 +580,6 @@ void register_core_filters(Environment& env) {
     env.AddFunction("AlignedSplice", "cc+", apply_splice, const_cast<char*>("AlignedSplice"));
     env.AddFunction("UnalignedSplice", "cc+", apply_splice, const_cast<char*>("UnalignedSplice"));
     register_sources(env);
-    register_fffilter(env);
 }
 
 }  // namespace qexhost

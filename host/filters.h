@@ -12,7 +12,8 @@ namespace qexhost {
 class Environment;
 
 // Registers every core filter and source (Trim, DoubleWeave, ..., BlankClip, StampSource,
-// Y4MSource, VideoSource, AlignedSplice, UnalignedSplice, Interleave, FFFilter, Bwdif).
+// Y4MSource, AlignedSplice, UnalignedSplice, Interleave). The FFmpeg-backed functions
+// (VideoSource, FFFilter, Bwdif) come from media/register.h.
 void register_core_filters(Environment& env);
 void register_sources(Environment& env);
 

@@ -1,4 +1,4 @@
-#include "frame.h"
+#include "host/frame.h"
 
 #include <sys/mman.h>
 

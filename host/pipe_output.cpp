@@ -1,4 +1,4 @@
-#include "pipe_output.h"
+#include "host/pipe_output.h"
 
 #include <cstring>
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "avisynth.h"
-#include "wholefile.h"
+#include "common/wholefile.h"
 
 #include <unistd.h>
 

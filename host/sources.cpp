@@ -1,9 +1,8 @@
 // Source clips: BlankClip, StampSource and Y4MSource.
-#include "env.h"
-#include "filters.h"
-#include "frame.h"
-#include "videosource.h"
-#include "y4m.h"
+#include "host/env.h"
+#include "host/filters.h"
+#include "host/frame.h"
+#include "host/y4m.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -456,7 +455,6 @@ void register_sources(Environment& env) {
                     "[length]i[width]i[height]i[pixel_type]s[fps]i[fps_denominator]i",
                     apply_stamp_source, nullptr);
     env.AddFunction("Y4MSource", "s", apply_y4m_source, nullptr);
-    register_video_source(env);
 }
 
 }  // namespace qexhost

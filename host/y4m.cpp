@@ -1,4 +1,4 @@
-#include "y4m.h"
+#include "host/y4m.h"
 
 #include <sys/uio.h>
 #include <unistd.h>

@@ -1,11 +1,11 @@
-#include "definition.h"
+#include "plugin/definition.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
 
-#include "framemap.h"
-#include "text.h"
+#include "common/text.h"
+#include "plugin/framemap.h"
 
 namespace qex {
 

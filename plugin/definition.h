@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model.h"
+#include "plugin/model.h"
 
 namespace qex {
 

@@ -1,4 +1,4 @@
-#include "filter.h"
+#include "plugin/filter.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -10,13 +10,13 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "definition.h"
-#include "framemap.h"
-#include "outputs.h"
-#include "overlay.h"
-#include "project.h"
-#include "qexcut.h"
-#include "vfrinfo.h"
+#include "plugin/definition.h"
+#include "plugin/framemap.h"
+#include "plugin/outputs.h"
+#include "plugin/overlay.h"
+#include "plugin/project.h"
+#include "plugin/qexcut.h"
+#include "plugin/vfrinfo.h"
 
 namespace qex {
 namespace {

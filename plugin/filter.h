@@ -9,8 +9,8 @@
 #include <string>
 
 #include "avisynth.h"
-#include "model.h"
-#include "serving.h"
+#include "plugin/model.h"
+#include "plugin/serving.h"
 
 namespace qex {
 

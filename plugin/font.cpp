@@ -1,4 +1,4 @@
-#include "font.h"
+#include "plugin/font.h"
 
 #include <cstddef>
 

@@ -1,4 +1,4 @@
-#include "framemap.h"
+#include "plugin/framemap.h"
 
 namespace qex {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "model.h"
+#include "plugin/model.h"
 
 namespace qex {
 

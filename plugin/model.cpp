@@ -1,4 +1,4 @@
-#include "model.h"
+#include "plugin/model.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,11 +1,11 @@
-#include "outputs.h"
+#include "plugin/outputs.h"
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "wholefile.h"
+#include "common/wholefile.h"
 
 namespace qex {
 namespace {

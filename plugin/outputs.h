@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "model.h"
+#include "plugin/model.h"
 
 namespace qex {
 

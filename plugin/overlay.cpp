@@ -1,4 +1,4 @@
-#include "overlay.h"
+#include "plugin/overlay.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "font.h"
+#include "plugin/font.h"
 
 namespace qex {
 namespace {

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "font.h"
-#include "model.h"
+#include "plugin/font.h"
+#include "plugin/model.h"
 
 namespace qex {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform.h"
+#include "plugin/platform.h"
 
 namespace qex::platform {
 namespace {

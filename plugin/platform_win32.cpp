@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform.h"
+#include "plugin/platform.h"
 
 namespace qex::platform {
 namespace {

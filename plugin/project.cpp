@@ -1,4 +1,4 @@
-#include "project.h"
+#include "plugin/project.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform.h"
-#include "text.h"
+#include "common/text.h"
+#include "plugin/platform.h"
 
 namespace qex {
 namespace {

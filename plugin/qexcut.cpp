@@ -1,15 +1,15 @@
-#include "qexcut.h"
+#include "plugin/qexcut.h"
 
 #include <algorithm>
 #include <new>
 #include <span>
 
-#include "filter.h"
-#include "model.h"
-#include "outputs.h"
-#include "platform.h"
-#include "serving.h"
-#include "vfrinfo.h"
+#include "plugin/filter.h"
+#include "plugin/model.h"
+#include "plugin/outputs.h"
+#include "plugin/platform.h"
+#include "plugin/serving.h"
+#include "plugin/vfrinfo.h"
 
 namespace qex {
 namespace {

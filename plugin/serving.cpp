@@ -1,4 +1,4 @@
-#include "serving.h"
+#include "plugin/serving.h"
 
 #include <algorithm>
 #include <cstdint>

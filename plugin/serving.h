@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "model.h"
+#include "plugin/model.h"
 
 namespace qex {
 

@@ -1,4 +1,4 @@
-#include "vfrinfo.h"
+#include "plugin/vfrinfo.h"
 
 #include <atomic>
 #include <cstdio>

@@ -19,7 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform.h"
+#include "plugin/platform.h"
 
 namespace qex {
 

@@ -10,12 +10,13 @@
 #include "cli/frames.h"
 #include "cli/input.h"
 #include "cli/progress.h"
-#include "env.h"
-#include "pipe_output.h"
-#include "qexpipe_args.h"
-#include "script.h"
-#include "videosource.h"
-#include "y4m.h"
+#include "host/env.h"
+#include "host/pipe_output.h"
+#include "host/y4m.h"
+#include "media/register.h"
+#include "media/videosource.h"
+#include "programs/qexpipe_args.h"
+#include "script/script.h"
 
 #include <signal.h>
 
@@ -136,6 +137,7 @@ int run(const PipeOptions& opt) {
     plugins = absolute(plugins);
 
     Environment env;
+    qexmedia::register_functions(env);
     ScriptEngine engine(env);
     // Sources that index their input on first open report it with the frames' progress.
     if (opt.progress) set_index_progress(IndexProgress::kOn);

@@ -1,4 +1,4 @@
-#include "qexpipe_args.h"
+#include "programs/qexpipe_args.h"
 
 #include "cli/options.h"
 

@@ -9,11 +9,12 @@
 #include "cli/errors.h"
 #include "cli/input.h"
 #include "cli/progress.h"
-#include "env.h"
-#include "qexscan_args.h"
-#include "scan.h"
-#include "script.h"
-#include "wholefile.h"
+#include "common/wholefile.h"
+#include "host/env.h"
+#include "media/register.h"
+#include "programs/qexscan_args.h"
+#include "scan/scan.h"
+#include "script/script.h"
 
 #include <cstdio>
 #include <cstring>
@@ -27,6 +28,7 @@ namespace {
 ScanResult scan_input(const std::string& input, const ScanOptions& opt,
                       const ProgressFn& progress) {
     qexhost::Environment env;
+    qexmedia::register_functions(env);
     qexhost::ScriptEngine engine(env);
     if (qexcli::input_kind(input) == qexcli::InputKind::kRecording)
         return scanVideo(input, &env, opt, progress, nullptr);

@@ -1,4 +1,4 @@
-#include "qexscan_args.h"
+#include "programs/qexscan_args.h"
 
 #include "cli/options.h"
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "cli/errors.h"
-#include "scan.h"
+#include "scan/scan.h"
 
 #include <string>
 #include <vector>

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "cli/errors.h"
-#include "job.h"
-#include "plan.h"
-#include "qexvfr_options.h"
+#include "programs/qexvfr_options.h"
+#include "vfr/job.h"
+#include "vfr/plan.h"
 
 using namespace qexvfr;
 

@@ -1,8 +1,8 @@
-#include "qexvfr_options.h"
+#include "programs/qexvfr_options.h"
 
 #include "cli/options.h"
-#include "driver.h"
-#include "text.h"
+#include "common/text.h"
+#include "tool/driver.h"
 
 #include <algorithm>
 #include <array>

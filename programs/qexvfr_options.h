@@ -2,7 +2,7 @@
 #pragma once
 
 #include "cli/errors.h"
-#include "run_options.h"
+#include "vfr/run_options.h"
 
 #include <string>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "run.h"
+#include "tool/run.h"
 
 #include <exception>
 #include <iostream>

@@ -1,4 +1,4 @@
-#include "marks.h"
+#include "scan/marks.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
 // From per-picture measures to the marks of the log, and the log text. Pure functions.
 #pragma once
 
-#include "measure.h"
-#include "scan.h"
+#include "scan/measure.h"
+#include "scan/scan.h"
 
 #include <cstdint>
 #include <string>

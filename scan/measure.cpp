@@ -1,4 +1,4 @@
-#include "measure.h"
+#include "scan/measure.h"
 
 #include <algorithm>
 #include <cmath>

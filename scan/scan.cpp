@@ -1,9 +1,10 @@
-#include "scan.h"
+#include "scan/scan.h"
 
 #include "cli/frames.h"
-#include "marks.h"
-#include "measure.h"
-#include "videosource.h"
+#include "media/register.h"
+#include "media/videosource.h"
+#include "scan/marks.h"
+#include "scan/measure.h"
 
 #include <algorithm>
 #include <chrono>

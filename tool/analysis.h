@@ -13,8 +13,8 @@
 // record says so or it is cycle cycleCount - 1.
 #pragma once
 
-#include "log.h"
-#include "settings.h"
+#include "tool/log.h"
+#include "tool/settings.h"
 
 #include <array>
 #include <cstdint>

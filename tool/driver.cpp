@@ -1,7 +1,7 @@
-#include "driver.h"
+#include "tool/driver.h"
 
-#include "log.h"
-#include "text.h"
+#include "common/text.h"
+#include "tool/log.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // in run.h.
 #pragma once
 
-#include "settings.h"
+#include "tool/settings.h"
 
 #include <optional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "fastmode.h"
+#include "tool/fastmode.h"
 
 #include <algorithm>
 #include <climits>

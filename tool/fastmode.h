@@ -3,9 +3,9 @@
 // combed kind, everything else segments of baseKind.
 #pragma once
 
-#include "analysis.h"
-#include "log.h"
-#include "settings.h"
+#include "tool/analysis.h"
+#include "tool/log.h"
+#include "tool/settings.h"
 
 #include <vector>
 

@@ -1,5 +1,5 @@
 // The filter table: one entry per segment kind.
-#include "analysis.h"
+#include "tool/analysis.h"
 
 #include <initializer_list>
 #include <stdexcept>

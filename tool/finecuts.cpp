@@ -8,7 +8,7 @@
 // shows one picture, and a picture shown in a single field is shown whole
 // nowhere. The last position of the clip has no second field and shows no
 // picture of its own.
-#include "analysis.h"
+#include "tool/analysis.h"
 
 #include <algorithm>
 #include <array>

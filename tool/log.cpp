@@ -1,6 +1,6 @@
-#include "log.h"
+#include "tool/log.h"
 
-#include "text.h"
+#include "common/text.h"
 
 #include <algorithm>
 #include <climits>

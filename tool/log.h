@@ -10,7 +10,7 @@
 // marks 1, 3 and 5 characters after the first "-". Lines end with LF or CR LF.
 #pragma once
 
-#include "settings.h"
+#include "tool/settings.h"
 
 #include <algorithm>
 #include <array>

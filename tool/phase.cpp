@@ -1,6 +1,6 @@
 // 6to2 phase recovery: turns fallback segments into 24 fps material by
 // finding the pulldown phase in the second log column.
-#include "analysis.h"
+#include "tool/analysis.h"
 
 #include <algorithm>
 

@@ -1,12 +1,12 @@
-#include "run.h"
+#include "tool/run.h"
 
-#include "analysis.h"
-#include "driver.h"
-#include "fastmode.h"
-#include "log.h"
-#include "settings.h"
-#include "text.h"
-#include "writers.h"
+#include "common/text.h"
+#include "tool/analysis.h"
+#include "tool/driver.h"
+#include "tool/fastmode.h"
+#include "tool/log.h"
+#include "tool/settings.h"
+#include "tool/writers.h"
 
 #include <cstdlib>
 #include <exception>

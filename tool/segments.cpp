@@ -1,8 +1,8 @@
 // Segment building: cuts the cycles into runs that one kind explains, then
 // applies the post-passes and merges neighbours with equal filter texts.
-#include "analysis.h"
+#include "tool/analysis.h"
 
-#include "text.h"
+#include "common/text.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,6 +1,6 @@
 // Sparse cycles: cycles whose combing is so thin that they are most likely
 // duplicated frames rather than telecine.
-#include "analysis.h"
+#include "tool/analysis.h"
 
 namespace zorvane {
 

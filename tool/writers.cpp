@@ -1,6 +1,6 @@
-#include "writers.h"
+#include "tool/writers.h"
 
-#include "wholefile.h"
+#include "common/wholefile.h"
 
 #include <algorithm>
 #include <string>

@@ -3,8 +3,8 @@
 // is written whole through a temporary file and a rename.
 #pragma once
 
-#include "analysis.h"
-#include "settings.h"
+#include "tool/analysis.h"
+#include "tool/settings.h"
 
 #include <string>
 #include <string_view>

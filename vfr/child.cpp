@@ -1,4 +1,4 @@
-#include "child.h"
+#include "vfr/child.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,10 +1,10 @@
-#include "defcheck.h"
+#include "vfr/defcheck.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "text.h"
+#include "common/text.h"
 
 namespace qexvfr {
 namespace {

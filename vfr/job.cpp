@@ -1,4 +1,4 @@
-#include "job.h"
+#include "vfr/job.h"
 
 #include <dirent.h>
 #include <limits.h>
@@ -14,14 +14,14 @@
 #include <vector>
 
 #include "builtin_settings.h"
-#include "child.h"
 #include "cli/errors.h"
 #include "cli/progress.h"
-#include "defcheck.h"
-#include "picture.h"
-#include "run.h"
-#include "text.h"
-#include "tracks.h"
+#include "common/text.h"
+#include "tool/run.h"
+#include "vfr/child.h"
+#include "vfr/defcheck.h"
+#include "vfr/picture.h"
+#include "vfr/tracks.h"
 
 namespace qexvfr {
 

@@ -11,14 +11,14 @@
 //   Summary summary = finish(job);          the report, the output put in place
 #pragma once
 
-#include "media.h"
-#include "plan.h"
-#include "report_run.h"
-#include "run_options.h"
-#include "scan.h"
-#include "serve.h"
-#include "videosource.h"
-#include "wholefile.h"
+#include "common/wholefile.h"
+#include "media/videosource.h"
+#include "scan/scan.h"
+#include "vfr/media.h"
+#include "vfr/plan.h"
+#include "vfr/report_run.h"
+#include "vfr/run_options.h"
+#include "vfr/serve.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,4 +1,6 @@
-#include "media.h"
+#include "vfr/media.h"
+
+#include "media/ffmpeg.h"
 
 #include <stdexcept>
 #include <vector>
@@ -17,7 +19,7 @@ struct Opened {
     AVFormatContext* fmt = nullptr;
     explicit Opened(const std::string& path) {
         // The demuxers' remarks on odd streams are not the user's business; errors are told.
-        if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_FATAL);
+        qexmedia::quiet_library_log();
         if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0)
             throw std::runtime_error("cannot read " + path);
         if (avformat_find_stream_info(fmt, nullptr) < 0) {

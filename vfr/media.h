@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "picture.h"
-#include "tracks.h"
+#include "vfr/picture.h"
+#include "vfr/tracks.h"
 
 namespace qexvfr {
 

@@ -1,4 +1,4 @@
-#include "picture.h"
+#include "vfr/picture.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "plan.h"
+#include "vfr/plan.h"
 
 #include <algorithm>
 #include <cinttypes>

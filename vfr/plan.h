@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "run_options.h"
+#include "vfr/run_options.h"
 
 namespace qexvfr {
 

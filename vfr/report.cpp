@@ -1,4 +1,4 @@
-#include "report.h"
+#include "vfr/report.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,9 +8,9 @@
 #include <map>
 #include <new>
 
-#include "definition.h"
-#include "framemap.h"
-#include "model.h"
+#include "plugin/definition.h"
+#include "plugin/framemap.h"
+#include "plugin/model.h"
 
 namespace qexvfr {
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "plan.h"
+#include "vfr/plan.h"
 
 namespace qexvfr {
 

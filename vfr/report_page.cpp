@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "report.h"
+#include "vfr/report.h"
 
 namespace qexvfr {
 

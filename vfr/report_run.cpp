@@ -1,4 +1,4 @@
-#include "report_run.h"
+#include "vfr/report_run.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <optional>
 
-#include "text.h"
-#include "thumbnail.h"
-#include "videoindex.h"
+#include "common/text.h"
+#include "media/videoindex.h"
+#include "vfr/thumbnail.h"
 
 namespace qexvfr {
 

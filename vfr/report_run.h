@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "report.h"
-#include "serve.h"
-#include "wholefile.h"
+#include "common/wholefile.h"
+#include "vfr/report.h"
+#include "vfr/serve.h"
 
 namespace qexvfr {
 

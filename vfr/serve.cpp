@@ -1,4 +1,4 @@
-#include "serve.h"
+#include "vfr/serve.h"
 
 #include <cerrno>
 #include <new>
@@ -6,10 +6,11 @@
 
 #include "cli/frames.h"
 #include "cli/input.h"
-#include "env.h"
-#include "pipe_output.h"
-#include "script.h"
-#include "y4m.h"
+#include "host/env.h"
+#include "host/pipe_output.h"
+#include "host/y4m.h"
+#include "media/register.h"
+#include "script/script.h"
 
 namespace qexvfr {
 
@@ -38,6 +39,7 @@ std::string message(const AvisynthError& e) {
 
 Server::Server(const std::string& plugin, const std::string& input)
     : impl_(std::make_unique<Impl>()) {
+    qexmedia::register_functions(impl_->env);
     impl_->input = input;
     const char* source = qexcli::source_function(qexcli::input_kind(input));
     try {

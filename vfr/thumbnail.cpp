@@ -1,4 +1,6 @@
-#include "thumbnail.h"
+#include "vfr/thumbnail.h"
+
+#include "media/ffmpeg.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -11,23 +13,6 @@ extern "C" {
 #include <memory>
 
 namespace qexvfr {
-
-namespace {
-
-struct CodecFree {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct SwsFree {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
-
-}  // namespace
 
 Thumbnail make_thumbnail(const VideoInfo& vi, const PVideoFrame& frame, int width) {
     Thumbnail t;
@@ -61,16 +46,16 @@ Thumbnail make_thumbnail(const VideoInfo& vi, const PVideoFrame& frame, int widt
     }
     if (!src[0]) return t;
 
-    std::unique_ptr<SwsContext, SwsFree> sws(sws_getContext(vi.width, vi.height, format, width,
-                                                            height, AV_PIX_FMT_YUV420P, SWS_AREA,
-                                                            nullptr, nullptr, nullptr));
+    qexmedia::SwsContextPtr sws(sws_getContext(vi.width, vi.height, format, width, height,
+                                               AV_PIX_FMT_YUV420P, SWS_AREA, nullptr, nullptr,
+                                               nullptr));
     if (!sws) return t;
     // JPEG pictures use the full range of values; video the limited one.
     const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
     sws_setColorspaceDetails(sws.get(), coefficients, vi.IsRGB() ? 1 : 0, coefficients, 1, 0,
                              1 << 16, 1 << 16);
 
-    std::unique_ptr<AVFrame, FrameFree> pic(av_frame_alloc());
+    qexmedia::FramePtr pic(av_frame_alloc());
     if (!pic) return t;
     pic->width = width;
     pic->height = height;
@@ -80,7 +65,7 @@ Thumbnail make_thumbnail(const VideoInfo& vi, const PVideoFrame& frame, int widt
 
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
     if (!codec) return t;
-    std::unique_ptr<AVCodecContext, CodecFree> ctx(avcodec_alloc_context3(codec));
+    qexmedia::CodecContextPtr ctx(avcodec_alloc_context3(codec));
     if (!ctx) return t;
     ctx->width = width;
     ctx->height = height;
@@ -96,7 +81,7 @@ Thumbnail make_thumbnail(const VideoInfo& vi, const PVideoFrame& frame, int widt
     pic->quality = ctx->global_quality;
     pic->pict_type = AV_PICTURE_TYPE_I;
 
-    std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
+    qexmedia::PacketPtr pkt(av_packet_alloc());
     if (!pkt || avcodec_send_frame(ctx.get(), pic.get()) < 0 ||
         avcodec_send_frame(ctx.get(), nullptr) < 0)
         return t;

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "avisynth.h"
-#include "report.h"
+#include "vfr/report.h"
 
 namespace qexvfr {
 

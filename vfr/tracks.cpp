@@ -1,4 +1,4 @@
-#include "tracks.h"
+#include "vfr/tracks.h"
 
 #include <cctype>
 #include <cstdlib>

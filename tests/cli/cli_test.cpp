@@ -6,9 +6,9 @@
 #include "cli/input.h"
 #include "cli/options.h"
 #include "cli/progress.h"
-#include "env.h"
-#include "script.h"
-#include "testkit.h"
+#include "host/env.h"
+#include "script/script.h"
+#include "tests/common/testkit.h"
 
 #include <gtest/gtest.h>
 #include <limits.h>

@@ -1,6 +1,6 @@
-#include "media.h"
+#include "tests/common/media.h"
 
-#include "testkit.h"
+#include "tests/common/testkit.h"
 
 #include <sstream>
 #include <stdexcept>

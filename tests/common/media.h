@@ -2,7 +2,7 @@
 // suites call ffmpeg from (through the testkit's process runner).
 #pragma once
 
-#include "testkit.h"
+#include "tests/common/testkit.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "testkit.h"
+#include "tests/common/testkit.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -20,9 +20,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "fifo_reader.h"
-#include "testkit.h"
-#include "wholefile.h"
+#include "common/wholefile.h"
+#include "tests/common/fifo_reader.h"
+#include "tests/common/testkit.h"
 
 namespace fs = std::filesystem;
 using wholefile::Output;

@@ -8,12 +8,12 @@
 #include <string_view>
 #include <vector>
 
-#include "definition.h"
-#include "framemap.h"
-#include "model.h"
-#include "outputs.h"
-#include "project.h"
-#include "serving.h"
+#include "plugin/definition.h"
+#include "plugin/framemap.h"
+#include "plugin/model.h"
+#include "plugin/outputs.h"
+#include "plugin/project.h"
+#include "plugin/serving.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "videoindex.h"
+#include "media/videoindex.h"
 
 namespace {
 

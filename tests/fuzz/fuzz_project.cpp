@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "project.h"
+#include "plugin/project.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <string_view>
 
 #include "avisynth.h"
-#include "env.h"
-#include "frame.h"
-#include "script.h"
+#include "host/env.h"
+#include "host/frame.h"
+#include "script/script.h"
 
 namespace {
 

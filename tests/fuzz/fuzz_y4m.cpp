@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "avisynth.h"
-#include "env.h"
-#include "y4m.h"
+#include "host/env.h"
+#include "host/y4m.h"
 
 namespace {
 

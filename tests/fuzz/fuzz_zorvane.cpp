@@ -3,8 +3,8 @@
 //
 // Input layout: settings text, a NUL byte, the options (separated by blanks
 // or line ends), a NUL byte, the log text. Missing parts are empty.
-#include "driver.h"
-#include "run.h"
+#include "tool/driver.h"
+#include "tool/run.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "host_test_util.h"
+#include "tests/host/host_test_util.h"
 
 #include <gtest/gtest.h>
 

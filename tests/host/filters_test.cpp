@@ -1,6 +1,6 @@
-#include "filters.h"
-#include "frame.h"
-#include "host_test_util.h"
+#include "host/filters.h"
+#include "host/frame.h"
+#include "tests/host/host_test_util.h"
 
 #include <gtest/gtest.h>
 

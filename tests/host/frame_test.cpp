@@ -1,5 +1,5 @@
-#include "frame.h"
-#include "host_test_util.h"
+#include "host/frame.h"
+#include "tests/host/host_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "avisynth.h"
-#include "env.h"
+#include "host/env.h"
 
 #include <cstdint>
 #include <initializer_list>

@@ -1,5 +1,5 @@
-#include "host_test_util.h"
-#include "testkit.h"
+#include "tests/common/testkit.h"
+#include "tests/host/host_test_util.h"
 
 #include <gtest/gtest.h>
 

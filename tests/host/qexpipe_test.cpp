@@ -1,9 +1,9 @@
 // qexpipe end to end: the real binary on scripts over StampSource and over y4m files, checked
 // byte for byte, through ffprobe, and for its errors, its frame range and its SIGINT handling.
 // The command-line parser is checked directly as well.
-#include "pipe_output.h"
-#include "qexpipe_args.h"
-#include "testkit.h"
+#include "host/pipe_output.h"
+#include "programs/qexpipe_args.h"
+#include "tests/common/testkit.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "host_test_util.h"
-#include "testkit.h"
-#include "y4m.h"
+#include "host/y4m.h"
+#include "tests/common/testkit.h"
+#include "tests/host/host_test_util.h"
 
 #include <gtest/gtest.h>
 

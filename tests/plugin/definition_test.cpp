@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "definition.h"
-#include "framemap.h"
+#include "plugin/definition.h"
+#include "plugin/framemap.h"
 
 namespace qex {
 namespace {

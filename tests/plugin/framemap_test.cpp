@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "definition.h"
-#include "framemap.h"
+#include "plugin/definition.h"
+#include "plugin/framemap.h"
 
 namespace qex {
 namespace {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "definition.h"
-#include "framemap.h"
-#include "testkit.h"
+#include "plugin/definition.h"
+#include "plugin/framemap.h"
+#include "tests/common/testkit.h"
 
 namespace qex {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "model.h"
-#include "overlay.h"
+#include "plugin/model.h"
+#include "plugin/overlay.h"
 
 namespace qex {
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "model.h"
-#include "outputs.h"
+#include "plugin/model.h"
+#include "plugin/outputs.h"
 
 using namespace qex;
 

@@ -21,10 +21,10 @@
 #include <csignal>
 #include <thread>
 
-#include "../common/fifo_reader.h"
-#include "model.h"
-#include "outputs.h"
-#include "testkit.h"
+#include "plugin/model.h"
+#include "plugin/outputs.h"
+#include "tests/common/fifo_reader.h"
+#include "tests/common/testkit.h"
 
 namespace fs = std::filesystem;
 using namespace qex;

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "font.h"
-#include "overlay.h"
+#include "plugin/font.h"
+#include "plugin/overlay.h"
 
 using namespace qex;
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
-#include "platform.h"
-#include "testkit.h"
+#include "plugin/platform.h"
+#include "tests/common/testkit.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "definition.h"
-#include "model.h"
-#include "project.h"
-#include "testkit.h"
+#include "plugin/definition.h"
+#include "plugin/model.h"
+#include "plugin/project.h"
+#include "tests/common/testkit.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "project.h"
-#include "testkit.h"
+#include "plugin/project.h"
+#include "tests/common/testkit.h"
 
 namespace {
 

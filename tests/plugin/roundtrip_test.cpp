@@ -14,14 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "analysis.h"
-#include "definition.h"
-#include "driver.h"
-#include "fastmode.h"
-#include "framemap.h"
-#include "log.h"
-#include "model.h"
-#include "testkit.h"
+#include "plugin/definition.h"
+#include "plugin/framemap.h"
+#include "plugin/model.h"
+#include "tests/common/testkit.h"
+#include "tool/analysis.h"
+#include "tool/driver.h"
+#include "tool/fastmode.h"
+#include "tool/log.h"
 
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;

@@ -13,9 +13,9 @@
 #include <memory>
 #include <string>
 
-#include "platform.h"
-#include "testkit.h"
-#include "vfrinfo.h"
+#include "plugin/platform.h"
+#include "plugin/vfrinfo.h"
+#include "tests/common/testkit.h"
 
 namespace {
 

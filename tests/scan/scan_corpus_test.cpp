@@ -4,8 +4,8 @@
 // whole chain (qexscan -> zorvane with the example settings -> Qex in qexpipe) our log must
 // give back as many film and 30p frames bit for bit as a perfect log made from the truth, and
 // the MPEG-2 encode of the clip must be cut as the lossless clip is.
-#include "testkit.h"
-#include "truth.h"
+#include "tests/common/testkit.h"
+#include "tests/scan/truth.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // qexscan against material whose truth is known (make_media.sh, generated once per run):
 // every field of the mixed clips is traced back to the progressive frame it came from, so the
 // truth of each log entry follows. The real programs run: qexscan, zorvane, qexpipe with Qex.
-#include "env.h"
-#include "testkit.h"
-#include "text.h"
+#include "common/text.h"
+#include "host/env.h"
+#include "tests/common/testkit.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // Unit tests of qexscan's pure parts: the comb and change measures on small synthetic
 // pictures, the marks decided from measures, the log text (read back by zorvane's own log
 // reader) and the command line.
-#include "qexscan_args.h"
-#include "log.h"
-#include "marks.h"
-#include "measure.h"
+#include "programs/qexscan_args.h"
+#include "scan/marks.h"
+#include "scan/measure.h"
+#include "tool/log.h"
 
 #include <gtest/gtest.h>
 

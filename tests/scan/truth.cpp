@@ -1,10 +1,10 @@
-#include "truth.h"
+#include "tests/scan/truth.h"
 
 #include <regex>
 #include <sstream>
 #include <stdexcept>
 
-#include "env.h"
+#include "host/env.h"
 
 namespace qextruth {
 

@@ -1,7 +1,7 @@
 // Small cycle-record arrays and settings for the analysis tests.
 #pragma once
 
-#include "analysis.h"
+#include "tool/analysis.h"
 
 #include <string>
 #include <ostream>

@@ -1,8 +1,8 @@
 // Cycles and fast entries wholly missing from a log are kept as combed runs:
 // the segments must be those of the same log read with every record written out.
-#include "analysis_test_util.h"
-#include "fastmode.h"
-#include "log.h"
+#include "tests/tool/analysis_test_util.h"
+#include "tool/fastmode.h"
+#include "tool/log.h"
 
 #include <gtest/gtest.h>
 

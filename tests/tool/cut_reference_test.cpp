@@ -1,6 +1,6 @@
 // The main loop against a plain, slow rendering of the same rules that reads
 // the pattern characters directly, on many random logs and option sets.
-#include "analysis_test_util.h"
+#include "tests/tool/analysis_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Filter table: which kinds exist for each option combination and what they hold.
-#include "analysis_test_util.h"
+#include "tests/tool/analysis_test_util.h"
 
 #include <gtest/gtest.h>
 

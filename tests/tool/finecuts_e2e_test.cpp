@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "run.h"
-#include "testkit.h"
+#include "tests/common/testkit.h"
+#include "tool/run.h"
 
 namespace {
 

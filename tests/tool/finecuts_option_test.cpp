@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis.h"
-#include "run.h"
+#include "tool/analysis.h"
+#include "tool/run.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Post-passes of the segment builder and the merge of equal-text neighbours.
-#include "analysis_test_util.h"
+#include "tests/tool/analysis_test_util.h"
 
 #include <gtest/gtest.h>
 

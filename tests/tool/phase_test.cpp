@@ -1,5 +1,5 @@
 // 6to2 phase recovery from the second log column.
-#include "analysis_test_util.h"
+#include "tests/tool/analysis_test_util.h"
 
 #include <gtest/gtest.h>
 

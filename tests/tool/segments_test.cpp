@@ -1,5 +1,5 @@
 // The main loop of the segment builder: which kind explains each run of cycles.
-#include "analysis_test_util.h"
+#include "tests/tool/analysis_test_util.h"
 
 #include <span>
 

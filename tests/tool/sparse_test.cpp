@@ -1,5 +1,5 @@
 // Sparse cycles: the classification table and the length of sparse runs.
-#include "analysis_test_util.h"
+#include "tests/tool/analysis_test_util.h"
 
 #include <gtest/gtest.h>
 

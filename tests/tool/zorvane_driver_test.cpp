@@ -1,6 +1,6 @@
 // Options, settings file, report and console texts of the run driver.
-#include "driver.h"
-#include "run.h"
+#include "tool/driver.h"
+#include "tool/run.h"
 
 #include <gtest/gtest.h>
 

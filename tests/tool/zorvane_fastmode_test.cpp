@@ -1,6 +1,6 @@
 // Segments of fast-mode logs.
-#include "driver.h"
-#include "fastmode.h"
+#include "tool/driver.h"
+#include "tool/fastmode.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Log reader: lines, header check, entries of both modes.
-#include "log.h"
+#include "tool/log.h"
 
 #include <gtest/gtest.h>
 

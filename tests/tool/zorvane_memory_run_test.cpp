@@ -1,7 +1,7 @@
 // The in-memory run against the program's golden whole runs: the same output
 // bytes and, with the paths put back, the same console text.
-#include "driver.h"
-#include "run.h"
+#include "tool/driver.h"
+#include "tool/run.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 //
 // Golden cases are listed in golden/cases.txt; set ZORVANE_UPDATE_GOLDEN=1 to
 // rewrite the expected files after a deliberate change (and review the diff).
-#include "testkit.h"
+#include "tests/common/testkit.h"
 
 #include <gtest/gtest.h>
 

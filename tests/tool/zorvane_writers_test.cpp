@@ -1,6 +1,6 @@
 // Definition and script texts, their shared blocks, and the atomic file write.
-#include "driver.h"
-#include "writers.h"
+#include "tool/driver.h"
+#include "tool/writers.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "builtin_settings.h"
-#include "run.h"
-#include "testkit.h"
+#include "tests/common/testkit.h"
+#include "tool/run.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 // edited definition covers the clip, and which command lines are refused.
 #include <gtest/gtest.h>
 
-#include "defcheck.h"
-#include "qexvfr_options.h"
-#include "picture.h"
-#include "plan.h"
+#include "programs/qexvfr_options.h"
+#include "vfr/defcheck.h"
+#include "vfr/picture.h"
+#include "vfr/plan.h"
 
 namespace {
 

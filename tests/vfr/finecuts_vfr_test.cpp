@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "media.h"
-#include "testkit.h"
+#include "tests/common/media.h"
+#include "tests/common/testkit.h"
 
 namespace {
 

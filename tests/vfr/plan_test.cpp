@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "qexvfr_options.h"
-#include "plan.h"
+#include "programs/qexvfr_options.h"
+#include "vfr/plan.h"
 
 namespace qexvfr {
 namespace {

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "testkit.h"
+#include "tests/common/testkit.h"
 
 namespace {
 

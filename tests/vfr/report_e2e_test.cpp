@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "report.h"
-#include "testkit.h"
+#include "tests/common/testkit.h"
+#include "vfr/report.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "qexvfr_options.h"
-#include "report.h"
+#include "programs/qexvfr_options.h"
+#include "vfr/report.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "testkit.h"
+#include "tests/common/testkit.h"
 
 namespace {
 

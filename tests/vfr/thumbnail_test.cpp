@@ -12,8 +12,8 @@ extern "C" {
 #include <memory>
 #include <random>
 
-#include "env.h"
-#include "thumbnail.h"
+#include "host/env.h"
+#include "vfr/thumbnail.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // against the first picture, and the summary's words for them.
 #include <gtest/gtest.h>
 
-#include "plan.h"
-#include "tracks.h"
+#include "vfr/plan.h"
+#include "vfr/tracks.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
-#include "overlay.h"
+#include "plugin/overlay.h"
+#include "tests/plugin/filter/harness.h"
 
 namespace {
 

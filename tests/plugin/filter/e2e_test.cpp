@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "tests/plugin/filter/harness.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "tests/plugin/filter/harness.h"
 
 namespace {
 

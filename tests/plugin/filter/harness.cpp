@@ -1,4 +1,4 @@
-#include "harness.h"
+#include "tests/plugin/filter/harness.h"
 
 #include <cstdlib>
 #include <sstream>

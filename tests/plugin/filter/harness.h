@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "testkit.h"
+#include "tests/common/testkit.h"
 
 namespace qextest {
 

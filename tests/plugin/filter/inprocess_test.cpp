@@ -12,10 +12,10 @@
 #include <cstdio>
 #include <string>
 
-#include "env.h"
-#include "harness.h"
-#include "script.h"
-#include "vfrinfo.h"
+#include "host/env.h"
+#include "plugin/vfrinfo.h"
+#include "script/script.h"
+#include "tests/plugin/filter/harness.h"
 
 namespace {
 

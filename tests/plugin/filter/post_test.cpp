@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "env.h"
-#include "harness.h"
-#include "script.h"
+#include "host/env.h"
+#include "script/script.h"
+#include "tests/plugin/filter/harness.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <string>
 
 #include "avisynth.h"
-#include "platform.h"
-#include "vfrinfo.h"
+#include "plugin/platform.h"
+#include "plugin/vfrinfo.h"
 
 namespace {
 

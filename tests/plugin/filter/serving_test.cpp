@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "serving.h"
+#include "plugin/serving.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "videoindex.h"
+#include "media/videoindex.h"
 
 #include <algorithm>
 #include <array>

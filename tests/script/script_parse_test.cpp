@@ -1,6 +1,6 @@
 // Lexer and parser of the script language: tree shapes for valid scripts, positions and
 // messages for invalid ones.
-#include "script_parser.h"
+#include "script/script_parser.h"
 
 #include <gtest/gtest.h>
 

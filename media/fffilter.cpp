@@ -7,11 +7,12 @@
 // by name. Frames asked in order run through one graph; a jump back (or far ahead) builds the
 // graph anew a few source frames before the target (the graph's temporal reach), so that frame
 // n is the same picture whatever was asked before.
-#include "fffilter.h"
+#include "media/fffilter.h"
 
-#include "env.h"
-#include "filters.h"
-#include "frame.h"
+#include "host/env.h"
+#include "host/filters.h"
+#include "host/frame.h"
+#include "media/ffmpeg.h"
 
 extern "C" {
 #include <libavfilter/avfilter.h>
@@ -25,12 +26,10 @@ extern "C" {
 
 #include <algorithm>
 #include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -77,64 +76,6 @@ int filter_reach(std::string_view name) {
     if (name == "bwdif" || name == "yadif" || name == "w3fdif") return 1;
     if (listed(name, kSpatial)) return 0;
     return kUnbounded;  // unknown or recursive (hqdn3d carries its state through every frame)
-}
-
-// ---- FFmpeg's own reasons ---------------------------------------------------------------------
-
-// While a graph is built, FFmpeg's error lines are collected for the message of the error
-// they explain, instead of going to standard error. A line may come in several pieces.
-std::mutex g_log_mutex;
-std::string* g_log_lines = nullptr;  // finished lines, joined by "; "
-std::string* g_log_piece = nullptr;  // the line being written
-
-void trim_end(std::string& s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
-}
-
-void end_line() {
-    trim_end(*g_log_piece);
-    if (g_log_piece->empty()) return;
-    if (!g_log_lines->empty()) *g_log_lines += "; ";
-    *g_log_lines += *g_log_piece;
-    g_log_piece->clear();
-}
-
-void collect_log(void*, int level, const char* fmt, va_list args) {
-    if (level > AV_LOG_ERROR || !g_log_lines) return;
-    char buf[1024];
-    std::vsnprintf(buf, sizeof buf, fmt, args);
-    *g_log_piece += buf;
-    if (!g_log_piece->empty() && g_log_piece->back() == '\n') end_line();
-}
-
-class LogCapture {
-  public:
-    LogCapture() : lock_(g_log_mutex) {
-        g_log_lines = &lines_;
-        g_log_piece = &piece_;
-        av_log_set_callback(collect_log);
-    }
-    ~LogCapture() {
-        av_log_set_callback(av_log_default_callback);
-        g_log_lines = g_log_piece = nullptr;
-    }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-    // What FFmpeg said so far, on one line.
-    std::string text() {
-        end_line();
-        return lines_;
-    }
-
-  private:
-    std::lock_guard<std::mutex> lock_;
-    std::string lines_, piece_;
-};
-
-std::string av_reason(int code) {
-    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, buf, sizeof buf);
-    return buf;
 }
 
 // ---- Pixel types ------------------------------------------------------------------------------
@@ -209,12 +150,14 @@ struct InOutList {
 // Builds and configures `desc` between a source of the child's frames and a sink; returns the
 // reason when it cannot be done.
 std::string build_graph(Graph& g, const std::string& desc, const VideoInfo& in) {
-    LogCapture capture;
+    // FFmpeg's error lines go into the message of the error they explain, not to standard error.
+    qexmedia::LogCapture capture;
     auto fail = [&](const std::string& what, int code) {
         std::string r = what;
         const std::string log = capture.text();
         if (!log.empty()) r += (r.empty() ? "" : ": ") + log;
-        if (code < 0) r += (r.empty() ? "" : " (") + av_reason(code) + (r.empty() ? "" : ")");
+        if (code < 0)
+            r += (r.empty() ? "" : " (") + qexmedia::error_text(code) + (r.empty() ? "" : ")");
         return r;
     };
     g.graph = avfilter_graph_alloc();
@@ -311,10 +254,7 @@ CountRule count_rule(const AVFilterGraph* graph, bool field_based) {
     return rule;
 }
 
-struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using qexmedia::FramePtr;
 
 // ---- The clip ---------------------------------------------------------------------------------
 
@@ -416,10 +356,10 @@ class FFFilter : public GenericVideoFilter {
         f->pts = i;
         // A frame-based clip's frames are interlaced pictures whose first field the clip's
         // parity names; a field-based clip's frames are single fields.
-        f->interlaced_frame = !in_.IsFieldBased();
-        f->top_field_first = child->GetParity(i);
+        qexmedia::set_field_flags(f.get(), !in_.IsFieldBased(), child->GetParity(i));
         const int r = av_buffersrc_add_frame(g_->src, f.get());
-        if (r < 0) fail(env, "frame " + std::to_string(i) + " was refused: " + av_reason(r));
+        if (r < 0)
+            fail(env, "frame " + std::to_string(i) + " was refused: " + qexmedia::error_text(r));
     }
 
     PVideoFrame run_to(int n, IScriptEnvironment* env) {
@@ -452,7 +392,8 @@ class FFFilter : public GenericVideoFilter {
                 } else if (!eof_sent_) {
                     eof_sent_ = true;
                     r = av_buffersrc_add_frame(g_->src, nullptr);
-                    if (r < 0) fail(env, "the end of the clip was refused: " + av_reason(r));
+                    if (r < 0)
+                        fail(env, "the end of the clip was refused: " + qexmedia::error_text(r));
                 } else {
                     r = AVERROR_EOF;
                 }
@@ -462,7 +403,7 @@ class FFFilter : public GenericVideoFilter {
                               std::to_string(n) + " was asked for");
             }
             if (r < 0 && r != AVERROR(EAGAIN))
-                fail(env, "frame " + std::to_string(n) + ": " + av_reason(r));
+                fail(env, "frame " + std::to_string(n) + ": " + qexmedia::error_text(r));
         }
     }
 

@@ -1,9 +1,9 @@
 // The evaluator over the real environment and core filters: values and operators, statements
 // and `last`, calls with named arguments and implicit last, splicing, Eval scoping in both
 // forms, Import, and the error lines with their places.
-#include "env.h"
-#include "script.h"
-#include "testkit.h"
+#include "host/env.h"
+#include "script/script.h"
+#include "tests/common/testkit.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "script.h"
+#include "script/script.h"
 
-#include "script_parser.h"
-#include "text.h"
+#include "common/text.h"
+#include "script/script_parser.h"
 
 #include <sys/stat.h>
 

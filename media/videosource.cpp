@@ -1,11 +1,12 @@
-#include "videosource.h"
+#include "media/videosource.h"
 
-#include "env.h"
-#include "filters.h"
-#include "frame.h"
-#include "text.h"
-#include "videoindex.h"
-#include "wholefile.h"
+#include "common/text.h"
+#include "common/wholefile.h"
+#include "host/env.h"
+#include "host/filters.h"
+#include "host/frame.h"
+#include "media/ffmpeg.h"
+#include "media/videoindex.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -41,12 +42,6 @@ namespace {
 IndexProgress g_progress_mode = IndexProgress::kAuto;
 IndexProgressCallback g_progress_callback;
 
-std::string av_error_text(int err) {
-    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(err, buf, sizeof buf);
-    return buf;
-}
-
 // How frames reach the host's pixel types.
 enum class Layout { kYV12, kPack422, kYUY2, kConvert };
 
@@ -81,10 +76,10 @@ class Decoder {
         int r = avformat_open_input(&fmt_, path.c_str(), nullptr, nullptr);
         if (r < 0) {
             fmt_ = nullptr;
-            return "cannot be read as a video file (" + av_error_text(r) + ")";
+            return "cannot be read as a video file (" + qexmedia::error_text(r) + ")";
         }
         r = avformat_find_stream_info(fmt_, nullptr);
-        if (r < 0) return "cannot be read as a video file (" + av_error_text(r) + ")";
+        if (r < 0) return "cannot be read as a video file (" + qexmedia::error_text(r) + ")";
         const int streams = int(fmt_->nb_streams);
         if (track < 0) {
             for (int i = 0; i < streams; ++i) {
@@ -116,13 +111,14 @@ class Decoder {
         frame_ = av_frame_alloc();
         if (!ctx_ || !pkt_ || !frame_) return "out of memory";
         if ((r = avcodec_parameters_to_context(ctx_, st->codecpar)) < 0)
-            return "track " + std::to_string(stream_) + ": " + av_error_text(r);
+            return "track " + std::to_string(stream_) + ": " + qexmedia::error_text(r);
         ctx_->thread_count = threads;
         ctx_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
         ctx_->pkt_timebase = st->time_base;
+        qexmedia::keep_packet_positions(ctx_);
         if ((r = avcodec_open2(ctx_, codec, nullptr)) < 0)
             return "track " + std::to_string(stream_) + ": the " + codec->name +
-                   " decoder does not open (" + av_error_text(r) + ")";
+                   " decoder does not open (" + qexmedia::error_text(r) + ")";
         size_ = fmt_->pb ? avio_size(fmt_->pb) : -1;
         const int flags = fmt_->iformat->flags;
         byte_seek_ =
@@ -151,6 +147,7 @@ class Decoder {
                 continue;
             }
             if (pkt_->stream_index == stream_) {
+                qexmedia::tag_packet_position(pkt_);
                 r = avcodec_send_packet(ctx_, pkt_);
                 if (r < 0 && r != AVERROR(EAGAIN)) errors_.fetch_add(1, std::memory_order_relaxed);
             }
@@ -229,10 +226,7 @@ class Decoder {
     std::atomic<uint32_t> errors_ = 0;  // read while a read-ahead thread decodes
 };
 
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+using qexmedia::FramePtr;
 
 // A thread that runs a decoder ahead of its caller and keeps up to `depth` of its pictures, in
 // order. From start() until stop() returns, the decoder is the thread's alone.
@@ -406,7 +400,7 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
     FramePtr taken;
     const AVFrame* f = dec->next() ? dec->frame() : nullptr;
     while (f) {
-        if (const double at = dec->fraction_at(f->pkt_pos); at >= 0)
+        if (const double at = dec->fraction_at(qexmedia::packet_position(f)); at >= 0)
             fraction = std::max(fraction, at);
         if (x.frames.empty()) {
             x.width = f->width;
@@ -429,11 +423,11 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
         IndexedFrame e;
         e.pts =
             f->best_effort_timestamp == AV_NOPTS_VALUE ? kNoTimestamp : f->best_effort_timestamp;
-        e.pos = f->pkt_pos;
+        e.pos = qexmedia::packet_position(f);
         e.dts = f->pkt_dts == AV_NOPTS_VALUE ? kNoTimestamp : f->pkt_dts;
-        e.key = f->key_frame || f->pict_type == AV_PICTURE_TYPE_I;
-        e.top_first = f->top_field_first;
-        e.interlaced = f->interlaced_frame;
+        e.key = qexmedia::is_key_frame(f) || f->pict_type == AV_PICTURE_TYPE_I;
+        e.top_first = qexmedia::is_top_field_first(f);
+        e.interlaced = qexmedia::is_interlaced(f);
         e.repeat = uint8_t(std::clamp(f->repeat_pict, 0, 4));
         e.damaged = f->decode_error_flags || (f->flags & AV_FRAME_FLAG_CORRUPT);
         const int n = int(x.frames.size());
@@ -523,7 +517,7 @@ class VideoSource : public IClip {
     VideoSource(const std::string& path, const VideoSourceOptions& opt, IScriptEnvironment* env,
                 const IndexingFeed* feed)
         : path_(path), opt_(opt), feed_(feed) {
-        if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_FATAL);
+        qexmedia::quiet_library_log();
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0)
             fail(env, std::string("cannot open: ") + std::strerror(errno));
@@ -786,9 +780,9 @@ class VideoSource : public IClip {
         index_.pixel_format = name ? name : "";
         set_picture(env_for_feed_);
         const AVCodecContext* ctx = dec_->context();
-        const bool tff =
-            ctx->field_order == AV_FIELD_TT || ctx->field_order == AV_FIELD_TB ||
-            (ctx->field_order == AV_FIELD_UNKNOWN && f->interlaced_frame && f->top_field_first);
+        const bool tff = ctx->field_order == AV_FIELD_TT || ctx->field_order == AV_FIELD_TB ||
+                         (ctx->field_order == AV_FIELD_UNKNOWN && qexmedia::is_interlaced(f) &&
+                          qexmedia::is_top_field_first(f));
         vi_.image_type = tff ? VideoInfo::IT_TFF : 0;
         if (feed_->begin) feed_->begin(vi_);
     }
@@ -1126,10 +1120,7 @@ class VideoSource : public IClip {
     Layout layout_ = Layout::kYV12;
     AVPixelFormat src_fmt_ = AV_PIX_FMT_NONE;
     AVPixelFormat dst_fmt_ = AV_PIX_FMT_NONE;
-    struct SwsFree {
-        void operator()(SwsContext* c) const { sws_freeContext(c); }
-    };
-    std::unique_ptr<SwsContext, SwsFree> sws_;  // also freed when the constructor fails
+    qexmedia::SwsContextPtr sws_;  // also freed when the constructor fails
     std::deque<std::pair<int, PVideoFrame>> cache_;
     size_t cache_size_ = 16;
     struct {

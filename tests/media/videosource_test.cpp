@@ -2,14 +2,15 @@
 // shuffled order with backward jumps, must be the picture of ffmpeg's linear decode
 // (framemd5); the index file is reused and a changed input indexed again; bad inputs give one
 // line and a non-zero status from qexpipe. The index file form is checked directly.
-#include "env.h"
-#include "filters.h"
-#include "frame.h"
-#include "host_test_util.h"
-#include "media.h"
-#include "testkit.h"
-#include "videoindex.h"
-#include "videosource.h"
+#include "host/env.h"
+#include "host/filters.h"
+#include "host/frame.h"
+#include "media/register.h"
+#include "media/videoindex.h"
+#include "media/videosource.h"
+#include "tests/common/media.h"
+#include "tests/common/testkit.h"
+#include "tests/host/host_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -160,6 +161,7 @@ class VideoSourceTest : public ::testing::Test {
         delete dir_;
     }
     void SetUp() override {
+        qexmedia::register_functions(env_);
         indexed_ = 0;
         set_index_progress_callback([](const std::string&, double, int, bool done) {
             if (done) ++indexed_;

@@ -1,4 +1,4 @@
-#include "script_lexer.h"
+#include "script/script_lexer.h"
 
 #include <cerrno>
 #include <climits>

@@ -23,7 +23,7 @@
 #pragma once
 
 #include "avisynth.h"
-#include "env.h"
+#include "host/env.h"
 
 #include <string>
 #include <string_view>

@@ -1,6 +1,6 @@
-#include "script_parser.h"
+#include "script/script_parser.h"
 
-#include "text.h"
+#include "common/text.h"
 
 namespace qexhost {
 

@@ -6,7 +6,7 @@
 //   and the postfix method call `x.f(args)` / `x.f`.
 #pragma once
 
-#include "script_lexer.h"
+#include "script/script_lexer.h"
 
 #include <memory>
 #include <string>

@@ -1,11 +1,12 @@
 // FFFilter and Bwdif: frames equal to ffmpeg's own run of the same graph (in order and in a
 // shuffled order), counts and rates of rate-changing graphs, packed and RGB pictures, Bob's
 // field numbering, and the errors.
-#include "env.h"
-#include "fffilter.h"
-#include "host_test_util.h"
-#include "media.h"
-#include "script.h"
+#include "host/env.h"
+#include "media/fffilter.h"
+#include "media/register.h"
+#include "script/script.h"
+#include "tests/common/media.h"
+#include "tests/host/host_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -57,6 +58,8 @@ std::string md5_of(const PVideoFrame& f, const VideoInfo& vi) {
 
 class FFFilterTest : public ::testing::Test {
   protected:
+    FFFilterTest() { qexmedia::register_functions(env); }
+
     // 30 top-field-first frames woven from 60 moving pictures.
     static void SetUpTestSuite() {
         fs::create_directories(kDir);
