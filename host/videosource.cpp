@@ -66,6 +66,18 @@ uint64_t hash_frame(const AVFrame* f) {
     return h.value();
 }
 
+// Picture buffers cleared before the decoder writes into them. A decoder that meets damage
+// may leave parts of a picture unwritten, which then show whatever an earlier picture left in
+// the recycled buffer, and that depends on which buffers the caller still holds; cleared, they
+// show the same thing on every pass.
+int cleared_buffer(AVCodecContext* ctx, AVFrame* f, int flags) {
+    const int r = avcodec_default_get_buffer2(ctx, f, flags);
+    if (r < 0) return r;
+    for (AVBufferRef* b : f->buf)
+        if (b) std::memset(b->data, 0, b->size);
+    return 0;
+}
+
 // The container and decoder of one track, read from the start or from a seek point.
 class Decoder {
   public:
@@ -120,6 +132,8 @@ class Decoder {
         ctx_->thread_count = threads;
         ctx_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
         ctx_->pkt_timebase = st->time_base;
+        // Damaged stretches are decoded without threads.
+        if (threads == 1) ctx_->get_buffer2 = cleared_buffer;
         if ((r = avcodec_open2(ctx_, codec, nullptr)) < 0)
             return "track " + std::to_string(stream_) + ": the " + codec->name +
                    " decoder does not open (" + av_error_text(r) + ")";
@@ -151,6 +165,11 @@ class Decoder {
                 continue;
             }
             if (pkt_->stream_index == stream_) {
+                // The demuxer marks a packet it put together with data missing (a transport
+                // stream's continuity counter skipped): counted when it is sent, so that damage
+                // is known by the packet, not by when a decoder thread happens to report it.
+                if (pkt_->flags & AV_PKT_FLAG_CORRUPT)
+                    errors_.fetch_add(1, std::memory_order_relaxed);
                 r = avcodec_send_packet(ctx_, pkt_);
                 if (r < 0 && r != AVERROR(EAGAIN)) errors_.fetch_add(1, std::memory_order_relaxed);
             }
@@ -385,9 +404,15 @@ class IndexSink {
 };
 
 // Decodes the whole track once. When a picture comes out damaged (or the decoder reports an
-// error) the decode goes back to the key frame before it and goes on from there without
-// threads, so that concealment does not depend on how threads happen to run: serving decodes
-// that stretch the same way (VideoIndex::single_thread_from). `reopen` gives a decoder without
+// error, or the demuxer a packet with data missing) the decode goes back to a key frame before
+// the damage and goes on from there without threads, so that concealment does not depend on
+// how threads happen to run: serving decodes that stretch the same way
+// (VideoIndex::single_thread_from). A decoder with frame threads reports damage some pictures
+// away from the damaged one, a distance that varies with its threads' timing; so the decode goes
+// back to a key frame further than that before the picture at which damage showed. The pictures
+// before that key are undamaged, and undamaged pictures are the same with threads or without;
+// the damaged ones are all decoded without threads from an undamaged key frame. Every pass then
+// gives the same pictures, whichever key frame it went back to. `reopen` gives a decoder without
 // threads at the start of the stream (null when it cannot).
 VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
                        const std::function<std::unique_ptr<Decoder>()>& reopen, bool threaded,
@@ -395,9 +420,16 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
     VideoIndex x;
     IndexReporter report(path, !sink);
     double fraction = 0;
-    uint32_t errors_before = 0;  // of decoders given up for a decoder without threads
+    uint32_t errors_before = 0;  // before the first picture, of a decoder given up
     uint32_t errors_seen = 0;
-    int last_key = -1;  // the last key picture with a known position
+    std::vector<int> keys;  // key pictures with a known position, ascending
+    int margin = 0;         // pictures between damage and where threads may report it
+    // The key picture a decode that met damage at picture n goes back to (-1: the start).
+    auto before_damage = [&](int n) {
+        for (auto k = keys.rbegin(); k != keys.rend(); ++k)
+            if (*k <= n - margin) return *k;
+        return -1;
+    };
     bool can_rewind = threaded;
     // The first picture is decoded here, where the decoder's view of the stream can be read
     // (its field order, by the sink); the others come from a thread that decodes ahead while
@@ -425,6 +457,8 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
             std::tie(x.time_base_num, x.time_base_den) =
                 reduce_rate(dec->stream()->time_base.num, dec->stream()->time_base.den);
             if (x.time_base_num == 0) x.time_base_num = 1, x.time_base_den = 90000;
+            // Each thread holds a picture, and the read-ahead a few more; twice that is safe.
+            margin = 8 + 2 * std::max(ctx->thread_count, 1) + std::max(ctx->has_b_frames, 0);
         }
         IndexedFrame e;
         e.pts =
@@ -438,32 +472,35 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
         e.damaged = f->decode_error_flags || (f->flags & AV_FRAME_FLAG_CORRUPT);
         const int n = int(x.frames.size());
         if (e.key && e.pos >= 0) {
-            if (sink && n > 0) sink->settle(x, n);
-            last_key = n;
+            keys.push_back(n);
+            // Damage found later sends a decode with threads back before this key.
+            if (sink && n > 0) sink->settle(x, can_rewind ? std::max(before_damage(n), 0) : n);
         }
         // Errors before the first picture are those of pictures that never came out (a
         // recording that begins part way into a stretch).
         const uint32_t errors = dec->errors();
-        if (n == 0) errors_seen = errors;
+        if (n == 0) errors_seen = errors_before = errors;
         const bool hurt = e.damaged || errors != errors_seen;
         errors_seen = errors;
         if (hurt && can_rewind) {
-            // Back to the key frame of this picture's stretch (or the start), without threads.
-            // The decoder in use (and its read-ahead) is left alone until the new one stands
-            // at the key frame, so that it can go on as it was when that fails.
+            // Back to a key frame before the damage (or the start), without threads. The
+            // decoder in use (and its read-ahead) is left alone until the new one stands at the
+            // key frame, so that it can go on as it was when that fails.
             can_rewind = false;
-            const int from = std::max(last_key, 0);
+            const int k = before_damage(n);
+            const int from = std::max(k, 0);
             std::unique_ptr<Decoder> fresh = reopen();
-            const IndexedFrame& key = last_key == n ? e : x.frames[size_t(from)];
-            if (fresh && (last_key < 0 || fresh->seek(key)) && (!sink || sink->rewind(from))) {
+            if (fresh && (k < 0 || fresh->seek(x.frames[size_t(k)])) &&
+                (!sink || sink->rewind(from))) {
                 ahead.stop();
                 taken.reset();
-                errors_before += dec->errors();
+                // The errors before the first picture are counted again from the start.
+                if (from == 0) errors_before = 0;
                 dec = std::move(fresh);
                 errors_seen = 0;
                 x.frames.resize(size_t(from));
                 x.single_thread_from = from;
-                last_key = -1;
+                while (!keys.empty() && keys.back() >= from) keys.pop_back();
                 f = dec->next() ? dec->frame() : nullptr;
                 continue;
             }
@@ -494,7 +531,9 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
         x.field_order = tff >= bff ? FieldOrder::kTopFirst : FieldOrder::kBottomFirst;
     x.stream = dec->stream_index();
     x.codec = avcodec_get_name(dec->stream()->codecpar->codec_id);
-    x.decode_errors = errors_before + dec->errors() + damaged;
+    // Counted by the decoder that decoded the damage (without threads, when there was any),
+    // so that the count, too, is the same on every pass.
+    x.decode_errors = (x.single_thread_from > 0 ? errors_before : 0) + dec->errors() + damaged;
     return x;
 }
 
