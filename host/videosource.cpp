@@ -254,7 +254,9 @@ struct FrameFree {
 using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 
 // A thread that runs a decoder ahead of its caller and keeps up to `depth` of its pictures, in
-// order. From start() until stop() returns, the decoder is the thread's alone.
+// order, each with its hash_frame (taken on the thread, while the picture the decoder has just
+// written is still in the processor's caches, and beside the caller's work rather than in it).
+// From start() until stop() returns, the decoder is the thread's alone.
 class ReadAhead {
   public:
     explicit ReadAhead(size_t depth) : depth_(depth) {}
@@ -269,12 +271,13 @@ class ReadAhead {
         thread_ = std::thread([this, dec] { run(dec); });
     }
 
-    // The decoder's next picture; null at the end of the stream.
-    FramePtr take() {
+    // The decoder's next picture and its hash; null at the end of the stream.
+    FramePtr take(uint64_t* hash) {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return !ready_.empty() || ended_; });
         if (ready_.empty()) return nullptr;
-        FramePtr f = std::move(ready_.front());
+        FramePtr f = std::move(ready_.front().first);
+        *hash = ready_.front().second;
         ready_.pop_front();
         changed_.notify_all();
         return f;
@@ -304,13 +307,17 @@ class ReadAhead {
             if (stopping_) return;
             lock.unlock();
             FramePtr f;
+            uint64_t hash = 0;
             if (dec->next()) {
                 f.reset(av_frame_alloc());
-                if (f) av_frame_move_ref(f.get(), dec->frame());
+                if (f) {
+                    av_frame_move_ref(f.get(), dec->frame());
+                    hash = hash_frame(f.get());
+                }
             }
             lock.lock();
             if (f)
-                ready_.push_back(std::move(f));
+                ready_.emplace_back(std::move(f), hash);
             else
                 ended_ = true;
             changed_.notify_all();
@@ -321,8 +328,8 @@ class ReadAhead {
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<FramePtr> ready_;  // decoded, not yet taken
-    bool ended_ = false;          // the decoder has no more pictures
+    std::deque<std::pair<FramePtr, uint64_t>> ready_;  // decoded, not yet taken
+    bool ended_ = false;                               // the decoder has no more pictures
     bool stopping_ = false;
 };
 
@@ -393,9 +400,9 @@ std::pair<uint32_t, uint32_t> clip_rate(const VideoIndex& x, bool fields) {
 class IndexSink {
   public:
     virtual ~IndexSink() = default;
-    // Every decoded picture, the index so far (the picture's entry last, without its hash) and
-    // the part of the file read; returns hash_frame(f).
-    virtual uint64_t picture(const AVFrame* f, const VideoIndex& x, double fraction) = 0;
+    // Every decoded picture, the index so far (the picture's entry last) and the part of the
+    // file read.
+    virtual void picture(const AVFrame* f, const VideoIndex& x, double fraction) = 0;
     // The pictures before `end` will not be decoded again.
     virtual void settle(const VideoIndex& x, int end) = 0;
     // The pictures from `from` on are dropped and will be decoded again; false when some of them
@@ -434,8 +441,9 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
     // The first picture is decoded here, where the decoder's view of the stream can be read
     // (its field order, by the sink); the others come from a thread that decodes ahead while
     // each picture is hashed and handed on.
-    ReadAhead ahead(3);
+    ReadAhead ahead(2);
     FramePtr taken;
+    uint64_t taken_hash = 0;  // hash_frame(taken), from the read-ahead
     const AVFrame* f = dec->next() ? dec->frame() : nullptr;
     while (f) {
         if (const double at = dec->fraction_at(f->pkt_pos); at >= 0)
@@ -505,12 +513,13 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
                 continue;
             }
         }
+        e.hash = taken ? taken_hash : hash_frame(f);
         x.frames.push_back(e);
-        x.frames.back().hash = sink ? sink->picture(f, x, fraction) : hash_frame(f);
+        if (sink) sink->picture(f, x, fraction);
         if (x.frames.size() >= size_t(INT_MAX / 2)) break;
         report.update(fraction, int(x.frames.size()));
         ahead.start(dec.get());
-        taken = ahead.take();
+        taken = ahead.take(&taken_hash);
         f = taken.get();
     }
     ahead.stop();
@@ -594,12 +603,15 @@ class VideoSource : public IClip {
         else if (index_.field_order == FieldOrder::kBottomFirst)
             vi_.image_type = VideoInfo::IT_BFF;
         notice();
-        // The cache holds the decoder's own pictures: a small one keeps the buffers that the
-        // decoder writes into warm in the processor's caches (8 frames at 1080 lines, 48 at
-        // 480), which is still wider than the reach of the plug-in's access pattern.
+        // The cache holds the decoder's own pictures, and every picture held is a buffer the
+        // decoder cannot write into again: the fewer large pictures held, the more often it
+        // writes into a buffer still in the processor's caches, as a decoder whose pictures are
+        // let go at once does (serving 1080i takes a fifth less processor time with 3 held
+        // than with 8). So 3 frames at 1080 lines, 24 at 480: as far back as the plug-in's access
+        // pattern and woven frames reach.
         const size_t frame_bytes = size_t(vi_.BMPSize());
         cache_size_ =
-            std::clamp<size_t>((size_t(24) << 20) / std::max<size_t>(frame_bytes, 1), 8, 48);
+            std::clamp<size_t>((size_t(12) << 20) / std::max<size_t>(frame_bytes, 1), 3, 48);
         make_info();
     }
 
@@ -766,18 +778,15 @@ class VideoSource : public IClip {
       public:
         FeedSink(VideoSource& vs, IScriptEnvironment* env) : vs_(vs), env_(env) {}
 
-        uint64_t picture(const AVFrame* f, const VideoIndex& x, double fraction) override {
+        void picture(const AVFrame* f, const VideoIndex& x, double fraction) override {
             const int n = int(x.frames.size()) - 1;
             if (!begun_) {
                 begun_ = true;
                 vs_.begin_feed(f);
             }
-            uint64_t hash = 0;
-            PVideoFrame frame = vs_.to_host(f, env_, &hash);
-            if (ended_) return hash;
-            held_.push_back({n, std::move(frame), fraction});
+            if (ended_) return;
+            held_.push_back({n, vs_.to_host(f, env_, nullptr), fraction});
             if (held_.size() > hold_) release_front(x);
-            return hash;
         }
         void settle(const VideoIndex& x, int end) override {
             while (!ended_ && !held_.empty() && held_.front().n < end) release_front(x);
@@ -962,15 +971,17 @@ class VideoSource : public IClip {
     // decoder passes n, ends, or gives pictures that cannot be placed.
     PVideoFrame decode_to(int n, IScriptEnvironment* env) {
         int unplaced = 0;
-        while (const AVFrame* f = next_picture()) {
+        uint64_t h = 0;
+        bool known = false;  // h is the picture's hash, taken by the read-ahead
+        while (const AVFrame* f = next_picture(&h, &known)) {
             ++stats_.decoded;
-            // On the expected path (the next frame, wanted in the cache) the picture is copied
-            // and hashed in one pass; a copy that proves to be another frame is dropped.
+            // On the expected path (the next frame, wanted in the cache) the picture is made a
+            // host frame (copied and hashed in one pass, when it must be copied); one that proves
+            // to be another frame is dropped.
             PVideoFrame copy;
-            uint64_t h;
             if (next_ >= 0 && next_ <= n && n - next_ < int(cache_size_))
-                copy = to_host(f, env, &h);
-            else
+                copy = to_host(f, env, known ? nullptr : &h);
+            else if (!known)
                 h = hash_frame(f);
             int m;
             if (next_ >= 0 && next_ < vi_.num_frames && index_.frames[size_t(next_)].hash == h) {
@@ -1001,10 +1012,12 @@ class VideoSource : public IClip {
         return PVideoFrame();
     }
 
-    // The decoder's next picture, from the read-ahead when it runs; null at the end.
-    const AVFrame* next_picture() {
-        if (ahead_.running()) {
-            taken_ = ahead_.take();
+    // The decoder's next picture, from the read-ahead when it runs (then with its hash in
+    // *hash); null at the end.
+    const AVFrame* next_picture(uint64_t* hash, bool* known) {
+        *known = ahead_.running();
+        if (*known) {
+            taken_ = ahead_.take(hash);
             return taken_.get();
         }
         return dec_->next() ? dec_->frame() : nullptr;
@@ -1160,7 +1173,7 @@ class VideoSource : public IClip {
     bool dec_single_ = false;                     // dec_ decodes without threads
     IScriptEnvironment* env_for_feed_ = nullptr;  // while the constructor indexes
     int next_ = -1;       // frame number of the decoder's next picture (-1: not known)
-    ReadAhead ahead_{3};  // pictures decoded ahead when frames are asked for in order
+    ReadAhead ahead_{2};  // pictures decoded ahead when frames are asked for in order
     FramePtr taken_;      // the last picture taken from the read-ahead
     Layout layout_ = Layout::kYV12;
     AVPixelFormat src_fmt_ = AV_PIX_FMT_NONE;
