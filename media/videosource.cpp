@@ -61,6 +61,18 @@ uint64_t hash_frame(const AVFrame* f) {
     return h.value();
 }
 
+// Picture buffers cleared before the decoder writes into them. A decoder that meets damage
+// may leave parts of a picture unwritten, which then show whatever an earlier picture left in
+// the recycled buffer, and that depends on which buffers the caller still holds; cleared, they
+// show the same thing on every pass.
+int cleared_buffer(AVCodecContext* ctx, AVFrame* f, int flags) {
+    const int r = avcodec_default_get_buffer2(ctx, f, flags);
+    if (r < 0) return r;
+    for (AVBufferRef* b : f->buf)
+        if (b) std::memset(b->data, 0, b->size);
+    return 0;
+}
+
 // The container and decoder of one track, read from the start or from a seek point.
 class Decoder {
   public:
@@ -116,6 +128,8 @@ class Decoder {
         ctx_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
         ctx_->pkt_timebase = st->time_base;
         qexmedia::keep_packet_positions(ctx_);
+        // Damaged stretches are decoded without threads.
+        if (threads == 1) ctx_->get_buffer2 = cleared_buffer;
         if ((r = avcodec_open2(ctx_, codec, nullptr)) < 0)
             return "track " + std::to_string(stream_) + ": the " + codec->name +
                    " decoder does not open (" + qexmedia::error_text(r) + ")";
@@ -148,6 +162,11 @@ class Decoder {
             }
             if (pkt_->stream_index == stream_) {
                 qexmedia::tag_packet_position(pkt_);
+                // The demuxer marks a packet it put together with data missing (a transport
+                // stream's continuity counter skipped): counted when it is sent, so that damage
+                // is known by the packet, not by when a decoder thread happens to report it.
+                if (pkt_->flags & AV_PKT_FLAG_CORRUPT)
+                    errors_.fetch_add(1, std::memory_order_relaxed);
                 r = avcodec_send_packet(ctx_, pkt_);
                 if (r < 0 && r != AVERROR(EAGAIN)) errors_.fetch_add(1, std::memory_order_relaxed);
             }
@@ -229,7 +248,9 @@ class Decoder {
 using qexmedia::FramePtr;
 
 // A thread that runs a decoder ahead of its caller and keeps up to `depth` of its pictures, in
-// order. From start() until stop() returns, the decoder is the thread's alone.
+// order, each with its hash_frame (taken on the thread, while the picture the decoder has just
+// written is still in the processor's caches, and beside the caller's work rather than in it).
+// From start() until stop() returns, the decoder is the thread's alone.
 class ReadAhead {
   public:
     explicit ReadAhead(size_t depth) : depth_(depth) {}
@@ -244,12 +265,13 @@ class ReadAhead {
         thread_ = std::thread([this, dec] { run(dec); });
     }
 
-    // The decoder's next picture; null at the end of the stream.
-    FramePtr take() {
+    // The decoder's next picture and its hash; null at the end of the stream.
+    FramePtr take(uint64_t* hash) {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return !ready_.empty() || ended_; });
         if (ready_.empty()) return nullptr;
-        FramePtr f = std::move(ready_.front());
+        FramePtr f = std::move(ready_.front().first);
+        *hash = ready_.front().second;
         ready_.pop_front();
         changed_.notify_all();
         return f;
@@ -279,13 +301,17 @@ class ReadAhead {
             if (stopping_) return;
             lock.unlock();
             FramePtr f;
+            uint64_t hash = 0;
             if (dec->next()) {
                 f.reset(av_frame_alloc());
-                if (f) av_frame_move_ref(f.get(), dec->frame());
+                if (f) {
+                    av_frame_move_ref(f.get(), dec->frame());
+                    hash = hash_frame(f.get());
+                }
             }
             lock.lock();
             if (f)
-                ready_.push_back(std::move(f));
+                ready_.emplace_back(std::move(f), hash);
             else
                 ended_ = true;
             changed_.notify_all();
@@ -296,8 +322,8 @@ class ReadAhead {
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<FramePtr> ready_;  // decoded, not yet taken
-    bool ended_ = false;          // the decoder has no more pictures
+    std::deque<std::pair<FramePtr, uint64_t>> ready_;  // decoded, not yet taken
+    bool ended_ = false;                               // the decoder has no more pictures
     bool stopping_ = false;
 };
 
@@ -368,9 +394,9 @@ std::pair<uint32_t, uint32_t> clip_rate(const VideoIndex& x, bool fields) {
 class IndexSink {
   public:
     virtual ~IndexSink() = default;
-    // Every decoded picture, the index so far (the picture's entry last, without its hash) and
-    // the part of the file read; returns hash_frame(f).
-    virtual uint64_t picture(const AVFrame* f, const VideoIndex& x, double fraction) = 0;
+    // Every decoded picture, the index so far (the picture's entry last) and the part of the
+    // file read.
+    virtual void picture(const AVFrame* f, const VideoIndex& x, double fraction) = 0;
     // The pictures before `end` will not be decoded again.
     virtual void settle(const VideoIndex& x, int end) = 0;
     // The pictures from `from` on are dropped and will be decoded again; false when some of them
@@ -379,9 +405,15 @@ class IndexSink {
 };
 
 // Decodes the whole track once. When a picture comes out damaged (or the decoder reports an
-// error) the decode goes back to the key frame before it and goes on from there without
-// threads, so that concealment does not depend on how threads happen to run: serving decodes
-// that stretch the same way (VideoIndex::single_thread_from). `reopen` gives a decoder without
+// error, or the demuxer a packet with data missing) the decode goes back to a key frame before
+// the damage and goes on from there without threads, so that concealment does not depend on
+// how threads happen to run: serving decodes that stretch the same way
+// (VideoIndex::single_thread_from). A decoder with frame threads reports damage some pictures
+// away from the damaged one, a distance that varies with its threads' timing; so the decode goes
+// back to a key frame further than that before the picture at which damage showed. The pictures
+// before that key are undamaged, and undamaged pictures are the same with threads or without;
+// the damaged ones are all decoded without threads from an undamaged key frame. Every pass then
+// gives the same pictures, whichever key frame it went back to. `reopen` gives a decoder without
 // threads at the start of the stream (null when it cannot).
 VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
                        const std::function<std::unique_ptr<Decoder>()>& reopen, bool threaded,
@@ -389,15 +421,23 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
     VideoIndex x;
     IndexReporter report(path, !sink);
     double fraction = 0;
-    uint32_t errors_before = 0;  // of decoders given up for a decoder without threads
+    uint32_t errors_before = 0;  // before the first picture, of a decoder given up
     uint32_t errors_seen = 0;
-    int last_key = -1;  // the last key picture with a known position
+    std::vector<int> keys;  // key pictures with a known position, ascending
+    int margin = 0;         // pictures between damage and where threads may report it
+    // The key picture a decode that met damage at picture n goes back to (-1: the start).
+    auto before_damage = [&](int n) {
+        for (auto k = keys.rbegin(); k != keys.rend(); ++k)
+            if (*k <= n - margin) return *k;
+        return -1;
+    };
     bool can_rewind = threaded;
     // The first picture is decoded here, where the decoder's view of the stream can be read
     // (its field order, by the sink); the others come from a thread that decodes ahead while
     // each picture is hashed and handed on.
-    ReadAhead ahead(3);
+    ReadAhead ahead(2);
     FramePtr taken;
+    uint64_t taken_hash = 0;  // hash_frame(taken), from the read-ahead
     const AVFrame* f = dec->next() ? dec->frame() : nullptr;
     while (f) {
         if (const double at = dec->fraction_at(qexmedia::packet_position(f)); at >= 0)
@@ -419,6 +459,8 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
             std::tie(x.time_base_num, x.time_base_den) =
                 reduce_rate(dec->stream()->time_base.num, dec->stream()->time_base.den);
             if (x.time_base_num == 0) x.time_base_num = 1, x.time_base_den = 90000;
+            // Each thread holds a picture, and the read-ahead a few more; twice that is safe.
+            margin = 8 + 2 * std::max(ctx->thread_count, 1) + std::max(ctx->has_b_frames, 0);
         }
         IndexedFrame e;
         e.pts =
@@ -432,42 +474,46 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
         e.damaged = f->decode_error_flags || (f->flags & AV_FRAME_FLAG_CORRUPT);
         const int n = int(x.frames.size());
         if (e.key && e.pos >= 0) {
-            if (sink && n > 0) sink->settle(x, n);
-            last_key = n;
+            keys.push_back(n);
+            // Damage found later sends a decode with threads back before this key.
+            if (sink && n > 0) sink->settle(x, can_rewind ? std::max(before_damage(n), 0) : n);
         }
         // Errors before the first picture are those of pictures that never came out (a
         // recording that begins part way into a stretch).
         const uint32_t errors = dec->errors();
-        if (n == 0) errors_seen = errors;
+        if (n == 0) errors_seen = errors_before = errors;
         const bool hurt = e.damaged || errors != errors_seen;
         errors_seen = errors;
         if (hurt && can_rewind) {
-            // Back to the key frame of this picture's stretch (or the start), without threads.
-            // The decoder in use (and its read-ahead) is left alone until the new one stands
-            // at the key frame, so that it can go on as it was when that fails.
+            // Back to a key frame before the damage (or the start), without threads. The
+            // decoder in use (and its read-ahead) is left alone until the new one stands at the
+            // key frame, so that it can go on as it was when that fails.
             can_rewind = false;
-            const int from = std::max(last_key, 0);
+            const int k = before_damage(n);
+            const int from = std::max(k, 0);
             std::unique_ptr<Decoder> fresh = reopen();
-            const IndexedFrame& key = last_key == n ? e : x.frames[size_t(from)];
-            if (fresh && (last_key < 0 || fresh->seek(key)) && (!sink || sink->rewind(from))) {
+            if (fresh && (k < 0 || fresh->seek(x.frames[size_t(k)])) &&
+                (!sink || sink->rewind(from))) {
                 ahead.stop();
                 taken.reset();
-                errors_before += dec->errors();
+                // The errors before the first picture are counted again from the start.
+                if (from == 0) errors_before = 0;
                 dec = std::move(fresh);
                 errors_seen = 0;
                 x.frames.resize(size_t(from));
                 x.single_thread_from = from;
-                last_key = -1;
+                while (!keys.empty() && keys.back() >= from) keys.pop_back();
                 f = dec->next() ? dec->frame() : nullptr;
                 continue;
             }
         }
+        e.hash = taken ? taken_hash : hash_frame(f);
         x.frames.push_back(e);
-        x.frames.back().hash = sink ? sink->picture(f, x, fraction) : hash_frame(f);
+        if (sink) sink->picture(f, x, fraction);
         if (x.frames.size() >= size_t(INT_MAX / 2)) break;
         report.update(fraction, int(x.frames.size()));
         ahead.start(dec.get());
-        taken = ahead.take();
+        taken = ahead.take(&taken_hash);
         f = taken.get();
     }
     ahead.stop();
@@ -488,7 +534,9 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
         x.field_order = tff >= bff ? FieldOrder::kTopFirst : FieldOrder::kBottomFirst;
     x.stream = dec->stream_index();
     x.codec = avcodec_get_name(dec->stream()->codecpar->codec_id);
-    x.decode_errors = errors_before + dec->errors() + damaged;
+    // Counted by the decoder that decoded the damage (without threads, when there was any),
+    // so that the count, too, is the same on every pass.
+    x.decode_errors = (x.single_thread_from > 0 ? errors_before : 0) + dec->errors() + damaged;
     return x;
 }
 
@@ -549,12 +597,15 @@ class VideoSource : public IClip {
         else if (index_.field_order == FieldOrder::kBottomFirst)
             vi_.image_type = VideoInfo::IT_BFF;
         notice();
-        // The cache holds the decoder's own pictures: a small one keeps the buffers that the
-        // decoder writes into warm in the processor's caches (8 frames at 1080 lines, 48 at
-        // 480), which is still wider than the reach of the plug-in's access pattern.
+        // The cache holds the decoder's own pictures, and every picture held is a buffer the
+        // decoder cannot write into again: the fewer large pictures held, the more often it
+        // writes into a buffer still in the processor's caches, as a decoder whose pictures are
+        // let go at once does (serving 1080i takes a fifth less processor time with 3 held
+        // than with 8). So 3 frames at 1080 lines, 24 at 480: as far back as the plug-in's access
+        // pattern and woven frames reach.
         const size_t frame_bytes = size_t(vi_.BMPSize());
         cache_size_ =
-            std::clamp<size_t>((size_t(24) << 20) / std::max<size_t>(frame_bytes, 1), 8, 48);
+            std::clamp<size_t>((size_t(12) << 20) / std::max<size_t>(frame_bytes, 1), 3, 48);
         make_info();
     }
 
@@ -721,18 +772,15 @@ class VideoSource : public IClip {
       public:
         FeedSink(VideoSource& vs, IScriptEnvironment* env) : vs_(vs), env_(env) {}
 
-        uint64_t picture(const AVFrame* f, const VideoIndex& x, double fraction) override {
+        void picture(const AVFrame* f, const VideoIndex& x, double fraction) override {
             const int n = int(x.frames.size()) - 1;
             if (!begun_) {
                 begun_ = true;
                 vs_.begin_feed(f);
             }
-            uint64_t hash = 0;
-            PVideoFrame frame = vs_.to_host(f, env_, &hash);
-            if (ended_) return hash;
-            held_.push_back({n, std::move(frame), fraction});
+            if (ended_) return;
+            held_.push_back({n, vs_.to_host(f, env_, nullptr), fraction});
             if (held_.size() > hold_) release_front(x);
-            return hash;
         }
         void settle(const VideoIndex& x, int end) override {
             while (!ended_ && !held_.empty() && held_.front().n < end) release_front(x);
@@ -917,15 +965,17 @@ class VideoSource : public IClip {
     // decoder passes n, ends, or gives pictures that cannot be placed.
     PVideoFrame decode_to(int n, IScriptEnvironment* env) {
         int unplaced = 0;
-        while (const AVFrame* f = next_picture()) {
+        uint64_t h = 0;
+        bool known = false;  // h is the picture's hash, taken by the read-ahead
+        while (const AVFrame* f = next_picture(&h, &known)) {
             ++stats_.decoded;
-            // On the expected path (the next frame, wanted in the cache) the picture is copied
-            // and hashed in one pass; a copy that proves to be another frame is dropped.
+            // On the expected path (the next frame, wanted in the cache) the picture is made a
+            // host frame (copied and hashed in one pass, when it must be copied); one that proves
+            // to be another frame is dropped.
             PVideoFrame copy;
-            uint64_t h;
             if (next_ >= 0 && next_ <= n && n - next_ < int(cache_size_))
-                copy = to_host(f, env, &h);
-            else
+                copy = to_host(f, env, known ? nullptr : &h);
+            else if (!known)
                 h = hash_frame(f);
             int m;
             if (next_ >= 0 && next_ < vi_.num_frames && index_.frames[size_t(next_)].hash == h) {
@@ -956,10 +1006,12 @@ class VideoSource : public IClip {
         return PVideoFrame();
     }
 
-    // The decoder's next picture, from the read-ahead when it runs; null at the end.
-    const AVFrame* next_picture() {
-        if (ahead_.running()) {
-            taken_ = ahead_.take();
+    // The decoder's next picture, from the read-ahead when it runs (then with its hash in
+    // *hash); null at the end.
+    const AVFrame* next_picture(uint64_t* hash, bool* known) {
+        *known = ahead_.running();
+        if (*known) {
+            taken_ = ahead_.take(hash);
             return taken_.get();
         }
         return dec_->next() ? dec_->frame() : nullptr;
@@ -1115,7 +1167,7 @@ class VideoSource : public IClip {
     bool dec_single_ = false;                     // dec_ decodes without threads
     IScriptEnvironment* env_for_feed_ = nullptr;  // while the constructor indexes
     int next_ = -1;       // frame number of the decoder's next picture (-1: not known)
-    ReadAhead ahead_{3};  // pictures decoded ahead when frames are asked for in order
+    ReadAhead ahead_{2};  // pictures decoded ahead when frames are asked for in order
     FramePtr taken_;      // the last picture taken from the read-ahead
     Layout layout_ = Layout::kYV12;
     AVPixelFormat src_fmt_ = AV_PIX_FMT_NONE;

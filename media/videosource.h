@@ -11,9 +11,11 @@
 // time its timestamp names, pictures missing from the stream leaving their frames to repeats of
 // the last good one. A picture request seeks to a key frame before it, decodes forward and
 // recognises the decoded pictures by their hashes; a picture is served only when its hash is
-// the one the index holds. Damage found while indexing makes the decode go back to the key
-// frame before it and on without threads, and serving decodes that stretch the same way, so
-// that concealed pictures are the same on every pass. While frames are asked for in order, the
+// the one the index holds. Damage found while indexing (a damaged picture, a decode error, a
+// packet the demuxer put together with data missing) makes the decode go back to a key frame
+// well before it and on without threads, into cleared buffers, and serving decodes that
+// stretch the same way, so that concealed pictures are the same on every pass, whatever the
+// threads and the order of requests. While frames are asked for in order, the
 // decoder runs a few pictures ahead of the caller on a thread of its own.
 #pragma once
 
