@@ -19,6 +19,13 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         // Above both by the threshold (raised further by the whole pictures' mean excess, as a
         // noisy encode of grain makes every pairing differ), or far above one of them (video
         // whose fields' pairings differ from each other).
+        // A picture does not stand out when a pairing beside it shows far more combing as a
+        // whole than it does: that pairing is the combed one, and what the picture holds beyond
+        // it in a few blocks is coding noise around edges (a lossy interlaced encode codes the
+        // fields of different frames apart, and its noise differs between them).
+        bool cleaner = false;
+        for (size_t j : {i - 1, i + 1})
+            cleaner = cleaner || (j < n && kWholeShare * entries[j].detail > e.detail);
         const int most = std::max(e.overPrev, e.overNext);
         const int least =
             e.overPrev >= 0 && e.overNext >= 0 ? std::min(e.overPrev, e.overNext) : most;
@@ -26,8 +33,8 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         for (size_t j : {i - 1, i + 1})
             if (j < n && (detail < 0 || entries[j].detail < detail)) detail = entries[j].detail;
         const double needed = t.excess + kDetailWeight * std::sqrt(std::max(0.0, detail));
-        const bool standsOut =
-            least > needed + kNoiseWeight * std::max(0.0, detail) || most > kOneSided * needed;
+        const bool standsOut = !cleaner && (least > needed + kNoiseWeight * std::max(0.0, detail) ||
+                                            most > kOneSided * needed);
         // Combing in every pairing alike (60i, an interlaced overlay) counts when it is dense
         // and the picture moves.
         const bool dense = e.comb.busiest > t.absolute && (moved(i) || moved(i + 1));

@@ -50,6 +50,9 @@ inline constexpr double kDetailWeight = 16.0;
 // Standing above both other pairings also needs this many times the whole pictures' mean block
 // excess more.
 inline constexpr double kNoiseWeight = 1.0;
+// A picture does not stand out when a pairing beside it has a mean block excess of more than
+// 1 / kWholeShare times its own.
+inline constexpr double kWholeShare = 2.0 / 3.0;
 // A picture also stands out when it lies this many times the threshold above one of the other
 // pairings alone.
 inline constexpr double kOneSided = 6.0;

@@ -40,25 +40,33 @@ TEST(Comb, MeasuresOfWovenPictures) {
     Picture ramp(64, 64);  // a smooth vertical gradient: whole in every weave
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < 64; ++x) ramp.at(x, y) = uint8_t(16 + 3 * y);
+    Picture line(64, 64);  // a bright line one row high: its field shows it alone
+    for (int x = 0; x < 64; ++x) line.at(x, 31) = 200;
     struct Case {
         const char* name;
         Woven w;
         int busiest;
-        int combed;  // blocks over the block threshold (4)
+        int combed;      // blocks over the block threshold (4)
+        bool excessive;  // some block holds comb excess
     } cases[] = {
-        {"a picture with itself", {a.plane(), a.plane()}, 0, 0},
-        {"a smooth gradient", {ramp.plane(), ramp.plane()}, 0, 0},
+        {"a picture with itself", {a.plane(), a.plane()}, 0, 0, false},
+        {"a smooth gradient", {ramp.plane(), ramp.plane()}, 0, 0, false},
+        // Row 31 lies beyond both rows of the other field (16 pixels a block, cell row 3), but
+        // as far from the rows of its own field: counted, with no excess.
+        {"a thin line", {line.plane(), line.plane()}, 16, 2 * 7, false},
         // Moved 6 pixels to the right between the fields: two strips 6 pixels wide comb on all
         // 24 rows of the square (cell columns 2 and 5, cell rows 2 to 4: 4 x 4 blocks).
-        {"a square moved across", {a.plane(), moved.plane()}, 6 * 16, 16},
-        {"the other field order", {moved.plane(), a.plane()}, 6 * 16, 16},
+        {"a square moved across", {a.plane(), moved.plane()}, 6 * 16, 16, true},
+        {"the other field order", {moved.plane(), a.plane()}, 6 * 16, 16, true},
     };
     CombScratch scratch;
     for (const Case& c : cases) {
-        const CombMeasure m = measureComb(c.w, 10, 4, scratch);
+        std::vector<uint16_t> sums;
+        const CombMeasure m = measureComb(c.w, 10, 4, scratch, &sums);
         EXPECT_EQ(m.blocks, 7 * 7) << c.name;
         EXPECT_EQ(m.busiest, c.busiest) << c.name;
         EXPECT_EQ(m.combed, c.combed) << c.name;
+        EXPECT_EQ(*std::max_element(sums.begin(), sums.end()) > 0, c.excessive) << c.name;
     }
 }
 
@@ -234,6 +242,17 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
           {0, -1, 0, 250, 0}},
          "110000"},
         {"first entry against its next", {{-1, 200}, {0, -1}}, "10"},
+        // A picture far cleaner as a whole than a pairing beside it (a mean excess of less than
+        // two thirds of it) is whole, whatever a few of its blocks hold beyond the others.
+        {"whole between combed pairings",
+         {{-1, 0, 10}, {900, 800, 80}, {1500, 1500, 10}, {900, 900, 80}, {0, -1, 10}},
+         "01010"},
+        {"within two thirds of its neighbour",
+         {{-1, 0, 10}, {900, 900, 60}, {900, 900, 89}, {0, -1, 10}},
+         "0110"},
+        {"below two thirds of its neighbour",
+         {{-1, 0, 10}, {900, 900, 60}, {900, 900, 91}, {0, -1, 10}},
+         "0010"},
     };
     const Thresholds t;
     for (const Case& c : cases) {
