@@ -119,7 +119,7 @@ while read -r name kind seed size enc; do
         mpeg2:*)
             k=${enc#*:}
             ff -i "$name.y4m" -c:v mpeg2video -b:v "${k}k" -maxrate $((k * 3 / 2))k \
-                -bufsize $((k * 2 / 3))k -flags +ilme+ildct -top 1 -g 15 -bf 2 -f mpegts "$name.ts" ;;
+                -bufsize $((k * 2 / 3))k -flags +ilme+ildct -top 1 -g 15 -bf 2 -f mpegts "$name.ts" 2>/dev/null ;;
         esac
         touch "$name.done"
     fi

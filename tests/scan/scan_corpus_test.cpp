@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, Corpus,
                                            "lineart_threes", "text_card", "text_credits",
                                            "text_crawl", "grain_noise", "grain_life", "dark_low",
                                            "dark_fade", "slow_pan", "slow_object", "still", "logo",
-                                           "credits_fractal", "grain_fractal"),
+                                           "credits_fractal"),
                          [](const auto& info) { return std::string(info.param); });
 
 }  // namespace
