@@ -23,9 +23,12 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         // whole than it does: that pairing is the combed one, and what the picture holds beyond
         // it in a few blocks is coding noise around edges (a lossy interlaced encode codes the
         // fields of different frames apart, and its noise differs between them).
+        // Not so where a block holds more than `block` combed pixels: combing dense enough
+        // there (an interlaced band) is no noise.
         bool cleaner = false;
-        for (size_t j : {i - 1, i + 1})
-            cleaner = cleaner || (j < n && kWholeShare * entries[j].detail > e.detail);
+        if (e.comb.busiest <= t.block)
+            for (size_t j : {i - 1, i + 1})
+                cleaner = cleaner || (j < n && kWholeShare * entries[j].detail > e.detail);
         const int most = std::max(e.overPrev, e.overNext);
         const int least =
             e.overPrev >= 0 && e.overNext >= 0 ? std::min(e.overPrev, e.overNext) : most;

@@ -51,7 +51,8 @@ inline constexpr double kDetailWeight = 16.0;
 // excess more.
 inline constexpr double kNoiseWeight = 1.0;
 // A picture does not stand out when a pairing beside it has a mean block excess of more than
-// 1 / kWholeShare times its own.
+// 1 / kWholeShare times its own (and none of its blocks holds more than the block threshold of
+// combed pixels).
 inline constexpr double kWholeShare = 2.0 / 3.0;
 // A picture also stands out when it lies this many times the threshold above one of the other
 // pairings alone.

@@ -88,8 +88,8 @@ CombMeasure combInBlocks(const Woven& w, int comb, int block, CombScratch& s, Ce
 }
 
 // Adds the combed flags of row y (2 <= y < height - 2) to the column counts, and its comb
-// excess (how far c lies beyond both b and d, less the threshold) to the column sums. Written
-// in 16-bit lanes so that it vectorises.
+// excess (how far c lies beyond both b and d, less the threshold and less how far c lies from
+// the mean of a and e) to the column sums. Written in 16-bit lanes so that it vectorises.
 QEXSCAN_CLONES
 void combRow(const uint8_t* __restrict a, const uint8_t* __restrict b, const uint8_t* __restrict c,
              const uint8_t* __restrict d, const uint8_t* __restrict e, int width, int comb,
@@ -165,7 +165,8 @@ QEXSCAN_TARGET_AVX2 inline __m256i fiveTapOver(__m256i ab, __m256i cd, __m256i e
 }
 
 // The combed flags (0xff or 0) of 32 pixels of row c; 0 <= t <= 255. Their comb excess (how
-// far c lies beyond both b and d, less t) is added to `sums` (in 64-bit lanes of 8 pixels).
+// far c lies beyond both b and d, less t, less how far c lies from the rounded-up mean of a and
+// e) is added to `sums` (in 64-bit lanes of 8 pixels).
 QEXSCAN_TARGET_AVX2 inline __m256i combedFlags(__m256i a, __m256i b, __m256i c, __m256i d,
                                                __m256i e, __m256i t, __m256i t6, __m256i& sums) {
     // c - b and c - d both above t, or both below -t: in unsigned bytes, the smaller of the

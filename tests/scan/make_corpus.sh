@@ -72,8 +72,8 @@ gen() {
         echo "testsrc=s=${W}x${H}:r=$r,trim=end_frame=1,loop=loop=-1:size=1,drawtext=fontfile=$font:text='STILL $s':fontsize=$fs:fontcolor=yellow:x=20:y=20" ;;
     logo)  # a static station logo over a pan
         echo "testsrc2=s=${W2}x${H}:r=$r,crop=$W:$H:'mod(n*$sp+$((s * 43)),$W)':0,gblur=sigma=1,drawbox=x=w-$((W / 5)):y=10:w=$((W / 6)):h=$((fs + 8)):c=white@0.6:t=fill,drawtext=fontfile=$font:text='TV$s':fontsize=$fs:fontcolor=black:x=w-$((W / 5))+4:y=14" ;;
-    credits_fractal)  # white credits scrolling up over a two-level fractal (hard edges)
-        echo "mandelbrot=s=${W}x${H}:r=$r:start_scale=$((2 + s)):end_pts=8,format=gray,format=yuv420p,lutyuv=y='if(gt(val,90),235,16)',drawtext=fontfile=$font:textfile=credits.txt:fontsize=$fs:fontcolor=white:x=$((W / 10)):y=h-mod(n*$((sp + 1))\\,h+40)" ;;
+    credits_fractal)  # white credits scrolling up over a slowly zooming two-level fractal
+        echo "mandelbrot=s=${W}x${H}:r=$r:start_scale=$((2 + s)),format=gray,format=yuv420p,lutyuv=y='if(gt(val,90),235,16)',drawtext=fontfile=$font:textfile=credits.txt:fontsize=$fs:fontcolor=white:x=$((W / 10)):y=h-mod(n*$((sp + 1))\\,h+40)" ;;
     *) echo "make_corpus: unknown kind $kind" >&2; return 1 ;;
     esac
 }

@@ -247,6 +247,10 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
         {"whole between combed pairings",
          {{-1, 0, 10}, {900, 800, 80}, {1500, 1500, 10}, {900, 900, 80}, {0, -1, 10}},
          "01010"},
+        // ... unless a block of it holds more combed pixels than the block threshold (40).
+        {"dense block between combed pairings",
+         {{-1, 0, 10}, {900, 800, 80}, {1500, 1500, 10, 41}, {900, 900, 80}, {0, -1, 10}},
+         "01110"},
         {"within two thirds of its neighbour",
          {{-1, 0, 10}, {900, 900, 60}, {900, 900, 89}, {0, -1, 10}},
          "0110"},
