@@ -29,7 +29,9 @@ struct Thresholds {
     int block = 40;
     // A picture is combed when, in some block, its comb excess stands more than this above
     // `relative` times that of each other pairing of its fields (the entries before and after
-    // it), plus kDetailWeight times the square root of the whole pictures' mean block excess;
+    // it), plus kDetailWeight times the square root of the whole pictures' mean block excess,
+    // less, in texture beside the pulldown, what that pairing stands above it by in its own
+    // blocks (bounded by kTextureWeight times their mean block excess);
     // never when its mean block excess is below kWholeShare times that of a pairing beside it
     // and no block holds more than `block` combed pixels.
     int excess = 150;
