@@ -25,9 +25,9 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     auto textured = [&](const EntryMeasure& x) { return 2 * x.comb.combed > x.comb.blocks; };
     for (size_t i = 0; i < n; ++i) {
         const EntryMeasure& e = entries[i];
-        // Pulldown within a cycle of it: whole pictures are about, and where every pairing
-        // stands above every other in some block, that is texture, not motion.
-        // (a repeated field within 5 entries before it and within 5 after it).
+        // The pulldown about it (a repeated field within 5 entries before it and within 5
+        // after it): whole pictures are about, and where every pairing of texture stands above
+        // every other in some block, that is the texture, not motion.
         const auto r = std::lower_bound(repeats.begin(), repeats.end(), i >= 5 ? i - 5 : 0);
         const auto after = std::lower_bound(r, repeats.end(), i);
         const bool pulldown =
