@@ -11,23 +11,65 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     auto moved = [&](size_t i) {
         return i >= n || entries[i].change < 0 || entries[i].change > t.noise;
     };
+    // The entries k whose first field comes again two fields later (entries k and k + 1 are
+    // the two weaves of a repeated field), ascending: field k + 2 changed by no more than the
+    // noise level, or by less than half of what the fields beside it changed (coding noise).
+    std::vector<size_t> repeats;
+    for (size_t f = 2; f + 1 < n; ++f) {
+        const double c = entries[f].fieldChange;
+        const double beside = std::min(entries[f - 1].fieldChange, entries[f + 1].fieldChange);
+        if (c >= 0 && (c <= t.noise || (beside >= 0 && 2 * c < beside))) repeats.push_back(f - 2);
+    }
+    // Texture everywhere: more than half of the picture's blocks hold more than `block` combed
+    // pixels (not so a caption band or a moving object).
+    auto textured = [&](const EntryMeasure& x) { return 2 * x.comb.combed > x.comb.blocks; };
     for (size_t i = 0; i < n; ++i) {
         const EntryMeasure& e = entries[i];
+        // The pulldown about it (a repeated field within 5 entries before it and within 5
+        // after it): whole pictures are about, and where every pairing of texture stands above
+        // every other in some block, that is the texture, not motion.
+        const auto r = std::lower_bound(repeats.begin(), repeats.end(), i >= 5 ? i - 5 : 0);
+        const auto after = std::lower_bound(r, repeats.end(), i);
+        const bool pulldown =
+            r != repeats.end() && *r <= i && after != repeats.end() && *after <= i + 5;
         Marks& m = marks[i];
         // How far the picture stands above the less combed of the other pairings of its
         // fields, against what the whole pictures beside it show of their own detail.
         // Above both by the threshold (raised further by the whole pictures' mean excess, as a
         // noisy encode of grain makes every pairing differ), or far above one of them (video
         // whose fields' pairings differ from each other).
-        const int most = std::max(e.overPrev, e.overNext);
-        const int least =
-            e.overPrev >= 0 && e.overNext >= 0 ? std::min(e.overPrev, e.overNext) : most;
+        // A picture does not stand out when a pairing beside it shows far more combing as a
+        // whole than it does: that pairing is the combed one, and what the picture holds beyond
+        // it in a few blocks is coding noise around edges (a lossy interlaced encode codes the
+        // fields of different frames apart, and its noise differs between them).
+        // Not so where a block holds more than `block` combed pixels: combing dense enough
+        // there (an interlaced band) is no noise.
+        bool cleaner = false;
+        if (e.comb.busiest <= t.block)
+            for (size_t j : {i - 1, i + 1})
+                cleaner = cleaner || (j < n && kWholeShare * entries[j].detail > e.detail);
+        // How far it stands above each pairing beside it, less how far that pairing stands
+        // above it elsewhere (up to kTextureWeight times the lesser mean block excess of the
+        // two): in texture at the finest scale every pairing of the same fields exceeds every
+        // other in some block, whole or combed, and only a clear margin counts; where the
+        // pictures hold little texture (a small object moving in 60i, combed in its own blocks
+        // in each picture) nearly nothing is taken off.
+        auto above = [&](int over, size_t j, int back) {
+            if (over < 0) return -1;
+            if (!pulldown || !textured(e) || !textured(entries[j])) return over;
+            const double bound = kTextureWeight * std::min(e.detail, entries[j].detail);
+            return std::max(0, over - int(std::min(double(std::max(back, 0)), bound)));
+        };
+        const int abovePrev = i > 0 ? above(e.overPrev, i - 1, entries[i - 1].overNext) : -1;
+        const int aboveNext = i + 1 < n ? above(e.overNext, i + 1, entries[i + 1].overPrev) : -1;
+        const int most = std::max(abovePrev, aboveNext);
+        const int least = abovePrev >= 0 && aboveNext >= 0 ? std::min(abovePrev, aboveNext) : most;
         double detail = -1;
         for (size_t j : {i - 1, i + 1})
             if (j < n && (detail < 0 || entries[j].detail < detail)) detail = entries[j].detail;
         const double needed = t.excess + kDetailWeight * std::sqrt(std::max(0.0, detail));
-        const bool standsOut =
-            least > needed + kNoiseWeight * std::max(0.0, detail) || most > kOneSided * needed;
+        const bool standsOut = !cleaner && (least > needed + kNoiseWeight * std::max(0.0, detail) ||
+                                            most > kOneSided * needed);
         // Combing in every pairing alike (60i, an interlaced overlay) counts when it is dense
         // and the picture moves.
         const bool dense = e.comb.busiest > t.absolute && (moved(i) || moved(i + 1));

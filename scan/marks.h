@@ -21,6 +21,10 @@ struct EntryMeasure {
     // entry before (overPrev) or after (overNext); -1 where there is no such entry.
     int overPrev = -1;
     int overNext = -1;
+    // Mean absolute difference per pixel of the 16x8 block of field i alone that changed most
+    // against field i - 2; negative when there is none (fields 0, 1). A field the pulldown
+    // repeats changes by noise only.
+    double fieldChange = -1.0;
     // The mean comb excess of a block: how much the picture shows of it as a whole.
     double detail = 0;
     // Odd entries, when the field order is measured: the mean block excess of the same two
@@ -50,6 +54,15 @@ inline constexpr double kDetailWeight = 16.0;
 // Standing above both other pairings also needs this many times the whole pictures' mean block
 // excess more.
 inline constexpr double kNoiseWeight = 1.0;
+// A picture does not stand out when a pairing beside it has a mean block excess of more than
+// 1 / kWholeShare times its own (and none of its blocks holds more than the block threshold of
+// combed pixels).
+inline constexpr double kWholeShare = 2.0 / 3.0;
+// Where the pulldown is about and both pictures hold combing in most blocks (texture), what a
+// pairing beside a picture stands above it by (in its own blocks) is taken off how far the
+// picture stands above that pairing, up to this many times the lesser mean block excess of the
+// two.
+inline constexpr double kTextureWeight = 32.0;
 // A picture also stands out when it lies this many times the threshold above one of the other
 // pairings alone.
 inline constexpr double kOneSided = 6.0;

@@ -88,8 +88,8 @@ CombMeasure combInBlocks(const Woven& w, int comb, int block, CombScratch& s, Ce
 }
 
 // Adds the combed flags of row y (2 <= y < height - 2) to the column counts, and its comb
-// excess (how far c lies beyond both b and d, less the threshold) to the column sums. Written
-// in 16-bit lanes so that it vectorises.
+// excess (how far c lies beyond both b and d, less the threshold and less how far c lies from
+// the mean of a and e) to the column sums. Written in 16-bit lanes so that it vectorises.
 QEXSCAN_CLONES
 void combRow(const uint8_t* __restrict a, const uint8_t* __restrict b, const uint8_t* __restrict c,
              const uint8_t* __restrict d, const uint8_t* __restrict e, int width, int comb,
@@ -103,7 +103,12 @@ void combRow(const uint8_t* __restrict a, const uint8_t* __restrict b, const uin
         const int16_t av = v < 0 ? int16_t(-v) : v;
         columns[x] = uint8_t(columns[x] + (((lo > t) | (hi < -t)) & (av > t6)));
         const int16_t up = int16_t(lo - t), down = int16_t(-hi - t);
-        excess[x] = uint16_t(excess[x] + (up > 0 ? up : 0) + (down > 0 ? down : 0));
+        // Less what c's own field cannot explain of it: how far c lies from the mean of a and e
+        // (rounded up). An edge or a thin line the field shows alone weighs nothing.
+        const int16_t own = int16_t(cc - ((a[x] + e[x] + 1) >> 1));
+        const int16_t beyond = int16_t((up > 0 ? up : 0) + (down > 0 ? down : 0));
+        const int16_t left = int16_t(beyond - (own < 0 ? -own : own));
+        excess[x] = uint16_t(excess[x] + (left > 0 ? left : 0));
     }
 }
 
@@ -160,7 +165,8 @@ QEXSCAN_TARGET_AVX2 inline __m256i fiveTapOver(__m256i ab, __m256i cd, __m256i e
 }
 
 // The combed flags (0xff or 0) of 32 pixels of row c; 0 <= t <= 255. Their comb excess (how
-// far c lies beyond both b and d, less t) is added to `sums` (in 64-bit lanes of 8 pixels).
+// far c lies beyond both b and d, less t, less how far c lies from the rounded-up mean of a and
+// e) is added to `sums` (in 64-bit lanes of 8 pixels).
 QEXSCAN_TARGET_AVX2 inline __m256i combedFlags(__m256i a, __m256i b, __m256i c, __m256i d,
                                                __m256i e, __m256i t, __m256i t6, __m256i& sums) {
     // c - b and c - d both above t, or both below -t: in unsigned bytes, the smaller of the
@@ -170,7 +176,9 @@ QEXSCAN_TARGET_AVX2 inline __m256i combedFlags(__m256i a, __m256i b, __m256i c, 
     const __m256i sign = _mm256_or_si256(_mm256_subs_epu8(up, t), _mm256_subs_epu8(down, t));
     const __m256i zero = _mm256_setzero_si256();
     if (_mm256_testz_si256(sign, sign)) return zero;  // the common case in real pictures
-    sums = _mm256_add_epi64(sums, _mm256_sad_epu8(sign, zero));
+    const __m256i mean = _mm256_avg_epu8(a, e);
+    const __m256i own = _mm256_or_si256(_mm256_subs_epu8(c, mean), _mm256_subs_epu8(mean, c));
+    sums = _mm256_add_epi64(sums, _mm256_sad_epu8(_mm256_subs_epu8(sign, own), zero));
     // Unpacking within 128-bit lanes and packing back keeps the pixel order.
     const __m256i lo = fiveTapOver(_mm256_unpacklo_epi8(a, b), _mm256_unpacklo_epi8(c, d),
                                    _mm256_unpacklo_epi8(e, zero), t6);

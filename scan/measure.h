@@ -56,8 +56,10 @@ struct CombScratch {
 // |a - 3b + 4c - 3d + e| > 6 * comb. Rows 0, 1 and the last two are not tested.
 // When `sums` is given, the comb excess of every block is appended to it, row by row: the sum
 // over the block's tested pixels of how far c lies beyond both b and d (above both or below
-// both) less `comb`: it weighs how strongly, not only how often, rows stand out from the other
-// field's, and is what a picture is compared with the other pairings of its fields on.
+// both) less `comb`, less again how far c lies from the mean of a and e (what its own field
+// predicts): it weighs how strongly, not only how often, rows stand out from the other field's,
+// while an edge or a thin line that one field shows by itself weighs nothing. It is what a
+// picture is compared with the other pairings of its fields on.
 CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& scratch,
                         std::vector<uint16_t>* sums = nullptr);
 

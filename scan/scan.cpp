@@ -221,6 +221,8 @@ void Scanner::unit(const Unit& u, CombScratch& scratch, std::vector<uint32_t> (&
     out[0].change = busiestChange(sads[0], sads[1], blocksX, vi_.width, fieldHeight);
     out[1].change =
         busiestChange(sads[1], hasNext ? sads[2] : sads[1], blocksX, vi_.width, fieldHeight);
+    out[0].fieldChange = busiestChange(sads[0], sads[0], blocksX, vi_.width, fieldHeight);
+    out[1].fieldChange = busiestChange(sads[1], sads[1], blocksX, vi_.width, fieldHeight);
 }
 
 void Scanner::worker() {

@@ -21,14 +21,19 @@ enum class FieldOrder { kAuto, kTop, kBottom };
 struct Thresholds {
     // A pixel is combed when it differs from both rows of the other field above and below it by
     // more than this, in the same direction (and the five-row measure exceeds 6 times it); its
-    // comb excess is how far beyond this it lies.
+    // comb excess is how far beyond this it lies, less how far it lies from what the rows of its
+    // own field above and below predict.
     int comb = 10;
     // A 16x16 block (step 8) holding more combed pixels than this counts as combed for the
     // second mark's share.
     int block = 40;
     // A picture is combed when, in some block, its comb excess stands more than this above
     // `relative` times that of each other pairing of its fields (the entries before and after
-    // it), plus kDetailWeight times the square root of the whole pictures' mean block excess.
+    // it), plus kDetailWeight times the square root of the whole pictures' mean block excess,
+    // less, in texture beside the pulldown, what that pairing stands above it by in its own
+    // blocks (bounded by kTextureWeight times their mean block excess);
+    // never when its mean block excess is below kWholeShare times that of a pairing beside it
+    // and no block holds more than `block` combed pixels.
     int excess = 150;
     double relative = 1.5;
     // A picture is also combed, whatever the other pairings show, when a block holds more

@@ -7,6 +7,8 @@
 #   CLIP_mpeg2.y4m  CLIP.y4m through an interlaced MPEG-2 encode (MPEG2=1; the bit rate scales
 #               with the picture from RATE kb/s at 720x480)
 #   CLIP_starved.y4m  the same at a third of that rate (STARVED=1)
+#   CLIP_x264.y4m  CLIP.y4m through x264 coding interlaced (MBAFF), for the clips of hard edges
+#               and lettering named in X264 (3 Mb/s at 640x360, scaled with the picture)
 #   clips       the names of the clips, one a line; complete: written last
 # usage: make_corpus.sh DIR [WIDTH HEIGHT] [FILM_FRAMES]
 # environment: MPEG2=0 skips the broadcast-rate encodes, STARVED=1 adds the starved ones; RATE
@@ -70,17 +72,20 @@ gen() {
         echo "testsrc=s=${W}x${H}:r=$r,trim=end_frame=1,loop=loop=-1:size=1,drawtext=fontfile=$font:text='STILL $s':fontsize=$fs:fontcolor=yellow:x=20:y=20" ;;
     logo)  # a static station logo over a pan
         echo "testsrc2=s=${W2}x${H}:r=$r,crop=$W:$H:'mod(n*$sp+$((s * 43)),$W)':0,gblur=sigma=1,drawbox=x=w-$((W / 5)):y=10:w=$((W / 6)):h=$((fs + 8)):c=white@0.6:t=fill,drawtext=fontfile=$font:text='TV$s':fontsize=$fs:fontcolor=black:x=w-$((W / 5))+4:y=14" ;;
+    credits_fractal)  # white credits scrolling up over a slowly zooming two-level fractal
+        echo "mandelbrot=s=${W}x${H}:r=$r:start_scale=$((2 + s)),format=gray,format=yuv420p,lutyuv=y='if(gt(val,90),235,16)',drawtext=fontfile=$font:textfile=credits.txt:fontsize=$fs:fontcolor=white:x=$((W / 10)):y=h-mod(n*$((sp + 1))\\,h+40)" ;;
     *) echo "make_corpus: unknown kind $kind" >&2; return 1 ;;
     esac
 }
 all="soft_card soft_fractal soft_zoom lineart_twos lineart_threes text_card text_credits
      text_crawl grain_fractal grain_noise grain_life dark_low dark_fade slow_pan slow_object
-     still logo"
+     still logo credits_fractal"
 clips=${CLIPS:-$all}
 rate=${RATE:-6000}
 # The bit rate grows a little slower than the picture (6 Mb/s at 720x480, 16 at 1920x1080).
 kbps=$(awk -v r="$rate" -v a=$((W * H)) 'BEGIN { printf "%d", r * (a / 345600) ^ 0.55 }')
 starved=$((kbps / 3))
+x264kbps=$(awk -v a=$((W * H)) 'BEGIN { printf "%d", 3000 * (a / 230400) ^ 0.55 }')
 film=24000/1001 v30=30000/1001 v60=60000/1001
 tc="telecine=pattern=23,setpts=N/(30000/1001*TB)"
 : >clips.part
@@ -106,6 +111,12 @@ for c in $clips; do
             -bufsize $((starved * 2 / 3))k -flags +ilme+ildct -top 1 -g 15 -bf 2 "$c.m2v"
         ff -i "$c.m2v" -vf setfield=tff -pix_fmt yuv420p -f yuv4mpegpipe "${c}_starved.y4m"
         rm -f "$c.m2v"
+    fi
+    if [[ " ${X264-lineart_threes text_credits credits_fractal} " == *" $c "* ]]; then
+        ff -i "$c.y4m" -c:v libx264 -b:v ${x264kbps}k -flags +ilme+ildct -x264-params tff=1 \
+            -f mpegts "$c.ts"
+        ff -i "$c.ts" -vf setfield=tff -pix_fmt yuv420p -f yuv4mpegpipe "${c}_x264.y4m"
+        rm -f "$c.ts"
     fi
     echo "$c" >>clips.part
     k=$((k + 1))

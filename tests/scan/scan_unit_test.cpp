@@ -40,25 +40,33 @@ TEST(Comb, MeasuresOfWovenPictures) {
     Picture ramp(64, 64);  // a smooth vertical gradient: whole in every weave
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < 64; ++x) ramp.at(x, y) = uint8_t(16 + 3 * y);
+    Picture line(64, 64);  // a bright line one row high: its field shows it alone
+    for (int x = 0; x < 64; ++x) line.at(x, 31) = 200;
     struct Case {
         const char* name;
         Woven w;
         int busiest;
-        int combed;  // blocks over the block threshold (4)
+        int combed;      // blocks over the block threshold (4)
+        bool excessive;  // some block holds comb excess
     } cases[] = {
-        {"a picture with itself", {a.plane(), a.plane()}, 0, 0},
-        {"a smooth gradient", {ramp.plane(), ramp.plane()}, 0, 0},
+        {"a picture with itself", {a.plane(), a.plane()}, 0, 0, false},
+        {"a smooth gradient", {ramp.plane(), ramp.plane()}, 0, 0, false},
+        // Row 31 lies beyond both rows of the other field (16 pixels a block, cell row 3), but
+        // as far from the rows of its own field: counted, with no excess.
+        {"a thin line", {line.plane(), line.plane()}, 16, 2 * 7, false},
         // Moved 6 pixels to the right between the fields: two strips 6 pixels wide comb on all
         // 24 rows of the square (cell columns 2 and 5, cell rows 2 to 4: 4 x 4 blocks).
-        {"a square moved across", {a.plane(), moved.plane()}, 6 * 16, 16},
-        {"the other field order", {moved.plane(), a.plane()}, 6 * 16, 16},
+        {"a square moved across", {a.plane(), moved.plane()}, 6 * 16, 16, true},
+        {"the other field order", {moved.plane(), a.plane()}, 6 * 16, 16, true},
     };
     CombScratch scratch;
     for (const Case& c : cases) {
-        const CombMeasure m = measureComb(c.w, 10, 4, scratch);
+        std::vector<uint16_t> sums;
+        const CombMeasure m = measureComb(c.w, 10, 4, scratch, &sums);
         EXPECT_EQ(m.blocks, 7 * 7) << c.name;
         EXPECT_EQ(m.busiest, c.busiest) << c.name;
         EXPECT_EQ(m.combed, c.combed) << c.name;
+        EXPECT_EQ(*std::max_element(sums.begin(), sums.end()) > 0, c.excessive) << c.name;
     }
 }
 
@@ -202,6 +210,8 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
         double detail = 0;
         int busiest = 0;
         double change = 10;
+        double fieldChange = 50;  // of its first field against the one two fields earlier
+        int combedBlocks = 0;     // of 100
     };
     struct Case {
         const char* name;
@@ -234,15 +244,128 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
           {0, -1, 0, 250, 0}},
          "110000"},
         {"first entry against its next", {{-1, 200}, {0, -1}}, "10"},
+        // A picture far cleaner as a whole than a pairing beside it (a mean excess of less than
+        // two thirds of it) is whole, whatever a few of its blocks hold beyond the others.
+        {"whole between combed pairings",
+         {{-1, 0, 10}, {900, 800, 80}, {1500, 1500, 10}, {900, 900, 80}, {0, -1, 10}},
+         "01010"},
+        // ... unless a block of it holds more combed pixels than the block threshold (40).
+        {"dense block between combed pairings",
+         {{-1, 0, 10}, {900, 800, 80}, {1500, 1500, 10, 41}, {900, 900, 80}, {0, -1, 10}},
+         "01110"},
+        {"within two thirds of its neighbour",
+         {{-1, 0, 10}, {3000, 3000, 60}, {3000, 3000, 89}, {0, -1, 10}},
+         "0110"},
+        {"below two thirds of its neighbour",
+         {{-1, 0, 10}, {3000, 3000, 60}, {3000, 3000, 91}, {0, -1, 10}},
+         "0010"},
+        // With the pulldown about (a field that comes again two fields later within 5 entries
+        // on either side), what a pairing beside it stands above it by elsewhere counts against
+        // it, up to 32 times the lesser mean block excess of the two: in texture at the finest
+        // scale (mean excess 400, bound 12800) whole and combed pictures each exceed the others
+        // somewhere.
+        {"texture in film: each above the others",
+         {{-1, 0, 400, 0, 10, 50, 80},
+          {0, 0, 400, 0, 10, 50, 80},
+          {0, 7000, 400, 0, 10, 50, 80},
+          {7200, 7000, 400, 0, 10, 0, 80},
+          {7100, 7300, 400, 0, 10, 50, 80},
+          {7000, 7000, 400, 0, 10, 50, 80},
+          {7200, 0, 400, 0, 10, 50, 80},
+          {0, 0, 400, 0, 10, 50, 80},
+          {0, 0, 400, 0, 10, 0, 80},
+          {0, -1, 400, 0, 10, 50, 80}},
+         "0000000000"},
+        // Repeated fields under coding noise: changed by less than half of the fields beside
+        // them (20 against 50) ...
+        {"texture in a lossy encode of film",
+         {{-1, 0, 400, 0, 10, 50, 80},
+          {0, 0, 400, 0, 10, 50, 80},
+          {0, 7000, 400, 0, 10, 50, 80},
+          {7200, 7000, 400, 0, 10, 20, 80},
+          {7100, 7300, 400, 0, 10, 50, 80},
+          {7000, 7000, 400, 0, 10, 50, 80},
+          {7200, 0, 400, 0, 10, 50, 80},
+          {0, 0, 400, 0, 10, 50, 80},
+          {0, 0, 400, 0, 10, 20, 80},
+          {0, -1, 400, 0, 10, 50, 80}},
+         "0000000000"},
+        // ... but not by more (30 against 50: motion).
+        {"texture, fields all changed",
+         {{-1, 0, 400, 0, 10, 50, 80},
+          {0, 0, 400, 0, 10, 50, 80},
+          {0, 7000, 400, 0, 10, 50, 80},
+          {7200, 7000, 400, 0, 10, 30, 80},
+          {7100, 7300, 400, 0, 10, 50, 80},
+          {7000, 7000, 400, 0, 10, 50, 80},
+          {7200, 0, 400, 0, 10, 50, 80},
+          {0, 0, 400, 0, 10, 50, 80},
+          {0, 0, 400, 0, 10, 30, 80},
+          {0, -1, 400, 0, 10, 50, 80}},
+         "0011111000"},
+        // Combing in a few blocks (a caption band over film) is no texture: nothing taken off.
+        {"a band over film",
+         {{-1, 0, 400, 0, 10, 50, 10},
+          {0, 0, 400, 0, 10, 50, 10},
+          {0, 7000, 400, 0, 10, 50, 10},
+          {7200, 7000, 400, 0, 10, 0, 10},
+          {7100, 7300, 400, 0, 10, 50, 10},
+          {7000, 7000, 400, 0, 10, 50, 10},
+          {7200, 0, 400, 0, 10, 50, 10},
+          {0, 0, 400, 0, 10, 50, 10},
+          {0, 0, 400, 0, 10, 0, 10},
+          {0, -1, 400, 0, 10, 50, 10}},
+         "0011111000"},
+        // Without the pulldown (60i) every picture combs in its own blocks: nothing taken off.
+        {"texture, no pulldown",
+         {{-1, 0, 400, 0, 10, 50, 80},
+          {0, 0, 400, 0, 10, 50, 80},
+          {0, 7000, 400, 0, 10, 50, 80},
+          {7200, 7000, 400, 0, 10, 50, 80},
+          {7100, 7300, 400, 0, 10, 50, 80},
+          {7000, 7000, 400, 0, 10, 50, 80},
+          {7200, 0, 400, 0, 10, 50, 80},
+          {0, 0, 400, 0, 10, 50, 80},
+          {0, 0, 400, 0, 10, 50, 80},
+          {0, -1, 400, 0, 10, 50, 80}},
+         "0011111000"},
+        // A picture that stands clear of what the others stand above it by counts.
+        {"texture in film: combed above the others",
+         {{-1, 0, 400, 0, 10, 50, 80},
+          {0, 0, 400, 0, 10, 50, 80},
+          {0, 500, 400, 0, 10, 50, 80},
+          {9000, 9000, 600, 0, 10, 0, 80},
+          {500, 7000, 400, 0, 10, 50, 80},
+          {7000, 7000, 400, 0, 10, 50, 80},
+          {7000, 0, 400, 0, 10, 50, 80},
+          {0, 0, 400, 0, 10, 50, 80},
+          {0, 0, 400, 0, 10, 0, 80},
+          {0, -1, 400, 0, 10, 50, 80}},
+         "0001000000"},
+        // Little texture (mean excess 5, bound 160): motion between the repeated fields combs
+        // in each picture's own blocks, each picture above the others there.
+        {"small motion, pulldown about",
+         {{-1, 0, 5},
+          {0, 0, 5},
+          {0, 2000, 5},
+          {2000, 2000, 5, 0, 10, 0},
+          {2000, 2000, 5},
+          {2000, 0, 5},
+          {0, 0, 5},
+          {0, 0, 5},
+          {0, 0, 5, 0, 10, 0},
+          {0, -1, 5}},
+         "0011110000"},
     };
     const Thresholds t;
     for (const Case& c : cases) {
         std::vector<EntryMeasure> m;
         for (const Entry& e : c.entries) {
-            EntryMeasure x = measure(e.busiest, 0, e.change);
+            EntryMeasure x = measure(e.busiest, e.combedBlocks, e.change);
             x.overPrev = e.overPrev;
             x.overNext = e.overNext;
             x.detail = e.detail;
+            x.fieldChange = e.fieldChange;
             m.push_back(x);
         }
         EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
