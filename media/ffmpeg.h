@@ -21,6 +21,17 @@ extern "C" {
 #include <memory>
 #include <string>
 
+#if defined(__SANITIZE_THREAD__)
+#define QEX_TSAN_BUILD 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QEX_TSAN_BUILD 1
+#endif
+#endif
+#ifdef QEX_TSAN_BUILD
+#include <sanitizer/tsan_interface.h>
+#endif
+
 // The frame fields moved into AVFrame::flags and the packet position through the opaque value.
 #if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(58, 7, 100)
 #define QEX_AV_FRAME_FLAGS 1
@@ -30,10 +41,33 @@ extern "C" {
 
 namespace qexmedia {
 
+// ---- Pictures handed between threads -----------------------------------------------------------
+
+// A decoder recycles a picture's buffers once the last reference to it is let go, which may be
+// on another thread than the one that read the picture: FFmpeg's atomic reference counts order
+// the two, but ThreadSanitizer cannot see them (the libraries are not instrumented) and would
+// take the reuse for a race. So it is told: `letting_go` before a reference of ours is dropped,
+// `reusing` before a recycled buffer is written. Outside a ThreadSanitizer build both do nothing.
+inline void letting_go([[maybe_unused]] const AVFrame* f) {
+#ifdef QEX_TSAN_BUILD
+    if (f)
+        for (const AVBufferRef* b : f->buf)
+            if (b) __tsan_release(b->data);
+#endif
+}
+inline void reusing([[maybe_unused]] const AVBufferRef* b) {
+#ifdef QEX_TSAN_BUILD
+    if (b) __tsan_acquire(b->data);
+#endif
+}
+
 // ---- Owning pointers ----------------------------------------------------------------------------
 
 struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
+    void operator()(AVFrame* f) const {
+        letting_go(f);
+        av_frame_free(&f);
+    }
 };
 struct PacketFree {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
