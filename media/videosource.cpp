@@ -68,8 +68,10 @@ uint64_t hash_frame(const AVFrame* f) {
 int cleared_buffer(AVCodecContext* ctx, AVFrame* f, int flags) {
     const int r = avcodec_default_get_buffer2(ctx, f, flags);
     if (r < 0) return r;
-    for (AVBufferRef* b : f->buf)
+    for (AVBufferRef* b : f->buf) {
+        qexmedia::reusing(b);
         if (b) std::memset(b->data, 0, b->size);
+    }
     return 0;
 }
 
@@ -248,32 +250,40 @@ class Decoder {
 using qexmedia::FramePtr;
 
 // A thread that runs a decoder ahead of its caller and keeps up to `depth` of its pictures, in
-// order, each with its hash_frame (taken on the thread, while the picture the decoder has just
-// written is still in the processor's caches, and beside the caller's work rather than in it).
-// From start() until stop() returns, the decoder is the thread's alone.
+// order, each with its hash_frame when `hashes` (taken on the thread, while the picture the
+// decoder has just written is still in the processor's caches, and beside the caller's work
+// rather than in it). From start() until stop() returns, the decoder is the thread's alone.
 class ReadAhead {
   public:
-    explicit ReadAhead(size_t depth) : depth_(depth) {}
+    ReadAhead(size_t depth, bool hashes) : depth_(depth), hashes_(hashes) {}
     ~ReadAhead() { stop(); }
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
     bool running() const { return thread_.joinable(); }
+    bool hashes() const { return hashes_; }
 
     void start(Decoder* dec) {
         if (running()) return;
         thread_ = std::thread([this, dec] { run(dec); });
     }
 
-    // The decoder's next picture and its hash; null at the end of the stream.
+    // The decoder's next picture and its hash (when hashes()); null at the end of the stream.
+    // Each side wakes the other only when it waits: a wake-up is a system call, and at small
+    // picture sizes there would be two for every picture.
     FramePtr take(uint64_t* hash) {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return !ready_.empty() || ended_; });
+        if (ready_.empty() && !ended_) {
+            taker_waits_ = true;
+            filled_.wait(lock, [&] { return !ready_.empty() || ended_; });
+            taker_waits_ = false;
+        }
         if (ready_.empty()) return nullptr;
+        const bool was_full = ready_.size() >= depth_;
         FramePtr f = std::move(ready_.front().first);
         *hash = ready_.front().second;
         ready_.pop_front();
-        changed_.notify_all();
+        if (was_full) room_.notify_one();
         return f;
     }
 
@@ -285,7 +295,7 @@ class ReadAhead {
             std::lock_guard lock(mutex_);
             stopping_ = true;
         }
-        changed_.notify_all();
+        room_.notify_one();
         thread_.join();
         const size_t dropped = ready_.size();
         ready_.clear();
@@ -297,7 +307,7 @@ class ReadAhead {
     void run(Decoder* dec) {
         std::unique_lock lock(mutex_);
         for (;;) {
-            changed_.wait(lock, [&] { return stopping_ || (!ended_ && ready_.size() < depth_); });
+            room_.wait(lock, [&] { return stopping_ || (!ended_ && ready_.size() < depth_); });
             if (stopping_) return;
             lock.unlock();
             FramePtr f;
@@ -306,7 +316,7 @@ class ReadAhead {
                 f.reset(av_frame_alloc());
                 if (f) {
                     av_frame_move_ref(f.get(), dec->frame());
-                    hash = hash_frame(f.get());
+                    if (hashes_) hash = hash_frame(f.get());
                 }
             }
             lock.lock();
@@ -314,17 +324,20 @@ class ReadAhead {
                 ready_.emplace_back(std::move(f), hash);
             else
                 ended_ = true;
-            changed_.notify_all();
+            if (taker_waits_) filled_.notify_one();
         }
     }
 
     const size_t depth_;
+    const bool hashes_;
     std::thread thread_;
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable filled_;  // a picture was decoded, or the decoder ended
+    std::condition_variable room_;    // a picture was taken, or the thread is to stop
     std::deque<std::pair<FramePtr, uint64_t>> ready_;  // decoded, not yet taken
     bool ended_ = false;                               // the decoder has no more pictures
     bool stopping_ = false;
+    bool taker_waits_ = false;  // take() waits for filled_
 };
 
 // Progress lines of one indexing run.
@@ -435,7 +448,7 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
     // The first picture is decoded here, where the decoder's view of the stream can be read
     // (its field order, by the sink); the others come from a thread that decodes ahead while
     // each picture is hashed and handed on.
-    ReadAhead ahead(2);
+    ReadAhead ahead(2, true);
     FramePtr taken;
     uint64_t taken_hash = 0;  // hash_frame(taken), from the read-ahead
     const AVFrame* f = dec->next() ? dec->frame() : nullptr;
@@ -601,11 +614,12 @@ class VideoSource : public IClip {
         // decoder cannot write into again: the fewer large pictures held, the more often it
         // writes into a buffer still in the processor's caches, as a decoder whose pictures are
         // let go at once does (serving 1080i takes a fifth less processor time with 3 held
-        // than with 8). So 3 frames at 1080 lines, 24 at 480: as far back as the plug-in's access
+        // than with 8, serving 480-line film a twentieth less with 8 than with 24). So 4 MB of
+        // pictures, 3 frames at 1080 lines and 8 at 480: as far back as the plug-in's access
         // pattern and woven frames reach.
         const size_t frame_bytes = size_t(vi_.BMPSize());
         cache_size_ =
-            std::clamp<size_t>((size_t(12) << 20) / std::max<size_t>(frame_bytes, 1), 3, 48);
+            std::clamp<size_t>((size_t(4) << 20) / std::max<size_t>(frame_bytes, 1), 3, 48);
         make_info();
     }
 
@@ -666,6 +680,7 @@ class VideoSource : public IClip {
             stop_read_ahead();
             next_ = -1;
             ++stats_.seeks;
+            verified_next_ = -1;
             if (!dec_->seek(key)) continue;
             if (PVideoFrame f = decode_to(n, env)) return f;
         }
@@ -674,7 +689,7 @@ class VideoSource : public IClip {
         ++stats_.restarts;
         next_ = 0;
         if (single && single_from > 0) {
-            next_ = -1;
+            next_ = verified_next_ = -1;
             if (dec_->seek(index_.frames[size_t(single_from)])) next_ = single_from;
         }
         if (PVideoFrame f = next_ >= 0 ? decode_to(n, env) : PVideoFrame()) return f;
@@ -866,7 +881,7 @@ class VideoSource : public IClip {
         std::string err = dec_->open(path_, opt_.track, single ? 1 : opt_.threads);
         if (!err.empty()) fail(env, err);
         dec_single_ = single;
-        next_ = -1;
+        next_ = verified_next_ = -1;
     }
 
     std::string index_path() const {
@@ -966,34 +981,43 @@ class VideoSource : public IClip {
     PVideoFrame decode_to(int n, IScriptEnvironment* env) {
         int unplaced = 0;
         uint64_t h = 0;
-        bool known = false;  // h is the picture's hash, taken by the read-ahead
+        bool known = false;  // h is the picture's hash (taken by the read-ahead, or here)
         while (const AVFrame* f = next_picture(&h, &known)) {
             ++stats_.decoded;
+            // A raw stream's timestamps are counted from wherever reading began.
+            const int64_t pts =
+                f->best_effort_timestamp == AV_NOPTS_VALUE || !dec_->has_timestamps()
+                    ? kNoTimestamp
+                    : f->best_effort_timestamp;
+            const bool follows = follows_in_order(f, pts);
             // On the expected path (the next frame, wanted in the cache) the picture is made a
             // host frame (copied and hashed in one pass, when it must be copied); one that proves
             // to be another frame is dropped.
             PVideoFrame copy;
-            if (next_ >= 0 && next_ <= n && n - next_ < int(cache_size_))
-                copy = to_host(f, env, known ? nullptr : &h);
-            else if (!known)
-                h = hash_frame(f);
+            if (next_ >= 0 && next_ <= n && n - next_ < int(cache_size_)) {
+                copy = to_host(f, env, known || follows ? nullptr : &h);
+                known = known || !follows;
+            }
             int m;
-            if (next_ >= 0 && next_ < vi_.num_frames && index_.frames[size_t(next_)].hash == h) {
+            if (follows) {
                 m = next_;
             } else {
-                // A raw stream's timestamps are counted from wherever reading began.
-                const int64_t pts =
-                    f->best_effort_timestamp == AV_NOPTS_VALUE || !dec_->has_timestamps()
-                        ? kNoTimestamp
-                        : f->best_effort_timestamp;
-                std::optional<int> id = locator_->identify(pts, h, next_ - 1);
-                if (!id) {
-                    next_ = -1;
-                    if (++unplaced > 300) return PVideoFrame();
-                    continue;
+                if (!known) h = hash_frame(f);
+                if (next_ >= 0 && size_t(next_) < index_.frames.size() &&
+                    index_.frames[size_t(next_)].hash == h) {
+                    m = next_;
+                } else {
+                    std::optional<int> id = locator_->identify(pts, h, next_ - 1);
+                    if (!id) {
+                        next_ = -1;
+                        if (++unplaced > 300) return PVideoFrame();
+                        continue;
+                    }
+                    m = *id;
                 }
-                m = *id;
             }
+            verified_next_ = m + 1;
+            errors_verified_ = dec_->errors();
             next_ = m + 1;
             if (m > n) return PVideoFrame();
             if (n - m < int(cache_size_)) {
@@ -1006,11 +1030,25 @@ class VideoSource : public IClip {
         return PVideoFrame();
     }
 
-    // The decoder's next picture, from the read-ahead when it runs (then with its hash in
-    // *hash); null at the end.
+    // Whether picture f, with timestamp pts, is the index's picture next_ without hashing it:
+    // the decoder reads on in order from a picture recognised by its hash, f has the timestamp
+    // the index has for next_, and nothing was damaged on the way. Undamaged pictures decode the
+    // same on every pass, so the hash could only confirm it. Key pictures and damaged stretches
+    // are still hashed, each time.
+    bool follows_in_order(const AVFrame* f, int64_t pts) const {
+        if (next_ < 0 || next_ != verified_next_ || size_t(next_) >= index_.frames.size() ||
+            dec_single_ || pts == kNoTimestamp)
+            return false;
+        const IndexedFrame& e = index_.frames[size_t(next_)];
+        return e.pts == pts && !e.key && !e.damaged && !f->decode_error_flags &&
+               !(f->flags & AV_FRAME_FLAG_CORRUPT) && dec_->errors() == errors_verified_;
+    }
+
+    // The decoder's next picture, from the read-ahead when it runs; its hash in *hash when
+    // *known. Null at the end.
     const AVFrame* next_picture(uint64_t* hash, bool* known) {
-        *known = ahead_.running();
-        if (*known) {
+        *known = ahead_.running() && ahead_.hashes();
+        if (ahead_.running()) {
             taken_ = ahead_.take(hash);
             return taken_.get();
         }
@@ -1119,8 +1157,7 @@ class VideoSource : public IClip {
         AVFrame* ref = av_frame_clone(f);
         if (!ref) return PVideoFrame();
         std::shared_ptr<const void> owner(ref, [](const void* p) {
-            AVFrame* fr = static_cast<AVFrame*>(const_cast<void*>(p));
-            av_frame_free(&fr);
+            qexmedia::FrameFree()(static_cast<AVFrame*>(const_cast<void*>(p)));
         });
         auto buf = std::make_shared<FrameBuffer>(
             ref->data[0], size_t(layout[0].pitch) * size_t(layout[0].height), std::move(owner));
@@ -1166,9 +1203,15 @@ class VideoSource : public IClip {
     std::unique_ptr<Decoder> dec_;
     bool dec_single_ = false;                     // dec_ decodes without threads
     IScriptEnvironment* env_for_feed_ = nullptr;  // while the constructor indexes
-    int next_ = -1;       // frame number of the decoder's next picture (-1: not known)
-    ReadAhead ahead_{2};  // pictures decoded ahead when frames are asked for in order
-    FramePtr taken_;      // the last picture taken from the read-ahead
+    int next_ = -1;  // frame number of the decoder's next picture (-1: not known)
+    // next_ when the decoder has read on in order from a picture recognised by its hash since
+    // it last moved (-1: not so), and the decoder's error count then.
+    int verified_next_ = -1;
+    uint32_t errors_verified_ = 0;
+    // Pictures decoded ahead when frames are asked for in order (unhashed: most are known by
+    // their place, see follows_in_order).
+    ReadAhead ahead_{2, false};
+    FramePtr taken_;  // the last picture taken from the read-ahead
     Layout layout_ = Layout::kYV12;
     AVPixelFormat src_fmt_ = AV_PIX_FMT_NONE;
     AVPixelFormat dst_fmt_ = AV_PIX_FMT_NONE;
