@@ -250,28 +250,28 @@ class Decoder {
 using qexmedia::FramePtr;
 
 // A thread that runs a decoder ahead of its caller and keeps up to `depth` of its pictures, in
-// order, each with its hash_frame when `hashes` (taken on the thread, while the picture the
-// decoder has just written is still in the processor's caches, and beside the caller's work
-// rather than in it). From start() until stop() returns, the decoder is the thread's alone.
+// order. It does nothing else: feeding the decoder is the one part of decoding that runs on a
+// single thread, so any other work on this thread (hashing, say) makes the whole decode
+// slower, where on the caller's thread it runs beside it. From start() until stop() returns,
+// the decoder is the thread's alone.
 class ReadAhead {
   public:
-    ReadAhead(size_t depth, bool hashes) : depth_(depth), hashes_(hashes) {}
+    explicit ReadAhead(size_t depth) : depth_(depth) {}
     ~ReadAhead() { stop(); }
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
     bool running() const { return thread_.joinable(); }
-    bool hashes() const { return hashes_; }
 
     void start(Decoder* dec) {
         if (running()) return;
         thread_ = std::thread([this, dec] { run(dec); });
     }
 
-    // The decoder's next picture and its hash (when hashes()); null at the end of the stream.
+    // The decoder's next picture; null at the end of the stream.
     // Each side wakes the other only when it waits: a wake-up is a system call, and at small
     // picture sizes there would be two for every picture.
-    FramePtr take(uint64_t* hash) {
+    FramePtr take() {
         std::unique_lock lock(mutex_);
         if (ready_.empty() && !ended_) {
             taker_waits_ = true;
@@ -280,8 +280,7 @@ class ReadAhead {
         }
         if (ready_.empty()) return nullptr;
         const bool was_full = ready_.size() >= depth_;
-        FramePtr f = std::move(ready_.front().first);
-        *hash = ready_.front().second;
+        FramePtr f = std::move(ready_.front());
         ready_.pop_front();
         if (was_full) room_.notify_one();
         return f;
@@ -311,17 +310,13 @@ class ReadAhead {
             if (stopping_) return;
             lock.unlock();
             FramePtr f;
-            uint64_t hash = 0;
             if (dec->next()) {
                 f.reset(av_frame_alloc());
-                if (f) {
-                    av_frame_move_ref(f.get(), dec->frame());
-                    if (hashes_) hash = hash_frame(f.get());
-                }
+                if (f) av_frame_move_ref(f.get(), dec->frame());
             }
             lock.lock();
             if (f)
-                ready_.emplace_back(std::move(f), hash);
+                ready_.push_back(std::move(f));
             else
                 ended_ = true;
             if (taker_waits_) filled_.notify_one();
@@ -329,13 +324,12 @@ class ReadAhead {
     }
 
     const size_t depth_;
-    const bool hashes_;
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable filled_;  // a picture was decoded, or the decoder ended
     std::condition_variable room_;    // a picture was taken, or the thread is to stop
-    std::deque<std::pair<FramePtr, uint64_t>> ready_;  // decoded, not yet taken
-    bool ended_ = false;                               // the decoder has no more pictures
+    std::deque<FramePtr> ready_;      // decoded, not yet taken
+    bool ended_ = false;              // the decoder has no more pictures
     bool stopping_ = false;
     bool taker_waits_ = false;  // take() waits for filled_
 };
@@ -448,9 +442,8 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
     // The first picture is decoded here, where the decoder's view of the stream can be read
     // (its field order, by the sink); the others come from a thread that decodes ahead while
     // each picture is hashed and handed on.
-    ReadAhead ahead(2, true);
+    ReadAhead ahead(3);
     FramePtr taken;
-    uint64_t taken_hash = 0;  // hash_frame(taken), from the read-ahead
     const AVFrame* f = dec->next() ? dec->frame() : nullptr;
     while (f) {
         if (const double at = dec->fraction_at(qexmedia::packet_position(f)); at >= 0)
@@ -520,13 +513,13 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
                 continue;
             }
         }
-        e.hash = taken ? taken_hash : hash_frame(f);
+        e.hash = hash_frame(f);
         x.frames.push_back(e);
         if (sink) sink->picture(f, x, fraction);
         if (x.frames.size() >= size_t(INT_MAX / 2)) break;
         report.update(fraction, int(x.frames.size()));
         ahead.start(dec.get());
-        taken = ahead.take(&taken_hash);
+        taken = ahead.take();
         f = taken.get();
     }
     ahead.stop();
@@ -980,9 +973,7 @@ class VideoSource : public IClip {
     // decoder passes n, ends, or gives pictures that cannot be placed.
     PVideoFrame decode_to(int n, IScriptEnvironment* env) {
         int unplaced = 0;
-        uint64_t h = 0;
-        bool known = false;  // h is the picture's hash (taken by the read-ahead, or here)
-        while (const AVFrame* f = next_picture(&h, &known)) {
+        while (const AVFrame* f = next_picture()) {
             ++stats_.decoded;
             // A raw stream's timestamps are counted from wherever reading began.
             const int64_t pts =
@@ -994,9 +985,11 @@ class VideoSource : public IClip {
             // host frame (copied and hashed in one pass, when it must be copied); one that proves
             // to be another frame is dropped.
             PVideoFrame copy;
+            uint64_t h = 0;
+            bool known = false;  // h is the picture's hash
             if (next_ >= 0 && next_ <= n && n - next_ < int(cache_size_)) {
-                copy = to_host(f, env, known || follows ? nullptr : &h);
-                known = known || !follows;
+                copy = to_host(f, env, follows ? nullptr : &h);
+                known = !follows;
             }
             int m;
             if (follows) {
@@ -1044,12 +1037,10 @@ class VideoSource : public IClip {
                !(f->flags & AV_FRAME_FLAG_CORRUPT) && dec_->errors() == errors_verified_;
     }
 
-    // The decoder's next picture, from the read-ahead when it runs; its hash in *hash when
-    // *known. Null at the end.
-    const AVFrame* next_picture(uint64_t* hash, bool* known) {
-        *known = ahead_.running() && ahead_.hashes();
+    // The decoder's next picture, from the read-ahead when it runs; null at the end.
+    const AVFrame* next_picture() {
         if (ahead_.running()) {
-            taken_ = ahead_.take(hash);
+            taken_ = ahead_.take();
             return taken_.get();
         }
         return dec_->next() ? dec_->frame() : nullptr;
@@ -1208,10 +1199,8 @@ class VideoSource : public IClip {
     // it last moved (-1: not so), and the decoder's error count then.
     int verified_next_ = -1;
     uint32_t errors_verified_ = 0;
-    // Pictures decoded ahead when frames are asked for in order (unhashed: most are known by
-    // their place, see follows_in_order).
-    ReadAhead ahead_{2, false};
-    FramePtr taken_;  // the last picture taken from the read-ahead
+    ReadAhead ahead_{2};  // pictures decoded ahead when frames are asked for in order
+    FramePtr taken_;      // the last picture taken from the read-ahead
     Layout layout_ = Layout::kYV12;
     AVPixelFormat src_fmt_ = AV_PIX_FMT_NONE;
     AVPixelFormat dst_fmt_ = AV_PIX_FMT_NONE;
