@@ -37,6 +37,32 @@ void lavfi_clip(const std::string& path, const std::string& graph, int frames,
     ffmpeg(args);
 }
 
+namespace {
+
+std::vector<std::string> recording_args(const std::string& path, const std::string& video,
+                                        const std::vector<std::string>& output,
+                                        const std::string& audio) {
+    std::vector<std::string> args{"-f", "lavfi", "-i", video};
+    if (!audio.empty()) args.insert(args.end(), {"-f", "lavfi", "-i", audio});
+    args.insert(args.end(), output.begin(), output.end());
+    args.push_back(path);
+    return args;
+}
+
+}  // namespace
+
+void lavfi_recording(const std::string& path, const std::string& video,
+                     const std::vector<std::string>& output, const std::string& audio,
+                     const std::string& cwd) {
+    ffmpeg(recording_args(path, video, output, audio), cwd);
+}
+
+RunResult try_lavfi_recording(const std::string& path, const std::string& video,
+                              const std::vector<std::string>& output, const std::string& audio,
+                              const std::string& cwd) {
+    return try_ffmpeg(recording_args(path, video, output, audio), cwd);
+}
+
 std::vector<std::string> framemd5(const std::string& file, const std::vector<std::string>& options,
                                   const std::string& cwd) {
     std::vector<std::string> argv{"ffmpeg", "-hide_banner", "-nostdin", "-v", "error", "-i", file};

@@ -23,6 +23,16 @@ RunResult try_ffmpeg(const std::vector<std::string>& args, const std::string& cw
 void lavfi_clip(const std::string& path, const std::string& graph, int frames,
                 const std::vector<std::string>& output = {});
 
+// Writes the lavfi graph `video`, with the lavfi graph `audio` as a second input when it is given,
+// to `path` in folder `cwd`, with `output` (codecs, pixel format, container options) before the
+// file name; throws when ffmpeg fails. try_lavfi_recording returns how ffmpeg ended instead.
+void lavfi_recording(const std::string& path, const std::string& video,
+                     const std::vector<std::string>& output, const std::string& audio = {},
+                     const std::string& cwd = {});
+RunResult try_lavfi_recording(const std::string& path, const std::string& video,
+                              const std::vector<std::string>& output, const std::string& audio = {},
+                              const std::string& cwd = {});
+
 // The md5 of every frame of ffmpeg's decode of `file` (its framemd5 output), with `options`
 // (a -vf graph, -map, -fps_mode...) between the input and the output.
 std::vector<std::string> framemd5(const std::string& file,

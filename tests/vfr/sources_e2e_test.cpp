@@ -75,11 +75,10 @@ TEST_F(Sources, ProgressiveRatesKeepEveryFrame) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::string> make = {"-f", "lavfi", "-i", c.source,
-                                         "-f", "lavfi", "-i", "sine=f=440"};
-        make.insert(make.end(), c.codec.begin(), c.codec.end());
-        make.insert(make.end(), {"-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", c.name});
-        ASSERT_NO_THROW(qextest::ffmpeg(make, dir_.path()));
+        std::vector<std::string> output = c.codec;
+        output.insert(output.end(), {"-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest"});
+        ASSERT_NO_THROW(
+            qextest::lavfi_recording(c.name, c.source, output, "sine=f=440", dir_.path()));
         const std::string out = std::string(c.name) + ".mkv";
         const Result r = qexvfr({c.name, "-o", out, "--preset", "ultrafast", "--crf", "0"});
         ASSERT_EQ(r.status, 0) << r.err;
@@ -99,39 +98,40 @@ TEST_F(Sources, ProgressiveRatesKeepEveryFrame) {
 TEST_F(Sources, ShapeAndColourReachTheOutput) {
     const struct {
         const char* name;
-        std::vector<std::string> make;  // ffmpeg's options after the lavfi picture
+        const char* source;               // lavfi video
+        std::vector<std::string> output;  // codec and colour options
         std::string sar, colour, shown;
     } cases[] = {
         // HD broadcast scaled down: 4:3 samples, shown at 16:9.
         {"hd.ts",
-         {"-f", "lavfi", "-i", "testsrc2=size=360x270:rate=30000/1001:d=2", "-c:v", "mpeg2video",
-          "-flags", "+ilme+ildct", "-aspect", "16:9", "-color_primaries", "bt709", "-color_trc",
-          "bt709", "-colorspace", "bt709", "-color_range", "tv"},
+         "testsrc2=size=360x270:rate=30000/1001:d=2",
+         {"-c:v", "mpeg2video", "-flags", "+ilme+ildct", "-aspect", "16:9", "-color_primaries",
+          "bt709", "-color_trc", "bt709", "-colorspace", "bt709", "-color_range", "tv"},
          "4:3",
          "tv,bt709,bt709,bt709",
          "480x270"},
         // Anamorphic 16:9 standard definition.
         {"sd.ts",
-         {"-f", "lavfi", "-i", "testsrc=size=360x240:rate=30000/1001:d=2", "-c:v", "mpeg2video",
-          "-aspect", "16:9", "-color_primaries", "smpte170m", "-color_trc", "smpte170m",
-          "-colorspace", "smpte170m", "-color_range", "tv"},
+         "testsrc=size=360x240:rate=30000/1001:d=2",
+         {"-c:v", "mpeg2video", "-aspect", "16:9", "-color_primaries", "smpte170m", "-color_trc",
+          "smpte170m", "-colorspace", "smpte170m", "-color_range", "tv"},
          "32:27",
          "tv,smpte170m,smpte170m,smpte170m",
          "427x240"},
         // PAL 4:3 samples in full range, at a rate served frame for frame.
         {"pal.mkv",
-         {"-f", "lavfi", "-i", "rgbtestsrc=size=320x240:rate=25:d=3,setsar=12/11", "-c:v",
-          "libx264", "-preset", "ultrafast", "-color_primaries", "bt470bg", "-color_trc", "gamma28",
-          "-colorspace", "bt470bg", "-color_range", "pc"},
+         "rgbtestsrc=size=320x240:rate=25:d=3,setsar=12/11",
+         {"-c:v", "libx264", "-preset", "ultrafast", "-color_primaries", "bt470bg", "-color_trc",
+          "gamma28", "-colorspace", "bt470bg", "-color_range", "pc"},
          "12:11",
          "pc,bt470bg,bt470bg,bt470bg",
          "349x240"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::string> make = c.make;
-        make.insert(make.end(), {"-pix_fmt", "yuv420p", c.name});
-        ASSERT_NO_THROW(qextest::ffmpeg(make, dir_.path()));
+        std::vector<std::string> output = c.output;
+        output.insert(output.end(), {"-pix_fmt", "yuv420p"});
+        ASSERT_NO_THROW(qextest::lavfi_recording(c.name, c.source, output, {}, dir_.path()));
         const std::string out = std::string(c.name) + ".mkv";
         const Result r = qexvfr({c.name, "-o", out, "--preset", "ultrafast"});
         ASSERT_EQ(r.status, 0) << r.err;
@@ -166,21 +166,14 @@ TEST_F(Sources, EveryFormatIsEncoded) {
     std::vector<double> ref_times;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::string> make = {"-f",
-                                         "lavfi",
-                                         "-i",
-                                         "testsrc2=size=352x240:rate=30000/1001:d=2,"
-                                         "drawtext=text=%{n}:fontsize=40:x=30:y=60:fontcolor=red",
-                                         "-pix_fmt",
-                                         c.pix_fmt};
-        make.insert(make.end(), c.codec.begin(), c.codec.end());
-        make.push_back(c.name);
-        Result r = qextest::try_ffmpeg(make, dir_.path());
-        if (r.status != 0) {
-            // A build of ffmpeg without drawtext: the plain test picture.
-            make[3] = "testsrc2=size=352x240:rate=30000/1001:d=2";
-            r = qextest::try_ffmpeg(make, dir_.path());
-        }
+        std::vector<std::string> output = {"-pix_fmt", c.pix_fmt};
+        output.insert(output.end(), c.codec.begin(), c.codec.end());
+        const std::string plain = "testsrc2=size=352x240:rate=30000/1001:d=2";
+        Result r = qextest::try_lavfi_recording(
+            c.name, plain + ",drawtext=text=%{n}:fontsize=40:x=30:y=60:fontcolor=red", output, {},
+            dir_.path());
+        // A build of ffmpeg without drawtext: the plain test picture.
+        if (r.status != 0) r = qextest::try_lavfi_recording(c.name, plain, output, {}, dir_.path());
         ASSERT_EQ(r.status, 0) << r.err;
         const std::string out = std::string(c.name) + ".mkv";
         r = qexvfr({c.name, "-o", out, "--preset", "ultrafast", "--crf", "10"});
