@@ -147,48 +147,22 @@ void flash_recording(const std::string& path, const std::vector<int>& film,
     const std::string restamp = "setpts=N/(30000/1001*TB)";
     char shift[64];
     std::snprintf(shift, sizeof shift, "setpts=PTS+%.3f/TB", lead);
-    ffmpeg(
-        {"-f",
-         "lavfi",
-         "-i",
-         panned("24000/1001", 7, film_on),
-         "-f",
-         "lavfi",
-         "-i",
-         panned("60000/1001", 4, fields_on),
-         "-f",
-         "lavfi",
-         "-i",
-         "aevalsrc='0.5*sin(2*PI*1000*t)*gt(" + beep + ",0)':s=48000:d=" + duration,
-         "-filter_complex",
-         "[0]trim=end_frame=96,format=yuv420p,telecine=first_field=top:pattern=23," + restamp +
-             ",setsar=1[film];[1]trim=end_frame=120,format=yuv420p,interlace=scan=tff:"
-             "lowpass=0," +
-             restamp + ",setsar=1[i60];[film][i60]concat=n=2:v=1:a=0,setfield=tff," + shift + "[v]",
-         "-map",
-         "[v]",
-         "-map",
-         "2:a",
-         "-c:v",
-         "mpeg2video",
-         "-q:v",
-         "2",
-         "-flags",
-         "+ilme+ildct",
-         "-top",
-         "1",
-         "-g",
-         "15",
-         "-r",
-         "30000/1001",
-         "-c:a",
-         "mp2",
-         "-b:a",
-         "192k",
-         "-f",
-         "mpegts",
-         path},
-        cwd);
+    const std::string graph =
+        "[0]trim=end_frame=96,format=yuv420p,telecine=first_field=top:pattern=23," + restamp +
+        ",setsar=1[film];[1]trim=end_frame=120,format=yuv420p,interlace=scan=tff:lowpass=0," +
+        restamp + ",setsar=1[i60];[film][i60]concat=n=2:v=1:a=0,setfield=tff," + shift + "[v]";
+    const std::string tone =
+        "aevalsrc='0.5*sin(2*PI*1000*t)*gt(" + beep + ",0)':s=48000:d=" + duration;
+    const std::string film_video = panned("24000/1001", 7, film_on);
+    const std::string fields_video = panned("60000/1001", 4, fields_on);
+    std::vector<std::string> args{
+        "-f",         "lavfi", "-i",    film_video, "-f", "lavfi",           "-i",
+        fields_video, "-f",    "lavfi", "-i",       tone, "-filter_complex", graph};
+    args.insert(args.end(), {"-map", "[v]", "-map", "2:a", "-c:v", "mpeg2video", "-q:v", "2",
+                             "-flags", "+ilme+ildct", "-top", "1", "-g", "15"});
+    args.insert(args.end(),
+                {"-r", "30000/1001", "-c:a", "mp2", "-b:a", "192k", "-f", "mpegts", path});
+    ffmpeg(args, cwd);
 }
 
 void telecined_shots(const std::string& y4m, const std::string& pictures,
