@@ -34,10 +34,7 @@ TempDir::~TempDir() {
 
 std::string TempDir::write(const std::string& name, const std::string& bytes) const {
     const std::string path = file(name);
-    std::ofstream f(path, std::ios::binary);
-    f << bytes;
-    f.close();
-    if (!f) throw std::runtime_error("cannot write " + path);
+    write_file(path, bytes);
     return path;
 }
 
@@ -47,6 +44,26 @@ std::string read_file(const std::string& path) {
     std::ostringstream s;
     s << f.rdbuf();
     return s.str();
+}
+
+std::string contents(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream f(path, std::ios::binary);
+    f << bytes;
+    f.close();
+    if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+std::string replace_all(std::string text, std::string_view from, std::string_view to) {
+    for (std::size_t pos = 0; (pos = text.find(from, pos)) != std::string::npos; pos += to.size())
+        text.replace(pos, from.size(), to);
+    return text;
 }
 
 std::vector<std::string> lines(const std::string& text) {

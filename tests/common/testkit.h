@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qextest {
@@ -27,6 +28,12 @@ class TempDir {
 
 // The bytes of a file, or "<missing PATH>" when it cannot be read (never equal to real content).
 std::string read_file(const std::string& path);
+// The bytes of a file, or "" when it cannot be read (a file not written and an empty one alike).
+std::string contents(const std::string& path);
+// Writes `bytes` to `path`, replacing what was there; throws std::runtime_error when it cannot.
+void write_file(const std::string& path, const std::string& bytes);
+// `text` with every `from` replaced by `to`.
+std::string replace_all(std::string text, std::string_view from, std::string_view to);
 bool file_exists(const std::string& path);
 
 // The non-empty lines of a text (a program's output, say), without their line ends.

@@ -32,10 +32,7 @@ using wholefile::Step;
 namespace {
 
 using qextest::read_file;
-
-void spit(const fs::path& p, const std::string& text) {
-    std::ofstream(p, std::ios::binary) << text;
-}
+using qextest::write_file;
 
 mode_t mode_of(const fs::path& p) {
     struct stat st {};
@@ -125,7 +122,7 @@ TEST_F(WholeFile, LongestFileNameAndRelativePaths) {
 
 TEST_F(WholeFile, StreamAppearsOnlyAtCommit) {
     const fs::path target = dir_ / "video.y4m";
-    spit(target, "old");
+    write_file(target, "old");
     {
         Output out;
         ASSERT_TRUE(out.open(target, {"qexpipe", false}).ok());
@@ -151,7 +148,7 @@ TEST_F(WholeFile, StreamAppearsOnlyAtCommit) {
 
 TEST_F(WholeFile, LinksAreFollowedAndStay) {
     fs::create_directories(dir_ / "real");
-    spit(dir_ / "real" / "t.txt", "old\n");
+    write_file(dir_ / "real" / "t.txt", "old\n");
     ::chmod((dir_ / "real" / "t.txt").c_str(), 0600);
     fs::create_symlink("real/t.txt", dir_ / "one");
     fs::create_symlink(dir_ / "one", dir_ / "two");  // a chain: absolute, then relative
@@ -184,7 +181,7 @@ TEST_F(WholeFile, LinkLoopsAndLongChainsAreRefused) {
     EXPECT_TRUE(loop.open_failed());
 
     // 40 links are followed, 41 are not.
-    spit(dir_ / "end", "e");
+    write_file(dir_ / "end", "e");
     std::string previous = "end";
     for (int i = 1; i <= 41; ++i) {
         const std::string name = "chain" + std::to_string(i);
@@ -218,7 +215,7 @@ TEST_F(WholeFile, FailuresLeaveTheTargetAndNoTemporary) {
 
 TEST_F(WholeFile, FailedWriteKeepsTheOldFile) {
     const fs::path target = dir_ / "out.txt";
-    spit(target, "old\n");
+    write_file(target, "old\n");
     rlimit old_limit{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
     const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
@@ -238,7 +235,7 @@ TEST_F(WholeFile, FailedWriteKeepsTheOldFile) {
 TEST_F(WholeFile, ReadOnlyFileIsNotReplaced) {
     if (::geteuid() == 0) GTEST_SKIP() << "the superuser may write any file";
     const fs::path target = dir_ / "locked.txt";
-    spit(target, "kept\n");
+    write_file(target, "kept\n");
     ::chmod(target.c_str(), 0444);
     const Status s = wholefile::write_file(target, "x");
     EXPECT_EQ(s.step, Step::kOpen);
@@ -257,7 +254,7 @@ TEST_F(WholeFile, ReadOnlyFileIsNotReplaced) {
 TEST_F(WholeFile, ReplacedFileKeepsItsOwner) {
     if (::geteuid() != 0) GTEST_SKIP() << "only the superuser may give a file away";
     const fs::path target = dir_ / "owned.txt";
-    spit(target, "old\n");
+    write_file(target, "old\n");
     ASSERT_EQ(::chown(target.c_str(), 4321, 4322), 0);
     ::chmod(target.c_str(), 0640);
     ASSERT_TRUE(wholefile::write_file(target, "new\n").ok());

@@ -54,8 +54,20 @@ std::vector<bool> alternating(int n, bool first) {
     return v;
 }
 
+// NAME(clip, args...) over the clip that `before` makes of the source (the source itself when
+// empty), for arguments that are not clips.
+Build filter(const char* name, std::vector<AVSValue> args = {}, Build before = {}) {
+    return [=](Environment& e, PClip s) { return f1(e, name, before ? before(e, s) : s, args); };
+}
+
 std::vector<FilterCase> cases() {
     std::vector<FilterCase> c;
+    auto add = [&c](const char* label, int source_frames, Build build, int frames, unsigned num,
+                    unsigned den, int height, bool field_based, Rows rows,
+                    std::vector<bool> parity = {}) {
+        c.push_back({label, source_frames, std::move(build), frames, num, den, height, field_based,
+                     std::move(rows), std::move(parity)});
+    };
     {
         // Frame 2k: frame k; 2k+1: bottom field of k with the top field of k+1.
         Rows r;
@@ -63,9 +75,8 @@ std::vector<FilterCase> cases() {
             r.push_back(src(k));
             r.push_back({uint32_t(2 * std::min(k + 1, 3)), uint32_t(2 * k + 1)});
         }
-        c.push_back({"DoubleWeave TFF", 4,
-                     [](Environment& e, PClip s) { return f1(e, "DoubleWeave", s); }, 8, 60000,
-                     1001, 8, false, r, alternating(8, true)});
+        add("DoubleWeave TFF", 4, filter("DoubleWeave"), 8, 60000, 1001, 8, false, r,
+            alternating(8, true));
     }
     {
         // BFF: the second field of k is its top one, the first of k+1 its bottom one.
@@ -74,22 +85,18 @@ std::vector<FilterCase> cases() {
             r.push_back(src(k));
             r.push_back({uint32_t(2 * k), uint32_t(2 * std::min(k + 1, 3) + 1)});
         }
-        c.push_back(
-            {"DoubleWeave BFF", 4,
-             [](Environment& e, PClip s) { return f1(e, "DoubleWeave", f1(e, "AssumeBFF", s)); }, 8,
-             60000, 1001, 8, false, r, alternating(8, false)});
+        add("DoubleWeave BFF", 4, filter("DoubleWeave", {}, filter("AssumeBFF")), 8, 60000, 1001, 8,
+            false, r, alternating(8, false));
     }
     {
         // Fields: row 0 and row 1 of field n both carry n.
         Rows r;
         for (uint32_t n = 0; n < 8; ++n) r.push_back({n, n});
-        c.push_back({"SeparateFields", 4,
-                     [](Environment& e, PClip s) { return f1(e, "SeparateFields", s); }, 8, 60000,
-                     1001, 4, true, r, alternating(8, true)});
+        add("SeparateFields", 4, filter("SeparateFields"), 8, 60000, 1001, 4, true, r,
+            alternating(8, true));
     }
-    c.push_back({"SeparateFields.Weave", 5,
-                 [](Environment& e, PClip s) { return f1(e, "Weave", f1(e, "SeparateFields", s)); },
-                 5, 30000, 1001, 8, false, frames({0, 1, 2, 3, 4}), std::vector<bool>(5, true)});
+    add("SeparateFields.Weave", 5, filter("Weave", {}, filter("SeparateFields")), 5, 30000, 1001, 8,
+        false, frames({0, 1, 2, 3, 4}), std::vector<bool>(5, true));
     {
         // Field-based DoubleWeave: field n woven with field n+1.
         Rows r;
@@ -100,11 +107,8 @@ std::vector<FilterCase> cases() {
             else
                 r.push_back({next == n ? n : next, n});
         }
-        c.push_back({"SeparateFields.DoubleWeave", 3,
-                     [](Environment& e, PClip s) {
-                         return f1(e, "DoubleWeave", f1(e, "SeparateFields", s));
-                     },
-                     6, 60000, 1001, 8, false, r, alternating(6, true)});
+        add("SeparateFields.DoubleWeave", 3, filter("DoubleWeave", {}, filter("SeparateFields")), 6,
+            60000, 1001, 8, false, r, alternating(6, true));
     }
     {
         // 2k: woven 5k, 2k+1: woven 5k+2.
@@ -118,321 +122,84 @@ std::vector<FilterCase> cases() {
             r.push_back(woven[size_t(5 * k)]);
             r.push_back(woven[size_t(5 * k + 2)]);
         }
-        c.push_back({"DoubleWeave.PullDown(0,2)", 10,
-                     [](Environment& e, PClip s) {
-                         return f1(e, "PullDown", f1(e, "DoubleWeave", s), {0, 2});
-                     },
-                     8, 24000, 1001, 8, false, r, std::vector<bool>(8, false)});
+        add("DoubleWeave.PullDown(0,2)", 10, filter("PullDown", {0, 2}, filter("DoubleWeave")), 8,
+            24000, 1001, 8, false, r, std::vector<bool>(8, false));
         Rows r13;
         for (int k = 0; k < 4; ++k) {
             r13.push_back(woven[size_t(5 * k + 1)]);
             r13.push_back(woven[size_t(std::min(5 * k + 3, 19))]);
         }
-        c.push_back({"DoubleWeave.PullDown(1,3)",
-                     10,
-                     [](Environment& e, PClip s) {
-                         return f1(e, "PullDown", f1(e, "DoubleWeave", s), {1, 3});
-                     },
-                     8,
-                     24000,
-                     1001,
-                     8,
-                     false,
-                     r13,
-                     {}});
+        add("DoubleWeave.PullDown(1,3)", 10, filter("PullDown", {1, 3}, filter("DoubleWeave")), 8,
+            24000, 1001, 8, false, r13);
     }
-    c.push_back({"SelectEvery(3,1)",
-                 10,
-                 [](Environment& e, PClip s) {
-                     return f1(e, "SelectEvery", s, {3, 1});
-                 },
-                 3,
-                 10000,
-                 1001,
-                 8,
-                 false,
-                 frames({1, 4, 7}),
-                 {true, true, true}});
-    c.push_back({"SelectEvery(4,0,3)",
-                 10,
-                 [](Environment& e, PClip s) {
-                     return f1(e, "SelectEvery", s, {4, 0, 3});
-                 },
-                 5,
-                 15000,
-                 1001,
-                 8,
-                 false,
-                 frames({0, 3, 4, 7, 8}),
-                 {}});
-    c.push_back({"SelectOdd",
-                 10,
-                 [](Environment& e, PClip s) { return f1(e, "SelectOdd", s); },
-                 5,
-                 15000,
-                 1001,
-                 8,
-                 false,
-                 frames({1, 3, 5, 7, 9}),
-                 {}});
-    c.push_back({"SelectEven",
-                 9,
-                 [](Environment& e, PClip s) { return f1(e, "SelectEven", s); },
-                 5,
-                 15000,
-                 1001,
-                 8,
-                 false,
-                 frames({0, 2, 4, 6, 8}),
-                 {}});
-    c.push_back({"Trim(3,5)",
-                 10,
-                 [](Environment& e, PClip s) {
-                     return f1(e, "Trim", s, {3, 5});
-                 },
-                 3,
-                 30000,
-                 1001,
-                 8,
-                 false,
-                 frames({3, 4, 5}),
-                 {}});
-    c.push_back({"Trim(7,0)",
-                 10,
-                 [](Environment& e, PClip s) {
-                     return f1(e, "Trim", s, {7, 0});
-                 },
-                 3,
-                 30000,
-                 1001,
-                 8,
-                 false,
-                 frames({7, 8, 9}),
-                 {}});
-    c.push_back({"Trim(3,-2) takes a length",
-                 10,
-                 [](Environment& e, PClip s) {
-                     return f1(e, "Trim", s, {3, -2});
-                 },
-                 2,
-                 30000,
-                 1001,
-                 8,
-                 false,
-                 frames({3, 4}),
-                 {}});
-    c.push_back({"Trim past the end leaves one frame",
-                 10,
-                 [](Environment& e, PClip s) {
-                     return f1(e, "Trim", s, {20, 0});
-                 },
-                 1,
-                 30000,
-                 1001,
-                 8,
-                 false,
-                 frames({9}),
-                 {}});
-    c.push_back({"Trim with last before first",
-                 10,
-                 [](Environment& e, PClip s) {
-                     return f1(e, "Trim", s, {5, 2});
-                 },
-                 1,
-                 30000,
-                 1001,
-                 8,
-                 false,
-                 frames({5}),
-                 {}});
-    c.push_back({"Loop(2,2,4)",
-                 7,
-                 [](Environment& e, PClip s) {
-                     return f1(e, "Loop", s, {2, 2, 4});
-                 },
-                 10,
-                 30000,
-                 1001,
-                 8,
-                 false,
-                 frames({0, 1, 2, 3, 4, 2, 3, 4, 5, 6}),
-                 {}});
-    c.push_back({"Loop(0,2,4) deletes",
-                 7,
-                 [](Environment& e, PClip s) {
-                     return f1(e, "Loop", s, {0, 2, 4});
-                 },
-                 4,
-                 30000,
-                 1001,
-                 8,
-                 false,
-                 frames({0, 1, 5, 6}),
-                 {}});
-    c.push_back({"Loop(3,5) runs to the end",
-                 7,
-                 [](Environment& e, PClip s) {
-                     return f1(e, "Loop", s, {3, 5});
-                 },
-                 11,
-                 30000,
-                 1001,
-                 8,
-                 false,
-                 frames({0, 1, 2, 3, 4, 5, 6, 5, 6, 5, 6}),
-                 {}});
+    add("SelectEvery(3,1)", 10, filter("SelectEvery", {3, 1}), 3, 10000, 1001, 8, false,
+        frames({1, 4, 7}), {true, true, true});
+    add("SelectEvery(4,0,3)", 10, filter("SelectEvery", {4, 0, 3}), 5, 15000, 1001, 8, false,
+        frames({0, 3, 4, 7, 8}));
+    add("SelectOdd", 10, filter("SelectOdd"), 5, 15000, 1001, 8, false, frames({1, 3, 5, 7, 9}));
+    add("SelectEven", 9, filter("SelectEven"), 5, 15000, 1001, 8, false, frames({0, 2, 4, 6, 8}));
+    add("Trim(3,5)", 10, filter("Trim", {3, 5}), 3, 30000, 1001, 8, false, frames({3, 4, 5}));
+    add("Trim(7,0)", 10, filter("Trim", {7, 0}), 3, 30000, 1001, 8, false, frames({7, 8, 9}));
+    add("Trim(3,-2) takes a length", 10, filter("Trim", {3, -2}), 2, 30000, 1001, 8, false,
+        frames({3, 4}));
+    add("Trim past the end leaves one frame", 10, filter("Trim", {20, 0}), 1, 30000, 1001, 8, false,
+        frames({9}));
+    add("Trim with last before first", 10, filter("Trim", {5, 2}), 1, 30000, 1001, 8, false,
+        frames({5}));
+    add("Loop(2,2,4)", 7, filter("Loop", {2, 2, 4}), 10, 30000, 1001, 8, false,
+        frames({0, 1, 2, 3, 4, 2, 3, 4, 5, 6}));
+    add("Loop(0,2,4) deletes", 7, filter("Loop", {0, 2, 4}), 4, 30000, 1001, 8, false,
+        frames({0, 1, 5, 6}));
+    add("Loop(3,5) runs to the end", 7, filter("Loop", {3, 5}), 11, 30000, 1001, 8, false,
+        frames({0, 1, 2, 3, 4, 5, 6, 5, 6, 5, 6}));
     {
         Rows r;
         for (uint32_t n = 0; n < 6; ++n) r.push_back({n, n});
-        c.push_back({"Bob", 3, [](Environment& e, PClip s) { return f1(e, "Bob", s); }, 6, 60000,
-                     1001, 8, false, r, alternating(6, true)});
+        add("Bob", 3, filter("Bob"), 6, 60000, 1001, 8, false, r, alternating(6, true));
     }
-    c.push_back({"AssumeFieldBased",
-                 3,
-                 [](Environment& e, PClip s) { return f1(e, "AssumeFieldBased", s); },
-                 3,
-                 30000,
-                 1001,
-                 8,
-                 true,
-                 frames({0, 1, 2}),
-                 {false, true, false}});
-    c.push_back(
-        {"AssumeFieldBased.AssumeTFF",
-         3,
-         [](Environment& e, PClip s) { return f1(e, "AssumeTFF", f1(e, "AssumeFieldBased", s)); },
-         3,
-         30000,
-         1001,
-         8,
-         true,
-         frames({0, 1, 2}),
-         {true, false, true}});
-    c.push_back({"AssumeFrameBased",
-                 3,
-                 [](Environment& e, PClip s) {
-                     return f1(e, "AssumeFrameBased", f1(e, "SeparateFields", s));
-                 },
-                 6,
-                 60000,
-                 1001,
-                 4,
-                 false,
-                 {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}},
-                 std::vector<bool>(6, false)});
-    c.push_back({"AssumeBFF",
-                 2,
-                 [](Environment& e, PClip s) { return f1(e, "AssumeBFF", s); },
-                 2,
-                 30000,
-                 1001,
-                 8,
-                 false,
-                 frames({0, 1}),
-                 {false, false}});
-    c.push_back({"AssumeFPS(24)",
-                 2,
-                 [](Environment& e, PClip s) { return f1(e, "AssumeFPS", s, {24}); },
-                 2,
-                 24,
-                 1,
-                 8,
-                 false,
-                 frames({0, 1}),
-                 {true, true}});
-    c.push_back({"AssumeFPS(48000,2002) reduces",
-                 2,
-                 [](Environment& e, PClip s) {
-                     return f1(e, "AssumeFPS", s, {48000, 2002});
-                 },
-                 2,
-                 24000,
-                 1001,
-                 8,
-                 false,
-                 frames({0, 1}),
-                 {}});
-    c.push_back({"AssumeFPS(23.976)",
-                 2,
-                 [](Environment& e, PClip s) { return f1(e, "AssumeFPS", s, {23.976}); },
-                 2,
-                 2997,
-                 125,
-                 8,
-                 false,
-                 frames({0, 1}),
-                 {}});
-    c.push_back({"AlignedSplice",
-                 3,
-                 [](Environment& e, PClip s) {
-                     return f1(e, "AlignedSplice", s, {f1(e, "Trim", s, {1, 0})});
-                 },
-                 5,
-                 30000,
-                 1001,
-                 8,
-                 false,
-                 frames({0, 1, 2, 1, 2}),
-                 {}});
-    c.push_back({"UnalignedSplice of three",
-                 2,
-                 [](Environment& e, PClip s) {
-                     return f1(e, "UnalignedSplice", s,
-                               {s, f1(e, "SelectOdd", f1(e, "AssumeFPS", s, {60000, 1001}))});
-                 },
-                 5,
-                 30000,
-                 1001,
-                 8,
-                 false,
-                 frames({0, 1, 0, 1, 1}),
-                 {}});
-    c.push_back({"SeparateFields.Trim(1,0) keeps each field's parity",
-                 2,
-                 [](Environment& e, PClip s) {
-                     return f1(e, "Trim", f1(e, "SeparateFields", s), {1, 0});
-                 },
-                 3,
-                 60000,
-                 1001,
-                 4,
-                 true,
-                 {{1, 1}, {2, 2}, {3, 3}},
-                 {false, true, false}});
-    c.push_back(
-        {"SeparateFields.SelectOdd gives the bottom fields",
-         3,
-         [](Environment& e, PClip s) { return f1(e, "SelectOdd", f1(e, "SeparateFields", s)); },
-         3,
-         30000,
-         1001,
-         4,
-         true,
-         {{1, 1}, {3, 3}, {5, 5}},
-         {false, false, false}});
-    c.push_back(
-        {"Splice keeps each part's parity",
-         2,
-         [](Environment& e, PClip s) { return f1(e, "AlignedSplice", s, {f1(e, "AssumeBFF", s)}); },
-         4,
-         30000,
-         1001,
-         8,
-         false,
-         frames({0, 1, 0, 1}),
-         {true, true, false, false}});
-    c.push_back({"Interleave",
-                 2,
-                 [](Environment& e, PClip s) {
-                     return f1(e, "Interleave", s, {f1(e, "Trim", s, {1, 0})});
-                 },
-                 3,
-                 60000,
-                 1001,
-                 8,
-                 false,
-                 frames({0, 1, 1}),
-                 {}});
+    add("AssumeFieldBased", 3, filter("AssumeFieldBased"), 3, 30000, 1001, 8, true,
+        frames({0, 1, 2}), {false, true, false});
+    add("AssumeFieldBased.AssumeTFF", 3, filter("AssumeTFF", {}, filter("AssumeFieldBased")), 3,
+        30000, 1001, 8, true, frames({0, 1, 2}), {true, false, true});
+    add("AssumeFrameBased", 3, filter("AssumeFrameBased", {}, filter("SeparateFields")), 6, 60000,
+        1001, 4, false, {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}},
+        std::vector<bool>(6, false));
+    add("AssumeBFF", 2, filter("AssumeBFF"), 2, 30000, 1001, 8, false, frames({0, 1}),
+        {false, false});
+    add("AssumeFPS(24)", 2, filter("AssumeFPS", {24}), 2, 24, 1, 8, false, frames({0, 1}),
+        {true, true});
+    add("AssumeFPS(48000,2002) reduces", 2, filter("AssumeFPS", {48000, 2002}), 2, 24000, 1001, 8,
+        false, frames({0, 1}));
+    add("AssumeFPS(23.976)", 2, filter("AssumeFPS", {23.976}), 2, 2997, 125, 8, false,
+        frames({0, 1}));
+    add(
+        "AlignedSplice", 3,
+        [](Environment& e, PClip s) {
+            return f1(e, "AlignedSplice", s, {f1(e, "Trim", s, {1, 0})});
+        },
+        5, 30000, 1001, 8, false, frames({0, 1, 2, 1, 2}));
+    add(
+        "UnalignedSplice of three", 2,
+        [](Environment& e, PClip s) {
+            return f1(e, "UnalignedSplice", s,
+                      {s, f1(e, "SelectOdd", f1(e, "AssumeFPS", s, {60000, 1001}))});
+        },
+        5, 30000, 1001, 8, false, frames({0, 1, 0, 1, 1}));
+    add("SeparateFields.Trim(1,0) keeps each field's parity", 2,
+        filter("Trim", {1, 0}, filter("SeparateFields")), 3, 60000, 1001, 4, true,
+        {{1, 1}, {2, 2}, {3, 3}}, {false, true, false});
+    add("SeparateFields.SelectOdd gives the bottom fields", 3,
+        filter("SelectOdd", {}, filter("SeparateFields")), 3, 30000, 1001, 4, true,
+        {{1, 1}, {3, 3}, {5, 5}}, {false, false, false});
+    add("Splice keeps each part's parity", 2,
+        [](Environment& e, PClip s) { return f1(e, "AlignedSplice", s, {f1(e, "AssumeBFF", s)}); },
+        4, 30000, 1001, 8, false, frames({0, 1, 0, 1}), {true, true, false, false});
+    add(
+        "Interleave", 2,
+        [](Environment& e, PClip s) {
+            return f1(e, "Interleave", s, {f1(e, "Trim", s, {1, 0})});
+        },
+        3, 60000, 1001, 8, false, frames({0, 1, 1}));
     return c;
 }
 

@@ -5,6 +5,7 @@
 #include "media/fffilter.h"
 #include "media/register.h"
 #include "script/script.h"
+#include "tests/common/md5.h"
 #include "tests/common/media.h"
 #include "tests/host/host_test_util.h"
 
@@ -12,13 +13,7 @@
 
 #include <unistd.h>
 
-extern "C" {
-#include <libavutil/md5.h>
-#include <libavutil/mem.h>
-}
-
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -48,12 +43,7 @@ std::string md5_of(const PVideoFrame& f, const VideoInfo& vi) {
             av_md5_update(ctx, f->GetReadPtr(plane) + ptrdiff_t(y) * f->GetPitch(plane),
                           size_t(f->GetRowSize(plane)));
     }
-    uint8_t sum[16];
-    av_md5_final(ctx, sum);
-    av_free(ctx);
-    char hex[33];
-    for (int i = 0; i < 16; ++i) std::snprintf(hex + 2 * i, 3, "%02x", sum[i]);
-    return hex;
+    return qextest::md5_hex(ctx);
 }
 
 class FFFilterTest : public ::testing::Test {

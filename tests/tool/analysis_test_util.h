@@ -110,4 +110,17 @@ inline std::ostream& operator<<(std::ostream& os, const Cut& c) {
               << "}";
 }
 
+// Segments as comparable text: cycles, kind and every decision a segment carries, a line each.
+inline std::string dump(const std::vector<Segment>& segs) {
+    std::string t;
+    for (const Segment& g : segs)
+        t += std::to_string(g.firstCycle) + "-" + std::to_string(g.lastCycle) + " k" +
+             std::to_string(g.kind) + (g.useAltText ? " alt" : "") + " p" +
+             std::to_string(g.refPhase) + (g.guessed ? " g" : "") + " s" +
+             std::to_string(g.skipCount) + "/" + std::to_string(g.skipCycles.size()) +
+             (g.carriesOver ? " co" : "") + (g.endsOnField8 ? " f8" : "") +
+             (g.isLast ? " last" : "") + "\n";
+    return t;
+}
+
 }  // namespace zorvane::testutil

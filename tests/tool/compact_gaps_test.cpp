@@ -13,18 +13,6 @@ using namespace zorvane::testutil;
 
 namespace {
 
-std::string dump(const std::vector<Segment>& segs) {
-    std::string t;
-    for (const Segment& g : segs)
-        t += std::to_string(g.firstCycle) + "-" + std::to_string(g.lastCycle) + " k" +
-             std::to_string(g.kind) + (g.useAltText ? " alt" : "") + " p" +
-             std::to_string(g.refPhase) + (g.guessed ? " g" : "") + " s" +
-             std::to_string(g.skipCount) + "/" + std::to_string(g.skipCycles.size()) +
-             (g.carriesOver ? " co" : "") + (g.endsOnField8 ? " f8" : "") +
-             (g.isLast ? " last" : "") + "\n";
-    return t;
-}
-
 // A log of `lines` data lines from entry 0 with gaps of up to `maxGap`
 // entries, marks drawn mostly clean. With `refClean`, the first column is
 // mostly clean and the second wholly, so that the fallback segments of long

@@ -1,5 +1,7 @@
 // Who turns the finer cuts on: -CUT on the command line wins, otherwise Mode_Cut in the
 // settings file; off by default, and off means the output of the cycle cuts byte for byte.
+#include "tests/common/testkit.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -12,18 +14,13 @@
 
 namespace {
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using qextest::contents;
 
 const std::string kSource = QEX_SOURCE_DIR;
 
 TEST(FineCutOption, CommandLineWinsOverTheSettingsFile) {
-    const std::string ini = slurp(kSource + "/tests/tool/data/classic.ini");
-    const std::string log = slurp(kSource + "/tests/tool/data/breaks.log");
+    const std::string ini = contents(kSource + "/tests/tool/data/classic.ini");
+    const std::string log = contents(kSource + "/tests/tool/data/breaks.log");
     const zorvane::MemoryRun classic = zorvane::runInMemory({}, ini, log, true);
     ASSERT_EQ(classic.status, zorvane::kExitOk);
     const zorvane::MemoryRun fine = zorvane::runInMemory({"-CUT", "1"}, ini, log, true);
@@ -63,7 +60,7 @@ TEST(FineCutOption, CommandLineWinsOverTheSettingsFile) {
 }
 
 TEST(FineCutOption, ScriptsAndFastLogsKeepTheCycleCuts) {
-    const std::string ini = slurp(kSource + "/tests/tool/data/classic.ini");
+    const std::string ini = contents(kSource + "/tests/tool/data/classic.ini");
     const struct {
         const char* log;
         bool definition;
@@ -74,7 +71,7 @@ TEST(FineCutOption, ScriptsAndFastLogsKeepTheCycleCuts) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.log);
-        const std::string log = slurp(kSource + c.log);
+        const std::string log = contents(kSource + c.log);
         const zorvane::MemoryRun classic = zorvane::runInMemory({}, ini, log, c.definition);
         const zorvane::MemoryRun fine = zorvane::runInMemory({"-CUT", "1"}, ini, log, c.definition);
         ASSERT_EQ(fine.status, zorvane::kExitOk);

@@ -187,21 +187,21 @@ TEST(FunctionIslands, ShortIslandBetweenLongFunctionSegments) {
     EXPECT_FALSE(segs[1].useAltText);
     EXPECT_EQ(segs[1].skipCount, 1);
 
-    auto longIsland = chain({{6, 12}, {6, 0}, {6, 12}});
-    absorbFunctionIslands(longIsland, 12, s);
-    EXPECT_EQ(longIsland[1].kind, 0);
-
-    auto shortSides = chain({{5, 12}, {1, 0}, {6, 12}});
-    absorbFunctionIslands(shortSides, 12, s);
-    EXPECT_EQ(shortSides[1].kind, 0);
-
-    auto dedupIsland = chain({{6, 12}, {1, 14}, {6, 12}});
-    absorbFunctionIslands(dedupIsland, 12, s);
-    EXPECT_EQ(dedupIsland[1].kind, 14);
-
-    auto fallbackIsland = chain({{6, 13}, {2, 11}, {6, 13}});
-    absorbFunctionIslands(fallbackIsland, 13, s);
-    EXPECT_EQ(fallbackIsland[1].kind, 13);
+    // A long island, short sides, a dedup island and a fallback island inside functions.
+    const struct {
+        std::vector<Segment> segs;
+        int function, kind;
+    } cases[] = {
+        {chain({{6, 12}, {6, 0}, {6, 12}}), 12, 0},
+        {chain({{5, 12}, {1, 0}, {6, 12}}), 12, 0},
+        {chain({{6, 12}, {1, 14}, {6, 12}}), 12, 14},
+        {chain({{6, 13}, {2, 11}, {6, 13}}), 13, 13},
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(c.segs[1].kind);
+        absorbFunctionIslands(c.segs, c.function, s);
+        EXPECT_EQ(c.segs[1].kind, c.kind);
+    }
 }
 
 TEST(MergeEqualText, DifferentKindsWithTheSameTextBecomeOne) {

@@ -189,36 +189,29 @@ TEST_F(OwnPhase, LongSegmentWithANeighbourTolerates) {
 }
 
 TEST_F(OwnPhase, NeighbourPairPrefersItsPhases) {
-    // Every phase fits; after a kind 0 segment (pair 1, 2) phase 1 wins.
+    // Every phase fits; the kinds of the segments before and after choose.
     const auto r = refRecords(refs({{5, kRefP1}, {15, kRefAll}, {5, kRefP1}}));
-    std::vector<Segment> segs{seg(0, 4, 0), seg(5, 19, 11), seg(20, 24, 10)};
-    segs[2].isLast = true;
-    recoverPhasesOwn(segs, {r.data(), 25}, s);
-    EXPECT_EQ(segs[1].refPhase, 1);
-
-    // A previous pair of two different phases is kept: the next segment's
-    // pair (kind 4: 2, 3) is not consulted.
-    segs = {seg(0, 4, 0), seg(5, 19, 11), seg(20, 24, 4)};
-    segs[2].isLast = true;
-    recoverPhasesOwn(segs, {r.data(), 25}, s);
-    EXPECT_EQ(segs[1].refPhase, 1);
-
-    // With no 24 fps neighbour the first candidate wins.
-    segs = {seg(0, 4, 10), seg(5, 19, 11), seg(20, 24, 10)};
-    segs[2].isLast = true;
-    recoverPhasesOwn(segs, {r.data(), 25}, s);
-    EXPECT_TRUE(segs[1].useAltText);
-    EXPECT_EQ(segs[1].refPhase, 0);
-
-    // A previous pair of two equal phases gives way to the next segment's pair.
-    segs = {seg(0, 4, 5), seg(5, 19, 11), seg(20, 24, 0)};
-    segs[2].isLast = true;
-    recoverPhasesOwn(segs, {r.data(), 25}, s);
-    EXPECT_EQ(segs[1].refPhase, 1);
-    segs = {seg(0, 4, 5), seg(5, 19, 11), seg(20, 24, 10)};
-    segs[2].isLast = true;
-    recoverPhasesOwn(segs, {r.data(), 25}, s);
-    EXPECT_EQ(segs[1].refPhase, 2);
+    const struct {
+        int before, after, phase;
+        bool alt;  // the alternative text is checked to be in use
+    } cases[] = {
+        {0, 10, 1, false},  // after a kind 0 segment (pair 1, 2) phase 1 wins
+        // A previous pair of two different phases is kept: the next segment's pair (kind 4:
+        // 2, 3) is not consulted.
+        {0, 4, 1, false},
+        {10, 10, 0, true},  // with no 24 fps neighbour the first candidate wins
+        // A previous pair of two equal phases gives way to the next segment's pair.
+        {5, 0, 1, false},
+        {5, 10, 2, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.before) + " " + std::to_string(c.after));
+        std::vector<Segment> segs{seg(0, 4, c.before), seg(5, 19, 11), seg(20, 24, c.after)};
+        segs[2].isLast = true;
+        recoverPhasesOwn(segs, {r.data(), 25}, s);
+        EXPECT_EQ(segs[1].refPhase, c.phase);
+        EXPECT_TRUE(!c.alt || segs[1].useAltText);
+    }
 }
 
 TEST_F(OwnPhase, OnlyPhaseFourFits) {

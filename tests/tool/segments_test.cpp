@@ -334,16 +334,6 @@ TEST(BuildSegments, ImplicitCleanTailMatchesStoredCleanRecords) {
     const std::vector<std::string> pool{kClean,       kDense,       kOnly0,      kOnly0Hit, kOnly9,
                                         kOnly3,       kNot9,        kOnly5,      kEven30,   kOdd30,
                                         "1000000000", "0000000010", "1000010001"};
-    auto dump = [](const std::vector<Segment>& segs) {
-        std::string t;
-        for (const Segment& g : segs)
-            t += std::to_string(g.firstCycle) + "-" + std::to_string(g.lastCycle) + " k" +
-                 std::to_string(g.kind) + (g.useAltText ? " alt" : "") + " p" +
-                 std::to_string(g.refPhase) + (g.guessed ? " g" : "") + " s" +
-                 std::to_string(g.skipCount) + "/" + std::to_string(g.skipCycles.size()) +
-                 (g.isLast ? " last" : "") + "\n";
-        return t;
-    };
     unsigned seed = 7;
     auto next = [&seed](unsigned n) { return (seed = seed * 1103515245u + 12345u) / 65536u % n; };
     for (const OptionSet& o : std::span(kOptionSets).first(6)) {

@@ -146,13 +146,6 @@ TEST(CycleEntries, GapIsRecordedAndCountsAsCombed) {
     EXPECT_EQ(cycleText(p.records[1].refPattern), "0000000000");  // ref off: untouched
 }
 
-TEST(CycleEntries, GapFillsEveryPatternInUse) {
-    Parsed p = parseNormal("total 10\n0-0-0-0\n3-0-0-0\n", true, true);
-    EXPECT_EQ(cycleText(p.records[0].pattern), "0110000000");
-    EXPECT_EQ(cycleText(p.records[0].refPattern), "0110000000");
-    EXPECT_EQ(cycleText(p.records[0].dupPattern), "0110000000");
-}
-
 TEST(CycleEntries, TwentyOneHoles) {
     std::string text = "total 100\n";
     for (int i = 0; i < 22; ++i) text += std::to_string(i * 2) + "-0\n";  // holes at 1, 3, ..., 41
@@ -176,16 +169,29 @@ TEST(CycleEntries, OverrunIsAnError) {
 }
 
 TEST(CycleEntries, ColumnsFollowTheOptions) {
-    Parsed p = parseNormal("total 5\n7-1-1-1\n", false, true);
-    // entries 0..6 are missing and count as combed in pattern and dupPattern
-    EXPECT_EQ(cycleText(p.records[0].pattern), "1111111100");
-    EXPECT_EQ(cycleText(p.records[0].refPattern), "0000000000");
-    EXPECT_EQ(cycleText(p.records[0].dupPattern), "1111111100");
-
-    Parsed marks = parseNormal("total 5\n0-1-0-1\n1-0 1 0\n2-1\n", true, true);
-    EXPECT_EQ(cycleText(marks.records[0].pattern), "1010000000");
-    EXPECT_EQ(cycleText(marks.records[0].refPattern), "0100000000");
-    EXPECT_EQ(cycleText(marks.records[0].dupPattern), "1000000000");  // "2-1" has no third mark
+    // The first cycle's pattern, reference and duplicate columns, with the reference and the
+    // duplicate columns in use or not.
+    const struct {
+        const char* log;
+        bool ref, dup;
+        const char *pattern, *refPattern, *dupPattern;
+    } cases[] = {
+        // Entries 0..6 are missing and count as combed in pattern and dupPattern.
+        {"total 5\n7-1-1-1\n", false, true, "1111111100", "0000000000", "1111111100"},
+        // "2-1" has no third mark.
+        {"total 5\n0-1-0-1\n1-0 1 0\n2-1\n", true, true, "1010000000", "0100000000", "1000000000"},
+        // A gap fills every pattern in use.
+        {"total 10\n0-0-0-0\n3-0-0-0\n", true, true, "0110000000", "0110000000", "0110000000"},
+        // Windows line ends.
+        {"total 5\r\n0-1-1-1\r\n1-0-1-1\r\n", true, true, "1000000000", "1100000000", "1100000000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.log);
+        Parsed p = parseNormal(c.log, c.ref, c.dup);
+        EXPECT_EQ(cycleText(p.records[0].pattern), c.pattern);
+        EXPECT_EQ(cycleText(p.records[0].refPattern), c.refPattern);
+        EXPECT_EQ(cycleText(p.records[0].dupPattern), c.dupPattern);
+    }
 }
 
 TEST(CycleEntries, BackwardRepeatedAndOddLinesAreIgnored) {
@@ -199,13 +205,6 @@ TEST(CycleEntries, DashAtEndGivesAnEmptyMark) {
     Parsed p = parseNormal("total 5\n0-\n1-1\n");
     EXPECT_EQ(p.records[0].pattern[0], '\0');
     EXPECT_EQ(p.records[0].pattern[1], '1');
-}
-
-TEST(CycleEntries, WindowsLineEnds) {
-    Parsed p = parseNormal("total 5\r\n0-1-1-1\r\n1-0-1-1\r\n", true, true);
-    EXPECT_EQ(cycleText(p.records[0].pattern), "1000000000");
-    EXPECT_EQ(cycleText(p.records[0].refPattern), "1100000000");
-    EXPECT_EQ(cycleText(p.records[0].dupPattern), "1100000000");
 }
 
 TEST(CycleEntries, RejectsTablesWithoutCycles) {

@@ -3,6 +3,8 @@
 #include "tool/driver.h"
 #include "tool/run.h"
 
+#include "tests/common/testkit.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -16,21 +18,11 @@ using namespace zorvane;
 
 namespace {
 
+using qextest::contents;
+using qextest::replace_all;
+
 const fs::path kSource = QEX_SOURCE_DIR;
 const fs::path kGolden = kSource / "tests/tool/golden";
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
-    for (std::size_t pos = 0; (pos = text.find(from, pos)) != std::string::npos; pos += to.size())
-        text.replace(pos, from.size(), to);
-    return text;
-}
 
 TEST(MemoryRun, MatchesEveryGoldenWholeRun) {
     std::ifstream cases(kGolden / "cases.txt");
@@ -51,14 +43,14 @@ TEST(MemoryRun, MatchesEveryGoldenWholeRun) {
                 options.push_back(w);
         }
         SCOPED_TRACE(name);
-        const MemoryRun run =
-            runInMemory(options, slurp(kSource / iniPath), slurp(kSource / logPath), ext == ".def");
+        const MemoryRun run = runInMemory(options, contents(kSource / iniPath),
+                                          contents(kSource / logPath), ext == ".def");
         EXPECT_EQ(run.status, status);
-        std::string console = replaceAll(run.console, kMemorySettingsName, iniPath);
-        console = replaceAll(console, kMemoryLogName, logPath);
-        console = replaceAll(console, kMemoryOutputName, "@OUT@");
-        EXPECT_EQ(console, slurp(kGolden / (name + ".stdout")));
-        EXPECT_EQ(run.output, slurp(kGolden / (name + ext)));
+        std::string console = replace_all(run.console, kMemorySettingsName, iniPath);
+        console = replace_all(console, kMemoryLogName, logPath);
+        console = replace_all(console, kMemoryOutputName, "@OUT@");
+        EXPECT_EQ(console, contents(kGolden / (name + ".stdout")));
+        EXPECT_EQ(run.output, contents(kGolden / (name + ext)));
         ++checked;
     }
     EXPECT_GE(checked, 20);

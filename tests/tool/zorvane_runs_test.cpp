@@ -21,6 +21,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using qextest::contents;
+using qextest::replace_all;
+using qextest::write_file;
+
 const fs::path kSource = QEX_SOURCE_DIR;
 const fs::path kBuild = QEX_BUILD_DIR;
 const fs::path kGolden = kSource / "tests/tool/golden";
@@ -45,23 +49,6 @@ RunResult run(const fs::path& exe, const std::vector<std::string>& args, const f
 
 RunResult zorvane(const std::vector<std::string>& args, const fs::path& cwd = kSource) {
     return run(kBuild / "zorvane", args, cwd);
-}
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void spit(const fs::path& p, const std::string& text) {
-    std::ofstream(p, std::ios::binary) << text;
-}
-
-std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
-    for (std::size_t pos = 0; (pos = text.find(from, pos)) != std::string::npos; pos += to.size())
-        text.replace(pos, from.size(), to);
-    return text;
 }
 
 // The banner every run starts with, taken from the real binary's -help run.
@@ -116,21 +103,21 @@ TEST_P(Golden, WholeRun) {
     args.push_back("-o");
     args.push_back(output.string());
     const RunResult r = zorvane(args);
-    const std::string console = replaceAll(r.out, output.string(), "@OUT@");
+    const std::string console = replace_all(r.out, output.string(), "@OUT@");
     const bool wrote = fs::exists(output);
 
     const fs::path expectConsole = kGolden / (c.name + ".stdout");
     const fs::path expectOutput = kGolden / (c.name + c.ext);
     if (std::getenv("ZORVANE_UPDATE_GOLDEN")) {
-        spit(expectConsole, console);
-        if (wrote) spit(expectOutput, slurp(output));
+        write_file(expectConsole, console);
+        if (wrote) write_file(expectOutput, contents(output));
         GTEST_SKIP() << "golden files rewritten";
     }
     EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(console, slurp(expectConsole));
+    EXPECT_EQ(console, contents(expectConsole));
     ASSERT_EQ(wrote, fs::exists(expectOutput));
     if (wrote) {
-        EXPECT_EQ(slurp(output), slurp(expectOutput));
+        EXPECT_EQ(contents(output), contents(expectOutput));
     }
 }
 
@@ -143,13 +130,14 @@ TEST(Golden, WindowsLineEndsGiveTheSameOutput) {
     const fs::path dir = kBuild / "zorvane-crlf";
     fs::remove_all(dir);
     fs::create_directories(dir);
-    spit(dir / "zorvane.ini",
-         replaceAll(slurp(kSource / "tests/tool/data/classic.ini"), "\n", "\r\n"));
-    spit(dir / "sample.log", replaceAll(slurp(kSource / "examples/sample.log"), "\n", "\r\n"));
+    write_file(dir / "zorvane.ini",
+               replace_all(contents(kSource / "tests/tool/data/classic.ini"), "\n", "\r\n"));
+    write_file(dir / "sample.log",
+               replace_all(contents(kSource / "examples/sample.log"), "\n", "\r\n"));
     const RunResult r =
         zorvane({"-INI", "zorvane.ini", "-i", "sample.log", "-o", "sample.def"}, dir);
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(slurp(dir / "sample.def"), slurp(kGolden / "sample_def.def"));
+    EXPECT_EQ(contents(dir / "sample.def"), contents(kGolden / "sample_def.def"));
 }
 
 TEST(Golden, SettingsFileBesideTheProgram) {
@@ -166,7 +154,7 @@ TEST(Golden, SettingsFileBesideTheProgram) {
     EXPECT_EQ(r.status, 254);
     EXPECT_EQ(r.out, banner() + "Error:could not open ini-file.\n");
 
-    spit(dir / "bin" / "zorvane.ini", "Func_60fps=Bob()\n");
+    write_file(dir / "bin" / "zorvane.ini", "Func_60fps=Bob()\n");
     r = run(dir / "bin" / "zorvane", args, dir, "bin/zorvane");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("Ini-file   : " + (dir / "bin" / "zorvane.ini").string() +
@@ -178,7 +166,7 @@ TEST(Golden, SettingsFileBesideTheProgram) {
 
     // Started by bare name through PATH, the settings file is still the one
     // beside the program, not one in the current directory.
-    spit(dir / "zorvane.ini", "Func_60fps=Wrong()\n");
+    write_file(dir / "zorvane.ini", "Func_60fps=Wrong()\n");
     const std::string searchPath = "/nonexistent:" + (dir / "bin").string();
     r = run(dir / "bin" / "zorvane", args, dir, "zorvane", searchPath.c_str());
     EXPECT_EQ(r.status, 0);
@@ -208,163 +196,68 @@ class BadInput : public ::testing::Test {
                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
-        spit(dir_ / "z.ini", "Func_60fps=Bob()\n");
+        write_file(dir_ / "z.ini", "Func_60fps=Bob()\n");
     }
     fs::path dir_;
 };
 
 TEST_F(BadInput, Table) {
     const char* good = "total 10\n0-0\n1-1\n2-0\n";
-    const std::vector<BadCase> cases = {
-        {"no arguments", good, {}, 254, "", false, false},
-        {"help",
-         good,
-         {"-i", "in.log", "-o", "out.def", "-HELP"},
-         0,
-         "-3F    (default 0)  under-3fps =true if \"1\" && -DUP,-6F==true\n",
-         false,
-         false},
-        {"output value missing",
-         good,
-         {"-INI", "z.ini", "-i", "in.log", "-o"},
-         254,
-         "Error:no output file specified.\n",
-         false,
-         false},
-        {"output empty",
-         good,
-         {"-INI", "z.ini", "-i", "in.log", "-o", ""},
-         254,
-         "Error:no output file specified.\n",
-         false,
-         false},
-        {"settings file missing",
-         good,
-         {"-INI", "nothere.ini", "-i", "in.log", "-o", "out.def"},
-         254,
-         "Error:could not open ini-file.\n",
-         false,
-         false},
-        {"log missing",
-         nullptr,
-         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
-         254,
-         "Error:could not open log file.\n",
-         false,
-         false},
-        {"no -i",
-         good,
-         {"-INI", "z.ini", "-o", "out.def"},
-         254,
-         "Error:could not open log file.\n",
-         false,
-         false},
-        {"log is a directory",
-         good,
-         {"-INI", "z.ini", "-i", ".", "-o", "out.def"},
-         254,
-         "Error:could not open log file.\n",
-         false,
-         false},
-        {"header not total",
-         "totl 10\n0-0\n1-0\n",
-         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
-         254,
-         "Error:There is format error in log file.\n",
-         false,
-         false},
-        {"total line only",
-         "total 10\n",
-         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
-         254,
-         "Error:There is format error in log file.\n",
-         false,
-         false},
-        {"empty log",
-         "",
-         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
-         254,
-         "Error:There is format error in log file.\n",
-         false,
-         false},
-        {"mode line only",
-         "total 10\nfast: 3\n",
-         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
-         254,
-         "Error:There is format error in log file.\n",
-         false,
-         false},
-        {"total zero",
-         "total 0\n0-0\n",
-         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
-         254,
-         "input  :in.log\nError:There is format error in log file.\n",
-         true,
-         false},
-        {"total without digits",
-         "total frames\n0-0\n",
-         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
-         254,
-         "input  :in.log\nError:There is format error in log file.\n",
-         true,
-         false},
-        {"fast count zero",
-         "total 30\nfast 4000\n0-0\n",
-         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
-         254,
-         "FAST-MODE  : 1\n\ninput  :in.log\nError:There is format error in log file.\n",
-         true,
-         false},
-        {"overrun",
-         "total 2\n0-0\n1-0\n2-0\n3-0\n4-0\n5-0\n6-0\n7-0\n8-0\n9-0\n10-1\n",
-         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
-         254,
-         "input  :in.log\nError:There is format error in log file.\n",
-         true,
-         false},
-        {"overrun through a gap",
-         "total 2\n0-0\n40-1\n",
-         {"-INI", "z.ini", "-i", "in.log", "-o", "out.avs"},
-         254,
-         "input  :in.log\nError:There is format error in log file.\n",
-         true,
-         false},
-        {"fast overrun",
-         "total 9\nfast: 3\n0-0\n1-0\n2-0\n3-1\n",
-         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
-         254,
-         "input  :in.log\nError:There is format error in log file.\n",
-         true,
-         false},
-        {"gaps warn and go on",
-         "total 10\n0-0\n5-0\n",
-         {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"},
-         0,
-         "input  :in.log\n\nWarning:There are some errors in log file.\noutput :out.def\n",
-         true,
-         true},
-        {"unwritable output",
-         good,
-         {"-INI", "z.ini", "-i", "in.log", "-o", "missing/out.def"},
-         254,
-         "input  :in.log\nError:could not find output directory.\n",
-         true,
-         false},
-        {"empty settings file",
-         good,
-         {"-INI", "empty.ini", "-i", "in.log", "-o", "out.def"},
-         0,
-         "Func_Append: \n\n-30F       : 1\n",
-         true,
-         true},
+    const std::vector<std::string> usual = {"-INI", "z.ini", "-i", "in.log", "-o", "out.def"};
+    std::vector<BadCase> cases;
+    auto add = [&cases](const char* name, const char* log, std::vector<std::string> args,
+                        int status, const char* lastLines, bool report, bool output) {
+        cases.push_back({name, log, std::move(args), status, lastLines, report, output});
     };
-    spit(dir_ / "empty.ini", "");
+    add("no arguments", good, {}, 254, "", false, false);
+    add("help", good, {"-i", "in.log", "-o", "out.def", "-HELP"}, 0,
+        "-3F    (default 0)  under-3fps =true if \"1\" && -DUP,-6F==true\n", false, false);
+    add("output value missing", good, {"-INI", "z.ini", "-i", "in.log", "-o"}, 254,
+        "Error:no output file specified.\n", false, false);
+    add("output empty", good, {"-INI", "z.ini", "-i", "in.log", "-o", ""}, 254,
+        "Error:no output file specified.\n", false, false);
+    add("settings file missing", good, {"-INI", "nothere.ini", "-i", "in.log", "-o", "out.def"},
+        254, "Error:could not open ini-file.\n", false, false);
+    add("log missing", nullptr, usual, 254, "Error:could not open log file.\n", false, false);
+    add("no -i", good, {"-INI", "z.ini", "-o", "out.def"}, 254, "Error:could not open log file.\n",
+        false, false);
+    add("log is a directory", good, {"-INI", "z.ini", "-i", ".", "-o", "out.def"}, 254,
+        "Error:could not open log file.\n", false, false);
+    add("header not total", "totl 10\n0-0\n1-0\n", usual, 254,
+        "Error:There is format error in log file.\n", false, false);
+    add("total line only", "total 10\n", usual, 254, "Error:There is format error in log file.\n",
+        false, false);
+    add("empty log", "", usual, 254, "Error:There is format error in log file.\n", false, false);
+    add("mode line only", "total 10\nfast: 3\n", usual, 254,
+        "Error:There is format error in log file.\n", false, false);
+    add("total zero", "total 0\n0-0\n", usual, 254,
+        "input  :in.log\nError:There is format error in log file.\n", true, false);
+    add("total without digits", "total frames\n0-0\n", usual, 254,
+        "input  :in.log\nError:There is format error in log file.\n", true, false);
+    add("fast count zero", "total 30\nfast 4000\n0-0\n", usual, 254,
+        "FAST-MODE  : 1\n\ninput  :in.log\nError:There is format error in log file.\n", true,
+        false);
+    add("overrun", "total 2\n0-0\n1-0\n2-0\n3-0\n4-0\n5-0\n6-0\n7-0\n8-0\n9-0\n10-1\n", usual, 254,
+        "input  :in.log\nError:There is format error in log file.\n", true, false);
+    add("overrun through a gap", "total 2\n0-0\n40-1\n",
+        {"-INI", "z.ini", "-i", "in.log", "-o", "out.avs"}, 254,
+        "input  :in.log\nError:There is format error in log file.\n", true, false);
+    add("fast overrun", "total 9\nfast: 3\n0-0\n1-0\n2-0\n3-1\n", usual, 254,
+        "input  :in.log\nError:There is format error in log file.\n", true, false);
+    add("gaps warn and go on", "total 10\n0-0\n5-0\n", usual, 0,
+        "input  :in.log\n\nWarning:There are some errors in log file.\noutput :out.def\n", true,
+        true);
+    add("unwritable output", good, {"-INI", "z.ini", "-i", "in.log", "-o", "missing/out.def"}, 254,
+        "input  :in.log\nError:could not find output directory.\n", true, false);
+    add("empty settings file", good, {"-INI", "empty.ini", "-i", "in.log", "-o", "out.def"}, 0,
+        "Func_Append: \n\n-30F       : 1\n", true, true);
+    write_file(dir_ / "empty.ini", "");
     for (const BadCase& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove(dir_ / "in.log");
         fs::remove(dir_ / "out.def");
         fs::remove(dir_ / "out.avs");
-        if (c.log) spit(dir_ / "in.log", c.log);
+        if (c.log) write_file(dir_ / "in.log", c.log);
         const RunResult r = zorvane(c.args, dir_);
         EXPECT_EQ(r.status, c.status);
         ASSERT_EQ(r.out.substr(0, banner().size()), banner());
@@ -389,7 +282,7 @@ TEST_F(BadInput, Table) {
 }
 
 TEST_F(BadInput, OutputKindFollowsTheExtension) {
-    spit(dir_ / "in.log", "total 10\n0-0\n1-1\n");
+    write_file(dir_ / "in.log", "total 10\n0-0\n1-1\n");
     struct Case {
         const char* path;
         const char* begins;
@@ -403,16 +296,16 @@ TEST_F(BadInput, OutputKindFollowsTheExtension) {
         SCOPED_TRACE(c.path);
         const RunResult r = zorvane({"-INI", "z.ini", "-i", "in.log", "-o", c.path}, dir_);
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(slurp(dir_ / c.path).rfind(c.begins, 0), 0u) << slurp(dir_ / c.path);
+        EXPECT_EQ(contents(dir_ / c.path).rfind(c.begins, 0), 0u) << contents(dir_ / c.path);
     }
 }
 
 TEST_F(BadInput, FailedRunKeepsAnExistingOutput) {
-    spit(dir_ / "in.log", "total 2\n0-0\n40-1\n");  // overrun
-    spit(dir_ / "out.def", "previous\n");
+    write_file(dir_ / "in.log", "total 2\n0-0\n40-1\n");  // overrun
+    write_file(dir_ / "out.def", "previous\n");
     const RunResult r = zorvane({"-INI", "z.ini", "-i", "in.log", "-o", "out.def"}, dir_);
     EXPECT_EQ(r.status, 254);
-    EXPECT_EQ(slurp(dir_ / "out.def"), "previous\n");
+    EXPECT_EQ(contents(dir_ / "out.def"), "previous\n");
 }
 
 TEST_F(BadInput, LongLinesAndPaths) {
@@ -423,12 +316,12 @@ TEST_F(BadInput, LongLinesAndPaths) {
     std::string log = "total 10" + std::string(3000, ' ') + "\n";
     for (int i = 0; i < 20; ++i)
         log += std::to_string(i) + "-0-0-0" + std::string(2000, 'x') + "\n";
-    spit(deep / "in.log", log);
+    write_file(deep / "in.log", log);
     const fs::path out = deep / "out.def";
     const RunResult r = zorvane(
         {"-INI", (dir_ / "z.ini").string(), "-i", (deep / "in.log").string(), "-o", out.string()});
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(slurp(out).find("\n0-9 [24] (5,0,2)\nend\n"), std::string::npos) << slurp(out);
+    EXPECT_NE(contents(out).find("\n0-9 [24] (5,0,2)\nend\n"), std::string::npos) << contents(out);
 }
 
 TEST_F(BadInput, MemoryFollowsTheLogNotTheDeclaredTotal) {
@@ -458,7 +351,7 @@ TEST_F(BadInput, MemoryFollowsTheLogNotTheDeclaredTotal) {
     for (const Case& c : cases) {
         for (const char* out : {"out.def", "out.avs"}) {
             SCOPED_TRACE(std::string(c.log) + out);
-            spit(dir_ / "in.log", c.log);
+            write_file(dir_ / "in.log", c.log);
             std::vector<std::string> args{"-INI", "z.ini", "-i", "in.log", "-o", out};
             args.insert(args.end(), c.options.begin(), c.options.end());
             const RunResult r = run(kBuild / "zorvane", args, dir_, "", nullptr, 256ll << 20);

@@ -2,6 +2,8 @@
 #include "tool/driver.h"
 #include "tool/writers.h"
 
+#include "tests/common/testkit.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -17,6 +19,8 @@
 using namespace zorvane;
 
 namespace {
+
+using qextest::contents;
 
 RunSettings defaults(const std::string& settingsText = "Func_60fps=Bob()\n", int total = 1002) {
     RunSettings s;
@@ -34,13 +38,6 @@ Segment seg(int first, int last, int kind, bool isLast = false) {
     s.kind = kind;
     s.isLast = isLast;
     return s;
-}
-
-std::string slurp(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 const std::string kTrailer = "\n\n######    Zorvane ver0.1.1.1  by Morvik\n";
@@ -334,9 +331,9 @@ class OutputFile : public ::testing::Test {
 TEST_F(OutputFile, WritesWholeAndReplaces) {
     const auto target = dir_ / "out.def";
     ASSERT_TRUE(writeOutputFile(target.string(), "first\n"));
-    EXPECT_EQ(slurp(target), "first\n");
+    EXPECT_EQ(contents(target), "first\n");
     ASSERT_TRUE(writeOutputFile(target.string(), "second\nline\n"));
-    EXPECT_EQ(slurp(target), "second\nline\n");
+    EXPECT_EQ(contents(target), "second\nline\n");
     EXPECT_EQ(entries(), 1u);  // no temporary file left behind
 }
 
@@ -347,14 +344,14 @@ TEST_F(OutputFile, FailureLeavesNothingBehind) {
     std::filesystem::create_directories(blocker);
     std::ofstream(blocker / "keep") << "kept";
     EXPECT_FALSE(writeOutputFile(blocker.string(), "x"));
-    EXPECT_EQ(slurp(blocker / "keep"), "kept");
+    EXPECT_EQ(contents(blocker / "keep"), "kept");
     EXPECT_EQ(entries(), 1u);
 }
 
 TEST_F(OutputFile, LongestFileName) {
     const auto target = dir_ / std::string(255, 'n');
     ASSERT_TRUE(writeOutputFile(target.string(), "x\n"));
-    EXPECT_EQ(slurp(target), "x\n");
+    EXPECT_EQ(contents(target), "x\n");
     EXPECT_EQ(entries(), 1u);
 }
 
@@ -365,14 +362,14 @@ TEST_F(OutputFile, SymbolicLinkIsWrittenThrough) {
     fs::create_symlink("real/t.def", dir_ / "link.def");
     ASSERT_TRUE(writeOutputFile((dir_ / "link.def").string(), "new\n"));
     EXPECT_TRUE(fs::is_symlink(dir_ / "link.def"));
-    EXPECT_EQ(slurp(dir_ / "real" / "t.def"), "new\n");
+    EXPECT_EQ(contents(dir_ / "real" / "t.def"), "new\n");
     EXPECT_EQ(entries(), 2u);
 
     // A link whose target does not exist yet: the target is created.
     fs::create_symlink(dir_ / "real" / "u.avs", dir_ / "dangling.avs");
     ASSERT_TRUE(writeOutputFile((dir_ / "dangling.avs").string(), "u\n"));
     EXPECT_TRUE(fs::is_symlink(dir_ / "dangling.avs"));
-    EXPECT_EQ(slurp(dir_ / "real" / "u.avs"), "u\n");
+    EXPECT_EQ(contents(dir_ / "real" / "u.avs"), "u\n");
 
     // A loop of links cannot be written.
     fs::create_symlink("loop2", dir_ / "loop1");
@@ -388,7 +385,7 @@ TEST_F(OutputFile, ReadOnlyFileIsKept) {
     std::ofstream(target) << "kept\n";
     fs::permissions(target, fs::perms::owner_read);
     EXPECT_FALSE(writeOutputFile(target.string(), "x"));
-    EXPECT_EQ(slurp(target), "kept\n");
+    EXPECT_EQ(contents(target), "kept\n");
     EXPECT_EQ(entries(), 1u);
 }
 

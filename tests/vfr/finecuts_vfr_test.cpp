@@ -55,32 +55,8 @@ class FilmEdits : public ::testing::Test {
         return qextest::try_ffmpeg(args, dir_.path());
     }
 
-    // Shot k: 40 film pictures of a test pattern panned over its own stretch (so that no two
-    // pictures of the clip are alike); its telecined frames without the last `trim`.
     void makeClip(const std::vector<int>& trims) {
-        std::string graph;
-        std::string joined;
-        for (std::size_t k = 0; k < trims.size(); ++k) {
-            const std::string in = std::to_string(k);
-            graph +=
-                "testsrc=size=3200x240:rate=24000/1001,loop=loop=-1:size=1:start=0,"
-                "trim=end_frame=40,crop=320:240:'n*" +
-                std::to_string(5 + k) + "+" + std::to_string(600 * k) +
-                "':0,format=yuv420p,split[p" + in + "][t" + in + "];[t" + in +
-                "]telecine=pattern=23,trim=end_frame=" + std::to_string(50 - trims[k]) +
-                ",setpts=N/(30000/1001*TB)[s" + in + "];";
-            joined += "[s" + in + "]";
-        }
-        graph += joined + "concat=n=" + std::to_string(trims.size()) +
-                 ":v=1:a=0,setfield=tff,format=yuv420p[out]";
-        std::string pictures;
-        for (std::size_t k = 0; k < trims.size(); ++k) pictures += "[p" + std::to_string(k) + "]";
-        graph += ";" + pictures + "concat=n=" + std::to_string(trims.size()) +
-                 ":v=1:a=0,format=yuv420p[pics]";
-        const RunResult r = ffmpeg({"-filter_complex", graph, "-map", "[out]", "-f", "yuv4mpegpipe",
-                                    "in.y4m", "-map", "[pics]", "-fps_mode", "passthrough", "-f",
-                                    "rawvideo", "pictures.yuv"});
-        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_NO_THROW(qextest::telecined_shots("in.y4m", "pictures.yuv", trims, dir_.path()));
         ASSERT_EQ(
             ffmpeg({"-i", "in.y4m", "-fps_mode", "passthrough", "-f", "rawvideo", "in.yuv"}).status,
             0);

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/common/media.h"
 #include "tests/common/testkit.h"
 
 namespace {
@@ -84,15 +85,10 @@ class Recording : public ::testing::Test {
             if (qextest::find_program(p).empty()) missing_ = p;
         if (!missing_.empty()) return;
         dir_ = new TempDir;
-        Result r =
-            run({"/bin/sh", QEX_SOURCE_DIR "/examples/make-sample.sh", "rec.ts", "6", "320x240"},
-                dir_->path());
-        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_NO_THROW(qextest::sample_recording("rec.ts", {"6", "320x240"}, dir_->path()));
         // The same frames as a y4m file, for Y4MSource.
-        r = run({qextest::find_program("ffmpeg"), "-v", "error", "-i", "rec.ts", "-f",
-                 "yuv4mpegpipe", "rec.y4m"},
-                dir_->path());
-        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_NO_THROW(
+            qextest::ffmpeg({"-i", "rec.ts", "-f", "yuv4mpegpipe", "rec.y4m"}, dir_->path()));
     }
     static void TearDownTestSuite() { delete dir_; }
 
@@ -124,12 +120,7 @@ class Recording : public ::testing::Test {
     }
 
     std::vector<std::string> probe(const std::string& mkv, const std::vector<std::string>& what) {
-        std::vector<std::string> argv = {qextest::find_program("ffprobe"), "-v", "error"};
-        argv.insert(argv.end(), what.begin(), what.end());
-        argv.insert(argv.end(), {"-of", "csv=p=0", mkv});
-        const Result r = run(argv, work_->path());
-        EXPECT_EQ(r.status, 0) << r.err;
-        return lines(r.out);
+        return qextest::probe(mkv, what, work_->path());
     }
 
     // Frame start times (ms) in presentation order and which frames are key frames.
@@ -270,12 +261,10 @@ TEST_F(Recording, ScanAndAnalysisFindEachPart) {
 // order: the order is measured (top field first), so the parts are found as in the recording;
 // --bff overrules the measure.
 TEST_F(Recording, FieldOrderMeasuredWhenTheStreamDoesNotSayIt) {
-    Result r = run(
-        {qextest::find_program("ffmpeg"), "-v", "error", "-i", rec("rec.ts"), "-vf",
-         "setfield=prog", "-c:v", "libx264", "-qp", "0", "-preset", "ultrafast", "-an", "prog.mkv"},
-        work_->path());
-    ASSERT_EQ(r.status, 0) << r.err;
-    r = qexvfr({"prog.mkv", "-o", "p.mkv", "--preset", "ultrafast"});
+    ASSERT_NO_THROW(qextest::ffmpeg({"-i", rec("rec.ts"), "-vf", "setfield=prog", "-c:v", "libx264",
+                                     "-qp", "0", "-preset", "ultrafast", "-an", "prog.mkv"},
+                                    work_->path()));
+    Result r = qexvfr({"prog.mkv", "-o", "p.mkv", "--preset", "ultrafast"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(lines(r.out)[0],
               "p.mkv: 24 fps 0:02.3 (40%), 30 fps 0:01.6 (29%), 60 fps 0:01.8 (31%)");
@@ -307,10 +296,8 @@ TEST_F(Recording, BadInputsLeaveNothingBehind) {
     work_->write("v.def", definition());
     work_->write("bad.def", "0-174 [24] 'NoSuchFilter()\n");
     work_->write("text.y4m", "not a stream\n");
-    const Result tone = run({qextest::find_program("ffmpeg"), "-v", "error", "-f", "lavfi", "-i",
-                             "sine=duration=1", "tone.wav"},
-                            work_->path());
-    ASSERT_EQ(tone.status, 0) << tone.err;
+    ASSERT_NO_THROW(
+        qextest::ffmpeg({"-f", "lavfi", "-i", "sine=duration=1", "tone.wav"}, work_->path()));
     fs::create_directories(file("only-mkvmerge"));
     fs::create_directories(file("only-x264"));
     fs::create_symlink(qextest::find_program("mkvmerge"), file("only-mkvmerge/mkvmerge"));

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/media.h"
 #include "tests/common/testkit.h"
 #include "vfr/report.h"
 
@@ -125,12 +126,10 @@ class SamplePage : public ::testing::Test {
             if (qextest::find_program(p).empty()) missing_ = p;
         if (!missing_.empty()) return;
         dir_ = new TempDir;
-        Result r = qextest::run_program(
-            {"/bin/sh", QEX_SOURCE_DIR "/examples/make-sample.sh", "sample.ts"}, dir_->path());
-        ASSERT_EQ(r.status, 0) << r.err;
-        r = qextest::run_program({kQexvfr, "sample.ts", "-o", "sample.mkv", "--keep", "k",
-                                  "--preset", "ultrafast", "--report"},
-                                 dir_->path());
+        ASSERT_NO_THROW(qextest::sample_recording("sample.ts", {}, dir_->path()));
+        const Result r = qextest::run_program({kQexvfr, "sample.ts", "-o", "sample.mkv", "--keep",
+                                               "k", "--preset", "ultrafast", "--report"},
+                                              dir_->path());
         ASSERT_EQ(r.status, 0) << r.err;
         run_err_ = r.err;
     }
@@ -384,10 +383,8 @@ class InBrowser : public SamplePage {
 
     Picture png_to_rgb(const TempDir& work, const std::string& png) {
         Picture p;
-        const Result r =
-            qextest::run_program({qextest::find_program("ffmpeg"), "-v", "error", "-i", png, "-f",
-                                  "rawvideo", "-pix_fmt", "rgb24", "shot.rgb"},
-                                 work.path());
+        const Result r = qextest::try_ffmpeg(
+            {"-i", png, "-f", "rawvideo", "-pix_fmt", "rgb24", "shot.rgb"}, work.path());
         EXPECT_EQ(r.status, 0) << r.err;
         const std::string bytes = qextest::read_file(png);
         // PNG: the IHDR chunk's width and height at bytes 16 and 20, big-endian.

@@ -28,9 +28,9 @@ class Sources : public ::testing::Test {
             if (qextest::find_program(p).empty()) GTEST_SKIP() << p << " is not installed";
     }
 
-    Result run(std::vector<std::string> argv) {
-        if (argv[0].find('/') == std::string::npos) argv[0] = qextest::find_program(argv[0]);
-        return qextest::run_program(argv, dir_.path());
+    Result qexvfr(std::vector<std::string> args) {
+        args.insert(args.begin(), kQexvfr);
+        return qextest::run_program(args, dir_.path());
     }
 
     // The MD5 of every decoded picture, in order.
@@ -39,11 +39,10 @@ class Sources : public ::testing::Test {
     }
 
     std::vector<double> frame_times(const std::string& file) {
-        const Result r = run({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
-                              "frame=pts_time", "-of", "csv=p=0", file});
-        EXPECT_EQ(r.status, 0) << r.err;
         std::vector<double> out;
-        for (const std::string& l : lines(r.out)) out.push_back(std::strtod(l.c_str(), nullptr));
+        for (const std::string& l : qextest::probe(
+                 file, {"-select_streams", "v:0", "-show_entries", "frame=pts_time"}, dir_.path()))
+            out.push_back(std::strtod(l.c_str(), nullptr));
         return out;
     }
 
@@ -76,15 +75,12 @@ TEST_F(Sources, ProgressiveRatesKeepEveryFrame) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::string> make = {"ffmpeg", "-v",    "error", "-nostdin",
-                                         "-f",     "lavfi", "-i",    c.source,
-                                         "-f",     "lavfi", "-i",    "sine=f=440"};
-        make.insert(make.end(), c.codec.begin(), c.codec.end());
-        make.insert(make.end(), {"-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", c.name});
-        Result r = run(make);
-        ASSERT_EQ(r.status, 0) << r.err;
+        std::vector<std::string> output = c.codec;
+        output.insert(output.end(), {"-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest"});
+        ASSERT_NO_THROW(
+            qextest::lavfi_recording(c.name, c.source, output, "sine=f=440", dir_.path()));
         const std::string out = std::string(c.name) + ".mkv";
-        r = run({kQexvfr, c.name, "-o", out, "--preset", "ultrafast", "--crf", "0"});
+        const Result r = qexvfr({c.name, "-o", out, "--preset", "ultrafast", "--crf", "0"});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.err.find("every frame is kept"), std::string::npos) << r.err;
 
@@ -102,55 +98,52 @@ TEST_F(Sources, ProgressiveRatesKeepEveryFrame) {
 TEST_F(Sources, ShapeAndColourReachTheOutput) {
     const struct {
         const char* name;
-        std::vector<std::string> make;  // ffmpeg's options after the lavfi picture
+        const char* source;               // lavfi video
+        std::vector<std::string> output;  // codec and colour options
         std::string sar, colour, shown;
     } cases[] = {
         // HD broadcast scaled down: 4:3 samples, shown at 16:9.
         {"hd.ts",
-         {"-f", "lavfi", "-i", "testsrc2=size=360x270:rate=30000/1001:d=2", "-c:v", "mpeg2video",
-          "-flags", "+ilme+ildct", "-aspect", "16:9", "-color_primaries", "bt709", "-color_trc",
-          "bt709", "-colorspace", "bt709", "-color_range", "tv"},
+         "testsrc2=size=360x270:rate=30000/1001:d=2",
+         {"-c:v", "mpeg2video", "-flags", "+ilme+ildct", "-aspect", "16:9", "-color_primaries",
+          "bt709", "-color_trc", "bt709", "-colorspace", "bt709", "-color_range", "tv"},
          "4:3",
          "tv,bt709,bt709,bt709",
          "480x270"},
         // Anamorphic 16:9 standard definition.
         {"sd.ts",
-         {"-f", "lavfi", "-i", "testsrc=size=360x240:rate=30000/1001:d=2", "-c:v", "mpeg2video",
-          "-aspect", "16:9", "-color_primaries", "smpte170m", "-color_trc", "smpte170m",
-          "-colorspace", "smpte170m", "-color_range", "tv"},
+         "testsrc=size=360x240:rate=30000/1001:d=2",
+         {"-c:v", "mpeg2video", "-aspect", "16:9", "-color_primaries", "smpte170m", "-color_trc",
+          "smpte170m", "-colorspace", "smpte170m", "-color_range", "tv"},
          "32:27",
          "tv,smpte170m,smpte170m,smpte170m",
          "427x240"},
         // PAL 4:3 samples in full range, at a rate served frame for frame.
         {"pal.mkv",
-         {"-f", "lavfi", "-i", "rgbtestsrc=size=320x240:rate=25:d=3,setsar=12/11", "-c:v",
-          "libx264", "-preset", "ultrafast", "-color_primaries", "bt470bg", "-color_trc", "gamma28",
-          "-colorspace", "bt470bg", "-color_range", "pc"},
+         "rgbtestsrc=size=320x240:rate=25:d=3,setsar=12/11",
+         {"-c:v", "libx264", "-preset", "ultrafast", "-color_primaries", "bt470bg", "-color_trc",
+          "gamma28", "-colorspace", "bt470bg", "-color_range", "pc"},
          "12:11",
          "pc,bt470bg,bt470bg,bt470bg",
          "349x240"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::string> make = {"ffmpeg", "-v", "error", "-nostdin"};
-        make.insert(make.end(), c.make.begin(), c.make.end());
-        make.insert(make.end(), {"-pix_fmt", "yuv420p", c.name});
-        Result r = run(make);
-        ASSERT_EQ(r.status, 0) << r.err;
+        std::vector<std::string> output = c.output;
+        output.insert(output.end(), {"-pix_fmt", "yuv420p"});
+        ASSERT_NO_THROW(qextest::lavfi_recording(c.name, c.source, output, {}, dir_.path()));
         const std::string out = std::string(c.name) + ".mkv";
-        r = run({kQexvfr, c.name, "-o", out, "--preset", "ultrafast"});
+        const Result r = qexvfr({c.name, "-o", out, "--preset", "ultrafast"});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.out.find(", shown at " + c.shown + "\n"), std::string::npos) << r.out;
         // The picture's own sample aspect (Matroska's display size can only round it) and
         // colour flags, in ffprobe's order: aspect, range, matrix, transfer, primaries.
-        r = run({"ffprobe", "-v", "error", "-select_streams", "v:0", "-read_intervals", "%+#1",
-                 "-show_entries",
-                 "frame=sample_aspect_ratio,color_range,color_space,color_transfer,"
-                 "color_primaries",
-                 "-of", "csv=p=0", out});
-        ASSERT_EQ(r.status, 0) << r.err;
-        std::vector<std::string> got = lines(r.out);
-        ASSERT_EQ(got.size(), 1u) << r.out;
+        std::vector<std::string> got = qextest::probe(
+            out,
+            {"-select_streams", "v:0", "-read_intervals", "%+#1", "-show_entries",
+             "frame=sample_aspect_ratio,color_range,color_space,color_transfer,color_primaries"},
+            dir_.path());
+        ASSERT_EQ(got.size(), 1u);
         while (!got[0].empty() && got[0].back() == ',') got[0].pop_back();
         EXPECT_EQ(got[0], c.sar + "," + c.colour);
     }
@@ -173,28 +166,17 @@ TEST_F(Sources, EveryFormatIsEncoded) {
     std::vector<double> ref_times;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::string> make = {"ffmpeg",
-                                         "-v",
-                                         "error",
-                                         "-nostdin",
-                                         "-f",
-                                         "lavfi",
-                                         "-i",
-                                         "testsrc2=size=352x240:rate=30000/1001:d=2,"
-                                         "drawtext=text=%{n}:fontsize=40:x=30:y=60:fontcolor=red",
-                                         "-pix_fmt",
-                                         c.pix_fmt};
-        make.insert(make.end(), c.codec.begin(), c.codec.end());
-        make.push_back(c.name);
-        Result r = run(make);
-        if (r.status != 0) {
-            // A build of ffmpeg without drawtext: the plain test picture.
-            make[7] = "testsrc2=size=352x240:rate=30000/1001:d=2";
-            r = run(make);
-        }
+        std::vector<std::string> output = {"-pix_fmt", c.pix_fmt};
+        output.insert(output.end(), c.codec.begin(), c.codec.end());
+        const std::string plain = "testsrc2=size=352x240:rate=30000/1001:d=2";
+        Result r = qextest::try_lavfi_recording(
+            c.name, plain + ",drawtext=text=%{n}:fontsize=40:x=30:y=60:fontcolor=red", output, {},
+            dir_.path());
+        // A build of ffmpeg without drawtext: the plain test picture.
+        if (r.status != 0) r = qextest::try_lavfi_recording(c.name, plain, output, {}, dir_.path());
         ASSERT_EQ(r.status, 0) << r.err;
         const std::string out = std::string(c.name) + ".mkv";
-        r = run({kQexvfr, c.name, "-o", out, "--preset", "ultrafast", "--crf", "10"});
+        r = qexvfr({c.name, "-o", out, "--preset", "ultrafast", "--crf", "10"});
         ASSERT_EQ(r.status, 0) << r.err;
         size_t notices = 0;
         for (const std::string& l : lines(r.err))
@@ -210,12 +192,12 @@ TEST_F(Sources, EveryFormatIsEncoded) {
         EXPECT_EQ(t, ref_times);
         // The pictures are the reference's, colours included (a garbled conversion falls far
         // below this).
-        r = run({"ffmpeg", "-nostdin", "-i", out, "-i", "ref.ts.mkv", "-lavfi", "psnr", "-f",
-                 "null", "-"});
-        ASSERT_EQ(r.status, 0) << r.err;
-        const size_t at = r.err.find("average:");
-        ASSERT_NE(at, std::string::npos) << r.err;
-        EXPECT_GT(std::strtod(r.err.c_str() + at + 8, nullptr), 30.0) << r.err.substr(at, 80);
+        std::string said;
+        ASSERT_NO_THROW(said = qextest::filter_report(
+                            {"-i", out, "-i", "ref.ts.mkv", "-lavfi", "psnr"}, dir_.path()));
+        const size_t at = said.find("average:");
+        ASSERT_NE(at, std::string::npos) << said;
+        EXPECT_GT(std::strtod(said.c_str() + at + 8, nullptr), 30.0) << said.substr(at, 80);
     }
 }
 

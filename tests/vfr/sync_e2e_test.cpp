@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/media.h"
 #include "tests/common/testkit.h"
 
 namespace {
@@ -22,92 +23,12 @@ const std::string kQexvfr = QEX_BUILD_DIR "/qexvfr";
 
 using qextest::lines;
 
-// A recording: 96 film frames (4 s, telecined 3:2 to 29.97i) then 120 fields of 60i (2 s), at
-// 320x240 in MPEG-2 with MP2 sound in a transport stream.
+// Where the flashes start: film frames (at 24000/1001) and fields of the 60i part (at
+// 60000/1001); see qextest::flash_recording.
 struct Flashes {
-    std::vector<int> film;    // film frames (at 24000/1001) where a flash starts
-    std::vector<int> fields;  // fields of the 60i part (at 60000/1001) where a flash starts
+    std::vector<int> film;
+    std::vector<int> fields;
 };
-
-// `lead`: seconds of sound before the first picture.
-std::vector<std::string> make_recording(const std::string& out, const Flashes& f, double lead) {
-    auto range = [](std::string& expr, const std::string& t, const std::string& from,
-                    const std::string& to) {
-        expr +=
-            (expr.empty() ? "" : "+") + std::string("between(") + t + "," + from + "," + to + ")";
-    };
-    std::string film_on, fields_on, beep;
-    const std::string film_start = "4004/1000";  // the 60i part starts after 120 frames
-    const std::string shifted = "t-" + std::to_string(lead);
-    for (int k : f.film) {
-        const std::string at = std::to_string(k) + "*1001/24000";
-        range(film_on, "t", at, std::to_string(k) + ".5*1001/24000");
-        range(beep, shifted, at, at + "+0.08");
-    }
-    for (int j : f.fields) {
-        const std::string at = std::to_string(j) + "*1001/60000";
-        range(fields_on, "t", at, std::to_string(j) + ".5*1001/60000+4*1001/60000");
-        range(beep, shifted, film_start + "+" + at, film_start + "+" + at + "+0.08");
-    }
-    // A dim test picture panned across: combing shows wherever fields of two moments meet,
-    // and the white box stands far above it.
-    auto panned = [](const char* rate, int step, const std::string& on) {
-        return "testsrc=size=960x240:rate=" + std::string(rate) +
-               ",loop=loop=-1:size=1:start=0,lutyuv=y=val*0.4,crop=320:240:'mod(n*" +
-               std::to_string(step) +
-               ",640)':0,drawbox=x=40:y=30:w=240:h=180:color=white:t=fill:enable='" + on + "'";
-    };
-    char duration[32];
-    std::snprintf(duration, sizeof duration, "%.3f", 6.006 + lead);
-    const std::string restamp = "setpts=N/(30000/1001*TB)";
-    char shift[64];
-    std::snprintf(shift, sizeof shift, "setpts=PTS+%.3f/TB", lead);
-    return {
-        qextest::find_program("ffmpeg"),
-        "-v",
-        "error",
-        "-nostdin",
-        "-y",
-        "-f",
-        "lavfi",
-        "-i",
-        panned("24000/1001", 7, film_on),
-        "-f",
-        "lavfi",
-        "-i",
-        panned("60000/1001", 4, fields_on),
-        "-f",
-        "lavfi",
-        "-i",
-        "aevalsrc='0.5*sin(2*PI*1000*t)*gt(" + beep + ",0)':s=48000:d=" + duration,
-        "-filter_complex",
-        "[0]trim=end_frame=96,format=yuv420p,telecine=first_field=top:pattern=23," + restamp +
-            ",setsar=1[film];[1]trim=end_frame=120,format=yuv420p,interlace=scan=tff:lowpass=0," +
-            restamp + ",setsar=1[i60];[film][i60]concat=n=2:v=1:a=0,setfield=tff," + shift + "[v]",
-        "-map",
-        "[v]",
-        "-map",
-        "2:a",
-        "-c:v",
-        "mpeg2video",
-        "-q:v",
-        "2",
-        "-flags",
-        "+ilme+ildct",
-        "-top",
-        "1",
-        "-g",
-        "15",
-        "-r",
-        "30000/1001",
-        "-c:a",
-        "mp2",
-        "-b:a",
-        "192k",
-        "-f",
-        "mpegts",
-        out};
-}
 
 class Sync : public ::testing::Test {
   protected:
@@ -121,8 +42,7 @@ class Sync : public ::testing::Test {
     }
 
     void make(const std::string& name, const Flashes& f, double lead) {
-        const Result r = run(make_recording(name, f, lead));
-        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_NO_THROW(qextest::flash_recording(name, f.film, f.fields, lead, dir_.path()));
     }
 
     // The recording from its packet `packets` on, as a recorder that starts mid-broadcast.
@@ -135,14 +55,13 @@ class Sync : public ::testing::Test {
     // Start times (s) of the flashes of the first video track: frames whose mean luma rises
     // above 140 after one at or below it.
     std::vector<double> flashes(const std::string& mkv) {
-        const Result r =
-            run({qextest::find_program("ffprobe"), "-v", "error", "-f", "lavfi",
-                 "movie=" + mkv + ",signalstats", "-show_entries",
-                 "frame=pts_time:frame_tags=lavfi.signalstats.YAVG", "-of", "csv=p=0"});
-        EXPECT_EQ(r.status, 0) << r.err;
         std::vector<double> out;
         bool lit = false;
-        for (const std::string& l : lines(r.out)) {
+        for (const std::string& l :
+             qextest::probe("movie=" + mkv + ",signalstats",
+                            {"-f", "lavfi", "-show_entries",
+                             "frame=pts_time:frame_tags=lavfi.signalstats.YAVG"},
+                            dir_.path())) {
             const size_t comma = l.find(',');
             const double t = std::strtod(l.c_str(), nullptr);
             const double y = std::strtod(l.c_str() + comma + 1, nullptr);
@@ -154,25 +73,22 @@ class Sync : public ::testing::Test {
 
     // Start times (s) of the beeps of the first audio track: the ends of its silences.
     std::vector<double> beeps(const std::string& mkv) {
-        const Result r =
-            run({qextest::find_program("ffmpeg"), "-nostdin", "-copyts", "-i", mkv, "-map", "0:a:0",
-                 "-af", "silencedetect=n=-30dB:d=0.03", "-f", "null", "-"});
-        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string said = qextest::filter_report(
+            {"-copyts", "-i", mkv, "-map", "0:a:0", "-af", "silencedetect=n=-30dB:d=0.03"},
+            dir_.path());
         std::vector<double> out;
         const std::string key = "silence_end: ";
-        for (size_t at = r.err.find(key); at != std::string::npos; at = r.err.find(key, at + 1))
-            out.push_back(std::strtod(r.err.c_str() + at + key.size(), nullptr));
+        for (size_t at = said.find(key); at != std::string::npos; at = said.find(key, at + 1))
+            out.push_back(std::strtod(said.c_str() + at + key.size(), nullptr));
         return out;
     }
 
     // End (s) of the last packet of a stream.
     double stream_end(const std::string& mkv, const std::string& stream) {
-        const Result r =
-            run({qextest::find_program("ffprobe"), "-v", "error", "-select_streams", stream,
-                 "-show_entries", "packet=pts_time,duration_time", "-of", "csv=p=0", mkv});
-        EXPECT_EQ(r.status, 0) << r.err;
         double end = -1;
-        for (const std::string& l : lines(r.out)) {
+        for (const std::string& l : qextest::probe(
+                 mkv, {"-select_streams", stream, "-show_entries", "packet=pts_time,duration_time"},
+                 dir_.path())) {
             const size_t comma = l.find(',');
             end = std::max(
                 end, std::strtod(l.c_str(), nullptr) + std::strtod(l.c_str() + comma + 1, nullptr));
@@ -247,35 +163,17 @@ TEST_F(Sync, SoundStaysInStepAcrossLostPackets) {
 TEST_F(Sync, EveryTrackKeepsItsLanguageAndName) {
     // The recording in Matroska with a second sound track, both named and in a language.
     make("lead.ts", {{12, 40, 66}, {20, 77}}, 0.5);
-    Result r = run({qextest::find_program("ffmpeg"),
-                    "-v",
-                    "error",
-                    "-nostdin",
-                    "-i",
-                    "lead.ts",
-                    "-map",
-                    "0:v",
-                    "-map",
-                    "0:a",
-                    "-map",
-                    "0:a",
-                    "-c",
-                    "copy",
-                    "-metadata:s:a:0",
-                    "language=jpn",
-                    "-metadata:s:a:0",
-                    "title=Main sound",
-                    "-metadata:s:a:1",
-                    "language=eng",
-                    "-metadata:s:a:1",
-                    "title=Dub",
-                    "two.mkv"});
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_NO_THROW(qextest::ffmpeg(
+        {"-i", "lead.ts", "-map", "0:v", "-map", "0:a", "-map", "0:a", "-c", "copy",
+         "-metadata:s:a:0", "language=jpn", "-metadata:s:a:0", "title=Main sound",
+         "-metadata:s:a:1", "language=eng", "-metadata:s:a:1", "title=Dub", "two.mkv"},
+        dir_.path()));
     EXPECT_EQ(check("two.mkv"), 5u);
-    r = run({qextest::find_program("ffprobe"), "-v", "error", "-select_streams", "a",
-             "-show_entries", "stream_tags=language,title", "-of", "csv=p=0", "two.mkv.mkv"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(lines(r.out), (std::vector<std::string>{"jpn,Main sound", "eng,Dub"}));
+    EXPECT_EQ(
+        qextest::probe("two.mkv.mkv",
+                       {"-select_streams", "a", "-show_entries", "stream_tags=language,title"},
+                       dir_.path()),
+        (std::vector<std::string>{"jpn,Main sound", "eng,Dub"}));
 }
 
 // "HH:MM:SS,mmm" of seconds, as SubRip writes times.
@@ -304,44 +202,35 @@ TEST_F(Sync, SubtitlesAndChaptersFollowTheSound) {
     }
     dir_.write("cues.srt", srt);
     dir_.write("meta.txt", meta);
-    Result r = run({qextest::find_program("ffmpeg"),
-                    "-v",
-                    "error",
-                    "-nostdin",
-                    "-i",
-                    "lead.ts",
-                    "-f",
-                    "ffmetadata",
-                    "-i",
-                    "meta.txt",
-                    "-i",
-                    "cues.srt",
-                    "-map",
-                    "0",
-                    "-map",
-                    "2",
-                    "-map_chapters",
-                    "1",
-                    "-c",
-                    "copy",
-                    "-c:s",
-                    "srt",
-                    "-metadata:s:s:0",
-                    "language=fre",
-                    "-metadata:s:s:0",
-                    "title=Lines",
-                    "cues.mkv"});
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_NO_THROW(qextest::ffmpeg({"-i",
+                                     "lead.ts",
+                                     "-f",
+                                     "ffmetadata",
+                                     "-i",
+                                     "meta.txt",
+                                     "-i",
+                                     "cues.srt",
+                                     "-map",
+                                     "0",
+                                     "-map",
+                                     "2",
+                                     "-map_chapters",
+                                     "1",
+                                     "-c",
+                                     "copy",
+                                     "-c:s",
+                                     "srt",
+                                     "-metadata:s:s:0",
+                                     "language=fre",
+                                     "-metadata:s:s:0",
+                                     "title=Lines",
+                                     "cues.mkv"},
+                                    dir_.path()));
     EXPECT_EQ(check("cues.mkv"), 5u);
     const std::vector<double> seen = flashes("cues.mkv.mkv");
 
     auto times = [&](const std::vector<std::string>& what) {
-        std::vector<std::string> argv = {qextest::find_program("ffprobe"), "-v", "error"};
-        argv.insert(argv.end(), what.begin(), what.end());
-        argv.insert(argv.end(), {"-of", "csv=p=0", "cues.mkv.mkv"});
-        const Result p = run(argv);
-        EXPECT_EQ(p.status, 0) << p.err;
-        return lines(p.out);
+        return qextest::probe("cues.mkv.mkv", what, dir_.path());
     };
     const std::vector<std::string> cues =
         times({"-select_streams", "s:0", "-show_entries", "packet=pts_time"});
@@ -360,16 +249,16 @@ TEST_F(Sync, SubtitlesAndChaptersFollowTheSound) {
     // With Qex's own chapters from a definition, those come first.
     dir_.write("own.def",
                "0-119 [24] (5,0,2)\n120-179 [30] on\nkeyframes {\n0 Film\n120 Video\n}\n");
-    r = run({kQexvfr, "cues.mkv", "-o", "own.mkv", "--def", "own.def", "--preset", "ultrafast"});
+    Result r =
+        run({kQexvfr, "cues.mkv", "-o", "own.mkv", "--def", "own.def", "--preset", "ultrafast"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("\nkept: sound: und; subtitles: fre \"Lines\"; chapters: 2 from the "
                          "definition, 4 from the input\n"),
               std::string::npos)
         << r.out;
     // Qex's edition first and shown by default (FFmpeg lists that one), the input's after it.
-    r = run({qextest::find_program("ffprobe"), "-v", "error", "-show_entries", "chapter_tags=title",
-             "-of", "csv=p=0", "own.mkv"});
-    EXPECT_EQ(lines(r.out), (std::vector<std::string>{"Film", "Video"}));
+    EXPECT_EQ(qextest::probe("own.mkv", {"-show_entries", "chapter_tags=title"}, dir_.path()),
+              (std::vector<std::string>{"Film", "Video"}));
     r = run({qextest::find_program("mkvextract"), "own.mkv", "chapters", "-"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> titles;

@@ -21,6 +21,13 @@ using qextest::TempDir;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 
+// Frames' stamps from their rows 0 and 1 written one after another.
+std::vector<Stamp> pairs(std::initializer_list<uint32_t> rows) {
+    std::vector<Stamp> out;
+    for (auto it = rows.begin(); it + 1 < rows.end(); it += 2) out.push_back({it[0], it[1]});
+    return out;
+}
+
 // A script that loads the plug-ins, then the given lines.
 std::string script(const std::string& body) {
     return qextest::load_plugins() + body;
@@ -48,46 +55,34 @@ Served serve(const TempDir& dir, const std::string& body, std::vector<std::strin
 // an action. Expected stamps are (row 0, row 1): woven frame 2n shows (2n, 2n+1), woven frame
 // 2n+1 shows (2n+2, 2n+1); Loop(2,0,0) shows source frame k-1 as its frame k.
 
-TEST(ConstantRate, ThirtyServesWovenAndAliasFrames) {
-    TempDir d;
-    d.write("a.def",
-            "0-2 on\n"
-            "3-4 on_b\n"
-            "5-9 [30] 'Loop(2,0,0)'\n");
-    Served s =
-        serve(d, "StampSource(10, 64, 32, \"YV12\", 30000, 1001)\nQex(def=\"a.def\", fps=30)\n");
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    EXPECT_EQ(s.y4m.rate, "30000:1001");
-    const std::vector<Stamp> want = {{0, 1}, {2, 3},   {4, 5},   {8, 7},   {10, 9},
-                                     {8, 9}, {10, 11}, {12, 13}, {14, 15}, {16, 17}};
-    EXPECT_THAT(s.stamps, ElementsAreArray(want));
-}
-
-TEST(ConstantRate, TwentyFourTakesFourOfFiveFromThePhaseClip) {
-    TempDir d;
-    // The alias range starts at frame 2, so its clip is the source trimmed by two frames.
-    d.write("a.def",
-            "0-1 on\n"
-            "2-11 [24] 'SelectEvery(5,0,1,3,4)'\n");
-    Served s =
-        serve(d, "StampSource(12, 64, 32, \"YV12\", 30000, 1001)\nQex(def=\"a.def\", fps=24)\n");
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    EXPECT_EQ(s.y4m.rate, "24000:1001");
-    const std::vector<Stamp> want = {{0, 1},   {2, 3},   {4, 5},   {6, 7},   {10, 11},
-                                     {12, 13}, {14, 15}, {16, 17}, {20, 21}, {22, 23}};
-    EXPECT_THAT(s.stamps, ElementsAreArray(want));
-}
-
-TEST(ConstantRate, SixtyAsksTheAliasForHalfTheFieldPosition) {
-    TempDir d;
-    d.write("a.def", "0-5 [60] 'DoubleWeave()'\n");
-    Served s =
-        serve(d, "StampSource(6, 64, 32, \"YV12\", 30000, 1001)\nQex(def=\"a.def\", fps=60)\n");
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    EXPECT_EQ(s.y4m.rate, "60000:1001");
-    const std::vector<Stamp> want = {{0, 1}, {0, 1}, {2, 1}, {2, 1}, {2, 3}, {2, 3},
-                                     {4, 3}, {4, 3}, {4, 5}, {4, 5}, {6, 5}, {6, 5}};
-    EXPECT_THAT(s.stamps, ElementsAreArray(want));
+// 30 serves woven and alias frames; 24 takes four of five from the phase clip (whose alias range
+// starts at frame 2, so its clip is the source trimmed by two frames); 60 asks the alias for
+// half the field position.
+TEST(ConstantRate, EachRateServesItsDefinition) {
+    const struct {
+        int fps, frames;
+        const char* def;
+        const char* rate;
+        std::vector<Stamp> want;
+    } cases[] = {
+        {30, 10, "0-2 on\n3-4 on_b\n5-9 [30] 'Loop(2,0,0)'\n", "30000:1001",
+         pairs({0, 1, 2, 3, 4, 5, 8, 7, 10, 9, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17})},
+        {24, 12, "0-1 on\n2-11 [24] 'SelectEvery(5,0,1,3,4)'\n", "24000:1001",
+         pairs({0, 1, 2, 3, 4, 5, 6, 7, 10, 11, 12, 13, 14, 15, 16, 17, 20, 21, 22, 23})},
+        {60, 6, "0-5 [60] 'DoubleWeave()'\n", "60000:1001",
+         pairs({0, 1, 0, 1, 2, 1, 2, 1, 2, 3, 2, 3, 4, 3, 4, 3, 4, 5, 4, 5, 6, 5, 6, 5})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fps);
+        TempDir d;
+        d.write("a.def", c.def);
+        Served s = serve(d, "StampSource(" + std::to_string(c.frames) +
+                                ", 64, 32, \"YV12\", 30000, 1001)\nQex(def=\"a.def\", fps=" +
+                                std::to_string(c.fps) + ")\n");
+        ASSERT_EQ(s.run.status, 0) << s.run.err;
+        EXPECT_EQ(s.y4m.rate, c.rate);
+        EXPECT_THAT(s.stamps, ElementsAreArray(c.want));
+    }
 }
 
 TEST(ConstantRate, AProjectAloneChoosesTheFields) {
