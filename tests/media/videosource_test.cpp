@@ -8,6 +8,7 @@
 #include "media/register.h"
 #include "media/videoindex.h"
 #include "media/videosource.h"
+#include "tests/common/md5.h"
 #include "tests/common/media.h"
 #include "tests/common/testkit.h"
 #include "tests/host/host_test_util.h"
@@ -88,12 +89,7 @@ std::string frame_md5(const PVideoFrame& f, const VideoInfo& vi) {
         for (auto& p : planes)
             av_md5_update(md5, reinterpret_cast<const uint8_t*>(p.data()), p.size());
     }
-    uint8_t sum[16];
-    av_md5_final(md5, sum);
-    av_free(md5);
-    char hex[33];
-    for (int i = 0; i < 16; ++i) std::snprintf(hex + 2 * i, 3, "%02x", sum[i]);
-    return hex;
+    return qextest::md5_hex(md5);
 }
 
 // Every frame in a shuffled order in which a third of the requests jump backwards by up to 40
