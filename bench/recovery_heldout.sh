@@ -53,7 +53,7 @@ gen() {
     card_pan)  # a colour chart with lettering, panned
         echo "colorchart=r=$r:patch_size=$((H / 5 / 16 * 16))x$((H / 5 / 16 * 16)):preset=$([ $((s % 2)) = 0 ] && echo reference || echo skintones),scale=$((W * 2)):$H,drawtext=fontfile=$font:text='CHART $s TEST 0123':fontsize=$((fs * 2)):fontcolor=black:x=40:y=$((H / 2)),crop=$W:$H:'mod(n*$sp+$((m * 17)),$W)':0" ;;
     grain_grad)  # a moving gradient under strong temporal grain
-        echo "gradients=s=${W}x${H}:r=$r:seed=$((s + 9)):speed=0.05,noise=alls=$((18 + m * 2)):allf=t+u:all_seed=$((s + 4))" ;;
+        echo "gradients=s=${W}x${H}:r=$r:seed=$((s + 9)):speed=0.05,format=yuv420p,noise=alls=$((18 + m * 2)):allf=t+u:all_seed=$((s + 4))" ;;
     grain_auto)  # fine cellular texture, full resolution, scrolling
         echo "cellauto=s=${W}x${H}:r=$r:rule=$(((30 + s * 15) % 256)):seed=$((s + 2)):scroll=1,format=yuv420p,gblur=sigma=0.5,noise=alls=8:allf=t:all_seed=$s" ;;
     dark_fade)  # a dark, low-contrast zoom over the Sierpinski pattern, fading out and in

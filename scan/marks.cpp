@@ -20,9 +20,14 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         const double beside = std::min(entries[f - 1].fieldChange, entries[f + 1].fieldChange);
         if (c >= 0 && (c <= t.noise || (beside >= 0 && 2 * c < beside))) repeats.push_back(f - 2);
     }
+    // The larger coherent comb of the entries beside entry i (0 < i < n - 1).
+    auto coherentBeside = [&](size_t i) {
+        return std::max(entries[i - 1].coherent, entries[i + 1].coherent);
+    };
     // Texture everywhere: more than half of the picture's blocks hold more than `block` combed
     // pixels (not so a caption band or a moving object).
     auto textured = [&](const EntryMeasure& x) { return 2 * x.comb.combed > x.comb.blocks; };
+    std::vector<char> nearPulldown(n, 0);
     for (size_t i = 0; i < n; ++i) {
         const EntryMeasure& e = entries[i];
         // The pulldown about it (a repeated field within 5 entries before it and within 5
@@ -33,6 +38,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         const bool pulldown =
             r != repeats.end() && *r <= i && after != repeats.end() && *after <= i + 5;
         Marks& m = marks[i];
+        nearPulldown[i] = pulldown;
         // How far the picture stands above the less combed of the other pairings of its
         // fields, against what the whole pictures beside it show of their own detail.
         // Above both by the threshold (raised further by the whole pictures' mean excess, as a
@@ -73,9 +79,72 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         // Combing in every pairing alike (60i, an interlaced overlay) counts when it is dense
         // and the picture moves.
         const bool dense = e.comb.busiest > t.absolute && (moved(i) || moved(i + 1));
-        m.combed = standsOut || dense;
-        m.wide = m.combed && e.comb.blocks > 0 && e.comb.combed > t.wide * e.comb.blocks;
+        // Faint combing under grain beside the pulldown, where film's combed pictures lie
+        // between whole ones: far above both pairings beside it.
+        const bool faint = pulldown && i > 0 && i + 1 < n && (moved(i) || moved(i + 1)) &&
+                           e.coherent > kCoherentFloor &&
+                           e.coherent > kCoherentFilm * coherentBeside(i);
+        m.combed = standsOut || dense || faint;
         m.fresh = i < 2 || e.change < 0 || e.change > t.noise;
+    }
+    // Faint combing under grain away from the pulldown: a frame of 30p that moved a little
+    // combs in every pairing across frames and the pairings of its own fields do not, so every
+    // other entry stands above both entries beside it. Telecined film combs at two entries of
+    // one parity and two of the other in five frames, a repeated field weaves alike both ways,
+    // and 60i combs alike everywhere: none of them makes a long run of such entries of one
+    // parity. A lossy encode codes each frame's two fields together, so that the pairings
+    // across frames differ more by its noise alone: not where the pulldown is about, nor where
+    // film's cadence shows though the encode hides its repeated fields from the tests above
+    // (the fields of one phase of five change less than both fields beside them in nearly every
+    // cycle about the entry).
+    std::vector<char> dip(n, 0);
+    for (size_t f = 1; f + 1 < n; ++f) {
+        const double c = entries[f].fieldChange;
+        dip[f] = c >= 0 && c < entries[f - 1].fieldChange && c < entries[f + 1].fieldChange;
+    }
+    auto cadence = [&](size_t i) {
+        const size_t from = i >= kCadenceReach ? i - kCadenceReach : 0;
+        const size_t to = std::min(n, i + kCadenceReach + 1);
+        for (size_t p = 0; p < 5; ++p) {
+            int fields = 0, dips = 0;
+            for (size_t f = from + (p + 5 - from % 5) % 5; f < to; f += 5) {
+                if (f == 0 || f + 1 >= n) continue;
+                ++fields;
+                dips += dip[f];
+            }
+            if (fields >= kCadenceFields && 4 * dips >= 3 * fields) return true;
+        }
+        return false;
+    };
+    std::vector<char> peak(n, 0);
+    for (size_t i = 1; i + 1 < n; ++i)
+        peak[i] = !marks[i].combed && !nearPulldown[i] && (moved(i) || moved(i + 1)) &&
+                  entries[i].coherent > kCoherentFloor &&
+                  entries[i].coherent > kCoherentPeak * coherentBeside(i) && !cadence(i);
+    // Runs of entries two apart, each a peak or combed already (a cut, clearer combing: they
+    // neither count in a run nor end it); the peaks of a run of enough of them are combed.
+    std::vector<char> faint(n, 0);
+    for (size_t start = 1; start < 3; ++start) {
+        size_t first = start;
+        int count = 0;
+        for (size_t i = start;; i += 2) {
+            const bool on = i + 1 < n && (peak[i] || marks[i].combed);
+            if (on) {
+                count += peak[i];
+                continue;
+            }
+            if (count >= kCoherentRun)
+                for (size_t j = first; j < i; j += 2) faint[j] = peak[j];
+            if (i + 1 >= n) break;
+            first = i + 2;
+            count = 0;
+        }
+    }
+    for (size_t i = 0; i < n; ++i) {
+        Marks& m = marks[i];
+        m.combed = m.combed || faint[i];
+        const CombMeasure& c = entries[i].comb;
+        m.wide = m.combed && c.blocks > 0 && c.combed > t.wide * c.blocks;
     }
     if (n > 0) {
         marks[n - 1].combed = false;

@@ -31,6 +31,8 @@ struct EntryMeasure {
     // frames woven the other way round (the first frame's other field with the next frame's
     // other field); -1 when not measured.
     double otherDetail = -1;
+    // coherentComb of the luma picture; -1 when not measured.
+    double coherent = -1;
 };
 
 // Frames whose weave between them is whole in the field order used and combed in the other
@@ -66,6 +68,22 @@ inline constexpr double kTextureWeight = 32.0;
 // A picture also stands out when it lies this many times the threshold above one of the other
 // pairings alone.
 inline constexpr double kOneSided = 6.0;
+
+// Faint combing under grain (see coherentComb). Beside the pulldown, an entry that moved is
+// combed when its coherent comb is above kCoherentFloor and more than kCoherentFilm times that
+// of both entries beside it. Elsewhere (30p) it takes more than kCoherentPeak times, in a run
+// of at least kCoherentRun such entries two apart.
+inline constexpr double kCoherentFloor = 64.0;
+inline constexpr double kCoherentFilm = 4.0;
+inline constexpr double kCoherentPeak = 1.25;
+inline constexpr int kCoherentRun = 6;
+// Not so where film's cadence shows within kCadenceReach entries either side: fields of one
+// phase of five (at least kCadenceFields of them) changing less than either field beside them in
+// three quarters of the cycles or more.
+inline constexpr size_t kCadenceReach = 20;
+inline constexpr int kCadenceFields = 6;
+// Blocks of this size for it.
+inline constexpr int kCoherentBlock = 64;
 
 struct Marks {
     bool combed = false;  // first mark

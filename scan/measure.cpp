@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 // The portable row kernels are also built for AVX2 and chosen when the program starts (an
 // ifunc), except in sanitizer builds, whose runtimes are not ready yet at that moment.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && \
@@ -358,6 +362,56 @@ int blockExcess(const std::vector<uint16_t>& a, const std::vector<uint16_t>& b, 
     int32_t most = 0;
     for (size_t i = 0; i < n; ++i) most = std::max(most, 8 * int32_t(pa[i]) - f * int32_t(pb[i]));
     return int(most / 8);
+}
+
+void rowSegmentSums(const Plane& p, int block, std::vector<int32_t>& out) {
+    out.clear();
+    if (block <= 0 || p.width < block) return;
+    const int segments = p.width / block;
+    out.resize(size_t(segments) * size_t(p.height));
+    for (int y = 0; y < p.height; ++y) {
+        const uint8_t* r = p.row(y);
+        int32_t* o = out.data() + size_t(y) * size_t(segments);
+        for (int k = 0; k < segments; ++k) {
+            const uint8_t* x = r + ptrdiff_t(k) * block;
+            int x0 = 0;
+            int32_t sum = 0;
+#ifdef __SSE2__
+            // Sums of 16 samples at a time, in the two halves of a register.
+            __m128i acc = _mm_setzero_si128();
+            for (; x0 + 16 <= block; x0 += 16)
+                acc = _mm_add_epi64(
+                    acc, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + x0)),
+                                      _mm_setzero_si128()));
+            sum = _mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8));
+#endif
+            for (; x0 < block; ++x0) sum += x[x0];
+            o[k] = sum;
+        }
+    }
+}
+
+double coherentComb(const std::vector<int32_t>& top, const std::vector<int32_t>& bottom, int width,
+                    int height, int block) {
+    if (block <= 0 || width < block || height < block) return 0;
+    const int bx = width / block, by = height / block;
+    if (top.size() != size_t(bx) * size_t(height) || bottom.size() != top.size()) return 0;
+    auto row = [&](int y) { return (y & 1 ? bottom : top).data() + size_t(y) * size_t(bx); };
+    std::vector<int64_t> sums(
+        static_cast<size_t>(bx));  // of 2c - b - d, its sign turned on odd rows
+    double total = 0;
+    for (int Y = 0; Y < by; ++Y) {
+        std::fill(sums.begin(), sums.end(), 0);
+        for (int y = std::max(1, Y * block), e = std::min((Y + 1) * block, height - 1); y < e;
+             ++y) {
+            const int32_t *b = row(y - 1), *c = row(y), *d = row(y + 1);
+            const int64_t sign = y & 1 ? -1 : 1;
+            for (int k = 0; k < bx; ++k)
+                sums[size_t(k)] += sign * (2 * int64_t(c[k]) - b[k] - d[k]);
+        }
+        for (int64_t v : sums) total += double(v) * double(v);
+    }
+    return total / 1000.0 / (double(bx) * double(by));
 }
 
 // Whole blocks (16 x 8 x 2 pixels) share one divisor: the largest of them is found on the sums.

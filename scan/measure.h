@@ -67,6 +67,20 @@ CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& scratc
 // (two pictures of the same size), 0 when there is none. The factor is taken in eighths.
 int blockExcess(const std::vector<uint16_t>& a, const std::vector<uint16_t>& b, double factor);
 
+// The sums of every row of a plane in segments of `block` columns (a last, narrower segment is
+// left out), row by row: what coherentComb is made from.
+void rowSegmentSums(const Plane& p, int block, std::vector<int32_t>& out);
+
+// How coherently the rows of one field of a woven picture stand out from the other's over large
+// areas: the mean over blocks of `block` x `block` pixels of the squared sum of the signed comb
+// 2c - b - d (its sign turned on odd rows, so that one field lying above the other counts alike
+// on both), over 1000. Grain and coding noise cancel in the sums; the faint combing of a smooth
+// picture that moved between the fields adds up. Made from the row segment sums
+// (rowSegmentSums, same `block`) of the frames that give the picture its even rows (`top`) and
+// its odd rows (`bottom`); 0 when the picture holds no whole block.
+double coherentComb(const std::vector<int32_t>& top, const std::vector<int32_t>& bottom, int width,
+                    int height, int block);
+
 // Sums of absolute differences of two fields (planes of field rows), in blocks of 16 columns
 // by 8 rows; the last blocks of a row or column may be smaller. Appends the sums to `out`
 // (row by row) and returns the number of blocks across.

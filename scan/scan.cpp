@@ -97,6 +97,7 @@ class Scanner {
         Held held;
         EntryMeasure entries[2];
         std::vector<uint16_t> counts[2];  // the comb excess of every block of the two entries
+        std::vector<int32_t> rowSums;     // of frame n (rowSegmentSums)
         bool done = false;
     };
 
@@ -131,6 +132,7 @@ class Scanner {
     std::vector<Slot> window_;
     std::vector<EntryMeasure> measures_;  // of the units collected
     std::vector<uint16_t> lastCounts_;    // the block excess of the last entry collected
+    std::vector<int32_t> lastRowSums_;    // the row sums of the last frame collected
     std::vector<std::thread> pool_;
     // The sums of field 2n + 2 made by unit n, handed over to unit n + 1 (slot n + 1), which
     // makes them itself when they are not there (yet).
@@ -187,6 +189,11 @@ void Scanner::unit(const Unit& u, CombScratch& scratch, std::vector<uint32_t> (&
     const Held& cur = held(n);
     std::vector<uint16_t>(&counts)[2] = slot(n).counts;
     out[0].comb = comb(cur, cur, counts[0]);
+    // The row sums of frame n, for the coherent comb of its own picture here and of its
+    // weave with the frame before when the units are collected.
+    std::vector<int32_t>& own = slot(n).rowSums;
+    rowSegmentSums(cur.luma, kCoherentBlock, own);
+    out[0].coherent = coherentComb(own, own, vi_.width, vi_.height, kCoherentBlock);
     if (hasNext) {
         const Held& next = held(n + 1);
         out[1].comb = tff_ ? comb(next, cur, counts[1]) : comb(cur, next, counts[1]);
@@ -319,6 +326,11 @@ void Scanner::collect() {
         if (c > 0) {
             e[0].overPrev = blockExcess(s.counts[0], lastCounts_, r);
             measures_.back().overNext = blockExcess(lastCounts_, s.counts[0], r);
+            // The weave of frames c - 1 and c: the first field from frame c - 1.
+            const std::vector<int32_t>& even = tff_ ? s.rowSums : lastRowSums_;
+            const std::vector<int32_t>& odd = tff_ ? lastRowSums_ : s.rowSums;
+            measures_.back().coherent =
+                coherentComb(even, odd, vi_.width, vi_.height, kCoherentBlock);
         }
         if (!s.counts[1].empty()) {
             e[0].overNext = blockExcess(s.counts[0], s.counts[1], r);
@@ -327,6 +339,7 @@ void Scanner::collect() {
         measures_.push_back(e[0]);
         measures_.push_back(e[1]);
         std::swap(lastCounts_, s.counts[1]);
+        std::swap(lastRowSums_, s.rowSums);
     }
 }
 

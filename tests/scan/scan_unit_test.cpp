@@ -111,6 +111,51 @@ TEST(Change, FieldBlockSums) {
     EXPECT_EQ(odd.row(4)[20], 16 + 100);  // row 9 of the frame
 }
 
+// The coherent comb: one field lying a level or two above the other over whole blocks adds up,
+// a vertical gradient (whole) weighs nothing, and the sums of row segments give what the signed
+// comb summed pixel by pixel gives, on random pictures of awkward sizes.
+TEST(Comb, CoherentCombOfBlocks) {
+    auto coherent = [](const Picture& top, const Picture& bottom, int block) {
+        std::vector<int32_t> a, b;
+        rowSegmentSums(top.plane(), block, a);
+        rowSegmentSums(bottom.plane(), block, b);
+        return coherentComb(a, b, top.w, top.h, block);
+    };
+    const Picture low(128, 128, 100), high(128, 128, 102);
+    // Every tested row (1 to 63 and 64 to 126) stands 4 x 64 below its neighbours' mean.
+    EXPECT_DOUBLE_EQ(coherent(low, high, 64), 63.0 * 256 * 63 * 256 / 1000);
+    EXPECT_DOUBLE_EQ(coherent(low, low, 64), 0);
+    Picture ramp(128, 128);
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 128; ++x) ramp.at(x, y) = uint8_t(20 + y);
+    EXPECT_DOUBLE_EQ(coherent(ramp, ramp, 64), 0);
+    EXPECT_DOUBLE_EQ(coherent(Picture(63, 128), Picture(63, 128), 64), 0);  // no whole block
+
+    std::mt19937 rng(77);
+    for (int round = 0; round < 6; ++round) {
+        const int w = 40 + 37 * round, h = 35 + 29 * round, block = 8 << (round % 3);
+        Picture a(w, h), b(w, h);
+        for (uint8_t& v : a.px) v = uint8_t(rng());
+        for (uint8_t& v : b.px) v = uint8_t(rng() % 64 + 90);
+        const Woven woven{a.plane(), b.plane()};
+        double total = 0;
+        for (int Y = 0; Y < h / block; ++Y)
+            for (int X = 0; X < w / block; ++X) {
+                int64_t sum = 0;
+                for (int y = std::max(1, Y * block); y < std::min((Y + 1) * block, h - 1); ++y)
+                    for (int x = X * block; x < (X + 1) * block; ++x) {
+                        const int c =
+                            2 * woven.row(y)[x] - woven.row(y - 1)[x] - woven.row(y + 1)[x];
+                        sum += y & 1 ? -c : c;
+                    }
+                total += double(sum) * double(sum);
+            }
+        const double blocks = double(w / block) * double(h / block);
+        EXPECT_NEAR(coherent(a, b, block), total / 1000 / blocks, 1e-6 * total / blocks)
+            << w << "x" << h << " in blocks of " << block;
+    }
+}
+
 // Random pictures of awkward sizes, rows as long as their pitch or shorter: the measures give
 // exactly what the portable kernels give. The last row of a plane ends its allocation, so that
 // reading past it trips the address sanitizer.
@@ -366,6 +411,77 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
             x.overNext = e.overNext;
             x.detail = e.detail;
             x.fieldChange = e.fieldChange;
+            m.push_back(x);
+        }
+        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+    }
+}
+
+// Faint combing under grain, from the coherent comb of entries that pass no other test: 30p
+// (every other entry above both beside it, in a long run) and film beside its pulldown (its
+// combed entries far above both beside them).
+TEST(Marks, FaintCombingUnderGrain) {
+    // cycle: the coherent comb of entries 0, 1, ... repeated; repeats: entries whose first field
+    // comes again two fields later (field change 0); entries: how many.
+    struct Case {
+        const char* name;
+        std::vector<double> cycle;
+        std::vector<int> repeatsMod5;  // of every 5 entries (film: entries 4, 9, ...)
+        double change;
+        size_t entries;
+        const char* expect;
+        double repeatChange = 0;  // the field change of the repeats
+    } cases[] = {
+        {"30p", {1000, 2000}, {}, 10, 16, "0101010101010100"},
+        {"30p standing out by 1.2 times only", {1000, 1200}, {}, 10, 16, "0000000000000000"},
+        {"30p without motion", {1000, 3000}, {}, 0, 16, "0000000000000000"},
+        {"30p below the floor", {10, 60}, {}, 10, 16, "0000000000000000"},
+        // A run of five entries two apart is not enough, six are.
+        {"a run of five", {1000, 2000}, {}, 10, 11, "00000000000"},
+        {"a run of six", {1000, 2000}, {}, 10, 13, "0101010101010"},
+        // Film without its repeats seen: its combed entries alternate parity, no run.
+        {"film, no repeats seen",
+         {1000, 9000, 1000, 1000, 9000, 1000, 9000, 1000, 1000, 9000},
+         {},
+         10,
+         20,
+         "00000000000000000000"},
+        // Film beside its pulldown: the entries far above both beside them.
+        {"film beside the pulldown",
+         {1000, 9000, 1000, 1000, 9000, 1000, 9000, 1000, 1000, 9000},
+         {4},
+         10,
+         20,
+         "00001010010100000000"},
+        {"film, not far enough above",
+         {1000, 3000, 1000, 1000, 3000, 1000, 3000, 1000, 1000, 3000},
+         {4},
+         10,
+         20,
+         "00000000000000000000"},
+        // A lossy encode's pairings across frames (odd entries) stand above a frame's own by
+        // its noise: not taken for 30p beside the pulldown.
+        {"coding noise beside the pulldown", {1000, 2000}, {4}, 10, 20, "00000000000000000000"},
+        // ... nor where the encode hides the repeats (40 against 50: no repeat) but one field
+        // in five still changes less than those beside it.
+        {"coding noise over film's cadence",
+         {1000, 2000},
+         {4},
+         10,
+         50,
+         "00000000000000000000000000000000000000000000000000",
+         40},
+    };
+    const Thresholds t;
+    for (const Case& c : cases) {
+        std::vector<EntryMeasure> m;
+        for (size_t i = 0; i < c.entries; ++i) {
+            EntryMeasure x = measure(0, 0, c.change);
+            x.overPrev = x.overNext = 0;
+            x.fieldChange = 50;
+            for (int r : c.repeatsMod5)
+                if (i % 5 == size_t(r)) x.fieldChange = c.repeatChange;
+            x.coherent = c.cycle[i % c.cycle.size()];
             m.push_back(x);
         }
         EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
