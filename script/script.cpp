@@ -532,24 +532,19 @@ ScriptEngine::ScriptEngine(Environment& env) : env_(env) {
             return AVSValue(d);
         },
         nullptr);
-    env_.AddFunction(
-        "FrameRateNumerator", "c",
-        [](AVSValue args, void*, IScriptEnvironment* env) {
-            unsigned n = args[0].AsClip()->GetVideoInfo().fps_numerator;
-            if (n > unsigned(INT_MAX))
-                env->ThrowError("FrameRateNumerator: %u does not fit an int", n);
-            return AVSValue(int(n));
-        },
-        nullptr);
-    env_.AddFunction(
-        "FrameRateDenominator", "c",
-        [](AVSValue args, void*, IScriptEnvironment* env) {
-            unsigned n = args[0].AsClip()->GetVideoInfo().fps_denominator;
-            if (n > unsigned(INT_MAX))
-                env->ThrowError("FrameRateDenominator: %u does not fit an int", n);
-            return AVSValue(int(n));
-        },
-        nullptr);
+    // The rate's parts as ints; the user data is the function's name ("FrameRate" then
+    // "Numerator" or "Denominator").
+    for (const char* name : {"FrameRateNumerator", "FrameRateDenominator"})
+        env_.AddFunction(
+            name, "c",
+            [](AVSValue args, void* which, IScriptEnvironment* env) {
+                const char* fn = static_cast<const char*>(which);
+                const VideoInfo& vi = args[0].AsClip()->GetVideoInfo();
+                const unsigned n = fn[9] == 'N' ? vi.fps_numerator : vi.fps_denominator;
+                if (n > unsigned(INT_MAX)) env->ThrowError("%s: %u does not fit an int", fn, n);
+                return AVSValue(int(n));
+            },
+            const_cast<char*>(name));
     env_.AddFunction(
         "Width", "c",
         [](AVSValue args, void*, IScriptEnvironment*) {
