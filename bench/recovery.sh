@@ -15,22 +15,10 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$here/build}" && pwd)"
 work="${QEX_BENCH_DIR:-$build/bench}"
-for p in qexscan zorvane qexpipe libqex.so recovery_eval; do
-    [ -e "$build/$p" ] || { echo "recovery: $build/$p not found (build it first)" >&2; exit 1; }
-done
+bench=recovery
+. "$here/bench/recovery_chain.sh"
 mkdir -p "$work"
 work="$(cd "$work" && pwd)"
-ini="$here/examples/zorvane.ini"
-
-# The definition zorvane makes of a log.
-define() { "$build/zorvane" -INI "$ini" -i "$1" -o "${1%.log}.def" >/dev/null; }
-# Qex serving a definition over a clip, into a y4m.
-serve() {  # def clip out
-    printf 'LoadPlugin("%s")\nY4MSource("%s")\nQex(def="%s")\n' "$build/libqex.so" "$2" "$1" \
-        >"${1%.def}.avs"
-    "$build/qexpipe" "${1%.def}.avs" "$3"
-}
-pct() { awk -v v="$1" 'BEGIN { printf "%5.1f%%", 100 * v }'; }
 
 for size in ${SIZES:-720x480}; do
     w=${size%x*} h=${size#*x}

@@ -18,12 +18,10 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$here/build}" && pwd)"
 work="${QEX_BENCH_DIR:-$build/bench}/heldout"
-for p in qexscan zorvane qexpipe libqex.so recovery_eval; do
-    [ -e "$build/$p" ] || { echo "heldout: $build/$p not found (build it first)" >&2; exit 1; }
-done
+bench=heldout
+. "$here/bench/recovery_chain.sh"
 mkdir -p "$work"
 cd "$work"
-ini="$here/examples/zorvane.ini"
 ff() { ffmpeg -hide_banner -loglevel error -nostdin -y "$@"; }
 font=$(fc-match -f '%{file}' 'DejaVu Serif:bold' 2>/dev/null || true)
 [ -n "$font" ] || font=/usr/share/fonts/truetype/dejavu/DejaVuSerif-Bold.ttf
@@ -90,13 +88,6 @@ anime_threes_m anime_threes 15 720x480 mpeg2:6000"
 film=24000/1001 v30=30000/1001 v60=60000/1001
 tc="telecine=pattern=23,setpts=N/(30000/1001*TB)"
 F=40
-define() { "$build/zorvane" -INI "$ini" -i "$1" -o "${1%.log}.def" >/dev/null; }
-serve() {  # def clip out
-    printf 'LoadPlugin("%s")\nY4MSource("%s")\nQex(def="%s")\n' "$build/libqex.so" "$2" "$1" \
-        >"${1%.def}.avs"
-    "$build/qexpipe" "${1%.def}.avs" "$3"
-}
-pct() { awk -v v="$1" 'BEGIN { printf "%5.1f%%", 100 * v }'; }
 
 echo "== held-out clips: share of the original frames bit-exact (film / 30p, lossless clip); encoded: cut agreeing with the perfect log's"
 printf '%-16s %-13s %15s %15s %15s %9s\n' clip encoder ours "perfect log" fieldmatch encoded
