@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -54,41 +55,68 @@ void closeBlockRow(const int* __restrict cur, const int* __restrict prev,
             out[bx] = uint16_t(curSums[bx] + curSums[bx + 1] + prevSums[bx] + prevSums[bx + 1]);
 }
 
-// The 16x16 blocks (step 8) of a picture from the cell counts of `cellRow`.
+// The 16x16 blocks (step 8) of a picture from the cell counts of `cellRow`, made cell row by
+// cell row so that the rows of other measures can be read alongside.
+class CombRows {
+  public:
+    // `cells` is the work space of this picture; the blocks' excess sums go to `sums` (appended)
+    // when given.
+    CombRows(const Woven& w, int comb, int block, CellRowFn cellRow, std::vector<int>& cells,
+             std::vector<uint16_t>* sums)
+        : w_(w), comb_(comb), block_(block), cellRow_(cellRow), sums_(sums) {
+        const int width = w.width(), height = w.height();
+        if (width <= 0 || height <= 0) return;
+        cellsX_ = (width + 7) / 8;
+        cellsY_ = (height + 7) / 8;
+        // Two rows of cells (counts and sums), each with a cell of 0 after the last; the first
+        // stays 0 in a picture of one cell row.
+        const size_t across = size_t(cellsX_ + 1);
+        cells.assign(across * 4, 0);
+        prev_ = cells.data();
+        cur_ = prev_ + across;
+        prevSums_ = cur_ + across;
+        curSums_ = prevSums_ + across;
+        blocksX_ = std::max(1, cellsX_ - 1);
+        m_.blocks = blocksX_ * std::max(1, cellsY_ - 1);
+        if (sums_) {
+            at_ = sums_->size();
+            sums_->resize(at_ + size_t(m_.blocks));
+        }
+    }
+
+    int cellRows() const { return cellsY_; }
+    const CombMeasure& measure() const { return m_; }
+
+    // Cell row cy (0, 1, ... in order).
+    void step(int cy, CombScratch& s) {
+        const int y0 = cy * 8, y1 = std::min(w_.height(), y0 + 8);
+        cellRow_(w_, y0, y1, comb_, s, cur_, curSums_);
+        // Blocks whose lower cell row is cy (or the single row of a picture of one cell row).
+        if (cy > 0 || cellsY_ == 1) {
+            closeBlockRow(cur_, prev_, curSums_, prevSums_, blocksX_, block_, m_.busiest, m_.combed,
+                          sums_ ? sums_->data() + at_ : nullptr);
+            at_ += size_t(blocksX_);
+        }
+        std::swap(prev_, cur_);
+        std::swap(prevSums_, curSums_);
+    }
+
+  private:
+    Woven w_;
+    int comb_, block_;
+    CellRowFn cellRow_;
+    std::vector<uint16_t>* sums_;
+    CombMeasure m_;
+    int cellsX_ = 0, cellsY_ = 0, blocksX_ = 0;
+    int *prev_ = nullptr, *cur_ = nullptr, *prevSums_ = nullptr, *curSums_ = nullptr;
+    size_t at_ = 0;
+};
+
 CombMeasure combInBlocks(const Woven& w, int comb, int block, CombScratch& s, CellRowFn cellRow,
                          std::vector<uint16_t>* sums) {
-    const int width = w.width(), height = w.height();
-    CombMeasure m;
-    if (width <= 0 || height <= 0) return m;
-    const int cellsX = (width + 7) / 8, cellsY = (height + 7) / 8;
-    // Two rows of cells (counts and sums), each with a cell of 0 after the last; the first
-    // stays 0 in a picture of one cell row.
-    const size_t across = size_t(cellsX + 1);
-    s.cells.assign(across * 4, 0);
-    int* prev = s.cells.data();
-    int* cur = prev + across;
-    int* prevSums = cur + across;
-    int* curSums = prevSums + across;
-    const int blocksX = std::max(1, cellsX - 1), blocksY = std::max(1, cellsY - 1);
-    m.blocks = blocksX * blocksY;
-    size_t at = 0;
-    if (sums) {
-        at = sums->size();
-        sums->resize(at + size_t(m.blocks));
-    }
-    for (int cy = 0; cy < cellsY; ++cy) {
-        const int y0 = cy * 8, y1 = std::min(height, y0 + 8);
-        cellRow(w, y0, y1, comb, s, cur, curSums);
-        // Blocks whose lower cell row is cy (or the single row of a picture of one cell row).
-        if (cy > 0 || cellsY == 1) {
-            closeBlockRow(cur, prev, curSums, prevSums, blocksX, block, m.busiest, m.combed,
-                          sums ? sums->data() + at : nullptr);
-            at += size_t(blocksX);
-        }
-        std::swap(prev, cur);
-        std::swap(prevSums, curSums);
-    }
-    return m;
+    CombRows rows(w, comb, block, cellRow, s.cells, sums);
+    for (int cy = 0; cy < rows.cellRows(); ++cy) rows.step(cy, s);
+    return rows.measure();
 }
 
 // Adds the combed flags of row y (2 <= y < height - 2) to the column counts, and its comb
@@ -136,14 +164,116 @@ void combCellsPortable(const Woven& w, int y0, int y1, int comb, CombScratch& s,
     }
 }
 
-// Adds |a - b| of one row to the column sums.
+// Adds the sums of |a - b| over rows a[0 .. rows), b[0 .. rows) (at most 8 rows), in blocks of
+// 16 columns, to out[0 .. (width + 15) / 16).
+using SadRowsFn = void (*)(const uint8_t* const* a, const uint8_t* const* b, int rows, int width,
+                           uint32_t* out);
+
 QEXSCAN_CLONES
-void sadRow(const uint8_t* __restrict a, const uint8_t* __restrict b, int width,
-            uint16_t* __restrict sums) {
-    for (int x = 0; x < width; ++x) {
-        const uint8_t d = a[x] > b[x] ? uint8_t(a[x] - b[x]) : uint8_t(b[x] - a[x]);
-        sums[x] = uint16_t(sums[x] + d);
+void sadRowsPortable(const uint8_t* const* a, const uint8_t* const* b, int rows, int width,
+                     uint32_t* out) {
+    for (int x0 = 0; x0 < width; x0 += 16) {
+        const int e = std::min(16, width - x0);
+        uint32_t sum = 0;
+        for (int i = 0; i < rows; ++i) {
+            const uint8_t* __restrict pa = a[i] + x0;
+            const uint8_t* __restrict pb = b[i] + x0;
+            for (int x = 0; x < e; ++x)
+                sum += uint32_t(pa[x] > pb[x] ? pa[x] - pb[x] : pb[x] - pa[x]);
+        }
+        out[x0 / 16] += sum;
     }
+}
+
+// fieldBlockSad by the given row kernel.
+int fieldBlockSadWith(const Plane& a, const Plane& b, std::vector<uint32_t>& out,
+                      SadRowsFn sadRows) {
+    const int width = std::min(a.width, b.width), height = std::min(a.height, b.height);
+    const int blocksX = (width + 15) / 16;
+    if (width <= 0 || height <= 0) return blocksX;
+    size_t at = out.size();
+    out.resize(at + size_t(blocksX) * size_t((height + 7) / 8));  // the new sums are 0
+    for (int y0 = 0; y0 < height; y0 += 8, at += size_t(blocksX)) {
+        const int rows = std::min(height, y0 + 8) - y0;
+        const uint8_t *ra[8], *rb[8];
+        for (int i = 0; i < rows; ++i) {
+            ra[i] = a.row(y0 + i);
+            rb[i] = b.row(y0 + i);
+        }
+        sadRows(ra, rb, rows, width, out.data() + at);
+    }
+    return blocksX;
+}
+
+// The sums of `segments` segments of `block` samples of row r.
+void segmentSums(const uint8_t* r, int segments, int block, int32_t* o) {
+    for (int k = 0; k < segments; ++k) {
+        const uint8_t* x = r + ptrdiff_t(k) * block;
+        int x0 = 0;
+        int32_t sum = 0;
+#ifdef __SSE2__
+        // Sums of 16 samples at a time, in the two halves of a register.
+        __m128i acc = _mm_setzero_si128();
+        for (; x0 + 16 <= block; x0 += 16)
+            acc = _mm_add_epi64(
+                acc, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + x0)),
+                                  _mm_setzero_si128()));
+        sum = _mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8));
+#endif
+        for (; x0 < block; ++x0) sum += x[x0];
+        o[k] = sum;
+    }
+}
+
+using SegmentSumsFn = void (*)(const uint8_t* r, int segments, int block, int32_t* o);
+
+// measureFrame by the given row kernels.
+void measureFrameWith(const FrameRows& f, int comb, int block, int segment, CombScratch& s,
+                      FrameMeasures& out, CellRowFn cellRow, SadRowsFn sadRows,
+                      SegmentSumsFn rowSums) {
+    const Plane& cur = f.cur;
+    out.own = out.cross = CombMeasure{};
+    out.ownSums.clear();
+    out.crossSums.clear();
+    out.rowSums.clear();
+    out.secondSad.clear();
+    out.nextFirstSad.clear();
+    out.blocksX = (cur.width + 15) / 16;
+    if (cur.width <= 0 || cur.height <= 0) return;
+    const int first = f.topFirst ? 0 : 1, second = 1 - first;
+    CombRows own({cur, cur}, comb, block, cellRow, s.cells, &out.ownSums);
+    std::optional<CombRows> cross;
+    if (f.next)
+        cross.emplace(f.topFirst ? Woven{*f.next, cur} : Woven{cur, *f.next}, comb, block, cellRow,
+                      s.crossCells, &out.crossSums);
+    const int segments = segment > 0 && cur.width >= segment ? cur.width / segment : 0;
+    out.rowSums.resize(size_t(segments) * size_t(cur.height));
+    // Field block rows of 8 field rows: 16 rows of the frame, two cell rows.
+    auto blockRows = [&](int parity) { return size_t(((cur.height + 1 - parity) / 2 + 7) / 8); };
+    const size_t across = size_t(out.blocksX);
+    if (f.prev) out.secondSad.assign(across * blockRows(second), 0);
+    if (f.next) out.nextFirstSad.assign(across * blockRows(first), 0);
+    for (int cy = 0; cy < own.cellRows(); ++cy) {
+        const int y0 = cy * 8, y1 = std::min(cur.height, y0 + 8);
+        own.step(cy, s);
+        if (cross) cross->step(cy, s);
+        for (int y = y0; y < y1; ++y)
+            rowSums(cur.row(y), segments, segment, out.rowSums.data() + size_t(y) * segments);
+        // The rows of one parity of this cell row, a - b, into their field block row.
+        auto sad = [&](const Plane& a, const Plane& b, int parity, std::vector<uint32_t>& o) {
+            const uint8_t *ra[4], *rb[4];
+            int rows = 0;
+            for (int y = y0 + parity; y < y1; y += 2, ++rows) {
+                ra[rows] = a.row(y);
+                rb[rows] = b.row(y);
+            }
+            if (rows > 0) sadRows(ra, rb, rows, cur.width, o.data() + size_t(y0 / 16) * across);
+        };
+        if (f.prev) sad(cur, *f.prev, second, out.secondSad);
+        if (f.next) sad(*f.next, cur, first, out.nextFirstSad);
+    }
+    out.own = own.measure();
+    if (cross) out.cross = cross->measure();
 }
 
 #ifdef QEXSCAN_AVX2
@@ -175,8 +305,8 @@ QEXSCAN_TARGET_AVX2 inline __m256i combedFlags(__m256i a, __m256i b, __m256i c, 
                                                __m256i e, __m256i t, __m256i t6, __m256i& sums) {
     // c - b and c - d both above t, or both below -t: in unsigned bytes, the smaller of the
     // two saturated differences exceeds t, in one direction or the other.
-    const __m256i up = _mm256_min_epu8(_mm256_subs_epu8(c, b), _mm256_subs_epu8(c, d));
-    const __m256i down = _mm256_min_epu8(_mm256_subs_epu8(b, c), _mm256_subs_epu8(d, c));
+    const __m256i up = _mm256_subs_epu8(c, _mm256_max_epu8(b, d));
+    const __m256i down = _mm256_subs_epu8(_mm256_min_epu8(b, d), c);
     const __m256i sign = _mm256_or_si256(_mm256_subs_epu8(up, t), _mm256_subs_epu8(down, t));
     const __m256i zero = _mm256_setzero_si256();
     if (_mm256_testz_si256(sign, sign)) return zero;  // the common case in real pictures
@@ -216,6 +346,35 @@ QEXSCAN_TARGET_AVX2 inline void store4(int* out, __m256i v) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(low));
 }
 
+// The sums of the `block` samples from x (a multiple of 32) in four 64-bit lanes.
+QEXSCAN_TARGET_AVX2 inline __m256i segmentLanes(const uint8_t* x, int block) {
+    __m256i acc = _mm256_setzero_si256();
+    for (int i = 0; i < block; i += 32)
+        acc = _mm256_add_epi64(acc, _mm256_sad_epu8(load32(x + i), _mm256_setzero_si256()));
+    return acc;
+}
+
+// segmentSums for segments of a multiple of 32 samples, four segments at a time.
+QEXSCAN_TARGET_AVX2
+void segmentSumsAvx2(const uint8_t* r, int segments, int block, int32_t* o) {
+    if (block % 32 != 0) return segmentSums(r, segments, block, o);
+    int k = 0;
+    for (; k + 4 <= segments; k += 4) {
+        const uint8_t* x = r + ptrdiff_t(k) * block;
+        const __m256i s0 = segmentLanes(x, block), s1 = segmentLanes(x + block, block),
+                      s2 = segmentLanes(x + 2 * block, block),
+                      s3 = segmentLanes(x + 3 * block, block);
+        // [s0 0+1, s1 0+1 | s0 2+3, s1 2+3], the same of s2 and s3, then the halves added.
+        const __m256i t01 =
+            _mm256_add_epi64(_mm256_unpacklo_epi64(s0, s1), _mm256_unpackhi_epi64(s0, s1));
+        const __m256i t23 =
+            _mm256_add_epi64(_mm256_unpacklo_epi64(s2, s3), _mm256_unpackhi_epi64(s2, s3));
+        store4(o + k, _mm256_add_epi64(_mm256_permute2x128_si256(t01, t23, 0x20),
+                                       _mm256_permute2x128_si256(t01, t23, 0x31)));
+    }
+    segmentSums(r + ptrdiff_t(k) * block, segments - k, block, o + k);
+}
+
 QEXSCAN_TARGET_AVX2
 void combCellsAvx2(const Woven& w, int y0, int y1, int comb, CombScratch&, int* cells, int* sums) {
     const int width = w.width(), cellsX = (width + 7) / 8;
@@ -227,10 +386,19 @@ void combCellsAvx2(const Woven& w, int y0, int y1, int comb, CombScratch&, int* 
     }
     const uint8_t* rows[12];  // rows ys - 2 .. ys + tested + 1
     for (int i = 0; i < tested + 4; ++i) rows[i] = w.row(ys - 2 + i);
+    // The rows the next cell row adds, fetched into the cache while this one is measured: a
+    // picture read column by column within a cell row gives the processor's own prefetcher
+    // too little to go on.
+    const uint8_t* ahead[8];
+    int aheadRows = 0;
+    for (int y = ys + tested + 2; y < std::min(w.height(), ys + tested + 10); ++y)
+        ahead[aheadRows++] = w.row(y);
     const __m256i t = _mm256_set1_epi8(char(comb)), t6 = _mm256_set1_epi16(int16_t(6 * comb));
     int x = 0;
     __m256i excess;
     for (; x + 32 <= width; x += 32) {
+        if ((x & 63) == 0)
+            for (int i = 0; i < aheadRows; ++i) __builtin_prefetch(ahead[i] + x);
         store4(cells + x / 8, combCells32(rows, tested, x, t, t6, excess));
         store4(sums + x / 8, excess);
     }
@@ -261,41 +429,27 @@ QEXSCAN_TARGET_AVX2 inline __m256i sad32(const uint8_t* const* a, const uint8_t*
 }
 
 QEXSCAN_TARGET_AVX2
-int fieldBlockSadAvx2(const Plane& a, const Plane& b, std::vector<uint32_t>& out) {
-    const int width = std::min(a.width, b.width), height = std::min(a.height, b.height);
-    const int blocksX = (width + 15) / 16;
-    if (width <= 0 || height <= 0) return blocksX;
-    size_t at = out.size();
-    out.resize(at + size_t(blocksX) * size_t((height + 7) / 8));
-    for (int y0 = 0; y0 < height; y0 += 8, at += size_t(blocksX)) {
-        const int rows = std::min(height, y0 + 8) - y0;
-        const uint8_t *ra[8], *rb[8];
-        for (int i = 0; i < rows; ++i) {
-            ra[i] = a.row(y0 + i);
-            rb[i] = b.row(y0 + i);
-        }
-        uint32_t* o = out.data() + at;
-        int x = 0;
-        for (; x + 32 <= width; x += 32) {
-            const __m256i s = sad32(ra, rb, rows, x);
-            o[x / 16] = uint32_t(_mm256_extract_epi32(s, 0));
-            o[x / 16 + 1] = uint32_t(_mm256_extract_epi32(s, 4));
-        }
-        if (x < width) {
-            alignas(32) uint8_t tail[2][8][32] = {};
-            const uint8_t *ta[8], *tb[8];
-            for (int i = 0; i < rows; ++i) {
-                std::memcpy(tail[0][i], ra[i] + x, size_t(width - x));
-                std::memcpy(tail[1][i], rb[i] + x, size_t(width - x));
-                ta[i] = tail[0][i];
-                tb[i] = tail[1][i];
-            }
-            const __m256i s = sad32(ta, tb, rows, 0);
-            o[x / 16] = uint32_t(_mm256_extract_epi32(s, 0));
-            if (x / 16 + 1 < blocksX) o[x / 16 + 1] = uint32_t(_mm256_extract_epi32(s, 4));
-        }
+void sadRowsAvx2(const uint8_t* const* ra, const uint8_t* const* rb, int rows, int width,
+                 uint32_t* o) {
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+        const __m256i s = sad32(ra, rb, rows, x);
+        o[x / 16] += uint32_t(_mm256_extract_epi32(s, 0));
+        o[x / 16 + 1] += uint32_t(_mm256_extract_epi32(s, 4));
     }
-    return blocksX;
+    if (x < width) {
+        alignas(32) uint8_t tail[2][8][32] = {};
+        const uint8_t *ta[8], *tb[8];
+        for (int i = 0; i < rows; ++i) {
+            std::memcpy(tail[0][i], ra[i] + x, size_t(width - x));
+            std::memcpy(tail[1][i], rb[i] + x, size_t(width - x));
+            ta[i] = tail[0][i];
+            tb[i] = tail[1][i];
+        }
+        const __m256i s = sad32(ta, tb, rows, 0);
+        o[x / 16] += uint32_t(_mm256_extract_epi32(s, 0));
+        if (x + 16 < width) o[x / 16 + 1] += uint32_t(_mm256_extract_epi32(s, 4));
+    }
 }
 
 bool haveAvx2() {
@@ -318,20 +472,13 @@ CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& s,
 }
 
 int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out) {
-    const int width = std::min(a.width, b.width), height = std::min(a.height, b.height);
-    const int blocksX = (width + 15) / 16;
-    std::vector<uint16_t> row(static_cast<size_t>(width));  // 8 rows of 255 at most
-    for (int y0 = 0; y0 < height; y0 += 8) {
-        std::fill(row.begin(), row.end(), uint16_t(0));
-        for (int y = y0; y < std::min(height, y0 + 8); ++y)
-            sadRow(a.row(y), b.row(y), width, row.data());
-        for (int bx = 0; bx < blocksX; ++bx) {
-            uint32_t n = 0;
-            for (int x = bx * 16, e = std::min(width, x + 16); x < e; ++x) n += row[size_t(x)];
-            out.push_back(n);
-        }
-    }
-    return blocksX;
+    return fieldBlockSadWith(a, b, out, sadRowsPortable);
+}
+
+void measureFrame(const FrameRows& f, int comb, int block, int segment, CombScratch& s,
+                  FrameMeasures& out) {
+    measureFrameWith(f, comb, block, segment, s, out, combCellsPortable, sadRowsPortable,
+                     segmentSums);
 }
 
 }  // namespace portable
@@ -348,9 +495,19 @@ CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& s,
 
 int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out) {
 #ifdef QEXSCAN_AVX2
-    if (haveAvx2()) return fieldBlockSadAvx2(a, b, out);
+    if (haveAvx2()) return fieldBlockSadWith(a, b, out, sadRowsAvx2);
 #endif
     return portable::fieldBlockSad(a, b, out);
+}
+
+void measureFrame(const FrameRows& f, int comb, int block, int segment, CombScratch& s,
+                  FrameMeasures& out) {
+#ifdef QEXSCAN_AVX2
+    if (comb >= 0 && comb <= 255 && haveAvx2())
+        return measureFrameWith(f, comb, block, segment, s, out, combCellsAvx2, sadRowsAvx2,
+                                segmentSumsAvx2);
+#endif
+    portable::measureFrame(f, comb, block, segment, s, out);
 }
 
 QEXSCAN_CLONES
@@ -369,45 +526,34 @@ void rowSegmentSums(const Plane& p, int block, std::vector<int32_t>& out) {
     if (block <= 0 || p.width < block) return;
     const int segments = p.width / block;
     out.resize(size_t(segments) * size_t(p.height));
-    for (int y = 0; y < p.height; ++y) {
-        const uint8_t* r = p.row(y);
-        int32_t* o = out.data() + size_t(y) * size_t(segments);
-        for (int k = 0; k < segments; ++k) {
-            const uint8_t* x = r + ptrdiff_t(k) * block;
-            int x0 = 0;
-            int32_t sum = 0;
-#ifdef __SSE2__
-            // Sums of 16 samples at a time, in the two halves of a register.
-            __m128i acc = _mm_setzero_si128();
-            for (; x0 + 16 <= block; x0 += 16)
-                acc = _mm_add_epi64(
-                    acc, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + x0)),
-                                      _mm_setzero_si128()));
-            sum = _mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8));
-#endif
-            for (; x0 < block; ++x0) sum += x[x0];
-            o[k] = sum;
-        }
-    }
+    for (int y = 0; y < p.height; ++y)
+        segmentSums(p.row(y), segments, block, out.data() + size_t(y) * size_t(segments));
 }
 
+QEXSCAN_CLONES
 double coherentComb(const std::vector<int32_t>& top, const std::vector<int32_t>& bottom, int width,
                     int height, int block) {
     if (block <= 0 || width < block || height < block) return 0;
     const int bx = width / block, by = height / block;
     if (top.size() != size_t(bx) * size_t(height) || bottom.size() != top.size()) return 0;
     auto row = [&](int y) { return (y & 1 ? bottom : top).data() + size_t(y) * size_t(bx); };
-    std::vector<int64_t> sums(
-        static_cast<size_t>(bx));  // of 2c - b - d, its sign turned on odd rows
+    // The sums over rows y of a block (ys <= y < ye) of s(y) (2 r(y) - r(y - 1) - r(y + 1)),
+    // s(y) = 1 on even rows and -1 on odd ones, taken row by row: row j weighs s(j) times 2
+    // (as c, when ys <= j < ye), plus 1 (as b, when ys <= j + 1 < ye) and 1 (as d, when
+    // ys <= j - 1 < ye), as s(j +- 1) = -s(j).
+    std::vector<int64_t> sums(static_cast<size_t>(bx));
+    int64_t* __restrict acc = sums.data();
     double total = 0;
     for (int Y = 0; Y < by; ++Y) {
         std::fill(sums.begin(), sums.end(), 0);
-        for (int y = std::max(1, Y * block), e = std::min((Y + 1) * block, height - 1); y < e;
-             ++y) {
-            const int32_t *b = row(y - 1), *c = row(y), *d = row(y + 1);
-            const int64_t sign = y & 1 ? -1 : 1;
-            for (int k = 0; k < bx; ++k)
-                sums[size_t(k)] += sign * (2 * int64_t(c[k]) - b[k] - d[k]);
+        const int ys = std::max(1, Y * block), ye = std::min((Y + 1) * block, height - 1);
+        for (int j = ys - 1; j <= ye; ++j) {
+            const int weight =
+                2 * (j >= ys && j < ye) + (j + 1 >= ys && j + 1 < ye) + (j - 1 >= ys && j - 1 < ye);
+            if (weight == 0) continue;
+            const int32_t w = j & 1 ? -weight : weight;
+            const int32_t* __restrict r = row(j);
+            for (int k = 0; k < bx; ++k) acc[k] += int64_t(w) * r[k];
         }
         for (int64_t v : sums) total += double(v) * double(v);
     }

@@ -48,6 +48,7 @@ struct CombScratch {
     std::vector<uint8_t> columns;  // combed pixels per column within the current 8 rows
     std::vector<uint16_t> excess;  // comb excess per column within the current 8 rows
     std::vector<int> cells;        // combed pixels per 8x8 cell, two rows of cells
+    std::vector<int> crossCells;   // the same for a second picture measured alongside
 };
 
 // The combed pixels of a woven picture, counted in 16x16 blocks at a step of 8. A pixel c
@@ -91,12 +92,40 @@ int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out);
 double busiestChange(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, int blocksX,
                      int width, int fieldHeight);
 
+// A frame and its neighbours, for measureFrame.
+struct FrameRows {
+    Plane cur;
+    const Plane* prev = nullptr;  // the frame before, when there is one
+    const Plane* next = nullptr;  // the frame after, when there is one
+    bool topFirst = true;         // each frame's first field is its top one (even rows)
+};
+
+// What the analysis measures of one frame.
+struct FrameMeasures {
+    CombMeasure own;                           // the frame's own two fields woven
+    CombMeasure cross;                         // its second field woven with next's first
+    std::vector<uint16_t> ownSums, crossSums;  // the comb excess of their blocks
+    std::vector<int32_t> rowSums;              // rowSegmentSums of the frame
+    std::vector<uint32_t> secondSad;           // fieldBlockSad of its second field against prev's
+    std::vector<uint32_t> nextFirstSad;  // fieldBlockSad of next's first field against its own
+    int blocksX = 0;                     // the field blocks across
+};
+
+// Measures a frame in one pass down its rows: each cell row of 8 rows, with the rows of the
+// neighbours beside it, is read from memory once and measured while it is in the cache. The
+// values are those measureComb, rowSegmentSums (`segment` columns) and fieldBlockSad give one
+// by one; the measures that need a missing neighbour are left empty (cross: all 0).
+void measureFrame(const FrameRows& f, int comb, int block, int segment, CombScratch& scratch,
+                  FrameMeasures& out);
+
 // The same measures by the portable kernels alone (the functions above use faster ones where
 // the processor has them, with the same results); for tests that compare the two.
 namespace portable {
 CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& scratch,
                         std::vector<uint16_t>* sums = nullptr);
 int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out);
+void measureFrame(const FrameRows& f, int comb, int block, int segment, CombScratch& scratch,
+                  FrameMeasures& out);
 }  // namespace portable
 
 // Field `parity` (0: the even rows, 1: the odd rows) of a frame's plane, as a plane of its own.

@@ -96,15 +96,17 @@ class Scanner {
     struct Slot {
         Held held;
         EntryMeasure entries[2];
-        std::vector<uint16_t> counts[2];  // the comb excess of every block of the two entries
-        std::vector<int32_t> rowSums;     // of frame n (rowSegmentSums)
+        // Of frame n: its own picture (entry 2n) and its weave with frame n + 1 (entry 2n + 1),
+        // whose block excess (ownSums, crossSums) includes the chroma planes when they are
+        // judged; its row sums; the field sums of fields 2n + 1 and 2n + 2 against two fields
+        // earlier.
+        FrameMeasures frame;
+        bool hasNext = false;
         bool done = false;
     };
 
     void worker();
-    // sads: the block sums of fields 2n, 2n + 1 and 2n + 2 against two fields earlier, and a
-    // spare buffer.
-    void unit(const Unit& u, CombScratch& scratch, std::vector<uint32_t> (&sads)[4]);
+    void unit(const Unit& u, CombScratch& scratch);
     Slot& slot(int64_t n) { return window_[size_t(n % int64_t(window_.size()))]; }
     const Held& held(int64_t n) const { return window_[size_t(n % int64_t(window_.size()))].held; }
     Plane field(int64_t f) const {
@@ -133,15 +135,8 @@ class Scanner {
     std::vector<EntryMeasure> measures_;  // of the units collected
     std::vector<uint16_t> lastCounts_;    // the block excess of the last entry collected
     std::vector<int32_t> lastRowSums_;    // the row sums of the last frame collected
+    std::vector<uint32_t> lastFirstSad_;  // the field sums of the first field of the next unit
     std::vector<std::thread> pool_;
-    // The sums of field 2n + 2 made by unit n, handed over to unit n + 1 (slot n + 1), which
-    // makes them itself when they are not there (yet).
-    struct Handover {
-        int64_t field = -1;
-        std::vector<uint32_t> sums;
-    };
-    std::vector<Handover> handovers_;
-    std::mutex handover_mu_;
 
     std::mutex mu_;
     std::condition_variable work_cv_, done_cv_;
@@ -154,87 +149,48 @@ class Scanner {
     std::chrono::steady_clock::time_point start_, shown_;
 };
 
-void Scanner::unit(const Unit& u, CombScratch& scratch, std::vector<uint32_t> (&sads)[4]) {
+void Scanner::unit(const Unit& u, CombScratch& scratch) {
     const Thresholds& t = opt_.thresholds;
     const int64_t n = u.n;
-    const bool hasNext = u.hasNext;
-    EntryMeasure* out = slot(n).entries;
+    Slot& sl = slot(n);
+    EntryMeasure* out = sl.entries;
     out[0] = out[1] = EntryMeasure{};
-    // The even rows of `top` woven with the odd rows of `bottom`.
-    auto comb = [&](const Held& top, const Held& bottom, std::vector<uint16_t>& counts) {
-        counts.clear();
-        CombMeasure m = measureComb({top.luma, bottom.luma}, t.comb, t.block, scratch, &counts);
-        if (opt_.chroma && top.u.data) {
-            m = moreCombed(m, measureComb({top.u, bottom.u}, t.comb, t.block, scratch, &counts));
-            m = moreCombed(m, measureComb({top.v, bottom.v}, t.comb, t.block, scratch, &counts));
-        }
-        return m;
-    };
-    // Field f against field f - 2 (f = 2n + k), for the fields of entries 2n and 2n + 1.
-    const int64_t lastField = hasNext ? 2 * n + 2 : 2 * n + 1;
-    auto sums = [&](int k) {
-        sads[k].clear();
-        const int64_t f = 2 * n + k;
-        return f >= 2 && f <= lastField ? fieldBlockSad(field(f), field(f - 2), sads[k]) : 0;
-    };
-    // Field 2n + 2 comes first, handed over at once as field 2n of unit n + 1.
-    sums(2);
-    if (2 * n + 2 <= lastField) {
-        sads[3] = sads[2];
-        std::lock_guard lock(handover_mu_);
-        Handover& h = handovers_[size_t((n + 1) % int64_t(handovers_.size()))];
-        std::swap(h.sums, sads[3]);
-        h.field = 2 * n + 2;
-    }
+    sl.hasNext = u.hasNext;
     const Held& cur = held(n);
-    std::vector<uint16_t>(&counts)[2] = slot(n).counts;
-    out[0].comb = comb(cur, cur, counts[0]);
-    // The row sums of frame n, for the coherent comb of its own picture here and of its
-    // weave with the frame before when the units are collected.
-    std::vector<int32_t>& own = slot(n).rowSums;
-    rowSegmentSums(cur.luma, kCoherentBlock, own);
-    out[0].coherent = coherentComb(own, own, vi_.width, vi_.height, kCoherentBlock);
-    if (hasNext) {
-        const Held& next = held(n + 1);
-        out[1].comb = tff_ ? comb(next, cur, counts[1]) : comb(cur, next, counts[1]);
-        if (measureOther_) {
-            std::vector<uint16_t> otherCounts;
-            if (tff_)
-                comb(cur, next, otherCounts);
-            else
-                comb(next, cur, otherCounts);
-            uint64_t total = 0;
-            for (uint16_t v : otherCounts) total += v;
-            out[1].otherDetail =
-                otherCounts.empty() ? 0 : double(total) / double(otherCounts.size());
-        }
-    } else {
-        counts[1].clear();
+    const Held* next = u.hasNext ? &held(n + 1) : nullptr;
+    FrameMeasures& m = sl.frame;
+    measureFrame(
+        {cur.luma, n >= 1 ? &held(n - 1).luma : nullptr, next ? &next->luma : nullptr, tff_},
+        t.comb, t.block, kCoherentBlock, scratch, m);
+    // The chroma planes of the even rows of `top` woven with the odd rows of `bottom`.
+    auto chroma = [&](CombMeasure& c, const Held& top, const Held& bottom,
+                      std::vector<uint16_t>& counts) {
+        if (!opt_.chroma || !top.u.data) return;
+        c = moreCombed(c, measureComb({top.u, bottom.u}, t.comb, t.block, scratch, &counts));
+        c = moreCombed(c, measureComb({top.v, bottom.v}, t.comb, t.block, scratch, &counts));
+    };
+    chroma(m.own, cur, cur, m.ownSums);
+    out[0].comb = m.own;
+    out[0].coherent = coherentComb(m.rowSums, m.rowSums, vi_.width, vi_.height, kCoherentBlock);
+    if (!next) return;
+    chroma(m.cross, tff_ ? *next : cur, tff_ ? cur : *next, m.crossSums);
+    out[1].comb = m.cross;
+    if (measureOther_) {
+        // The same frames woven the other way round.
+        std::vector<uint16_t> otherCounts;
+        const Held& top = tff_ ? cur : *next;
+        const Held& bottom = tff_ ? *next : cur;
+        CombMeasure other =
+            measureComb({top.luma, bottom.luma}, t.comb, t.block, scratch, &otherCounts);
+        chroma(other, top, bottom, otherCounts);
+        uint64_t total = 0;
+        for (uint16_t v : otherCounts) total += v;
+        out[1].otherDetail = otherCounts.empty() ? 0 : double(total) / double(otherCounts.size());
     }
-    if (n < 1) return;
-    const int blocksX = sums(1);
-    bool handed = false;
-    {
-        std::lock_guard lock(handover_mu_);
-        Handover& h = handovers_[size_t(n % int64_t(handovers_.size()))];
-        if (h.field == 2 * n) {
-            std::swap(h.sums, sads[0]);
-            h.field = -1;
-            handed = true;
-        }
-    }
-    if (!handed) sums(0);
-    const int fieldHeight = field(2 * n).height;
-    out[0].change = busiestChange(sads[0], sads[1], blocksX, vi_.width, fieldHeight);
-    out[1].change =
-        busiestChange(sads[1], hasNext ? sads[2] : sads[1], blocksX, vi_.width, fieldHeight);
-    out[0].fieldChange = busiestChange(sads[0], sads[0], blocksX, vi_.width, fieldHeight);
-    out[1].fieldChange = busiestChange(sads[1], sads[1], blocksX, vi_.width, fieldHeight);
 }
 
 void Scanner::worker() {
     CombScratch scratch;
-    std::vector<uint32_t> sads[4];
     for (;;) {
         Unit u;
         {
@@ -245,7 +201,7 @@ void Scanner::worker() {
             queue_.pop_front();
         }
         try {
-            unit(u, scratch, sads);
+            unit(u, scratch);
         } catch (...) {
             std::lock_guard lock(mu_);
             if (!failure_) failure_ = std::current_exception();
@@ -296,7 +252,6 @@ std::string Scanner::begin(const VideoInfo& vi, bool tff, int64_t total, bool me
     int threads = opt_.threads > 0 ? opt_.threads : int(std::thread::hardware_concurrency());
     threads = std::clamp(threads, 1, 64);
     window_.resize(size_t(2 * threads + 4));
-    handovers_.resize(window_.size());
     if (total > 0) measures_.reserve(size_t(2 * total));
     start_ = shown_ = std::chrono::steady_clock::now();
     for (int i = 0; i < threads; ++i) pool_.emplace_back([this] { worker(); });
@@ -313,33 +268,46 @@ void Scanner::submit(const Unit& u) {
 
 void Scanner::collect() {
     const double r = opt_.thresholds.relative;
+    const int firstHeight = (vi_.height + (tff_ ? 1 : 0)) / 2;
     for (int64_t c = int64_t(measures_.size()) / 2; c < finished_; ++c) {
         Slot& s = slot(c);
+        FrameMeasures& m = s.frame;
+        const std::vector<uint16_t>* counts[2] = {&m.ownSums, &m.crossSums};
         EntryMeasure e[2] = {s.entries[0], s.entries[1]};
         for (int k = 0; k < 2; ++k) {
             uint64_t total = 0;
-            for (uint16_t v : s.counts[k]) total += v;
-            e[k].detail = s.counts[k].empty() ? 0 : double(total) / double(s.counts[k].size());
+            for (uint16_t v : *counts[k]) total += v;
+            e[k].detail = counts[k]->empty() ? 0 : double(total) / double(counts[k]->size());
         }
         // Each entry against its neighbours: the entry before (the last of the unit before,
         // kept in lastCounts_) and the one after.
         if (c > 0) {
-            e[0].overPrev = blockExcess(s.counts[0], lastCounts_, r);
-            measures_.back().overNext = blockExcess(lastCounts_, s.counts[0], r);
+            e[0].overPrev = blockExcess(m.ownSums, lastCounts_, r);
+            measures_.back().overNext = blockExcess(lastCounts_, m.ownSums, r);
             // The weave of frames c - 1 and c: the first field from frame c - 1.
-            const std::vector<int32_t>& even = tff_ ? s.rowSums : lastRowSums_;
-            const std::vector<int32_t>& odd = tff_ ? lastRowSums_ : s.rowSums;
+            const std::vector<int32_t>& even = tff_ ? m.rowSums : lastRowSums_;
+            const std::vector<int32_t>& odd = tff_ ? lastRowSums_ : m.rowSums;
             measures_.back().coherent =
                 coherentComb(even, odd, vi_.width, vi_.height, kCoherentBlock);
+            // Fields 2c, 2c + 1 and 2c + 2 against two fields earlier; the first of them came
+            // with the unit before.
+            const std::vector<uint32_t>& f0 = lastFirstSad_;
+            const std::vector<uint32_t>& f1 = m.secondSad;
+            const std::vector<uint32_t>& f2 = s.hasNext ? m.nextFirstSad : f1;
+            e[0].change = busiestChange(f0, f1, m.blocksX, vi_.width, firstHeight);
+            e[1].change = busiestChange(f1, f2, m.blocksX, vi_.width, firstHeight);
+            e[0].fieldChange = busiestChange(f0, f0, m.blocksX, vi_.width, firstHeight);
+            e[1].fieldChange = busiestChange(f1, f1, m.blocksX, vi_.width, firstHeight);
         }
-        if (!s.counts[1].empty()) {
-            e[0].overNext = blockExcess(s.counts[0], s.counts[1], r);
-            e[1].overPrev = blockExcess(s.counts[1], s.counts[0], r);
+        if (!m.crossSums.empty()) {
+            e[0].overNext = blockExcess(m.ownSums, m.crossSums, r);
+            e[1].overPrev = blockExcess(m.crossSums, m.ownSums, r);
         }
         measures_.push_back(e[0]);
         measures_.push_back(e[1]);
-        std::swap(lastCounts_, s.counts[1]);
-        std::swap(lastRowSums_, s.rowSums);
+        std::swap(lastCounts_, m.crossSums);
+        std::swap(lastRowSums_, m.rowSums);
+        std::swap(lastFirstSad_, m.nextFirstSad);
     }
 }
 

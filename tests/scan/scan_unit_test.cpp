@@ -157,7 +157,8 @@ TEST(Comb, CoherentCombOfBlocks) {
 }
 
 // Random pictures of awkward sizes, rows as long as their pitch or shorter: the measures give
-// exactly what the portable kernels give. The last row of a plane ends its allocation, so that
+// exactly what the portable kernels give, and a frame measured in one pass what the measures
+// give one by one. The last row of a plane ends its allocation, so that
 // reading past it trips the address sanitizer.
 TEST(Measures, FastKernelsMatchPortable) {
     std::mt19937 rng(20240611);
@@ -204,6 +205,45 @@ TEST(Measures, FastKernelsMatchPortable) {
                 std::vector<uint32_t> fast = {7}, ref = {7};  // appended to
                 EXPECT_EQ(fieldBlockSad(a, b, fast), portable::fieldBlockSad(a, b, ref)) << what;
                 EXPECT_EQ(fast, ref) << what;
+            }
+            // One pass over a frame and its neighbours gives what the measures give one by one.
+            const std::vector<uint8_t> before = picture(w, h, pitch);
+            const Plane pp{before.data(), pitch, w, h};
+            const int segment = std::vector<int>{32, 64, pick(1, 70)}[size_t(pick(0, 2))];
+            for (int k = 0; k < 8; ++k) {
+                const bool tff = k & 1, hasPrev = k & 2, hasNext = k & 4;
+                const int first = tff ? 0 : 1, second = 1 - first;
+                FrameMeasures expected;
+                expected.own = measureComb({pt, pt}, comb, block, scratch, &expected.ownSums);
+                if (hasNext)
+                    expected.cross = measureComb(tff ? Woven{pb, pt} : Woven{pt, pb}, comb, block,
+                                                 scratch, &expected.crossSums);
+                rowSegmentSums(pt, segment, expected.rowSums);
+                if (hasPrev)
+                    fieldBlockSad(fieldOf(pt, second), fieldOf(pp, second), expected.secondSad);
+                if (hasNext)
+                    fieldBlockSad(fieldOf(pb, first), fieldOf(pt, first), expected.nextFirstSad);
+                const FrameRows rows{pt, hasPrev ? &pp : nullptr, hasNext ? &pb : nullptr, tff};
+                FrameMeasures fast, ref;
+                fast.ownSums = {9};  // replaced
+                measureFrame(rows, comb, block, segment, scratch, fast);
+                portable::measureFrame(rows, comb, block, segment, scratch, ref);
+                for (const FrameMeasures* m : {&fast, &ref}) {
+                    const std::string of = what + " segment " + std::to_string(segment) + " case " +
+                                           std::to_string(k) + (m == &fast ? " fast" : " portable");
+                    for (auto [got, want] :
+                         {std::pair{m->own, expected.own}, {m->cross, expected.cross}}) {
+                        EXPECT_EQ(got.busiest, want.busiest) << of;
+                        EXPECT_EQ(got.combed, want.combed) << of;
+                        EXPECT_EQ(got.blocks, want.blocks) << of;
+                    }
+                    EXPECT_EQ(m->ownSums, expected.ownSums) << of;
+                    EXPECT_EQ(m->crossSums, expected.crossSums) << of;
+                    EXPECT_EQ(m->rowSums, expected.rowSums) << of;
+                    EXPECT_EQ(m->secondSad, expected.secondSad) << of;
+                    EXPECT_EQ(m->nextFirstSad, expected.nextFirstSad) << of;
+                    EXPECT_EQ(m->blocksX, (w + 15) / 16) << of;
+                }
             }
         }
     }
