@@ -303,11 +303,11 @@ QEXSCAN_TARGET_AVX2 inline __m256i fiveTapOver(__m256i ab, __m256i cd, __m256i e
 // e) is added to `sums` (in 64-bit lanes of 8 pixels).
 QEXSCAN_TARGET_AVX2 inline __m256i combedFlags(__m256i a, __m256i b, __m256i c, __m256i d,
                                                __m256i e, __m256i t, __m256i t6, __m256i& sums) {
-    // c - b and c - d both above t, or both below -t: in unsigned bytes, the smaller of the
-    // two saturated differences exceeds t, in one direction or the other.
-    const __m256i up = _mm256_subs_epu8(c, _mm256_max_epu8(b, d));
-    const __m256i down = _mm256_subs_epu8(_mm256_min_epu8(b, d), c);
-    const __m256i sign = _mm256_or_si256(_mm256_subs_epu8(up, t), _mm256_subs_epu8(down, t));
+    // c - b and c - d both above t, or both below -t: in unsigned bytes, how far c lies above
+    // the larger of b and d or below the smaller (one of the two is 0) exceeds t.
+    const __m256i beyond = _mm256_or_si256(_mm256_subs_epu8(c, _mm256_max_epu8(b, d)),
+                                           _mm256_subs_epu8(_mm256_min_epu8(b, d), c));
+    const __m256i sign = _mm256_subs_epu8(beyond, t);
     const __m256i zero = _mm256_setzero_si256();
     if (_mm256_testz_si256(sign, sign)) return zero;  // the common case in real pictures
     const __m256i mean = _mm256_avg_epu8(a, e);
@@ -389,16 +389,15 @@ void combCellsAvx2(const Woven& w, int y0, int y1, int comb, CombScratch&, int* 
     // The rows the next cell row adds, fetched into the cache while this one is measured: a
     // picture read column by column within a cell row gives the processor's own prefetcher
     // too little to go on.
+    // (The last row stands in for those past the end: fetching a row twice costs nothing.)
     const uint8_t* ahead[8];
-    int aheadRows = 0;
-    for (int y = ys + tested + 2; y < std::min(w.height(), ys + tested + 10); ++y)
-        ahead[aheadRows++] = w.row(y);
+    for (int i = 0; i < 8; ++i) ahead[i] = w.row(std::min(w.height() - 1, ys + tested + 2 + i));
     const __m256i t = _mm256_set1_epi8(char(comb)), t6 = _mm256_set1_epi16(int16_t(6 * comb));
     int x = 0;
     __m256i excess;
     for (; x + 32 <= width; x += 32) {
         if ((x & 63) == 0)
-            for (int i = 0; i < aheadRows; ++i) __builtin_prefetch(ahead[i] + x);
+            for (const uint8_t* r : ahead) __builtin_prefetch(r + x);
         store4(cells + x / 8, combCells32(rows, tested, x, t, t6, excess));
         store4(sums + x / 8, excess);
     }
