@@ -89,6 +89,12 @@ std::string find_program(const std::string& name) {
     return {};
 }
 
+std::string first_missing(std::initializer_list<const char*> programs) {
+    for (const char* p : programs)
+        if (find_program(p).empty()) return p;
+    return {};
+}
+
 int exit_status(int wait_status) {
     if (WIFEXITED(wait_status)) return WEXITSTATUS(wait_status);
     if (WIFSIGNALED(wait_status)) return 128 + WTERMSIG(wait_status);

@@ -109,7 +109,7 @@ const char kStampYV12[] =
     "fps_denominator=1001)\n";
 
 TEST_F(Qexpipe, WritesY4mThatFfprobeAccepts) {
-    if (qextest::find_program("ffprobe").empty()) GTEST_SKIP() << "ffprobe is not installed";
+    QEX_SKIP_WITHOUT("ffprobe");
     std::string script =
         write("pd.avs", std::string(kStampYV12) + "DoubleWeave()\nPullDown(0, 2)\n");
     std::string out = dir + "/pd.y4m";
