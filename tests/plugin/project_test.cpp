@@ -9,6 +9,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plugin/project.h"
@@ -133,29 +134,6 @@ TEST(ProjectBinary, ListMarksFieldsWithTheirModeBytes) {
     EXPECT_EQ(marked, 3);
 }
 
-TEST(ProjectBinary, ListSizeMustAgreeWithRecordCount) {
-    {
-        Record r;
-        EXPECT_EQ(parse(r, Binary().list({{1, 1, 0}, {2, 1, 0}}, 20).bytes()), 1);
-        EXPECT_EQ(r.rec.mark(1), 1);
-        EXPECT_EQ(r.rec.mark(2), 1);
-    }
-    {
-        Record r;
-        Binary b;
-        b.list({{1, 1, 0}, {2, 1, 0}}, 26).raw(Bytes(6, 0));
-        EXPECT_EQ(parse(r, b.bytes()), -106);
-    }
-    {
-        Record r;  // a size below the 8 bytes of the list head
-        EXPECT_EQ(parse(r, Binary().list({}, 2).bytes()), -106);
-    }
-    {
-        Record r;  // a negative record count never agrees
-        EXPECT_EQ(parse(r, Binary().list({}, 8, "Video.DeinterlaceEx.List", -1).bytes()), -106);
-    }
-}
-
 TEST(ProjectBinary, ListPayloadLongerThanItsRecordsIsSkippedWhole) {
     // S = 8 + 12 + 3: two records and three further bytes that belong to the payload.
     Record r;
@@ -194,42 +172,37 @@ TEST(ProjectBinary, EveryMatchedKeyWithTypeTenReadsAList) {
     EXPECT_EQ(r.rec.mark(6), 1);
 }
 
-TEST(ProjectBinary, FrameRatesGiveTheRateCode) {
+TEST(ProjectBinary, FrameRatesAndTheRateCode) {
+    const std::string k1 = "Video.DeinterlaceEx.FrameRate1", k2 = "Video.DeinterlaceEx.FrameRate2";
     struct Case {
-        std::int8_t r1, r2;
-        std::int32_t code;
+        std::vector<std::pair<std::string, std::int8_t>> entries;  // byte entries, in order
+        std::int32_t r1, r2, code;
     };
-    for (const Case& c : {Case{4, 5, 24}, Case{1, 1, 30}, Case{2, 1, 60}, Case{-3, 2, -45}}) {
+    const Case cases[] = {
+        {{{k1, 4}, {k2, 5}}, 4, 5, 24},
+        {{{k1, 1}, {k2, 1}}, 1, 1, 30},
+        {{{k1, 2}, {k2, 1}}, 2, 1, 60},
+        {{{k1, -3}, {k2, 2}}, -3, 2, -45},
+        // the code follows only the second rate: a first rate after it changes nothing
+        {{{k2, 1}, {k1, 4}}, 4, 1, 0},
+        // a second rate of 0 leaves the code as it was
+        {{{k1, 4}, {k2, 5}, {k2, 0}}, 4, 0, 24},
+        // a longer name starting with a key matches it, in any letter case
+        {{{"video.deinterlaceex.framerate1.more", 2}, {k2 + "Extra", 1}}, 2, 1, 60},
+    };
+    for (const Case& c : cases) {
         Record r;
         Binary b;
-        b.entry("Video.DeinterlaceEx.FrameRate1", 0x02, {std::uint8_t(c.r1)});
-        b.entry("Video.DeinterlaceEx.FrameRate2", 0x02, {std::uint8_t(c.r2)});
-        EXPECT_EQ(parse(r, b.bytes()), 1);
-        EXPECT_EQ(r.rec.frame_rate1, c.r1);
-        EXPECT_EQ(r.rec.frame_rate2, c.r2);
-        EXPECT_EQ(r.rec.rate_code, c.code) << int(c.r1) << "/" << int(c.r2);
+        std::string what;
+        for (const auto& [name, value] : c.entries) {
+            b.entry(name, 0x02, {std::uint8_t(value)});
+            what += name + "=" + std::to_string(value) + " ";
+        }
+        EXPECT_EQ(parse(r, b.bytes()), 1) << what;
+        EXPECT_EQ(r.rec.frame_rate1, c.r1) << what;
+        EXPECT_EQ(r.rec.frame_rate2, c.r2) << what;
+        EXPECT_EQ(r.rec.rate_code, c.code) << what;
     }
-}
-
-TEST(ProjectBinary, RateCodeFollowsOnlyTheSecondRate) {
-    Record r;
-    Binary b;
-    b.entry("Video.DeinterlaceEx.FrameRate2", 0x02, {1});
-    b.entry("Video.DeinterlaceEx.FrameRate1", 0x02, {4});
-    EXPECT_EQ(parse(r, b.bytes()), 1);
-    EXPECT_EQ(r.rec.frame_rate1, 4);
-    EXPECT_EQ(r.rec.rate_code, 0);
-}
-
-TEST(ProjectBinary, ZeroSecondRateLeavesTheRateCode) {
-    Record r;
-    Binary b;
-    b.entry("Video.DeinterlaceEx.FrameRate1", 0x02, {4});
-    b.entry("Video.DeinterlaceEx.FrameRate2", 0x02, {5});
-    b.entry("Video.DeinterlaceEx.FrameRate2", 0x02, {0});
-    EXPECT_EQ(parse(r, b.bytes()), 1);
-    EXPECT_EQ(r.rec.frame_rate2, 0);
-    EXPECT_EQ(r.rec.rate_code, 24);
 }
 
 TEST(ProjectBinary, TopFieldFirstFromBoolTypes) {
@@ -244,15 +217,6 @@ TEST(ProjectBinary, TopFieldFirstFromBoolTypes) {
     Record r;  // a bool under another name changes nothing
     EXPECT_EQ(parse(r, Binary().entry("Video.TopField", 0x09).bytes()), 1);
     EXPECT_FALSE(r.rec.top_field_first);
-}
-
-TEST(ProjectBinary, LongerNameStartingWithAKeyMatchesIt) {
-    Record r;
-    Binary b;
-    b.entry("video.deinterlaceex.framerate1.more", 0x02, {2});
-    b.entry("Video.DeinterlaceEx.FrameRate2Extra", 0x02, {1});
-    EXPECT_EQ(parse(r, b.bytes()), 1);
-    EXPECT_EQ(r.rec.rate_code, 60);
 }
 
 TEST(ProjectBinary, SkippedValuesAndTheirTraceLines) {
@@ -339,6 +303,8 @@ TEST(ProjectBinary, FailureTable) {
         {"list head cut short", entry_bytes("Video.DeinterlaceEx.List", 0x0A, {8, 0, 0, 0, 1}), -3},
         {"list records cut short", list_bytes(20, 2, {1, 0, 0, 0, 1, 0, 2, 0}), -3},
         {"size and count disagree", list_bytes(26, 2, Bytes(18, 0)), -106},
+        {"size below the list head", list_bytes(2, 0, {}), -106},
+        {"negative record count", list_bytes(8, -1, {}), -106},
         {"negative field index", list_bytes(14, 1, {0xFF, 0xFF, 0xFF, 0xFF, 1, 0}), -107},
         {"type 0x0E cut short", entry_bytes("x", 0x0E), -107},
         {"unknown type", entry_bytes("x", 0x01, {0, 0, 0}), -999},
