@@ -348,114 +348,66 @@ TEST(ProjectBinary, EmbeddedNulEndsTheName) {
 // ---------------------------------------------------------------------------
 // Text form
 
-TEST(ProjectText, RecordMarksItsFieldWithMarkTwo) {
-    Record r;
-    EXPECT_EQ(parse(r, text_project("Video.DeinterlaceEx.List = {00000000010000000A0000000301}\n")),
-              1);
-    EXPECT_EQ(r.rec.list_count, 1);
-    EXPECT_EQ(r.rec.mark(10), 2);
-    EXPECT_EQ(r.rec.mode(10), 3);
-}
-
-TEST(ProjectText, RecordsRunOverLineEnds) {
-    Record r(64);
-    const std::string body =
-        "  Video.DeinterlaceEx.List\t=\t{\n"
-        "    00000000\r\n"
-        "    03000000 0A0000000301\n"  // a blank inside a record is not a digit
-        "}\n";
+TEST(ProjectText, DeinterlaceLists) {
+    // A record is an index (8 hex digits, little-endian), a mode and a flag; a set flag marks
+    // the field with 2, a clear one with 1.
+    const std::string k = "Video.DeinterlaceEx.List = ";
     // The head and records are split anywhere; leading blanks of each line are dropped.
-    const std::string good =
-        "  Video.DeinterlaceEx.List\t=\t{\n"
-        "    0000000003\r\n"
-        "\t000000\n"
-        "0A00000003010b00000000\n"
-        "   00200000002A0\n"
-        "0}\n"
-        "Video.DeinterlaceEx.FrameRate1=4\n";
-    EXPECT_EQ(parse(r, text_project(good)), 1);
-    EXPECT_EQ(r.rec.list_count, 3);
-    EXPECT_EQ(r.rec.mark(10), 2);
-    EXPECT_EQ(r.rec.mode(10), 3);
-    EXPECT_EQ(r.rec.mark(11), 1);
-    EXPECT_EQ(r.rec.mode(11), 0);
-    EXPECT_EQ(r.rec.mark(32), 1);
-    EXPECT_EQ(r.rec.mode(32), 0x2A);
-    EXPECT_EQ(r.rec.frame_rate1, 4);
-
-    Record bad(64);
-    EXPECT_EQ(parse(bad, text_project(body)), -10);
-}
-
-TEST(ProjectText, NonHexDigitInARecordFails) {
-    for (const char* rec : {"0A000000030G", "0A00000003}1", "0A0000 00301"}) {
-        Record r;
-        const std::string body = std::string("Video.DeinterlaceEx.List = {0000000002000000") +
-                                 "010000000100" + rec + "}\n";
-        EXPECT_EQ(parse(r, text_project(body)), -10) << rec;
-        EXPECT_EQ(r.rec.mark(1), 1) << rec;  // records before the bad one stay
+    const std::string split =
+        "  Video.DeinterlaceEx.List\t=\t{\n    0000000003\r\n\t000000\n"
+        "0A00000003010b00000000\n   00200000002A0\n0}\nVideo.DeinterlaceEx.FrameRate1=4\n";
+    const std::string blank =  // a blank inside a record is not a digit
+        "  Video.DeinterlaceEx.List\t=\t{\n    00000000\r\n    03000000 0A0000000301\n}\n";
+    const std::string good_then = k + "{0000000002000000010000000100";  // then a bad record
+    // Index 8 is past a capacity of 8: the list ends there; the lines after it are read.
+    const std::string past = k + "{0000000003000000010000000100080000000100020000000100}\n" +
+                             "Video.TopFieldFirst = True\n";
+    const std::string first = k + "{0000000001000000010000000100}\n";
+    const std::string second = k + "{0000000001000000020000000100}\n";
+    struct Mark {
+        int field, mark, mode;
+    };
+    struct Case {
+        const char* what;
+        std::string body;
+        int capacity;
+        int code;
+        std::vector<Mark> marks;  // every other field stays unmarked, with mode 0
+        int list_count = -1;      // -1: not looked at
+        bool top_field_first = false;
+        int frame_rate1 = 0;
+    };
+    const Case cases[] = {
+        {"one record", k + "{00000000010000000A0000000301}\n", 40, 1, {{10, 2, 3}}, 1},
+        {"over line ends", split, 64, 1, {{10, 2, 3}, {11, 1, 0}, {32, 1, 0x2A}}, 3, false, 4},
+        {"blank in a record", blank, 64, -10, {}},
+        // the records before a bad one stay
+        {"G in a record", good_then + "0A000000030G}\n", 40, -10, {{1, 1, 1}}},
+        {"brace in a record", good_then + "0A00000003}1}\n", 40, -10, {{1, 1, 1}}},
+        {"blank in a later record", good_then + "0A0000 00301}\n", 40, -10, {{1, 1, 1}}},
+        {"index past the field map", past, 8, 1, {{1, 1, 1}}, -1, true},
+        {"negative index", k + "{0000000002000000FFFFFFFF0101030000000100}\n", 8, 1, {}},
+        {"only the first list is read", first + second, 40, 1, {{1, 1, 1}}},
+        {"empty list", k + "{}\nVideo.TopFieldFirst=TRUE", 40, 1, {}, 0, true},
+        {"list ending with the file", k + "{0000000005000000030000000101", 40, 1, {{3, 2, 1}}, 5},
+        {"no brace, no list", k + "0000000001000000010000000100\n" + second, 40, 1, {{2, 1, 1}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Record r(c.capacity);
+        EXPECT_EQ(parse(r, text_project(c.body)), c.code);
+        std::vector<std::uint8_t> want(2 * std::size_t(c.capacity), 0);
+        for (const Mark& m : c.marks) {
+            want[2 * std::size_t(m.field)] = std::uint8_t(m.mark);
+            want[2 * std::size_t(m.field) + 1] = std::uint8_t(m.mode);
+        }
+        EXPECT_EQ(r.entries, want);
+        if (c.list_count >= 0) {
+            EXPECT_EQ(r.rec.list_count, c.list_count);
+        }
+        EXPECT_EQ(r.rec.top_field_first, c.top_field_first);
+        EXPECT_EQ(r.rec.frame_rate1, c.frame_rate1);
     }
-}
-
-TEST(ProjectText, IndexOutsideTheFieldMapEndsTheList) {
-    {
-        Record r(8);
-        const std::string body =
-            "Video.DeinterlaceEx.List = {0000000003000000"
-            "010000000100"
-            "080000000100"  // index 8 is past a capacity of 8: the list ends here
-            "020000000100}\n"
-            "Video.TopFieldFirst = True\n";
-        EXPECT_EQ(parse(r, text_project(body)), 1);
-        EXPECT_EQ(r.rec.mark(1), 1);
-        EXPECT_EQ(r.rec.mark(2), 0);
-        EXPECT_TRUE(r.rec.top_field_first);  // the lines after the list are still read
-    }
-    {
-        Record r(8);  // a negative index is outside too, and nothing is written
-        const std::string body =
-            "Video.DeinterlaceEx.List = {0000000002000000FFFFFFFF0101030000000100}\n";
-        EXPECT_EQ(parse(r, text_project(body)), 1);
-        EXPECT_EQ(r.entries, std::vector<std::uint8_t>(16, 0));
-    }
-}
-
-TEST(ProjectText, OnlyTheFirstListIsRead) {
-    Record r;
-    const std::string body =
-        "Video.DeinterlaceEx.List = {0000000001000000010000000100}\n"
-        "Video.DeinterlaceEx.List = {0000000001000000020000000100}\n";
-    EXPECT_EQ(parse(r, text_project(body)), 1);
-    EXPECT_EQ(r.rec.mark(1), 1);
-    EXPECT_EQ(r.rec.mark(2), 0);
-}
-
-TEST(ProjectText, EmptyListAndListEndingWithTheFile) {
-    {
-        Record r;
-        EXPECT_EQ(parse(r, text_project("Video.DeinterlaceEx.List = {}\nVideo.TopFieldFirst=TRUE")),
-                  1);
-        EXPECT_EQ(r.rec.list_count, 0);
-        EXPECT_TRUE(r.rec.top_field_first);
-    }
-    {
-        Record r;
-        EXPECT_EQ(
-            parse(r, text_project("Video.DeinterlaceEx.List = {0000000005000000030000000101")), 1);
-        EXPECT_EQ(r.rec.list_count, 5);
-        EXPECT_EQ(r.rec.mark(3), 2);
-        EXPECT_EQ(r.rec.mode(3), 1);
-    }
-}
-
-TEST(ProjectText, ListValueWithoutBraceIsNoList) {
-    Record r;
-    const std::string body =
-        "Video.DeinterlaceEx.List = 0000000001000000010000000100\n"
-        "Video.DeinterlaceEx.List = {0000000001000000020000000100}\n";
-    EXPECT_EQ(parse(r, text_project(body)), 1);
-    EXPECT_EQ(r.rec.mark(1), 0);
-    EXPECT_EQ(r.rec.mark(2), 1);
 }
 
 TEST(ProjectText, FrameRatesAndTheRateCode) {
