@@ -36,6 +36,8 @@ void write_file(const std::string& path, const std::string& bytes);
 // `text` with every `from` replaced by `to`.
 std::string replace_all(std::string text, std::string_view from, std::string_view to);
 bool file_exists(const std::string& path);
+// The names in a folder (not the paths), sorted; throws when it cannot be read.
+std::vector<std::string> listing(const std::string& folder);
 
 // The non-empty lines of a text (a program's output, say), without their line ends.
 std::vector<std::string> lines(const std::string& text);

@@ -319,12 +319,7 @@ TEST(TimecodesPath, Derivation) {
 
 class FileWriting : public ::testing::Test {
   protected:
-    std::vector<std::string> listing() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> listing() const { return qextest::listing(dir_); }
     // Scenario a's chapters (in `language`, "" for the text form) and timecodes, written.
     int chapters(const std::string& path, const char* language = "jpn",
                  const char* charset = "SHIFT_JIS") const {
@@ -441,10 +436,7 @@ TEST_F(FileWriting, SymbolicLinksAreWrittenThroughAndStay) {
     EXPECT_EQ(fs::status(dir_ / "real" / "ep01.xml").permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(listing(), (std::vector<std::string>{"ep01.tc.txt", "ep01.xml", "real"}));
-    std::vector<std::string> real;
-    for (const auto& e : fs::directory_iterator(dir_ / "real")) real.push_back(e.path().filename());
-    std::sort(real.begin(), real.end());
-    EXPECT_EQ(real, (std::vector<std::string>{"ep01.xml", "times.txt"}));
+    EXPECT_EQ(qextest::listing(dir_ / "real"), (std::vector<std::string>{"ep01.xml", "times.txt"}));
 
     // A loop of links is a file that cannot be opened.
     fs::create_symlink("loop2", dir_ / "loop1");
