@@ -331,33 +331,34 @@ TEST(LineEnds, CrLfReadsLikeLf) {
     EXPECT_EQ(b.st.fps_adjust, 1);
 }
 
-TEST(LineEnds, LongLinesAreReadInChunksOf510) {
-    // A line of 598 characters: a comment chunk of 510, then the remaining 88 as a line of
-    // its own.
-    const std::string text = "#" + repeat('a', 509) + repeat(' ', 80) + "5-6 on_b\n" + "7\n";
-    ASSERT_EQ(text.size(), 601u);
-    QexModel m(20, 30, 30000, 1001);
-    const Read r = read(m, text);
-    EXPECT_EQ(r.result, 0);
-    EXPECT_EQ(r.line, 3);
-    EXPECT_EQ(selected_positions(m), (std::vector<int>{11, 13}));
-}
-
-TEST(LineEnds, ChunkBoundaryAtExactly510Characters) {
-    // 509 characters and the newline fit one chunk; 510 characters leave the newline to a
-    // chunk (and a line number) of its own.
-    QexModel a(20, 30, 30000, 1001), b(20, 30, 30000, 1001);
-    EXPECT_EQ(read(a, "#" + repeat('x', 508) + "\n5 on\n").line, 2);
-    EXPECT_EQ(read(b, "#" + repeat('x', 509) + "\n5 on\n").line, 3);
-    EXPECT_TRUE(is_selected(b.field_map[10]));
-}
-
-TEST(LineEnds, NulByteEndsTheLine) {
-    QexModel m(20, 30, 30000, 1001);
-    static const char kBytes[] = "0-1 on\0 garbage ((\n2-3 on_b\n";
-    const std::string text(kBytes, sizeof kBytes - 1);
-    EXPECT_EQ(read(m, text).result, 6);
-    EXPECT_EQ(selected_positions(m), (std::vector<int>{0, 2, 5, 7}));
+// What a text selects, with the reader's result and the line it stopped on.
+TEST(Selection, FieldPositionsResultAndLine) {
+    const struct {
+        const char* what;
+        std::string text;
+        int result, line;
+        std::vector<int> positions;
+    } cases[] = {
+        // 598 characters: a comment chunk of 510, then the remaining 88 as a line of its own.
+        {"long", "#" + repeat('a', 509) + repeat(' ', 80) + "5-6 on_b\n7\n", 0, 3, {11, 13}},
+        // 509 characters and the newline fit one chunk; 510 characters leave the newline to a
+        // chunk (and a line number) of its own.
+        {"509", "#" + repeat('x', 508) + "\n5 on\n", 7, 2, {10}},
+        {"510", "#" + repeat('x', 509) + "\n5 on\n", 7, 3, {10}},
+        {"NUL", std::string("0-1 on\0 garbage ((\n2-3 on_b\n", 28), 6, 2, {0, 2, 5, 7}},
+        {"lists", "0-4 (10, 0 2,4 , 6 8)\n5-9 <0110>\n", 1, 2, {0, 2, 4, 6, 8, 11, 12, 15, 16, 19}},
+        // A position above 31 stops the list; the ")" must still follow.
+        {"above 31", "0-4 (5,1,40)\n", 1, 1, {1, 6}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QexModel m(20, 30, 30000, 1001);
+        const Read r = read(m, c.text);
+        EXPECT_EQ(r.result, c.result);
+        EXPECT_EQ(r.line, c.line);
+        EXPECT_EQ(selected_positions(m), c.positions);
+    }
+    EXPECT_EQ(601u, cases[0].text.size());
 }
 
 TEST(FrameStatement, SingleFrameIsAKeyframeUnlessGrouping) {
@@ -457,16 +458,6 @@ INSTANTIATE_TEST_SUITE_P(Words, TwoValueStatements,
                                            PairCase{"on_b null_a", 128, 1},
                                            PairCase{"null_b,dup_a", 2, 128},
                                            PairCase{"off", 0, 0}));
-
-TEST(Patterns, FieldListAndDigitsOverTheRange) {
-    QexModel m(10, 30, 30000, 1001);
-    ASSERT_EQ(read(m, "0-4 (10, 0 2,4 , 6 8)\n5-9 <0110>\n").result, 1);
-    EXPECT_EQ(selected_positions(m), (std::vector<int>{0, 2, 4, 6, 8, 11, 12, 15, 16, 19}));
-    // A position above 31 stops the list; the ")" must still follow.
-    QexModel s(10, 30, 30000, 1001);
-    ASSERT_EQ(read(s, "0-4 (5,1,40)\n").result, 1);
-    EXPECT_EQ(selected_positions(s), (std::vector<int>{1, 6}));
-}
 
 TEST(Defaults, KeywordKindsSetNamesAndFilterExpressions) {
     QexModel m(40, 30, 30000, 1001);
