@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -78,6 +79,14 @@ bool file_exists(const std::string& path) {
     return std::filesystem::exists(path);
 }
 
+std::vector<std::string> listing(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 std::string find_program(const std::string& name) {
     const char* path = std::getenv("PATH");
     std::stringstream dirs(path ? path : "/usr/bin:/bin");
@@ -86,6 +95,12 @@ std::string find_program(const std::string& name) {
         const std::string candidate = dir + "/" + name;
         if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate;
     }
+    return {};
+}
+
+std::string first_missing(std::initializer_list<const char*> programs) {
+    for (const char* p : programs)
+        if (find_program(p).empty()) return p;
     return {};
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,12 +36,16 @@ void write_file(const std::string& path, const std::string& bytes);
 // `text` with every `from` replaced by `to`.
 std::string replace_all(std::string text, std::string_view from, std::string_view to);
 bool file_exists(const std::string& path);
+// The names in a folder (not the paths), sorted; throws when it cannot be read.
+std::vector<std::string> listing(const std::string& folder);
 
 // The non-empty lines of a text (a program's output, say), without their line ends.
 std::vector<std::string> lines(const std::string& text);
 
 // The full name of a program on PATH, or "" when there is none.
 std::string find_program(const std::string& name);
+// The first of `programs` that is not on PATH, or "" when every one is there.
+std::string first_missing(std::initializer_list<const char*> programs);
 
 // The status of a finished child as one number: its exit code, or 128 + the number of the
 // signal that ended it.
@@ -107,3 +112,10 @@ RunResult run_shell(const std::string& command, const std::string& cwd = {});
 RunResult run_in_child(const std::function<int()>& body);
 
 }  // namespace qextest
+
+// In a GoogleTest body or SetUp: skips the test, naming the program, when `missing` (what
+// first_missing returned) is not empty; QEX_SKIP_WITHOUT("x264", ...) looks the programs up first.
+#define QEX_SKIP_IF_MISSING(missing)                                        \
+    if (const std::string& qex_missing_ = (missing); !qex_missing_.empty()) \
+    GTEST_SKIP() << qex_missing_ << " is not installed"
+#define QEX_SKIP_WITHOUT(...) QEX_SKIP_IF_MISSING(::qextest::first_missing({__VA_ARGS__}))

@@ -44,12 +44,7 @@ using qex_test::FifoReader;
 
 class WholeFile : public ::testing::Test {
   protected:
-    std::vector<std::string> listing(const fs::path& d) const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(d)) names.push_back(e.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> listing(const fs::path& d) const { return qextest::listing(d); }
     std::vector<std::string> listing() const { return listing(dir_); }
     qextest::TempDir scratch_;
     const fs::path dir_ = scratch_.path();

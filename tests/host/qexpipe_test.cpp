@@ -80,13 +80,8 @@ class Qexpipe : public ::testing::Test {
     std::string write(const std::string& name, const std::string& text) {
         return scratch.write(name, text);
     }
-    // Files in the test folder other than `keep`.
-    std::vector<std::string> files() {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    // The names in the test folder.
+    std::vector<std::string> files() const { return qextest::listing(dir); }
     // A small YV12 y4m whose frame i is filled with the byte 10 * i + plane.
     std::string make_y4m(const std::string& name, int w, int h, int frames) {
         std::string data = "YUV4MPEG2 W" + std::to_string(w) + " H" + std::to_string(h) +
@@ -109,7 +104,7 @@ const char kStampYV12[] =
     "fps_denominator=1001)\n";
 
 TEST_F(Qexpipe, WritesY4mThatFfprobeAccepts) {
-    if (qextest::find_program("ffprobe").empty()) GTEST_SKIP() << "ffprobe is not installed";
+    QEX_SKIP_WITHOUT("ffprobe");
     std::string script =
         write("pd.avs", std::string(kStampYV12) + "DoubleWeave()\nPullDown(0, 2)\n");
     std::string out = dir + "/pd.y4m";

@@ -44,16 +44,9 @@ namespace {
 
 using qextest::read_file;
 
-void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
+using qextest::run_shell;
+using qextest::write_file;
 using Outcome = qextest::RunResult;
-
-// A command line (ffmpeg, or a pipeline of outside tools) run by the shell in folder `dir`.
-Outcome shell(const std::string& cmd, const std::string& dir) {
-    return qextest::run_shell(cmd, dir);
-}
 
 // The md5 of every frame of ffmpeg's linear decode of the first video track.
 // `filter`, when given, is applied to the decoded frames first.
@@ -170,9 +163,9 @@ class VideoSourceTest : public ::testing::Test {
         const std::string p = *dir_ + "/" + name;
         for (const Kind& k : kKinds) {
             if (name != k.file || fs::exists(p)) continue;
-            Outcome r = shell(std::string("ffmpeg -nostdin -v error -f lavfi -i ") + k.source +
-                                  " -pix_fmt yuv420p " + k.ffmpeg + " '" + p + "'",
-                              *dir_);
+            Outcome r = run_shell(std::string("ffmpeg -nostdin -v error -f lavfi -i ") + k.source +
+                                      " -pix_fmt yuv420p " + k.ffmpeg + " '" + p + "'",
+                                  *dir_);
             EXPECT_EQ(r.status, 0) << k.name << ": " << r.err;
         }
         return p;
@@ -252,9 +245,9 @@ TEST_F(VideoSourceTest, ReadingInOrderMixesWithJumps) {
                     << n;
 
         write_file(path("inorder.avs"), std::string("VideoSource(\"") + k.file + "\")\n");
-        Outcome r = shell("QEX_VIDEOSOURCE_STATS=1 " + std::string(QEX_BUILD_DIR) + "/qexpipe '" +
-                              path("inorder.avs") + "' /dev/null",
-                          *dir_);
+        Outcome r = run_shell("QEX_VIDEOSOURCE_STATS=1 " + std::string(QEX_BUILD_DIR) +
+                                  "/qexpipe '" + path("inorder.avs") + "' /dev/null",
+                              *dir_);
         ASSERT_EQ(r.status, 0) << r.err;
         long requests = 0, decoded = 0, seeks = 0, restarts = 0;
         const size_t at = r.err.rfind("\": ");
@@ -348,7 +341,7 @@ std::string lose_packets(const std::string& ts, const std::vector<std::pair<doub
 
 // The presentation times of the pictures ffprobe decodes.
 std::vector<int64_t> picture_times(const std::string& file, const std::string& dir) {
-    Outcome r = shell(
+    Outcome r = run_shell(
         "ffprobe -v error -select_streams v:0 -show_entries "
         "frame=best_effort_timestamp -of default=nw=1:nk=1 '" +
             file + "'",
@@ -371,7 +364,7 @@ TEST_F(VideoSourceTest, DamagedStreamsServeTheSamePicturesEveryTime) {
     for (auto [file, codec] :
          {std::pair{mpeg2, "-c:v mpeg2video -flags +ilme+ildct -top 1 -g 15 -bf 2 -b:v 4M"},
           std::pair{h264, "-c:v libx264 -preset ultrafast -x264-params bframes=2 -g 30"}}) {
-        Outcome r = shell(
+        Outcome r = run_shell(
             "ffmpeg -nostdin -v error -f lavfi -i "
             "testsrc2=size=720x480:rate=30000/1001:duration=6 -f lavfi -i "
             "sine=frequency=440:duration=6 -pix_fmt yuv420p " +
@@ -380,9 +373,9 @@ TEST_F(VideoSourceTest, DamagedStreamsServeTheSamePicturesEveryTime) {
         ASSERT_EQ(r.status, 0) << r.err;
     }
     // The same with the 33-bit clock of the stream wrapping 1.5 s in.
-    Outcome wrap = shell("ffmpeg -nostdin -v error -i '" + mpeg2 +
-                             "' -c copy -output_ts_offset 95440.5 '" + path("wrap.ts") + "'",
-                         d);
+    Outcome wrap = run_shell("ffmpeg -nostdin -v error -i '" + mpeg2 +
+                                 "' -c copy -output_ts_offset 95440.5 '" + path("wrap.ts") + "'",
+                             d);
     ASSERT_EQ(wrap.status, 0) << wrap.err;
     const std::string whole = read_file(mpeg2), whole264 = read_file(h264);
     std::string corrupt = whole;
@@ -459,8 +452,8 @@ TEST_F(VideoSourceTest, DamagedStreamsServeTheSamePicturesEveryTime) {
         EXPECT_LE(differ, c.concealed);
 
         write_file(path("damaged.avs"), std::string("VideoSource(\"") + c.name + "\")\n");
-        Outcome r =
-            shell(std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("damaged.avs") + "'", d);
+        Outcome r = run_shell(
+            std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("damaged.avs") + "'", d);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err.find("repeat the last good picture") != std::string::npos,
                   !info->filled.empty())
@@ -480,7 +473,7 @@ TEST_F(VideoSourceTest, DamageIsConcealedAlikeWhateverTheThreads) {
     int streams = 0;
     for (int c = 0; c < 2; ++c) {
         const std::string clean = path("alike" + std::to_string(c) + ".ts");
-        Outcome r = shell(
+        Outcome r = run_shell(
             "ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=352x240:rate=30000/1001:"
             "duration=5 -pix_fmt yuv420p " +
                 std::string(codecs[c]) + " '" + clean + "'",
@@ -531,9 +524,9 @@ TEST_F(VideoSourceTest, DamageIsConcealedAlikeWhateverTheThreads) {
 TEST_F(VideoSourceTest, BadInputsGiveOneLineFromQexpipe) {
     const std::string& d = *dir_;
     path("m2.ts");
-    ASSERT_EQ(
-        shell("ffmpeg -nostdin -v error -f lavfi -i sine=duration=1 '" + d + "/a.wav'", d).status,
-        0);
+    ASSERT_EQ(run_shell("ffmpeg -nostdin -v error -f lavfi -i sine=duration=1 '" + d + "/a.wav'", d)
+                  .status,
+              0);
     // A Matroska track whose codec name nobody knows.
     std::string mkv = read_file(path("bff.mkv"));
     const size_t at = mkv.find("V_MPEG4/ISO/AVC");
@@ -556,9 +549,9 @@ TEST_F(VideoSourceTest, BadInputsGiveOneLineFromQexpipe) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.call);
         write_file(path("bad.avs"), std::string(c.call) + "\n");
-        Outcome r = shell(std::string(QEX_BUILD_DIR) + "/qexpipe '" + path("bad.avs") + "' '" +
-                              path("bad.y4m") + "'",
-                          d);
+        Outcome r = run_shell(std::string(QEX_BUILD_DIR) + "/qexpipe '" + path("bad.avs") + "' '" +
+                                  path("bad.y4m") + "'",
+                              d);
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -570,7 +563,7 @@ TEST_F(VideoSourceTest, InfoAndFramesThroughQexpipe) {
     path("h264i.ts");
     write_file(path("info.avs"), "VideoSource(\"h264i.ts\")\n");
     Outcome r =
-        shell(std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("info.avs") + "'", *dir_);
+        run_shell(std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("info.avs") + "'", *dir_);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
               "width: 720\nheight: 480\nframes: 90\nfps: 30000/1001 (29.970030)\n"
@@ -578,7 +571,7 @@ TEST_F(VideoSourceTest, InfoAndFramesThroughQexpipe) {
               "repeat-flagged pictures: 0\nfield order: given by the stream\nfilled frames: 0\n"
               "timestamps: in use\n");
     write_file(path("bff.avs"), "VideoSource(\"h264i.ts\").AssumeBFF()\n");
-    r = shell(std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("bff.avs") + "'", *dir_);
+    r = run_shell(std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("bff.avs") + "'", *dir_);
     EXPECT_NE(r.out.find("bottom field first"), std::string::npos);
 }
 
@@ -594,26 +587,26 @@ std::string make_mpeg2enc(const std::string& dir, const std::string& name,
         const bool film = parts[i].rfind("film:", 0) == 0;
         const std::string src = parts[i].substr(parts[i].find(':') + 1);
         const std::string part = dir + "/" + name + "." + std::to_string(i) + ".m2v";
-        Outcome r = shell("ffmpeg -nostdin -v error -f lavfi -i '" + src +
-                              ":size=352x480:rate=" + (film ? "24000/1001" : "30000/1001") + "' " +
-                              (film ? "" : "-vf setfield=tff ") +
-                              "-pix_fmt yuv420p -f yuv4mpegpipe - | mpeg2enc -v 0 -f 3 " +
-                              (film ? "-p" : "-I 1") + " -F 4 -a 2 -b 3000 -o '" + part + "'",
-                          dir);
+        Outcome r = run_shell("ffmpeg -nostdin -v error -f lavfi -i '" + src +
+                                  ":size=352x480:rate=" + (film ? "24000/1001" : "30000/1001") +
+                                  "' " + (film ? "" : "-vf setfield=tff ") +
+                                  "-pix_fmt yuv420p -f yuv4mpegpipe - | mpeg2enc -v 0 -f 3 " +
+                                  (film ? "-p" : "-I 1") + " -F 4 -a 2 -b 3000 -o '" + part + "'",
+                              dir);
         EXPECT_EQ(r.status, 0) << r.err;
         joined += read_file(part);
     }
     write_file(ts + ".m2v", joined);
-    Outcome r = shell("ffmpeg -nostdin -v error -fflags +genpts -r 30000/1001 -i '" + ts +
-                          ".m2v' -c copy '" + ts + "'",
-                      dir);
+    Outcome r = run_shell("ffmpeg -nostdin -v error -fflags +genpts -r 30000/1001 -i '" + ts +
+                              ".m2v' -c copy '" + ts + "'",
+                          dir);
     EXPECT_EQ(r.status, 0) << r.err;
     return ts;
 }
 
 // Pictures of a recording whose repeat-field flag is set, as ffprobe reads them.
 int repeat_flagged(const std::string& file, const std::string& dir) {
-    Outcome r = shell(
+    Outcome r = run_shell(
         "ffprobe -v error -select_streams v:0 -show_entries frame=repeat_pict -of "
         "default=nw=1:nk=1 '" +
             file + "'",
@@ -643,7 +636,7 @@ TEST_F(VideoSourceTest, PulldownFlagsAreAppliedAsAPlayerShowsThem) {
         {"pulldown264.mkv", {}, 48, 60},  // made below
     };
     // H.264 film with 3:2 pic_struct flags, as x264 --pulldown 32 codes it.
-    Outcome made = shell(
+    Outcome made = run_shell(
         "ffmpeg -nostdin -v error -f lavfi -i "
         "testsrc2=size=352x240:rate=24000/1001:duration=2 -pix_fmt yuv420p -f "
         "yuv4mpegpipe - | x264 --quiet --preset ultrafast --pulldown 32 "
@@ -682,7 +675,7 @@ TEST_F(VideoSourceTest, PulldownFlagsAreAppliedAsAPlayerShowsThem) {
         EXPECT_EQ(check_frames(pictures, env_, coded), "");
 
         write_file(path("flags.avs"), std::string("VideoSource(\"") + c.name + "\")\n");
-        Outcome r = shell(
+        Outcome r = run_shell(
             std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("flags.avs") + "'", *dir_);
         EXPECT_NE(r.out.find("repeat-flagged pictures: " + std::to_string(flagged) + "\n"),
                   std::string::npos)
@@ -696,7 +689,7 @@ TEST_F(VideoSourceTest, PulldownFlagsAreAppliedAsAPlayerShowsThem) {
 TEST_F(VideoSourceTest, IndexingFeedGetsTheFramesGetFrameServes) {
     const std::string& d = *dir_;
     const std::string h264 = path("feed264.ts");
-    Outcome r = shell(
+    Outcome r = run_shell(
         "ffmpeg -nostdin -v error -f lavfi -i "
         "testsrc2=size=352x240:rate=30000/1001:duration=5 -pix_fmt yuv420p -c:v "
         "libx264 -preset ultrafast -x264-params bframes=3 -g 40 '" +
@@ -707,7 +700,7 @@ TEST_F(VideoSourceTest, IndexingFeedGetsTheFramesGetFrameServes) {
     // One long GOP: damage late in it sends the decode back over pictures handed on already,
     // so the feed ends there (its caller reads the clip again).
     const std::string longgop = path("feedlonggop.ts");
-    r = shell(
+    r = run_shell(
         "ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=352x240:rate=30000/1001:"
         "duration=5 -pix_fmt yuv420p -c:v libx264 -preset ultrafast -g 300 '" +
             longgop + "'",
@@ -758,7 +751,7 @@ TEST_F(VideoSourceTest, AbsurdTimestampsGiveDecodeOrder) {
         SCOPED_TRACE(ts);
         const std::string file = path("stamped.ts");
         fs::remove(file);
-        Outcome r = shell(
+        Outcome r = run_shell(
             "ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=352x240:rate=25:"
             "duration=2 -pix_fmt yuv420p -c:v mpeg2video -g 1 -bsf:v 'setts=ts=" +
                 std::string(ts) + "' -f mpegts '" + file + "'",
@@ -767,7 +760,8 @@ TEST_F(VideoSourceTest, AbsurdTimestampsGiveDecodeOrder) {
         const std::vector<std::string> want = framemd5(file, d);
         ASSERT_EQ(want.size(), 50u);
         write_file(path("stamped.avs"), "VideoSource(\"stamped.ts\", cache=false)\n");
-        r = shell(std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("stamped.avs") + "'", d);
+        r = run_shell(std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("stamped.avs") + "'",
+                      d);
         EXPECT_EQ(r.status, 0);
         EXPECT_NE(r.out.find("frames: 50\n"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("timestamps: not usable, decode order\n"), std::string::npos) << r.out;
@@ -797,7 +791,7 @@ TEST_F(VideoSourceTest, InfoTellsWhatTheStreamGives) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         const std::string file = path(c.file);
-        Outcome r = shell(
+        Outcome r = run_shell(
             "ffprobe -v error -select_streams v:0 -show_entries stream=time_base "
             "-show_entries frame=best_effort_timestamp -read_intervals %+#1 -of "
             "default=nw=1:nk=1 '" +
@@ -840,16 +834,16 @@ TEST_F(VideoSourceTest, OtherFormatsAreConvertedWithANotice) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pix_fmt);
         const std::string file = path(std::string(c.pix_fmt) + ".mkv");
-        Outcome r = shell(
+        Outcome r = run_shell(
             "ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=64x48:rate=25 "
             "-frames:v 5 -pix_fmt " +
                 std::string(c.pix_fmt) + " -c:v ffv1 '" + file + "'",
             *dir_);
         ASSERT_EQ(r.status, 0) << r.err;
         write_file(path("conv.avs"), "VideoSource(\"" + file + "\")\n");
-        r = shell(std::string(QEX_BUILD_DIR) + "/qexpipe '" + path("conv.avs") + "' '" +
-                      path("conv.out") + "'",
-                  *dir_);
+        r = run_shell(std::string(QEX_BUILD_DIR) + "/qexpipe '" + path("conv.avs") + "' '" +
+                          path("conv.out") + "'",
+                      *dir_);
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err, "VideoSource: \"" + file + "\": " + c.pix_fmt +
                              " pictures are converted to " + c.host + "\n");

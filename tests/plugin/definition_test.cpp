@@ -72,74 +72,81 @@ TEST_P(DefinitionErrors, StopReadingWithTheCodeAndLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryReaderCode, DefinitionErrors,
-    ::testing::Values(ErrorCase{"too_many_aliases", many_aliases(65), -10, 65},
-                      ErrorCase{"unknown_word", "# c\n0-9 nothing\n", -11, 2},
-                      ErrorCase{"empty_expression", "0-9 '   '\n", -11, 1},
-                      ErrorCase{"expression_over_255", "0-9 '" + repeat('x', 256) + "'\n", -11, 1},
-                      ErrorCase{"set_one_char_name", "set a=b\n", -20, 1},
-                      ErrorCase{"set_no_equals", "set abc\n", -20, 1},
-                      ErrorCase{"set_name_64", "set " + repeat('n', 64) + "=v\n", -20, 1},
-                      ErrorCase{"set_value_256", "set nm=" + repeat('v', 256) + "\n", -20, 1},
-                      ErrorCase{"set_unclosed", "set nm='abc\n", -20, 1},
-                      ErrorCase{"set_65_names", many_sets(65), -20, 65},
-                      ErrorCase{"default_no_rate", "default x=on\n", -30, 1},
-                      ErrorCase{"default_no_equals", "default 24 on\n", -30, 1},
-                      ErrorCase{"default_empty", "default 24=\n", -30, 1},
-                      ErrorCase{"default_256", "default 24=" + repeat('v', 256) + "\n", -30, 1},
-                      ErrorCase{"offset_no_number", "offset -x\n", -40, 1},
-                      ErrorCase{"mode_unknown_key", "mode speed = 1\n", -50, 1},
-                      ErrorCase{"mode_no_equals", "mode fps_adjust on\n", -50, 1},
-                      ErrorCase{"mode_bad_value", "mode fps_adjust = yes\n", -50, 1},
-                      ErrorCase{"mode_trailing_text", "mode fps_adjust = onx\n", -50, 1},
-                      ErrorCase{"mode_origin_bad", "mode pattern_origin = left\n", -50, 1},
-                      ErrorCase{"mode_shift_128", "mode pattern_shift = 128\n", -50, 1},
-                      ErrorCase{"mode_shift_minus_129", "mode pattern_shift = -129\n", -50, 1},
-                      ErrorCase{"mode_shift_missing", "mode pattern_shift = -\n", -50, 1},
-                      ErrorCase{"mode_priority_bad", "mode fps_priority = x\n", -50, 1},
-                      ErrorCase{"inline_field_list", "0-9 on_a\n0-9 tpr (0)\n", -102, 2},
-                      ErrorCase{"inline_digits", "0-9 < 2>\n", -1002, 1},
-                      ErrorCase{"inline_post_no_equals", "0-9 post 'x'\n", -104, 1},
-                      ErrorCase{"inline_post_unclosed", "0-9 post = 'x\n", -104, 1},
-                      ErrorCase{"default_unset", "0-9\n", -120, 1},
-                      ErrorCase{"default_quoted_no_set", "default 30='f30'\n\n0-9\n", -120, 3},
-                      ErrorCase{"end_glued", "endx\n", -999, 1},
-                      ErrorCase{"frame_no_digits", "x-9 on\n", -1000, 1},
-                      ErrorCase{"frame_missing", "-5 on\n", -1000, 1},
-                      ErrorCase{"frame_beyond", "200 on\n", -1000, 1},
-                      ErrorCase{"frame_before_offset", "offset -5\n3 on\n", -1000, 2},
-                      ErrorCase{"rate_word_bad", "0-9 [25x] on\n", -1001, 1},
-                      ErrorCase{"rate_no_close", "0-9 [24 on\n", -1001, 1},
-                      ErrorCase{"rate_empty", "0-9 [] on\n", -1001, 1},
-                      ErrorCase{"pattern_len_0", "0-9 (0,0)\n", -1002, 1},
-                      ErrorCase{"pattern_len_33", "0-9 (33,0)\n", -1002, 1},
-                      ErrorCase{"pattern_no_len", "0-9 (,0)\n", -1002, 1},
-                      ErrorCase{"pattern_no_close", "0-9 (5,0,2\n", -1002, 1},
-                      ErrorCase{"digits_none", "0-9 <>\n", -1002, 1},
-                      ErrorCase{"digits_31", "0-9 <" + repeat('1', 31) + ">\n", -1002, 1},
-                      ErrorCase{"inline_digits_none", "0-9 on_a\n0-9 tpr <>\n", 0, 2},
-                      ErrorCase{"keyframes_no_brace", "keyframes\n", -1900, 1},
-                      ErrorCase{"keyframe_beyond", "keyframes {\n10\n200\n}\n", -1900, 3},
-                      ErrorCase{"keyframe_word", "keyframes {\nabc\n", -1900, 2},
-                      ErrorCase{"chapters_101", many_chapters(101), -1901, 102},
-                      ErrorCase{"chapter_name_64", "keyframes {\n5 " + repeat('c', 64) + "\n",
-                                -1902, 2},
-                      ErrorCase{"chapter_no_equals", "5 chapter x\n", -1902, 1},
-                      ErrorCase{"chapter_unclosed", "5 chapter = 'x\n", -1902, 1},
-                      ErrorCase{"chapter_language_16",
-                                "mode chapter_language = " + repeat('l', 16) + "\n", -1907, 1},
-                      ErrorCase{"chapter_charset_16",
-                                "mode chapter_charset = " + repeat('c', 16) + "\n", -1907, 1}),
+    ::testing::Values(
+        ErrorCase{"too_many_aliases", many_aliases(65), -10, 65},
+        ErrorCase{"unknown_word", "# c\n0-9 nothing\n", -11, 2},
+        ErrorCase{"empty_expression", "0-9 '   '\n", -11, 1},
+        ErrorCase{"expression_over_255", "0-9 '" + repeat('x', 256) + "'\n", -11, 1},
+        ErrorCase{"set_one_char_name", "set a=b\n", -20, 1},
+        ErrorCase{"set_no_equals", "set abc\n", -20, 1},
+        ErrorCase{"set_name_64", "set " + repeat('n', 64) + "=v\n", -20, 1},
+        ErrorCase{"set_value_256", "set nm=" + repeat('v', 256) + "\n", -20, 1},
+        ErrorCase{"set_unclosed", "set nm='abc\n", -20, 1},
+        ErrorCase{"set_65_names", many_sets(65), -20, 65},
+        ErrorCase{"default_no_rate", "default x=on\n", -30, 1},
+        ErrorCase{"default_no_equals", "default 24 on\n", -30, 1},
+        ErrorCase{"default_empty", "default 24=\n", -30, 1},
+        ErrorCase{"default_256", "default 24=" + repeat('v', 256) + "\n", -30, 1},
+        ErrorCase{"offset_no_number", "offset -x\n", -40, 1},
+        ErrorCase{"mode_unknown_key", "mode speed = 1\n", -50, 1},
+        ErrorCase{"mode_no_equals", "mode fps_adjust on\n", -50, 1},
+        ErrorCase{"mode_bad_value", "mode fps_adjust = yes\n", -50, 1},
+        ErrorCase{"mode_trailing_text", "mode fps_adjust = onx\n", -50, 1},
+        ErrorCase{"mode_origin_bad", "mode pattern_origin = left\n", -50, 1},
+        ErrorCase{"mode_shift_128", "mode pattern_shift = 128\n", -50, 1},
+        ErrorCase{"mode_shift_minus_129", "mode pattern_shift = -129\n", -50, 1},
+        ErrorCase{"mode_shift_missing", "mode pattern_shift = -\n", -50, 1},
+        ErrorCase{"mode_priority_bad", "mode fps_priority = x\n", -50, 1},
+        ErrorCase{"inline_field_list", "0-9 on_a\n0-9 tpr (0)\n", -102, 2},
+        ErrorCase{"inline_digits", "0-9 < 2>\n", -1002, 1},
+        ErrorCase{"inline_post_no_equals", "0-9 post 'x'\n", -104, 1},
+        ErrorCase{"inline_post_unclosed", "0-9 post = 'x\n", -104, 1},
+        ErrorCase{"default_unset", "0-9\n", -120, 1},
+        ErrorCase{"default_quoted_no_set", "default 30='f30'\n\n0-9\n", -120, 3},
+        ErrorCase{"end_glued", "endx\n", -999, 1},
+        ErrorCase{"frame_no_digits", "x-9 on\n", -1000, 1},
+        ErrorCase{"frame_missing", "-5 on\n", -1000, 1},
+        ErrorCase{"frame_beyond", "200 on\n", -1000, 1},
+        ErrorCase{"frame_before_offset", "offset -5\n3 on\n", -1000, 2},
+        ErrorCase{"rate_word_bad", "0-9 [25x] on\n", -1001, 1},
+        ErrorCase{"rate_no_close", "0-9 [24 on\n", -1001, 1},
+        ErrorCase{"rate_empty", "0-9 [] on\n", -1001, 1},
+        ErrorCase{"pattern_len_0", "0-9 (0,0)\n", -1002, 1},
+        ErrorCase{"pattern_len_33", "0-9 (33,0)\n", -1002, 1},
+        ErrorCase{"pattern_no_len", "0-9 (,0)\n", -1002, 1},
+        ErrorCase{"pattern_no_close", "0-9 (5,0,2\n", -1002, 1},
+        ErrorCase{"digits_none", "0-9 <>\n", -1002, 1},
+        ErrorCase{"digits_31", "0-9 <" + repeat('1', 31) + ">\n", -1002, 1},
+        ErrorCase{"inline_digits_none", "0-9 on_a\n0-9 tpr <>\n", 0, 2},
+        // "<" reached through the scanner, in a pass after "on"
+        ErrorCase{"scanned_digits_none", "0-9 on < >\n", -103, 1},
+        ErrorCase{"scanned_digits_31", "0-9 on <" + repeat('0', 31) + ">\n", -103, 1},
+        ErrorCase{"scanned_digits", "0-9 on <01>\n", 0, 1},
+        ErrorCase{"default_empty_slot_of_a_set",
+                  "set [24] f24='Film()'\ndefault 60='f24'\n0-9 [60]\n", -120, 3},
+        // a set name without a value for the rate falls back to inline reading
+        ErrorCase{"set_name_other_rate", "set [24] film=(5,0,2)\n0-4 [60] film\n", -11, 2},
+        // a name followed directly by more letters is not the name
+        ErrorCase{"set_name_longer", "set [24] film=(5,0,2)\n0-4 [24] films\n", -11, 2},
+        // only the exact 99:99:99 shape is a time stamp
+        ErrorCase{"time_stamp_short", "10-19 0:01:30 on\n", -11, 1},
+        ErrorCase{"rate_before_frame", "[24] 3\n", -1000, 1},
+        // "end" stops reading without an error
+        ErrorCase{"end", "0-9 on\nend \n0-9 ??\n", kResultEnd, 2},
+        ErrorCase{"end_comment", "end#comment\n", kResultEnd, 1},
+        ErrorCase{"end_at_eof", "end", kResultEnd, 1},
+        ErrorCase{"keyframes_no_brace", "keyframes\n", -1900, 1},
+        ErrorCase{"keyframe_beyond", "keyframes {\n10\n200\n}\n", -1900, 3},
+        ErrorCase{"keyframe_word", "keyframes {\nabc\n", -1900, 2},
+        ErrorCase{"chapters_101", many_chapters(101), -1901, 102},
+        ErrorCase{"chapter_name_64", "keyframes {\n5 " + repeat('c', 64) + "\n", -1902, 2},
+        ErrorCase{"chapter_no_equals", "5 chapter x\n", -1902, 1},
+        ErrorCase{"chapter_unclosed", "5 chapter = 'x\n", -1902, 1},
+        ErrorCase{"chapter_language_16", "mode chapter_language = " + repeat('l', 16) + "\n", -1907,
+                  1},
+        ErrorCase{"chapter_charset_16", "mode chapter_charset = " + repeat('c', 16) + "\n", -1907,
+                  1}),
     [](const ::testing::TestParamInfo<ErrorCase>& i) { return std::string(i.param.name); });
-
-TEST(DefinitionErrors, InlineDigitPatternWithoutDigitsIsRefused) {
-    // The "<" keyword reached through the scanner (in a pass after "on"): -103.
-    QexModel m(20, 30, 30000, 1001);
-    EXPECT_EQ(read(m, "0-9 on < >\n").result, -103);
-    QexModel n(20, 30, 30000, 1001);
-    EXPECT_EQ(read(n, "0-9 on <" + repeat('0', 31) + ">\n").result, -103);
-    QexModel o(20, 30, 30000, 1001);
-    EXPECT_EQ(read(o, "0-9 on <01>\n").result, 0);
-}
 
 TEST(DefinitionErrors, BoundariesThatAreStillAccepted) {
     QexModel m(200, 30, 30000, 1001);
@@ -175,16 +182,6 @@ TEST(DefinitionFile, PathThatOpensButCannotBeReadIsAReadError) {
 
 // ---------------------------------------------------------------------------
 // Statements
-
-TEST(EndStatement, StopsReadingWithoutError) {
-    QexModel m(20, 30, 30000, 1001);
-    EXPECT_EQ(read(m, "0-9 on\nend \n0-9 ??\n").result, kResultEnd);
-    EXPECT_EQ(m.st.line_no, 2);
-    QexModel n(20, 30, 30000, 1001);
-    EXPECT_EQ(read(n, "end#comment\n").result, kResultEnd);
-    QexModel e(20, 30, 30000, 1001);
-    EXPECT_EQ(read(e, "end").result, kResultEnd);
-}
 
 TEST(SetStatement, SectionsNamesAndReplacement) {
     QexModel m(20, 30, 30000, 1001);
@@ -334,33 +331,34 @@ TEST(LineEnds, CrLfReadsLikeLf) {
     EXPECT_EQ(b.st.fps_adjust, 1);
 }
 
-TEST(LineEnds, LongLinesAreReadInChunksOf510) {
-    // A line of 598 characters: a comment chunk of 510, then the remaining 88 as a line of
-    // its own.
-    const std::string text = "#" + repeat('a', 509) + repeat(' ', 80) + "5-6 on_b\n" + "7\n";
-    ASSERT_EQ(text.size(), 601u);
-    QexModel m(20, 30, 30000, 1001);
-    const Read r = read(m, text);
-    EXPECT_EQ(r.result, 0);
-    EXPECT_EQ(r.line, 3);
-    EXPECT_EQ(selected_positions(m), (std::vector<int>{11, 13}));
-}
-
-TEST(LineEnds, ChunkBoundaryAtExactly510Characters) {
-    // 509 characters and the newline fit one chunk; 510 characters leave the newline to a
-    // chunk (and a line number) of its own.
-    QexModel a(20, 30, 30000, 1001), b(20, 30, 30000, 1001);
-    EXPECT_EQ(read(a, "#" + repeat('x', 508) + "\n5 on\n").line, 2);
-    EXPECT_EQ(read(b, "#" + repeat('x', 509) + "\n5 on\n").line, 3);
-    EXPECT_TRUE(is_selected(b.field_map[10]));
-}
-
-TEST(LineEnds, NulByteEndsTheLine) {
-    QexModel m(20, 30, 30000, 1001);
-    static const char kBytes[] = "0-1 on\0 garbage ((\n2-3 on_b\n";
-    const std::string text(kBytes, sizeof kBytes - 1);
-    EXPECT_EQ(read(m, text).result, 6);
-    EXPECT_EQ(selected_positions(m), (std::vector<int>{0, 2, 5, 7}));
+// What a text selects, with the reader's result and the line it stopped on.
+TEST(Selection, FieldPositionsResultAndLine) {
+    const struct {
+        const char* what;
+        std::string text;
+        int result, line;
+        std::vector<int> positions;
+    } cases[] = {
+        // 598 characters: a comment chunk of 510, then the remaining 88 as a line of its own.
+        {"long", "#" + repeat('a', 509) + repeat(' ', 80) + "5-6 on_b\n7\n", 0, 3, {11, 13}},
+        // 509 characters and the newline fit one chunk; 510 characters leave the newline to a
+        // chunk (and a line number) of its own.
+        {"509", "#" + repeat('x', 508) + "\n5 on\n", 7, 2, {10}},
+        {"510", "#" + repeat('x', 509) + "\n5 on\n", 7, 3, {10}},
+        {"NUL", std::string("0-1 on\0 garbage ((\n2-3 on_b\n", 28), 6, 2, {0, 2, 5, 7}},
+        {"lists", "0-4 (10, 0 2,4 , 6 8)\n5-9 <0110>\n", 1, 2, {0, 2, 4, 6, 8, 11, 12, 15, 16, 19}},
+        // A position above 31 stops the list; the ")" must still follow.
+        {"above 31", "0-4 (5,1,40)\n", 1, 1, {1, 6}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QexModel m(20, 30, 30000, 1001);
+        const Read r = read(m, c.text);
+        EXPECT_EQ(r.result, c.result);
+        EXPECT_EQ(r.line, c.line);
+        EXPECT_EQ(selected_positions(m), c.positions);
+    }
+    EXPECT_EQ(601u, cases[0].text.size());
 }
 
 TEST(FrameStatement, SingleFrameIsAKeyframeUnlessGrouping) {
@@ -397,11 +395,6 @@ TEST(FrameStatement, RateItemsTimeStampsAndColons) {
     EXPECT_EQ(m.field_map[2 * 10].rate, 30);
     EXPECT_TRUE(is_selected(m.field_map[20]));
     EXPECT_TRUE(is_selected(m.field_map[38]));
-    // Only the exact 99:99:99 shape is a time stamp.
-    QexModel s(100, 30, 30000, 1001);
-    EXPECT_EQ(read(s, "10-19 0:01:30 on\n").result, -11);
-    QexModel t(100, 30, 30000, 1001);
-    EXPECT_EQ(read(t, "[24] 3\n").result, -1000);
 }
 
 TEST(FrameStatement, QuotedExpressionsShareAliasesIgnoringCase) {
@@ -466,16 +459,6 @@ INSTANTIATE_TEST_SUITE_P(Words, TwoValueStatements,
                                            PairCase{"null_b,dup_a", 2, 128},
                                            PairCase{"off", 0, 0}));
 
-TEST(Patterns, FieldListAndDigitsOverTheRange) {
-    QexModel m(10, 30, 30000, 1001);
-    ASSERT_EQ(read(m, "0-4 (10, 0 2,4 , 6 8)\n5-9 <0110>\n").result, 1);
-    EXPECT_EQ(selected_positions(m), (std::vector<int>{0, 2, 4, 6, 8, 11, 12, 15, 16, 19}));
-    // A position above 31 stops the list; the ")" must still follow.
-    QexModel s(10, 30, 30000, 1001);
-    ASSERT_EQ(read(s, "0-4 (5,1,40)\n").result, 1);
-    EXPECT_EQ(selected_positions(s), (std::vector<int>{1, 6}));
-}
-
 TEST(Defaults, KeywordKindsSetNamesAndFilterExpressions) {
     QexModel m(40, 30, 30000, 1001);
     ASSERT_EQ(read(m,
@@ -499,11 +482,6 @@ TEST(Defaults, KeywordKindsSetNamesAndFilterExpressions) {
     EXPECT_EQ(m.field_map[21].flags, kFlagOn);
     EXPECT_EQ(m.field_map[20].flags, 0);
     EXPECT_EQ(m.field_map[21].set_index, 0);
-}
-
-TEST(Defaults, EmptySlotOfAKnownSetFails) {
-    QexModel m(40, 30, 30000, 1001);
-    EXPECT_EQ(read(m, "set [24] f24='Film()'\ndefault 60='f24'\n0-9 [60]\n").result, -120);
 }
 
 TEST(SetValues, InlineValuesMarkTheSetAndExpressionsBecomeAliases) {
@@ -533,14 +511,6 @@ TEST(SetValues, AValueThatFailsAsAnInlineStatementIsUsedAsAFilterExpression) {
     EXPECT_STREQ(m.aliases->text[0], "(0,1)");
     EXPECT_EQ(m.field_map[0].alias, 1);
     EXPECT_EQ(m.field_map[0].set_index, 1);
-}
-
-TEST(SetValues, NameWithoutValueForTheRateFallsBackToInlineReading) {
-    QexModel m(40, 30, 30000, 1001);
-    EXPECT_EQ(read(m, "set [24] film=(5,0,2)\n0-4 [60] film\n").result, -11);
-    // A name followed directly by more letters is not the name.
-    QexModel n(40, 30, 30000, 1001);
-    EXPECT_EQ(read(n, "set [24] film=(5,0,2)\n0-4 [24] films\n").result, -11);
 }
 
 TEST(PostStatements, MarkEntriesAndThePostBit) {

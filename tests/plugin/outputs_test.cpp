@@ -81,19 +81,37 @@ void set_name(ChapterEntry& e, const char* name) {
     std::strncpy(e.name, name, sizeof e.name - 1);
 }
 
-ChapterTable chapters_a(const Timeline& t, const char* language, const char* charset, int bom) {
+// A chapter table of `names` (positions left at 0), in `language` ("" for the text form).
+ChapterTable table(const std::vector<const char*>& names, const char* language = "",
+                   const char* charset = "", int bom = 0, uint64_t end_ms = 0) {
     ChapterTable c;
-    c.count = 3;
+    c.count = static_cast<int32_t>(names.size());
     std::strncpy(c.language, language, sizeof c.language - 1);
     std::strncpy(c.charset, charset, sizeof c.charset - 1);
     c.bom = static_cast<uint8_t>(bom);
-    c.end_time_ms = t.end_ms;
+    c.end_time_ms = end_ms;
+    for (size_t i = 0; i < names.size(); ++i) set_name(c.entries[i], names[i]);
+    return c;
+}
+
+// Output frames from (flags, start time) pairs.
+std::vector<OutputFrame> frames(const std::vector<std::pair<int, uint64_t>>& seq) {
+    std::vector<OutputFrame> out(seq.size());
+    for (size_t i = 0; i < seq.size(); ++i) {
+        out[i].flags = static_cast<uint8_t>(seq[i].first);
+        out[i].time_ms = seq[i].second;
+    }
+    return out;
+}
+
+// Scenario a's three chapters on frames 1, 7 and 10.
+ChapterTable chapters_a(const Timeline& t, const char* language, const char* charset, int bom) {
+    // Shift_JIS bytes pass through.
+    ChapterTable c = table({"Opening", "\x83\x65\x83\x58\x83\x67 <A&B>", "Ending"}, language,
+                           charset, bom, t.end_ms);
     c.entries[0].position = 1;
     c.entries[1].position = 7;
     c.entries[2].position = 10;
-    set_name(c.entries[0], "Opening");
-    set_name(c.entries[1], "\x83\x65\x83\x58\x83\x67 <A&B>");  // Shift_JIS bytes pass through
-    set_name(c.entries[2], "Ending");
     return c;
 }
 
@@ -200,10 +218,7 @@ TEST(Chapters, XmlClosedWhenMarksRunOutBeforeCount) {
 
 TEST(Chapters, XmlNamesAreEscapedTextNamesAreNot) {
     const Timeline t = timeline({{9, 8}, {1, 8}}, 30000, 1001);
-    ChapterTable c;
-    c.count = 1;
-    c.end_time_ms = t.end_ms;
-    set_name(c.entries[0], "Tom & Jerry <ep 1> >>");
+    ChapterTable c = table({"Tom & Jerry <ep 1> >>"}, "", "", 0, t.end_ms);
     const std::string text = chapters_text(t.frames, all(t), c);
     EXPECT_NE(text.find("CHAPTER00NAME=Tom & Jerry <ep 1> >>\n"), std::string::npos) << text;
 
@@ -218,36 +233,32 @@ TEST(Chapters, XmlNamesAreEscapedTextNamesAreNot) {
     EXPECT_EQ(xml_escape("plain \x83\x65"), "plain \x83\x65");
 }
 
-TEST(Chapters, LongTimesAndFirstNumber) {
-    // 3723004 ms is 01:02:03.004; the first chapter is number 00.
-    std::vector<OutputFrame> frames(2);
-    frames[0].flags = 1;
-    frames[1].flags = 1 | 8;
-    frames[1].time_ms = 3723004;
-    ChapterTable c;
-    c.count = 1;
-    set_name(c.entries[0], "x");
-    EXPECT_EQ(chapters_text(frames, 2, c), "CHAPTER00=01:02:03.004\nCHAPTER00NAME=x\n");
-}
-
-TEST(Chapters, OnlySelectedMarkedFramesBelowTheLimitCount) {
-    std::vector<OutputFrame> frames(5);
-    frames[0].flags = 8;      // chapter bit but not selected
-    frames[1].flags = 2 | 8;  // dup frame: selected
-    frames[1].time_ms = 1000;
-    frames[2].flags = 1;  // selected, no chapter
-    frames[3].flags = 1 | 8;
-    frames[3].time_ms = 2000;
-    frames[4].flags = 1 | 8;
-    frames[4].time_ms = 3000;
-    ChapterTable c;
-    c.count = 3;
-    set_name(c.entries[0], "a");
-    set_name(c.entries[1], "b");
-    set_name(c.entries[2], "c");
-    EXPECT_EQ(chapters_text(frames, 4, c),
-              "CHAPTER00=00:00:01.000\nCHAPTER00NAME=a\nCHAPTER01=00:00:02.000\nCHAPTER01NAME=b\n");
-    EXPECT_EQ(chapters_text(frames, 0, c), "");
+TEST(Chapters, TextFormatCases) {
+    // Only selected frames (dup frames too) with the chapter bit, below the limit, count.
+    const std::vector<OutputFrame> marks =
+        frames({{8, 0}, {2 | 8, 1000}, {1, 0}, {1 | 8, 2000}, {1 | 8, 3000}});
+    const struct {
+        const char* what;
+        std::vector<OutputFrame> frames;
+        std::vector<const char*> names;
+        int32_t limit;
+        const char* text;
+    } cases[] = {
+        // 3723004 ms is 01:02:03.004; the first chapter is number 00.
+        {"long time",
+         frames({{1, 0}, {1 | 8, 3723004}}),
+         {"x"},
+         2,
+         "CHAPTER00=01:02:03.004\nCHAPTER00NAME=x\n"},
+        {"selected below the limit",
+         marks,
+         {"a", "b", "c"},
+         4,
+         "CHAPTER00=00:00:01.000\nCHAPTER00NAME=a\nCHAPTER01=00:00:02.000\nCHAPTER01NAME=b\n"},
+        {"limit 0", marks, {"a", "b", "c"}, 0, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(chapters_text(c.frames, c.limit, table(c.names)), c.text) << c.what;
 }
 
 TEST(Chapters, MoreMarksThanTableEntriesStayBounded) {
@@ -258,10 +269,7 @@ TEST(Chapters, MoreMarksThanTableEntriesStayBounded) {
         frames[i].flags = 1 | 8;
         frames[i].time_ms = i * 40;
     }
-    ChapterTable c;
-    c.count = 2;
-    set_name(c.entries[0], "a");
-    set_name(c.entries[1], "b");
+    ChapterTable c = table({"a", "b"});
     const std::string text = chapters_text(frames, 300, c);
     EXPECT_NE(text.find("CHAPTER99NAME=\n"), std::string::npos);
     EXPECT_EQ(text.find("CHAPTER100"), std::string::npos);
@@ -277,17 +285,9 @@ TEST(Chapters, MoreMarksThanTableEntriesStayBounded) {
 }
 
 TEST(Chapters, XmlEndTimeFallsBackWhenNextPositionHasNoFrame) {
-    std::vector<OutputFrame> frames(2);
-    frames[0].flags = 1 | 8;
-    frames[1].flags = 1;
-    frames[1].time_ms = 40;
-    ChapterTable c;
-    c.count = 2;
-    std::strcpy(c.language, "jpn");
-    std::strcpy(c.charset, "UTF-8");
-    c.end_time_ms = 80;
+    ChapterTable c = table({"", ""}, "jpn", "UTF-8", 0, 80);
     c.entries[1].position = 5000;  // never reached by the output pass
-    const std::string xml = chapters_text(frames, 2, c);
+    const std::string xml = chapters_text(frames({{1 | 8, 0}, {1, 40}}), 2, c);
     EXPECT_NE(xml.find("<ChapterTimeEnd>00:00:00.080</ChapterTimeEnd>"), std::string::npos) << xml;
 }
 
@@ -319,14 +319,18 @@ TEST(TimecodesPath, Derivation) {
 
 class FileWriting : public ::testing::Test {
   protected:
-    std::vector<std::string> listing() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
+    std::vector<std::string> listing() const { return qextest::listing(dir_); }
+    // Scenario a's chapters (in `language`, "" for the text form) and timecodes, written.
+    int chapters(const std::string& path, const char* language = "jpn",
+                 const char* charset = "SHIFT_JIS") const {
+        return write_chapters(a_.frames, all(a_), chapters_a(a_, language, charset, 0), path);
+    }
+    int timecodes(const std::string& chapter, const std::string& output) const {
+        return write_timecodes(a_.frames, all(a_), chapter, output);
     }
     qextest::TempDir scratch_;
     const fs::path dir_ = scratch_.path();
+    const Timeline a_ = scenario_a();
 };
 
 TEST_F(FileWriting, WritesAndReplacesWhole) {
@@ -355,12 +359,10 @@ TEST_F(FileWriting, RelativePathInTheWorkingDirectory) {
 }
 
 TEST_F(FileWriting, MissingDirectoryIsAnOpenError) {
-    const Timeline t = scenario_a();
     const std::string missing = (dir_ / "no_such_dir" / "x.txt").string();
     EXPECT_EQ(write_whole_file(missing, "x"), WriteResult::kOpenFailed);
-    EXPECT_EQ(write_timecodes(t.frames, all(t), "", missing), kErrTimecodesOpen);
-    EXPECT_EQ(write_chapters(t.frames, all(t), chapters_a(t, "", "UTF-8", 0), missing),
-              kErrChapterFileOpen);
+    EXPECT_EQ(timecodes("", missing), kErrTimecodesOpen);
+    EXPECT_EQ(chapters(missing, "", "UTF-8"), kErrChapterFileOpen);
     EXPECT_TRUE(listing().empty());
 }
 
@@ -369,10 +371,8 @@ TEST_F(FileWriting, TargetThatCannotBeReplacedIsAnOpenErrorAndLeavesNoTemporary)
     // rename fails after all bytes were written to the temporary file.
     const fs::path target = dir_ / "out.tc.txt";
     fs::create_directories(target / "inside");
-    const Timeline t = scenario_a();
-    EXPECT_EQ(write_timecodes(t.frames, all(t), "", target.string()), kErrTimecodesOpen);
-    EXPECT_EQ(write_chapters(t.frames, all(t), chapters_a(t, "jpn", "UTF-8", 0), target.string()),
-              kErrChapterFileOpen);
+    EXPECT_EQ(timecodes("", target.string()), kErrTimecodesOpen);
+    EXPECT_EQ(chapters(target.string(), "jpn", "UTF-8"), kErrChapterFileOpen);
     EXPECT_EQ(listing(), std::vector<std::string>{"out.tc.txt"});
     EXPECT_TRUE(fs::is_directory(target / "inside"));
 }
@@ -381,29 +381,26 @@ TEST_F(FileWriting, FailedWriteIsAWriteErrorAndKeepsTheTarget) {
     // A file size limit of a few bytes makes the writes themselves fail (EFBIG).
     const fs::path target = dir_ / "out.tc.txt";
     { std::ofstream(target) << "old\n"; }
-    const Timeline t = scenario_a();
     rlimit old_limit{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
     const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit small = old_limit;
     small.rlim_cur = 4;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const int timecodes = write_timecodes(t.frames, all(t), "", target.string());
-    const int chapters =
-        write_chapters(t.frames, all(t), chapters_a(t, "jpn", "UTF-8", 0), target.string());
+    const int timecodes_rc = timecodes("", target.string());
+    const int chapters_rc = chapters(target.string(), "jpn", "UTF-8");
     setrlimit(RLIMIT_FSIZE, &old_limit);
     std::signal(SIGXFSZ, old_handler);
-    EXPECT_EQ(timecodes, kErrTimecodesWrite);
-    EXPECT_EQ(chapters, kErrChapterWrite);
+    EXPECT_EQ(timecodes_rc, kErrTimecodesWrite);
+    EXPECT_EQ(chapters_rc, kErrChapterWrite);
     EXPECT_EQ(read_file(target), "old\n");
     EXPECT_EQ(listing(), std::vector<std::string>{"out.tc.txt"});
 }
 
 TEST_F(FileWriting, WritersPutTheGoldenBytesOnDisk) {
-    const Timeline t = scenario_a();
     const std::string chapter = (dir_ / "ep01.xml").string();
-    ASSERT_EQ(write_chapters(t.frames, all(t), chapters_a(t, "jpn", "SHIFT_JIS", 0), chapter), 0);
-    ASSERT_EQ(write_timecodes(t.frames, all(t), chapter, ".tc.txt"), 0);
+    ASSERT_EQ(chapters(chapter), 0);
+    ASSERT_EQ(timecodes(chapter, ".tc.txt"), 0);
     EXPECT_EQ(read_file(chapter), golden("chapters_jpn.xml"));
     EXPECT_EQ(read_file(dir_ / "ep01.tc.txt"), golden("timecodes_30000_1001.txt"));
 
@@ -422,7 +419,6 @@ using qex_test::FifoReader;
 }  // namespace
 
 TEST_F(FileWriting, SymbolicLinksAreWrittenThroughAndStay) {
-    const Timeline t = scenario_a();
     fs::create_directories(dir_ / "real");
     { std::ofstream(dir_ / "real" / "ep01.xml") << "old chapters\n"; }
     fs::permissions(dir_ / "real" / "ep01.xml",
@@ -431,8 +427,8 @@ TEST_F(FileWriting, SymbolicLinksAreWrittenThroughAndStay) {
     // The timecodes file is a link whose target does not exist yet.
     fs::create_symlink(dir_ / "real" / "times.txt", dir_ / "ep01.tc.txt");
     const std::string chapter = (dir_ / "ep01.xml").string();
-    ASSERT_EQ(write_chapters(t.frames, all(t), chapters_a(t, "jpn", "SHIFT_JIS", 0), chapter), 0);
-    ASSERT_EQ(write_timecodes(t.frames, all(t), chapter, ".tc.txt"), 0);
+    ASSERT_EQ(chapters(chapter), 0);
+    ASSERT_EQ(timecodes(chapter, ".tc.txt"), 0);
     EXPECT_TRUE(fs::is_symlink(dir_ / "ep01.xml"));
     EXPECT_TRUE(fs::is_symlink(dir_ / "ep01.tc.txt"));
     EXPECT_EQ(read_file(dir_ / "real" / "ep01.xml"), golden("chapters_jpn.xml"));
@@ -440,37 +436,29 @@ TEST_F(FileWriting, SymbolicLinksAreWrittenThroughAndStay) {
     EXPECT_EQ(fs::status(dir_ / "real" / "ep01.xml").permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(listing(), (std::vector<std::string>{"ep01.tc.txt", "ep01.xml", "real"}));
-    std::vector<std::string> real;
-    for (const auto& e : fs::directory_iterator(dir_ / "real")) real.push_back(e.path().filename());
-    std::sort(real.begin(), real.end());
-    EXPECT_EQ(real, (std::vector<std::string>{"ep01.xml", "times.txt"}));
+    EXPECT_EQ(qextest::listing(dir_ / "real"), (std::vector<std::string>{"ep01.xml", "times.txt"}));
 
     // A loop of links is a file that cannot be opened.
     fs::create_symlink("loop2", dir_ / "loop1");
     fs::create_symlink("loop1", dir_ / "loop2");
-    EXPECT_EQ(
-        write_chapters(t.frames, all(t), chapters_a(t, "", "UTF-8", 0), (dir_ / "loop1").string()),
-        kErrChapterFileOpen);
-    EXPECT_EQ(write_timecodes(t.frames, all(t), "", (dir_ / "loop2").string()), kErrTimecodesOpen);
+    EXPECT_EQ(chapters((dir_ / "loop1").string(), "", "UTF-8"), kErrChapterFileOpen);
+    EXPECT_EQ(timecodes("", (dir_ / "loop2").string()), kErrTimecodesOpen);
     EXPECT_TRUE(fs::is_symlink(dir_ / "loop1"));
     EXPECT_TRUE(fs::is_symlink(dir_ / "loop2"));
 }
 
 TEST_F(FileWriting, NamedPipeIsWrittenInPlace) {
-    const Timeline t = scenario_a();
     const fs::path fifo = dir_ / "ep01.xml";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     fs::create_symlink("ep01.xml", dir_ / "to_pipe.xml");
     {
         FifoReader reader(fifo);
-        EXPECT_EQ(
-            write_chapters(t.frames, all(t), chapters_a(t, "jpn", "SHIFT_JIS", 0), fifo.string()),
-            0);
+        EXPECT_EQ(chapters(fifo.string()), 0);
         EXPECT_EQ(reader.finish(), golden("chapters_jpn.xml"));
     }
     {
         FifoReader reader(fifo);
-        EXPECT_EQ(write_timecodes(t.frames, all(t), (dir_ / "to_pipe.xml").string(), ".xml"), 0);
+        EXPECT_EQ(timecodes((dir_ / "to_pipe.xml").string(), ".xml"), 0);
         EXPECT_EQ(reader.finish(), golden("timecodes_30000_1001.txt"));
     }
     {
@@ -528,16 +516,14 @@ TEST_F(FileWriting, PipeWhoseReaderLeftIsAWriteError) {
 
 TEST_F(FileWriting, ReadOnlyTargetIsKeptAndAnOpenError) {
     if (::geteuid() == 0) GTEST_SKIP() << "the superuser may write any file";
-    const Timeline t = scenario_a();
     const fs::path chapter = dir_ / "ep01.txt";
     const fs::path times = dir_ / "ep01.tc.txt";
     { std::ofstream(chapter) << "kept chapters\n"; }
     { std::ofstream(times) << "kept times\n"; }
     fs::permissions(chapter, fs::perms::owner_read);
     fs::permissions(times, fs::perms::owner_read);
-    EXPECT_EQ(write_chapters(t.frames, all(t), chapters_a(t, "", "UTF-8", 0), chapter.string()),
-              kErrChapterFileOpen);
-    EXPECT_EQ(write_timecodes(t.frames, all(t), chapter.string(), ".tc.txt"), kErrTimecodesOpen);
+    EXPECT_EQ(chapters(chapter.string(), "", "UTF-8"), kErrChapterFileOpen);
+    EXPECT_EQ(timecodes(chapter.string(), ".tc.txt"), kErrTimecodesOpen);
     EXPECT_FALSE(write_end_timecodes(times.string(), std::vector<uint64_t>{33}));
     EXPECT_EQ(read_file(chapter), "kept chapters\n");
     EXPECT_EQ(read_file(times), "kept times\n");

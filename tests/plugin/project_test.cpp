@@ -9,6 +9,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plugin/project.h"
@@ -133,29 +134,6 @@ TEST(ProjectBinary, ListMarksFieldsWithTheirModeBytes) {
     EXPECT_EQ(marked, 3);
 }
 
-TEST(ProjectBinary, ListSizeMustAgreeWithRecordCount) {
-    {
-        Record r;
-        EXPECT_EQ(parse(r, Binary().list({{1, 1, 0}, {2, 1, 0}}, 20).bytes()), 1);
-        EXPECT_EQ(r.rec.mark(1), 1);
-        EXPECT_EQ(r.rec.mark(2), 1);
-    }
-    {
-        Record r;
-        Binary b;
-        b.list({{1, 1, 0}, {2, 1, 0}}, 26).raw(Bytes(6, 0));
-        EXPECT_EQ(parse(r, b.bytes()), -106);
-    }
-    {
-        Record r;  // a size below the 8 bytes of the list head
-        EXPECT_EQ(parse(r, Binary().list({}, 2).bytes()), -106);
-    }
-    {
-        Record r;  // a negative record count never agrees
-        EXPECT_EQ(parse(r, Binary().list({}, 8, "Video.DeinterlaceEx.List", -1).bytes()), -106);
-    }
-}
-
 TEST(ProjectBinary, ListPayloadLongerThanItsRecordsIsSkippedWhole) {
     // S = 8 + 12 + 3: two records and three further bytes that belong to the payload.
     Record r;
@@ -194,42 +172,37 @@ TEST(ProjectBinary, EveryMatchedKeyWithTypeTenReadsAList) {
     EXPECT_EQ(r.rec.mark(6), 1);
 }
 
-TEST(ProjectBinary, FrameRatesGiveTheRateCode) {
+TEST(ProjectBinary, FrameRatesAndTheRateCode) {
+    const std::string k1 = "Video.DeinterlaceEx.FrameRate1", k2 = "Video.DeinterlaceEx.FrameRate2";
     struct Case {
-        std::int8_t r1, r2;
-        std::int32_t code;
+        std::vector<std::pair<std::string, std::int8_t>> entries;  // byte entries, in order
+        std::int32_t r1, r2, code;
     };
-    for (const Case& c : {Case{4, 5, 24}, Case{1, 1, 30}, Case{2, 1, 60}, Case{-3, 2, -45}}) {
+    const Case cases[] = {
+        {{{k1, 4}, {k2, 5}}, 4, 5, 24},
+        {{{k1, 1}, {k2, 1}}, 1, 1, 30},
+        {{{k1, 2}, {k2, 1}}, 2, 1, 60},
+        {{{k1, -3}, {k2, 2}}, -3, 2, -45},
+        // the code follows only the second rate: a first rate after it changes nothing
+        {{{k2, 1}, {k1, 4}}, 4, 1, 0},
+        // a second rate of 0 leaves the code as it was
+        {{{k1, 4}, {k2, 5}, {k2, 0}}, 4, 0, 24},
+        // a longer name starting with a key matches it, in any letter case
+        {{{"video.deinterlaceex.framerate1.more", 2}, {k2 + "Extra", 1}}, 2, 1, 60},
+    };
+    for (const Case& c : cases) {
         Record r;
         Binary b;
-        b.entry("Video.DeinterlaceEx.FrameRate1", 0x02, {std::uint8_t(c.r1)});
-        b.entry("Video.DeinterlaceEx.FrameRate2", 0x02, {std::uint8_t(c.r2)});
-        EXPECT_EQ(parse(r, b.bytes()), 1);
-        EXPECT_EQ(r.rec.frame_rate1, c.r1);
-        EXPECT_EQ(r.rec.frame_rate2, c.r2);
-        EXPECT_EQ(r.rec.rate_code, c.code) << int(c.r1) << "/" << int(c.r2);
+        std::string what;
+        for (const auto& [name, value] : c.entries) {
+            b.entry(name, 0x02, {std::uint8_t(value)});
+            what += name + "=" + std::to_string(value) + " ";
+        }
+        EXPECT_EQ(parse(r, b.bytes()), 1) << what;
+        EXPECT_EQ(r.rec.frame_rate1, c.r1) << what;
+        EXPECT_EQ(r.rec.frame_rate2, c.r2) << what;
+        EXPECT_EQ(r.rec.rate_code, c.code) << what;
     }
-}
-
-TEST(ProjectBinary, RateCodeFollowsOnlyTheSecondRate) {
-    Record r;
-    Binary b;
-    b.entry("Video.DeinterlaceEx.FrameRate2", 0x02, {1});
-    b.entry("Video.DeinterlaceEx.FrameRate1", 0x02, {4});
-    EXPECT_EQ(parse(r, b.bytes()), 1);
-    EXPECT_EQ(r.rec.frame_rate1, 4);
-    EXPECT_EQ(r.rec.rate_code, 0);
-}
-
-TEST(ProjectBinary, ZeroSecondRateLeavesTheRateCode) {
-    Record r;
-    Binary b;
-    b.entry("Video.DeinterlaceEx.FrameRate1", 0x02, {4});
-    b.entry("Video.DeinterlaceEx.FrameRate2", 0x02, {5});
-    b.entry("Video.DeinterlaceEx.FrameRate2", 0x02, {0});
-    EXPECT_EQ(parse(r, b.bytes()), 1);
-    EXPECT_EQ(r.rec.frame_rate2, 0);
-    EXPECT_EQ(r.rec.rate_code, 24);
 }
 
 TEST(ProjectBinary, TopFieldFirstFromBoolTypes) {
@@ -244,15 +217,6 @@ TEST(ProjectBinary, TopFieldFirstFromBoolTypes) {
     Record r;  // a bool under another name changes nothing
     EXPECT_EQ(parse(r, Binary().entry("Video.TopField", 0x09).bytes()), 1);
     EXPECT_FALSE(r.rec.top_field_first);
-}
-
-TEST(ProjectBinary, LongerNameStartingWithAKeyMatchesIt) {
-    Record r;
-    Binary b;
-    b.entry("video.deinterlaceex.framerate1.more", 0x02, {2});
-    b.entry("Video.DeinterlaceEx.FrameRate2Extra", 0x02, {1});
-    EXPECT_EQ(parse(r, b.bytes()), 1);
-    EXPECT_EQ(r.rec.rate_code, 60);
 }
 
 TEST(ProjectBinary, SkippedValuesAndTheirTraceLines) {
@@ -339,6 +303,8 @@ TEST(ProjectBinary, FailureTable) {
         {"list head cut short", entry_bytes("Video.DeinterlaceEx.List", 0x0A, {8, 0, 0, 0, 1}), -3},
         {"list records cut short", list_bytes(20, 2, {1, 0, 0, 0, 1, 0, 2, 0}), -3},
         {"size and count disagree", list_bytes(26, 2, Bytes(18, 0)), -106},
+        {"size below the list head", list_bytes(2, 0, {}), -106},
+        {"negative record count", list_bytes(8, -1, {}), -106},
         {"negative field index", list_bytes(14, 1, {0xFF, 0xFF, 0xFF, 0xFF, 1, 0}), -107},
         {"type 0x0E cut short", entry_bytes("x", 0x0E), -107},
         {"unknown type", entry_bytes("x", 0x01, {0, 0, 0}), -999},
@@ -382,114 +348,66 @@ TEST(ProjectBinary, EmbeddedNulEndsTheName) {
 // ---------------------------------------------------------------------------
 // Text form
 
-TEST(ProjectText, RecordMarksItsFieldWithMarkTwo) {
-    Record r;
-    EXPECT_EQ(parse(r, text_project("Video.DeinterlaceEx.List = {00000000010000000A0000000301}\n")),
-              1);
-    EXPECT_EQ(r.rec.list_count, 1);
-    EXPECT_EQ(r.rec.mark(10), 2);
-    EXPECT_EQ(r.rec.mode(10), 3);
-}
-
-TEST(ProjectText, RecordsRunOverLineEnds) {
-    Record r(64);
-    const std::string body =
-        "  Video.DeinterlaceEx.List\t=\t{\n"
-        "    00000000\r\n"
-        "    03000000 0A0000000301\n"  // a blank inside a record is not a digit
-        "}\n";
+TEST(ProjectText, DeinterlaceLists) {
+    // A record is an index (8 hex digits, little-endian), a mode and a flag; a set flag marks
+    // the field with 2, a clear one with 1.
+    const std::string k = "Video.DeinterlaceEx.List = ";
     // The head and records are split anywhere; leading blanks of each line are dropped.
-    const std::string good =
-        "  Video.DeinterlaceEx.List\t=\t{\n"
-        "    0000000003\r\n"
-        "\t000000\n"
-        "0A00000003010b00000000\n"
-        "   00200000002A0\n"
-        "0}\n"
-        "Video.DeinterlaceEx.FrameRate1=4\n";
-    EXPECT_EQ(parse(r, text_project(good)), 1);
-    EXPECT_EQ(r.rec.list_count, 3);
-    EXPECT_EQ(r.rec.mark(10), 2);
-    EXPECT_EQ(r.rec.mode(10), 3);
-    EXPECT_EQ(r.rec.mark(11), 1);
-    EXPECT_EQ(r.rec.mode(11), 0);
-    EXPECT_EQ(r.rec.mark(32), 1);
-    EXPECT_EQ(r.rec.mode(32), 0x2A);
-    EXPECT_EQ(r.rec.frame_rate1, 4);
-
-    Record bad(64);
-    EXPECT_EQ(parse(bad, text_project(body)), -10);
-}
-
-TEST(ProjectText, NonHexDigitInARecordFails) {
-    for (const char* rec : {"0A000000030G", "0A00000003}1", "0A0000 00301"}) {
-        Record r;
-        const std::string body = std::string("Video.DeinterlaceEx.List = {0000000002000000") +
-                                 "010000000100" + rec + "}\n";
-        EXPECT_EQ(parse(r, text_project(body)), -10) << rec;
-        EXPECT_EQ(r.rec.mark(1), 1) << rec;  // records before the bad one stay
+    const std::string split =
+        "  Video.DeinterlaceEx.List\t=\t{\n    0000000003\r\n\t000000\n"
+        "0A00000003010b00000000\n   00200000002A0\n0}\nVideo.DeinterlaceEx.FrameRate1=4\n";
+    const std::string blank =  // a blank inside a record is not a digit
+        "  Video.DeinterlaceEx.List\t=\t{\n    00000000\r\n    03000000 0A0000000301\n}\n";
+    const std::string good_then = k + "{0000000002000000010000000100";  // then a bad record
+    // Index 8 is past a capacity of 8: the list ends there; the lines after it are read.
+    const std::string past = k + "{0000000003000000010000000100080000000100020000000100}\n" +
+                             "Video.TopFieldFirst = True\n";
+    const std::string first = k + "{0000000001000000010000000100}\n";
+    const std::string second = k + "{0000000001000000020000000100}\n";
+    struct Mark {
+        int field, mark, mode;
+    };
+    struct Case {
+        const char* what;
+        std::string body;
+        int capacity;
+        int code;
+        std::vector<Mark> marks;  // every other field stays unmarked, with mode 0
+        int list_count = -1;      // -1: not looked at
+        bool top_field_first = false;
+        int frame_rate1 = 0;
+    };
+    const Case cases[] = {
+        {"one record", k + "{00000000010000000A0000000301}\n", 40, 1, {{10, 2, 3}}, 1},
+        {"over line ends", split, 64, 1, {{10, 2, 3}, {11, 1, 0}, {32, 1, 0x2A}}, 3, false, 4},
+        {"blank in a record", blank, 64, -10, {}},
+        // the records before a bad one stay
+        {"G in a record", good_then + "0A000000030G}\n", 40, -10, {{1, 1, 1}}},
+        {"brace in a record", good_then + "0A00000003}1}\n", 40, -10, {{1, 1, 1}}},
+        {"blank in a later record", good_then + "0A0000 00301}\n", 40, -10, {{1, 1, 1}}},
+        {"index past the field map", past, 8, 1, {{1, 1, 1}}, -1, true},
+        {"negative index", k + "{0000000002000000FFFFFFFF0101030000000100}\n", 8, 1, {}},
+        {"only the first list is read", first + second, 40, 1, {{1, 1, 1}}},
+        {"empty list", k + "{}\nVideo.TopFieldFirst=TRUE", 40, 1, {}, 0, true},
+        {"list ending with the file", k + "{0000000005000000030000000101", 40, 1, {{3, 2, 1}}, 5},
+        {"no brace, no list", k + "0000000001000000010000000100\n" + second, 40, 1, {{2, 1, 1}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Record r(c.capacity);
+        EXPECT_EQ(parse(r, text_project(c.body)), c.code);
+        std::vector<std::uint8_t> want(2 * std::size_t(c.capacity), 0);
+        for (const Mark& m : c.marks) {
+            want[2 * std::size_t(m.field)] = std::uint8_t(m.mark);
+            want[2 * std::size_t(m.field) + 1] = std::uint8_t(m.mode);
+        }
+        EXPECT_EQ(r.entries, want);
+        if (c.list_count >= 0) {
+            EXPECT_EQ(r.rec.list_count, c.list_count);
+        }
+        EXPECT_EQ(r.rec.top_field_first, c.top_field_first);
+        EXPECT_EQ(r.rec.frame_rate1, c.frame_rate1);
     }
-}
-
-TEST(ProjectText, IndexOutsideTheFieldMapEndsTheList) {
-    {
-        Record r(8);
-        const std::string body =
-            "Video.DeinterlaceEx.List = {0000000003000000"
-            "010000000100"
-            "080000000100"  // index 8 is past a capacity of 8: the list ends here
-            "020000000100}\n"
-            "Video.TopFieldFirst = True\n";
-        EXPECT_EQ(parse(r, text_project(body)), 1);
-        EXPECT_EQ(r.rec.mark(1), 1);
-        EXPECT_EQ(r.rec.mark(2), 0);
-        EXPECT_TRUE(r.rec.top_field_first);  // the lines after the list are still read
-    }
-    {
-        Record r(8);  // a negative index is outside too, and nothing is written
-        const std::string body =
-            "Video.DeinterlaceEx.List = {0000000002000000FFFFFFFF0101030000000100}\n";
-        EXPECT_EQ(parse(r, text_project(body)), 1);
-        EXPECT_EQ(r.entries, std::vector<std::uint8_t>(16, 0));
-    }
-}
-
-TEST(ProjectText, OnlyTheFirstListIsRead) {
-    Record r;
-    const std::string body =
-        "Video.DeinterlaceEx.List = {0000000001000000010000000100}\n"
-        "Video.DeinterlaceEx.List = {0000000001000000020000000100}\n";
-    EXPECT_EQ(parse(r, text_project(body)), 1);
-    EXPECT_EQ(r.rec.mark(1), 1);
-    EXPECT_EQ(r.rec.mark(2), 0);
-}
-
-TEST(ProjectText, EmptyListAndListEndingWithTheFile) {
-    {
-        Record r;
-        EXPECT_EQ(parse(r, text_project("Video.DeinterlaceEx.List = {}\nVideo.TopFieldFirst=TRUE")),
-                  1);
-        EXPECT_EQ(r.rec.list_count, 0);
-        EXPECT_TRUE(r.rec.top_field_first);
-    }
-    {
-        Record r;
-        EXPECT_EQ(
-            parse(r, text_project("Video.DeinterlaceEx.List = {0000000005000000030000000101")), 1);
-        EXPECT_EQ(r.rec.list_count, 5);
-        EXPECT_EQ(r.rec.mark(3), 2);
-        EXPECT_EQ(r.rec.mode(3), 1);
-    }
-}
-
-TEST(ProjectText, ListValueWithoutBraceIsNoList) {
-    Record r;
-    const std::string body =
-        "Video.DeinterlaceEx.List = 0000000001000000010000000100\n"
-        "Video.DeinterlaceEx.List = {0000000001000000020000000100}\n";
-    EXPECT_EQ(parse(r, text_project(body)), 1);
-    EXPECT_EQ(r.rec.mark(1), 0);
-    EXPECT_EQ(r.rec.mark(2), 1);
 }
 
 TEST(ProjectText, FrameRatesAndTheRateCode) {

@@ -220,50 +220,53 @@ void expectEveryPictureOnce(const Clip& clip, const Served& out) {
 
 const std::vector<std::string> kFine{"-CUT", "1"};
 
-struct Case {
-    const char* name;
-    void (*make)(Clip&);
-};
+// A clip from its pieces in order: "f40/3" is a film shot of 40 pictures trimmed by 3 frames,
+// "p37" 37 frames of 30p, "i23" 23 frames of 60i, and "d2" cuts the first 2 frames off.
+Clip clipOf(const std::string& pieces) {
+    Clip c;
+    std::istringstream in(pieces);
+    for (std::string w; in >> w;) {
+        int n = 0, trim = 0;
+        const int got = std::sscanf(w.c_str() + 1, "%d/%d", &n, &trim);
+        if (w[0] == 'f' && got == 2)
+            film(c, n, trim);
+        else if (w[0] == 'p' && got == 1)
+            video30(c, n);
+        else if (w[0] == 'i' && got == 1)
+            video60(c, n);
+        else if (w[0] == 'd' && got == 1)
+            dropFrames(c, n);
+        else
+            ADD_FAILURE() << "no such piece: " << w;
+    }
+    return c;
+}
 
-void runCases(const std::vector<Case>& cases) {
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Clip clip;
-        c.make(clip);
+// Each case: its name, then its pieces.
+void runCases(const std::vector<std::pair<const char*, const char*>>& cases) {
+    for (const auto& [name, pieces] : cases) {
+        SCOPED_TRACE(std::string(name) + ": " + pieces);
+        const Clip clip = clipOf(pieces);
         expectEveryPictureOnce(clip, serve(clip, kFine));
     }
 }
+
+const char* kTrims31420 = "f40/3 f40/1 f40/4 f40/2 f40/0";
 
 // Film shots joined after trims of 0 to 4 frames: every phase a break can have, in varied
 // orders and shot lengths.
 TEST(FineCuts, FilmShotsTrimmedAtEveryPhaseKeepEveryPicture) {
     runCases({
-        {"trims 3 1 4 2 0",
-         [](Clip& c) {
-             for (int t : {3, 1, 4, 2, 0}) film(c, 40, t);
-         }},
-        {"trims 0 4 3 2 1",
-         [](Clip& c) {
-             for (int t : {0, 4, 3, 2, 1}) film(c, 40, t);
-         }},
-        {"shots of varied length",
-         [](Clip& c) {
-             const int lengths[] = {23, 37, 18, 41, 29, 33, 26};
-             const int trims[] = {2, 3, 0, 4, 1, 3, 2};
-             for (int i = 0; i < 7; ++i) film(c, lengths[i], trims[i]);
-         }},
-        {"short shots",
-         [](Clip& c) {
-             const int trims[] = {1, 3, 4, 2, 3, 0, 4, 1};
-             for (int i = 0; i < 8; ++i) film(c, 9 + i % 3, trims[i]);
-         }},
+        {"trims 3 1 4 2 0", kTrims31420},
+        {"trims 0 4 3 2 1", "f40/0 f40/4 f40/3 f40/2 f40/1"},
+        {"shots of varied length", "f23/2 f37/3 f18/0 f41/4 f29/1 f33/3 f26/2"},
+        {"short shots", "f9/1 f10/3 f11/4 f9/2 f10/3 f11/0 f9/4 f10/1"},
     });
 }
 
 // The same clips lose pictures with the cycle cuts alone, so the test above has teeth.
 TEST(FineCuts, ClassicCutsLosePicturesAtTheseBreaks) {
-    Clip clip;
-    for (int t : {3, 1, 4, 2, 0}) film(clip, 40, t);
+    const Clip clip = clipOf(kTrims31420);
     const Served out = serve(clip, {});
     std::set<int> seen(out.pictures.begin(), out.pictures.end());
     seen.erase(0);
@@ -272,68 +275,24 @@ TEST(FineCuts, ClassicCutsLosePicturesAtTheseBreaks) {
 
 TEST(FineCuts, VideoAndFilmJoinedOffTheGrid) {
     runCases({
-        {"30p to film",
-         [](Clip& c) {
-             video30(c, 37);
-             film(c, 40, 0);
-         }},
-        {"30p to film, later break",
-         [](Clip& c) {
-             video30(c, 44);
-             film(c, 33, 1);
-             video30(c, 12);
-         }},
-        {"film to 30p",
-         [](Clip& c) {
-             film(c, 40, 2);
-             video30(c, 33);
-         }},
-        {"film to 30p to film",
-         [](Clip& c) {
-             film(c, 31, 3);
-             video30(c, 21);
-             film(c, 28, 4);
-         }},
-        {"60i to film",
-         [](Clip& c) {
-             video60(c, 23);
-             film(c, 40, 0);
-         }},
-        {"film to 60i to film",
-         [](Clip& c) {
-             film(c, 36, 1);
-             video60(c, 17);
-             film(c, 30, 2);
-         }},
+        {"30p to film", "p37 f40/0"},
+        {"30p to film, later break", "p44 f33/1 p12"},
+        {"film to 30p", "f40/2 p33"},
+        {"film to 30p to film", "f31/3 p21 f28/4"},
+        {"60i to film", "i23 f40/0"},
+        {"film to 60i to film", "f36/1 i17 f30/2"},
     });
 }
 
 TEST(FineCuts, ClipsStartingOrEndingInsideACycle) {
     runCases({
-        {"30p of 120 frames", [](Clip& c) { video30(c, 120); }},
-        {"30p of 118 frames", [](Clip& c) { video30(c, 118); }},
-        {"film ending one frame into a cycle", [](Clip& c) { film(c, 41, 0); }},
-        {"film ending mid-cycle",
-         [](Clip& c) {
-             film(c, 40, 0);
-             film(c, 7, 1);
-         }},
-        {"film starting one frame late",
-         [](Clip& c) {
-             film(c, 44, 0);
-             dropFrames(c, 1);
-         }},
-        {"film starting three frames late",
-         [](Clip& c) {
-             film(c, 44, 2);
-             dropFrames(c, 3);
-         }},
-        {"30p starting late, then film",
-         [](Clip& c) {
-             video30(c, 9);
-             film(c, 30, 1);
-             dropFrames(c, 2);
-         }},
+        {"30p of 120 frames", "p120"},
+        {"30p of 118 frames", "p118"},
+        {"film ending one frame into a cycle", "f41/0"},
+        {"film ending mid-cycle", "f40/0 f7/1"},
+        {"film starting one frame late", "f44/0 d1"},
+        {"film starting three frames late", "f44/2 d3"},
+        {"30p starting late, then film", "p9 f30/1 d2"},
     });
 }
 

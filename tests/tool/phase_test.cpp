@@ -251,51 +251,44 @@ class GuessedPhase : public OwnPhase {
     std::vector<CycleRecord> records_;
 };
 
-TEST_F(GuessedPhase, NeighboursMustTogetherExceedTwentyCycles) {
-    auto segs = run(0, 10, kRefP1, 0, 10, kRefP1);
-    EXPECT_FALSE(segs[1].useAltText);
-    segs = run(0, 11, kRefP1, 0, 10, kRefP1);
-    EXPECT_TRUE(segs[1].useAltText);
-    EXPECT_TRUE(segs[1].guessed);
-    EXPECT_EQ(segs[1].refPhase, 1);
-    // 11 + 10 but only one side confirms the phase: 11 alone is not enough.
-    segs = run(0, 11, kRefP1, 0, 10, kRefNone);
-    EXPECT_FALSE(segs[1].useAltText);
-    // The longer neighbour alone suffices when it has more than 20 cycles.
-    segs = run(0, 25, kRefP1, 0, 5, kRefNone);
-    EXPECT_TRUE(segs[1].guessed);
-    EXPECT_EQ(segs[1].refPhase, 1);
-}
-
-TEST_F(GuessedPhase, EqualLengthsTakeTheNextSegmentsPhase) {
-    // Previous kind 0 (pair 1, 2) confirms phase 1; next kind 4 confirms phase 2.
-    auto segs = run(0, 15, kRefP1, 4, 15, kRefP2);
-    EXPECT_TRUE(segs[1].guessed);
-    EXPECT_EQ(segs[1].refPhase, 2);
-    segs = run(0, 16, kRefP1, 4, 15, kRefP2);
-    EXPECT_EQ(segs[1].refPhase, 1);
-}
-
-TEST_F(GuessedPhase, EqualLengthsWithAOnePhasePairAskTheNextSegment) {
-    // Previous kind 7 suggests phase 0 only and shows it; the next kind 4
-    // (pair 2, 3) is as long, so its pair is the one both sides are tested
-    // against: the previous side confirms nothing, the next one phase 2.
-    auto segs = run(7, 25, kRefP0, 4, 25, kRefP2);
-    EXPECT_TRUE(segs[1].guessed);
-    EXPECT_EQ(segs[1].refPhase, 2);
-    // One cycle longer, the previous segment keeps its own pair.
-    segs = run(7, 26, kRefP0, 4, 25, kRefP2);
-    EXPECT_TRUE(segs[1].guessed);
-    EXPECT_EQ(segs[1].refPhase, 0);
-}
-
-TEST_F(GuessedPhase, SegmentAsLongAsRefCyclesIsTried) {
-    s.refCycles = 3;
-    auto segs = run(0, 25, kRefP1, 0, 5, kRefP1);
-    EXPECT_TRUE(segs[1].guessed);
-    s.refCycles = 4;
-    segs = run(0, 25, kRefP1, 0, 5, kRefP1);
-    EXPECT_FALSE(segs[1].useAltText);
+// The fallback's phase guessed from its neighbours, or not guessed (phase -1): its alternative
+// text is used exactly when it is guessed.
+TEST_F(GuessedPhase, FromTheNeighboursLengthsAndPairs) {
+    const struct {
+        const char* what;
+        int refCycles, kp, lp;
+        std::string rp;
+        int kn, ln;
+        std::string rn;
+        int phase;
+    } cases[] = {
+        {"10 + 10 cycles are too few", 1, 0, 10, kRefP1, 0, 10, kRefP1, -1},
+        {"11 + 10 are enough", 1, 0, 11, kRefP1, 0, 10, kRefP1, 1},
+        {"11 + 10, one side confirming", 1, 0, 11, kRefP1, 0, 10, kRefNone, -1},
+        {"a neighbour of more than 20 alone", 1, 0, 25, kRefP1, 0, 5, kRefNone, 1},
+        // Previous kind 0 (pair 1, 2) confirms phase 1; next kind 4 confirms phase 2.
+        {"equal lengths: the next segment's", 1, 0, 15, kRefP1, 4, 15, kRefP2, 2},
+        {"a longer previous segment", 1, 0, 16, kRefP1, 4, 15, kRefP2, 1},
+        // Previous kind 7 suggests phase 0 only and shows it; the next kind 4 (pair 2, 3) is as
+        // long, so its pair is the one both sides are tested against: the previous side
+        // confirms nothing, the next one phase 2.
+        {"equal lengths, one-phase pair", 1, 7, 25, kRefP0, 4, 25, kRefP2, 2},
+        // One cycle longer, the previous segment keeps its own pair.
+        {"one-phase pair one cycle longer", 1, 7, 26, kRefP0, 4, 25, kRefP2, 0},
+        // A segment as long as the reference cycles is tried.
+        {"3 reference cycles", 3, 0, 25, kRefP1, 0, 5, kRefP1, 1},
+        {"4 reference cycles", 4, 0, 25, kRefP1, 0, 5, kRefP1, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        s.refCycles = c.refCycles;
+        const auto segs = run(c.kp, c.lp, c.rp, c.kn, c.ln, c.rn);
+        EXPECT_EQ(segs[1].useAltText, c.phase >= 0);
+        EXPECT_EQ(segs[1].guessed, c.phase >= 0);
+        if (c.phase >= 0) {
+            EXPECT_EQ(segs[1].refPhase, c.phase);
+        }
+    }
 }
 
 TEST_F(GuessedPhase, PlainThirtyNeighbourLendsNoLength) {

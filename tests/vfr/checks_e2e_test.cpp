@@ -28,17 +28,14 @@ class Checks : public ::testing::Test {
   protected:
     // A 3 s recording at 320x240: film 0-29, 30p 30-54, 60i 55-84.
     static void SetUpTestSuite() {
-        for (const char* p : {"x264", "mkvmerge", "ffmpeg", "ffprobe"})
-            if (qextest::find_program(p).empty()) missing_ = p;
+        missing_ = qextest::first_missing({"x264", "mkvmerge", "ffmpeg", "ffprobe"});
         if (!missing_.empty()) return;
         dir_ = new TempDir;
         ASSERT_NO_THROW(qextest::sample_recording("rec.ts", {"3", "320x240"}, dir_->path()));
     }
     static void TearDownTestSuite() { delete dir_; }
 
-    void SetUp() override {
-        if (!missing_.empty()) GTEST_SKIP() << missing_ << " is not installed";
-    }
+    void SetUp() override { QEX_SKIP_IF_MISSING(missing_); }
 
     Result qexvfr(std::vector<std::string> args) {
         args.insert(args.begin(), kQexvfr);

@@ -46,10 +46,7 @@ std::string weave(const std::string& a, const std::string& b) {
 
 class FilmEdits : public ::testing::Test {
   protected:
-    void SetUp() override {
-        for (const char* p : {"ffmpeg", "x264", "mkvmerge"})
-            if (qextest::find_program(p).empty()) GTEST_SKIP() << p << " is not installed";
-    }
+    void SetUp() override { QEX_SKIP_WITHOUT("ffmpeg", "x264", "mkvmerge"); }
 
     RunResult ffmpeg(const std::vector<std::string>& args) {
         return qextest::try_ffmpeg(args, dir_.path());

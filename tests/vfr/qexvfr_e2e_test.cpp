@@ -81,8 +81,7 @@ long long ms_of(const std::string& seconds) {
 class Recording : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        for (const char* p : {"x264", "mkvmerge", "ffmpeg", "ffprobe"})
-            if (qextest::find_program(p).empty()) missing_ = p;
+        missing_ = qextest::first_missing({"x264", "mkvmerge", "ffmpeg", "ffprobe"});
         if (!missing_.empty()) return;
         dir_ = new TempDir;
         ASSERT_NO_THROW(qextest::sample_recording("rec.ts", {"6", "320x240"}, dir_->path()));
@@ -93,7 +92,7 @@ class Recording : public ::testing::Test {
     static void TearDownTestSuite() { delete dir_; }
 
     void SetUp() override {
-        if (!missing_.empty()) GTEST_SKIP() << missing_ << " is not installed";
+        QEX_SKIP_IF_MISSING(missing_);
         work_ = std::make_unique<TempDir>();
     }
 

@@ -122,8 +122,7 @@ RateClass class_of(int rate) {
 class SamplePage : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        for (const char* p : {"x264", "mkvmerge", "ffmpeg"})
-            if (qextest::find_program(p).empty()) missing_ = p;
+        missing_ = qextest::first_missing({"x264", "mkvmerge", "ffmpeg"});
         if (!missing_.empty()) return;
         dir_ = new TempDir;
         ASSERT_NO_THROW(qextest::sample_recording("sample.ts", {}, dir_->path()));
@@ -136,7 +135,7 @@ class SamplePage : public ::testing::Test {
     static void TearDownTestSuite() { delete dir_; }
 
     void SetUp() override {
-        if (!missing_.empty()) GTEST_SKIP() << missing_ << " is not installed";
+        QEX_SKIP_IF_MISSING(missing_);
         page_ = qextest::read_file(dir_->file("sample.report.html"));
         def_ = qextest::read_file(dir_->file("k/sample.def"));
     }

@@ -23,10 +23,7 @@ using qextest::lines;
 
 class Sources : public ::testing::Test {
   protected:
-    void SetUp() override {
-        for (const char* p : {"x264", "mkvmerge", "ffmpeg", "ffprobe"})
-            if (qextest::find_program(p).empty()) GTEST_SKIP() << p << " is not installed";
-    }
+    void SetUp() override { QEX_SKIP_WITHOUT("x264", "mkvmerge", "ffmpeg", "ffprobe"); }
 
     Result qexvfr(std::vector<std::string> args) {
         args.insert(args.begin(), kQexvfr);

@@ -32,10 +32,7 @@ struct Flashes {
 
 class Sync : public ::testing::Test {
   protected:
-    void SetUp() override {
-        for (const char* p : {"x264", "mkvmerge", "ffmpeg", "ffprobe"})
-            if (qextest::find_program(p).empty()) GTEST_SKIP() << p << " is not installed";
-    }
+    void SetUp() override { QEX_SKIP_WITHOUT("x264", "mkvmerge", "ffmpeg", "ffprobe"); }
 
     Result run(const std::vector<std::string>& argv) {
         return qextest::run_program(argv, dir_.path());

@@ -23,8 +23,6 @@ namespace {
 using qextest::RunResult;
 using qextest::TempDir;
 
-using qextest::find_program;
-
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
     std::stringstream s(text);
@@ -49,11 +47,7 @@ long long seconds_ms(const std::string& t) {
 }
 
 TEST(EndToEnd, X264AndMkvmergeKeepOurTimestampsAndChapters) {
-    const std::string x264 = find_program("x264");
-    const std::string mkvmerge = find_program("mkvmerge");
-    const std::string ffprobe = find_program("ffprobe");
-    if (x264.empty() || mkvmerge.empty() || ffprobe.empty())
-        GTEST_SKIP() << "x264, mkvmerge or ffprobe is not installed";
+    QEX_SKIP_WITHOUT("x264", "mkvmerge", "ffprobe");
 
     TempDir d;
     // Film, plain 30, 60 fps and film again, with three chapters; the definition starts with the
@@ -77,12 +71,12 @@ TEST(EndToEnd, X264AndMkvmergeKeepOurTimestampsAndChapters) {
     RunResult r = qextest::qexpipe(d, {"t.avs", "v.y4m"});
     ASSERT_EQ(r.status, 0) << r.err;
 
-    r = qextest::run_program({x264, "--quiet", "--preset", "ultrafast", "--bframes", "0", "--crf",
+    r = qextest::run_program({"x264", "--quiet", "--preset", "ultrafast", "--bframes", "0", "--crf",
                               "30", "-o", "v.264", "v.y4m"},
                              d.path());
     ASSERT_EQ(r.status, 0) << r.err;
-    r = qextest::run_program({mkvmerge, "-q", "-o", "v.mkv", "--chapters", "v.xml", "--timestamps",
-                              "0:v.tc.txt", "v.264"},
+    r = qextest::run_program({"mkvmerge", "-q", "-o", "v.mkv", "--chapters", "v.xml",
+                              "--timestamps", "0:v.tc.txt", "v.264"},
                              d.path());
     ASSERT_EQ(r.status, 0) << r.out << r.err;
 
@@ -92,7 +86,7 @@ TEST(EndToEnd, X264AndMkvmergeKeepOurTimestampsAndChapters) {
     ASSERT_EQ(tc.front(), "# timecode format v2");
     tc.erase(tc.begin());
     ASSERT_EQ(tc.size(), 108u);  // 32 film + 20 + 40 at 60 + 16 film
-    r = qextest::run_program({ffprobe, "-v", "error", "-select_streams", "v:0", "-show_entries",
+    r = qextest::run_program({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
                               "frame=pts_time", "-of", "csv=p=0", "v.mkv"},
                              d.path());
     ASSERT_EQ(r.status, 0) << r.err;
@@ -109,7 +103,7 @@ TEST(EndToEnd, X264AndMkvmergeKeepOurTimestampsAndChapters) {
         starts.push_back(clock_ms(xml.substr(at + 18, 12)));
     ASSERT_EQ(starts.size(), 3u);
     EXPECT_EQ(starts[0], 0);
-    r = qextest::run_program({ffprobe, "-v", "error", "-show_entries",
+    r = qextest::run_program({"ffprobe", "-v", "error", "-show_entries",
                               "chapter=start_time:chapter_tags=title", "-of", "csv=p=0", "v.mkv"},
                              d.path());
     ASSERT_EQ(r.status, 0) << r.err;
@@ -142,8 +136,7 @@ double luma_psnr(const qextest::Y4m& a, const qextest::Y4m& b, size_t count) {
 }
 
 TEST(EndToEnd, ShippedSixtyFpsFunctionBeatsLinearBob) {
-    const std::string ffmpeg = find_program("ffmpeg");
-    if (ffmpeg.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+    QEX_SKIP_WITHOUT("ffmpeg");
     std::string f60;
     for (const std::string& line :
          lines(qextest::read_file(std::string(QEX_SOURCE_DIR) + "/examples/zorvane.ini")))
@@ -155,12 +148,12 @@ TEST(EndToEnd, ShippedSixtyFpsFunctionBeatsLinearBob) {
     // woven into 30 top-field-first frames.
     const std::string src = "testsrc2=size=320x240:rate=60000/1001";
     RunResult r = qextest::run_program(
-        {ffmpeg, "-nostdin", "-v", "error", "-f", "lavfi", "-i", src, "-frames:v", "60", "-pix_fmt",
-         "yuv420p", "-f", "yuv4mpegpipe", "orig.y4m"},
+        {"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", src, "-frames:v", "60",
+         "-pix_fmt", "yuv420p", "-f", "yuv4mpegpipe", "orig.y4m"},
         d.path());
     ASSERT_EQ(r.status, 0) << r.err;
     r = qextest::run_program(
-        {ffmpeg, "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+        {"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
          "mandelbrot=size=320x240:rate=24000/1001", "-i", "orig.y4m", "-filter_complex",
          "[0]format=yuv420p,trim=end_frame=16,telecine,setfield=tff[f];"
          "[1]tinterlace=interleave_top,setfield=tff,setpts=N/(30000/1001*TB)[v];"
@@ -200,11 +193,7 @@ TEST(EndToEnd, ShippedSixtyFpsFunctionBeatsLinearBob) {
 // that decodes cleanly. Frames dropped by the outside table make the stream end before the
 // clip's nominal frame count, so the end really is QexCut's doing.
 TEST(EndToEnd, PipedEncodersKeepEveryFrameQexCutPasses) {
-    const std::string x264 = find_program("x264");
-    const std::string ffmpeg = find_program("ffmpeg");
-    const std::string ffprobe = find_program("ffprobe");
-    if (x264.empty() || ffmpeg.empty() || ffprobe.empty())
-        GTEST_SKIP() << "x264, ffmpeg or ffprobe is not installed";
+    QEX_SKIP_WITHOUT("x264", "ffmpeg", "ffprobe");
     struct Case {
         const char* encoder;  // reads y4m on standard input, writes `out`
         const char* out;
@@ -232,12 +221,13 @@ TEST(EndToEnd, PipedEncodersKeepEveryFrameQexCutPasses) {
         const size_t passed = cut.size() - 1;  // below the header line
         ASSERT_EQ(passed, 240u - 34u);         // 34 frames dropped
         r = qextest::run_program(
-            {ffprobe, "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+            {"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
              "stream=nb_read_frames", "-of", "csv=p=0", c.out},
             d.path());
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(std::atoll(r.out.c_str()), static_cast<long long>(passed));
-        r = qextest::run_program({ffmpeg, "-v", "error", "-i", c.out, "-f", "null", "-"}, d.path());
+        r = qextest::run_program({"ffmpeg", "-v", "error", "-i", c.out, "-f", "null", "-"},
+                                 d.path());
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, "");
     }

@@ -65,18 +65,50 @@ std::string routing(const std::string& def, const std::string& def_plain, const 
     return out;
 }
 
-TEST(PostFilter, ConstantRateRoutesTheMarkedFramesOnly) {
-    EXPECT_EQ(routing("0-9 on\n3-5 post='InvertLuma()'\n", "0-9 on\n", kSource,
-                      ".Qex(def=\"p.def\", fps=30)"),
-              "===III====");
-}
-
-TEST(PostFilter, ThePostAliasNeedNotBeTheFirstAlias) {
-    // InvertLuma is alias 3; Loop and Trim serve the frames it is applied to.
-    const std::string plain = "0-4 [30] 'Loop(2,0,0)'\n5-9 [30] 'Trim(0,0)'\n";
-    EXPECT_EQ(routing(plain + "1 post='InvertLuma()'\n6-7 post='InvertLuma()'\n", plain, kSource,
-                      ".Qex(def=\"p.def\", fps=30)"),
-              "=I====II==");
+// Each case is its definition without post statements, the post statements, the source and
+// the call.
+TEST(PostFilter, EachFrameGoesThroughThePostFilterOfItsFieldPosition) {
+    const std::string inv = " post='InvertLuma()'\n";
+    const std::string fps30 = ".Qex(def=\"p.def\", fps=30)", opt = ".Qex(def=\"p.def\", opt=1)";
+    const std::string two = "0-4 [30] 'Loop(2,0,0)'\n5-9 [30] 'Trim(0,0)'\n";
+    const std::string film = "set [24] film='SelectEvery(5,0,1,3,4)'\n0-4 [24] film\n";
+    const std::string vfr = film + "5-6 [60] 'DoubleWeave()'\n7-8 [30] 'Loop(2,0,0)'\n9 dup\n";
+    const std::string mixed = film + "5-9 [30] 'Loop(2,0,0)'\n";
+    const std::string loop = "0-9 [30] 'Loop(2,0,0)'\n";
+    // The outside table drops source frames 2, 4 and 5: output frames 3 to 6 show source frames
+    // 6 to 9, every frame after the end repeats frame 9, and output frame 2 shows frame 3.
+    const std::string drops = kSource + ".MakeVfrOut(\"33D2DD3333\")";
+    const std::string no_drops = kSource + ".MakeVfrOut(\"3333333333\")";
+    const struct {
+        const char* what;
+        std::string plain, post, source, call;
+        const char* want;
+    } cases[] = {
+        {"constant rate", "0-9 on\n", "3-5" + inv, kSource, fps30, "===III===="},
+        // InvertLuma is alias 3; Loop and Trim serve the frames it is applied to.
+        {"not the first alias", two, "1" + inv + "6-7" + inv, kSource, fps30, "=I====II=="},
+        // Output frames: 0-3 film (frames 0-4), 4-7 the 60 fps range (field positions 10 to 13),
+        // 8-9 frames 7 and 8, 10 the dup entry of frame 9, which shows frame 8's field position
+        // and so takes frame 8's post filter.
+        {"variable rate", vfr, "1" + inv + "5" + inv + "8" + inv, kSource, ".Qex(def=\"p.def\")",
+         "=I==II===II"},
+        // QexCut follows the durations that the main instance publishes behind the post instance.
+        {"QexCut", mixed, "1" + inv + "6" + inv, kSource, ".Qex(def=\"p.def\").QexCut()",
+         "=I===I==="},
+        // The overlay is drawn by the main instance, so the post filter sees it.
+        {"overlay", mixed, "1" + inv + "6" + inv, kSource,
+         ".Qex(def=\"p.def\", debug=true, posy=4)", "=I===I==="},
+        {"overlay at 30", mixed, "1" + inv + "6" + inv, kSource,
+         ".Qex(def=\"p.def\", fps=30, debug=true, posy=4)", "=I===I==="},
+        {"opt", loop, "6-9" + inv, drops, opt, "===IIIIIII"},
+        // A dropped frame's post filter is never seen.
+        {"opt, dropped frames", loop, "4-5" + inv, drops, opt, "=========="},
+        {"opt, a frame after drops", loop, "3" + inv, drops, opt, "==I======="},
+        // QexCut passes the last frame through its post filter.
+        {"opt without drops", loop, "9" + inv, no_drops, opt + ".QexCut()", "=========I"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(routing(c.plain + c.post, c.plain, c.source, c.call), c.want) << c.what;
 }
 
 TEST(PostFilter, TwoPostAliasesEachServeTheirOwnFrames) {
@@ -95,36 +127,6 @@ TEST(PostFilter, TwoPostAliasesEachServeTheirOwnFrames) {
     for (size_t n : {0, 1, 3, 4, 6, 7, 8, 9}) EXPECT_EQ(f.frames[n], ref.frames[n]) << n;
 }
 
-TEST(PostFilter, VariableRateFollowsTheFieldPositionOfEachOutputFrame) {
-    // Output frames: 0-3 film (frames 0-4), 4-7 the 60 fps range (field positions 10 to 13),
-    // 8-9 frames 7 and 8, 10 the dup entry of frame 9, which shows frame 8's field position and
-    // so takes frame 8's post filter.
-    const std::string plain =
-        "set [24] film='SelectEvery(5,0,1,3,4)'\n"
-        "0-4 [24] film\n"
-        "5-6 [60] 'DoubleWeave()'\n"
-        "7-8 [30] 'Loop(2,0,0)'\n"
-        "9 dup\n";
-    EXPECT_EQ(
-        routing(plain + "1 post='InvertLuma()'\n5 post='InvertLuma()'\n8 post='InvertLuma()'\n",
-                plain, kSource, ".Qex(def=\"p.def\")"),
-        "=I==II===II");
-}
-
-TEST(PostFilter, QexCutAndTheDebugOverlayWorkThroughThePostInstance) {
-    const std::string plain =
-        "set [24] film='SelectEvery(5,0,1,3,4)'\n"
-        "0-4 [24] film\n"
-        "5-9 [30] 'Loop(2,0,0)'\n";
-    const std::string def = plain + "1 post='InvertLuma()'\n6 post='InvertLuma()'\n";
-    // QexCut follows the durations that the main instance publishes behind the post instance.
-    EXPECT_EQ(routing(def, plain, kSource, ".Qex(def=\"p.def\").QexCut()"), "=I===I===");
-    // The overlay is drawn by the main instance, so the post filter sees it.
-    EXPECT_EQ(routing(def, plain, kSource, ".Qex(def=\"p.def\", debug=true, posy=4)"), "=I===I===");
-    EXPECT_EQ(routing(def, plain, kSource, ".Qex(def=\"p.def\", fps=30, debug=true, posy=4)"),
-              "=I===I===");
-}
-
 TEST(PostFilter, ThePostInstanceHasTheMainInstancesFormat) {
     TempDir d;
     d.write("p.def", "0-4 [24] 'SelectEvery(5,0,1,3,4)'\n5-9 on\n7 post='InvertLuma()'\n");
@@ -136,30 +138,6 @@ TEST(PostFilter, ThePostInstanceHasTheMainInstancesFormat) {
         EXPECT_THAT(r.out, HasSubstr("frames: 9")) << args;
         EXPECT_THAT(r.out, HasSubstr("width: 64")) << args;
     }
-}
-
-TEST(PostFilter, OptChoosesByTheRecordServedAfterDroppedFrames) {
-    // Source frames 2, 4 and 5 are dropped: output frames 3 to 6 show source frames 6 to 9,
-    // and every frame after the end repeats frame 9; output frame 2 shows source frame 3.
-    const std::string head = kSource + ".MakeVfrOut(\"33D2DD3333\")";
-    const std::string plain = "0-9 [30] 'Loop(2,0,0)'\n";
-    EXPECT_EQ(
-        routing(plain + "6-9 post='InvertLuma()'\n", plain, head, ".Qex(def=\"p.def\", opt=1)"),
-        "===IIIIIII");
-    // A dropped frame's post filter is never seen.
-    EXPECT_EQ(
-        routing(plain + "4-5 post='InvertLuma()'\n", plain, head, ".Qex(def=\"p.def\", opt=1)"),
-        "==========");
-    EXPECT_EQ(routing(plain + "3 post='InvertLuma()'\n", plain, head, ".Qex(def=\"p.def\", opt=1)"),
-              "==I=======");
-}
-
-TEST(PostFilter, OptWithoutDropsQexCutPassesTheLastFrameThroughItsPostFilter) {
-    const std::string head = kSource + ".MakeVfrOut(\"3333333333\")";
-    const std::string plain = "0-9 [30] 'Loop(2,0,0)'\n";
-    EXPECT_EQ(routing(plain + "9 post='InvertLuma()'\n", plain, head,
-                      ".Qex(def=\"p.def\", opt=1).QexCut()"),
-              "=========I");
 }
 
 TEST(PostFilter, TheVariableHoldsTheMainInstance) {
