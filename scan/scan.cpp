@@ -109,12 +109,6 @@ class Scanner {
     void unit(const Unit& u, CombScratch& scratch);
     Slot& slot(int64_t n) { return window_[size_t(n % int64_t(window_.size()))]; }
     const Held& held(int64_t n) const { return window_[size_t(n % int64_t(window_.size()))].held; }
-    Plane field(int64_t f) const {
-        // Field f is the first (even f) or second field of frame f / 2; the first field is the
-        // top one (even rows) of a top-field-first clip.
-        const int first = tff_ ? 0 : 1;
-        return fieldOf(held(f / 2).luma, (f % 2 == 0) ? first : 1 - first);
-    }
     void submit(const Unit& u);
     // Moves the measures of the finished units to measures_ (with mu_ held).
     void collect();
