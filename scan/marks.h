@@ -82,6 +82,9 @@ inline constexpr int kCoherentRun = 6;
 // three quarters of the cycles or more.
 inline constexpr size_t kCadenceReach = 20;
 inline constexpr int kCadenceFields = 6;
+// Where film's cadence shows, a weave it makes whole is not combed unless it stands above a
+// pairing beside it by more than this many times what it must (an overlay, an edit).
+inline constexpr double kFilmNoise = 3.0;
 // Blocks of this size for it.
 inline constexpr int kCoherentBlock = 64;
 

@@ -463,13 +463,14 @@ TEST(Marks, FaintCombingUnderGrain) {
         // its noise: not taken for 30p beside the pulldown.
         {"coding noise beside the pulldown", {1000, 2000}, {4}, 10, 20, "00000000000000000000"},
         // ... nor where the encode hides the repeats (40 against 50: no repeat) but one field
-        // in five still changes less than those beside it.
+        // in five still changes less than those beside it: that is film, and its cadence marks
+        // the weaves of a new frame's field with the frame before (cycles 2 to 8).
         {"coding noise over film's cadence",
          {1000, 2000},
          {4},
          10,
          50,
-         "00000000000000000000000000000000000000000000000000",
+         "00000000010100101001010010100101001010010000000000",
          40},
     };
     const Thresholds t;
@@ -667,3 +668,62 @@ TEST(Args, CommandLine) {
 }
 
 }  // namespace
+
+// Where film's cadence shows in how much each field changed (one field in five changing less
+// than those beside it, cycle after cycle), the pattern decides the weaves that the comb
+// measures cannot: a whole weave standing a little above the combed pairings beside it (coding
+// noise in a slow, low-contrast move) is clean, and a weave of a new frame's field with the
+// frame before that measures nothing is combed. Dense combing or combing far above a pairing
+// beside it (an overlay, an edit) is kept, a picture that did not change is not marked, and
+// chance dips of fields outside such a cadence change nothing.
+TEST(Marks, FilmCadenceDecidesFaintWeaves) {
+    // over, busiest: how far entries at cycle position `at` (mod 5) stand above both entries
+    // beside them, and their busiest block (0 and 30 elsewhere); dipEvery: the fields 4, 9, ...
+    // change half as much as the others, in every such cycle (1) or every other one (2);
+    // change: how much the other fields change. The cadence needs six cycles in the 41 fields
+    // about an entry, and dips in the cycles before and after its own: the first and last
+    // entries stay as measured.
+    struct Case {
+        const char* name;
+        int over;
+        int at;
+        int busiest;
+        int dipEvery;
+        double change;
+        const char* expect;
+    };
+    // The repeated fields are 4, 9, ...: entries 4, 6, 9, 11, ... weave a new frame's field
+    // with the frame before, 5, 7, 8, 10, ... are whole. What an entry must stand above both
+    // beside it by here: 150 + 16 x 1, and above one of them to be kept: 3 times that (498).
+    const Case cases[] = {
+        {"noise on whole weaves", 300, 0, 30, 1, 20,
+         "100001000101001010010100101001010010100110000100"},
+        {"just below the bound", 490, 0, 30, 1, 20,
+         "100001000101001010010100101001010010100110000100"},
+        {"on the weaves of a repeated field", 300, 3, 30, 1, 20,
+         "000100001101001010010100101001010010100100010000"},
+        // Far above a pairing beside it, or dense: an overlay or an edit, kept.
+        {"just above the bound", 510, 0, 30, 1, 20,
+         "100001000111001110011100111001110011100110000100"},
+        {"dense", 0, 0, 250, 1, 20, "100001000111001110011100111001110011100110000100"},
+        // Fields that changed by no more than the noise: no new frame is marked.
+        {"no motion", 0, 0, 30, 1, 3, "000000000000000000000000000000000000000000000000"},
+        // Dips in every other cycle: no cadence, as measured.
+        {"chance dips", 300, 0, 30, 2, 20, "100001000010000100001000010000100001000010000100"},
+    };
+    const Thresholds t;
+    for (const Case& c : cases) {
+        const size_t n = 48;
+        std::vector<EntryMeasure> m;
+        for (size_t i = 0; i < n; ++i) {
+            const bool at = i % 5 == size_t(c.at);
+            EntryMeasure x = measure(at ? c.busiest : 30, 0, c.change);
+            x.overPrev = x.overNext = at ? c.over : 0;
+            x.detail = 1;
+            x.fieldChange = c.change;
+            if (i % 5 == 4 && (i / 5) % size_t(c.dipEvery) == 0) x.fieldChange = c.change / 2;
+            m.push_back(x);
+        }
+        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+    }
+}
