@@ -15,10 +15,14 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // the two weaves of a repeated field), ascending: field k + 2 changed by no more than the
     // noise level, or by less than half of what the fields beside it changed (coding noise).
     std::vector<size_t> repeats;
+    std::vector<char> repeat(n, 0);  // by field
     for (size_t f = 2; f + 1 < n; ++f) {
         const double c = entries[f].fieldChange;
         const double beside = std::min(entries[f - 1].fieldChange, entries[f + 1].fieldChange);
-        if (c >= 0 && (c <= t.noise || (beside >= 0 && 2 * c < beside))) repeats.push_back(f - 2);
+        if (c >= 0 && (c <= t.noise || (beside >= 0 && 2 * c < beside))) {
+            repeats.push_back(f - 2);
+            repeat[f] = 1;
+        }
     }
     // The larger coherent comb of the entries beside entry i (0 < i < n - 1).
     auto coherentBeside = [&](size_t i) {
@@ -199,9 +203,29 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             count = 0;
         }
     }
+    // 60i moving slowly over sharp detail combs sparsely along edges, and alike in every
+    // pairing: no pairing stands above another, nor is any block dense. What tells it from 30p
+    // and film is that no picture about it is whole: every entry within kAlikeReach shows the
+    // same combing (mean block excess within kAlikeShare of each other, above kAlikeFloor),
+    // and every field in that stretch changed (no repeated field, no held picture, no film
+    // cadence about it). A frame of 30p or film is whole, and shows far less than the weaves
+    // across frames beside it.
+    std::vector<char> alike(n, 0);
+    for (size_t i = kAlikeReach; i + kAlikeReach + 1 < n; ++i) {
+        if (marks[i].combed || faint[i] || entries[i].detail < kAlikeFloor) continue;
+        if (!(moved(i) && moved(i + 1))) continue;
+        double low = entries[i].detail, high = low;
+        bool changed = true;
+        for (size_t j = i - kAlikeReach; j <= i + kAlikeReach; ++j) {
+            low = std::min(low, entries[j].detail);
+            high = std::max(high, entries[j].detail);
+            changed = changed && entries[j].fieldChange > t.noise && !repeat[j];
+        }
+        alike[i] = changed && kAlikeShare * low >= high && !cadence(i).shows;
+    }
     for (size_t i = 0; i < n; ++i) {
         Marks& m = marks[i];
-        m.combed = m.combed || faint[i];
+        m.combed = m.combed || faint[i] || alike[i];
         const CombMeasure& c = entries[i].comb;
         m.wide = m.combed && c.blocks > 0 && c.combed > t.wide * c.blocks;
     }

@@ -727,3 +727,38 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
     }
 }
+
+// Combing alike in every pairing and too sparse to be dense (60i panning slowly over sharp
+// detail): combed where every entry about it shows as much and every field there changed; not
+// 30p (its frames are whole), film (its repeated fields), a still picture, or too little.
+TEST(Marks, SparseCombingAlikeInEveryPairing) {
+    struct Case {
+        const char* name;
+        double evenDetail, oddDetail;  // mean block excess of even and odd entries
+        double change;                 // how much every field changed
+        bool repeats;                  // every fifth field repeated (film)
+        const char* expect;
+    };
+    const Case cases[] = {
+        {"60i", 100, 100, 20, false, "00001111111111111111111111100000"},
+        {"60i, pairings a fifth apart", 100, 120, 20, false, "00001111111111111111111111100000"},
+        {"pairings a third apart", 100, 130, 20, false, "00000000000000000000000000000000"},
+        {"30p: its frames whole", 5, 100, 20, false, "00000000000000000000000000000000"},
+        // Film: only the weaves across frames its cadence shows.
+        {"film's repeated fields", 100, 100, 20, true, "00000000010100101001010010000000"},
+        {"a still picture", 100, 100, 3, false, "00000000000000000000000000000000"},
+        {"below the floor", 25, 25, 20, false, "00000000000000000000000000000000"},
+    };
+    const Thresholds t;
+    for (const Case& c : cases) {
+        std::vector<EntryMeasure> m;
+        for (size_t i = 0; i < 32; ++i) {
+            EntryMeasure x = measure(16, 0, c.change);
+            x.overPrev = x.overNext = 0;
+            x.detail = i % 2 ? c.oddDetail : c.evenDetail;
+            x.fieldChange = c.repeats && i % 5 == 4 ? 0 : c.change;
+            m.push_back(x);
+        }
+        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+    }
+}
