@@ -174,6 +174,11 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         } else if (entries[i].comb.busiest <= t.absolute && standing[i] <= kFilmNoise)
             film[i] = 0;
     }
+    // A weave across frames lies between whole ones: not so one between two entries that stay
+    // combed (30p beside film, whose fields dipped by chance).
+    auto staysCombed = [&](size_t j) { return marks[j].combed && film[j] != 0; };
+    for (size_t i = 1; i + 1 < n; ++i)
+        if (film[i] == 1 && staysCombed(i - 1) && staysCombed(i + 1)) film[i] = -1;
     for (size_t i = 0; i < n; ++i)
         if (film[i] == 0)
             marks[i].combed = false;
@@ -208,8 +213,9 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // and film is that no picture about it is whole: every entry within kAlikeReach shows the
     // same combing (mean block excess within kAlikeShare of each other, above kAlikeFloor),
     // and every field in that stretch changed (no repeated field, no held picture, no film
-    // cadence about it). A frame of 30p or film is whole, and shows far less than the weaves
-    // across frames beside it.
+    // cadence about it), and the combing is sparse (not noise or texture over most blocks,
+    // which a frame of 30p shows alike in its own fields). A frame of 30p or film is whole, and
+    // shows far less than the weaves across frames beside it.
     std::vector<char> alike(n, 0);
     for (size_t i = kAlikeReach; i + kAlikeReach + 1 < n; ++i) {
         if (marks[i].combed || faint[i] || entries[i].detail < kAlikeFloor) continue;
@@ -219,7 +225,8 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         for (size_t j = i - kAlikeReach; j <= i + kAlikeReach; ++j) {
             low = std::min(low, entries[j].detail);
             high = std::max(high, entries[j].detail);
-            changed = changed && entries[j].fieldChange > t.noise && !repeat[j];
+            changed =
+                changed && entries[j].fieldChange > t.noise && !repeat[j] && !textured(entries[j]);
         }
         alike[i] = changed && kAlikeShare * low >= high && !cadence(i).shows;
     }

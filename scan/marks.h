@@ -90,7 +90,8 @@ inline constexpr int kCoherentBlock = 64;
 
 // Combing alike in every pairing, too sparse for `absolute` (60i moving slowly over sharp
 // detail): an entry is combed when every entry within kAlikeReach of it has a mean block excess
-// above kAlikeFloor and within kAlikeShare times each other's, and every field there changed.
+// above kAlikeFloor and within kAlikeShare times each other's, few combed blocks, and every
+// field there changed.
 inline constexpr size_t kAlikeReach = 4;
 inline constexpr double kAlikeFloor = 30.0;
 inline constexpr double kAlikeShare = 1.25;

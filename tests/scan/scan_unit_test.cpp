@@ -691,6 +691,7 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         int dipEvery;
         double change;
         const char* expect;
+        int at2 = -1;  // a second position with the same `over` and `busiest`
     };
     // The repeated fields are 4, 9, ...: entries 4, 6, 9, 11, ... weave a new frame's field
     // with the frame before, 5, 7, 8, 10, ... are whole. What an entry must stand above both
@@ -706,6 +707,10 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         {"just above the bound", 510, 0, 30, 1, 20,
          "100001000111001110011100111001110011100110000100"},
         {"dense", 0, 0, 250, 1, 20, "100001000111001110011100111001110011100110000100"},
+        // Whole weaves on both sides stay combed (far above): the weave between them is not
+        // taken for one across frames (30p beside film, its fields dipping by chance).
+        {"between two that stay combed", 1000, 0, 30, 1, 20,
+         "100101001011010110101101011010110101101010010100", 3},
         // Fields that changed by no more than the noise: no new frame is marked.
         {"no motion", 0, 0, 30, 1, 3, "000000000000000000000000000000000000000000000000"},
         // Dips in every other cycle: no cadence, as measured.
@@ -716,7 +721,7 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         const size_t n = 48;
         std::vector<EntryMeasure> m;
         for (size_t i = 0; i < n; ++i) {
-            const bool at = i % 5 == size_t(c.at);
+            const bool at = i % 5 == size_t(c.at) || int(i % 5) == c.at2;
             EntryMeasure x = measure(at ? c.busiest : 30, 0, c.change);
             x.overPrev = x.overNext = at ? c.over : 0;
             x.detail = 1;
@@ -738,6 +743,7 @@ TEST(Marks, SparseCombingAlikeInEveryPairing) {
         double change;                 // how much every field changed
         bool repeats;                  // every fifth field repeated (film)
         const char* expect;
+        int combedBlocks = 0;  // of 100
     };
     const Case cases[] = {
         {"60i", 100, 100, 20, false, "00001111111111111111111111100000"},
@@ -748,12 +754,14 @@ TEST(Marks, SparseCombingAlikeInEveryPairing) {
         {"film's repeated fields", 100, 100, 20, true, "00000000010100101001010010000000"},
         {"a still picture", 100, 100, 3, false, "00000000000000000000000000000000"},
         {"below the floor", 25, 25, 20, false, "00000000000000000000000000000000"},
+        // Noise over most blocks: a frame of 30p shows it alike in its own fields.
+        {"noise everywhere", 100, 100, 20, false, "00000000000000000000000000000000", 60},
     };
     const Thresholds t;
     for (const Case& c : cases) {
         std::vector<EntryMeasure> m;
         for (size_t i = 0; i < 32; ++i) {
-            EntryMeasure x = measure(16, 0, c.change);
+            EntryMeasure x = measure(16, c.combedBlocks, c.change);
             x.overPrev = x.overNext = 0;
             x.detail = i % 2 ? c.oddDetail : c.evenDetail;
             x.fieldChange = c.repeats && i % 5 == 4 ? 0 : c.change;
