@@ -152,7 +152,8 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // from frames coded apart, whose noise makes it stand above the pairings beside it in a few
     // blocks. Marking a whole one would lose the film frame it alone shows; leaving a combed
     // one clean hides which frames are whole. So an entry that weaves a new frame's field (one
-    // that changed beyond the noise) with the frame before is combed, and a whole one is not,
+    // that changed beyond the noise) with the frame before is combed (where any pixel combs at
+    // all: a weave with none is whole whatever the cadence), and a whole one is not,
     // unless its combing is dense or far above a pairing beside it (an interlaced overlay, an
     // edit between its fields).
     std::vector<signed char> film(n, -1);  // 1: combed, 0: whole, -1: as measured
@@ -170,7 +171,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             !dip[repeated + 5])
             continue;
         if (offset == 0 || offset == 2) {
-            if (entries[i + 1].fieldChange > t.noise) film[i] = 1;
+            if (entries[i + 1].fieldChange > t.noise && entries[i].comb.busiest > 0) film[i] = 1;
         } else if (entries[i].comb.busiest <= t.absolute && standing[i] <= kFilmNoise)
             film[i] = 0;
     }

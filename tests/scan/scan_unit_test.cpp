@@ -463,14 +463,13 @@ TEST(Marks, FaintCombingUnderGrain) {
         // its noise: not taken for 30p beside the pulldown.
         {"coding noise beside the pulldown", {1000, 2000}, {4}, 10, 20, "00000000000000000000"},
         // ... nor where the encode hides the repeats (40 against 50: no repeat) but one field
-        // in five still changes less than those beside it: that is film, and its cadence marks
-        // the weaves of a new frame's field with the frame before (cycles 2 to 8).
+        // in five still changes less than those beside it.
         {"coding noise over film's cadence",
          {1000, 2000},
          {4},
          10,
          50,
-         "00000000010100101001010010100101001010010000000000",
+         "00000000000000000000000000000000000000000000000000",
          40},
     };
     const Thresholds t;
@@ -673,9 +672,10 @@ TEST(Args, CommandLine) {
 // than those beside it, cycle after cycle), the pattern decides the weaves that the comb
 // measures cannot: a whole weave standing a little above the combed pairings beside it (coding
 // noise in a slow, low-contrast move) is clean, and a weave of a new frame's field with the
-// frame before that measures nothing is combed. Dense combing or combing far above a pairing
-// beside it (an overlay, an edit) is kept, a picture that did not change is not marked, and
-// chance dips of fields outside such a cadence change nothing.
+// frame before that measures little is combed (not one with no combed pixel at all). Dense
+// combing or combing far above a pairing beside it (an overlay, an edit) is kept, a picture
+// that did not change is not marked, and chance dips of fields outside such a cadence change
+// nothing.
 TEST(Marks, FilmCadenceDecidesFaintWeaves) {
     // over, busiest: how far entries at cycle position `at` (mod 5) stand above both entries
     // beside them, and their busiest block (0 and 30 elsewhere); dipEvery: the fields 4, 9, ...
@@ -711,6 +711,8 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         // taken for one across frames (30p beside film, its fields dipping by chance).
         {"between two that stay combed", 1000, 0, 30, 1, 20,
          "100101001011010110101101011010110101101010010100", 3},
+        // Weaves across frames without a combed pixel (4, 9, ...): whole, whatever the cadence.
+        {"no combed pixel", 0, 4, 0, 1, 20, "000000000001000010000100001000010000100000000000"},
         // Fields that changed by no more than the noise: no new frame is marked.
         {"no motion", 0, 0, 30, 1, 3, "000000000000000000000000000000000000000000000000"},
         // Dips in every other cycle: no cadence, as measured.
