@@ -15,10 +15,14 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // the two weaves of a repeated field), ascending: field k + 2 changed by no more than the
     // noise level, or by less than half of what the fields beside it changed (coding noise).
     std::vector<size_t> repeats;
+    std::vector<char> repeat(n, 0);  // by field
     for (size_t f = 2; f + 1 < n; ++f) {
         const double c = entries[f].fieldChange;
         const double beside = std::min(entries[f - 1].fieldChange, entries[f + 1].fieldChange);
-        if (c >= 0 && (c <= t.noise || (beside >= 0 && 2 * c < beside))) repeats.push_back(f - 2);
+        if (c >= 0 && (c <= t.noise || (beside >= 0 && 2 * c < beside))) {
+            repeats.push_back(f - 2);
+            repeat[f] = 1;
+        }
     }
     // The larger coherent comb of the entries beside entry i (0 < i < n - 1).
     auto coherentBeside = [&](size_t i) {
@@ -28,6 +32,9 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // pixels (not so a caption band or a moving object).
     auto textured = [&](const EntryMeasure& x) { return 2 * x.comb.combed > x.comb.blocks; };
     std::vector<char> nearPulldown(n, 0);
+    // How far each entry stands above the pairings beside it (the further of the two), in times
+    // what it must.
+    std::vector<double> standing(n, 0);
     for (size_t i = 0; i < n; ++i) {
         const EntryMeasure& e = entries[i];
         // The pulldown about it (a repeated field within 5 entries before it and within 5
@@ -74,6 +81,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         for (size_t j : {i - 1, i + 1})
             if (j < n && (detail < 0 || entries[j].detail < detail)) detail = entries[j].detail;
         const double needed = t.excess + kDetailWeight * std::sqrt(std::max(0.0, detail));
+        standing[i] = most / needed;
         const bool standsOut = !cleaner && (least > needed + kNoiseWeight * std::max(0.0, detail) ||
                                             most > kOneSided * needed);
         // Combing in every pairing alike (60i, an interlaced overlay) counts when it is dense
@@ -102,9 +110,17 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         const double c = entries[f].fieldChange;
         dip[f] = c >= 0 && c < entries[f - 1].fieldChange && c < entries[f + 1].fieldChange;
     }
+    // The phases (field number mod 5) in which film's repeated fields may lie about entry i:
+    // for each, whether its fields dipped in three quarters of the cycles or more, and how many.
+    struct Cadence {
+        bool shows = false;  // some phase did
+        int phase = -1;      // the one that dipped most often, where no other did as often
+    };
     auto cadence = [&](size_t i) {
         const size_t from = i >= kCadenceReach ? i - kCadenceReach : 0;
         const size_t to = std::min(n, i + kCadenceReach + 1);
+        Cadence c;
+        int best = -1, second = -1;
         for (size_t p = 0; p < 5; ++p) {
             int fields = 0, dips = 0;
             for (size_t f = from + (p + 5 - from % 5) % 5; f < to; f += 5) {
@@ -112,15 +128,68 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
                 ++fields;
                 dips += dip[f];
             }
-            if (fields >= kCadenceFields && 4 * dips >= 3 * fields) return true;
+            if (fields < kCadenceFields || 4 * dips < 3 * fields) continue;
+            c.shows = true;
+            if (dips > best) {
+                second = best;
+                best = dips;
+                c.phase = int(p);
+            } else {
+                second = std::max(second, dips);
+            }
         }
-        return false;
+        if (second == best) c.phase = -1;
+        return c;
     };
+    // Telecined film, its repeated fields r apart by five, weaves a new frame's field with the
+    // frame before at entries r and r + 2, and whole pictures at the other three: the two
+    // weaves of the repeated field with the field between (entries r - 2 and r - 1) and the
+    // weave of the next frame's own fields (entry r + 1, between two combed entries). Where the
+    // cadence shows about an entry and the repeated fields of its own cycle and of the cycles
+    // before and after it dipped too (chance dips of 30p beside film do not), the pattern
+    // decides in a slow, low-contrast move under grain or coding noise, where the comb measures
+    // cannot: such a move combs too faintly to stand out, and the fields of a whole weave come
+    // from frames coded apart, whose noise makes it stand above the pairings beside it in a few
+    // blocks. Marking a whole one would lose the film frame it alone shows; leaving a combed
+    // one clean hides which frames are whole. So an entry that weaves a new frame's field (one
+    // that changed beyond the noise) with the frame before is combed (where any pixel combs at
+    // all: a weave with none is whole whatever the cadence), and a whole one is not,
+    // unless its combing is dense or far above a pairing beside it (an interlaced overlay, an
+    // edit between its fields).
+    std::vector<signed char> film(n, -1);  // 1: combed, 0: whole, -1: as measured
+    for (size_t i = 2; i + 3 < n; ++i) {
+        const int r = cadence(i).phase;
+        if (r < 0) continue;
+        const size_t offset = (i + 10 - size_t(r)) % 5;
+        // The repeated field of the entry's own cycle (a combed weave's new field is i + 1).
+        const size_t repeated = offset == 0   ? i
+                                : offset == 2 ? i - 2
+                                : offset == 1 ? i - 1
+                                : offset == 3 ? i + 2
+                                              : i + 1;
+        if (repeated < 5 || repeated + 5 >= n || !dip[repeated - 5] || !dip[repeated] ||
+            !dip[repeated + 5])
+            continue;
+        if (offset == 0 || offset == 2) {
+            if (entries[i + 1].fieldChange > t.noise && entries[i].comb.busiest > 0) film[i] = 1;
+        } else if (entries[i].comb.busiest <= t.absolute && standing[i] <= kFilmNoise)
+            film[i] = 0;
+    }
+    // A weave across frames lies between whole ones: not so one between two entries that stay
+    // combed (30p beside film, whose fields dipped by chance).
+    auto staysCombed = [&](size_t j) { return marks[j].combed && film[j] != 0; };
+    for (size_t i = 1; i + 1 < n; ++i)
+        if (film[i] == 1 && staysCombed(i - 1) && staysCombed(i + 1)) film[i] = -1;
+    for (size_t i = 0; i < n; ++i)
+        if (film[i] == 0)
+            marks[i].combed = false;
+        else if (film[i] == 1)
+            marks[i].combed = true;
     std::vector<char> peak(n, 0);
     for (size_t i = 1; i + 1 < n; ++i)
         peak[i] = !marks[i].combed && !nearPulldown[i] && (moved(i) || moved(i + 1)) &&
                   entries[i].coherent > kCoherentFloor &&
-                  entries[i].coherent > kCoherentPeak * coherentBeside(i) && !cadence(i);
+                  entries[i].coherent > kCoherentPeak * coherentBeside(i) && !cadence(i).shows;
     // Runs of entries two apart, each a peak or combed already (a cut, clearer combing: they
     // neither count in a run nor end it); the peaks of a run of enough of them are combed.
     std::vector<char> faint(n, 0);
@@ -140,9 +209,31 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             count = 0;
         }
     }
+    // 60i moving slowly over sharp detail combs sparsely along edges, and alike in every
+    // pairing: no pairing stands above another, nor is any block dense. What tells it from 30p
+    // and film is that no picture about it is whole: every entry within kAlikeReach shows the
+    // same combing (mean block excess within kAlikeShare of each other, above kAlikeFloor),
+    // and every field in that stretch changed (no repeated field, no held picture, no film
+    // cadence about it), and the combing is sparse (not noise or texture over most blocks,
+    // which a frame of 30p shows alike in its own fields). A frame of 30p or film is whole, and
+    // shows far less than the weaves across frames beside it.
+    std::vector<char> alike(n, 0);
+    for (size_t i = kAlikeReach; i + kAlikeReach + 1 < n; ++i) {
+        if (marks[i].combed || faint[i] || entries[i].detail < kAlikeFloor) continue;
+        if (!(moved(i) && moved(i + 1))) continue;
+        double low = entries[i].detail, high = low;
+        bool changed = true;
+        for (size_t j = i - kAlikeReach; j <= i + kAlikeReach; ++j) {
+            low = std::min(low, entries[j].detail);
+            high = std::max(high, entries[j].detail);
+            changed =
+                changed && entries[j].fieldChange > t.noise && !repeat[j] && !textured(entries[j]);
+        }
+        alike[i] = changed && kAlikeShare * low >= high && !cadence(i).shows;
+    }
     for (size_t i = 0; i < n; ++i) {
         Marks& m = marks[i];
-        m.combed = m.combed || faint[i];
+        m.combed = m.combed || faint[i] || alike[i];
         const CombMeasure& c = entries[i].comb;
         m.wide = m.combed && c.blocks > 0 && c.combed > t.wide * c.blocks;
     }

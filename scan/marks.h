@@ -82,8 +82,19 @@ inline constexpr int kCoherentRun = 6;
 // three quarters of the cycles or more.
 inline constexpr size_t kCadenceReach = 20;
 inline constexpr int kCadenceFields = 6;
+// Where film's cadence shows, a weave it makes whole is not combed unless it stands above a
+// pairing beside it by more than this many times what it must (an overlay, an edit).
+inline constexpr double kFilmNoise = 3.0;
 // Blocks of this size for it.
 inline constexpr int kCoherentBlock = 64;
+
+// Combing alike in every pairing, too sparse for `absolute` (60i moving slowly over sharp
+// detail): an entry is combed when every entry within kAlikeReach of it has a mean block excess
+// above kAlikeFloor and within kAlikeShare times each other's, few combed blocks, and every
+// field there changed.
+inline constexpr size_t kAlikeReach = 4;
+inline constexpr double kAlikeFloor = 30.0;
+inline constexpr double kAlikeShare = 1.25;
 
 struct Marks {
     bool combed = false;  // first mark

@@ -707,3 +707,108 @@ TEST(Args, CommandLine) {
 }
 
 }  // namespace
+
+// Where film's cadence shows in how much each field changed (one field in five changing less
+// than those beside it, cycle after cycle), the pattern decides the weaves that the comb
+// measures cannot: a whole weave standing a little above the combed pairings beside it (coding
+// noise in a slow, low-contrast move) is clean, and a weave of a new frame's field with the
+// frame before that measures little is combed (not one with no combed pixel at all). Dense
+// combing or combing far above a pairing beside it (an overlay, an edit) is kept, a picture
+// that did not change is not marked, and chance dips of fields outside such a cadence change
+// nothing.
+TEST(Marks, FilmCadenceDecidesFaintWeaves) {
+    // over, busiest: how far entries at cycle position `at` (mod 5) stand above both entries
+    // beside them, and their busiest block (0 and 30 elsewhere); dipEvery: the fields 4, 9, ...
+    // change half as much as the others, in every such cycle (1) or every other one (2);
+    // change: how much the other fields change. The cadence needs six cycles in the 41 fields
+    // about an entry, and dips in the cycles before and after its own: the first and last
+    // entries stay as measured.
+    struct Case {
+        const char* name;
+        int over;
+        int at;
+        int busiest;
+        int dipEvery;
+        double change;
+        const char* expect;
+        int at2 = -1;  // a second position with the same `over` and `busiest`
+    };
+    // The repeated fields are 4, 9, ...: entries 4, 6, 9, 11, ... weave a new frame's field
+    // with the frame before, 5, 7, 8, 10, ... are whole. What an entry must stand above both
+    // beside it by here: 150 + 16 x 1, and above one of them to be kept: 3 times that (498).
+    const Case cases[] = {
+        {"noise on whole weaves", 300, 0, 30, 1, 20,
+         "100001000101001010010100101001010010100110000100"},
+        {"just below the bound", 490, 0, 30, 1, 20,
+         "100001000101001010010100101001010010100110000100"},
+        {"on the weaves of a repeated field", 300, 3, 30, 1, 20,
+         "000100001101001010010100101001010010100100010000"},
+        // Far above a pairing beside it, or dense: an overlay or an edit, kept.
+        {"just above the bound", 510, 0, 30, 1, 20,
+         "100001000111001110011100111001110011100110000100"},
+        {"dense", 0, 0, 250, 1, 20, "100001000111001110011100111001110011100110000100"},
+        // Whole weaves on both sides stay combed (far above): the weave between them is not
+        // taken for one across frames (30p beside film, its fields dipping by chance).
+        {"between two that stay combed", 1000, 0, 30, 1, 20,
+         "100101001011010110101101011010110101101010010100", 3},
+        // Weaves across frames without a combed pixel (4, 9, ...): whole, whatever the cadence.
+        {"no combed pixel", 0, 4, 0, 1, 20, "000000000001000010000100001000010000100000000000"},
+        // Fields that changed by no more than the noise: no new frame is marked.
+        {"no motion", 0, 0, 30, 1, 3, "000000000000000000000000000000000000000000000000"},
+        // Dips in every other cycle: no cadence, as measured.
+        {"chance dips", 300, 0, 30, 2, 20, "100001000010000100001000010000100001000010000100"},
+    };
+    const Thresholds t;
+    for (const Case& c : cases) {
+        const size_t n = 48;
+        std::vector<EntryMeasure> m;
+        for (size_t i = 0; i < n; ++i) {
+            const bool at = i % 5 == size_t(c.at) || int(i % 5) == c.at2;
+            EntryMeasure x = measure(at ? c.busiest : 30, 0, c.change);
+            x.overPrev = x.overNext = at ? c.over : 0;
+            x.detail = 1;
+            x.fieldChange = c.change;
+            if (i % 5 == 4 && (i / 5) % size_t(c.dipEvery) == 0) x.fieldChange = c.change / 2;
+            m.push_back(x);
+        }
+        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+    }
+}
+
+// Combing alike in every pairing and too sparse to be dense (60i panning slowly over sharp
+// detail): combed where every entry about it shows as much and every field there changed; not
+// 30p (its frames are whole), film (its repeated fields), a still picture, or too little.
+TEST(Marks, SparseCombingAlikeInEveryPairing) {
+    struct Case {
+        const char* name;
+        double evenDetail, oddDetail;  // mean block excess of even and odd entries
+        double change;                 // how much every field changed
+        bool repeats;                  // every fifth field repeated (film)
+        const char* expect;
+        int combedBlocks = 0;  // of 100
+    };
+    const Case cases[] = {
+        {"60i", 100, 100, 20, false, "00001111111111111111111111100000"},
+        {"60i, pairings a fifth apart", 100, 120, 20, false, "00001111111111111111111111100000"},
+        {"pairings a third apart", 100, 130, 20, false, "00000000000000000000000000000000"},
+        {"30p: its frames whole", 5, 100, 20, false, "00000000000000000000000000000000"},
+        // Film: only the weaves across frames its cadence shows.
+        {"film's repeated fields", 100, 100, 20, true, "00000000010100101001010010000000"},
+        {"a still picture", 100, 100, 3, false, "00000000000000000000000000000000"},
+        {"below the floor", 25, 25, 20, false, "00000000000000000000000000000000"},
+        // Noise over most blocks: a frame of 30p shows it alike in its own fields.
+        {"noise everywhere", 100, 100, 20, false, "00000000000000000000000000000000", 60},
+    };
+    const Thresholds t;
+    for (const Case& c : cases) {
+        std::vector<EntryMeasure> m;
+        for (size_t i = 0; i < 32; ++i) {
+            EntryMeasure x = measure(16, c.combedBlocks, c.change);
+            x.overPrev = x.overNext = 0;
+            x.detail = i % 2 ? c.oddDetail : c.evenDetail;
+            x.fieldChange = c.repeats && i % 5 == 4 ? 0 : c.change;
+            m.push_back(x);
+        }
+        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+    }
+}
