@@ -55,10 +55,10 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         // whole than it does: that pairing is the combed one, and what the picture holds beyond
         // it in a few blocks is coding noise around edges (a lossy interlaced encode codes the
         // fields of different frames apart, and its noise differs between them).
-        // Not so where a block holds more than `block` combed pixels: combing dense enough
-        // there (an interlaced band) is no noise.
+        // Not so where a block holds more than `block` combed pixels in a picture not textured
+        // everywhere: combing dense enough there (an interlaced band) is no noise.
         bool cleaner = false;
-        if (e.comb.busiest <= t.block)
+        if (e.comb.busiest <= t.block || textured(e))
             for (size_t j : {i - 1, i + 1})
                 cleaner = cleaner || (j < n && kWholeShare * entries[j].detail > e.detail);
         // How far it stands above each pairing beside it, less how far that pairing stands
@@ -171,7 +171,9 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             !dip[repeated + 5])
             continue;
         if (offset == 0 || offset == 2) {
-            if (entries[i + 1].fieldChange > t.noise && entries[i].comb.busiest > 0) film[i] = 1;
+            if (!textured(entries[i]) && entries[i + 1].fieldChange > t.noise &&
+                entries[i].comb.busiest > 0)
+                film[i] = 1;
         } else if (entries[i].comb.busiest <= t.absolute && standing[i] <= kFilmNoise)
             film[i] = 0;
     }

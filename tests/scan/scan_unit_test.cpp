@@ -338,6 +338,14 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
         {"dense block between combed pairings",
          {{-1, 0, 10}, {900, 800, 80}, {1500, 1500, 10, 41}, {900, 900, 80}, {0, -1, 10}},
          "01110"},
+        // ... in a picture not textured everywhere (line art, hatching: most blocks pass it).
+        {"dense block in texture between combed pairings",
+         {{-1, 0, 10},
+          {900, 800, 80},
+          {1500, 1500, 10, 41, 10, 50, 51},
+          {900, 900, 80},
+          {0, -1, 10}},
+         "01010"},
         {"within two thirds of its neighbour",
          {{-1, 0, 10}, {3000, 3000, 60}, {3000, 3000, 89}, {0, -1, 10}},
          "0110"},
@@ -731,7 +739,8 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         int dipEvery;
         double change;
         const char* expect;
-        int at2 = -1;  // a second position with the same `over` and `busiest`
+        int at2 = -1;           // a second position with the same `over` and `busiest`
+        bool textured = false;  // most blocks of every entry pass the block threshold
     };
     // The repeated fields are 4, 9, ...: entries 4, 6, 9, 11, ... weave a new frame's field
     // with the frame before, 5, 7, 8, 10, ... are whole. What an entry must stand above both
@@ -757,6 +766,10 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         {"no motion", 0, 0, 30, 1, 3, "000000000000000000000000000000000000000000000000"},
         // Dips in every other cycle: no cadence, as measured.
         {"chance dips", 300, 0, 30, 2, 20, "100001000010000100001000010000100001000010000100"},
+        // Texture everywhere (line art, hatching) combs in a few pixels of every weave: the
+        // cadence makes no weave combed there, it only keeps whole ones whole.
+        {"texture everywhere", 300, 0, 30, 1, 20,
+         "100001000000000000000000000000000000000010000100", -1, true},
     };
     const Thresholds t;
     for (const Case& c : cases) {
@@ -764,7 +777,7 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         std::vector<EntryMeasure> m;
         for (size_t i = 0; i < n; ++i) {
             const bool at = i % 5 == size_t(c.at) || int(i % 5) == c.at2;
-            EntryMeasure x = measure(at ? c.busiest : 30, 0, c.change);
+            EntryMeasure x = measure(at ? c.busiest : 30, c.textured ? 60 : 0, c.change);
             x.overPrev = x.overNext = at ? c.over : 0;
             x.detail = 1;
             x.fieldChange = c.change;
