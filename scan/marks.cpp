@@ -116,7 +116,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         bool shows = false;  // some phase did
         int phase = -1;      // the one that dipped most often, where no other did as often
     };
-    auto cadence = [&](size_t i) {
+    auto cadenceAt = [&](size_t i) {
         const size_t from = i >= kCadenceReach ? i - kCadenceReach : 0;
         const size_t to = std::min(n, i + kCadenceReach + 1);
         Cadence c;
@@ -141,6 +141,8 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         if (second == best) c.phase = -1;
         return c;
     };
+    std::vector<Cadence> cadence(n);
+    for (size_t i = 0; i < n; ++i) cadence[i] = cadenceAt(i);
     // Telecined film, its repeated fields r apart by five, weaves a new frame's field with the
     // frame before at entries r and r + 2, and whole pictures at the other three: the two
     // weaves of the repeated field with the field between (entries r - 2 and r - 1) and the
@@ -158,7 +160,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // edit between its fields).
     std::vector<signed char> film(n, -1);  // 1: combed, 0: whole, -1: as measured
     for (size_t i = 2; i + 3 < n; ++i) {
-        const int r = cadence(i).phase;
+        const int r = cadence[i].phase;
         if (r < 0) continue;
         const size_t offset = (i + 10 - size_t(r)) % 5;
         // The repeated field of the entry's own cycle (a combed weave's new field is i + 1).
@@ -191,7 +193,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     for (size_t i = 1; i + 1 < n; ++i)
         peak[i] = !marks[i].combed && !nearPulldown[i] && (moved(i) || moved(i + 1)) &&
                   entries[i].coherent > kCoherentFloor &&
-                  entries[i].coherent > kCoherentPeak * coherentBeside(i) && !cadence(i).shows;
+                  entries[i].coherent > kCoherentPeak * coherentBeside(i) && !cadence[i].shows;
     // Runs of entries two apart, each a peak or combed already (a cut, clearer combing: they
     // neither count in a run nor end it); the peaks of a run of enough of them are combed.
     std::vector<char> faint(n, 0);
@@ -231,7 +233,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             changed =
                 changed && entries[j].fieldChange > t.noise && !repeat[j] && !textured(entries[j]);
         }
-        alike[i] = changed && kAlikeShare * low >= high && !cadence(i).shows;
+        alike[i] = changed && kAlikeShare * low >= high && !cadence[i].shows;
     }
     for (size_t i = 0; i < n; ++i) {
         Marks& m = marks[i];

@@ -57,8 +57,8 @@ inline constexpr double kDetailWeight = 16.0;
 // excess more.
 inline constexpr double kNoiseWeight = 1.0;
 // A picture does not stand out when a pairing beside it has a mean block excess of more than
-// 1 / kWholeShare times its own (and none of its blocks holds more than the block threshold of
-// combed pixels).
+// 1 / kWholeShare times its own (unless one of its blocks holds more than the block threshold
+// of combed pixels while most do not: a band of dense combing).
 inline constexpr double kWholeShare = 2.0 / 3.0;
 // Where the pulldown is about and both pictures hold combing in most blocks (texture), what a
 // pairing beside a picture stands above it by (in its own blocks) is taken off how far the
@@ -82,11 +82,11 @@ inline constexpr int kCoherentRun = 6;
 // three quarters of the cycles or more.
 inline constexpr size_t kCadenceReach = 20;
 inline constexpr int kCadenceFields = 6;
+// The coherent comb's blocks.
+inline constexpr int kCoherentBlock = 64;
 // Where film's cadence shows, a weave it makes whole is not combed unless it stands above a
 // pairing beside it by more than this many times what it must (an overlay, an edit).
 inline constexpr double kFilmNoise = 3.0;
-// Blocks of this size for it.
-inline constexpr int kCoherentBlock = 64;
 
 // Combing alike in every pairing, too sparse for `absolute` (60i moving slowly over sharp
 // detail): an entry is combed when every entry within kAlikeReach of it has a mean block excess
