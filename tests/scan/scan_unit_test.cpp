@@ -298,6 +298,19 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
         double fieldChange = 50;  // of its first field against the one two fields earlier
         int combedBlocks = 0;     // of 100
     };
+    // A cycle of pictures in texture, each pairing above the others somewhere; entries 3 and
+    // 8 are the weaves of fields that changed by `repeated` (the others by 50), and `blocks`
+    // of 100 blocks of each are combed.
+    auto textureCycle = [](double repeated, int blocks) {
+        std::vector<Entry> v = {{-1, 0},      {0, 0},    {0, 7000}, {7200, 7000}, {7100, 7300},
+                                {7000, 7000}, {7200, 0}, {0, 0},    {0, 0},       {0, -1}};
+        for (size_t k = 0; k < v.size(); ++k) {
+            v[k].detail = 400;
+            v[k].fieldChange = k == 3 || k == 8 ? repeated : 50;
+            v[k].combedBlocks = blocks;
+        }
+        return v;
+    };
     struct Case {
         const char* name;
         std::vector<Entry> entries;
@@ -357,71 +370,16 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
         // it, up to 32 times the lesser mean block excess of the two: in texture at the finest
         // scale (mean excess 400, bound 12800) whole and combed pictures each exceed the others
         // somewhere.
-        {"texture in film: each above the others",
-         {{-1, 0, 400, 0, 10, 50, 80},
-          {0, 0, 400, 0, 10, 50, 80},
-          {0, 7000, 400, 0, 10, 50, 80},
-          {7200, 7000, 400, 0, 10, 0, 80},
-          {7100, 7300, 400, 0, 10, 50, 80},
-          {7000, 7000, 400, 0, 10, 50, 80},
-          {7200, 0, 400, 0, 10, 50, 80},
-          {0, 0, 400, 0, 10, 50, 80},
-          {0, 0, 400, 0, 10, 0, 80},
-          {0, -1, 400, 0, 10, 50, 80}},
-         "0000000000"},
+        {"texture in film: each above the others", textureCycle(0, 80), "0000000000"},
         // Repeated fields under coding noise: changed by less than half of the fields beside
         // them (20 against 50) ...
-        {"texture in a lossy encode of film",
-         {{-1, 0, 400, 0, 10, 50, 80},
-          {0, 0, 400, 0, 10, 50, 80},
-          {0, 7000, 400, 0, 10, 50, 80},
-          {7200, 7000, 400, 0, 10, 20, 80},
-          {7100, 7300, 400, 0, 10, 50, 80},
-          {7000, 7000, 400, 0, 10, 50, 80},
-          {7200, 0, 400, 0, 10, 50, 80},
-          {0, 0, 400, 0, 10, 50, 80},
-          {0, 0, 400, 0, 10, 20, 80},
-          {0, -1, 400, 0, 10, 50, 80}},
-         "0000000000"},
+        {"texture in a lossy encode of film", textureCycle(20, 80), "0000000000"},
         // ... but not by more (30 against 50: motion).
-        {"texture, fields all changed",
-         {{-1, 0, 400, 0, 10, 50, 80},
-          {0, 0, 400, 0, 10, 50, 80},
-          {0, 7000, 400, 0, 10, 50, 80},
-          {7200, 7000, 400, 0, 10, 30, 80},
-          {7100, 7300, 400, 0, 10, 50, 80},
-          {7000, 7000, 400, 0, 10, 50, 80},
-          {7200, 0, 400, 0, 10, 50, 80},
-          {0, 0, 400, 0, 10, 50, 80},
-          {0, 0, 400, 0, 10, 30, 80},
-          {0, -1, 400, 0, 10, 50, 80}},
-         "0011111000"},
+        {"texture, fields all changed", textureCycle(30, 80), "0011111000"},
         // Combing in a few blocks (a caption band over film) is no texture: nothing taken off.
-        {"a band over film",
-         {{-1, 0, 400, 0, 10, 50, 10},
-          {0, 0, 400, 0, 10, 50, 10},
-          {0, 7000, 400, 0, 10, 50, 10},
-          {7200, 7000, 400, 0, 10, 0, 10},
-          {7100, 7300, 400, 0, 10, 50, 10},
-          {7000, 7000, 400, 0, 10, 50, 10},
-          {7200, 0, 400, 0, 10, 50, 10},
-          {0, 0, 400, 0, 10, 50, 10},
-          {0, 0, 400, 0, 10, 0, 10},
-          {0, -1, 400, 0, 10, 50, 10}},
-         "0011111000"},
+        {"a band over film", textureCycle(0, 10), "0011111000"},
         // Without the pulldown (60i) every picture combs in its own blocks: nothing taken off.
-        {"texture, no pulldown",
-         {{-1, 0, 400, 0, 10, 50, 80},
-          {0, 0, 400, 0, 10, 50, 80},
-          {0, 7000, 400, 0, 10, 50, 80},
-          {7200, 7000, 400, 0, 10, 50, 80},
-          {7100, 7300, 400, 0, 10, 50, 80},
-          {7000, 7000, 400, 0, 10, 50, 80},
-          {7200, 0, 400, 0, 10, 50, 80},
-          {0, 0, 400, 0, 10, 50, 80},
-          {0, 0, 400, 0, 10, 50, 80},
-          {0, -1, 400, 0, 10, 50, 80}},
-         "0011111000"},
+        {"texture, no pulldown", textureCycle(50, 80), "0011111000"},
         // A picture that stands clear of what the others stand above it by counts.
         {"texture in film: combed above the others",
          {{-1, 0, 400, 0, 10, 50, 80},
