@@ -152,6 +152,15 @@ constexpr std::array<uint64_t, kStripesPerStir + 8> kKeys = [] {
     return keys;
 }();
 
+// Spreads every lane's high bits down and multiplies (each step invertible): stripes taken
+// before and after a stir do not simply add up, so their order counts.
+void stir(uint64_t* acc) {
+    for (int i = 0; i < 8; ++i) {
+        const uint64_t a = acc[i];
+        acc[i] = (a ^ (a >> 47) ^ kKeys[kStripesPerStir + size_t(i)]) * kMul1;
+    }
+}
+
 // Takes `count` stripes at p into the lanes, the s-th stripe with the keys from keys[s]: lane i
 // adds the product of the two halves of its keyed word and the plain word of its neighbour
 // lane (i ^ 1), so that a word whose keyed half is zero still counts. The vector forms below
@@ -215,55 +224,106 @@ __attribute__((target("avx2"))) void accumulateAvx2(uint64_t* acc, const uint8_t
 }
 #endif
 
-using Accumulate = void (*)(uint64_t*, const uint8_t*, size_t, const uint64_t*);
+// Whole stripes of a row: `count` stripes at p into the lanes, stirred after every
+// kStripesPerStir since the last stir (*at counts the stripes since then).
+using TakeStripes = void (*)(uint64_t* acc, unsigned* at, const uint8_t* p, size_t count);
 
-Accumulate best_accumulate() {
-#if defined(QEX_HASH_AVX2)
-    if (__builtin_cpu_supports("avx2")) return accumulateAvx2;
-#endif
-#if defined(QEX_HASH_SSE2)
-    return accumulateSse2;
-#else
-    return accumulatePortable;
-#endif
-}
-
-Accumulate g_accumulate = best_accumulate();
-
-void accumulate(uint64_t* acc, const uint8_t* p, size_t count, const uint64_t* keys) {
-    g_accumulate(acc, p, count, keys);
-}
-
-// Spreads every lane's high bits down and multiplies (each step invertible): stripes taken
-// before and after a stir do not simply add up, so their order counts.
-void stir(uint64_t* acc) {
-    for (int i = 0; i < 8; ++i) {
-        const uint64_t a = acc[i];
-        acc[i] = (a ^ (a >> 47) ^ kKeys[kStripesPerStir + size_t(i)]) * kMul1;
+template <void (*kAccumulate)(uint64_t*, const uint8_t*, size_t, const uint64_t*)>
+void takeStripes(uint64_t* acc, unsigned* at, const uint8_t* p, size_t count) {
+    while (count > 0) {
+        const size_t take = std::min<size_t>(count, kStripesPerStir - *at);
+        kAccumulate(acc, p, take, kKeys.data() + *at);
+        p += take * kStripe;
+        count -= take;
+        if ((*at += unsigned(take)) == kStripesPerStir) {
+            stir(acc);
+            *at = 0;
+        }
     }
 }
+
+#if defined(QEX_HASH_AVX2)
+__attribute__((target("avx2"))) inline __m256i loadYmm(const void* at, int j) {
+    return _mm256_loadu_si256(static_cast<const __m256i*>(at) + j);
+}
+
+// The lanes stay in registers across stirs; the stir's 64-bit product is made of 32-bit ones
+// (the same value modulo 2^64).
+__attribute__((target("avx2"))) void takeStripesAvx2(uint64_t* acc, unsigned* at, const uint8_t* p,
+                                                     size_t count) {
+    const __m256i stirKeys[2] = {loadYmm(kKeys.data() + kStripesPerStir, 0),
+                                 loadYmm(kKeys.data() + kStripesPerStir, 1)};
+    const __m256i mulLow = _mm256_set1_epi64x(int64_t(kMul1 & 0xFFFFFFFFu));
+    const __m256i mulHigh = _mm256_set1_epi64x(int64_t(kMul1 >> 32));
+    __m256i a[2] = {loadYmm(acc, 0), loadYmm(acc, 1)};
+    unsigned s = *at;
+    for (; count > 0; --count, p += kStripe) {
+        for (int j = 0; j < 2; ++j) {
+            const __m256i d = loadYmm(p, j);
+            const __m256i k = _mm256_xor_si256(d, loadYmm(kKeys.data() + s, j));
+            const __m256i product = _mm256_mul_epu32(k, _mm256_srli_epi64(k, 32));
+            const __m256i neighbour = _mm256_shuffle_epi32(d, _MM_SHUFFLE(1, 0, 3, 2));
+            a[j] = _mm256_add_epi64(a[j], _mm256_add_epi64(product, neighbour));
+        }
+        if (++s == kStripesPerStir) {
+            s = 0;
+            for (int j = 0; j < 2; ++j) {
+                const __m256i x = _mm256_xor_si256(
+                    _mm256_xor_si256(a[j], _mm256_srli_epi64(a[j], 47)), stirKeys[j]);
+                const __m256i cross =
+                    _mm256_add_epi64(_mm256_mul_epu32(_mm256_srli_epi64(x, 32), mulLow),
+                                     _mm256_mul_epu32(x, mulHigh));
+                a[j] = _mm256_add_epi64(_mm256_mul_epu32(x, mulLow), _mm256_slli_epi64(cross, 32));
+            }
+        }
+    }
+    *at = s;
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc), a[0]);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc) + 1, a[1]);
+}
+#endif
+
+using Accumulate = void (*)(uint64_t*, const uint8_t*, size_t, const uint64_t*);
+
+// One way of computing the hash: whole stripes, and the one padded stripe at a row's end.
+struct HashKernels {
+    TakeStripes take;
+    Accumulate accumulate;
+};
+
+constexpr HashKernels kPortableKernels{takeStripes<accumulatePortable>, accumulatePortable};
+#if defined(QEX_HASH_SSE2)
+constexpr HashKernels kSse2Kernels{takeStripes<accumulateSse2>, accumulateSse2};
+#endif
+#if defined(QEX_HASH_AVX2)
+constexpr HashKernels kAvx2Kernels{takeStripesAvx2, accumulateAvx2};
+#endif
+
+HashKernels best_kernels() {
+#if defined(QEX_HASH_AVX2)
+    if (__builtin_cpu_supports("avx2")) return kAvx2Kernels;
+#endif
+#if defined(QEX_HASH_SSE2)
+    return kSse2Kernels;
+#else
+    return kPortableKernels;
+#endif
+}
+
+HashKernels g_kernels = best_kernels();
 
 }  // namespace
 
 void PictureHash::add(const uint8_t* p, size_t n) {
     len_ += n;
-    for (size_t stripes = n / kStripe; stripes > 0;) {
-        const size_t take = std::min<size_t>(stripes, kStripesPerStir - at_);
-        accumulate(acc_, p, take, kKeys.data() + at_);
-        p += take * kStripe;
-        stripes -= take;
-        if ((at_ += unsigned(take)) == kStripesPerStir) {
-            stir(acc_);
-            at_ = 0;
-        }
-    }
+    g_kernels.take(acc_, &at_, p, n / kStripe);
     if (const size_t tail = n % kStripe) {
         // The end of the row, padded with zeros, under keys that depend on its length.
         uint8_t last[kStripe] = {};
-        std::memcpy(last, p, tail);
+        std::memcpy(last, p + (n - tail), tail);
         uint64_t keys[8];
         for (size_t i = 0; i < 8; ++i) keys[i] = kKeys[at_ + i] ^ (tail * kMul2);
-        accumulate(acc_, last, 1, keys);
+        g_kernels.accumulate(acc_, last, 1, keys);
         if (++at_ == kStripesPerStir) {
             stir(acc_);
             at_ = 0;
@@ -284,14 +344,14 @@ uint64_t PictureHash::value() const {
 bool use_picture_hash_path(HashPath path) {
     switch (path) {
         case HashPath::kBest:
-            g_accumulate = best_accumulate();
+            g_kernels = best_kernels();
             return true;
         case HashPath::kPortable:
-            g_accumulate = accumulatePortable;
+            g_kernels = kPortableKernels;
             return true;
         case HashPath::kSse2:
 #if defined(QEX_HASH_SSE2)
-            g_accumulate = accumulateSse2;
+            g_kernels = kSse2Kernels;
             return true;
 #else
             return false;
@@ -299,7 +359,7 @@ bool use_picture_hash_path(HashPath path) {
         case HashPath::kAvx2:
 #if defined(QEX_HASH_AVX2)
             if (!__builtin_cpu_supports("avx2")) return false;
-            g_accumulate = accumulateAvx2;
+            g_kernels = kAvx2Kernels;
             return true;
 #else
             return false;
