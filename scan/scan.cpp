@@ -110,8 +110,9 @@ class Scanner {
     Slot& slot(int64_t n) { return window_[size_t(n % int64_t(window_.size()))]; }
     const Held& held(int64_t n) const { return window_[size_t(n % int64_t(window_.size()))].held; }
     void submit(const Unit& u);
-    // Moves the measures of the finished units to measures_ (with mu_ held).
-    void collect();
+    // Moves the measures of units up to `finished` (all done) to measures_. Only the thread that
+    // pushes calls it, and no worker writes those units' slots, so it runs without mu_.
+    void collect(int64_t finished);
     void rethrow();
     void stopWorkers();
     void report(bool last, double fraction);
@@ -260,10 +261,10 @@ void Scanner::submit(const Unit& u) {
     work_cv_.notify_one();
 }
 
-void Scanner::collect() {
+void Scanner::collect(int64_t finished) {
     const double r = opt_.thresholds.relative;
     const int firstHeight = (vi_.height + (tff_ ? 1 : 0)) / 2;
-    for (int64_t c = int64_t(measures_.size()) / 2; c < finished_; ++c) {
+    for (int64_t c = int64_t(measures_.size()) / 2; c < finished; ++c) {
         Slot& s = slot(c);
         FrameMeasures& m = s.frame;
         const std::vector<uint16_t>* counts[2] = {&m.ownSums, &m.crossSums};
@@ -326,9 +327,9 @@ void Scanner::push(int64_t n, PVideoFrame frame, double fraction) {
             lock.unlock();
             rethrow();
         }
-        collect();
         fin = finished_;
     }
+    collect(fin);
     for (; released_ <= fin - 2 && released_ < n; ++released_) slot(released_).held = Held{};
     Held& h = slot(n).held;
     h = Held{};
@@ -356,9 +357,9 @@ ScanResult Scanner::finish() {
     {
         std::unique_lock lock(mu_);
         done_cv_.wait(lock, [&] { return failure_ || finished_ == pushed_; });
-        if (!failure_) collect();
     }
     rethrow();
+    collect(pushed_);
     stopWorkers();
     total_ = pushed_;
     report(true, 1.0);
