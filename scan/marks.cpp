@@ -235,9 +235,125 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         }
         alike[i] = changed && kAlikeShare * low >= high && !cadence[i].shows;
     }
+    for (size_t i = 0; i < n; ++i) marks[i].combed = marks[i].combed || faint[i] || alike[i];
+    // 30p whose every field changed (grain or noise over small or slow motion): no field is
+    // repeated and film's cadence does not show, so no frame is film's and none may be dropped
+    // as a repeat. Its whole pictures lie at one parity of entries and the weaves across frames
+    // at the other; the motion, faint under the noise, shows there alone, or not at all. Over a
+    // stretch of kVideoSpan entries, the weaves of one parity are all combed when those of the
+    // other parity are never clearly combed and either some of the first are (at least one in
+    // kVideoCombed: motion between some frames only, a picture held on twos under grain), or
+    // nearly all of them stand above both entries beside them, in mean block excess or in
+    // coherent comb, while few of the others do (a lossy encode of such frames, or motion too
+    // faint for any single entry).
+    // Each entry of the combed parity is combed, and a faint mark at the other (an own weave
+    // standing a little above its pairings by the noise) cleared; an entry that windows of
+    // both parities claim is left as measured.
+    std::vector<char> across(n, 0), whole(n, 0);
+    std::vector<char> deepDip(n, 0);
+    for (size_t f = 1; f + 1 < n; ++f)
+        deepDip[f] =
+            dip[f] && entries[f].fieldChange < kVideoDip * std::min(entries[f - 1].fieldChange,
+                                                                    entries[f + 1].fieldChange);
+    // A field that changed by the coding noise of a held picture only, far less than three of
+    // the fields within kVideoHeldReach of it (a picture held on twos or threes leaves four or
+    // more such fields about each of its repeats; a cut, the two fields of one frame).
+    std::vector<char> held(n, 0);
+    for (size_t f = 2; f < n; ++f) {
+        int more = 0;
+        for (size_t g = f >= kVideoHeldReach ? f - kVideoHeldReach : 0;
+             g < std::min(n, f + kVideoHeldReach + 1); ++g)
+            more += kVideoHeld * entries[f].fieldChange < entries[g].fieldChange;
+        held[f] = more >= 3;
+    }
+    auto peakAt = [&](size_t j) {
+        const EntryMeasure &a = entries[j - 1], &e = entries[j], &b = entries[j + 1];
+        return (e.detail > a.detail && e.detail > b.detail) ||
+               (e.coherent >= 0 && e.coherent > a.coherent && e.coherent > b.coherent);
+    };
+    auto faintMark = [&](size_t j) {
+        return marks[j].combed && standing[j] < kVideoFaint &&
+               entries[j].comb.busiest <= t.absolute;
+    };
+    auto fieldChanged = [&](size_t f) {
+        return entries[f].fieldChange > t.noise && !repeat[f] && !held[f] &&
+               !(f >= 5 && deepDip[f] && deepDip[f - 5]);
+    };
+    // Marks entry j as a weave of 30p whose combed parity is p.
+    auto claim = [&](size_t j, size_t p) {
+        if (j % 2 == p)
+            across[j] = 1;
+        else if (marks[j].combed)
+            whole[j] = 1;
+    };
+    for (size_t s = 1; s + kVideoSpan + 1 < n; ++s) {
+        bool changed = true;
+        for (size_t f = s; f <= s + kVideoSpan && changed; ++f)
+            changed = fieldChanged(f) ||
+                      (f < s + 5 && !repeat[f] && !held[f] && entries[f].fieldChange > t.noise);
+        if (!changed) continue;
+        int combed[2] = {0, 0}, faintOnes[2] = {0, 0}, peaks[2] = {0, 0};
+        bool noisy = true;  // noise or grain combs a quarter of the blocks of every picture
+        for (size_t j = s; j < s + kVideoSpan; ++j) {
+            combed[j % 2] += marks[j].combed;
+            faintOnes[j % 2] += faintMark(j);
+            peaks[j % 2] += marks[j].combed || peakAt(j);
+            noisy = noisy && 4 * entries[j].comb.combed > entries[j].comb.blocks;
+        }
+        const int half = int(kVideoSpan / 2);
+        for (size_t p = 0; p < 2; ++p) {
+            const size_t q = 1 - p;
+            if (combed[q] > faintOnes[q]) continue;  // clear combing at both parities: not 30p
+            const bool some = combed[p] * kVideoCombed >= half && 2 * combed[q] <= combed[p];
+            const bool peaked =
+                noisy && combed[q] <= 1 && 4 * peaks[p] >= 3 * half && 3 * peaks[q] <= peaks[p];
+            if (!some && !peaked) continue;
+            for (size_t j = s; j < s + kVideoSpan; ++j) claim(j, p);
+            // The stretch goes on before and after the window, up to kVideoSpan entries, while
+            // its fields all change and the other parity holds no clear mark (one judged
+            // against a pairing on one side only, at the clip's ends, is not clear): its first
+            // and last frames are 30p's too.
+            auto goesOn = [&](size_t j) {
+                // (fields 0 and 1 have nothing to change against: taken as changed)
+                return j >= 1 && j + 1 < n && (entries[j].fieldChange < 0 || fieldChanged(j)) &&
+                       fieldChanged(j + 1) &&
+                       (j % 2 == p || !marks[j].combed || faintMark(j) || entries[j].overPrev < 0 ||
+                        entries[j].overNext < 0);
+            };
+            for (size_t j = s - 1; j + kVideoSpan >= s && goesOn(j); --j) claim(j, p);
+            for (size_t j = s + kVideoSpan; j < s + 2 * kVideoSpan && goesOn(j); ++j) claim(j, p);
+        }
+    }
+    for (size_t i = 0; i < n; ++i)
+        if (across[i] != whole[i]) marks[i].combed = across[i];
+    // Film in texture everywhere (line art under grain, hatching, screentone): its combed
+    // weaves stand far above their pairings, one or two in every five entries at the same
+    // places cycle after cycle (two apart, or one alone where the drawings are held on twos),
+    // while the texture lifts a whole weave a little above its pairings now and then. A faint
+    // mark in such a picture, off the places of the clear marks within kTextureReach entries
+    // (at least kTextureMarks of them), is that texture.
+    std::vector<char> offCadence(n, 0);
+    for (size_t i = 0; i < n; ++i) {
+        if (!textured(entries[i]) || !faintMark(i)) continue;
+        const size_t from = i >= kTextureReach ? i - kTextureReach : 0;
+        const size_t to = std::min(n, i + kTextureReach + 1);
+        int count = 0;
+        unsigned phases = 0;  // bit k: a clear mark at entry = k (mod 5)
+        for (size_t j = from; j < to; ++j)
+            if (marks[j].combed && standing[j] >= kTextureClear) {
+                ++count;
+                phases |= 1u << (j % 5);
+            }
+        if (count < kTextureMarks) continue;
+        bool film = false;  // the clear marks lie at one place, or two places two apart
+        for (unsigned r = 0; r < 5; ++r)
+            film = film || (phases & ~((1u << r) | (1u << ((r + 2) % 5)))) == 0;
+        offCadence[i] = film && !(phases & (1u << (i % 5)));
+    }
+    for (size_t i = 0; i < n; ++i)
+        if (offCadence[i]) marks[i].combed = false;
     for (size_t i = 0; i < n; ++i) {
         Marks& m = marks[i];
-        m.combed = m.combed || faint[i] || alike[i];
         const CombMeasure& c = entries[i].comb;
         m.wide = m.combed && c.blocks > 0 && c.combed > t.wide * c.blocks;
     }

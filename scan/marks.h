@@ -96,6 +96,32 @@ inline constexpr size_t kAlikeReach = 4;
 inline constexpr double kAlikeFloor = 30.0;
 inline constexpr double kAlikeShare = 1.25;
 
+// 30p whose every field changed: over a stretch of kVideoSpan entries with no repeated field and
+// no film cadence, the entries of one parity are all combed when none of the other parity is
+// clearly combed (only faint marks) and either at least one in kVideoCombed of them is (and
+// twice as many as of the other parity), or, under noise over every picture, three quarters of
+// them stand above both entries beside them (mean block excess or coherent comb) while at most
+// a third as many of the others do.
+inline constexpr size_t kVideoSpan = 32;
+inline constexpr int kVideoCombed = 4;
+// Not where two fields five apart each change less than kVideoDip times the lesser of the fields
+// beside them (film's repeated fields, under noise or coding noise).
+inline constexpr double kVideoDip = 0.9;
+// Nor where a field changed by less than 1 / kVideoHeld of what three fields within
+// kVideoHeldReach of it did (a picture held on twos or threes, changed by coding noise only).
+inline constexpr double kVideoHeld = 5.0;
+inline constexpr size_t kVideoHeldReach = 5;
+// A mark standing above the pairings beside it by less than this many times what it must is
+// faint: where the other parity's weaves are combed, it is noise over a whole picture.
+inline constexpr double kVideoFaint = 2.0;
+
+// Film in texture everywhere: a faint mark (below kVideoFaint) in a textured picture is texture
+// where the marks standing at least kTextureClear times what they must within kTextureReach
+// entries (kTextureMarks or more) lie at one or two places of five, two apart, and it does not.
+inline constexpr double kTextureClear = 10.0;
+inline constexpr size_t kTextureReach = 12;
+inline constexpr int kTextureMarks = 3;
+
 struct Marks {
     bool combed = false;  // first mark
     bool wide = false;    // second mark: combing over a large part of the picture

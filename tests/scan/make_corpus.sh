@@ -47,6 +47,10 @@ gen() {
         echo "testsrc2=s=${W2}x${H}:r=$r/2,crop=$W:$H:'mod(n*$((sp * 3)),$W)':0,lutyuv=y='floor(val/48)*48+20':u='floor(val/64)*64+32':v='floor(val/64)*64+32',split[p][q];[q]edgedetect=low=0.1:high=0.3,lutyuv=u=128:v=128[e];[p][e]blend=c0_mode=subtract:c1_mode=normal:c2_mode=normal,fps=$r" ;;
     lineart_threes)  # a posterised fractal drawn on threes, black and white outlines
         echo "mandelbrot=s=${W2}x${H2}:r=$r/3:maxiter=60:end_pts=6:start_scale=0.$((2 + s)),scale=$W:$H:flags=area,lutyuv=y='if(gt(val,110),220,if(gt(val,40),110,24))',split[p][q];[q]edgedetect=low=0.2:high=0.4,lutyuv=u=128:v=128[e];[p][e]blend=c0_mode=subtract:c1_mode=normal:c2_mode=normal,fps=$r" ;;
+    lineart_tone)  # cel-like drawings textured everywhere: flat colours under their own grain,
+        # outlines and diagonal hatching over all of it, drawn on twos or threes
+        local hold=$((2 + (s / 2) % 2))
+        echo "testsrc2=s=${W2}x${H}:r=$r/$hold,crop=$W:$H:'mod(n*$((sp * hold)),$W)':0,lutyuv=y='floor(val/48)*48+28':u='floor(val/64)*64+32':v='floor(val/64)*64+32',split[p][q];[q]edgedetect=low=0.1:high=0.3,lutyuv=u=128:v=128[e];[p][e]blend=c0_mode=subtract:c1_mode=normal:c2_mode=normal,geq=lum='if(lt(mod(X+Y+$((s * 2)),5),1),lum(X,Y)/2,lum(X,Y))':cb='cb(X,Y)':cr='cr(X,Y)',noise=alls=$((10 + s % 3 * 4)):allf=t+u:all_seed=$((s + 5)),fps=$r" ;;
     text_card)  # the sharp test card with its lettering, panned
         echo "testsrc=s=${W2}x${H}:r=$r,crop=$W:$H:'mod(n*$sp+$((s * 29)),$W)':0" ;;
     text_credits)  # credits scrolling up over black
@@ -79,7 +83,7 @@ gen() {
 }
 all="soft_card soft_fractal soft_zoom lineart_twos lineart_threes text_card text_credits
      text_crawl grain_fractal grain_noise grain_life dark_low dark_fade slow_pan slow_object
-     still logo credits_fractal"
+     still logo credits_fractal lineart_tone"
 clips=${CLIPS:-$all}
 rate=${RATE:-6000}
 # The bit rate grows a little slower than the picture (6 Mb/s at 720x480, 16 at 1920x1080).

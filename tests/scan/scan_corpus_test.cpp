@@ -1,9 +1,10 @@
 // qexscan on a varied corpus (make_corpus.sh): soft camera motion, line art drawn on twos and
-// threes, text, grain and texture, dark scenes and fades, slow motion and still pictures, a
-// station logo. Each clip mixes telecined film (with a cadence break), 30p and 60i. Through the
-// whole chain (qexscan -> zorvane with the example settings -> Qex in qexpipe) our log must
-// give back as many film and 30p frames bit for bit as a perfect log made from the truth, and
-// the MPEG-2 encode of the clip must be cut as the lossless clip is.
+// threes (flat, and textured everywhere with grain and hatching), text, grain and texture,
+// dark scenes and fades, slow motion and still pictures, a station logo. Each clip mixes
+// telecined film (with a cadence break), 30p and 60i. Through the whole chain (qexscan ->
+// zorvane with the example settings -> Qex in qexpipe) our log must give back as many film and
+// 30p frames bit for bit as a perfect log made from the truth, and the MPEG-2 encode of the
+// clip must be cut as the lossless clip is.
 #include "tests/common/testkit.h"
 #include "tests/scan/truth.h"
 
@@ -157,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, Corpus,
                                            "lineart_threes", "text_card", "text_credits",
                                            "text_crawl", "grain_noise", "grain_life", "dark_low",
                                            "dark_fade", "slow_pan", "slow_object", "still", "logo",
-                                           "credits_fractal"),
+                                           "credits_fractal", "lineart_tone"),
                          [](const auto& info) { return std::string(info.param); });
 
 }  // namespace

@@ -311,11 +311,74 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
         }
         return v;
     };
+    // 40 entries whose fields all changed (by 50; fields 2 and 3 of every 4 by `held`): those
+    // in `strong` (by entry mod `period`) stand far above the pairings beside them, the entries
+    // `weak` a little (160 over a bar of 150).
+    auto stretch = [](size_t period, std::vector<size_t> strong, std::vector<size_t> weak,
+                      double held = 50, int blocks = 0) {
+        std::vector<Entry> v(40, Entry{0, 0});
+        for (size_t k = 0; k < v.size(); ++k) {
+            v[k].combedBlocks = blocks;
+            for (size_t r : strong)
+                if (k % period == r) v[k].overPrev = v[k].overNext = 2000;
+            if (k % 4 >= 2) v[k].fieldChange = held;
+        }
+        for (size_t k : weak) v[k].overPrev = v[k].overNext = 160;
+        v.front().overPrev = v.back().overNext = -1;
+        return v;
+    };
+    // Every weave across frames of 30p is combed in 40 entries but the last two (a stretch of
+    // 32 entries decides, from entry 1 on).
+    const std::string across30p = "0" + [] {
+        std::string s;
+        for (int k = 0; k < 19; ++k) s += "10";
+        return s;
+    }() + "0";
     struct Case {
         const char* name;
         std::vector<Entry> entries;
-        const char* expect;
+        std::string expect;
     } cases[] = {
+        // 30p whose every field changed, motion between every other pair of frames only (held
+        // on twos under grain): the weaves across frames are all combed ...
+        {"30p, motion in every other frame", stretch(4, {1}, {}), across30p},
+        // ... and a faint mark on a frame's own weave (noise) is cleared.
+        {"30p, a faint mark on an own weave", stretch(4, {1}, {18}), across30p},
+        // ... as is a clear mark on an own weave judged against one pairing only (the weave
+        // before the last, whose next has no successor field).
+        {"30p, a one-sided mark at the end",
+         [&] {
+             std::vector<Entry> v = stretch(4, {1}, {});
+             v[38].overPrev = 2000;
+             v[38].overNext = -1;
+             return v;
+         }(),
+         across30p},
+        // A cut (both fields of a frame changing by 600) holds no picture: 30p goes on across
+        // it.
+        {"30p across a cut",
+         [&] {
+             std::vector<Entry> v = stretch(4, {1}, {});
+             v[20].fieldChange = v[21].fieldChange = 600;
+             return v;
+         }(),
+         across30p},
+        // A picture held on twos, its fields changed by coding noise alone (5 against 50): the
+        // frames that repeat it are not new, and their weaves are left as measured.
+        {"30p held on twos, coding noise", stretch(4, {3}, {}, 5),
+         "0001000100010001000100010001000100010000"},
+        // Film on twos in texture everywhere (80 of 100 blocks combed), its clear marks one in
+        // five: a faint mark off their places is the texture ...
+        {"film on twos in texture, a faint mark", stretch(5, {4}, {17}, 50, 80),
+         "0000100001000010000100001000010000100000"},
+        // ... but not in a picture without texture.
+        {"film on twos, a faint mark", stretch(5, {4}, {17}),
+         "0000100001000010010100001000010000100000"},
+        // Combing clear at both parities (film whose repeats do not show, 60i) is left alone.
+        {"film, no repeats seen", stretch(5, {1, 3}, {}),
+         "0101001010010100101001010010100101001010"},
+        {"combed at both parities", stretch(4, {1, 2}, {}),
+         "0110011001100110011001100110011001100110"},
         {"film cycle",
          {{-1, 0}, {900, 800}, {0, 0}, {0, 0}, {400, 500}, {0, 0}, {300, 200}, {0, 0}, {0, -1}},
          "010010100"},
@@ -437,6 +500,7 @@ TEST(Marks, FaintCombingUnderGrain) {
         size_t entries;
         const char* expect;
         double repeatChange = 0;  // the field change of the repeats
+        int combedBlocks = 0;     // of 100 in every picture (noise or grain over it)
     } cases[] = {
         {"30p", {1000, 2000}, {}, 10, 16, "0101010101010100"},
         {"30p standing out by 1.2 times only", {1000, 1200}, {}, 10, 16, "0000000000000000"},
@@ -477,12 +541,38 @@ TEST(Marks, FaintCombingUnderGrain) {
          50,
          "00000000000000000000000000000000000000000000000000",
          40},
+        // 30p under noise everywhere, its weaves across frames only a little above the entries
+        // beside them, entry after entry: all of them are combed over a stretch of 32 entries.
+        {"30p under noise, faintly above",
+         {1000, 1100},
+         {},
+         10,
+         40,
+         "0101010101010101010101010101010101010100",
+         0,
+         80},
+        // Not on a clean picture (a lossy encode alone lifts the weaves across frames) ...
+        {"30p faintly above, no noise",
+         {1000, 1100},
+         {},
+         10,
+         40,
+         "0000000000000000000000000000000000000000"},
+        // ... nor where film's repeated fields change less (40 against 50), five fields apart.
+        {"film's cadence under noise",
+         {1000, 1100},
+         {4},
+         10,
+         40,
+         "0000000000000000000000000000000000000000",
+         40,
+         80},
     };
     const Thresholds t;
     for (const Case& c : cases) {
         std::vector<EntryMeasure> m;
         for (size_t i = 0; i < c.entries; ++i) {
-            EntryMeasure x = measure(0, 0, c.change);
+            EntryMeasure x = measure(0, c.combedBlocks, c.change);
             x.overPrev = x.overNext = 0;
             x.fieldChange = 50;
             for (int r : c.repeatsMod5)
