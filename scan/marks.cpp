@@ -31,6 +31,12 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // Texture everywhere: more than half of the picture's blocks hold more than `block` combed
     // pixels (not so a caption band or a moving object).
     auto textured = [&](const EntryMeasure& x) { return 2 * x.comb.combed > x.comb.blocks; };
+    // Sparse texture: hardly a block holds more than `block` combed pixels, so what a picture
+    // stands above another by lies in blocks that texture alone fills this far (fine grain,
+    // scattered specks), not in a band of dense combing (a caption over film).
+    auto sparse = [&](const EntryMeasure& x) {
+        return double(x.comb.combed) < kSparseShare * double(x.comb.blocks);
+    };
     std::vector<char> nearPulldown(n, 0);
     // How far each entry stands above the pairings beside it (the further of the two), in times
     // what it must.
@@ -63,13 +69,14 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
                 cleaner = cleaner || (j < n && kWholeShare * entries[j].detail > e.detail);
         // How far it stands above each pairing beside it, less how far that pairing stands
         // above it elsewhere (up to kTextureWeight times the lesser mean block excess of the
-        // two): in texture at the finest scale every pairing of the same fields exceeds every
-        // other in some block, whole or combed, and only a clear margin counts; where the
-        // pictures hold little texture (a small object moving in 60i, combed in its own blocks
-        // in each picture) nearly nothing is taken off.
+        // two): in texture at the finest scale (over most blocks, or sparse, in hardly a block
+        // dense) every pairing of the same fields exceeds every other in some block, whole or
+        // combed, and only a clear margin counts; where the pictures hold little texture (a
+        // small object moving in 60i, combed in its own blocks in each picture) nearly nothing
+        // is taken off.
         auto above = [&](int over, size_t j, int back) {
             if (over < 0) return -1;
-            if (!pulldown || !textured(e) || !textured(entries[j])) return over;
+            if (!pulldown || !(sparse(e) || (textured(e) && textured(entries[j])))) return over;
             const double bound = kTextureWeight * std::min(e.detail, entries[j].detail);
             return std::max(0, over - int(std::min(double(std::max(back, 0)), bound)));
         };
@@ -117,8 +124,11 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         int phase = -1;      // the one that dipped most often, where no other did as often
     };
     auto cadenceAt = [&](size_t i) {
-        const size_t from = i >= kCadenceReach ? i - kCadenceReach : 0;
-        const size_t to = std::min(n, i + kCadenceReach + 1);
+        // As many entries at the clip's ends, where the stretch about the entry is shifted in.
+        const size_t span = 2 * kCadenceReach + 1;
+        const size_t from =
+            n <= span ? 0 : std::min(i >= kCadenceReach ? i - kCadenceReach : 0, n - span);
+        const size_t to = std::min(n, from + span);
         Cadence c;
         int best = -1, second = -1;
         for (size_t p = 0; p < 5; ++p) {
@@ -148,7 +158,8 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // weaves of the repeated field with the field between (entries r - 2 and r - 1) and the
     // weave of the next frame's own fields (entry r + 1, between two combed entries). Where the
     // cadence shows about an entry and the repeated fields of its own cycle and of the cycles
-    // before and after it dipped too (chance dips of 30p beside film do not), the pattern
+    // before and after it dipped too (in the clip's first and last cycles, the two cycles on
+    // the one side; chance dips of 30p beside film do not), the pattern
     // decides in a slow, low-contrast move under grain or coding noise, where the comb measures
     // cannot: such a move combs too faintly to stand out, and the fields of a whole weave come
     // from frames coded apart, whose noise makes it stand above the pairings beside it in a few
@@ -159,7 +170,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // unless its combing is dense or far above a pairing beside it (an interlaced overlay, an
     // edit between its fields).
     std::vector<signed char> film(n, -1);  // 1: combed, 0: whole, -1: as measured
-    for (size_t i = 2; i + 3 < n; ++i) {
+    for (size_t i = 2; i + 1 < n; ++i) {
         const int r = cadence[i].phase;
         if (r < 0) continue;
         const size_t offset = (i + 10 - size_t(r)) % 5;
@@ -169,9 +180,18 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
                                 : offset == 1 ? i - 1
                                 : offset == 3 ? i + 2
                                               : i + 1;
-        if (repeated < 5 || repeated + 5 >= n || !dip[repeated - 5] || !dip[repeated] ||
-            !dip[repeated + 5])
-            continue;
+        // The repeated fields of the cycles before and after it; at the clip's first and last
+        // cycles, where one side has none, the two cycles on the other side.
+        size_t a = repeated - 5, b = repeated + 5;
+        if (repeated >= n) continue;
+        if (repeated < 5) {
+            a = repeated + 5;
+            b = repeated + 10;
+        } else if (repeated + 5 >= n) {
+            if (repeated < 10) continue;
+            b = repeated - 10;
+        }
+        if (b >= n || !dip[a] || !dip[repeated] || !dip[b]) continue;
         if (offset == 0 || offset == 2) {
             if (!textured(entries[i]) && entries[i + 1].fieldChange > t.noise &&
                 entries[i].comb.busiest > 0)

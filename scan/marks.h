@@ -65,6 +65,10 @@ inline constexpr double kWholeShare = 2.0 / 3.0;
 // picture stands above that pairing, up to this many times the lesser mean block excess of the
 // two.
 inline constexpr double kTextureWeight = 32.0;
+// The same where texture is sparse: fewer than this share of a picture's blocks hold more than
+// `block` combed pixels (scattered specks or fine grain, each pairing above the others in a
+// few blocks), where a band of dense combing (a caption over film) fills more.
+inline constexpr double kSparseShare = 0.004;
 // A picture also stands out when it lies this many times the threshold above one of the other
 // pairings alone.
 inline constexpr double kOneSided = 6.0;
