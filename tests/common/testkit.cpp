@@ -87,6 +87,51 @@ std::vector<std::string> listing(const std::string& folder) {
     return names;
 }
 
+std::string tree(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> entries;
+    for (const auto& e : fs::recursive_directory_iterator(folder)) {
+        std::string line = e.path().lexically_relative(folder).string();
+        if (e.is_symlink())
+            line += " -> " + fs::read_symlink(e.path()).string();
+        else if (e.is_directory())
+            line += "/";
+        else
+            line += ": " + read_file(e.path().string());
+        entries.push_back(line);
+    }
+    std::sort(entries.begin(), entries.end());
+    std::string out;
+    for (const std::string& l : entries) out += l + "\n";
+    return out;
+}
+
+std::vector<UnopenableTarget> unopenable_targets(const std::string& name) {
+    namespace fs = std::filesystem;
+    std::vector<UnopenableTarget> out = {
+        {"missing folder", [name](const std::string& d) { return d + "/missing/" + name; }},
+        {"folder",
+         [name](const std::string& d) {
+             fs::create_directories(d + "/" + name);
+             write_file(d + "/" + name + "/keep", "kept\n");
+             return d + "/" + name;
+         }},
+        {"loop of links",
+         [name](const std::string& d) {
+             fs::create_symlink("loop", d + "/" + name);
+             fs::create_symlink(name, d + "/loop");
+             return d + "/" + name;
+         }},
+    };
+    if (::geteuid() != 0)
+        out.push_back({"read-only file", [name](const std::string& d) {
+                           write_file(d + "/" + name, "kept\n");
+                           fs::permissions(d + "/" + name, fs::perms::owner_read);
+                           return d + "/" + name;
+                       }});
+    return out;
+}
+
 std::string find_program(const std::string& name) {
     const char* path = std::getenv("PATH");
     std::stringstream dirs(path ? path : "/usr/bin:/bin");

@@ -38,6 +38,17 @@ std::string replace_all(std::string text, std::string_view from, std::string_vie
 bool file_exists(const std::string& path);
 // The names in a folder (not the paths), sorted; throws when it cannot be read.
 std::vector<std::string> listing(const std::string& folder);
+// Everything below a folder, a line an entry in sorted order: its path from the folder, with a
+// file's bytes, a link's destination or a "/" for a folder; for checking that nothing changed.
+std::string tree(const std::string& folder);
+// Targets named `name` that a file cannot be written to, each made in a folder by `make`, which
+// gives the target's path: a missing folder, a folder holding a file, a loop of links, and (not
+// for the superuser, who may write any file) a read-only file.
+struct UnopenableTarget {
+    std::string what;
+    std::function<std::string(const std::string& folder)> make;
+};
+std::vector<UnopenableTarget> unopenable_targets(const std::string& name);
 
 // The non-empty lines of a text (a program's output, say), without their line ends.
 std::vector<std::string> lines(const std::string& text);

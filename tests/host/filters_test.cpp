@@ -288,82 +288,56 @@ TEST(Filters, SourcesAndDefaults) {
     EXPECT_EQ(st->GetVideoInfo().fps_numerator, 30000u);
 }
 
-struct ErrorCase {
-    const char* label;
-    std::function<void(Environment&)> run;
-    const char* expect;  // part of the message
-};
+// NAME(args...) as a source: the clip it is given is not used.
+Build source(const char* name, std::vector<AVSValue> args,
+             std::vector<std::pair<std::string, AVSValue>> named = {}) {
+    return [=](Environment& e, PClip) { return clip(e, name, args, named); };
+}
 
 TEST(Filters, BadArgumentsGiveClearErrors) {
-    std::vector<ErrorCase> cases = {
-        {"SelectEvery zero",
-         [](Environment& e) {
-             f1(e, "SelectEvery", stamp(e, 4), {0, 0});
-         },
-         "SelectEvery: every"},
-        {"SelectEvery negative offset",
-         [](Environment& e) {
-             f1(e, "SelectEvery", stamp(e, 4), {2, -1});
-         },
+    const struct {
+        const char* label;
+        int source_frames;  // of the stamp clip the filter is built on
+        Build build;
+        const char* expect;  // part of the message
+    } cases[] = {
+        {"SelectEvery zero", 4, filter("SelectEvery", {0, 0}), "SelectEvery: every"},
+        {"SelectEvery negative offset", 4, filter("SelectEvery", {2, -1}),
          "offset must not be negative"},
-        {"SelectEvery past the end",
-         [](Environment& e) {
-             f1(e, "SelectEvery", stamp(e, 4), {2, 9});
-         },
-         "no frames"},
-        {"PullDown negative",
-         [](Environment& e) {
-             f1(e, "PullDown", stamp(e, 10), {-1, 2});
-         },
+        {"SelectEvery past the end", 4, filter("SelectEvery", {2, 9}), "no frames"},
+        {"PullDown negative", 10, filter("PullDown", {-1, 2}),
          "PullDown: the offsets must not be negative"},
-        {"SeparateFields twice",
-         [](Environment& e) { f1(e, "SeparateFields", f1(e, "SeparateFields", stamp(e, 4))); },
+        {"SeparateFields twice", 4, filter("SeparateFields", {}, filter("SeparateFields")),
          "already field-based"},
-        {"SeparateFields odd YV12 fields",
-         [](Environment& e) { f1(e, "SeparateFields", stamp(e, 4, "YV12", 16, 6)); },
+        {"SeparateFields odd YV12 fields", 4,
+         filter("SeparateFields", {}, source("StampSource", {4, 16, 6, "YV12", 30000, 1001})),
          "multiple of 4"},
-        {"Weave frames", [](Environment& e) { f1(e, "Weave", stamp(e, 4)); },
-         "Weave: the clip is frame-based"},
-        {"Splice sizes",
-         [](Environment& e) { f1(e, "AlignedSplice", stamp(e, 2), {stamp(e, 2, "YV12", 32, 8)}); },
+        {"Weave frames", 4, filter("Weave"), "Weave: the clip is frame-based"},
+        {"Splice sizes", 2,
+         [](Environment& e, PClip s) {
+             return f1(e, "AlignedSplice", s, {stamp(e, 2, "YV12", 32, 8)});
+         },
          "AlignedSplice: the clips differ in size"},
-        {"Splice types",
-         [](Environment& e) { f1(e, "UnalignedSplice", stamp(e, 2), {stamp(e, 2, "YUY2")}); },
+        {"Splice types", 2,
+         [](Environment& e, PClip s) { return f1(e, "UnalignedSplice", s, {stamp(e, 2, "YUY2")}); },
          "pixel type (YV12 and YUY2)"},
-        {"Splice rates",
-         [](Environment& e) {
-             f1(e, "AlignedSplice", stamp(e, 2), {f1(e, "AssumeFPS", stamp(e, 2), {25})});
+        {"Splice rates", 2,
+         [](Environment& e, PClip s) {
+             return f1(e, "AlignedSplice", s, {f1(e, "AssumeFPS", stamp(e, 2), {25})});
          },
          "frame rate"},
-        {"AssumeFPS zero", [](Environment& e) { f1(e, "AssumeFPS", stamp(e, 2), {0}); },
-         "AssumeFPS: the rate"},
-        {"AssumeFPS negative float",
-         [](Environment& e) { f1(e, "AssumeFPS", stamp(e, 2), {-2.5}); }, "AssumeFPS"},
-        {"StampSource pixel type",
-         [](Environment& e) {
-             clip(e, "StampSource", {3, 16, 8, "RGB48"});
-         },
+        {"AssumeFPS zero", 2, filter("AssumeFPS", {0}), "AssumeFPS: the rate"},
+        {"AssumeFPS negative float", 2, filter("AssumeFPS", {-2.5}), "AssumeFPS"},
+        {"StampSource pixel type", 1, source("StampSource", {3, 16, 8, "RGB48"}),
          "unknown pixel_type \"RGB48\""},
-        {"StampSource odd YV12",
-         [](Environment& e) {
-             clip(e, "StampSource", {3, 15, 8});
-         },
-         "even width"},
-        {"StampSource narrow",
-         [](Environment& e) {
-             clip(e, "StampSource", {3, 2, 8});
-         },
-         "at least 4 bytes"},
-        {"StampSource length", [](Environment& e) { clip(e, "StampSource", {0}); }, "length"},
-        {"BlankClip size",
-         [](Environment& e) {
-             clip(e, "BlankClip", {}, {{"width", 0}});
-         },
-         "BlankClip: width"},
+        {"StampSource odd YV12", 1, source("StampSource", {3, 15, 8}), "even width"},
+        {"StampSource narrow", 1, source("StampSource", {3, 2, 8}), "at least 4 bytes"},
+        {"StampSource length", 1, source("StampSource", {0}), "length"},
+        {"BlankClip size", 1, source("BlankClip", {}, {{"width", 0}}), "BlankClip: width"},
     };
     for (const auto& k : cases) {
         Environment env;
-        std::string msg = error_of([&] { k.run(env); });
+        std::string msg = error_of([&] { k.build(env, stamp(env, k.source_frames)); });
         EXPECT_NE(msg.find(k.expect), std::string::npos) << k.label << ": " << msg;
     }
 }

@@ -161,18 +161,52 @@ class VideoSourceTest : public ::testing::Test {
     // A file of the test folder; the media of kKinds are made when first asked for.
     static std::string path(const std::string& name) {
         const std::string p = *dir_ + "/" + name;
-        for (const Kind& k : kKinds) {
-            if (name != k.file || fs::exists(p)) continue;
-            Outcome r = run_shell(std::string("ffmpeg -nostdin -v error -f lavfi -i ") + k.source +
-                                      " -pix_fmt yuv420p " + k.ffmpeg + " '" + p + "'",
-                                  *dir_);
-            EXPECT_EQ(r.status, 0) << k.name << ": " << r.err;
-        }
+        for (const Kind& k : kKinds)
+            if (name == k.file && !fs::exists(p))
+                encode(p, k.source, std::string("-pix_fmt yuv420p ") + k.ffmpeg);
         return p;
+    }
+    // Runs ffmpeg from the lavfi `source` into the file at `out`, with `options` (more inputs,
+    // filters, codecs) between them; false, with the failure recorded, when ffmpeg fails.
+    static bool encode(const std::string& out, const std::string& source,
+                       const std::string& options) {
+        const Outcome r = run_shell(
+            "ffmpeg -nostdin -v error -f lavfi -i '" + source + "' " + options + " '" + out + "'",
+            *dir_);
+        EXPECT_EQ(r.status, 0) << out << ": " << r.err;
+        return r.status == 0;
+    }
+    // qexpipe on a script of the one line `line`, run with `env` settings before it: --info when
+    // `output` is empty, else the frames written there.
+    static Outcome qexpipe(const std::string& line, const std::string& output = "",
+                           const std::string& env = "") {
+        const std::string script = "'" + path("run.avs") + "'";
+        write_file(path("run.avs"), line + "\n");
+        return run_shell(env + QEX_BUILD_DIR "/qexpipe " +
+                             (output.empty() ? "--info " + script : script + " '" + output + "'"),
+                         *dir_);
+    }
+    static std::string video_source(const std::string& file) {
+        return "VideoSource(\"" + file + "\")";
     }
     PClip open(const std::string& file, std::vector<std::pair<std::string, AVSValue>> named = {}) {
         return hosttest::clip(env_, "VideoSource", {AVSValue(env_.SaveString(file.c_str()))},
                               std::move(named));
+    }
+    // A clip that neither reads nor writes an index file, decoded with `threads` threads.
+    PClip uncached(const std::string& file, int threads = 0, const IndexingFeed* feed = nullptr) {
+        VideoSourceOptions opt;
+        opt.cache = false;
+        opt.threads = threads;
+        return make_video_source(file, opt, &env_, feed);
+    }
+    // The md5 of every frame of `clip`, read in order.
+    std::vector<std::string> in_order(const PClip& clip) {
+        const VideoInfo& vi = clip->GetVideoInfo();
+        std::vector<std::string> out;
+        for (int n = 0; n < vi.num_frames; ++n)
+            out.push_back(frame_md5(clip->GetFrame(n, &env_), vi));
+        return out;
     }
 
     static std::string* dir_;
@@ -244,10 +278,7 @@ TEST_F(VideoSourceTest, ReadingInOrderMixesWithJumps) {
                 ASSERT_EQ(frame_md5(c->GetFrame(n, &env_), vi), want[size_t(std::min(n, last))])
                     << n;
 
-        write_file(path("inorder.avs"), std::string("VideoSource(\"") + k.file + "\")\n");
-        Outcome r = run_shell("QEX_VIDEOSOURCE_STATS=1 " + std::string(QEX_BUILD_DIR) +
-                                  "/qexpipe '" + path("inorder.avs") + "' /dev/null",
-                              *dir_);
+        Outcome r = qexpipe(video_source(k.file), "/dev/null", "QEX_VIDEOSOURCE_STATS=1 ");
         ASSERT_EQ(r.status, 0) << r.err;
         long requests = 0, decoded = 0, seeks = 0, restarts = 0;
         const size_t at = r.err.rfind("\": ");
@@ -363,15 +394,10 @@ TEST_F(VideoSourceTest, DamagedStreamsServeTheSamePicturesEveryTime) {
     const std::string mpeg2 = path("weak.ts"), h264 = path("weak264.ts");
     for (auto [file, codec] :
          {std::pair{mpeg2, "-c:v mpeg2video -flags +ilme+ildct -top 1 -g 15 -bf 2 -b:v 4M"},
-          std::pair{h264, "-c:v libx264 -preset ultrafast -x264-params bframes=2 -g 30"}}) {
-        Outcome r = run_shell(
-            "ffmpeg -nostdin -v error -f lavfi -i "
-            "testsrc2=size=720x480:rate=30000/1001:duration=6 -f lavfi -i "
-            "sine=frequency=440:duration=6 -pix_fmt yuv420p " +
-                std::string(codec) + " -c:a ac3 -b:a 128k '" + file + "'",
-            d);
-        ASSERT_EQ(r.status, 0) << r.err;
-    }
+          std::pair{h264, "-c:v libx264 -preset ultrafast -x264-params bframes=2 -g 30"}})
+        ASSERT_TRUE(encode(file, "testsrc2=size=720x480:rate=30000/1001:duration=6",
+                           "-f lavfi -i sine=frequency=440:duration=6 -pix_fmt yuv420p " +
+                               std::string(codec) + " -c:a ac3 -b:a 128k"));
     // The same with the 33-bit clock of the stream wrapping 1.5 s in.
     Outcome wrap = run_shell("ffmpeg -nostdin -v error -i '" + mpeg2 +
                                  "' -c copy -output_ts_offset 95440.5 '" + path("wrap.ts") + "'",
@@ -428,10 +454,7 @@ TEST_F(VideoSourceTest, DamagedStreamsServeTheSamePicturesEveryTime) {
                         index->single_thread_from == 0);
         }
 
-        std::vector<std::string> linear;
-        PClip again = open(path(c.name));
-        for (int n = 0; n < vi.num_frames; ++n)
-            linear.push_back(frame_md5(again->GetFrame(n, &env_), vi));
+        const std::vector<std::string> linear = in_order(open(path(c.name)));
         EXPECT_EQ(check_frames(clip, env_, linear), "");
 
         // Without the filled frames, the pictures of a plain decode.
@@ -451,9 +474,7 @@ TEST_F(VideoSourceTest, DamagedStreamsServeTheSamePicturesEveryTime) {
         for (size_t n = 0; n < pictures.size(); ++n) differ += pictures[n] != ffmpeg[n];
         EXPECT_LE(differ, c.concealed);
 
-        write_file(path("damaged.avs"), std::string("VideoSource(\"") + c.name + "\")\n");
-        Outcome r = run_shell(
-            std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("damaged.avs") + "'", d);
+        Outcome r = qexpipe(video_source(c.name));
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err.find("repeat the last good picture") != std::string::npos,
                   !info->filled.empty())
@@ -467,18 +488,13 @@ TEST_F(VideoSourceTest, DamagedStreamsServeTheSamePicturesEveryTime) {
 // lost at places drawn from several seeds), each indexed anew with several thread counts, give
 // the same pictures in every open and in every order (in turn, shuffled, backwards).
 TEST_F(VideoSourceTest, DamageIsConcealedAlikeWhateverTheThreads) {
-    const std::string& d = *dir_;
     const char* codecs[] = {"-c:v libx264 -preset ultrafast -x264-params bframes=2 -g 30",
                             "-c:v mpeg2video -flags +ilme+ildct -top 1 -g 15 -bf 2 -b:v 2M"};
     int streams = 0;
     for (int c = 0; c < 2; ++c) {
         const std::string clean = path("alike" + std::to_string(c) + ".ts");
-        Outcome r = run_shell(
-            "ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=352x240:rate=30000/1001:"
-            "duration=5 -pix_fmt yuv420p " +
-                std::string(codecs[c]) + " '" + clean + "'",
-            d);
-        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_TRUE(encode(clean, "testsrc2=size=352x240:rate=30000/1001:duration=5",
+                           std::string("-pix_fmt yuv420p ") + codecs[c]));
         const std::string whole = read_file(clean);
         for (unsigned seed = 1; seed <= 3; ++seed) {
             std::mt19937 rng(seed * 7 + unsigned(c));
@@ -493,17 +509,10 @@ TEST_F(VideoSourceTest, DamageIsConcealedAlikeWhateverTheThreads) {
             std::vector<std::string> first;
             for (int threads : {0, 3, 2, 1, 0}) {
                 SCOPED_TRACE(threads);
-                VideoSourceOptions opt;
-                opt.cache = false;
-                opt.threads = threads;
-                PClip clip = make_video_source(file, opt, &env_);
+                PClip clip = uncached(file, threads);
                 const VideoInfo& vi = clip->GetVideoInfo();
                 std::vector<std::string> seq;
-                ASSERT_EQ(error_of([&] {
-                              for (int n = 0; n < vi.num_frames; ++n)
-                                  seq.push_back(frame_md5(clip->GetFrame(n, &env_), vi));
-                          }),
-                          "");
+                ASSERT_EQ(error_of([&] { seq = in_order(clip); }), "");
                 if (first.empty()) {
                     first = seq;
                     std::string why;
@@ -522,11 +531,8 @@ TEST_F(VideoSourceTest, DamageIsConcealedAlikeWhateverTheThreads) {
 }
 
 TEST_F(VideoSourceTest, BadInputsGiveOneLineFromQexpipe) {
-    const std::string& d = *dir_;
     path("m2.ts");
-    ASSERT_EQ(run_shell("ffmpeg -nostdin -v error -f lavfi -i sine=duration=1 '" + d + "/a.wav'", d)
-                  .status,
-              0);
+    ASSERT_TRUE(encode(path("a.wav"), "sine=duration=1", ""));
     // A Matroska track whose codec name nobody knows.
     std::string mkv = read_file(path("bff.mkv"));
     const size_t at = mkv.find("V_MPEG4/ISO/AVC");
@@ -548,10 +554,7 @@ TEST_F(VideoSourceTest, BadInputsGiveOneLineFromQexpipe) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.call);
-        write_file(path("bad.avs"), std::string(c.call) + "\n");
-        Outcome r = run_shell(std::string(QEX_BUILD_DIR) + "/qexpipe '" + path("bad.avs") + "' '" +
-                                  path("bad.y4m") + "'",
-                              d);
+        Outcome r = qexpipe(c.call, path("bad.y4m"));
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -561,17 +564,14 @@ TEST_F(VideoSourceTest, BadInputsGiveOneLineFromQexpipe) {
 
 TEST_F(VideoSourceTest, InfoAndFramesThroughQexpipe) {
     path("h264i.ts");
-    write_file(path("info.avs"), "VideoSource(\"h264i.ts\")\n");
-    Outcome r =
-        run_shell(std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("info.avs") + "'", *dir_);
+    Outcome r = qexpipe(video_source("h264i.ts"));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
               "width: 720\nheight: 480\nframes: 90\nfps: 30000/1001 (29.970030)\n"
               "pixel type: YV12\nfields: frame-based, top field first\n"
               "repeat-flagged pictures: 0\nfield order: given by the stream\nfilled frames: 0\n"
               "timestamps: in use\n");
-    write_file(path("bff.avs"), "VideoSource(\"h264i.ts\").AssumeBFF()\n");
-    r = run_shell(std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("bff.avs") + "'", *dir_);
+    r = qexpipe(video_source("h264i.ts") + ".AssumeBFF()");
     EXPECT_NE(r.out.find("bottom field first"), std::string::npos);
 }
 
@@ -674,9 +674,7 @@ TEST_F(VideoSourceTest, PulldownFlagsAreAppliedAsAPlayerShowsThem) {
         EXPECT_EQ(pictures->GetVideoInfo().num_frames, c.pictures);
         EXPECT_EQ(check_frames(pictures, env_, coded), "");
 
-        write_file(path("flags.avs"), std::string("VideoSource(\"") + c.name + "\")\n");
-        Outcome r = run_shell(
-            std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("flags.avs") + "'", *dir_);
+        Outcome r = qexpipe(video_source(c.name));
         EXPECT_NE(r.out.find("repeat-flagged pictures: " + std::to_string(flagged) + "\n"),
                   std::string::npos)
             << r.out;
@@ -688,24 +686,16 @@ TEST_F(VideoSourceTest, PulldownFlagsAreAppliedAsAPlayerShowsThem) {
 // and the frames of a damaged stretch that the indexing decodes a second time.
 TEST_F(VideoSourceTest, IndexingFeedGetsTheFramesGetFrameServes) {
     const std::string& d = *dir_;
-    const std::string h264 = path("feed264.ts");
-    Outcome r = run_shell(
-        "ffmpeg -nostdin -v error -f lavfi -i "
-        "testsrc2=size=352x240:rate=30000/1001:duration=5 -pix_fmt yuv420p -c:v "
-        "libx264 -preset ultrafast -x264-params bframes=3 -g 40 '" +
-            h264 + "'",
-        d);
-    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string h264 = path("feed264.ts"),
+                      source = "testsrc2=size=352x240:rate=30000/1001:duration=5";
+    ASSERT_TRUE(
+        encode(h264, source,
+               "-pix_fmt yuv420p -c:v libx264 -preset ultrafast -x264-params bframes=3 -g 40"));
     write_file(path("feedlost.ts"), lose_packets(read_file(h264), {{0.3, 60}, {0.7, 40}}));
     // One long GOP: damage late in it sends the decode back over pictures handed on already,
     // so the feed ends there (its caller reads the clip again).
     const std::string longgop = path("feedlonggop.ts");
-    r = run_shell(
-        "ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=352x240:rate=30000/1001:"
-        "duration=5 -pix_fmt yuv420p -c:v libx264 -preset ultrafast -g 300 '" +
-            longgop + "'",
-        d);
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(encode(longgop, source, "-pix_fmt yuv420p -c:v libx264 -preset ultrafast -g 300"));
     write_file(path("feedlate.ts"), lose_packets(read_file(longgop), {{0.8, 30}}));
     const std::string files[] = {
         make_mpeg2enc(d, "feedfilm.ts", {"film:testsrc2=duration=1", "60i:testsrc=duration=0.5"}),
@@ -720,9 +710,7 @@ TEST_F(VideoSourceTest, IndexingFeedGetsTheFramesGetFrameServes) {
             EXPECT_EQ(n, int(fed.size()));
             fed.push_back(frame_md5(f, begun));
         };
-        VideoSourceOptions opt;
-        opt.cache = false;
-        PClip clip = make_video_source(file, opt, &env_, &feed);
+        PClip clip = uncached(file, 0, &feed);
         const VideoInfo& vi = clip->GetVideoInfo();
         // Clean streams are fed whole; a damaged one may end the feed early, never feed more.
         if (file == files[0])
@@ -730,12 +718,10 @@ TEST_F(VideoSourceTest, IndexingFeedGetsTheFramesGetFrameServes) {
         else
             ASSERT_LE(int(fed.size()), vi.num_frames);
         // Whatever was fed is what GetFrame serves, and the clip serves the same on every pass.
-        std::vector<std::string> served;
-        for (int n = 0; n < vi.num_frames; ++n)
-            served.push_back(frame_md5(clip->GetFrame(n, &env_), vi));
+        const std::vector<std::string> served = in_order(clip);
         EXPECT_TRUE(std::equal(fed.begin(), fed.end(), served.begin()));
         // A feed changes nothing of the clip: opened without one, it has the same frames.
-        PClip plain = make_video_source(file, opt, &env_);
+        PClip plain = uncached(file);
         ASSERT_EQ(plain->GetVideoInfo().num_frames, vi.num_frames);
         for (int n = 0; n < vi.num_frames; n += 5)
             EXPECT_EQ(frame_md5(plain->GetFrame(n, &env_), vi), served[size_t(n)]) << n;
@@ -751,26 +737,19 @@ TEST_F(VideoSourceTest, AbsurdTimestampsGiveDecodeOrder) {
         SCOPED_TRACE(ts);
         const std::string file = path("stamped.ts");
         fs::remove(file);
-        Outcome r = run_shell(
-            "ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=352x240:rate=25:"
-            "duration=2 -pix_fmt yuv420p -c:v mpeg2video -g 1 -bsf:v 'setts=ts=" +
-                std::string(ts) + "' -f mpegts '" + file + "'",
-            d);
-        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_TRUE(encode(file, "testsrc2=size=352x240:rate=25:duration=2",
+                           "-pix_fmt yuv420p -c:v mpeg2video -g 1 -bsf:v 'setts=ts=" +
+                               std::string(ts) + "' -f mpegts"));
         const std::vector<std::string> want = framemd5(file, d);
         ASSERT_EQ(want.size(), 50u);
-        write_file(path("stamped.avs"), "VideoSource(\"stamped.ts\", cache=false)\n");
-        r = run_shell(std::string(QEX_BUILD_DIR) + "/qexpipe --info '" + path("stamped.avs") + "'",
-                      d);
+        Outcome r = qexpipe("VideoSource(\"stamped.ts\", cache=false)");
         EXPECT_EQ(r.status, 0);
         EXPECT_NE(r.out.find("frames: 50\n"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("timestamps: not usable, decode order\n"), std::string::npos) << r.out;
         EXPECT_EQ(r.err,
                   "VideoSource: \"stamped.ts\": the timestamps are missing or absurd: "
                   "frames are served in decode order\n");
-        VideoSourceOptions opt;
-        opt.cache = false;
-        PClip clip = make_video_source(file, opt, &env_);
+        PClip clip = uncached(file);
         std::optional<VideoSourceInfo> info = video_source_info(clip);
         ASSERT_TRUE(info);
         EXPECT_FALSE(info->timestamps_usable);
@@ -834,16 +813,9 @@ TEST_F(VideoSourceTest, OtherFormatsAreConvertedWithANotice) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pix_fmt);
         const std::string file = path(std::string(c.pix_fmt) + ".mkv");
-        Outcome r = run_shell(
-            "ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=64x48:rate=25 "
-            "-frames:v 5 -pix_fmt " +
-                std::string(c.pix_fmt) + " -c:v ffv1 '" + file + "'",
-            *dir_);
-        ASSERT_EQ(r.status, 0) << r.err;
-        write_file(path("conv.avs"), "VideoSource(\"" + file + "\")\n");
-        r = run_shell(std::string(QEX_BUILD_DIR) + "/qexpipe '" + path("conv.avs") + "' '" +
-                          path("conv.out") + "'",
-                      *dir_);
+        ASSERT_TRUE(encode(file, "testsrc2=size=64x48:rate=25",
+                           "-frames:v 5 -pix_fmt " + std::string(c.pix_fmt) + " -c:v ffv1"));
+        Outcome r = qexpipe(video_source(file), path("conv.out"));
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err, "VideoSource: \"" + file + "\": " + c.pix_fmt +
                              " pictures are converted to " + c.host + "\n");
@@ -1113,52 +1085,41 @@ Timeline lay_out(const VideoIndex& x, bool fields = true) {
 TEST(VideoSourceTimeline, RepeatFlagsGiveTheFieldsAPlayerShows) {
     struct Case {
         const char* name;
-        std::vector<std::pair<bool, int>> flags;  // (top first, repeat) of each picture
+        std::string flags;  // each picture: t or b for the field first, a digit for repeats
         const char* frames;
         bool top_first;
     };
     const Case cases[] = {
-        {"3:2 from the top",
-         {{true, 1},
-          {false, 0},
-          {false, 1},
-          {true, 0},
-          {true, 1},
-          {false, 0},
-          {false, 1},
-          {true, 0}},
-         "0 0/1 1/2 2 3 4 4/5 5/6 6 7",
-         true},
-        {"3:2 from the bottom",
-         {{false, 1}, {true, 0}, {true, 1}, {false, 0}},
-         "0 1/0 2/1 2 3",
-         false},
-        {"2:3", {{true, 0}, {true, 1}, {false, 0}, {false, 1}}, "0 1 1/2 2/3 3", true},
-        {"no repeats", {{true, 0}, {true, 0}, {true, 0}}, "0 1 2", true},
-        {"frame doubling", {{true, 2}, {true, 0}}, "0 0 1", true},
+        {"3:2 from the top", "t1 b0 b1 t0 t1 b0 b1 t0", "0 0/1 1/2 2 3 4 4/5 5/6 6 7", true},
+        {"3:2 from the bottom", "b1 t0 t1 b0", "0 1/0 2/1 2 3", false},
+        {"2:3", "t0 t1 b0 b1", "0 1 1/2 2/3 3", true},
+        {"no repeats", "t0 t0 t0", "0 1 2", true},
+        {"frame doubling", "t2 t0", "0 0 1", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        VideoIndex x = pictures(int(c.flags.size()));
+        const size_t count = (c.flags.size() + 1) / 3;
+        VideoIndex x = pictures(int(count));
         int64_t fields = 0;
-        for (size_t i = 0; i < c.flags.size(); ++i) {
-            x.frames[i].top_first = c.flags[i].first;
-            x.frames[i].repeat = uint8_t(c.flags[i].second);
+        int flagged = 0;
+        for (size_t i = 0; i < count; ++i) {
+            const int repeat = c.flags[3 * i + 1] - '0';
+            x.frames[i].top_first = c.flags[3 * i] == 't';
+            x.frames[i].repeat = uint8_t(repeat);
             x.frames[i].interlaced = false;
             x.frames[i].pts = 900000 + fields * 3003 / 2;  // as a muxer times them
-            fields += 2 + c.flags[i].second;
+            fields += 2 + repeat;
+            flagged += repeat > 0;
         }
         const Timeline t = lay_out(x);
         EXPECT_EQ(frames_of(t), c.frames);
         EXPECT_EQ(t.top_first, c.top_first);
         EXPECT_TRUE(t.filled.empty());
         EXPECT_EQ(t.jumps, 0);
-        int flagged = 0;
-        for (auto [tff, repeat] : c.flags) flagged += repeat > 0;
         EXPECT_EQ(t.field_order_known, flagged > 0);  // the pictures are progressive
         EXPECT_EQ(t.repeat_flagged, flagged);
         // Coded pictures: one frame each, whatever the flags.
-        EXPECT_EQ(lay_out(x, false).frames.size(), c.flags.size());
+        EXPECT_EQ(lay_out(x, false).frames.size(), count);
     }
 }
 
@@ -1182,104 +1143,53 @@ TEST(VideoSourceTimeline, TimestampsPlaceThePictures) {
                 x.frames.erase(x.frames.begin() + *it);
         };
     };
+    // Pictures 3 on later by `ticks`.
+    auto later = [](int64_t ticks) {
+        return [ticks](VideoIndex& x) {
+            for (size_t i = 3; i < x.frames.size(); ++i) x.frames[i].pts += ticks;
+        };
+    };
+    // The clock wraps `before` pictures in; picture 3 is lost when `lose` is set.
+    auto wrapped = [wrap](int before, bool lose) {
+        return [=](VideoIndex& x) {
+            for (auto& f : x.frames) f.pts = (f.pts - 900000 + wrap - before * 3003) % wrap;
+            if (lose) x.frames.erase(x.frames.begin() + 3);
+        };
+    };
+    auto all = [](int64_t pts) {
+        return [pts](VideoIndex& x) {
+            for (auto& f : x.frames) f.pts = pts;
+        };
+    };
+    auto restart = [](VideoIndex& x) {
+        for (int i = 3; i < 6; ++i) x.frames[size_t(i)].pts = (i - 3) * 3003;
+    };
+    auto damaged_then_lost = [](VideoIndex& x) {
+        x.frames[2].pts -= 4 * 3003;
+        x.frames.erase(x.frames.begin() + 3);
+    };
+    auto backwards = [](VideoIndex& x) {
+        for (size_t i = 0; i < x.frames.size(); ++i) x.frames[i].pts = 100000 - int64_t(i);
+    };
+    auto every_other_missing = [](VideoIndex& x) {
+        for (size_t i = 0; i < x.frames.size(); i += 2) x.frames[i].pts = kNoTimestamp;
+        x.frames[5].pts += 3 * 3003;
+    };
     const Case cases[] = {
         {"whole", [](VideoIndex&) {}, true, "0 1 2 3 4 5", {}, 0, true},
         {"two lost", drop({2, 3}), true, "0 1 1 1 2 3", {{2, 2}}, 0, true},
         {"two runs lost", drop({1, 4}), true, "0 0 1 2 2 3", {{1, 1}, {4, 1}}, 0, true},
         {"lost, coded pictures", drop({2, 3}), false, "0 1 1 1 2 3", {{2, 2}}, 0, true},
-        {"a field late",
-         [](VideoIndex& x) {
-             for (size_t i = 3; i < x.frames.size(); ++i) x.frames[i].pts += 1501;
-         },
-         true,
-         "0 1 2 3 4 5",
-         {},
-         0,
-         true},
-        {"across the wrap",
-         [&](VideoIndex& x) {
-             for (auto& f : x.frames) f.pts = (f.pts - 900000 + wrap - 2 * 3003) % wrap;
-         },
-         true,
-         "0 1 2 3 4 5",
-         {},
-         0,
-         true},
-        {"lost across the wrap",
-         [&](VideoIndex& x) {
-             for (auto& f : x.frames) f.pts = (f.pts - 900000 + wrap - 3 * 3003) % wrap;
-             x.frames.erase(x.frames.begin() + 3);
-         },
-         true,
-         "0 1 2 2 3 4",
-         {{3, 1}},
-         0,
-         true},
-        {"a splice an hour on",
-         [](VideoIndex& x) {
-             for (size_t i = 3; i < x.frames.size(); ++i) x.frames[i].pts += 90000LL * 3600;
-         },
-         true,
-         "0 1 2 3 4 5",
-         {},
-         1,
-         true},
-        {"a restart",
-         [](VideoIndex& x) {
-             for (int i = 3; i < 6; ++i) x.frames[size_t(i)].pts = (i - 3) * 3003;
-         },
-         true,
-         "0 1 2 3 4 5",
-         {},
-         1,
-         true},
-        {"a damaged picture's timestamp, then a loss",
-         [](VideoIndex& x) {
-             x.frames[2].pts -= 4 * 3003;
-             x.frames.erase(x.frames.begin() + 3);
-         },
-         true,
-         "0 1 2 2 3 4",
-         {{3, 1}},
-         0,
-         true},
-        {"all zero",
-         [](VideoIndex& x) {
-             for (auto& f : x.frames) f.pts = 0;
-         },
-         true,
-         "0 1 2 3 4 5",
-         {},
-         1,
-         false},
-        {"backwards",
-         [](VideoIndex& x) {
-             for (size_t i = 0; i < x.frames.size(); ++i) x.frames[i].pts = 100000 - int64_t(i);
-         },
-         true,
-         "0 1 2 3 4 5",
-         {},
-         1,
-         false},
-        {"every other missing, with gaps",
-         [](VideoIndex& x) {
-             for (size_t i = 0; i < x.frames.size(); i += 2) x.frames[i].pts = kNoTimestamp;
-             x.frames[5].pts += 3 * 3003;
-         },
-         true,
-         "0 1 2 3 4 5",
-         {},
-         0,
-         false},
-        {"none",
-         [](VideoIndex& x) {
-             for (auto& f : x.frames) f.pts = kNoTimestamp;
-         },
-         true,
-         "0 1 2 3 4 5",
-         {},
-         0,
-         false},
+        {"a field late", later(1501), true, "0 1 2 3 4 5", {}, 0, true},
+        {"across the wrap", wrapped(2, false), true, "0 1 2 3 4 5", {}, 0, true},
+        {"lost across the wrap", wrapped(3, true), true, "0 1 2 2 3 4", {{3, 1}}, 0, true},
+        {"a splice an hour on", later(90000LL * 3600), true, "0 1 2 3 4 5", {}, 1, true},
+        {"a restart", restart, true, "0 1 2 3 4 5", {}, 1, true},
+        {"a bad timestamp, then a loss", damaged_then_lost, true, "0 1 2 2 3 4", {{3, 1}}, 0, true},
+        {"all zero", all(0), true, "0 1 2 3 4 5", {}, 1, false},
+        {"backwards", backwards, true, "0 1 2 3 4 5", {}, 1, false},
+        {"every other missing, with gaps", every_other_missing, true, "0 1 2 3 4 5", {}, 0, false},
+        {"none", all(kNoTimestamp), true, "0 1 2 3 4 5", {}, 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <utility>
+
 #include "plugin/model.h"
 #include "plugin/overlay.h"
 
@@ -45,22 +48,45 @@ TEST(Rates, SlotsDurationsAndDisplayRatesAgree) {
     EXPECT_EQ(shown, kRateSlots);
 }
 
+// Ticks are eighths of the output period: one frame of 30000/1001 (8 ticks) lasts 33.3667 ms.
 TEST(TickTime, RoundsToTheNearestMillisecondHalvesUp) {
-    // 30000/1001: one source frame (8 ticks) lasts 33.3667 ms.
-    EXPECT_EQ(tick_time_ms(0, 30000, 1001), 0u);
-    EXPECT_EQ(tick_time_ms(8, 30000, 1001), 33u);
-    EXPECT_EQ(tick_time_ms(80, 30000, 1001), 334u);  // 333.666... -> 334
-    EXPECT_EQ(tick_time_ms(10, 24000, 1001), 52u);   // ticks are eighths of the output period
-    // 25/1: a tick is 5 ms exactly; 1 tick at 4/1 is 31.25 -> 31; 2 ticks 62.5 -> 63.
-    EXPECT_EQ(tick_time_ms(3, 25, 1), 15u);
-    EXPECT_EQ(tick_time_ms(1, 4, 1), 31u);
-    EXPECT_EQ(tick_time_ms(2, 4, 1), 63u);
-    // Three hours of 30000/1001 in ticks.
-    EXPECT_EQ(tick_time_ms(323676ull * 8, 30000, 1001), 10799989u);
-}
-
-TEST(TickTime, ZeroNumeratorGivesZeroInsteadOfDividing) {
-    EXPECT_EQ(tick_time_ms(1000, 0, 1), 0u);
+    const struct {
+        uint64_t ticks;
+        uint32_t num, den;
+        uint64_t ms;
+    } known[] = {
+        {0, 30000, 1001, 0},
+        {8, 30000, 1001, 33},
+        {16, 30000, 1001, 67},
+        {26, 30000, 1001, 108},
+        {80, 30000, 1001, 334},   // 333.666...
+        {120, 30000, 1001, 501},  // exactly 500.5: half a millisecond rounds up
+        {10, 24000, 1001, 52},    // a tick at 24000/1001 lasts 125 * 1001 / 24000 ms
+        {192, 24000, 1001, 1001},
+        {3, 25, 1, 15},                                  // a tick is 5 ms exactly
+        {1, 4, 1, 31},                                   // 31.25
+        {2, 4, 1, 63},                                   // 62.5
+        {323676ull * 8, 30000, 1001, 10799989},          // three hours of 30000/1001 frames
+        {uint64_t{8} * 1078921, 30000, 1001, 35999997},  // the last start time of ten hours
+        // Whole numbers of seconds: 30000 frames of 30000/1001 (or 24000 of 24000/1001) last
+        // exactly 1001 s, whatever the multiple.
+        {uint64_t{240000} * 10000000, 30000, 1001, uint64_t{10010000000000}},
+        {uint64_t{192000} * 10000000, 24000, 1001, uint64_t{10010000000000}},
+        {1000, 0, 1, 0},  // a zero numerator gives 0 instead of dividing by it
+    };
+    for (const auto& k : known)
+        EXPECT_EQ(tick_time_ms(k.ticks, k.num, k.den), k.ms) << k.ticks << " at " << k.num;
+    // Large counts agree with exact arithmetic.
+    const std::pair<uint32_t, uint32_t> rates[] = {{30000, 1001}, {24000, 1001}, {60000, 1001}};
+    for (auto [num, den] : rates)
+        for (uint64_t ticks :
+             {uint64_t{240000}, uint64_t{123456789}, uint64_t{8} * 107892 * 24, uint64_t{1} << 40,
+              uint64_t{120} + uint64_t{240} * 1000000000, uint64_t{99999999999999}}) {
+            const unsigned __int128 exact =
+                (static_cast<unsigned __int128>(ticks) * den * 125 + num / 2) / num;
+            EXPECT_EQ(tick_time_ms(ticks, num, den), static_cast<uint64_t>(exact))
+                << ticks << " ticks at " << num << "/" << den;
+        }
 }
 
 TEST(QexModel, StartsZeroFilledWithTheClipSizes) {

@@ -108,13 +108,6 @@ using Lines = std::vector<std::pair<int, std::string>>;
 
 }  // namespace
 
-TEST(OverlayLines, WovenFrameVariableRate) {
-    // Field position 7 with fps 0: f / 2 = 3 and f = 7, no second line.
-    EXPECT_EQ(lines_of(pattern_input()),
-              (Lines{{0, "frame=5(3 7 7) 30fps delta=0.00 "},
-                     {32, "<vfrout> [00:00:00.000] 8/2 <30fps> adjust=0"}}));
-}
-
 TEST(OverlayLines, Table) {
     struct Case {
         const char* what;
@@ -122,6 +115,11 @@ TEST(OverlayLines, Table) {
         Lines expected;
     };
     const Case cases[] = {
+        // Field position 7 with fps 0: f / 2 = 3 and f = 7, no second line.
+        {"woven frame, variable rate",
+         [](OverlayInput&) {},
+         {{0, "frame=5(3 7 7) 30fps delta=0.00 "},
+          {32, "<vfrout> [00:00:00.000] 8/2 <30fps> adjust=0"}}},
         {"fps 24 shows four fifths of f, keyframe, negative delta",
          [](OverlayInput& in) {
              in.fps = 24;
