@@ -40,8 +40,13 @@ struct Held {
     std::vector<uint8_t> own;  // luma copied out of a packed picture
 };
 
-// The planes a frame is judged on: Y, U and V of a planar picture, or the luma (the even bytes)
-// of a YUY2 picture.
+// Bytes a pixel takes in a packed picture (YUY2, RGB24, RGB32).
+int packedStep(const VideoInfo& vi) {
+    return vi.IsRGB32() ? 4 : vi.IsRGB24() ? 3 : 2;
+}
+
+// The planes a frame is judged on: Y, U and V of a planar picture, the luma (the even bytes) of
+// a YUY2 picture, or the luma of an RGB picture (stored bottom-up) by BT.601's weights.
 void planesOf(const VideoInfo& vi, Held& h) {
     const VideoFrame& f = *h.frame;
     if (vi.IsPlanar()) {
@@ -52,10 +57,17 @@ void planesOf(const VideoInfo& vi, Held& h) {
     }
     h.own.resize(size_t(vi.width) * size_t(vi.height));
     const BYTE* src = f.GetReadPtr();
+    const int step = packedStep(vi);
     for (int y = 0; y < vi.height; ++y) {
-        const BYTE* s = src + ptrdiff_t(y) * f.GetPitch();
         uint8_t* d = h.own.data() + size_t(y) * size_t(vi.width);
-        for (int x = 0; x < vi.width; ++x) d[x] = s[2 * x];
+        if (step == 2) {
+            const BYTE* s = src + ptrdiff_t(y) * f.GetPitch();
+            for (int x = 0; x < vi.width; ++x) d[x] = s[2 * x];
+            continue;
+        }
+        const BYTE* s = src + ptrdiff_t(vi.height - 1 - y) * f.GetPitch();
+        for (int x = 0; x < vi.width; ++x, s += step)
+            d[x] = uint8_t(16 + ((66 * s[2] + 129 * s[1] + 25 * s[0] + 128) >> 8));
     }
     h.luma = {h.own.data(), vi.width, vi.width, vi.height};
 }
@@ -235,8 +247,9 @@ void Scanner::report(bool last, double fraction) {
 
 std::string Scanner::begin(const VideoInfo& vi, bool tff, int64_t total, bool measureOther) {
     vi_ = vi;
-    if (!(vi_.IsPlanar() && (vi_.IsYV12() || vi_.IsI420())) && !vi_.IsYUY2())
-        return "the clip is not YUV (YV12, I420 or YUY2)";
+    if (!(vi_.IsPlanar() && (vi_.IsYV12() || vi_.IsI420())) && !vi_.IsYUY2() && !vi_.IsRGB24() &&
+        !vi_.IsRGB32())
+        return "the clip's pixel type cannot be analysed (YV12, I420, YUY2, RGB24 or RGB32)";
     if (vi_.width < 1 || vi_.height < 6)
         return "the picture is too small to analyse (" + std::to_string(vi_.width) + "x" +
                std::to_string(vi_.height) + ")";
@@ -335,7 +348,7 @@ void Scanner::push(int64_t n, PVideoFrame frame, double fraction) {
     h = Held{};
     h.frame = std::move(frame);
     if (!h.frame) throw std::runtime_error("a filter gave no frame");
-    if (h.frame->GetRowSize() < (vi_.IsYUY2() ? 2 * vi_.width : vi_.width) ||
+    if (h.frame->GetRowSize() < (vi_.IsPlanar() ? 1 : packedStep(vi_)) * vi_.width ||
         h.frame->GetHeight() < vi_.height)
         throw std::runtime_error("a filter gave a frame smaller than the clip");
     planesOf(vi_, h);
