@@ -1,6 +1,7 @@
 // The truth side of bench/recovery.sh, over the clips of tests/scan/make_corpus.sh:
-//   recovery_eval perfect CLIP.y4m PART.y4m...   the perfect log of CLIP (top field first),
-//                                                 whose fields come from the PARTs
+//   recovery_eval perfect [--bff] CLIP.y4m PART.y4m...
+//                                                the perfect log of CLIP (top field first, or
+//                                                 bottom first), whose fields come from the PARTs
 //   recovery_eval share OUT.y4m PART.y4m...      the share of the PARTs' frames OUT holds
 //                                                 bit for bit (0 to 1)
 //   recovery_eval agree A.def B.def              the share of frames two definitions give the
@@ -24,8 +25,9 @@ std::vector<int> ratesOf(const std::string& def) {
 }
 
 int usage() {
-    std::fputs("usage: recovery_eval perfect CLIP PART... | share OUT PART... | agree A B\n",
-               stderr);
+    std::fputs(
+        "usage: recovery_eval perfect [--bff] CLIP PART... | share OUT PART... | agree A B\n",
+        stderr);
     return 2;
 }
 
@@ -33,7 +35,14 @@ int usage() {
 
 int main(int argc, char** argv) {
     if (argc < 4) return usage();
-    const std::string what = argv[1];
+    std::string what = argv[1];
+    bool tff = true;
+    if (what == "perfect" && std::string(argv[2]) == "--bff") {
+        tff = false;
+        ++argv;
+        --argc;
+    }
+    if (argc < 4) return usage();
     try {
         if (what == "perfect" || what == "share") {
             std::vector<qextruth::Hashes> parts;
@@ -48,7 +57,7 @@ int main(int argc, char** argv) {
             }
             qextruth::Moments moments;
             for (const auto& p : parts) moments.addOriginal(p);
-            const std::vector<int> truth = moments.trace(clip, true);
+            const std::vector<int> truth = moments.trace(clip, tff);
             for (int m : truth)
                 if (m < 0) throw std::runtime_error(std::string(argv[2]) + ": a field of no part");
             std::fputs(qextruth::perfectLog(truth).c_str(), stdout);

@@ -748,6 +748,15 @@ class VideoSource : public IClip {
     void make_info() {
         info_.field_order_known = index_.field_order != FieldOrder::kProgressive ||
                                   (opt_.rff && timeline_.repeat_flagged > 0);
+        // (Where the repeat flags give the clip its order, they say it.)
+        int top = 0, bottom = 0;
+        for (const IndexedFrame& e : index_.frames)
+            if (e.interlaced) ++(e.top_first ? top : bottom);
+        const bool flagged = opt_.rff && timeline_.repeat_flagged > 0;
+        info_.order_disputed =
+            !flagged && (index_.field_order == FieldOrder::kTopFirst      ? top == 0 && bottom > 0
+                         : index_.field_order == FieldOrder::kBottomFirst ? bottom == 0 && top > 0
+                                                                          : false);
         info_.time_base_num = int(index_.time_base_num);
         info_.time_base_den = int(index_.time_base_den);
         info_.timestamps_usable = timeline_.timestamps_usable;

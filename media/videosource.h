@@ -67,8 +67,11 @@ PClip make_video_source(const std::string& path, const VideoSourceOptions& optio
 // What VideoSource knows of a clip it made, for the programs built on the host.
 struct VideoSourceInfo {
     bool field_order_known = false;  // the stream's pictures say which field comes first
-    bool timestamps_usable = true;   // false: served in decode order (timestamps missing/absurd)
-    int64_t first_pts = 0;           // presentation time of frame 0, in time_base units
+    // Every picture coded interlaced shows its fields in the order the stream does not state
+    // (the clip takes the stream's): which of the two is right, the pictures must tell.
+    bool order_disputed = false;
+    bool timestamps_usable = true;  // false: served in decode order (timestamps missing/absurd)
+    int64_t first_pts = 0;          // presentation time of frame 0, in time_base units
     int time_base_num = 1, time_base_den = 90000;
     struct Stretch {
         int first = 0;  // first frame that repeats the last good picture

@@ -120,8 +120,8 @@ CombMeasure combInBlocks(const Woven& w, int comb, int block, CombScratch& s, Ce
 }
 
 // Adds the combed flags of row y (2 <= y < height - 2) to the column counts, and its comb
-// excess (how far c lies beyond both b and d, less the threshold and less how far c lies from
-// the mean of a and e) to the column sums. Written in 16-bit lanes so that it vectorises.
+// excess (how far c lies beyond both b and d, less the threshold, less how far c lies from
+// the mean of a and e and less half of |b - d|) to the column sums. Written in 16-bit lanes so that it vectorises.
 QEXSCAN_CLONES
 void combRow(const uint8_t* __restrict a, const uint8_t* __restrict b, const uint8_t* __restrict c,
              const uint8_t* __restrict d, const uint8_t* __restrict e, int width, int comb,
@@ -139,7 +139,14 @@ void combRow(const uint8_t* __restrict a, const uint8_t* __restrict b, const uin
         // (rounded up). An edge or a thin line the field shows alone weighs nothing.
         const int16_t own = int16_t(cc - ((a[x] + e[x] + 1) >> 1));
         const int16_t beyond = int16_t((up > 0 ? up : 0) + (down > 0 ? down : 0));
-        const int16_t left = int16_t(beyond - (own < 0 ? -own : own));
+        // Less again how far b and d lie from their mean (half of |b - d|, rounded up): detail
+        // the other field holds by itself. Fine texture of one picture, whose rows of either
+        // field vary among themselves as much as they differ from the other field's, weighs
+        // little; motion, which leaves each field's rows alike and the fields apart, weighs
+        // as before.
+        const int16_t gap = int16_t(bb - dd);
+        const int16_t other = int16_t(((gap < 0 ? -gap : gap) + 1) >> 1);
+        const int16_t left = int16_t(beyond - (own < 0 ? -own : own) - other);
         excess[x] = uint16_t(excess[x] + (left > 0 ? left : 0));
     }
 }
@@ -300,7 +307,7 @@ QEXSCAN_TARGET_AVX2 inline __m256i fiveTapOver(__m256i ab, __m256i cd, __m256i e
 
 // The combed flags (0xff or 0) of 32 pixels of row c; 0 <= t <= 255. Their comb excess (how
 // far c lies beyond both b and d, less t, less how far c lies from the rounded-up mean of a and
-// e) is added to `sums` (in 64-bit lanes of 8 pixels).
+// e, less half of |b - d| rounded up) is added to `sums` (in 64-bit lanes of 8 pixels).
 QEXSCAN_TARGET_AVX2 inline __m256i combedFlags(__m256i a, __m256i b, __m256i c, __m256i d,
                                                __m256i e, __m256i t, __m256i t6, __m256i& sums) {
     // c - b and c - d both above t, or both below -t: in unsigned bytes, how far c lies above
@@ -312,7 +319,10 @@ QEXSCAN_TARGET_AVX2 inline __m256i combedFlags(__m256i a, __m256i b, __m256i c, 
     if (_mm256_testz_si256(sign, sign)) return zero;  // the common case in real pictures
     const __m256i mean = _mm256_avg_epu8(a, e);
     const __m256i own = _mm256_or_si256(_mm256_subs_epu8(c, mean), _mm256_subs_epu8(mean, c));
-    sums = _mm256_add_epi64(sums, _mm256_sad_epu8(_mm256_subs_epu8(sign, own), zero));
+    const __m256i gap = _mm256_or_si256(_mm256_subs_epu8(b, d), _mm256_subs_epu8(d, b));
+    const __m256i other = _mm256_avg_epu8(gap, zero);
+    sums = _mm256_add_epi64(
+        sums, _mm256_sad_epu8(_mm256_subs_epu8(_mm256_subs_epu8(sign, own), other), zero));
     // Unpacking within 128-bit lanes and packing back keeps the pixel order.
     const __m256i lo = fiveTapOver(_mm256_unpacklo_epi8(a, b), _mm256_unpacklo_epi8(c, d),
                                    _mm256_unpacklo_epi8(e, zero), t6);

@@ -58,9 +58,11 @@ struct CombScratch {
 // When `sums` is given, the comb excess of every block is appended to it, row by row: the sum
 // over the block's tested pixels of how far c lies beyond both b and d (above both or below
 // both) less `comb`, less again how far c lies from the mean of a and e (what its own field
-// predicts): it weighs how strongly, not only how often, rows stand out from the other field's,
-// while an edge or a thin line that one field shows by itself weighs nothing. It is what a
-// picture is compared with the other pairings of its fields on.
+// predicts) and half of |b - d| (how far the other field's rows lie from their mean): it weighs
+// how strongly, not only how often, rows stand out from the other field's, while an edge or a
+// thin line that one field shows by itself weighs nothing, and fine texture whose rows vary
+// within each field as much as between the fields weighs little. It is what a picture is
+// compared with the other pairings of its fields on.
 CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& scratch,
                         std::vector<uint16_t>* sums = nullptr);
 

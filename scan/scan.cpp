@@ -93,6 +93,8 @@ class Scanner {
     ScanResult finish();
 
     bool begun() const { return !window_.empty(); }
+    // Whether the other field order was measured too (begin()'s `measureOther`).
+    bool measuredOther() const { return measureOther_; }
     // After finish(): the vote on the field order (when the other order was measured).
     const OrderVote& vote() const { return vote_; }
     bool tff() const { return tff_; }
@@ -430,21 +432,31 @@ std::string orderName(bool tff) {
     return tff ? "top field first" : "bottom field first";
 }
 
+// A VideoSource clip whose stream states one field order while every picture coded interlaced
+// shows the other.
+bool orderDisputed(const PClip& clip) {
+    const auto info = qexhost::video_source_info(clip);
+    return info && info->order_disputed;
+}
+
 // How a measured order was taken, from the vote in that order.
-std::string measuredOrder(bool tff, const OrderVote& v) {
+std::string measuredOrder(bool tff, const OrderVote& v, bool disputed) {
     const std::string counts = std::to_string(v.kept) + " frames whole woven " +
                                (tff ? "top" : "bottom") + " first that the other order combs, " +
                                std::to_string(v.other) + " the other way";
+    const std::string unsaid =
+        disputed ? "the stream and its pictures give different orders" : "the source does not say";
     if (otherOrderWins(OrderVote{v.other, v.kept}))
-        return orderName(tff) + " (measured, as the source does not say: " + counts + ")";
-    return orderName(tff) + " (the source does not say and the pictures do not tell: " + counts +
+        return orderName(tff) + " (measured, as " + unsaid + ": " + counts + ")";
+    return orderName(tff) + " (" + unsaid + " and the pictures do not tell: " + counts +
            "; the clip's own parity is kept)";
 }
 
 // A clip says its field order when it is marked top or bottom field first; VideoSource's
-// clips when their stream's pictures say it.
+// clips when their stream's pictures say it and the stream does not state the other.
 bool sourceSaysOrder(const PClip& clip) {
-    if (const auto info = qexhost::video_source_info(clip)) return info->field_order_known;
+    if (const auto info = qexhost::video_source_info(clip))
+        return info->field_order_known && !info->order_disputed;
     const VideoInfo& vi = clip->GetVideoInfo();
     return vi.IsTFF() || vi.IsBFF();
 }
@@ -480,14 +492,15 @@ ScanResult scanClip(PClip clip, IScriptEnvironment* env, const ScanOptions& opt,
         return r;
     }
     const OrderVote v = scanner.vote();
+    const bool disputed = orderDisputed(clip);
     if (!otherOrderWins(v)) {
-        r.fieldOrder = measuredOrder(tff, v);
+        r.fieldOrder = measuredOrder(tff, v, disputed);
         return r;
     }
     ScanOptions other = opt;
     other.order = tff ? FieldOrder::kBottom : FieldOrder::kTop;
     r = scanClip(clip, env, other, progress);
-    if (r.ok) r.fieldOrder = measuredOrder(!tff, OrderVote{v.other, v.kept});
+    if (r.ok) r.fieldOrder = measuredOrder(!tff, OrderVote{v.other, v.kept}, disputed);
     return r;
 }
 
@@ -526,23 +539,26 @@ ScanResult scanVideo(const std::string& path, IScriptEnvironment* env, const Sca
     if (clip) *clip = source;
     const VideoInfo& vi = source->GetVideoInfo();
     // The indexing decode gave every frame, in the field order the clip has (or was given):
-    // its measures are the clip's. Otherwise (an index read from its file, or a field order
-    // that the whole stream decided otherwise than its first pictures) the clip is read again.
+    // its measures are the clip's. Otherwise (an index read from its file, a field order that
+    // the whole stream decided otherwise than its first pictures, or one its pictures dispute
+    // when the other order was not measured on the way) the clip is read again.
     const bool given = opt.order != FieldOrder::kAuto;
     const bool says = sourceSaysOrder(source);
+    const bool disputed = orderDisputed(source);
     const bool tff = given ? opt.order == FieldOrder::kTop : source->GetParity(0);
-    if (scanner.begun() && scanner.pushed() == vi.num_frames && scanner.tff() == tff) {
+    if (scanner.begun() && scanner.pushed() == vi.num_frames && scanner.tff() == tff &&
+        (given || says || scanner.measuredOther())) {
         r = guarded([&] { return scanner.finish(); });
         if (r.ok && (given || says)) {
             r.fieldOrder = orderName(tff) + (given ? " (as given)" : " (as the source says)");
         } else if (r.ok && !otherOrderWins(scanner.vote())) {
-            r.fieldOrder = measuredOrder(tff, scanner.vote());
+            r.fieldOrder = measuredOrder(tff, scanner.vote(), disputed);
         } else if (r.ok) {
             ScanOptions other = opt;
             other.order = tff ? FieldOrder::kBottom : FieldOrder::kTop;
             const OrderVote v = scanner.vote();
             r = scanClip(source, env, other, progress);
-            if (r.ok) r.fieldOrder = measuredOrder(!tff, OrderVote{v.other, v.kept});
+            if (r.ok) r.fieldOrder = measuredOrder(!tff, OrderVote{v.other, v.kept}, disputed);
         }
     } else {
         r = scanClip(source, env, opt, progress);

@@ -759,14 +759,21 @@ TEST_F(VideoSourceTest, AbsurdTimestampsGiveDecodeOrder) {
 }
 
 // The facts of a clip, for the programs built on the host: field order known only where the
-// pictures give one, the first frame's time as ffprobe reads it, and nothing for other clips.
+// pictures give one (disputed where every interlaced picture shows the other field first than
+// the stream states: x264 coding the lavfi pictures, which are not marked top field first,
+// without picture timing), the first frame's time as ffprobe reads it, and nothing for other
+// clips.
 TEST_F(VideoSourceTest, InfoTellsWhatTheStreamGives) {
     struct Case {
         const char* file;
         bool order_known;
         int tb_den;
+        bool disputed;
     };
-    const Case cases[] = {{"m2.ts", true, 90000}, {"bff.mkv", true, 1000}, {"p.mp4", false, 0}};
+    const Case cases[] = {{"m2.ts", true, 90000, false},
+                          {"h264i.ts", true, 90000, true},
+                          {"bff.mkv", true, 1000, false},
+                          {"p.mp4", false, 0, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         const std::string file = path(c.file);
@@ -785,6 +792,7 @@ TEST_F(VideoSourceTest, InfoTellsWhatTheStreamGives) {
             std::optional<VideoSourceInfo> info = video_source_info(open(file));
             ASSERT_TRUE(info);
             EXPECT_EQ(info->field_order_known, c.order_known);
+            EXPECT_EQ(info->order_disputed, c.disputed);
             EXPECT_TRUE(info->timestamps_usable);
             EXPECT_EQ(info->first_pts, first);
             EXPECT_EQ(info->time_base_num, tb_num);

@@ -78,12 +78,17 @@ gen() {
         echo "testsrc2=s=${W2}x${H}:r=$r,crop=$W:$H:'mod(n*$sp+$((s * 43)),$W)':0,gblur=sigma=1,drawbox=x=w-$((W / 5)):y=10:w=$((W / 6)):h=$((fs + 8)):c=white@0.6:t=fill,drawtext=fontfile=$font:text='TV$s':fontsize=$fs:fontcolor=black:x=w-$((W / 5))+4:y=14" ;;
     credits_fractal)  # white credits scrolling up over a slowly zooming two-level fractal
         echo "mandelbrot=s=${W}x${H}:r=$r:start_scale=$((2 + s)),format=gray,format=yuv420p,lutyuv=y='if(gt(val,90),235,16)',drawtext=fontfile=$font:textfile=credits.txt:fontsize=$fs:fontcolor=white:x=$((W / 10)):y=h-mod(n*$((sp + 1))\\,h+40)" ;;
+    sharp_zoom)  # a slow zoom into a fractal rendered unblurred at broadcast resolution (at
+        # least 720x480, the middle of it taken): fine detail down to single rows in every frame
+        local rw=$((W > 720 ? W : 720)) rh=$((H > 480 ? H : 480))
+        local m=$((s % 7))
+        echo "mandelbrot=s=${rw}x${rh}:r=$r:start_scale=$((1 + m)).$((2 + m)):end_scale=0.$((1 + m)):end_pts=$((30 + m * 20)),crop=$W:$H" ;;
     *) echo "make_corpus: unknown kind $kind" >&2; return 1 ;;
     esac
 }
 all="soft_card soft_fractal soft_zoom lineart_twos lineart_threes text_card text_credits
      text_crawl grain_fractal grain_noise grain_life dark_low dark_fade slow_pan slow_object
-     still logo credits_fractal lineart_tone"
+     still logo credits_fractal lineart_tone sharp_zoom"
 clips=${CLIPS:-$all}
 rate=${RATE:-6000}
 # The bit rate grows a little slower than the picture (6 Mb/s at 720x480, 16 at 1920x1080).

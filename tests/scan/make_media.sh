@@ -6,7 +6,9 @@
 #                 film_hold telecined (pictures held for 5, 10 and 15 film frames)
 #   caption.y4m   film_cap telecined with a 60i band (band60) over its bottom 40 rows
 #   mixed_mpeg2.y4m, caption_mpeg2.y4m: the same through an interlaced MPEG-2 encode
-#   mixed.ts      mixed_mpeg2's encode in a transport stream; film_bff.ts: film_bff encoded
+#   mixed.ts      mixed_mpeg2's encode in a transport stream; film_bff.ts: film_bff encoded;
+#                 film_bff_h264.ts: film_bff through x264 (its stream stating the other order),
+#                 film_bff_h264.y4m: its pictures, bottom field first
 #   mixed422.y4m  mixed.y4m in 4:2:2 (the same luma)
 #   chroma.y4m    film_pan with flat luma, telecined
 #   film_bff.y4m  film_zoom telecined bottom field first
@@ -56,4 +58,9 @@ done
 ff -fflags +genpts -r 30000/1001 -i mixed.m2v -c copy -f mpegts mixed.ts
 ff -i film_bff.y4m -c:v mpeg2video -b:v 1500k -flags +ilme+ildct -top 0 -g 15 -bf 2 \
    -f mpegts film_bff.ts
+# x264 coding interlaced without picture timing: the stream states top field first, each
+# picture shows its bottom field first.
+ff -i film_bff.y4m -c:v libx264 -preset veryfast -b:v 1500k -flags +ilme+ildct -top 0 \
+   -f mpegts film_bff_h264.ts
+ff -i film_bff_h264.ts -vf setfield=bff -pix_fmt yuv420p -f yuv4mpegpipe film_bff_h264.y4m
 touch complete

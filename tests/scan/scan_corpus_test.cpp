@@ -1,6 +1,7 @@
 // qexscan on a varied corpus (make_corpus.sh): soft camera motion, line art drawn on twos and
 // threes (flat, and textured everywhere with grain and hatching), text, grain and texture,
-// dark scenes and fades, slow motion and still pictures, a station logo. Each clip mixes
+// dark scenes and fades, slow motion and still pictures, a station logo, a fractal zoom
+// rendered unblurred at broadcast resolution. Each clip mixes
 // telecined film (with a cadence break), 30p and 60i. Through the whole chain (qexscan ->
 // zorvane with the example settings -> Qex in qexpipe) our log must give back as many film and
 // 30p frames bit for bit as a perfect log made from the truth, and the MPEG-2 encode of the
@@ -158,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, Corpus,
                                            "lineart_threes", "text_card", "text_credits",
                                            "text_crawl", "grain_noise", "grain_life", "dark_low",
                                            "dark_fade", "slow_pan", "slow_object", "still", "logo",
-                                           "credits_fractal", "lineart_tone"),
+                                           "credits_fractal", "lineart_tone", "sharp_zoom"),
                          [](const auto& info) { return std::string(info.param); });
 
 }  // namespace

@@ -423,6 +423,21 @@ TEST_F(ScanTruth, FourFourFourRecordingIsCutAsItsSource) {
     EXPECT_EQ(readText(chain(log)), readText(chain(scan("mixed"))));
 }
 
+// A stream that states top field first while every picture shows its bottom field first: the
+// order is measured, and the log is that of the pictures woven bottom field first.
+TEST_F(ScanTruth, OrderTheStreamAndItsPicturesDisputeIsMeasured) {
+    const fs::path work = dir / "disputed";
+    fs::remove_all(work);
+    fs::create_directories(work);
+    fs::copy_file(dir / "film_bff_h264.ts", work / "film_bff_h264.ts");
+    const fs::path log = work / "film_bff_h264.log";
+    const qextest::RunResult r = qextest::run_program(
+        {(kBuild / "qexscan").string(), (work / "film_bff_h264.ts").string(), "-o", log.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("field order: bottom field first (measured"), std::string::npos) << r.err;
+    EXPECT_EQ(readText(log), readText(scan("film_bff_h264")));
+}
+
 // The program's edges: scripts run in their own folder, bad input is one line and status 1 with
 // an existing log left as it was, a wrong command line is status 2.
 TEST_F(ScanTruth, ProgramEdges) {

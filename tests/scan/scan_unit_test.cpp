@@ -42,6 +42,12 @@ TEST(Comb, MeasuresOfWovenPictures) {
         for (int x = 0; x < 64; ++x) ramp.at(x, y) = uint8_t(16 + 3 * y);
     Picture line(64, 64);  // a bright line one row high: its field shows it alone
     for (int x = 0; x < 64; ++x) line.at(x, 31) = 200;
+    // Stripes four rows apart at uneven levels: the rows of each field alternate by themselves
+    // (detail at the finest scale of one picture), as far as they differ from the other's.
+    Picture stripes(64, 64);
+    const uint8_t levels[4] = {200, 40, 120, 90};
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) stripes.at(x, y) = levels[y % 4];
     struct Case {
         const char* name;
         Woven w;
@@ -54,6 +60,9 @@ TEST(Comb, MeasuresOfWovenPictures) {
         // Row 31 lies beyond both rows of the other field (16 pixels a block, cell row 3), but
         // as far from the rows of its own field: counted, with no excess.
         {"a thin line", {line.plane(), line.plane()}, 16, 2 * 7, false},
+        // Every tested pixel lies beyond both rows of the other field, but no further than the
+        // rows of its own field and of the other field lie from each other: no excess.
+        {"fine stripes", {stripes.plane(), stripes.plane()}, 16 * 16, 7 * 7, false},
         // Moved 6 pixels to the right between the fields: two strips 6 pixels wide comb on all
         // 24 rows of the square (cell columns 2 and 5, cell rows 2 to 4: 4 x 4 blocks).
         {"a square moved across", {a.plane(), moved.plane()}, 6 * 16, 16, true},
