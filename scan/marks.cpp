@@ -41,6 +41,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // How far each entry stands above the pairings beside it (the further of the two), in times
     // what it must.
     std::vector<double> standing(n, 0);
+    std::vector<int> mostAbove(n, 0);  // the further of the two, in comb excess
     for (size_t i = 0; i < n; ++i) {
         const EntryMeasure& e = entries[i];
         // The pulldown about it (a repeated field within 5 entries before it and within 5
@@ -89,6 +90,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             if (j < n && (detail < 0 || entries[j].detail < detail)) detail = entries[j].detail;
         const double needed = t.excess + kDetailWeight * std::sqrt(std::max(0.0, detail));
         standing[i] = most / needed;
+        mostAbove[i] = most;
         const bool standsOut = !cleaner && (least > needed + kNoiseWeight * std::max(0.0, detail) ||
                                             most > kOneSided * needed);
         // Combing in every pairing alike (60i, an interlaced overlay) counts when it is dense
@@ -196,8 +198,13 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             if (!textured(entries[i]) && entries[i + 1].fieldChange > t.noise &&
                 entries[i].comb.busiest > 0)
                 film[i] = 1;
-        } else if (entries[i].comb.busiest <= t.absolute && standing[i] <= kFilmNoise)
+        } else if (entries[i].comb.busiest <= t.absolute &&
+                   (standing[i] <= kFilmNoise ||
+                    mostAbove[i] <=
+                        kFilmTexture * std::min({entries[i - 1].detail, entries[i].detail,
+                                                 entries[i + 1].detail}))) {
             film[i] = 0;
+        }
     }
     // A weave across frames lies between whole ones: not so one between two entries that stay
     // combed (30p beside film, whose fields dipped by chance).

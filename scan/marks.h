@@ -91,6 +91,11 @@ inline constexpr int kCoherentBlock = 64;
 // Where film's cadence shows, a weave it makes whole is not combed unless it stands above a
 // pairing beside it by more than this many times what it must (an overlay, an edit).
 inline constexpr double kFilmNoise = 3.0;
+// Nor, in texture at the finest scale (one-pixel cells, grain), unless it stands above them by
+// more than this many times the mean block excess of the least detailed of it and the two
+// pairings beside it: every pairing of such texture exceeds the others in some block by a few
+// times what the picture shows as a whole, and a lossy encode's noise lifts that further.
+inline constexpr double kFilmTexture = 5.0;
 
 // Combing alike in every pairing, too sparse for `absolute` (60i moving slowly over sharp
 // detail): an entry is combed when every entry within kAlikeReach of it has a mean block excess

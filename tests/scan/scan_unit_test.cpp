@@ -800,6 +800,7 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         const char* expect;
         int at2 = -1;           // a second position with the same `over` and `busiest`
         bool textured = false;  // most blocks of every entry pass the block threshold
+        double detail = 1;      // every entry's mean block excess
     };
     // The repeated fields are 4, 9, ...: entries 4, 6, 9, 11, ... weave a new frame's field
     // with the frame before, 5, 7, 8, 10, ... are whole. What an entry must stand above both
@@ -829,6 +830,13 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         // cadence makes no weave combed there, it only keeps whole ones whole.
         {"texture everywhere", 300, 0, 30, 1, 20,
          "100000000000000000000000000000000000000000000000", -1, true},
+        // Fine texture (a mean block excess of 400: the bound is 3 x (150 + 16 x 20) = 1410):
+        // a whole weave standing above the pairings beside it by up to five times that excess
+        // is the texture; beyond it, an overlay or an edit.
+        {"fine texture", 1800, 0, 30, 1, 20, "100010100101001010010100101001010010100101001010", -1,
+         false, 400},
+        {"beyond fine texture", 2100, 0, 30, 1, 20,
+         "100011100111001110011100111001110011100111001110", -1, false, 400},
     };
     const Thresholds t;
     for (const Case& c : cases) {
@@ -838,7 +846,7 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
             const bool at = i % 5 == size_t(c.at) || int(i % 5) == c.at2;
             EntryMeasure x = measure(at ? c.busiest : 30, c.textured ? 60 : 0, c.change);
             x.overPrev = x.overNext = at ? c.over : 0;
-            x.detail = 1;
+            x.detail = c.detail;
             x.fieldChange = c.change;
             if (i % 5 == 4 && (i / 5) % size_t(c.dipEvery) == 0) x.fieldChange = c.change / 2;
             m.push_back(x);
