@@ -762,6 +762,8 @@ class VideoSource : public IClip {
         info_.timestamps_usable = timeline_.timestamps_usable;
         info_.first_pts = timeline_.first_pts == kNoTimestamp ? 0 : timeline_.first_pts;
         info_.repeat_flagged = timeline_.repeat_flagged;
+        info_.frame_times =
+            own_frame_times(index_, timeline_, vi_.fps_numerator, vi_.fps_denominator);
         info_.filled.clear();
         if (timeline_.timestamps_usable)
             for (const Timeline::Stretch& st : timeline_.filled)

@@ -1248,6 +1248,70 @@ TEST(VideoSourceTimeline, EveryKeptPictureKeepsItsTime) {
     }
 }
 
+// A recording whose timestamps run faster than the clip's rate (a 59.94 or 29.97 part in a
+// clip read at a lower rate) keeps each picture's own time, across the clock's wrap; one that
+// keeps its rate, or whose clock restarts or jumps, keeps the frames' places (no times).
+TEST(VideoSourceTimeline, OwnTimesOnlyWhereTheRateVaries) {
+    const int64_t wrap = int64_t(1) << 33;
+    struct Case {
+        const char* name;
+        std::vector<int64_t> steps;  // ticks from each picture to the next
+        int64_t start;
+        bool own;  // times expected
+    };
+    auto run = [](std::initializer_list<std::pair<int, int64_t>> parts) {
+        std::vector<int64_t> out;
+        for (const auto& [count, ticks] : parts) out.insert(out.end(), size_t(count), ticks);
+        return out;
+    };
+    const Case cases[] = {
+        {"steady", run({{40, 3003}}), 900000, false},
+        {"steady across the wrap", run({{40, 3003}}), wrap - 20 * 3003, false},
+        {"a 59.94 part", run({{10, 3003}, {30, 1501}, {10, 3003}}), 900000, true},
+        {"a 59.94 part across the wrap", run({{10, 3003}, {30, 1502}}), wrap - 15 * 3003, true},
+        {"slightly fast throughout", run({{60, 2900}}), 0, true},
+        {"a 23.976 part, then 59.94", run({{10, 3003}, {20, 3754}, {40, 1501}}), 0, true},
+        {"a restart", run({{10, 3003}, {1, -90000}, {10, 3003}}), 900000, false},
+        {"a jump of a minute", run({{10, 3003}, {1, 90000 * 60}, {10, 3003}}), 900000, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VideoIndex x = pictures(int(c.steps.size()) + 1, c.start);
+        std::vector<int64_t> want{0};
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            x.frames[i + 1].pts = (x.frames[i].pts + c.steps[i] + wrap) % wrap;
+            want.push_back(want.back() + c.steps[i]);
+        }
+        const Timeline t = lay_out(x);
+        const std::vector<int64_t> own = own_frame_times(x, t, 30000, 1001);
+        if (c.own) {
+            // A frame that shows a picture first has the picture's time; the frames that
+            // repeat it lie evenly up to the next.
+            ASSERT_EQ(own.size(), t.frames.size());
+            for (size_t n = 0; n < own.size(); ++n) {
+                const int p = t.frames[n].top;
+                if (n == 0 || p != t.frames[n - 1].top) {
+                    ASSERT_EQ(own[n], want[size_t(p)]) << "frame " << n;
+                } else {
+                    ASSERT_GT(own[n], own[n - 1]) << "frame " << n;
+                    ASSERT_LT(own[n], want[size_t(p) + 1]) << "frame " << n;
+                    ASSERT_LE(own[n] - own[n - 1], 3003) << "frame " << n;
+                }
+            }
+        } else {
+            EXPECT_TRUE(own.empty());
+        }
+    }
+    // Film with 3:2 flags, its pictures 3753.75 ticks apart: frames woven from two pictures
+    // have no picture time of their own.
+    VideoIndex flagged = pictures(20);
+    for (size_t i = 0; i < flagged.frames.size(); ++i) {
+        flagged.frames[i].pts = 900000 + int64_t(i) * 15015 / 4;
+        flagged.frames[i].repeat = i % 2 == 0;
+    }
+    EXPECT_TRUE(own_frame_times(flagged, lay_out(flagged), 30000, 1001).empty());
+}
+
 }  // namespace timeline
 
 }  // namespace
