@@ -584,8 +584,16 @@ void TimelineBuilder::add(int i) {
             const bool trusted = doubtful <= 2 || int64_t(doubtful) * 20 <= added_;
             if (gap >= 2 && gap <= max_fill_ && last_ >= 0 && trusted) {
                 fill(gap);
-            } else if (gap > max_fill_ || gap < -8) {
+            } else if (gap > max_fill_) {
                 ++t_.jumps;
+                anchored_ = false;
+            } else if (gap < -8) {
+                // Pictures closer together than the rate's frames follow on from a new anchor.
+                // A part at up to five times the rate (as a variable-rate recording has) keeps
+                // its timestamps' meaning; pictures closer still are a jump.
+                const bool plausible = __int128(d) * x_.time_base_num * rate_num_ * 5 >=
+                                       __int128(x_.time_base_den) * rate_den_;
+                t_.jumps += !plausible;
                 anchored_ = false;
             }
         } else if (anchored_) {
@@ -625,6 +633,67 @@ Timeline make_timeline(const VideoIndex& index, bool fields, uint32_t rate_num, 
     TimelineBuilder b(index, fields, rate_num, rate_den, max_fill_seconds);
     for (int i = 0; i < int(index.frames.size()); ++i) b.add(i);
     return b.finish();
+}
+
+std::vector<int64_t> own_frame_times(const VideoIndex& index, const Timeline& timeline,
+                                     uint32_t rate_num, uint32_t rate_den, int max_step_seconds) {
+    if (!timeline.timestamps_usable || timeline.frames.empty() || rate_num == 0 || rate_den == 0 ||
+        index.time_base_num == 0 || index.time_base_den == 0)
+        return {};
+    // A frame's duration in ticks is per_num / per_den.
+    const __int128 per_num = __int128(index.time_base_den) * rate_den;
+    const __int128 per_den = __int128(index.time_base_num) * rate_num;
+    const int64_t per = int64_t((per_num + per_den / 2) / per_den);
+    const __int128 max_step =
+        __int128(index.time_base_den) * max_step_seconds / index.time_base_num;
+    const int bits = std::clamp<int>(index.timestamp_bits, 8, 64);
+    auto step = [bits](int64_t from, int64_t to) {
+        const uint64_t d = uint64_t(to) - uint64_t(from);
+        if (bits == 64) return int64_t(d);
+        const uint64_t mask = (uint64_t(1) << bits) - 1, half = uint64_t(1) << (bits - 1);
+        const uint64_t m = d & mask;
+        return m >= half ? int64_t(m) - int64_t(mask) - 1 : int64_t(m);
+    };
+    // The pictures' times first; the frames that repeat a picture share the time to the next
+    // picture evenly (a picture missing, or a part at a lower rate than the clip's).
+    std::vector<int64_t> out(timeline.frames.size(), 0);
+    std::vector<bool> repeat(timeline.frames.size(), false);
+    int64_t prev_pts = kNoTimestamp, picture_at = 0;
+    for (size_t n = 0; n < timeline.frames.size(); ++n) {
+        const FrameSource src = timeline.frames[n];
+        if (src.top != src.bottom || src.top < 0 || size_t(src.top) >= index.frames.size())
+            return {};
+        if (n > 0 && src.top == timeline.frames[n - 1].top) {
+            repeat[n] = true;
+            continue;
+        }
+        const int64_t pts = index.frames[size_t(src.top)].pts;
+        if (pts == kNoTimestamp) return {};
+        if (n > 0) {
+            const int64_t d = step(prev_pts, pts);
+            if (d <= 0 || d > max_step) return {};
+            picture_at += d;
+        }
+        prev_pts = pts;
+        out[n] = picture_at;
+    }
+    bool off = false;
+    for (size_t n = 0, shown = 0; n < out.size(); ++n) {
+        if (!repeat[n]) {
+            shown = n;
+        } else {
+            size_t next = n;
+            while (next < out.size() && repeat[next]) ++next;
+            const int64_t span =
+                next < out.size() ? out[next] - out[shown] : per * int64_t(next - shown);
+            out[n] = out[shown] + span * int64_t(n - shown) / int64_t(next - shown);
+        }
+        if (n > 0 && out[n] <= out[n - 1]) return {};
+        const __int128 from_place = __int128(out[n]) * per_den - __int128(n) * per_num;
+        off = off || 2 * (from_place < 0 ? -from_place : from_place) >= per_num;
+    }
+    if (!off) return {};
+    return out;
 }
 
 std::string default_index_path(const std::string& absolute_input, bool folder_writable,

@@ -116,7 +116,9 @@ struct Timeline {
 //   two to a frame; without, every picture is one frame;
 // - a picture whose timestamp lies a frame or more after the end of the one before leaves the
 //   frames between to repeats of that one, up to `max_fill_seconds`; a greater gap, or three
-//   pictures in a row whose timestamps do not go forward, is a jump that shifts nothing.
+//   pictures in a row whose timestamps do not go forward, is a jump that shifts nothing;
+//   pictures that go forward faster than the frames (a part at up to five times the rate)
+//   follow on.
 //   Timestamps wrap at 2^timestamp_bits. A picture without a timestamp, or with one that does
 //   not go forward, follows on in decode order.
 class TimelineBuilder {
@@ -160,6 +162,19 @@ class TimelineBuilder {
 
 Timeline make_timeline(const VideoIndex& index, bool fields, uint32_t rate_num, uint32_t rate_den,
                        int max_fill_seconds = 10);
+
+// Each frame's own time, where the timestamps of a recording whose frames each show one
+// picture run off the frames' places on the timeline by half a frame or more (a recording of
+// parts at several rates, as joined files or a variable-rate capture make it): the time of the
+// picture a frame shows, in the index's time base after frame 0's; frames that repeat a
+// picture (filled where the pictures lie further apart than the clip's frames) share the time
+// up to the next picture evenly. Empty when every frame lies within
+// half a frame of its place, when the timeline's timestamps are unusable, when a frame is
+// woven from two pictures, and when the times do not go forward by less than
+// `max_step_seconds` from frame to frame (a splice or a restart keeps the frames' places).
+std::vector<int64_t> own_frame_times(const VideoIndex& index, const Timeline& timeline,
+                                     uint32_t rate_num, uint32_t rate_den,
+                                     int max_step_seconds = 10);
 
 // Reduced fraction; {0, 0} stays as it is.
 std::pair<uint32_t, uint32_t> reduce_rate(int64_t num, int64_t den);

@@ -375,8 +375,15 @@ class IndexReporter {
 
 // The stream's rate: the container's average rate, the codec's or the container's base rate,
 // in that order, preferring one that is a plain broadcast fraction (denominator up to 1001)
-// over an average measured from irregular timestamps.
+// over an average measured from irregular timestamps. Where the codec's rate and the
+// container's base rate agree and the average does not, they are taken: the average of a
+// stream without timestamps (an elementary stream of film with 3:2 flags) is a guess.
 std::pair<uint32_t, uint32_t> stream_rate(const AVStream* st, const AVCodecContext* ctx) {
+    const auto codec = reduce_rate(ctx->framerate.num, ctx->framerate.den);
+    if (codec.first > 0 && double(codec.first) / codec.second <= 1000 &&
+        codec == reduce_rate(st->r_frame_rate.num, st->r_frame_rate.den) &&
+        codec != reduce_rate(st->avg_frame_rate.num, st->avg_frame_rate.den))
+        return codec;
     std::pair<uint32_t, uint32_t> first{0, 0};
     for (AVRational r : {st->avg_frame_rate, ctx->framerate, st->r_frame_rate}) {
         auto q = reduce_rate(r.num, r.den);
@@ -762,6 +769,8 @@ class VideoSource : public IClip {
         info_.timestamps_usable = timeline_.timestamps_usable;
         info_.first_pts = timeline_.first_pts == kNoTimestamp ? 0 : timeline_.first_pts;
         info_.repeat_flagged = timeline_.repeat_flagged;
+        info_.frame_times =
+            own_frame_times(index_, timeline_, vi_.fps_numerator, vi_.fps_denominator);
         info_.filled.clear();
         if (timeline_.timestamps_usable)
             for (const Timeline::Stretch& st : timeline_.filled)

@@ -79,6 +79,10 @@ struct VideoSourceInfo {
     };
     std::vector<Stretch> filled;  // frames filled for pictures missing from the stream
     int repeat_flagged = 0;       // coded pictures that carry repeat-field flags
+    // Where the timestamps run off the frames' places at the clip's rate (a recording of parts
+    // at several rates): each frame's own time in time_base units after frame 0's; empty when
+    // the frames keep their places (see own_frame_times, media/videoindex.h).
+    std::vector<int64_t> frame_times;
 };
 
 // The facts of a clip returned by make_video_source (or the VideoSource script function);

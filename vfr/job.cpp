@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "builtin_settings.h"
@@ -476,10 +477,14 @@ void analyse(Job& job, const SourceAndLog& source) {
         const VideoInfo& vi = source.clip->GetVideoInfo();
         if (o.def.empty() && !source.log) {
             write_text(job.def, every_frame_definition(vi.num_frames));
+            const std::optional<qexhost::VideoSourceInfo>& pic = job.first_picture;
+            if (pic && int64_t(pic->frame_times.size()) == vi.num_frames)
+                job.own_tc = own_times_ms(pic->frame_times, pic->time_base_num, pic->time_base_den);
             close_progress_line();
-            std::fprintf(stderr, "%s: %s fps, a rate without pulldown: every frame is kept\n",
-                         o.input.c_str(),
-                         rate_text(double(vi.fps_numerator) / vi.fps_denominator).c_str());
+            std::fprintf(
+                stderr, "%s: %s fps, a rate without pulldown: every frame is kept%s\n",
+                o.input.c_str(), rate_text(double(vi.fps_numerator) / vi.fps_denominator).c_str(),
+                job.own_tc.empty() ? "" : ", at its own time (the recording's rate varies)");
         } else if (o.def.empty()) {
             // The whole road (serving, bob) takes the scan's field order.
             const qexscan::ScanResult& r = *source.log;
@@ -529,6 +534,11 @@ void serve_and_encode(Job& job) {
         job.chapters = parse_chapter_starts(read_text(job.chapter_file, "the chapters"));
     } catch (const FormatError& e) {
         throw Failure{"Qex's chapters for " + def_shown + ": " + e.what() + keep_hint};
+    }
+    if (!job.own_tc.empty() && job.own_tc.size() == job.tc.size()) {
+        write_text(job.timecodes, timecodes_text(job.own_tc));
+        job.tc = job.own_tc;
+        std::tie(job.fps_num, job.fps_den) = own_times_share_rate(job.fps_num, job.fps_den);
     }
     const std::vector<int64_t>& tc = job.tc;
     if (tc.empty())

@@ -81,7 +81,10 @@ struct Job {
     bool cadence = true;  // the container's rate may hold pulldown
 
     // serve_and_encode
-    std::vector<int64_t> tc;        // Qex's timecodes
+    std::vector<int64_t> tc;  // Qex's timecodes
+    // Every frame's own start time (ms), when a recording whose rate varies is kept frame for
+    // frame; they replace Qex's timecodes, which count the frames at one rate.
+    std::vector<int64_t> own_tc;
     std::vector<int64_t> chapters;  // Qex's chapter starts
     unsigned fps_num = 0, fps_den = 0;
     VideoInfo source_vi{};  // the served source, kept for the mux (the server is gone by then)

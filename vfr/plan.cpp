@@ -124,6 +124,30 @@ std::string every_frame_definition(int frames) {
     return "0-" + std::to_string(frames - 1) + " [30] on\n";
 }
 
+std::vector<int64_t> own_times_ms(const std::vector<int64_t>& times, int num, int den) {
+    std::vector<int64_t> out;
+    if (num <= 0 || den <= 0) return out;
+    out.reserve(times.size());
+    for (const int64_t t : times) {
+        const __int128 v = __int128(t) * num * 1000;
+        const int64_t ms = int64_t(v >= 0 ? (v + den / 2) / den : -((-v + den / 2) / den));
+        if (!out.empty() && ms <= out.back()) return {};
+        out.push_back(ms);
+    }
+    return out;
+}
+
+std::string timecodes_text(const std::vector<int64_t>& ms) {
+    std::string out = "# timecode format v2\n";
+    for (const int64_t t : ms) out += std::to_string(t) + "\n";
+    return out;
+}
+
+std::pair<unsigned, unsigned> own_times_share_rate(unsigned num, unsigned den) {
+    if (num > 0 && den % 1001 == 0) return {75000, 1001};
+    return {75, 1};
+}
+
 std::string qpfile_text(const std::vector<int64_t>& frames) {
     std::string out;
     for (int64_t f : frames) out += std::to_string(f) + " K\n";

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "vfr/run_options.h"
@@ -37,6 +38,19 @@ bool cadence_possible(int64_t num, int64_t den);
 
 // A definition that serves frames 0 .. frames - 1 each as it is, at the source's rate.
 std::string every_frame_definition(int frames);
+
+// Frames kept at their own times (a recording whose rate varies): the times, given in units
+// of num/den seconds after the first frame's, as the start times in ms of a "timecode format
+// v2" file; empty when two frames would start in the same millisecond or the times go back.
+std::vector<int64_t> own_times_ms(const std::vector<int64_t>& times, int num, int den);
+
+// The lines of a "timecode format v2" file of those start times.
+std::string timecodes_text(const std::vector<int64_t>& ms);
+
+// The rate whose eighths group frames kept at their own times in rate_shares: 75 (so that
+// 24, 25, 30, 50 and 60 each last whole units of 1/600 s), 75000/1001 for a clip at an NTSC
+// rate (num/den with a denominator of 1001).
+std::pair<unsigned, unsigned> own_times_share_rate(unsigned num, unsigned den);
 
 // x264 qpfile forcing a key frame at each of `frames`.
 std::string qpfile_text(const std::vector<int64_t>& frames);

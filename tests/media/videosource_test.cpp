@@ -634,6 +634,9 @@ TEST_F(VideoSourceTest, PulldownFlagsAreAppliedAsAPlayerShowsThem) {
          36 + 30 + 24,
          45 + 30 + 30},
         {"pulldown264.mkv", {}, 48, 60},  // made below
+        // The stream itself, without timestamps, coded with B-frames as x264's default
+        // presets code it: its pictures alone give no steady average rate.
+        {"pulldownb.264", {}, 48, 60},
     };
     // H.264 film with 3:2 pic_struct flags, as x264 --pulldown 32 codes it.
     Outcome made = run_shell(
@@ -644,7 +647,12 @@ TEST_F(VideoSourceTest, PulldownFlagsAreAppliedAsAPlayerShowsThem) {
             path("pulldown.264") +
             "' - && ffmpeg -nostdin -v error -r 24000/1001 "
             "-i '" +
-            path("pulldown.264") + "' -c copy '" + path("pulldown264.mkv") + "'",
+            path("pulldown.264") + "' -c copy '" + path("pulldown264.mkv") +
+            "' && ffmpeg -nostdin -v error -f lavfi -i "
+            "testsrc2=size=352x240:rate=24000/1001:duration=2 -pix_fmt yuv420p -f "
+            "yuv4mpegpipe - | x264 --quiet --preset ultrafast --bframes 3 --pulldown 32 "
+            "--demuxer y4m -o '" +
+            path("pulldownb.264") + "' -",
         *dir_);
     ASSERT_EQ(made.status, 0) << made.err;
     for (const Case& c : cases) {
@@ -1246,6 +1254,70 @@ TEST(VideoSourceTimeline, EveryKeptPictureKeepsItsTime) {
         EXPECT_EQ(filled + int(kept.frames.size()), int(t.frames.size()));
         EXPECT_EQ(t.jumps, 0);
     }
+}
+
+// A recording whose timestamps run faster than the clip's rate (a 59.94 or 29.97 part in a
+// clip read at a lower rate) keeps each picture's own time, across the clock's wrap; one that
+// keeps its rate, or whose clock restarts or jumps, keeps the frames' places (no times).
+TEST(VideoSourceTimeline, OwnTimesOnlyWhereTheRateVaries) {
+    const int64_t wrap = int64_t(1) << 33;
+    struct Case {
+        const char* name;
+        std::vector<int64_t> steps;  // ticks from each picture to the next
+        int64_t start;
+        bool own;  // times expected
+    };
+    auto run = [](std::initializer_list<std::pair<int, int64_t>> parts) {
+        std::vector<int64_t> out;
+        for (const auto& [count, ticks] : parts) out.insert(out.end(), size_t(count), ticks);
+        return out;
+    };
+    const Case cases[] = {
+        {"steady", run({{40, 3003}}), 900000, false},
+        {"steady across the wrap", run({{40, 3003}}), wrap - 20 * 3003, false},
+        {"a 59.94 part", run({{10, 3003}, {30, 1501}, {10, 3003}}), 900000, true},
+        {"a 59.94 part across the wrap", run({{10, 3003}, {30, 1502}}), wrap - 15 * 3003, true},
+        {"slightly fast throughout", run({{60, 2900}}), 0, true},
+        {"a 23.976 part, then 59.94", run({{10, 3003}, {20, 3754}, {40, 1501}}), 0, true},
+        {"a restart", run({{10, 3003}, {1, -90000}, {10, 3003}}), 900000, false},
+        {"a jump of a minute", run({{10, 3003}, {1, 90000 * 60}, {10, 3003}}), 900000, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VideoIndex x = pictures(int(c.steps.size()) + 1, c.start);
+        std::vector<int64_t> want{0};
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            x.frames[i + 1].pts = (x.frames[i].pts + c.steps[i] + wrap) % wrap;
+            want.push_back(want.back() + c.steps[i]);
+        }
+        const Timeline t = lay_out(x);
+        const std::vector<int64_t> own = own_frame_times(x, t, 30000, 1001);
+        if (c.own) {
+            // A frame that shows a picture first has the picture's time; the frames that
+            // repeat it lie evenly up to the next.
+            ASSERT_EQ(own.size(), t.frames.size());
+            for (size_t n = 0; n < own.size(); ++n) {
+                const int p = t.frames[n].top;
+                if (n == 0 || p != t.frames[n - 1].top) {
+                    ASSERT_EQ(own[n], want[size_t(p)]) << "frame " << n;
+                } else {
+                    ASSERT_GT(own[n], own[n - 1]) << "frame " << n;
+                    ASSERT_LT(own[n], want[size_t(p) + 1]) << "frame " << n;
+                    ASSERT_LE(own[n] - own[n - 1], 3003) << "frame " << n;
+                }
+            }
+        } else {
+            EXPECT_TRUE(own.empty());
+        }
+    }
+    // Film with 3:2 flags, its pictures 3753.75 ticks apart: frames woven from two pictures
+    // have no picture time of their own.
+    VideoIndex flagged = pictures(20);
+    for (size_t i = 0; i < flagged.frames.size(); ++i) {
+        flagged.frames[i].pts = 900000 + int64_t(i) * 15015 / 4;
+        flagged.frames[i].repeat = i % 2 == 0;
+    }
+    EXPECT_TRUE(own_frame_times(flagged, lay_out(flagged), 30000, 1001).empty());
 }
 
 }  // namespace timeline

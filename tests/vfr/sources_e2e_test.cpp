@@ -92,6 +92,45 @@ TEST_F(Sources, ProgressiveRatesKeepEveryFrame) {
     }
 }
 
+// A recording whose rate changes (parts at 23.976 and 29.97 joined, timestamps given per
+// frame): every frame is kept at its own time, so the 29.97 part is not slowed to the
+// container's rate and the picture stays with the sound.
+TEST_F(Sources, VariableRateKeepsEachFramesTime) {
+    const struct {
+        int frames;
+        double ms;  // each frame's duration
+    } parts[] = {{30, 1001.0 / 24}, {40, 1001.0 / 30}, {20, 1001.0 / 24}, {12, 1001.0 / 60}};
+    std::string tc = "# timestamp format v2\n";
+    std::vector<double> want;
+    double at = 0;
+    for (const auto& p : parts)
+        for (int i = 0; i < p.frames; ++i, at += p.ms) {
+            want.push_back(std::round(at) / 1000);
+            tc += std::to_string(std::llround(at)) + "\n";
+        }
+    qextest::write_file(dir_.path() + "/joined.tc.txt", tc);
+    ASSERT_NO_THROW(
+        qextest::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=24000/1001", "-frames:v",
+                         std::to_string(want.size()), "-pix_fmt", "yuv420p", "-c:v", "libx264",
+                         "-preset", "ultrafast", "joined.264"},
+                        dir_.path()));
+    const Result mux = qextest::run_program(
+        {"mkvmerge", "-q", "-o", "joined.mkv", "--timestamps", "0:joined.tc.txt", "joined.264"},
+        dir_.path());
+    ASSERT_EQ(mux.status, 0) << mux.out << mux.err;
+
+    const Result r = qexvfr({"joined.mkv", "-o", "out.mkv", "--preset", "ultrafast", "--crf", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("every frame is kept, at its own time"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("24 fps 0:02.0 (58%), 30 fps 0:01.3 (37%), 60 fps 0:00.2 (6%)"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(pictures("out.mkv"), pictures("joined.mkv"));
+    const std::vector<double> t = frame_times("out.mkv");
+    ASSERT_EQ(t.size(), want.size());
+    for (size_t i = 0; i < t.size(); ++i) ASSERT_NEAR(t[i], want[i], 0.0011) << "frame " << i;
+}
+
 TEST_F(Sources, ShapeAndColourReachTheOutput) {
     const struct {
         const char* name;
