@@ -81,55 +81,51 @@ TEST(PhaseFit, PerfectRunFitsItsPhaseOnly) {
     }
 }
 
-TEST(PhaseFit, ToleratesAnImperfectCycleBeforeFivePerfectOnes) {
-    // Cycle 10 misses one clean position of phase 0.
-    auto seq = refs({{10, kRefP0}, {1, "1010100101"}, {19, kRefP0}});
-    auto r = refRecords(seq);
-    int tol = 0;
-    EXPECT_FALSE(phaseFit({r.data(), 30}, 0, 29, 0, false, 2, tol));
-    tol = 0;
-    EXPECT_TRUE(phaseFit({r.data(), 30}, 0, 29, 0, true, 2, tol));
-    EXPECT_EQ(tol, 1);
-
-    // Only four perfect cycles follow before another imperfect one.
-    seq = refs({{10, kRefP0}, {1, "1010100101"}, {4, kRefP0}, {1, "1010100101"}, {10, kRefP0}});
-    r = refRecords(seq);
-    tol = 0;
-    EXPECT_FALSE(phaseFit({r.data(), 26}, 0, 25, 0, true, 2, tol));
-    // Exactly five perfect cycles are enough.
-    seq = refs({{10, kRefP0}, {1, "1010100101"}, {5, kRefP0}, {1, "1010100101"}, {10, kRefP0}});
-    r = refRecords(seq);
-    tol = 0;
-    EXPECT_TRUE(phaseFit({r.data(), 27}, 0, 26, 0, true, 2, tol));
-    EXPECT_EQ(tol, 2);
-    // Fewer than five are enough when they reach the end of the run.
-    seq = refs({{10, kRefP0}, {1, "1010100101"}, {3, kRefP0}});
-    r = refRecords(seq);
-    tol = 0;
-    EXPECT_TRUE(phaseFit({r.data(), 14}, 0, 13, 0, true, 2, tol));
-    EXPECT_EQ(tol, 1);
-    // An imperfect last cycle of the run is never tolerated.
-    seq = refs({{10, kRefP0}, {1, "1010100101"}});
-    r = refRecords(seq);
-    tol = 0;
-    EXPECT_FALSE(phaseFit({r.data(), 11}, 0, 10, 0, true, 2, tol));
-    // Nor is an imperfect cycle that ends the run inside the log, however
-    // many perfect cycles follow it.
-    seq = refs({{10, kRefP0}, {1, "1010100101"}, {10, kRefP0}});
-    r = refRecords(seq);
-    tol = 0;
-    EXPECT_FALSE(phaseFit({r.data(), 21}, 0, 10, 0, true, 2, tol));
-    EXPECT_EQ(tol, 0);
-}
-
-TEST(PhaseFit, SkipSpanBoundsTheMissingPositions) {
-    // Cycle 5 misses three of phase 0's clean positions (z = 3).
-    const auto r = refRecords(refs({{5, kRefP0}, {1, "1110110101"}, {10, kRefP0}}));
-    int tol = 0;
-    EXPECT_FALSE(phaseFit({r.data(), 16}, 0, 15, 0, true, 2, tol));  // needs z >= 4
-    tol = 0;
-    EXPECT_TRUE(phaseFit({r.data(), 16}, 0, 15, 0, true, 3, tol));  // needs z >= 3
-    EXPECT_EQ(tol, 1);
+// Whether phase 0 fits cycles 0 to `stop`, and how many imperfect cycles it tolerated (-1: not
+// looked at).
+TEST(PhaseFit, ToleratedImperfectCycles) {
+    const std::string miss1 = "1010100101";  // misses one clean position of phase 0
+    const std::string miss3 = "1110110101";  // misses three (z = 3)
+    const struct {
+        const char* what;
+        std::vector<std::string> refs;
+        int stop;
+        bool tolerate;
+        int span;
+        bool fits;
+        int tolerated;
+    } cases[] = {
+        {"no tolerance asked", refs({{10, kRefP0}, {1, miss1}, {19, kRefP0}}), 29, false, 2, false,
+         -1},
+        {"imperfect cycle before five perfect ones", refs({{10, kRefP0}, {1, miss1}, {19, kRefP0}}),
+         29, true, 2, true, 1},
+        {"only four perfect before another imperfect",
+         refs({{10, kRefP0}, {1, miss1}, {4, kRefP0}, {1, miss1}, {10, kRefP0}}), 25, true, 2,
+         false, -1},
+        {"exactly five perfect are enough",
+         refs({{10, kRefP0}, {1, miss1}, {5, kRefP0}, {1, miss1}, {10, kRefP0}}), 26, true, 2, true,
+         2},
+        {"fewer than five reaching the end of the run",
+         refs({{10, kRefP0}, {1, miss1}, {3, kRefP0}}), 13, true, 2, true, 1},
+        {"imperfect last cycle of the run", refs({{10, kRefP0}, {1, miss1}}), 10, true, 2, false,
+         -1},
+        // however many perfect cycles follow it in the log
+        {"imperfect cycle ending the run", refs({{10, kRefP0}, {1, miss1}, {10, kRefP0}}), 10, true,
+         2, false, 0},
+        {"skip span 2 needs z >= 4", refs({{5, kRefP0}, {1, miss3}, {10, kRefP0}}), 15, true, 2,
+         false, -1},
+        {"skip span 3 needs z >= 3", refs({{5, kRefP0}, {1, miss3}, {10, kRefP0}}), 15, true, 3,
+         true, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto r = refRecords(c.refs);
+        int tol = 0;
+        EXPECT_EQ(phaseFit({r.data(), cycles(r)}, 0, c.stop, 0, c.tolerate, c.span, tol), c.fits);
+        if (c.tolerated >= 0) {
+            EXPECT_EQ(tol, c.tolerated);
+        }
+    }
 }
 
 class OwnPhase : public ::testing::Test {
