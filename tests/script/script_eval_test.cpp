@@ -12,7 +12,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 using namespace qexhost;
 
@@ -245,6 +247,14 @@ class ScriptFiles : public Script {
   protected:
     void SetUp() override { std::filesystem::create_directories(dir + "/lib"); }
     void write(const std::string& name, const std::string& text) { scratch.write(name, text); }
+    // The message of the error that running the file `name` gives, shown under `shown`.
+    std::string file_error(const std::string& name, const std::string& shown = {}) {
+        try {
+            return "no error, value " + show(engine.run_file(dir + "/" + name, shown));
+        } catch (const AvisynthError& e) {
+            return e.msg;
+        }
+    }
     qextest::TempDir scratch;
     const std::string dir = scratch.path();
 };
@@ -268,41 +278,19 @@ TEST_F(ScriptFiles, NestedImportsResolveFromTheImportingFile) {
 TEST_F(ScriptFiles, ErrorsNameTheImportedFile) {
     write("lib/bad.avs", "# a comment\nx = 1\n  y = x + Foo()\n");
     write("main.avs", "StampSource(3)\nImport(\"lib/bad.avs\")\n");
-    try {
-        engine.run_file(dir + "/main.avs");
-        FAIL() << "no error";
-    } catch (const AvisynthError& e) {
-        EXPECT_EQ(std::string(e.msg), dir + "/main.avs, line 2, column 1: " + dir +
+    EXPECT_EQ(file_error("main.avs"), dir + "/main.avs, line 2, column 1: " + dir +
                                           "/lib/bad.avs, line 3, column 11: there is no function "
                                           "named \"Foo\"");
-    }
 }
 
-TEST_F(ScriptFiles, MissingFilesAreReported) {
+TEST_F(ScriptFiles, MissingFilesAndFoldersAreReported) {
     write("main.avs", "Import(\"nothere.avs\")\n");
-    try {
-        engine.run_file(dir + "/main.avs", "main.avs");
-        FAIL() << "no error";
-    } catch (const AvisynthError& e) {
-        EXPECT_EQ(std::string(e.msg), "main.avs, line 1, column 1: cannot open the script " + dir +
-                                          "/nothere.avs: No such file or directory");
-    }
-    try {
-        engine.run_file(dir + "/absent.avs");
-        FAIL() << "no error";
-    } catch (const AvisynthError& e) {
-        EXPECT_EQ(std::string(e.msg),
-                  "cannot open the script " + dir + "/absent.avs: No such file or directory");
-    }
-}
-
-TEST_F(ScriptFiles, AFolderIsNoScript) {
-    try {
-        engine.run_file(dir + "/lib");
-        FAIL() << "no error";
-    } catch (const AvisynthError& e) {
-        EXPECT_EQ(std::string(e.msg), "cannot read the script " + dir + "/lib: it is a folder");
-    }
+    EXPECT_EQ(file_error("main.avs", "main.avs"),
+              "main.avs, line 1, column 1: cannot open the script " + dir +
+                  "/nothere.avs: No such file or directory");
+    EXPECT_EQ(file_error("absent.avs"),
+              "cannot open the script " + dir + "/absent.avs: No such file or directory");
+    EXPECT_EQ(file_error("lib"), "cannot read the script " + dir + "/lib: it is a folder");
 }
 
 TEST_F(ScriptFiles, ByteOrderMarkAndCarriageReturnsAreAccepted) {
@@ -368,51 +356,15 @@ namespace {
 // Scripts made of random pieces of the language either evaluate or fail with an AvisynthError
 // that names a place; nothing else escapes and nothing crashes (the sanitizer build watches).
 TEST_F(Script, RandomScriptsFailCleanly) {
-    const char* pieces[] = {"StampSource(4)",
-                            "Trim(",
-                            "1",
-                            "2.5",
-                            "\"s\"",
-                            "\"\"\"",
-                            "x",
-                            "=",
-                            "+",
-                            "++",
-                            "-",
-                            "*",
-                            "/",
-                            "%",
-                            "(",
-                            ")",
-                            ",",
-                            ".",
-                            "?",
-                            ":",
-                            "==",
-                            "<",
-                            "&&",
-                            "||",
-                            "!",
-                            "\\\n",
-                            "\n",
-                            "#c\n",
-                            "last",
-                            "Eval(",
-                            "true",
-                            "fps=",
-                            "DoubleWeave",
-                            "FrameCount",
-                            "$ff",
-                            "-2147483647",
-                            "Import(",
-                            "SelectEvery(",
-                            "0",
-                            "global",
-                            "return",
-                            " ",
-                            "\"Eval(\"",
-                            "\x01"};
-    const size_t n = sizeof pieces / sizeof pieces[0];
+    // The pieces, split at the tabs.
+    std::vector<std::string> pieces;
+    std::istringstream all(
+        "StampSource(4)\tTrim(\t1\t2.5\t\"s\"\t\"\"\"\tx\t=\t+\t++\t-\t*\t/\t%\t(\t)\t,\t.\t?\t:\t=="
+        "\t<\t&&\t||\t!\t\\\n\t\n\t#c\n\tlast\tEval(\ttrue\tfps=\tDoubleWeave\tFrameCount\t$ff"
+        "\t-2147483647\tImport(\tSelectEvery(\t0\tglobal\treturn\t \t\"Eval(\"\t\x01");
+    for (std::string piece; std::getline(all, piece, '\t');) pieces.push_back(piece);
+    ASSERT_EQ(pieces.size(), 44u);
+    const size_t n = pieces.size();
     uint32_t seed = 12345;
     auto next = [&]() {
         seed = seed * 1664525u + 1013904223u;
