@@ -4,6 +4,7 @@
 #include "host/env.h"
 #include "script/script.h"
 #include "tests/common/testkit.h"
+#include "tests/host/host_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -38,12 +39,6 @@ std::string show(const AVSValue& v) {
         default:
             return type_name(v);
     }
-}
-
-// The field index StampSource wrote into row `row` of a frame's luma (or packed picture).
-uint32_t stamp(const PVideoFrame& f, int row) {
-    const BYTE* p = f->GetReadPtr(PLANAR_Y) + static_cast<ptrdiff_t>(row) * f->GetPitch(PLANAR_Y);
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
 class Script : public ::testing::Test {
@@ -188,7 +183,8 @@ TEST_F(Script, SplicesKeepFrameOrder) {
     ASSERT_TRUE(c);
     // frames 0..2 come from a, 3..6 from b; StampSource frame n has 2n on row 0.
     const uint32_t expect[] = {0, 2, 4, 0, 2, 4, 6};
-    for (int n = 0; n < 7; ++n) EXPECT_EQ(stamp(c->GetFrame(n, &env), 0), expect[n]) << n;
+    for (int n = 0; n < 7; ++n)
+        EXPECT_EQ(hosttest::stamp_at(c->GetFrame(n, &env), c->GetVideoInfo(), 0), expect[n]) << n;
 }
 
 TEST_F(Script, ImplicitLastAndMethodChainsReachTheRightFields) {
@@ -197,8 +193,8 @@ TEST_F(Script, ImplicitLastAndMethodChainsReachTheRightFields) {
     PClip c = v.AsClip();
     ASSERT_EQ(c->GetVideoInfo().num_frames, 8);
     PVideoFrame f1 = c->GetFrame(1, &env);  // woven frame 2 = source frame 1
-    EXPECT_EQ(stamp(f1, 0), 2u);
-    EXPECT_EQ(stamp(f1, 1), 3u);
+    EXPECT_EQ(hosttest::stamp_at(f1, c->GetVideoInfo(), 0), 2u);
+    EXPECT_EQ(hosttest::stamp_at(f1, c->GetVideoInfo(), 1), 3u);
 }
 
 TEST_F(Script, EvalOfTextUsesTheCallersLast) {
