@@ -259,10 +259,6 @@ TEST(Y4mWriterTest, RefusesRgbUnlessRaw) {
     EXPECT_NO_THROW(Y4mWriter(1, vi, true));
 }
 
-}  // namespace
-
-namespace {
-
 TEST(Y4mWriterTest, WriteErrorsAreReported) {
     VideoInfo vi;
     vi.width = 4;

@@ -554,10 +554,6 @@ TEST_F(ProjectFile, TraceLinesGoToTheDebugOutput) {
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(ProjectFile, PairsForTheFrameMap) {
     write(
         text_project("Video.DeinterlaceEx.FrameRate1 = 2\nVideo.DeinterlaceEx.FrameRate2 = 1\n"

@@ -294,10 +294,6 @@ TEST_F(ScriptFiles, ByteOrderMarkAndCarriageReturnsAreAccepted) {
     EXPECT_EQ(show(engine.run_file(dir + "/win.avs")), "int 4");
 }
 
-}  // namespace
-
-namespace {
-
 // Plug-in functions called from scripts: named arguments and implicit last reach them, their
 // Invoke of Eval evaluates in the script's scope, their errors get the script's place.
 class ScriptWithPlugin : public Script {
@@ -344,10 +340,6 @@ TEST_F(ScriptWithPlugin, PluginErrorsGetTheCallsPlace) {
     EXPECT_EQ(error_of("StampSource(2)\nx = 1 +   TestFail(\"boom\")"),
               "test, line 2, column 11: TestFail: boom (42)");
 }
-
-}  // namespace
-
-namespace {
 
 // Scripts made of random pieces of the language either evaluate or fail with an AvisynthError
 // that names a place; nothing else escapes and nothing crashes (the sanitizer build watches).
