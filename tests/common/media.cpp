@@ -3,7 +3,6 @@
 #include "tests/common/testkit.h"
 
 #include <cstdio>
-#include <sstream>
 #include <stdexcept>
 
 namespace qextest {
@@ -72,9 +71,8 @@ std::vector<std::string> framemd5(const std::string& file, const std::vector<std
     if (r.status != 0)
         throw std::runtime_error("ffmpeg's framemd5 of " + file + " failed: " + r.err);
     std::vector<std::string> md5s;
-    std::istringstream in(r.out);
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#') continue;
+    for (const std::string& line : lines(r.out)) {
+        if (line[0] == '#') continue;
         std::string md5 = line.substr(line.rfind(',') + 1);
         md5.erase(0, md5.find_first_not_of(' '));
         md5s.push_back(md5);

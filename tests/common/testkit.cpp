@@ -75,6 +75,13 @@ std::vector<std::string> lines(const std::string& text) {
     return v;
 }
 
+std::vector<std::string> words(const std::string& text) {
+    std::vector<std::string> v;
+    std::istringstream s(text);
+    for (std::string w; s >> w;) v.push_back(w);
+    return v;
+}
+
 bool file_exists(const std::string& path) {
     return std::filesystem::exists(path);
 }

@@ -52,6 +52,8 @@ std::vector<UnopenableTarget> unopenable_targets(const std::string& name);
 
 // The non-empty lines of a text (a program's output, say), without their line ends.
 std::vector<std::string> lines(const std::string& text);
+// The words of a text, split at blanks: a command line's arguments written as one string.
+std::vector<std::string> words(const std::string& text);
 
 // The full name of a program on PATH, or "" when there is none.
 std::string find_program(const std::string& name);

@@ -364,10 +364,6 @@ TEST(Filters, MulDivFpsReduces) {
     EXPECT_EQ(vi.fps_denominator, 1u);
 }
 
-}  // namespace
-
-namespace {
-
 // Every byte of every plane says (frame, plane, picture row): a whole-picture check of weaving.
 class PatternClip : public IClip {
   public:

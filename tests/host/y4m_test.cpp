@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <system_error>
 #include <tuple>
@@ -21,6 +20,8 @@ using hosttest::clip;
 using hosttest::error_of;
 using hosttest::provenance;
 using hosttest::stamp;
+using qextest::read_file;
+using qextest::write_file;
 
 namespace {
 
@@ -91,11 +92,6 @@ class Y4mFiles : public ::testing::Test {
         ::close(fd);
         return path;
     }
-    static std::string read_file(const std::string& path) { return qextest::read_file(path); }
-    static void put_file(const std::string& path, const std::string& bytes) {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << bytes;
-    }
     qextest::TempDir scratch_;
     const fs::path dir_ = scratch_.path();
 };
@@ -157,7 +153,7 @@ TEST_F(Y4mFiles, InterlaceFlagGivesTheParity) {
         std::string path = (dir_ / (std::string(flag) + ".y4m")).string();
         std::string b = bytes;
         b.replace(b.find(" Ip "), 4, std::string(" ") + flag + " ");
-        put_file(path, b);
+        write_file(path, b);
         PClip c = clip(env, "Y4MSource", {path.c_str()});
         EXPECT_EQ(c->GetVideoInfo().IsTFF(), tff) << flag;
         EXPECT_EQ(c->GetVideoInfo().IsBFF(), bff) << flag;
@@ -182,7 +178,7 @@ TEST_F(Y4mFiles, TruncatedFileKeepsTheCompleteFrames) {
     Environment env;
     std::string path = write(env, stamp(env, 4, "YV12", 8, 4), "cut.y4m");
     std::string bytes = read_file(path);
-    put_file(path, bytes.substr(0, bytes.size() - 10));
+    write_file(path, bytes.substr(0, bytes.size() - 10));
     PClip back = clip(env, "Y4MSource", {path.c_str()});
     EXPECT_EQ(back->GetVideoInfo().num_frames, 3);
     EXPECT_EQ(provenance(env, back)[2], std::make_pair(4u, 5u));
@@ -199,7 +195,7 @@ TEST_F(Y4mFiles, FrameHeadersWithParametersAreWalked) {
     }
     out += bytes.substr(pos);
     std::string path = (dir_ / "params2.y4m").string();
-    put_file(path, out);
+    write_file(path, out);
     PClip back = clip(env, "Y4MSource", {path.c_str()});
     EXPECT_EQ(back->GetVideoInfo().num_frames, 3);
     EXPECT_EQ(provenance(env, back),
@@ -228,7 +224,7 @@ TEST_F(Y4mFiles, BadFilesAreRefusedWithTheirName) {
     };
     for (const auto& b : bad) {
         std::string path = (dir_ / b.name).string();
-        put_file(path, b.bytes);
+        write_file(path, b.bytes);
         std::string msg = error_of([&] { clip(env, "Y4MSource", {path.c_str()}); });
         EXPECT_NE(msg.find("Y4MSource: \"" + path + "\""), std::string::npos) << msg;
         EXPECT_NE(msg.find(b.expect), std::string::npos) << b.name << ": " << msg;
@@ -244,7 +240,7 @@ TEST_F(Y4mFiles, FileShortenedAfterOpeningFailsCleanly) {
     std::string path = write(env, stamp(env, 6, "YV12", 8, 4), "shrink.y4m");
     PClip back = clip(env, "Y4MSource", {path.c_str()});
     std::string bytes = read_file(path);
-    put_file(path, bytes.substr(0, bytes.size() / 2));
+    write_file(path, bytes.substr(0, bytes.size() / 2));
     std::string msg = error_of([&] { back->GetFrame(5, &env); });
     EXPECT_NE(msg.find("cut off"), std::string::npos) << msg;
 }
@@ -258,10 +254,6 @@ TEST(Y4mWriterTest, RefusesRgbUnlessRaw) {
     EXPECT_THROW(Y4mWriter(1, vi), std::invalid_argument);
     EXPECT_NO_THROW(Y4mWriter(1, vi, true));
 }
-
-}  // namespace
-
-namespace {
 
 TEST(Y4mWriterTest, WriteErrorsAreReported) {
     VideoInfo vi;

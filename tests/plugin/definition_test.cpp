@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "plugin/definition.h"
 #include "plugin/framemap.h"
+#include "tests/common/testkit.h"
 
 namespace qex {
 namespace {
@@ -166,12 +165,11 @@ TEST(DefinitionErrors, BoundariesThatAreStillAccepted) {
 TEST(DefinitionFile, MissingFileIsAnOpenErrorAndEmptyFileIsFine) {
     QexModel m(10, 30, 30000, 1001);
     EXPECT_EQ(read_definition_file(m, "/nonexistent/dir/x.def"), kErrOpen);
-    const std::string path = std::string(QEX_BUILD_DIR) + "/qexcore_empty_test.def";
-    { std::ofstream(path, std::ios::binary); }
+    const qextest::TempDir dir;
+    const std::string path = dir.write("qexcore_empty_test.def", "");
     EXPECT_EQ(read_definition_file(m, path), 0);
     EXPECT_EQ(m.st.line_no, 0);
     EXPECT_EQ(std::string(m.chapters->charset), "SHIFT_JIS");
-    std::remove(path.c_str());
 }
 
 TEST(DefinitionFile, PathThatOpensButCannotBeReadIsAReadError) {
@@ -582,8 +580,9 @@ TEST(ProjectStatements, FileNamesThatBeginWithKeywordsAreStillFileNames) {
 }
 
 TEST(DefinitionFile, ErrorMessageNamesTheFileAndLine) {
-    const std::string path = std::string(QEX_BUILD_DIR) + "/qexcore_bad_input.def";
-    { std::ofstream(path, std::ios::binary) << "set [24] f24='Film()'\r\n\r\n900 [24] f24\r\n"; }
+    const qextest::TempDir dir;
+    const std::string path =
+        dir.write("qexcore_bad_input.def", "set [24] f24='Film()'\r\n\r\n900 [24] f24\r\n");
     QexModel m(100, 30, 30000, 1001);
     const int r = read_definition_file(m, path);
     ASSERT_EQ(r, kErrFrameNo);
@@ -593,7 +592,6 @@ TEST(DefinitionFile, ErrorMessageNamesTheFileAndLine) {
     ctx.extension = ne.ext;
     ctx.line_no = m.st.line_no;
     EXPECT_EQ(*error_message(r, ctx), "Qex: invalid frame-no.(\"qexcore_bad_input.def\":line 3)");
-    std::remove(path.c_str());
 }
 
 }  // namespace

@@ -118,15 +118,25 @@ int32_t all(const Timeline& t) {
 // ---------------------------------------------------------------------------
 // Timecodes
 
-TEST(Timecodes, GoldenMixedRates) {
-    const Timeline t = scenario_a();
-    EXPECT_EQ(timecodes_text(t.frames, all(t)), golden("timecodes_30000_1001.txt"));
-}
-
-TEST(Timecodes, GoldenFourFifthsRate) {
-    const Timeline t = timeline(
+// The texts of the writers against the files kept in golden/outputs.
+TEST(Outputs, GoldenTexts) {
+    const Timeline a = scenario_a();
+    const Timeline four_fifths = timeline(
         {{1, 10}, {1, 10}, {1, 10}, {1, 10}, {1, 10}, {9, 8}, {9, 8}, {9, 8}}, 24000, 1001);
-    EXPECT_EQ(timecodes_text(t.frames, all(t)), golden("timecodes_24000_1001.txt"));
+    std::vector<uint64_t> ends;
+    uint64_t ticks = 0;
+    for (int d : {8, 8, 10}) ends.push_back(tick_time_ms(ticks += uint64_t(d), 30000, 1001));
+    const std::pair<const char*, std::string> cases[] = {
+        {"timecodes_30000_1001.txt", timecodes_text(a.frames, all(a))},
+        {"timecodes_24000_1001.txt", timecodes_text(four_fifths.frames, all(four_fifths))},
+        {"end_timecodes_30000_1001.txt", end_timecodes_text(ends)},
+        {"chapters_text.txt", chapters_text(a.frames, all(a), chapters_a(a, "", "SHIFT_JIS", 0))},
+        {"chapters_text_bom.txt", chapters_text(a.frames, all(a), chapters_a(a, "", "UTF-8", 1))},
+        {"chapters_jpn.xml", chapters_text(a.frames, all(a), chapters_a(a, "jpn", "SHIFT_JIS", 0))},
+        // The third chapter's frame lies past the limit: two atoms, then the document's tail.
+        {"chapters_jpn_limit10.xml", chapters_text(a.frames, 10, chapters_a(a, "jpn", "UTF-8", 1))},
+    };
+    for (const auto& [name, text] : cases) EXPECT_EQ(text, golden(name)) << name;
 }
 
 TEST(Timecodes, LimitAndUnselectedFrames) {
@@ -134,43 +144,9 @@ TEST(Timecodes, LimitAndUnselectedFrames) {
     EXPECT_EQ(timecodes_text(t.frames, 3), "# timecode format v2\n0\n67\n");
     EXPECT_EQ(timecodes_text(t.frames, 0), "# timecode format v2\n");
     EXPECT_EQ(timecodes_text(t.frames, -1), "# timecode format v2\n");
+    EXPECT_EQ(end_timecodes_text({}), "# timecode format v2\n");
     // A limit past the list stops at the list's end.
     EXPECT_EQ(timecodes_text(t.frames, 1000), "# timecode format v2\n0\n67\n100\n142\n");
-}
-
-TEST(Timecodes, EndTimeVariant) {
-    std::vector<uint64_t> times;
-    uint64_t ticks = 0;
-    for (int d : {8, 8, 10}) {
-        ticks += static_cast<uint64_t>(d);
-        times.push_back(tick_time_ms(ticks, 30000, 1001));
-    }
-    EXPECT_EQ(end_timecodes_text(times), golden("end_timecodes_30000_1001.txt"));
-    EXPECT_EQ(end_timecodes_text({}), "# timecode format v2\n");
-}
-
-// ---------------------------------------------------------------------------
-// Chapters
-
-TEST(Chapters, TextFormatGolden) {
-    const Timeline t = scenario_a();
-    EXPECT_EQ(chapters_text(t.frames, all(t), chapters_a(t, "", "SHIFT_JIS", 0)),
-              golden("chapters_text.txt"));
-    EXPECT_EQ(chapters_text(t.frames, all(t), chapters_a(t, "", "UTF-8", 1)),
-              golden("chapters_text_bom.txt"));
-}
-
-TEST(Chapters, XmlFormatGolden) {
-    const Timeline t = scenario_a();
-    EXPECT_EQ(chapters_text(t.frames, all(t), chapters_a(t, "jpn", "SHIFT_JIS", 0)),
-              golden("chapters_jpn.xml"));
-}
-
-TEST(Chapters, XmlClosedWhenMarksRunOutBeforeCount) {
-    // The third chapter's frame lies past the limit: two atoms, then the document's tail.
-    const Timeline t = scenario_a();
-    EXPECT_EQ(chapters_text(t.frames, 10, chapters_a(t, "jpn", "UTF-8", 1)),
-              golden("chapters_jpn_limit10.xml"));
 }
 
 TEST(Chapters, XmlNamesAreEscapedTextNamesAreNot) {

@@ -417,6 +417,21 @@ uint8_t sparse_at(int row, int col) {
     return sparse_font().glyph('A')[row * kGlyphColumns + col];
 }
 
+// Every pixel of a width x height picture, as `at(x, y)` reads it, holds the glyph's pixel
+// (y - y0, x - x0) where that lies in its first `cols` columns and is not transparent, and
+// `background` everywhere else.
+template <class At>
+void expect_glyph(At at, int width, int height, int x0, int y0, const uint8_t* glyph, int cols,
+                  uint8_t background) {
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int r = y - y0, j = x - x0;
+            const uint8_t g =
+                r >= 0 && r < kGlyphRows && j >= 0 && j < cols ? glyph[r * kGlyphColumns + j] : 0;
+            ASSERT_EQ(at(x, y), g ? g : background) << x << "," << y;
+        }
+}
+
 }  // namespace
 
 class PlanarDrawing : public ::testing::TestWithParam<PixelType> {};
@@ -427,16 +442,11 @@ TEST_P(PlanarDrawing, LumaIsTheGlyphAndChromaIsGreyUnderInk) {
     TestFrame fr(GetParam(), 48, 32, 50, 60);
     draw_text(fr.view, x0, y0, "A");
     const int w = glyph_width('A');
+    const auto luma = [&](int x, int y) { return fr.at(0, x, y); };
+    expect_glyph(luma, fr.width, fr.height, x0, y0, glyph_of('A'), w, 50);
     int changed = 0;
     for (int y = 0; y < fr.height; ++y)
-        for (int x = 0; x < fr.width; ++x) {
-            uint8_t expected = 50;
-            const int r = y - y0, j = x - x0;
-            if (r >= 0 && r < 16 && j >= 0 && j < w && glyph_at('A', r, j) != 0)
-                expected = glyph_at('A', r, j);
-            if (expected != 50) ++changed;
-            ASSERT_EQ(fr.at(0, x, y), expected) << x << "," << y;
-        }
+        for (int x = 0; x < fr.width; ++x) changed += luma(x, y) != 50;
     EXPECT_GT(changed, 40);
     // Chroma sample (x0/2 + c, y0/2 + r/2) turns grey when glyph column 2c or 2c+1 of the
     // even row r is not transparent.
@@ -477,17 +487,12 @@ TEST_P(PlanarDrawing, RightEdgeCutsInsideTheCrossingCharacter) {
     EXPECT_GT(last_column_hits, 0) << "the cut column must carry some of 'B'";
 
     // A character that starts at W - 1 draws nothing; at W - 2 it draws one column.
-    TestFrame at_edge(GetParam(), W, 20, 50, 60);
-    draw_text(at_edge.view, W - 1, 0, "H");
-    for (int y = 0; y < 20; ++y)
-        for (int x = 0; x < W; ++x) ASSERT_EQ(at_edge.at(0, x, y), 50);
-    TestFrame one_col(GetParam(), W, 20, 50, 60);
-    draw_text(one_col.view, W - 2, 0, "H");
-    for (int y = 0; y < 20; ++y)
-        for (int x = 0; x < W; ++x) {
-            const uint8_t g = (x == W - 2 && y < 16) ? glyph_at('H', y, 0) : 0;
-            ASSERT_EQ(one_col.at(0, x, y), g ? g : 50) << x << "," << y;
-        }
+    for (int cols : {0, 1}) {
+        TestFrame edge(GetParam(), W, 20, 50, 60);
+        draw_text(edge.view, W - 1 - cols, 0, "H");
+        const auto luma = [&](int x, int y) { return edge.at(0, x, y); };
+        expect_glyph(luma, W, 20, W - 1 - cols, 0, glyph_of('H'), cols, 50);
+    }
     EXPECT_TRUE(fr.padding_intact());
 }
 
@@ -495,12 +500,8 @@ TEST_P(PlanarDrawing, BottomRowsAreClipped) {
     // A 10-row frame keeps glyph rows 0..5 of a line drawn at row 4; nothing is written below.
     TestFrame fr(GetParam(), 32, 10, 50, 60);
     draw_text(fr.view, 0, 4, "M");
-    for (int y = 0; y < 10; ++y)
-        for (int x = 0; x < 32; ++x) {
-            const int r = y - 4;
-            const uint8_t g = (r >= 0 && x < glyph_width('M')) ? glyph_at('M', r, x) : 0;
-            ASSERT_EQ(fr.at(0, x, y), g ? g : 50) << x << "," << y;
-        }
+    expect_glyph([&](int x, int y) { return fr.at(0, x, y); }, 32, 10, 0, 4, glyph_of('M'),
+                 glyph_width('M'), 50);
     TestFrame below(GetParam(), 32, 10, 50, 60);
     draw_text(below.view, 0, 10, "M");
     for (uint8_t b : below.buf[0]) ASSERT_TRUE(b == 50 || b == kPad);
@@ -548,18 +549,12 @@ TEST_P(RgbDrawing, GreyTextDrawnUpright) {
 }
 
 TEST_P(RgbDrawing, ClippedAtTheRightEdgeAndTheBottom) {
-    const int bpp = GetParam() == PixelType::kRGB32 ? 4 : 3;
     const int W = 15, H = 9;
     TestFrame fr(GetParam(), W, H, 40, 0);
     draw_text(fr.view, 2, 3, "WW");  // 'W' is 12 wide: cut after 12 of its columns
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x) {
-            const int r = y - 3, j = x - 2;
-            const uint8_t g = (r >= 0 && j >= 0 && j < W - 1 - 2) ? glyph_at('W', r, j) : 0;
-            ASSERT_EQ(fr.rgb(x, y, 1), g ? g : 40) << x << "," << y;
-        }
+    expect_glyph([&](int x, int y) { return fr.rgb(x, y, 1); }, W, H, 2, 3, glyph_of('W'),
+                 W - 1 - 2, 40);
     for (int y = 0; y < H; ++y) EXPECT_EQ(fr.rgb(W - 1, y, 0), 40);
-    (void)bpp;
     EXPECT_TRUE(fr.padding_intact());
 }
 
@@ -623,12 +618,8 @@ TEST(Drawing, PlanarChromaOfASparseGlyph) {
             ASSERT_EQ(fr.at(1, x, y), grey ? 128 : 60) << x << "," << y;
             ASSERT_EQ(fr.at(2, x, y), grey ? 128 : 60) << x << "," << y;
         }
-    for (int y = 0; y < 24; ++y)
-        for (int x = 0; x < 32; ++x) {
-            const int r = y - y0, j = x - x0;
-            const uint8_t g = (r >= 0 && r < 16 && j >= 0 && j < 10) ? sparse_at(r, j) : 0;
-            ASSERT_EQ(fr.at(0, x, y), g ? g : 50) << x << "," << y;
-        }
+    expect_glyph([&](int x, int y) { return fr.at(0, x, y); }, 32, 24, x0, y0,
+                 sparse_font().glyph('A'), 10, 50);
 }
 
 TEST(Drawing, Yuy2OddPositionPutsLumaInPlace) {

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -22,11 +21,8 @@ const qex::ProjectLoader kLoader = [](const std::string& path, std::int32_t capa
 
 class TprStatement : public ::testing::Test {
   protected:
-    void write(const std::vector<std::uint8_t>& b) {
-        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-    }
-    void write(const std::string& s) { write(std::vector<std::uint8_t>(s.begin(), s.end())); }
+    void write(const std::vector<std::uint8_t>& b) { write(std::string(b.begin(), b.end())); }
+    void write(const std::string& s) { qextest::write_file(path_, s); }
     int read(qex::QexModel& m, const std::string& range) {
         return qex::read_definition_text(m, range + " tpr<" + path_ + ">\n", kLoader);
     }

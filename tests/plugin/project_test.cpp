@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <utility>
@@ -490,10 +489,7 @@ TEST(ProjectText, LongLinesAreReadWhole) {
 
 class ProjectFile : public ::testing::Test {
   protected:
-    void write(const Bytes& b) {
-        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-    }
+    void write(const Bytes& b) { qextest::write_file(path_, std::string(b.begin(), b.end())); }
     qextest::TempDir scratch_;
     const std::string path_ = scratch_.write("project.tpr", "");
 };
@@ -553,10 +549,6 @@ TEST_F(ProjectFile, TraceLinesGoToTheDebugOutput) {
     EXPECT_EQ(qex::read_project(r.rec, path_.c_str()), 1);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(ProjectFile, PairsForTheFrameMap) {
     write(

@@ -328,19 +328,13 @@ TEST(VerdictRate, Bytes) {
     EXPECT_EQ(qex::verdict_rate(0), 30);
 }
 
-}  // namespace
-
-namespace {
-
 // Publishing a served frame of a variable-rate strategy.
-TEST(VfrInfoPublish, ServedFramesWithAndWithoutOutsideVerdicts) {
+class VfrInfoPublish : public OutsideTable {};
+
+TEST_F(VfrInfoPublish, ServedFramesWithAndWithoutOutsideVerdicts) {
     VfrInfoMap map(8);
     ASSERT_TRUE(map.ok());
-    char name[100];
-    qex::vfrout_name(qex::platform::process_id(), name);
-    qex::platform::SharedMemory table;
-    ASSERT_TRUE(table.create(name, 6));
-    std::memcpy(table.data(), "x2D3x2", 6);
+    ASSERT_TRUE(make("x2D3x2"));
     VfrOut verdicts;
     ASSERT_TRUE(verdicts.ok());
 

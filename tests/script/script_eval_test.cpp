@@ -4,6 +4,7 @@
 #include "host/env.h"
 #include "script/script.h"
 #include "tests/common/testkit.h"
+#include "tests/host/host_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 using namespace qexhost;
 
@@ -36,12 +39,6 @@ std::string show(const AVSValue& v) {
         default:
             return type_name(v);
     }
-}
-
-// The field index StampSource wrote into row `row` of a frame's luma (or packed picture).
-uint32_t stamp(const PVideoFrame& f, int row) {
-    const BYTE* p = f->GetReadPtr(PLANAR_Y) + static_cast<ptrdiff_t>(row) * f->GetPitch(PLANAR_Y);
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
 class Script : public ::testing::Test {
@@ -186,7 +183,8 @@ TEST_F(Script, SplicesKeepFrameOrder) {
     ASSERT_TRUE(c);
     // frames 0..2 come from a, 3..6 from b; StampSource frame n has 2n on row 0.
     const uint32_t expect[] = {0, 2, 4, 0, 2, 4, 6};
-    for (int n = 0; n < 7; ++n) EXPECT_EQ(stamp(c->GetFrame(n, &env), 0), expect[n]) << n;
+    for (int n = 0; n < 7; ++n)
+        EXPECT_EQ(hosttest::stamp_at(c->GetFrame(n, &env), c->GetVideoInfo(), 0), expect[n]) << n;
 }
 
 TEST_F(Script, ImplicitLastAndMethodChainsReachTheRightFields) {
@@ -195,8 +193,8 @@ TEST_F(Script, ImplicitLastAndMethodChainsReachTheRightFields) {
     PClip c = v.AsClip();
     ASSERT_EQ(c->GetVideoInfo().num_frames, 8);
     PVideoFrame f1 = c->GetFrame(1, &env);  // woven frame 2 = source frame 1
-    EXPECT_EQ(stamp(f1, 0), 2u);
-    EXPECT_EQ(stamp(f1, 1), 3u);
+    EXPECT_EQ(hosttest::stamp_at(f1, c->GetVideoInfo(), 0), 2u);
+    EXPECT_EQ(hosttest::stamp_at(f1, c->GetVideoInfo(), 1), 3u);
 }
 
 TEST_F(Script, EvalOfTextUsesTheCallersLast) {
@@ -245,6 +243,14 @@ class ScriptFiles : public Script {
   protected:
     void SetUp() override { std::filesystem::create_directories(dir + "/lib"); }
     void write(const std::string& name, const std::string& text) { scratch.write(name, text); }
+    // The message of the error that running the file `name` gives, shown under `shown`.
+    std::string file_error(const std::string& name, const std::string& shown = {}) {
+        try {
+            return "no error, value " + show(engine.run_file(dir + "/" + name, shown));
+        } catch (const AvisynthError& e) {
+            return e.msg;
+        }
+    }
     qextest::TempDir scratch;
     const std::string dir = scratch.path();
 };
@@ -268,51 +274,25 @@ TEST_F(ScriptFiles, NestedImportsResolveFromTheImportingFile) {
 TEST_F(ScriptFiles, ErrorsNameTheImportedFile) {
     write("lib/bad.avs", "# a comment\nx = 1\n  y = x + Foo()\n");
     write("main.avs", "StampSource(3)\nImport(\"lib/bad.avs\")\n");
-    try {
-        engine.run_file(dir + "/main.avs");
-        FAIL() << "no error";
-    } catch (const AvisynthError& e) {
-        EXPECT_EQ(std::string(e.msg), dir + "/main.avs, line 2, column 1: " + dir +
+    EXPECT_EQ(file_error("main.avs"), dir + "/main.avs, line 2, column 1: " + dir +
                                           "/lib/bad.avs, line 3, column 11: there is no function "
                                           "named \"Foo\"");
-    }
 }
 
-TEST_F(ScriptFiles, MissingFilesAreReported) {
+TEST_F(ScriptFiles, MissingFilesAndFoldersAreReported) {
     write("main.avs", "Import(\"nothere.avs\")\n");
-    try {
-        engine.run_file(dir + "/main.avs", "main.avs");
-        FAIL() << "no error";
-    } catch (const AvisynthError& e) {
-        EXPECT_EQ(std::string(e.msg), "main.avs, line 1, column 1: cannot open the script " + dir +
-                                          "/nothere.avs: No such file or directory");
-    }
-    try {
-        engine.run_file(dir + "/absent.avs");
-        FAIL() << "no error";
-    } catch (const AvisynthError& e) {
-        EXPECT_EQ(std::string(e.msg),
-                  "cannot open the script " + dir + "/absent.avs: No such file or directory");
-    }
-}
-
-TEST_F(ScriptFiles, AFolderIsNoScript) {
-    try {
-        engine.run_file(dir + "/lib");
-        FAIL() << "no error";
-    } catch (const AvisynthError& e) {
-        EXPECT_EQ(std::string(e.msg), "cannot read the script " + dir + "/lib: it is a folder");
-    }
+    EXPECT_EQ(file_error("main.avs", "main.avs"),
+              "main.avs, line 1, column 1: cannot open the script " + dir +
+                  "/nothere.avs: No such file or directory");
+    EXPECT_EQ(file_error("absent.avs"),
+              "cannot open the script " + dir + "/absent.avs: No such file or directory");
+    EXPECT_EQ(file_error("lib"), "cannot read the script " + dir + "/lib: it is a folder");
 }
 
 TEST_F(ScriptFiles, ByteOrderMarkAndCarriageReturnsAreAccepted) {
     write("win.avs", "\xEF\xBB\xBFStampSource(5)\r\nTrim(1, 0)\r\nFrameCount\r\n");
     EXPECT_EQ(show(engine.run_file(dir + "/win.avs")), "int 4");
 }
-
-}  // namespace
-
-namespace {
 
 // Plug-in functions called from scripts: named arguments and implicit last reach them, their
 // Invoke of Eval evaluates in the script's scope, their errors get the script's place.
@@ -361,58 +341,18 @@ TEST_F(ScriptWithPlugin, PluginErrorsGetTheCallsPlace) {
               "test, line 2, column 11: TestFail: boom (42)");
 }
 
-}  // namespace
-
-namespace {
-
 // Scripts made of random pieces of the language either evaluate or fail with an AvisynthError
 // that names a place; nothing else escapes and nothing crashes (the sanitizer build watches).
 TEST_F(Script, RandomScriptsFailCleanly) {
-    const char* pieces[] = {"StampSource(4)",
-                            "Trim(",
-                            "1",
-                            "2.5",
-                            "\"s\"",
-                            "\"\"\"",
-                            "x",
-                            "=",
-                            "+",
-                            "++",
-                            "-",
-                            "*",
-                            "/",
-                            "%",
-                            "(",
-                            ")",
-                            ",",
-                            ".",
-                            "?",
-                            ":",
-                            "==",
-                            "<",
-                            "&&",
-                            "||",
-                            "!",
-                            "\\\n",
-                            "\n",
-                            "#c\n",
-                            "last",
-                            "Eval(",
-                            "true",
-                            "fps=",
-                            "DoubleWeave",
-                            "FrameCount",
-                            "$ff",
-                            "-2147483647",
-                            "Import(",
-                            "SelectEvery(",
-                            "0",
-                            "global",
-                            "return",
-                            " ",
-                            "\"Eval(\"",
-                            "\x01"};
-    const size_t n = sizeof pieces / sizeof pieces[0];
+    // The pieces, split at the tabs.
+    std::vector<std::string> pieces;
+    std::istringstream all(
+        "StampSource(4)\tTrim(\t1\t2.5\t\"s\"\t\"\"\"\tx\t=\t+\t++\t-\t*\t/\t%\t(\t)\t,\t.\t?\t:\t=="
+        "\t<\t&&\t||\t!\t\\\n\t\n\t#c\n\tlast\tEval(\ttrue\tfps=\tDoubleWeave\tFrameCount\t$ff"
+        "\t-2147483647\tImport(\tSelectEvery(\t0\tglobal\treturn\t \t\"Eval(\"\t\x01");
+    for (std::string piece; std::getline(all, piece, '\t');) pieces.push_back(piece);
+    ASSERT_EQ(pieces.size(), 44u);
+    const size_t n = pieces.size();
     uint32_t seed = 12345;
     auto next = [&]() {
         seed = seed * 1664525u + 1013904223u;

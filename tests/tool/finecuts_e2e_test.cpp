@@ -114,14 +114,6 @@ std::map<int, int> wholePictures(const Clip& c) {
     return first;
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream s(text);
-    std::string line;
-    while (std::getline(s, line)) out.push_back(line);
-    return out;
-}
-
 struct Served {
     std::vector<int> pictures;      // picture of each output frame, 0 for none
     std::vector<long long> starts;  // start of each frame in ms
@@ -172,8 +164,8 @@ Served serve(const Clip& clip, const std::vector<std::string>& options) {
         out.pictures.push_back(hit == byBytes.end() ? 0 : hit->second);
         at = body + frameSize;
     }
-    for (const std::string& l : lines(qextest::read_file(dir.file("c.tc.txt"))))
-        if (!l.empty() && l[0] != '#') out.starts.push_back(std::atoll(l.c_str()));
+    for (const std::string& l : qextest::lines(qextest::read_file(dir.file("c.tc.txt"))))
+        if (l[0] != '#') out.starts.push_back(std::atoll(l.c_str()));
     const std::string xml = qextest::read_file(dir.file("c.xml"));
     const std::size_t end = xml.find("<ChapterTimeEnd>");
     int h = 0, m = 0, s = 0, ms = 0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 
 using namespace zorvane;
 using namespace zorvane::testutil;
@@ -81,55 +82,51 @@ TEST(PhaseFit, PerfectRunFitsItsPhaseOnly) {
     }
 }
 
-TEST(PhaseFit, ToleratesAnImperfectCycleBeforeFivePerfectOnes) {
-    // Cycle 10 misses one clean position of phase 0.
-    auto seq = refs({{10, kRefP0}, {1, "1010100101"}, {19, kRefP0}});
-    auto r = refRecords(seq);
-    int tol = 0;
-    EXPECT_FALSE(phaseFit({r.data(), 30}, 0, 29, 0, false, 2, tol));
-    tol = 0;
-    EXPECT_TRUE(phaseFit({r.data(), 30}, 0, 29, 0, true, 2, tol));
-    EXPECT_EQ(tol, 1);
-
-    // Only four perfect cycles follow before another imperfect one.
-    seq = refs({{10, kRefP0}, {1, "1010100101"}, {4, kRefP0}, {1, "1010100101"}, {10, kRefP0}});
-    r = refRecords(seq);
-    tol = 0;
-    EXPECT_FALSE(phaseFit({r.data(), 26}, 0, 25, 0, true, 2, tol));
-    // Exactly five perfect cycles are enough.
-    seq = refs({{10, kRefP0}, {1, "1010100101"}, {5, kRefP0}, {1, "1010100101"}, {10, kRefP0}});
-    r = refRecords(seq);
-    tol = 0;
-    EXPECT_TRUE(phaseFit({r.data(), 27}, 0, 26, 0, true, 2, tol));
-    EXPECT_EQ(tol, 2);
-    // Fewer than five are enough when they reach the end of the run.
-    seq = refs({{10, kRefP0}, {1, "1010100101"}, {3, kRefP0}});
-    r = refRecords(seq);
-    tol = 0;
-    EXPECT_TRUE(phaseFit({r.data(), 14}, 0, 13, 0, true, 2, tol));
-    EXPECT_EQ(tol, 1);
-    // An imperfect last cycle of the run is never tolerated.
-    seq = refs({{10, kRefP0}, {1, "1010100101"}});
-    r = refRecords(seq);
-    tol = 0;
-    EXPECT_FALSE(phaseFit({r.data(), 11}, 0, 10, 0, true, 2, tol));
-    // Nor is an imperfect cycle that ends the run inside the log, however
-    // many perfect cycles follow it.
-    seq = refs({{10, kRefP0}, {1, "1010100101"}, {10, kRefP0}});
-    r = refRecords(seq);
-    tol = 0;
-    EXPECT_FALSE(phaseFit({r.data(), 21}, 0, 10, 0, true, 2, tol));
-    EXPECT_EQ(tol, 0);
-}
-
-TEST(PhaseFit, SkipSpanBoundsTheMissingPositions) {
-    // Cycle 5 misses three of phase 0's clean positions (z = 3).
-    const auto r = refRecords(refs({{5, kRefP0}, {1, "1110110101"}, {10, kRefP0}}));
-    int tol = 0;
-    EXPECT_FALSE(phaseFit({r.data(), 16}, 0, 15, 0, true, 2, tol));  // needs z >= 4
-    tol = 0;
-    EXPECT_TRUE(phaseFit({r.data(), 16}, 0, 15, 0, true, 3, tol));  // needs z >= 3
-    EXPECT_EQ(tol, 1);
+// Whether phase 0 fits cycles 0 to `stop`, and how many imperfect cycles it tolerated (-1: not
+// looked at).
+TEST(PhaseFit, ToleratedImperfectCycles) {
+    const std::string miss1 = "1010100101";  // misses one clean position of phase 0
+    const std::string miss3 = "1110110101";  // misses three (z = 3)
+    const struct {
+        const char* what;
+        std::vector<std::string> refs;
+        int stop;
+        bool tolerate;
+        int span;
+        bool fits;
+        int tolerated;
+    } cases[] = {
+        {"no tolerance asked", refs({{10, kRefP0}, {1, miss1}, {19, kRefP0}}), 29, false, 2, false,
+         -1},
+        {"imperfect cycle before five perfect ones", refs({{10, kRefP0}, {1, miss1}, {19, kRefP0}}),
+         29, true, 2, true, 1},
+        {"only four perfect before another imperfect",
+         refs({{10, kRefP0}, {1, miss1}, {4, kRefP0}, {1, miss1}, {10, kRefP0}}), 25, true, 2,
+         false, -1},
+        {"exactly five perfect are enough",
+         refs({{10, kRefP0}, {1, miss1}, {5, kRefP0}, {1, miss1}, {10, kRefP0}}), 26, true, 2, true,
+         2},
+        {"fewer than five reaching the end of the run",
+         refs({{10, kRefP0}, {1, miss1}, {3, kRefP0}}), 13, true, 2, true, 1},
+        {"imperfect last cycle of the run", refs({{10, kRefP0}, {1, miss1}}), 10, true, 2, false,
+         -1},
+        // however many perfect cycles follow it in the log
+        {"imperfect cycle ending the run", refs({{10, kRefP0}, {1, miss1}, {10, kRefP0}}), 10, true,
+         2, false, 0},
+        {"skip span 2 needs z >= 4", refs({{5, kRefP0}, {1, miss3}, {10, kRefP0}}), 15, true, 2,
+         false, -1},
+        {"skip span 3 needs z >= 3", refs({{5, kRefP0}, {1, miss3}, {10, kRefP0}}), 15, true, 3,
+         true, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto r = refRecords(c.refs);
+        int tol = 0;
+        EXPECT_EQ(phaseFit({r.data(), cycles(r)}, 0, c.stop, 0, c.tolerate, c.span, tol), c.fits);
+        if (c.tolerated >= 0) {
+            EXPECT_EQ(tol, c.tolerated);
+        }
+    }
 }
 
 class OwnPhase : public ::testing::Test {
@@ -148,44 +145,59 @@ class OwnPhase : public ::testing::Test {
     }
 };
 
-TEST_F(OwnPhase, FifteenPerfectCyclesAreNeeded) {
-    auto r = refRecords(refs({{14, kRefP1}}));
-    std::vector<Segment> segs{seg(0, 13, 11)};
-    segs[0].isLast = true;
-    recoverPhasesOwn(segs, {r.data(), 14}, s);
-    EXPECT_FALSE(segs[0].useAltText);
-
-    r = refRecords(refs({{15, kRefP1}}));
-    segs = {seg(0, 14, 11)};
-    segs[0].isLast = true;
-    recoverPhasesOwn(segs, {r.data(), 15}, s);
-    EXPECT_TRUE(segs[0].useAltText);
-    EXPECT_EQ(segs[0].refPhase, 1);
-    EXPECT_FALSE(segs[0].guessed);
-}
-
-TEST_F(OwnPhase, ShortSegmentsMustBePerfectThroughout) {
-    // 20 cycles with one imperfect one: no tolerance below 30 cycles.
-    const auto r = refRecords(refs({{10, kRefP0}, {1, "1010100101"}, {9, kRefP0}, {5, kRefP0}}));
-    std::vector<Segment> segs{seg(0, 19, 11), seg(20, 24, 0)};
-    segs[1].isLast = true;
-    recoverPhasesOwn(segs, {r.data(), 25}, s);
-    EXPECT_FALSE(segs[0].useAltText);
-}
-
-TEST_F(OwnPhase, LongSegmentWithANeighbourTolerates) {
-    const auto r = refRecords(refs({{5, kRefP0}, {10, kRefP0}, {1, "1010100101"}, {19, kRefP0}}));
-    std::vector<Segment> segs{seg(0, 4, 0), seg(5, 34, 11)};
-    segs[1].isLast = true;
-    recoverPhasesOwn(segs, {r.data(), 35}, s);
-    EXPECT_TRUE(segs[1].useAltText);
-    EXPECT_EQ(segs[1].refPhase, 0);
-
-    // Without a 24 fps neighbour there is no tolerance.
-    std::vector<Segment> alone{seg(0, 4, 10), seg(5, 34, 11)};
-    alone[1].isLast = true;
-    recoverPhasesOwn(alone, {r.data(), 35}, s);
-    EXPECT_FALSE(alone[1].useAltText);
+// The own phase of the fallback segment (kind 11) among segments given as "LENGTH:KIND" from
+// cycle 0 on; -1: not looked at.
+TEST_F(OwnPhase, OfTheFallbackSegment) {
+    const std::string miss = "1010100101";  // one clean position of phase 0 missing
+    const struct {
+        const char* what;
+        std::vector<std::string> refs;
+        const char* segments;
+        int alt, phase, guessed;
+    } cases[] = {
+        {"14 perfect cycles are too few", refs({{14, kRefP1}}), "14:11", 0, -1, -1},
+        {"15 perfect cycles are enough", refs({{15, kRefP1}}), "15:11", 1, 1, 0},
+        // no tolerance below 30 cycles
+        {"short segment, one imperfect cycle",
+         refs({{10, kRefP0}, {1, miss}, {9, kRefP0}, {5, kRefP0}}), "20:11 5:0", 0, -1, -1},
+        {"long segment with a 24 fps neighbour tolerates",
+         refs({{5, kRefP0}, {10, kRefP0}, {1, miss}, {19, kRefP0}}), "5:0 30:11", 1, 0, -1},
+        {"long segment without a 24 fps neighbour",
+         refs({{5, kRefP0}, {10, kRefP0}, {1, miss}, {19, kRefP0}}), "5:10 30:11", 0, -1, -1},
+        {"only phase 4 fits", refs({{5, kRefP1}, {15, kRefP4}}), "5:0 15:11", 1, 4, -1},
+        // Phase 1 fits with no tolerance, phases 0 and 2 need one tolerated cycle; phase 0 is
+        // the neighbour's (kind 7: pair 0, 0), but the fewer tolerated cycles decide first. In
+        // an all-clean run, a cycle showing phase 1 leaves phases 0 and 2 four clean positions
+        // (tolerable) and phases 3 and 4 two (not).
+        {"fewest tolerated cycles win",
+         refs({{5, kRefP1}, {12, kRefAll}, {1, kRefP1}, {17, kRefAll}}), "5:7 30:11", -1, 1, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto r = refRecords(c.refs);
+        std::vector<Segment> segs;
+        std::istringstream in(c.segments);
+        char colon = 0;
+        for (int first = 0, length = 0, kind = 0; in >> length >> colon >> kind; first += length)
+            segs.push_back(seg(first, first + length - 1, kind));
+        const auto fallback =
+            std::find_if(segs.begin(), segs.end(), [](const Segment& g) { return g.kind == 11; });
+        if (fallback == segs.end() || segs.back().lastCycle + 1 != cycles(r)) {
+            ADD_FAILURE() << "no fallback segment, or not every cycle in a segment";
+            continue;
+        }
+        segs.back().isLast = true;
+        recoverPhasesOwn(segs, {r.data(), cycles(r)}, s);
+        if (c.alt >= 0) {
+            EXPECT_EQ(fallback->useAltText, c.alt == 1);
+        }
+        if (c.phase >= 0) {
+            EXPECT_EQ(fallback->refPhase, c.phase);
+        }
+        if (c.guessed >= 0) {
+            EXPECT_EQ(fallback->guessed, c.guessed == 1);
+        }
+    }
 }
 
 TEST_F(OwnPhase, NeighbourPairPrefersItsPhases) {
@@ -212,27 +224,6 @@ TEST_F(OwnPhase, NeighbourPairPrefersItsPhases) {
         EXPECT_EQ(segs[1].refPhase, c.phase);
         EXPECT_TRUE(!c.alt || segs[1].useAltText);
     }
-}
-
-TEST_F(OwnPhase, OnlyPhaseFourFits) {
-    const auto r = refRecords(refs({{5, kRefP1}, {15, kRefP4}}));
-    std::vector<Segment> segs{seg(0, 4, 0), seg(5, 19, 11)};
-    segs[1].isLast = true;
-    recoverPhasesOwn(segs, {r.data(), 20}, s);
-    EXPECT_TRUE(segs[1].useAltText);
-    EXPECT_EQ(segs[1].refPhase, 4);
-}
-
-TEST_F(OwnPhase, FewestToleratedCyclesWin) {
-    // Phase 1 fits with no tolerance, phases 0 and 2 need one tolerated cycle;
-    // phase 0 is the neighbour's, but the fewer tolerated cycles decide first.
-    // In an all-clean run, a cycle showing phase 1 leaves phases 0 and 2 four
-    // clean positions (tolerable) and phases 3 and 4 two (not).
-    const auto r = refRecords(refs({{5, kRefP1}, {12, kRefAll}, {1, kRefP1}, {17, kRefAll}}));
-    std::vector<Segment> segs{seg(0, 4, 7), seg(5, 34, 11)};  // kind 7: pair 0, 0
-    segs[1].isLast = true;
-    recoverPhasesOwn(segs, {r.data(), 35}, s);
-    EXPECT_EQ(segs[1].refPhase, 1);
 }
 
 class GuessedPhase : public OwnPhase {

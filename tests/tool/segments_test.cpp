@@ -2,6 +2,7 @@
 #include "tests/tool/analysis_test_util.h"
 
 #include <span>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,9 @@ const std::string kOnly5 = "0101011001";       // kind 5 and its alternative
 const std::string kEven30 = "0101010101";
 const std::string kOdd30 = "1010101010";
 
+const std::string kBoth = "0101001001";     // clean 0,2,4,5,7,8: kind 0 and its alternative
+const std::string kAltOnly = "0101011101";  // clean 0,2,4,8: only kind 0's alternative
+
 std::vector<Segment> cut(const std::vector<std::string>& patterns, const RunSettings& s) {
     const auto r = records(patterns);
     return cutSegments(buildFilterTable(s), r, cycles(r), s);
@@ -34,291 +38,201 @@ std::vector<std::string> concat(std::initializer_list<std::pair<int, std::string
     return out;
 }
 
-TEST(CutSegments, AllCleanIsOnePulldownSegmentOfKindZero) {
-    const RunSettings s = settings();
-    const auto segs = cut(concat({{5, kClean}}), s);
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 4, 0, false}}));
-    EXPECT_TRUE(segs[0].isLast);
-    EXPECT_FALSE(segs[0].carriesOver);
-    EXPECT_EQ(segs[0].skipCount, 0);
-    EXPECT_EQ(segmentText(buildFilterTable(s), segs[0]), ".DoubleWeave().PullDown(0,2)");
-}
-
-TEST(CutSegments, UnexplainedCyclesFormOneFallbackSegment) {
-    const RunSettings s = settings();
-    const auto segs = cut(concat({{4, kDense}}), s);
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 3, 11, false}}));
-    EXPECT_TRUE(segs[0].isLast);
-    EXPECT_TRUE(segs[0].endsOnField8);
-    EXPECT_EQ(segs[0].skipCount, 0);
-}
-
-TEST(CutSegments, PlainThirtyInCountMode) {
+// The test settings with options given as words: "skipN" (-SKIP N), "dup", "6f", "3f", "odd"
+// and "no30" (without -30F).
+RunSettings with(const std::string& options) {
     RunSettings s = settings();
-    EXPECT_EQ(cuts(cut(concat({{3, kEven30}}), s)), (std::vector<Cut>{{0, 2, 10, false}}));
-    // Without -30F kind 10 is the fallback kind and nothing is tried in count mode.
-    s.use30fps = false;
+    std::istringstream in(options);
+    for (std::string word; in >> word;) {
+        if (word.starts_with("skip")) {
+            setSkip(s, std::stoi(word.substr(4)));
+        } else if (word == "dup") {
+            s.dedup = true;
+        } else if (word == "6f") {
+            s.under6fps = true;
+        } else if (word == "3f") {
+            s.under3fps = true;
+        } else if (word == "odd") {
+            s.selectOdd = true;
+        } else if (word == "no30") {
+            s.use30fps = false;
+        } else {
+            ADD_FAILURE() << "unknown option " << word;
+        }
+    }
     s.baseKind = computeBaseKind(s);
-    EXPECT_EQ(cuts(cut(concat({{3, kEven30}}), s)), (std::vector<Cut>{{0, 2, 10, false}}));
-    EXPECT_EQ(buildFilterTable(s)[10].scriptText, ".F60()");
-    // Count mode needs minCombed combed positions: marks other than "1" are
-    // not clean, but they are not combing either.
-    s = settings();
-    EXPECT_EQ(cuts(cut(concat({{2, "0x01010101"}, {1, kEven30}}), s)),
-              (std::vector<Cut>{{0, 1, 11, false}, {2, 2, 10, false}}));
+    return s;
 }
 
-TEST(CutSegments, SelectOddCarriesOverIntoTheNextCycle) {
-    RunSettings s = settings();
-    s.selectOdd = true;
-    s.baseKind = computeBaseKind(s);
-    const auto segs = cut(concat({{3, kOdd30}, {2, kNot9}}), s);
-    // After the carry-over only kinds whose first pick is above 0 are tried: kind 2.
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 2, 11, false}, {3, 4, 2, false}}));
-    EXPECT_TRUE(segs[0].carriesOver);
-    EXPECT_FALSE(segs[1].carriesOver);
+// One expected segment: "FIRST-LAST kKIND", "alt" when it takes its alternative text, then
+// what else is asserted of it: "co" / "!co" (carries over), "f8" / "!f8" (ends on field 8),
+// "last" / "!last", "sN" (N tolerated cycles) and "@A,B" (the tolerated cycles; "@": none).
+void expectSegment(const Segment& g, const std::string& want) {
+    std::istringstream in(want);
+    int first = -1, last = -1, kind = -1;
+    char dash = 0, k = 0;
+    in >> first >> dash >> last >> k >> kind;
+    ASSERT_TRUE(in && dash == '-' && k == 'k') << "bad expectation " << want;
+    bool alt = false;
+    for (std::string tok; in >> tok;) {
+        const bool is = tok[0] != '!';
+        const std::string name = tok.substr(is ? 0 : 1);
+        if (tok == "alt") {
+            alt = true;
+        } else if (name == "co") {
+            EXPECT_EQ(g.carriesOver, is) << "carries over";
+        } else if (name == "f8") {
+            EXPECT_EQ(g.endsOnField8, is) << "ends on field 8";
+        } else if (name == "last") {
+            EXPECT_EQ(g.isLast, is) << "is last";
+        } else if (tok[0] == 's') {
+            EXPECT_EQ(g.skipCount, std::stoi(tok.substr(1))) << "tolerated";
+        } else if (tok[0] == '@') {
+            std::vector<int> cyclesWanted;
+            std::istringstream list(tok.substr(1));
+            for (std::string n; std::getline(list, n, ',');) cyclesWanted.push_back(std::stoi(n));
+            EXPECT_EQ(g.skipCycles, cyclesWanted) << "tolerated cycles";
+        } else {
+            ADD_FAILURE() << "unknown word " << tok << " in " << want;
+        }
+    }
+    EXPECT_EQ((Cut{g.firstCycle, g.lastCycle, g.kind, g.useAltText}),
+              (Cut{first, last, kind, alt}));
 }
 
-TEST(CutSegments, CarryOverLimitsTheNextChoice) {
-    const RunSettings s = settings();
-    auto segs = cut(concat({{3, kOnly9}, {3, kNot9}}), s);
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 2, 9, false}, {3, 5, 2, false}}));
-    EXPECT_TRUE(segs[0].carriesOver);
-    EXPECT_TRUE(segs[0].endsOnField8);
-    EXPECT_FALSE(segs[0].isLast);
-    EXPECT_TRUE(segs[1].isLast);
-
-    // Kind 3 keeps its carry-over only when some cycle is combed at position 8.
-    segs = cut(concat({{3, kOnly3}, {3, kNot9}}), s);
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 2, 3, false}, {3, 5, 0, false}}));
-    EXPECT_FALSE(segs[0].carriesOver);
-    EXPECT_FALSE(segs[0].endsOnField8);
-}
-
-TEST(CutSegments, OnlyPulldownKindsDropAnUnneededCarryOver) {
-    const RunSettings s = settings();
-    // Kind 4 (picks 2,4,7,9) with position 8 clean throughout: no carry-over.
-    auto segs = cut(concat({{3, "1101011000"}, {3, kNot9}}), s);
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 2, 4, false}, {3, 5, 0, false}}));
-    // Kind 9 keeps it even so.
-    segs = cut(concat({{3, "1101010100"}, {3, kNot9}}), s);
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 2, 9, false}, {3, 5, 2, false}}));
-}
-
-TEST(CutSegments, AfterACarryOverWithNoLateKindTheCycleFallsBack) {
-    const RunSettings s = settings();
-    // kOnly0 fits only kind 0, whose first pick is 0.
-    EXPECT_EQ(cuts(cut(concat({{2, kOnly9}, {1, kOnly0}, {2, kOnly0}}), s)),
-              (std::vector<Cut>{{0, 1, 9, false}, {2, 2, 11, false}, {3, 4, 0, false}}));
-}
-
-TEST(CutSegments, AlternativeTexts) {
-    const RunSettings s = settings();
-    // A wide kind takes its alternative when it fits as long.
-    EXPECT_EQ(cuts(cut(concat({{4, kOnly5}}), s)), (std::vector<Cut>{{0, 3, 5, true}}));
-    // A PullDown kind takes it only when it fits longer; the segment keeps the
-    // length of the main picks.
-    const std::string both = "0101001001";     // clean 0,2,4,5,7,8
-    const std::string altOnly = "0101011101";  // clean 0,2,4,8
-    EXPECT_EQ(cuts(cut(concat({{2, both}, {1, altOnly}, {1, kDense}}), s)),
-              (std::vector<Cut>{{0, 1, 0, true}, {2, 3, 11, false}}));
-    EXPECT_EQ(cuts(cut(concat({{2, both}, {1, kDense}}), s)),
-              (std::vector<Cut>{{0, 1, 0, false}, {2, 2, 11, false}}));
-}
-
-TEST(CutSegments, AlternativeKeepsOnlyPacketsInsideTheSegment) {
-    // Kind 5 fits 12 cycles; its alternative goes on through a tolerated
-    // cycle 12 and ten more. The segment keeps the 12 cycles of kind 5, so
-    // cycle 12 is not one of its combing packets.
-    RunSettings s = settings();
-    setSkip(s, 1);
-    const std::string hit = "0101011111";      // clean 0,2,4: one pick combed for both
-    const std::string altOnly = "0101011101";  // clean 0,2,4,8
-    const auto segs = cut(concat({{12, kOnly5}, {1, hit}, {10, altOnly}}), s);
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 11, 5, true}, {12, 22, 11, false}}));
-    EXPECT_EQ(segs[0].skipCount, 0);
-    EXPECT_TRUE(segs[0].skipCycles.empty());
-}
-
-TEST(CutSegments, SkipOneToleratesACombedPickInsideALongRun) {
-    RunSettings s = settings();
-    auto patterns = concat({{12, kOnly0}, {1, kOnly0Hit}, {11, kOnly0}});
-    setSkip(s, 1);
-    auto segs = cut(patterns, s);
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 23, 0, false}}));
-    EXPECT_EQ(segs[0].skipCount, 1);
-    EXPECT_EQ(segs[0].skipCycles, (std::vector<int>{12}));
-
-    setSkip(s, 0);
-    segs = cut(patterns, s);
-    EXPECT_EQ(cuts(segs),
-              (std::vector<Cut>{{0, 11, 0, false}, {12, 12, 11, false}, {13, 23, 0, false}}));
-    EXPECT_EQ(segs[0].skipCount, 0);
-    EXPECT_TRUE(segs[0].skipCycles.empty());
-}
-
-TEST(CutSegments, SkipNeedsRunsBeforeAndAfterTheCombedCycle) {
-    RunSettings s = settings();
-    const auto patterns = concat({{11, kOnly0}, {1, kOnly0Hit}, {10, kOnly0}});
-    setSkip(s, 1);  // needs 12 before and 10 after
-    EXPECT_EQ(cuts(cut(patterns, s)),
-              (std::vector<Cut>{{0, 10, 0, false}, {11, 11, 11, false}, {12, 21, 0, false}}));
-    setSkip(s, 2);  // needs 11 before and 9 after
-    auto segs = cut(patterns, s);
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 21, 0, false}}));
-    EXPECT_EQ(segs[0].skipCycles, (std::vector<int>{11}));
-
-    // Too short a clean run after the combed cycle.
-    setSkip(s, 2);
-    EXPECT_EQ(
-        cuts(cut(concat({{11, kOnly0}, {1, kOnly0Hit}, {8, kOnly0}, {1, kDense}}), s)),
-        (std::vector<Cut>{
-            {0, 10, 0, false}, {11, 11, 11, false}, {12, 19, 0, false}, {20, 20, 11, false}}));
-}
-
-TEST(CutSegments, SkipSpanLimitsHowManyPicksMayBeCombed) {
-    RunSettings s = settings();
+// Segments that the main loop cuts from a run of cycles under some options. `want` lists them
+// split by " | "; "?" is a segment not looked at, a last "..." leaves the rest unchecked.
+TEST(CutSegments, Table) {
+    struct Case {
+        const char* what;
+        const char* options;
+        std::vector<std::string> patterns;
+        std::string want;
+    };
+    const std::string kSkipHit = "0101011111";  // clean 0,2,4: one pick combed for kind 5 and alt
+    const auto skip12 = concat({{12, kOnly0}, {1, kOnly0Hit}, {11, kOnly0}});
+    const auto skip11 = concat({{11, kOnly0}, {1, kOnly0Hit}, {10, kOnly0}});
     const auto three = concat({{12, kOnly0}, {1, kOnly0Three}, {11, kOnly0}});
-    setSkip(s, 1);  // at most 2 of 4 picks combed
-    EXPECT_EQ(cut(three, s).size(), 3u);
-    setSkip(s, 2);  // at most 3
-    EXPECT_EQ(cuts(cut(three, s)), (std::vector<Cut>{{0, 23, 0, false}}));
-    // A cycle with every pick combed is never tolerated.
-    setSkip(s, 3);
-    EXPECT_EQ(cut(concat({{12, kOnly0}, {1, kDense}, {11, kOnly0}}), s).size(), 3u);
-}
-
-TEST(CutSegments, CountModeToleranceStopsAtTooLittleCombing) {
-    RunSettings s = settings();
-    setSkip(s, 3);  // 10 cycles before, 8 after
-    // The clean run after the tolerated cycle 10 ends at cycle 19, whose
-    // even positions are clean but which shows only two combed fields.
-    const auto segs = cut(
-        concat({{10, kEven30}, {1, "1101010101"}, {8, kEven30}, {1, "0101010000"}, {2, kEven30}}),
-        s);
-    EXPECT_EQ(cuts(segs),
-              (std::vector<Cut>{{0, 18, 10, false}, {19, 19, 5, true}, {20, 21, 10, false}}));
-    EXPECT_EQ(segs[0].skipCycles, (std::vector<int>{10}));
-}
-
-TEST(CutSegments, TheLastCycleIsNeverTolerated) {
-    RunSettings s = settings();
-    setSkip(s, 1);
-    EXPECT_EQ(cuts(cut(concat({{12, kOnly0}, {1, kOnly0Hit}}), s)),
-              (std::vector<Cut>{{0, 11, 0, false}, {12, 12, 11, false}}));
-}
-
-TEST(CutSegments, SeveralToleratedCyclesAreListedInOrder) {
-    RunSettings s = settings();
-    setSkip(s, 3);  // 10 before, 8 after
-    const auto segs =
-        cut(concat({{10, kOnly0}, {1, kOnly0Hit}, {8, kOnly0}, {1, kOnly0Hit}, {9, kOnly0}}), s);
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 28, 0, false}}));
-    EXPECT_EQ(segs[0].skipCount, 2);
-    EXPECT_EQ(segs[0].skipCycles, (std::vector<int>{10, 19}));
-}
-
-TEST(CutSegments, ToleranceBreaksTiesBetweenEquallyLongKinds) {
-    RunSettings s = settings();
-    setSkip(s, 1);
+    const auto runOfTwo = concat({{1, kClean}, {1, "0000000001"}, {2, kOnly0}});
     const std::string k016 = "0100101001";  // clean 0,2,3,5,7,8: kinds 0, 1 and 6
     const std::string hit7 = "0100101101";  // the same with 7 combed: kind 0 loses a pick
-    auto segs = cut(concat({{24, k016}}), s);
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 23, 0, false}}));
-    segs = cut(concat({{12, k016}, {1, hit7}, {11, k016}}), s);
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 23, 1, false}}));
-    EXPECT_EQ(segs[0].skipCount, 0);
-}
-
-TEST(CutSegments, AfterACarryOverFewerToleratedCyclesStillBreakTheTie) {
-    // Kinds 3 (picks 1,4,6,9) and 8 (picks 1,4,6,8) both reach the end; kind 3
-    // only by letting cycle 15, combed at position 9, through.
-    RunSettings s = settings();
-    setSkip(s, 1);
-    const auto segs = cut(concat({{3, kOnly9}, {12, kOnly3}, {1, "1011010101"}, {11, kOnly3}}), s);
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 2, 9, false}, {3, 26, 8, false}}));
-    EXPECT_TRUE(segs[0].carriesOver);
-    EXPECT_EQ(segs[1].skipCount, 0);
-}
-
-TEST(CutSegments, PulldownAlternativeMustNotTolerateMore) {
-    // Kind 0 fits 13 cycles cleanly; its alternative (0,2,4,8) goes on to the
-    // end but only by letting cycle 12 through, so it is refused.
-    RunSettings s = settings();
-    setSkip(s, 1);
-    const std::string both = "0101001001";     // clean 0,2,4,5,7,8
-    const std::string hit4 = "0101101001";     // the same with 4 combed
-    const std::string altOnly = "0101011101";  // clean 0,2,4,8
-    const auto segs = cut(concat({{12, both}, {1, hit4}, {11, altOnly}}), s);
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 12, 0, false}, {13, 23, 11, false}}));
-    EXPECT_EQ(segs[0].skipCount, 0);
-}
-
-TEST(CutSegments, EqualRunsPreferAFirstPickBelowTwo) {
-    // Clean 0,2,4,7,9: kinds 4 (first pick 2) and 5 (first pick 0) fit equally.
-    const RunSettings s = settings();
-    const auto segs = cut(concat({{3, "0101011010"}}), s);
-    EXPECT_EQ(cuts(segs), (std::vector<Cut>{{0, 2, 5, false}}));
-    EXPECT_FALSE(segs[0].carriesOver);
-}
-
-TEST(CutSegments, DedupKindsForSparseRuns) {
-    RunSettings s = settings();
-    s.dedup = true;
-    // Sparse cycles end every 24 and 30 fps run, so an all-clean log is one long sparse run.
-    EXPECT_EQ(cuts(cut(concat({{5, kClean}}), s)), (std::vector<Cut>{{0, 4, 17, false}}));
-    s.under6fps = true;
-    EXPECT_EQ(cuts(cut(concat({{5, kClean}}), s)), (std::vector<Cut>{{0, 4, 14, false}}));
-    s.under3fps = true;
-    // 7 cycles: a run rounded down to 6, then a single cycle.
-    EXPECT_EQ(cuts(cut(concat({{7, kClean}}), s)),
-              (std::vector<Cut>{{0, 5, 16, false}, {6, 6, 14, false}}));
-}
-
-TEST(CutSegments, DedupRunOfTwo) {
-    RunSettings s = settings();
-    s.dedup = true;
-    const auto patterns = concat({{1, kClean}, {1, "0000000001"}, {2, kOnly0}});
-    EXPECT_EQ(cuts(cut(patterns, s)), (std::vector<Cut>{{0, 1, 17, false}, {2, 3, 0, false}}));
-    s.under6fps = true;
-    EXPECT_EQ(cuts(cut(patterns, s))[0], (Cut{0, 1, 14, false}));
-    s.under3fps = true;
-    EXPECT_EQ(cuts(cut(patterns, s))[0], (Cut{0, 1, 15, false}));
-}
-
-TEST(CutSegments, DedupSingleCycleChoosesByRow) {
-    RunSettings s = settings();
-    s.dedup = true;
-    s.under6fps = true;
-    // Rows 6 and up are 12 fps material even under -6F; rows 4 and 5 are not.
-    EXPECT_EQ(cuts(cut(concat({{1, "1000010000"}, {2, kOnly0}}), s))[0], (Cut{0, 0, 17, false}));
-    EXPECT_EQ(cuts(cut(concat({{1, "0000100001"}, {2, kOnly0}}), s))[0], (Cut{0, 0, 17, false}));
-    EXPECT_EQ(cuts(cut(concat({{1, "1000000010"}, {2, kOnly0}}), s))[0], (Cut{0, 0, 14, false}));
-    EXPECT_EQ(cuts(cut(concat({{1, "1000000001"}, {2, kOnly0}}), s))[0], (Cut{0, 0, 14, false}));
-    s.under6fps = false;
-    EXPECT_EQ(cuts(cut(concat({{1, "1000000001"}, {2, kOnly0}}), s))[0], (Cut{0, 0, 17, false}));
-}
-
-TEST(CutSegments, SparseCycleEndsAPulldownRun) {
-    RunSettings s = settings();
-    s.dedup = true;
-    // Without dedup an all-clean cycle continues a kind 0 run; with it, it does not.
     const auto dense0 = concat({{3, kOnly0}, {1, kClean}, {2, kOnly0}});
-    EXPECT_EQ(cuts(cut(dense0, s)),
-              (std::vector<Cut>{{0, 2, 0, false}, {3, 3, 17, false}, {4, 5, 0, false}}));
-    s.dedup = false;
-    EXPECT_EQ(cuts(cut(dense0, s)), (std::vector<Cut>{{0, 5, 0, false}}));
+    const Case cases[] = {
+        {"all clean", "", concat({{5, kClean}}), "0-4 k0 last !co s0"},
+        {"unexplained cycles fall back", "", concat({{4, kDense}}), "0-3 k11 last f8 s0"},
+        // Without -30F kind 10 is the fallback kind and nothing is tried in count mode.
+        {"plain 30 in count mode", "", concat({{3, kEven30}}), "0-2 k10"},
+        {"plain 30 without -30F", "no30", concat({{3, kEven30}}), "0-2 k10"},
+        // Count mode needs minCombed combed positions: marks other than "1" are not clean, but
+        // they are not combing either.
+        {"marks other than 1", "", concat({{2, "0x01010101"}, {1, kEven30}}), "0-1 k11 | 2-2 k10"},
+        // After the carry-over only kinds whose first pick is above 0 are tried: kind 2.
+        {"select odd carries over", "odd", concat({{3, kOdd30}, {2, kNot9}}),
+         "0-2 k11 co | 3-4 k2 !co"},
+        {"carry-over limits the next choice", "", concat({{3, kOnly9}, {3, kNot9}}),
+         "0-2 k9 co f8 !last | 3-5 k2 last"},
+        // Kind 3 keeps its carry-over only when some cycle is combed at position 8.
+        {"kind 3 with 8 clean", "", concat({{3, kOnly3}, {3, kNot9}}), "0-2 k3 !co !f8 | 3-5 k0"},
+        // Only pulldown kinds drop an unneeded carry-over.
+        {"kind 4 with 8 clean", "", concat({{3, "1101011000"}, {3, kNot9}}), "0-2 k4 | 3-5 k0"},
+        {"kind 9 with 8 clean", "", concat({{3, "1101010100"}, {3, kNot9}}), "0-2 k9 | 3-5 k2"},
+        {"no late kind after a carry-over", "", concat({{2, kOnly9}, {1, kOnly0}, {2, kOnly0}}),
+         "0-1 k9 | 2-2 k11 | 3-4 k0"},
+        // A wide kind takes its alternative when it fits as long; a PullDown kind only when it
+        // fits longer, and the segment keeps the length of the main picks.
+        {"wide kind alternative", "", concat({{4, kOnly5}}), "0-3 k5 alt"},
+        {"pulldown alternative fits longer", "", concat({{2, kBoth}, {1, kAltOnly}, {1, kDense}}),
+         "0-1 k0 alt | 2-3 k11"},
+        {"pulldown alternative as long", "", concat({{2, kBoth}, {1, kDense}}), "0-1 k0 | 2-2 k11"},
+        // Kind 5 fits 12 cycles; its alternative goes on through a tolerated cycle 12 and ten
+        // more. The segment keeps the 12 cycles of kind 5, so cycle 12 is not one of its packets.
+        {"alternative keeps its own packets", "skip1",
+         concat({{12, kOnly5}, {1, kSkipHit}, {10, kAltOnly}}), "0-11 k5 alt s0 @ | 12-22 k11"},
+        {"skip 1 tolerates a combed pick", "skip1", skip12, "0-23 k0 s1 @12"},
+        {"skip 0 tolerates none", "", skip12, "0-11 k0 s0 @ | 12-12 k11 | 13-23 k0"},
+        {"skip 1 needs 12 before and 10 after", "skip1", skip11, "0-10 k0 | 11-11 k11 | 12-21 k0"},
+        {"skip 2 needs 11 before and 9 after", "skip2", skip11, "0-21 k0 @11"},
+        {"skip 2, too short a run after", "skip2",
+         concat({{11, kOnly0}, {1, kOnly0Hit}, {8, kOnly0}, {1, kDense}}),
+         "0-10 k0 | 11-11 k11 | 12-19 k0 | 20-20 k11"},
+        {"skip 1 misses at most 2 of 4 picks", "skip1", three, "? | ? | ?"},
+        {"skip 2 misses at most 3", "skip2", three, "0-23 k0"},
+        {"every pick combed is never tolerated", "skip3",
+         concat({{12, kOnly0}, {1, kDense}, {11, kOnly0}}), "? | ? | ?"},
+        // Skip 3 needs 10 cycles before and 8 after. The clean run after the tolerated cycle 10
+        // ends at cycle 19, whose even positions are clean but which shows two combed fields.
+        {"count mode tolerance stops at too little combing", "skip3",
+         concat({{10, kEven30}, {1, "1101010101"}, {8, kEven30}, {1, "0101010000"}, {2, kEven30}}),
+         "0-18 k10 @10 | 19-19 k5 alt | 20-21 k10"},
+        {"the last cycle is never tolerated", "skip1", concat({{12, kOnly0}, {1, kOnly0Hit}}),
+         "0-11 k0 | 12-12 k11"},
+        {"tolerated cycles in order", "skip3",
+         concat({{10, kOnly0}, {1, kOnly0Hit}, {8, kOnly0}, {1, kOnly0Hit}, {9, kOnly0}}),
+         "0-28 k0 s2 @10,19"},
+        {"equally long kinds, none tolerated", "skip1", concat({{24, k016}}), "0-23 k0"},
+        {"tolerance breaks the tie", "skip1", concat({{12, k016}, {1, hit7}, {11, k016}}),
+         "0-23 k1 s0"},
+        // Kinds 3 (picks 1,4,6,9) and 8 (picks 1,4,6,8) both reach the end; kind 3 only by
+        // letting cycle 15, combed at position 9, through.
+        {"fewer tolerated after a carry-over", "skip1",
+         concat({{3, kOnly9}, {12, kOnly3}, {1, "1011010101"}, {11, kOnly3}}),
+         "0-2 k9 co | 3-26 k8 s0"},
+        // Kind 0 fits 13 cycles cleanly; its alternative reaches the end only by letting cycle
+        // 12 (combed at 4) through, so it is refused.
+        {"pulldown alternative must not tolerate more", "skip1",
+         concat({{12, kBoth}, {1, "0101101001"}, {11, kAltOnly}}), "0-12 k0 s0 | 13-23 k11"},
+        // Clean 0,2,4,7,9: kinds 4 (first pick 2) and 5 (first pick 0) fit equally.
+        {"equal runs prefer a first pick below two", "", concat({{3, "0101011010"}}), "0-2 k5 !co"},
+        // Sparse cycles end every 24 and 30 fps run, so an all-clean log is one sparse run.
+        {"dedup, all clean", "dup", concat({{5, kClean}}), "0-4 k17"},
+        {"dedup -6F, all clean", "dup 6f", concat({{5, kClean}}), "0-4 k14"},
+        // 7 cycles: a run rounded down to 6, then a single cycle.
+        {"dedup -3F, all clean", "dup 6f 3f", concat({{7, kClean}}), "0-5 k16 | 6-6 k14"},
+        {"dedup run of two", "dup", runOfTwo, "0-1 k17 | 2-3 k0"},
+        {"dedup -6F run of two", "dup 6f", runOfTwo, "0-1 k14 | ..."},
+        {"dedup -3F run of two", "dup 6f 3f", runOfTwo, "0-1 k15 | ..."},
+        // Rows 6 and up are 12 fps material even under -6F; rows 4 and 5 are not.
+        {"single cycle 1000010000, -6F", "dup 6f", concat({{1, "1000010000"}, {2, kOnly0}}),
+         "0-0 k17 | ..."},
+        {"single cycle 0000100001, -6F", "dup 6f", concat({{1, "0000100001"}, {2, kOnly0}}),
+         "0-0 k17 | ..."},
+        {"single cycle 1000000010, -6F", "dup 6f", concat({{1, "1000000010"}, {2, kOnly0}}),
+         "0-0 k14 | ..."},
+        {"single cycle 1000000001, -6F", "dup 6f", concat({{1, "1000000001"}, {2, kOnly0}}),
+         "0-0 k14 | ..."},
+        {"single cycle 1000000001", "dup", concat({{1, "1000000001"}, {2, kOnly0}}),
+         "0-0 k17 | ..."},
+        // Without dedup an all-clean cycle continues a kind 0 run; with it, it does not.
+        {"sparse cycle ends a pulldown run", "dup", dense0, "0-2 k0 | 3-3 k17 | 4-5 k0"},
+        {"clean cycle continues a pulldown run", "", dense0, "0-5 k0"},
+        {"sparse cycle ends the run after a tolerated cycle", "skip1 dup",
+         concat({{12, kOnly0}, {1, kOnly0Hit}, {10, kOnly0}, {1, kClean}, {5, kOnly0}}),
+         "0-22 k0 @12 | 23-23 k17 | 24-28 k0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto segs = cut(c.patterns, with(c.options));
+        std::vector<std::string> want;
+        for (std::size_t at = 0, bar = 0; bar != std::string::npos; at = bar + 3)
+            want.push_back(c.want.substr(at, (bar = c.want.find(" | ", at)) - at));
+        const bool more = want.back() == "...";
+        const std::size_t n = want.size() - (more ? 1 : 0);
+        if (more ? segs.size() < n : segs.size() != n) {
+            ADD_FAILURE() << segs.size() << " segments:\n" << dump(segs);
+            continue;
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            SCOPED_TRACE("segment " + std::to_string(i));
+            if (want[i] != "?") expectSegment(segs[i], want[i]);
+        }
+    }
 }
 
-TEST(CutSegments, SparseCycleEndsTheCleanRunAfterAToleratedCycle) {
-    RunSettings s = settings();
-    s.dedup = true;
-    setSkip(s, 1);
-    const auto segs =
-        cut(concat({{12, kOnly0}, {1, kOnly0Hit}, {10, kOnly0}, {1, kClean}, {5, kOnly0}}), s);
-    EXPECT_EQ(cuts(segs),
-              (std::vector<Cut>{{0, 22, 0, false}, {23, 23, 17, false}, {24, 28, 0, false}}));
-    EXPECT_EQ(segs[0].skipCycles, (std::vector<int>{12}));
+TEST(CutSegments, TextsOfTheKinds) {
+    const RunSettings s = settings();
+    EXPECT_EQ(segmentText(buildFilterTable(s), cut(concat({{5, kClean}}), s)[0]),
+              ".DoubleWeave().PullDown(0,2)");
+    EXPECT_EQ(buildFilterTable(with("no30"))[10].scriptText, ".F60()");
 }
 
 TEST(CutSegments, RejectsAnEmptyLog) {

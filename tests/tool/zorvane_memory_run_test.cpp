@@ -59,28 +59,23 @@ TEST(MemoryRun, MatchesEveryGoldenWholeRun) {
 TEST(MemoryRun, FailuresLeaveNoOutput) {
     struct Case {
         const char* log;
-        std::vector<std::string> options;
+        const char* options;
         int status;
         const char* consoleEnd;
     };
     const Case table[] = {
-        {"totl 10\n0-0\n", {}, kExitFailure, "Error:There is format error in log file.\n"},
-        {"total 2\n0-0\n40-1\n",
-         {},
-         kExitFailure,
+        {"totl 10\n0-0\n", "", kExitFailure, "Error:There is format error in log file.\n"},
+        {"total 2\n0-0\n40-1\n", "", kExitFailure,
          "input  :(log text)\nError:There is format error in log file.\n"},
-        {"total 10\n0-0\n",
-         {"-help"},
-         kExitOk,
+        {"total 10\n0-0\n", "-help", kExitOk,
          "-3F    (default 0)  under-3fps =true if \"1\" && -DUP,-6F==true\n"},
-        {"total 10\n0-0\n5-0\n",
-         {},
-         kExitOk,
+        {"total 10\n0-0\n5-0\n", "", kExitOk,
          "\nWarning:There are some errors in log file.\noutput :(output text)\n"},
     };
     for (const Case& c : table) {
         SCOPED_TRACE(c.log);
-        const MemoryRun run = runInMemory(c.options, "Func_60fps=Bob()\n", c.log, true);
+        const MemoryRun run =
+            runInMemory(qextest::words(c.options), "Func_60fps=Bob()\n", c.log, true);
         EXPECT_EQ(run.status, c.status);
         EXPECT_TRUE(run.console.starts_with(bannerText()));
         EXPECT_TRUE(run.console.ends_with(c.consoleEnd)) << run.console;

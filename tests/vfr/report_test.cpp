@@ -14,23 +14,13 @@ namespace {
 
 using namespace qexvfr;
 
-struct PartWant {
-    int64_t first, last;
-    int line;
-};
-
-std::vector<PartWant> shape(const std::vector<ReportPart>& parts) {
-    std::vector<PartWant> v;
-    for (const ReportPart& p : parts) v.push_back({p.first, p.last, p.line});
+// The parts as "FIRST-LAST@LINE", space-separated.
+std::string shape(const std::vector<ReportPart>& parts) {
+    std::string v;
+    for (const ReportPart& p : parts)
+        v += (v.empty() ? "" : " ") + std::to_string(p.first) + "-" + std::to_string(p.last) + "@" +
+             std::to_string(p.line);
     return v;
-}
-
-bool operator==(const PartWant& a, const PartWant& b) {
-    return a.first == b.first && a.last == b.last && a.line == b.line;
-}
-
-std::ostream& operator<<(std::ostream& o, const PartWant& p) {
-    return o << p.first << "-" << p.last << "@" << p.line;
 }
 
 const char* const kSampleDef =
@@ -49,37 +39,26 @@ const char* const kSampleDef =
     "end\n";
 
 TEST(DefinitionParts, FollowTheStatementsAsQexReadsThem) {
-    struct Case {
+    const struct {
         const char* name;
         std::string def;
         int64_t frames;
-        std::vector<PartWant> want;
-    };
-    const std::vector<Case> cases = {
-        {"generated",
-         kSampleDef,
-         595,
-         {{0, 234, 9}, {235, 404, 10}, {405, 409, 11}, {410, 594, 12}}},
-        {"uncovered stretches and an open end",
-         "10-19 [30] on\r\n\r\n40- [24] (5,0,2)\r\n",
-         60,
-         {{0, 9, 0}, {10, 19, 1}, {20, 39, 0}, {40, 59, 3}}},
-        {"a later statement wins",
-         "0-99 [24] (5,0,2)\n# a comment\n50-59 [60] 'Bob()'\n",
-         100,
-         {{0, 49, 1}, {50, 59, 3}, {60, 99, 1}}},
+        const char* want;
+    } cases[] = {
+        {"generated", kSampleDef, 595, "0-234@9 235-404@10 405-409@11 410-594@12"},
+        {"uncovered stretches and an open end", "10-19 [30] on\r\n\r\n40- [24] (5,0,2)\r\n", 60,
+         "0-9@0 10-19@1 20-39@0 40-59@3"},
+        {"a later statement wins", "0-99 [24] (5,0,2)\n# a comment\n50-59 [60] 'Bob()'\n", 100,
+         "0-49@1 50-59@3 60-99@1"},
         {"offset, key frames, chapters and end",
-         "offset 10\n0-9 [30] on\n5\nkeyframes {\n"
-         "0 Start\n20 Mid\n}\n10-19 [60] on\nend\n50-59 [24] on\n",
-         40,
-         {{0, 9, 0}, {10, 19, 2}, {20, 29, 8}, {30, 39, 0}}},
+         "offset 10\n0-9 [30] on\n5\nkeyframes {\n0 Start\n20 Mid\n}\n10-19 [60] on\nend\n"
+         "50-59 [24] on\n",
+         40, "0-9@0 10-19@2 20-29@8 30-39@0"},
         {"key frame block closed after a frame, ranges past the end",
-         "keyframes {\n3 }\nSET x='y'\n0-3 [30] on\n2-999 [24] on\n",
-         12,
-         {{0, 1, 4}, {2, 11, 5}}},
-        {"nothing", "end\n0-9 [30] on\n", 5, {{0, 4, 0}}},
+         "keyframes {\n3 }\nSET x='y'\n0-3 [30] on\n2-999 [24] on\n", 12, "0-1@4 2-11@5"},
+        {"nothing", "end\n0-9 [30] on\n", 5, "0-4@0"},
     };
-    for (const Case& c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(shape(definition_parts(c.def, c.frames)), c.want) << c.name;
     auto parts = definition_parts(kSampleDef, 595);
     EXPECT_EQ(parts[1].text, "235-404 [30] <10>");

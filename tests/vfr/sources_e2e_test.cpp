@@ -51,28 +51,19 @@ TEST_F(Sources, ProgressiveRatesKeepEveryFrame) {
         const char* name;
         const char* source;  // lavfi video
         int num, den;
-        std::vector<std::string> codec;
+        const char* codec;
     } cases[] = {
-        {"film.mkv",
-         "testsrc2=size=320x240:rate=24000/1001:d=4",
-         24000,
-         1001,
-         {"-c:v", "libx264", "-preset", "ultrafast"}},
-        {"cinema.ts", "testsrc=size=352x288:rate=24:d=3.5", 24, 1, {"-c:v", "mpeg2video"}},
-        {"pal.ts",
-         "life=size=320x256:rate=25:ratio=0.4:seed=7,trim=duration=3.2",
-         25,
-         1,
-         {"-c:v", "mpeg2video", "-g", "12"}},
-        {"pal.mp4",
-         "testsrc2=size=256x144:rate=25:d=2.96",
-         25,
-         1,
-         {"-c:v", "libx264", "-preset", "ultrafast", "-bf", "3"}},
+        {"film.mkv", "testsrc2=size=320x240:rate=24000/1001:d=4", 24000, 1001,
+         "-c:v libx264 -preset ultrafast"},
+        {"cinema.ts", "testsrc=size=352x288:rate=24:d=3.5", 24, 1, "-c:v mpeg2video"},
+        {"pal.ts", "life=size=320x256:rate=25:ratio=0.4:seed=7,trim=duration=3.2", 25, 1,
+         "-c:v mpeg2video -g 12"},
+        {"pal.mp4", "testsrc2=size=256x144:rate=25:d=2.96", 25, 1,
+         "-c:v libx264 -preset ultrafast -bf 3"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::string> output = c.codec;
+        std::vector<std::string> output = qextest::words(c.codec);
         output.insert(output.end(), {"-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest"});
         ASSERT_NO_THROW(
             qextest::lavfi_recording(c.name, c.source, output, "sine=f=440", dir_.path()));
@@ -134,38 +125,29 @@ TEST_F(Sources, VariableRateKeepsEachFramesTime) {
 TEST_F(Sources, ShapeAndColourReachTheOutput) {
     const struct {
         const char* name;
-        const char* source;               // lavfi video
-        std::vector<std::string> output;  // codec and colour options
+        const char* source;  // lavfi video
+        const char* output;  // codec and colour options
         std::string sar, colour, shown;
     } cases[] = {
         // HD broadcast scaled down: 4:3 samples, shown at 16:9.
-        {"hd.ts",
-         "testsrc2=size=360x270:rate=30000/1001:d=2",
-         {"-c:v", "mpeg2video", "-flags", "+ilme+ildct", "-aspect", "16:9", "-color_primaries",
-          "bt709", "-color_trc", "bt709", "-colorspace", "bt709", "-color_range", "tv"},
-         "4:3",
-         "tv,bt709,bt709,bt709",
-         "480x270"},
+        {"hd.ts", "testsrc2=size=360x270:rate=30000/1001:d=2",
+         "-c:v mpeg2video -flags +ilme+ildct -aspect 16:9 -color_primaries bt709 -color_trc bt709 "
+         "-colorspace bt709 -color_range tv",
+         "4:3", "tv,bt709,bt709,bt709", "480x270"},
         // Anamorphic 16:9 standard definition.
-        {"sd.ts",
-         "testsrc=size=360x240:rate=30000/1001:d=2",
-         {"-c:v", "mpeg2video", "-aspect", "16:9", "-color_primaries", "smpte170m", "-color_trc",
-          "smpte170m", "-colorspace", "smpte170m", "-color_range", "tv"},
-         "32:27",
-         "tv,smpte170m,smpte170m,smpte170m",
-         "427x240"},
+        {"sd.ts", "testsrc=size=360x240:rate=30000/1001:d=2",
+         "-c:v mpeg2video -aspect 16:9 -color_primaries smpte170m -color_trc smpte170m "
+         "-colorspace smpte170m -color_range tv",
+         "32:27", "tv,smpte170m,smpte170m,smpte170m", "427x240"},
         // PAL 4:3 samples in full range, at a rate served frame for frame.
-        {"pal.mkv",
-         "rgbtestsrc=size=320x240:rate=25:d=3,setsar=12/11",
-         {"-c:v", "libx264", "-preset", "ultrafast", "-color_primaries", "bt470bg", "-color_trc",
-          "gamma28", "-colorspace", "bt470bg", "-color_range", "pc"},
-         "12:11",
-         "pc,bt470bg,bt470bg,bt470bg",
-         "349x240"},
+        {"pal.mkv", "rgbtestsrc=size=320x240:rate=25:d=3,setsar=12/11",
+         "-c:v libx264 -preset ultrafast -color_primaries bt470bg -color_trc gamma28 "
+         "-colorspace bt470bg -color_range pc",
+         "12:11", "pc,bt470bg,bt470bg,bt470bg", "349x240"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::string> output = c.output;
+        std::vector<std::string> output = qextest::words(c.output);
         output.insert(output.end(), {"-pix_fmt", "yuv420p"});
         ASSERT_NO_THROW(qextest::lavfi_recording(c.name, c.source, output, {}, dir_.path()));
         const std::string out = std::string(c.name) + ".mkv";
