@@ -33,8 +33,8 @@ int main(int argc, char** argv) {
     }
     try {
         const Summary s = run(o, std::vector<std::string>(argv, argv + argc));
-        std::printf("%s: %s\n%lld frames, %s, %s, shown at %dx%d\n", s.output.c_str(),
-                    shares_text(s.shares).c_str(), (long long)s.frames,
+        std::printf("%s: %s\n%lld frame%s, %s, %s, shown at %dx%d\n", s.output.c_str(),
+                    shares_text(s.shares).c_str(), (long long)s.frames, s.frames == 1 ? "" : "s",
                     clock_text(total_ms(s.shares)).c_str(), size_text(s.bytes).c_str(),
                     s.shown.width, s.shown.height);
         if (!s.kept.empty()) std::printf("kept: %s\n", s.kept.c_str());
