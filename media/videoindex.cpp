@@ -508,12 +508,21 @@ TimelineBuilder::TimelineBuilder(const VideoIndex& index, bool fields, uint32_t 
     bits_ = std::clamp<int>(index.timestamp_bits, 8, 64);
 }
 
-int64_t TimelineBuilder::step(int64_t from, int64_t to) const {
+namespace {
+
+// How far timestamp `to` lies after `from` on a clock that wraps at 2^bits (negative: before).
+int64_t wrapped_step(int bits, int64_t from, int64_t to) {
     const uint64_t d = uint64_t(to) - uint64_t(from);
-    if (bits_ == 64) return int64_t(d);
-    const uint64_t mask = (uint64_t(1) << bits_) - 1, half = uint64_t(1) << (bits_ - 1);
+    if (bits == 64) return int64_t(d);
+    const uint64_t mask = (uint64_t(1) << bits) - 1, half = uint64_t(1) << (bits - 1);
     const uint64_t m = d & mask;
     return m >= half ? int64_t(m) - int64_t(mask) - 1 : int64_t(m);
+}
+
+}  // namespace
+
+int64_t TimelineBuilder::step(int64_t from, int64_t to) const {
+    return wrapped_step(bits_, from, to);
 }
 
 void TimelineBuilder::field(int picture, bool bottom) {
@@ -647,13 +656,7 @@ std::vector<int64_t> own_frame_times(const VideoIndex& index, const Timeline& ti
     const __int128 max_step =
         __int128(index.time_base_den) * max_step_seconds / index.time_base_num;
     const int bits = std::clamp<int>(index.timestamp_bits, 8, 64);
-    auto step = [bits](int64_t from, int64_t to) {
-        const uint64_t d = uint64_t(to) - uint64_t(from);
-        if (bits == 64) return int64_t(d);
-        const uint64_t mask = (uint64_t(1) << bits) - 1, half = uint64_t(1) << (bits - 1);
-        const uint64_t m = d & mask;
-        return m >= half ? int64_t(m) - int64_t(mask) - 1 : int64_t(m);
-    };
+    auto step = [bits](int64_t from, int64_t to) { return wrapped_step(bits, from, to); };
     // The pictures' times first; the frames that repeat a picture share the time to the next
     // picture evenly (a picture missing, or a part at a lower rate than the clip's).
     std::vector<int64_t> out(timeline.frames.size(), 0);
