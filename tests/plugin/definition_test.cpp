@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plugin/definition.h"
@@ -181,147 +184,146 @@ TEST(DefinitionFile, PathThatOpensButCannotBeReadIsAReadError) {
 // ---------------------------------------------------------------------------
 // Statements
 
-TEST(SetStatement, SectionsNamesAndReplacement) {
-    QexModel m(20, 30, 30000, 1001);
-    ASSERT_EQ(read(m,
-                   "set [24] f24='Film()'\n"
-                   "set [60]F24 = \"Sixty()\"  \n"
-                   "set f24={Other()}\n"
-                   "set [ 24] spaced = x\n"
-                   "settings is here = plain value # comment\n")
-                  .result,
-              0);
-    ASSERT_EQ(m.sets->count, 3);
-    EXPECT_STREQ(m.sets->names[0], "f24");
-    EXPECT_STREQ(m.sets->values[0][0], "Film()");
-    EXPECT_STREQ(m.sets->values[2][0], "Sixty()");
-    EXPECT_STREQ(m.sets->values[1][0], "Other()");  // no section: slot of 30
-    // "[ 24]" is no section: the name runs from "[" to "=".
-    EXPECT_STREQ(m.sets->names[1], "[ 24] spaced");
-    EXPECT_STREQ(m.sets->values[1][1], "x");
-    // A line starting with the letters "set" is a set statement.
-    EXPECT_STREQ(m.sets->names[2], "tings is here");
-    EXPECT_STREQ(m.sets->values[1][2], "plain value");
+// A model of `frames` frames at 30000/1001 that has read `text`, which must give `result`.
+std::unique_ptr<QexModel> loaded(const std::string& text, int result, int frames = 20,
+                                 const ProjectLoader& loader = {}) {
+    auto m = std::make_unique<QexModel>(frames, 30, 30000, 1001);
+    EXPECT_EQ(read(*m, text, loader).result, result) << text;
+    return m;
 }
 
-TEST(SetStatement, NoSectionUsesTheTwentyFourSlotUnderThatPriority) {
-    QexModel m(20, 24, 24000, 1001);
-    ASSERT_EQ(read(m, "set nm=abc\n").result, 0);
-    EXPECT_STREQ(m.sets->values[0][0], "abc");
-    EXPECT_STREQ(m.sets->values[1][0], "");
+// The field entries at `positions` as "position:" and the members that are not zero: flags f,
+// alias a (255 a pattern or on/off pair, 65 a project), set s, rate r, project byte p, post
+// alias post.
+std::string fields(const QexModel& m, std::initializer_list<int> positions) {
+    std::string out;
+    for (int p : positions) {
+        const FieldEntry& e = m.field_map[size_t(p)];
+        out += (out.empty() ? "" : " ") + std::to_string(p) + ":";
+        const std::pair<const char*, int> members[] = {
+            {"f", e.flags}, {"a", e.alias},        {"s", e.set_index},
+            {"r", e.rate},  {"p", e.project_byte}, {"post", e.post_alias}};
+        for (auto [key, v] : members)
+            if (v) out += key + std::to_string(v);
+    }
+    return out;
+}
+
+// The set names, each with its values for the rate slots 24/30/60: "name=a/b/c; ...".
+std::string sets_of(const QexModel& m) {
+    std::string out;
+    for (int i = 0; i < m.sets->count; ++i)
+        out += std::string(i ? "; " : "") + m.sets->names[i] + "=" + m.sets->values[0][i] + "/" +
+               m.sets->values[1][i] + "/" + m.sets->values[2][i];
+    return out;
+}
+
+// The chapters as "position name; ...".
+std::string chapters_of(const QexModel& m) {
+    std::string out;
+    for (int i = 0; i < m.chapters->count; ++i)
+        out += std::string(i ? "; " : "") + std::to_string(m.chapters->entries[i].position) + " " +
+               m.chapters->entries[i].name;
+    return out;
+}
+
+// The filter aliases as "text; ...".
+std::string aliases_of(const QexModel& m) {
+    std::string out;
+    for (int i = 0; i < m.aliases->count; ++i)
+        out += std::string(i ? "; " : "") + m.aliases->text[i];
+    return out;
+}
+
+TEST(SetStatement, SectionsNamesAndReplacement) {
+    const auto m = loaded(
+        "set [24] f24='Film()'\nset [60]F24 = \"Sixty()\"  \nset f24={Other()}\n"
+        "set [ 24] spaced = x\nsettings is here = plain value # comment\n",
+        0);
+    // A set without a section fills the slot of 30; "[ 24]" is no section, so the name runs
+    // from "[" to "="; a line starting with the letters "set" is a set statement.
+    EXPECT_EQ(sets_of(*m),
+              "f24=Film()/Other()/Sixty(); [ 24] spaced=/x/; tings is here=/plain value/");
+    QexModel p(20, 24, 24000, 1001);  // under priority 24, no section is the slot of 24
+    ASSERT_EQ(read(p, "set nm=abc\n").result, 0);
+    EXPECT_EQ(sets_of(p), "nm=abc//");
 }
 
 TEST(OffsetStatement, SignedAndAppliedToFrameStatementsOnly) {
-    QexModel m(100, 30, 30000, 1001);
-    ASSERT_GE(read(m, "offset - 10\n20-29 on\nkeyframes {\n5\n}\n").result, 0);
-    EXPECT_EQ(m.st.frame_offset, -10);
-    EXPECT_TRUE(is_selected(m.field_map[20]));
-    EXPECT_FALSE(is_selected(m.field_map[40]));
-    EXPECT_TRUE(m.field_map[10].flags & kFlagKeyframe);  // keyframe lines ignore the offset
+    const auto m = loaded("offset - 10\n20-29 on\nkeyframes {\n5\n}\n", 0, 100);
+    EXPECT_EQ(m->st.frame_offset, -10);
+    // keyframe lines ignore the offset
+    EXPECT_EQ(fields(*m, {20, 40, 10}), "20:f1a255r30 40: 10:f4");
 }
 
 TEST(ModeStatement, EveryKey) {
-    QexModel m(20, 30, 30000, 1001);
-    ASSERT_EQ(read(m,
-                   "mode pattern_origin = top\n"
-                   "mode pattern_shift = - 3\n"
-                   "mode fps_priority = 24\n"
-                   "mode fps_adjust = on\n"
-                   "mode keyframes_grouping=on # yes\n"
-                   "mode chapter_language = 'jpn'\n"
-                   "mode chapter_charset = UTF-16   \n")
-                  .result,
-              0);
-    EXPECT_EQ(m.st.pattern_origin, kOriginTop);
-    EXPECT_EQ(m.st.pattern_shift, -3);
-    EXPECT_EQ(m.st.fps_priority, 24);
-    EXPECT_EQ(m.st.fps_adjust, 1);
-    EXPECT_EQ(m.st.keyframes_grouping, 1);
-    EXPECT_STREQ(m.chapters->language, "jpn");
-    EXPECT_STREQ(m.chapters->charset, "UTF-16");
-    ASSERT_EQ(read(m,
-                   "mode fps_adjust = off\nmode pattern_origin = offset\n"
-                   "mode pattern_shift = 256\n")
-                  .result,
-              0);
-    EXPECT_EQ(m.st.fps_adjust, 0);
-    EXPECT_EQ(m.st.pattern_origin, kOriginOffset);
-    EXPECT_EQ(m.st.pattern_shift, 0);  // only the low eight bits count
+    const auto m = loaded(
+        "mode pattern_origin = top\nmode pattern_shift = - 3\nmode fps_priority = 24\n"
+        "mode fps_adjust = on\nmode keyframes_grouping=on # yes\nmode chapter_language = 'jpn'\n"
+        "mode chapter_charset = UTF-16   \n",
+        0);
+    auto modes = [&] {
+        return std::to_string(m->st.pattern_origin) + " " + std::to_string(m->st.pattern_shift) +
+               " " + std::to_string(m->st.fps_priority) + " " + std::to_string(m->st.fps_adjust) +
+               " " + std::to_string(m->st.keyframes_grouping) + " " + m->chapters->language + " " +
+               m->chapters->charset;
+    };
+    EXPECT_EQ(modes(), std::to_string(kOriginTop) + " -3 24 1 1 jpn UTF-16");
+    ASSERT_EQ(
+        read(*m, "mode fps_adjust = off\nmode pattern_origin = offset\nmode pattern_shift = 256\n")
+            .result,
+        0);
+    // only the low eight bits of a shift count; a text without a byte order mark sets the
+    // charset again
+    EXPECT_EQ(modes(), std::to_string(kOriginOffset) + " 0 24 0 1 jpn SHIFT_JIS");
 }
 
 TEST(Keyframes, BlockLinesMarkKeyframesAndChapters) {
-    QexModel m(2000, 30, 30000, 1001);
-    ASSERT_EQ(read(m,
-                   "keyframes {\n"
-                   "  1234 Opening\n"
-                   "  # comment\n"
-                   "\n"
-                   "  300\n"
-                   "  40 'Part A' }\n"
-                   "  50 }\n"
-                   "1500\n")
-                  .result,
-              0);
-    EXPECT_EQ(m.st.in_keyframes_block, 0);
-    EXPECT_TRUE(m.field_map[2468].flags & kFlagKeyframe);
-    EXPECT_TRUE(m.field_map[2468].flags & kFlagChapter);
-    EXPECT_TRUE(m.field_map[600].flags & kFlagKeyframe);
-    EXPECT_FALSE(m.field_map[600].flags & kFlagChapter);
-    EXPECT_TRUE(m.field_map[100].flags & kFlagKeyframe);
+    const auto m =
+        loaded("keyframes {\n  1234 Opening\n  # comment\n\n  300\n  40 'Part A' }\n  50 }\n1500\n",
+               0, 2000);
+    EXPECT_EQ(m->st.in_keyframes_block, 0);
     // "50 }" ends the block; the next line is a frame statement again (a single frame).
-    EXPECT_TRUE(m.field_map[3000].flags & kFlagKeyframe);
-    ASSERT_EQ(m.chapters->count, 2);
-    EXPECT_EQ(m.chapters->entries[0].position, 80);
-    EXPECT_STREQ(m.chapters->entries[0].name, "Part A");
-    EXPECT_EQ(m.chapters->entries[1].position, 2468);
-    EXPECT_STREQ(m.chapters->entries[1].name, "Opening");
-}
-
-TEST(Keyframes, BlockLeftOpenIsNotAnError) {
-    QexModel m(20, 30, 30000, 1001);
-    EXPECT_EQ(read(m, "keyframes {\n3\n").result, 0);
-    EXPECT_EQ(m.st.in_keyframes_block, 1);
+    EXPECT_EQ(fields(*m, {2468, 600, 100, 3000}), "2468:f12 600:f4 100:f4 3000:f4");
+    EXPECT_EQ(chapters_of(*m), "80 Part A; 2468 Opening");
+    // A block left open is no error.
+    EXPECT_EQ(loaded("keyframes {\n3\n", 0)->st.in_keyframes_block, 1);
 }
 
 TEST(Chapters, SortedReplacedByPositionAndOnlyOnSingleFrames) {
-    QexModel m(100, 30, 30000, 1001);
-    const Read r = read(m,
-                        "50 chapter = Middle\n"
-                        "10 chapter=\"Start\"\n"
-                        "50 chapter = Renamed\n"
-                        "60-70 chapter = Ignored\n");
-    EXPECT_EQ(r.result, 4);  // a chapter on a range does nothing
-    ASSERT_EQ(m.chapters->count, 2);
-    EXPECT_EQ(m.chapters->entries[0].position, 20);
-    EXPECT_STREQ(m.chapters->entries[0].name, "Start");
-    EXPECT_EQ(m.chapters->entries[1].position, 100);
-    EXPECT_STREQ(m.chapters->entries[1].name, "Renamed");
-    EXPECT_FALSE(m.field_map[120].flags & kFlagChapter);
+    // a chapter on a range does nothing
+    const auto m = loaded(
+        "50 chapter = Middle\n10 chapter=\"Start\"\n50 chapter = Renamed\n60-70 chapter = Ignored\n",
+        4, 100);
+    EXPECT_EQ(chapters_of(*m), "20 Start; 100 Renamed");
+    EXPECT_FALSE(m->field_map[120].flags & kFlagChapter);
 }
 
 TEST(Charset, ByteOrderMarkSetsUtf8UnlessOverridden) {
-    QexModel m(20, 30, 30000, 1001);
-    ASSERT_EQ(read(m, "\xEF\xBB\xBFset nm=x\n").result, 0);
-    EXPECT_EQ(m.chapters->bom, 1);
-    EXPECT_STREQ(m.chapters->charset, "UTF-8");
-    EXPECT_EQ(m.sets->count, 1);  // parsing starts after the mark
-    QexModel n(20, 30, 30000, 1001);
-    ASSERT_EQ(read(n, "\xEF\xBB\xBF# x\nmode chapter_charset = CP932\n").result, 0);
-    EXPECT_STREQ(n.chapters->charset, "CP932");
-    QexModel o(20, 30, 30000, 1001);
-    ASSERT_EQ(read(o, "0 on\n").result, 7);
-    EXPECT_EQ(o.chapters->bom, 0);
-    EXPECT_STREQ(o.chapters->charset, "SHIFT_JIS");
+    const struct {
+        std::string text;
+        int result, bom;
+        const char* charset;
+        int sets;
+    } cases[] = {
+        {"\xEF\xBB\xBFset nm=x\n", 0, 1, "UTF-8", 1},  // parsing starts after the mark
+        {"\xEF\xBB\xBF# x\nmode chapter_charset = CP932\n", 0, 1, "CP932", 0},
+        {"0 on\n", 7, 0, "SHIFT_JIS", 0},
+    };
+    for (const auto& c : cases) {
+        const auto m = loaded(c.text, c.result);
+        EXPECT_EQ(m->chapters->bom, c.bom) << c.text;
+        EXPECT_STREQ(m->chapters->charset, c.charset) << c.text;
+        EXPECT_EQ(m->sets->count, c.sets) << c.text;
+    }
 }
 
 TEST(LineEnds, CrLfReadsLikeLf) {
     const std::string lf =
         "set [24] f24='Film()'\ndefault 24=f24\nmode fps_adjust = on\n"
         "0-9 [24]\n10-19 [30] on\nkeyframes {\n3 Title\n}\n";
-    std::string crlf;
-    for (char c : lf) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     QexModel a(40, 30, 30000, 1001), b(40, 30, 30000, 1001);
-    const Read ra = read(a, lf), rb = read(b, crlf);
+    const Read ra = read(a, lf), rb = read(b, qextest::replace_all(lf, "\n", "\r\n"));
     EXPECT_EQ(ra.result, rb.result);
     EXPECT_EQ(ra.line, rb.line);
     EXPECT_EQ(selected_positions(a), selected_positions(b));
@@ -334,23 +336,39 @@ TEST(Selection, FieldPositionsResultAndLine) {
     const struct {
         const char* what;
         std::string text;
-        int result, line;
+        int frames, result, line;
         std::vector<int> positions;
     } cases[] = {
         // 598 characters: a comment chunk of 510, then the remaining 88 as a line of its own.
-        {"long", "#" + repeat('a', 509) + repeat(' ', 80) + "5-6 on_b\n7\n", 0, 3, {11, 13}},
+        {"long", "#" + repeat('a', 509) + repeat(' ', 80) + "5-6 on_b\n7\n", 20, 0, 3, {11, 13}},
         // 509 characters and the newline fit one chunk; 510 characters leave the newline to a
         // chunk (and a line number) of its own.
-        {"509", "#" + repeat('x', 508) + "\n5 on\n", 7, 2, {10}},
-        {"510", "#" + repeat('x', 509) + "\n5 on\n", 7, 3, {10}},
-        {"NUL", std::string("0-1 on\0 garbage ((\n2-3 on_b\n", 28), 6, 2, {0, 2, 5, 7}},
-        {"lists", "0-4 (10, 0 2,4 , 6 8)\n5-9 <0110>\n", 1, 2, {0, 2, 4, 6, 8, 11, 12, 15, 16, 19}},
+        {"509", "#" + repeat('x', 508) + "\n5 on\n", 20, 7, 2, {10}},
+        {"510", "#" + repeat('x', 509) + "\n5 on\n", 20, 7, 3, {10}},
+        {"NUL", std::string("0-1 on\0 garbage ((\n2-3 on_b\n", 28), 20, 6, 2, {0, 2, 5, 7}},
+        {"lists",
+         "0-4 (10, 0 2,4 , 6 8)\n5-9 <0110>\n",
+         20,
+         1,
+         2,
+         {0, 2, 4, 6, 8, 11, 12, 15, 16, 19}},
         // A position above 31 stops the list; the ")" must still follow.
-        {"above 31", "0-4 (5,1,40)\n", 1, 1, {1, 6}},
+        {"above 31", "0-4 (5,1,40)\n", 20, 1, 1, {1, 6}},
+        // Open ended ranges run to the last frame, or G - 1 + offset; an end past the last
+        // frame is clamped to it; a range that runs backwards selects nothing.
+        {"open ended", "90- on\n", 100, 7, 1, {180, 182, 184, 186, 188, 190, 192, 194, 196, 198}},
+        {"open ended, offset",
+         "offset -10\n90- on\n",
+         100,
+         7,
+         2,
+         {160, 162, 164, 166, 168, 170, 172, 174, 176, 178}},
+        {"clamped", "95-500 on\n", 100, 7, 1, {190, 192, 194, 196, 198}},
+        {"backwards", "50-40 [24] 'Film()'\n", 100, 1, 1, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        QexModel m(20, 30, 30000, 1001);
+        QexModel m(c.frames, 30, 30000, 1001);
         const Read r = read(m, c.text);
         EXPECT_EQ(r.result, c.result);
         EXPECT_EQ(r.line, c.line);
@@ -359,172 +377,89 @@ TEST(Selection, FieldPositionsResultAndLine) {
     EXPECT_EQ(601u, cases[0].text.size());
 }
 
-TEST(FrameStatement, SingleFrameIsAKeyframeUnlessGrouping) {
-    QexModel m(20, 30, 30000, 1001);
-    ASSERT_EQ(read(m, "default 30=on\n5\n").result, 0);
-    EXPECT_EQ(m.field_map[10].flags, kFlagKeyframe);
-    QexModel g(20, 30, 30000, 1001);
-    ASSERT_EQ(read(g, "default 30=on\nmode keyframes_grouping = on\n5\n").result, 7);
-    EXPECT_EQ(g.field_map[10].flags, kFlagOn);
-}
-
-TEST(FrameStatement, OpenEndedRangesAndOffsets) {
-    QexModel m(100, 30, 30000, 1001);
-    ASSERT_EQ(read(m, "90- on\n").result, 7);
-    EXPECT_EQ(selected_positions(m).back(), 198);
-    QexModel o(100, 30, 30000, 1001);
-    ASSERT_EQ(read(o, "offset -10\n90- on\n").result, 7);
-    EXPECT_EQ(selected_positions(o).front(), 160);
-    EXPECT_EQ(selected_positions(o).back(), 178);  // ends at frame 89 = G - 11
-    QexModel c(100, 30, 30000, 1001);
-    ASSERT_EQ(read(c, "95-500 on\n").result, 7);  // end clamped to the last frame
-    EXPECT_EQ(selected_positions(c).back(), 198);
-    QexModel inv(100, 30, 30000, 1001);
-    ASSERT_EQ(read(inv, "50-40 [24] 'Film()'\n").result, 1);
-    EXPECT_TRUE(selected_positions(inv).empty());
-    EXPECT_EQ(inv.aliases->count, 1);
-    EXPECT_EQ(inv.aliases->phase_bits[0], 1);
+TEST(FrameStatement, SingleFramesAndBackwardRanges) {
+    EXPECT_EQ(loaded("default 30=on\n5\n", 0)->field_map[10].flags, kFlagKeyframe);
+    EXPECT_EQ(loaded("default 30=on\nmode keyframes_grouping = on\n5\n", 7)->field_map[10].flags,
+              kFlagOn);
+    // A backwards range still makes its alias.
+    const auto inv = loaded("50-40 [24] 'Film()'\n", 1, 100);
+    EXPECT_EQ(inv->aliases->count, 1);
+    EXPECT_EQ(inv->aliases->phase_bits[0], 1);
 }
 
 TEST(FrameStatement, RateItemsTimeStampsAndColons) {
-    QexModel m(100, 30, 30000, 1001);
-    ASSERT_EQ(read(m, "0-9 [ 24 ] 'Film()'\n10-19 : 00:01:30 on\n").result, 7);
-    EXPECT_EQ(m.field_map[0].rate, 24);
-    EXPECT_EQ(m.field_map[2 * 10].rate, 30);
-    EXPECT_TRUE(is_selected(m.field_map[20]));
-    EXPECT_TRUE(is_selected(m.field_map[38]));
+    const auto m = loaded("0-9 [ 24 ] 'Film()'\n10-19 : 00:01:30 on\n", 7, 100);
+    EXPECT_EQ(fields(*m, {0, 20, 38}), "0:f1a1r24 20:f1a255r30 38:f1a255r30");
 }
 
 TEST(FrameStatement, QuotedExpressionsShareAliasesIgnoringCase) {
-    QexModel m(100, 30, 30000, 1001);
-    ASSERT_EQ(read(m,
-                   "0-9 'Film() '\n"
-                   "10-19 \"film()\"\n"
-                   "20-29 `Film()'\n"
-                   "30-39 {Other(\"x\")}\n"
-                   "40-49 'Open ended\n")
-                  .result,
-              1);
-    ASSERT_EQ(m.aliases->count, 3);
-    EXPECT_STREQ(m.aliases->text[0], "Film()");
-    EXPECT_STREQ(m.aliases->text[1], "Other(\"x\")");
-    EXPECT_STREQ(m.aliases->text[2], "Open ended");
-    EXPECT_EQ(m.field_map[40].alias, 1);
-    EXPECT_EQ(m.field_map[60].alias, 2);
-    EXPECT_EQ(m.field_map[80].alias, 3);
+    const auto m = loaded(
+        "0-9 'Film() '\n10-19 \"film()\"\n20-29 `Film()'\n30-39 {Other(\"x\")}\n"
+        "40-49 'Open ended\n",
+        1, 100);
+    EXPECT_EQ(aliases_of(*m), "Film(); Other(\"x\"); Open ended");
+    EXPECT_EQ(fields(*m, {40, 60, 80}), "40:f1a1r30 60:f1a2r30 80:f1a3r30");
 }
 
 TEST(InlineScanner, KeywordNumbersAndOddSequences) {
-    EXPECT_EQ(scan_inline_keyword("tpr <x.tpr>"), 0);
-    EXPECT_EQ(scan_inline_keyword("  (5,0,2)"), 1);
-    EXPECT_EQ(scan_inline_keyword("<01>"), 2);
-    EXPECT_EQ(scan_inline_keyword("POST = x"), 3);
-    EXPECT_EQ(scan_inline_keyword("chapter = x"), 4);
-    EXPECT_EQ(scan_inline_keyword("on"), 7);
-    EXPECT_EQ(scan_inline_keyword("Null_B"), 15);
-    EXPECT_EQ(scan_inline_keyword("onx"), kErrScanner);
-    EXPECT_EQ(scan_inline_keyword("f24"), kErrScanner);
-    EXPECT_EQ(scan_inline_keyword("tpr (10,0)"), 1);
-    EXPECT_EQ(scan_inline_keyword("on_a, off_b"), 9);
-    EXPECT_EQ(scan_inline_keyword("off_b on"), 7);
+    const std::pair<const char*, int> cases[] = {
+        {"tpr <x.tpr>", 0},   {"  (5,0,2)", 1},  {"<01>", 2},        {"POST = x", 3},
+        {"chapter = x", 4},   {"on", 7},         {"Null_B", 15},     {"onx", kErrScanner},
+        {"f24", kErrScanner}, {"tpr (10,0)", 1}, {"on_a, off_b", 9}, {"off_b on", 7},
+    };
+    for (auto [text, want] : cases) EXPECT_EQ(scan_inline_keyword(text), want) << text;
 }
 
-struct PairCase {
-    const char* words;
-    uint8_t a;
-    uint8_t b;
-};
-
-class TwoValueStatements : public ::testing::TestWithParam<PairCase> {};
-
-TEST_P(TwoValueStatements, SetBothFieldsOfEachFrame) {
-    const PairCase& c = GetParam();
-    QexModel m(4, 30, 30000, 1001);
-    const std::string line = std::string("1-2 [60] ") + c.words + "\n";
-    ASSERT_GT(read(m, line).result, 4) << c.words;
-    EXPECT_EQ(m.field_map[2].flags, c.a) << c.words;
-    EXPECT_EQ(m.field_map[3].flags, c.b) << c.words;
-    EXPECT_EQ(m.field_map[4].flags, c.a) << c.words;
-    EXPECT_EQ(m.field_map[0].flags, 0) << c.words;
+// Two-value words set both fields of each frame of the range and nothing outside it.
+TEST(FrameStatement, TwoValueWordsSetBothFieldsOfEachFrame) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"on_a, off_b", "1 0"}, {"off_b on", "1 0"},      {"on", "1 0"},
+        {"on_a on_b", "1 1"},   {"on_b", "0 1"},          {"dup_a,on_b # c", "2 1"},
+        {"dup", "2 0"},         {"on_b null_a", "128 1"}, {"null_b,dup_a", "2 128"},
+        {"off", "0 0"},
+    };
+    for (auto [words, flags] : cases) {
+        QexModel m(4, 30, 30000, 1001);
+        EXPECT_GT(read(m, std::string("1-2 [60] ") + words + "\n").result, 4) << words;
+        const auto& f = m.field_map;
+        EXPECT_EQ(std::to_string(f[2].flags) + " " + std::to_string(f[3].flags), flags) << words;
+        EXPECT_EQ(f[4].flags, f[2].flags) << words;
+        EXPECT_EQ(f[0].flags, 0) << words;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Words, TwoValueStatements,
-                         ::testing::Values(PairCase{"on_a, off_b", 1, 0},
-                                           PairCase{"off_b on", 1, 0}, PairCase{"on", 1, 0},
-                                           PairCase{"on_a on_b", 1, 1}, PairCase{"on_b", 0, 1},
-                                           PairCase{"dup_a,on_b # c", 2, 1}, PairCase{"dup", 2, 0},
-                                           PairCase{"on_b null_a", 128, 1},
-                                           PairCase{"null_b,dup_a", 2, 128},
-                                           PairCase{"off", 0, 0}));
 
 TEST(Defaults, KeywordKindsSetNamesAndFilterExpressions) {
-    QexModel m(40, 30, 30000, 1001);
-    ASSERT_EQ(read(m,
-                   "set [24] f24='Film()'\n"
-                   "set [30] f24=<10>\n"
-                   "default 24=f24\n"
-                   "default 30 = on_b\n"
-                   "default 60='f24'\n"
-                   "0-9 [24]\n"
-                   "10-19\n")
-                  .result,
-              6);
-    EXPECT_EQ(m.defaults->kind[0], -101);
-    EXPECT_EQ(m.defaults->kind[1], 6);
-    EXPECT_EQ(m.defaults->kind[2], -1);
-    // 24: the set's value is a filter expression -> alias 1 with set number 1.
-    EXPECT_EQ(m.field_map[0].alias, 1);
-    EXPECT_EQ(m.field_map[0].set_index, 1);
-    EXPECT_EQ(m.field_map[0].rate, 24);
-    // 30: an inline keyword default, no set number.
-    EXPECT_EQ(m.field_map[21].flags, kFlagOn);
-    EXPECT_EQ(m.field_map[20].flags, 0);
-    EXPECT_EQ(m.field_map[21].set_index, 0);
+    const auto m = loaded(
+        "set [24] f24='Film()'\nset [30] f24=<10>\ndefault 24=f24\ndefault 30 = on_b\n"
+        "default 60='f24'\n0-9 [24]\n10-19\n",
+        6, 40);
+    EXPECT_EQ(std::vector<int>(m->defaults->kind, m->defaults->kind + 3),
+              (std::vector<int>{-101, 6, -1}));
+    // 24: the set's value is a filter expression -> alias 1 with set number 1. 30: an inline
+    // keyword default, no set number.
+    EXPECT_EQ(fields(*m, {0, 21, 20}), "0:f1a1s1r24 21:f1a255r30 20:a255r30");
 }
 
 TEST(SetValues, InlineValuesMarkTheSetAndExpressionsBecomeAliases) {
-    QexModel m(40, 30, 30000, 1001);
-    ASSERT_EQ(read(m,
-                   "set [24] film=(5,0,2)\n"
-                   "set [24] pass='Pass()'\n"
-                   "set [30] film=on\n"
-                   "0-4 [24] film\n"
-                   "5-9 [24] PASS # comment\n"
-                   "10-14 film\n")
-                  .result,
-              7);
-    EXPECT_EQ(selected_positions(m)[0], 0);
-    EXPECT_EQ(m.field_map[0].set_index, 1);
-    EXPECT_EQ(m.field_map[0].alias, kAliasPattern);
-    EXPECT_EQ(m.field_map[10].alias, 1);
-    EXPECT_EQ(m.field_map[10].set_index, 2);
-    EXPECT_EQ(m.field_map[20].set_index, 1);
-    EXPECT_EQ(m.field_map[20].flags, kFlagOn);
-}
-
-TEST(SetValues, AValueThatFailsAsAnInlineStatementIsUsedAsAFilterExpression) {
-    QexModel m(40, 30, 30000, 1001);
-    ASSERT_EQ(read(m, "set [30] odd=(0,1)\n0-4 odd\n").result, 1);
-    ASSERT_EQ(m.aliases->count, 1);
-    EXPECT_STREQ(m.aliases->text[0], "(0,1)");
-    EXPECT_EQ(m.field_map[0].alias, 1);
-    EXPECT_EQ(m.field_map[0].set_index, 1);
+    const auto m = loaded(
+        "set [24] film=(5,0,2)\nset [24] pass='Pass()'\nset [30] film=on\n0-4 [24] film\n"
+        "5-9 [24] PASS # comment\n10-14 film\n",
+        7, 40);
+    EXPECT_EQ(selected_positions(*m)[0], 0);
+    EXPECT_EQ(fields(*m, {0, 10, 20}), "0:f1a255s1r24 10:f1a1s2r24 20:f1a255s1r30");
+    // A value that fails as an inline statement is used as a filter expression.
+    const auto odd = loaded("set [30] odd=(0,1)\n0-4 odd\n", 1, 40);
+    EXPECT_EQ(aliases_of(*odd), "(0,1)");
+    EXPECT_EQ(fields(*odd, {0}), "0:f1a1s1r30");
 }
 
 TEST(PostStatements, MarkEntriesAndThePostBit) {
-    QexModel m(40, 30, 30000, 1001);
-    ASSERT_EQ(read(m,
-                   "set [30] pp='Sharpen()'\n"
-                   "0-9 post = 'Blur(1)'\n"
-                   "10-19 post=pp extra\n")
-                  .result,
-              0);
-    ASSERT_EQ(m.aliases->count, 2);
-    EXPECT_STREQ(m.aliases->text[1], "Sharpen()");
-    EXPECT_EQ(m.aliases->phase_bits[0], kPhaseBitPost);
-    EXPECT_EQ(m.field_map[0].post_alias, 1);
-    EXPECT_EQ(m.field_map[39].post_alias, 2);
-    EXPECT_FALSE(is_selected(m.field_map[0]));
+    const auto m =
+        loaded("set [30] pp='Sharpen()'\n0-9 post = 'Blur(1)'\n10-19 post=pp extra\n", 0, 40);
+    EXPECT_EQ(aliases_of(*m), "Blur(1); Sharpen()");
+    EXPECT_EQ(m->aliases->phase_bits[0], kPhaseBitPost);
+    EXPECT_EQ(fields(*m, {0, 39}), "0:post1 39:post2");
+    EXPECT_FALSE(is_selected(m->field_map[0]));
 }
 
 TEST(ProjectStatements, LoaderResultIsAppliedOrReported) {
@@ -543,23 +478,16 @@ TEST(ProjectStatements, LoaderResultIsAppliedOrReported) {
         out.pairs[2 * 21] = 2;
         return 1;
     };
-    QexModel m(20, 30, 30000, 1001);
-    ASSERT_EQ(read(m, "0-9 tpr < 'dir/good file.tpr' # c\n", loader).result, 0);
+    const auto m = loaded("0-9 tpr < 'dir/good file.tpr' # c\n", 0, 20, loader);
     EXPECT_EQ(seen, "dir/good file.tpr");
-    EXPECT_EQ(m.field_map[4].flags, kFlagOn);
-    EXPECT_EQ(m.field_map[4].project_byte, 9);
-    EXPECT_EQ(m.field_map[4].alias, kAliasProject);
-    EXPECT_EQ(m.field_map[4].rate, 24);
-    EXPECT_EQ(m.field_map[21].flags, 0);                 // outside the range
-    EXPECT_EQ(read(m, "0 tpr <>\n", loader).result, 0);  // empty name: nothing
+    // field 21 lies outside the range
+    EXPECT_EQ(fields(*m, {4, 21}), "4:f1a65r24p9 21:");
+    EXPECT_EQ(read(*m, "0 tpr <>\n", loader).result, 0);  // empty name: nothing
     EXPECT_EQ(calls, 1);
-
-    QexModel a(20, 30, 30000, 1001), b(20, 30, 30000, 1001), c(20, 30, 30000, 1001),
-        d(20, 30, 30000, 1001);
-    EXPECT_EQ(read(a, "0 tpr<missing.tpr>\n", loader).result, -2002);
-    EXPECT_EQ(read(b, "0 tpr<short.tpr>\n", loader).result, -2003);
-    EXPECT_EQ(read(c, "0 tpr<{bad.tpr}\n", loader).result, -2106);
-    EXPECT_EQ(read(d, "0 tpr<x.tpr>\n").result, -2002);  // no reader given
+    loaded("0 tpr<missing.tpr>\n", -2002, 20, loader);
+    loaded("0 tpr<short.tpr>\n", -2003, 20, loader);
+    loaded("0 tpr<{bad.tpr}\n", -2106, 20, loader);
+    loaded("0 tpr<x.tpr>\n", -2002);  // no reader given
 }
 
 TEST(ProjectStatements, FileNamesThatBeginWithKeywordsAreStillFileNames) {
@@ -568,13 +496,8 @@ TEST(ProjectStatements, FileNamesThatBeginWithKeywordsAreStillFileNames) {
         seen.push_back(path);
         return 1;
     };
-    QexModel m(20, 30, 30000, 1001);
-    ASSERT_EQ(read(m,
-                   "0 tpr <onsen.tpr>\n1 tpr<post.tpr>\n2 tpr < (1).tpr>\n"
-                   "3 tpr <\"chapter 2.tpr\">\n",
-                   loader)
-                  .result,
-              0);
+    loaded("0 tpr <onsen.tpr>\n1 tpr<post.tpr>\n2 tpr < (1).tpr>\n3 tpr <\"chapter 2.tpr\">\n", 0,
+           20, loader);
     EXPECT_EQ(seen,
               (std::vector<std::string>{"onsen.tpr", "post.tpr", "(1).tpr", "chapter 2.tpr"}));
 }

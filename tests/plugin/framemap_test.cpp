@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "plugin/definition.h"
@@ -28,16 +29,12 @@ std::vector<int> durations(const QexModel& m) {
 }
 
 TEST(SelectionLimit, PerRateWithAdjustOnAndTwoNOtherwise) {
-    EXPECT_EQ(selection_limit(7, 10, true), 2);
-    EXPECT_EQ(selection_limit(7, 12, true), 2);
-    EXPECT_EQ(selection_limit(7, 15, true), 3);
-    EXPECT_EQ(selection_limit(7, 24, true), 5);
-    EXPECT_EQ(selection_limit(7, 30, true), 7);
-    EXPECT_EQ(selection_limit(7, 48, true), 10);
-    EXPECT_EQ(selection_limit(7, 60, true), 14);
-    EXPECT_EQ(selection_limit(7, 20, true), 14);
-    EXPECT_EQ(selection_limit(7, 24, false), 14);
-    EXPECT_EQ(selection_limit(7, 10, false), 14);
+    // rate, fps_adjust, the limit for 7 frames
+    const std::tuple<int, bool, int> cases[] = {
+        {10, true, 2},  {12, true, 2},  {15, true, 3},  {24, true, 5},   {30, true, 7},
+        {48, true, 10}, {60, true, 14}, {20, true, 14}, {24, false, 14}, {10, false, 14}};
+    for (auto [rate, adjust, limit] : cases)
+        EXPECT_EQ(selection_limit(7, rate, adjust), limit) << rate << " " << adjust;
 }
 
 TEST(ApplyAlias, Film24WithoutAdjustKeepsFourFramesOfFive) {

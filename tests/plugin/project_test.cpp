@@ -94,16 +94,67 @@ int parse(Record& r, const Bytes& file, std::vector<std::string>* trace = nullpt
     return qex::parse_project(r.rec, file, trace ? trace_into : nullptr, trace);
 }
 
+// The fields of a record whose entry is not zero, as "field:mark/mode ...".
+std::string marks(const Record& r) {
+    std::string out;
+    for (int f = 0; f < r.rec.capacity; ++f)
+        if (r.rec.mark(f) || r.rec.mode(f))
+            out += (out.empty() ? "" : " ") + std::to_string(f) + ":" +
+                   std::to_string(r.rec.mark(f)) + "/" + std::to_string(r.rec.mode(f));
+    return out;
+}
+
+// Trace lines, each ended by a line end.
+std::string joined(const std::vector<std::string>& trace) {
+    std::string out;
+    for (const std::string& line : trace) out += line + "\n";
+    return out;
+}
+
 // ---------------------------------------------------------------------------
 // Binary form
 
-TEST(ProjectBinary, HeadAloneReadsWithNothingSet) {
-    Record r;
-    EXPECT_EQ(parse(r, Binary().bytes()), 1);
-    EXPECT_EQ(r.rec.list_count, 0);
-    EXPECT_EQ(r.rec.rate_code, 0);
-    EXPECT_FALSE(r.rec.top_field_first);
-    EXPECT_EQ(r.entries, std::vector<std::uint8_t>(80, 0));
+TEST(ProjectBinary, ListsAndTheFieldOrder) {
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        int capacity, code;
+        const char* marks;
+        int list_count;  // -1: not looked at
+        bool top_field_first;
+    };
+    const Case cases[] = {
+        {"the head alone", Binary().bytes(), 40, 1, "", 0, false},
+        {"a list marks fields with their mode bytes",
+         Binary().list({{10, 3, 1}, {4, 7, 0}, {0, 0, 9}}).bytes(), 40, 1, "0:255/0 4:1/7 10:255/3",
+         3, false},
+        // S = 8 + 12 + 3: two records and three further bytes that belong to the payload.
+        {"a payload longer than its records is skipped whole",
+         Binary()
+             .list({{1, 1, 0}, {2, 1, 0}}, 23)
+             .raw({1, 2, 3})
+             .entry("Video.TopFieldFirst", 9)
+             .bytes(),
+         40, 1, "1:1/1 2:1/1", -1, true},
+        {"indices at or above the capacity are skipped",
+         Binary().list({{8, 1, 0}, {1000000, 1, 0}, {7, 5, 0}}).bytes(), 8, 1, "7:1/5", -1, false},
+        {"every matched key with type 10 reads a list",
+         Binary().list({{6, 2, 0}}, -1, "video.sourcerange.enabledX").bytes(), 40, 1, "6:1/2", -1,
+         false},
+        {"a negative index after good records stops but keeps them",
+         Binary().list({{2, 1, 0}, {-5, 1, 0}, {3, 1, 0}}).bytes(), 40, -107, "2:1/1", -1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Record r(c.capacity);
+        EXPECT_EQ(parse(r, c.bytes), c.code);
+        EXPECT_EQ(marks(r), c.marks);
+        if (c.list_count >= 0) {
+            EXPECT_EQ(r.rec.list_count, c.list_count);
+        }
+        EXPECT_EQ(r.rec.rate_code, 0);
+        EXPECT_EQ(r.rec.top_field_first, c.top_field_first);
+    }
 }
 
 TEST(ProjectBinary, ShortFilesOfEitherFormFail) {
@@ -116,43 +167,6 @@ TEST(ProjectBinary, ShortFilesOfEitherFormFail) {
     }
 }
 
-TEST(ProjectBinary, ListMarksFieldsWithTheirModeBytes) {
-    Record r;
-    Binary b;
-    b.list({{10, 3, 1}, {4, 7, 0}, {0, 0, 9}});
-    EXPECT_EQ(parse(r, b.bytes()), 1);
-    EXPECT_EQ(r.rec.list_count, 3);
-    EXPECT_EQ(r.rec.mark(10), 255);
-    EXPECT_EQ(r.rec.mode(10), 3);
-    EXPECT_EQ(r.rec.mark(4), 1);
-    EXPECT_EQ(r.rec.mode(4), 7);
-    EXPECT_EQ(r.rec.mark(0), 255);
-    EXPECT_EQ(r.rec.mode(0), 0);
-    int marked = 0;
-    for (int f = 0; f < r.rec.capacity; ++f) marked += r.rec.mark(f) != 0;
-    EXPECT_EQ(marked, 3);
-}
-
-TEST(ProjectBinary, ListPayloadLongerThanItsRecordsIsSkippedWhole) {
-    // S = 8 + 12 + 3: two records and three further bytes that belong to the payload.
-    Record r;
-    Binary b;
-    b.list({{1, 1, 0}, {2, 1, 0}}, 23).raw({0x01, 0x02, 0x03});
-    b.entry("Video.TopFieldFirst", 0x09);
-    EXPECT_EQ(parse(r, b.bytes()), 1);
-    EXPECT_EQ(r.rec.mark(2), 1);
-    EXPECT_TRUE(r.rec.top_field_first);
-}
-
-TEST(ProjectBinary, IndicesAtOrAboveCapacityAreSkipped) {
-    Record r(8);
-    EXPECT_EQ(parse(r, Binary().list({{8, 1, 0}, {1000000, 1, 0}, {7, 5, 0}}).bytes()), 1);
-    EXPECT_EQ(r.rec.mark(7), 1);
-    EXPECT_EQ(r.rec.mode(7), 5);
-    EXPECT_EQ(r.entries[14], 1);
-    for (int i = 0; i < 14; ++i) EXPECT_EQ(r.entries[std::size_t(i)], 0) << i;
-}
-
 TEST(ProjectForms, RecordWithoutEntryArrayStoresNothing) {
     const Bytes bin = Binary().list({{1, 1, 0}}).bytes();
     const Bytes txt = text_project("Video.DeinterlaceEx.List = {0000000001000000010000000100}\n");
@@ -163,12 +177,6 @@ TEST(ProjectForms, RecordWithoutEntryArrayStoresNothing) {
         EXPECT_EQ(qex::parse_project(rec, txt), 1) << capacity;
         EXPECT_EQ(rec.list_count, 1);
     }
-}
-
-TEST(ProjectBinary, EveryMatchedKeyWithTypeTenReadsAList) {
-    Record r;
-    EXPECT_EQ(parse(r, Binary().list({{6, 2, 0}}, -1, "video.sourcerange.enabledX").bytes()), 1);
-    EXPECT_EQ(r.rec.mark(6), 1);
 }
 
 TEST(ProjectBinary, FrameRatesAndTheRateCode) {
@@ -234,32 +242,12 @@ TEST(ProjectBinary, SkippedValuesAndTheirTraceLines) {
     b.entry("GGGGG", 0x0E, {9});
     b.list({{3, 4, 0}, {5, 6, 1}});
     EXPECT_EQ(parse(r, b.bytes(), &trace), 1);
-    const std::vector<std::string> want = {
-        "1 <A>",
-        "type - 00",
-        "11 <Video.Width>",
-        "type - 02 BYTE",
-        "2 <BB>",
-        "type - 03 WORD",
-        "3 <CCC>",
-        "type - 04 DWORD",
-        "1 <D>",
-        "type - 05 10bytes ???",
-        "1 <E>",
-        "type - 06: 3",
-        "1 <F>",
-        "type - 06: 0",
-        "9 <Name.Text>",
-        "type - 0A: 2",
-        "5 <GGGGG>",
-        "type - 0E: 5",
-        "24 <Video.DeinterlaceEx.List>",
-        "type - 0A: 12  <Deint list!!!>",
-    };
-    EXPECT_EQ(trace, want);
-    EXPECT_EQ(r.rec.mark(3), 1);
-    EXPECT_EQ(r.rec.mark(5), 255);
-    EXPECT_EQ(r.rec.mode(5), 6);
+    EXPECT_EQ(joined(trace),
+              "1 <A>\ntype - 00\n11 <Video.Width>\ntype - 02 BYTE\n2 <BB>\ntype - 03 WORD\n"
+              "3 <CCC>\ntype - 04 DWORD\n1 <D>\ntype - 05 10bytes ???\n1 <E>\ntype - 06: 3\n"
+              "1 <F>\ntype - 06: 0\n9 <Name.Text>\ntype - 0A: 2\n5 <GGGGG>\ntype - 0E: 5\n"
+              "24 <Video.DeinterlaceEx.List>\ntype - 0A: 12  <Deint list!!!>\n");
+    EXPECT_EQ(marks(r), "3:1/4 5:255/6");
 }
 
 struct Failure {
@@ -328,13 +316,6 @@ TEST(ProjectBinary, UnknownTypeIsTracedAndStopsTheRead) {
     EXPECT_FALSE(r.rec.top_field_first);
 }
 
-TEST(ProjectBinary, NegativeIndexAfterGoodRecordsStopsButKeepsThem) {
-    Record r;
-    EXPECT_EQ(parse(r, Binary().list({{2, 1, 0}, {-5, 1, 0}, {3, 1, 0}}).bytes()), -107);
-    EXPECT_EQ(r.rec.mark(2), 1);
-    EXPECT_EQ(r.rec.mark(3), 0);
-}
-
 TEST(ProjectBinary, EmbeddedNulEndsTheName) {
     Record r;
     std::vector<std::string> trace;
@@ -363,44 +344,36 @@ TEST(ProjectText, DeinterlaceLists) {
                              "Video.TopFieldFirst = True\n";
     const std::string first = k + "{0000000001000000010000000100}\n";
     const std::string second = k + "{0000000001000000020000000100}\n";
-    struct Mark {
-        int field, mark, mode;
-    };
     struct Case {
         const char* what;
         std::string body;
         int capacity;
         int code;
-        std::vector<Mark> marks;  // every other field stays unmarked, with mode 0
-        int list_count = -1;      // -1: not looked at
+        const char* marks;    // every other field stays unmarked, with mode 0
+        int list_count = -1;  // -1: not looked at
         bool top_field_first = false;
         int frame_rate1 = 0;
     };
     const Case cases[] = {
-        {"one record", k + "{00000000010000000A0000000301}\n", 40, 1, {{10, 2, 3}}, 1},
-        {"over line ends", split, 64, 1, {{10, 2, 3}, {11, 1, 0}, {32, 1, 0x2A}}, 3, false, 4},
-        {"blank in a record", blank, 64, -10, {}},
+        {"one record", k + "{00000000010000000A0000000301}\n", 40, 1, "10:2/3", 1},
+        {"over line ends", split, 64, 1, "10:2/3 11:1/0 32:1/42", 3, false, 4},
+        {"blank in a record", blank, 64, -10, ""},
         // the records before a bad one stay
-        {"G in a record", good_then + "0A000000030G}\n", 40, -10, {{1, 1, 1}}},
-        {"brace in a record", good_then + "0A00000003}1}\n", 40, -10, {{1, 1, 1}}},
-        {"blank in a later record", good_then + "0A0000 00301}\n", 40, -10, {{1, 1, 1}}},
-        {"index past the field map", past, 8, 1, {{1, 1, 1}}, -1, true},
-        {"negative index", k + "{0000000002000000FFFFFFFF0101030000000100}\n", 8, 1, {}},
-        {"only the first list is read", first + second, 40, 1, {{1, 1, 1}}},
-        {"empty list", k + "{}\nVideo.TopFieldFirst=TRUE", 40, 1, {}, 0, true},
-        {"list ending with the file", k + "{0000000005000000030000000101", 40, 1, {{3, 2, 1}}, 5},
-        {"no brace, no list", k + "0000000001000000010000000100\n" + second, 40, 1, {{2, 1, 1}}},
+        {"G in a record", good_then + "0A000000030G}\n", 40, -10, "1:1/1"},
+        {"brace in a record", good_then + "0A00000003}1}\n", 40, -10, "1:1/1"},
+        {"blank in a later record", good_then + "0A0000 00301}\n", 40, -10, "1:1/1"},
+        {"index past the field map", past, 8, 1, "1:1/1", -1, true},
+        {"negative index", k + "{0000000002000000FFFFFFFF0101030000000100}\n", 8, 1, ""},
+        {"only the first list is read", first + second, 40, 1, "1:1/1"},
+        {"empty list", k + "{}\nVideo.TopFieldFirst=TRUE", 40, 1, "", 0, true},
+        {"list ending with the file", k + "{0000000005000000030000000101", 40, 1, "3:2/1", 5},
+        {"no brace, no list", k + "0000000001000000010000000100\n" + second, 40, 1, "2:1/1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Record r(c.capacity);
         EXPECT_EQ(parse(r, text_project(c.body)), c.code);
-        std::vector<std::uint8_t> want(2 * std::size_t(c.capacity), 0);
-        for (const Mark& m : c.marks) {
-            want[2 * std::size_t(m.field)] = std::uint8_t(m.mark);
-            want[2 * std::size_t(m.field) + 1] = std::uint8_t(m.mode);
-        }
-        EXPECT_EQ(r.entries, want);
+        EXPECT_EQ(marks(r), c.marks);
         if (c.list_count >= 0) {
             EXPECT_EQ(r.rec.list_count, c.list_count);
         }

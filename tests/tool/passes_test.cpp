@@ -28,11 +28,41 @@ std::vector<Segment> chain(std::initializer_list<std::pair<int, int>> lengthsAnd
     return out;
 }
 
+// The segments as "first-last kKIND" and what is set of the rest: alt (the alternative text),
+// over (carries over), f8 (ends on field 8), refPHASE, guessed, last, skipCOUNT[CYCLES];
+// separated by "; ".
+std::string segments(const std::vector<Segment>& segs) {
+    std::string out;
+    for (const Segment& s : segs) {
+        out += (out.empty() ? "" : "; ") + std::to_string(s.firstCycle) + "-" +
+               std::to_string(s.lastCycle) + " k" + std::to_string(s.kind);
+        const std::pair<bool, const char*> flags[] = {
+            {s.useAltText, " alt"}, {s.carriesOver, " over"}, {s.endsOnField8, " f8"}};
+        for (auto [set, name] : flags)
+            if (set) out += name;
+        if (s.refPhase) out += " ref" + std::to_string(s.refPhase);
+        if (s.guessed) out += " guessed";
+        if (s.isLast) out += " last";
+        if (s.skipCount || !s.skipCycles.empty()) {
+            out += " skip" + std::to_string(s.skipCount) + "[";
+            for (size_t i = 0; i < s.skipCycles.size(); ++i)
+                out += (i ? "," : "") + std::to_string(s.skipCycles[i]);
+            out += "]";
+        }
+    }
+    return out;
+}
+
 class FallbackIslands : public ::testing::Test {
   protected:
     RunSettings s = settings();
     FilterTable table = buildFilterTable(s);
     void skip(int level) { setSkip(s, level); }
+    // The chain after absorbFallbackIslands.
+    std::string absorbed(std::vector<Segment>& segs) {
+        absorbFallbackIslands(segs, table, s);
+        return segments(segs);
+    }
 };
 
 TEST_F(FallbackIslands, SingleCycleBetweenEqualTextsIsAbsorbed) {
@@ -40,19 +70,13 @@ TEST_F(FallbackIslands, SingleCycleBetweenEqualTextsIsAbsorbed) {
     auto segs = chain({{6, 0}, {1, 11}, {6, 0}});
     segs[0].skipCount = 1;
     segs[0].skipCycles = {3};
-    absorbFallbackIslands(segs, table, s);
-    EXPECT_EQ(segs[1].kind, 0);
-    EXPECT_FALSE(segs[1].useAltText);
-    EXPECT_EQ(segs[1].skipCount, 1);
-    EXPECT_EQ(segs[1].skipCycles, (std::vector<int>{6}));
-    EXPECT_EQ(segs[2].firstCycle, 0);
+    EXPECT_EQ(absorbed(segs), "0-5 k0 skip1[3]; 6-6 k0 skip1[6]; 0-12 k0 last");
     // The merge then joins the three, packets in cycle order.
-    const auto merged = mergeEqualText(segs, table);
-    ASSERT_EQ(merged.size(), 1u);
-    EXPECT_EQ(merged[0].firstCycle, 0);
-    EXPECT_EQ(merged[0].lastCycle, 12);
-    EXPECT_EQ(merged[0].skipCount, 2);
-    EXPECT_EQ(merged[0].skipCycles, (std::vector<int>{3, 6}));
+    EXPECT_EQ(segments(mergeEqualText(segs, table)), "0-12 k0 last skip2[3,6]");
+    // So does a run of islands: the pass goes on with the changed triple's last segment.
+    auto two = chain({{6, 0}, {1, 11}, {6, 0}, {1, 11}, {6, 0}});
+    EXPECT_EQ(absorbed(two), "0-5 k0; 6-6 k0 skip1[6]; 0-12 k0; 13-13 k0 skip1[13]; 0-19 k0 last");
+    EXPECT_EQ(mergeEqualText(two, table).size(), 1u);
 }
 
 TEST_F(FallbackIslands, IslandLengthDependsOnTheSkipLevel) {
@@ -73,27 +97,20 @@ TEST_F(FallbackIslands, IslandLengthDependsOnTheSkipLevel) {
 TEST_F(FallbackIslands, NeighboursMustBeLongEnoughTogether) {
     skip(1);  // 12 cycles
     auto segs = chain({{5, 0}, {1, 11}, {6, 0}});
-    absorbFallbackIslands(segs, table, s);
-    EXPECT_EQ(segs[1].kind, 11);
+    EXPECT_EQ(absorbed(segs), "0-4 k0; 5-5 k11; 6-11 k0 last");
     skip(3);  // 10 cycles
-    absorbFallbackIslands(segs, table, s);
-    EXPECT_EQ(segs[1].kind, 0);
+    EXPECT_EQ(absorbed(segs), "0-4 k0; 5-5 k0 skip1[5]; 0-11 k0 last");
 }
 
 TEST_F(FallbackIslands, OnlyPlainFallbackBetweenEqualTexts) {
     skip(1);
     auto differ = chain({{6, 0}, {1, 11}, {6, 1}});
-    absorbFallbackIslands(differ, table, s);
-    EXPECT_EQ(differ[1].kind, 11);
-
+    EXPECT_EQ(absorbed(differ), "0-5 k0; 6-6 k11; 7-12 k1 last");
     auto sixToTwo = chain({{6, 0}, {1, 11}, {6, 0}});
     sixToTwo[1].useAltText = true;
-    absorbFallbackIslands(sixToTwo, table, s);
-    EXPECT_EQ(sixToTwo[1].kind, 11);
-
+    EXPECT_EQ(absorbed(sixToTwo), "0-5 k0; 6-6 k11 alt; 7-12 k0 last");
     auto function = chain({{6, 0}, {1, 12}, {6, 0}});
-    absorbFallbackIslands(function, table, s);
-    EXPECT_EQ(function[1].kind, 12);
+    EXPECT_EQ(absorbed(function), "0-5 k0; 6-6 k12; 7-12 k0 last");
 
     // Equal texts are not enough when a neighbour is a function kind: with an
     // empty 24 fps function, kind 10 and kind 12 both have the empty text.
@@ -113,19 +130,7 @@ TEST_F(FallbackIslands, OnlyPlainFallbackBetweenEqualTexts) {
     auto alt = chain({{6, 0}, {1, 11}, {6, 5}});
     alt[0].useAltText = true;
     alt[2].useAltText = true;
-    absorbFallbackIslands(alt, table, s);
-    EXPECT_EQ(alt[1].kind, 0);
-    EXPECT_TRUE(alt[1].useAltText);
-}
-
-TEST_F(FallbackIslands, ContinuesWithTheChangedTriplesLastSegment) {
-    skip(1);
-    auto segs = chain({{6, 0}, {1, 11}, {6, 0}, {1, 11}, {6, 0}});
-    absorbFallbackIslands(segs, table, s);
-    EXPECT_EQ(segs[1].kind, 0);
-    EXPECT_EQ(segs[3].kind, 0);
-    EXPECT_EQ(segs[4].firstCycle, 0);
-    EXPECT_EQ(mergeEqualText(segs, table).size(), 1u);
+    EXPECT_EQ(absorbed(alt), "0-5 k0 alt; 6-6 k0 alt skip1[6]; 0-12 k5 alt last");
 }
 
 TEST(FunctionOverride, PulldownAndThirtyKindsBecomeFunctions) {
@@ -138,22 +143,12 @@ TEST(FunctionOverride, PulldownAndThirtyKindsBecomeFunctions) {
     segs[0].skipCount = 2;
     segs[0].skipCycles = {1, 2};
     overrideFunctions(segs, s);
-    EXPECT_EQ(segs[0].kind, 12);
-    EXPECT_FALSE(segs[0].useAltText);
-    EXPECT_FALSE(segs[0].carriesOver);
-    EXPECT_FALSE(segs[0].endsOnField8);
-    EXPECT_EQ(segs[0].skipCount, 0);
-    EXPECT_TRUE(segs[0].skipCycles.empty());
-    EXPECT_EQ(segs[1].kind, 12);
-    EXPECT_EQ(segs[2].kind, 10);
-    EXPECT_EQ(segs[3].kind, 11);
-
+    EXPECT_EQ(segments(segs), "0-2 k12; 3-5 k12; 6-8 k10; 9-11 k11; 12-14 k14 last");
     s.use24A = false;
     s.use30A = true;
     overrideFunctions(segs, s);
-    EXPECT_EQ(segs[2].kind, 13);
-    EXPECT_EQ(segs[3].kind, 11);  // the fallback kind without -ODD
-    EXPECT_EQ(segs[4].kind, 14);
+    // kind 11 is the fallback kind without -ODD
+    EXPECT_EQ(segments(segs), "0-2 k12; 3-5 k12; 6-8 k13; 9-11 k11; 12-14 k14 last");
 }
 
 TEST(FunctionOverride, OddKindOnlyWithSelectOddAndNothingWithoutThirty) {
@@ -163,18 +158,14 @@ TEST(FunctionOverride, OddKindOnlyWithSelectOddAndNothingWithoutThirty) {
     s.baseKind = computeBaseKind(s);
     auto segs = chain({{3, 10}, {3, 11}, {3, 12}});
     overrideFunctions(segs, s);
-    EXPECT_EQ(segs[0].kind, 14);
-    EXPECT_EQ(segs[1].kind, 14);
-    EXPECT_EQ(segs[2].kind, 12);
-
+    EXPECT_EQ(segments(segs), "0-2 k14; 3-5 k14; 6-8 k12 last");
     s = settings();
     s.use30fps = false;
     s.use30A = true;
     s.baseKind = computeBaseKind(s);
     segs = chain({{3, 10}, {3, 11}});
     overrideFunctions(segs, s);
-    EXPECT_EQ(segs[0].kind, 10);  // the fallback kind here
-    EXPECT_EQ(segs[1].kind, 11);
+    EXPECT_EQ(segments(segs), "0-2 k10; 3-5 k11 last");  // kind 10 is the fallback kind here
 }
 
 TEST(FunctionIslands, ShortIslandBetweenLongFunctionSegments) {
@@ -183,9 +174,7 @@ TEST(FunctionIslands, ShortIslandBetweenLongFunctionSegments) {
     segs[1].useAltText = true;
     segs[1].skipCount = 1;
     absorbFunctionIslands(segs, 12, s);
-    EXPECT_EQ(segs[1].kind, 12);
-    EXPECT_FALSE(segs[1].useAltText);
-    EXPECT_EQ(segs[1].skipCount, 1);
+    EXPECT_EQ(segments(segs), "0-5 k12; 6-10 k12 skip1[]; 11-16 k12 last");
 
     // A long island, short sides, a dedup island and a fallback island inside functions.
     const struct {
@@ -204,9 +193,10 @@ TEST(FunctionIslands, ShortIslandBetweenLongFunctionSegments) {
     }
 }
 
-TEST(MergeEqualText, DifferentKindsWithTheSameTextBecomeOne) {
-    const RunSettings s = settings();
+TEST(MergeEqualText, KindsTextsPacketsAndTheLastSegment) {
+    RunSettings s = settings();
     const FilterTable table = buildFilterTable(s);
+    // Different kinds with the same text become one.
     auto segs = chain({{5, 0}, {5, 5}, {3, 11}});
     segs[0].useAltText = true;
     segs[0].skipCount = 1;
@@ -214,70 +204,39 @@ TEST(MergeEqualText, DifferentKindsWithTheSameTextBecomeOne) {
     segs[1].useAltText = true;
     segs[1].skipCount = 1;
     segs[1].skipCycles = {7};
-    const auto merged = mergeEqualText(segs, table);
-    ASSERT_EQ(merged.size(), 2u);
-    EXPECT_EQ(merged[0].kind, 5);
-    EXPECT_EQ(merged[0].firstCycle, 0);
-    EXPECT_EQ(merged[0].lastCycle, 9);
-    EXPECT_EQ(merged[0].skipCount, 2);
-    EXPECT_EQ(merged[0].skipCycles, (std::vector<int>{1, 7}));
-    EXPECT_EQ(merged[1].kind, 11);
-    EXPECT_TRUE(merged[1].isLast);
-}
+    EXPECT_EQ(segments(mergeEqualText(segs, table)), "0-9 k5 alt skip2[1,7]; 10-12 k11 last");
 
-TEST(MergeEqualText, TextsCompareIgnoringCaseAndTheLaterSegmentSurvives) {
-    RunSettings s = settings();
-    s.use60fps = false;
-    s.func24fps = ".f24()";
-    s.func30fps = ".F24()";
-    const FilterTable table = buildFilterTable(s);
-    // Fallback (func24fps without -60F), 24 fps function and 30 fps function share a text.
-    auto segs = chain({{2, 11}, {2, 12}, {2, 13}});
-    segs[0].refPhase = 3;
-    segs[1].guessed = true;
-    const auto merged = mergeEqualText(segs, table);
-    ASSERT_EQ(merged.size(), 1u);
-    EXPECT_EQ(merged[0].kind, 13);
-    EXPECT_EQ(merged[0].firstCycle, 0);
-    EXPECT_EQ(merged[0].lastCycle, 5);
-    EXPECT_FALSE(merged[0].guessed);
-    EXPECT_EQ(merged[0].refPhase, 0);
-    EXPECT_TRUE(merged[0].isLast);
-}
-
-TEST(MergeEqualText, StoredPacketsStopAt255) {
-    const RunSettings s = settings();
-    const FilterTable table = buildFilterTable(s);
-    auto segs = chain({{300, 0}, {300, 0}, {1, 11}});
-    segs[0].skipCount = 200;
-    segs[1].skipCount = 100;
-    for (int i = 0; i < 200; ++i) segs[0].skipCycles.push_back(i);
-    for (int i = 0; i < 100; ++i) segs[1].skipCycles.push_back(300 + i);
-    const auto merged = mergeEqualText(segs, table);
+    // Stored packets stop at 255.
+    auto many = chain({{300, 0}, {300, 0}, {1, 11}});
+    many[0].skipCount = 200;
+    many[1].skipCount = 100;
+    for (int i = 0; i < 200; ++i) many[0].skipCycles.push_back(i);
+    for (int i = 0; i < 100; ++i) many[1].skipCycles.push_back(300 + i);
+    const auto merged = mergeEqualText(many, table);
     ASSERT_EQ(merged.size(), 2u);
     EXPECT_EQ(merged[0].skipCount, 300);
     ASSERT_EQ(merged[0].skipCycles.size(), 255u);
     EXPECT_EQ(merged[0].skipCycles[199], 199);
     EXPECT_EQ(merged[0].skipCycles[200], 300);
     EXPECT_EQ(merged[0].skipCycles[254], 354);
-}
 
-TEST(MergeEqualText, StopsAtTheLastSegment) {
-    const RunSettings s = settings();
-    const FilterTable table = buildFilterTable(s);
+    // Segments beyond the last are never looked at.
     auto first = chain({{3, 0}});
-    first.push_back(seg(3, 5, 0));  // beyond the last: never looked at
-    auto merged = mergeEqualText(first, table);
-    ASSERT_EQ(merged.size(), 1u);
-    EXPECT_EQ(merged[0].lastCycle, 2);
+    first.push_back(seg(3, 5, 0));
+    EXPECT_EQ(segments(mergeEqualText(first, table)), "0-2 k0 last");
+    auto after = chain({{3, 0}, {3, 1}, {3, 1}});
+    after.push_back(seg(9, 11, 1));
+    EXPECT_EQ(segments(mergeEqualText(after, table)), "0-2 k0; 3-8 k1 last");
 
-    auto segs = chain({{3, 0}, {3, 1}, {3, 1}});
-    segs.push_back(seg(9, 11, 1));
-    merged = mergeEqualText(segs, table);
-    ASSERT_EQ(merged.size(), 2u);
-    EXPECT_EQ(merged[1].firstCycle, 3);
-    EXPECT_EQ(merged[1].lastCycle, 8);
-    EXPECT_TRUE(merged[1].isLast);
+    // Texts compare ignoring case and the later segment survives: the fallback (func24fps
+    // without -60F), the 24 fps function and the 30 fps function share a text.
+    s.use60fps = false;
+    s.func24fps = ".f24()";
+    s.func30fps = ".F24()";
+    auto same = chain({{2, 11}, {2, 12}, {2, 13}});
+    same[0].refPhase = 3;
+    same[1].guessed = true;
+    EXPECT_EQ(segments(mergeEqualText(same, buildFilterTable(s))), "0-5 k13 last");
 }
 
 // The whole chain on cycle records.
@@ -289,12 +248,8 @@ TEST(BuildSegments, IslandAbsorbedAndMergedWithSkip) {
     repeat(p, 1, "1101101011");
     repeat(p, 10, "0101101011");
     const auto r = records(p);
-    const auto segs = buildSegments(buildFilterTable(s), r, cycles(r), s);
-    ASSERT_EQ(segs.size(), 1u);
-    EXPECT_EQ(cuts(segs)[0], (Cut{0, 21, 0, false}));
-    EXPECT_EQ(segs[0].skipCount, 1);
-    EXPECT_EQ(segs[0].skipCycles, (std::vector<int>{11}));
-    EXPECT_TRUE(segs[0].isLast);
+    EXPECT_EQ(segments(buildSegments(buildFilterTable(s), r, cycles(r), s)),
+              "0-21 k0 f8 last skip1[11]");
 }
 
 TEST(BuildSegments, FunctionOverrideThenIslandAbsorption) {
@@ -307,15 +262,11 @@ TEST(BuildSegments, FunctionOverrideThenIslandAbsorption) {
     repeat(p, 6, "0101101011");
     const auto r = records(p);
     const FilterTable table = buildFilterTable(s);
-    auto segs = buildSegments(table, r, cycles(r), s);
-    ASSERT_EQ(segs.size(), 1u);
-    EXPECT_EQ(segs[0].kind, 12);
-    EXPECT_EQ(segs[0].lastCycle, 13);
+    EXPECT_EQ(segments(buildSegments(table, r, cycles(r), s)), "0-13 k12 last");
     // Without -SKIP only the override acts.
     setSkip(s, 0);
-    segs = buildSegments(table, r, cycles(r), s);
-    EXPECT_EQ(cuts(segs),
-              (std::vector<Cut>{{0, 5, 12, false}, {6, 7, 11, false}, {8, 13, 12, false}}));
+    EXPECT_EQ(segments(buildSegments(table, r, cycles(r), s)),
+              "0-5 k12; 6-7 k11 f8; 8-13 k12 last");
 }
 
 TEST(BuildSegments, BothFunctionKeysRunInTheOrderThirtyBChooses) {
@@ -331,12 +282,11 @@ TEST(BuildSegments, BothFunctionKeysRunInTheOrderThirtyBChooses) {
     const auto r = records(p);
     const FilterTable table = buildFilterTable(s);
     // Key 12 first: the 30 fps island between 7 and 5 cycles of 12 goes to 12.
-    EXPECT_EQ(cuts(buildSegments(table, r, cycles(r), s)),
-              (std::vector<Cut>{{0, 16, 12, false}, {17, 23, 13, false}}));
+    EXPECT_EQ(segments(buildSegments(table, r, cycles(r), s)), "0-16 k12; 17-23 k13 last");
     // Key 13 first: the 24 fps island between 5 and 7 cycles of 13 goes to 13.
     s.use30B = true;
-    EXPECT_EQ(cuts(buildSegments(buildFilterTable(s), r, cycles(r), s)),
-              (std::vector<Cut>{{0, 6, 12, false}, {7, 23, 13, false}}));
+    EXPECT_EQ(segments(buildSegments(buildFilterTable(s), r, cycles(r), s)),
+              "0-6 k12; 7-23 k13 last");
 }
 
 }  // namespace

@@ -20,6 +20,29 @@ RunSettings scan(std::vector<std::string> args, ScanResult* result = nullptr) {
     return s;
 }
 
+// What the options set: paths ("-" for unset), then -30F -60F -ODD -24A -30A -30B -FIX -DUP -6F
+// -3F -l as 0 or 1, then the -SKIP text/run/span, the -REF text/on/cycles and the base kind.
+std::string options(const RunSettings& s) {
+    auto path = [](const std::string& p) { return p == unsetMarker ? std::string("-") : p; };
+    std::string out = path(s.inputPath) + " " + path(s.outputPath) + " [" + s.iniPath + "] ";
+    for (bool f : {s.use30fps, s.use60fps, s.selectOdd, s.use24A, s.use30A, s.use30B,
+                   s.writeFpsAdjust, s.dedup, s.under6fps, s.under3fps, s.packetComments})
+        out += f ? "1" : "0";
+    return out + " skip " + s.skipText + "/" + std::to_string(s.skipMinRun) + "/" +
+           std::to_string(s.skipSpan) + " ref " + s.refText + "/" + std::to_string(s.refEnabled) +
+           "/" + std::to_string(s.refCycles) + " base " + std::to_string(s.baseKind);
+}
+
+// What a settings file sets: the functions, the 6to2 mode and the variable names, "|" apart.
+std::string file_settings(const RunSettings& s) {
+    std::string out;
+    for (const std::string* v : {&s.func24fps, &s.func30fps, &s.func60fps, &s.func6to2,
+                                 &s.funcAppend, &s.varTrim, &s.varEasyVfr, &s.varLoop, &s.varTime,
+                                 &s.varRef, &s.varDef24, &s.varDef30, &s.varDef60, &s.varDef6to2})
+        out += *v + "|";
+    return out + std::to_string(s.mode6to2);
+}
+
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
     std::istringstream in(text);
@@ -30,50 +53,21 @@ std::vector<std::string> lines(const std::string& text) {
 }  // namespace
 
 TEST(Options, Defaults) {
-    const RunSettings s = scan({"-x"});
-    EXPECT_EQ(s.inputPath, unsetMarker);
-    EXPECT_EQ(s.outputPath, unsetMarker);
-    EXPECT_EQ(s.iniPath, "");
-    EXPECT_TRUE(s.use30fps);
-    EXPECT_TRUE(s.use60fps);
-    EXPECT_FALSE(s.selectOdd);
-    EXPECT_TRUE(s.writeFpsAdjust);
-    EXPECT_TRUE(s.packetComments);
-    EXPECT_FALSE(s.dedup);
-    EXPECT_EQ(s.skipText, "0");
-    EXPECT_EQ(s.skipMinRun, 0);
-    EXPECT_EQ(s.skipSpan, 2);
-    EXPECT_EQ(s.refText, "0");
-    EXPECT_FALSE(s.refEnabled);
-    EXPECT_EQ(s.baseKind, 12);
+    EXPECT_EQ(options(scan({"-x"})), "- - [] 11000010001 skip 0/0/2 ref 0/0/0 base 12");
     EXPECT_EQ(unsetMarker, std::string(190, '0'));
 }
-
 TEST(Options, NamesIgnoreCaseAndFlagsNeedExactlyOne) {
-    const RunSettings s = scan({"-I", "a.log", "-O", "b.def", "-dup", "1", "-6f", "01", "-3F",
-                                "true", "-60f", "0", "-L", "yes", "-30b", "1", "-24a", "1"});
-    EXPECT_EQ(s.inputPath, "a.log");
-    EXPECT_EQ(s.outputPath, "b.def");
-    EXPECT_TRUE(s.dedup);
-    EXPECT_FALSE(s.under6fps);
-    EXPECT_FALSE(s.under3fps);
-    EXPECT_FALSE(s.use60fps);
-    EXPECT_FALSE(s.packetComments);
-    EXPECT_TRUE(s.use30B);
-    EXPECT_TRUE(s.use24A);
+    EXPECT_EQ(options(scan({"-I", "a.log", "-O", "b.def", "-dup", "1", "-6f", "01", "-3F", "true",
+                            "-60f", "0", "-L", "yes", "-30b", "1", "-24a", "1"})),
+              "a.log b.def [] 10010111000 skip 0/0/2 ref 0/0/0 base 12");
 }
-
 TEST(Options, ValuesAreScannedAsOptionsToo) {
-    // "-o -i x": -o takes "-i", then -i takes "x".
-    const RunSettings s = scan({"-o", "-i", "x"});
-    EXPECT_EQ(s.outputPath, "-i");
-    EXPECT_EQ(s.inputPath, "x");
-    // A missing value leaves the option alone; later occurrences win.
-    const RunSettings t = scan({"-i", "a", "-i", "b", "-o"});
-    EXPECT_EQ(t.inputPath, "b");
-    EXPECT_EQ(t.outputPath, unsetMarker);
+    // "-o -i x": -o takes "-i", then -i takes "x". A missing value leaves the option alone;
+    // later occurrences win.
+    EXPECT_EQ(options(scan({"-o", "-i", "x"})), "x -i [] 11000010001 skip 0/0/2 ref 0/0/0 base 12");
+    EXPECT_EQ(options(scan({"-i", "a", "-i", "b", "-o"})),
+              "b - [] 11000010001 skip 0/0/2 ref 0/0/0 base 12");
 }
-
 TEST(Options, HelpAnywhere) {
     ScanResult r;
     scan({"-help"}, &r);
@@ -179,21 +173,8 @@ TEST(Paths, InvocationPath) {
 TEST(SettingsFile, EmptyGivesDefaults) {
     RunSettings s;
     readSettingsText("", s);
-    EXPECT_EQ(s.func24fps, "");
-    EXPECT_EQ(s.func6to2, "");
-    EXPECT_EQ(s.funcAppend, "");
-    EXPECT_EQ(s.mode6to2, 24);
-    EXPECT_EQ(s.varTrim, "v");
-    EXPECT_EQ(s.varEasyVfr, "result");
-    EXPECT_EQ(s.varLoop, "fc");
-    EXPECT_EQ(s.varTime, "tcpath");
-    EXPECT_EQ(s.varRef, "ref");
-    EXPECT_EQ(s.varDef24, "f24");
-    EXPECT_EQ(s.varDef30, "f30");
-    EXPECT_EQ(s.varDef60, "f60");
-    EXPECT_EQ(s.varDef6to2, "f6to2");
+    EXPECT_EQ(file_settings(s), "|||||v|result|fc|tcpath|ref|f24|f30|f60|f6to2|24");
 }
-
 TEST(SettingsFile, KeyRules) {
     RunSettings s;
     readSettingsText(
@@ -212,17 +193,9 @@ TEST(SettingsFile, KeyRules) {
         "Var_Def24=  ref2  \n"
         "Unknown=1\n",
         s);
-    EXPECT_EQ(s.func24fps, ".SelectOdd()");
-    EXPECT_EQ(s.varTrim, "src");
-    EXPECT_EQ(s.varLoop, "fc");
-    EXPECT_EQ(s.func30fps, ".DoubleWeave()");
-    EXPECT_EQ(s.func60fps, ".A");
-    EXPECT_EQ(s.varEasyVfr, "result");
-    EXPECT_EQ(s.varTime, "tcpath");
-    EXPECT_EQ(s.mode6to2, 0);
-    EXPECT_EQ(s.varRef, "a=b");
-    EXPECT_EQ(s.func6to2, ".Six(ref)  ");
-    EXPECT_EQ(s.varDef24, "ref2  ");
+    EXPECT_EQ(
+        file_settings(s),
+        ".SelectOdd()|.DoubleWeave()|.A|.Six(ref)  ||src|result|fc|tcpath|a=b|ref2  |f30|f60|f6to2|0");
 
     RunSettings t;
     readSettingsText("Mode_6to2=\nMode_6to2= 30fps\n", t);

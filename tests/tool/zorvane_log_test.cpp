@@ -5,6 +5,9 @@
 
 #include <climits>
 #include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
 
 using namespace zorvane;
 
@@ -45,37 +48,32 @@ std::string entries(int from, int to, const char* marks = "0") {
 }  // namespace
 
 TEST(LogLines, CountsAndSplitsWithBothLineEnds) {
-    EXPECT_EQ(countLines(""), 0u);
-    EXPECT_EQ(countLines("a"), 1u);
-    EXPECT_EQ(countLines("a\n"), 1u);
-    EXPECT_EQ(countLines("a\nb"), 2u);
-    EXPECT_EQ(countLines("\n\n"), 2u);
-
-    const auto lines = splitLines("one\r\ntwo\nthree\r\n\r\nx\ry\n");
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[0], "one");
-    EXPECT_EQ(lines[1], "two");
-    EXPECT_EQ(lines[2], "three");
-    EXPECT_EQ(lines[3], "");
-    EXPECT_EQ(lines[4], "x\ry");  // only a CR right before LF is dropped
+    const std::pair<const char*, size_t> counts[] = {
+        {"", 0}, {"a", 1}, {"a\n", 1}, {"a\nb", 2}, {"\n\n", 2}};
+    for (auto [text, n] : counts) EXPECT_EQ(countLines(text), n) << text;
+    // only a CR right before LF is dropped
+    EXPECT_EQ(splitLines("one\r\ntwo\nthree\r\n\r\nx\ry\n"),
+              (std::vector<std::string_view>{"one", "two", "three", "", "x\ry"}));
 }
 
 TEST(LogNumbers, AtoiAndDigitSearch) {
-    EXPECT_EQ(atoiSaturated("  -12x"), -12);
-    EXPECT_EQ(atoiSaturated("+7"), 7);
-    EXPECT_EQ(atoiSaturated("abc"), 0);
-    EXPECT_EQ(atoiSaturated(""), 0);
-    EXPECT_EQ(atoiSaturated("99999999999999999999"), INT_MAX);
-    EXPECT_EQ(atoiSaturated("-99999999999999999999"), INT_MIN);
-
-    EXPECT_EQ(numberFrom("total 1500", 5), 1500);
-    EXPECT_EQ(numberFrom("total=1500", 5), 1500);
-    EXPECT_EQ(numberFrom("Total frames: 1500 x", 5), 1500);
-    EXPECT_EQ(numberFrom("total", 5), -1);
-    EXPECT_EQ(numberFrom("total abc", 5), -1);
-    EXPECT_EQ(numberFrom("fast 4000", 6), 0);  // the search starts on the second digit
-    EXPECT_EQ(numberFrom("fast: 4000", 6), 4000);
-    EXPECT_EQ(numberFrom("total 123456789012345", 5), INT_MAX);
+    const std::pair<const char*, int> atoi[] = {{"  -12x", -12},
+                                                {"+7", 7},
+                                                {"abc", 0},
+                                                {"", 0},
+                                                {"99999999999999999999", INT_MAX},
+                                                {"-99999999999999999999", INT_MIN}};
+    for (auto [text, n] : atoi) EXPECT_EQ(atoiSaturated(text), n) << text;
+    // The search starts on the second digit: "fast 4000" from 6 finds only its zeros.
+    const std::tuple<const char*, size_t, int> from[] = {{"total 1500", 5, 1500},
+                                                         {"total=1500", 5, 1500},
+                                                         {"Total frames: 1500 x", 5, 1500},
+                                                         {"total", 5, -1},
+                                                         {"total abc", 5, -1},
+                                                         {"fast 4000", 6, 0},
+                                                         {"fast: 4000", 6, 4000},
+                                                         {"total 123456789012345", 5, INT_MAX}};
+    for (auto [text, at, n] : from) EXPECT_EQ(numberFrom(text, at), n) << text;
 }
 
 TEST(LogHeader, Table) {

@@ -199,30 +199,11 @@ TEST_F(Sync, SubtitlesAndChaptersFollowTheSound) {
     }
     dir_.write("cues.srt", srt);
     dir_.write("meta.txt", meta);
-    ASSERT_NO_THROW(qextest::ffmpeg({"-i",
-                                     "lead.ts",
-                                     "-f",
-                                     "ffmetadata",
-                                     "-i",
-                                     "meta.txt",
-                                     "-i",
-                                     "cues.srt",
-                                     "-map",
-                                     "0",
-                                     "-map",
-                                     "2",
-                                     "-map_chapters",
-                                     "1",
-                                     "-c",
-                                     "copy",
-                                     "-c:s",
-                                     "srt",
-                                     "-metadata:s:s:0",
-                                     "language=fre",
-                                     "-metadata:s:s:0",
-                                     "title=Lines",
-                                     "cues.mkv"},
-                                    dir_.path()));
+    ASSERT_NO_THROW(qextest::ffmpeg(
+        qextest::words("-i lead.ts -f ffmetadata -i meta.txt -i cues.srt -map 0 -map 2 "
+                       "-map_chapters 1 -c copy -c:s srt -metadata:s:s:0 language=fre "
+                       "-metadata:s:s:0 title=Lines cues.mkv"),
+        dir_.path()));
     EXPECT_EQ(check("cues.mkv"), 5u);
     const std::vector<double> seen = flashes("cues.mkv.mkv");
 

@@ -21,13 +21,6 @@ using qextest::TempDir;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 
-// Frames' stamps from their rows 0 and 1 written one after another.
-std::vector<Stamp> pairs(std::initializer_list<uint32_t> rows) {
-    std::vector<Stamp> out;
-    for (auto it = rows.begin(); it + 1 < rows.end(); it += 2) out.push_back({it[0], it[1]});
-    return out;
-}
-
 // A script that loads the plug-ins, then the given lines.
 std::string script(const std::string& body) {
     return qextest::load_plugins() + body;
@@ -51,53 +44,94 @@ Served serve(const TempDir& dir, const std::string& body, std::vector<std::strin
     return s;
 }
 
+// Scripts served whole: a file written first ("NAME=TEXT", "" none; `common` files too), the
+// script after the plug-ins, qexpipe's options; the number of frames served and the stamps
+// ("row0/row1 ...") of the first of them, the files written ("NAME=TEXT|...", TEXT "golden:NAME"
+// for a golden file, "-" for a file that must not be written), the rate ("" unchecked) and a
+// text in standard error ("": no warning of out-of-order requests).
+struct Script {
+    const char* what;
+    std::string in, body;
+    const char* args;
+    size_t frames;
+    const char* stamps;
+    std::string out = "";
+    const char* rate = "";
+    const char* err = "";
+};
+
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+// "NAME=TEXT" split at its first "=".
+std::pair<std::string, std::string> named(const std::string& item) {
+    const size_t eq = item.find('=');
+    return {item.substr(0, eq), item.substr(eq + 1)};
+}
+
+void check(const Script& c, const Files& common = {}) {
+    SCOPED_TRACE(c.what);
+    TempDir d;
+    for (const auto& [name, text] : common) d.write(name, text);
+    if (!c.in.empty()) d.write(named(c.in).first, named(c.in).second);
+    Served s = serve(d, c.body, qextest::words(c.args));
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    ASSERT_EQ(s.stamps.size(), c.frames);
+    std::string stamps;
+    for (size_t n = 0; n < qextest::words(c.stamps).size(); ++n)
+        stamps += (n ? " " : "") + std::to_string(s.stamps[n].first) + "/" +
+                  std::to_string(s.stamps[n].second);
+    EXPECT_EQ(stamps, c.stamps);
+    for (size_t at = 0; at < c.out.size();) {
+        const size_t end = std::min(c.out.find('|', at), c.out.size());
+        const auto [name, text] = named(c.out.substr(at, end - at));
+        at = end + 1;
+        if (text == "-") {
+            EXPECT_FALSE(qextest::file_exists(d.file(name))) << name;
+        } else {
+            EXPECT_EQ(read_file(d.file(name)),
+                      text.starts_with("golden:") ? golden(text.substr(7)) : text)
+                << name;
+        }
+    }
+    if (*c.rate) {
+        EXPECT_EQ(s.y4m.rate, c.rate);
+    }
+    if (*c.err) {
+        EXPECT_THAT(s.run.err, HasSubstr(c.err));
+    } else {
+        EXPECT_THAT(s.run.err, ::testing::Not(HasSubstr("no sequential")));
+    }
+}
+
+const std::string kSource = "StampSource(10, 64, 32, \"YV12\", 30000, 1001)\n";
+const std::string kOnlyThirty = "StampSource(10, 64, 32, \"YV12\", 30000, 1001)";
+
 // The frame statements below are read as the definition reader reads them: a range, a rate and
 // an action. Expected stamps are (row 0, row 1): woven frame 2n shows (2n, 2n+1), woven frame
 // 2n+1 shows (2n+2, 2n+1); Loop(2,0,0) shows source frame k-1 as its frame k.
 
 // 30 serves woven and alias frames; 24 takes four of five from the phase clip (whose alias range
 // starts at frame 2, so its clip is the source trimmed by two frames); 60 asks the alias for
-// half the field position.
+// half the field position. A project alone chooses the fields: fields 0, 2 and 5 listed without
+// flag (on), field 6 with flag (dup of field 5).
 TEST(ConstantRate, EachRateServesItsDefinition) {
-    const struct {
-        int fps, frames;
-        const char* def;
-        const char* rate;
-        std::vector<Stamp> want;
-    } cases[] = {
-        {30, 10, "0-2 on\n3-4 on_b\n5-9 [30] 'Loop(2,0,0)'\n", "30000:1001",
-         pairs({0, 1, 2, 3, 4, 5, 8, 7, 10, 9, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17})},
-        {24, 12, "0-1 on\n2-11 [24] 'SelectEvery(5,0,1,3,4)'\n", "24000:1001",
-         pairs({0, 1, 2, 3, 4, 5, 6, 7, 10, 11, 12, 13, 14, 15, 16, 17, 20, 21, 22, 23})},
-        {60, 6, "0-5 [60] 'DoubleWeave()'\n", "60000:1001",
-         pairs({0, 1, 0, 1, 2, 1, 2, 1, 2, 3, 2, 3, 4, 3, 4, 3, 4, 5, 4, 5, 6, 5, 6, 5})},
+    const Script cases[] = {
+        {"30", "a.def=0-2 on\n3-4 on_b\n5-9 [30] 'Loop(2,0,0)'\n",
+         kSource + "Qex(def=\"a.def\", fps=30)\n", "", 10,
+         "0/1 2/3 4/5 8/7 10/9 8/9 10/11 12/13 14/15 16/17", "", "30000:1001"},
+        {"24", "a.def=0-1 on\n2-11 [24] 'SelectEvery(5,0,1,3,4)'\n",
+         "StampSource(12, 64, 32, \"YV12\", 30000, 1001)\nQex(def=\"a.def\", fps=24)\n", "", 10,
+         "0/1 2/3 4/5 6/7 10/11 12/13 14/15 16/17 20/21 22/23", "", "24000:1001"},
+        {"60", "a.def=0-5 [60] 'DoubleWeave()'\n",
+         "StampSource(6, 64, 32, \"YV12\", 30000, 1001)\nQex(def=\"a.def\", fps=60)\n", "", 12,
+         "0/1 0/1 2/1 2/1 2/3 2/3 4/3 4/3 4/5 4/5 6/5 6/5", "", "60000:1001"},
+        {"a project alone",
+         "p.tpr=[TMPGEnc project]\nVideo.Width = 64\nVideo.DeinterlaceEx.FrameRate1 = 1\n"
+         "Video.DeinterlaceEx.FrameRate2 = 1\nVideo.DeinterlaceEx.List = {0000000004000000"
+         "000000000000020000000000050000000000060000000001}\n",
+         kSource + "Qex(tpr=\"p.tpr\", fps=30)\n", "", 4, "0/1 2/3 6/5 6/5"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.fps);
-        TempDir d;
-        d.write("a.def", c.def);
-        Served s = serve(d, "StampSource(" + std::to_string(c.frames) +
-                                ", 64, 32, \"YV12\", 30000, 1001)\nQex(def=\"a.def\", fps=" +
-                                std::to_string(c.fps) + ")\n");
-        ASSERT_EQ(s.run.status, 0) << s.run.err;
-        EXPECT_EQ(s.y4m.rate, c.rate);
-        EXPECT_THAT(s.stamps, ElementsAreArray(c.want));
-    }
-}
-
-TEST(ConstantRate, AProjectAloneChoosesTheFields) {
-    TempDir d;
-    // Fields 0, 2 and 5 listed without flag (on), field 6 with flag (dup of field 5).
-    d.write("p.tpr",
-            "[TMPGEnc project]\nVideo.Width = 64\n"
-            "Video.DeinterlaceEx.FrameRate1 = 1\nVideo.DeinterlaceEx.FrameRate2 = 1\n"
-            "Video.DeinterlaceEx.List = {0000000004000000"
-            "000000000000020000000000050000000000060000000001}\n");
-    Served s =
-        serve(d, "StampSource(10, 64, 32, \"YV12\", 30000, 1001)\nQex(tpr=\"p.tpr\", fps=30)\n");
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    const std::vector<Stamp> want = {{0, 1}, {2, 3}, {6, 5}, {6, 5}};
-    EXPECT_THAT(s.stamps, ElementsAreArray(want));
+    for (const Script& c : cases) check(c);
 }
 
 TEST(ConstantRate, OnlyTheLowByteOfFpsCounts) {
@@ -129,169 +163,84 @@ const char* kVariableDef =
     "7 Part <B> & \"C\"\n"
     "}\n";
 
-const std::vector<Stamp> kVariableStamps = {{0, 1},   {2, 3},   {6, 7},   {8, 9},
-                                            {10, 11}, {12, 11}, {12, 13}, {14, 13},
-                                            {12, 13}, {14, 15}, {14, 15}};
-
-const char* kVariableSource = "StampSource(10, 64, 32, \"YV12\", 30000, 1001)\n";
-
-TEST(VariableRate, ServesEveryFrameAndWritesTimecodesAndChapters) {
-    TempDir d;
-    d.write("v.def", kVariableDef);
-    Served s =
-        serve(d, std::string(kVariableSource) +
-                     "Qex(def=\"v.def\", output=\"v.tc.txt\", chapter=\"v.chapters.txt\")\n");
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    EXPECT_EQ(s.y4m.rate, "30000:1001");
-    EXPECT_THAT(s.stamps, ElementsAreArray(kVariableStamps));
-    EXPECT_EQ(read_file(d.file("v.tc.txt")), golden("variable.tc.txt"));
-    EXPECT_EQ(read_file(d.file("v.chapters.txt")), golden("variable.chapters.txt"));
-}
-
-TEST(VariableRate, XmlChaptersAndTimecodesNamedAfterTheChapterFile) {
-    TempDir d;
-    d.write("v.def", std::string("mode chapter_language = jpn\n") + kVariableDef);
-    Served s = serve(d, std::string(kVariableSource) +
-                            "Qex(def=\"v.def\", output=\".tc.txt\", chapter=\"ep01.xml\")\n");
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    EXPECT_EQ(read_file(d.file("ep01.xml")), golden("variable.chapters.xml"));
-    EXPECT_EQ(read_file(d.file("ep01.tc.txt")), golden("variable.tc.txt"));
-}
-
-TEST(VariableRate, QexCutPassesEveryFrameWritesEndTimesAndEndsTheStream) {
-    TempDir d;
-    d.write("v.def", kVariableDef);
-    Served s = serve(
-        d, std::string(kVariableSource) + "Qex(def=\"v.def\")\nQexCut(timecodes=\"cut.tc.txt\")\n");
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    EXPECT_THAT(s.run.err, ::testing::Not(HasSubstr("no sequential")));
-    EXPECT_THAT(s.stamps, ElementsAreArray(kVariableStamps));
-    EXPECT_EQ(read_file(d.file("cut.tc.txt")), golden("variable.cut.tc.txt"));
-}
-
-TEST(VariableRate, QexCutReportsOutOfOrderRequestsAndKeepsToItsFrames) {
-    TempDir d;
-    d.write("v.def", kVariableDef);
-    // Starting at frame 3 is out of order: nothing has been passed yet, so the first frame of
-    // the clip is shown.
-    Served s = serve(d, std::string(kVariableSource) + "Qex(def=\"v.def\")\nQexCut()\n",
-                     {"--start", "3", "--end", "4"});
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    EXPECT_THAT(s.run.err, HasSubstr("QexCut: no sequential frame access"));
-    const std::vector<Stamp> want = {{0, 1}, {0, 1}};
-    EXPECT_THAT(s.stamps, ElementsAreArray(want));
-}
-
 // Opt: the outside table (made by the test plug-in in the qexpipe process before Qex is
 // built) drops source frames 2, 4 and 5 and makes frame 3 a 24 fps frame.
 const char* kOptSource =
     "StampSource(10, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"33D2DD3333\")\n";
 const char* kOptDef = "0-9 [30] 'Loop(2,0,0)'\n";
 
-TEST(OptRate, SkipsDroppedFramesAndWritesTimecodesAtTheEnd) {
-    TempDir d;
-    d.write("o.def", kOptDef);
-    Served s =
-        serve(d, std::string(kOptSource) + "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\")\n");
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    const std::vector<Stamp> want = {{0, 1},   {0, 1},   {4, 5},   {10, 11}, {12, 13},
-                                     {14, 15}, {16, 17}, {16, 17}, {16, 17}, {16, 17}};
-    EXPECT_THAT(s.stamps, ElementsAreArray(want));
-    EXPECT_EQ(read_file(d.file("o.tc.txt")), golden("opt.tc.txt"));
+// Every frame is served; the timecodes and chapters are written, as XML with the timecodes named
+// after the chapter file when the chapter file ends in .xml. QexCut passes every frame and
+// writes end times; asked out of order it says so, and keeps to its frames: starting at frame 3,
+// nothing has been passed yet, so the first frame of the clip is shown. Verdicts of the
+// outside table correct the published durations: source frame 2 is a 24 fps frame for the
+// outside component, so QexCut sees 10 ticks there.
+TEST(VariableRate, ServesEveryFrameAndWritesTimecodesAndChapters) {
+    const std::string def = std::string("v.def=") + kVariableDef,
+                      stamps = "0/1 2/3 6/7 8/9 10/11 12/11 12/13 14/13 12/13 14/15 14/15";
+    const Script cases[] = {
+        {"timecodes and chapters", def,
+         kSource + "Qex(def=\"v.def\", output=\"v.tc.txt\", chapter=\"v.chapters.txt\")\n", "", 11,
+         stamps.c_str(),
+         "v.tc.txt=golden:variable.tc.txt|v.chapters.txt=golden:variable.chapters.txt",
+         "30000:1001"},
+        {"XML chapters", "v.def=mode chapter_language = jpn\n" + std::string(kVariableDef),
+         kSource + "Qex(def=\"v.def\", output=\".tc.txt\", chapter=\"ep01.xml\")\n", "", 11, "",
+         "ep01.xml=golden:variable.chapters.xml|ep01.tc.txt=golden:variable.tc.txt"},
+        {"QexCut", def, kSource + "Qex(def=\"v.def\")\nQexCut(timecodes=\"cut.tc.txt\")\n", "", 11,
+         stamps.c_str(), "cut.tc.txt=golden:variable.cut.tc.txt"},
+        {"QexCut out of order", def, kSource + "Qex(def=\"v.def\")\nQexCut()\n",
+         "--start 3 --end 4", 2, "0/1 0/1", "", "", "QexCut: no sequential frame access"},
+        {"outside verdicts", std::string("o.def=") + kOptDef,
+         kOnlyThirty + ".MakeVfrOut(\"3323333333\")\nQex(def=\"o.def\")\n" +
+             "QexCut(timecodes=\"cut.tc.txt\")\n",
+         "", 10, "",
+         "cut.tc.txt=# timecode format v2\n33\n67\n108\n142\n175\n209\n242\n275\n309\n342\n"},
+    };
+    for (const Script& c : cases) check(c);
 }
-
-TEST(OptRate, NothingIsWrittenBeforeTheListRunsOut) {
-    TempDir d;
-    d.write("o.def", kOptDef);
-    Served s =
-        serve(d, std::string(kOptSource) + "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\")\n",
-              {"--end", "5"});
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    EXPECT_EQ(s.stamps.size(), 6u);
-    EXPECT_FALSE(qextest::file_exists(d.file("o.tc.txt")));
-}
-
-TEST(OptRate, QexCutStopsAtTheCompactedEnd) {
-    TempDir d;
-    d.write("o.def", kOptDef);
-    Served s = serve(d, std::string(kOptSource) +
-                            "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\")\n"
-                            "QexCut(timecodes=\"cut.tc.txt\")\n");
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    const std::vector<Stamp> want = {{0, 1},   {0, 1},   {4, 5},  {10, 11},
-                                     {12, 13}, {14, 15}, {16, 17}};
-    EXPECT_THAT(s.stamps, ElementsAreArray(want));
-    EXPECT_EQ(read_file(d.file("o.tc.txt")), golden("opt.tc.txt"));
-    EXPECT_EQ(read_file(d.file("cut.tc.txt")), golden("opt.cut.tc.txt"));
-}
-
-// Opt with chapters at the first frame, in the middle and at the last source frame.
-const char* kOptChapterDef =
-    "0-9 [30] 'Loop(2,0,0)'\n"
-    "keyframes {\n0 Opening\n6 Six\n9 Last\n}\n";
 
 // Start times of ten 30 fps frames, and their end times as QexCut counts them.
 const char* kTenStartTimes = "# timecode format v2\n0\n33\n67\n100\n133\n167\n200\n234\n267\n300\n";
 const char* kTenEndTimes = "# timecode format v2\n33\n67\n100\n133\n167\n200\n234\n267\n300\n334\n";
-const char* kThreeChapters =
-    "CHAPTER00=00:00:00.000\nCHAPTER00NAME=Opening\n"
-    "CHAPTER01=00:00:00.200\nCHAPTER01NAME=Six\n"
-    "CHAPTER02=00:00:00.300\nCHAPTER02NAME=Last\n";
 
-const std::vector<Stamp> kLoopStamps = {{0, 1}, {0, 1},   {2, 3},   {4, 5},   {6, 7},
-                                        {8, 9}, {10, 11}, {12, 13}, {14, 15}, {16, 17}};
-
-TEST(OptRate, WithoutDropsQexCutPassesEveryFrame) {
-    TempDir d;
-    d.write("o.def", kOptChapterDef);
-    Served s = serve(d,
-                     "StampSource(10, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"3333333333\")\n"
-                     "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\", chapter=\"o.chapters.txt\")\n"
-                     "QexCut(timecodes=\"cut.tc.txt\")\n");
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    EXPECT_THAT(s.stamps, ElementsAreArray(kLoopStamps));
-    EXPECT_EQ(read_file(d.file("cut.tc.txt")), kTenEndTimes);
-    EXPECT_EQ(read_file(d.file("o.tc.txt")), kTenStartTimes);
-    EXPECT_EQ(read_file(d.file("o.chapters.txt")), kThreeChapters);
-}
-
-TEST(OptRate, WithoutDropsTheFilesAreWrittenWhenTheLastFrameIsServed) {
-    TempDir d;
-    d.write("o.def", kOptChapterDef);
-    const std::string body =
-        "StampSource(10, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"3333333333\")\n"
-        "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\", chapter=\"o.chapters.txt\")\n";
-    // Up to the last but one frame the end of the list is not reached yet.
-    Served early = serve(d, body, {"--end", "8"});
-    ASSERT_EQ(early.run.status, 0) << early.run.err;
-    EXPECT_EQ(early.stamps.size(), 9u);
-    EXPECT_FALSE(qextest::file_exists(d.file("o.tc.txt")));
-    EXPECT_FALSE(qextest::file_exists(d.file("o.chapters.txt")));
-
-    Served s = serve(d, body);
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    EXPECT_THAT(s.stamps, ElementsAreArray(kLoopStamps));
-    EXPECT_EQ(read_file(d.file("o.tc.txt")), kTenStartTimes);
-    EXPECT_EQ(read_file(d.file("o.chapters.txt")), kThreeChapters);
-}
-
-TEST(OptRate, DropsAtTheEndEndTheOutputAtTheLastKeptFrame) {
-    TempDir d;
-    d.write("o.def", kOptChapterDef);
-    Served s = serve(d,
-                     "StampSource(10, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"3333333DDD\")\n"
-                     "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\", chapter=\"o.chapters.txt\")\n"
-                     "QexCut(timecodes=\"cut.tc.txt\")\n");
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    EXPECT_THAT(s.stamps, ElementsAreArray(kLoopStamps.begin(), kLoopStamps.begin() + 7));
-    EXPECT_EQ(read_file(d.file("cut.tc.txt")),
-              "# timecode format v2\n33\n67\n100\n133\n167\n200\n234\n");
-    EXPECT_EQ(read_file(d.file("o.tc.txt")),
-              "# timecode format v2\n0\n33\n67\n100\n133\n167\n200\n");
-    // The last chapter lay on a dropped frame.
-    EXPECT_EQ(read_file(d.file("o.chapters.txt")),
-              "CHAPTER00=00:00:00.000\nCHAPTER00NAME=Opening\n"
-              "CHAPTER01=00:00:00.200\nCHAPTER01NAME=Six\n");
+// Opt skips dropped frames and writes the timecodes and chapters when the last frame is served,
+// nothing before the list runs out; QexCut stops at the compacted end. Without drops QexCut
+// passes every frame; drops at the end end the output at the last kept frame (and a chapter on a
+// dropped frame there is gone).
+TEST(OptRate, SkipsDroppedFramesAndWritesTheFilesAtTheEnd) {
+    const std::string
+        def = std::string("o.def=") + kOptDef,
+        // with chapters at the first frame, in the middle and at the last source frame
+        chapters = "o.def=0-9 [30] 'Loop(2,0,0)'\nkeyframes {\n0 Opening\n6 Six\n9 Last\n}\n",
+        opt = kOptSource, qex = "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\")\n",
+        cut = "QexCut(timecodes=\"cut.tc.txt\")\n",
+        all = "Qex(def=\"o.def\", opt=1, output=\"o.tc.txt\", chapter=\"o.chapters.txt\")\n",
+        two =
+            "o.chapters.txt=CHAPTER00=00:00:00.000\nCHAPTER00NAME=Opening\n"
+            "CHAPTER01=00:00:00.200\nCHAPTER01NAME=Six\n",
+        three = two + "CHAPTER02=00:00:00.300\nCHAPTER02NAME=Last\n",
+        kept = kOnlyThirty + ".MakeVfrOut(\"3333333333\")\n" + all,
+        start = std::string("o.tc.txt=") + kTenStartTimes;
+    const char* loop = "0/1 0/1 2/3 4/5 6/7 8/9 10/11 12/13 14/15 16/17";
+    const Script cases[] = {
+        {"drops", def, opt + qex, "", 10, "0/1 0/1 4/5 10/11 12/13 14/15 16/17 16/17 16/17 16/17",
+         "o.tc.txt=golden:opt.tc.txt"},
+        {"drops, before the end", def, opt + qex, "--end 5", 6, "", "o.tc.txt=-"},
+        {"drops, QexCut", def, opt + qex + cut, "", 7, "0/1 0/1 4/5 10/11 12/13 14/15 16/17",
+         "o.tc.txt=golden:opt.tc.txt|cut.tc.txt=golden:opt.cut.tc.txt"},
+        {"no drops, QexCut", chapters, kept + cut, "", 10, loop,
+         std::string("cut.tc.txt=") + kTenEndTimes + "|" + start + "|" + three},
+        {"no drops, before the last frame", chapters, kept, "--end 8", 9, "",
+         "o.tc.txt=-|o.chapters.txt=-"},
+        {"no drops", chapters, kept, "", 10, loop, start + "|" + three},
+        {"drops at the end", chapters, kOnlyThirty + ".MakeVfrOut(\"3333333DDD\")\n" + all + cut,
+         "", 7, "0/1 0/1 2/3 4/5 6/7 8/9 10/11",
+         "cut.tc.txt=# timecode format v2\n33\n67\n100\n133\n167\n200\n234\n|"
+         "o.tc.txt=# timecode format v2\n0\n33\n67\n100\n133\n167\n200\n|" +
+             two},
+    };
+    for (const Script& c : cases) check(c);
 }
 
 // A chapter on a frame the outside table drops moves to the next kept frame with its own name;
@@ -360,19 +309,6 @@ TEST(SharedMemory, NothingIsLeftWhenTheProcessEnds) {
     }
 }
 
-TEST(VariableRate, OutsideVerdictsCorrectThePublishedDurations) {
-    TempDir d;
-    d.write("o.def", kOptDef);
-    // Source frame 2 is a 24 fps frame for the outside component: QexCut sees 10 ticks there.
-    Served s = serve(d,
-                     "StampSource(10, 64, 32, \"YV12\", 30000, 1001).MakeVfrOut(\"3323333333\")\n"
-                     "Qex(def=\"o.def\")\nQexCut(timecodes=\"cut.tc.txt\")\n");
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    EXPECT_EQ(s.stamps.size(), 10u);
-    EXPECT_EQ(read_file(d.file("cut.tc.txt")),
-              "# timecode format v2\n33\n67\n108\n142\n175\n209\n242\n275\n309\n342\n");
-}
-
 // ---------------------------------------------------------------------------------------------
 // The debug hook is called by every strategy; it writes below rows 0 and 1 here, so the
 // stamps stay readable while the pictures differ.
@@ -403,65 +339,32 @@ TEST(DebugHook, EveryStrategyDrawsIntoTheFramesItServes) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The alias expressions run on Qex's own source.
+// The alias expressions run on Qex's own source, whatever `last` is, and when the script has no
+// `last`; there is one main instance per process: a later call returns the living instance, and
+// a destroyed instance is replaced by a new one.
 
-TEST(AliasSource, AliasesUseQexsSourceWhateverLastIs) {
-    TempDir d;
-    d.write("a.def", "0-4 [30] 'Loop(2,0,0)'\n");
-    // `last` is a clip shifted by three frames; the aliases must not see it.
-    Served s = serve(d,
-                     "src = StampSource(5, 64, 32, \"YV12\", 30000, 1001)\n"
-                     "StampSource(8, 64, 32, \"YV12\", 30000, 1001).Trim(3, 0)\n"
-                     "src.Qex(def=\"a.def\", fps=30)\n");
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    const std::vector<Stamp> want = {{0, 1}, {0, 1}, {2, 3}, {4, 5}, {6, 7}};
-    EXPECT_THAT(s.stamps, ElementsAreArray(want));
-}
-
-TEST(AliasSource, AliasesWorkWhenTheScriptHasNoLast) {
-    TempDir d;
-    d.write("a.def", "0-4 [30] 'Loop(2,0,0)'\n");
-    Served s = serve(d,
-                     "src = StampSource(5, 64, 32, \"YV12\", 30000, 1001)\n"
-                     "return src.Qex(def=\"a.def\", fps=30)\n");
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    EXPECT_EQ(s.stamps.size(), 5u);
-}
-
-// ---------------------------------------------------------------------------------------------
-// One main instance per process.
-
-TEST(MainInstance, ALaterCallReturnsTheLivingInstance) {
-    TempDir d;
-    d.write("a.def", "0-4 [30] 'Loop(2,0,0)'\n");
-    d.write("b.def", "0-4 on_b\n");
-    Served s =
-        serve(d,
-              "a = StampSource(5, 64, 32, \"YV12\", 30000, 1001).Qex(def=\"a.def\", fps=30)\n"
-              "b = StampSource(5, 64, 32, \"YV12\", 30000, 1001).Qex(def=\"b.def\", fps=30)\n"
-              "a + b\n");
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    const std::vector<Stamp> loop = {{0, 1}, {0, 1}, {2, 3}, {4, 5}, {6, 7}};
-    std::vector<Stamp> want = loop;
-    want.insert(want.end(), loop.begin(), loop.end());
-    EXPECT_THAT(s.stamps, ElementsAreArray(want));
-}
-
-TEST(MainInstance, ADestroyedInstanceIsReplacedByANewOne) {
-    TempDir d;
-    d.write("a.def", "0-4 [30] 'Loop(2,0,0)'\n");
-    d.write("b.def", "0-4 on_b\n");
-    // The first instance loses its last reference before the second call.
-    Served s =
-        serve(d,
-              "a = StampSource(5, 64, 32, \"YV12\", 30000, 1001).Qex(def=\"a.def\", fps=30)\n"
-              "a = 0\n"
-              "StampSource(5, 64, 32, \"YV12\", 30000, 1001).Qex(def=\"b.def\", fps=30)\n");
-    ASSERT_EQ(s.run.status, 0) << s.run.err;
-    // on_b over frames 0-3; the second field of the last frame weaves into a missing frame.
-    ASSERT_EQ(s.stamps.size(), 5u);
-    const std::vector<Stamp> want = {{2, 1}, {4, 3}, {6, 5}, {8, 7}};
-    EXPECT_THAT(std::vector<Stamp>(s.stamps.begin(), s.stamps.begin() + 4), ElementsAreArray(want));
+TEST(AliasSource, AliasesUseQexsSourceAndOneMainInstanceLives) {
+    const std::string five = "StampSource(5, 64, 32, \"YV12\", 30000, 1001)";
+    const Script cases[] = {
+        // `last` is a clip shifted by three frames; the aliases must not see it.
+        {"last", "",
+         "src = " + five + "\nStampSource(8, 64, 32, \"YV12\", 30000, 1001).Trim(3, 0)\n" +
+             "src.Qex(def=\"a.def\", fps=30)\n",
+         "", 5, "0/1 0/1 2/3 4/5 6/7"},
+        {"no last", "", "src = " + five + "\nreturn src.Qex(def=\"a.def\", fps=30)\n", "", 5, ""},
+        {"a later call", "",
+         "a = " + five + ".Qex(def=\"a.def\", fps=30)\nb = " + five +
+             ".Qex(def=\"b.def\", fps=30)\na + b\n",
+         "", 10, "0/1 0/1 2/3 4/5 6/7 0/1 0/1 2/3 4/5 6/7"},
+        // The first instance loses its last reference before the second call. on_b over frames
+        // 0-3; the second field of the last frame weaves into a missing frame.
+        {"a destroyed instance", "",
+         "a = " + five + ".Qex(def=\"a.def\", fps=30)\na = 0\n" + five +
+             ".Qex(def=\"b.def\", fps=30)\n",
+         "", 5, "2/1 4/3 6/5 8/7"},
+    };
+    for (const Script& c : cases)
+        check(c, {{"a.def", "0-4 [30] 'Loop(2,0,0)'\n"}, {"b.def", "0-4 on_b\n"}});
 }
 
 // ---------------------------------------------------------------------------------------------

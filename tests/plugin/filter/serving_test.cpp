@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "plugin/serving.h"
@@ -61,13 +62,11 @@ TEST(ChooseFetch, ClipAndFrameForEachKindOfEntry) {
 }
 
 TEST(ClampFrame, KeepsRequestsInsideTheClip) {
-    EXPECT_EQ(qex::clamp_frame(-1, 10), 0);
-    EXPECT_EQ(qex::clamp_frame(-2147483648LL, 10), 0);
-    EXPECT_EQ(qex::clamp_frame(0, 10), 0);
-    EXPECT_EQ(qex::clamp_frame(9, 10), 9);
-    EXPECT_EQ(qex::clamp_frame(10, 10), 9);
-    EXPECT_EQ(qex::clamp_frame(2147483647LL, 10), 9);
-    EXPECT_EQ(qex::clamp_frame(3, 0), 0);
+    // request, frames, frame served
+    const std::tuple<int64_t, int32_t, int32_t> cases[] = {
+        {-1, 10, 0}, {-2147483648LL, 10, 0}, {0, 10, 0}, {9, 10, 9},
+        {10, 10, 9}, {2147483647LL, 10, 9},  {3, 0, 0}};
+    for (auto [n, frames, want] : cases) EXPECT_EQ(qex::clamp_frame(n, frames), want) << n;
 }
 
 // ---------------------------------------------------------------------------------------------
