@@ -42,6 +42,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // what it must.
     std::vector<double> standing(n, 0);
     std::vector<int> mostAbove(n, 0);  // the further of the two, in comb excess
+    std::vector<char> trough(n, 0);    // textured and whole by its coherent comb
     for (size_t i = 0; i < n; ++i) {
         const EntryMeasure& e = entries[i];
         // The pulldown about it (a repeated field within 5 entries before it and within 5
@@ -68,6 +69,12 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         if (e.comb.busiest <= t.block || textured(e))
             for (size_t j : {i - 1, i + 1})
                 cleaner = cleaner || (j < n && kWholeShare * entries[j].detail > e.detail);
+        // In texture everywhere, whatever its blocks show: a coherent comb far below that of
+        // both pairings beside it (the texture cancels; the motion across frames does not).
+        trough[i] = textured(e) && i > 0 && i + 1 < n && e.coherent >= 0 &&
+                    kCoherentWhole * e.coherent <
+                        std::min(entries[i - 1].coherent, entries[i + 1].coherent);
+        cleaner = cleaner || trough[i];
         // How far it stands above each pairing beside it, less how far that pairing stands
         // above it elsewhere (up to kTextureWeight times the lesser mean block excess of the
         // two): in texture at the finest scale (over most blocks, or sparse, in hardly a block
@@ -95,7 +102,10 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
                                             most > kOneSided * needed);
         // Combing in every pairing alike (60i, an interlaced overlay) counts when it is dense
         // and the picture moves.
-        const bool dense = e.comb.busiest > t.absolute && (moved(i) || moved(i + 1));
+        // (Not so a textured picture whole by its coherent comb: texture at the finest scale
+        // fills a block as densely.)
+        const bool dense =
+            !trough[i] && e.comb.busiest > t.absolute && (moved(i) || moved(i + 1));
         // Faint combing under grain beside the pulldown, where film's combed pictures lie
         // between whole ones: far above both pairings beside it.
         const bool faint = pulldown && i > 0 && i + 1 < n && (moved(i) || moved(i + 1)) &&
@@ -119,6 +129,12 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         const double c = entries[f].fieldChange;
         dip[f] = c >= 0 && c < entries[f - 1].fieldChange && c < entries[f + 1].fieldChange;
     }
+    // Fields that dipped below both beside them by a clear margin (kVideoDip).
+    std::vector<char> deepDip(n, 0);
+    for (size_t f = 1; f + 1 < n; ++f)
+        deepDip[f] =
+            dip[f] && entries[f].fieldChange < kVideoDip * std::min(entries[f - 1].fieldChange,
+                                                                    entries[f + 1].fieldChange);
     // The phases (field number mod 5) in which film's repeated fields may lie about entry i:
     // for each, whether its fields dipped in three quarters of the cycles or more, and how many.
     struct Cadence {
@@ -194,8 +210,10 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             b = repeated - 10;
         }
         if (b >= n || !dip[a] || !dip[repeated] || !dip[b]) continue;
+        // The cadence beyond chance: the three fields dipped clearly below both beside them.
+        const bool deep = deepDip[a] && deepDip[repeated] && deepDip[b];
         if (offset == 0 || offset == 2) {
-            if (!textured(entries[i]) && entries[i + 1].fieldChange > t.noise &&
+            if ((!textured(entries[i]) || deep) && entries[i + 1].fieldChange > t.noise &&
                 entries[i].comb.busiest > 0)
                 film[i] = 1;
         } else if (entries[i].comb.busiest <= t.absolute &&
@@ -204,6 +222,15 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
                         kFilmTexture * std::min({entries[i - 1].detail, entries[i].detail,
                                                  entries[i + 1].detail}))) {
             film[i] = 0;
+        } else if (deep && repeat[repeated] && entries[i].coherent >= 0) {
+            // Texture at the finest scale combs a whole picture densely and above the weaves
+            // across frames in many blocks; where the cadence is beyond chance and the cycle's
+            // field a real repeat, its coherent comb far below that of the weaves across frames
+            // beside it (at offset 3 the one before, at 4 the one after, at 1 both) says whole.
+            const double c = kCoherentWhole * entries[i].coherent;
+            if ((offset == 4 || c < entries[i - 1].coherent) &&
+                (offset == 3 || c < entries[i + 1].coherent))
+                film[i] = 0;
         }
     }
     // A weave across frames lies between whole ones: not so one between two entries that stay
@@ -248,19 +275,37 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // cadence about it), and the combing is sparse (not noise or texture over most blocks,
     // which a frame of 30p shows alike in its own fields). A frame of 30p or film is whole, and
     // shows far less than the weaves across frames beside it.
+    // A field that changed by the coding noise of a held picture only, far less than three of
+    // the fields within kVideoHeldReach of it (a picture held on twos or threes leaves four or
+    // more such fields about each of its repeats; a cut, the two fields of one frame).
+    std::vector<char> held(n, 0);
+    for (size_t f = 2; f < n; ++f) {
+        int more = 0;
+        for (size_t g = f >= kVideoHeldReach ? f - kVideoHeldReach : 0;
+             g < std::min(n, f + kVideoHeldReach + 1); ++g)
+            more += kVideoHeld * entries[f].fieldChange < entries[g].fieldChange;
+        held[f] = more >= 3;
+    }
     std::vector<char> alike(n, 0);
     for (size_t i = kAlikeReach; i + kAlikeReach + 1 < n; ++i) {
         if (marks[i].combed || faint[i] || entries[i].detail < kAlikeFloor) continue;
         if (!(moved(i) && moved(i + 1))) continue;
         double low = entries[i].detail, high = low;
         bool changed = true;
+        size_t textures = 0;  // textured entries
+        bool noneWhole = true;  // none whole by its coherent comb, no held picture
         for (size_t j = i - kAlikeReach; j <= i + kAlikeReach; ++j) {
             low = std::min(low, entries[j].detail);
             high = std::max(high, entries[j].detail);
-            changed =
-                changed && entries[j].fieldChange > t.noise && !repeat[j] && !textured(entries[j]);
+            changed = changed && entries[j].fieldChange > t.noise && !repeat[j];
+            textures += textured(entries[j]);
+            noneWhole = noneWhole && !trough[j] && !held[j];
         }
-        alike[i] = changed && kAlikeShare * low >= high && !cadence[i].shows;
+        // Texture everywhere combs a whole picture as much as a weave across frames: there the
+        // coherent comb tells, 30p's whole pictures standing far below the weaves beside them.
+        const bool sparseAlike = textures == 0 && kAlikeShare * low >= high;
+        const bool textureAlike = textures == 2 * kAlikeReach + 1 && noneWhole;
+        alike[i] = changed && (sparseAlike || textureAlike) && !cadence[i].shows;
     }
     for (size_t i = 0; i < n; ++i) marks[i].combed = marks[i].combed || faint[i] || alike[i];
     // 30p whose every field changed (grain or noise over small or slow motion): no field is
@@ -277,22 +322,6 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // standing a little above its pairings by the noise) cleared; an entry that windows of
     // both parities claim is left as measured.
     std::vector<char> across(n, 0), whole(n, 0);
-    std::vector<char> deepDip(n, 0);
-    for (size_t f = 1; f + 1 < n; ++f)
-        deepDip[f] =
-            dip[f] && entries[f].fieldChange < kVideoDip * std::min(entries[f - 1].fieldChange,
-                                                                    entries[f + 1].fieldChange);
-    // A field that changed by the coding noise of a held picture only, far less than three of
-    // the fields within kVideoHeldReach of it (a picture held on twos or threes leaves four or
-    // more such fields about each of its repeats; a cut, the two fields of one frame).
-    std::vector<char> held(n, 0);
-    for (size_t f = 2; f < n; ++f) {
-        int more = 0;
-        for (size_t g = f >= kVideoHeldReach ? f - kVideoHeldReach : 0;
-             g < std::min(n, f + kVideoHeldReach + 1); ++g)
-            more += kVideoHeld * entries[f].fieldChange < entries[g].fieldChange;
-        held[f] = more >= 3;
-    }
     auto peakAt = [&](size_t j) {
         const EntryMeasure &a = entries[j - 1], &e = entries[j], &b = entries[j + 1];
         return (e.detail > a.detail && e.detail > b.detail) ||
