@@ -37,6 +37,12 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     auto sparse = [&](const EntryMeasure& x) {
         return double(x.comb.combed) < kSparseShare * double(x.comb.blocks);
     };
+    // The comb excess does not set entry i (0 < i < n - 1) apart from the pairings beside it:
+    // its mean block excess is at most 1 / kWholeShare times the larger of theirs.
+    auto blockAlike = [&](size_t i) {
+        return kWholeShare * entries[i].detail <=
+               std::max(entries[i - 1].detail, entries[i + 1].detail);
+    };
     std::vector<char> nearPulldown(n, 0);
     // How far each entry stands above the pairings beside it (the further of the two), in times
     // what it must.
@@ -69,9 +75,13 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         if (e.comb.busiest <= t.block || textured(e))
             for (size_t j : {i - 1, i + 1})
                 cleaner = cleaner || (j < n && kWholeShare * entries[j].detail > e.detail);
-        // In texture everywhere, whatever its blocks show: a coherent comb far below that of
-        // both pairings beside it (the texture cancels; the motion across frames does not).
-        trough[i] = textured(e) && i > 0 && i + 1 < n && e.coherent >= 0 &&
+        // In texture everywhere (the picture and both pairings beside it), where the comb
+        // excess does not set the picture apart from its pairings, whatever its blocks
+        // show: a coherent comb far below that of both pairings (the texture cancels; the
+        // motion across frames does not). Flat drawings with long horizontal edges are not
+        // such texture: their whole pictures hold a coherent comb of their own.
+        trough[i] = i > 0 && i + 1 < n && textured(e) && textured(entries[i - 1]) &&
+                    textured(entries[i + 1]) && blockAlike(i) && e.coherent >= 0 &&
                     kCoherentWhole * e.coherent <
                         std::min(entries[i - 1].coherent, entries[i + 1].coherent);
         cleaner = cleaner || trough[i];
@@ -222,14 +232,16 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
                         kFilmTexture * std::min({entries[i - 1].detail, entries[i].detail,
                                                  entries[i + 1].detail}))) {
             film[i] = 0;
-        } else if (deep && repeat[repeated] && entries[i].coherent >= 0) {
+        } else if (deep && repeat[repeated] && blockAlike(i) && entries[i].coherent >= 0) {
             // Texture at the finest scale combs a whole picture densely and above the weaves
             // across frames in many blocks; where the cadence is beyond chance and the cycle's
             // field a real repeat, its coherent comb far below that of the weaves across frames
             // beside it (at offset 3 the one before, at 4 the one after, at 1 both) says whole.
+            // (Those weaves textured: flat drawings' whole pictures hold a coherent comb of
+            // their own, above that of a weave across frames.)
             const double c = kCoherentWhole * entries[i].coherent;
-            if ((offset == 4 || c < entries[i - 1].coherent) &&
-                (offset == 3 || c < entries[i + 1].coherent))
+            auto below = [&](const EntryMeasure& x) { return textured(x) && c < x.coherent; };
+            if ((offset == 4 || below(entries[i - 1])) && (offset == 3 || below(entries[i + 1])))
                 film[i] = 0;
         }
     }
