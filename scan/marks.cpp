@@ -287,37 +287,19 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // cadence about it), and the combing is sparse (not noise or texture over most blocks,
     // which a frame of 30p shows alike in its own fields). A frame of 30p or film is whole, and
     // shows far less than the weaves across frames beside it.
-    // A field that changed by the coding noise of a held picture only, far less than three of
-    // the fields within kVideoHeldReach of it (a picture held on twos or threes leaves four or
-    // more such fields about each of its repeats; a cut, the two fields of one frame).
-    std::vector<char> held(n, 0);
-    for (size_t f = 2; f < n; ++f) {
-        int more = 0;
-        for (size_t g = f >= kVideoHeldReach ? f - kVideoHeldReach : 0;
-             g < std::min(n, f + kVideoHeldReach + 1); ++g)
-            more += kVideoHeld * entries[f].fieldChange < entries[g].fieldChange;
-        held[f] = more >= 3;
-    }
     std::vector<char> alike(n, 0);
     for (size_t i = kAlikeReach; i + kAlikeReach + 1 < n; ++i) {
         if (marks[i].combed || faint[i] || entries[i].detail < kAlikeFloor) continue;
         if (!(moved(i) && moved(i + 1))) continue;
         double low = entries[i].detail, high = low;
         bool changed = true;
-        size_t textures = 0;  // textured entries
-        bool noneWhole = true;  // none whole by its coherent comb, no held picture
         for (size_t j = i - kAlikeReach; j <= i + kAlikeReach; ++j) {
             low = std::min(low, entries[j].detail);
             high = std::max(high, entries[j].detail);
-            changed = changed && entries[j].fieldChange > t.noise && !repeat[j];
-            textures += textured(entries[j]);
-            noneWhole = noneWhole && !trough[j] && !held[j];
+            changed =
+                changed && entries[j].fieldChange > t.noise && !repeat[j] && !textured(entries[j]);
         }
-        // Texture everywhere combs a whole picture as much as a weave across frames: there the
-        // coherent comb tells, 30p's whole pictures standing far below the weaves beside them.
-        const bool sparseAlike = textures == 0 && kAlikeShare * low >= high;
-        const bool textureAlike = textures == 2 * kAlikeReach + 1 && noneWhole;
-        alike[i] = changed && (sparseAlike || textureAlike) && !cadence[i].shows;
+        alike[i] = changed && kAlikeShare * low >= high && !cadence[i].shows;
     }
     for (size_t i = 0; i < n; ++i) marks[i].combed = marks[i].combed || faint[i] || alike[i];
     // 30p whose every field changed (grain or noise over small or slow motion): no field is
@@ -334,6 +316,17 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // standing a little above its pairings by the noise) cleared; an entry that windows of
     // both parities claim is left as measured.
     std::vector<char> across(n, 0), whole(n, 0);
+    // A field that changed by the coding noise of a held picture only, far less than three of
+    // the fields within kVideoHeldReach of it (a picture held on twos or threes leaves four or
+    // more such fields about each of its repeats; a cut, the two fields of one frame).
+    std::vector<char> held(n, 0);
+    for (size_t f = 2; f < n; ++f) {
+        int more = 0;
+        for (size_t g = f >= kVideoHeldReach ? f - kVideoHeldReach : 0;
+             g < std::min(n, f + kVideoHeldReach + 1); ++g)
+            more += kVideoHeld * entries[f].fieldChange < entries[g].fieldChange;
+        held[f] = more >= 3;
+    }
     auto peakAt = [&](size_t j) {
         const EntryMeasure &a = entries[j - 1], &e = entries[j], &b = entries[j + 1];
         return (e.detail > a.detail && e.detail > b.detail) ||
