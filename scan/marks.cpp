@@ -37,11 +37,18 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     auto sparse = [&](const EntryMeasure& x) {
         return double(x.comb.combed) < kSparseShare * double(x.comb.blocks);
     };
+    // The comb excess does not set entry i (0 < i < n - 1) apart from the pairings beside it:
+    // its mean block excess is at most 1 / kWholeShare times the larger of theirs.
+    auto blockAlike = [&](size_t i) {
+        return kWholeShare * entries[i].detail <=
+               std::max(entries[i - 1].detail, entries[i + 1].detail);
+    };
     std::vector<char> nearPulldown(n, 0);
     // How far each entry stands above the pairings beside it (the further of the two), in times
     // what it must.
     std::vector<double> standing(n, 0);
     std::vector<int> mostAbove(n, 0);  // the further of the two, in comb excess
+    std::vector<char> trough(n, 0);    // textured and whole by its coherent comb
     for (size_t i = 0; i < n; ++i) {
         const EntryMeasure& e = entries[i];
         // The pulldown about it (a repeated field within 5 entries before it and within 5
@@ -68,6 +75,16 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         if (e.comb.busiest <= t.block || textured(e))
             for (size_t j : {i - 1, i + 1})
                 cleaner = cleaner || (j < n && kWholeShare * entries[j].detail > e.detail);
+        // In texture everywhere (the picture and both pairings beside it), where the comb
+        // excess does not set the picture apart from its pairings, whatever its blocks
+        // show: a coherent comb far below that of both pairings (the texture cancels; the
+        // motion across frames does not). Flat drawings with long horizontal edges are not
+        // such texture: their whole pictures hold a coherent comb of their own.
+        trough[i] = i > 0 && i + 1 < n && textured(e) && textured(entries[i - 1]) &&
+                    textured(entries[i + 1]) && blockAlike(i) && e.coherent >= 0 &&
+                    kCoherentWhole * e.coherent <
+                        std::min(entries[i - 1].coherent, entries[i + 1].coherent);
+        cleaner = cleaner || trough[i];
         // How far it stands above each pairing beside it, less how far that pairing stands
         // above it elsewhere (up to kTextureWeight times the lesser mean block excess of the
         // two): in texture at the finest scale (over most blocks, or sparse, in hardly a block
@@ -95,7 +112,10 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
                                             most > kOneSided * needed);
         // Combing in every pairing alike (60i, an interlaced overlay) counts when it is dense
         // and the picture moves.
-        const bool dense = e.comb.busiest > t.absolute && (moved(i) || moved(i + 1));
+        // (Not so a textured picture whole by its coherent comb: texture at the finest scale
+        // fills a block as densely.)
+        const bool dense =
+            !trough[i] && e.comb.busiest > t.absolute && (moved(i) || moved(i + 1));
         // Faint combing under grain beside the pulldown, where film's combed pictures lie
         // between whole ones: far above both pairings beside it.
         const bool faint = pulldown && i > 0 && i + 1 < n && (moved(i) || moved(i + 1)) &&
@@ -119,6 +139,12 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         const double c = entries[f].fieldChange;
         dip[f] = c >= 0 && c < entries[f - 1].fieldChange && c < entries[f + 1].fieldChange;
     }
+    // Fields that dipped below both beside them by a clear margin (kVideoDip).
+    std::vector<char> deepDip(n, 0);
+    for (size_t f = 1; f + 1 < n; ++f)
+        deepDip[f] =
+            dip[f] && entries[f].fieldChange < kVideoDip * std::min(entries[f - 1].fieldChange,
+                                                                    entries[f + 1].fieldChange);
     // The phases (field number mod 5) in which film's repeated fields may lie about entry i:
     // for each, whether its fields dipped in three quarters of the cycles or more, and how many.
     struct Cadence {
@@ -194,8 +220,10 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             b = repeated - 10;
         }
         if (b >= n || !dip[a] || !dip[repeated] || !dip[b]) continue;
+        // The cadence beyond chance: the three fields dipped clearly below both beside them.
+        const bool deep = deepDip[a] && deepDip[repeated] && deepDip[b];
         if (offset == 0 || offset == 2) {
-            if (!textured(entries[i]) && entries[i + 1].fieldChange > t.noise &&
+            if ((!textured(entries[i]) || deep) && entries[i + 1].fieldChange > t.noise &&
                 entries[i].comb.busiest > 0)
                 film[i] = 1;
         } else if (entries[i].comb.busiest <= t.absolute &&
@@ -204,6 +232,17 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
                         kFilmTexture * std::min({entries[i - 1].detail, entries[i].detail,
                                                  entries[i + 1].detail}))) {
             film[i] = 0;
+        } else if (deep && repeat[repeated] && blockAlike(i) && entries[i].coherent >= 0) {
+            // Texture at the finest scale combs a whole picture densely and above the weaves
+            // across frames in many blocks; where the cadence is beyond chance and the cycle's
+            // field a real repeat, its coherent comb far below that of the weaves across frames
+            // beside it (at offset 3 the one before, at 4 the one after, at 1 both) says whole.
+            // (Those weaves textured: flat drawings' whole pictures hold a coherent comb of
+            // their own, above that of a weave across frames.)
+            const double c = kCoherentWhole * entries[i].coherent;
+            auto below = [&](const EntryMeasure& x) { return textured(x) && c < x.coherent; };
+            if ((offset == 4 || below(entries[i - 1])) && (offset == 3 || below(entries[i + 1])))
+                film[i] = 0;
         }
     }
     // A weave across frames lies between whole ones: not so one between two entries that stay
@@ -277,11 +316,6 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // standing a little above its pairings by the noise) cleared; an entry that windows of
     // both parities claim is left as measured.
     std::vector<char> across(n, 0), whole(n, 0);
-    std::vector<char> deepDip(n, 0);
-    for (size_t f = 1; f + 1 < n; ++f)
-        deepDip[f] =
-            dip[f] && entries[f].fieldChange < kVideoDip * std::min(entries[f - 1].fieldChange,
-                                                                    entries[f + 1].fieldChange);
     // A field that changed by the coding noise of a held picture only, far less than three of
     // the fields within kVideoHeldReach of it (a picture held on twos or threes leaves four or
     // more such fields about each of its repeats; a cut, the two fields of one frame).

@@ -97,6 +97,15 @@ inline constexpr double kFilmNoise = 3.0;
 // times what the picture shows as a whole, and a lossy encode's noise lifts that further.
 inline constexpr double kFilmTexture = 5.0;
 
+// Texture at the finest scale everywhere (fractal detail, one-pixel cells) combs as much in a
+// whole picture as in a weave across frames, block by block, and no comb excess tells them apart.
+// What does is the coherent comb: the texture cancels in its block sums, so that a whole picture
+// keeps only that, while a weave across moving frames adds the shift between them. A picture
+// whose coherent comb is less than 1 / kCoherentWhole of that of the pairings beside it is whole:
+// textured, against both pairings; where film's cadence shows through real repeats, against
+// the weaves across frames the cadence puts beside it.
+inline constexpr double kCoherentWhole = 3.0;
+
 // Combing alike in every pairing, too sparse for `absolute` (60i moving slowly over sharp
 // detail): an entry is combed when every entry within kAlikeReach of it has a mean block excess
 // above kAlikeFloor and within kAlikeShare times each other's, few combed blocks, and every

@@ -801,6 +801,7 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         int at2 = -1;           // a second position with the same `over` and `busiest`
         bool textured = false;  // most blocks of every entry pass the block threshold
         double detail = 1;      // every entry's mean block excess
+        double dip = 0.5;       // what the dipping fields change, against the others
     };
     // The repeated fields are 4, 9, ...: entries 4, 6, 9, 11, ... weave a new frame's field
     // with the frame before, 5, 7, 8, 10, ... are whole. What an entry must stand above both
@@ -827,9 +828,12 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         // Dips in every other cycle: no cadence, as measured.
         {"chance dips", 300, 0, 30, 2, 20, "100001000010000100001000010000100001000010000100"},
         // Texture everywhere (line art, hatching) combs in a few pixels of every weave: the
-        // cadence makes no weave combed there, it only keeps whole ones whole.
+        // cadence makes no weave combed there, it only keeps whole ones whole, unless its
+        // fields dip clearly (below nine tenths of those beside them).
         {"texture everywhere", 300, 0, 30, 1, 20,
-         "100000000000000000000000000000000000000000000000", -1, true},
+         "100000000000000000000000000000000000000000000000", -1, true, 1, 0.95},
+        {"texture everywhere, clear dips", 300, 0, 30, 1, 20,
+         "100010100101001010010100101001010010100101001010", -1, true},
         // Fine texture (a mean block excess of 400: the bound is 3 x (150 + 16 x 20) = 1410):
         // a whole weave standing above the pairings beside it by up to five times that excess
         // is the texture; beyond it, an overlay or an edit.
@@ -848,7 +852,39 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
             x.overPrev = x.overNext = at ? c.over : 0;
             x.detail = c.detail;
             x.fieldChange = c.change;
-            if (i % 5 == 4 && (i / 5) % size_t(c.dipEvery) == 0) x.fieldChange = c.change / 2;
+            if (i % 5 == 4 && (i / 5) % size_t(c.dipEvery) == 0) x.fieldChange = c.change * c.dip;
+            m.push_back(x);
+        }
+        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+    }
+}
+
+// Texture at the finest scale everywhere (fractal detail rendered sharp): every weave of this
+// 30p is dense (a block past `absolute`), textured and alike in mean block excess; only the
+// coherent comb tells the whole pictures (even entries) from the weaves across frames (odd,
+// 3000). Entry 0 has no pairing before it; the last entry is always clean.
+TEST(Marks, CoherentCombInTextureEverywhere) {
+    struct Case {
+        const char* name;
+        double wholeCoherent;  // of the even entries
+        int acrossCombed;      // combed blocks (of 100) of the odd entries
+        const char* expect;
+    };
+    const Case cases[] = {
+        {"whole far below", 900, 60, "11010101010101010101010101010100"},
+        {"a half is not far enough", 1500, 60, "11111111111111111111111111111110"},
+        // Flat drawings: their pairings not textured, as they were judged before.
+        {"pairings not textured", 900, 30, "11111111111111111111111111111110"},
+    };
+    const Thresholds t;
+    for (const Case& c : cases) {
+        std::vector<EntryMeasure> m;
+        for (size_t i = 0; i < 32; ++i) {
+            EntryMeasure x = measure(250, i % 2 ? c.acrossCombed : 60, 10);
+            x.overPrev = x.overNext = 0;
+            x.detail = 100;
+            x.fieldChange = 10;
+            x.coherent = i % 2 ? 3000 : c.wholeCoherent;
             m.push_back(x);
         }
         EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
