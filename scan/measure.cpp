@@ -278,6 +278,7 @@ void measureFrameWith(const FrameRows& f, int comb, int block, int segment, Comb
         };
         if (f.prev) sad(cur, *f.prev, second, out.secondSad);
         if (f.next) sad(*f.next, cur, first, out.nextFirstSad);
+        if (f.visit) f.visit(f.context, y0, y1);
     }
     out.own = own.measure();
     if (cross) out.cross = cross->measure();
