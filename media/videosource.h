@@ -46,9 +46,6 @@ struct VideoSourceOptions {
     bool rff = true;
 };
 
-// Receives the frames of the linear decode that makes an index, as they are decoded, so that a
-// caller that reads the whole clip once (an analysis) need not decode it a second time. Not
-// called at all when the index is read from its file.
 // A picture's hash that the index leaves to the feed, which reads the picture's rows anyway
 // and hashes them while they are in the cache: PictureHash::add over every row of every plane,
 // in order, and value() into `value`. The rows are those of the frame it comes with.
@@ -71,6 +68,9 @@ void add_rows(Hash& hash, const PendingHash& h, int p, int from, int to) {
     for (int y = from; y < to; ++y) hash.add(r.data + ptrdiff_t(y) * r.pitch, r.bytes);
 }
 
+// Receives the frames of the linear decode that makes an index, as they are decoded, so that a
+// caller that reads the whole clip once (an analysis) need not decode it a second time. Not
+// called at all when the index is read from its file.
 struct IndexingFeed {
     // Once, before the first frame: the clip as far as it is known. num_frames is 0, and the
     // field order is the one of the first pictures (the clip's own, known when the index is
@@ -80,8 +80,9 @@ struct IndexingFeed {
     // so far (0 to 1). An exception thrown here stops the indexing and leaves
     // make_video_source; no index file is written then.
     // When `drain` is set, the hash of a frame's picture may come with it (`hash`, else null):
-    // the feed then computes it (PendingHash) before drain() returns, which is called once,
-    // after the last frame and before the index is written. Without `drain`, `hash` is null.
+    // the feed then computes it (PendingHash) before drain() returns, which is called after
+    // the last frame and before the index is written, when some hash was left to the feed.
+    // Without `drain`, `hash` is always null.
     std::function<void(int n, const PVideoFrame& frame, double fraction,
                        const std::shared_ptr<PendingHash>& hash)>
         frame;
