@@ -714,8 +714,7 @@ TEST_F(VideoSourceTest, IndexingFeedGetsTheFramesGetFrameServes) {
         VideoInfo begun;
         IndexingFeed feed;
         feed.begin = [&](const VideoInfo& vi) { begun = vi; };
-        feed.frame = [&](int n, const PVideoFrame& f, double,
-                         const std::shared_ptr<PendingHash>&) {
+        feed.frame = [&](int n, const PVideoFrame& f, double, const std::shared_ptr<PendingHash>&) {
             EXPECT_EQ(n, int(fed.size()));
             fed.push_back(frame_md5(f, begun));
         };
