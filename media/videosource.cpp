@@ -408,14 +408,17 @@ std::pair<uint32_t, uint32_t> clip_rate(const VideoIndex& x, bool fields) {
 class IndexSink {
   public:
     virtual ~IndexSink() = default;
-    // Every decoded picture, the index so far (the picture's entry last) and the part of the
-    // file read.
-    virtual void picture(const AVFrame* f, const VideoIndex& x, double fraction) = 0;
+    // Every decoded picture, the index so far (the picture's entry last, its hash not yet
+    // taken) and the part of the file read. True when the sink sees to the picture's hash
+    // (finish() puts it in the index), false when the caller is to hash it.
+    virtual bool picture(const AVFrame* f, const VideoIndex& x, double fraction) = 0;
     // The pictures before `end` will not be decoded again.
     virtual void settle(const VideoIndex& x, int end) = 0;
     // The pictures from `from` on are dropped and will be decoded again; false when some of them
     // were handed on already (they are then kept, and decoding goes on as it was).
     virtual bool rewind(int from) = 0;
+    // After the last picture: the hashes the sink saw to, into the index.
+    virtual void finish(VideoIndex& x) = 0;
 };
 
 // Decodes the whole track once. When a picture comes out damaged (or the decoder reports an
@@ -520,9 +523,8 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
                 continue;
             }
         }
-        e.hash = hash_frame(f);
         x.frames.push_back(e);
-        if (sink) sink->picture(f, x, fraction);
+        if (!sink || !sink->picture(f, x, fraction)) x.frames.back().hash = hash_frame(f);
         if (x.frames.size() >= size_t(INT_MAX / 2)) break;
         report.update(fraction, int(x.frames.size()));
         ahead.start(dec.get());
@@ -530,7 +532,10 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
         f = taken.get();
     }
     ahead.stop();
-    if (sink) sink->settle(x, int(x.frames.size()));
+    if (sink) {
+        sink->settle(x, int(x.frames.size()));
+        sink->finish(x);
+    }
     report.finish(int(x.frames.size()));
     int tff = 0, bff = 0;
     uint32_t damaged = 0;
@@ -798,20 +803,36 @@ class VideoSource : public IClip {
       public:
         FeedSink(VideoSource& vs, IScriptEnvironment* env) : vs_(vs), env_(env) {}
 
-        void picture(const AVFrame* f, const VideoIndex& x, double fraction) override {
+        bool picture(const AVFrame* f, const VideoIndex& x, double fraction) override {
             const int n = int(x.frames.size()) - 1;
             if (!begun_) {
                 begun_ = true;
                 vs_.begin_feed(f);
             }
-            if (ended_) return;
-            held_.push_back({n, vs_.to_host(f, env_, nullptr), fraction});
+            if (ended_) return false;
+            PVideoFrame frame = vs_.to_host(f, env_, nullptr);
+            // A frame that shares the picture's buffers lets the feed hash the picture.
+            std::shared_ptr<PendingHash> hash;
+            if (vs_.feed_->drain && frame->GetReadPtr() == f->data[0]) {
+                hash = pending_hash(f);
+                pending_.emplace_back(n, hash);
+            }
+            held_.push_back({n, std::move(frame), fraction, hash});
             if (held_.size() > hold_) release_front(x);
+            return hash != nullptr;
+        }
+        void finish(VideoIndex& x) override {
+            if (pending_.empty()) return;
+            vs_.feed_->drain();
+            for (const auto& [n, h] : pending_) x.frames[size_t(n)].hash = h->value;
+            pending_.clear();
         }
         void settle(const VideoIndex& x, int end) override {
             while (!ended_ && !held_.empty() && held_.front().n < end) release_front(x);
         }
         bool rewind(int from) override {
+            // Pictures dropped leave the index; a hash the feed still computes is not taken.
+            while (!pending_.empty() && pending_.back().first >= from) pending_.pop_back();
             if (from < released_) {
                 // The clip's frames are then laid out from the finished index, not as fed.
                 ended_ = true;
@@ -829,13 +850,31 @@ class VideoSource : public IClip {
             const Held h = std::move(held_.front());
             held_.pop_front();
             released_ = h.n + 1;
-            vs_.feed_picture(x, h.n, h.frame, h.fraction, env_);
+            vs_.feed_picture(x, h.n, h.frame, h.hash, h.fraction, env_);
+        }
+
+        // The rows hash_frame() reads, from the planes `frame` shares with f.
+        static std::shared_ptr<PendingHash> pending_hash(const AVFrame* f) {
+            auto h = std::make_shared<PendingHash>();
+            const auto fmt = AVPixelFormat(f->format);
+            const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(fmt);
+            h->plane_count = std::min(av_pix_fmt_count_planes(fmt), 4);
+            for (int p = 0; p < h->plane_count; ++p) {
+                const bool chroma = (p == 1 || p == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
+                PendingHash::Rows& r = h->planes[p];
+                r.data = f->data[p];
+                r.pitch = f->linesize[p];
+                r.bytes = size_t(av_image_get_linesize(fmt, f->width, p));
+                r.count = chroma ? -((-f->height) >> desc->log2_chroma_h) : f->height;
+            }
+            return h;
         }
 
         struct Held {
             int n;
             PVideoFrame frame;
             double fraction;
+            std::shared_ptr<PendingHash> hash;
         };
         VideoSource& vs_;
         IScriptEnvironment* env_;
@@ -844,6 +883,7 @@ class VideoSource : public IClip {
         static constexpr size_t hold_ = 2;
         std::deque<Held> held_;
         int released_ = 0;  // pictures before this one are handed on
+        std::vector<std::pair<int, std::shared_ptr<PendingHash>>> pending_;  // ascending
     };
 
     // The first picture of the indexing decode: the clip as far as it is known.
@@ -862,7 +902,10 @@ class VideoSource : public IClip {
     }
 
     // Picture n of the index, settled: the frames it completes, from it and the picture before.
-    void feed_picture(const VideoIndex& x, int n, const PVideoFrame& frame, double fraction,
+    // The feed hashes the picture (`hash`, when given) with the first frame that is the
+    // picture whole; otherwise it is hashed here.
+    void feed_picture(const VideoIndex& x, int n, const PVideoFrame& frame,
+                      const std::shared_ptr<PendingHash>& hash, double fraction,
                       IScriptEnvironment* env) {
         if (!builder_) {
             const auto [num, den] = clip_rate(x, opt_.rff);
@@ -877,11 +920,21 @@ class VideoSource : public IClip {
                 if (k == m) return held;
             fail(env, "a woven frame refers to a picture no longer held");
         };
+        bool handed = false;
+        static const std::shared_ptr<PendingHash> none;
         for (size_t k = from; k < t.frames.size(); ++k) {
             const FrameSource src = t.frames[k];
-            feed_->frame(
-                int(k), src.top == src.bottom ? pic(src.top) : weave(pic(src.top), pic(src.bottom)),
-                fraction);
+            const bool whole = src.top == src.bottom;
+            const bool hashes = hash && !handed && whole && src.top == n;
+            handed = handed || hashes;
+            feed_->frame(int(k), whole ? pic(src.top) : weave(pic(src.top), pic(src.bottom)),
+                         fraction, hashes ? hash : none);
+        }
+        if (hash && !handed) {
+            PictureHash h;
+            for (int p = 0; p < hash->plane_count; ++p)
+                add_rows(h, *hash, p, 0, hash->planes[p].count);
+            hash->value = h.value();
         }
         while (fed_.size() > 2) fed_.pop_front();
     }

@@ -21,8 +21,10 @@
 
 #include "avisynth.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +46,28 @@ struct VideoSourceOptions {
     bool rff = true;
 };
 
+// A picture's hash that the index leaves to the feed, which reads the picture's rows anyway
+// and hashes them while they are in the cache: PictureHash::add over every row of every plane,
+// in order, and value() into `value`. The rows are those of the frame it comes with.
+struct PendingHash {
+    struct Rows {
+        const uint8_t* data = nullptr;
+        ptrdiff_t pitch = 0;
+        size_t bytes = 0;  // of each row
+        int count = 0;
+    };
+    Rows planes[4];
+    int plane_count = 0;
+    uint64_t value = 0;
+};
+
+// Hashes rows [from, to) of plane p of `h` into `hash` (a PictureHash).
+template <typename Hash>
+void add_rows(Hash& hash, const PendingHash& h, int p, int from, int to) {
+    const PendingHash::Rows& r = h.planes[p];
+    for (int y = from; y < to; ++y) hash.add(r.data + ptrdiff_t(y) * r.pitch, r.bytes);
+}
+
 // Receives the frames of the linear decode that makes an index, as they are decoded, so that a
 // caller that reads the whole clip once (an analysis) need not decode it a second time. Not
 // called at all when the index is read from its file.
@@ -55,7 +79,14 @@ struct IndexingFeed {
     // Frame n (0, 1, 2, ... in order), as GetFrame will serve it, and the part of the file read
     // so far (0 to 1). An exception thrown here stops the indexing and leaves
     // make_video_source; no index file is written then.
-    std::function<void(int n, const PVideoFrame& frame, double fraction)> frame;
+    // When `drain` is set, the hash of a frame's picture may come with it (`hash`, else null):
+    // the feed then computes it (PendingHash) before drain() returns, which is called after
+    // the last frame and before the index is written, when some hash was left to the feed.
+    // Without `drain`, `hash` is always null.
+    std::function<void(int n, const PVideoFrame& frame, double fraction,
+                       const std::shared_ptr<PendingHash>& hash)>
+        frame;
+    std::function<void()> drain;
 };
 
 // Opens (indexing when needed) as the script function does; errors are thrown through env.

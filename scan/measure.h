@@ -100,6 +100,10 @@ struct FrameRows {
     const Plane* prev = nullptr;  // the frame before, when there is one
     const Plane* next = nullptr;  // the frame after, when there is one
     bool topFirst = true;         // each frame's first field is its top one (even rows)
+    // Called with the rows [y0, y1) of `cur` of each cell row, in order, once they are
+    // measured: other work that reads the frame's rows (its hash) runs while they are cached.
+    void (*visit)(void* context, int y0, int y1) = nullptr;
+    void* context = nullptr;
 };
 
 // What the analysis measures of one frame.

@@ -2,6 +2,7 @@
 
 #include "cli/frames.h"
 #include "media/register.h"
+#include "media/videoindex.h"
 #include "media/videosource.h"
 #include "scan/marks.h"
 #include "scan/measure.h"
@@ -38,6 +39,8 @@ struct Held {
     Plane luma;
     Plane u, v;                // the chroma planes, when they are judged too
     std::vector<uint8_t> own;  // luma copied out of a packed picture
+    // The hash of the frame's picture, when the index leaves it to the analysis.
+    std::shared_ptr<qexhost::PendingHash> hash;
 };
 
 // Bytes a pixel takes in a packed picture (YUY2, RGB24, RGB32).
@@ -88,7 +91,10 @@ class Scanner {
     std::string begin(const VideoInfo& vi, bool tff, int64_t total, bool measureOther = false);
     // Frame n (0, 1, 2, ...); `fraction` is the part of the input read so far. Throws
     // std::runtime_error when the analysis failed.
-    void push(int64_t n, PVideoFrame frame, double fraction = 0);
+    void push(int64_t n, PVideoFrame frame, double fraction = 0,
+              std::shared_ptr<qexhost::PendingHash> hash = nullptr);
+    // Measures every frame pushed (and computes their hashes); no frame may follow.
+    void drain();
     // The log of the frames pushed. Throws std::runtime_error when the analysis failed.
     ScanResult finish();
 
@@ -151,6 +157,7 @@ class Scanner {
     std::condition_variable work_cv_, done_cv_;
     std::deque<Unit> queue_;
     int64_t finished_ = 0;  // units 0 .. finished_ - 1 are all done
+    bool drained_ = false;  // the last unit is submitted
     int64_t released_ = 0;  // frames 0 .. released_ - 1 are let go
     bool stop_ = false;
     std::exception_ptr failure_;
@@ -168,9 +175,33 @@ void Scanner::unit(const Unit& u, CombScratch& scratch) {
     const Held& cur = held(n);
     const Held* next = u.hasNext ? &held(n + 1) : nullptr;
     FrameMeasures& m = sl.frame;
-    measureFrame(
-        {cur.luma, n >= 1 ? &held(n - 1).luma : nullptr, next ? &next->luma : nullptr, tff_},
-        t.comb, t.block, kCoherentBlock, scratch, m);
+    FrameRows rows{cur.luma, n >= 1 ? &held(n - 1).luma : nullptr, next ? &next->luma : nullptr,
+                   tff_};
+    // The picture's hash, its luma rows taken as the measures read them when they are the
+    // hash's first plane.
+    struct Hashing {
+        const qexhost::PendingHash* pending;
+        qexhost::PictureHash hash;
+        int rows = 0;  // of the first plane hashed
+    } hashing{cur.hash.get(), {}};
+    const qexhost::PendingHash::Rows* first = cur.hash ? &cur.hash->planes[0] : nullptr;
+    if (first && cur.hash->plane_count > 0 && first->data == cur.luma.data &&
+        first->pitch == cur.luma.pitch && first->bytes == size_t(cur.luma.width) &&
+        first->count == cur.luma.height) {
+        rows.visit = [](void* c, int y0, int y1) {
+            auto& h = *static_cast<Hashing*>(c);
+            qexhost::add_rows(h.hash, *h.pending, 0, y0, y1);
+            h.rows = y1;
+        };
+        rows.context = &hashing;
+    }
+    measureFrame(rows, t.comb, t.block, kCoherentBlock, scratch, m);
+    if (cur.hash) {
+        qexhost::PendingHash& p = *cur.hash;
+        for (int k = 0; k < p.plane_count; ++k)
+            qexhost::add_rows(hashing.hash, p, k, k == 0 ? hashing.rows : 0, p.planes[k].count);
+        p.value = hashing.hash.value();
+    }
     // The chroma planes of the even rows of `top` woven with the odd rows of `bottom`.
     auto chroma = [&](CombMeasure& c, const Held& top, const Held& bottom,
                       std::vector<uint16_t>& counts) {
@@ -330,8 +361,9 @@ void Scanner::rethrow() {
     if (e) std::rethrow_exception(e);
 }
 
-void Scanner::push(int64_t n, PVideoFrame frame, double fraction) {
-    if (n != pushed_) throw std::runtime_error("frames out of order");
+void Scanner::push(int64_t n, PVideoFrame frame, double fraction,
+                   std::shared_ptr<qexhost::PendingHash> hash) {
+    if (n != pushed_ || drained_) throw std::runtime_error("frames out of order");
     const int64_t W = int64_t(window_.size());
     int64_t fin;
     {
@@ -349,6 +381,7 @@ void Scanner::push(int64_t n, PVideoFrame frame, double fraction) {
     Held& h = slot(n).held;
     h = Held{};
     h.frame = std::move(frame);
+    h.hash = std::move(hash);
     if (!h.frame) throw std::runtime_error("a filter gave no frame");
     if (h.frame->GetRowSize() < (vi_.IsPlanar() ? 1 : packedStep(vi_)) * vi_.width ||
         h.frame->GetHeight() < vi_.height)
@@ -362,18 +395,24 @@ void Scanner::push(int64_t n, PVideoFrame frame, double fraction) {
     report(false, fraction);
 }
 
-ScanResult Scanner::finish() {
-    ScanResult r;
-    if (pushed_ <= 0) {
-        r.error = "the clip has no frames";
-        return r;
-    }
+void Scanner::drain() {
+    if (pushed_ <= 0 || drained_) return;
+    drained_ = true;
     submit(Unit{pushed_ - 1, false});
     {
         std::unique_lock lock(mu_);
         done_cv_.wait(lock, [&] { return failure_ || finished_ == pushed_; });
     }
     rethrow();
+}
+
+ScanResult Scanner::finish() {
+    ScanResult r;
+    if (pushed_ <= 0) {
+        r.error = "the clip has no frames";
+        return r;
+    }
+    drain();
     collect(pushed_);
     stopWorkers();
     total_ = pushed_;
@@ -518,9 +557,11 @@ ScanResult scanVideo(const std::string& path, IScriptEnvironment* env, const Sca
         refused = scanner.begin(vi, tff, 0, opt.order == FieldOrder::kAuto && !vi.IsTFF());
         if (!refused.empty()) throw std::runtime_error(refused);
     };
-    feed.frame = [&](int n, const PVideoFrame& f, double fraction) {
-        scanner.push(n, f, fraction);
+    feed.frame = [&](int n, const PVideoFrame& f, double fraction,
+                     const std::shared_ptr<qexhost::PendingHash>& hash) {
+        scanner.push(n, f, fraction, hash);
     };
+    feed.drain = [&] { scanner.drain(); };
     PClip source;
     try {
         source = qexhost::make_video_source(path, qexhost::VideoSourceOptions{}, env, &feed);

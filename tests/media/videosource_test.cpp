@@ -714,7 +714,7 @@ TEST_F(VideoSourceTest, IndexingFeedGetsTheFramesGetFrameServes) {
         VideoInfo begun;
         IndexingFeed feed;
         feed.begin = [&](const VideoInfo& vi) { begun = vi; };
-        feed.frame = [&](int n, const PVideoFrame& f, double) {
+        feed.frame = [&](int n, const PVideoFrame& f, double, const std::shared_ptr<PendingHash>&) {
             EXPECT_EQ(n, int(fed.size()));
             fed.push_back(frame_md5(f, begun));
         };
@@ -734,6 +734,29 @@ TEST_F(VideoSourceTest, IndexingFeedGetsTheFramesGetFrameServes) {
         for (int n = 0; n < vi.num_frames; n += 5)
             EXPECT_EQ(frame_md5(plain->GetFrame(n, &env_), vi), served[size_t(n)]) << n;
         EXPECT_EQ(check_frames(clip, env_, served), "");
+        // A feed that hashes the pictures left to it (late, at the drain) makes the same index.
+        std::vector<std::pair<PVideoFrame, std::shared_ptr<PendingHash>>> pending;
+        feed.frame = [&](int, const PVideoFrame& f, double,
+                         const std::shared_ptr<PendingHash>& hash) {
+            if (hash) pending.emplace_back(f, hash);
+        };
+        feed.drain = [&] {
+            for (auto& [f, h] : pending) {
+                PictureHash ph;
+                for (int p = 0; p < h->plane_count; ++p) add_rows(ph, *h, p, 0, h->planes[p].count);
+                h->value = ph.value();
+            }
+        };
+        VideoSourceOptions opt;
+        opt.cachefile = path("feed.qexindex");
+        std::string indexes[2];
+        for (std::string& index : indexes) {
+            std::remove(opt.cachefile.c_str());
+            make_video_source(file, opt, &env_, &index == indexes ? &feed : nullptr);
+            index = read_file(opt.cachefile);
+        }
+        EXPECT_FALSE(pending.empty());
+        EXPECT_TRUE(!indexes[0].empty() && indexes[0] == indexes[1]);
     }
 }
 

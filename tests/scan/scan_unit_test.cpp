@@ -234,7 +234,11 @@ TEST(Measures, FastKernelsMatchPortable) {
                     fieldBlockSad(fieldOf(pb, first), fieldOf(pt, first), expected.nextFirstSad);
                 const FrameRows rows{pt, hasPrev ? &pp : nullptr, hasNext ? &pb : nullptr, tff};
                 FrameMeasures fast, ref;
-                fast.ownSums = {9};  // replaced
+                for (FrameMeasures* m : {&fast, &ref}) {  // what a frame before left: replaced
+                    m->ownSums.assign(expected.ownSums.size(), 9);
+                    m->crossSums.assign(expected.ownSums.size(), 9);
+                    m->rowSums.assign(expected.rowSums.size() + 3, 9);
+                }
                 measureFrame(rows, comb, block, segment, scratch, fast);
                 portable::measureFrame(rows, comb, block, segment, scratch, ref);
                 for (const FrameMeasures* m : {&fast, &ref}) {
