@@ -198,6 +198,27 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // unless its combing is dense or far above a pairing beside it (an interlaced overlay, an
     // edit between its fields).
     std::vector<signed char> film(n, -1);  // 1: combed, 0: whole, -1: as measured
+    // How far a whole weave of the cadence whose repeated fields lie at phase r may stand above
+    // a pairing beside it: kFilmNoise, or a share of the least its combed weaves about it do.
+    auto filmNoise = [&](size_t i, size_t r) {
+        double least = -1, wholeMost = 0;
+        int count = 0;
+        for (size_t j = i >= kFilmReach ? i - kFilmReach : 0; j <= i + kFilmReach && j + 1 < n;
+             ++j) {
+            const size_t offset = (j + 10 - r) % 5;
+            if (offset != 0 && offset != 2) {
+                if (j != i) wholeMost = std::max(wholeMost, standing[j]);
+                continue;
+            }
+            ++count;
+            least = least < 0 ? standing[j] : std::min(least, standing[j]);
+        }
+        const double bound = least / kFilmClear;
+        // Another whole weave about it standing above that: an overlay of its own motion (a
+        // 60i caption band), not noise.
+        return count >= kFilmCombed && wholeMost <= bound ? std::max(kFilmNoise, bound)
+                                                          : kFilmNoise;
+    };
     for (size_t i = 2; i + 1 < n; ++i) {
         const int r = cadence[i].phase;
         if (r < 0) continue;
@@ -227,7 +248,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
                 entries[i].comb.busiest > 0)
                 film[i] = 1;
         } else if (entries[i].comb.busiest <= t.absolute &&
-                   (standing[i] <= kFilmNoise ||
+                   (standing[i] <= filmNoise(i, size_t(r)) ||
                     mostAbove[i] <=
                         kFilmTexture * std::min({entries[i - 1].detail, entries[i].detail,
                                                  entries[i + 1].detail}))) {

@@ -91,6 +91,15 @@ inline constexpr int kCoherentBlock = 64;
 // Where film's cadence shows, a weave it makes whole is not combed unless it stands above a
 // pairing beside it by more than this many times what it must (an overlay, an edit).
 inline constexpr double kFilmNoise = 3.0;
+// Nor, where the cadence's combed weaves within kFilmReach entries (at least kFilmCombed of
+// them) all stand far above their pairings and its other whole weaves there no more than
+// 1 / kFilmClear of the least of them, unless it stands above a pairing by more than that: a
+// lossy encode's noise over sharp detail lifts the whole weaves of frames coded apart alike, a
+// few times above what they must, and film's motion lifts its combed weaves tens of times,
+// where an interlaced overlay (a caption band) lifts some whole weaves far above the rest.
+inline constexpr size_t kFilmReach = 7;
+inline constexpr int kFilmCombed = 4;
+inline constexpr double kFilmClear = 8.0;
 // Nor, in texture at the finest scale (one-pixel cells, grain), unless it stands above them by
 // more than this many times the mean block excess of the least detailed of it and the two
 // pairings beside it: every pairing of such texture exceeds the others in some block by a few

@@ -806,6 +806,7 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         bool textured = false;  // most blocks of every entry pass the block threshold
         double detail = 1;      // every entry's mean block excess
         double dip = 0.5;       // what the dipping fields change, against the others
+        int combedOver = 0;     // how far the weaves across frames (4, 6, 9, ...) stand above
     };
     // The repeated fields are 4, 9, ...: entries 4, 6, 9, 11, ... weave a new frame's field
     // with the frame before, 5, 7, 8, 10, ... are whole. What an entry must stand above both
@@ -845,6 +846,13 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
          false, 400},
         {"beyond fine texture", 2100, 0, 30, 1, 20,
          "100011100111001110011100111001110011100111001110", -1, false, 400},
+        // Where the weaves across frames stand far above (about 48 times what they must; so
+        // does entry 1, before the cadence decides), a whole one may stand an eighth of that
+        // (coding noise over sharp detail), not more.
+        {"beside clear combing", 700, 0, 30, 1, 20,
+         "110010100101001010010100101001010010100101001010", -1, false, 1, 0.5, 8000},
+        {"above an eighth of clear combing", 1200, 0, 30, 1, 20,
+         "110011100111001110011100111001110011100111001110", -1, false, 1, 0.5, 8000},
     };
     const Thresholds t;
     for (const Case& c : cases) {
@@ -853,7 +861,7 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         for (size_t i = 0; i < n; ++i) {
             const bool at = i % 5 == size_t(c.at) || int(i % 5) == c.at2;
             EntryMeasure x = measure(at ? c.busiest : 30, c.textured ? 60 : 0, c.change);
-            x.overPrev = x.overNext = at ? c.over : 0;
+            x.overPrev = x.overNext = at ? c.over : i % 5 == 1 || i % 5 == 4 ? c.combedOver : 0;
             x.detail = c.detail;
             x.fieldChange = c.change;
             if (i % 5 == 4 && (i / 5) % size_t(c.dipEvery) == 0) x.fieldChange = c.change * c.dip;
