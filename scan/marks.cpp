@@ -114,8 +114,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         // and the picture moves.
         // (Not so a textured picture whole by its coherent comb: texture at the finest scale
         // fills a block as densely.)
-        const bool dense =
-            !trough[i] && e.comb.busiest > t.absolute && (moved(i) || moved(i + 1));
+        const bool dense = !trough[i] && e.comb.busiest > t.absolute && (moved(i) || moved(i + 1));
         // Faint combing under grain beside the pulldown, where film's combed pictures lie
         // between whole ones: far above both pairings beside it.
         const bool faint = pulldown && i > 0 && i + 1 < n && (moved(i) || moved(i + 1)) &&
