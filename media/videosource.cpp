@@ -45,20 +45,32 @@ IndexProgressCallback g_progress_callback;
 // How frames reach the host's pixel types.
 enum class Layout { kYV12, kPack422, kYUY2, kConvert };
 
-// Hash of the visible rows of every plane of a decoded frame.
-uint64_t hash_frame(const AVFrame* f) {
+// The rows of f's picture its hash reads: every row of every plane, as wide as the picture.
+PendingHash picture_rows(const AVFrame* f) {
     const auto fmt = AVPixelFormat(f->format);
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(fmt);
-    PictureHash h;
-    const int planes = av_pix_fmt_count_planes(fmt);
-    for (int p = 0; p < planes; ++p) {
-        const int row = av_image_get_linesize(fmt, f->width, p);
+    PendingHash h;
+    h.plane_count = std::min(av_pix_fmt_count_planes(fmt), 4);
+    for (int p = 0; p < h.plane_count; ++p) {
         const bool chroma = (p == 1 || p == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
-        const int rows = chroma ? -((-f->height) >> desc->log2_chroma_h) : f->height;
-        for (int r = 0; r < rows; ++r)
-            h.add(f->data[p] + ptrdiff_t(r) * f->linesize[p], size_t(row));
+        PendingHash::Rows& r = h.planes[p];
+        r.data = f->data[p];
+        r.pitch = f->linesize[p];
+        r.bytes = size_t(av_image_get_linesize(fmt, f->width, p));
+        r.count = chroma ? -((-f->height) >> desc->log2_chroma_h) : f->height;
     }
+    return h;
+}
+
+uint64_t hash_rows(const PendingHash& rows) {
+    PictureHash h;
+    for (int p = 0; p < rows.plane_count; ++p) add_rows(h, rows, p, 0, rows.planes[p].count);
     return h.value();
+}
+
+// Hash of the visible rows of every plane of a decoded frame.
+uint64_t hash_frame(const AVFrame* f) {
+    return hash_rows(picture_rows(f));
 }
 
 // Picture buffers cleared before the decoder writes into them. A decoder that meets damage
@@ -855,19 +867,7 @@ class VideoSource : public IClip {
 
         // The rows hash_frame() reads, from the planes `frame` shares with f.
         static std::shared_ptr<PendingHash> pending_hash(const AVFrame* f) {
-            auto h = std::make_shared<PendingHash>();
-            const auto fmt = AVPixelFormat(f->format);
-            const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(fmt);
-            h->plane_count = std::min(av_pix_fmt_count_planes(fmt), 4);
-            for (int p = 0; p < h->plane_count; ++p) {
-                const bool chroma = (p == 1 || p == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
-                PendingHash::Rows& r = h->planes[p];
-                r.data = f->data[p];
-                r.pitch = f->linesize[p];
-                r.bytes = size_t(av_image_get_linesize(fmt, f->width, p));
-                r.count = chroma ? -((-f->height) >> desc->log2_chroma_h) : f->height;
-            }
-            return h;
+            return std::make_shared<PendingHash>(picture_rows(f));
         }
 
         struct Held {
@@ -930,12 +930,7 @@ class VideoSource : public IClip {
             feed_->frame(int(k), whole ? pic(src.top) : weave(pic(src.top), pic(src.bottom)),
                          fraction, hashes ? hash : none);
         }
-        if (hash && !handed) {
-            PictureHash h;
-            for (int p = 0; p < hash->plane_count; ++p)
-                add_rows(h, *hash, p, 0, hash->planes[p].count);
-            hash->value = h.value();
-        }
+        if (hash && !handed) hash->value = hash_rows(*hash);
         while (fed_.size() > 2) fed_.pop_front();
     }
 
