@@ -336,11 +336,13 @@ TEST_F(Recording, BadInputsLeaveNothingBehind) {
         const Result r = qexvfr(c.args, c.path, c.interrupt_on);
         EXPECT_NE(r.status, 0);
         // One line, after the final lines of the stages that ended before it (a scan of this
-        // small recording may end before the signal comes).
+        // small recording, and the field order it measured, may come before the signal).
         std::vector<std::string> err = lines(r.err);
         ASSERT_FALSE(err.empty());
         for (size_t i = 0; i + 1 < err.size(); ++i)
-            EXPECT_NE(err[i].find(" frames, "), std::string::npos) << r.err;
+            EXPECT_TRUE(err[i].find(" frames, ") != std::string::npos ||
+                        err[i].rfind("field order: ", 0) == 0)
+                << r.err;
         err.erase(err.begin(), err.end() - 1);
         EXPECT_EQ(err[0].rfind("qexvfr: ", 0), 0u) << err[0];
         EXPECT_NE(err[0].find(c.says), std::string::npos) << err[0];
