@@ -657,8 +657,10 @@ void TimelineBuilder::add(int i) {
         if (pending_ && pending_bottom_ == bottom) {
             // The field pending lost its pair: a frame of its own.
             field(pending_picture_, !bottom);
+            t_.lone.push_back(int(t_.frames.size()) - 1);
         } else if (!pending_ && bottom != first_bottom_) {
             // A second field whose first was lost: a frame of its own.
+            t_.lone.push_back(int(t_.frames.size()));
             field(i, !bottom);
         }
         field(i, bottom);
@@ -674,7 +676,10 @@ void TimelineBuilder::add(int i) {
 
 Timeline TimelineBuilder::finish() {
     // A last field without its pair (the stream cut between them) is a frame of its own.
-    if (field_pictures_ && pending_) field(pending_picture_, !pending_bottom_);
+    if (field_pictures_ && pending_) {
+        field(pending_picture_, !pending_bottom_);
+        t_.lone.push_back(int(t_.frames.size()) - 1);
+    }
     const int64_t n = added_;
     // Jumps, too, are few in a recording whose timestamps mean something.
     const int doubtful = bad_ + t_.jumps;

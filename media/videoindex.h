@@ -119,6 +119,7 @@ struct Timeline {
         int first = 0, count = 0;
     };
     std::vector<Stretch> filled;  // frames that repeat the last good picture
+    std::vector<int> lone;        // of field pictures: frames of one field, its pair lost
     bool timestamps_usable = true;
     int64_t first_pts = 0;           // of the first picture (kNoTimestamp: none)
     int repeat_flagged = 0;          // pictures with fields beyond two

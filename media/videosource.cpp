@@ -783,6 +783,18 @@ class VideoSource : public IClip {
                 add(std::to_string(count) + " frame" + (count == 1 ? "" : "s") +
                     " repeat the last good picture where pictures are missing (" + where + ")");
             }
+            if (!timeline_.lone.empty()) {
+                std::string where;
+                for (int n : timeline_.lone)
+                    if (where.size() < 200)
+                        where += (where.empty() ? "" : ", ") + std::to_string(n);
+                    else if (where.back() != '.')
+                        where += ", ...";
+                const size_t count = timeline_.lone.size();
+                add(std::to_string(count) + " field" + (count == 1 ? "" : "s") +
+                    " without a pair, shown with lines doubled (frame" + (count == 1 ? " " : "s ") +
+                    where + ")");
+            }
             if (timeline_.jumps > 0)
                 add(std::to_string(timeline_.jumps) + " timestamp jump" +
                     (timeline_.jumps == 1 ? "" : "s") + " (frames follow on)");

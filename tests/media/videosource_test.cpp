@@ -1383,15 +1383,16 @@ TEST(VideoSourceTimeline, FieldPicturesPairFromTheirFirstParity) {
         FieldOrder order;
         const char* frames;
         int filled;
+        std::vector<int> lone;
     };
     const Case cases[] = {
-        {"top first", "tbtbtb", FieldOrder::kTopFirst, "0/1 2/3 4/5", 0},
-        {"bottom first", "btbtbt", FieldOrder::kBottomFirst, "1/0 3/2 5/4", 0},
-        {"second field lost", "tbt_tb", FieldOrder::kTopFirst, "0/1 2 3/4", 0},
-        {"first field lost", "tb_btb", FieldOrder::kTopFirst, "0/1 2 3/4", 0},
-        {"begins with a second field", "btbtb", FieldOrder::kTopFirst, "0 1/2 3/4", 0},
-        {"cut after a first field", "tbt", FieldOrder::kTopFirst, "0/1 2", 0},
-        {"a frame lost", "tb__tb", FieldOrder::kTopFirst, "0/1 0/1 2/3", 1},
+        {"top first", "tbtbtb", FieldOrder::kTopFirst, "0/1 2/3 4/5", 0, {}},
+        {"bottom first", "btbtbt", FieldOrder::kBottomFirst, "1/0 3/2 5/4", 0, {}},
+        {"second field lost", "tbt_tb", FieldOrder::kTopFirst, "0/1 2 3/4", 0, {1}},
+        {"first field lost", "tb_btb", FieldOrder::kTopFirst, "0/1 2 3/4", 0, {1}},
+        {"begins with a second field", "btbtb", FieldOrder::kTopFirst, "0 1/2 3/4", 0, {0}},
+        {"cut after a first field", "tbt", FieldOrder::kTopFirst, "0/1 2", 0, {1}},
+        {"a frame lost", "tb__tb", FieldOrder::kTopFirst, "0/1 0/1 2/3", 1, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1412,6 +1413,7 @@ TEST(VideoSourceTimeline, FieldPicturesPairFromTheirFirstParity) {
         int filled = 0;
         for (const auto& st : t.filled) filled += st.count;
         EXPECT_EQ(filled, c.filled);
+        EXPECT_EQ(t.lone, c.lone);
         EXPECT_EQ(t.top_first, c.order == FieldOrder::kTopFirst);
     }
 
@@ -1443,7 +1445,9 @@ TEST(VideoSourceTimeline, FieldPicturesPairFromTheirFirstParity) {
             frames.push_back(f);
         }
         EXPECT_EQ(pictures_are_fields(st.codec, frames), st.fields);
-        if (st.fields) EXPECT_EQ(field_pair_order(frames), st.order);
+        if (st.fields) {
+            EXPECT_EQ(field_pair_order(frames), st.order);
+        }
     }
 }
 
