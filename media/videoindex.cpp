@@ -37,8 +37,9 @@ inline uint64_t mix(uint64_t h) {
 
 constexpr char kMagic[8] = {'Q', 'E', 'X', 'I', 'N', 'D', 'E', 'X'};
 // 2: the picture hash of 64-byte stripes; 3: the time base of the timestamps; 4: the fields
-// each picture shows, the rate of field pairs, damage and where threads stop.
-constexpr uint32_t kVersion = 4;
+// each picture shows, the rate of field pairs, damage and where threads stop; 5: pictures
+// that are single fields.
+constexpr uint32_t kVersion = 5;
 constexpr size_t kFrameBytes = 8 + 8 + 8 + 8 + 1 + 1;
 
 class Writer {
@@ -409,6 +410,7 @@ std::string serialize_index(const VideoIndex& x) {
     w.u32(x.field_pair_den);
     w.u32(uint32_t(x.single_thread_from));
     w.u8(uint8_t(x.field_order));
+    w.u8(x.field_pictures ? 1 : 0);
     w.u32(x.decode_errors);
     w.u64(x.frames.size());
     for (const IndexedFrame& f : x.frames) {
@@ -455,14 +457,16 @@ std::optional<VideoIndex> parse_index(std::string_view bytes, std::string* why) 
     x.field_pair_den = r.u32();
     x.single_thread_from = int32_t(r.u32());
     const uint8_t order = r.u8();
+    const uint8_t field_pictures = r.u8();
     x.decode_errors = r.u32();
     const uint64_t count = r.u64();
     if (!r.ok()) return fail("the index file is cut off");
-    if (order > 2 || x.stream < 0 || x.width <= 0 || x.height <= 0 || x.rate_num == 0 ||
-        x.rate_den == 0 || x.time_base_num == 0 || x.time_base_den == 0 || count == 0 ||
-        count > 0x3FFFFFFF)
+    if (order > 2 || field_pictures > 1 || (field_pictures && order == 0) || x.stream < 0 ||
+        x.width <= 0 || x.height <= 0 || x.rate_num == 0 || x.rate_den == 0 ||
+        x.time_base_num == 0 || x.time_base_den == 0 || count == 0 || count > 0x3FFFFFFF)
         return fail("the index file holds impossible values");
     x.field_order = FieldOrder(order);
+    x.field_pictures = field_pictures == 1;
     if (r.left() != count * kFrameBytes) return fail("the index file has the wrong length");
     x.frames.resize(size_t(count));
     for (IndexedFrame& f : x.frames) {
@@ -479,6 +483,27 @@ std::optional<VideoIndex> parse_index(std::string_view bytes, std::string* why) 
         f.damaged = k & 8;
     }
     return x;
+}
+
+bool pictures_are_fields(std::string_view codec, const std::vector<IndexedFrame>& first) {
+    if (codec != "hevc") return false;
+    const size_t n = std::min(first.size(), size_t(kFieldPicturesSeen));
+    if (n < 2) return false;
+    size_t breaks = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (!first[i].interlaced) return false;
+        breaks += i > 0 && first[i].top_first == first[i - 1].top_first;
+    }
+    // One field lost among the first pictures is a break; a few pictures must all alternate.
+    return breaks <= (n >= 8 ? 1u : 0u);
+}
+
+FieldOrder field_pair_order(const std::vector<IndexedFrame>& frames) {
+    int top = 0, bottom = 0;
+    for (const IndexedFrame& f : frames)
+        if (f.key) ++(f.top_first ? top : bottom);
+    if (top != bottom) return top > bottom ? FieldOrder::kTopFirst : FieldOrder::kBottomFirst;
+    return frames.empty() || frames[0].top_first ? FieldOrder::kTopFirst : FieldOrder::kBottomFirst;
 }
 
 namespace {
@@ -499,13 +524,15 @@ int64_t span_fields(int64_t ticks, const VideoIndex& x, uint32_t rate_num, uint3
 TimelineBuilder::TimelineBuilder(const VideoIndex& index, bool fields, uint32_t rate_num,
                                  uint32_t rate_den, int max_fill_seconds)
     : x_(index),
-      fields_(fields),
+      fields_(fields || index.field_pictures),
+      field_pictures_(index.field_pictures),
       rate_num_(std::max<uint32_t>(rate_num, 1)),
       rate_den_(std::max<uint32_t>(rate_den, 1)),
       // (at most 1000 frames a second, whatever rate an index file claims)
       max_fill_(std::min<int64_t>(int64_t(max_fill_seconds) * 2 * rate_num_ / rate_den_,
                                   int64_t(max_fill_seconds) * 2000)) {
     bits_ = std::clamp<int>(index.timestamp_bits, 8, 64);
+    first_bottom_ = index.field_order == FieldOrder::kBottomFirst;
 }
 
 namespace {
@@ -527,6 +554,7 @@ int64_t TimelineBuilder::step(int64_t from, int64_t to) const {
 
 void TimelineBuilder::field(int picture, bool bottom) {
     last_bottom_ = bottom;
+    last_field_[bottom] = picture;
     ++fields_out_;
     if (!pending_) {
         pending_ = true;
@@ -550,7 +578,13 @@ void TimelineBuilder::fill(int64_t count) {
     if (fields_) {
         first = int((fields_out_) / 2);
         bool bottom = last_bottom_;
-        for (int64_t i = 0; i < count; ++i) field(last_, bottom = !bottom);
+        for (int64_t i = 0; i < count; ++i) {
+            bottom = !bottom;
+            // Field pictures repeat the last field of each parity: the last frame whole.
+            const int from =
+                field_pictures_ && last_field_[bottom] >= 0 ? last_field_[bottom] : last_;
+            field(from, bottom);
+        }
         end = int((fields_out_ + 1) / 2);
     } else {
         for (int64_t i = 0; i < count / 2; ++i) t_.frames.push_back({last_, last_});
@@ -618,7 +652,19 @@ void TimelineBuilder::add(int i) {
         }
     }
     const int shown = 2 + f.repeat;
-    if (fields_) {
+    if (field_pictures_) {
+        const bool bottom = !f.top_first;
+        if (pending_ && pending_bottom_ == bottom) {
+            // The field pending lost its pair: a frame of its own.
+            field(pending_picture_, !bottom);
+            t_.lone.push_back(int(t_.frames.size()) - 1);
+        } else if (!pending_ && bottom != first_bottom_) {
+            // A second field whose first was lost: a frame of its own.
+            t_.lone.push_back(int(t_.frames.size()));
+            field(i, !bottom);
+        }
+        field(i, bottom);
+    } else if (fields_) {
         bool bottom = !f.top_first;
         for (int k = 0; k < shown; ++k, bottom = !bottom) field(i, bottom);
     } else {
@@ -629,6 +675,11 @@ void TimelineBuilder::add(int i) {
 }
 
 Timeline TimelineBuilder::finish() {
+    // A last field without its pair (the stream cut between them) is a frame of its own.
+    if (field_pictures_ && pending_) {
+        field(pending_picture_, !pending_bottom_);
+        t_.lone.push_back(int(t_.frames.size()) - 1);
+    }
     const int64_t n = added_;
     // Jumps, too, are few in a recording whose timestamps mean something.
     const int doubtful = bad_ + t_.jumps;

@@ -45,7 +45,8 @@ struct IndexedFrame {
     int64_t dts = kNoTimestamp;  // decode time of that packet
     uint64_t hash = 0;           // PictureHash of the decoded planes
     bool key = false;            // decoding may start at this frame's packet
-    bool top_first = false;      // the picture's first field is its top one
+    bool top_first = false;      // the picture's first field is its top one (a field picture:
+                                 // it is a top field)
     bool interlaced = false;     // coded as interlaced (its field order is meaningful)
     bool damaged = false;        // the decoder concealed or reported damage in it
     uint8_t repeat = 0;          // fields shown beyond two (a repeat-field flag gives 1)
@@ -75,6 +76,10 @@ struct VideoIndex {
     // damaged pictures are concealed the same way each time (-1: threads throughout).
     int32_t single_thread_from = -1;
     FieldOrder field_order = FieldOrder::kProgressive;
+    // Every picture is a single field (width x height, one field's lines), as the HEVC decoder
+    // hands over a stream coded as field pictures: the clip weaves them in pairs, the first of
+    // each pair of the parity field_order names.
+    bool field_pictures = false;
     uint32_t decode_errors = 0;  // packets refused and frames concealed while indexing
     std::vector<IndexedFrame> frames;
 };
@@ -89,8 +94,21 @@ uint64_t index_checksum(std::string_view body);
 // of another version or inconsistent.
 std::optional<VideoIndex> parse_index(std::string_view bytes, std::string* why);
 
+// Whether a stream's pictures are single fields, from its codec and its first pictures (at
+// least kFieldPicturesSeen of them when the stream has as many): the codec's decoder hands
+// field pictures over one at a time (HEVC: a picture flagged interlaced is one its timing
+// message calls a field), every one of them is flagged interlaced and their parities alternate
+// (at most one break, a field lost early in the stream).
+constexpr int kFieldPicturesSeen = 12;
+bool pictures_are_fields(std::string_view codec, const std::vector<IndexedFrame>& first);
+
+// The parity of the first field of each pair in a stream of field pictures: that of most key
+// pictures (a pair is coded from its first field), else that of the first picture.
+FieldOrder field_pair_order(const std::vector<IndexedFrame>& frames);
+
 // What the clip's frames show: frame n is woven from a picture's top field and a picture's
-// bottom field (one picture when both are the same).
+// bottom field (one picture when both are the same). Of field pictures, the two fields (one
+// picture when a field came without its pair: its lines are then doubled).
 struct FrameSource {
     int top = 0, bottom = 0;  // index frame numbers
 };
@@ -101,6 +119,7 @@ struct Timeline {
         int first = 0, count = 0;
     };
     std::vector<Stretch> filled;  // frames that repeat the last good picture
+    std::vector<int> lone;        // of field pictures: frames of one field, its pair lost
     bool timestamps_usable = true;
     int64_t first_pts = 0;           // of the first picture (kNoTimestamp: none)
     int repeat_flagged = 0;          // pictures with fields beyond two
@@ -119,6 +138,11 @@ struct Timeline {
 //   pictures in a row whose timestamps do not go forward, is a jump that shifts nothing;
 //   pictures that go forward faster than the frames (a part at up to five times the rate)
 //   follow on.
+// - of field pictures (index.field_pictures), each picture is one field, whatever `fields`;
+//   a field of the first parity begins a frame, one of the other parity completes it, and a
+//   field without its pair (the other lost, or the stream cut between them) is a frame by
+//   itself, so that the fields after it keep their frames and times. Repeats fill with the
+//   last frame's two fields.
 //   Timestamps wrap at 2^timestamp_bits. A picture without a timestamp, or with one that does
 //   not go forward, follows on in decode order.
 class TimelineBuilder {
@@ -139,6 +163,7 @@ class TimelineBuilder {
 
     const VideoIndex& x_;
     const bool fields_;
+    const bool field_pictures_;
     const uint32_t rate_num_, rate_den_;
     const int64_t max_fill_;
     Timeline t_;
@@ -153,6 +178,9 @@ class TimelineBuilder {
     bool pending_ = false;
     int pending_picture_ = 0;
     bool pending_bottom_ = false, last_bottom_ = true;
+    // Of field pictures: the parity that begins a frame, and the last field of each parity.
+    bool first_bottom_ = false;
+    int last_field_[2] = {-1, -1};
     int64_t fields_out_ = 0, frames_out_ = 0;  // frames_out_ counts fields too (2 + repeat)
     int64_t top_starts_ = 0, bottom_starts_ = 0;
     // The anchor: a timestamp (unwrapped) and the field it began at.

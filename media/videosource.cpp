@@ -410,6 +410,7 @@ std::pair<uint32_t, uint32_t> stream_rate(const AVStream* st, const AVCodecConte
 // flags applied, a stream read at the rate of its coded film pictures (24000/1001 in a
 // container, 30000/1001 in its sequence header) is shown at the rate of its field pairs.
 std::pair<uint32_t, uint32_t> clip_rate(const VideoIndex& x, bool fields) {
+    if (x.field_pictures) return reduce_rate(x.rate_num, int64_t(x.rate_den) * 2);
     if (fields && x.field_pair_num > 0 &&
         uint64_t(x.field_pair_num) * x.rate_den * 4 == uint64_t(x.rate_num) * x.field_pair_den * 5)
         return {x.field_pair_num, x.field_pair_den};
@@ -420,6 +421,10 @@ std::pair<uint32_t, uint32_t> clip_rate(const VideoIndex& x, bool fields) {
 class IndexSink {
   public:
     virtual ~IndexSink() = default;
+    // Once, when the index so far tells whether the pictures are single fields (after
+    // kFieldPicturesSeen pictures, or at the end of a shorter stream): before it, no picture
+    // is settled.
+    virtual void begin(const VideoIndex& x) = 0;
     // Every decoded picture, the index so far (the picture's entry last, its hash not yet
     // taken) and the part of the file read. True when the sink sees to the picture's hash
     // (finish() puts it in the index), false when the caller is to hash it.
@@ -466,6 +471,16 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
     // each picture is hashed and handed on.
     ReadAhead ahead(3);
     FramePtr taken;
+    // Whether the pictures are single fields is decided once, from the first pictures.
+    const std::string codec = avcodec_get_name(dec->stream()->codecpar->codec_id);
+    bool decided = false;
+    auto decide = [&] {
+        if (decided) return;
+        decided = true;
+        x.field_pictures = pictures_are_fields(codec, x.frames);
+        if (x.field_pictures) x.field_order = field_pair_order(x.frames);
+        if (sink) sink->begin(x);
+    };
     const AVFrame* f = dec->next() ? dec->frame() : nullptr;
     while (f) {
         if (const double at = dec->fraction_at(qexmedia::packet_position(f)); at >= 0)
@@ -537,6 +552,7 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
         }
         x.frames.push_back(e);
         if (!sink || !sink->picture(f, x, fraction)) x.frames.back().hash = hash_frame(f);
+        if (x.frames.size() >= size_t(kFieldPicturesSeen)) decide();
         if (x.frames.size() >= size_t(INT_MAX / 2)) break;
         report.update(fraction, int(x.frames.size()));
         ahead.start(dec.get());
@@ -544,6 +560,7 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
         f = taken.get();
     }
     ahead.stop();
+    decide();
     if (sink) {
         sink->settle(x, int(x.frames.size()));
         sink->finish(x);
@@ -556,14 +573,16 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
         damaged += e.damaged;
     }
     const AVCodecContext* ctx = dec->context();
-    if (ctx->field_order == AV_FIELD_TT || ctx->field_order == AV_FIELD_TB)
+    if (x.field_pictures)
+        ;  // the order of the pairs, decided with the pictures
+    else if (ctx->field_order == AV_FIELD_TT || ctx->field_order == AV_FIELD_TB)
         x.field_order = FieldOrder::kTopFirst;
     else if (ctx->field_order == AV_FIELD_BB || ctx->field_order == AV_FIELD_BT)
         x.field_order = FieldOrder::kBottomFirst;
     else if (tff + bff > 0)
         x.field_order = tff >= bff ? FieldOrder::kTopFirst : FieldOrder::kBottomFirst;
     x.stream = dec->stream_index();
-    x.codec = avcodec_get_name(dec->stream()->codecpar->codec_id);
+    x.codec = codec;
     // Counted by the decoder that decoded the damage (without threads, when there was any),
     // so that the count, too, is the same on every pass.
     x.decode_errors = (x.single_thread_from > 0 ? errors_before : 0) + dec->errors() + damaged;
@@ -652,11 +671,13 @@ class VideoSource : public IClip {
         n = std::clamp(n, 0, vi_.num_frames - 1);
         ++stats_.requests;
         const FrameSource src = timeline_.frames[size_t(n)];
-        if (src.top == src.bottom) return picture(src.top, env);
+        const bool fields = index_.field_pictures;
+        if (src.top == src.bottom && !fields) return picture(src.top, env);
         // Frames woven from two pictures are kept in the cache beside the pictures.
         if (PVideoFrame f = cached(-1 - n)) return f;
         PVideoFrame top = picture(src.top, env);
-        PVideoFrame f = weave(top, picture(src.bottom, env));
+        PVideoFrame f = fields ? weave_fields(top, picture(src.bottom, env))
+                               : weave(top, picture(src.bottom, env));
         remember(-1 - n, f);
         return f;
     }
@@ -734,6 +755,11 @@ class VideoSource : public IClip {
         return out;
     }
 
+    // A frame of two field pictures (one picture given twice has its lines doubled).
+    PVideoFrame weave_fields(const PVideoFrame& top, const PVideoFrame& bottom) {
+        return qexhost::weave(vi_, *top, *bottom, true);
+    }
+
     // One line on what differs from a plain decode: damage, filled frames, timestamps.
     void notice() const {
         std::string text;
@@ -756,6 +782,18 @@ class VideoSource : public IClip {
                 }
                 add(std::to_string(count) + " frame" + (count == 1 ? "" : "s") +
                     " repeat the last good picture where pictures are missing (" + where + ")");
+            }
+            if (!timeline_.lone.empty()) {
+                std::string where;
+                for (int n : timeline_.lone)
+                    if (where.size() < 200)
+                        where += (where.empty() ? "" : ", ") + std::to_string(n);
+                    else if (where.back() != '.')
+                        where += ", ...";
+                const size_t count = timeline_.lone.size();
+                add(std::to_string(count) + " field" + (count == 1 ? "" : "s") +
+                    " without a pair, shown with lines doubled (frame" + (count == 1 ? " " : "s ") +
+                    where + ")");
             }
             if (timeline_.jumps > 0)
                 add(std::to_string(timeline_.jumps) + " timestamp jump" +
@@ -799,8 +837,16 @@ class VideoSource : public IClip {
     void set_picture(IScriptEnvironment* env) {
         choose_layout(env);
         layout_chosen_ = true;
-        vi_.width = index_.width;
-        vi_.height = index_.height;
+        pvi_ = vi_;
+        pvi_.width = index_.width;
+        pvi_.height = index_.height;
+        set_frame_size(index_.field_pictures, env);
+    }
+
+    // The frames' size: the pictures', or twice their height when they are single fields.
+    void set_frame_size(bool field_pictures, IScriptEnvironment* env) {
+        vi_.width = pvi_.width;
+        vi_.height = pvi_.height * (field_pictures ? 2 : 1);
         if (const char* why = check_frame_size(vi_.pixel_type, vi_.width, vi_.height))
             fail(env, std::string(why) + " (the video is " + std::to_string(vi_.width) + "x" +
                           std::to_string(vi_.height) + ")");
@@ -815,11 +861,15 @@ class VideoSource : public IClip {
       public:
         FeedSink(VideoSource& vs, IScriptEnvironment* env) : vs_(vs), env_(env) {}
 
+        void begin(const VideoIndex& x) override {
+            begun_ = true;
+            if (!ended_ && layout_) vs_.begin_feed(x);
+        }
         bool picture(const AVFrame* f, const VideoIndex& x, double fraction) override {
             const int n = int(x.frames.size()) - 1;
-            if (!begun_) {
-                begun_ = true;
-                vs_.begin_feed(f);
+            if (!layout_) {
+                layout_ = true;
+                vs_.first_picture(f);
             }
             if (ended_) return false;
             PVideoFrame frame = vs_.to_host(f, env_, nullptr);
@@ -830,7 +880,7 @@ class VideoSource : public IClip {
                 pending_.emplace_back(n, hash);
             }
             held_.push_back({n, std::move(frame), fraction, hash});
-            if (held_.size() > hold_) release_front(x);
+            while (begun_ && held_.size() > hold_) release_front(x);
             return hash != nullptr;
         }
         void finish(VideoIndex& x) override {
@@ -840,7 +890,7 @@ class VideoSource : public IClip {
             pending_.clear();
         }
         void settle(const VideoIndex& x, int end) override {
-            while (!ended_ && !held_.empty() && held_.front().n < end) release_front(x);
+            while (begun_ && !ended_ && !held_.empty() && held_.front().n < end) release_front(x);
         }
         bool rewind(int from) override {
             // Pictures dropped leave the index; a hash the feed still computes is not taken.
@@ -878,25 +928,33 @@ class VideoSource : public IClip {
         };
         VideoSource& vs_;
         IScriptEnvironment* env_;
-        bool begun_ = false;
-        bool ended_ = false;  // damage went back over pictures handed on: nothing more is fed
+        bool layout_ = false;  // the first picture set the clip's pixel type
+        bool begun_ = false;   // pictures are settled and handed on
+        bool ended_ = false;   // damage went back over pictures handed on: nothing more is fed
         static constexpr size_t hold_ = 2;
         std::deque<Held> held_;
         int released_ = 0;  // pictures before this one are handed on
         std::vector<std::pair<int, std::shared_ptr<PendingHash>>> pending_;  // ascending
     };
 
-    // The first picture of the indexing decode: the clip as far as it is known.
-    void begin_feed(const AVFrame* f) {
+    // The first picture of the indexing decode: the pictures' size and type.
+    void first_picture(const AVFrame* f) {
         index_.width = f->width;
         index_.height = f->height;
         const char* name = av_get_pix_fmt_name(AVPixelFormat(f->format));
         index_.pixel_format = name ? name : "";
         set_picture(env_for_feed_);
         const AVCodecContext* ctx = dec_->context();
-        const bool tff = ctx->field_order == AV_FIELD_TT || ctx->field_order == AV_FIELD_TB ||
-                         (ctx->field_order == AV_FIELD_UNKNOWN && qexmedia::is_interlaced(f) &&
-                          qexmedia::is_top_field_first(f));
+        first_tff_ = ctx->field_order == AV_FIELD_TT || ctx->field_order == AV_FIELD_TB ||
+                     (ctx->field_order == AV_FIELD_UNKNOWN && qexmedia::is_interlaced(f) &&
+                      qexmedia::is_top_field_first(f));
+    }
+
+    // Once the first pictures tell whether they are single fields: the clip as far as it is
+    // known.
+    void begin_feed(const VideoIndex& x) {
+        set_frame_size(x.field_pictures, env_for_feed_);
+        const bool tff = x.field_pictures ? x.field_order == FieldOrder::kTopFirst : first_tff_;
         vi_.image_type = tff ? VideoInfo::IT_TFF : 0;
         if (feed_->begin) feed_->begin(vi_);
     }
@@ -924,10 +982,13 @@ class VideoSource : public IClip {
         static const std::shared_ptr<PendingHash> none;
         for (size_t k = from; k < t.frames.size(); ++k) {
             const FrameSource src = t.frames[k];
-            const bool whole = src.top == src.bottom;
+            const bool whole = src.top == src.bottom && !x.field_pictures;
             const bool hashes = hash && !handed && whole && src.top == n;
             handed = handed || hashes;
-            feed_->frame(int(k), whole ? pic(src.top) : weave(pic(src.top), pic(src.bottom)),
+            feed_->frame(int(k),
+                         whole              ? pic(src.top)
+                         : x.field_pictures ? weave_fields(pic(src.top), pic(src.bottom))
+                                            : weave(pic(src.top), pic(src.bottom)),
                          fraction, hashes ? hash : none);
         }
         if (hash && !handed) hash->value = hash_rows(*hash);
@@ -1121,14 +1182,15 @@ class VideoSource : public IClip {
 
     // The frame in the clip's pixel type. When `hash` is given it receives hash_frame(f).
     PVideoFrame to_host(const AVFrame* f, IScriptEnvironment* env, uint64_t* hash) {
-        const bool same = f->format == src_fmt_ && f->width == vi_.width && f->height == vi_.height;
+        const bool same =
+            f->format == src_fmt_ && f->width == pvi_.width && f->height == pvi_.height;
         if (same && (layout_ == Layout::kYV12 || layout_ == Layout::kYUY2)) {
             if (PVideoFrame shared = share(f)) {
                 if (hash) *hash = hash_frame(f);
                 return shared;
             }
         }
-        PVideoFrame out = new_frame(vi_);
+        PVideoFrame out = new_frame(pvi_);
         if (same && (layout_ == Layout::kYV12 || layout_ == Layout::kYUY2)) {
             // Row by row, so that the hash reads each row while it is still in the cache.
             PictureHash ph;
@@ -1149,12 +1211,12 @@ class VideoSource : public IClip {
         }
         if (hash) *hash = hash_frame(f);
         if (same && layout_ == Layout::kPack422) {
-            for (int r = 0; r < vi_.height; ++r) {
+            for (int r = 0; r < pvi_.height; ++r) {
                 const uint8_t* y = f->data[0] + ptrdiff_t(r) * f->linesize[0];
                 const uint8_t* u = f->data[1] + ptrdiff_t(r) * f->linesize[1];
                 const uint8_t* v = f->data[2] + ptrdiff_t(r) * f->linesize[2];
                 BYTE* d = out->GetWritePtr() + ptrdiff_t(r) * out->GetPitch();
-                for (int x = 0; x < vi_.width / 2; ++x) {
+                for (int x = 0; x < pvi_.width / 2; ++x) {
                     d[4 * x] = y[2 * x];
                     d[4 * x + 1] = u[x];
                     d[4 * x + 2] = y[2 * x + 1];
@@ -1167,21 +1229,21 @@ class VideoSource : public IClip {
                                   : layout_ == Layout::kYV12  ? AV_PIX_FMT_YUV420P
                                                               : AV_PIX_FMT_YUYV422;
         sws_.reset(sws_getCachedContext(sws_.release(), f->width, f->height,
-                                        AVPixelFormat(f->format), vi_.width, vi_.height, dst,
+                                        AVPixelFormat(f->format), pvi_.width, pvi_.height, dst,
                                         SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
         if (!sws_) fail(env, "the pictures cannot be converted");
         uint8_t* data[4] = {};
         int pitch[4] = {};
-        if (vi_.IsYV12()) {
+        if (pvi_.IsYV12()) {
             data[0] = out->GetWritePtr(PLANAR_Y);
             data[1] = out->GetWritePtr(PLANAR_U);
             data[2] = out->GetWritePtr(PLANAR_V);
             pitch[0] = out->GetPitch(PLANAR_Y);
             pitch[1] = out->GetPitch(PLANAR_U);
             pitch[2] = out->GetPitch(PLANAR_V);
-        } else if (vi_.IsRGB()) {
+        } else if (pvi_.IsRGB()) {
             // Stored bottom-up.
-            data[0] = out->GetWritePtr() + ptrdiff_t(vi_.height - 1) * out->GetPitch();
+            data[0] = out->GetWritePtr() + ptrdiff_t(pvi_.height - 1) * out->GetPitch();
             pitch[0] = -out->GetPitch();
         } else {
             data[0] = out->GetWritePtr();
@@ -1198,18 +1260,18 @@ class VideoSource : public IClip {
     PVideoFrame share(const AVFrame* f) {
         if (!f->buf[0]) return PVideoFrame();
         int sel[3];
-        const int n = plane_selectors(vi_, sel);
+        const int n = plane_selectors(pvi_, sel);
         PlaneLayout layout[3];
         const uintptr_t base = uintptr_t(f->data[0]);
         for (int i = 0; i < n; ++i) {
-            const int row = vi_.RowSize(sel[i]);
+            const int row = pvi_.RowSize(sel[i]);
             const int pitch = f->linesize[i];
             if (!f->data[i] || pitch < row || pitch % 32 != 0 || uintptr_t(f->data[i]) % 32 != 0)
                 return PVideoFrame();
             layout[i].offset = ptrdiff_t(uintptr_t(f->data[i]) - base);
             layout[i].pitch = pitch;
             layout[i].row_size = row;
-            layout[i].height = vi_.PlaneHeight(sel[i]);
+            layout[i].height = pvi_.PlaneHeight(sel[i]);
         }
         AVFrame* ref = av_frame_clone(f);
         if (!ref) return PVideoFrame();
@@ -1250,7 +1312,9 @@ class VideoSource : public IClip {
     VideoSourceOptions opt_;
     const IndexingFeed* feed_ = nullptr;  // while the constructor indexes
     bool layout_chosen_ = false;
+    bool first_tff_ = false;  // the first picture's field order, while the constructor indexes
     VideoInfo vi_;
+    VideoInfo pvi_;  // the decoder's pictures: vi_, or of half its height for field pictures
     VideoIndex index_;
     std::unique_ptr<FrameLocator> locator_;
     VideoSourceInfo info_;

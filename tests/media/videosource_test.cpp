@@ -87,8 +87,9 @@ std::string frame_md5(const PVideoFrame& f, const VideoInfo& vi) {
 
 // Every frame in a shuffled order in which a third of the requests jump backwards by up to 40
 // frames, then the pairs (n, n + 1) that DoubleWeave reads; returns the first mismatch.
-std::string check_frames(const PClip& clip, Environment& env,
-                         const std::vector<std::string>& want) {
+std::string check_frames(
+    const PClip& clip, Environment& env, const std::vector<std::string>& want,
+    const std::function<std::string(const PVideoFrame&, const VideoInfo&)>& md5 = frame_md5) {
     const VideoInfo& vi = clip->GetVideoInfo();
     std::vector<int> order(size_t(vi.num_frames));
     for (int i = 0; i < vi.num_frames; ++i) order[size_t(i)] = i;
@@ -101,7 +102,7 @@ std::string check_frames(const PClip& clip, Environment& env,
         order.push_back(n + 1);
     }
     for (int n : order) {
-        const std::string got = frame_md5(clip->GetFrame(n, &env), vi);
+        const std::string got = md5(clip->GetFrame(n, &env), vi);
         if (got != want[size_t(n)]) {
             const auto at = std::find(want.begin(), want.end(), got);
             return "frame " + std::to_string(n) + " differs from the linear decode" + " got " +
@@ -839,6 +840,93 @@ TEST_F(VideoSourceTest, InfoTellsWhatTheStreamGives) {
 }
 
 // Formats the host has no type for are converted to the nearest one, with one notice line.
+// Streams coded as separate field pictures (the HEVC decoder hands each field over alone) are
+// served as frames of two fields at half the field rate, each field where ffmpeg's linear decode
+// has it, in any order of requests; a field that lost its pair (a packet dropped, a stream cut
+// after a first field) is a frame by itself, lines doubled, and every other frame keeps its
+// fields and place. A progressive stream of the same size and rate stays as it is.
+TEST_F(VideoSourceTest, FieldPicturesAreWovenInPairs) {
+    const std::string x265 = " -c:v libx265 -x265-params log-level=error:keyint=24:interlace=";
+    const std::string film = "testsrc2=s=720x480:r=24000/1001,telecine,setfield=";
+    struct Case {
+        const char* name;
+        const char* file;
+        std::string make;   // shell command, in the test folder
+        const char* whole;  // the stream before a field was lost ("": none was)
+        const char* parity;
+        int height, rate_num;
+    };
+    const Case cases[] = {
+        {"tff", "f_tff.ts",
+         "ffmpeg -nostdin -v error -f lavfi -i '" + film + "tff,separatefields' -t 2" + x265 +
+             "tff f_tff.ts",
+         "", "tff", 480, 30000},
+        {"bff", "f_bff.ts",
+         "ffmpeg -nostdin -v error -f lavfi -i '" + film + "bff,separatefields' -t 2" + x265 +
+             "bff f_bff.ts",
+         "", "bff", 480, 30000},
+        // (packet 38 in decode order is a field no other refers to)
+        {"field dropped", "f_drop.ts",
+         "ffmpeg -nostdin -v error -i f_tff.ts -c copy -bsf:v 'noise=drop=eq(n\\,38)' f_drop.ts",
+         "f_tff.ts", "tff", 480, 30000},
+        // (without B pictures, the last packet is the last field)
+        {"cut after a first field", "f_cut.ts",
+         "ffmpeg -nostdin -v error -f lavfi -i '" + film + "tff,separatefields' -t 2 -bf 0" + x265 +
+             "tff f_ip.ts && ffmpeg -nostdin -v error -i f_ip.ts -c copy -frames:v 119 " +
+             "f_cut.ts",
+         "f_ip.ts", "tff", 480, 30000},
+        {"progressive 720x240", "f_prog.ts",
+         "ffmpeg -nostdin -v error -f lavfi -i testsrc2=s=720x240:r=60000/1001 -t 2 -c:v libx265 "
+         "-x265-params log-level=error f_prog.ts",
+         "", "progressive", 240, 60000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome made = run_shell(c.make, *dir_);
+        ASSERT_EQ(made.status, 0) << made.err;
+        const std::string file = path(c.file);
+        PClip clip = open(file);
+        const VideoInfo& vi = clip->GetVideoInfo();
+        EXPECT_EQ(vi.width, 720);
+        EXPECT_EQ(vi.height, c.height);
+        EXPECT_EQ(vi.fps_numerator, unsigned(c.rate_num));
+        EXPECT_EQ(vi.fps_denominator, 1001u);
+        EXPECT_EQ(vi.IsTFF() ? "tff" : vi.IsBFF() ? "bff" : "progressive", std::string(c.parity));
+        std::vector<std::string> pictures = framemd5(file, *dir_);
+        if (c.height == 240) {
+            EXPECT_EQ(check_frames(clip, env_, pictures), "");
+            continue;
+        }
+        // The fields in the order shown; where one was lost, its frame shows the other twice.
+        if (*c.whole) {
+            const std::vector<std::string> whole = framemd5(path(c.whole), *dir_);
+            ASSERT_EQ(pictures.size() + 1, whole.size());
+            const size_t lost =
+                size_t(std::mismatch(pictures.begin(), pictures.end(), whole.begin()).first -
+                       pictures.begin());
+            ASSERT_TRUE(std::equal(pictures.begin() + long(lost), pictures.end(),
+                                   whole.begin() + long(lost) + 1));
+            pictures = whole;
+            pictures[lost] = pictures[lost ^ 1];
+        }
+        ASSERT_EQ(pictures.size() % 2, 0u);
+        ASSERT_EQ(size_t(vi.num_frames), pictures.size() / 2);
+        std::vector<std::string> want;  // a frame: its first field's md5, then its second's
+        for (size_t i = 0; i < pictures.size(); i += 2)
+            want.push_back(pictures[i] + pictures[i + 1]);
+        auto fields = [](const PVideoFrame& f, const VideoInfo& v) {
+            return frame_md5(field_view(f, v, v.IsTFF()), v) +
+                   frame_md5(field_view(f, v, !v.IsTFF()), v);
+        };
+        EXPECT_EQ(check_frames(clip, env_, want, fields), "");
+        // Read back from its index file, the clip is the same.
+        PClip again = open(file);
+        EXPECT_EQ(again->GetVideoInfo().num_frames, vi.num_frames);
+        EXPECT_EQ(again->GetVideoInfo().height, vi.height);
+        EXPECT_EQ(fields(again->GetFrame(vi.num_frames - 1, &env_), vi), want.back());
+    }
+}
+
 TEST_F(VideoSourceTest, OtherFormatsAreConvertedWithANotice) {
     struct Case {
         const char* pix_fmt;
@@ -898,6 +986,7 @@ TEST(VideoSourceIndex, FileFormRoundTripsAndRefusesDamage) {
     x.field_pair_num = 30000;
     x.field_pair_den = 1001;
     x.single_thread_from = 17;
+    x.field_pictures = true;
     const std::string bytes = serialize_index(x);
     std::string why;
     std::optional<VideoIndex> y = parse_index(bytes, &why);
@@ -911,9 +1000,10 @@ TEST(VideoSourceIndex, FileFormRoundTripsAndRefusesDamage) {
     EXPECT_TRUE(y->frames[44].damaged && y->frames[33].interlaced && y->frames[33].top_first);
     EXPECT_EQ(y->single_thread_from, 17);
     EXPECT_EQ(y->timestamp_bits, 33);
+    EXPECT_TRUE(y->field_pictures);
 
     // An index of an earlier version (its checksum right) is refused for its version.
-    for (uint8_t version : {2, 3}) {
+    for (uint8_t version : {2, 3, 4}) {
         std::string older = bytes.substr(0, bytes.size() - 8);
         older[8] = char(version);
         const uint64_t sum = index_checksum(older);
@@ -1282,6 +1372,85 @@ TEST(VideoSourceTimeline, EveryKeptPictureKeepsItsTime) {
 // A recording whose timestamps run faster than the clip's rate (a 59.94 or 29.97 part in a
 // clip read at a lower rate) keeps each picture's own time, across the clock's wrap; one that
 // keeps its rate, or whose clock restarts or jumps, keeps the frames' places (no times).
+// Field pictures pair into frames from a field of the stream's first parity; a field whose pair
+// was lost is a frame by itself and the frames after it keep their places; a whole frame lost
+// repeats the last one. Only a decoder that hands fields over alone, all flagged interlaced and
+// alternating, makes a stream of field pictures.
+TEST(VideoSourceTimeline, FieldPicturesPairFromTheirFirstParity) {
+    struct Case {
+        const char* name;
+        const char* fields;  // t or b for each field in its place, '_' for one lost
+        FieldOrder order;
+        const char* frames;
+        int filled;
+        std::vector<int> lone;
+    };
+    const Case cases[] = {
+        {"top first", "tbtbtb", FieldOrder::kTopFirst, "0/1 2/3 4/5", 0, {}},
+        {"bottom first", "btbtbt", FieldOrder::kBottomFirst, "1/0 3/2 5/4", 0, {}},
+        {"second field lost", "tbt_tb", FieldOrder::kTopFirst, "0/1 2 3/4", 0, {1}},
+        {"first field lost", "tb_btb", FieldOrder::kTopFirst, "0/1 2 3/4", 0, {1}},
+        {"begins with a second field", "btbtb", FieldOrder::kTopFirst, "0 1/2 3/4", 0, {0}},
+        {"cut after a first field", "tbt", FieldOrder::kTopFirst, "0/1 2", 0, {1}},
+        {"a frame lost", "tb__tb", FieldOrder::kTopFirst, "0/1 0/1 2/3", 1, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VideoIndex x;
+        x.time_base_den = 60000;  // a field lasts 1001 ticks at 60000/1001
+        x.field_pictures = true;
+        x.field_order = c.order;
+        for (int i = 0; c.fields[i]; ++i) {
+            if (c.fields[i] == '_') continue;
+            IndexedFrame f;
+            f.pts = 5000 + 1001 * i;
+            f.interlaced = true;
+            f.top_first = c.fields[i] == 't';
+            x.frames.push_back(f);
+        }
+        const Timeline t = make_timeline(x, false, 30000, 1001);
+        EXPECT_EQ(frames_of(t), c.frames);
+        int filled = 0;
+        for (const auto& st : t.filled) filled += st.count;
+        EXPECT_EQ(filled, c.filled);
+        EXPECT_EQ(t.lone, c.lone);
+        EXPECT_EQ(t.top_first, c.order == FieldOrder::kTopFirst);
+    }
+
+    const struct {
+        const char* codec;
+        const char* pictures;  // t or b: flagged interlaced, that field first; p: progressive
+        bool fields;
+        FieldOrder order;  // of the pairs; the key pictures are capitals
+    } streams[] = {
+        {"hevc", "TbtbtbtbtbtbtB", true, FieldOrder::kTopFirst},
+        {"hevc", "BtbtbtbtBtbt", true, FieldOrder::kBottomFirst},
+        {"hevc", "tbtbttbtbtbt", true, FieldOrder::kTopFirst},  // one field lost
+        {"hevc", "tbtttbtbbtbt", false, FieldOrder::kTopFirst},
+        {"hevc", "tbtbtbpbtbtb", false, FieldOrder::kTopFirst},
+        {"hevc", "pppppppppppp", false, FieldOrder::kTopFirst},
+        {"hevc", "tt", false, FieldOrder::kTopFirst},
+        {"hevc", "tb", true, FieldOrder::kTopFirst},
+        {"h264", "tbtbtbtbtbtb", false, FieldOrder::kTopFirst},
+        {"mpeg2video", "tbtbtbtbtbtb", false, FieldOrder::kTopFirst},
+    };
+    for (const auto& st : streams) {
+        SCOPED_TRACE(std::string(st.codec) + " " + st.pictures);
+        std::vector<IndexedFrame> frames;
+        for (const char* p = st.pictures; *p; ++p) {
+            IndexedFrame f;
+            f.interlaced = *p != 'p';
+            f.top_first = *p == 't' || *p == 'T';
+            f.key = *p == 'T' || *p == 'B';
+            frames.push_back(f);
+        }
+        EXPECT_EQ(pictures_are_fields(st.codec, frames), st.fields);
+        if (st.fields) {
+            EXPECT_EQ(field_pair_order(frames), st.order);
+        }
+    }
+}
+
 TEST(VideoSourceTimeline, OwnTimesOnlyWhereTheRateVaries) {
     const int64_t wrap = int64_t(1) << 33;
     struct Case {

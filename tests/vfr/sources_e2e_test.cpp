@@ -167,6 +167,30 @@ TEST_F(Sources, ShapeAndColourReachTheOutput) {
     }
 }
 
+// Film telecined and coded as separate field pictures (HEVC, x265's interlace mode: the decoder
+// gives 720x240 pictures at 59.94) comes out as the same film coded as frames does: 96 frames of
+// 720x480 at 23.976, every one at its place, with the sound.
+TEST_F(Sources, FilmCodedAsFieldPicturesIsFound) {
+    ASSERT_NO_THROW(qextest::lavfi_recording(
+        "fields.ts", "testsrc2=s=720x480:r=24000/1001,telecine,setfield=tff,separatefields",
+        {"-t", "4", "-c:v", "libx265", "-x265-params", "interlace=tff:log-level=error", "-c:a",
+         "aac"},
+        "sine=f=1000:d=4", dir_.path()));
+    const Result r = qexvfr({"fields.ts", "-o", "fields.mkv", "--preset", "ultrafast"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("fields.mkv: 24 fps 0:04.0 (100%)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("96 frames, 0:04.0, "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(", shown at 720x480\n"), std::string::npos) << r.out;
+    EXPECT_EQ(qextest::probe("fields.mkv",
+                             {"-show_entries", "stream=codec_type,width,height", "-of", "csv=p=0"},
+                             dir_.path()),
+              (std::vector<std::string>{"video,720,480", "audio"}));
+    const std::vector<double> t = frame_times("fields.mkv");
+    ASSERT_EQ(t.size(), 96u);
+    for (size_t i = 0; i < t.size(); ++i)
+        ASSERT_NEAR(t[i], double(i) * 1001 / 24000, 0.0011) << "frame " << i;
+}
+
 TEST_F(Sources, EveryFormatIsEncoded) {
     // The same pictures in 8-bit 4:2:0 and in formats the filters and x264 do not take: each is
     // converted (said once) and comes out as the 4:2:0 run does.
