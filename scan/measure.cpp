@@ -95,6 +95,15 @@ class CombRows {
     void step(int cy, CombScratch& s) {
         const int y0 = cy * 8, y1 = std::min(w_.height(), y0 + 8);
         cellRow_(w_, y0, y1, comb_, s, cur_, curSums_);
+        close(cy);
+    }
+
+    // Where cell row cy's counts and sums go when a kernel of its own measures it; close(cy)
+    // then takes them.
+    int* cells() { return cur_; }
+    int* sums() { return curSums_; }
+
+    void close(int cy) {
         // Blocks whose lower cell row is cy (or the single row of a picture of one cell row).
         if (cy > 0 || cellsY_ == 1) {
             closeBlockRow(cur_, prev_, curSums_, prevSums_, blocksX_, block_, m_.busiest, m_.combed,
@@ -238,10 +247,24 @@ void segmentSums(const uint8_t* r, int segments, int block, int32_t* o) {
 
 using SegmentSumsFn = void (*)(const uint8_t* r, int segments, int block, int32_t* o);
 
+// A cell row of 8 rows, all of them tested, of a frame woven with itself and with the next
+// frame, measured in one pass: the rows of both weaves are read together.
+struct CellRowPair {
+    const uint8_t* cur[12];    // rows y0 - 2 .. y0 + 9 of the frame
+    const uint8_t* next[12];   // the same rows of the next frame (only those of `first` read)
+    const uint8_t* prev[8];    // rows y0 .. y0 + 7 of the frame before (of `1 - first`), or null
+    const uint8_t* ahead[16];  // rows the next cell row reads, fetched meanwhile
+    int first;                 // the parity of the rows the next frame gives the cross weave
+    int width;
+    int *ownCells, *ownSums, *crossCells, *crossSums;
+    uint32_t *firstSad, *secondSad;  // field block row sums of next against cur, cur against prev
+};
+using CellRowPairFn = void (*)(const CellRowPair& p, int comb);
+
 // measureFrame by the given row kernels.
 void measureFrameWith(const FrameRows& f, int comb, int block, int segment, CombScratch& s,
                       FrameMeasures& out, CellRowFn cellRow, SadRowsFn sadRows,
-                      SegmentSumsFn rowSums) {
+                      SegmentSumsFn rowSums, CellRowPairFn pairRow = nullptr) {
     const Plane& cur = f.cur;
     out.own = out.cross = CombMeasure{};
     out.secondSad.clear();
@@ -272,6 +295,39 @@ void measureFrameWith(const FrameRows& f, int comb, int block, int segment, Comb
     if (f.next) out.nextFirstSad.assign(across * blockRows(first), 0);
     for (int cy = 0; cy < own.cellRows(); ++cy) {
         const int y0 = cy * 8, y1 = std::min(cur.height, y0 + 8);
+        if (pairRow && cross && y0 >= 2 && y0 + 10 <= cur.height) {
+            // Both weaves and the field sums in one pass over the rows.
+            CellRowPair p;
+            for (int i = 0; i < 12; ++i) {
+                p.cur[i] = cur.row(y0 - 2 + i);
+                p.next[i] = f.next->row(y0 - 2 + i);
+            }
+            for (int i = 0; i < 8; ++i) p.prev[i] = f.prev ? f.prev->row(y0 + i) : nullptr;
+            const int last = cur.height - 1;
+            for (int i = 0; i < 8; ++i) {
+                const int y = std::min(last, y1 + 2 + i);
+                p.ahead[i] = cur.row(y);
+                // Of the next frame, the rows of `first`; of the one before, those of the other.
+                p.ahead[8 + i] = (y & 1) == first ? f.next->row(y)
+                                 : f.prev         ? f.prev->row(std::min(last, y1 + i))
+                                                  : cur.row(y);
+            }
+            p.first = first;
+            p.width = cur.width;
+            p.ownCells = own.cells();
+            p.ownSums = own.sums();
+            p.crossCells = cross->cells();
+            p.crossSums = cross->sums();
+            p.firstSad = out.nextFirstSad.data() + size_t(y0 / 16) * across;
+            p.secondSad = f.prev ? out.secondSad.data() + size_t(y0 / 16) * across : nullptr;
+            pairRow(p, comb);
+            own.close(cy);
+            cross->close(cy);
+            for (int y = y0; y < y1; ++y)
+                rowSums(cur.row(y), segments, segment, out.rowSums.data() + size_t(y) * segments);
+            if (f.visit) f.visit(f.context, y0, y1);
+            continue;
+        }
         own.step(cy, s);
         if (cross) cross->step(cy, s);
         for (int y = y0; y < y1; ++y)
@@ -472,6 +528,122 @@ void sadRowsAvx2(const uint8_t* const* ra, const uint8_t* const* rb, int rows, i
     }
 }
 
+// Both weaves of a CellRowPair over 32 columns from x: the combed pixels of each cell (64-bit
+// lanes) and their excess sums, and the field sums of the rows of `kFirst` (next against cur)
+// and of the other parity (cur against prev, when there is a frame before) in 64-bit lanes of 8
+// columns. The frame's rows are read once for both weaves; the cross weave's rows of the other
+// parity are the frame's own.
+struct PairLanes {
+    __m256i ownCells, ownSums, crossCells, crossSums, firstSad, secondSad;
+};
+
+// Row i of the cross weave: the next frame's of parity kFirst, else the frame's own (`own`).
+template <int kFirst>
+QEXSCAN_TARGET_AVX2 inline __m256i crossRow(const CellRowPair& p, int i, ptrdiff_t x, __m256i own) {
+    return (i & 1) == kFirst ? load32(p.next[i] + x) : own;
+}
+
+template <int kFirst>
+QEXSCAN_TARGET_AVX2 inline void pair32(const CellRowPair& p, ptrdiff_t x, __m256i t, __m256i t6,
+                                       PairLanes& o) {
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i a = load32(p.cur[0] + x), b = load32(p.cur[1] + x), c = load32(p.cur[2] + x),
+            d = load32(p.cur[3] + x);
+    __m256i xa = crossRow<kFirst>(p, 0, x, a), xb = crossRow<kFirst>(p, 1, x, b),
+            xc = crossRow<kFirst>(p, 2, x, c), xd = crossRow<kFirst>(p, 3, x, d);
+    __m256i ownCounts = zero, crossCounts = zero, firstSad = zero, secondSad = zero;
+    o.ownSums = o.crossSums = zero;
+    // Unrolled, the rows of each parity are known: the cross weave's rows of the other parity
+    // are the registers of the frame's own.
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; ++i) {
+        const __m256i e = load32(p.cur[i + 4] + x), xe = crossRow<kFirst>(p, i + 4, x, e);
+        ownCounts = _mm256_sub_epi8(ownCounts, combedFlags(a, b, c, d, e, t, t6, o.ownSums));
+        crossCounts =
+            _mm256_sub_epi8(crossCounts, combedFlags(xa, xb, xc, xd, xe, t, t6, o.crossSums));
+        // Row y0 + i (c) has the parity of i.
+        if ((i & 1) == kFirst)
+            firstSad = _mm256_add_epi64(firstSad, _mm256_sad_epu8(xc, c));
+        else if (p.secondSad)
+            secondSad = _mm256_add_epi64(secondSad, _mm256_sad_epu8(c, load32(p.prev[i] + x)));
+        a = b;
+        b = c;
+        c = d;
+        d = e;
+        xa = xb;
+        xb = xc;
+        xc = xd;
+        xd = xe;
+    }
+    o.ownCells = _mm256_sad_epu8(ownCounts, zero);
+    o.crossCells = _mm256_sad_epu8(crossCounts, zero);
+    o.firstSad = firstSad;
+    o.secondSad = secondSad;
+}
+
+// Adds the sums of 16 columns (the lanes of 8 columns added in pairs) to out[0] and, when
+// `both`, out[1].
+QEXSCAN_TARGET_AVX2 inline void addSad16(uint32_t* out, __m256i lanes, bool both) {
+    const __m256i s = _mm256_add_epi64(lanes, _mm256_shuffle_epi32(lanes, _MM_SHUFFLE(1, 0, 3, 2)));
+    out[0] += uint32_t(_mm256_extract_epi32(s, 0));
+    if (both) out[1] += uint32_t(_mm256_extract_epi32(s, 4));
+}
+
+template <int kFirst>
+QEXSCAN_TARGET_AVX2 void pairRowAvx2(const CellRowPair& p, int comb) {
+    const __m256i t = _mm256_set1_epi8(char(comb)), t6 = _mm256_set1_epi16(int16_t(6 * comb));
+    const int width = p.width, cellsX = (width + 7) / 8;
+    PairLanes o;
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+        if ((x & 63) == 0)
+            for (const uint8_t* r : p.ahead) __builtin_prefetch(r + x);
+        pair32<kFirst>(p, x, t, t6, o);
+        store4(p.ownCells + x / 8, o.ownCells);
+        store4(p.ownSums + x / 8, o.ownSums);
+        store4(p.crossCells + x / 8, o.crossCells);
+        store4(p.crossSums + x / 8, o.crossSums);
+        addSad16(p.firstSad + x / 16, o.firstSad, true);
+        if (p.secondSad) addSad16(p.secondSad + x / 16, o.secondSad, true);
+    }
+    if (x < width) {
+        // The last columns, copied into zeroed rows.
+        alignas(32) uint8_t tail[32][32] = {};
+        CellRowPair q = p;
+        const size_t n = size_t(width - x);
+        for (int i = 0; i < 12; ++i) {
+            std::memcpy(tail[i], p.cur[i] + x, n);
+            q.cur[i] = tail[i];
+            if ((i & 1) == kFirst) std::memcpy(tail[12 + i], p.next[i] + x, n);
+            q.next[i] = tail[12 + i];
+        }
+        for (int i = 0; i < 8; ++i) {
+            if (p.secondSad && (i & 1) != kFirst) std::memcpy(tail[24 + i], p.prev[i] + x, n);
+            q.prev[i] = tail[24 + i];
+        }
+        pair32<kFirst>(q, 0, t, t6, o);
+        int v[4][4];
+        store4(v[0], o.ownCells);
+        store4(v[1], o.ownSums);
+        store4(v[2], o.crossCells);
+        store4(v[3], o.crossSums);
+        const int cell = x / 8, cells = cellsX - cell;
+        std::copy(v[0], v[0] + cells, p.ownCells + cell);
+        std::copy(v[1], v[1] + cells, p.ownSums + cell);
+        std::copy(v[2], v[2] + cells, p.crossCells + cell);
+        std::copy(v[3], v[3] + cells, p.crossSums + cell);
+        addSad16(p.firstSad + x / 16, o.firstSad, x + 16 < width);
+        if (p.secondSad) addSad16(p.secondSad + x / 16, o.secondSad, x + 16 < width);
+    }
+}
+
+void pairRowAvx2Any(const CellRowPair& p, int comb) {
+    if (p.first == 0)
+        pairRowAvx2<0>(p, comb);
+    else
+        pairRowAvx2<1>(p, comb);
+}
+
 bool haveAvx2() {
     static const bool have = [] {
         __builtin_cpu_init();
@@ -525,7 +697,7 @@ void measureFrame(const FrameRows& f, int comb, int block, int segment, CombScra
 #ifdef QEXSCAN_AVX2
     if (comb >= 0 && comb <= 255 && haveAvx2())
         return measureFrameWith(f, comb, block, segment, s, out, combCellsAvx2, sadRowsAvx2,
-                                segmentSumsAvx2);
+                                segmentSumsAvx2, pairRowAvx2Any);
 #endif
     portable::measureFrame(f, comb, block, segment, s, out);
 }
