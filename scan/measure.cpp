@@ -375,15 +375,18 @@ QEXSCAN_TARGET_AVX2 inline __m256i fiveTapOver(__m256i ab, __m256i cd, __m256i e
 // The combed flags (0xff or 0) of 32 pixels of row c; 0 <= t <= 255. Their comb excess (how
 // far c lies beyond both b and d, less t, less how far c lies from the rounded-up mean of a and
 // e, less half of |b - d| rounded up) is added to `sums` (in 64-bit lanes of 8 pixels).
-QEXSCAN_TARGET_AVX2 inline __m256i combedFlags(__m256i a, __m256i b, __m256i c, __m256i d,
-                                               __m256i e, __m256i t, __m256i t6, __m256i& sums) {
-    // c - b and c - d both above t, or both below -t: in unsigned bytes, how far c lies above
-    // the larger of b and d or below the smaller (one of the two is 0) exceeds t.
+// c - b and c - d both above t, or both below -t: in unsigned bytes, how far c lies above the
+// larger of b and d or below the smaller (one of the two is 0), less t; 0 where c is not combed.
+QEXSCAN_TARGET_AVX2 inline __m256i combSign(__m256i b, __m256i c, __m256i d, __m256i t) {
     const __m256i beyond = _mm256_or_si256(_mm256_subs_epu8(c, _mm256_max_epu8(b, d)),
                                            _mm256_subs_epu8(_mm256_min_epu8(b, d), c));
-    const __m256i sign = _mm256_subs_epu8(beyond, t);
+    return _mm256_subs_epu8(beyond, t);
+}
+
+// combedFlags from the combSign of b, c, d.
+QEXSCAN_TARGET_AVX2 inline __m256i combedFlagsOf(__m256i sign, __m256i a, __m256i b, __m256i c,
+                                                 __m256i d, __m256i e, __m256i t6, __m256i& sums) {
     const __m256i zero = _mm256_setzero_si256();
-    if (_mm256_testz_si256(sign, sign)) return zero;  // the common case in real pictures
     const __m256i mean = _mm256_avg_epu8(a, e);
     const __m256i own = _mm256_or_si256(_mm256_subs_epu8(c, mean), _mm256_subs_epu8(mean, c));
     const __m256i gap = _mm256_or_si256(_mm256_subs_epu8(b, d), _mm256_subs_epu8(d, b));
@@ -396,6 +399,13 @@ QEXSCAN_TARGET_AVX2 inline __m256i combedFlags(__m256i a, __m256i b, __m256i c, 
     const __m256i hi = fiveTapOver(_mm256_unpackhi_epi8(a, b), _mm256_unpackhi_epi8(c, d),
                                    _mm256_unpackhi_epi8(e, zero), t6);
     return _mm256_andnot_si256(_mm256_cmpeq_epi8(sign, zero), _mm256_packs_epi16(lo, hi));
+}
+
+QEXSCAN_TARGET_AVX2 inline __m256i combedFlags(__m256i a, __m256i b, __m256i c, __m256i d,
+                                               __m256i e, __m256i t, __m256i t6, __m256i& sums) {
+    const __m256i sign = combSign(b, c, d, t);
+    if (_mm256_testz_si256(sign, sign)) return sign;  // the common case in real pictures: 0
+    return combedFlagsOf(sign, a, b, c, d, e, t6, sums);
 }
 
 // The combed pixels of 4 cells (32 columns from x) in 64-bit lanes, and their excess sums in
@@ -558,9 +568,17 @@ QEXSCAN_TARGET_AVX2 inline void pair32(const CellRowPair& p, ptrdiff_t x, __m256
 #pragma GCC unroll 8
     for (int i = 0; i < 8; ++i) {
         const __m256i e = load32(p.cur[i + 4] + x), xe = crossRow<kFirst>(p, i + 4, x, e);
-        ownCounts = _mm256_sub_epi8(ownCounts, combedFlags(a, b, c, d, e, t, t6, o.ownSums));
-        crossCounts =
-            _mm256_sub_epi8(crossCounts, combedFlags(xa, xb, xc, xd, xe, t, t6, o.crossSums));
+        // One test for both weaves in the common case, where neither is combed.
+        const __m256i ownSign = combSign(b, c, d, t), crossSign = combSign(xb, xc, xd, t);
+        const __m256i either = _mm256_or_si256(ownSign, crossSign);
+        if (!_mm256_testz_si256(either, either)) {
+            if (!_mm256_testz_si256(ownSign, ownSign))
+                ownCounts = _mm256_sub_epi8(ownCounts,
+                                            combedFlagsOf(ownSign, a, b, c, d, e, t6, o.ownSums));
+            if (!_mm256_testz_si256(crossSign, crossSign))
+                crossCounts = _mm256_sub_epi8(
+                    crossCounts, combedFlagsOf(crossSign, xa, xb, xc, xd, xe, t6, o.crossSums));
+        }
         // Row y0 + i (c) has the parity of i.
         if ((i & 1) == kFirst)
             firstSad = _mm256_add_epi64(firstSad, _mm256_sad_epu8(xc, c));
