@@ -261,77 +261,121 @@ struct CellRowPair {
 };
 using CellRowPairFn = void (*)(const CellRowPair& p, int comb);
 
-// measureFrame by the given row kernels.
-void measureFrameWith(const FrameRows& f, int comb, int block, int segment, CombScratch& s,
-                      FrameMeasures& out, CellRowFn cellRow, SadRowsFn sadRows,
-                      SegmentSumsFn rowSums, CellRowPairFn pairRow = nullptr) {
-    const Plane& cur = f.cur;
-    out.own = out.cross = CombMeasure{};
-    out.secondSad.clear();
-    out.nextFirstSad.clear();
-    out.blocksX = (cur.width + 15) / 16;
-    if (cur.width <= 0 || cur.height <= 0) {
-        out.ownSums.clear();
-        out.crossSums.clear();
-        out.rowSums.clear();
-        return;
-    }
-    // The block sums and row sums are written whole: what the vectors held from the frame
-    // before is written over, not cleared first (a third of a megabyte on 1080 lines).
-    const int first = f.topFirst ? 0 : 1, second = 1 - first;
-    CombRows own({cur, cur}, comb, block, cellRow, s.cells, &out.ownSums, true);
-    std::optional<CombRows> cross;
-    if (f.next)
-        cross.emplace(f.topFirst ? Woven{*f.next, cur} : Woven{cur, *f.next}, comb, block, cellRow,
-                      s.crossCells, &out.crossSums, true);
-    else
-        out.crossSums.clear();
-    const int segments = segment > 0 && cur.width >= segment ? cur.width / segment : 0;
-    out.rowSums.resize(size_t(segments) * size_t(cur.height));
-    // Field block rows of 8 field rows: 16 rows of the frame, two cell rows.
-    auto blockRows = [&](int parity) { return size_t(((cur.height + 1 - parity) / 2 + 7) / 8); };
-    const size_t across = size_t(out.blocksX);
-    if (f.prev) out.secondSad.assign(across * blockRows(second), 0);
-    if (f.next) out.nextFirstSad.assign(across * blockRows(first), 0);
-    for (int cy = 0; cy < own.cellRows(); ++cy) {
-        const int y0 = cy * 8, y1 = std::min(cur.height, y0 + 8);
-        if (pairRow && cross && y0 >= 2 && y0 + 10 <= cur.height) {
-            // Both weaves and the field sums in one pass over the rows.
-            CellRowPair p;
-            for (int i = 0; i < 12; ++i) {
-                p.cur[i] = cur.row(y0 - 2 + i);
-                p.next[i] = f.next->row(y0 - 2 + i);
-            }
-            for (int i = 0; i < 8; ++i) p.prev[i] = f.prev ? f.prev->row(y0 + i) : nullptr;
-            const int last = cur.height - 1;
-            for (int i = 0; i < 8; ++i) {
-                const int y = std::min(last, y1 + 2 + i);
-                p.ahead[i] = cur.row(y);
-                // Of the next frame, the rows of `first`; of the one before, those of the other.
-                p.ahead[8 + i] = (y & 1) == first ? f.next->row(y)
-                                 : f.prev         ? f.prev->row(std::min(last, y1 + i))
-                                                  : cur.row(y);
-            }
-            p.first = first;
-            p.width = cur.width;
-            p.ownCells = own.cells();
-            p.ownSums = own.sums();
-            p.crossCells = cross->cells();
-            p.crossSums = cross->sums();
-            p.firstSad = out.nextFirstSad.data() + size_t(y0 / 16) * across;
-            p.secondSad = f.prev ? out.secondSad.data() + size_t(y0 / 16) * across : nullptr;
-            pairRow(p, comb);
-            own.close(cy);
-            cross->close(cy);
-            for (int y = y0; y < y1; ++y)
-                rowSums(cur.row(y), segments, segment, out.rowSums.data() + size_t(y) * segments);
-            if (f.visit) f.visit(f.context, y0, y1);
-            continue;
+// The row kernels of one way of measuring.
+struct Kernels {
+    CellRowFn cellRow;
+    SadRowsFn sadRows;
+    SegmentSumsFn rowSums;
+    CellRowPairFn pairRow;  // or null
+};
+
+const Kernels kPortable{combCellsPortable, sadRowsPortable, segmentSums, nullptr};
+
+// The measures of one frame (measureFrame), taken cell row by cell row (step(0), step(1), ...,
+// then finish()) so that the rows of other frames can be measured alongside.
+class FramePass {
+  public:
+    FramePass(const FrameRows& f, int comb, int block, int segment, CombScratch& s,
+              FrameMeasures& out, const Kernels& k)
+        : f_(f),
+          comb_(comb),
+          segment_(segment),
+          s_(s),
+          out_(out),
+          k_(k),
+          own_({f.cur, f.cur}, comb, block, k.cellRow, s.cells, &out.ownSums, true) {
+        const Plane& cur = f.cur;
+        out.own = out.cross = CombMeasure{};
+        out.secondSad.clear();
+        out.nextFirstSad.clear();
+        out.blocksX = (cur.width + 15) / 16;
+        if (cur.width <= 0 || cur.height <= 0) {
+            out.ownSums.clear();
+            out.crossSums.clear();
+            out.rowSums.clear();
+            return;
         }
-        own.step(cy, s);
-        if (cross) cross->step(cy, s);
+        // The block sums and row sums are written whole: what the vectors held from the frame
+        // before is written over, not cleared first (a third of a megabyte on 1080 lines).
+        first_ = f.topFirst ? 0 : 1;
+        if (f.next)
+            cross_.emplace(f.topFirst ? Woven{*f.next, cur} : Woven{cur, *f.next}, comb, block,
+                           k.cellRow, s.crossCells, &out.crossSums, true);
+        else
+            out.crossSums.clear();
+        segments_ = segment > 0 && cur.width >= segment ? cur.width / segment : 0;
+        out.rowSums.resize(size_t(segments_) * size_t(cur.height));
+        // Field block rows of 8 field rows: 16 rows of the frame, two cell rows.
+        auto blockRows = [&](int parity) {
+            return size_t(((cur.height + 1 - parity) / 2 + 7) / 8);
+        };
+        across_ = size_t(out.blocksX);
+        if (f.prev) out.secondSad.assign(across_ * blockRows(1 - first_), 0);
+        if (f.next) out.nextFirstSad.assign(across_ * blockRows(first_), 0);
+        measured_ = true;
+    }
+
+    int cellRows() const { return measured_ ? own_.cellRows() : 0; }
+
+    // Cell row cy (0, 1, ... in order).
+    void step(int cy) {
+        const Plane& cur = f_.cur;
+        const int y0 = cy * 8, y1 = std::min(cur.height, y0 + 8);
+        if (k_.pairRow && cross_ && y0 >= 2 && y0 + 10 <= cur.height)
+            pairStep(cy);
+        else
+            singleStep(cy);
         for (int y = y0; y < y1; ++y)
-            rowSums(cur.row(y), segments, segment, out.rowSums.data() + size_t(y) * segments);
+            k_.rowSums(cur.row(y), segments_, segment_,
+                       out_.rowSums.data() + size_t(y) * size_t(segments_));
+        if (f_.visit) f_.visit(f_.context, y0, y1);
+    }
+
+    void finish() {
+        if (!measured_) return;
+        out_.own = own_.measure();
+        if (cross_) out_.cross = cross_->measure();
+    }
+
+  private:
+    // Both weaves and the field sums in one pass over the rows of a cell row.
+    void pairStep(int cy) {
+        const Plane& cur = f_.cur;
+        const int y0 = cy * 8, y1 = y0 + 8;
+        CellRowPair p;
+        for (int i = 0; i < 12; ++i) {
+            p.cur[i] = cur.row(y0 - 2 + i);
+            p.next[i] = f_.next->row(y0 - 2 + i);
+        }
+        for (int i = 0; i < 8; ++i) p.prev[i] = f_.prev ? f_.prev->row(y0 + i) : nullptr;
+        const int last = cur.height - 1;
+        for (int i = 0; i < 8; ++i) {
+            const int y = std::min(last, y1 + 2 + i);
+            p.ahead[i] = cur.row(y);
+            // Of the next frame, the rows of `first`; of the one before, those of the other.
+            p.ahead[8 + i] = (y & 1) == first_ ? f_.next->row(y)
+                             : f_.prev         ? f_.prev->row(std::min(last, y1 + i))
+                                               : cur.row(y);
+        }
+        p.first = first_;
+        p.width = cur.width;
+        p.ownCells = own_.cells();
+        p.ownSums = own_.sums();
+        p.crossCells = cross_->cells();
+        p.crossSums = cross_->sums();
+        p.firstSad = out_.nextFirstSad.data() + size_t(y0 / 16) * across_;
+        p.secondSad = f_.prev ? out_.secondSad.data() + size_t(y0 / 16) * across_ : nullptr;
+        k_.pairRow(p, comb_);
+        own_.close(cy);
+        cross_->close(cy);
+    }
+
+    // Each weave and each field sum by its own kernel.
+    void singleStep(int cy) {
+        const Plane& cur = f_.cur;
+        const int y0 = cy * 8, y1 = std::min(cur.height, y0 + 8);
+        own_.step(cy, s_);
+        if (cross_) cross_->step(cy, s_);
         // The rows of one parity of this cell row, a - b, into their field block row.
         auto sad = [&](const Plane& a, const Plane& b, int parity, std::vector<uint32_t>& o) {
             const uint8_t *ra[4], *rb[4];
@@ -340,14 +384,38 @@ void measureFrameWith(const FrameRows& f, int comb, int block, int segment, Comb
                 ra[rows] = a.row(y);
                 rb[rows] = b.row(y);
             }
-            if (rows > 0) sadRows(ra, rb, rows, cur.width, o.data() + size_t(y0 / 16) * across);
+            if (rows > 0) k_.sadRows(ra, rb, rows, cur.width, o.data() + size_t(y0 / 16) * across_);
         };
-        if (f.prev) sad(cur, *f.prev, second, out.secondSad);
-        if (f.next) sad(*f.next, cur, first, out.nextFirstSad);
-        if (f.visit) f.visit(f.context, y0, y1);
+        if (f_.prev) sad(cur, *f_.prev, 1 - first_, out_.secondSad);
+        if (f_.next) sad(*f_.next, cur, first_, out_.nextFirstSad);
     }
-    out.own = own.measure();
-    if (cross) out.cross = cross->measure();
+
+    FrameRows f_;
+    int comb_, segment_;
+    CombScratch& s_;
+    FrameMeasures& out_;
+    Kernels k_;
+    CombRows own_;
+    std::optional<CombRows> cross_;
+    bool measured_ = false;
+    int first_ = 0, segments_ = 0;
+    size_t across_ = 0;
+};
+
+// measureFrames by the given row kernels.
+void measureFramesWith(const FrameRows* f, int count, int comb, int block, int segment,
+                       CombScratch* s, FrameMeasures* const* out, const Kernels& k) {
+    std::vector<FramePass> passes;
+    passes.reserve(size_t(std::max(count, 0)));
+    int cellRows = 0;
+    for (int i = 0; i < count; ++i) {
+        passes.emplace_back(f[i], comb, block, segment, s[i], *out[i], k);
+        cellRows = std::max(cellRows, passes.back().cellRows());
+    }
+    for (int cy = 0; cy < cellRows; ++cy)
+        for (FramePass& p : passes)
+            if (cy < p.cellRows()) p.step(cy);
+    for (FramePass& p : passes) p.finish();
 }
 
 #ifdef QEXSCAN_AVX2
@@ -687,8 +755,13 @@ int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out) {
 
 void measureFrame(const FrameRows& f, int comb, int block, int segment, CombScratch& s,
                   FrameMeasures& out) {
-    measureFrameWith(f, comb, block, segment, s, out, combCellsPortable, sadRowsPortable,
-                     segmentSums);
+    FrameMeasures* o = &out;
+    measureFramesWith(&f, 1, comb, block, segment, &s, &o, kPortable);
+}
+
+void measureFrames(const FrameRows* f, int count, int comb, int block, int segment, CombScratch* s,
+                   FrameMeasures* const* out) {
+    measureFramesWith(f, count, comb, block, segment, s, out, kPortable);
 }
 
 }  // namespace portable
@@ -710,14 +783,26 @@ int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out) {
     return portable::fieldBlockSad(a, b, out);
 }
 
+// The kernels for this processor and threshold.
+const Kernels& bestKernels(int comb) {
+#ifdef QEXSCAN_AVX2
+    static const Kernels avx2{combCellsAvx2, sadRowsAvx2, segmentSumsAvx2, pairRowAvx2Any};
+    // The byte kernels compare against the threshold as an unsigned byte.
+    if (comb >= 0 && comb <= 255 && haveAvx2()) return avx2;
+#endif
+    (void)comb;
+    return kPortable;
+}
+
 void measureFrame(const FrameRows& f, int comb, int block, int segment, CombScratch& s,
                   FrameMeasures& out) {
-#ifdef QEXSCAN_AVX2
-    if (comb >= 0 && comb <= 255 && haveAvx2())
-        return measureFrameWith(f, comb, block, segment, s, out, combCellsAvx2, sadRowsAvx2,
-                                segmentSumsAvx2, pairRowAvx2Any);
-#endif
-    portable::measureFrame(f, comb, block, segment, s, out);
+    FrameMeasures* o = &out;
+    measureFramesWith(&f, 1, comb, block, segment, &s, &o, bestKernels(comb));
+}
+
+void measureFrames(const FrameRows* f, int count, int comb, int block, int segment, CombScratch* s,
+                   FrameMeasures* const* out) {
+    measureFramesWith(f, count, comb, block, segment, s, out, bestKernels(comb));
 }
 
 QEXSCAN_CLONES
