@@ -825,15 +825,19 @@ void rowSegmentSums(const Plane& p, int block, std::vector<int32_t>& out) {
         segmentSums(p.row(y), segments, block, out.data() + size_t(y) * size_t(segments));
 }
 
-// coherentComb's total of squared block sums, the sums taken in Acc.
-template <typename Acc, typename Row>
-double coherentTotal(Row row, int bx, int by, int height, int block) {
+QEXSCAN_CLONES
+double coherentComb(const std::vector<int32_t>& top, const std::vector<int32_t>& bottom, int width,
+                    int height, int block) {
+    if (block <= 0 || width < block || height < block) return 0;
+    const int bx = width / block, by = height / block;
+    if (top.size() != size_t(bx) * size_t(height) || bottom.size() != top.size()) return 0;
+    auto row = [&](int y) { return (y & 1 ? bottom : top).data() + size_t(y) * size_t(bx); };
     // The sums over rows y of a block (ys <= y < ye) of s(y) (2 r(y) - r(y - 1) - r(y + 1)),
     // s(y) = 1 on even rows and -1 on odd ones, taken row by row: row j weighs s(j) times 2
     // (as c, when ys <= j < ye), plus 1 (as b, when ys <= j + 1 < ye) and 1 (as d, when
     // ys <= j - 1 < ye), as s(j +- 1) = -s(j).
-    std::vector<Acc> sums(static_cast<size_t>(bx));
-    Acc* __restrict acc = sums.data();
+    std::vector<int64_t> sums(static_cast<size_t>(bx));
+    int64_t* __restrict acc = sums.data();
     double total = 0;
     for (int Y = 0; Y < by; ++Y) {
         std::fill(sums.begin(), sums.end(), 0);
@@ -842,36 +846,12 @@ double coherentTotal(Row row, int bx, int by, int height, int block) {
             const int weight =
                 2 * (j >= ys && j < ye) + (j + 1 >= ys && j + 1 < ye) + (j - 1 >= ys && j - 1 < ye);
             if (weight == 0) continue;
-            const Acc w = j & 1 ? -weight : weight;
+            const int32_t w = j & 1 ? -weight : weight;
             const int32_t* __restrict r = row(j);
-            for (int k = 0; k < bx; ++k) acc[k] += w * Acc(r[k]);
+            for (int k = 0; k < bx; ++k) acc[k] += int64_t(w) * r[k];
         }
-        for (Acc v : sums) total += double(v) * double(v);
+        for (int64_t v : sums) total += double(v) * double(v);
     }
-    return total;
-}
-
-// The largest magnitude in v.
-QEXSCAN_CLONES
-uint32_t largestMagnitude(const std::vector<int32_t>& v) {
-    uint32_t most = 0;
-    for (int32_t x : v) most = std::max(most, x < 0 ? 0u - uint32_t(x) : uint32_t(x));
-    return most;
-}
-
-QEXSCAN_CLONES
-double coherentComb(const std::vector<int32_t>& top, const std::vector<int32_t>& bottom, int width,
-                    int height, int block) {
-    if (block <= 0 || width < block || height < block) return 0;
-    const int bx = width / block, by = height / block;
-    if (top.size() != size_t(bx) * size_t(height) || bottom.size() != top.size()) return 0;
-    auto row = [&](int y) { return (y & 1 ? bottom : top).data() + size_t(y) * size_t(bx); };
-    // A block's sum weighs at most block + 2 rows by at most 4 each: with the row sums of
-    // 8-bit samples it stays well within 32 bits, which take twice the lanes.
-    const double bound =
-        4.0 * double(std::max(largestMagnitude(top), largestMagnitude(bottom))) * double(block + 2);
-    const double total = bound < 2147483647.0 ? coherentTotal<int32_t>(row, bx, by, height, block)
-                                              : coherentTotal<int64_t>(row, bx, by, height, block);
     return total / 1000.0 / (double(bx) * double(by));
 }
 
