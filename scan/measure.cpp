@@ -95,6 +95,15 @@ class CombRows {
     void step(int cy, CombScratch& s) {
         const int y0 = cy * 8, y1 = std::min(w_.height(), y0 + 8);
         cellRow_(w_, y0, y1, comb_, s, cur_, curSums_);
+        close(cy);
+    }
+
+    // Where cell row cy's counts and sums go when a kernel of its own measures it; close(cy)
+    // then takes them.
+    int* cells() { return cur_; }
+    int* sums() { return curSums_; }
+
+    void close(int cy) {
         // Blocks whose lower cell row is cy (or the single row of a picture of one cell row).
         if (cy > 0 || cellsY_ == 1) {
             closeBlockRow(cur_, prev_, curSums_, prevSums_, blocksX_, block_, m_.busiest, m_.combed,
@@ -238,44 +247,135 @@ void segmentSums(const uint8_t* r, int segments, int block, int32_t* o) {
 
 using SegmentSumsFn = void (*)(const uint8_t* r, int segments, int block, int32_t* o);
 
-// measureFrame by the given row kernels.
-void measureFrameWith(const FrameRows& f, int comb, int block, int segment, CombScratch& s,
-                      FrameMeasures& out, CellRowFn cellRow, SadRowsFn sadRows,
-                      SegmentSumsFn rowSums) {
-    const Plane& cur = f.cur;
-    out.own = out.cross = CombMeasure{};
-    out.secondSad.clear();
-    out.nextFirstSad.clear();
-    out.blocksX = (cur.width + 15) / 16;
-    if (cur.width <= 0 || cur.height <= 0) {
-        out.ownSums.clear();
-        out.crossSums.clear();
-        out.rowSums.clear();
-        return;
+// A cell row of 8 rows, all of them tested, of a frame woven with itself and with the next
+// frame, measured in one pass: the rows of both weaves are read together.
+struct CellRowPair {
+    const uint8_t* cur[12];    // rows y0 - 2 .. y0 + 9 of the frame
+    const uint8_t* next[12];   // the same rows of the next frame (only those of `first` read)
+    const uint8_t* prev[8];    // rows y0 .. y0 + 7 of the frame before (of `1 - first`), or null
+    const uint8_t* ahead[16];  // rows the next cell row reads, fetched meanwhile
+    int first;                 // the parity of the rows the next frame gives the cross weave
+    int width;
+    int *ownCells, *ownSums, *crossCells, *crossSums;
+    uint32_t *firstSad, *secondSad;  // field block row sums of next against cur, cur against prev
+};
+using CellRowPairFn = void (*)(const CellRowPair& p, int comb);
+
+// The row kernels of one way of measuring.
+struct Kernels {
+    CellRowFn cellRow;
+    SadRowsFn sadRows;
+    SegmentSumsFn rowSums;
+    CellRowPairFn pairRow;  // or null
+};
+
+const Kernels kPortable{combCellsPortable, sadRowsPortable, segmentSums, nullptr};
+
+// The measures of one frame (measureFrame), taken cell row by cell row (step(0), step(1), ...,
+// then finish()) so that the rows of other frames can be measured alongside.
+class FramePass {
+  public:
+    FramePass(const FrameRows& f, int comb, int block, int segment, CombScratch& s,
+              FrameMeasures& out, const Kernels& k)
+        : f_(f),
+          comb_(comb),
+          segment_(segment),
+          s_(s),
+          out_(out),
+          k_(k),
+          own_({f.cur, f.cur}, comb, block, k.cellRow, s.cells, &out.ownSums, true) {
+        const Plane& cur = f.cur;
+        out.own = out.cross = CombMeasure{};
+        out.secondSad.clear();
+        out.nextFirstSad.clear();
+        out.blocksX = (cur.width + 15) / 16;
+        if (cur.width <= 0 || cur.height <= 0) {
+            out.ownSums.clear();
+            out.crossSums.clear();
+            out.rowSums.clear();
+            return;
+        }
+        // The block sums and row sums are written whole: what the vectors held from the frame
+        // before is written over, not cleared first (a third of a megabyte on 1080 lines).
+        first_ = f.topFirst ? 0 : 1;
+        if (f.next)
+            cross_.emplace(f.topFirst ? Woven{*f.next, cur} : Woven{cur, *f.next}, comb, block,
+                           k.cellRow, s.crossCells, &out.crossSums, true);
+        else
+            out.crossSums.clear();
+        segments_ = segment > 0 && cur.width >= segment ? cur.width / segment : 0;
+        out.rowSums.resize(size_t(segments_) * size_t(cur.height));
+        // Field block rows of 8 field rows: 16 rows of the frame, two cell rows.
+        auto blockRows = [&](int parity) {
+            return size_t(((cur.height + 1 - parity) / 2 + 7) / 8);
+        };
+        across_ = size_t(out.blocksX);
+        if (f.prev) out.secondSad.assign(across_ * blockRows(1 - first_), 0);
+        if (f.next) out.nextFirstSad.assign(across_ * blockRows(first_), 0);
+        measured_ = true;
     }
-    // The block sums and row sums are written whole: what the vectors held from the frame
-    // before is written over, not cleared first (a third of a megabyte on 1080 lines).
-    const int first = f.topFirst ? 0 : 1, second = 1 - first;
-    CombRows own({cur, cur}, comb, block, cellRow, s.cells, &out.ownSums, true);
-    std::optional<CombRows> cross;
-    if (f.next)
-        cross.emplace(f.topFirst ? Woven{*f.next, cur} : Woven{cur, *f.next}, comb, block, cellRow,
-                      s.crossCells, &out.crossSums, true);
-    else
-        out.crossSums.clear();
-    const int segments = segment > 0 && cur.width >= segment ? cur.width / segment : 0;
-    out.rowSums.resize(size_t(segments) * size_t(cur.height));
-    // Field block rows of 8 field rows: 16 rows of the frame, two cell rows.
-    auto blockRows = [&](int parity) { return size_t(((cur.height + 1 - parity) / 2 + 7) / 8); };
-    const size_t across = size_t(out.blocksX);
-    if (f.prev) out.secondSad.assign(across * blockRows(second), 0);
-    if (f.next) out.nextFirstSad.assign(across * blockRows(first), 0);
-    for (int cy = 0; cy < own.cellRows(); ++cy) {
+
+    int cellRows() const { return measured_ ? own_.cellRows() : 0; }
+
+    // Cell row cy (0, 1, ... in order).
+    void step(int cy) {
+        const Plane& cur = f_.cur;
         const int y0 = cy * 8, y1 = std::min(cur.height, y0 + 8);
-        own.step(cy, s);
-        if (cross) cross->step(cy, s);
+        if (k_.pairRow && cross_ && y0 >= 2 && y0 + 10 <= cur.height)
+            pairStep(cy);
+        else
+            singleStep(cy);
         for (int y = y0; y < y1; ++y)
-            rowSums(cur.row(y), segments, segment, out.rowSums.data() + size_t(y) * segments);
+            k_.rowSums(cur.row(y), segments_, segment_,
+                       out_.rowSums.data() + size_t(y) * size_t(segments_));
+        if (f_.visit) f_.visit(f_.context, y0, y1);
+    }
+
+    void finish() {
+        if (!measured_) return;
+        out_.own = own_.measure();
+        if (cross_) out_.cross = cross_->measure();
+    }
+
+  private:
+    // Both weaves and the field sums in one pass over the rows of a cell row.
+    void pairStep(int cy) {
+        const Plane& cur = f_.cur;
+        const int y0 = cy * 8, y1 = y0 + 8;
+        CellRowPair p;
+        for (int i = 0; i < 12; ++i) {
+            p.cur[i] = cur.row(y0 - 2 + i);
+            p.next[i] = f_.next->row(y0 - 2 + i);
+        }
+        for (int i = 0; i < 8; ++i) p.prev[i] = f_.prev ? f_.prev->row(y0 + i) : nullptr;
+        const int last = cur.height - 1;
+        for (int i = 0; i < 8; ++i) {
+            const int y = std::min(last, y1 + 2 + i);
+            p.ahead[i] = cur.row(y);
+            // Of the next frame, the rows of `first`; of the one before, those of the other.
+            p.ahead[8 + i] = (y & 1) == first_ ? f_.next->row(y)
+                             : f_.prev         ? f_.prev->row(std::min(last, y1 + i))
+                                               : cur.row(y);
+        }
+        p.first = first_;
+        p.width = cur.width;
+        p.ownCells = own_.cells();
+        p.ownSums = own_.sums();
+        p.crossCells = cross_->cells();
+        p.crossSums = cross_->sums();
+        p.firstSad = out_.nextFirstSad.data() + size_t(y0 / 16) * across_;
+        p.secondSad = f_.prev ? out_.secondSad.data() + size_t(y0 / 16) * across_ : nullptr;
+        k_.pairRow(p, comb_);
+        own_.close(cy);
+        cross_->close(cy);
+    }
+
+    // Each weave and each field sum by its own kernel.
+    void singleStep(int cy) {
+        const Plane& cur = f_.cur;
+        const int y0 = cy * 8, y1 = std::min(cur.height, y0 + 8);
+        own_.step(cy, s_);
+        if (cross_) cross_->step(cy, s_);
         // The rows of one parity of this cell row, a - b, into their field block row.
         auto sad = [&](const Plane& a, const Plane& b, int parity, std::vector<uint32_t>& o) {
             const uint8_t *ra[4], *rb[4];
@@ -284,14 +384,38 @@ void measureFrameWith(const FrameRows& f, int comb, int block, int segment, Comb
                 ra[rows] = a.row(y);
                 rb[rows] = b.row(y);
             }
-            if (rows > 0) sadRows(ra, rb, rows, cur.width, o.data() + size_t(y0 / 16) * across);
+            if (rows > 0) k_.sadRows(ra, rb, rows, cur.width, o.data() + size_t(y0 / 16) * across_);
         };
-        if (f.prev) sad(cur, *f.prev, second, out.secondSad);
-        if (f.next) sad(*f.next, cur, first, out.nextFirstSad);
-        if (f.visit) f.visit(f.context, y0, y1);
+        if (f_.prev) sad(cur, *f_.prev, 1 - first_, out_.secondSad);
+        if (f_.next) sad(*f_.next, cur, first_, out_.nextFirstSad);
     }
-    out.own = own.measure();
-    if (cross) out.cross = cross->measure();
+
+    FrameRows f_;
+    int comb_, segment_;
+    CombScratch& s_;
+    FrameMeasures& out_;
+    Kernels k_;
+    CombRows own_;
+    std::optional<CombRows> cross_;
+    bool measured_ = false;
+    int first_ = 0, segments_ = 0;
+    size_t across_ = 0;
+};
+
+// measureFrames by the given row kernels.
+void measureFramesWith(const FrameRows* f, int count, int comb, int block, int segment,
+                       CombScratch* s, FrameMeasures* const* out, const Kernels& k) {
+    std::vector<FramePass> passes;
+    passes.reserve(size_t(std::max(count, 0)));
+    int cellRows = 0;
+    for (int i = 0; i < count; ++i) {
+        passes.emplace_back(f[i], comb, block, segment, s[i], *out[i], k);
+        cellRows = std::max(cellRows, passes.back().cellRows());
+    }
+    for (int cy = 0; cy < cellRows; ++cy)
+        for (FramePass& p : passes)
+            if (cy < p.cellRows()) p.step(cy);
+    for (FramePass& p : passes) p.finish();
 }
 
 #ifdef QEXSCAN_AVX2
@@ -319,15 +443,18 @@ QEXSCAN_TARGET_AVX2 inline __m256i fiveTapOver(__m256i ab, __m256i cd, __m256i e
 // The combed flags (0xff or 0) of 32 pixels of row c; 0 <= t <= 255. Their comb excess (how
 // far c lies beyond both b and d, less t, less how far c lies from the rounded-up mean of a and
 // e, less half of |b - d| rounded up) is added to `sums` (in 64-bit lanes of 8 pixels).
-QEXSCAN_TARGET_AVX2 inline __m256i combedFlags(__m256i a, __m256i b, __m256i c, __m256i d,
-                                               __m256i e, __m256i t, __m256i t6, __m256i& sums) {
-    // c - b and c - d both above t, or both below -t: in unsigned bytes, how far c lies above
-    // the larger of b and d or below the smaller (one of the two is 0) exceeds t.
+// c - b and c - d both above t, or both below -t: in unsigned bytes, how far c lies above the
+// larger of b and d or below the smaller (one of the two is 0), less t; 0 where c is not combed.
+QEXSCAN_TARGET_AVX2 inline __m256i combSign(__m256i b, __m256i c, __m256i d, __m256i t) {
     const __m256i beyond = _mm256_or_si256(_mm256_subs_epu8(c, _mm256_max_epu8(b, d)),
                                            _mm256_subs_epu8(_mm256_min_epu8(b, d), c));
-    const __m256i sign = _mm256_subs_epu8(beyond, t);
+    return _mm256_subs_epu8(beyond, t);
+}
+
+// combedFlags from the combSign of b, c, d.
+QEXSCAN_TARGET_AVX2 inline __m256i combedFlagsOf(__m256i sign, __m256i a, __m256i b, __m256i c,
+                                                 __m256i d, __m256i e, __m256i t6, __m256i& sums) {
     const __m256i zero = _mm256_setzero_si256();
-    if (_mm256_testz_si256(sign, sign)) return zero;  // the common case in real pictures
     const __m256i mean = _mm256_avg_epu8(a, e);
     const __m256i own = _mm256_or_si256(_mm256_subs_epu8(c, mean), _mm256_subs_epu8(mean, c));
     const __m256i gap = _mm256_or_si256(_mm256_subs_epu8(b, d), _mm256_subs_epu8(d, b));
@@ -340,6 +467,13 @@ QEXSCAN_TARGET_AVX2 inline __m256i combedFlags(__m256i a, __m256i b, __m256i c, 
     const __m256i hi = fiveTapOver(_mm256_unpackhi_epi8(a, b), _mm256_unpackhi_epi8(c, d),
                                    _mm256_unpackhi_epi8(e, zero), t6);
     return _mm256_andnot_si256(_mm256_cmpeq_epi8(sign, zero), _mm256_packs_epi16(lo, hi));
+}
+
+QEXSCAN_TARGET_AVX2 inline __m256i combedFlags(__m256i a, __m256i b, __m256i c, __m256i d,
+                                               __m256i e, __m256i t, __m256i t6, __m256i& sums) {
+    const __m256i sign = combSign(b, c, d, t);
+    if (_mm256_testz_si256(sign, sign)) return sign;  // the common case in real pictures: 0
+    return combedFlagsOf(sign, a, b, c, d, e, t6, sums);
 }
 
 // The combed pixels of 4 cells (32 columns from x) in 64-bit lanes, and their excess sums in
@@ -472,6 +606,130 @@ void sadRowsAvx2(const uint8_t* const* ra, const uint8_t* const* rb, int rows, i
     }
 }
 
+// Both weaves of a CellRowPair over 32 columns from x: the combed pixels of each cell (64-bit
+// lanes) and their excess sums, and the field sums of the rows of `kFirst` (next against cur)
+// and of the other parity (cur against prev, when there is a frame before) in 64-bit lanes of 8
+// columns. The frame's rows are read once for both weaves; the cross weave's rows of the other
+// parity are the frame's own.
+struct PairLanes {
+    __m256i ownCells, ownSums, crossCells, crossSums, firstSad, secondSad;
+};
+
+// Row i of the cross weave: the next frame's of parity kFirst, else the frame's own (`own`).
+template <int kFirst>
+QEXSCAN_TARGET_AVX2 inline __m256i crossRow(const CellRowPair& p, int i, ptrdiff_t x, __m256i own) {
+    return (i & 1) == kFirst ? load32(p.next[i] + x) : own;
+}
+
+template <int kFirst>
+QEXSCAN_TARGET_AVX2 inline void pair32(const CellRowPair& p, ptrdiff_t x, __m256i t, __m256i t6,
+                                       PairLanes& o) {
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i a = load32(p.cur[0] + x), b = load32(p.cur[1] + x), c = load32(p.cur[2] + x),
+            d = load32(p.cur[3] + x);
+    __m256i xa = crossRow<kFirst>(p, 0, x, a), xb = crossRow<kFirst>(p, 1, x, b),
+            xc = crossRow<kFirst>(p, 2, x, c), xd = crossRow<kFirst>(p, 3, x, d);
+    __m256i ownCounts = zero, crossCounts = zero, firstSad = zero, secondSad = zero;
+    o.ownSums = o.crossSums = zero;
+    // Unrolled, the rows of each parity are known: the cross weave's rows of the other parity
+    // are the registers of the frame's own.
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; ++i) {
+        const __m256i e = load32(p.cur[i + 4] + x), xe = crossRow<kFirst>(p, i + 4, x, e);
+        // One test for both weaves in the common case, where neither is combed.
+        const __m256i ownSign = combSign(b, c, d, t), crossSign = combSign(xb, xc, xd, t);
+        const __m256i either = _mm256_or_si256(ownSign, crossSign);
+        if (!_mm256_testz_si256(either, either)) {
+            if (!_mm256_testz_si256(ownSign, ownSign))
+                ownCounts = _mm256_sub_epi8(ownCounts,
+                                            combedFlagsOf(ownSign, a, b, c, d, e, t6, o.ownSums));
+            if (!_mm256_testz_si256(crossSign, crossSign))
+                crossCounts = _mm256_sub_epi8(
+                    crossCounts, combedFlagsOf(crossSign, xa, xb, xc, xd, xe, t6, o.crossSums));
+        }
+        // Row y0 + i (c) has the parity of i.
+        if ((i & 1) == kFirst)
+            firstSad = _mm256_add_epi64(firstSad, _mm256_sad_epu8(xc, c));
+        else if (p.secondSad)
+            secondSad = _mm256_add_epi64(secondSad, _mm256_sad_epu8(c, load32(p.prev[i] + x)));
+        a = b;
+        b = c;
+        c = d;
+        d = e;
+        xa = xb;
+        xb = xc;
+        xc = xd;
+        xd = xe;
+    }
+    o.ownCells = _mm256_sad_epu8(ownCounts, zero);
+    o.crossCells = _mm256_sad_epu8(crossCounts, zero);
+    o.firstSad = firstSad;
+    o.secondSad = secondSad;
+}
+
+// Adds the sums of 16 columns (the lanes of 8 columns added in pairs) to out[0] and, when
+// `both`, out[1].
+QEXSCAN_TARGET_AVX2 inline void addSad16(uint32_t* out, __m256i lanes, bool both) {
+    const __m256i s = _mm256_add_epi64(lanes, _mm256_shuffle_epi32(lanes, _MM_SHUFFLE(1, 0, 3, 2)));
+    out[0] += uint32_t(_mm256_extract_epi32(s, 0));
+    if (both) out[1] += uint32_t(_mm256_extract_epi32(s, 4));
+}
+
+template <int kFirst>
+QEXSCAN_TARGET_AVX2 void pairRowAvx2(const CellRowPair& p, int comb) {
+    const __m256i t = _mm256_set1_epi8(char(comb)), t6 = _mm256_set1_epi16(int16_t(6 * comb));
+    const int width = p.width, cellsX = (width + 7) / 8;
+    PairLanes o;
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+        if ((x & 63) == 0)
+            for (const uint8_t* r : p.ahead) __builtin_prefetch(r + x);
+        pair32<kFirst>(p, x, t, t6, o);
+        store4(p.ownCells + x / 8, o.ownCells);
+        store4(p.ownSums + x / 8, o.ownSums);
+        store4(p.crossCells + x / 8, o.crossCells);
+        store4(p.crossSums + x / 8, o.crossSums);
+        addSad16(p.firstSad + x / 16, o.firstSad, true);
+        if (p.secondSad) addSad16(p.secondSad + x / 16, o.secondSad, true);
+    }
+    if (x < width) {
+        // The last columns, copied into zeroed rows.
+        alignas(32) uint8_t tail[32][32] = {};
+        CellRowPair q = p;
+        const size_t n = size_t(width - x);
+        for (int i = 0; i < 12; ++i) {
+            std::memcpy(tail[i], p.cur[i] + x, n);
+            q.cur[i] = tail[i];
+            if ((i & 1) == kFirst) std::memcpy(tail[12 + i], p.next[i] + x, n);
+            q.next[i] = tail[12 + i];
+        }
+        for (int i = 0; i < 8; ++i) {
+            if (p.secondSad && (i & 1) != kFirst) std::memcpy(tail[24 + i], p.prev[i] + x, n);
+            q.prev[i] = tail[24 + i];
+        }
+        pair32<kFirst>(q, 0, t, t6, o);
+        int v[4][4];
+        store4(v[0], o.ownCells);
+        store4(v[1], o.ownSums);
+        store4(v[2], o.crossCells);
+        store4(v[3], o.crossSums);
+        const int cell = x / 8, cells = cellsX - cell;
+        std::copy(v[0], v[0] + cells, p.ownCells + cell);
+        std::copy(v[1], v[1] + cells, p.ownSums + cell);
+        std::copy(v[2], v[2] + cells, p.crossCells + cell);
+        std::copy(v[3], v[3] + cells, p.crossSums + cell);
+        addSad16(p.firstSad + x / 16, o.firstSad, x + 16 < width);
+        if (p.secondSad) addSad16(p.secondSad + x / 16, o.secondSad, x + 16 < width);
+    }
+}
+
+void pairRowAvx2Any(const CellRowPair& p, int comb) {
+    if (p.first == 0)
+        pairRowAvx2<0>(p, comb);
+    else
+        pairRowAvx2<1>(p, comb);
+}
+
 bool haveAvx2() {
     static const bool have = [] {
         __builtin_cpu_init();
@@ -497,8 +755,13 @@ int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out) {
 
 void measureFrame(const FrameRows& f, int comb, int block, int segment, CombScratch& s,
                   FrameMeasures& out) {
-    measureFrameWith(f, comb, block, segment, s, out, combCellsPortable, sadRowsPortable,
-                     segmentSums);
+    FrameMeasures* o = &out;
+    measureFramesWith(&f, 1, comb, block, segment, &s, &o, kPortable);
+}
+
+void measureFrames(const FrameRows* f, int count, int comb, int block, int segment, CombScratch* s,
+                   FrameMeasures* const* out) {
+    measureFramesWith(f, count, comb, block, segment, s, out, kPortable);
 }
 
 }  // namespace portable
@@ -520,14 +783,26 @@ int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out) {
     return portable::fieldBlockSad(a, b, out);
 }
 
+// The kernels for this processor and threshold.
+const Kernels& bestKernels(int comb) {
+#ifdef QEXSCAN_AVX2
+    static const Kernels avx2{combCellsAvx2, sadRowsAvx2, segmentSumsAvx2, pairRowAvx2Any};
+    // The byte kernels compare against the threshold as an unsigned byte.
+    if (comb >= 0 && comb <= 255 && haveAvx2()) return avx2;
+#endif
+    (void)comb;
+    return kPortable;
+}
+
 void measureFrame(const FrameRows& f, int comb, int block, int segment, CombScratch& s,
                   FrameMeasures& out) {
-#ifdef QEXSCAN_AVX2
-    if (comb >= 0 && comb <= 255 && haveAvx2())
-        return measureFrameWith(f, comb, block, segment, s, out, combCellsAvx2, sadRowsAvx2,
-                                segmentSumsAvx2);
-#endif
-    portable::measureFrame(f, comb, block, segment, s, out);
+    FrameMeasures* o = &out;
+    measureFramesWith(&f, 1, comb, block, segment, &s, &o, bestKernels(comb));
+}
+
+void measureFrames(const FrameRows* f, int count, int comb, int block, int segment, CombScratch* s,
+                   FrameMeasures* const* out) {
+    measureFramesWith(f, count, comb, block, segment, s, out, bestKernels(comb));
 }
 
 QEXSCAN_CLONES

@@ -124,6 +124,11 @@ struct FrameMeasures {
 void measureFrame(const FrameRows& f, int comb, int block, int segment, CombScratch& scratch,
                   FrameMeasures& out);
 
+// Measures `count` frames in one pass down their rows, cell row by cell row in step: each gives
+// what measureFrame gives (scratch[i] and out[i] are frame i's). The rows two frames share
+// (a frame and the next, each the other's neighbour) are read from memory once.
+void measureFrames(const FrameRows* f, int count, int comb, int block, int segment,
+                   CombScratch* scratch, FrameMeasures* const* out);
 // The same measures by the portable kernels alone (the functions above use faster ones where
 // the processor has them, with the same results); for tests that compare the two.
 namespace portable {
@@ -132,6 +137,8 @@ CombMeasure measureComb(const Woven& w, int comb, int block, CombScratch& scratc
 int fieldBlockSad(const Plane& a, const Plane& b, std::vector<uint32_t>& out);
 void measureFrame(const FrameRows& f, int comb, int block, int segment, CombScratch& scratch,
                   FrameMeasures& out);
+void measureFrames(const FrameRows* f, int count, int comb, int block, int segment,
+                   CombScratch* scratch, FrameMeasures* const* out);
 }  // namespace portable
 
 // Field `parity` (0: the even rows, 1: the odd rows) of a frame's plane, as a plane of its own.

@@ -15,6 +15,7 @@
 #include <exception>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -75,6 +76,14 @@ void planesOf(const VideoInfo& vi, Held& h) {
     h.luma = {h.own.data(), vi.width, vi.width, vi.height};
 }
 
+// The picture's hash, its luma rows taken as the measures read them when they are the hash's
+// first plane.
+struct Hashing {
+    const qexhost::PendingHash* pending = nullptr;
+    qexhost::PictureHash hash;
+    int rows = 0;  // of the first plane hashed
+};
+
 // Measures the frames of a clip handed to it in order (push()), with the analysis on a pool of
 // worker threads over a window of frames, and makes the log at the end (finish()).
 class Scanner {
@@ -111,6 +120,12 @@ class Scanner {
         int64_t n;
         bool hasNext;  // frame n + 1 exists
     };
+    // The units a worker runs together: one, or two in a row (n and n + 1), whose frames are
+    // measured in one pass down their rows, so that the rows they share are read once.
+    struct Job {
+        Unit units[2];
+        int count;
+    };
     // A frame held while the units that read it run, and the measures of unit n (entries 2n
     // and 2n + 1), which the worker that ran it leaves here.
     struct Slot {
@@ -126,10 +141,14 @@ class Scanner {
     };
 
     void worker();
-    void unit(const Unit& u, CombScratch& scratch);
+    void run(const Job& job, CombScratch* scratch);
+    // The rest of unit u once its frame is measured: the hash, chroma, the measures of its own.
+    void finishUnit(const Unit& u, Hashing& hashing, CombScratch& scratch);
     Slot& slot(int64_t n) { return window_[size_t(n % int64_t(window_.size()))]; }
     const Held& held(int64_t n) const { return window_[size_t(n % int64_t(window_.size()))].held; }
-    void submit(const Unit& u);
+    // Submits unit u, paired with the one held before it, or held to be paired with the next
+    // (unless `last`).
+    void submit(const Unit& u, bool last = false);
     // Moves the measures of units up to `finished` (all done) to measures_. Only the thread that
     // pushes calls it, and no worker writes those units' slots, so it runs without mu_.
     void collect(int64_t finished);
@@ -155,17 +174,48 @@ class Scanner {
 
     std::mutex mu_;
     std::condition_variable work_cv_, done_cv_;
-    std::deque<Unit> queue_;
-    int64_t finished_ = 0;  // units 0 .. finished_ - 1 are all done
-    bool drained_ = false;  // the last unit is submitted
-    int64_t released_ = 0;  // frames 0 .. released_ - 1 are let go
+    std::deque<Job> queue_;
+    std::optional<Unit> held_;  // a unit waiting for the next to be paired with (pushing thread)
+    int64_t finished_ = 0;      // units 0 .. finished_ - 1 are all done
+    bool drained_ = false;      // the last unit is submitted
+    int64_t released_ = 0;      // frames 0 .. released_ - 1 are let go
     bool stop_ = false;
     std::exception_ptr failure_;
 
     std::chrono::steady_clock::time_point start_, shown_;
 };
 
-void Scanner::unit(const Unit& u, CombScratch& scratch) {
+void Scanner::run(const Job& job, CombScratch* scratch) {
+    const Thresholds& t = opt_.thresholds;
+    FrameRows rows[2];
+    Hashing hashing[2];
+    FrameMeasures* measures[2];
+    for (int i = 0; i < job.count; ++i) {
+        const Unit& u = job.units[i];
+        const int64_t n = u.n;
+        const Held& cur = held(n);
+        const Held* next = u.hasNext ? &held(n + 1) : nullptr;
+        measures[i] = &slot(n).frame;
+        rows[i] = FrameRows{cur.luma, n >= 1 ? &held(n - 1).luma : nullptr,
+                            next ? &next->luma : nullptr, tff_};
+        hashing[i].pending = cur.hash.get();
+        const qexhost::PendingHash::Rows* first = cur.hash ? &cur.hash->planes[0] : nullptr;
+        if (first && cur.hash->plane_count > 0 && first->data == cur.luma.data &&
+            first->pitch == cur.luma.pitch && first->bytes == size_t(cur.luma.width) &&
+            first->count == cur.luma.height) {
+            rows[i].visit = [](void* c, int y0, int y1) {
+                auto& h = *static_cast<Hashing*>(c);
+                qexhost::add_rows(h.hash, *h.pending, 0, y0, y1);
+                h.rows = y1;
+            };
+            rows[i].context = &hashing[i];
+        }
+    }
+    measureFrames(rows, job.count, t.comb, t.block, kCoherentBlock, scratch, measures);
+    for (int i = 0; i < job.count; ++i) finishUnit(job.units[i], hashing[i], scratch[0]);
+}
+
+void Scanner::finishUnit(const Unit& u, Hashing& hashing, CombScratch& scratch) {
     const Thresholds& t = opt_.thresholds;
     const int64_t n = u.n;
     Slot& sl = slot(n);
@@ -175,27 +225,6 @@ void Scanner::unit(const Unit& u, CombScratch& scratch) {
     const Held& cur = held(n);
     const Held* next = u.hasNext ? &held(n + 1) : nullptr;
     FrameMeasures& m = sl.frame;
-    FrameRows rows{cur.luma, n >= 1 ? &held(n - 1).luma : nullptr, next ? &next->luma : nullptr,
-                   tff_};
-    // The picture's hash, its luma rows taken as the measures read them when they are the
-    // hash's first plane.
-    struct Hashing {
-        const qexhost::PendingHash* pending;
-        qexhost::PictureHash hash;
-        int rows = 0;  // of the first plane hashed
-    } hashing{cur.hash.get(), {}};
-    const qexhost::PendingHash::Rows* first = cur.hash ? &cur.hash->planes[0] : nullptr;
-    if (first && cur.hash->plane_count > 0 && first->data == cur.luma.data &&
-        first->pitch == cur.luma.pitch && first->bytes == size_t(cur.luma.width) &&
-        first->count == cur.luma.height) {
-        rows.visit = [](void* c, int y0, int y1) {
-            auto& h = *static_cast<Hashing*>(c);
-            qexhost::add_rows(h.hash, *h.pending, 0, y0, y1);
-            h.rows = y1;
-        };
-        rows.context = &hashing;
-    }
-    measureFrame(rows, t.comb, t.block, kCoherentBlock, scratch, m);
     if (cur.hash) {
         qexhost::PendingHash& p = *cur.hash;
         for (int k = 0; k < p.plane_count; ++k)
@@ -230,25 +259,25 @@ void Scanner::unit(const Unit& u, CombScratch& scratch) {
 }
 
 void Scanner::worker() {
-    CombScratch scratch;
+    CombScratch scratch[2];
     for (;;) {
-        Unit u;
+        Job job;
         {
             std::unique_lock lock(mu_);
             work_cv_.wait(lock, [&] { return stop_ || !queue_.empty(); });
             if (queue_.empty()) return;
-            u = queue_.front();
+            job = queue_.front();
             queue_.pop_front();
         }
         try {
-            unit(u, scratch);
+            run(job, scratch);
         } catch (...) {
             std::lock_guard lock(mu_);
             if (!failure_) failure_ = std::current_exception();
         }
         {
             std::lock_guard lock(mu_);
-            slot(u.n).done = true;
+            for (int i = 0; i < job.count; ++i) slot(job.units[i].n).done = true;
             while (finished_ < pushed_ && slot(finished_).done) {
                 slot(finished_).done = false;
                 ++finished_;
@@ -299,10 +328,18 @@ std::string Scanner::begin(const VideoInfo& vi, bool tff, int64_t total, bool me
     return {};
 }
 
-void Scanner::submit(const Unit& u) {
+void Scanner::submit(const Unit& u, bool last) {
+    Job job{{u, u}, 1};
+    if (held_) {
+        job = Job{{*held_, u}, 2};
+        held_.reset();
+    } else if (!last) {
+        held_ = u;
+        return;
+    }
     {
         std::lock_guard lock(mu_);
-        queue_.push_back(u);
+        queue_.push_back(job);
     }
     work_cv_.notify_one();
 }
@@ -398,7 +435,7 @@ void Scanner::push(int64_t n, PVideoFrame frame, double fraction,
 void Scanner::drain() {
     if (pushed_ <= 0 || drained_) return;
     drained_ = true;
-    submit(Unit{pushed_ - 1, false});
+    submit(Unit{pushed_ - 1, false}, true);
     {
         std::unique_lock lock(mu_);
         done_cv_.wait(lock, [&] { return failure_ || finished_ == pushed_; });

@@ -257,6 +257,28 @@ TEST(Measures, FastKernelsMatchPortable) {
                     EXPECT_EQ(m->nextFirstSad, expected.nextFirstSad) << of;
                     EXPECT_EQ(m->blocksX, (w + 15) / 16) << of;
                 }
+                // Two frames in a row measured in step, by either kernels: each as alone.
+                const FrameRows pair[2] = {rows, {pb, &pt, hasNext ? &pp : nullptr, tff}};
+                FrameMeasures later;
+                measureFrame(pair[1], comb, block, segment, scratch, later);
+                auto same = [](const FrameMeasures& a, const FrameMeasures& b) {
+                    auto eq = [](const CombMeasure& x, const CombMeasure& y) {
+                        return x.busiest == y.busiest && x.combed == y.combed &&
+                               x.blocks == y.blocks;
+                    };
+                    return eq(a.own, b.own) && eq(a.cross, b.cross) && a.ownSums == b.ownSums &&
+                           a.crossSums == b.crossSums && a.rowSums == b.rowSums &&
+                           a.secondSad == b.secondSad && a.nextFirstSad == b.nextFirstSad &&
+                           a.blocksX == b.blocksX;
+                };
+                for (auto measure : {&measureFrames, &portable::measureFrames}) {
+                    CombScratch scratches[2];
+                    FrameMeasures got[2];
+                    FrameMeasures* outs[2] = {&got[0], &got[1]};
+                    measure(pair, 2, comb, block, segment, scratches, outs);
+                    EXPECT_TRUE(same(got[0], fast)) << what << " in step, case " << k;
+                    EXPECT_TRUE(same(got[1], later)) << what << " in step, case " << k;
+                }
             }
         }
     }
