@@ -433,6 +433,33 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     }
     for (size_t i = 0; i < n; ++i)
         if (offCadence[i]) marks[i].combed = false;
+    // 60i whose combing the grain or the coding noise hides (a dark, low-contrast picture
+    // under grain): every pairing of adjacent fields shows its motion faintly, and 30p shows
+    // as much in its weaves across frames. What tells them apart is the weave of two frames the
+    // other way round (the first frame's first field with the next frame's second, three fields
+    // apart): in 60i it spans three times the motion of any weave of adjacent fields, in 30p the
+    // same as the weave across frames, and in film a second frame once in five. The noise adds
+    // alike to every weave and cancels in the coherent comb's sums, so the ratio is the
+    // picture's own. Where, in kSixtyRun odd entries in a row, that weave's coherent comb
+    // stands above kSixtyRatio times the largest of the three weaves about it, every entry
+    // from the first to the last of them is combed.
+    std::vector<char> sixty(n, 0);
+    auto threeApart = [&](size_t i) {
+        const EntryMeasure& e = entries[i];
+        return i > 0 && i + 1 < n && e.otherCoherent > kCoherentFloor &&
+               e.otherCoherent > kSixtyRatio * std::max({entries[i - 1].coherent, e.coherent,
+                                                         entries[i + 1].coherent});
+    };
+    for (size_t i = 1; i < n; i += 2) {
+        size_t last = i;
+        while (last + 2 < n && threeApart(last)) last += 2;
+        const size_t count = (last - i) / 2;
+        if (count >= size_t(kSixtyRun))
+            for (size_t j = i - 1; j <= last - 1; ++j) sixty[j] = 1;
+        i = std::max(i, last);
+    }
+    for (size_t i = 0; i < n; ++i)
+        if (sixty[i]) marks[i].combed = true;
     for (size_t i = 0; i < n; ++i) {
         Marks& m = marks[i];
         const CombMeasure& c = entries[i].comb;

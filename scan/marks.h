@@ -33,6 +33,10 @@ struct EntryMeasure {
     double otherDetail = -1;
     // coherentComb of the luma picture; -1 when not measured.
     double coherent = -1;
+    // Odd entries: coherentComb of the same two frames woven the other way round (the first
+    // frame's first field with the next frame's second field, three fields apart where each
+    // field is a moment of its own); -1 when not measured.
+    double otherCoherent = -1;
 };
 
 // Frames whose weave between them is whole in the field order used and combed in the other
@@ -148,6 +152,12 @@ inline constexpr double kVideoFaint = 2.0;
 inline constexpr double kTextureClear = 10.0;
 inline constexpr size_t kTextureReach = 12;
 inline constexpr int kTextureMarks = 3;
+
+// 60i under grain: the weave of two frames the other way round (three fields apart) holding
+// more than kSixtyRatio times the coherent comb of each weave of adjacent fields about it, in
+// kSixtyRun odd entries in a row.
+inline constexpr double kSixtyRatio = 2.0;
+inline constexpr int kSixtyRun = 4;
 
 struct Marks {
     bool combed = false;  // first mark
