@@ -440,9 +440,10 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // apart): in 60i it spans three times the motion of any weave of adjacent fields, in 30p the
     // same as the weave across frames, and in film a second frame once in five. The noise adds
     // alike to every weave and cancels in the coherent comb's sums, so the ratio is the
-    // picture's own. Where, in kSixtyRun odd entries in a row, that weave's coherent comb
-    // stands above kSixtyRatio times the largest of the three weaves about it, every entry
-    // from the first to the last of them is combed.
+    // picture's own. Where that weave's coherent comb stands above kSixtyRatio times the
+    // largest of the three weaves about it at kSixtyRun odd entries or more in a row (one
+    // between two such let pass: a lossy encode's noise), every entry from the first to the
+    // last of them is combed. Film makes such a weave once in five frames, never two in a row.
     std::vector<char> sixty(n, 0);
     auto threeApart = [&](size_t i) {
         const EntryMeasure& e = entries[i];
@@ -451,12 +452,20 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
                                                          entries[i + 1].coherent});
     };
     for (size_t i = 1; i < n; i += 2) {
-        size_t last = i;
-        while (last + 2 < n && threeApart(last)) last += 2;
-        const size_t count = (last - i) / 2;
-        if (count >= size_t(kSixtyRun))
-            for (size_t j = i - 1; j <= last - 1; ++j) sixty[j] = 1;
-        i = std::max(i, last);
+        if (!threeApart(i)) continue;
+        size_t last = i;  // the last odd entry of the run that passed
+        int count = 1;
+        for (size_t j = i + 2; j < n; j += 2) {
+            if (threeApart(j)) {
+                last = j;
+                ++count;
+            } else if (!(j + 2 < n && threeApart(j + 2))) {
+                break;
+            }
+        }
+        if (count >= kSixtyRun)
+            for (size_t j = i - 1; j <= last + 1 && j < n; ++j) sixty[j] = 1;
+        i = last;
     }
     for (size_t i = 0; i < n; ++i)
         if (sixty[i]) marks[i].combed = true;
