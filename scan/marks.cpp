@@ -443,7 +443,8 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // picture's own. Where that weave's coherent comb stands above kSixtyRatio times the
     // largest of the three weaves about it at kSixtyRun odd entries or more in a row (one
     // between two such let pass: a lossy encode's noise), every entry from the first to the
-    // last of them is combed. Film makes such a weave once in five frames, never two in a row.
+    // last of them is combed (not the frames' own weaves before and after: at the end of a
+    // part, the frame beyond may be film's or 30p's). Film makes such a weave once in five frames, never two in a row.
     std::vector<char> sixty(n, 0);
     auto threeApart = [&](size_t i) {
         const EntryMeasure& e = entries[i];
@@ -464,7 +465,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             }
         }
         if (count >= kSixtyRun)
-            for (size_t j = i - 1; j <= last + 1 && j < n; ++j) sixty[j] = 1;
+            for (size_t j = i; j <= last; ++j) sixty[j] = 1;
         i = last;
     }
     for (size_t i = 0; i < n; ++i)
