@@ -444,7 +444,8 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // largest of the three weaves about it at kSixtyRun odd entries or more in a row (one
     // between two such let pass: a lossy encode's noise), every entry from the first to the
     // last of them is combed (not the frames' own weaves before and after: at the end of a
-    // part, the frame beyond may be film's or 30p's). Film makes such a weave once in five frames, never two in a row.
+    // part, the frame beyond may be film's or 30p's). Film makes such a weave once in five
+    // frames, never two in a row.
     std::vector<char> sixty(n, 0);
     auto threeApart = [&](size_t i) {
         const EntryMeasure& e = entries[i];
