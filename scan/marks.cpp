@@ -441,17 +441,19 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // same as the weave across frames, and in film a second frame once in five. The noise adds
     // alike to every weave and cancels in the coherent comb's sums, so the ratio is the
     // picture's own. Where that weave's coherent comb stands above kSixtyRatio times the
-    // largest of the three weaves about it at kSixtyRun odd entries or more in a row (one
+    // largest of the five weaves about it at kSixtyRun odd entries or more in a row (one
     // between two such let pass: a lossy encode's noise), every entry from the first to the
     // last of them is combed (not the frames' own weaves before and after: at the end of a
-    // part, the frame beyond may be film's or 30p's). Film makes such a weave once in five
-    // frames, never two in a row.
+    // part, the frame beyond may be film's or 30p's). Five entries of film hold both of its
+    // weaves of a new frame's field with the frame before, which span a frame's motion as the
+    // weave the other way round does but at the one entry in five where it spans two.
     std::vector<char> sixty(n, 0);
     auto threeApart = [&](size_t i) {
         const EntryMeasure& e = entries[i];
-        return i > 0 && i + 1 < n && e.otherCoherent > kCoherentFloor &&
-               e.otherCoherent > kSixtyRatio * std::max({entries[i - 1].coherent, e.coherent,
-                                                         entries[i + 1].coherent});
+        if (i < 2 || i + 2 >= n || e.otherCoherent <= kCoherentFloor) return false;
+        double most = 0;
+        for (size_t j = i - 2; j <= i + 2; ++j) most = std::max(most, entries[j].coherent);
+        return e.otherCoherent > kSixtyRatio * most;
     };
     for (size_t i = 1; i < n; i += 2) {
         if (!threeApart(i)) continue;

@@ -154,11 +154,11 @@ inline constexpr size_t kTextureReach = 12;
 inline constexpr int kTextureMarks = 3;
 
 // 60i under grain: the weave of two frames the other way round (three fields apart) holding
-// more than kSixtyRatio times the coherent comb of each weave of adjacent fields about it, in
-// kSixtyRun odd entries in a row. In 30p the two weaves across frames span the same motion (the
-// ratio lies about 1, at most 1.6 in a single entry of the pictures tried), and in film the
-// weave spanning a second frame comes once in five frames; in 60i under grain the ratio lay
-// from 1.7 to 8, lower where an MPEG-2 encode smooths each frame's own weave.
+// more than kSixtyRatio times the coherent comb of each of the five weaves about it (two
+// entries either side), in kSixtyRun odd entries in a row. In 30p the two weaves across frames
+// span the same motion (the ratio lies about 1, at most 1.6 in a single entry of the pictures
+// tried); in 60i under grain it lay from 1.6 to 8, lower where an MPEG-2 encode smooths each
+// frame's own weave.
 inline constexpr double kSixtyRatio = 1.6;
 inline constexpr int kSixtyRun = 4;
 
