@@ -440,9 +440,14 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // apart): in 60i it spans three times the motion of any weave of adjacent fields, in 30p the
     // same as the weave across frames, and in film a second frame once in five. The noise adds
     // alike to every weave and cancels in the coherent comb's sums, so the ratio is the
-    // picture's own. Where that weave's coherent comb stands above kSixtyRatio times the
-    // largest of the five weaves about it at kSixtyRun odd entries or more in a row (one
-    // between two such let pass: a lossy encode's noise), every entry from the first to the
+    // picture's own, as long as the picture holds little of its own that combs coherently:
+    // the signed sums of the four weaves are bound (the weave the other way round is the two
+    // own weaves less the weave across frames), so that 30p whose own weaves comb against
+    // its motion can give the same ratios; it then shows its motion far more in the weaves
+    // across frames than in its own, where 60i combs alike. Where that weave's coherent comb
+    // stands above kSixtyRatio times the largest of the five weaves about it at kSixtyRun odd
+    // entries or more in a row (one between two such let pass: a lossy encode's noise), every
+    // entry from the first to the
     // last of them is combed (not the frames' own weaves before and after: at the end of a
     // part, the frame beyond may be film's or 30p's). Five entries of film hold both of its
     // weaves of a new frame's field with the frame before, which span a frame's motion as the
@@ -451,6 +456,9 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     auto threeApart = [&](size_t i) {
         const EntryMeasure& e = entries[i];
         if (i < 2 || i + 2 >= n || e.otherCoherent <= kCoherentFloor) return false;
+        // 30p whose motion shows: its weaves across frames comb far more than its frames' own.
+        if (e.detail > kSixtyAlike * std::max(entries[i - 1].detail, entries[i + 1].detail) + 1)
+            return false;
         double most = 0;
         for (size_t j = i - 2; j <= i + 2; ++j) most = std::max(most, entries[j].coherent);
         return e.otherCoherent > kSixtyRatio * most;

@@ -161,6 +161,9 @@ inline constexpr int kTextureMarks = 3;
 // frame's own weave.
 inline constexpr double kSixtyRatio = 1.6;
 inline constexpr int kSixtyRun = 4;
+// Not where the weave across frames holds a mean block excess of more than kSixtyAlike times
+// that of the larger of the frames' own weaves beside it, plus 1 (30p whose motion shows).
+inline constexpr double kSixtyAlike = 3.0;
 
 struct Marks {
     bool combed = false;  // first mark
