@@ -111,9 +111,10 @@ TEST_P(Corpus, ChainRecoversWhatAPerfectLogRecovers) {
     ASSERT_EQ(oursRates.size(), perfectRates.size()) << name;
     size_t agree = 0;
     for (size_t i = 0; i < oursRates.size(); ++i) agree += oursRates[i] == perfectRates[i];
-    if (name != "slow_object")
+    if (name != "slow_object") {
         EXPECT_GE(double(agree), 0.95 * double(oursRates.size()))
             << name << ": cut as the perfect log on " << agree << " of " << oursRates.size();
+    }
 
     // The encodes (MPEG-2, and x264 coding interlaced where the clip has one) are cut as the
     // lossless clip is.
