@@ -447,11 +447,11 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // across frames than in its own, where 60i combs alike. Where that weave's coherent comb
     // stands above kSixtyRatio times the largest of the five weaves about it at kSixtyRun odd
     // entries or more in a row (one between two such let pass: a lossy encode's noise), every
-    // entry from the first to the
-    // last of them is combed (not the frames' own weaves before and after: at the end of a
-    // part, the frame beyond may be film's or 30p's). Five entries of film hold both of its
-    // weaves of a new frame's field with the frame before, which span a frame's motion as the
-    // weave the other way round does but at the one entry in five where it spans two.
+    // entry from the first to the last of them is combed (not the frames' own weaves before
+    // and after: at the end of a part, the frame beyond may be film's or 30p's). Five entries
+    // of film hold both of its weaves of a new frame's field with the frame before, which span
+    // a frame's motion as the weave the other way round does but at the one entry in five
+    // where it spans two.
     std::vector<char> sixty(n, 0);
     auto threeApart = [&](size_t i) {
         const EntryMeasure& e = entries[i];
