@@ -969,14 +969,9 @@ TEST(Marks, TheWeaveTheOtherWayRoundTellsFaint60i) {
         {"three in a row", 10000, 60000, 4, but({5, 7, 9, 15, 17, 19}), none},
         {"film: a second frame once in five", 10000, 60000, 4, but({5, 15, 25}), none},
         {"30p whose motion shows", 10000, 60000, 14, {}, none},
-        // 30p whose weaves across frames the coherent comb finds (the rule for 30p under
-        // noise): nothing more.
-        {"30p: as far apart as the weave across frames",
-         2000,
-         10000,
-         4,
-         {},
-         "01010101010101010101010101010100"},
+        // 30p, its weave the other way round as far apart as the one across frames, which the
+        // rule for 30p under noise finds by their coherent comb: nothing more.
+        {"30p", 2000, 10000, 4, {}, "01010101010101010101010101010100"},
     };
     const Thresholds t;
     for (const Case& c : cases) {
