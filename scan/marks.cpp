@@ -433,6 +433,54 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     }
     for (size_t i = 0; i < n; ++i)
         if (offCadence[i]) marks[i].combed = false;
+    // 60i whose combing the grain or the coding noise hides (a dark, low-contrast picture
+    // under grain): every pairing of adjacent fields shows its motion faintly, and 30p shows
+    // as much in its weaves across frames. What tells them apart is the weave of two frames the
+    // other way round (the first frame's first field with the next frame's second, three fields
+    // apart): in 60i it spans three times the motion of any weave of adjacent fields, in 30p the
+    // same as the weave across frames, and in film a second frame once in five. The noise adds
+    // alike to every weave and cancels in the coherent comb's sums, so the ratio is the
+    // picture's own, as long as the picture holds little of its own that combs coherently:
+    // the signed sums of the four weaves are bound (the weave the other way round is the two
+    // own weaves less the weave across frames), so that 30p whose own weaves comb against
+    // its motion can give the same ratios; it then shows its motion far more in the weaves
+    // across frames than in its own, where 60i combs alike. Where that weave's coherent comb
+    // stands above kSixtyRatio times the largest of the five weaves about it at kSixtyRun odd
+    // entries or more in a row (one between two such let pass: a lossy encode's noise), every
+    // entry from the first to the last of them is combed (not the frames' own weaves before
+    // and after: at the end of a part, the frame beyond may be film's or 30p's). Five entries
+    // of film hold both of its weaves of a new frame's field with the frame before, which span
+    // a frame's motion as the weave the other way round does but at the one entry in five
+    // where it spans two.
+    std::vector<char> sixty(n, 0);
+    auto threeApart = [&](size_t i) {
+        const EntryMeasure& e = entries[i];
+        if (i < 2 || i + 2 >= n || e.otherCoherent <= kCoherentFloor) return false;
+        // 30p whose motion shows: its weaves across frames comb far more than its frames' own.
+        if (e.detail > kSixtyAlike * std::max(entries[i - 1].detail, entries[i + 1].detail) + 1)
+            return false;
+        double most = 0;
+        for (size_t j = i - 2; j <= i + 2; ++j) most = std::max(most, entries[j].coherent);
+        return e.otherCoherent > kSixtyRatio * most;
+    };
+    for (size_t i = 1; i < n; i += 2) {
+        if (!threeApart(i)) continue;
+        size_t last = i;  // the last odd entry of the run that passed
+        int count = 1;
+        for (size_t j = i + 2; j < n; j += 2) {
+            if (threeApart(j)) {
+                last = j;
+                ++count;
+            } else if (!(j + 2 < n && threeApart(j + 2))) {
+                break;
+            }
+        }
+        if (count >= kSixtyRun)
+            for (size_t j = i; j <= last; ++j) sixty[j] = 1;
+        i = last;
+    }
+    for (size_t i = 0; i < n; ++i)
+        if (sixty[i]) marks[i].combed = true;
     for (size_t i = 0; i < n; ++i) {
         Marks& m = marks[i];
         const CombMeasure& c = entries[i].comb;

@@ -33,6 +33,10 @@ struct EntryMeasure {
     double otherDetail = -1;
     // coherentComb of the luma picture; -1 when not measured.
     double coherent = -1;
+    // Odd entries: coherentComb of the same two frames woven the other way round (the first
+    // frame's first field with the next frame's second field, three fields apart where each
+    // field is a moment of its own); -1 when not measured.
+    double otherCoherent = -1;
 };
 
 // Frames whose weave between them is whole in the field order used and combed in the other
@@ -148,6 +152,18 @@ inline constexpr double kVideoFaint = 2.0;
 inline constexpr double kTextureClear = 10.0;
 inline constexpr size_t kTextureReach = 12;
 inline constexpr int kTextureMarks = 3;
+
+// 60i under grain: the weave of two frames the other way round (three fields apart) holding
+// more than kSixtyRatio times the coherent comb of each of the five weaves about it (two
+// entries either side), in kSixtyRun odd entries in a row. In 30p the two weaves across frames
+// span the same motion (the ratio lies about 1, at most 1.6 in a single entry of the pictures
+// tried); in 60i under grain it lay from 1.6 to 8, lower where an MPEG-2 encode smooths each
+// frame's own weave.
+inline constexpr double kSixtyRatio = 1.6;
+inline constexpr int kSixtyRun = 4;
+// Not where the weave across frames holds a mean block excess of more than kSixtyAlike times
+// that of the larger of the frames' own weaves beside it, plus 1 (30p whose motion shows).
+inline constexpr double kSixtyAlike = 3.0;
 
 struct Marks {
     bool combed = false;  // first mark

@@ -367,6 +367,8 @@ void Scanner::collect(int64_t finished) {
             const std::vector<int32_t>& odd = tff_ ? lastRowSums_ : m.rowSums;
             measures_.back().coherent =
                 coherentComb(even, odd, vi_.width, vi_.height, kCoherentBlock);
+            measures_.back().otherCoherent =
+                coherentComb(odd, even, vi_.width, vi_.height, kCoherentBlock);
             // Fields 2c, 2c + 1 and 2c + 2 against two fields earlier; the first of them came
             // with the unit before.
             const std::vector<uint32_t>& f0 = lastFirstSad_;

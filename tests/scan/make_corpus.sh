@@ -66,6 +66,9 @@ gen() {
         echo "life=s=$((W / 4))x$((H / 4)):r=$r:seed=$((s + 7)):ratio=0.3:mold=8:life_color=white:death_color=black:mold_color=gray,scale=$W:$H:flags=neighbor,format=yuv420p" ;;
     dark_low)  # a dark, low-contrast pan
         echo "testsrc2=s=${W2}x${H}:r=$r,crop=$W:$H:'mod(n*$sp+$((s * 41)),$W)':0,gblur=sigma=0.7,lutyuv=y='16+val/7':u='128+(val-128)/5':v='128+(val-128)/5'" ;;
+    dark_grain)  # a dark, low-contrast pan of a few pixels a frame under temporal grain, whose
+        # motion combs faintly beside the grain's own combing
+        echo "testsrc2=s=${W2}x${H2}:r=$r,crop=$W:$H:'mod(n*$((2 + s % 3))+$((s * 53)),$W)':$((s * 11)),gblur=sigma=1.2,lutyuv=y='16+val/$((5 + s % 3))':u='128+(val-128)/4':v='128+(val-128)/4',noise=alls=$((8 + s % 3 * 3)):allf=t:all_seed=$((s + 9))" ;;
     dark_fade)  # fades from and to black, and a one-frame white flash
         echo "testsrc2=s=${W2}x${H}:r=$r,crop=$W:$H:'mod(n*$sp+$((s * 31)),$W)':0,fade=t=in:st=0:d=0.4,fade=t=out:st=0.9:d=0.4,lutyuv=y=235:u=128:v=128:enable='eq(n\\,$((7 + s)))'" ;;
     slow_pan)  # a pan of one or two pixels a frame over the sharp card
@@ -88,7 +91,7 @@ gen() {
 }
 all="soft_card soft_fractal soft_zoom lineart_twos lineart_threes text_card text_credits
      text_crawl grain_fractal grain_noise grain_life dark_low dark_fade slow_pan slow_object
-     still logo credits_fractal lineart_tone sharp_zoom"
+     still logo credits_fractal lineart_tone sharp_zoom dark_grain"
 clips=${CLIPS:-$all}
 rate=${RATE:-6000}
 # The bit rate grows a little slower than the picture (6 Mb/s at 720x480, 16 at 1920x1080).

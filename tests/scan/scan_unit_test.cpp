@@ -962,3 +962,55 @@ TEST(Marks, SparseCombingAlikeInEveryPairing) {
         EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
     }
 }
+
+// Faint combing alike in every weave (grain over a dark pan): only the weave of two frames the
+// other way round (otherCoherent, odd entries) tells 60i from 30p and film. Entries 0-2 and the
+// last two have no five weaves about them.
+TEST(Marks, TheWeaveTheOtherWayRoundTellsFaint60i) {
+    struct Case {
+        const char* name;
+        double ownCoherent;            // of the even entries (the odd ones: 10000)
+        double other;                  // otherCoherent of the odd entries
+        double acrossDetail;           // mean block excess of the odd entries (the even ones: 4)
+        std::vector<size_t> ordinary;  // odd entries whose weave the other way round is 10000
+        std::string expect;
+    };
+    const std::string none(32, '0');
+    const std::vector<size_t> allOdd = {1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31};
+    auto but = [&](std::vector<size_t> keep) {  // every odd entry but those
+        std::vector<size_t> v;
+        for (size_t i : allOdd)
+            if (std::find(keep.begin(), keep.end(), i) == keep.end()) v.push_back(i);
+        return v;
+    };
+    const Case cases[] = {
+        {"60i", 10000, 60000, 4, {}, "00011111111111111111111111111100"},
+        {"a miss between two let pass", 10000, 60000, 4, {15}, "00011111111111111111111111111100"},
+        {"two misses end the runs", 10000, 60000, 4, {15, 17}, "00011111111111000001111111111100"},
+        {"four in a row", 10000, 60000, 4, but({5, 7, 9, 11}), "00000111111100000000000000000000"},
+        {"three in a row", 10000, 60000, 4, but({5, 7, 9, 15, 17, 19}), none},
+        {"film: a second frame once in five", 10000, 60000, 4, but({5, 15, 25}), none},
+        {"30p whose motion shows", 10000, 60000, 14, {}, none},
+        // 30p, its weave the other way round as far apart as the one across frames, which the
+        // rule for 30p under noise finds by their coherent comb: nothing more.
+        {"30p", 2000, 10000, 4, {}, "01010101010101010101010101010100"},
+    };
+    const Thresholds t;
+    for (const Case& c : cases) {
+        std::vector<EntryMeasure> m;
+        for (size_t i = 0; i < 32; ++i) {
+            EntryMeasure x = measure(30, 0, 12);
+            x.overPrev = x.overNext = 0;
+            x.fieldChange = 12;
+            x.detail = i % 2 ? c.acrossDetail : 4;
+            x.coherent = i % 2 ? 10000 : c.ownCoherent;
+            if (i % 2) {
+                const bool ordinary =
+                    std::find(c.ordinary.begin(), c.ordinary.end(), i) != c.ordinary.end();
+                x.otherCoherent = ordinary ? 10000 : c.other;
+            }
+            m.push_back(x);
+        }
+        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+    }
+}
