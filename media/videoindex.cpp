@@ -498,12 +498,8 @@ bool pictures_are_fields(std::string_view codec, const std::vector<IndexedFrame>
     return breaks <= (n >= 8 ? 1u : 0u);
 }
 
-FieldOrder field_pair_order(const std::vector<IndexedFrame>& frames) {
-    int top = 0, bottom = 0;
-    for (const IndexedFrame& f : frames)
-        if (f.key) ++(f.top_first ? top : bottom);
-    if (top != bottom) return top > bottom ? FieldOrder::kTopFirst : FieldOrder::kBottomFirst;
-    return frames.empty() || frames[0].top_first ? FieldOrder::kTopFirst : FieldOrder::kBottomFirst;
+FieldOrder field_pair_order(int top_keys, int bottom_keys) {
+    return bottom_keys > top_keys ? FieldOrder::kBottomFirst : FieldOrder::kTopFirst;
 }
 
 namespace {
@@ -601,6 +597,13 @@ void TimelineBuilder::fill(int64_t count) {
 
 void TimelineBuilder::add(int i) {
     const IndexedFrame& f = x_.frames[size_t(i)];
+    // Field pictures that begin with a second field (a recording cut between the fields of a
+    // pair): that field is left out, so that the frames begin, and are timed, at a pair's first
+    // field. As a frame of its own it would put every later frame a field late.
+    if (field_pictures_ && added_ == 0 && !f.top_first != first_bottom_) {
+        ++t_.leading_dropped;
+        return;
+    }
     if (added_++ == 0) t_.first_pts = f.pts;
     t_.repeat_flagged += f.repeat > 0;
     t_.field_order_known = t_.field_order_known || f.interlaced || f.repeat > 0;

@@ -102,9 +102,11 @@ std::optional<VideoIndex> parse_index(std::string_view bytes, std::string* why);
 constexpr int kFieldPicturesSeen = 12;
 bool pictures_are_fields(std::string_view codec, const std::vector<IndexedFrame>& first);
 
-// The parity of the first field of each pair in a stream of field pictures: that of most key
-// pictures (a pair is coded from its first field), else that of the first picture.
-FieldOrder field_pair_order(const std::vector<IndexedFrame>& frames);
+// The parity of the first field of each pair in a stream of field pictures, from the parities
+// of the key pictures (where decoding may begin: a pair is coded from its first field) among
+// the first pictures: that of most of them, else top first, as interlaced HD is. Plain intra
+// pictures do not count: an encoder codes either field intra at a change of scene.
+FieldOrder field_pair_order(int top_keys, int bottom_keys);
 
 // What the clip's frames show: frame n is woven from a picture's top field and a picture's
 // bottom field (one picture when both are the same). Of field pictures, the two fields (one
@@ -120,6 +122,7 @@ struct Timeline {
     };
     std::vector<Stretch> filled;  // frames that repeat the last good picture
     std::vector<int> lone;        // of field pictures: frames of one field, its pair lost
+    int leading_dropped = 0;      // of field pictures: second fields before the first pair
     bool timestamps_usable = true;
     int64_t first_pts = 0;           // of the first picture (kNoTimestamp: none)
     int repeat_flagged = 0;          // pictures with fields beyond two

@@ -474,11 +474,12 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
     // Whether the pictures are single fields is decided once, from the first pictures.
     const std::string codec = avcodec_get_name(dec->stream()->codecpar->codec_id);
     bool decided = false;
+    int keys_of[2] = {0, 0};  // key pictures among the first, top and bottom fields
     auto decide = [&] {
         if (decided) return;
         decided = true;
         x.field_pictures = pictures_are_fields(codec, x.frames);
-        if (x.field_pictures) x.field_order = field_pair_order(x.frames);
+        if (x.field_pictures) x.field_order = field_pair_order(keys_of[0], keys_of[1]);
         if (sink) sink->begin(x);
     };
     const AVFrame* f = dec->next() ? dec->frame() : nullptr;
@@ -513,6 +514,7 @@ VideoIndex build_index(std::unique_ptr<Decoder>& dec, const std::string& path,
         e.key = qexmedia::is_key_frame(f) || f->pict_type == AV_PICTURE_TYPE_I;
         e.top_first = qexmedia::is_top_field_first(f);
         e.interlaced = qexmedia::is_interlaced(f);
+        if (!decided && qexmedia::is_key_frame(f)) ++keys_of[e.top_first ? 0 : 1];
         e.repeat = uint8_t(std::clamp(f->repeat_pict, 0, 4));
         e.damaged = f->decode_error_flags || (f->flags & AV_FRAME_FLAG_CORRUPT);
         const int n = int(x.frames.size());
@@ -795,6 +797,9 @@ class VideoSource : public IClip {
                     " without a pair, shown with lines doubled (frame" + (count == 1 ? " " : "s ") +
                     where + ")");
             }
+            if (const int n = timeline_.leading_dropped; n > 0)
+                add(std::to_string(n) + " field" + (n == 1 ? "" : "s") +
+                    " before the first pair left out");
             if (timeline_.jumps > 0)
                 add(std::to_string(timeline_.jumps) + " timestamp jump" +
                     (timeline_.jumps == 1 ? "" : "s") + " (frames follow on)");

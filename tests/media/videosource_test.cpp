@@ -1390,7 +1390,7 @@ TEST(VideoSourceTimeline, FieldPicturesPairFromTheirFirstParity) {
         {"bottom first", "btbtbt", FieldOrder::kBottomFirst, "1/0 3/2 5/4", 0, {}},
         {"second field lost", "tbt_tb", FieldOrder::kTopFirst, "0/1 2 3/4", 0, {1}},
         {"first field lost", "tb_btb", FieldOrder::kTopFirst, "0/1 2 3/4", 0, {1}},
-        {"begins with a second field", "btbtb", FieldOrder::kTopFirst, "0 1/2 3/4", 0, {0}},
+        {"begins with a second field", "btbtb", FieldOrder::kTopFirst, "1/2 3/4", 0, {}},
         {"cut after a first field", "tbt", FieldOrder::kTopFirst, "0/1 2", 0, {1}},
         {"a frame lost", "tb__tb", FieldOrder::kTopFirst, "0/1 0/1 2/3", 1, {}},
     };
@@ -1410,6 +1410,11 @@ TEST(VideoSourceTimeline, FieldPicturesPairFromTheirFirstParity) {
         }
         const Timeline t = make_timeline(x, false, 30000, 1001);
         EXPECT_EQ(frames_of(t), c.frames);
+        // The frames begin at the first pair, and so does their time.
+        const size_t first =
+            std::string(c.fields).find(c.order == FieldOrder::kTopFirst ? 't' : 'b');
+        EXPECT_EQ(t.leading_dropped, int(first));
+        EXPECT_EQ(t.first_pts, 5000 + 1001 * int64_t(first));
         int filled = 0;
         for (const auto& st : t.filled) filled += st.count;
         EXPECT_EQ(filled, c.filled);
@@ -1426,6 +1431,7 @@ TEST(VideoSourceTimeline, FieldPicturesPairFromTheirFirstParity) {
         {"hevc", "TbtbtbtbtbtbtB", true, FieldOrder::kTopFirst},
         {"hevc", "BtbtbtbtBtbt", true, FieldOrder::kBottomFirst},
         {"hevc", "tbtbttbtbtbt", true, FieldOrder::kTopFirst},  // one field lost
+        {"hevc", "btbtbtbtbtbt", true, FieldOrder::kTopFirst},  // no key picture yet
         {"hevc", "tbtttbtbbtbt", false, FieldOrder::kTopFirst},
         {"hevc", "tbtbtbpbtbtb", false, FieldOrder::kTopFirst},
         {"hevc", "pppppppppppp", false, FieldOrder::kTopFirst},
@@ -1446,7 +1452,10 @@ TEST(VideoSourceTimeline, FieldPicturesPairFromTheirFirstParity) {
         }
         EXPECT_EQ(pictures_are_fields(st.codec, frames), st.fields);
         if (st.fields) {
-            EXPECT_EQ(field_pair_order(frames), st.order);
+            int keys[2] = {0, 0};
+            for (const IndexedFrame& f : frames)
+                if (f.key) ++keys[f.top_first ? 0 : 1];
+            EXPECT_EQ(field_pair_order(keys[0], keys[1]), st.order);
         }
     }
 }
