@@ -770,39 +770,39 @@ class VideoSource : public IClip {
         if (!timeline_.timestamps_usable) {
             add("the timestamps are missing or absurd: frames are served in decode order");
         } else {
+            // "3 frames", "1 field"; a list of places cut short after 200 characters.
+            auto counted = [](long long n, const char* what) {
+                return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+            };
+            auto place = [](std::string& where, const std::string& item) {
+                if (where.size() < 200)
+                    where += (where.empty() ? "" : ", ") + item;
+                else if (where.back() != '.')
+                    where += ", ...";
+            };
             if (!timeline_.filled.empty()) {
                 int count = 0;
                 std::string where;
                 for (const Timeline::Stretch& st : timeline_.filled) {
                     count += st.count;
-                    if (where.size() < 200)
-                        where += (where.empty() ? "" : ", ") + std::to_string(st.first) +
-                                 (st.count > 1 ? "-" + std::to_string(st.first + st.count - 1)
-                                               : std::string());
-                    else if (where.back() != '.')
-                        where += ", ...";
+                    place(where, std::to_string(st.first) +
+                                     (st.count > 1 ? "-" + std::to_string(st.first + st.count - 1)
+                                                   : std::string()));
                 }
-                add(std::to_string(count) + " frame" + (count == 1 ? "" : "s") +
+                add(counted(count, "frame") +
                     " repeat the last good picture where pictures are missing (" + where + ")");
             }
             if (!timeline_.lone.empty()) {
                 std::string where;
-                for (int n : timeline_.lone)
-                    if (where.size() < 200)
-                        where += (where.empty() ? "" : ", ") + std::to_string(n);
-                    else if (where.back() != '.')
-                        where += ", ...";
+                for (int n : timeline_.lone) place(where, std::to_string(n));
                 const size_t count = timeline_.lone.size();
-                add(std::to_string(count) + " field" + (count == 1 ? "" : "s") +
-                    " without a pair, shown with lines doubled (frame" + (count == 1 ? " " : "s ") +
-                    where + ")");
+                add(counted(count, "field") + " without a pair, shown with lines doubled (frame" +
+                    (count == 1 ? " " : "s ") + where + ")");
             }
             if (const int n = timeline_.leading_dropped; n > 0)
-                add(std::to_string(n) + " field" + (n == 1 ? "" : "s") +
-                    " before the first pair left out");
+                add(counted(n, "field") + " before the first pair left out");
             if (timeline_.jumps > 0)
-                add(std::to_string(timeline_.jumps) + " timestamp jump" +
-                    (timeline_.jumps == 1 ? "" : "s") + " (frames follow on)");
+                add(counted(timeline_.jumps, "timestamp jump") + " (frames follow on)");
         }
         if (!text.empty())
             std::fprintf(stderr, "VideoSource: \"%s\": %s\n", path_.c_str(), text.c_str());
