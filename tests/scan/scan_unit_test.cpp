@@ -35,6 +35,12 @@ Picture square(int w, int h, int x0, int y0, int size) {
     return p;
 }
 
+// A comb measure as "busiest combed blocks", to compare and show whole.
+std::string str(const CombMeasure& m) {
+    return std::to_string(m.busiest) + " " + std::to_string(m.combed) + " " +
+           std::to_string(m.blocks);
+}
+
 TEST(Comb, MeasuresOfWovenPictures) {
     const Picture a = square(64, 64, 16, 16, 24), moved = square(64, 64, 22, 16, 24);
     Picture ramp(64, 64);  // a smooth vertical gradient: whole in every weave
@@ -72,9 +78,7 @@ TEST(Comb, MeasuresOfWovenPictures) {
     for (const Case& c : cases) {
         std::vector<uint16_t> sums;
         const CombMeasure m = measureComb(c.w, 10, 4, scratch, &sums);
-        EXPECT_EQ(m.blocks, 7 * 7) << c.name;
-        EXPECT_EQ(m.busiest, c.busiest) << c.name;
-        EXPECT_EQ(m.combed, c.combed) << c.name;
+        EXPECT_EQ(str(m), str({c.busiest, c.combed, 7 * 7})) << c.name;
         EXPECT_EQ(*std::max_element(sums.begin(), sums.end()) > 0, c.excessive) << c.name;
     }
 }
@@ -202,9 +206,7 @@ TEST(Measures, FastKernelsMatchPortable) {
                 std::vector<uint16_t> fastSums = {3}, refSums = {3};  // appended to
                 const CombMeasure fast = measureComb(wv, comb, block, scratch, &fastSums);
                 const CombMeasure ref = portable::measureComb(wv, comb, block, scratch, &refSums);
-                EXPECT_EQ(fast.busiest, ref.busiest) << what;
-                EXPECT_EQ(fast.combed, ref.combed) << what;
-                EXPECT_EQ(fast.blocks, ref.blocks) << what;
+                EXPECT_EQ(str(fast), str(ref)) << what;
                 EXPECT_EQ(fastSums, refSums) << what;
                 EXPECT_EQ(fastSums.size(), size_t(ref.blocks) + 1) << what;
             }
@@ -244,12 +246,8 @@ TEST(Measures, FastKernelsMatchPortable) {
                 for (const FrameMeasures* m : {&fast, &ref}) {
                     const std::string of = what + " segment " + std::to_string(segment) + " case " +
                                            std::to_string(k) + (m == &fast ? " fast" : " portable");
-                    for (auto [got, want] :
-                         {std::pair{m->own, expected.own}, {m->cross, expected.cross}}) {
-                        EXPECT_EQ(got.busiest, want.busiest) << of;
-                        EXPECT_EQ(got.combed, want.combed) << of;
-                        EXPECT_EQ(got.blocks, want.blocks) << of;
-                    }
+                    EXPECT_EQ(str(m->own), str(expected.own)) << of;
+                    EXPECT_EQ(str(m->cross), str(expected.cross)) << of;
                     EXPECT_EQ(m->ownSums, expected.ownSums) << of;
                     EXPECT_EQ(m->crossSums, expected.crossSums) << of;
                     EXPECT_EQ(m->rowSums, expected.rowSums) << of;
@@ -262,14 +260,10 @@ TEST(Measures, FastKernelsMatchPortable) {
                 FrameMeasures later;
                 measureFrame(pair[1], comb, block, segment, scratch, later);
                 auto same = [](const FrameMeasures& a, const FrameMeasures& b) {
-                    auto eq = [](const CombMeasure& x, const CombMeasure& y) {
-                        return x.busiest == y.busiest && x.combed == y.combed &&
-                               x.blocks == y.blocks;
-                    };
-                    return eq(a.own, b.own) && eq(a.cross, b.cross) && a.ownSums == b.ownSums &&
-                           a.crossSums == b.crossSums && a.rowSums == b.rowSums &&
-                           a.secondSad == b.secondSad && a.nextFirstSad == b.nextFirstSad &&
-                           a.blocksX == b.blocksX;
+                    return str(a.own) == str(b.own) && str(a.cross) == str(b.cross) &&
+                           a.ownSums == b.ownSums && a.crossSums == b.crossSums &&
+                           a.rowSums == b.rowSums && a.secondSad == b.secondSad &&
+                           a.nextFirstSad == b.nextFirstSad && a.blocksX == b.blocksX;
                 };
                 for (auto measure : {&measureFrames, &portable::measureFrames}) {
                     CombScratch scratches[2];
@@ -320,6 +314,21 @@ std::string firsts(const std::vector<Marks>& marks) {
     std::string s;
     for (const Marks& m : marks) s += m.combed ? '1' : '0';
     return s;
+}
+
+// The first marks decided for `count` entries, each measure(busiest, combed, change) with no
+// pairing of its fields above another and its fields changed by `change`, then `edit(i, x)`.
+template <class Edit>
+std::string firstMarks(size_t count, int busiest, int combed, double change, Edit edit) {
+    std::vector<EntryMeasure> m;
+    for (size_t i = 0; i < count; ++i) {
+        EntryMeasure x = measure(busiest, combed, change);
+        x.overPrev = x.overNext = 0;
+        x.fieldChange = change;
+        edit(i, x);
+        m.push_back(x);
+    }
+    return firsts(decideMarks(m, Thresholds()));
 }
 
 // The first mark from how far each picture stands above the other pairings of its fields
@@ -508,18 +517,16 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
           {0, -1, 5}},
          "0011110000"},
     };
-    const Thresholds t;
     for (const Case& c : cases) {
-        std::vector<EntryMeasure> m;
-        for (const Entry& e : c.entries) {
-            EntryMeasure x = measure(e.busiest, e.combedBlocks, e.change);
+        auto entry = [&](size_t i, EntryMeasure& x) {
+            const Entry& e = c.entries[i];
+            x = measure(e.busiest, e.combedBlocks, e.change);
             x.overPrev = e.overPrev;
             x.overNext = e.overNext;
             x.detail = e.detail;
             x.fieldChange = e.fieldChange;
-            m.push_back(x);
-        }
-        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+        };
+        EXPECT_EQ(firstMarks(c.entries.size(), 0, 0, 0, entry), c.expect) << c.name;
     }
 }
 
@@ -605,19 +612,14 @@ TEST(Marks, FaintCombingUnderGrain) {
          40,
          80},
     };
-    const Thresholds t;
     for (const Case& c : cases) {
-        std::vector<EntryMeasure> m;
-        for (size_t i = 0; i < c.entries; ++i) {
-            EntryMeasure x = measure(0, c.combedBlocks, c.change);
-            x.overPrev = x.overNext = 0;
+        auto entry = [&](size_t i, EntryMeasure& x) {
             x.fieldChange = 50;
             for (int r : c.repeatsMod5)
                 if (i % 5 == size_t(r)) x.fieldChange = c.repeatChange;
             x.coherent = c.cycle[i % c.cycle.size()];
-            m.push_back(x);
-        }
-        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+        };
+        EXPECT_EQ(firstMarks(c.entries, 0, c.combedBlocks, c.change, entry), c.expect) << c.name;
     }
 }
 
@@ -641,6 +643,9 @@ TEST(Marks, FieldOrderVote) {
     struct Weave {
         double own, here, there;  // mean excess: the frame's picture, the weave, the other weave
     };
+    // Ten frames that vote for the other order, then three for the one used.
+    std::vector<Weave> mostlyOther(10, {5, 30, 5});
+    mostlyOther.insert(mostlyOther.end(), 3, {5, 5, 30});
     struct Case {
         const char* name;
         std::vector<Weave> weaves;
@@ -654,23 +659,7 @@ TEST(Marks, FieldOrderVote) {
          false},
         {"film in the other order", std::vector<Weave>(12, {5, 30, 5}), 0, 12, true},
         {"too few to tell", std::vector<Weave>(9, {5, 30, 5}), 0, 9, false},
-        {"not far more often",
-         {{5, 30, 5},
-          {5, 30, 5},
-          {5, 30, 5},
-          {5, 30, 5},
-          {5, 30, 5},
-          {5, 30, 5},
-          {5, 30, 5},
-          {5, 30, 5},
-          {5, 30, 5},
-          {5, 30, 5},
-          {5, 5, 30},
-          {5, 5, 30},
-          {5, 5, 30}},
-         3,
-         10,
-         false},
+        {"not far more often", mostlyOther, 3, 10, false},
         {"a still picture", std::vector<Weave>(12, {40, 40, 40}), 0, 0, false},
         {"not measured", std::vector<Weave>(12, {5, 30, -1}), 0, 0, false},
     };
@@ -876,20 +865,15 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         {"above an eighth of clear combing", 1200, 0, 30, 1, 20,
          "110011100111001110011100111001110011100111001110", -1, false, 1, 0.5, 8000},
     };
-    const Thresholds t;
     for (const Case& c : cases) {
-        const size_t n = 48;
-        std::vector<EntryMeasure> m;
-        for (size_t i = 0; i < n; ++i) {
+        auto entry = [&](size_t i, EntryMeasure& x) {
             const bool at = i % 5 == size_t(c.at) || int(i % 5) == c.at2;
-            EntryMeasure x = measure(at ? c.busiest : 30, c.textured ? 60 : 0, c.change);
+            x.comb.busiest = at ? c.busiest : 30;
             x.overPrev = x.overNext = at ? c.over : i % 5 == 1 || i % 5 == 4 ? c.combedOver : 0;
             x.detail = c.detail;
-            x.fieldChange = c.change;
             if (i % 5 == 4 && (i / 5) % size_t(c.dipEvery) == 0) x.fieldChange = c.change * c.dip;
-            m.push_back(x);
-        }
-        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+        };
+        EXPECT_EQ(firstMarks(48, 0, c.textured ? 60 : 0, c.change, entry), c.expect) << c.name;
     }
 }
 
@@ -910,18 +894,13 @@ TEST(Marks, CoherentCombInTextureEverywhere) {
         // Flat drawings: their pairings not textured, as they were judged before.
         {"pairings not textured", 900, 30, "11111111111111111111111111111110"},
     };
-    const Thresholds t;
     for (const Case& c : cases) {
-        std::vector<EntryMeasure> m;
-        for (size_t i = 0; i < 32; ++i) {
-            EntryMeasure x = measure(250, i % 2 ? c.acrossCombed : 60, 10);
-            x.overPrev = x.overNext = 0;
+        auto entry = [&](size_t i, EntryMeasure& x) {
+            x.comb.combed = i % 2 ? c.acrossCombed : 60;
             x.detail = 100;
-            x.fieldChange = 10;
             x.coherent = i % 2 ? 3000 : c.wholeCoherent;
-            m.push_back(x);
-        }
-        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+        };
+        EXPECT_EQ(firstMarks(32, 250, 0, 10, entry), c.expect) << c.name;
     }
 }
 
@@ -949,17 +928,12 @@ TEST(Marks, SparseCombingAlikeInEveryPairing) {
         // Noise over most blocks: a frame of 30p shows it alike in its own fields.
         {"noise everywhere", 100, 100, 20, false, "00000000000000000000000000000000", 60},
     };
-    const Thresholds t;
     for (const Case& c : cases) {
-        std::vector<EntryMeasure> m;
-        for (size_t i = 0; i < 32; ++i) {
-            EntryMeasure x = measure(16, c.combedBlocks, c.change);
-            x.overPrev = x.overNext = 0;
+        auto entry = [&](size_t i, EntryMeasure& x) {
             x.detail = i % 2 ? c.oddDetail : c.evenDetail;
-            x.fieldChange = c.repeats && i % 5 == 4 ? 0 : c.change;
-            m.push_back(x);
-        }
-        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+            if (c.repeats && i % 5 == 4) x.fieldChange = 0;
+        };
+        EXPECT_EQ(firstMarks(32, 16, c.combedBlocks, c.change, entry), c.expect) << c.name;
     }
 }
 
@@ -995,13 +969,8 @@ TEST(Marks, TheWeaveTheOtherWayRoundTellsFaint60i) {
         // rule for 30p under noise finds by their coherent comb: nothing more.
         {"30p", 2000, 10000, 4, {}, "01010101010101010101010101010100"},
     };
-    const Thresholds t;
     for (const Case& c : cases) {
-        std::vector<EntryMeasure> m;
-        for (size_t i = 0; i < 32; ++i) {
-            EntryMeasure x = measure(30, 0, 12);
-            x.overPrev = x.overNext = 0;
-            x.fieldChange = 12;
+        auto entry = [&](size_t i, EntryMeasure& x) {
             x.detail = i % 2 ? c.acrossDetail : 4;
             x.coherent = i % 2 ? 10000 : c.ownCoherent;
             if (i % 2) {
@@ -1009,8 +978,7 @@ TEST(Marks, TheWeaveTheOtherWayRoundTellsFaint60i) {
                     std::find(c.ordinary.begin(), c.ordinary.end(), i) != c.ordinary.end();
                 x.otherCoherent = ordinary ? 10000 : c.other;
             }
-            m.push_back(x);
-        }
-        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+        };
+        EXPECT_EQ(firstMarks(32, 30, 0, 12, entry), c.expect) << c.name;
     }
 }
