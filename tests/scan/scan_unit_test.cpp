@@ -534,92 +534,61 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
 // (every other entry above both beside it, in a long run) and film beside its pulldown (its
 // combed entries far above both beside them).
 TEST(Marks, FaintCombingUnderGrain) {
-    // cycle: the coherent comb of entries 0, 1, ... repeated; repeats: entries whose first field
-    // comes again two fields later (field change 0); entries: how many.
+    // cycle: the coherent comb of entries 0, 1, ... repeated; film: entries 4, 9, ... are
+    // repeats, whose first field comes again two fields later; expect: one mark an entry.
     struct Case {
         const char* name;
         std::vector<double> cycle;
-        std::vector<int> repeatsMod5;  // of every 5 entries (film: entries 4, 9, ...)
+        bool film;
         double change;
-        size_t entries;
-        const char* expect;
+        std::string expect;
         double repeatChange = 0;  // the field change of the repeats
         int combedBlocks = 0;     // of 100 in every picture (noise or grain over it)
-    } cases[] = {
-        {"30p", {1000, 2000}, {}, 10, 16, "0101010101010100"},
-        {"30p standing out by 1.2 times only", {1000, 1200}, {}, 10, 16, "0000000000000000"},
-        {"30p without motion", {1000, 3000}, {}, 0, 16, "0000000000000000"},
-        {"30p below the floor", {10, 60}, {}, 10, 16, "0000000000000000"},
+    };
+    // Film's combed entries, far above (9000) or not far enough (3000).
+    const std::vector<double> peaks = {1000, 9000, 1000, 1000, 9000, 1000, 9000, 1000, 1000, 9000};
+    const std::vector<double> bumps = {1000, 3000, 1000, 1000, 3000, 1000, 3000, 1000, 1000, 3000};
+    auto none = [](size_t entries) { return std::string(entries, '0'); };  // none marked
+    const Case cases[] = {
+        {"30p", {1000, 2000}, false, 10, "0101010101010100"},
+        {"30p standing out by 1.2 times only", {1000, 1200}, false, 10, none(16)},
+        {"30p without motion", {1000, 3000}, false, 0, none(16)},
+        {"30p below the floor", {10, 60}, false, 10, none(16)},
         // A run of five entries two apart is not enough, six are.
-        {"a run of five", {1000, 2000}, {}, 10, 11, "00000000000"},
-        {"a run of six", {1000, 2000}, {}, 10, 13, "0101010101010"},
+        {"a run of five", {1000, 2000}, false, 10, none(11)},
+        {"a run of six", {1000, 2000}, false, 10, "0101010101010"},
         // Film without its repeats seen: its combed entries alternate parity, no run.
-        {"film, no repeats seen",
-         {1000, 9000, 1000, 1000, 9000, 1000, 9000, 1000, 1000, 9000},
-         {},
-         10,
-         20,
-         "00000000000000000000"},
+        {"film, no repeats seen", peaks, false, 10, none(20)},
         // Film beside its pulldown: the entries far above both beside them.
-        {"film beside the pulldown",
-         {1000, 9000, 1000, 1000, 9000, 1000, 9000, 1000, 1000, 9000},
-         {4},
-         10,
-         20,
-         "00001010010100000000"},
-        {"film, not far enough above",
-         {1000, 3000, 1000, 1000, 3000, 1000, 3000, 1000, 1000, 3000},
-         {4},
-         10,
-         20,
-         "00000000000000000000"},
+        {"film beside the pulldown", peaks, true, 10, "00001010010100000000"},
+        {"film, not far enough above", bumps, true, 10, none(20)},
         // A lossy encode's pairings across frames (odd entries) stand above a frame's own by
         // its noise: not taken for 30p beside the pulldown.
-        {"coding noise beside the pulldown", {1000, 2000}, {4}, 10, 20, "00000000000000000000"},
+        {"coding noise beside the pulldown", {1000, 2000}, true, 10, none(20)},
         // ... nor where the encode hides the repeats (40 against 50: no repeat) but one field
         // in five still changes less than those beside it.
-        {"coding noise over film's cadence",
-         {1000, 2000},
-         {4},
-         10,
-         50,
-         "00000000000000000000000000000000000000000000000000",
-         40},
+        {"coding noise over film's cadence", {1000, 2000}, true, 10, none(50), 40},
         // 30p under noise everywhere, its weaves across frames only a little above the entries
         // beside them, entry after entry: all of them are combed over a stretch of 32 entries.
         {"30p under noise, faintly above",
          {1000, 1100},
-         {},
+         false,
          10,
-         40,
          "0101010101010101010101010101010101010100",
          0,
          80},
         // Not on a clean picture (a lossy encode alone lifts the weaves across frames) ...
-        {"30p faintly above, no noise",
-         {1000, 1100},
-         {},
-         10,
-         40,
-         "0000000000000000000000000000000000000000"},
+        {"30p faintly above, no noise", {1000, 1100}, false, 10, none(40)},
         // ... nor where film's repeated fields change less (40 against 50), five fields apart.
-        {"film's cadence under noise",
-         {1000, 1100},
-         {4},
-         10,
-         40,
-         "0000000000000000000000000000000000000000",
-         40,
-         80},
+        {"film's cadence under noise", {1000, 1100}, true, 10, none(40), 40, 80},
     };
     for (const Case& c : cases) {
         auto entry = [&](size_t i, EntryMeasure& x) {
-            x.fieldChange = 50;
-            for (int r : c.repeatsMod5)
-                if (i % 5 == size_t(r)) x.fieldChange = c.repeatChange;
+            x.fieldChange = c.film && i % 5 == 4 ? c.repeatChange : 50;
             x.coherent = c.cycle[i % c.cycle.size()];
         };
-        EXPECT_EQ(firstMarks(c.entries, 0, c.combedBlocks, c.change, entry), c.expect) << c.name;
+        EXPECT_EQ(firstMarks(c.expect.size(), 0, c.combedBlocks, c.change, entry), c.expect)
+            << c.name;
     }
 }
 
