@@ -781,7 +781,7 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         int busiest;
         int dipEvery;
         double change;
-        const char* expect;
+        std::string expect;
         int at2 = -1;           // a second position with the same `over` and `busiest`
         bool textured = false;  // most blocks of every entry pass the block threshold
         double detail = 1;      // every entry's mean block excess
@@ -791,17 +791,18 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
     // The repeated fields are 4, 9, ...: entries 4, 6, 9, 11, ... weave a new frame's field
     // with the frame before, 5, 7, 8, 10, ... are whole. What an entry must stand above both
     // beside it by here: 150 + 16 x 1, and above one of them to be kept: 3 times that (498).
+    // Entry 0 (no pairing before it) and the weaves across frames combed, the whole ones clean;
+    // or, the entries at 0 (mod 5) kept, those too.
+    const std::string cadence = "100010100101001010010100101001010010100101001010";
+    const std::string kept = "100011100111001110011100111001110011100111001110";
     const Case cases[] = {
-        {"noise on whole weaves", 300, 0, 30, 1, 20,
-         "100010100101001010010100101001010010100101001010"},
-        {"just below the bound", 490, 0, 30, 1, 20,
-         "100010100101001010010100101001010010100101001010"},
+        {"noise on whole weaves", 300, 0, 30, 1, 20, cadence},
+        {"just below the bound", 490, 0, 30, 1, 20, cadence},
         {"on the weaves of a repeated field", 300, 3, 30, 1, 20,
          "000010100101001010010100101001010010100101001010"},
         // Far above a pairing beside it, or dense: an overlay or an edit, kept.
-        {"just above the bound", 510, 0, 30, 1, 20,
-         "100011100111001110011100111001110011100111001110"},
-        {"dense", 0, 0, 250, 1, 20, "100011100111001110011100111001110011100111001110"},
+        {"just above the bound", 510, 0, 30, 1, 20, kept},
+        {"dense", 0, 0, 250, 1, 20, kept},
         // Whole weaves on both sides stay combed (far above): the weave between them is not
         // taken for one across frames (30p beside film, its fields dipping by chance).
         {"between two that stay combed", 1000, 0, 30, 1, 20,
@@ -809,7 +810,7 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         // Weaves across frames without a combed pixel (4, 9, ...): whole, whatever the cadence.
         {"no combed pixel", 0, 4, 0, 1, 20, "000000100001000010000100001000010000100001000010"},
         // Fields that changed by no more than the noise: no new frame is marked.
-        {"no motion", 0, 0, 30, 1, 3, "000000000000000000000000000000000000000000000000"},
+        {"no motion", 0, 0, 30, 1, 3, std::string(48, '0')},
         // Dips in every other cycle: no cadence, as measured.
         {"chance dips", 300, 0, 30, 2, 20, "100001000010000100001000010000100001000010000100"},
         // Texture everywhere (line art, hatching) combs in a few pixels of every weave: the
@@ -817,15 +818,12 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         // fields dip clearly (below nine tenths of those beside them).
         {"texture everywhere", 300, 0, 30, 1, 20,
          "100000000000000000000000000000000000000000000000", -1, true, 1, 0.95},
-        {"texture everywhere, clear dips", 300, 0, 30, 1, 20,
-         "100010100101001010010100101001010010100101001010", -1, true},
+        {"texture everywhere, clear dips", 300, 0, 30, 1, 20, cadence, -1, true},
         // Fine texture (a mean block excess of 400: the bound is 3 x (150 + 16 x 20) = 1410):
         // a whole weave standing above the pairings beside it by up to five times that excess
         // is the texture; beyond it, an overlay or an edit.
-        {"fine texture", 1800, 0, 30, 1, 20, "100010100101001010010100101001010010100101001010", -1,
-         false, 400},
-        {"beyond fine texture", 2100, 0, 30, 1, 20,
-         "100011100111001110011100111001110011100111001110", -1, false, 400},
+        {"fine texture", 1800, 0, 30, 1, 20, cadence, -1, false, 400},
+        {"beyond fine texture", 2100, 0, 30, 1, 20, kept, -1, false, 400},
         // Where the weaves across frames stand far above (about 48 times what they must; so
         // does entry 1, before the cadence decides), a whole one may stand an eighth of that
         // (coding noise over sharp detail), not more.
