@@ -119,23 +119,31 @@ struct Kind {
     const char* file;
     const char* ffmpeg;  // output options after the lavfi input
     const char* source;  // lavfi source
-    int rate_num, rate_den;
-    const char* parity;  // "tff", "bff", "progressive"
+    const char* shape;   // as shape() writes it
     const char* pixel_type;
 };
+
+// A clip's size, rate and field order: "720x480 30000/1001 tff" (or bff, progressive).
+std::string shape(const VideoInfo& vi) {
+    return std::to_string(vi.width) + "x" + std::to_string(vi.height) + " " +
+           std::to_string(vi.fps_numerator) + "/" + std::to_string(vi.fps_denominator) +
+           (vi.IsTFF()   ? " tff"
+            : vi.IsBFF() ? " bff"
+                         : " progressive");
+}
 
 const Kind kKinds[] = {
     {"OpenGopMpeg2TsTelecined", "m2.ts",
      "-vf telecine=first_field=t -c:v mpeg2video -flags +ilme+ildct -top 1 -g 15 -bf 2 -b:v 3M",
-     "testsrc2=size=720x480:rate=24000/1001:duration=4", 30000, 1001, "tff", "YV12"},
+     "testsrc2=size=720x480:rate=24000/1001:duration=4", "720x480 30000/1001 tff", "YV12"},
     {"InterlacedH264Ts", "h264i.ts",
      "-c:v libx264 -preset ultrafast -flags +ilme+ildct -x264-params tff=1:bframes=2 -g 24",
-     "testsrc2=size=720x480:rate=30000/1001:duration=3", 30000, 1001, "tff", "YV12"},
+     "testsrc2=size=720x480:rate=30000/1001:duration=3", "720x480 30000/1001 tff", "YV12"},
     {"ProgressiveH264Mp4BFrames", "p.mp4", "-c:v libx264 -preset veryfast -bf 3 -g 30",
-     "testsrc2=size=720x480:rate=24:duration=4", 24, 1, "progressive", "YV12"},
+     "testsrc2=size=720x480:rate=24:duration=4", "720x480 24/1 progressive", "YV12"},
     {"H264Mkv422Bff", "bff.mkv",
      "-pix_fmt yuv422p -c:v libx264 -preset ultrafast -flags +ilme+ildct -x264-params bff=1 -g 20",
-     "testsrc2=size=720x480:rate=25:duration=3", 25, 1, "bff", "YUY2"},
+     "testsrc2=size=720x480:rate=25:duration=3", "720x480 25/1 bff", "YUY2"},
 };
 
 class VideoSourceTest : public ::testing::Test {
@@ -226,11 +234,7 @@ TEST_F(VideoSourceTest, KindsAreFrameExactInAnyOrder) {
         PClip c = open(file);
         const VideoInfo& vi = c->GetVideoInfo();
         EXPECT_EQ(vi.num_frames, int(want.size()));
-        EXPECT_EQ(vi.width, 720);
-        EXPECT_EQ(vi.height, 480);
-        EXPECT_EQ(vi.fps_numerator, unsigned(k.rate_num));
-        EXPECT_EQ(vi.fps_denominator, unsigned(k.rate_den));
-        EXPECT_EQ(vi.IsTFF() ? "tff" : vi.IsBFF() ? "bff" : "progressive", std::string(k.parity));
+        EXPECT_EQ(shape(vi), k.shape);
         EXPECT_EQ(pixel_type_name(vi), std::string(k.pixel_type));
         EXPECT_EQ(check_frames(c, env_, want), "");
         EXPECT_TRUE(fs::exists(file + ".qexindex"));
@@ -371,17 +375,25 @@ std::string lose_packets(const std::string& ts, const std::vector<std::pair<doub
     return out;
 }
 
-// The presentation times of the pictures ffprobe decodes.
-std::vector<int64_t> picture_times(const std::string& file, const std::string& dir) {
-    Outcome r = run_shell(
-        "ffprobe -v error -select_streams v:0 -show_entries "
-        "frame=best_effort_timestamp -of default=nw=1:nk=1 '" +
-            file + "'",
-        dir);
-    std::vector<int64_t> out;
+// ffprobe on the first video track of `file`: the values of `entries` ("frame=repeat_pict"),
+// one a line.
+std::vector<std::string> probe(const std::string& file, const std::string& dir,
+                               const std::string& entries) {
+    const Outcome r = run_shell("ffprobe -v error -select_streams v:0 -show_entries " + entries +
+                                    " -of default=nw=1:nk=1 '" + file + "'",
+                                dir);
+    std::vector<std::string> out;
     std::istringstream in(r.out);
     for (std::string line; std::getline(in, line);)
-        if (!line.empty() && line != "N/A") out.push_back(std::stoll(line));
+        if (!line.empty()) out.push_back(line);
+    return out;
+}
+
+// The presentation times of the pictures ffprobe decodes.
+std::vector<int64_t> picture_times(const std::string& file, const std::string& dir) {
+    std::vector<int64_t> out;
+    for (const std::string& t : probe(file, dir, "frame=best_effort_timestamp"))
+        if (t != "N/A") out.push_back(std::stoll(t));
     return out;
 }
 
@@ -607,15 +619,8 @@ std::string make_mpeg2enc(const std::string& dir, const std::string& name,
 
 // Pictures of a recording whose repeat-field flag is set, as ffprobe reads them.
 int repeat_flagged(const std::string& file, const std::string& dir) {
-    Outcome r = run_shell(
-        "ffprobe -v error -select_streams v:0 -show_entries frame=repeat_pict -of "
-        "default=nw=1:nk=1 '" +
-            file + "'",
-        dir);
-    int count = 0;
-    std::istringstream in(r.out);
-    for (std::string line; std::getline(in, line);) count += !line.empty() && line != "0";
-    return count;
+    const std::vector<std::string> repeats = probe(file, dir, "frame=repeat_pict");
+    return int(repeats.size() - size_t(std::count(repeats.begin(), repeats.end(), "0")));
 }
 
 // Flagged film is served as the field sequence a player shows, two fields to a frame (the
@@ -640,21 +645,14 @@ TEST_F(VideoSourceTest, PulldownFlagsAreAppliedAsAPlayerShowsThem) {
         {"pulldownb.264", {}, 48, 60},
     };
     // H.264 film with 3:2 pic_struct flags, as x264 --pulldown 32 codes it.
-    Outcome made = run_shell(
-        "ffmpeg -nostdin -v error -f lavfi -i "
-        "testsrc2=size=352x240:rate=24000/1001:duration=2 -pix_fmt yuv420p -f "
-        "yuv4mpegpipe - | x264 --quiet --preset ultrafast --pulldown 32 "
-        "--demuxer y4m -o '" +
-            path("pulldown.264") +
-            "' - && ffmpeg -nostdin -v error -r 24000/1001 "
-            "-i '" +
-            path("pulldown.264") + "' -c copy '" + path("pulldown264.mkv") +
-            "' && ffmpeg -nostdin -v error -f lavfi -i "
-            "testsrc2=size=352x240:rate=24000/1001:duration=2 -pix_fmt yuv420p -f "
-            "yuv4mpegpipe - | x264 --quiet --preset ultrafast --bframes 3 --pulldown 32 "
-            "--demuxer y4m -o '" +
-            path("pulldownb.264") + "' -",
-        *dir_);
+    const std::string x264 =
+        "ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=352x240:rate=24000/1001:duration=2 "
+        "-pix_fmt yuv420p -f yuv4mpegpipe - | x264 --quiet --preset ultrafast --pulldown 32 "
+        "--demuxer y4m ";
+    Outcome made = run_shell(x264 + "-o pulldown.264 - && ffmpeg -nostdin -v error -r 24000/1001 " +
+                                 "-i pulldown.264 -c copy pulldown264.mkv && " + x264 +
+                                 "--bframes 3 -o pulldownb.264 -",
+                             *dir_);
     ASSERT_EQ(made.status, 0) << made.err;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -846,39 +844,35 @@ TEST_F(VideoSourceTest, InfoTellsWhatTheStreamGives) {
 // after a first field) is a frame by itself, lines doubled, and every other frame keeps its
 // fields and place. A progressive stream of the same size and rate stays as it is.
 TEST_F(VideoSourceTest, FieldPicturesAreWovenInPairs) {
-    const std::string x265 = " -c:v libx265 -x265-params log-level=error:keyint=24:interlace=";
-    const std::string film = "testsrc2=s=720x480:r=24000/1001,telecine,setfield=";
+    const std::string ff = "ffmpeg -nostdin -v error ";
+    // Telecined film coded as field pictures, `parity` first, with `options` before the codec's.
+    auto fields = [&](const std::string& parity, const std::string& options) {
+        return ff + "-f lavfi -i 'testsrc2=s=720x480:r=24000/1001,telecine,setfield=" + parity +
+               ",separatefields' -t 2" + options +
+               " -c:v libx265 -x265-params log-level=error:keyint=24:interlace=" + parity + " ";
+    };
     struct Case {
         const char* name;
         const char* file;
         std::string make;   // shell command, in the test folder
         const char* whole;  // the stream before a field was lost ("": none was)
-        const char* parity;
-        int height, rate_num;
+        const char* shape;  // as shape() writes it
     };
     const Case cases[] = {
-        {"tff", "f_tff.ts",
-         "ffmpeg -nostdin -v error -f lavfi -i '" + film + "tff,separatefields' -t 2" + x265 +
-             "tff f_tff.ts",
-         "", "tff", 480, 30000},
-        {"bff", "f_bff.ts",
-         "ffmpeg -nostdin -v error -f lavfi -i '" + film + "bff,separatefields' -t 2" + x265 +
-             "bff f_bff.ts",
-         "", "bff", 480, 30000},
+        {"tff", "f_tff.ts", fields("tff", "") + "f_tff.ts", "", "720x480 30000/1001 tff"},
+        {"bff", "f_bff.ts", fields("bff", "") + "f_bff.ts", "", "720x480 30000/1001 bff"},
         // (packet 38 in decode order is a field no other refers to)
         {"field dropped", "f_drop.ts",
-         "ffmpeg -nostdin -v error -i f_tff.ts -c copy -bsf:v 'noise=drop=eq(n\\,38)' f_drop.ts",
-         "f_tff.ts", "tff", 480, 30000},
+         ff + "-i f_tff.ts -c copy -bsf:v 'noise=drop=eq(n\\,38)' f_drop.ts", "f_tff.ts",
+         "720x480 30000/1001 tff"},
         // (without B pictures, the last packet is the last field)
         {"cut after a first field", "f_cut.ts",
-         "ffmpeg -nostdin -v error -f lavfi -i '" + film + "tff,separatefields' -t 2 -bf 0" + x265 +
-             "tff f_ip.ts && ffmpeg -nostdin -v error -i f_ip.ts -c copy -frames:v 119 " +
-             "f_cut.ts",
-         "f_ip.ts", "tff", 480, 30000},
+         fields("tff", " -bf 0") + "f_ip.ts && " + ff + "-i f_ip.ts -c copy -frames:v 119 f_cut.ts",
+         "f_ip.ts", "720x480 30000/1001 tff"},
         {"progressive 720x240", "f_prog.ts",
-         "ffmpeg -nostdin -v error -f lavfi -i testsrc2=s=720x240:r=60000/1001 -t 2 -c:v libx265 "
-         "-x265-params log-level=error f_prog.ts",
-         "", "progressive", 240, 60000},
+         ff + "-f lavfi -i testsrc2=s=720x240:r=60000/1001 -t 2 -c:v libx265 "
+              "-x265-params log-level=error f_prog.ts",
+         "", "720x240 60000/1001 progressive"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -887,13 +881,9 @@ TEST_F(VideoSourceTest, FieldPicturesAreWovenInPairs) {
         const std::string file = path(c.file);
         PClip clip = open(file);
         const VideoInfo& vi = clip->GetVideoInfo();
-        EXPECT_EQ(vi.width, 720);
-        EXPECT_EQ(vi.height, c.height);
-        EXPECT_EQ(vi.fps_numerator, unsigned(c.rate_num));
-        EXPECT_EQ(vi.fps_denominator, 1001u);
-        EXPECT_EQ(vi.IsTFF() ? "tff" : vi.IsBFF() ? "bff" : "progressive", std::string(c.parity));
+        EXPECT_EQ(shape(vi), c.shape);
         std::vector<std::string> pictures = framemd5(file, *dir_);
-        if (c.height == 240) {
+        if (std::string(c.shape).ends_with("progressive")) {
             EXPECT_EQ(check_frames(clip, env_, pictures), "");
             continue;
         }
@@ -958,35 +948,29 @@ TEST_F(VideoSourceTest, OtherFormatsAreConvertedWithANotice) {
 
 // The file form keeps every field; damage of any kind is refused, never half read.
 TEST(VideoSourceIndex, FileFormRoundTripsAndRefusesDamage) {
-    VideoIndex x;
-    x.file_size = 123456789;
-    x.mtime_sec = 1700000000;
-    x.mtime_nsec = 999;
-    x.track = -1;
-    x.stream = 3;
-    x.codec = "mpeg2video";
-    x.pixel_format = "yuv420p";
-    x.width = 720;
-    x.height = 480;
-    x.rate_num = 30000;
-    x.rate_den = 1001;
-    x.field_order = FieldOrder::kTopFirst;
-    x.decode_errors = 2;
+    VideoIndex x{.file_size = 123456789,
+                 .mtime_sec = 1700000000,
+                 .mtime_nsec = 999,
+                 .track = -1,
+                 .stream = 3,
+                 .codec = "mpeg2video",
+                 .pixel_format = "yuv420p",
+                 .width = 720,
+                 .height = 480,
+                 .rate_num = 30000,
+                 .rate_den = 1001,
+                 .timestamp_bits = 33,
+                 .field_pair_num = 30000,
+                 .field_pair_den = 1001,
+                 .single_thread_from = 17,
+                 .field_order = FieldOrder::kTopFirst,
+                 .field_pictures = true,
+                 .decode_errors = 2,
+                 .frames = {}};
     for (int i = 0; i < 50; ++i)
         x.frames.push_back({i % 7 ? int64_t(i) * 3003 : kNoTimestamp, i * 1000, i * 3003 - 6006,
-                            uint64_t(i) * 0x9E3779B97F4A7C15ull, i % 15 == 0});
-    for (int i = 0; i < 50; ++i) {
-        IndexedFrame& f = x.frames[size_t(i)];
-        f.top_first = i % 2;
-        f.interlaced = i % 3 == 0;
-        f.damaged = i % 11 == 0;
-        f.repeat = uint8_t(i % 5);
-    }
-    x.timestamp_bits = 33;
-    x.field_pair_num = 30000;
-    x.field_pair_den = 1001;
-    x.single_thread_from = 17;
-    x.field_pictures = true;
+                            uint64_t(i) * 0x9E3779B97F4A7C15ull, i % 15 == 0, i % 2 == 1,
+                            i % 3 == 0, i % 11 == 0, uint8_t(i % 5)});
     const std::string bytes = serialize_index(x);
     std::string why;
     std::optional<VideoIndex> y = parse_index(bytes, &why);
@@ -1184,13 +1168,9 @@ VideoIndex pictures(int count, int64_t start = 900000) {
     x.time_base_num = 1;
     x.time_base_den = 90000;
     x.timestamp_bits = 33;
-    for (int i = 0; i < count; ++i) {
-        IndexedFrame f;
-        f.pts = start + int64_t(i) * 3003;
-        f.top_first = true;
-        f.interlaced = true;
-        x.frames.push_back(f);
-    }
+    for (int i = 0; i < count; ++i)
+        x.frames.push_back(
+            {.pts = start + int64_t(i) * 3003, .top_first = true, .interlaced = true});
     return x;
 }
 
@@ -1400,14 +1380,10 @@ TEST(VideoSourceTimeline, FieldPicturesPairFromTheirFirstParity) {
         x.time_base_den = 60000;  // a field lasts 1001 ticks at 60000/1001
         x.field_pictures = true;
         x.field_order = c.order;
-        for (int i = 0; c.fields[i]; ++i) {
-            if (c.fields[i] == '_') continue;
-            IndexedFrame f;
-            f.pts = 5000 + 1001 * i;
-            f.interlaced = true;
-            f.top_first = c.fields[i] == 't';
-            x.frames.push_back(f);
-        }
+        for (int i = 0; c.fields[i]; ++i)
+            if (c.fields[i] != '_')
+                x.frames.push_back(
+                    {.pts = 5000 + 1001 * i, .top_first = c.fields[i] == 't', .interlaced = true});
         const Timeline t = make_timeline(x, false, 30000, 1001);
         EXPECT_EQ(frames_of(t), c.frames);
         // The frames begin at the first pair, and so does their time.
@@ -1443,13 +1419,10 @@ TEST(VideoSourceTimeline, FieldPicturesPairFromTheirFirstParity) {
     for (const auto& st : streams) {
         SCOPED_TRACE(std::string(st.codec) + " " + st.pictures);
         std::vector<IndexedFrame> frames;
-        for (const char* p = st.pictures; *p; ++p) {
-            IndexedFrame f;
-            f.interlaced = *p != 'p';
-            f.top_first = *p == 't' || *p == 'T';
-            f.key = *p == 'T' || *p == 'B';
-            frames.push_back(f);
-        }
+        for (const char* p = st.pictures; *p; ++p)
+            frames.push_back({.key = *p == 'T' || *p == 'B',
+                              .top_first = *p == 't' || *p == 'T',
+                              .interlaced = *p != 'p'});
         EXPECT_EQ(pictures_are_fields(st.codec, frames), st.fields);
         if (st.fields) {
             int keys[2] = {0, 0};

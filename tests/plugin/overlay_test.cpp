@@ -106,6 +106,13 @@ std::vector<std::pair<int, std::string>> lines_of(const OverlayInput& in) {
 
 using Lines = std::vector<std::pair<int, std::string>>;
 
+// A chapter table whose chapters start at the frames `starts`.
+ChapterTable chapter_table(std::initializer_list<int> starts) {
+    ChapterTable t;
+    for (int start : starts) t.entries[t.count++].position = start;
+    return t;
+}
+
 }  // namespace
 
 TEST(OverlayLines, Table) {
@@ -247,11 +254,7 @@ TEST(OverlayLines, Table) {
     std::strcpy(sets.names[0], "anime");
     std::strcpy(sets.names[1], "film");
     sets.count = 2;
-    static ChapterTable chapters;
-    chapters.count = 3;
-    chapters.entries[0].position = 1;
-    chapters.entries[1].position = 10;
-    chapters.entries[2].position = 20;
+    static const ChapterTable chapters = chapter_table({1, 10, 20});
 
     for (const Case& c : cases) {
         OverlayInput in = pattern_input();
@@ -264,11 +267,7 @@ TEST(OverlayLines, Table) {
 }
 
 TEST(OverlayLines, ChapterNumberIsTheLastChapterStartedAtOrBeforeTheFrame) {
-    ChapterTable chapters;
-    chapters.count = 3;
-    chapters.entries[0].position = 0;
-    chapters.entries[1].position = 10;
-    chapters.entries[2].position = 20;
+    const ChapterTable chapters = chapter_table({0, 10, 20});
     OverlayInput in = pattern_input();
     in.chapters = &chapters;
     in.frame.flags |= kFlagChapter;
@@ -382,6 +381,11 @@ struct TestFrame {
     uint8_t& rgb(int x, int y, int ch) {
         const int bpp = type == PixelType::kRGB32 ? 4 : 3;
         return at(0, x * bpp + ch, height - 1 - y);
+    }
+    // The first byte of picture pixel (x, y) of a planar or an RGB frame.
+    uint8_t& first_byte(int x, int y) {
+        const bool rgb_type = type == PixelType::kRGB32 || type == PixelType::kRGB24;
+        return rgb_type ? rgb(x, y, 0) : at(0, x, y);
     }
     bool padding_intact() const {
         for (int p = 0; p < 3; ++p) {
@@ -682,17 +686,8 @@ TEST(Drawing, ExtremePositionsDrawNothingOutside) {
         draw_text(fr.view, -5, -3, "M");
         for (int y = 0; y < 20; ++y)
             for (int x = 0; x < 32; ++x) {
-                const int r = y + 3, j = x + 5;
-                if (r >= 16 || j >= glyph_width('M')) {
-                    if (t != PixelType::kYUY2) {
-                        EXPECT_EQ(
-                            fr.at(0,
-                                  x * (t == PixelType::kRGB32   ? 4
-                                       : t == PixelType::kRGB24 ? 3
-                                                                : 1),
-                                  t == PixelType::kRGB32 || t == PixelType::kRGB24 ? 19 - y : y),
-                            50);
-                    }
+                if (t != PixelType::kYUY2 && (y + 3 >= 16 || x + 5 >= glyph_width('M'))) {
+                    EXPECT_EQ(fr.first_byte(x, y), 50) << x << "," << y;
                 }
             }
         EXPECT_NE(fr.buf[0], before);
@@ -721,8 +716,7 @@ TEST(Drawing, OverlayLinesAreStackedAndTheLastOneCanFallOff) {
     // posy = height - 48, as the filter clamps it: the chapter line starts at the bottom edge
     // and is not drawn at all.
     OverlayInput in = pattern_input();
-    ChapterTable chapters;
-    chapters.count = 1;
+    const ChapterTable chapters = chapter_table({0});
     in.chapters = &chapters;
     in.frame.flags |= kFlagChapter;
     in.entry.alias = kAliasProject;

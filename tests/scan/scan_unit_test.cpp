@@ -35,6 +35,12 @@ Picture square(int w, int h, int x0, int y0, int size) {
     return p;
 }
 
+// A comb measure as "busiest combed blocks", to compare and show whole.
+std::string str(const CombMeasure& m) {
+    return std::to_string(m.busiest) + " " + std::to_string(m.combed) + " " +
+           std::to_string(m.blocks);
+}
+
 TEST(Comb, MeasuresOfWovenPictures) {
     const Picture a = square(64, 64, 16, 16, 24), moved = square(64, 64, 22, 16, 24);
     Picture ramp(64, 64);  // a smooth vertical gradient: whole in every weave
@@ -72,9 +78,7 @@ TEST(Comb, MeasuresOfWovenPictures) {
     for (const Case& c : cases) {
         std::vector<uint16_t> sums;
         const CombMeasure m = measureComb(c.w, 10, 4, scratch, &sums);
-        EXPECT_EQ(m.blocks, 7 * 7) << c.name;
-        EXPECT_EQ(m.busiest, c.busiest) << c.name;
-        EXPECT_EQ(m.combed, c.combed) << c.name;
+        EXPECT_EQ(str(m), str({c.busiest, c.combed, 7 * 7})) << c.name;
         EXPECT_EQ(*std::max_element(sums.begin(), sums.end()) > 0, c.excessive) << c.name;
     }
 }
@@ -202,9 +206,7 @@ TEST(Measures, FastKernelsMatchPortable) {
                 std::vector<uint16_t> fastSums = {3}, refSums = {3};  // appended to
                 const CombMeasure fast = measureComb(wv, comb, block, scratch, &fastSums);
                 const CombMeasure ref = portable::measureComb(wv, comb, block, scratch, &refSums);
-                EXPECT_EQ(fast.busiest, ref.busiest) << what;
-                EXPECT_EQ(fast.combed, ref.combed) << what;
-                EXPECT_EQ(fast.blocks, ref.blocks) << what;
+                EXPECT_EQ(str(fast), str(ref)) << what;
                 EXPECT_EQ(fastSums, refSums) << what;
                 EXPECT_EQ(fastSums.size(), size_t(ref.blocks) + 1) << what;
             }
@@ -244,12 +246,8 @@ TEST(Measures, FastKernelsMatchPortable) {
                 for (const FrameMeasures* m : {&fast, &ref}) {
                     const std::string of = what + " segment " + std::to_string(segment) + " case " +
                                            std::to_string(k) + (m == &fast ? " fast" : " portable");
-                    for (auto [got, want] :
-                         {std::pair{m->own, expected.own}, {m->cross, expected.cross}}) {
-                        EXPECT_EQ(got.busiest, want.busiest) << of;
-                        EXPECT_EQ(got.combed, want.combed) << of;
-                        EXPECT_EQ(got.blocks, want.blocks) << of;
-                    }
+                    EXPECT_EQ(str(m->own), str(expected.own)) << of;
+                    EXPECT_EQ(str(m->cross), str(expected.cross)) << of;
                     EXPECT_EQ(m->ownSums, expected.ownSums) << of;
                     EXPECT_EQ(m->crossSums, expected.crossSums) << of;
                     EXPECT_EQ(m->rowSums, expected.rowSums) << of;
@@ -262,14 +260,10 @@ TEST(Measures, FastKernelsMatchPortable) {
                 FrameMeasures later;
                 measureFrame(pair[1], comb, block, segment, scratch, later);
                 auto same = [](const FrameMeasures& a, const FrameMeasures& b) {
-                    auto eq = [](const CombMeasure& x, const CombMeasure& y) {
-                        return x.busiest == y.busiest && x.combed == y.combed &&
-                               x.blocks == y.blocks;
-                    };
-                    return eq(a.own, b.own) && eq(a.cross, b.cross) && a.ownSums == b.ownSums &&
-                           a.crossSums == b.crossSums && a.rowSums == b.rowSums &&
-                           a.secondSad == b.secondSad && a.nextFirstSad == b.nextFirstSad &&
-                           a.blocksX == b.blocksX;
+                    return str(a.own) == str(b.own) && str(a.cross) == str(b.cross) &&
+                           a.ownSums == b.ownSums && a.crossSums == b.crossSums &&
+                           a.rowSums == b.rowSums && a.secondSad == b.secondSad &&
+                           a.nextFirstSad == b.nextFirstSad && a.blocksX == b.blocksX;
                 };
                 for (auto measure : {&measureFrames, &portable::measureFrames}) {
                     CombScratch scratches[2];
@@ -320,6 +314,21 @@ std::string firsts(const std::vector<Marks>& marks) {
     std::string s;
     for (const Marks& m : marks) s += m.combed ? '1' : '0';
     return s;
+}
+
+// The first marks decided for `count` entries, each measure(busiest, combed, change) with no
+// pairing of its fields above another and its fields changed by `change`, then `edit(i, x)`.
+template <class Edit>
+std::string firstMarks(size_t count, int busiest, int combed, double change, Edit edit) {
+    std::vector<EntryMeasure> m;
+    for (size_t i = 0; i < count; ++i) {
+        EntryMeasure x = measure(busiest, combed, change);
+        x.overPrev = x.overNext = 0;
+        x.fieldChange = change;
+        edit(i, x);
+        m.push_back(x);
+    }
+    return firsts(decideMarks(m, Thresholds()));
 }
 
 // The first mark from how far each picture stands above the other pairings of its fields
@@ -508,18 +517,16 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
           {0, -1, 5}},
          "0011110000"},
     };
-    const Thresholds t;
     for (const Case& c : cases) {
-        std::vector<EntryMeasure> m;
-        for (const Entry& e : c.entries) {
-            EntryMeasure x = measure(e.busiest, e.combedBlocks, e.change);
+        auto entry = [&](size_t i, EntryMeasure& x) {
+            const Entry& e = c.entries[i];
+            x = measure(e.busiest, e.combedBlocks, e.change);
             x.overPrev = e.overPrev;
             x.overNext = e.overNext;
             x.detail = e.detail;
             x.fieldChange = e.fieldChange;
-            m.push_back(x);
-        }
-        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+        };
+        EXPECT_EQ(firstMarks(c.entries.size(), 0, 0, 0, entry), c.expect) << c.name;
     }
 }
 
@@ -527,97 +534,61 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
 // (every other entry above both beside it, in a long run) and film beside its pulldown (its
 // combed entries far above both beside them).
 TEST(Marks, FaintCombingUnderGrain) {
-    // cycle: the coherent comb of entries 0, 1, ... repeated; repeats: entries whose first field
-    // comes again two fields later (field change 0); entries: how many.
+    // cycle: the coherent comb of entries 0, 1, ... repeated; film: entries 4, 9, ... are
+    // repeats, whose first field comes again two fields later; expect: one mark an entry.
     struct Case {
         const char* name;
         std::vector<double> cycle;
-        std::vector<int> repeatsMod5;  // of every 5 entries (film: entries 4, 9, ...)
+        bool film;
         double change;
-        size_t entries;
-        const char* expect;
+        std::string expect;
         double repeatChange = 0;  // the field change of the repeats
         int combedBlocks = 0;     // of 100 in every picture (noise or grain over it)
-    } cases[] = {
-        {"30p", {1000, 2000}, {}, 10, 16, "0101010101010100"},
-        {"30p standing out by 1.2 times only", {1000, 1200}, {}, 10, 16, "0000000000000000"},
-        {"30p without motion", {1000, 3000}, {}, 0, 16, "0000000000000000"},
-        {"30p below the floor", {10, 60}, {}, 10, 16, "0000000000000000"},
+    };
+    // Film's combed entries, far above (9000) or not far enough (3000).
+    const std::vector<double> peaks = {1000, 9000, 1000, 1000, 9000, 1000, 9000, 1000, 1000, 9000};
+    const std::vector<double> bumps = {1000, 3000, 1000, 1000, 3000, 1000, 3000, 1000, 1000, 3000};
+    auto none = [](size_t entries) { return std::string(entries, '0'); };  // none marked
+    const Case cases[] = {
+        {"30p", {1000, 2000}, false, 10, "0101010101010100"},
+        {"30p standing out by 1.2 times only", {1000, 1200}, false, 10, none(16)},
+        {"30p without motion", {1000, 3000}, false, 0, none(16)},
+        {"30p below the floor", {10, 60}, false, 10, none(16)},
         // A run of five entries two apart is not enough, six are.
-        {"a run of five", {1000, 2000}, {}, 10, 11, "00000000000"},
-        {"a run of six", {1000, 2000}, {}, 10, 13, "0101010101010"},
+        {"a run of five", {1000, 2000}, false, 10, none(11)},
+        {"a run of six", {1000, 2000}, false, 10, "0101010101010"},
         // Film without its repeats seen: its combed entries alternate parity, no run.
-        {"film, no repeats seen",
-         {1000, 9000, 1000, 1000, 9000, 1000, 9000, 1000, 1000, 9000},
-         {},
-         10,
-         20,
-         "00000000000000000000"},
+        {"film, no repeats seen", peaks, false, 10, none(20)},
         // Film beside its pulldown: the entries far above both beside them.
-        {"film beside the pulldown",
-         {1000, 9000, 1000, 1000, 9000, 1000, 9000, 1000, 1000, 9000},
-         {4},
-         10,
-         20,
-         "00001010010100000000"},
-        {"film, not far enough above",
-         {1000, 3000, 1000, 1000, 3000, 1000, 3000, 1000, 1000, 3000},
-         {4},
-         10,
-         20,
-         "00000000000000000000"},
+        {"film beside the pulldown", peaks, true, 10, "00001010010100000000"},
+        {"film, not far enough above", bumps, true, 10, none(20)},
         // A lossy encode's pairings across frames (odd entries) stand above a frame's own by
         // its noise: not taken for 30p beside the pulldown.
-        {"coding noise beside the pulldown", {1000, 2000}, {4}, 10, 20, "00000000000000000000"},
+        {"coding noise beside the pulldown", {1000, 2000}, true, 10, none(20)},
         // ... nor where the encode hides the repeats (40 against 50: no repeat) but one field
         // in five still changes less than those beside it.
-        {"coding noise over film's cadence",
-         {1000, 2000},
-         {4},
-         10,
-         50,
-         "00000000000000000000000000000000000000000000000000",
-         40},
+        {"coding noise over film's cadence", {1000, 2000}, true, 10, none(50), 40},
         // 30p under noise everywhere, its weaves across frames only a little above the entries
         // beside them, entry after entry: all of them are combed over a stretch of 32 entries.
         {"30p under noise, faintly above",
          {1000, 1100},
-         {},
+         false,
          10,
-         40,
          "0101010101010101010101010101010101010100",
          0,
          80},
         // Not on a clean picture (a lossy encode alone lifts the weaves across frames) ...
-        {"30p faintly above, no noise",
-         {1000, 1100},
-         {},
-         10,
-         40,
-         "0000000000000000000000000000000000000000"},
+        {"30p faintly above, no noise", {1000, 1100}, false, 10, none(40)},
         // ... nor where film's repeated fields change less (40 against 50), five fields apart.
-        {"film's cadence under noise",
-         {1000, 1100},
-         {4},
-         10,
-         40,
-         "0000000000000000000000000000000000000000",
-         40,
-         80},
+        {"film's cadence under noise", {1000, 1100}, true, 10, none(40), 40, 80},
     };
-    const Thresholds t;
     for (const Case& c : cases) {
-        std::vector<EntryMeasure> m;
-        for (size_t i = 0; i < c.entries; ++i) {
-            EntryMeasure x = measure(0, c.combedBlocks, c.change);
-            x.overPrev = x.overNext = 0;
-            x.fieldChange = 50;
-            for (int r : c.repeatsMod5)
-                if (i % 5 == size_t(r)) x.fieldChange = c.repeatChange;
+        auto entry = [&](size_t i, EntryMeasure& x) {
+            x.fieldChange = c.film && i % 5 == 4 ? c.repeatChange : 50;
             x.coherent = c.cycle[i % c.cycle.size()];
-            m.push_back(x);
-        }
-        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+        };
+        EXPECT_EQ(firstMarks(c.expect.size(), 0, c.combedBlocks, c.change, entry), c.expect)
+            << c.name;
     }
 }
 
@@ -641,6 +612,9 @@ TEST(Marks, FieldOrderVote) {
     struct Weave {
         double own, here, there;  // mean excess: the frame's picture, the weave, the other weave
     };
+    // Ten frames that vote for the other order, then three for the one used.
+    std::vector<Weave> mostlyOther(10, {5, 30, 5});
+    mostlyOther.insert(mostlyOther.end(), 3, {5, 5, 30});
     struct Case {
         const char* name;
         std::vector<Weave> weaves;
@@ -654,23 +628,7 @@ TEST(Marks, FieldOrderVote) {
          false},
         {"film in the other order", std::vector<Weave>(12, {5, 30, 5}), 0, 12, true},
         {"too few to tell", std::vector<Weave>(9, {5, 30, 5}), 0, 9, false},
-        {"not far more often",
-         {{5, 30, 5},
-          {5, 30, 5},
-          {5, 30, 5},
-          {5, 30, 5},
-          {5, 30, 5},
-          {5, 30, 5},
-          {5, 30, 5},
-          {5, 30, 5},
-          {5, 30, 5},
-          {5, 30, 5},
-          {5, 5, 30},
-          {5, 5, 30},
-          {5, 5, 30}},
-         3,
-         10,
-         false},
+        {"not far more often", mostlyOther, 3, 10, false},
         {"a still picture", std::vector<Weave>(12, {40, 40, 40}), 0, 0, false},
         {"not measured", std::vector<Weave>(12, {5, 30, -1}), 0, 0, false},
     };
@@ -823,7 +781,7 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         int busiest;
         int dipEvery;
         double change;
-        const char* expect;
+        std::string expect;
         int at2 = -1;           // a second position with the same `over` and `busiest`
         bool textured = false;  // most blocks of every entry pass the block threshold
         double detail = 1;      // every entry's mean block excess
@@ -833,17 +791,18 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
     // The repeated fields are 4, 9, ...: entries 4, 6, 9, 11, ... weave a new frame's field
     // with the frame before, 5, 7, 8, 10, ... are whole. What an entry must stand above both
     // beside it by here: 150 + 16 x 1, and above one of them to be kept: 3 times that (498).
+    // Entry 0 (no pairing before it) and the weaves across frames combed, the whole ones clean;
+    // or, the entries at 0 (mod 5) kept, those too.
+    const std::string cadence = "100010100101001010010100101001010010100101001010";
+    const std::string kept = "100011100111001110011100111001110011100111001110";
     const Case cases[] = {
-        {"noise on whole weaves", 300, 0, 30, 1, 20,
-         "100010100101001010010100101001010010100101001010"},
-        {"just below the bound", 490, 0, 30, 1, 20,
-         "100010100101001010010100101001010010100101001010"},
+        {"noise on whole weaves", 300, 0, 30, 1, 20, cadence},
+        {"just below the bound", 490, 0, 30, 1, 20, cadence},
         {"on the weaves of a repeated field", 300, 3, 30, 1, 20,
          "000010100101001010010100101001010010100101001010"},
         // Far above a pairing beside it, or dense: an overlay or an edit, kept.
-        {"just above the bound", 510, 0, 30, 1, 20,
-         "100011100111001110011100111001110011100111001110"},
-        {"dense", 0, 0, 250, 1, 20, "100011100111001110011100111001110011100111001110"},
+        {"just above the bound", 510, 0, 30, 1, 20, kept},
+        {"dense", 0, 0, 250, 1, 20, kept},
         // Whole weaves on both sides stay combed (far above): the weave between them is not
         // taken for one across frames (30p beside film, its fields dipping by chance).
         {"between two that stay combed", 1000, 0, 30, 1, 20,
@@ -851,7 +810,7 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         // Weaves across frames without a combed pixel (4, 9, ...): whole, whatever the cadence.
         {"no combed pixel", 0, 4, 0, 1, 20, "000000100001000010000100001000010000100001000010"},
         // Fields that changed by no more than the noise: no new frame is marked.
-        {"no motion", 0, 0, 30, 1, 3, "000000000000000000000000000000000000000000000000"},
+        {"no motion", 0, 0, 30, 1, 3, std::string(48, '0')},
         // Dips in every other cycle: no cadence, as measured.
         {"chance dips", 300, 0, 30, 2, 20, "100001000010000100001000010000100001000010000100"},
         // Texture everywhere (line art, hatching) combs in a few pixels of every weave: the
@@ -859,15 +818,12 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         // fields dip clearly (below nine tenths of those beside them).
         {"texture everywhere", 300, 0, 30, 1, 20,
          "100000000000000000000000000000000000000000000000", -1, true, 1, 0.95},
-        {"texture everywhere, clear dips", 300, 0, 30, 1, 20,
-         "100010100101001010010100101001010010100101001010", -1, true},
+        {"texture everywhere, clear dips", 300, 0, 30, 1, 20, cadence, -1, true},
         // Fine texture (a mean block excess of 400: the bound is 3 x (150 + 16 x 20) = 1410):
         // a whole weave standing above the pairings beside it by up to five times that excess
         // is the texture; beyond it, an overlay or an edit.
-        {"fine texture", 1800, 0, 30, 1, 20, "100010100101001010010100101001010010100101001010", -1,
-         false, 400},
-        {"beyond fine texture", 2100, 0, 30, 1, 20,
-         "100011100111001110011100111001110011100111001110", -1, false, 400},
+        {"fine texture", 1800, 0, 30, 1, 20, cadence, -1, false, 400},
+        {"beyond fine texture", 2100, 0, 30, 1, 20, kept, -1, false, 400},
         // Where the weaves across frames stand far above (about 48 times what they must; so
         // does entry 1, before the cadence decides), a whole one may stand an eighth of that
         // (coding noise over sharp detail), not more.
@@ -876,20 +832,15 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         {"above an eighth of clear combing", 1200, 0, 30, 1, 20,
          "110011100111001110011100111001110011100111001110", -1, false, 1, 0.5, 8000},
     };
-    const Thresholds t;
     for (const Case& c : cases) {
-        const size_t n = 48;
-        std::vector<EntryMeasure> m;
-        for (size_t i = 0; i < n; ++i) {
+        auto entry = [&](size_t i, EntryMeasure& x) {
             const bool at = i % 5 == size_t(c.at) || int(i % 5) == c.at2;
-            EntryMeasure x = measure(at ? c.busiest : 30, c.textured ? 60 : 0, c.change);
+            x.comb.busiest = at ? c.busiest : 30;
             x.overPrev = x.overNext = at ? c.over : i % 5 == 1 || i % 5 == 4 ? c.combedOver : 0;
             x.detail = c.detail;
-            x.fieldChange = c.change;
             if (i % 5 == 4 && (i / 5) % size_t(c.dipEvery) == 0) x.fieldChange = c.change * c.dip;
-            m.push_back(x);
-        }
-        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+        };
+        EXPECT_EQ(firstMarks(48, 0, c.textured ? 60 : 0, c.change, entry), c.expect) << c.name;
     }
 }
 
@@ -910,18 +861,13 @@ TEST(Marks, CoherentCombInTextureEverywhere) {
         // Flat drawings: their pairings not textured, as they were judged before.
         {"pairings not textured", 900, 30, "11111111111111111111111111111110"},
     };
-    const Thresholds t;
     for (const Case& c : cases) {
-        std::vector<EntryMeasure> m;
-        for (size_t i = 0; i < 32; ++i) {
-            EntryMeasure x = measure(250, i % 2 ? c.acrossCombed : 60, 10);
-            x.overPrev = x.overNext = 0;
+        auto entry = [&](size_t i, EntryMeasure& x) {
+            x.comb.combed = i % 2 ? c.acrossCombed : 60;
             x.detail = 100;
-            x.fieldChange = 10;
             x.coherent = i % 2 ? 3000 : c.wholeCoherent;
-            m.push_back(x);
-        }
-        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+        };
+        EXPECT_EQ(firstMarks(32, 250, 0, 10, entry), c.expect) << c.name;
     }
 }
 
@@ -949,17 +895,12 @@ TEST(Marks, SparseCombingAlikeInEveryPairing) {
         // Noise over most blocks: a frame of 30p shows it alike in its own fields.
         {"noise everywhere", 100, 100, 20, false, "00000000000000000000000000000000", 60},
     };
-    const Thresholds t;
     for (const Case& c : cases) {
-        std::vector<EntryMeasure> m;
-        for (size_t i = 0; i < 32; ++i) {
-            EntryMeasure x = measure(16, c.combedBlocks, c.change);
-            x.overPrev = x.overNext = 0;
+        auto entry = [&](size_t i, EntryMeasure& x) {
             x.detail = i % 2 ? c.oddDetail : c.evenDetail;
-            x.fieldChange = c.repeats && i % 5 == 4 ? 0 : c.change;
-            m.push_back(x);
-        }
-        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+            if (c.repeats && i % 5 == 4) x.fieldChange = 0;
+        };
+        EXPECT_EQ(firstMarks(32, 16, c.combedBlocks, c.change, entry), c.expect) << c.name;
     }
 }
 
@@ -995,13 +936,8 @@ TEST(Marks, TheWeaveTheOtherWayRoundTellsFaint60i) {
         // rule for 30p under noise finds by their coherent comb: nothing more.
         {"30p", 2000, 10000, 4, {}, "01010101010101010101010101010100"},
     };
-    const Thresholds t;
     for (const Case& c : cases) {
-        std::vector<EntryMeasure> m;
-        for (size_t i = 0; i < 32; ++i) {
-            EntryMeasure x = measure(30, 0, 12);
-            x.overPrev = x.overNext = 0;
-            x.fieldChange = 12;
+        auto entry = [&](size_t i, EntryMeasure& x) {
             x.detail = i % 2 ? c.acrossDetail : 4;
             x.coherent = i % 2 ? 10000 : c.ownCoherent;
             if (i % 2) {
@@ -1009,8 +945,7 @@ TEST(Marks, TheWeaveTheOtherWayRoundTellsFaint60i) {
                     std::find(c.ordinary.begin(), c.ordinary.end(), i) != c.ordinary.end();
                 x.otherCoherent = ordinary ? 10000 : c.other;
             }
-            m.push_back(x);
-        }
-        EXPECT_EQ(firsts(decideMarks(m, t)), c.expect) << c.name;
+        };
+        EXPECT_EQ(firstMarks(32, 30, 0, 12, entry), c.expect) << c.name;
     }
 }
