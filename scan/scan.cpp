@@ -19,6 +19,12 @@
 #include <thread>
 #include <vector>
 
+#ifdef __linux__
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 namespace qexscan {
 
 std::string checkThresholds(const Thresholds& t) {
@@ -76,6 +82,16 @@ void planesOf(const VideoInfo& vi, Held& h) {
     h.luma = {h.own.data(), vi.width, vi.width, vi.height};
 }
 
+// The analysis workers give way to the decoding that feeds them: the decoder's threads work in
+// step on each picture, so any of them kept waiting for a core holds up the others; at the
+// lowest priority the workers take the time the decoder leaves. When they get none (other work
+// on the machine), the pushing thread runs their jobs (Scanner::waitFinished).
+void giveWay() {
+#ifdef __linux__
+    setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 19);  // this thread alone
+#endif
+}
+
 // The picture's hash, its luma rows taken as the measures read them when they are the hash's
 // first plane.
 struct Hashing {
@@ -126,10 +142,23 @@ class Scanner {
         Unit units[2];
         int count;
     };
+    // A job as its runner has it: the frames its units read (held here too, so that a runner
+    // that is late keeps them while the window moves on), and what it gives for each unit,
+    // published into the slots by the first runner to finish.
+    struct Run {
+        Job job{};
+        std::shared_ptr<const Held> frames[4];  // units[0].n - 1 .. units[0].n + 2
+        const Held* held(int64_t n) const { return frames[n - job.units[0].n + 1].get(); }
+        struct Result {
+            EntryMeasure entries[2];
+            FrameMeasures frame;
+            uint64_t hash = 0;
+        } results[2];
+    };
     // A frame held while the units that read it run, and the measures of unit n (entries 2n
-    // and 2n + 1), which the worker that ran it leaves here.
+    // and 2n + 1), once published.
     struct Slot {
-        Held held;
+        std::shared_ptr<const Held> held;
         EntryMeasure entries[2];
         // Of frame n: its own picture (entry 2n) and its weave with frame n + 1 (entry 2n + 1),
         // whose block excess (ownSums, crossSums) includes the chroma planes when they are
@@ -140,12 +169,20 @@ class Scanner {
         bool done = false;
     };
 
-    void worker();
-    void run(const Job& job, CombScratch* scratch);
-    // The rest of unit u once its frame is measured: the hash, chroma, the measures of its own.
-    void finishUnit(const Unit& u, Hashing& hashing, CombScratch& scratch);
+    // `low`: the worker gives way to the decoding (giveWay), and leaves once hurried_.
+    void worker(bool low);
+    // Takes `job` to run into `r` (under mu_): the frames its units read.
+    void take(const Job& job, Run& r);
+    // Runs r.job and publishes what it gives, unless another runner did so first.
+    void runJob(Run& r, CombScratch* scratch);
+    void run(Run& r, CombScratch* scratch);
+    // The rest of the i-th unit of r once its frame is measured: the hash, chroma, the measures
+    // of its own.
+    void finishUnit(Run& r, int i, Hashing& hashing, CombScratch& scratch);
+    // Waits (holding `lock` on mu_) until units up to `upto` are all done or the analysis
+    // failed, running queued jobs on this thread meanwhile.
+    void waitFinished(std::unique_lock<std::mutex>& lock, int64_t upto);
     Slot& slot(int64_t n) { return window_[size_t(n % int64_t(window_.size()))]; }
-    const Held& held(int64_t n) const { return window_[size_t(n % int64_t(window_.size()))].held; }
     // Submits unit u, paired with the one held before it, or held to be paired with the next
     // (unless `last`).
     void submit(const Unit& u, bool last = false);
@@ -175,6 +212,11 @@ class Scanner {
     std::mutex mu_;
     std::condition_variable work_cv_, done_cv_;
     std::deque<Job> queue_;
+    std::vector<Job> running_;   // jobs the workers are running
+    int64_t rerun_ = -1;         // the first unit of the job last run again by the pushing thread
+    bool hurried_ = false;       // workers at the normal priority replace those that give way
+    CombScratch ownScratch_[2];  // the pushing thread's, when it runs jobs
+    Run ownRun_;
     std::optional<Unit> held_;  // a unit waiting for the next to be paired with (pushing thread)
     int64_t finished_ = 0;      // units 0 .. finished_ - 1 are all done
     bool drained_ = false;      // the last unit is submitted
@@ -185,18 +227,27 @@ class Scanner {
     std::chrono::steady_clock::time_point start_, shown_;
 };
 
-void Scanner::run(const Job& job, CombScratch* scratch) {
+void Scanner::take(const Job& job, Run& r) {
+    r.job = job;
+    const int64_t n0 = job.units[0].n;
+    const int64_t last = job.units[job.count - 1].n + (job.units[job.count - 1].hasNext ? 1 : 0);
+    for (int64_t k = n0 - 1; k <= n0 + 2; ++k)
+        r.frames[k - n0 + 1] = k >= 0 && k <= last ? slot(k).held : nullptr;
+}
+
+void Scanner::run(Run& r, CombScratch* scratch) {
     const Thresholds& t = opt_.thresholds;
+    const Job& job = r.job;
     FrameRows rows[2];
     Hashing hashing[2];
     FrameMeasures* measures[2];
     for (int i = 0; i < job.count; ++i) {
         const Unit& u = job.units[i];
         const int64_t n = u.n;
-        const Held& cur = held(n);
-        const Held* next = u.hasNext ? &held(n + 1) : nullptr;
-        measures[i] = &slot(n).frame;
-        rows[i] = FrameRows{cur.luma, n >= 1 ? &held(n - 1).luma : nullptr,
+        const Held& cur = *r.held(n);
+        const Held* next = u.hasNext ? r.held(n + 1) : nullptr;
+        measures[i] = &r.results[i].frame;
+        rows[i] = FrameRows{cur.luma, n >= 1 ? &r.held(n - 1)->luma : nullptr,
                             next ? &next->luma : nullptr, tff_};
         hashing[i].pending = cur.hash.get();
         const qexhost::PendingHash::Rows* first = cur.hash ? &cur.hash->planes[0] : nullptr;
@@ -212,24 +263,24 @@ void Scanner::run(const Job& job, CombScratch* scratch) {
         }
     }
     measureFrames(rows, job.count, t.comb, t.block, kCoherentBlock, scratch, measures);
-    for (int i = 0; i < job.count; ++i) finishUnit(job.units[i], hashing[i], scratch[0]);
+    for (int i = 0; i < job.count; ++i) finishUnit(r, i, hashing[i], scratch[0]);
 }
 
-void Scanner::finishUnit(const Unit& u, Hashing& hashing, CombScratch& scratch) {
+void Scanner::finishUnit(Run& r, int i, Hashing& hashing, CombScratch& scratch) {
     const Thresholds& t = opt_.thresholds;
+    const Unit& u = r.job.units[i];
     const int64_t n = u.n;
-    Slot& sl = slot(n);
-    EntryMeasure* out = sl.entries;
+    Run::Result& res = r.results[i];
+    EntryMeasure* out = res.entries;
     out[0] = out[1] = EntryMeasure{};
-    sl.hasNext = u.hasNext;
-    const Held& cur = held(n);
-    const Held* next = u.hasNext ? &held(n + 1) : nullptr;
-    FrameMeasures& m = sl.frame;
+    const Held& cur = *r.held(n);
+    const Held* next = u.hasNext ? r.held(n + 1) : nullptr;
+    FrameMeasures& m = res.frame;
     if (cur.hash) {
-        qexhost::PendingHash& p = *cur.hash;
+        const qexhost::PendingHash& p = *cur.hash;
         for (int k = 0; k < p.plane_count; ++k)
             qexhost::add_rows(hashing.hash, p, k, k == 0 ? hashing.rows : 0, p.planes[k].count);
-        p.value = hashing.hash.value();
+        res.hash = hashing.hash.value();
     }
     // The chroma planes of the even rows of `top` woven with the odd rows of `bottom`.
     auto chroma = [&](CombMeasure& c, const Held& top, const Held& bottom,
@@ -258,32 +309,102 @@ void Scanner::finishUnit(const Unit& u, Hashing& hashing, CombScratch& scratch) 
     }
 }
 
-void Scanner::worker() {
+void Scanner::worker(bool low) {
+    if (low) giveWay();
     CombScratch scratch[2];
+    Run r;
     for (;;) {
-        Job job;
         {
             std::unique_lock lock(mu_);
-            work_cv_.wait(lock, [&] { return stop_ || !queue_.empty(); });
-            if (queue_.empty()) return;
-            job = queue_.front();
+            work_cv_.wait(lock, [&] { return stop_ || !queue_.empty() || (low && hurried_); });
+            if (queue_.empty() || (low && hurried_)) return;
+            take(queue_.front(), r);
+            running_.push_back(queue_.front());
             queue_.pop_front();
         }
-        try {
-            run(job, scratch);
-        } catch (...) {
-            std::lock_guard lock(mu_);
-            if (!failure_) failure_ = std::current_exception();
-        }
-        {
-            std::lock_guard lock(mu_);
-            for (int i = 0; i < job.count; ++i) slot(job.units[i].n).done = true;
-            while (finished_ < pushed_ && slot(finished_).done) {
-                slot(finished_).done = false;
-                ++finished_;
+        if (opt_.workerDelay) opt_.workerDelay();
+        runJob(r, scratch);
+    }
+}
+
+void Scanner::runJob(Run& r, CombScratch* scratch) {
+    std::exception_ptr failed;
+    try {
+        run(r, scratch);
+    } catch (...) {
+        failed = std::current_exception();
+    }
+    {
+        std::lock_guard lock(mu_);
+        const Job& job = r.job;
+        // The job leaves running_ when either of its runs ends.
+        const auto mine = std::find_if(running_.begin(), running_.end(), [&](const Job& j) {
+            return j.units[0].n == job.units[0].n;
+        });
+        if (mine != running_.end()) running_.erase(mine);
+        // The units another runner finished first (or that failed) are left as they are.
+        for (int i = 0; i < job.count; ++i) {
+            const int64_t n = job.units[i].n;
+            Slot& sl = slot(n);
+            if (n < finished_ || sl.done) continue;
+            if (failed) {
+                if (!failure_) failure_ = failed;
+                continue;
             }
+            Run::Result& res = r.results[i];
+            sl.entries[0] = res.entries[0];
+            sl.entries[1] = res.entries[1];
+            std::swap(sl.frame, res.frame);
+            sl.hasNext = job.units[i].hasNext;
+            if (const Held& cur = *r.held(n); cur.hash) cur.hash->value = res.hash;
+            sl.done = true;
         }
-        done_cv_.notify_all();
+        while (finished_ < pushed_ && slot(finished_).done) {
+            slot(finished_).done = false;
+            ++finished_;
+        }
+    }
+    for (auto& f : r.frames) f.reset();
+    done_cv_.notify_all();
+}
+
+void Scanner::waitFinished(std::unique_lock<std::mutex>& lock, int64_t upto) {
+    while (!failure_ && finished_ < upto) {
+        // A job no worker has taken yet is run here.
+        if (!queue_.empty()) {
+            take(queue_.front(), ownRun_);
+            queue_.pop_front();
+            lock.unlock();
+            runJob(ownRun_, ownScratch_);
+            lock.lock();
+            continue;
+        }
+        // The oldest unit is a worker's: when it is not done in a while, the worker is starved
+        // of processor time (by other work on the machine, as the workers give way to it), and
+        // the job is run here too.
+        if (done_cv_.wait_for(lock, std::chrono::milliseconds(opt_.patience)) ==
+            std::cv_status::no_timeout)
+            continue;
+        if (failure_ || finished_ >= upto) continue;
+        const auto late = std::find_if(running_.begin(), running_.end(), [&](const Job& j) {
+            return j.units[0].n <= finished_ && finished_ <= j.units[j.count - 1].n;
+        });
+        if (late == running_.end() || late->units[0].n == rerun_) {
+            done_cv_.wait(lock);  // run here already: the first to finish publishes it
+            continue;
+        }
+        rerun_ = late->units[0].n;
+        // Workers starved so are replaced by as many at the normal priority.
+        if (!hurried_) {
+            hurried_ = true;
+            work_cv_.notify_all();
+            const size_t low = pool_.size();
+            for (size_t i = 0; i < low; ++i) pool_.emplace_back([this] { worker(false); });
+        }
+        take(*late, ownRun_);
+        lock.unlock();
+        runJob(ownRun_, ownScratch_);
+        lock.lock();
     }
 }
 
@@ -316,6 +437,7 @@ std::string Scanner::begin(const VideoInfo& vi, bool tff, int64_t total, bool me
         return "the picture is too small to analyse (" + std::to_string(vi_.width) + "x" +
                std::to_string(vi_.height) + ")";
     if (std::string why = checkThresholds(opt_.thresholds); !why.empty()) return why;
+    if (opt_.patience < 0) return "the patience must be 0 ms or more";
     tff_ = tff;
     measureOther_ = measureOther;
     total_ = total;
@@ -324,7 +446,7 @@ std::string Scanner::begin(const VideoInfo& vi, bool tff, int64_t total, bool me
     window_.resize(size_t(2 * threads + 4));
     if (total > 0) measures_.reserve(size_t(2 * total));
     start_ = shown_ = std::chrono::steady_clock::now();
-    for (int i = 0; i < threads; ++i) pool_.emplace_back([this] { worker(); });
+    for (int i = 0; i < threads; ++i) pool_.emplace_back([this] { worker(true); });
     return {};
 }
 
@@ -408,7 +530,7 @@ void Scanner::push(int64_t n, PVideoFrame frame, double fraction,
     {
         // Frame n takes the slot of frame n - W, which units up to n - W + 1 read.
         std::unique_lock lock(mu_);
-        done_cv_.wait(lock, [&] { return failure_ || finished_ >= n - W + 2; });
+        waitFinished(lock, n - W + 2);
         if (failure_) {
             lock.unlock();
             rethrow();
@@ -416,9 +538,9 @@ void Scanner::push(int64_t n, PVideoFrame frame, double fraction,
         fin = finished_;
     }
     collect(fin);
-    for (; released_ <= fin - 2 && released_ < n; ++released_) slot(released_).held = Held{};
-    Held& h = slot(n).held;
-    h = Held{};
+    for (; released_ <= fin - 2 && released_ < n; ++released_) slot(released_).held.reset();
+    auto held = std::make_shared<Held>();
+    Held& h = *held;
     h.frame = std::move(frame);
     h.hash = std::move(hash);
     if (!h.frame) throw std::runtime_error("a filter gave no frame");
@@ -428,6 +550,7 @@ void Scanner::push(int64_t n, PVideoFrame frame, double fraction,
     planesOf(vi_, h);
     {
         std::lock_guard lock(mu_);
+        slot(n).held = std::move(held);
         pushed_ = n + 1;
     }
     if (n >= 1) submit(Unit{n - 1, true});
@@ -440,7 +563,7 @@ void Scanner::drain() {
     submit(Unit{pushed_ - 1, false}, true);
     {
         std::unique_lock lock(mu_);
-        done_cv_.wait(lock, [&] { return failure_ || finished_ == pushed_; });
+        waitFinished(lock, pushed_);
     }
     rethrow();
 }
@@ -473,7 +596,7 @@ void Scanner::stopWorkers() {
     work_cv_.notify_all();
     for (auto& t : pool_) t.join();
     pool_.clear();
-    for (auto& s : window_) s.held = Held{};
+    for (auto& s : window_) s.held.reset();
 }
 
 // Frames of a clip, requested in order on this thread, into a scanner.

@@ -54,6 +54,12 @@ struct ScanOptions {
     bool chroma = false;
     FieldOrder order = FieldOrder::kAuto;
     Thresholds thresholds;
+    // How long the thread that reads the frames waits for a worker's job before it runs the
+    // job itself (the workers give way to other work and may get no processor time), in
+    // milliseconds: many times what a job takes on a worker that runs.
+    int patience = 50;
+    // Called on a worker before each job it runs (tests make the workers late with it).
+    std::function<void()> workerDelay;
 };
 
 struct Progress {
