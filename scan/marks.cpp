@@ -13,13 +13,29 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     };
     // The entries k whose first field comes again two fields later (entries k and k + 1 are
     // the two weaves of a repeated field), ascending: field k + 2 changed by no more than the
-    // noise level, or by less than half of what the fields beside it changed (coding noise).
+    // noise level, or by less than half of what the fields beside it changed (coding noise), or
+    // dipped below both of them in film's cadence (see cadenceDip).
     std::vector<size_t> repeats;
     std::vector<char> repeat(n, 0);  // by field
+    // A field that dips below both fields beside it by a clear margin (kVideoDip), in a run of
+    // three such fields five apart (film's cadence beyond chance): film's repeated fields where
+    // a lossy encode's noise over fine detail changes them by nearly as much as a new field.
+    auto dipsClearly = [&](size_t f) {
+        if (f < 2 || f + 1 >= n) return false;
+        const double c = entries[f].fieldChange;
+        return c >= 0 &&
+               c < kVideoDip * std::min(entries[f - 1].fieldChange, entries[f + 1].fieldChange);
+    };
+    auto cadenceDip = [&](size_t f) {
+        if (!dipsClearly(f)) return false;
+        const bool before = f >= 5 && dipsClearly(f - 5), after = dipsClearly(f + 5);
+        return (before && after) || (before && f >= 10 && dipsClearly(f - 10)) ||
+               (after && dipsClearly(f + 10));
+    };
     for (size_t f = 2; f + 1 < n; ++f) {
         const double c = entries[f].fieldChange;
         const double beside = std::min(entries[f - 1].fieldChange, entries[f + 1].fieldChange);
-        if (c >= 0 && (c <= t.noise || (beside >= 0 && 2 * c < beside))) {
+        if (c >= 0 && (c <= t.noise || (beside >= 0 && 2 * c < beside) || cadenceDip(f))) {
             repeats.push_back(f - 2);
             repeat[f] = 1;
         }

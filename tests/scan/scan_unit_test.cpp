@@ -345,12 +345,15 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
     // A cycle of pictures in texture, each pairing above the others somewhere; entries 3 and
     // 8 are the weaves of fields that changed by `repeated` (the others by 50), and `blocks`
     // of 100 blocks of each are combed.
-    auto textureCycle = [](double repeated, int blocks) {
+    // With `cycles` of 3, five entries more and a third such field (entry 13).
+    auto textureCycle = [](double repeated, int blocks, int cycles = 2) {
         std::vector<Entry> v = {{-1, 0},      {0, 0},    {0, 7000}, {7200, 7000}, {7100, 7300},
-                                {7000, 7000}, {7200, 0}, {0, 0},    {0, 0},       {0, -1}};
+                                {7000, 7000}, {7200, 0}, {0, 0},    {0, 0},       {0, 0}};
+        v.resize(size_t(5 * cycles), Entry{0, 0});
+        v.back().overNext = -1;
         for (size_t k = 0; k < v.size(); ++k) {
             v[k].detail = 400;
-            v[k].fieldChange = k == 3 || k == 8 ? repeated : 50;
+            v[k].fieldChange = k % 5 == 3 ? repeated : 50;
             v[k].combedBlocks = blocks;
         }
         return v;
@@ -481,8 +484,14 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
         // Repeated fields under coding noise: changed by less than half of the fields beside
         // them (20 against 50) ...
         {"texture in a lossy encode of film", textureCycle(20, 80), "0000000000"},
-        // ... but not by more (30 against 50: motion).
+        // ... but not by more (30 against 50: motion) ...
         {"texture, fields all changed", textureCycle(30, 80), "0011111000"},
+        // ... unless three such fields five apart dip below nine tenths of the fields beside
+        // them (film's cadence, its repeated fields changed by a lossy encode's noise over
+        // fine detail nearly as much as new ones) ...
+        {"texture in a lossy encode, cadence of three", textureCycle(30, 80, 3), "000000000000000"},
+        // ... and not where they dip less.
+        {"texture, shallow dips in three cycles", textureCycle(46, 80, 3), "001111100000000"},
         // Combing in a few blocks (a caption band over film) is no texture: nothing taken off.
         {"a band over film", textureCycle(0, 10), "0011111000"},
         // Sparse texture (no block dense) is texture too.
