@@ -212,7 +212,10 @@ class Scanner {
     std::mutex mu_;
     std::condition_variable work_cv_, done_cv_;
     std::deque<Job> queue_;
-    std::vector<Job> running_;   // jobs the workers are running
+    std::vector<Job> running_;  // jobs the workers are running
+    // The frames runners let go of, released by the pushing thread: a frame's count of holders
+    // is not shared between threads, so only the thread that pushes it may let the last go.
+    std::vector<std::shared_ptr<const Held>> dropped_;
     int64_t rerun_ = -1;         // the first unit of the job last run again by the pushing thread
     bool hurried_ = false;       // workers at the normal priority replace those that give way
     CombScratch ownScratch_[2];  // the pushing thread's, when it runs jobs
@@ -363,8 +366,9 @@ void Scanner::runJob(Run& r, CombScratch* scratch) {
             slot(finished_).done = false;
             ++finished_;
         }
+        for (auto& f : r.frames)
+            if (f) dropped_.push_back(std::move(f));
     }
-    for (auto& f : r.frames) f.reset();
     done_cv_.notify_all();
 }
 
@@ -527,10 +531,12 @@ void Scanner::push(int64_t n, PVideoFrame frame, double fraction,
     if (n != pushed_ || drained_) throw std::runtime_error("frames out of order");
     const int64_t W = int64_t(window_.size());
     int64_t fin;
+    std::vector<std::shared_ptr<const Held>> dropped;  // let go of here, on leaving
     {
         // Frame n takes the slot of frame n - W, which units up to n - W + 1 read.
         std::unique_lock lock(mu_);
         waitFinished(lock, n - W + 2);
+        dropped.swap(dropped_);
         if (failure_) {
             lock.unlock();
             rethrow();
@@ -596,6 +602,7 @@ void Scanner::stopWorkers() {
     work_cv_.notify_all();
     for (auto& t : pool_) t.join();
     pool_.clear();
+    dropped_.clear();
     for (auto& s : window_) s.held.reset();
 }
 
