@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 namespace qexscan {
 
@@ -234,16 +235,19 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         return count >= kFilmCombed && wholeMost <= bound ? std::max(kFilmNoise, bound)
                                                           : kFilmNoise;
     };
-    for (size_t i = 2; i + 1 < n; ++i) {
+    for (size_t i = 0; i + 1 < n; ++i) {
         const int r = cadence[i].phase;
         if (r < 0) continue;
         const size_t offset = (i + 10 - size_t(r)) % 5;
-        // The repeated field of the entry's own cycle (a combed weave's new field is i + 1).
-        const size_t repeated = offset == 0   ? i
-                                : offset == 2 ? i - 2
-                                : offset == 1 ? i - 1
-                                : offset == 3 ? i + 2
-                                              : i + 1;
+        // The repeated field of the entry's own cycle (a combed weave's new field is i + 1);
+        // in a clip that starts within a cycle, before the first field: then the next cycle's
+        // (the clip's first entries show film as whole pictures as the rest do).
+        const ptrdiff_t own = ptrdiff_t(i) + (offset == 0   ? 0
+                                              : offset == 2 ? -2
+                                              : offset == 1 ? -1
+                                              : offset == 3 ? 2
+                                                            : 1);
+        const size_t repeated = size_t(own < 0 ? own + 5 : own);
         // The repeated fields of the cycles before and after it; at the clip's first and last
         // cycles, where one side has none, the two cycles on the other side.
         size_t a = repeated - 5, b = repeated + 5;
@@ -265,10 +269,10 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         } else if (entries[i].comb.busiest <= t.absolute &&
                    (standing[i] <= filmNoise(i, size_t(r)) ||
                     mostAbove[i] <=
-                        kFilmTexture * std::min({entries[i - 1].detail, entries[i].detail,
-                                                 entries[i + 1].detail}))) {
+                        kFilmTexture * std::min({entries[i > 0 ? i - 1 : i].detail,
+                                                 entries[i].detail, entries[i + 1].detail}))) {
             film[i] = 0;
-        } else if (deep && repeat[repeated] && blockAlike(i) && entries[i].coherent >= 0) {
+        } else if (i > 0 && deep && repeat[repeated] && blockAlike(i) && entries[i].coherent >= 0) {
             // Texture at the finest scale combs a whole picture densely and above the weaves
             // across frames in many blocks; where the cadence is beyond chance and the cycle's
             // field a real repeat, its coherent comb far below that of the weaves across frames

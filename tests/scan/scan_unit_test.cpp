@@ -800,24 +800,24 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
     // The repeated fields are 4, 9, ...: entries 4, 6, 9, 11, ... weave a new frame's field
     // with the frame before, 5, 7, 8, 10, ... are whole. What an entry must stand above both
     // beside it by here: 150 + 16 x 1, and above one of them to be kept: 3 times that (498).
-    // Entry 0 (no pairing before it) and the weaves across frames combed, the whole ones clean;
-    // or, the entries at 0 (mod 5) kept, those too.
-    const std::string cadence = "100010100101001010010100101001010010100101001010";
-    const std::string kept = "100011100111001110011100111001110011100111001110";
+    // The weaves across frames combed, the whole ones clean, from the clip's first entry (its
+    // repeated field would be field -1); or, the entries at 0 (mod 5) kept, those too.
+    const std::string cadence = "010010100101001010010100101001010010100101001010";
+    const std::string kept = "110011100111001110011100111001110011100111001110";
     const Case cases[] = {
         {"noise on whole weaves", 300, 0, 30, 1, 20, cadence},
         {"just below the bound", 490, 0, 30, 1, 20, cadence},
         {"on the weaves of a repeated field", 300, 3, 30, 1, 20,
-         "000010100101001010010100101001010010100101001010"},
+         "010010100101001010010100101001010010100101001010"},
         // Far above a pairing beside it, or dense: an overlay or an edit, kept.
         {"just above the bound", 510, 0, 30, 1, 20, kept},
         {"dense", 0, 0, 250, 1, 20, kept},
         // Whole weaves on both sides stay combed (far above): the weave between them is not
         // taken for one across frames (30p beside film, its fields dipping by chance).
         {"between two that stay combed", 1000, 0, 30, 1, 20,
-         "100101101011010110101101011010110101101011010110", 3},
+         "110101101011010110101101011010110101101011010110", 3},
         // Weaves across frames without a combed pixel (4, 9, ...): whole, whatever the cadence.
-        {"no combed pixel", 0, 4, 0, 1, 20, "000000100001000010000100001000010000100001000010"},
+        {"no combed pixel", 0, 4, 0, 1, 20, "010000100001000010000100001000010000100001000010"},
         // Fields that changed by no more than the noise: no new frame is marked.
         {"no motion", 0, 0, 30, 1, 3, std::string(48, '0')},
         // Dips in every other cycle: no cadence, as measured.
@@ -825,8 +825,7 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         // Texture everywhere (line art, hatching) combs in a few pixels of every weave: the
         // cadence makes no weave combed there, it only keeps whole ones whole, unless its
         // fields dip clearly (below nine tenths of those beside them).
-        {"texture everywhere", 300, 0, 30, 1, 20,
-         "100000000000000000000000000000000000000000000000", -1, true, 1, 0.95},
+        {"texture everywhere", 300, 0, 30, 1, 20, std::string(48, '0'), -1, true, 1, 0.95},
         {"texture everywhere, clear dips", 300, 0, 30, 1, 20, cadence, -1, true},
         // Fine texture (a mean block excess of 400: the bound is 3 x (150 + 16 x 20) = 1410):
         // a whole weave standing above the pairings beside it by up to five times that excess
@@ -898,7 +897,7 @@ TEST(Marks, SparseCombingAlikeInEveryPairing) {
         {"pairings a third apart", 100, 130, 20, false, "00000000000000000000000000000000"},
         {"30p: its frames whole", 5, 100, 20, false, "00000000000000000000000000000000"},
         // Film: only the weaves across frames its cadence shows.
-        {"film's repeated fields", 100, 100, 20, true, "00001010010100101001010010100100"},
+        {"film's repeated fields", 100, 100, 20, true, "01001010010100101001010010100100"},
         {"a still picture", 100, 100, 3, false, "00000000000000000000000000000000"},
         {"below the floor", 25, 25, 20, false, "00000000000000000000000000000000"},
         // Noise over most blocks: a frame of 30p shows it alike in its own fields.
