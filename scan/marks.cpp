@@ -235,6 +235,18 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         return count >= kFilmCombed && wholeMost <= bound ? std::max(kFilmNoise, bound)
                                                           : kFilmNoise;
     };
+    // Texture at the finest scale combs a whole picture densely and above the weaves across
+    // frames in many blocks; where the cadence is beyond chance and the cycle's field a real
+    // repeat, a coherent comb of weave j far below that of the weaves across frames beside it
+    // (at offset 3 the one before, at 4 the one after, at 1 both) says whole, its mean block
+    // excess alike theirs. (Those weaves textured: flat drawings' whole pictures hold a
+    // coherent comb of their own, above that of a weave across frames.)
+    auto coherentlyWhole = [&](size_t j, size_t offset) {
+        if (j < 1 || j + 1 >= n || !blockAlike(j) || entries[j].coherent < 0) return false;
+        const double c = kCoherentWhole * entries[j].coherent;
+        auto below = [&](const EntryMeasure& x) { return textured(x) && c < x.coherent; };
+        return (offset == 4 || below(entries[j - 1])) && (offset == 3 || below(entries[j + 1]));
+    };
     for (size_t i = 0; i + 1 < n; ++i) {
         const int r = cadence[i].phase;
         if (r < 0) continue;
@@ -272,16 +284,17 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
                         kFilmTexture * std::min({entries[i > 0 ? i - 1 : i].detail,
                                                  entries[i].detail, entries[i + 1].detail}))) {
             film[i] = 0;
-        } else if (i > 0 && deep && repeat[repeated] && blockAlike(i) && entries[i].coherent >= 0) {
-            // Texture at the finest scale combs a whole picture densely and above the weaves
-            // across frames in many blocks; where the cadence is beyond chance and the cycle's
-            // field a real repeat, its coherent comb far below that of the weaves across frames
-            // beside it (at offset 3 the one before, at 4 the one after, at 1 both) says whole.
-            // (Those weaves textured: flat drawings' whole pictures hold a coherent comb of
-            // their own, above that of a weave across frames.)
-            const double c = kCoherentWhole * entries[i].coherent;
-            auto below = [&](const EntryMeasure& x) { return textured(x) && c < x.coherent; };
-            if ((offset == 4 || below(entries[i - 1])) && (offset == 3 || below(entries[i + 1])))
+        } else if (i > 0 && deep && repeat[repeated] && blockAlike(i)) {
+            // A lossy interlaced encode codes each frame's two fields together and blends them
+            // where they differ, so that a whole weave whose fields lie in two frames (odd
+            // entries) that film's motion combs takes a share of their difference: its coherent
+            // comb rises to theirs and above, where a frame's own weave keeps what it had. The
+            // same place of the cycles before and after it (five entries apart) lies in one
+            // frame: where both are whole by their coherent comb, so is this one.
+            if (coherentlyWhole(i, offset) ||
+                (i % 2 == 1 && i >= 5 && repeated >= 5 && repeated + 5 < n &&
+                 repeat[repeated - 5] && repeat[repeated + 5] && coherentlyWhole(i - 5, offset) &&
+                 coherentlyWhole(i + 5, offset)))
                 film[i] = 0;
         }
     }

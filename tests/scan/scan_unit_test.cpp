@@ -796,6 +796,9 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         double detail = 1;      // every entry's mean block excess
         double dip = 0.5;       // what the dipping fields change, against the others
         int combedOver = 0;     // how far the weaves across frames (4, 6, 9, ...) stand above
+        // The coherent comb of the whole weaves at `at` (mod 5), odd and even entries; the
+        // weaves across frames 3000, the other whole ones 900 (-1: not measured).
+        double oddCoherent = -1, evenCoherent = -1;
     };
     // The repeated fields are 4, 9, ...: entries 4, 6, 9, 11, ... weave a new frame's field
     // with the frame before, 5, 7, 8, 10, ... are whole. What an entry must stand above both
@@ -839,6 +842,18 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
          "110010100101001010010100101001010010100101001010", -1, false, 1, 0.5, 8000},
         {"above an eighth of clear combing", 1200, 0, 30, 1, 20,
          "110011100111001110011100111001110011100111001110", -1, false, 1, 0.5, 8000},
+        // Texture at the finest scale, dense: whole by a coherent comb far below the weaves
+        // across frames beside it. An encode that codes each frame's fields together lifts
+        // it where the weave's fields lie in two frames (odd entries): whole where the same
+        // place of the cycles before and after is (not so entries 5 and 45, with no cycle on
+        // one side), not where it is lifted there too.
+        // (Entry 0, dense, has no weave before it to be judged against.)
+        {"dense texture, whole by its coherent comb", 0, 0, 250, 1, 20,
+         "110010100101001010010100101001010010100101001010", -1, true, 1, 0.5, 0, 900, 900},
+        {"dense texture, lifted in frames coded apart", 0, 0, 250, 1, 20,
+         "110011100101001010010100101001010010100101001110", -1, true, 1, 0.5, 0, 5000, 900},
+        {"dense texture, lifted in every cycle", 0, 0, 250, 1, 20, kept, -1, true, 1, 0.5, 0, 5000,
+         5000},
     };
     for (const Case& c : cases) {
         auto entry = [&](size_t i, EntryMeasure& x) {
@@ -847,6 +862,10 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
             x.overPrev = x.overNext = at ? c.over : i % 5 == 1 || i % 5 == 4 ? c.combedOver : 0;
             x.detail = c.detail;
             if (i % 5 == 4 && (i / 5) % size_t(c.dipEvery) == 0) x.fieldChange = c.change * c.dip;
+            if (c.oddCoherent >= 0)
+                x.coherent = i % 5 == 1 || i % 5 == 4 ? 3000
+                             : at                     ? (i % 2 ? c.oddCoherent : c.evenCoherent)
+                                                      : 900;
         };
         EXPECT_EQ(firstMarks(48, 0, c.textured ? 60 : 0, c.change, entry), c.expect) << c.name;
     }
