@@ -148,16 +148,17 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // pass for an interlaced band (so the picture is not taken as cleaner than the combed frame
     // beside it). What tells the noise from combing is the coherent comb: the noise cancels in
     // its block sums, motion does not. A picture combed only by standing above its pairings,
-    // with one pairing beside it far more combed (a mean block excess above 1 / kWholeShare
-    // times its own and a coherent comb above kCoherentWhole times its own) and the other not
-    // combed, is whole when its coherent comb is at most kCoherentPeak times that other
-    // pairing's: nothing of the motion the combed frame shows has come into it.
+    // by no more than kOneSided times what it must (noise lifts it a few times, motion of its
+    // own far more), with one pairing beside it far more combed (a mean block excess above
+    // 1 / kWholeShare times its own and a coherent comb above kCoherentWhole times its own) and
+    // the other not combed, is whole when its coherent comb is at most kCoherentPeak times that
+    // other pairing's: nothing of the motion the combed frame shows has come into it.
     {
         std::vector<char> combed(n);
         for (size_t i = 0; i < n; ++i) combed[i] = marks[i].combed;
         for (size_t i = 1; i + 1 < n; ++i) {
             const EntryMeasure& e = entries[i];
-            if (!standsAbove[i] || e.coherent < 0) continue;
+            if (!standsAbove[i] || standing[i] > kOneSided || e.coherent < 0) continue;
             auto farMore = [&](const EntryMeasure& x) {
                 return kWholeShare * x.detail > e.detail &&
                        x.coherent > kCoherentWhole * e.coherent;
