@@ -64,8 +64,9 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // How far each entry stands above the pairings beside it (the further of the two), in times
     // what it must.
     std::vector<double> standing(n, 0);
-    std::vector<int> mostAbove(n, 0);  // the further of the two, in comb excess
-    std::vector<char> trough(n, 0);    // textured and whole by its coherent comb
+    std::vector<int> mostAbove(n, 0);     // the further of the two, in comb excess
+    std::vector<char> trough(n, 0);       // textured and whole by its coherent comb
+    std::vector<char> standsAbove(n, 0);  // combed by standing above its pairings alone
     for (size_t i = 0; i < n; ++i) {
         const EntryMeasure& e = entries[i];
         // The pulldown about it (a repeated field within 5 entries before it and within 5
@@ -138,7 +139,37 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
                            e.coherent > kCoherentFloor &&
                            e.coherent > kCoherentFilm * coherentBeside(i);
         m.combed = standsOut || dense || faint;
+        standsAbove[i] = standsOut && !dense && !faint;
         m.fresh = i < 2 || e.change < 0 || e.change > t.noise;
+    }
+    // A lossy encode of a frame whose fields show two pictures (film's weave of a new drawing
+    // with the one before) codes each of its fields with noise from the other, along every edge
+    // that moved. Woven with the whole frame beside it, such a field stands a few times above
+    // what it must in the blocks of those edges, which in sharp drawings are dense enough to
+    // pass for an interlaced band (so the picture is not taken as cleaner than the combed frame
+    // beside it). What tells the noise from combing is the coherent comb: the noise cancels in
+    // its block sums, motion does not. A picture combed only by standing above its pairings,
+    // by no more than kOneSided times what it must (noise lifts it a few times, motion of its
+    // own far more), with one pairing beside it far more combed (a mean block excess above
+    // 1 / kWholeShare times its own and a coherent comb above kCoherentWhole times its own) and
+    // the other not combed, is whole when its coherent comb is at most kCoherentPeak times that
+    // other pairing's: nothing of the motion the combed frame shows has come into it.
+    {
+        std::vector<char> combed(n);
+        for (size_t i = 0; i < n; ++i) combed[i] = marks[i].combed;
+        for (size_t i = 1; i + 1 < n; ++i) {
+            const EntryMeasure& e = entries[i];
+            if (!standsAbove[i] || standing[i] > kOneSided || e.coherent < 0) continue;
+            auto farMore = [&](const EntryMeasure& x) {
+                return kWholeShare * x.detail > e.detail &&
+                       x.coherent > kCoherentWhole * e.coherent;
+            };
+            const bool before = farMore(entries[i - 1]), after = farMore(entries[i + 1]);
+            if (before == after) continue;
+            const size_t other = before ? i + 1 : i - 1;
+            if (combed[other] || entries[other].coherent < 0) continue;
+            if (e.coherent <= kCoherentPeak * entries[other].coherent) marks[i].combed = false;
+        }
     }
     // Faint combing under grain away from the pulldown: a frame of 30p that moved a little
     // combs in every pairing across frames and the pairings of its own fields do not, so every

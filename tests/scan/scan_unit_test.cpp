@@ -341,6 +341,7 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
         double change = 10;
         double fieldChange = 50;  // of its first field against the one two fields earlier
         int combedBlocks = 0;     // of 100
+        double coherent = -1;
     };
     // A cycle of pictures in texture, each pairing above the others somewhere; entries 3 and
     // 8 are the weaves of fields that changed by `repeated` (the others by 50), and `blocks`
@@ -469,6 +470,33 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
           {900, 900, 80},
           {0, -1, 10}},
          "01010"},
+        // Beside a frame far more combed as a whole and coherently, a picture standing a few
+        // times above what it must is whole, dense block or not, where its coherent comb rises
+        // no more than a quarter above that of the whole pairing on its other side (a lossy
+        // encode's noise over sharp drawings, next to the frame of two drawings) ...
+        {"coding noise beside a frame of two drawings",
+         {{-1, 0, 30, 100, 10, 50, 30, 8000},
+          {0, 0, 30, 100, 10, 50, 30, 8000},
+          {20000, 20000, 700, 250, 10, 50, 30, 1e6},
+          {700, 400, 39, 124, 10, 50, 30, 9900},
+          {0, -1, 30, 100, 10, 50, 30, 8000}},
+         "00100"},
+        // ... but where its coherent comb rises more (motion of its own) ...
+        {"coherent combing beside a frame of two drawings",
+         {{-1, 0, 30, 100, 10, 50, 30, 8000},
+          {0, 0, 30, 100, 10, 50, 30, 8000},
+          {20000, 20000, 700, 250, 10, 50, 30, 1e6},
+          {700, 400, 39, 124, 10, 50, 30, 10100},
+          {0, -1, 30, 100, 10, 50, 30, 8000}},
+         "00110"},
+        // ... or it stands far above a pairing (sparse lettering moving in 60i), it is combed.
+        {"far above, beside a frame of two drawings",
+         {{-1, 0, 30, 100, 10, 50, 30, 8000},
+          {0, 0, 30, 100, 10, 50, 30, 8000},
+          {20000, 20000, 700, 250, 10, 50, 30, 1e6},
+          {1500, 400, 39, 124, 10, 50, 30, 8000},
+          {0, -1, 30, 100, 10, 50, 30, 8000}},
+         "00110"},
         {"within two thirds of its neighbour",
          {{-1, 0, 10}, {3000, 3000, 60}, {3000, 3000, 89}, {0, -1, 10}},
          "0110"},
@@ -534,6 +562,7 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
             x.overNext = e.overNext;
             x.detail = e.detail;
             x.fieldChange = e.fieldChange;
+            x.coherent = e.coherent;
         };
         EXPECT_EQ(firstMarks(c.entries.size(), 0, 0, 0, entry), c.expect) << c.name;
     }
