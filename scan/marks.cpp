@@ -437,23 +437,57 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             changed = fieldChanged(f) ||
                       (f < s + 5 && !repeat[f] && !held[f] && entries[f].fieldChange > t.noise);
         if (!changed) continue;
-        int combed[2] = {0, 0}, faintOnes[2] = {0, 0}, peaks[2] = {0, 0};
+        // A weave across frames whose weave the other way round spans no more motion than it
+        // does (each frame's fields show one moment).
+        auto oneMoment = [&](const EntryMeasure& e) {
+            return e.otherCoherent >= 0 && e.otherCoherent < kSixtyRatio * e.coherent;
+        };
+        // A frame's own weave whose coherent comb falls below both such weaves beside it, short
+        // of dense combing.
+        auto textureBeside = [&](size_t j) {
+            return j + 1 < n && entries[j].comb.busiest <= t.absolute && entries[j].coherent >= 0 &&
+                   oneMoment(entries[j - 1]) && oneMoment(entries[j + 1]) &&
+                   entries[j].coherent < std::min(entries[j - 1].coherent, entries[j + 1].coherent);
+        };
+        int combed[2] = {0, 0}, faintOnes[2] = {0, 0}, peaks[2] = {0, 0}, dense[2] = {0, 0};
+        int coherentPeaks[2] = {0, 0};
         bool noisy = true;  // noise or grain combs a quarter of the blocks of every picture
         for (size_t j = s; j < s + kVideoSpan; ++j) {
             combed[j % 2] += marks[j].combed;
             faintOnes[j % 2] += faintMark(j);
             peaks[j % 2] += marks[j].combed || peakAt(j);
+            dense[j % 2] += marks[j].combed && entries[j].comb.busiest > t.absolute;
+            // (the weaves across frames, odd entries, rising where the weave of the same two
+            // frames the other way round spans no more motion than they do: 30p)
+            const EntryMeasure& e = entries[j];
+            coherentPeaks[j % 2] += e.coherent >= 0 && e.coherent > entries[j - 1].coherent &&
+                                    e.coherent > entries[j + 1].coherent &&
+                                    (j % 2 == 0 || oneMoment(e));
             noisy = noisy && 4 * entries[j].comb.combed > entries[j].comb.blocks;
         }
         const int half = int(kVideoSpan / 2);
         for (size_t p = 0; p < 2; ++p) {
             const size_t q = 1 - p;
-            if (combed[q] > faintOnes[q]) continue;  // clear combing at both parities: not 30p
-            const bool some = combed[p] * kVideoCombed >= half && 2 * combed[q] <= combed[p];
+            // The coherent comb rising at (nearly) every weave of one parity and falling at
+            // every weave of the other: the motion lies across frames alone, and what the
+            // frames' own weaves show beyond it, short of dense combing, is texture at the
+            // finest scale over part of the picture (a slow zoom into fractal detail at HD
+            // sizes, whose weaves across frames stand barely above its frames' own in block
+            // excess). 60i, whose every pairing spans the same motion, does not alternate so.
+            const bool alternating =
+                p == 1 && kVideoAlternate * coherentPeaks[p] >= (kVideoAlternate - 1) * half &&
+                kVideoAlternate * coherentPeaks[q] <= half;
+            const int clear = alternating ? dense[q] : combed[q] - faintOnes[q];
+            const int marked = alternating ? dense[q] : combed[q];
+            if (clear > 0) continue;  // clear combing at both parities: not 30p
+            const bool some = combed[p] * kVideoCombed >= half && 2 * marked <= combed[p];
             const bool peaked =
-                noisy && combed[q] <= 1 && 4 * peaks[p] >= 3 * half && 3 * peaks[q] <= peaks[p];
+                noisy && marked <= 1 && 4 * peaks[p] >= 3 * half && 3 * peaks[q] <= peaks[p];
             if (!some && !peaked) continue;
-            for (size_t j = s; j < s + kVideoSpan; ++j) claim(j, p);
+            // (where the parities alternate, a frame's own weave is whole only where it falls
+            // itself: not so the first weaves of 60i that follow)
+            for (size_t j = s; j < s + kVideoSpan; ++j)
+                if (!alternating || j % 2 == p || faintMark(j) || textureBeside(j)) claim(j, p);
             // The stretch goes on before and after the window, up to kVideoSpan entries, while
             // its fields all change and the other parity holds no clear mark (one judged
             // against a pairing on one side only, at the clip's ends, is not clear): its first
@@ -463,7 +497,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
                 return j >= 1 && j + 1 < n && (entries[j].fieldChange < 0 || fieldChanged(j)) &&
                        fieldChanged(j + 1) &&
                        (j % 2 == p || !marks[j].combed || faintMark(j) || entries[j].overPrev < 0 ||
-                        entries[j].overNext < 0);
+                        entries[j].overNext < 0 || (alternating && textureBeside(j)));
             };
             for (size_t j = s - 1; j + kVideoSpan >= s && goesOn(j); --j) claim(j, p);
             for (size_t j = s + kVideoSpan; j < s + 2 * kVideoSpan && goesOn(j); ++j) claim(j, p);

@@ -142,6 +142,11 @@ inline constexpr double kVideoDip = 0.9;
 // kVideoHeldReach of it did (a picture held on twos or threes, changed by coding noise only).
 inline constexpr double kVideoHeld = 5.0;
 inline constexpr size_t kVideoHeldReach = 5;
+// Nor, where the coherent comb rises above both weaves beside it at all but one in
+// kVideoAlternate weaves across frames (whose weave the other way round holds less than
+// kSixtyRatio times their coherent comb) and at no more than one in kVideoAlternate of the
+// frames' own weaves, is a mark of a frame's own weave that is not dense.
+inline constexpr int kVideoAlternate = 8;
 // A mark standing above the pairings beside it by less than this many times what it must is
 // faint: where the other parity's weaves are combed, it is noise over a whole picture.
 inline constexpr double kVideoFaint = 2.0;

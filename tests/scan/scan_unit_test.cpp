@@ -342,6 +342,7 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
         double fieldChange = 50;  // of its first field against the one two fields earlier
         int combedBlocks = 0;     // of 100
         double coherent = -1;
+        double otherCoherent = -1;
     };
     // A cycle of pictures in texture, each pairing above the others somewhere; entries 3 and
     // 8 are the weaves of fields that changed by `repeated` (the others by 50), and `blocks`
@@ -377,6 +378,17 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
     };
     // Every weave across frames of 30p is combed in 40 entries but the last two (a stretch of
     // 32 entries decides, from entry 1 on).
+    // 40 entries all standing far above the pairings beside them, the coherent comb of the
+    // odd ones (weaves across frames) 3000, of the even ones 700; `other`: the coherent comb
+    // of the odd ones' weaves the other way round.
+    auto slowZoom = [&](double other) {
+        std::vector<Entry> v = stretch(2, {0, 1}, {});
+        for (size_t k = 0; k < v.size(); ++k) {
+            v[k].coherent = k % 2 ? 3000 : 700;
+            if (k % 2) v[k].otherCoherent = other;
+        }
+        return v;
+    };
     const std::string across30p = "0" + [] {
         std::string s;
         for (int k = 0; k < 19; ++k) s += "10";
@@ -427,6 +439,14 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
          "0101001010010100101001010010100101001010"},
         {"combed at both parities", stretch(4, {1, 2}, {}),
          "0110011001100110011001100110011001100110"},
+        // Every weave combed (fine detail over part of the picture, a slow zoom), the coherent
+        // comb rising at every weave across frames (3000 against 700): 30p where the weave of
+        // the same frames the other way round holds no more (3000) ...
+        {"30p, fine detail, weaves the other way round alike", slowZoom(3000),
+         "1" + across30p.substr(1)},
+        // ... 60i where it holds three times as much (each frame's fields two moments).
+        {"60i, fine detail, weaves the other way round three times", slowZoom(9000),
+         std::string(39, '1') + "0"},
         {"film cycle",
          {{-1, 0}, {900, 800}, {0, 0}, {0, 0}, {400, 500}, {0, 0}, {300, 200}, {0, 0}, {0, -1}},
          "010010100"},
@@ -563,6 +583,7 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
             x.detail = e.detail;
             x.fieldChange = e.fieldChange;
             x.coherent = e.coherent;
+            x.otherCoherent = e.otherCoherent;
         };
         EXPECT_EQ(firstMarks(c.entries.size(), 0, 0, 0, entry), c.expect) << c.name;
     }
