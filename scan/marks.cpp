@@ -431,24 +431,24 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         else if (marks[j].combed)
             whole[j] = 1;
     };
+    // A weave across frames whose weave the other way round spans no more motion than it
+    // does (each frame's fields show one moment).
+    auto oneMoment = [&](const EntryMeasure& e) {
+        return e.otherCoherent >= 0 && e.otherCoherent < kSixtyRatio * e.coherent;
+    };
+    // A frame's own weave whose coherent comb falls below both such weaves beside it, short
+    // of dense combing.
+    auto textureBeside = [&](size_t j) {
+        return j + 1 < n && entries[j].comb.busiest <= t.absolute && entries[j].coherent >= 0 &&
+               oneMoment(entries[j - 1]) && oneMoment(entries[j + 1]) &&
+               entries[j].coherent < std::min(entries[j - 1].coherent, entries[j + 1].coherent);
+    };
     for (size_t s = 1; s + kVideoSpan + 1 < n; ++s) {
         bool changed = true;
         for (size_t f = s; f <= s + kVideoSpan && changed; ++f)
             changed = fieldChanged(f) ||
                       (f < s + 5 && !repeat[f] && !held[f] && entries[f].fieldChange > t.noise);
         if (!changed) continue;
-        // A weave across frames whose weave the other way round spans no more motion than it
-        // does (each frame's fields show one moment).
-        auto oneMoment = [&](const EntryMeasure& e) {
-            return e.otherCoherent >= 0 && e.otherCoherent < kSixtyRatio * e.coherent;
-        };
-        // A frame's own weave whose coherent comb falls below both such weaves beside it, short
-        // of dense combing.
-        auto textureBeside = [&](size_t j) {
-            return j + 1 < n && entries[j].comb.busiest <= t.absolute && entries[j].coherent >= 0 &&
-                   oneMoment(entries[j - 1]) && oneMoment(entries[j + 1]) &&
-                   entries[j].coherent < std::min(entries[j - 1].coherent, entries[j + 1].coherent);
-        };
         int combed[2] = {0, 0}, faintOnes[2] = {0, 0}, peaks[2] = {0, 0}, dense[2] = {0, 0};
         int coherentPeaks[2] = {0, 0};
         bool noisy = true;  // noise or grain combs a quarter of the blocks of every picture
@@ -473,7 +473,8 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             // frames' own weaves show beyond it, short of dense combing, is texture at the
             // finest scale over part of the picture (a slow zoom into fractal detail at HD
             // sizes, whose weaves across frames stand barely above its frames' own in block
-            // excess). 60i, whose every pairing spans the same motion, does not alternate so.
+            // excess). 60i, whose every pairing spans the same motion, alternates little if at
+            // all, and its weaves the other way round span three times that motion.
             const bool alternating =
                 p == 1 && kVideoAlternate * coherentPeaks[p] >= (kVideoAlternate - 1) * half &&
                 kVideoAlternate * coherentPeaks[q] <= half;
