@@ -378,6 +378,16 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
     };
     // Every weave across frames of 30p is combed in 40 entries but the last two (a stretch of
     // 32 entries decides, from entry 1 on).
+    // Five entries about a frame of two drawings (entry 2, far more combed); entry 3 stands
+    // `over` above the pairing before it, with a coherent comb of `coherent` against the 8000
+    // of the whole pairing after it.
+    auto twoDrawings = [](int over, double coherent) {
+        return std::vector<Entry>{{-1, 0, 30, 100, 10, 50, 30, 8000},
+                                  {0, 0, 30, 100, 10, 50, 30, 8000},
+                                  {20000, 20000, 700, 250, 10, 50, 30, 1e6},
+                                  {over, 400, 39, 124, 10, 50, 30, coherent},
+                                  {0, -1, 30, 100, 10, 50, 30, 8000}};
+    };
     // 40 entries all standing far above the pairings beside them, the coherent comb of the
     // odd ones (weaves across frames) 3000, of the even ones 700; `other`: the coherent comb
     // of the odd ones' weaves the other way round.
@@ -494,29 +504,11 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
         // times above what it must is whole, dense block or not, where its coherent comb rises
         // no more than a quarter above that of the whole pairing on its other side (a lossy
         // encode's noise over sharp drawings, next to the frame of two drawings) ...
-        {"coding noise beside a frame of two drawings",
-         {{-1, 0, 30, 100, 10, 50, 30, 8000},
-          {0, 0, 30, 100, 10, 50, 30, 8000},
-          {20000, 20000, 700, 250, 10, 50, 30, 1e6},
-          {700, 400, 39, 124, 10, 50, 30, 9900},
-          {0, -1, 30, 100, 10, 50, 30, 8000}},
-         "00100"},
+        {"coding noise beside a frame of two drawings", twoDrawings(700, 9900), "00100"},
         // ... but where its coherent comb rises more (motion of its own) ...
-        {"coherent combing beside a frame of two drawings",
-         {{-1, 0, 30, 100, 10, 50, 30, 8000},
-          {0, 0, 30, 100, 10, 50, 30, 8000},
-          {20000, 20000, 700, 250, 10, 50, 30, 1e6},
-          {700, 400, 39, 124, 10, 50, 30, 10100},
-          {0, -1, 30, 100, 10, 50, 30, 8000}},
-         "00110"},
+        {"coherent combing beside a frame of two drawings", twoDrawings(700, 10100), "00110"},
         // ... or it stands far above a pairing (sparse lettering moving in 60i), it is combed.
-        {"far above, beside a frame of two drawings",
-         {{-1, 0, 30, 100, 10, 50, 30, 8000},
-          {0, 0, 30, 100, 10, 50, 30, 8000},
-          {20000, 20000, 700, 250, 10, 50, 30, 1e6},
-          {1500, 400, 39, 124, 10, 50, 30, 8000},
-          {0, -1, 30, 100, 10, 50, 30, 8000}},
-         "00110"},
+        {"far above, beside a frame of two drawings", twoDrawings(1500, 8000), "00110"},
         {"within two thirds of its neighbour",
          {{-1, 0, 10}, {3000, 3000, 60}, {3000, 3000, 89}, {0, -1, 10}},
          "0110"},
