@@ -437,10 +437,11 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         return e.otherCoherent >= 0 && e.otherCoherent < kSixtyRatio * e.coherent;
     };
     // A frame's own weave whose coherent comb falls below both such weaves beside it, short
-    // of dense combing.
+    // of dense combing, its combed blocks in part of the picture (not textured everywhere, as
+    // 60i of a cellular pattern, whose weaves the other way round may hold less).
     auto textureBeside = [&](size_t j) {
-        return j + 1 < n && entries[j].comb.busiest <= t.absolute && entries[j].coherent >= 0 &&
-               oneMoment(entries[j - 1]) && oneMoment(entries[j + 1]) &&
+        return j + 1 < n && entries[j].comb.busiest <= t.absolute && !textured(entries[j]) &&
+               entries[j].coherent >= 0 && oneMoment(entries[j - 1]) && oneMoment(entries[j + 1]) &&
                entries[j].coherent < std::min(entries[j - 1].coherent, entries[j + 1].coherent);
     };
     for (size_t s = 1; s + kVideoSpan + 1 < n; ++s) {

@@ -390,11 +390,12 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
     };
     // 40 entries all standing far above the pairings beside them, the coherent comb of the
     // odd ones (weaves across frames) 3000, of the even ones 700; `other`: the coherent comb
-    // of the odd ones' weaves the other way round.
-    auto slowZoom = [&](double other) {
-        std::vector<Entry> v = stretch(2, {0, 1}, {});
+    // of the odd ones' weaves the other way round; `blocks` of 100 blocks of each combed and
+    // `own` the even ones' coherent comb.
+    auto slowZoom = [&](double other, int blocks = 0, double own = 700) {
+        std::vector<Entry> v = stretch(2, {0, 1}, {}, 50, blocks);
         for (size_t k = 0; k < v.size(); ++k) {
-            v[k].coherent = k % 2 ? 3000 : 700;
+            v[k].coherent = k % 2 ? 3000 : own;
             if (k % 2) v[k].otherCoherent = other;
         }
         return v;
@@ -457,6 +458,9 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
         // ... 60i where it holds three times as much (each frame's fields two moments).
         {"60i, fine detail, weaves the other way round three times", slowZoom(9000),
          std::string(39, '1') + "0"},
+        // ... and so where the pictures are textured everywhere (60i of a cellular pattern,
+        // whose weaves the other way round may hold less).
+        {"60i, textured everywhere", slowZoom(3000, 80, 1500), std::string(39, '1') + "0"},
         {"film cycle",
          {{-1, 0}, {900, 800}, {0, 0}, {0, 0}, {400, 500}, {0, 0}, {300, 200}, {0, 0}, {0, -1}},
          "010010100"},
