@@ -18,15 +18,22 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // dipped below both of them in film's cadence (see cadenceDip).
     std::vector<size_t> repeats;
     std::vector<char> repeat(n, 0);  // by field
-    // A field that dips below both fields beside it by a clear margin (kVideoDip), in a run of
-    // three such fields five apart (film's cadence beyond chance): film's repeated fields where
-    // a lossy encode's noise over fine detail changes them by nearly as much as a new field.
-    auto dipsClearly = [&](size_t f) {
-        if (f < 2 || f + 1 >= n) return false;
+    // Fields that changed less than both fields beside them.
+    std::vector<char> dip(n, 0);
+    for (size_t f = 1; f + 1 < n; ++f) {
         const double c = entries[f].fieldChange;
-        return c >= 0 &&
-               c < kVideoDip * std::min(entries[f - 1].fieldChange, entries[f + 1].fieldChange);
-    };
+        dip[f] = c >= 0 && c < entries[f - 1].fieldChange && c < entries[f + 1].fieldChange;
+    }
+    // Fields that dipped below both beside them by a clear margin (kVideoDip).
+    std::vector<char> deepDip(n, 0);
+    for (size_t f = 1; f + 1 < n; ++f)
+        deepDip[f] =
+            dip[f] && entries[f].fieldChange < kVideoDip * std::min(entries[f - 1].fieldChange,
+                                                                    entries[f + 1].fieldChange);
+    // A field that dips clearly, in a run of three such fields five apart (film's cadence
+    // beyond chance): film's repeated fields where a lossy encode's noise over fine detail
+    // changes them by nearly as much as a new field.
+    auto dipsClearly = [&](size_t f) { return f >= 2 && f < n && deepDip[f]; };
     auto cadenceDip = [&](size_t f) {
         if (!dipsClearly(f)) return false;
         const bool before = f >= 5 && dipsClearly(f - 5), after = dipsClearly(f + 5);
@@ -181,17 +188,6 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // film's cadence shows though the encode hides its repeated fields from the tests above
     // (the fields of one phase of five change less than both fields beside them in nearly every
     // cycle about the entry).
-    std::vector<char> dip(n, 0);
-    for (size_t f = 1; f + 1 < n; ++f) {
-        const double c = entries[f].fieldChange;
-        dip[f] = c >= 0 && c < entries[f - 1].fieldChange && c < entries[f + 1].fieldChange;
-    }
-    // Fields that dipped below both beside them by a clear margin (kVideoDip).
-    std::vector<char> deepDip(n, 0);
-    for (size_t f = 1; f + 1 < n; ++f)
-        deepDip[f] =
-            dip[f] && entries[f].fieldChange < kVideoDip * std::min(entries[f - 1].fieldChange,
-                                                                    entries[f + 1].fieldChange);
     // The phases (field number mod 5) in which film's repeated fields may lie about entry i:
     // for each, whether its fields dipped in three quarters of the cycles or more, and how many.
     struct Cadence {
