@@ -9,8 +9,22 @@ namespace qexscan {
 std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const Thresholds& t) {
     const size_t n = entries.size();
     std::vector<Marks> marks(n);
+    // Field f (f >= 2) shows another moment than field f - 2 by the coherent comb alone: its
+    // weave with the field before it (entry f - 1) and the weave of that field with field f - 2
+    // (entry f - 2) are one picture when the two fields are alike, yet one's coherent comb is
+    // many times the other's. A smooth picture moving slowly or fading changes each field by
+    // less than the noise level, and its motion still adds up over whole blocks.
+    auto coherentlyNew = [&](size_t f) {
+        if (f < 2 || f >= n) return false;
+        const double a = entries[f - 2].coherent, b = entries[f - 1].coherent;
+        return a >= 0 && b >= 0 && std::max(a, b) > kCoherentFloor &&
+               std::max(a, b) > kCoherentFilm * std::min(a, b);
+    };
+    // Picture i differs from picture i - 2: one of its fields changed beyond the noise level in
+    // some block, or by the coherent comb.
     auto moved = [&](size_t i) {
-        return i >= n || entries[i].change < 0 || entries[i].change > t.noise;
+        return i >= n || entries[i].change < 0 || entries[i].change > t.noise || coherentlyNew(i) ||
+               coherentlyNew(i + 1);
     };
     // The entries k whose first field comes again two fields later (entries k and k + 1 are
     // the two weaves of a repeated field), ascending: field k + 2 changed by no more than the
@@ -147,7 +161,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
                            e.coherent > kCoherentFilm * coherentBeside(i);
         m.combed = standsOut || dense || faint;
         standsAbove[i] = standsOut && !dense && !faint;
-        m.fresh = i < 2 || e.change < 0 || e.change > t.noise;
+        m.fresh = i < 2 || moved(i);
     }
     // A lossy encode of a frame whose fields show two pictures (film's weave of a new drawing
     // with the one before) codes each of its fields with noise from the other, along every edge

@@ -608,6 +608,9 @@ TEST(Marks, FaintCombingUnderGrain) {
         {"30p", {1000, 2000}, false, 10, "0101010101010100"},
         {"30p standing out by 1.2 times only", {1000, 1200}, false, 10, none(16)},
         {"30p without motion", {1000, 3000}, false, 0, none(16)},
+        // A smooth picture moving slowly changes each field by less than the noise level; the
+        // weaves across frames still comb coherently many times more than the frames' own.
+        {"30p too slow for the change", {5, 20000}, false, 2, "0101010101010100"},
         {"30p below the floor", {10, 60}, false, 10, none(16)},
         // A run of five entries two apart is not enough, six are.
         {"a run of five", {1000, 2000}, false, 10, none(11)},
@@ -658,6 +661,11 @@ TEST(Marks, WideAndFresh) {
         std::string got = {k[i].combed ? '1' : '0', k[i].wide ? '1' : '0', k[i].fresh ? '1' : '0'};
         EXPECT_EQ(got, expect[i]) << "entry " << i;
     }
+    // Fields changed by less than the noise level, yet new by the coherent comb of their weaves
+    // (a smooth picture moving slowly): fresh.
+    std::vector<EntryMeasure> slow(6, measure(0, 0, 1.0));
+    for (size_t i = 0; i < slow.size(); ++i) slow[i].coherent = i % 2 ? 20000 : 5;
+    for (const Marks& x : decideMarks(slow, t)) EXPECT_TRUE(x.fresh);
 }
 
 // The field order vote: a frame votes for the order whose weave adds less than half of what
