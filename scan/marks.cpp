@@ -448,11 +448,19 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     };
     // A frame's own weave whose coherent comb falls below both such weaves beside it, short
     // of dense combing, its combed blocks in part of the picture (not textured everywhere, as
-    // 60i of a cellular pattern, whose weaves the other way round may hold less).
+    // 60i of a cellular pattern, whose weaves the other way round may hold less), standing no
+    // more than kOneSided times what it must above its pairings or, standing further, with a
+    // coherent comb below 1 / kCoherentWhole of theirs (fine detail lifts it a few times, and
+    // the sharpest lines further where the motion across frames combs many times more; a 60i
+    // crawl over a still picture lifts it tens of times, and an encode that codes each frame's
+    // fields together may lower its coherent comb a little below theirs).
     auto textureBeside = [&](size_t j) {
-        return j + 1 < n && entries[j].comb.busiest <= t.absolute && !textured(entries[j]) &&
-               entries[j].coherent >= 0 && oneMoment(entries[j - 1]) && oneMoment(entries[j + 1]) &&
-               entries[j].coherent < std::min(entries[j - 1].coherent, entries[j + 1].coherent);
+        if (j + 1 >= n || entries[j].comb.busiest > t.absolute || textured(entries[j]) ||
+            entries[j].coherent < 0 || !oneMoment(entries[j - 1]) || !oneMoment(entries[j + 1]))
+            return false;
+        const double beside = std::min(entries[j - 1].coherent, entries[j + 1].coherent);
+        return entries[j].coherent < beside &&
+               (standing[j] <= kOneSided || kCoherentWhole * entries[j].coherent < beside);
     };
     for (size_t s = 1; s + kVideoSpan + 1 < n; ++s) {
         bool changed = true;

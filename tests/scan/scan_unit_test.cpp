@@ -388,15 +388,17 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
                                   {over, 400, 39, 124, 10, 50, 30, coherent},
                                   {0, -1, 30, 100, 10, 50, 30, 8000}};
     };
-    // 40 entries all standing far above the pairings beside them, the coherent comb of the
-    // odd ones (weaves across frames) 3000, of the even ones 700; `other`: the coherent comb
-    // of the odd ones' weaves the other way round; `blocks` of 100 blocks of each combed and
-    // `own` the even ones' coherent comb.
-    auto slowZoom = [&](double other, int blocks = 0, double own = 700) {
+    // 40 entries all standing above the pairings beside them, the odd ones (weaves across
+    // frames) far above (by 2000), the even ones by `ownOver`; the coherent comb of the odd
+    // ones 3000, of the even ones `own`; `other`: the coherent comb of the odd ones' weaves the
+    // other way round; `blocks` of 100 blocks of each combed.
+    auto slowZoom = [&](double other, int blocks = 0, double own = 700, int ownOver = 450) {
         std::vector<Entry> v = stretch(2, {0, 1}, {}, 50, blocks);
         for (size_t k = 0; k < v.size(); ++k) {
             v[k].coherent = k % 2 ? 3000 : own;
             if (k % 2) v[k].otherCoherent = other;
+            if (k % 2 == 0 && k > 0) v[k].overPrev = ownOver;
+            if (k % 2 == 0 && k + 1 < v.size()) v[k].overNext = ownOver;
         }
         return v;
     };
@@ -461,6 +463,11 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
         // ... and so where the pictures are textured everywhere (60i of a cellular pattern,
         // whose weaves the other way round may hold less).
         {"60i, textured everywhere", slowZoom(3000, 80, 1500), std::string(39, '1') + "0"},
+        // ... and 60i whose frames' own weaves stand far above their pairings (a crawl over a
+        // still picture, its own weaves' coherent comb lowered by an encode that codes each
+        // frame's fields together).
+        {"60i, own weaves far above their pairings", slowZoom(3000, 0, 2600, 2000),
+         std::string(39, '1') + "0"},
         {"film cycle",
          {{-1, 0}, {900, 800}, {0, 0}, {0, 0}, {400, 500}, {0, 0}, {300, 200}, {0, 0}, {0, -1}},
          "010010100"},
