@@ -319,6 +319,18 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             if ((!textured(entries[i]) || deep) && entries[i + 1].fieldChange > t.noise &&
                 entries[i].comb.busiest > 0)
                 film[i] = 1;
+            // A smooth picture moving slowly combs no pixel and changes its fields by less
+            // than the noise, yet its weaves across film's frames comb coherently far above the
+            // whole weaves of their cycle (a lossy encode's noise lifts some of those as high):
+            // where the cadence is beyond chance and its fields real repeats, such a weave is
+            // combed.
+            else if (deep && repeat[repeated] && entries[i].coherent > kCoherentFloor) {
+                const size_t first = i - offset;  // the cycle's first weave across frames
+                double whole = -1;
+                for (size_t j : {first + 1, first + 3, first + 4})
+                    if (j < n) whole = std::max(whole, entries[j].coherent);
+                if (whole >= 0 && entries[i].coherent > kCoherentFilm * whole) film[i] = 1;
+            }
         } else if (entries[i].comb.busiest <= t.absolute &&
                    (standing[i] <= filmNoise(i, size_t(r)) ||
                     mostAbove[i] <=

@@ -930,6 +930,19 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         };
         EXPECT_EQ(firstMarks(48, 0, c.textured ? 60 : 0, c.change, entry), c.expect) << c.name;
     }
+    // A smooth picture moving slowly (film with its repeats flagged): no pixel combs and no
+    // field changes beyond the noise; the weaves across frames comb coherently (2000) far above
+    // the whole weaves of their cycle (300). Where the two whole weaves before one of them
+    // (entry 24) are lifted to 600, less than four times below it (no faint mark; entry 21,
+    // of their cycle, combs more), the cadence marks it.
+    auto smooth = [](size_t i, EntryMeasure& x) {
+        if (i % 5 == 4) x.fieldChange = 0;
+        x.coherent = i == 21                    ? 5000
+                     : i % 5 == 1 || i % 5 == 4 ? 2000
+                     : i / 5 == 4 && i % 5 >= 2 ? 600
+                                                : 300;
+    };
+    EXPECT_EQ(firstMarks(48, 0, 0, 3, smooth), cadence);
 }
 
 // Texture at the finest scale everywhere (fractal detail rendered sharp): every weave of this
