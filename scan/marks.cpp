@@ -325,10 +325,13 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             // where the cadence is beyond chance and its fields real repeats, such a weave is
             // combed.
             else if (deep && repeat[repeated] && entries[i].coherent > kCoherentFloor) {
-                const size_t first = i - offset;  // the cycle's first weave across frames
+                // (the cycle's first weave across frames; before the clip's first entry where
+                // the clip starts within the cycle)
+                const ptrdiff_t first = ptrdiff_t(i) - ptrdiff_t(offset);
                 double whole = -1;
-                for (size_t j : {first + 1, first + 3, first + 4})
-                    if (j < n) whole = std::max(whole, entries[j].coherent);
+                for (ptrdiff_t j : {first + 1, first + 3, first + 4})
+                    if (j >= 0 && size_t(j) < n)
+                        whole = std::max(whole, entries[size_t(j)].coherent);
                 if (whole >= 0 && entries[i].coherent > kCoherentFilm * whole) film[i] = 1;
             }
         } else if (entries[i].comb.busiest <= t.absolute &&
