@@ -494,9 +494,8 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             // (the weaves across frames, odd entries, rising where the weave of the same two
             // frames the other way round spans no more motion than they do: 30p)
             const EntryMeasure& e = entries[j];
-            coherentPeaks[j % 2] += e.coherent >= 0 && e.coherent > entries[j - 1].coherent &&
-                                    e.coherent > entries[j + 1].coherent &&
-                                    (j % 2 == 0 || oneMoment(e));
+            coherentPeaks[j % 2] +=
+                e.coherent >= 0 && e.coherent > coherentBeside(j) && (j % 2 == 0 || oneMoment(e));
             noisy = noisy && 4 * entries[j].comb.combed > entries[j].comb.blocks;
         }
         const int half = int(kVideoSpan / 2);
