@@ -288,6 +288,11 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         auto below = [&](const EntryMeasure& x) { return textured(x) && c < x.coherent; };
         return (offset == 4 || below(entries[j - 1])) && (offset == 3 || below(entries[j + 1]));
     };
+    // The least mean block excess of entry i (i + 1 < n) and the entries beside it.
+    auto leastDetail = [&](size_t i) {
+        return std::min(
+            {entries[i > 0 ? i - 1 : i].detail, entries[i].detail, entries[i + 1].detail});
+    };
     for (size_t i = 0; i + 1 < n; ++i) {
         const int r = cadence[i].phase;
         if (r < 0) continue;
@@ -336,9 +341,9 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             }
         } else if (entries[i].comb.busiest <= t.absolute &&
                    (standing[i] <= filmNoise(i, size_t(r)) ||
-                    mostAbove[i] <=
-                        kFilmTexture * std::min({entries[i > 0 ? i - 1 : i].detail,
-                                                 entries[i].detail, entries[i + 1].detail}))) {
+                    mostAbove[i] <= kFilmTexture * leastDetail(i) ||
+                    (standing[i] <= kFilmBandStanding &&
+                     mostAbove[i] <= kFilmBandTexture * leastDetail(i)))) {
             film[i] = 0;
         } else if (i > 0 && deep && repeat[repeated] && blockAlike(i)) {
             // A lossy interlaced encode codes each frame's two fields together and blends them

@@ -109,6 +109,14 @@ inline constexpr double kFilmClear = 8.0;
 // pairings beside it: every pairing of such texture exceeds the others in some block by a few
 // times what the picture shows as a whole, and a lossy encode's noise lifts that further.
 inline constexpr double kFilmTexture = 5.0;
+// Texture at the finest scale over part of the picture only (a band of fine speckle beside flat
+// parts) weighs less in the picture's mean block excess, which the flat parts take in too: there a
+// whole weave is not combed while it stands above a pairing beside it by no more than
+// kFilmBandTexture times that least mean block excess and kFilmBandStanding times what it must.
+// A weave across frames, an overlay's or an edit's motion stands above its pairings by more
+// than either.
+inline constexpr double kFilmBandTexture = 10.0;
+inline constexpr double kFilmBandStanding = 12.0;
 
 // Texture at the finest scale everywhere (fractal detail, one-pixel cells) combs as much in a
 // whole picture as in a weave across frames, block by block, and no comb excess tells them apart.

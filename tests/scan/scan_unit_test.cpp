@@ -892,10 +892,16 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         {"texture everywhere", 300, 0, 30, 1, 20, std::string(48, '0'), -1, true, 1, 0.95},
         {"texture everywhere, clear dips", 300, 0, 30, 1, 20, cadence, -1, true},
         // Fine texture (a mean block excess of 400: the bound is 3 x (150 + 16 x 20) = 1410):
-        // a whole weave standing above the pairings beside it by up to five times that excess
-        // is the texture; beyond it, an overlay or an edit.
+        // a whole weave standing above the pairings beside it by up to ten times that excess
+        // (the flat parts of a picture with a band of it take in half its mean) is the
+        // texture while that is no more than twelve times what it must; beyond either, an
+        // overlay or an edit. Up to five times the excess it is the texture however far that
+        // stands (an excess of 2500: the bound is 3 x 950).
         {"fine texture", 1800, 0, 30, 1, 20, cadence, -1, false, 400},
-        {"beyond fine texture", 2100, 0, 30, 1, 20, kept, -1, false, 400},
+        {"a band of fine texture", 3900, 0, 30, 1, 20, cadence, -1, false, 400},
+        {"beyond a band of fine texture", 4100, 0, 30, 1, 20, kept, -1, false, 400},
+        {"texture far above what it must", 12400, 0, 30, 1, 20, cadence, -1, false, 2500},
+        {"a band standing far above", 13000, 0, 30, 1, 20, kept, -1, false, 2500},
         // Where the weaves across frames stand far above (about 48 times what they must; so
         // does entry 1, before the cadence decides), a whole one may stand an eighth of that
         // (coding noise over sharp detail), not more.
