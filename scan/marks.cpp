@@ -293,6 +293,10 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         return std::min(
             {entries[i > 0 ? i - 1 : i].detail, entries[i].detail, entries[i + 1].detail});
     };
+    // Field f came again unchanged: no block of it changed by more than the noise level.
+    auto still = [&](size_t f) {
+        return entries[f].fieldChange >= 0 && entries[f].fieldChange <= t.noise;
+    };
     for (size_t i = 0; i + 1 < n; ++i) {
         const int r = cadence[i].phase;
         if (r < 0) continue;
@@ -343,7 +347,8 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
                    (standing[i] <= filmNoise(i, size_t(r)) ||
                     mostAbove[i] <= kFilmTexture * leastDetail(i) ||
                     (standing[i] <= kFilmBandStanding &&
-                     mostAbove[i] <= kFilmBandTexture * leastDetail(i)))) {
+                     ((still(a) && still(repeated) && still(b)) ||
+                      mostAbove[i] <= kFilmBandTexture * leastDetail(i))))) {
             film[i] = 0;
         } else if (i > 0 && deep && repeat[repeated] && blockAlike(i)) {
             // A lossy interlaced encode codes each frame's two fields together and blends them

@@ -114,7 +114,10 @@ inline constexpr double kFilmTexture = 5.0;
 // whole weave is not combed while it stands above a pairing beside it by no more than
 // kFilmBandTexture times that least mean block excess and kFilmBandStanding times what it must.
 // A weave across frames, an overlay's or an edit's motion stands above its pairings by more
-// than either.
+// than either. Where the repeated fields of the weave's cycle and of the cycles before and after
+// it came again unchanged (no block changed by more than the noise level), nothing in the
+// picture moved between them, so no overlay of its own motion lies over it: there only the
+// standing bounds it.
 inline constexpr double kFilmBandTexture = 10.0;
 inline constexpr double kFilmBandStanding = 12.0;
 

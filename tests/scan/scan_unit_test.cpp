@@ -902,6 +902,11 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         {"beyond a band of fine texture", 4100, 0, 30, 1, 20, kept, -1, false, 400},
         {"texture far above what it must", 12400, 0, 30, 1, 20, cadence, -1, false, 2500},
         {"a band standing far above", 13000, 0, 30, 1, 20, kept, -1, false, 2500},
+        // Where the repeated fields came again unchanged (nothing in the picture moved between
+        // them: no overlay of its own motion), a whole weave is the texture however far beyond
+        // its excess, while it stands no more than twelve times what it must.
+        {"beyond a band, its repeats unchanged", 5500, 0, 30, 1, 20, cadence, -1, false, 400, 0},
+        {"standing far above, its repeats unchanged", 5700, 0, 30, 1, 20, kept, -1, false, 400, 0},
         // Where the weaves across frames stand far above (about 48 times what they must; so
         // does entry 1, before the cadence decides), a whole one may stand an eighth of that
         // (coding noise over sharp detail), not more.
