@@ -343,12 +343,12 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
                         whole = std::max(whole, entries[size_t(j)].coherent);
                 if (whole >= 0 && entries[i].coherent > kCoherentFilm * whole) film[i] = 1;
             }
-        } else if (entries[i].comb.busiest <= t.absolute &&
-                   (standing[i] <= filmNoise(i, size_t(r)) ||
+        } else if (const bool unchanged = still(a) && still(repeated) && still(b);
+                   entries[i].comb.busiest <= t.absolute &&
+                   ((unchanged && offset != 1) || standing[i] <= filmNoise(i, size_t(r)) ||
                     mostAbove[i] <= kFilmTexture * leastDetail(i) ||
                     (standing[i] <= kFilmBandStanding &&
-                     ((still(a) && still(repeated) && still(b)) ||
-                      mostAbove[i] <= kFilmBandTexture * leastDetail(i))))) {
+                     (unchanged || mostAbove[i] <= kFilmBandTexture * leastDetail(i))))) {
             film[i] = 0;
         } else if (i > 0 && deep && repeat[repeated] && blockAlike(i)) {
             // A lossy interlaced encode codes each frame's two fields together and blends them

@@ -117,7 +117,8 @@ inline constexpr double kFilmTexture = 5.0;
 // than either. Where the repeated fields of the weave's cycle and of the cycles before and after
 // it came again unchanged (no block changed by more than the noise level), nothing in the
 // picture moved between them, so no overlay of its own motion lies over it: there only the
-// standing bounds it.
+// standing bounds it, and not even that the two weaves of the repeated field, which show the
+// same two fields.
 inline constexpr double kFilmBandTexture = 10.0;
 inline constexpr double kFilmBandStanding = 12.0;
 

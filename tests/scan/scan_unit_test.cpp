@@ -907,6 +907,11 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         // its excess, while it stands no more than twelve times what it must.
         {"beyond a band, its repeats unchanged", 5500, 0, 30, 1, 20, cadence, -1, false, 400, 0},
         {"standing far above, its repeats unchanged", 5700, 0, 30, 1, 20, kept, -1, false, 400, 0},
+        // The two weaves of such a repeated field show the same two fields, one moment: whole
+        // however far they stand (the next frame's own weave, 5, 10, ..., is bounded still).
+        {"the weaves of an unchanged repeat", 9000, 2, 30, 1, 20, cadence, 3, false, 400, 0},
+        {"the weaves of a repeat that changed", 9000, 2, 30, 1, 20,
+         "011110111101111011110111101111011110111101111010", 3, false, 400},
         // Where the weaves across frames stand far above (about 48 times what they must; so
         // does entry 1, before the cadence decides), a whole one may stand an eighth of that
         // (coding noise over sharp detail), not more.
