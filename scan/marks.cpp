@@ -345,7 +345,8 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             }
         } else if (const bool unchanged = still(a) && still(repeated) && still(b);
                    entries[i].comb.busiest <= t.absolute &&
-                   ((unchanged && offset != 1) || standing[i] <= filmNoise(i, size_t(r)) ||
+                   ((unchanged && (offset != 1 || textured(entries[i]))) ||
+                    standing[i] <= filmNoise(i, size_t(r)) ||
                     mostAbove[i] <= kFilmTexture * leastDetail(i) ||
                     (standing[i] <= kFilmBandStanding &&
                      (unchanged || mostAbove[i] <= kFilmBandTexture * leastDetail(i))))) {

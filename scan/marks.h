@@ -118,7 +118,8 @@ inline constexpr double kFilmTexture = 5.0;
 // it came again unchanged (no block changed by more than the noise level), nothing in the
 // picture moved between them, so no overlay of its own motion lies over it: there only the
 // standing bounds it, and not even that the two weaves of the repeated field, which show the
-// same two fields.
+// same two fields, or the next frame's own weave in a picture textured everywhere (a fine
+// pattern scrolling a line a frame weaves whole across frames and combed in its own).
 inline constexpr double kFilmBandTexture = 10.0;
 inline constexpr double kFilmBandStanding = 12.0;
 

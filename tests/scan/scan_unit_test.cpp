@@ -912,6 +912,11 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         {"the weaves of an unchanged repeat", 9000, 2, 30, 1, 20, cadence, 3, false, 400, 0},
         {"the weaves of a repeat that changed", 9000, 2, 30, 1, 20,
          "011110111101111011110111101111011110111101111010", 3, false, 400},
+        // Nor is the next frame's own weave of a picture textured everywhere, where the comb
+        // measures cannot tell texture from motion (a fine pattern scrolling one line a frame
+        // makes the weaves across frames whole, line for line, and its own ones combed).
+        {"the next frame's own weave, textured", 9000, 0, 30, 1, 20, cadence, -1, true, 400, 0},
+        {"the next frame's own weave, not textured", 9000, 0, 30, 1, 20, kept, -1, false, 400, 0},
         // Where the weaves across frames stand far above (about 48 times what they must; so
         // does entry 1, before the cadence decides), a whole one may stand an eighth of that
         // (coding noise over sharp detail), not more.
