@@ -133,12 +133,13 @@ inline constexpr double kFilmBandStanding = 12.0;
 inline constexpr double kCoherentWhole = 3.0;
 
 // Combing alike in every pairing, too sparse for `absolute` (60i moving slowly over sharp
-// detail): an entry is combed when every entry within kAlikeReach of it has a mean block excess
-// above kAlikeFloor and within kAlikeShare times each other's, few combed blocks, and every
-// field there changed.
+// detail, dim credits scrolling): an entry is combed when every entry within kAlikeReach of it
+// has a mean block excess above kAlikeFloor and within kAlikeShare times each other's, few
+// combed blocks, and every field there changed. (Moving vertically, 60i combs its two pairings
+// unlike: their fields lie the motion plus one line apart in one, less one line in the other.)
 inline constexpr size_t kAlikeReach = 4;
-inline constexpr double kAlikeFloor = 30.0;
-inline constexpr double kAlikeShare = 1.25;
+inline constexpr double kAlikeFloor = 8.0;
+inline constexpr double kAlikeShare = 1.5;
 
 // 30p whose every field changed: over a stretch of kVideoSpan entries with no repeated field and
 // no film cadence, the entries of one parity are all combed when none of the other parity is

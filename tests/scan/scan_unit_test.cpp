@@ -1008,12 +1008,17 @@ TEST(Marks, SparseCombingAlikeInEveryPairing) {
     const Case cases[] = {
         {"60i", 100, 100, 20, false, "00001111111111111111111111100000"},
         {"60i, pairings a fifth apart", 100, 120, 20, false, "00001111111111111111111111100000"},
-        {"pairings a third apart", 100, 130, 20, false, "00000000000000000000000000000000"},
+        // Moving vertically, 60i combs its two pairings unlike (fields offset by the motion plus
+        // one line in one, less one line in the other).
+        {"60i scrolling, pairings 0.4 apart", 100, 140, 20, false,
+         "00001111111111111111111111100000"},
+        {"pairings 0.6 apart", 100, 160, 20, false, "00000000000000000000000000000000"},
         {"30p: its frames whole", 5, 100, 20, false, "00000000000000000000000000000000"},
         // Film: only the weaves across frames its cadence shows.
         {"film's repeated fields", 100, 100, 20, true, "01001010010100101001010010100100"},
         {"a still picture", 100, 100, 3, false, "00000000000000000000000000000000"},
-        {"below the floor", 25, 25, 20, false, "00000000000000000000000000000000"},
+        {"dim 60i", 10, 12, 20, false, "00001111111111111111111111100000"},
+        {"below the floor", 7, 7, 20, false, "00000000000000000000000000000000"},
         // Noise over most blocks: a frame of 30p shows it alike in its own fields.
         {"noise everywhere", 100, 100, 20, false, "00000000000000000000000000000000", 60},
     };
