@@ -1,6 +1,7 @@
 #include "scan/marks.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 
@@ -288,14 +289,25 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         auto below = [&](const EntryMeasure& x) { return textured(x) && c < x.coherent; };
         return (offset == 4 || below(entries[j - 1])) && (offset == 3 || below(entries[j + 1]));
     };
-    // The least mean block excess of entry i (i + 1 < n) and the entries beside it.
-    auto leastDetail = [&](size_t i) {
-        return std::min(
-            {entries[i > 0 ? i - 1 : i].detail, entries[i].detail, entries[i + 1].detail});
-    };
-    // Field f came again unchanged: no block of it changed by more than the noise level.
-    auto still = [&](size_t f) {
-        return entries[f].fieldChange >= 0 && entries[f].fieldChange <= t.noise;
+    // Whether a weave film's cadence makes whole (entry i, `offset` into its cycle, whose
+    // repeated fields lie at phase r) is clean: not dense, and what it stands above its pairings
+    // by is the noise of fields coded apart, texture at the finest scale, or a band of such
+    // texture (see kFilmBandTexture). Where the repeated fields of its cycle and the cycles
+    // before and after it (`repeats`) came again unchanged, only its standing bounds it; the
+    // two weaves of the repeated field show the same two fields and the next frame's own weave
+    // in a picture textured everywhere its texture, however far they stand.
+    auto wholeInCadence = [&](size_t i, size_t offset, size_t r, std::array<size_t, 3> repeats) {
+        if (entries[i].comb.busiest > t.absolute) return false;
+        // (field f came again unchanged: no block of it changed by more than the noise level)
+        const bool unchanged = std::all_of(repeats.begin(), repeats.end(), [&](size_t f) {
+            return entries[f].fieldChange >= 0 && entries[f].fieldChange <= t.noise;
+        });
+        if (unchanged && (offset != 1 || textured(entries[i]))) return true;
+        const double least =
+            std::min({entries[i > 0 ? i - 1 : i].detail, entries[i].detail, entries[i + 1].detail});
+        return standing[i] <= filmNoise(i, r) || mostAbove[i] <= kFilmTexture * least ||
+               (standing[i] <= kFilmBandStanding &&
+                (unchanged || mostAbove[i] <= kFilmBandTexture * least));
     };
     for (size_t i = 0; i + 1 < n; ++i) {
         const int r = cadence[i].phase;
@@ -343,13 +355,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
                         whole = std::max(whole, entries[size_t(j)].coherent);
                 if (whole >= 0 && entries[i].coherent > kCoherentFilm * whole) film[i] = 1;
             }
-        } else if (const bool unchanged = still(a) && still(repeated) && still(b);
-                   entries[i].comb.busiest <= t.absolute &&
-                   ((unchanged && (offset != 1 || textured(entries[i]))) ||
-                    standing[i] <= filmNoise(i, size_t(r)) ||
-                    mostAbove[i] <= kFilmTexture * leastDetail(i) ||
-                    (standing[i] <= kFilmBandStanding &&
-                     (unchanged || mostAbove[i] <= kFilmBandTexture * leastDetail(i))))) {
+        } else if (wholeInCadence(i, offset, size_t(r), {a, repeated, b})) {
             film[i] = 0;
         } else if (i > 0 && deep && repeat[repeated] && blockAlike(i)) {
             // A lossy interlaced encode codes each frame's two fields together and blends them
