@@ -296,12 +296,16 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // before and after it (`repeats`) came again unchanged, only its standing bounds it; the
     // two weaves of the repeated field show the same two fields and the next frame's own weave
     // in a picture textured everywhere its texture, however far they stand.
-    auto wholeInCadence = [&](size_t i, size_t offset, size_t r, std::array<size_t, 3> repeats) {
-        if (entries[i].comb.busiest > t.absolute) return false;
-        // (field f came again unchanged: no block of it changed by more than the noise level)
-        const bool unchanged = std::all_of(repeats.begin(), repeats.end(), [&](size_t f) {
+    // Whether fields f came again unchanged: no block of them changed by more than the noise
+    // level.
+    auto exactRepeats = [&](std::array<size_t, 3> fields) {
+        return std::all_of(fields.begin(), fields.end(), [&](size_t f) {
             return entries[f].fieldChange >= 0 && entries[f].fieldChange <= t.noise;
         });
+    };
+    auto wholeInCadence = [&](size_t i, size_t offset, size_t r, std::array<size_t, 3> repeats) {
+        if (entries[i].comb.busiest > t.absolute) return false;
+        const bool unchanged = exactRepeats(repeats);
         if (unchanged && (offset != 1 || textured(entries[i]))) return true;
         const double least =
             std::min({entries[i > 0 ? i - 1 : i].detail, entries[i].detail, entries[i + 1].detail});
@@ -338,7 +342,8 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         const bool deep = deepDip[a] && deepDip[repeated] && deepDip[b];
         if (offset == 0 || offset == 2) {
             if ((!textured(entries[i]) || deep) && entries[i + 1].fieldChange > t.noise &&
-                entries[i].comb.busiest > 0)
+                (entries[i].comb.busiest > 0 ||
+                 (deep && moved(i) && exactRepeats({a, repeated, b}))))
                 film[i] = 1;
             // A smooth picture moving slowly combs no pixel and changes its fields by less
             // than the noise, yet its weaves across film's frames comb coherently far above the
@@ -381,11 +386,21 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             marks[i].combed = false;
         else if (film[i] == 1)
             marks[i].combed = true;
+    // A weave across frames (odd entry) whose fields each changed beyond the noise level, yet
+    // not a pixel of it combs and its coherent comb stays below kCoherentFloor: its fields are
+    // one picture a line apart, row for row (a picture scrolling a line a frame). Beside it, a
+    // frame's own weave rises by its own vertical detail, not by motion.
+    auto lineApart = [&](size_t j) {
+        return j % 2 == 1 && j + 1 < n && entries[j].comb.busiest == 0 &&
+               entries[j].coherent >= 0 && entries[j].coherent <= kCoherentFloor &&
+               entries[j].fieldChange > t.noise && entries[j + 1].fieldChange > t.noise;
+    };
     std::vector<char> peak(n, 0);
     for (size_t i = 1; i + 1 < n; ++i)
         peak[i] = !marks[i].combed && !nearPulldown[i] && (moved(i) || moved(i + 1)) &&
                   entries[i].coherent > kCoherentFloor &&
-                  entries[i].coherent > kCoherentPeak * coherentBeside(i) && !cadence[i].shows;
+                  entries[i].coherent > kCoherentPeak * coherentBeside(i) && !cadence[i].shows &&
+                  !lineApart(i - 1) && !lineApart(i + 1);
     // Runs of entries two apart, each a peak or combed already (a cut, clearer combing: they
     // neither count in a run nor end it); the peaks of a run of enough of them are combed.
     std::vector<char> faint(n, 0);
@@ -534,7 +549,15 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             const bool some = combed[p] * kVideoCombed >= half && 2 * marked <= combed[p];
             const bool peaked =
                 noisy && marked <= 1 && 4 * peaks[p] >= 3 * half && 3 * peaks[q] <= peaks[p];
-            if (!some && !peaked) continue;
+            // Nothing combed at either parity, nothing of film's cadence about: a still or
+            // nearly still picture under noise, every field new. Film repeats a field in every
+            // five frames, so these are frames of their own; taken as 30p as coded, none is
+            // dropped.
+            const bool still = p == 1 && combed[0] + combed[1] == 0 &&
+                               std::none_of(cadence.begin() + ptrdiff_t(s),
+                                            cadence.begin() + ptrdiff_t(s + kVideoSpan),
+                                            [](const Cadence& c) { return c.shows; });
+            if (!some && !peaked && !still) continue;
             // (where the parities alternate, a frame's own weave is whole only where it falls
             // itself: not so the first weaves of 60i that follow)
             for (size_t j = s; j < s + kVideoSpan; ++j)

@@ -436,6 +436,9 @@ TEST(Marks, FirstMarkRelativeToTheOtherPairings) {
              return v;
          }(),
          across30p},
+        // ... and so where nothing combs at either parity (a still picture under noise, credits
+        // scrolling a line a frame): every field is new, and no frame is dropped as a repeat.
+        {"30p, nothing combed, every field new", stretch(4, {}, {}), across30p},
         // A picture held on twos, its fields changed by coding noise alone (5 against 50): the
         // frames that repeat it are not new, and their weaves are left as measured.
         {"30p held on twos, coding noise", stretch(4, {3}, {}, 5),
@@ -642,10 +645,24 @@ TEST(Marks, FaintCombingUnderGrain) {
          "0101010101010101010101010101010101010100",
          0,
          80},
-        // Not on a clean picture (a lossy encode alone lifts the weaves across frames) ...
-        {"30p faintly above, no noise", {1000, 1100}, false, 10, none(40)},
+        // On a clean picture that alone tells nothing (a lossy encode lifts the weaves across
+        // frames), but where every field is new and nothing combs, the frames are 30p's all the
+        // same ...
+        {"30p faintly above, no noise",
+         {1000, 1100},
+         false,
+         10,
+         "0101010101010101010101010101010101010100"},
         // ... nor where film's repeated fields change less (40 against 50), five fields apart.
         {"film's cadence under noise", {1000, 1100}, true, 10, none(40), 40, 80},
+        // Credits scrolling a line a frame: each weave across frames is one picture a line
+        // apart (no combed pixel, a coherent comb of nothing), so a frame's own weave rises
+        // beside it by its own detail alone. Its frames are the coded ones.
+        {"30p scrolling a line a frame",
+         {1300, 0},
+         false,
+         10,
+         "0101010101010101010101010101010101010100"},
     };
     for (const Case& c : cases) {
         auto entry = [&](size_t i, EntryMeasure& x) {
@@ -882,6 +899,10 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
          "110101101011010110101101011010110101101011010110", 3},
         // Weaves across frames without a combed pixel (4, 9, ...): whole, whatever the cadence.
         {"no combed pixel", 0, 4, 0, 1, 20, "010000100001000010000100001000010000100001000010"},
+        // ... unless the repeated fields came again unchanged (credits scrolling a line a frame
+        // weave line for line across frames): the cadence is certain, and the new frame's field
+        // makes them combed.
+        {"no combed pixel, its repeats unchanged", 0, 4, 0, 1, 20, cadence, -1, false, 1, 0},
         // Fields that changed by no more than the noise: no new frame is marked.
         {"no motion", 0, 0, 30, 1, 3, std::string(48, '0')},
         // Dips in every other cycle: no cadence, as measured.
