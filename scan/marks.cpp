@@ -252,9 +252,11 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // blocks. Marking a whole one would lose the film frame it alone shows; leaving a combed
     // one clean hides which frames are whole. So an entry that weaves a new frame's field (one
     // that changed beyond the noise) with the frame before is combed (where any pixel combs at
-    // all: a weave with none is whole whatever the cadence), and a whole one is not,
-    // unless its combing is dense or far above a pairing beside it (an interlaced overlay, an
-    // edit between its fields).
+    // all: a weave with none is whole whatever the cadence, unless the cadence's repeats came
+    // again unchanged and dipped clearly and the picture moved: a picture scrolling a line a
+    // frame weaves line for line across frames), and a whole one is not, unless its combing
+    // is dense or far above a pairing beside it (an interlaced overlay, an edit between its
+    // fields).
     std::vector<signed char> film(n, -1);  // 1: combed, 0: whole, -1: as measured
     // How far a whole weave of the cadence whose repeated fields lie at phase r may stand above
     // a pairing beside it: kFilmNoise, or a share of the least its combed weaves about it do.
@@ -387,7 +389,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         else if (film[i] == 1)
             marks[i].combed = true;
     // A weave across frames (odd entry) whose fields each changed beyond the noise level, yet
-    // not a pixel of it combs and its coherent comb stays below kCoherentFloor: its fields are
+    // not a pixel of it combs and its coherent comb is at most kCoherentFloor: its fields are
     // one picture a line apart, row for row (a picture scrolling a line a frame). Beside it, a
     // frame's own weave rises by its own vertical detail, not by motion.
     auto lineApart = [&](size_t j) {

@@ -146,7 +146,8 @@ inline constexpr double kAlikeShare = 1.5;
 // clearly combed (only faint marks) and either at least one in kVideoCombed of them is (and
 // twice as many as of the other parity), or, under noise over every picture, three quarters of
 // them stand above both entries beside them (mean block excess or coherent comb) while at most
-// a third as many of the others do.
+// a third as many of the others do; or where no entry of either parity is marked at all (the
+// weaves across frames, odd entries, are then the combed ones).
 inline constexpr size_t kVideoSpan = 32;
 inline constexpr int kVideoCombed = 4;
 // Not where two fields five apart each change less than kVideoDip times the lesser of the fields
