@@ -316,7 +316,14 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
                 (unchanged || mostAbove[i] <= kFilmBandTexture * least));
     };
     for (size_t i = 0; i + 1 < n; ++i) {
-        const int r = cadence[i].phase;
+        // (at a stretch's ends, where the fields about the entry reach into 30p or 60i, the
+        // phase of the entries within a cycle before or after it)
+        int r = cadence[i].phase;
+        const bool inherited = r < 0;
+        for (size_t k = 1; r < 0 && k <= 5; ++k)
+            r = k <= i && cadence[i - k].phase >= 0 ? cadence[i - k].phase
+                : i + k < n                         ? cadence[i + k].phase
+                                                    : -1;
         if (r < 0) continue;
         const size_t offset = (i + 10 - size_t(r)) % 5;
         // The repeated field of the entry's own cycle (a combed weave's new field is i + 1);
@@ -339,7 +346,21 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             if (repeated < 10) continue;
             b = repeated - 10;
         }
-        if (b >= n || !dip[a] || !dip[repeated] || !dip[b]) continue;
+        if (b >= n) continue;
+        // So too in a stretch's first or last cycle (film beside 30p or 60i).
+        bool edge = inherited;
+        if (b == repeated + 5 && !dip[b] && repeated >= 10 && dip[a] && dip[repeated - 10]) {
+            b = repeated - 10;
+            edge = true;
+        } else if (a == repeated - 5 && !dip[a] && repeated + 10 < n && dip[b] &&
+                   dip[repeated + 10]) {
+            a = repeated + 10;
+            edge = true;
+        }
+        if (!dip[a] || !dip[repeated] || !dip[b]) continue;
+        // (at a stretch's end, the three repeats exact: the first cycles of 30p beside film
+        // dip by chance, and a slow move may change a field by half what the others change)
+        if (edge && !exactRepeats({a, repeated, b})) continue;
         // The cadence beyond chance: the three fields dipped clearly below both beside them.
         const bool deep = deepDip[a] && deepDip[repeated] && deepDip[b];
         if (offset == 0 || offset == 2) {
@@ -394,7 +415,6 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // frame's own weave rises by its own vertical detail, not by motion.
     auto lineApart = [&](size_t j) {
         return j % 2 == 1 && j + 1 < n && entries[j].comb.busiest == 0 &&
-               entries[j].coherent >= 0 && entries[j].coherent <= kCoherentFloor &&
                entries[j].fieldChange > t.noise && entries[j + 1].fieldChange > t.noise;
     };
     std::vector<char> peak(n, 0);

@@ -55,6 +55,11 @@ gen() {
         echo "testsrc=s=${W2}x${H}:r=$r,crop=$W:$H:'mod(n*$sp+$((s * 29)),$W)':0" ;;
     text_credits)  # credits scrolling up over black
         echo "color=c=black:s=${W}x${H}:r=$r,drawtext=fontfile=$font:textfile=credits.txt:fontsize=$fs:fontcolor=white:line_spacing=$((fs / 3)):x=(w-text_w)/2:y=h-n*$((sp - 1))-$((s * 40))" ;;
+    text_roll)  # credits scrolling a line a frame (three in 60i: at a line a field every weave
+        # is whole line for line, which no measure here tells from 30p), light on a dark ground
+        local step=1
+        [ "$r" = "$v60" ] && step=3
+        echo "color=c=0x$(printf '%02x%02x%02x' $((8 + s * 5 % 24)) $((8 + s * 3 % 24)) $((12 + s * 7 % 30))):s=${W}x${H}:r=$r,drawtext=fontfile=$font:textfile=credits.txt:fontsize=$((fs - 4 + s % 3 * 4)):fontcolor=0x$(printf '%02x%02x%02x' $((200 + s * 9 % 56)) $((200 + s * 5 % 56)) $((190 + s * 11 % 66))):line_spacing=$((fs / 2)):x=(w-text_w)/2:y=h-n*$step-$((s * 30))" ;;
     text_crawl)  # a crawl across a still picture
         echo "testsrc2=s=${W}x${H}:r=$r,trim=end_frame=1,loop=loop=-1:size=1,drawbox=y=ih*3/4:w=iw:h=$((fs * 2)):c=navy:t=fill,drawtext=fontfile=$font:textfile=crawl.txt:fontsize=$fs:fontcolor=white:x=w-mod(n*$((sp + 1))+$((s * 50))\\,w+text_w):y=h*3/4+$((fs / 2))" ;;
     grain_fractal)  # fractal detail at full resolution, unblurred (rendered at twice the size
@@ -91,7 +96,7 @@ gen() {
 }
 all="soft_card soft_fractal soft_zoom lineart_twos lineart_threes text_card text_credits
      text_crawl grain_fractal grain_noise grain_life dark_low dark_fade slow_pan slow_object
-     still logo credits_fractal lineart_tone sharp_zoom dark_grain"
+     still logo credits_fractal lineart_tone sharp_zoom dark_grain text_roll"
 clips=${CLIPS:-$all}
 rate=${RATE:-6000}
 # The bit rate grows a little slower than the picture (6 Mb/s at 720x480, 16 at 1920x1080).

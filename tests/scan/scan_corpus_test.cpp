@@ -1,8 +1,8 @@
 // qexscan on a varied corpus (make_corpus.sh): soft camera motion, line art drawn on twos and
-// threes (flat, and textured everywhere with grain and hatching), text, fractal detail at full
-// resolution, grain and texture, dark scenes (and dark ones under grain) and fades, slow motion
-// and still pictures, a station logo, a fractal zoom rendered unblurred at broadcast
-// resolution. Each clip mixes telecined film (with a cadence break), 30p and 60i. Through the
+// threes (flat, and textured everywhere with grain and hatching), text (credits among it
+// scrolling a line a frame), fractal detail at full resolution, grain and texture, dark scenes
+// (and dark ones under grain) and fades, slow motion and still pictures, a station logo, a
+// fractal zoom rendered unblurred at broadcast resolution. Each clip mixes telecined film (with a cadence break), 30p and 60i. Through the
 // whole chain (qexscan -> zorvane with the example settings -> Qex in qexpipe) our log must give
 // back as many film and 30p frames bit for bit as a perfect log made from the truth, and cut
 // the whole clip (60i included) as that log does, and the MPEG-2 encode of the clip must be cut
@@ -170,7 +170,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, Corpus,
                                            "text_crawl", "grain_fractal", "grain_noise",
                                            "grain_life", "dark_low", "dark_fade", "slow_pan",
                                            "slow_object", "still", "logo", "credits_fractal",
-                                           "lineart_tone", "sharp_zoom", "dark_grain"),
+                                           "lineart_tone", "sharp_zoom", "dark_grain", "text_roll"),
                          [](const auto& info) { return std::string(info.param); });
 
 }  // namespace

@@ -663,6 +663,13 @@ TEST(Marks, FaintCombingUnderGrain) {
          false,
          10,
          "0101010101010101010101010101010101010100"},
+        // (and where lettering crosses the edges of the blocks, whose sums then hold the
+        // weave's row pairs unlike)
+        {"30p scrolling a line a frame, large lettering",
+         {84000, 52000},
+         false,
+         10,
+         "0101010101010101010101010101010101010100"},
     };
     for (const Case& c : cases) {
         auto entry = [&](size_t i, EntryMeasure& x) {
