@@ -37,7 +37,9 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     std::vector<char> dip(n, 0);
     for (size_t f = 1; f + 1 < n; ++f) {
         const double c = entries[f].fieldChange;
-        dip[f] = c >= 0 && c < entries[f - 1].fieldChange && c < entries[f + 1].fieldChange;
+        // (field 2 has no field before it that changed against anything: no bar there)
+        const double before = entries[f - 1].fieldChange;
+        dip[f] = c >= 0 && (c < before || (before < 0 && f == 2)) && c < entries[f + 1].fieldChange;
     }
     // Fields that dipped below both beside them by a clear margin (kVideoDip).
     std::vector<char> deepDip(n, 0);

@@ -992,6 +992,15 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
                                                 : 300;
     };
     EXPECT_EQ(firstMarks(48, 0, 0, 3, smooth), cadence);
+    // A clip that starts with a repeated field (field 2, the first two fields measuring no
+    // change): its first cycle is film's too. The whole weaves 1 and 3 stand above their
+    // pairings by coding noise (700: beyond the bound of 498 on one side) and are clean.
+    auto fromTheStart = [](size_t i, EntryMeasure& x) {
+        x.comb.busiest = 30;
+        x.fieldChange = i < 2 ? -1 : i % 5 == 2 ? 0 : 20;
+        x.overPrev = x.overNext = i % 5 == 2 || i % 5 == 4 ? 1000 : i < 5 && i % 2 ? 700 : 0;
+    };
+    EXPECT_EQ(firstMarks(30, 0, 0, 20, fromTheStart), "001010010100101001010010100100");
 }
 
 // Texture at the finest scale everywhere (fractal detail rendered sharp): every weave of this
