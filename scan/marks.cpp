@@ -412,9 +412,10 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         else if (film[i] == 1)
             marks[i].combed = true;
     // A weave across frames (odd entry) whose fields each changed beyond the noise level, yet
-    // not a pixel of it combs and its coherent comb is at most kCoherentFloor: its fields are
-    // one picture a line apart, row for row (a picture scrolling a line a frame). Beside it, a
-    // frame's own weave rises by its own vertical detail, not by motion.
+    // not a pixel of it combs: its fields are one picture a line apart, row for row (a picture
+    // scrolling a line a frame). Beside it, a frame's own weave rises by its own vertical
+    // detail, not by motion. (Its coherent comb need not vanish: lettering that crosses the
+    // edges of the blocks leaves their sums unlike.)
     auto lineApart = [&](size_t j) {
         return j % 2 == 1 && j + 1 < n && entries[j].comb.busiest == 0 &&
                entries[j].fieldChange > t.noise && entries[j + 1].fieldChange > t.noise;
