@@ -293,13 +293,6 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         auto below = [&](const EntryMeasure& x) { return textured(x) && c < x.coherent; };
         return (offset == 4 || below(entries[j - 1])) && (offset == 3 || below(entries[j + 1]));
     };
-    // Whether a weave film's cadence makes whole (entry i, `offset` into its cycle, whose
-    // repeated fields lie at phase r) is clean: not dense, and what it stands above its pairings
-    // by is the noise of fields coded apart, texture at the finest scale, or a band of such
-    // texture (see kFilmBandTexture). Where the repeated fields of its cycle and the cycles
-    // before and after it (`repeats`) came again unchanged, only its standing bounds it; the
-    // two weaves of the repeated field show the same two fields and the next frame's own weave
-    // in a picture textured everywhere its texture, however far they stand.
     // Whether fields f came again unchanged: no block of them changed by more than the noise
     // level.
     auto exactRepeats = [&](std::array<size_t, 3> fields) {
@@ -307,6 +300,13 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             return entries[f].fieldChange >= 0 && entries[f].fieldChange <= t.noise;
         });
     };
+    // Whether a weave film's cadence makes whole (entry i, `offset` into its cycle, whose
+    // repeated fields lie at phase r) is clean: not dense, and what it stands above its pairings
+    // by is the noise of fields coded apart, texture at the finest scale, or a band of such
+    // texture (see kFilmBandTexture). Where the repeated fields of its cycle and the cycles
+    // before and after it (`repeats`) came again unchanged, only its standing bounds it; the
+    // two weaves of the repeated field show the same two fields and the next frame's own weave
+    // in a picture textured everywhere its texture, however far they stand.
     auto wholeInCadence = [&](size_t i, size_t offset, size_t r, std::array<size_t, 3> repeats) {
         if (entries[i].comb.busiest > t.absolute) return false;
         const bool unchanged = exactRepeats(repeats);
@@ -360,15 +360,15 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             edge = true;
         }
         if (!dip[a] || !dip[repeated] || !dip[b]) continue;
+        const bool exact = exactRepeats({a, repeated, b});
         // (at a stretch's end, the three repeats exact: the first cycles of 30p beside film
         // dip by chance, and a slow move may change a field by half what the others change)
-        if (edge && !exactRepeats({a, repeated, b})) continue;
+        if (edge && !exact) continue;
         // The cadence beyond chance: the three fields dipped clearly below both beside them.
         const bool deep = deepDip[a] && deepDip[repeated] && deepDip[b];
         if (offset == 0 || offset == 2) {
             if ((!textured(entries[i]) || deep) && entries[i + 1].fieldChange > t.noise &&
-                (entries[i].comb.busiest > 0 ||
-                 (deep && moved(i) && exactRepeats({a, repeated, b}))))
+                (entries[i].comb.busiest > 0 || (deep && moved(i) && exact)))
                 film[i] = 1;
             // A smooth picture moving slowly combs no pixel and changes its fields by less
             // than the noise, yet its weaves across film's frames comb coherently far above the
