@@ -41,6 +41,21 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         const double before = entries[f - 1].fieldChange;
         dip[f] = c >= 0 && (c < before || (before < 0 && f == 2)) && c < entries[f + 1].fieldChange;
     }
+    // Whether fields f, taken together, changed clearly less than the fields beside them: the
+    // sum of their changes below kVideoDip times that of the means of the fields beside each
+    // (each mean at most twice the lesser: a cut beside a field says nothing of it). Film's
+    // repeats lie there; fields of 30p that dip below those beside them by chance, a little each,
+    // do not.
+    auto clearlyBelow = [&](auto&& fields) {
+        double own = 0, beside = 0;
+        for (size_t f : fields) {
+            const double before = entries[f - 1].fieldChange, after = entries[f + 1].fieldChange;
+            own += entries[f].fieldChange;
+            beside +=
+                before < 0 ? after : std::min((before + after) / 2, 2 * std::min(before, after));
+        }
+        return own < kVideoDip * beside;
+    };
     // Fields that dipped below both beside them by a clear margin (kVideoDip).
     std::vector<char> deepDip(n, 0);
     for (size_t f = 1; f + 1 < n; ++f)
@@ -253,12 +268,15 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // from frames coded apart, whose noise makes it stand above the pairings beside it in a few
     // blocks. Marking a whole one would lose the film frame it alone shows; leaving a combed
     // one clean hides which frames are whole. So an entry that weaves a new frame's field (one
-    // that changed beyond the noise) with the frame before is combed (where any pixel combs at
-    // all: a weave with none is whole whatever the cadence, unless the cadence's repeats came
-    // again unchanged and dipped clearly and the picture moved: a picture scrolling a line a
-    // frame weaves line for line across frames), and a whole one is not, unless its combing
-    // is dense or far above a pairing beside it (an interlaced overlay, an edit between its
-    // fields).
+    // that changed beyond the noise, or, where the repeats came again unchanged and dipped
+    // clearly, more than twice as much as they did: light grain over a still picture) with the
+    // frame before is combed (where any pixel combs at all: a weave with none is whole whatever
+    // the cadence, unless the cadence's repeats came again unchanged and dipped clearly: a
+    // picture scrolling a line a frame weaves line for line across frames, and light grain
+    // combs no pixel), and a whole one is not, unless its combing is dense or far above a
+    // pairing beside it (an interlaced overlay, an edit between its fields). Only where the
+    // cadence is beyond chance: its repeats dipped clearly, each or together (30p's fields dip
+    // below those beside them by chance, a little each).
     std::vector<signed char> film(n, -1);  // 1: combed, 0: whole, -1: as measured
     // How far a whole weave of the cadence whose repeated fields lie at phase r may stand above
     // a pairing beside it: kFilmNoise, or a share of the least its combed weaves about it do.
@@ -366,9 +384,18 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         if (edge && !exact) continue;
         // The cadence beyond chance: the three fields dipped clearly below both beside them.
         const bool deep = deepDip[a] && deepDip[repeated] && deepDip[b];
+        // Or together (a lossy encode's repeats, the field after each changing little as well).
+        const bool clear = deep || clearlyBelow(std::array<size_t, 3>{a, repeated, b});
+        // The new field of a weave across frames changed beyond the noise level, or, where the
+        // repeats came again unchanged and dipped clearly, more than twice as much as any of them
+        // (light grain over a still picture, each frame's grain its own).
+        const double repeatsMost = std::max(
+            {entries[a].fieldChange, entries[repeated].fieldChange, entries[b].fieldChange});
+        const bool newField = entries[i + 1].fieldChange > t.noise ||
+                              (exact && deep && entries[i + 1].fieldChange > 2 * repeatsMost);
         if (offset == 0 || offset == 2) {
-            if ((!textured(entries[i]) || deep) && entries[i + 1].fieldChange > t.noise &&
-                (entries[i].comb.busiest > 0 || (deep && moved(i) && exact)))
+            if ((!textured(entries[i]) || deep) && clear && newField &&
+                (entries[i].comb.busiest > 0 || (deep && exact)))
                 film[i] = 1;
             // A smooth picture moving slowly combs no pixel and changes its fields by less
             // than the noise, yet its weaves across film's frames comb coherently far above the
@@ -534,12 +561,37 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         return entries[j].coherent < beside &&
                (standing[j] <= kOneSided || kCoherentWhole * entries[j].coherent < beside);
     };
+    // A field that changed, by however little, about as much as the fields beside it: not a
+    // repeat of film's (which comes again exactly, or under coding noise changes less than half
+    // of what the fields beside it do, or dips clearly with the repeats five and ten fields
+    // away), nor of a held picture.
+    auto changedAlike = [&](size_t f) {
+        const double c = entries[f].fieldChange;
+        const double beside = std::min(entries[f - 1].fieldChange, entries[f + 1].fieldChange);
+        return (f < 2 || c > 0) && !(beside >= 0 && 2 * c < beside) && !cadenceDip(f) && !held[f];
+    };
     for (size_t s = 1; s + kVideoSpan + 1 < n; ++s) {
         bool changed = true;
         for (size_t f = s; f <= s + kVideoSpan && changed; ++f)
             changed = fieldChanged(f) ||
                       (f < s + 5 && !repeat[f] && !held[f] && entries[f].fieldChange > t.noise);
-        if (!changed) continue;
+        bool alike = true;
+        for (size_t f = s; f <= s + kVideoSpan && alike; ++f) alike = changedAlike(f);
+        // (and the fields of no phase of five lie clearly below those beside them together, as
+        // film's repeats do even where a lossy encode lifts some of them above their neighbours,
+        // nor dip below both fields beside them in every cycle)
+        for (size_t p = 0; p < 5 && alike; ++p) {
+            std::vector<size_t> fields;
+            int dips = 0;
+            for (size_t f = s + (p + 5 - s % 5) % 5; f <= s + kVideoSpan; f += 5)
+                if (f >= 2) {
+                    fields.push_back(f);
+                    dips += dip[f];
+                }
+            alike = int(fields.size()) < kCadenceFields ||
+                    (dips < int(fields.size()) && !clearlyBelow(fields));
+        }
+        if (!changed && !alike) continue;
         int combed[2] = {0, 0}, faintOnes[2] = {0, 0}, peaks[2] = {0, 0}, dense[2] = {0, 0};
         int coherentPeaks[2] = {0, 0};
         bool noisy = true;  // noise or grain combs a quarter of the blocks of every picture
@@ -571,17 +623,23 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
             const int clear = alternating ? dense[q] : combed[q] - faintOnes[q];
             const int marked = alternating ? dense[q] : combed[q];
             if (clear > 0) continue;  // clear combing at both parities: not 30p
-            const bool some = combed[p] * kVideoCombed >= half && 2 * marked <= combed[p];
-            const bool peaked =
-                noisy && marked <= 1 && 4 * peaks[p] >= 3 * half && 3 * peaks[q] <= peaks[p];
+            const bool some =
+                changed && combed[p] * kVideoCombed >= half && 2 * marked <= combed[p];
+            const bool peaked = changed && noisy && marked <= 1 && 4 * peaks[p] >= 3 * half &&
+                                3 * peaks[q] <= peaks[p];
             // Nothing combed at either parity, nothing of film's cadence about: a still or
             // nearly still picture under noise, every field new. Film repeats a field in every
             // five frames, so these are frames of their own; taken as 30p as coded, none is
             // dropped.
-            const bool still = p == 1 && combed[0] + combed[1] == 0 &&
-                               std::none_of(cadence.begin() + ptrdiff_t(s),
-                                            cadence.begin() + ptrdiff_t(s + kVideoSpan),
-                                            [](const Cadence& c) { return c.shows; });
+            // So too where every field changed alike, by less than the noise level as well (light
+            // grain over a still picture), and no mark is more than faint: what the noise combs
+            // at random, and what dips by chance, is no film's.
+            const bool still =
+                p == 1 && ((changed && combed[0] + combed[1] == 0 &&
+                            std::none_of(cadence.begin() + ptrdiff_t(s),
+                                         cadence.begin() + ptrdiff_t(s + kVideoSpan),
+                                         [](const Cadence& c) { return c.shows; })) ||
+                           (alike && combed[0] == faintOnes[0] && combed[1] == faintOnes[1]));
             if (!some && !peaked && !still) continue;
             // (where the parities alternate, a frame's own weave is whole only where it falls
             // itself: not so the first weaves of 60i that follow)

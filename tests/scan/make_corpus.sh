@@ -91,12 +91,23 @@ gen() {
         local rw=$((W > 720 ? W : 720)) rh=$((H > 480 ? H : 480))
         local m=$((s % 7))
         echo "mandelbrot=s=${rw}x${rh}:r=$r:start_scale=$((1 + m)).$((2 + m)):end_scale=0.$((1 + m)):end_pts=$((30 + m * 20)),crop=$W:$H" ;;
+    grain_still)  # a still picture under light temporal grain, each frame's grain its own and
+        # changing no block beyond `--noise`; in 60i it pans (60i that does not move is 30p)
+        local pic move=0 a=$((3 + s % 3))
+        [ "$r" = "$v60" ] && move=2
+        case $((s % 4)) in
+        0) pic="testsrc2=s=${W2}x${H}:r=$r" ;;
+        1) pic="smptebars=s=${W2}x${H}:r=$r" ;;
+        2) pic="mandelbrot=s=${W2}x${H}:r=$r:end_pts=0:start_scale=$((1 + s % 3))" ;;
+        3) pic="gradients=s=${W2}x${H}:r=$r:seed=$s" ;;
+        esac
+        echo "$pic,trim=end_frame=1,loop=loop=-1:size=1,fps=$r,crop=$W:$H:'n*$move+$((s * 13 % 40))':0,noise=alls=$a:allf=t:all_seed=$((s + 3))" ;;
     *) echo "make_corpus: unknown kind $kind" >&2; return 1 ;;
     esac
 }
 all="soft_card soft_fractal soft_zoom lineart_twos lineart_threes text_card text_credits
      text_crawl grain_fractal grain_noise grain_life dark_low dark_fade slow_pan slow_object
-     still logo credits_fractal lineart_tone sharp_zoom dark_grain text_roll"
+     still logo credits_fractal lineart_tone sharp_zoom dark_grain text_roll grain_still"
 clips=${CLIPS:-$all}
 rate=${RATE:-6000}
 # The bit rate grows a little slower than the picture (6 Mb/s at 720x480, 16 at 1920x1080).

@@ -1068,6 +1068,41 @@ TEST(Marks, SparseCombingAlikeInEveryPairing) {
     }
 }
 
+// 30p whose pictures hardly show it: a still picture under light grain, every field changed
+// alike by less than the noise level (2.5). Film's repeats beside them keep the film its own.
+TEST(Marks, ThirtyPThatHardlyShows) {
+    struct Case {
+        const char* name;
+        double change;   // how much every field changed
+        double repeat;   // what fields 4, 9, ... changed
+        int dipEvery;    // in every such cycle (1) or every other one (2)
+        bool scrolling;  // even entries textured (60 blocks of 100), odd ones combed in 2
+        int oddOver;     // how far odd entries stand above those beside them
+        std::string expect;
+    };
+    const std::string thirty = "010101010101010101010101010101010101010101010100";
+    const Case cases[] = {
+        {"still, light grain", 2.5, 2.5, 1, false, 0, thirty},
+        {"dips by chance, a little each", 2.5, 2.4, 2, false, 0, thirty},
+        // Film: its repeats come again exactly (the cadence makes its weaves across frames
+        // combed), or dip clearly under coding noise (as measured: nothing marked).
+        {"film, repeats exact", 2.5, 0, 1, false, 0,
+         "010010100101001010010100101001010010100101001010"},
+        {"film, repeats dipping clearly", 2.5, 2.0, 1, false, 0, std::string(48, '0')},
+    };
+    for (const Case& c : cases) {
+        auto entry = [&](size_t i, EntryMeasure& x) {
+            if (i % 5 == 4 && (i / 5) % size_t(c.dipEvery) == 0) x.fieldChange = c.repeat;
+            if (!c.scrolling) return;
+            const bool own = i % 2 == 0;
+            x.comb = {own ? 100 : 150, own ? 60 : 2, 100};
+            x.overPrev = x.overNext = own ? 3000 : c.oddOver;
+            x.detail = own ? 2000 : 20;
+        };
+        EXPECT_EQ(firstMarks(48, 2, 0, c.change, entry), c.expect) << c.name;
+    }
+}
+
 // Faint combing alike in every weave (grain over a dark pan): only the weave of two frames the
 // other way round (otherCoherent, odd entries) tells 60i from 30p and film. Entries 0-2 and the
 // last two have no five weaves about them.
