@@ -495,6 +495,44 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         alike[i] = changed && kAlikeShare * low >= high && !cadence[i].shows;
     }
     for (size_t i = 0; i < n; ++i) marks[i].combed = marks[i].combed || faint[i] || alike[i];
+    // A fine texture scrolling a line a frame (one-pixel cells, a pattern whose every row is its
+    // own) combs a frame's own weave in nearly every block by its rows alone, while the weaves
+    // across frames beside it, their fields one picture a line apart, comb only where something
+    // else moved (lettering over it). A weave textured everywhere, short of dense combing, between
+    // two clearly combed weaves whose fields changed beyond the noise level and that comb in fewer
+    // than one in kScrollSparse of as many blocks, is whole, in a run of at least kScrollRun such
+    // weaves two apart: 30p's frames, every one. (A weave across frames of film or 30p panning
+    // over detail combs everywhere too, but the weaves beside it are whole, or, under a 60i
+    // caption band, combed in the band alone only about film's two combed weaves in five.) At
+    // the run's ends (a cut), one such weave beside it will do.
+    std::vector<char> scrolled(n, 0);
+    std::vector<std::array<char, 2>> apart(n, {0, 0});  // the weave before it, after it
+    for (size_t i = 0; i + 1 < n; ++i) {
+        const EntryMeasure& e = entries[i];
+        if (!marks[i].combed || !textured(e) || e.comb.busiest > t.absolute) continue;
+        for (size_t side = i == 0; side < 2; ++side) {
+            const size_t j = side ? i + 1 : i - 1;
+            if (j + 1 >= n) continue;
+            apart[i][side] = marks[j].combed &&
+                             (standing[j] >= kVideoFaint || entries[j].comb.busiest > t.absolute) &&
+                             kScrollSparse * entries[j].comb.combed < e.comb.combed &&
+                             entries[j].fieldChange > t.noise &&
+                             entries[j + 1].fieldChange > t.noise;
+        }
+    }
+    for (size_t start = 0; start < 2; ++start)
+        for (size_t i = start; i + 1 < n;) {
+            size_t end = i;
+            while (end + 1 < n && apart[end][0] && apart[end][1]) end += 2;
+            if ((end - i) / 2 >= size_t(kScrollRun)) {
+                for (size_t j = i; j < end; j += 2) scrolled[j] = 1;
+                if (i >= 2 && apart[i - 2][1]) scrolled[i - 2] = 1;
+                if (end + 1 < n && apart[end][0]) scrolled[end] = 1;
+            }
+            i = end == i ? i + 2 : end;
+        }
+    for (size_t i = 0; i < n; ++i)
+        if (scrolled[i]) marks[i].combed = false;
     // 30p whose every field changed (grain or noise over small or slow motion): no field is
     // repeated and film's cadence does not show, so no frame is film's and none may be dropped
     // as a repeat. Its whole pictures lie at one parity of entries and the weaves across frames

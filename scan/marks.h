@@ -141,6 +141,12 @@ inline constexpr size_t kAlikeReach = 4;
 inline constexpr double kAlikeFloor = 8.0;
 inline constexpr double kAlikeShare = 1.5;
 
+// A frame's own weave textured everywhere between clearly combed weaves across frames that comb
+// in fewer than one in kScrollSparse of as many blocks, in a run of kScrollRun or more two apart: a
+// fine texture scrolling a line a frame (see decideMarks).
+inline constexpr int kScrollSparse = 8;
+inline constexpr int kScrollRun = 6;
+
 // 30p whose every field changed: over a stretch of kVideoSpan entries with no repeated field and
 // no film cadence, the entries of one parity are all combed when none of the other parity is
 // clearly combed (only faint marks) and either at least one in kVideoCombed of them is (and

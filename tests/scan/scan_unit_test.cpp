@@ -1069,7 +1069,9 @@ TEST(Marks, SparseCombingAlikeInEveryPairing) {
 }
 
 // 30p whose pictures hardly show it: a still picture under light grain, every field changed
-// alike by less than the noise level (2.5). Film's repeats beside them keep the film its own.
+// alike by less than the noise level (2.5), and a fine texture scrolling a line a frame, which
+// combs a frame's own weave in most blocks and the weaves across frames only where lettering
+// moves over it. Film's repeats beside them keep the film its own.
 TEST(Marks, ThirtyPThatHardlyShows) {
     struct Case {
         const char* name;
@@ -1089,6 +1091,11 @@ TEST(Marks, ThirtyPThatHardlyShows) {
         {"film, repeats exact", 2.5, 0, 1, false, 0,
          "010010100101001010010100101001010010100101001010"},
         {"film, repeats dipping clearly", 2.5, 2.0, 1, false, 0, std::string(48, '0')},
+        {"scrolling, lettering combs", 50, 50, 1, true, 3000, thirty},
+        // Nothing across frames combs: as measured (a pan of film or 30p over fine detail, its
+        // frames straddling the coded ones, looks the same).
+        {"scrolling, nothing else moves", 50, 50, 1, true, 0,
+         "101010101010101010101010101010101010101010101010"},
     };
     for (const Case& c : cases) {
         auto entry = [&](size_t i, EntryMeasure& x) {
