@@ -319,15 +319,18 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         });
     };
     // Whether a weave film's cadence makes whole (entry i, `offset` into its cycle, whose
-    // repeated fields lie at phase r) is clean: not dense, and what it stands above its pairings
-    // by is the noise of fields coded apart, texture at the finest scale, or a band of such
-    // texture (see kFilmBandTexture). Where the repeated fields of its cycle and the cycles
+    // repeated fields lie at phase r) is clean: not dense (but see below), and what it stands
+    // above its pairings by is the noise of fields coded apart, texture at the finest scale, or a
+    // band of such texture (see kFilmBandTexture). Where the repeated fields of its cycle and the cycles
     // before and after it (`repeats`) came again unchanged, only its standing bounds it; the
     // two weaves of the repeated field show the same two fields and the next frame's own weave
     // in a picture textured everywhere its texture, however far they stand.
     auto wholeInCadence = [&](size_t i, size_t offset, size_t r, std::array<size_t, 3> repeats) {
-        if (entries[i].comb.busiest > t.absolute) return false;
         const bool unchanged = exactRepeats(repeats);
+        // (dense combing is an overlay's or an edit's, unless the picture is textured everywhere
+        // and nothing moved over the repeats: one-pixel cells fill a block as densely)
+        if (entries[i].comb.busiest > t.absolute && !(unchanged && textured(entries[i])))
+            return false;
         if (unchanged && (offset != 1 || textured(entries[i]))) return true;
         const double least =
             std::min({entries[i > 0 ? i - 1 : i].detail, entries[i].detail, entries[i + 1].detail});
@@ -498,18 +501,19 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // A fine texture scrolling a line a frame (one-pixel cells, a pattern whose every row is its
     // own) combs a frame's own weave in nearly every block by its rows alone, while the weaves
     // across frames beside it, their fields one picture a line apart, comb only where something
-    // else moved (lettering over it). A weave textured everywhere, short of dense combing, between
-    // two clearly combed weaves whose fields changed beyond the noise level and that comb in fewer
-    // than one in kScrollSparse of as many blocks, is whole, in a run of at least kScrollRun such
-    // weaves two apart: 30p's frames, every one. (A weave across frames of film or 30p panning
-    // over detail combs everywhere too, but the weaves beside it are whole, or, under a 60i
-    // caption band, combed in the band alone only about film's two combed weaves in five.) At
-    // the run's ends (a cut), one such weave beside it will do.
+    // else moved (lettering over it). A weave textured everywhere (its blocks dense or not: the
+    // cells fill a block as densely as any overlay), between two clearly combed weaves whose
+    // fields changed beyond the noise level and that comb in fewer than one in kScrollSparse of
+    // as many blocks, is whole, in a run of at least kScrollRun such weaves two apart: 30p's
+    // frames, every one. (A weave across frames of film or 30p panning over detail combs
+    // everywhere too, but the weaves beside it are whole, or, under a 60i caption band, combed in
+    // the band alone only about film's two combed weaves in five.) At the run's ends (a cut), one
+    // such weave beside it will do.
     std::vector<char> scrolled(n, 0);
     std::vector<std::array<char, 2>> apart(n, {0, 0});  // the weave before it, after it
     for (size_t i = 0; i + 1 < n; ++i) {
         const EntryMeasure& e = entries[i];
-        if (!marks[i].combed || !textured(e) || e.comb.busiest > t.absolute) continue;
+        if (!marks[i].combed || !textured(e)) continue;
         for (size_t side = i == 0; side < 2; ++side) {
             const size_t j = side ? i + 1 : i - 1;
             if (j + 1 >= n) continue;

@@ -900,6 +900,9 @@ TEST(Marks, FilmCadenceDecidesFaintWeaves) {
         // Far above a pairing beside it, or dense: an overlay or an edit, kept.
         {"just above the bound", 510, 0, 30, 1, 20, kept},
         {"dense", 0, 0, 250, 1, 20, kept},
+        // ... unless the picture is textured everywhere and its repeats came again unchanged:
+        // one-pixel cells fill a block as densely, and nothing moved over the repeats.
+        {"dense texture, its repeats unchanged", 0, 0, 250, 1, 20, cadence, -1, true, 1, 0},
         // Whole weaves on both sides stay combed (far above): the weave between them is not
         // taken for one across frames (30p beside film, its fields dipping by chance).
         {"between two that stay combed", 1000, 0, 30, 1, 20,
