@@ -612,6 +612,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         const double beside = std::min(entries[f - 1].fieldChange, entries[f + 1].fieldChange);
         return (f < 2 || c > 0) && !(beside >= 0 && 2 * c < beside) && !cadenceDip(f) && !held[f];
     };
+    std::vector<size_t> fields;  // of one phase within a stretch
     for (size_t s = 1; s + kVideoSpan + 1 < n; ++s) {
         bool changed = true;
         for (size_t f = s; f <= s + kVideoSpan && changed; ++f)
@@ -623,7 +624,7 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
         // film's repeats do even where a lossy encode lifts some of them above their neighbours,
         // nor dip below both fields beside them in every cycle)
         for (size_t p = 0; p < 5 && alike; ++p) {
-            std::vector<size_t> fields;
+            fields.clear();
             int dips = 0;
             for (size_t f = s + (p + 5 - s % 5) % 5; f <= s + kVideoSpan; f += 5)
                 if (f >= 2) {
