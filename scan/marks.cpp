@@ -321,10 +321,10 @@ std::vector<Marks> decideMarks(const std::vector<EntryMeasure>& entries, const T
     // Whether a weave film's cadence makes whole (entry i, `offset` into its cycle, whose
     // repeated fields lie at phase r) is clean: not dense (but see below), and what it stands
     // above its pairings by is the noise of fields coded apart, texture at the finest scale, or a
-    // band of such texture (see kFilmBandTexture). Where the repeated fields of its cycle and the cycles
-    // before and after it (`repeats`) came again unchanged, only its standing bounds it; the
-    // two weaves of the repeated field show the same two fields and the next frame's own weave
-    // in a picture textured everywhere its texture, however far they stand.
+    // band of such texture (see kFilmBandTexture). Where the repeated fields of its cycle and the
+    // cycles before and after it (`repeats`) came again unchanged, only its standing bounds it;
+    // the two weaves of the repeated field show the same two fields and the next frame's own
+    // weave in a picture textured everywhere its texture, however far they stand.
     auto wholeInCadence = [&](size_t i, size_t offset, size_t r, std::array<size_t, 3> repeats) {
         const bool unchanged = exactRepeats(repeats);
         // (dense combing is an overlay's or an edit's, unless the picture is textured everywhere
